@@ -1,0 +1,141 @@
+#pragma once
+// DiskFile: the one object through which every file is read or written.
+//
+// It hides the file descriptor, keeps the file's size and times, addresses
+// data with 64-bit offsets, and offers positioned reads and writes, a
+// two-step asynchronous read for the block pipelines, sizing, deletion and
+// renaming with a free-name fallback. It also carries the verification
+// fields that the set model keeps per file.
+//
+// A DiskFile is shared through DiskFileRef by every list that mentions it and
+// is used by one thread at a time. No operation throws: failures return false
+// (or 0) and leave lastError() describing them (an errno value).
+
+#include <cerrno>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "core/async_read_request.h"
+#include "core/file_time.h"
+
+namespace vantrove {
+
+struct SourceFileEntry;  // engine: the source file whose target this is
+
+// What a file is to the set that found it.
+enum class FileKind : uint8_t {
+    None = 0,
+    Target = 1,      // target of a source file
+    OtherData = 2,   // other data file
+    Volume = 3,      // recovery volume or checksum file
+};
+
+// Outcome of verifying a file.
+enum class VerifyResult : uint8_t {
+    NotVerified = 0,
+    Missing = 1,
+    NotIntact = 2,
+    IntactCopy = 3,
+};
+
+struct DiskFileFlags {
+    bool misnamed = false;
+    bool damaged = false;
+    bool outOfVolumeList = false;  // kept out of the volume list
+    bool repaired = false;
+    bool formatFlag = false;       // one further flag a format may use
+    bool unused = false;
+
+    bool operator==(const DiskFileFlags&) const = default;
+};
+
+// Error codes that are not errno values of a system call but describe the
+// same failures: a read beyond the recorded size or a short read.
+constexpr int kErrorHandleEof = ENODATA;  // "No data available"
+
+class DiskFile {
+public:
+    DiskFile() = default;
+    explicit DiskFile(std::string path) : path(std::move(path)) {}
+    ~DiskFile();
+    DiskFile(const DiskFile&) = delete;
+    DiskFile& operator=(const DiskFile&) = delete;
+
+    // Creates or truncates the file for reading and writing; size 0; result 0.
+    bool create(const std::string& newPath = {});
+    // Opens an existing file for reading; reads size and times. A missing
+    // file sets the result to Missing.
+    bool open(const std::string& newPath = {});
+    // Opens an existing file for reading and writing (repair targets).
+    bool openForWrite(const std::string& newPath = {});
+    // Exactly `length` bytes at `offset`; fails without a disk access when
+    // closed or when offset + length exceeds the recorded size.
+    bool read(uint64_t offset, void* buffer, size_t length);
+    // Exactly `length` bytes at `offset`; raises the recorded size when the
+    // write goes past it.
+    bool write(uint64_t offset, const void* buffer, size_t length);
+    // Truncates or extends the file to `newSize`.
+    bool setSize(uint64_t newSize);
+    // Starts a read: 2 complete, 1 pending, 0 error.
+    int beginRead(AsyncReadRequest& request);
+    // Finishes a read: 2 when exactly `length` bytes arrived, else 0. The
+    // request returns to idle either way.
+    int completeRead(AsyncReadRequest& request);
+    // Refreshes size and times, then closes.
+    void close();
+    // Deletes the file at `path`; the result becomes Missing.
+    bool remove();
+    // Moves the file to `newPath`, or to the first free "%s.%d" name when
+    // `newPath` is taken; with no `newPath`, steps aside to "<path>.N".
+    // Never replaces an existing file.
+    bool rename(const std::string& newPath = {});
+
+    bool isOpen() const { return fd_ >= 0; }
+    int lastError() const { return lastError_; }
+
+    std::string path;
+    uint64_t size = 0;
+    FileTime creationTime = 0;
+    FileTime lastWriteTime = 0;
+
+    // Verification fields kept by the set model.
+    FileKind kind = FileKind::None;
+    VerifyResult result = VerifyResult::NotVerified;
+    DiskFileFlags flags;
+    uint32_t blocksTaken = 0;
+    uint32_t sourceBlockCount = 0;
+    SourceFileEntry* sourceFile = nullptr;  // not owned
+
+private:
+    bool Fail(int error);
+    bool RefreshFromHandle();
+
+    int fd_ = -1;
+    int lastError_ = 0;
+};
+
+using DiskFileRef = std::shared_ptr<DiskFile>;
+
+// Test seam: when installed, consulted before each operation of every
+// DiskFile; a non-zero return is taken as the errno of a failure of that
+// operation. Only tests install one.
+class FileFaultInjector {
+public:
+    virtual ~FileFaultInjector() = default;
+    virtual int BeforeOpen(const std::string& path, bool forWrite) { return 0; }
+    virtual int BeforeRead(const DiskFile& file, uint64_t offset, size_t length) { return 0; }
+    virtual int BeforeWrite(const DiskFile& file, uint64_t offset, size_t length) { return 0; }
+    virtual int BeforeSetSize(const DiskFile& file, uint64_t size) { return 0; }
+    virtual int BeforeRename(const std::string& from, const std::string& to) { return 0; }
+    virtual int BeforeRemove(const std::string& path) { return 0; }
+};
+// Installs (or with nullptr removes) the process-wide injector.
+void SetFileFaultInjector(FileFaultInjector* injector);
+
+// The system's text for an errno value ("Errore %d" style fallback is the
+// caller's).
+std::string SystemErrorText(int error);
+
+}  // namespace vantrove

@@ -1,0 +1,48 @@
+#pragma once
+// MD5 (RFC 1321) as a small value type.
+//
+// Md5Context is a plain value owned by whoever hashes; copying it forks the
+// computation, so one pass over a file can yield the digest of its first
+// 16 KiB and of the whole file. Final() does not disturb the context, so the
+// digest of a prefix costs nothing extra. One thread at a time.
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace vantrove {
+
+struct Md5Digest {
+    std::array<uint8_t, 16> bytes{};
+
+    bool operator==(const Md5Digest&) const = default;
+    // Lower-case hexadecimal, 32 characters.
+    std::string ToHex() const;
+};
+
+class Md5Context {
+public:
+    Md5Context() { Reset(); }
+
+    void Reset();
+    // Appends `length` bytes.
+    void Update(const void* data, size_t length);
+    // Appends `count` zero bytes without reading any buffer of zeros.
+    void UpdateZeros(uint64_t count);
+    // The digest of everything appended so far; the context is unchanged.
+    Md5Digest Final() const;
+
+    uint64_t totalBytes() const { return totalBytes_; }
+
+private:
+    uint32_t state_[4];
+    uint8_t buffer_[64];
+    uint32_t buffered_;
+    uint64_t totalBytes_;
+};
+
+// One-shot digest of a buffer.
+Md5Digest Md5Of(const void* data, size_t length);
+
+}  // namespace vantrove
