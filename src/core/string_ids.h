@@ -98,7 +98,7 @@ constexpr int kStrCreatingTitle = 648;
 constexpr int kStrCreationSucceededTitle = 649;
 constexpr int kStrCreationFailedTitle = 650;
 
-// Creation failures, by failure code (code 0 and unknown codes: kStrCreationFailed)
+// Creation failures, by failure code (any other code: kStrCreationFailed)
 constexpr int kStrCreationFailedNoSourceFiles = 625;
 constexpr int kStrCreationFailedNoSourceBlocks = 626;
 constexpr int kStrCreationFailedMatrixMemory = 627;
