@@ -22,7 +22,8 @@
 
 namespace vantrove {
 
-struct SourceFileEntry;  // engine: the source file whose target this is
+struct SourceFileEntry;   // engine: the source file whose target this is
+struct AsyncFileChannel;  // a descriptor shared with reads in flight (disk_file_async.cpp)
 
 // What a file is to the set that found it.
 enum class FileKind : uint8_t {
@@ -111,9 +112,18 @@ public:
 private:
     bool Fail(int error);
     bool RefreshFromHandle();
+    enum class OpenMode { Read, ReadWrite, Create };
+    bool OpenWith(const std::string& newPath, OpenMode mode);
+    int FailRead(AsyncReadRequest& request, int error);
+    bool CheckRead(uint64_t offset, size_t length);
+    void ReleaseDescriptor();
 
     int fd_ = -1;
     int lastError_ = 0;
+    // Shares the descriptor with reads still in flight, created by the first
+    // beginRead; the descriptor is closed when the file and every such read
+    // have let go of it.
+    AsyncFileChannel* channel_ = nullptr;
 };
 
 using DiskFileRef = std::shared_ptr<DiskFile>;
@@ -125,11 +135,15 @@ class FileFaultInjector {
 public:
     virtual ~FileFaultInjector() = default;
     virtual int BeforeOpen(const std::string& path, bool forWrite) { return 0; }
+    // Consulted by read and by beginRead (once per asynchronous read).
     virtual int BeforeRead(const DiskFile& file, uint64_t offset, size_t length) { return 0; }
     virtual int BeforeWrite(const DiskFile& file, uint64_t offset, size_t length) { return 0; }
     virtual int BeforeSetSize(const DiskFile& file, uint64_t size) { return 0; }
     virtual int BeforeRename(const std::string& from, const std::string& to) { return 0; }
     virtual int BeforeRemove(const std::string& path) { return 0; }
+    // True pretends the file system refuses an atomic no-replace rename, so
+    // that rename takes its link-then-unlink road.
+    virtual bool RefuseNoReplaceRename() { return false; }
 };
 // Installs (or with nullptr removes) the process-wide injector.
 void SetFileFaultInjector(FileFaultInjector* injector);

@@ -1,0 +1,315 @@
+// DiskFile: opening, positioned reads and writes, sizing, deletion and
+// renaming. The asynchronous reads live in disk_file_async.cpp.
+
+#include "core/disk_file.h"
+
+#include <fcntl.h>
+#include <limits.h>
+#include <stdio.h>
+#include <string.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <limits>
+
+#include "core/disk_file_io.h"
+
+namespace vantrove {
+
+namespace {
+
+std::atomic<FileFaultInjector*> g_faultInjector{nullptr};
+
+// Largest amount handed to one pread/pwrite call; the kernel moves at most
+// about 2 GiB per call anyway.
+constexpr size_t kMaxTransfer = size_t{1} << 30;
+
+// Highest numbered "%s.%d" name that rename tries before giving up.
+constexpr int kMaxRenameCounter = 1000000;
+
+constexpr uint64_t kMaxFileOffset = static_cast<uint64_t>(std::numeric_limits<off_t>::max());
+
+// 0 when `path` can name a file here, else the errno that refuses it.
+int CheckPath(const std::string& path) {
+    if (path.empty()) return ENOENT;
+    if (path.find('\0') != std::string::npos) return EINVAL;
+    if (path.size() >= PATH_MAX) return ENAMETOOLONG;
+    return 0;
+}
+
+FileTime FromTimestamp(const statx_timestamp& t) {
+    return FileTimeFromUnix(t.tv_sec, t.tv_nsec);
+}
+
+FileTime FromTimespec(const timespec& t) {
+    return FileTimeFromUnix(t.tv_sec, static_cast<uint32_t>(t.tv_nsec));
+}
+
+// Moves `from` to `to` unless something exists at `to` (then EEXIST). Uses the
+// atomic no-replace rename; where the file system refuses it, a hard link
+// followed by removing the old name, which also never replaces; and only on a
+// file system without hard links a check followed by a plain rename.
+int MoveNoReplace(const std::string& from, const std::string& to) {
+    FileFaultInjector* injector = detail::CurrentFaultInjector();
+    if (!injector || !injector->RefuseNoReplaceRename()) {
+        if (renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0)
+            return 0;
+        int error = errno;
+        if (error != EINVAL && error != ENOSYS && error != EOPNOTSUPP) return error;
+    }
+    if (link(from.c_str(), to.c_str()) == 0) {
+        if (unlink(from.c_str()) == 0) return 0;
+        int error = errno;
+        unlink(to.c_str());
+        return error;
+    }
+    int error = errno;
+    if (error != EPERM && error != EOPNOTSUPP && error != ENOSYS) return error;
+    struct stat st{};
+    if (lstat(to.c_str(), &st) == 0) return EEXIST;
+    if (errno != ENOENT) return errno;
+    if (::rename(from.c_str(), to.c_str()) == 0) return 0;
+    return errno;
+}
+
+// strerror_r comes in two flavours; both are handled.
+[[maybe_unused]] const char* ErrorTextOf(int result, const char* buffer) {
+    return result == 0 ? buffer : nullptr;
+}
+[[maybe_unused]] const char* ErrorTextOf(const char* result, const char*) { return result; }
+
+}  // namespace
+
+namespace detail {
+
+int PreadFully(int fd, uint64_t offset, uint8_t* buffer, size_t length, size_t* done) {
+    size_t got = 0;
+    int error = 0;
+    while (got < length) {
+        size_t chunk = std::min(length - got, kMaxTransfer);
+        ssize_t n = pread(fd, buffer + got, chunk, static_cast<off_t>(offset + got));
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            error = errno;
+            break;
+        }
+        if (n == 0) {
+            error = kErrorHandleEof;
+            break;
+        }
+        got += static_cast<size_t>(n);
+    }
+    *done = got;
+    return error;
+}
+
+FileFaultInjector* CurrentFaultInjector() {
+    return g_faultInjector.load(std::memory_order_acquire);
+}
+
+}  // namespace detail
+
+void SetFileFaultInjector(FileFaultInjector* injector) {
+    g_faultInjector.store(injector, std::memory_order_release);
+}
+
+std::string SystemErrorText(int error) {
+    char buffer[256] = {};
+    const char* text = ErrorTextOf(strerror_r(error, buffer, sizeof buffer), buffer);
+    if (!text || !*text) return "Unknown error " + std::to_string(error);
+    return text;
+}
+
+DiskFile::~DiskFile() { close(); }
+
+bool DiskFile::Fail(int error) {
+    lastError_ = error;
+    errno = error;
+    return false;
+}
+
+bool DiskFile::RefreshFromHandle() {
+    if (fd_ < 0) return false;
+    struct statx sx{};
+    if (statx(fd_, "", AT_EMPTY_PATH, STATX_BASIC_STATS | STATX_BTIME, &sx) == 0) {
+        size = sx.stx_size;
+        lastWriteTime = FromTimestamp(sx.stx_mtime);
+        bool haveBirth = (sx.stx_mask & STATX_BTIME) && (sx.stx_btime.tv_sec != 0 ||
+                                                          sx.stx_btime.tv_nsec != 0);
+        creationTime = FromTimestamp(haveBirth ? sx.stx_btime : sx.stx_ctime);
+        return true;
+    }
+    struct stat st{};
+    if (fstat(fd_, &st) != 0) return false;
+    size = static_cast<uint64_t>(st.st_size);
+    lastWriteTime = FromTimespec(st.st_mtim);
+    creationTime = FromTimespec(st.st_ctim);
+    return true;
+}
+
+bool DiskFile::OpenWith(const std::string& newPath, OpenMode mode) {
+    if (isOpen()) close();
+    if (!newPath.empty()) path = newPath;
+    if (mode == OpenMode::Create) {
+        size = 0;
+        result = VerifyResult::NotVerified;
+    }
+    if (int error = CheckPath(path)) return Fail(error);
+    if (FileFaultInjector* injector = detail::CurrentFaultInjector()) {
+        if (int error = injector->BeforeOpen(path, mode != OpenMode::Read)) return Fail(error);
+    }
+
+    // O_NONBLOCK keeps a FIFO planted under a data file's name from hanging the
+    // open; anything but a regular file is refused below.
+    int flags = O_CLOEXEC | O_NONBLOCK;
+    switch (mode) {
+        case OpenMode::Read: flags |= O_RDONLY; break;
+        case OpenMode::ReadWrite: flags |= O_RDWR; break;
+        case OpenMode::Create: flags |= O_RDWR | O_CREAT | O_NOFOLLOW; break;
+    }
+    int fd;
+    do {
+        fd = ::open(path.c_str(), flags, 0666);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) {
+        int error = errno;
+        if (error == ENOENT && mode != OpenMode::Create) result = VerifyResult::Missing;
+        return Fail(error);
+    }
+
+    auto abandon = [&](int error) {
+        ::close(fd);
+        return Fail(error);
+    };
+    struct stat st{};
+    if (fstat(fd, &st) != 0) return abandon(errno);
+    if (!S_ISREG(st.st_mode)) return abandon(S_ISDIR(st.st_mode) ? EISDIR : EINVAL);
+    if (fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) return abandon(errno);
+
+    if (mode == OpenMode::Create) {
+        // Nobody else may be writing the file we create: take the exclusive
+        // lock before truncating so that another creator's data survives.
+        // File systems without locks are used without one.
+        if (flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) return abandon(EBUSY);
+        if (ftruncate(fd, 0) != 0) return abandon(errno);
+    }
+
+    fd_ = fd;
+    RefreshFromHandle();
+    if (mode == OpenMode::Create) size = 0;
+    return true;
+}
+
+bool DiskFile::create(const std::string& newPath) { return OpenWith(newPath, OpenMode::Create); }
+
+bool DiskFile::open(const std::string& newPath) { return OpenWith(newPath, OpenMode::Read); }
+
+bool DiskFile::openForWrite(const std::string& newPath) {
+    return OpenWith(newPath, OpenMode::ReadWrite);
+}
+
+bool DiskFile::CheckRead(uint64_t offset, size_t length) {
+    if (fd_ < 0) return Fail(EBADF);
+    if (offset > size || length > size - offset) return Fail(kErrorHandleEof);
+    return true;
+}
+
+bool DiskFile::read(uint64_t offset, void* buffer, size_t length) {
+    if (!CheckRead(offset, length)) return false;
+    if (FileFaultInjector* injector = detail::CurrentFaultInjector()) {
+        if (int error = injector->BeforeRead(*this, offset, length)) return Fail(error);
+    }
+    size_t done = 0;
+    if (int error = detail::PreadFully(fd_, offset, static_cast<uint8_t*>(buffer), length, &done))
+        return Fail(error);
+    return true;
+}
+
+bool DiskFile::write(uint64_t offset, const void* buffer, size_t length) {
+    if (fd_ < 0) return Fail(EBADF);
+    if (offset > kMaxFileOffset || length > kMaxFileOffset - offset) return Fail(EFBIG);
+    if (FileFaultInjector* injector = detail::CurrentFaultInjector()) {
+        if (int error = injector->BeforeWrite(*this, offset, length)) return Fail(error);
+    }
+    const uint8_t* data = static_cast<const uint8_t*>(buffer);
+    size_t done = 0;
+    while (done < length) {
+        size_t chunk = std::min(length - done, kMaxTransfer);
+        ssize_t n = pwrite(fd_, data + done, chunk, static_cast<off_t>(offset + done));
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return Fail(errno);
+        }
+        if (n == 0) return Fail(ENOSPC);
+        done += static_cast<size_t>(n);
+    }
+    if (offset + length > size) size = offset + length;
+    return true;
+}
+
+bool DiskFile::setSize(uint64_t newSize) {
+    if (fd_ < 0) return Fail(EBADF);
+    if (newSize > kMaxFileOffset) return Fail(EFBIG);
+    if (FileFaultInjector* injector = detail::CurrentFaultInjector()) {
+        if (int error = injector->BeforeSetSize(*this, newSize)) return Fail(error);
+    }
+    int rc;
+    do {
+        rc = ftruncate(fd_, static_cast<off_t>(newSize));
+    } while (rc != 0 && errno == EINTR);
+    if (rc != 0) return Fail(errno);
+    size = newSize;
+    return true;
+}
+
+void DiskFile::close() {
+    if (fd_ < 0) return;
+    // Closing must not disturb the error a caller is about to report.
+    int savedErrno = errno;
+    RefreshFromHandle();
+    ReleaseDescriptor();
+    errno = savedErrno;
+}
+
+bool DiskFile::remove() {
+    // An open descriptor would keep writing into the unlinked file.
+    close();
+    if (int error = CheckPath(path)) return Fail(error);
+    if (FileFaultInjector* injector = detail::CurrentFaultInjector()) {
+        if (int error = injector->BeforeRemove(path)) return Fail(error);
+    }
+    if (unlink(path.c_str()) != 0) {
+        int error = errno;
+        if (error == ENOENT) result = VerifyResult::Missing;
+        return Fail(error);
+    }
+    result = VerifyResult::Missing;
+    return true;
+}
+
+bool DiskFile::rename(const std::string& newPath) {
+    if (int error = CheckPath(path)) return Fail(error);
+    if (!newPath.empty()) {
+        if (int error = CheckPath(newPath)) return Fail(error);
+    }
+    const std::string& base = newPath.empty() ? path : newPath;
+    FileFaultInjector* injector = detail::CurrentFaultInjector();
+    for (int counter = newPath.empty() ? 1 : 0; counter <= kMaxRenameCounter; ++counter) {
+        std::string target = counter == 0 ? base : base + "." + std::to_string(counter);
+        if (target.size() >= PATH_MAX) return Fail(ENAMETOOLONG);
+        int error = injector ? injector->BeforeRename(path, target) : 0;
+        if (error == 0) error = MoveNoReplace(path, target);
+        if (error == 0) {
+            path = std::move(target);
+            return true;
+        }
+        // Taken (perhaps only just now, by someone else): try the next number.
+        if (error != EEXIST && error != ENOTEMPTY) return Fail(error);
+    }
+    return Fail(EEXIST);
+}
+
+}  // namespace vantrove

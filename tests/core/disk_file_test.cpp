@@ -1,0 +1,470 @@
+#include "core/disk_file.h"
+
+#include <gtest/gtest.h>
+#include <limits.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <ctime>
+#include <fstream>
+#include <functional>
+
+#include "support/test_env.h"
+
+namespace vantrove {
+namespace {
+
+using test::FileExists;
+using test::ReadFile;
+using test::TempDir;
+using test::WriteFile;
+
+std::vector<uint8_t> Bytes(const std::string& text) { return {text.begin(), text.end()}; }
+
+void AppendTo(const std::string& path, const std::string& text) {
+    std::ofstream out(path, std::ios::binary | std::ios::app);
+    out << text;
+}
+
+// Installs a fault injector for one scope.
+class ScopedInjector {
+public:
+    explicit ScopedInjector(FileFaultInjector* injector) { SetFileFaultInjector(injector); }
+    ~ScopedInjector() { SetFileFaultInjector(nullptr); }
+};
+
+// Counts what reaches the disk and can fail chosen operations.
+class RecordingInjector : public FileFaultInjector {
+public:
+    int reads = 0;
+    int writeError = 0;
+    int openError = 0;
+    bool refuseNoReplace = false;
+    std::function<void(const std::string& to)> beforeRename;
+
+    int BeforeOpen(const std::string&, bool) override { return openError; }
+    int BeforeRead(const DiskFile&, uint64_t, size_t) override {
+        ++reads;
+        return 0;
+    }
+    int BeforeWrite(const DiskFile&, uint64_t, size_t) override { return writeError; }
+    int BeforeRename(const std::string&, const std::string& to) override {
+        if (beforeRename) beforeRename(to);
+        return 0;
+    }
+    bool RefuseNoReplaceRename() override { return refuseNoReplace; }
+};
+
+// ---------------------------------------------------------------------------
+// Opening and creating
+
+TEST(DiskFileOpen, MissingFileIsReportedMissingWithInvalidHandle) {
+    TempDir dir;
+    DiskFile file;
+    file.result = VerifyResult::IntactCopy;
+    EXPECT_FALSE(file.open(dir.File("absent")));
+    EXPECT_FALSE(file.isOpen());
+    EXPECT_EQ(file.result, VerifyResult::Missing);
+    EXPECT_EQ(file.lastError(), ENOENT);
+    EXPECT_EQ(errno, ENOENT);
+    EXPECT_EQ(file.path, dir.File("absent"));
+}
+
+TEST(DiskFileOpen, OtherFailuresDoNotMarkTheFileMissing) {
+    TempDir dir;
+    DiskFile file;
+    EXPECT_FALSE(file.open(dir.path()));  // a folder is not a file
+    EXPECT_EQ(file.lastError(), EISDIR);
+    EXPECT_FALSE(file.isOpen());
+    EXPECT_EQ(file.result, VerifyResult::NotVerified);
+
+    // A FIFO under a data file's name must neither hang nor open.
+    ASSERT_EQ(mkfifo(dir.File("pipe").c_str(), 0600), 0);
+    EXPECT_FALSE(file.open(dir.File("pipe")));
+    EXPECT_FALSE(file.isOpen());
+}
+
+TEST(DiskFileOpen, ReadsSizeAndPlausibleTimes) {
+    TempDir dir;
+    FileTime before = CurrentFileTime();
+    WriteFile(dir.File("f"), std::string(1234, 'x'));
+    DiskFile file(dir.File("f"));
+    ASSERT_TRUE(file.open());
+    FileTime after = CurrentFileTime();
+    EXPECT_EQ(file.size, 1234u);
+    // File system clocks may run a tick behind the wall clock.
+    const FileTime slack = 2 * 10000000ULL;
+    EXPECT_GE(file.lastWriteTime + slack, before);
+    EXPECT_LE(file.lastWriteTime, after + slack);
+    EXPECT_GE(file.creationTime + slack, before);
+    EXPECT_LE(file.creationTime, file.lastWriteTime);
+}
+
+TEST(DiskFileOpen, CloseRefreshesSizeAndTimes) {
+    TempDir dir;
+    DiskFile file;
+    ASSERT_TRUE(file.create(dir.File("f")));
+    ASSERT_TRUE(file.write(0, "abcdef", 6));
+    file.size = 1;  // stale on purpose: close must take the size from the file
+    file.close();
+    EXPECT_FALSE(file.isOpen());
+    EXPECT_EQ(file.size, 6u);
+    EXPECT_NE(file.lastWriteTime, 0u);
+}
+
+TEST(DiskFileCreate, TruncatesAndResetsVerificationResult) {
+    TempDir dir;
+    WriteFile(dir.File("f"), "old contents");
+    DiskFile file;
+    file.result = VerifyResult::Missing;
+    ASSERT_TRUE(file.create(dir.File("f")));
+    EXPECT_TRUE(file.isOpen());
+    EXPECT_EQ(file.size, 0u);
+    EXPECT_EQ(file.result, VerifyResult::NotVerified);
+    ASSERT_TRUE(file.write(0, "new", 3));
+    char back[3];
+    ASSERT_TRUE(file.read(0, back, 3));
+    EXPECT_EQ(std::string(back, 3), "new");
+    file.close();
+    EXPECT_EQ(ReadFile(dir.File("f")), Bytes("new"));
+}
+
+TEST(DiskFileCreate, RefusesSymbolicLinkAndLeavesItsTargetAlone) {
+    TempDir dir;
+    WriteFile(dir.File("precious"), "keep me");
+    ASSERT_EQ(symlink(dir.File("precious").c_str(), dir.File("link").c_str()), 0);
+    DiskFile file;
+    EXPECT_FALSE(file.create(dir.File("link")));
+    EXPECT_EQ(file.lastError(), ELOOP);
+    EXPECT_FALSE(file.isOpen());
+    EXPECT_EQ(ReadFile(dir.File("precious")), Bytes("keep me"));
+
+    // A dangling link must not create its target either.
+    ASSERT_EQ(symlink(dir.File("elsewhere").c_str(), dir.File("dangling").c_str()), 0);
+    EXPECT_FALSE(file.create(dir.File("dangling")));
+    EXPECT_FALSE(FileExists(dir.File("elsewhere")));
+}
+
+TEST(DiskFileCreate, IsExclusiveWhileOpen) {
+    TempDir dir;
+    DiskFile first;
+    ASSERT_TRUE(first.create(dir.File("f")));
+    ASSERT_TRUE(first.write(0, "data", 4));
+    DiskFile second;
+    EXPECT_FALSE(second.create(dir.File("f")));
+    EXPECT_EQ(second.lastError(), EBUSY);
+    EXPECT_FALSE(second.isOpen());
+    first.close();
+    EXPECT_EQ(ReadFile(dir.File("f")), Bytes("data"));  // not truncated by the loser
+    EXPECT_TRUE(second.create(dir.File("f")));
+}
+
+TEST(DiskFileCreate, LongNamesWorkUpToTheSystemLimit) {
+    TempDir dir;
+    // Far beyond 260 characters, through nested folders.
+    std::string folder = dir.path();
+    for (int i = 0; i < 4; ++i) {
+        folder += "/" + std::string(100, 'a' + i);
+        ASSERT_EQ(mkdir(folder.c_str(), 0700), 0);
+    }
+    DiskFile file;
+    ASSERT_TRUE(file.create(folder + "/" + std::string(200, 'z')));
+    EXPECT_GT(file.path.size(), 600u);
+    file.close();
+
+    DiskFile tooLong;
+    EXPECT_FALSE(tooLong.create(dir.path() + "/" + std::string(PATH_MAX, 'q')));
+    EXPECT_EQ(tooLong.lastError(), ENAMETOOLONG);
+}
+
+TEST(DiskFileCreate, OpenForWriteNeedsAnExistingFileAndKeepsItsData) {
+    TempDir dir;
+    DiskFile file;
+    EXPECT_FALSE(file.openForWrite(dir.File("absent")));
+    EXPECT_FALSE(FileExists(dir.File("absent")));
+
+    WriteFile(dir.File("target"), "0123456789");
+    ASSERT_TRUE(file.openForWrite(dir.File("target")));
+    EXPECT_EQ(file.size, 10u);
+    ASSERT_TRUE(file.write(2, "AB", 2));
+    file.close();
+    EXPECT_EQ(ReadFile(dir.File("target")), Bytes("01AB456789"));
+}
+
+TEST(DiskFileCreate, InjectedOpenFailureLeavesHandleInvalid) {
+    TempDir dir;
+    WriteFile(dir.File("f"), "abc");
+    RecordingInjector injector;
+    injector.openError = EACCES;
+    ScopedInjector scope(&injector);
+    DiskFile file;
+    EXPECT_FALSE(file.open(dir.File("f")));
+    EXPECT_FALSE(file.isOpen());
+    EXPECT_EQ(file.lastError(), EACCES);
+    EXPECT_EQ(file.result, VerifyResult::NotVerified);
+}
+
+// ---------------------------------------------------------------------------
+// Reading and writing
+
+TEST(DiskFileRead, UpToTheRecordedSizeOnlyAndWithoutDiskAccessBeyond) {
+    TempDir dir;
+    WriteFile(dir.File("f"), "0123456789");
+    DiskFile file(dir.File("f"));
+    ASSERT_TRUE(file.open());
+    // The file grows behind our back: the recorded size still rules.
+    AppendTo(dir.File("f"), "abcdef");
+
+    RecordingInjector injector;
+    ScopedInjector scope(&injector);
+    char buffer[16] = {};
+    EXPECT_TRUE(file.read(6, buffer, 4));
+    EXPECT_EQ(std::string(buffer, 4), "6789");
+    EXPECT_EQ(injector.reads, 1);
+
+    EXPECT_FALSE(file.read(6, buffer, 5));
+    EXPECT_EQ(file.lastError(), kErrorHandleEof);
+    EXPECT_FALSE(file.read(11, buffer, 0));
+    EXPECT_FALSE(file.read(UINT64_MAX, buffer, 2));  // no wrap-around
+    EXPECT_EQ(injector.reads, 1);                    // none of these reached the disk
+
+    EXPECT_TRUE(file.read(10, buffer, 0));
+}
+
+TEST(DiskFileRead, ClosedHandleFailsWithBadDescriptor) {
+    TempDir dir;
+    WriteFile(dir.File("f"), "0123456789");
+    DiskFile file(dir.File("f"));
+    char buffer[4];
+    EXPECT_FALSE(file.read(0, buffer, 4));
+    EXPECT_EQ(file.lastError(), EBADF);
+    EXPECT_EQ(errno, EBADF);
+}
+
+TEST(DiskFileRead, FileShrunkUnderneathGivesShortReadFailure) {
+    TempDir dir;
+    WriteFile(dir.File("f"), "0123456789");
+    DiskFile file(dir.File("f"));
+    ASSERT_TRUE(file.open());
+    ASSERT_EQ(truncate(dir.File("f").c_str(), 5), 0);
+    char buffer[10];
+    EXPECT_FALSE(file.read(0, buffer, 10));
+    EXPECT_EQ(file.lastError(), kErrorHandleEof);
+}
+
+TEST(DiskFileWrite, PastTheEndRaisesTheSizeInsideLeavesIt) {
+    TempDir dir;
+    DiskFile file;
+    ASSERT_TRUE(file.create(dir.File("f")));
+    ASSERT_TRUE(file.write(0, "0123456789", 10));
+    EXPECT_EQ(file.size, 10u);
+    ASSERT_TRUE(file.write(2, "ab", 2));
+    EXPECT_EQ(file.size, 10u);
+    ASSERT_TRUE(file.write(8, "XYZ", 3));
+    EXPECT_EQ(file.size, 11u);
+    ASSERT_TRUE(file.write(20, "!", 1));  // leaves a hole of zeros
+    EXPECT_EQ(file.size, 21u);
+    file.close();
+    std::vector<uint8_t> expected = Bytes("01ab4567XYZ");
+    expected.resize(20, 0);
+    expected.push_back('!');
+    EXPECT_EQ(ReadFile(dir.File("f")), expected);
+}
+
+TEST(DiskFileWrite, FailsOnClosedOrReadOnlyHandle) {
+    TempDir dir;
+    WriteFile(dir.File("f"), "abc");
+    DiskFile file(dir.File("f"));
+    EXPECT_FALSE(file.write(0, "x", 1));
+    EXPECT_EQ(file.lastError(), EBADF);
+    ASSERT_TRUE(file.open());
+    EXPECT_FALSE(file.write(0, "x", 1));
+    EXPECT_EQ(file.lastError(), EBADF);
+    EXPECT_EQ(file.size, 3u);
+}
+
+TEST(DiskFileWrite, DiskFullIsReportedAndTheSizeKept) {
+    TempDir dir;
+    DiskFile file;
+    ASSERT_TRUE(file.create(dir.File("f")));
+    ASSERT_TRUE(file.write(0, "abcd", 4));
+    RecordingInjector injector;
+    injector.writeError = ENOSPC;
+    ScopedInjector scope(&injector);
+    EXPECT_FALSE(file.write(4, "efgh", 4));
+    EXPECT_EQ(file.lastError(), ENOSPC);
+    EXPECT_EQ(errno, ENOSPC);
+    EXPECT_EQ(file.size, 4u);
+    EXPECT_EQ(SystemErrorText(file.lastError()), "No space left on device");
+    file.close();
+    EXPECT_EQ(file.lastError(), ENOSPC);  // closing keeps the error to report
+}
+
+TEST(DiskFileWrite, SetSizeTruncatesAndExtends) {
+    TempDir dir;
+    DiskFile file;
+    ASSERT_TRUE(file.create(dir.File("f")));
+    ASSERT_TRUE(file.write(0, "0123456789", 10));
+    ASSERT_TRUE(file.setSize(4));
+    EXPECT_EQ(file.size, 4u);
+    char buffer[8];
+    EXPECT_FALSE(file.read(0, buffer, 5));
+    ASSERT_TRUE(file.setSize(8));
+    ASSERT_TRUE(file.read(0, buffer, 8));
+    EXPECT_EQ(std::string(buffer, 8), std::string("0123\0\0\0\0", 8));
+    file.close();
+    EXPECT_EQ(file.size, 8u);
+
+    DiskFile closed;
+    EXPECT_FALSE(closed.setSize(3));
+    EXPECT_EQ(closed.lastError(), EBADF);
+}
+
+// ---------------------------------------------------------------------------
+// Removing
+
+TEST(DiskFileRemove, DeletesAndMarksMissing) {
+    TempDir dir;
+    DiskFile file;
+    ASSERT_TRUE(file.create(dir.File("f")));
+    ASSERT_TRUE(file.write(0, "x", 1));
+    ASSERT_TRUE(file.remove());  // even while open
+    EXPECT_FALSE(file.isOpen());
+    EXPECT_EQ(file.result, VerifyResult::Missing);
+    EXPECT_FALSE(FileExists(dir.File("f")));
+
+    file.result = VerifyResult::IntactCopy;
+    EXPECT_FALSE(file.remove());
+    EXPECT_EQ(file.lastError(), ENOENT);
+    EXPECT_EQ(file.result, VerifyResult::Missing);
+}
+
+// ---------------------------------------------------------------------------
+// Renaming, with the atomic no-replace rename and with the link fallback
+
+class DiskFileRename : public ::testing::TestWithParam<bool> {
+protected:
+    void SetUp() override {
+        injector_.refuseNoReplace = GetParam();
+        SetFileFaultInjector(&injector_);
+    }
+    void TearDown() override { SetFileFaultInjector(nullptr); }
+
+    RecordingInjector injector_;
+    TempDir dir_;
+};
+
+TEST_P(DiskFileRename, ToAFreeNameMovesTheFile) {
+    WriteFile(dir_.File("a"), "A");
+    DiskFile file(dir_.File("a"));
+    ASSERT_TRUE(file.rename(dir_.File("b")));
+    EXPECT_EQ(file.path, dir_.File("b"));
+    EXPECT_FALSE(FileExists(dir_.File("a")));
+    EXPECT_EQ(ReadFile(dir_.File("b")), Bytes("A"));
+}
+
+TEST_P(DiskFileRename, ToATakenNameUsesTheFirstFreeNumber) {
+    WriteFile(dir_.File("a"), "A");
+    WriteFile(dir_.File("c"), "A2");
+    WriteFile(dir_.File("n"), "N");
+    DiskFile file(dir_.File("a"));
+    ASSERT_TRUE(file.rename(dir_.File("n")));
+    EXPECT_EQ(file.path, dir_.File("n.1"));
+    EXPECT_EQ(ReadFile(dir_.File("n")), Bytes("N"));
+    EXPECT_EQ(ReadFile(dir_.File("n.1")), Bytes("A"));
+
+    DiskFile second(dir_.File("c"));
+    ASSERT_TRUE(second.rename(dir_.File("n")));
+    EXPECT_EQ(second.path, dir_.File("n.2"));
+    EXPECT_EQ(ReadFile(dir_.File("n.1")), Bytes("A"));
+    EXPECT_EQ(ReadFile(dir_.File("n.2")), Bytes("A2"));
+}
+
+TEST_P(DiskFileRename, WithoutTargetStepsAsideUnderANumberedName) {
+    WriteFile(dir_.File("f"), "first");
+    DiskFile file(dir_.File("f"));
+    ASSERT_TRUE(file.rename());
+    EXPECT_EQ(file.path, dir_.File("f.1"));
+    EXPECT_FALSE(FileExists(dir_.File("f")));
+
+    WriteFile(dir_.File("f"), "second");
+    DiskFile other(dir_.File("f"));
+    ASSERT_TRUE(other.rename());
+    EXPECT_EQ(other.path, dir_.File("f.2"));
+    EXPECT_EQ(ReadFile(dir_.File("f.1")), Bytes("first"));
+    EXPECT_EQ(ReadFile(dir_.File("f.2")), Bytes("second"));
+}
+
+TEST_P(DiskFileRename, NeverReplacesAFileThatAppearsAtTheTarget) {
+    WriteFile(dir_.File("a"), "mine");
+    // Someone else creates each target just before we move there, twice.
+    int planted = 0;
+    injector_.beforeRename = [&](const std::string& to) {
+        if (planted < 2) {
+            WriteFile(to, "theirs " + std::to_string(planted++));
+        }
+    };
+    DiskFile file(dir_.File("a"));
+    ASSERT_TRUE(file.rename(dir_.File("t")));
+    EXPECT_EQ(file.path, dir_.File("t.2"));
+    EXPECT_EQ(ReadFile(dir_.File("t")), Bytes("theirs 0"));
+    EXPECT_EQ(ReadFile(dir_.File("t.1")), Bytes("theirs 1"));
+    EXPECT_EQ(ReadFile(dir_.File("t.2")), Bytes("mine"));
+    EXPECT_FALSE(FileExists(dir_.File("a")));
+}
+
+TEST_P(DiskFileRename, FailureChangesNothing) {
+    DiskFile file(dir_.File("absent"));
+    EXPECT_FALSE(file.rename(dir_.File("b")));
+    EXPECT_EQ(file.lastError(), ENOENT);
+    EXPECT_EQ(file.path, dir_.File("absent"));
+    EXPECT_FALSE(FileExists(dir_.File("b")));
+
+    WriteFile(dir_.File("a"), "A");
+    DiskFile tooLong(dir_.File("a"));
+    EXPECT_FALSE(tooLong.rename(dir_.path() + "/" + std::string(PATH_MAX, 'q')));
+    EXPECT_EQ(tooLong.lastError(), ENAMETOOLONG);
+    EXPECT_EQ(tooLong.path, dir_.File("a"));
+    EXPECT_TRUE(FileExists(dir_.File("a")));
+}
+
+TEST_P(DiskFileRename, AnOpenFileStaysReadableUnderItsNewName) {
+    WriteFile(dir_.File("a"), "payload");
+    DiskFile file(dir_.File("a"));
+    ASSERT_TRUE(file.open());
+    ASSERT_TRUE(file.rename(dir_.File("b")));
+    char buffer[7];
+    ASSERT_TRUE(file.read(0, buffer, 7));
+    EXPECT_EQ(std::string(buffer, 7), "payload");
+    file.close();
+    ASSERT_TRUE(file.open());
+    EXPECT_EQ(file.size, 7u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Ways, DiskFileRename, ::testing::Values(false, true),
+                         [](const auto& info) {
+                             return info.param ? std::string("LinkFallback")
+                                               : std::string("NoReplaceRename");
+                         });
+
+// ---------------------------------------------------------------------------
+// Times and error texts
+
+TEST(FileTimeTest, CountsHundredNanosecondsSince1601) {
+    EXPECT_EQ(FileTimeFromUnix(0, 0), kFileTimeUnixEpoch);
+    EXPECT_EQ(FileTimeFromUnix(1, 250), kFileTimeUnixEpoch + 10000002ULL);
+    // 1601-01-01 itself.
+    EXPECT_EQ(FileTimeFromUnix(-11644473600LL, 0), 0u);
+    FileTime now = CurrentFileTime();
+    FileTime expected = FileTimeFromUnix(time(nullptr), 0);
+    EXPECT_LE(now > expected ? now - expected : expected - now, 20000000ULL);
+}
+
+TEST(SystemErrorTextTest, GivesTheSystemsTextForAnErrno) {
+    EXPECT_EQ(SystemErrorText(ENOENT), "No such file or directory");
+    EXPECT_EQ(SystemErrorText(kErrorHandleEof), "No data available");
+    EXPECT_FALSE(SystemErrorText(987654).empty());
+}
+
+}  // namespace
+}  // namespace vantrove
