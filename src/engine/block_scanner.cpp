@@ -147,6 +147,8 @@ bool BlockScanner::Start(DiskFile& file, const Crc32Window& window, const Option
     crcValid_ = false;
     windowMd5Offset_ = UINT64_MAX;
     readSeq_ = headSeq_ = 0;
+    readErrorSeq_ = UINT64_MAX;
+    readError_ = 0;
     fileMd5_.Reset();
     headDone_ = false;
     threaded_ = false;
@@ -219,7 +221,7 @@ void BlockScanner::IssueReads() {
     uint64_t floor = std::min(offset_ / bufferSize_, headSeq_);
     uint64_t digested = threaded_ ? digested_.load(std::memory_order_acquire) : headSeq_;
     if (digested < dataChunks_) floor = std::min(floor, digested);
-    uint64_t limit = std::min(floor + count_, lastChunk_);
+    uint64_t limit = std::min({floor + count_, lastChunk_, readErrorSeq_});
     while (readSeq_ < limit) {
         uint8_t* buffer = Chunk(readSeq_);
         if (readSeq_ < dataChunks_) {
@@ -229,7 +231,10 @@ void BlockScanner::IssueReads() {
             request.transferred = 0;
             request.buffer = buffer;
             if (file_->beginRead(request) == 0) {
-                Fail(file_->lastError());
+                // Reported when the scan reaches this chunk, so that the
+                // data before it are still searched.
+                readError_ = file_->lastError();
+                readErrorSeq_ = readSeq_;
                 return;
             }
         } else {
@@ -244,6 +249,7 @@ bool BlockScanner::Ensure(uint64_t seqEnd) {
         if (failed_) return false;
         IssueReads();
         if (failed_) return false;
+        if (headSeq_ == readErrorSeq_) return Fail(readError_);
         if (readSeq_ <= headSeq_) {
             // The ring is full of chunks that the digest thread has not
             // hashed yet: wait for it. Anything else would be a sizing error.

@@ -23,9 +23,10 @@
 // the ring then holds one block size plus 32 MiB of read-ahead, so memory
 // stays near one block size while the window is still read only once.
 //
-// A read error ends the scan: failed() becomes true, error() holds the errno
-// value, More() turns false and every later operation does nothing. No
-// operation throws.
+// A read error ends the scan when the window (or Finish) reaches the data
+// that could not be read, so everything before them is still searched:
+// failed() becomes true, error() holds the errno value, More() turns false
+// and every later operation does nothing. No operation throws.
 //
 // A scanner belongs to the thread that drives it (the verification worker);
 // its digest thread is private to it. The DiskFile and the Crc32Window must
@@ -67,8 +68,7 @@ public:
 
     // Starts a scan of the open `file` (of its recorded size) with the window
     // length window.length() (> 0). Returns false with error() set when the
-    // file is not open, the length is 0, memory for the ring is lacking or
-    // the first read cannot be started.
+    // file is not open, the length is 0 or memory for the ring is lacking.
     bool Start(DiskFile& file, const Crc32Window& window);
     bool Start(DiskFile& file, const Crc32Window& window, const Options& options);
 
@@ -156,6 +156,9 @@ private:
     uint64_t lastChunk_ = 0;  // one past the last chunk any window can touch
     uint64_t readSeq_ = 0;    // next chunk to start
     uint64_t headSeq_ = 0;    // chunks before it are readable
+    // A read that could not be started: its chunk and errno.
+    uint64_t readErrorSeq_ = UINT64_MAX;
+    int readError_ = 0;
 
     // Whole-file digest: chunks before published_ may be hashed; chunks
     // before digested_ have been.
