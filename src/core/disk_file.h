@@ -9,7 +9,9 @@
 //
 // A DiskFile is shared through DiskFileRef by every list that mentions it and
 // is used by one thread at a time. No operation throws: failures return false
-// (or 0) and leave lastError() describing them (an errno value).
+// (or 0) and leave lastError() describing them (an errno value, also stored in
+// errno). Paths may be as long as the system allows (PATH_MAX); longer ones
+// fail with ENAMETOOLONG.
 
 #include <cerrno>
 #include <cstddef>
@@ -64,33 +66,48 @@ public:
     DiskFile(const DiskFile&) = delete;
     DiskFile& operator=(const DiskFile&) = delete;
 
-    // Creates or truncates the file for reading and writing; size 0; result 0.
+    // Creates or truncates the file for reading and writing; size 0; result
+    // NotVerified. The file is held with an exclusive advisory lock while open
+    // (a second creator fails with EBUSY, before truncating anything), and a
+    // symbolic link at the final component is refused (ELOOP).
     bool create(const std::string& newPath = {});
     // Opens an existing file for reading; reads size and times. A missing
-    // file sets the result to Missing.
+    // file sets the result to Missing. Only regular files open (a folder
+    // fails with EISDIR, a FIFO or device with EINVAL).
     bool open(const std::string& newPath = {});
     // Opens an existing file for reading and writing (repair targets).
     bool openForWrite(const std::string& newPath = {});
     // Exactly `length` bytes at `offset`; fails without a disk access when
-    // closed or when offset + length exceeds the recorded size.
+    // closed (EBADF) or when offset + length exceeds the recorded size
+    // (kErrorHandleEof). A short read fails with kErrorHandleEof too.
     bool read(uint64_t offset, void* buffer, size_t length);
     // Exactly `length` bytes at `offset`; raises the recorded size when the
-    // write goes past it.
+    // write goes past it. A short write fails (ENOSPC and the like).
     bool write(uint64_t offset, const void* buffer, size_t length);
     // Truncates or extends the file to `newSize`.
     bool setSize(uint64_t newSize);
-    // Starts a read: 2 complete, 1 pending, 0 error.
+    // Starts a read of request.length bytes at request.offset into
+    // request.buffer: 2 complete (exactly `length` bytes already arrived),
+    // 1 pending, 0 error (closed file, a read already under way in the
+    // request, or an immediate completion with fewer bytes). A read is not
+    // held to the recorded size: the file's real end decides. REQUIRES: the
+    // request is idle and its buffer stays valid until it is idle again.
     int beginRead(AsyncReadRequest& request);
-    // Finishes a read: 2 when exactly `length` bytes arrived, else 0. The
-    // request returns to idle either way.
+    // Finishes a read, waiting for it when it is pending: 2 when exactly
+    // `length` bytes arrived, else 0 (request.transferred says how many).
+    // The request returns to idle either way.
     int completeRead(AsyncReadRequest& request);
-    // Refreshes size and times, then closes.
+    // Refreshes size and times, then closes. Keeps lastError() and errno as
+    // they were, so a failure can still be reported after closing. Reads
+    // still in flight finish normally.
     void close();
-    // Deletes the file at `path`; the result becomes Missing.
+    // Deletes the file at `path` (closing it first); the result becomes
+    // Missing, also when the file was already gone (which still fails).
     bool remove();
     // Moves the file to `newPath`, or to the first free "%s.%d" name when
-    // `newPath` is taken; with no `newPath`, steps aside to "<path>.N".
-    // Never replaces an existing file.
+    // `newPath` is taken (counter from 1); with no `newPath`, steps aside to
+    // "<path>.N". Never replaces an existing file, even one that appears
+    // while the name is chosen. On failure nothing changes.
     bool rename(const std::string& newPath = {});
 
     bool isOpen() const { return fd_ >= 0; }
