@@ -132,6 +132,7 @@ private:
     enum class OpenMode { Read, ReadWrite, Create };
     bool OpenWith(const std::string& newPath, OpenMode mode);
     int FailRead(AsyncReadRequest& request, int error);
+    int FinishAsyncRead(AsyncReadRequest& request);
     bool CheckRead(uint64_t offset, size_t length);
     void ReleaseDescriptor();
 

@@ -505,11 +505,29 @@ int DiskFile::beginRead(AsyncReadRequest& request) {
     }
     // A read the page cache could serve has completed during submission.
     if (!op->ring->IsIdle(op)) return 1;
-    request.transferred = op->done;
-    if (op->done == request.length) {
+    if (FinishAsyncRead(request) == 2) {
         request.state = 2;
         return 2;
     }
+    return 0;
+}
+
+// Takes the outcome of the request's finished operation: 2 when all bytes
+// arrived, else 0 with the error recorded. A read that io_uring failed for a
+// reason of its own (a file system without support, a cancellation because
+// the thread that started it ended) is finished with pread when the file is
+// still open, so such a failure never reaches the caller as a read error.
+int DiskFile::FinishAsyncRead(AsyncReadRequest& request) {
+    AsyncReadOperation* op = request.operation.get();
+    if (op->mode == AsyncReadMode::Uring && op->error != 0 && op->error != kErrorHandleEof &&
+        fd_ >= 0) {
+        size_t got = 0;
+        op->error = detail::PreadFully(fd_, op->offset + op->done, op->buffer + op->done,
+                                       op->length - op->done, &got);
+        op->done += static_cast<uint32_t>(got);
+    }
+    request.transferred = op->done;
+    if (op->done == request.length && op->error == 0) return 2;
     return FailRead(request, op->error ? op->error : kErrorHandleEof);
 }
 
@@ -534,9 +552,7 @@ int DiskFile::completeRead(AsyncReadRequest& request) {
     }
 
     op->WaitIdle();
-    request.transferred = op->done;
-    if (op->done == request.length && op->error == 0) return 2;
-    return Fail(op->error ? op->error : kErrorHandleEof), 0;
+    return FinishAsyncRead(request);
 }
 
 }  // namespace vantrove

@@ -1,4 +1,6 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstring>
 #include <random>
@@ -215,6 +217,32 @@ TEST_P(AsyncReadTest, PendingReadsSurviveCloseAndMove) {
     ASSERT_NE(file->beginRead(moved), 0);
     EXPECT_EQ(file->completeRead(moved), 2);
     EXPECT_TRUE(Matches(moved));
+}
+
+TEST_P(AsyncReadTest, ReadsStartedByAThreadThatEndedStillComplete) {
+    const size_t size = 16 * 1024 * 1024;
+    DiskFileRef file = MakeFile("f", size);
+    // Out of the page cache, so that the reads are still under way when the
+    // starting thread ends.
+    int fd = ::open(file->path.c_str(), O_RDONLY);
+    fdatasync(fd);
+    posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED);
+    ::close(fd);
+    std::vector<AsyncReadRequest> requests(8);
+    std::vector<uint8_t> buffer(size);
+    std::thread starter([&] {
+        for (int i = 0; i < 8; ++i) {
+            requests[i].offset = static_cast<uint64_t>(i) * (size / 8);
+            requests[i].length = size / 8;
+            requests[i].buffer = buffer.data() + requests[i].offset;
+            EXPECT_NE(file->beginRead(requests[i]), 0);
+        }
+    });
+    starter.join();
+    for (int i = 0; i < 8; ++i) {
+        EXPECT_EQ(file->completeRead(requests[i]), 2) << i << " lastError " << file->lastError();
+    }
+    EXPECT_EQ(buffer, data_);
 }
 
 TEST_P(AsyncReadTest, SeveralThreadsReadTheirOwnFiles) {
