@@ -212,7 +212,8 @@ TEST(SettingsStore, ConcurrentUpdatesLoseNothing) {
     auto writer = [&](const char* key) {
         SettingsStore store(path);
         for (int i = 0; i < kRounds; ++i) {
-            store.Update([&](SettingsStore& s) { s.SetDword(key, "N" + std::to_string(i), i); });
+            std::string name = std::to_string(i);
+            store.Update([&](SettingsStore& s) { s.SetDword(key, name, i); });
         }
     };
     std::thread t1(writer, "One"), t2(writer, "Two");
