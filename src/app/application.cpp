@@ -1,0 +1,128 @@
+#include "app/application.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <random>
+#include <vector>
+
+namespace vantrove {
+namespace {
+
+std::atomic<Application*> g_current{nullptr};
+
+// Fills `buffer` with the first bytes of the program's own file, which makes
+// realistic input for the measurement; on failure the buffer stays as it is.
+void ReadOwnExecutable(std::vector<uint8_t>& buffer) {
+    int fd = open("/proc/self/exe", O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return;
+    size_t done = 0;
+    while (done < buffer.size()) {
+        ssize_t n = read(fd, buffer.data() + done, buffer.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        done += static_cast<size_t>(n);
+    }
+    close(fd);
+}
+
+}  // namespace
+
+int64_t ReadCounter() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+int64_t CounterFrequency() {
+    return 1000000000;
+}  // ReadCounter counts nanoseconds
+
+uint64_t SystemPhysicalMemoryBytes() {
+    long pages = sysconf(_SC_PHYS_PAGES);
+    long pageSize = sysconf(_SC_PAGE_SIZE);
+    if (pages <= 0 || pageSize <= 0) return 0;
+    return static_cast<uint64_t>(pages) * static_cast<uint64_t>(pageSize);
+}
+
+void ComputeSpeedRates(int64_t iterations, int64_t setupTicks, int64_t processTicks,
+                       int64_t frequency, int64_t& tableSetupsPerSecond, int64_t& bytesPerSecond) {
+    if (iterations <= 0 || frequency <= 0) return;
+    int64_t setupMicroseconds = setupTicks * 1000000 / frequency;
+    int64_t processMicroseconds = processTicks * 1000000 / frequency;
+    // A fast machine may build all its tables in under a microsecond; a
+    // zero would divide by zero and an unmeasured rate of 0 would mean
+    // "unknown" to the estimate, so the time counts as one microsecond.
+    if (setupMicroseconds < 1) setupMicroseconds = 1;
+    if (processMicroseconds < 1) processMicroseconds = 1;
+    tableSetupsPerSecond = iterations * 1000000 / setupMicroseconds;
+    bytesPerSecond =
+        iterations * (static_cast<int64_t>(kSpeedChunkBytes) * 1000000) / processMicroseconds;
+}
+
+Application::Application() {
+    counterFrequency = CounterFrequency();
+    startCounter = ReadCounter();
+    g_current.store(this);
+}
+
+Application::~Application() {
+    Application* self = this;
+    g_current.compare_exchange_strong(self, nullptr);
+}
+
+Application* Application::Current() {
+    return g_current.load();
+}
+
+void Application::MeasureMemory() {
+    physicalMemoryBytes = SystemPhysicalMemoryBytes();
+    if (physicalMemoryBytes == 0) physicalMemoryBytes = kDefaultPhysicalMemoryBytes;
+}
+
+void Application::MeasureSpeed() {
+    tableSetupsPerSecond = 0;
+    bytesPerSecond = kDefaultBytesPerSecond;
+    const MultiplyAccumulateKernel& kernel = multiplyAccumulateKernel;
+    if (!kernel) return;
+
+    std::vector<uint8_t> first(kSpeedBufferBytes), second(kSpeedBufferBytes);
+    ReadOwnExecutable(first);
+    std::vector<uint8_t> table(kernel.tableBytes);
+    std::mt19937 random(
+        static_cast<uint32_t>(std::chrono::system_clock::now().time_since_epoch().count()));
+    if (counterFrequency == 0) return;
+
+    uint8_t* input = first.data();
+    uint8_t* output = second.data();
+    size_t position = 0;  // the same in the input and in the output
+    int64_t iterations = 0, setupTicks = 0, processTicks = 0;
+    auto begin = std::chrono::steady_clock::now();
+    do {
+        uint16_t factor = static_cast<uint16_t>(((random() & 0xFF) << 8) | (random() & 0xFF));
+        if (factor == 0) continue;
+        int64_t t0 = ReadCounter();
+        kernel.buildTable(factor, table.data());
+        int64_t t1 = ReadCounter();
+        kernel.accumulate(table.data(), input + position, output + position, kSpeedChunkBytes);
+        int64_t t2 = ReadCounter();
+        setupTicks += t1 - t0;
+        processTicks += t2 - t1;
+        position += kSpeedChunkBytes;
+        if (position + kSpeedChunkBytes > kSpeedBufferBytes) {
+            // The accumulated data becomes the next input.
+            std::swap(input, output);
+            position = 0;
+        }
+        ++iterations;
+    } while (std::chrono::steady_clock::now() - begin <
+             std::chrono::milliseconds(kSpeedMeasureMilliseconds));
+
+    ComputeSpeedRates(iterations, setupTicks, processTicks, counterFrequency, tableSetupsPerSecond,
+                      bytesPerSecond);
+}
+
+}  // namespace vantrove
