@@ -6,6 +6,8 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <cstdlib>
+#include <memory>
 #include <random>
 #include <vector>
 
@@ -86,12 +88,15 @@ void Application::MeasureMemory() {
 void Application::MeasureSpeed() {
     tableSetupsPerSecond = 0;
     bytesPerSecond = kDefaultBytesPerSecond;
-    const MultiplyAccumulateKernel& kernel = multiplyAccumulateKernel;
+    const SpeedKernel& kernel = speedKernel;
     if (!kernel) return;
 
     std::vector<uint8_t> first(kSpeedBufferBytes), second(kSpeedBufferBytes);
     ReadOwnExecutable(first);
-    std::vector<uint8_t> table(kernel.tableBytes);
+    size_t tableRoom = (kernel.tableBytes + kSpeedTableAlignment - 1) & ~(kSpeedTableAlignment - 1);
+    std::unique_ptr<void, void (*)(void*)> table(
+        std::aligned_alloc(kSpeedTableAlignment, tableRoom), std::free);
+    if (!table) return;
     std::mt19937 random(
         static_cast<uint32_t>(std::chrono::system_clock::now().time_since_epoch().count()));
     if (counterFrequency == 0) return;
@@ -105,9 +110,9 @@ void Application::MeasureSpeed() {
         uint16_t factor = static_cast<uint16_t>(((random() & 0xFF) << 8) | (random() & 0xFF));
         if (factor == 0) continue;
         int64_t t0 = ReadCounter();
-        kernel.buildTable(factor, table.data());
+        kernel.buildTable(factor, table.get());
         int64_t t1 = ReadCounter();
-        kernel.accumulate(table.data(), input + position, output + position, kSpeedChunkBytes);
+        kernel.accumulate(table.get(), input + position, output + position, kSpeedChunkBytes);
         int64_t t2 = ReadCounter();
         setupTicks += t1 - t0;
         processTicks += t2 - t1;

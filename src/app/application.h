@@ -8,9 +8,9 @@
 // the create dialog (bytesPerSecond, tableSetupsPerSecond).
 //
 // The speed measurement times the multiply-accumulate kernel that dominates
-// creation and repair. The kernel belongs to the Reed-Solomon code; the
-// program's main() plugs it in by setting `multiplyAccumulateKernel` before
-// start-up. Without a kernel the measurement keeps the default figures.
+// creation and repair. The kernel belongs to the Reed-Solomon code and plugs
+// in through `speedKernel`, set before start-up; without a kernel the
+// measurement keeps the default figures.
 //
 // Everything here runs on the main thread before any worker exists.
 
@@ -27,9 +27,10 @@ constexpr int64_t kDefaultBytesPerSecond = 262144000;        // 250 MiB/s
 // for one 16-bit factor is built once, then every 32-bit word of the input
 // (two field elements) is multiplied by the factor and added (XOR) into the
 // output. The two steps are timed apart.
-struct MultiplyAccumulateKernel {
+struct SpeedKernel {
     size_t tableBytes = 0;  // room the table of one factor needs
-    // Builds the table of `factor` (never 0) into `table`.
+    // Builds the table of `factor` (never 0) into `table`: tableBytes bytes,
+    // aligned to kSpeedTableAlignment.
     std::function<void(uint16_t factor, void* table)> buildTable;
     // output ^= factor * input over `bytes` bytes (a multiple of 4), using a
     // table that buildTable made.
@@ -43,6 +44,7 @@ struct MultiplyAccumulateKernel {
 constexpr size_t kSpeedBufferBytes = 1048576;  // each of the two work buffers
 constexpr size_t kSpeedChunkBytes = 131072;    // processed per iteration
 constexpr int kSpeedMeasureMilliseconds = 100;
+constexpr size_t kSpeedTableAlignment = 64;
 
 class Application {
   public:
@@ -72,7 +74,7 @@ class Application {
     int64_t startCounter = 0;      // counter value at construction
 
     // The plug-in point for the Reed-Solomon multiply-accumulate kernel.
-    MultiplyAccumulateKernel multiplyAccumulateKernel;
+    SpeedKernel speedKernel;
 };
 
 // Total physical memory as the system reports it; 0 when it does not.

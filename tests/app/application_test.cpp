@@ -30,12 +30,14 @@ struct RecordingKernel {
     std::vector<Call> calls;
     std::vector<uint16_t> factors;
     std::vector<uint8_t> firstInputBytes;
+    bool aligned = true;
 
-    MultiplyAccumulateKernel Kernel() {
-        MultiplyAccumulateKernel k;
+    SpeedKernel Kernel() {
+        SpeedKernel k;
         k.tableBytes = 4 * 256 * sizeof(uint32_t);
         k.buildTable = [this](uint16_t f, void* table) {
             factors.push_back(f);
+            aligned = aligned && reinterpret_cast<uintptr_t>(table) % kSpeedTableAlignment == 0;
             uint32_t* t = static_cast<uint32_t*>(table);
             for (uint32_t i = 0; i < 256; ++i) {
                 t[i] = SlowMultiply(f, static_cast<uint16_t>(i));
@@ -63,7 +65,7 @@ struct RecordingKernel {
 
 TEST(Application, TestKernelMultipliesBothHalvesOfAWord) {
     RecordingKernel recorder;
-    MultiplyAccumulateKernel k = recorder.Kernel();
+    SpeedKernel k = recorder.Kernel();
     std::vector<uint8_t> table(k.tableBytes);
     k.buildTable(0x1234, table.data());
     const uint8_t in[4] = {0x01, 0x00, 0x02, 0x00};  // elements 1 and 2
@@ -126,12 +128,13 @@ TEST(Application, SpeedRatesNeverDivideByZero) {
 TEST(Application, MeasurementTimesTheKernelOverItsBuffers) {
     RecordingKernel recorder;
     Application app;
-    app.multiplyAccumulateKernel = recorder.Kernel();
+    app.speedKernel = recorder.Kernel();
     app.MeasureSpeed();
 
     ASSERT_GE(recorder.calls.size(), 9u) << "about 100 ms of work makes many iterations";
     EXPECT_EQ(recorder.factors.size(), recorder.calls.size());
     for (uint16_t f : recorder.factors) ASSERT_NE(f, 0);
+    EXPECT_TRUE(recorder.aligned);
     // The input starts as the program's own file.
     EXPECT_EQ(recorder.firstInputBytes, (std::vector<uint8_t>{0x7f, 'E', 'L', 'F'}));
     // Eight chunks walk through each buffer, then input and output swap roles.

@@ -5,6 +5,7 @@
 #include <map>
 
 #include "app/localized_message_box.h"
+#include "core/string_table.h"
 #include "support/test_env.h"
 
 namespace vantrove {
@@ -159,6 +160,17 @@ TEST(StartUp, ChoiceOfTheMainDialog) {
     EXPECT_EQ(c.kind, MainDialogKind::Verify);
     EXPECT_EQ(c.verifyFileName, "y.sfv");
     EXPECT_TRUE(c.repairAutomatically);
+}
+
+}  // namespace
+}  // namespace vantrove
+
+namespace vantrove {
+namespace {
+
+TEST(StartUp, TheShippedStringTableIsComplete) {
+    // A gap here would stop the program at its first start.
+    EXPECT_EQ(FirstMissingStringId(LoadStringResource), 0);
 }
 
 }  // namespace
