@@ -5,6 +5,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <random>
 #include <thread>
 
 #include "support/test_env.h"
@@ -108,6 +109,35 @@ TEST(SettingsStore, EveryTruncationOfAStoreIsDamagedNeverForeign) {
         StoreReadResult result = store.Parse(text.substr(0, length));
         ASSERT_EQ(result, StoreReadResult::Damaged) << "cut at " << length;
         ASSERT_TRUE(store.keys().empty());
+    }
+}
+
+TEST(SettingsStore, MutatedStoresNeverCrashAndReadConsistently) {
+    std::mt19937_64 rng(test::TestSeed());
+    const std::string original = FilledStore("").Serialize();
+    SettingsStore store("");
+    for (int round = 0; round < 2000; ++round) {
+        std::string text = original;
+        int edits = 1 + static_cast<int>(rng() % 4);
+        for (int e = 0; e < edits; ++e) {
+            size_t at = rng() % text.size();
+            switch (rng() % 3) {
+                case 0: text[at] = static_cast<char>(rng()); break;
+                case 1: text.erase(at, 1 + rng() % 8); break;
+                default: text.insert(at, 1, "\"=[]\n@;x\r"[rng() % 11]); break;
+            }
+            if (text.empty()) text.push_back('x');
+        }
+        StoreReadResult result = store.Parse(text);
+        if (result != StoreReadResult::Loaded) {
+            ASSERT_TRUE(store.keys().empty());
+            continue;
+        }
+        // Whatever was accepted is written back in a form that reads the same.
+        std::string again = store.Serialize();
+        SettingsStore second("");
+        ASSERT_EQ(second.Parse(again), StoreReadResult::Loaded) << again;
+        ASSERT_EQ(second.Serialize(), again);
     }
 }
 
