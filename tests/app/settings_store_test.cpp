@@ -122,9 +122,18 @@ TEST(SettingsStore, MutatedStoresNeverCrashAndReadConsistently) {
         for (int e = 0; e < edits; ++e) {
             size_t at = rng() % text.size();
             switch (rng() % 3) {
-                case 0: text[at] = static_cast<char>(rng()); break;
-                case 1: text.erase(at, 1 + rng() % 8); break;
-                default: text.insert(at, 1, "\"=[]\n@;x\r"[rng() % 11]); break;
+                case 0:
+                    text[at] = static_cast<char>(rng());
+                    break;
+                case 1:
+                    text.erase(at, 1 + rng() % 8);
+                    break;
+                default: {
+                    static const char kSyntax[] = {'"', '=', '[', ']',  '\n',
+                                                   '@', ';', 'x', '\r', '\0'};
+                    text.insert(at, 1, kSyntax[rng() % sizeof kSyntax]);
+                    break;
+                }
             }
             if (text.empty()) text.push_back('x');
         }
