@@ -1,0 +1,21 @@
+#pragma once
+// PathLess: the order of the set's maps of files.
+//
+// Paths are ordered without regard to letter case (ASCII), so that listings
+// and maps walk together in the order users expect; two paths that differ
+// only in case stay two keys (byte order breaks the tie), because on this
+// file system they name two files. Pure functions; any thread.
+
+#include <string_view>
+
+namespace vantrove {
+
+// <0, 0, >0 comparing ASCII letters without regard to case.
+int CompareIgnoringCase(std::string_view a, std::string_view b);
+
+struct PathLess {
+    bool operator()(std::string_view a, std::string_view b) const;
+    using is_transparent = void;
+};
+
+}  // namespace vantrove

@@ -1,0 +1,757 @@
+#include "engine/recovery_set.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <set>
+
+#include "engine/verification_cache.h"
+
+namespace vantrove {
+namespace {
+
+constexpr uint8_t kStateMagicTail[5] = {0, 0, 0, 0x0A, 0x03};
+
+// Bits of a DiskFile record's flags word.
+constexpr uint32_t kKindMask = 0x7;
+constexpr uint32_t kMisnamedBit = 1u << 3;
+constexpr uint32_t kDamagedBit = 1u << 4;
+constexpr uint32_t kOutOfVolumeListBit = 1u << 5;
+constexpr int kResultShift = 6;
+constexpr uint32_t kRepairedBit = 1u << 8;
+constexpr uint32_t kFormatFlagBit = 1u << 9;
+constexpr uint32_t kUnusedBit = 1u << 10;
+
+// Minimum bytes of one block record: reference, offset, length.
+constexpr size_t kBlockRecordSize = 20;
+
+// A name from a description that may not become a file name in the set's
+// folder: empty, ".", "..", or one that carries a folder.
+bool IsUnsafeName(const std::string& name) {
+    return name.empty() || name == "." || name == ".." || name.find('/') != std::string::npos ||
+           name.find('\0') != std::string::npos;
+}
+
+void WriteDiskFileRecord(StateWriter& writer, const DiskFile& file);
+bool ReadDiskFileRecord(StateReader& reader, DiskFile& file);
+void WriteEntryRecord(StateWriter& writer, const SourceFileEntry& entry);
+bool ReadEntryRecord(StateReader& reader, SourceFileEntry& entry);
+
+void WriteDiskFileRecord(StateWriter& writer, const DiskFile& file) {
+    writer.WriteU64(file.size);
+    writer.WriteU64(file.creationTime);
+    writer.WriteU64(file.lastWriteTime);
+    writer.WriteString(file.path);
+    writer.WriteU32(PackDiskFileFlags(file));
+    writer.WriteU32(file.blocksTaken);
+    writer.WriteU32(file.sourceBlockCount);
+    WriteEntryReference(writer, file.sourceFile);
+}
+
+bool ReadDiskFileRecord(StateReader& reader, DiskFile& file) {
+    file.size = reader.ReadU64();
+    file.creationTime = reader.ReadU64();
+    file.lastWriteTime = reader.ReadU64();
+    reader.ReadString(file.path);
+    UnpackDiskFileFlags(reader.ReadU32(), file);
+    file.blocksTaken = reader.ReadU32();
+    file.sourceBlockCount = reader.ReadU32();
+    SourceFileEntryRef entry;
+    if (!ReadEntryReference(reader, entry)) return false;
+    file.sourceFile = entry.get();
+    return !reader.failed();
+}
+
+void WriteEntryRecord(StateWriter& writer, const SourceFileEntry& entry) {
+    for (const FileDescriptionRef& description : entry.descriptions) {
+        const FileDescription* d = description.get();
+        writer.WriteReference(d, [&writer, d] { d->WriteState(writer); });
+    }
+    WriteDiskFileReference(writer, entry.targetFile.get());
+    WriteDiskFileReference(writer, entry.completeCopy.get());
+    writer.WriteString(entry.name);
+    writer.WriteString(entry.targetPath);
+    writer.WriteU32(static_cast<uint32_t>(entry.foundIn.size()));
+    for (const FoundPlace& place : entry.foundIn) WriteDiskFileReference(writer, place.file.get());
+}
+
+bool ReadEntryRecord(StateReader& reader, SourceFileEntry& entry) {
+    for (int slot = 0; slot < kDescriptionSlotCount; ++slot) {
+        std::shared_ptr<void> existing;
+        int32_t index = 0;
+        if (!reader.ReadReferenceHeader(StateObjectType::Description, existing, index)) {
+            return false;
+        }
+        if (index == 0) {
+            entry.descriptions[slot] = std::static_pointer_cast<FileDescription>(existing);
+            continue;
+        }
+        FileDescriptionRef description;
+        if (reader.descriptionReader()) {
+            description = reader.descriptionReader()(static_cast<DescriptionSlot>(slot), reader);
+        }
+        reader.EndObject();
+        if (!description) {
+            reader.Fail();
+            return false;
+        }
+        reader.Register(index, StateObjectType::Description, description);
+        entry.descriptions[slot] = std::move(description);
+    }
+    if (!ReadDiskFileReference(reader, entry.targetFile)) return false;
+    if (!ReadDiskFileReference(reader, entry.completeCopy)) return false;
+    reader.ReadString(entry.name);
+    reader.ReadString(entry.targetPath);
+    uint32_t places = reader.ReadU32();
+    if (reader.failed() || places > reader.remaining() / 4) return false;
+    for (uint32_t i = 0; i < places; ++i) {
+        DiskFileRef file;
+        if (!ReadDiskFileReference(reader, file)) return false;
+        if (!file || entry.FindPlace(file.get())) return false;
+        entry.foundIn.push_back({file, 0});
+    }
+    if (entry.targetFile) entry.blockCount = entry.targetFile->sourceBlockCount;
+    return !reader.failed();
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Flags and references
+
+uint32_t PackDiskFileFlags(const DiskFile& file) {
+    uint32_t bits = static_cast<uint32_t>(file.kind) & kKindMask;
+    if (file.flags.misnamed) bits |= kMisnamedBit;
+    if (file.flags.damaged) bits |= kDamagedBit;
+    if (file.flags.outOfVolumeList) bits |= kOutOfVolumeListBit;
+    bits |= (static_cast<uint32_t>(file.result) & 3u) << kResultShift;
+    if (file.flags.repaired) bits |= kRepairedBit;
+    if (file.flags.formatFlag) bits |= kFormatFlagBit;
+    if (file.flags.unused) bits |= kUnusedBit;
+    return bits;
+}
+
+void UnpackDiskFileFlags(uint32_t bits, DiskFile& file) {
+    uint32_t kind = bits & kKindMask;
+    file.kind = (kind >= 1 && kind <= 3) ? static_cast<FileKind>(kind) : FileKind::None;
+    file.flags.misnamed = bits & kMisnamedBit;
+    file.flags.damaged = bits & kDamagedBit;
+    file.flags.outOfVolumeList = bits & kOutOfVolumeListBit;
+    file.result = static_cast<VerifyResult>((bits >> kResultShift) & 3u);
+    file.flags.repaired = bits & kRepairedBit;
+    file.flags.formatFlag = bits & kFormatFlagBit;
+    file.flags.unused = bits & kUnusedBit;
+}
+
+void WriteDiskFileReference(StateWriter& writer, const DiskFile* file) {
+    writer.WriteReference(file, [&writer, file] { WriteDiskFileRecord(writer, *file); });
+}
+
+bool ReadDiskFileReference(StateReader& reader, DiskFileRef& file) {
+    return reader.ReadReference(
+        StateObjectType::DiskFile, file, [] { return std::make_shared<DiskFile>(); },
+        [&reader](DiskFile& f) { return ReadDiskFileRecord(reader, f); });
+}
+
+void WriteEntryReference(StateWriter& writer, const SourceFileEntry* entry) {
+    writer.WriteReference(entry, [&writer, entry] { WriteEntryRecord(writer, *entry); });
+}
+
+bool ReadEntryReference(StateReader& reader, SourceFileEntryRef& entry) {
+    return reader.ReadReference(
+        StateObjectType::SourceFileEntry, entry,
+        [] { return std::make_shared<SourceFileEntry>(); },
+        [&reader](SourceFileEntry& e) { return ReadEntryRecord(reader, e); });
+}
+
+void WriteStateMagic(StateWriter& writer, const char* tag) {
+    writer.WriteBytes(tag, 3);
+    writer.WriteBytes(kStateMagicTail, sizeof kStateMagicTail);
+}
+
+bool ReadStateMagic(StateReader& reader, const char* tag) {
+    uint8_t magic[8];
+    if (!reader.ReadBytes(magic, sizeof magic)) return false;
+    if (std::memcmp(magic, tag, 3) != 0 ||
+        std::memcmp(magic + 3, kStateMagicTail, sizeof kStateMagicTail) != 0) {
+        reader.Fail();
+        return false;
+    }
+    return true;
+}
+
+// ---------------------------------------------------------------------------
+// Construction and the default operations
+
+RecoverySet::RecoverySet(FormatKind formatKind, SetObserver* observer, const StopFlag* stopFlag)
+    : observer_(observer), stopFlag_(stopFlag) {
+    status_.formatKind = formatKind;
+    status_.progressTotal = 1;
+    status_.timeStamp = TickCountMs();
+}
+
+RecoverySet::~RecoverySet() = default;
+
+void RecoverySet::ReportProgress(uint64_t done) {
+    status_.progressPosition = done;
+    status_.timeStamp = TickCountMs();
+    if (observer_) observer_->StatusChanged(status_);
+}
+
+void RecoverySet::SearchGaps() {}
+
+void RecoverySet::ForgetVolume(DiskFile&) {}
+
+void RecoverySet::MapBlocksToTarget(SourceFileEntry& entry) {
+    const uint64_t blockSize = status_.blockSize;
+    for (size_t i = 0; i < entry.targetBlocks.size(); ++i) {
+        DataBlock& block = entry.targetBlocks[i];
+        block.file = entry.targetFile;
+        if (entry.targetBlocks.size() == 1) {
+            // A whole-file block (checksum formats and PAR1, small PAR2 files).
+            block.offset = 0;
+            block.length = entry.size;
+            continue;
+        }
+        uint64_t offset = static_cast<uint64_t>(i) * blockSize;
+        block.offset = offset;
+        block.length = offset < entry.size ? std::min(blockSize, entry.size - offset) : 0;
+    }
+}
+
+void RecoverySet::ClearTargetBlocks(SourceFileEntry& entry) {
+    for (DataBlock& block : entry.targetBlocks) block = DataBlock{};
+}
+
+VerificationCache& RecoverySet::cache() const {
+    return cache_ ? *cache_ : VerificationCache::Default();
+}
+
+void RecoverySet::SetFolderAndBaseName(std::string folder, std::string baseName) {
+    folder_ = std::move(folder);
+    baseName_ = std::move(baseName);
+}
+
+// ---------------------------------------------------------------------------
+// Loading
+
+void RecoverySet::CreateTargets() {
+    std::set<std::string> used;
+    for (const SourceFileEntryRef& entry : entries_) {
+        if (entry->targetFile) used.insert(entry->targetFile->path);
+    }
+    for (const SourceFileEntryRef& entry : entries_) {
+        if (entry->targetFile) continue;
+        std::string path = folder_ + entry->name;
+        if (used.count(path)) {
+            size_t dot = entry->name.rfind('.');
+            std::string stem = dot == std::string::npos ? entry->name : entry->name.substr(0, dot);
+            std::string extension = dot == std::string::npos ? "" : entry->name.substr(dot);
+            for (uint32_t n = 1; used.count(path); ++n) {
+                path = folder_ + stem + "(" + std::to_string(n) + ")" + extension;
+            }
+        }
+        used.insert(path);
+        auto target = std::make_shared<DiskFile>(path);
+        target->kind = FileKind::Target;
+        target->sourceFile = entry.get();
+        target->sourceBlockCount = entry->blockCount;
+        entry->targetPath = path;
+        entry->targetFile = target;
+        expectedNames_[path] = target;
+    }
+}
+
+bool RecoverySet::FinishLoading() {
+    CreateTargets();
+
+    sortedEntries_.clear();
+    for (const SourceFileEntryRef& entry : entries_) sortedEntries_.push_back(entry.get());
+    std::stable_sort(sortedEntries_.begin(), sortedEntries_.end(),
+                     [](const SourceFileEntry* a, const SourceFileEntry* b) {
+                         return PathLess()(a->name, b->name);
+                     });
+
+    uint64_t totalBlocks = 0;
+    uint64_t totalSize = 0;
+    for (const SourceFileEntryRef& entry : entries_) {
+        totalBlocks += entry->blockCount;
+        totalSize += entry->size;
+    }
+    if (totalBlocks > UINT32_MAX) return false;
+    if (foundBlocks_.empty()) {
+        // The format described no blocks of its own: one per block of each
+        // entry, no location yet.
+        foundBlocks_.resize(totalBlocks);
+        size_t next = 0;
+        for (const SourceFileEntryRef& entry : entries_) {
+            for (uint32_t i = 0; i < entry->blockCount; ++i, ++next) {
+                uint64_t offset = static_cast<uint64_t>(i) * status_.blockSize;
+                uint64_t length = entry->size;
+                if (entry->blockCount > 1) {
+                    length = offset < entry->size ? std::min(status_.blockSize, entry->size - offset)
+                                                  : 0;
+                }
+                foundBlocks_[next].offset = 0;
+                foundBlocks_[next].length = length;
+            }
+        }
+    } else if (foundBlocks_.size() != totalBlocks) {
+        return false;
+    }
+    targetBlocks_.assign(foundBlocks_.size(), DataBlock{});
+
+    status_.totalDataBlocks = static_cast<uint32_t>(totalBlocks);
+    status_.totalSourceSize = totalSize;
+    status_.sourceFileCount = static_cast<int32_t>(entries_.size());
+    status_.damagedFiles = status_.misnamedFiles = status_.missingFiles = 0;
+    status_.completeFiles = 0;
+    status_.unverifiedFiles = static_cast<int32_t>(entries_.size());
+
+    uint32_t first = 0;
+    for (const SourceFileEntryRef& entry : entries_) {
+        SourceFileEntry& e = *entry;
+        e.firstBlock = first;
+        e.foundBlocks = std::span<DataBlock>(foundBlocks_.data() + first, e.blockCount);
+        e.targetBlocks = std::span<DataBlock>(targetBlocks_.data() + first, e.blockCount);
+        first += e.blockCount;
+        knownFiles_[e.targetFile->path] = e.targetFile;
+        expectedNames_[e.targetFile->path] = e.targetFile;
+        // The block counts of the places follow from where the blocks lie.
+        for (FoundPlace& place : e.foundIn) place.blocks = 0;
+        for (const DataBlock& block : e.foundBlocks) {
+            if (!block.file) continue;
+            if (FoundPlace* place = e.FindPlace(block.file.get())) ++place->blocks;
+        }
+        e.state = FileState::Unverified;
+        UpdateEntryState(e);
+    }
+
+    int32_t available = 0;
+    for (const DataBlock& block : foundBlocks_) {
+        if (block.file) ++available;
+    }
+    status_.dataBlocksAvailable = available;
+    return true;
+}
+
+// ---------------------------------------------------------------------------
+// State
+
+void RecoverySet::SetEntryState(SourceFileEntry& entry, FileState state) {
+    if (entry.state == state) return;
+    --status_.CounterFor(entry.state);
+    ++status_.CounterFor(state);
+    entry.state = state;
+}
+
+void RecoverySet::UpdateEntryState(SourceFileEntry& entry) {
+    const DiskFile* target = entry.targetFile.get();
+    FileState state;
+    if (entry.completeCopy && entry.completeCopy.get() != target) {
+        state = FileState::Misnamed;
+    } else if (target == nullptr) {
+        state = FileState::Missing;
+    } else {
+        switch (target->result) {
+            case VerifyResult::IntactCopy:
+                // An intact copy of another source file under this name is no
+                // copy of this one.
+                state = target->flags.misnamed ? FileState::Damaged : FileState::Complete;
+                break;
+            case VerifyResult::Missing: state = FileState::Missing; break;
+            case VerifyResult::NotIntact: state = FileState::Damaged; break;
+            case VerifyResult::NotVerified:
+            default: state = FileState::Unverified; break;
+        }
+    }
+    SetEntryState(entry, state);
+}
+
+void RecoverySet::UpdateState() {
+    RecoverySetStatus& s = status_;
+    const uint64_t total = s.totalDataBlocks;
+    const uint64_t available = static_cast<uint32_t>(s.dataBlocksAvailable);
+    const uint64_t recovery = static_cast<uint32_t>(s.recoveryBlocksAvailable);
+    const bool noneUnverified = s.unverifiedFiles == 0;
+
+    if (total == 0) {
+        // Nothing describes the source files yet. A set into which nothing
+        // has been loaded keeps saying so.
+        if (s.state != RecoveryState::NothingLoaded) s.state = RecoveryState::NeedMoreVolumes;
+        s.subState = SubState::None;
+    } else if (available == total && s.damagedFiles == 0 && s.misnamedFiles == 0 &&
+               s.missingFiles == 0 && s.unverifiedFiles == 0) {
+        if (s.state != RecoveryState::Repaired) s.state = RecoveryState::AllVerified;
+        s.subState = SubState::None;
+    } else if (recovery + available >= total && noneUnverified) {
+        s.state = RecoveryState::RepairPossible;
+        if (total > available) {
+            s.subState = SubState::NeedRecoveryBlocks;
+        } else if (s.damagedFiles == 0 && s.missingFiles == 0) {
+            s.subState = SubState::RenameOnly;
+        } else {
+            s.subState = SubState::CanJoin;
+        }
+    } else if (s.joinableFiles > 0 && noneUnverified) {
+        s.state = RecoveryState::PartlyJoinable;
+        s.subState = SubState::CanJoin;
+    } else if (s.misnamedFiles > 0 && noneUnverified) {
+        s.state = RecoveryState::PartlyJoinable;
+        s.subState = SubState::RenameOnly;
+    } else {
+        s.state = RecoveryState::Incomplete;
+        s.subState = SubState::None;
+    }
+}
+
+void RecoverySet::NotifyStatus() {
+    UpdateState();
+    status_.timeStamp = TickCountMs();
+    if (observer_) observer_->StatusChanged(status_);
+}
+
+void RecoverySet::FinishActivity() {
+    status_.activity = Activity::Idle;
+    int32_t joinable = 0;
+    for (const SourceFileEntryRef& entry : entries_) {
+        SourceFileEntry& e = *entry;
+        e.joinable = e.state != FileState::Complete && e.state != FileState::Misnamed &&
+                     e.MissingBlockCount() == 0;
+        if (e.joinable) ++joinable;
+    }
+    status_.joinableFiles = joinable;
+    status_.currentFile.clear();
+    status_.progressPosition = 1;
+    status_.progressTotal = 1;
+    NotifyStatus();
+}
+
+void RecoverySet::ClearFoundBlock(SourceFileEntry& entry, uint32_t index) {
+    if (index >= entry.foundBlocks.size()) return;
+    DataBlock& block = entry.foundBlocks[index];
+    if (!block.file) return;
+    if (block.file->blocksTaken > 0) --block.file->blocksTaken;
+    if (FoundPlace* place = entry.FindPlace(block.file.get())) {
+        if (place->blocks > 0) --place->blocks;
+    }
+    block.file.reset();
+    block.offset = 0;
+    --status_.dataBlocksAvailable;
+    entry.dirty = true;
+}
+
+void RecoverySet::LocateBlock(SourceFileEntry& entry, uint32_t index, const DiskFileRef& file,
+                              uint64_t offset) {
+    if (index >= entry.foundBlocks.size() || !file) return;
+    DataBlock& block = entry.foundBlocks[index];
+    if (block.file) {
+        // The block moves: the old place gives it up.
+        if (block.file->blocksTaken > 0) --block.file->blocksTaken;
+        if (FoundPlace* place = entry.FindPlace(block.file.get())) {
+            if (place->blocks > 0) --place->blocks;
+        }
+    } else {
+        ++status_.dataBlocksAvailable;
+    }
+    block.file = file;
+    block.offset = offset;
+    ++file->blocksTaken;
+    entry.AddToPlace(file, 1);
+    entry.dirty = true;
+}
+
+void RecoverySet::ForgetDataFile(DiskFile& file) {
+    for (SourceFileEntry* entry : sortedEntries_) {
+        bool lost = false;
+        for (uint32_t i = 0; i < entry->foundBlocks.size(); ++i) {
+            if (entry->foundBlocks[i].file.get() == &file) {
+                ClearFoundBlock(*entry, i);
+                lost = true;
+            }
+        }
+        if (!lost) continue;
+        entry->dirty = true;
+        if (entry->completeCopy) {
+            entry->completeCopy.reset();
+            FileState state = FileState::Missing;
+            if (entry->targetFile) {
+                switch (entry->targetFile->result) {
+                    case VerifyResult::NotVerified: state = FileState::Unverified; break;
+                    case VerifyResult::Missing: state = FileState::Missing; break;
+                    default: state = FileState::Damaged; break;
+                }
+            }
+            SetEntryState(*entry, state);
+        }
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Repair support
+
+bool RecoverySet::PrepareTargets(std::vector<SourceFileEntry*>& list) {
+    const bool rebuildAll = status_.state == RecoveryState::RepairPossible;
+    for (const SourceFileEntryRef& ref : entries_) {
+        SourceFileEntry& entry = *ref;
+        if (entry.state == FileState::Complete || entry.state == FileState::Misnamed) continue;
+        if (!rebuildAll && !entry.joinable) continue;
+        if (std::find(list.begin(), list.end(), &entry) != list.end()) continue;
+
+        DiskFileRef target = entry.targetFile;
+        if (!target || IsUnsafeName(entry.name) || folder_.empty() ||
+            target->path.compare(0, folder_.size(), folder_) != 0 ||
+            IsUnsafeName(target->path.substr(folder_.size()))) {
+            // Only a plain name inside the set's folder is ever written.
+            RecordError(ErrorKind::CreateTarget, EINVAL, target ? target->path : entry.targetPath);
+            return false;
+        }
+        struct stat st;
+        bool exists = lstat(target->path.c_str(), &st) == 0;
+        if (exists && (!S_ISREG(st.st_mode) || target->result == VerifyResult::Missing ||
+                       target->result == VerifyResult::NotVerified)) {
+            // Whatever lies there now is not the damaged copy the scan saw
+            // (or is no plain file): never overwrite it.
+            RecordError(ErrorKind::CreateTarget, S_ISLNK(st.st_mode) ? ELOOP : EEXIST,
+                        target->path);
+            return false;
+        }
+        if (exists) {
+            if (!target->openForWrite()) {
+                RecordError(ErrorKind::Open, target->lastError(), target->path);
+                return false;
+            }
+        } else if (!target->create()) {
+            RecordError(ErrorKind::CreateTarget, target->lastError(), target->path);
+            return false;
+        }
+        target->kind = FileKind::Target;
+        list.push_back(&entry);
+        if (!target->setSize(entry.size)) {
+            RecordError(ErrorKind::CreateTarget, target->lastError(), target->path);
+            return false;
+        }
+        MapBlocksToTarget(entry);
+    }
+    return true;
+}
+
+// ---------------------------------------------------------------------------
+// Reporting
+
+void RecoverySet::ReportSourceFile(SourceFileEntry& entry) {
+    entry.dirty = false;
+    if (!observer_) return;
+    const DiskFile* target = entry.targetFile.get();
+    SourceRowKind row;
+    std::vector<SourcePlace> places;
+    if (entry.completeCopy && entry.completeCopy.get() == target) {
+        row = target->flags.repaired ? SourceRowKind::Repaired : SourceRowKind::Complete;
+    } else if (entry.completeCopy) {
+        row = SourceRowKind::Misnamed;
+    } else {
+        VerifyResult result = target ? target->result : VerifyResult::Missing;
+        row = result == VerifyResult::NotVerified ? SourceRowKind::NotVerified
+              : result == VerifyResult::Missing   ? SourceRowKind::Missing
+                                                  : SourceRowKind::Damaged;
+        // Every distinct file of the found blocks and of the places, once.
+        std::vector<std::pair<const DiskFile*, uint32_t>> files;
+        auto slot = [&files](const DiskFile* f) -> std::pair<const DiskFile*, uint32_t>* {
+            for (auto& p : files) {
+                if (p.first == f) return &p;
+            }
+            return nullptr;
+        };
+        for (const DataBlock& block : entry.foundBlocks) {
+            if (!block.file) continue;
+            if (auto* p = slot(block.file.get())) {
+                ++p->second;
+            } else {
+                files.push_back({block.file.get(), 1});
+            }
+        }
+        for (const FoundPlace& place : entry.foundIn) {
+            if (place.file && !slot(place.file.get())) files.push_back({place.file.get(), place.blocks});
+        }
+        for (const auto& [file, blocks] : files) places.push_back({file->path, blocks, file->size});
+        std::sort(places.begin(), places.end(),
+                  [](const SourcePlace& a, const SourcePlace& b) { return a.path < b.path; });
+    }
+    observer_->ReportSourceFileLine(row, status_.formatKind, entry.name, entry.size,
+                                    entry.blockCount, places);
+}
+
+void RecoverySet::ReportChangedSourceFiles() {
+    for (SourceFileEntry* entry : sortedEntries_) {
+        if (entry->dirty) ReportSourceFile(*entry);
+    }
+}
+
+void RecoverySet::ReportAll() {
+    if (observer_) {
+        for (const auto& [path, file] : knownFiles_) {
+            if (file->kind == FileKind::Volume && !file->flags.outOfVolumeList) {
+                observer_->ReportVolumeFile(*file);
+            }
+        }
+    }
+    for (SourceFileEntry* entry : sortedEntries_) ReportSourceFile(*entry);
+}
+
+bool RecoverySet::SaveIfLoaded() {
+    if (baseName_.empty()) return false;
+    return SaveState(folder_ + baseName_);
+}
+
+// ---------------------------------------------------------------------------
+// Status helpers and files
+
+void RecoverySet::SetActivity(Activity activity, const std::string& currentFile) {
+    status_.activity = activity;
+    status_.currentFile = currentFile;
+}
+
+void RecoverySet::SetProgress(uint64_t position, uint64_t total) {
+    status_.progressPosition = position;
+    status_.progressTotal = total;
+}
+
+void RecoverySet::RecordError(ErrorKind kind, int systemError, const std::string& file) {
+    status_.errorKind = kind;
+    status_.systemErrorCode = static_cast<uint32_t>(systemError);
+    status_.errorFile = file;
+}
+
+void RecoverySet::ClearError() { RecordError(ErrorKind::None, 0, {}); }
+
+bool RecoverySet::StopRequested() const {
+    return stopFlag_ != nullptr && stopFlag_->load(std::memory_order_relaxed) != 0;
+}
+
+void RecoverySet::AddKnownFile(const DiskFileRef& file) {
+    if (file) knownFiles_[file->path] = file;
+}
+
+DiskFileRef RecoverySet::FindKnownFile(const std::string& path) const {
+    auto it = knownFiles_.find(path);
+    return it == knownFiles_.end() ? nullptr : it->second;
+}
+
+void RecoverySet::RemoveKnownFile(const DiskFile& file) {
+    auto it = knownFiles_.find(file.path);
+    if (it != knownFiles_.end() && it->second.get() == &file) knownFiles_.erase(it);
+}
+
+DiskFileRef RecoverySet::FindExpected(const std::string& path) const {
+    auto it = expectedNames_.find(path);
+    return it == expectedNames_.end() ? nullptr : it->second;
+}
+
+// ---------------------------------------------------------------------------
+// Saved state
+
+void RecoverySet::WriteBaseState(StateWriter& writer, uint64_t secondValue) const {
+    writer.WriteString(folder_);
+    writer.WriteString(baseName_);
+    writer.WriteU32(static_cast<uint32_t>(foundBlocks_.size()));
+    writer.WriteU64(status_.blockSize);
+    writer.WriteU64(secondValue);
+    writer.WriteU32(static_cast<uint32_t>(knownFiles_.size()));
+    for (const auto& [path, file] : knownFiles_) WriteDiskFileReference(writer, file.get());
+    for (const DataBlock& block : foundBlocks_) {
+        WriteDiskFileReference(writer, block.file.get());
+        writer.WriteU64(block.offset);
+        writer.WriteU64(block.length);
+    }
+}
+
+bool RecoverySet::ReadBaseState(StateReader& reader, uint64_t& secondValue) {
+    std::string folder, baseName;
+    reader.ReadString(folder);
+    reader.ReadString(baseName);
+    uint32_t totalBlocks = reader.ReadU32();
+    uint64_t blockSize = reader.ReadU64();
+    secondValue = reader.ReadU64();
+    uint32_t fileCount = reader.ReadU32();
+    if (reader.failed() || fileCount > reader.remaining() / 4) {
+        reader.Fail();
+        return false;
+    }
+    FileMap files;
+    for (uint32_t i = 0; i < fileCount; ++i) {
+        DiskFileRef file;
+        if (!ReadDiskFileReference(reader, file) || !file) {
+            reader.Fail();
+            return false;
+        }
+        files[file->path] = file;
+    }
+    if (totalBlocks > reader.remaining() / kBlockRecordSize) {
+        reader.Fail();
+        return false;
+    }
+    std::vector<DataBlock> blocks(totalBlocks);
+    for (DataBlock& block : blocks) {
+        if (!ReadDiskFileReference(reader, block.file)) return false;
+        block.offset = reader.ReadU64();
+        block.length = reader.ReadU64();
+    }
+    if (reader.failed()) return false;
+    folder_ = std::move(folder);
+    baseName_ = std::move(baseName);
+    status_.blockSize = blockSize;
+    status_.totalDataBlocks = totalBlocks;
+    knownFiles_ = std::move(files);
+    foundBlocks_ = std::move(blocks);
+    return true;
+}
+
+bool RecoverySet::SaveStateFile(const std::string& key, const char* tag, uint64_t secondValue,
+                                const std::function<void(StateWriter&)>& writeFormatPart) {
+    StateWriter writer;
+    if (!cache().OpenStateForWrite(key, writer)) return false;
+    WriteStateMagic(writer, tag);
+    WriteBaseState(writer, secondValue);
+    if (writeFormatPart) writeFormatPart(writer);
+    return writer.CloseStream();
+}
+
+bool RecoverySet::LoadStateFile(const std::string& key, const char* tag, uint64_t& secondValue,
+                                StateReader::DescriptionReader readDescription,
+                                const std::function<bool(StateReader&)>& readFormatPart) {
+    StateReader reader;
+    if (!cache().OpenStateForRead(key, reader)) return false;
+    reader.SetDescriptionReader(std::move(readDescription));
+    if (!ReadStateMagic(reader, tag) || !ReadBaseState(reader, secondValue)) return false;
+    if (!readFormatPart || !readFormatPart(reader) || !reader.CheckDigest()) return false;
+
+    // Every file that names a source file must name one of this set's
+    // entries, and every entry's target must name the entry.
+    std::set<const SourceFileEntry*> own;
+    for (const SourceFileEntryRef& entry : entries_) {
+        if (!entry || !own.insert(entry.get()).second) return false;
+        if (!entry->targetFile || entry->targetFile->sourceFile != entry.get()) return false;
+    }
+    for (const auto& [path, file] : knownFiles_) {
+        if (file->sourceFile && !own.count(file->sourceFile)) return false;
+    }
+    for (const SourceFileEntryRef& entry : entries_) {
+        for (const FoundPlace& place : entry->foundIn) {
+            if (place.file->sourceFile && !own.count(place.file->sourceFile)) return false;
+        }
+        if (entry->completeCopy && entry->completeCopy->sourceFile &&
+            !own.count(entry->completeCopy->sourceFile)) {
+            return false;
+        }
+    }
+    for (const DataBlock& block : foundBlocks_) {
+        if (block.file && block.file->sourceFile && !own.count(block.file->sourceFile)) {
+            return false;
+        }
+    }
+    return FinishLoading();
+}
+
+}  // namespace vantrove

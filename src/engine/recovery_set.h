@@ -1,0 +1,243 @@
+#pragma once
+// RecoverySet: one loaded verification set, whatever its format.
+//
+// A set knows the files it protects (its SourceFileEntry records), every file
+// on disk that it has looked at (the known files, shared DiskFile objects),
+// the target file of each source file under its expected name, where every
+// data block was found, how many recovery blocks it has, and from all that the
+// state of the whole set. Formats derive from it (directly for checksum
+// files, through ParityRecoverySet for parity volumes) and implement the
+// fifteen virtual operations below; everything format-independent lives
+// here: the entry states with their counters, the set-state rules, the
+// reporting to the SetObserver, the preparation of rebuild targets and the
+// base part of the saved state.
+//
+// The verification worker creates, drives and destroys a set; only that
+// thread touches it. The observer is called on that thread. The stop flag is
+// the worker's, written by another thread and polled here.
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "core/data_block.h"
+#include "core/disk_file.h"
+#include "engine/path_order.h"
+#include "engine/recovery_set_status.h"
+#include "engine/set_observer.h"
+#include "engine/source_file_entry.h"
+#include "engine/state_stream.h"
+#include "engine/stop_flag.h"
+
+namespace vantrove {
+
+class VerificationCache;
+
+// Map from path to file, ordered by PathLess.
+using FileMap = std::map<std::string, DiskFileRef, PathLess>;
+using SourceFileEntryRef = std::shared_ptr<SourceFileEntry>;
+
+class RecoverySet {
+public:
+    // `observer` and `stopFlag` may be null (nothing reported; never stopped);
+    // both must outlive the set.
+    RecoverySet(FormatKind formatKind, SetObserver* observer, const StopFlag* stopFlag);
+
+    // ---- The fifteen operations, in slot order.
+
+    // Stores `done` as the progress position and hands the status record to
+    // the observer.
+    virtual void ReportProgress(uint64_t done);
+    virtual ~RecoverySet();
+    // Writes the verification state to the set's state file. `setPath` is the
+    // set's folder followed by its base name; the format adds its extension to
+    // form the cache key. False when nothing was written.
+    virtual bool SaveState(const std::string& setPath) = 0;
+    // Loads the first file of a set, or adds one file to it. May return a
+    // replacement: the saved state loaded into a fresh set of the same format.
+    virtual std::unique_ptr<RecoverySet> Open(const std::string& path) = 0;
+    // Does what the set state allows (full repair, or only renaming).
+    virtual void Repair() = 0;
+    // While blocks are missing, check other files of the folder as copies.
+    virtual bool SearchesOtherFiles() const = 0;
+    // While blocks are missing, load volumes that name another set.
+    virtual bool TriesForeignVolumes() const = 0;
+    // The set name `fileName` gives as a volume or checksum file of this
+    // format; empty when it is not one.
+    virtual std::string VolumeSetName(const std::string& fileName) const = 0;
+    // Reads one volume or checksum file into the set.
+    virtual bool LoadVolume(const DiskFileRef& file, bool checkOnly) = 0;
+    // Verifies one data file; `resultOut` 0 nothing of the set found, 1 blocks
+    // found, 2 intact copy of `entryOut` (which holds the expected entry, or
+    // null, on entry).
+    virtual void VerifyDataFile(const DiskFileRef& file, SourceFileEntry*& entryOut,
+                                int& resultOut, bool checkOnly) = 0;
+    // Recovers single blocks that straddle two found pieces. Nothing here.
+    virtual void SearchGaps();
+    // The program that made the set, as far as its files tell.
+    virtual std::string CreatorText() const = 0;
+    // Drops everything taken from a volume file. Nothing here.
+    virtual void ForgetVolume(DiskFile& file);
+    // Points block i of the entry's target table at the entry's target file,
+    // offset i × block size, length min(block size, size − offset).
+    virtual void MapBlocksToTarget(SourceFileEntry& entry);
+    // Clears every location of the entry's target table.
+    virtual void ClearTargetBlocks(SourceFileEntry& entry);
+
+    // ---- Loading.
+
+    // Gives every entry without one its target file (kind 1, under the set's
+    // folder + its stored name, made unique as "%s(%d)%s") and enters it into
+    // the expected names.
+    void CreateTargets();
+    // Called once the source entries are known (freshly loaded or read from a
+    // saved state): creates missing targets, builds the name-sorted list,
+    // enters the targets into the known files and expected names, allocates
+    // the found-block array if the format left it empty and the target-block
+    // array, hands each entry its slices, rebuilds the block counts of its
+    // places, resets the counters (all unverified) and evaluates every entry.
+    // False when the format's found-block array does not match the entries.
+    bool FinishLoading();
+
+    // ---- State.
+
+    // Recomputes an entry's state from its target file and complete copy.
+    void UpdateEntryState(SourceFileEntry& entry);
+    // Moves an entry to `state`, moving the counters when it changes.
+    void SetEntryState(SourceFileEntry& entry, FileState state);
+    // Recomputes set state and sub-state from the counters.
+    void UpdateState();
+    // UpdateState, then hands the status record to the observer.
+    void NotifyStatus();
+    // End of a batch of requests: idle, joinable files recounted, progress 1
+    // of 1, NotifyStatus.
+    void FinishActivity();
+    // Clears every found block that lies in `file`; an entry that loses blocks
+    // is marked dirty and, if it had a complete copy, loses it and takes its
+    // state from its target file.
+    void ForgetDataFile(DiskFile& file);
+    // Records block `index` of `entry` as found in `file` at `offset`, keeping
+    // the data-block count, the places and the files' block counts right.
+    void LocateBlock(SourceFileEntry& entry, uint32_t index, const DiskFileRef& file,
+                     uint64_t offset);
+    // Clears the location of block `index` of `entry`.
+    void ClearFoundBlock(SourceFileEntry& entry, uint32_t index);
+
+    // ---- Repair support.
+
+    // Before a rebuild: for every entry that the repair will write (set state
+    // 4: every entry that is not complete or misnamed; state 3: the joinable
+    // ones) opens its target for writing or creates it, sizes it and maps its
+    // target blocks. Each entry is appended to `list` once its file exists, so
+    // DiscardTargets can undo a failure. Stops at the first failure (error
+    // kind 2 or 3 recorded) and returns false.
+    bool PrepareTargets(std::vector<SourceFileEntry*>& list);
+
+    // ---- Reporting.
+
+    void ReportSourceFile(SourceFileEntry& entry);
+    // Reports the entries marked dirty and clears their marks.
+    void ReportChangedSourceFiles();
+    // Every volume file not kept out of the volume list, then every entry.
+    void ReportAll();
+    // Saves the state if something was loaded (the set has a base name).
+    bool SaveIfLoaded();
+
+    // ---- Status helpers for the formats and the scan.
+
+    void SetActivity(Activity activity, const std::string& currentFile);
+    void SetProgress(uint64_t position, uint64_t total);
+    void RecordError(ErrorKind kind, int systemError, const std::string& file);
+    void ClearError();
+    bool StopRequested() const;
+
+    // ---- Files.
+
+    // Enters `file` into the known files under its path (replacing a record
+    // with the same path).
+    void AddKnownFile(const DiskFileRef& file);
+    DiskFileRef FindKnownFile(const std::string& path) const;
+    // Removes `file` from the known files (if that record is this object).
+    void RemoveKnownFile(const DiskFile& file);
+    // The target recorded under `path`, or null.
+    DiskFileRef FindExpected(const std::string& path) const;
+
+    // ---- Accessors.
+
+    const RecoverySetStatus& status() const { return status_; }
+    RecoverySetStatus& mutableStatus() { return status_; }
+    FormatKind formatKind() const { return status_.formatKind; }
+    const std::string& folder() const { return folder_; }
+    const std::string& baseName() const { return baseName_; }
+    void SetFolderAndBaseName(std::string folder, std::string baseName);
+    const std::vector<SourceFileEntryRef>& entries() const { return entries_; }
+    const std::vector<SourceFileEntry*>& sortedEntries() const { return sortedEntries_; }
+    const std::vector<DataBlock>& foundBlocks() const { return foundBlocks_; }
+    const FileMap& knownFiles() const { return knownFiles_; }
+    const FileMap& expectedNames() const { return expectedNames_; }
+    SetObserver* observer() const { return observer_; }
+    const StopFlag* stopFlag() const { return stopFlag_; }
+
+    // The cache the set keeps its state in (the process-wide one unless set).
+    VerificationCache& cache() const;
+    void SetVerificationCache(VerificationCache* cache) { cache_ = cache; }
+
+protected:
+    // ---- Saved state: the format-independent part.
+
+    // Writes the base part: folder, base name, total data blocks, block size,
+    // `secondValue`, the known files and one record per found block.
+    void WriteBaseState(StateWriter& writer, uint64_t secondValue) const;
+    // Reads what WriteBaseState wrote into this (fresh) set.
+    bool ReadBaseState(StateReader& reader, uint64_t& secondValue);
+
+    // Writes a whole state file through the cache: magic with `tag` ("VT1",
+    // "VT2", "VT5", "VT6"), base part, `writeFormatPart`, digest.
+    bool SaveStateFile(const std::string& key, const char* tag, uint64_t secondValue,
+                       const std::function<void(StateWriter&)>& writeFormatPart);
+    // Reads a state file written by SaveStateFile into this fresh set.
+    // `readFormatPart` must give the set its entries in set order
+    // (SetEntries). Then FinishLoading. False, leaving the set to be
+    // discarded, on any mismatch.
+    bool LoadStateFile(const std::string& key, const char* tag, uint64_t& secondValue,
+                       StateReader::DescriptionReader readDescription,
+                       const std::function<bool(StateReader&)>& readFormatPart);
+
+    // Replaces the entries (set order).
+    void SetEntries(std::vector<SourceFileEntryRef> entries) { entries_ = std::move(entries); }
+
+    RecoverySetStatus status_;
+    std::string folder_;    // ends in '/'
+    std::string baseName_;  // file name without folder
+    std::vector<SourceFileEntryRef> entries_;     // set order
+    std::vector<SourceFileEntry*> sortedEntries_;  // by name
+    std::vector<DataBlock> foundBlocks_;           // set-wide, in set order
+    std::vector<DataBlock> targetBlocks_;          // set-wide, in set order
+    FileMap knownFiles_;
+    FileMap expectedNames_;
+
+private:
+    SetObserver* observer_;
+    const StopFlag* stopFlag_;
+    VerificationCache* cache_ = nullptr;
+};
+
+// State-file magic: the three-letter tag, a zero byte and 00 00 0A 03.
+void WriteStateMagic(StateWriter& writer, const char* tag);
+bool ReadStateMagic(StateReader& reader, const char* tag);
+
+// References to the shared objects of the base part, for the format parts.
+void WriteDiskFileReference(StateWriter& writer, const DiskFile* file);
+bool ReadDiskFileReference(StateReader& reader, DiskFileRef& file);
+void WriteEntryReference(StateWriter& writer, const SourceFileEntry* entry);
+bool ReadEntryReference(StateReader& reader, SourceFileEntryRef& entry);
+
+// The 32-bit flags word of a DiskFile record.
+uint32_t PackDiskFileFlags(const DiskFile& file);
+void UnpackDiskFileFlags(uint32_t bits, DiskFile& file);
+
+}  // namespace vantrove

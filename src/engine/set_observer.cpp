@@ -1,0 +1,14 @@
+#include "engine/set_observer.h"
+
+namespace vantrove {
+
+VolumeDisplayCode VolumeDisplayCodeOf(const DiskFile& file) {
+    if (file.result == VerifyResult::NotVerified || file.result == VerifyResult::Missing) {
+        return VolumeDisplayCode::NotRead;
+    }
+    if (file.flags.unused) return VolumeDisplayCode::Unused;
+    if (file.flags.damaged) return VolumeDisplayCode::Damaged;
+    return VolumeDisplayCode::Used;
+}
+
+}  // namespace vantrove
