@@ -1,0 +1,93 @@
+#pragma once
+// A small format for the engine tests: entries are added by hand, blocks are
+// located by hand, and the saved state carries a one-line description per
+// entry (a CRC and a name, as a checksum-file format would). Also an observer
+// that records everything it is told.
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "engine/parity_recovery_set.h"
+#include "engine/set_observer.h"
+#include "engine/state_stream.h"
+
+namespace vantrove::test {
+
+struct TestDescription : FileDescription {
+    uint32_t crc = 0;
+    uint64_t size = 0;
+    std::string name;
+    void WriteState(StateWriter& writer) const override;
+    static FileDescriptionRef Read(DescriptionSlot slot, StateReader& reader);
+};
+
+class TestSet : public ParityRecoverySet {
+public:
+    explicit TestSet(SetObserver* observer = nullptr, const StopFlag* stop = nullptr);
+
+    // Adds an entry (before Finish) with a description in the SFV slot.
+    SourceFileEntry& AddEntry(const std::string& name, uint64_t size);
+    // Folder, block size, then FinishLoading. Block counts follow the sizes.
+    bool Finish(const std::string& folder, uint64_t blockSize);
+    SourceFileEntry& Entry(size_t i) { return *entries_[i]; }
+    void SetRecoveryBlocks(int32_t n) { status_.recoveryBlocksAvailable = n; }
+    void ForceState(RecoveryState state) { status_.state = state; }
+    std::vector<DataBlock>& MutableFoundBlocks() { return foundBlocks_; }
+
+    // A file of kind 2 in the set's folder, entered into the known files.
+    DiskFileRef AddOtherFile(const std::string& name, uint64_t size);
+    // Marks the entry's target verified with `result` and re-evaluates it.
+    void SetTargetResult(SourceFileEntry& entry, VerifyResult result);
+    // Locates every block of `entry` in `file` at consecutive offsets.
+    void LocateAll(SourceFileEntry& entry, const DiskFileRef& file);
+
+    // Saved state through the set's cache under `key` ("VT6" magic).
+    bool SaveAs(const std::string& key);
+    bool LoadFrom(const std::string& key);
+    uint64_t secondValue = 0x1122334455667788ULL;
+    // Writes only the first entry into the format part's list (a damaged
+    // writer: the other entries are then only reachable through files).
+    bool listOnlyFirstEntry = false;
+
+    // RecoverySet
+    bool SaveState(const std::string& setPath) override;
+    std::unique_ptr<RecoverySet> Open(const std::string& path) override { return nullptr; }
+    void Repair() override {}
+    bool SearchesOtherFiles() const override { return true; }
+    bool TriesForeignVolumes() const override { return false; }
+    std::string VolumeSetName(const std::string& fileName) const override { return {}; }
+    bool LoadVolume(const DiskFileRef& file, bool checkOnly) override { return false; }
+    void VerifyDataFile(const DiskFileRef& file, SourceFileEntry*& entryOut, int& resultOut,
+                        bool checkOnly) override {
+        resultOut = 0;
+    }
+    std::string CreatorText() const override { return "test"; }
+};
+
+class RecordingObserver : public SetObserver {
+public:
+    struct Line {
+        SourceRowKind row;
+        FormatKind format;
+        std::string name;
+        uint64_t size;
+        uint32_t blockCount;
+        std::vector<SourcePlace> places;
+    };
+    void ReportVolumeFile(const DiskFile& file) override;
+    void RemoveVolumeFile(const DiskFile& file) override { removed.push_back(file.path); }
+    void StatusChanged(const RecoverySetStatus& status) override { statuses.push_back(status); }
+    void ReportSourceFileLine(SourceRowKind rowKind, FormatKind formatKind,
+                              const std::string& name, uint64_t size, uint32_t blockCount,
+                              const std::vector<SourcePlace>& places) override;
+    void ClearLists() override { ++clears; }
+
+    std::vector<std::pair<std::string, VolumeDisplayCode>> volumes;
+    std::vector<std::string> removed;
+    std::vector<RecoverySetStatus> statuses;
+    std::vector<Line> lines;
+    int clears = 0;
+};
+
+}  // namespace vantrove::test
