@@ -27,7 +27,7 @@ enum class DescriptionSlot : int {
 constexpr int kDescriptionSlotCount = 5;
 
 class FileDescription {
-public:
+  public:
     virtual ~FileDescription() = default;
     // Writes the object's own bytes to a state file (the reference that
     // precedes them is written by the caller). The format reads them back

@@ -14,7 +14,7 @@
 namespace vantrove {
 
 class ParityRecoverySet : public RecoverySet, public BlockProgressSink {
-public:
+  public:
     using RecoverySet::RecoverySet;
 
     // Progress position `done` of `total` blocks, then NotifyStatus.

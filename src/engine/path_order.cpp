@@ -5,7 +5,9 @@
 namespace vantrove {
 namespace {
 
-unsigned char Lower(unsigned char c) { return (c >= 'A' && c <= 'Z') ? c + ('a' - 'A') : c; }
+unsigned char Lower(unsigned char c) {
+    return (c >= 'A' && c <= 'Z') ? c + ('a' - 'A') : c;
+}
 
 }  // namespace
 

@@ -161,8 +161,7 @@ void WriteEntryReference(StateWriter& writer, const SourceFileEntry* entry) {
 
 bool ReadEntryReference(StateReader& reader, SourceFileEntryRef& entry) {
     return reader.ReadReference(
-        StateObjectType::SourceFileEntry, entry,
-        [] { return std::make_shared<SourceFileEntry>(); },
+        StateObjectType::SourceFileEntry, entry, [] { return std::make_shared<SourceFileEntry>(); },
         [&reader](SourceFileEntry& e) { return ReadEntryRecord(reader, e); });
 }
 
@@ -291,8 +290,9 @@ bool RecoverySet::FinishLoading() {
                 uint64_t offset = static_cast<uint64_t>(i) * status_.blockSize;
                 uint64_t length = entry->size;
                 if (entry->blockCount > 1) {
-                    length = offset < entry->size ? std::min(status_.blockSize, entry->size - offset)
-                                                  : 0;
+                    length = offset < entry->size
+                                 ? std::min(status_.blockSize, entry->size - offset)
+                                 : 0;
                 }
                 foundBlocks_[next].offset = 0;
                 foundBlocks_[next].length = length;
@@ -361,10 +361,16 @@ void RecoverySet::UpdateEntryState(SourceFileEntry& entry) {
                 // copy of this one.
                 state = target->flags.misnamed ? FileState::Damaged : FileState::Complete;
                 break;
-            case VerifyResult::Missing: state = FileState::Missing; break;
-            case VerifyResult::NotIntact: state = FileState::Damaged; break;
+            case VerifyResult::Missing:
+                state = FileState::Missing;
+                break;
+            case VerifyResult::NotIntact:
+                state = FileState::Damaged;
+                break;
             case VerifyResult::NotVerified:
-            default: state = FileState::Unverified; break;
+            default:
+                state = FileState::Unverified;
+                break;
         }
     }
     SetEntryState(entry, state);
@@ -479,9 +485,15 @@ void RecoverySet::ForgetDataFile(DiskFile& file) {
             FileState state = FileState::Missing;
             if (entry->targetFile) {
                 switch (entry->targetFile->result) {
-                    case VerifyResult::NotVerified: state = FileState::Unverified; break;
-                    case VerifyResult::Missing: state = FileState::Missing; break;
-                    default: state = FileState::Damaged; break;
+                    case VerifyResult::NotVerified:
+                        state = FileState::Unverified;
+                        break;
+                    case VerifyResult::Missing:
+                        state = FileState::Missing;
+                        break;
+                    default:
+                        state = FileState::Damaged;
+                        break;
                 }
             }
             SetEntryState(*entry, state);
@@ -573,7 +585,8 @@ void RecoverySet::ReportSourceFile(SourceFileEntry& entry) {
             }
         }
         for (const FoundPlace& place : entry.foundIn) {
-            if (place.file && !slot(place.file.get())) files.push_back({place.file.get(), place.blocks});
+            if (place.file && !slot(place.file.get()))
+                files.push_back({place.file.get(), place.blocks});
         }
         for (const auto& [file, blocks] : files) places.push_back({file->path, blocks, file->size});
         std::sort(places.begin(), places.end(),
@@ -624,7 +637,9 @@ void RecoverySet::RecordError(ErrorKind kind, int systemError, const std::string
     status_.errorFile = file;
 }
 
-void RecoverySet::ClearError() { RecordError(ErrorKind::None, 0, {}); }
+void RecoverySet::ClearError() {
+    RecordError(ErrorKind::None, 0, {});
+}
 
 bool RecoverySet::StopRequested() const {
     return stopFlag_ != nullptr && stopFlag_->load(std::memory_order_relaxed) != 0;

@@ -42,7 +42,7 @@ using FileMap = std::map<std::string, DiskFileRef, PathLess>;
 using SourceFileEntryRef = std::shared_ptr<SourceFileEntry>;
 
 class RecoverySet {
-public:
+  public:
     // `observer` and `stopFlag` may be null (nothing reported; never stopped);
     // both must outlive the set.
     RecoverySet(FormatKind formatKind, SetObserver* observer, const StopFlag* stopFlag);
@@ -74,8 +74,8 @@ public:
     // Verifies one data file; `resultOut` 0 nothing of the set found, 1 blocks
     // found, 2 intact copy of `entryOut` (which holds the expected entry, or
     // null, on entry).
-    virtual void VerifyDataFile(const DiskFileRef& file, SourceFileEntry*& entryOut,
-                                int& resultOut, bool checkOnly) = 0;
+    virtual void VerifyDataFile(const DiskFileRef& file, SourceFileEntry*& entryOut, int& resultOut,
+                                bool checkOnly) = 0;
     // Recovers single blocks that straddle two found pieces. Nothing here.
     virtual void SearchGaps();
     // The program that made the set, as far as its files tell.
@@ -186,7 +186,7 @@ public:
     VerificationCache& cache() const;
     void SetVerificationCache(VerificationCache* cache) { cache_ = cache; }
 
-protected:
+  protected:
     // ---- Saved state: the format-independent part.
 
     // Writes the base part: folder, base name, total data blocks, block size,
@@ -211,16 +211,16 @@ protected:
     void SetEntries(std::vector<SourceFileEntryRef> entries) { entries_ = std::move(entries); }
 
     RecoverySetStatus status_;
-    std::string folder_;    // ends in '/'
-    std::string baseName_;  // file name without folder
-    std::vector<SourceFileEntryRef> entries_;     // set order
+    std::string folder_;                           // ends in '/'
+    std::string baseName_;                         // file name without folder
+    std::vector<SourceFileEntryRef> entries_;      // set order
     std::vector<SourceFileEntry*> sortedEntries_;  // by name
     std::vector<DataBlock> foundBlocks_;           // set-wide, in set order
     std::vector<DataBlock> targetBlocks_;          // set-wide, in set order
     FileMap knownFiles_;
     FileMap expectedNames_;
 
-private:
+  private:
     SetObserver* observer_;
     const StopFlag* stopFlag_;
     VerificationCache* cache_ = nullptr;

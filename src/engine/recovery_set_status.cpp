@@ -6,11 +6,16 @@ namespace vantrove {
 
 int32_t& RecoverySetStatus::CounterFor(FileState state) {
     switch (state) {
-        case FileState::Damaged: return damagedFiles;
-        case FileState::Misnamed: return misnamedFiles;
-        case FileState::Missing: return missingFiles;
-        case FileState::Complete: return completeFiles;
-        case FileState::Unverified: break;
+        case FileState::Damaged:
+            return damagedFiles;
+        case FileState::Misnamed:
+            return misnamedFiles;
+        case FileState::Missing:
+            return missingFiles;
+        case FileState::Complete:
+            return completeFiles;
+        case FileState::Unverified:
+            break;
     }
     return unverifiedFiles;
 }

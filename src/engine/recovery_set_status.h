@@ -24,16 +24,16 @@ enum class FormatKind : int32_t {
 // the repair failed for another reason.
 enum class ErrorKind : int32_t {
     None = 0,
-    Rename = 1,          // a file could not be renamed
-    CreateTarget = 2,    // a target file could not be created or extended
-    Open = 3,            // a file could not be opened
-    ReedSolomon = 4,     // the coefficient matrix could not be computed
-    MemoryTest = 5,      // the memory test found an error
-    Read = 6,            // a file could not be read
-    Write = 7,           // a file could not be written
-    Signature = 8,       // computed data failed its checksum (probable memory error)
-    VerifyFailed = 9,    // a rebuilt file failed its verification
-    Cancelled = 10,      // the user cancelled the repair
+    Rename = 1,        // a file could not be renamed
+    CreateTarget = 2,  // a target file could not be created or extended
+    Open = 3,          // a file could not be opened
+    ReedSolomon = 4,   // the coefficient matrix could not be computed
+    MemoryTest = 5,    // the memory test found an error
+    Read = 6,          // a file could not be read
+    Write = 7,         // a file could not be written
+    Signature = 8,     // computed data failed its checksum (probable memory error)
+    VerifyFailed = 9,  // a rebuilt file failed its verification
+    Cancelled = 10,    // the user cancelled the repair
 };
 
 // The state of the whole set, recomputed from the counters by UpdateState.

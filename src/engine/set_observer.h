@@ -41,7 +41,7 @@ struct SourcePlace {
 };
 
 class SetObserver {
-public:
+  public:
     virtual ~SetObserver() = default;
     // Adds or refreshes the line of a volume or checksum file: its path, size,
     // blocksTaken and VolumeDisplayCodeOf(file).
@@ -52,8 +52,7 @@ public:
     virtual void StatusChanged(const RecoverySetStatus& status) = 0;
     // Adds or refreshes the line of one source file; `places` is sorted by path.
     virtual void ReportSourceFileLine(SourceRowKind rowKind, FormatKind formatKind,
-                                      const std::string& name, uint64_t size,
-                                      uint32_t blockCount,
+                                      const std::string& name, uint64_t size, uint32_t blockCount,
                                       const std::vector<SourcePlace>& places) = 0;
     // Forgets every line: a new set replaces the old one.
     virtual void ClearLists() = 0;

@@ -42,8 +42,8 @@ struct SourceFileEntry {
     std::span<DataBlock> foundBlocks;   // where an intact copy of each block lies
     std::span<DataBlock> targetBlocks;  // where each block goes during a rebuild
 
-    DiskFileRef targetFile;    // the file under the entry's own name, existing or not
-    DiskFileRef completeCopy;  // a file holding an intact copy of the whole file
+    DiskFileRef targetFile;           // the file under the entry's own name, existing or not
+    DiskFileRef completeCopy;         // a file holding an intact copy of the whole file
     std::vector<FoundPlace> foundIn;  // files in which blocks were found
 
     bool joinable = false;  // not complete, not misnamed, no block missing

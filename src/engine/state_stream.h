@@ -46,7 +46,7 @@ enum class StateObjectType : int32_t {
 };
 
 class StateWriter {
-public:
+  public:
     static constexpr size_t kBufferSize = 524288;
 
     StateWriter();
@@ -83,7 +83,7 @@ public:
     const std::string& path() const { return path_; }
     uint64_t bytesWritten() const { return flushed_ + buffer_.size(); }
 
-private:
+  private:
     void Flush();
     void Fail(int error);
 
@@ -100,7 +100,7 @@ private:
 };
 
 class StateReader {
-public:
+  public:
     static constexpr int kMaxReferenceDepth = 64;
 
     // Reads a description of `slot` at the reader's position (the reference
@@ -170,7 +170,7 @@ public:
     void SetDescriptionReader(DescriptionReader reader) { descriptionReader_ = std::move(reader); }
     const DescriptionReader& descriptionReader() const { return descriptionReader_; }
 
-private:
+  private:
     struct Slot {
         StateObjectType type;
         std::shared_ptr<void> object;

@@ -26,7 +26,7 @@ struct IndexEntry {
 
 // The in-memory index: a hash map of 17 buckets, iterated bucket by bucket.
 class IndexMap {
-public:
+  public:
     IndexEntry* Find(const std::string& key) {
         for (IndexEntry& e : buckets_[Bucket(key)]) {
             if (e.key == key) return &e;
@@ -63,7 +63,7 @@ public:
         }
     }
 
-private:
+  private:
     static size_t Bucket(const std::string& key) {
         uint32_t h = 2166136261u;  // FNV-1a
         for (unsigned char c : key) {

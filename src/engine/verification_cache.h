@@ -40,7 +40,7 @@ std::string FindApplicationDataFolder();
 const std::string& ApplicationDataFolder();
 
 class VerificationCache {
-public:
+  public:
     using Clock = std::function<FileTime()>;
 
     // `cacheFolder` ends in '/'; a relative or empty one makes every state
@@ -64,7 +64,7 @@ public:
     // Forgets the key and deletes its state file.
     void DiscardState(const std::string& key);
 
-private:
+  private:
     bool EnsureFolder() const;
     bool IsOwnStateFile(const std::string& path) const;
 

