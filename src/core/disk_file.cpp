@@ -163,11 +163,13 @@ bool DiskFile::OpenWith(const std::string& newPath, OpenMode mode) {
     }
 
     // O_NONBLOCK keeps a FIFO planted under a data file's name from hanging the
-    // open; anything but a regular file is refused below.
+    // open; anything but a regular file is refused below. Files opened for
+    // writing are never reached through a symbolic link, so that a link
+    // planted in a set's folder cannot redirect a write elsewhere.
     int flags = O_CLOEXEC | O_NONBLOCK;
     switch (mode) {
         case OpenMode::Read: flags |= O_RDONLY; break;
-        case OpenMode::ReadWrite: flags |= O_RDWR; break;
+        case OpenMode::ReadWrite: flags |= O_RDWR | O_NOFOLLOW; break;
         case OpenMode::Create: flags |= O_RDWR | O_CREAT | O_NOFOLLOW; break;
     }
     int fd;

@@ -75,7 +75,8 @@ public:
     // file sets the result to Missing. Only regular files open (a folder
     // fails with EISDIR, a FIFO or device with EINVAL).
     bool open(const std::string& newPath = {});
-    // Opens an existing file for reading and writing (repair targets).
+    // Opens an existing file for reading and writing (repair targets); like
+    // create, refuses a symbolic link at the final component (ELOOP).
     bool openForWrite(const std::string& newPath = {});
     // Exactly `length` bytes at `offset`; fails without a disk access when
     // closed (EBADF) or when offset + length exceeds the recorded size

@@ -139,6 +139,13 @@ TEST(DiskFileCreate, RefusesSymbolicLinkAndLeavesItsTargetAlone) {
     EXPECT_FALSE(file.isOpen());
     EXPECT_EQ(ReadFile(dir.File("precious")), Bytes("keep me"));
 
+    EXPECT_FALSE(file.openForWrite(dir.File("link")));
+    EXPECT_EQ(file.lastError(), ELOOP);
+    // Reading through a link is fine.
+    EXPECT_TRUE(file.open(dir.File("link")));
+    EXPECT_EQ(file.size, 7u);
+    file.close();
+
     // A dangling link must not create its target either.
     ASSERT_EQ(symlink(dir.File("elsewhere").c_str(), dir.File("dangling").c_str()), 0);
     EXPECT_FALSE(file.create(dir.File("dangling")));
