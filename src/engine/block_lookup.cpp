@@ -8,12 +8,13 @@ namespace vantrove {
 
 namespace {
 
-// Filter bits per distinct CRC: about one false alarm in 32 for a random
-// CRC. The bounds keep the bitmap between 512 bytes and 2 MiB, so a set of
-// 32,768 blocks gets 128 KiB, which stays in the second-level cache.
-constexpr uint32_t kFilterBitsPerBlock = 32;
-constexpr uint32_t kMinFilterBits = 1u << 12;
-constexpr uint32_t kMaxFilterBits = 1u << 24;
+// Filter words: one 64-bit word per distinct CRC (64 bits per block),
+// between 512 bytes and 512 KiB. The word index uses at most the low 16
+// bits of the CRC, apart from the two 6-bit fields (bits 20-25 and 26-31)
+// that choose the bits. A set of 32,768 blocks gets 256 KiB, which stays in
+// the second-level cache, and lets about one random CRC in 700 through.
+constexpr uint32_t kMinFilterWords = 1u << 6;
+constexpr uint32_t kMaxFilterWords = 1u << 16;
 
 int CompareMd5(const Md5Digest& a, const Md5Digest& b) {
     return std::memcmp(a.bytes.data(), b.bytes.data(), a.bytes.size());
@@ -109,16 +110,14 @@ void BlockLookup::Finish() {
     for (uint32_t b = 0; b < tableSize; ++b) bucketStart_[b + 1] += bucketStart_[b];
 
     // The filter.
-    uint32_t filterBits =
-        NextPowerOfTwo(uint64_t(heads.size()) * kFilterBitsPerBlock, kMinFilterBits, kMaxFilterBits);
-    filterBits_.assign(filterBits / 64, 0);
-    uint32_t filterMask = filterBits - 1;
+    uint32_t words = NextPowerOfTwo(uint64_t(heads.size()), kMinFilterWords,
+                                    kMaxFilterWords);
+    filterBits_.assign(words, 0);
     for (const Node* head : heads) {
-        uint32_t i = head->crc & filterMask;
-        filterBits_[i >> 6] |= uint64_t(1) << (i & 63);
+        filterBits_[head->crc & (words - 1)] |= CrcFilter::BitsOf(head->crc);
     }
-    filter_.bits = filterBits_.data();
-    filter_.mask = filterMask;
+    filter_.words = filterBits_.data();
+    filter_.wordMask = words - 1;
 }
 
 void BlockLookup::CrcRange(uint32_t crc, uint32_t* begin, uint32_t* end) const {

@@ -34,15 +34,23 @@ namespace vantrove {
 
 struct SourceFileEntry;  // the set model's source file
 
-// A bitmap over the low bits of CRC-32 values: a clear bit proves that no
-// block has a CRC with those low bits. Cheap enough to test at every byte.
+// A small bitmap filter over CRC-32 values, cheap enough to test at every
+// byte: a negative answer proves that no block has that CRC. Each CRC sets
+// two bits of one 64-bit word (the word chosen by the low bits of the CRC,
+// the two bits by two fields of its high bits), so a test is one memory
+// access; with 64 bits per block a random CRC gets past the filter about
+// once in 700 times.
 struct CrcFilter {
-    const uint64_t* bits = nullptr;
-    uint32_t mask = 0;  // number of bits - 1 (a power of two minus one)
+    const uint64_t* words = nullptr;
+    uint32_t wordMask = 0;  // number of words - 1 (a power of two minus one)
 
     bool MayContain(uint32_t crc) const {
-        uint32_t i = crc & mask;
-        return (bits[i >> 6] >> (i & 63)) & 1;
+        uint64_t word = words[crc & wordMask];
+        return (word >> ((crc >> 20) & 63)) & (word >> (crc >> 26)) & 1;
+    }
+    // The bits a CRC sets.
+    static uint64_t BitsOf(uint32_t crc) {
+        return (uint64_t(1) << ((crc >> 20) & 63)) | (uint64_t(1) << (crc >> 26));
     }
 };
 

@@ -48,12 +48,13 @@ struct SlideTables {
 // only for the filter test, hang off that chain and overlap with it.
 inline size_t SlideRun(uint32_t& reg, const uint8_t* out, const uint8_t* in, size_t n,
                        const CrcFilter& filter, const SlideTables& t, bool* hit) {
-    const uint64_t* bits = filter.bits;
-    const uint32_t fmask = filter.mask;
+    const uint64_t* words = filter.words;
+    const uint32_t wordMask = filter.wordMask;
     const uint32_t m = t.mask;
-    auto pass = [bits, fmask, m](uint32_t r) -> uint32_t {
-        uint32_t i = (r ^ m) & fmask;
-        return static_cast<uint32_t>(bits[i >> 6] >> (i & 63)) & 1;
+    auto pass = [words, wordMask, m](uint32_t r) -> uint32_t {
+        uint32_t crc = r ^ m;
+        uint64_t word = words[crc & wordMask];
+        return static_cast<uint32_t>((word >> ((crc >> 20) & 63)) & (word >> (crc >> 26))) & 1;
     };
     uint32_t r = reg;
     size_t i = 0;
