@@ -223,7 +223,9 @@ BENCHMARK(ScanIntact)
     ->Args({384000, 0, 0})
     ->Args({384000, 1, 0})
     ->Args({384000, 1, 262144})
+    ->Args({384000, 1, 1 << 20})
     ->Args({4 << 20, 1, 0})
+    ->MeasureProcessCPUTime()
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
 // Block size, digest thread, MD5 of every window whose CRC is a block's CRC
@@ -237,6 +239,7 @@ BENCHMARK(SlideRandom)
     ->Args({384000, 1, 1})
     ->Args({4 << 20, 1, 0})
     ->Args({4 << 20, 1, 1})
+    ->MeasureProcessCPUTime()
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
 BENCHMARK(Md5Only)->Unit(benchmark::kMillisecond);

@@ -80,6 +80,8 @@ public:
     uint64_t offset() const { return offset_; }
     uint64_t fileSize() const { return size_; }
     uint64_t blockSize() const { return blockSize_; }
+    // Memory held by the read ring.
+    uint64_t ringBytes() const { return count_ * bufferSize_; }
     // Real bytes in the window: min(B, size - offset).
     uint64_t RealBytes() const { return offset_ >= size_ ? 0 : std::min(blockSize_, size_ - offset_); }
     bool IsShort() const { return RealBytes() < blockSize_; }

@@ -235,6 +235,44 @@ TEST(BlockScannerTest, PaddedPrefixHashesAndTrailingZeros) {
     }
 }
 
+TEST(BlockScannerTest, RingHoldsTwoOrThreeBlocksAndOnlyOneAboveTheLimit) {
+    std::mt19937_64 rng(TestSeed());
+    struct Case {
+        uint32_t blockSize;
+        uint64_t minBytes, maxBytes;
+    };
+    const Case cases[] = {
+        {4, 32 * 32768, 32 * 32768},                       // at least 32 buffers
+        {384000, 3 * 384000, 3 * 384000 + 32768},          // three block sizes
+        {6000000, 2 * 6000000, 2 * 6000000 + 32768},       // two above 5,000,000
+        {100000004, 100000004, 100000004 + (33u << 20)},   // one plus read-ahead
+    };
+    std::vector<uint8_t> data = RandomBytes(rng, 300000);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.blockSize);
+        Fixture f;
+        ASSERT_TRUE(f.Begin(data, c.blockSize, SmallBuffers(32768, true)));
+        EXPECT_GE(f.scanner.ringBytes(), c.minBytes);
+        EXPECT_LE(f.scanner.ringBytes(), c.maxBytes);
+        // The window is right however large the block.
+        for (int i = 0; i < 5; ++i) {
+            uint64_t o = f.scanner.offset();
+            uint64_t real = std::min<uint64_t>(c.blockSize, data.size() - o);
+            ASSERT_EQ(f.scanner.Crc(),
+                      Crc32UpdateZeros(Crc32Update(0, data.data() + o, real), c.blockSize - real));
+            for (int k = 0; k < 999; ++k) f.scanner.Slide();
+        }
+        ASSERT_TRUE(f.scanner.Skip(150000));
+        uint64_t o = f.scanner.offset();
+        uint64_t real = std::min<uint64_t>(c.blockSize, data.size() - o);
+        Md5Context md5;
+        md5.Update(data.data() + o, real);
+        md5.UpdateZeros(c.blockSize - real);
+        EXPECT_EQ(f.scanner.WindowMd5(), md5.Final());
+        ExpectFileDigests(f.scanner, f.data);
+    }
+}
+
 // Fails every read that touches bytes at or beyond `limit`.
 class FailReadsBeyond : public FileFaultInjector {
 public:
