@@ -1,0 +1,71 @@
+#pragma once
+// Multiply-accumulate kernels: output ⊕= f · input, over GF(2^16) and GF(2^8).
+//
+// Each kernel comes in two steps. `prepare` turns one coefficient into the
+// kernel's own table (the reference builds four 256-entry tables of 32-bit
+// values from the product tables, the vector kernels nibble tables or bit
+// matrices); `apply` then runs over the data. Every kernel writes exactly the
+// bytes the reference writes.
+//
+// The reference ("ref") reads 32-bit little-endian words and handles two
+// field elements per word through four look-ups. The fast kernels ("ssse3",
+// "avx2", "avx512bw": nibble shuffles; "gfni": affine bit-matrix transforms
+// on 512-bit vectors) are compiled for their instruction sets with function
+// target attributes and are offered only when the CPU has them. The active
+// kernel is chosen once, on first use, as the fastest available; setting the
+// environment variable VANTROVE_FORCE_REFERENCE=1 forces the reference.
+//
+// Lengths are in bytes and need not be a multiple of anything: a final odd
+// byte is the low byte of a field element whose high byte is taken as zero,
+// and only bytes below `length` are written. Buffers need no alignment.
+// Kernels and tables are immutable and may be used from any thread.
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+
+#include "rs/product_tables.h"
+
+namespace vantrove {
+
+// The prepared form of one GF(2^16) coefficient.
+struct alignas(64) FactorTable {
+    uint32_t words[1024];  // the reference uses all 4 KiB, other kernels less
+    uint16_t factor = 0;
+};
+
+struct MultiplyAccumulateKernel {
+    const char* name;
+    void (*prepare)(const ProductTables& products, uint16_t factor, FactorTable& table);
+    // output[0, length) ⊕= factor · input[0, length); a factor of 0 does nothing.
+    void (*apply)(const FactorTable& table, const uint8_t* input, uint8_t* output,
+                  size_t length);
+};
+
+// The prepared form of one GF(2^8) coefficient.
+struct alignas(64) Factor8Table {
+    uint8_t bytes[256];  // the reference keeps the product row, other kernels less
+    uint8_t factor = 0;
+};
+
+struct MultiplyAccumulate8Kernel {
+    const char* name;
+    void (*prepare)(uint8_t factor, Factor8Table& table);
+    void (*apply)(const Factor8Table& table, const uint8_t* input, uint8_t* output,
+                  size_t length);
+};
+
+const MultiplyAccumulateKernel& ReferenceMultiplyAccumulate();
+// The kernel in use: chosen once from the CPU's features and the environment.
+const MultiplyAccumulateKernel& ActiveMultiplyAccumulate();
+// Every kernel this CPU can run, the reference first, in rising preference.
+std::span<const MultiplyAccumulateKernel* const> AvailableMultiplyAccumulateKernels();
+
+const MultiplyAccumulate8Kernel& ReferenceMultiplyAccumulate8();
+const MultiplyAccumulate8Kernel& ActiveMultiplyAccumulate8();
+std::span<const MultiplyAccumulate8Kernel* const> AvailableMultiplyAccumulate8Kernels();
+
+// True when VANTROVE_FORCE_REFERENCE asks for the reference kernels.
+bool ReferenceKernelsForced();
+
+}  // namespace vantrove

@@ -1,0 +1,272 @@
+// Vector multiply-accumulate kernels for x86. Each group of functions is
+// compiled for its instruction set through a target pragma, so the rest of the
+// program needs no special compiler flags; the dispatcher calls a group only
+// after the CPU has reported the features it needs.
+//
+// GF(2^16) data are little-endian 16-bit elements. The shuffle kernels split
+// a run of elements into a vector of low bytes and a vector of high bytes,
+// look up the products of each of the four nibbles (low and high result byte
+// separately) and interleave the two result vectors again. The affine kernel
+// does the same split with a byte permutation and multiplies each byte plane
+// by the 8x8 bit matrices of the factor.
+//
+// Only intrinsics and plain code live inside the target regions: an inline
+// library template instantiated there could be merged with the baseline copy
+// and run on a CPU without the features.
+
+#include "rs/multiply_accumulate_x86.h"
+
+#include <immintrin.h>
+
+namespace vantrove::kernels {
+
+bool HasSsse3() { return __builtin_cpu_supports("ssse3"); }
+bool HasAvx2() { return __builtin_cpu_supports("avx2"); }
+bool HasAvx512bw() {
+    return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw");
+}
+bool HasGfni512() {
+    return HasAvx512bw() && __builtin_cpu_supports("avx512vbmi") && __builtin_cpu_supports("gfni");
+}
+
+// ---------------------------------------------------------------- SSSE3
+#pragma GCC push_options
+#pragma GCC target("ssse3")
+
+void ApplySsse3(const FactorTable& table, const uint8_t* in, uint8_t* out, size_t length) {
+    if (table.factor == 0) return;
+    const auto* t = reinterpret_cast<const __m128i*>(table.words);
+    const __m128i t0l = _mm_load_si128(t + 0), t0h = _mm_load_si128(t + 1);
+    const __m128i t1l = _mm_load_si128(t + 2), t1h = _mm_load_si128(t + 3);
+    const __m128i t2l = _mm_load_si128(t + 4), t2h = _mm_load_si128(t + 5);
+    const __m128i t3l = _mm_load_si128(t + 6), t3h = _mm_load_si128(t + 7);
+    const __m128i lowMask = _mm_set1_epi16(0x00FF);
+    const __m128i nibble = _mm_set1_epi8(0x0F);
+    size_t i = 0;
+    for (; i + 32 <= length; i += 32) {
+        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i));
+        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i + 16));
+        const __m128i lo = _mm_packus_epi16(_mm_and_si128(a, lowMask), _mm_and_si128(b, lowMask));
+        const __m128i hi = _mm_packus_epi16(_mm_srli_epi16(a, 8), _mm_srli_epi16(b, 8));
+        const __m128i n0 = _mm_and_si128(lo, nibble);
+        const __m128i n1 = _mm_and_si128(_mm_srli_epi16(lo, 4), nibble);
+        const __m128i n2 = _mm_and_si128(hi, nibble);
+        const __m128i n3 = _mm_and_si128(_mm_srli_epi16(hi, 4), nibble);
+        const __m128i rl =
+            _mm_xor_si128(_mm_xor_si128(_mm_shuffle_epi8(t0l, n0), _mm_shuffle_epi8(t1l, n1)),
+                          _mm_xor_si128(_mm_shuffle_epi8(t2l, n2), _mm_shuffle_epi8(t3l, n3)));
+        const __m128i rh =
+            _mm_xor_si128(_mm_xor_si128(_mm_shuffle_epi8(t0h, n0), _mm_shuffle_epi8(t1h, n1)),
+                          _mm_xor_si128(_mm_shuffle_epi8(t2h, n2), _mm_shuffle_epi8(t3h, n3)));
+        auto* o = reinterpret_cast<__m128i*>(out + i);
+        _mm_storeu_si128(o, _mm_xor_si128(_mm_loadu_si128(o), _mm_unpacklo_epi8(rl, rh)));
+        _mm_storeu_si128(o + 1, _mm_xor_si128(_mm_loadu_si128(o + 1), _mm_unpackhi_epi8(rl, rh)));
+    }
+    Tail16(table.factor, in + i, out + i, length - i);
+}
+
+void ApplySsse3x8(const Factor8Table& table, const uint8_t* in, uint8_t* out, size_t length) {
+    if (table.factor == 0) return;
+    const __m128i tl = _mm_load_si128(reinterpret_cast<const __m128i*>(table.bytes));
+    const __m128i th = _mm_load_si128(reinterpret_cast<const __m128i*>(table.bytes + 16));
+    const __m128i nibble = _mm_set1_epi8(0x0F);
+    size_t i = 0;
+    for (; i + 16 <= length; i += 16) {
+        const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i));
+        const __m128i p =
+            _mm_xor_si128(_mm_shuffle_epi8(tl, _mm_and_si128(x, nibble)),
+                          _mm_shuffle_epi8(th, _mm_and_si128(_mm_srli_epi16(x, 4), nibble)));
+        auto* o = reinterpret_cast<__m128i*>(out + i);
+        _mm_storeu_si128(o, _mm_xor_si128(_mm_loadu_si128(o), p));
+    }
+    Tail8(table.factor, in + i, out + i, length - i);
+}
+
+#pragma GCC pop_options
+
+// ---------------------------------------------------------------- AVX2
+#pragma GCC push_options
+#pragma GCC target("avx2")
+
+void ApplyAvx2(const FactorTable& table, const uint8_t* in, uint8_t* out, size_t length) {
+    if (table.factor == 0) return;
+    const auto* t = reinterpret_cast<const __m128i*>(table.words);
+    const __m256i t0l = _mm256_broadcastsi128_si256(_mm_load_si128(t + 0));
+    const __m256i t0h = _mm256_broadcastsi128_si256(_mm_load_si128(t + 1));
+    const __m256i t1l = _mm256_broadcastsi128_si256(_mm_load_si128(t + 2));
+    const __m256i t1h = _mm256_broadcastsi128_si256(_mm_load_si128(t + 3));
+    const __m256i t2l = _mm256_broadcastsi128_si256(_mm_load_si128(t + 4));
+    const __m256i t2h = _mm256_broadcastsi128_si256(_mm_load_si128(t + 5));
+    const __m256i t3l = _mm256_broadcastsi128_si256(_mm_load_si128(t + 6));
+    const __m256i t3h = _mm256_broadcastsi128_si256(_mm_load_si128(t + 7));
+    const __m256i lowMask = _mm256_set1_epi16(0x00FF);
+    const __m256i nibble = _mm256_set1_epi8(0x0F);
+    size_t i = 0;
+    for (; i + 64 <= length; i += 64) {
+        const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in + i));
+        const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in + i + 32));
+        // Per 128-bit lane: the low (high) bytes of a's words, then of b's.
+        const __m256i lo =
+            _mm256_packus_epi16(_mm256_and_si256(a, lowMask), _mm256_and_si256(b, lowMask));
+        const __m256i hi = _mm256_packus_epi16(_mm256_srli_epi16(a, 8), _mm256_srli_epi16(b, 8));
+        const __m256i n0 = _mm256_and_si256(lo, nibble);
+        const __m256i n1 = _mm256_and_si256(_mm256_srli_epi16(lo, 4), nibble);
+        const __m256i n2 = _mm256_and_si256(hi, nibble);
+        const __m256i n3 = _mm256_and_si256(_mm256_srli_epi16(hi, 4), nibble);
+        const __m256i rl = _mm256_xor_si256(
+            _mm256_xor_si256(_mm256_shuffle_epi8(t0l, n0), _mm256_shuffle_epi8(t1l, n1)),
+            _mm256_xor_si256(_mm256_shuffle_epi8(t2l, n2), _mm256_shuffle_epi8(t3l, n3)));
+        const __m256i rh = _mm256_xor_si256(
+            _mm256_xor_si256(_mm256_shuffle_epi8(t0h, n0), _mm256_shuffle_epi8(t1h, n1)),
+            _mm256_xor_si256(_mm256_shuffle_epi8(t2h, n2), _mm256_shuffle_epi8(t3h, n3)));
+        // The lane-wise unpack undoes the lane-wise pack: low half is a, high half b.
+        auto* o = reinterpret_cast<__m256i*>(out + i);
+        _mm256_storeu_si256(o,
+                            _mm256_xor_si256(_mm256_loadu_si256(o), _mm256_unpacklo_epi8(rl, rh)));
+        _mm256_storeu_si256(
+            o + 1, _mm256_xor_si256(_mm256_loadu_si256(o + 1), _mm256_unpackhi_epi8(rl, rh)));
+    }
+    Tail16(table.factor, in + i, out + i, length - i);
+}
+
+void ApplyAvx2x8(const Factor8Table& table, const uint8_t* in, uint8_t* out, size_t length) {
+    if (table.factor == 0) return;
+    const __m256i tl = _mm256_broadcastsi128_si256(
+        _mm_load_si128(reinterpret_cast<const __m128i*>(table.bytes)));
+    const __m256i th = _mm256_broadcastsi128_si256(
+        _mm_load_si128(reinterpret_cast<const __m128i*>(table.bytes + 16)));
+    const __m256i nibble = _mm256_set1_epi8(0x0F);
+    size_t i = 0;
+    for (; i + 32 <= length; i += 32) {
+        const __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in + i));
+        const __m256i p = _mm256_xor_si256(
+            _mm256_shuffle_epi8(tl, _mm256_and_si256(x, nibble)),
+            _mm256_shuffle_epi8(th, _mm256_and_si256(_mm256_srli_epi16(x, 4), nibble)));
+        auto* o = reinterpret_cast<__m256i*>(out + i);
+        _mm256_storeu_si256(o, _mm256_xor_si256(_mm256_loadu_si256(o), p));
+    }
+    Tail8(table.factor, in + i, out + i, length - i);
+}
+
+#pragma GCC pop_options
+
+// ---------------------------------------------------------------- AVX-512BW
+#pragma GCC push_options
+#pragma GCC target("avx512f,avx512bw")
+
+void ApplyAvx512bw(const FactorTable& table, const uint8_t* in, uint8_t* out, size_t length) {
+    if (table.factor == 0) return;
+    const auto* t = reinterpret_cast<const __m128i*>(table.words);
+    const __m512i t0l = _mm512_maskz_broadcast_i32x4(0xFFFF, _mm_load_si128(t + 0));
+    const __m512i t0h = _mm512_maskz_broadcast_i32x4(0xFFFF, _mm_load_si128(t + 1));
+    const __m512i t1l = _mm512_maskz_broadcast_i32x4(0xFFFF, _mm_load_si128(t + 2));
+    const __m512i t1h = _mm512_maskz_broadcast_i32x4(0xFFFF, _mm_load_si128(t + 3));
+    const __m512i t2l = _mm512_maskz_broadcast_i32x4(0xFFFF, _mm_load_si128(t + 4));
+    const __m512i t2h = _mm512_maskz_broadcast_i32x4(0xFFFF, _mm_load_si128(t + 5));
+    const __m512i t3l = _mm512_maskz_broadcast_i32x4(0xFFFF, _mm_load_si128(t + 6));
+    const __m512i t3h = _mm512_maskz_broadcast_i32x4(0xFFFF, _mm_load_si128(t + 7));
+    const __m512i lowMask = _mm512_set1_epi16(0x00FF);
+    const __m512i nibble = _mm512_set1_epi8(0x0F);
+    size_t i = 0;
+    for (; i + 128 <= length; i += 128) {
+        const __m512i a = _mm512_loadu_si512(in + i);
+        const __m512i b = _mm512_loadu_si512(in + i + 64);
+        const __m512i lo =
+            _mm512_packus_epi16(_mm512_and_si512(a, lowMask), _mm512_and_si512(b, lowMask));
+        const __m512i hi = _mm512_packus_epi16(_mm512_srli_epi16(a, 8), _mm512_srli_epi16(b, 8));
+        const __m512i n0 = _mm512_and_si512(lo, nibble);
+        const __m512i n1 = _mm512_and_si512(_mm512_srli_epi16(lo, 4), nibble);
+        const __m512i n2 = _mm512_and_si512(hi, nibble);
+        const __m512i n3 = _mm512_and_si512(_mm512_srli_epi16(hi, 4), nibble);
+        const __m512i rl = _mm512_ternarylogic_epi64(
+            _mm512_xor_si512(_mm512_shuffle_epi8(t0l, n0), _mm512_shuffle_epi8(t1l, n1)),
+            _mm512_shuffle_epi8(t2l, n2), _mm512_shuffle_epi8(t3l, n3), 0x96);
+        const __m512i rh = _mm512_ternarylogic_epi64(
+            _mm512_xor_si512(_mm512_shuffle_epi8(t0h, n0), _mm512_shuffle_epi8(t1h, n1)),
+            _mm512_shuffle_epi8(t2h, n2), _mm512_shuffle_epi8(t3h, n3), 0x96);
+        _mm512_storeu_si512(out + i, _mm512_xor_si512(_mm512_loadu_si512(out + i),
+                                                      _mm512_unpacklo_epi8(rl, rh)));
+        _mm512_storeu_si512(out + i + 64, _mm512_xor_si512(_mm512_loadu_si512(out + i + 64),
+                                                           _mm512_unpackhi_epi8(rl, rh)));
+    }
+    Tail16(table.factor, in + i, out + i, length - i);
+}
+
+void ApplyAvx512bwx8(const Factor8Table& table, const uint8_t* in, uint8_t* out, size_t length) {
+    if (table.factor == 0) return;
+    const __m512i tl =
+        _mm512_maskz_broadcast_i32x4(0xFFFF, _mm_load_si128(reinterpret_cast<const __m128i*>(table.bytes)));
+    const __m512i th =
+        _mm512_maskz_broadcast_i32x4(0xFFFF, _mm_load_si128(reinterpret_cast<const __m128i*>(table.bytes + 16)));
+    const __m512i nibble = _mm512_set1_epi8(0x0F);
+    size_t i = 0;
+    for (; i + 64 <= length; i += 64) {
+        const __m512i x = _mm512_loadu_si512(in + i);
+        const __m512i p = _mm512_ternarylogic_epi64(
+            _mm512_loadu_si512(out + i), _mm512_shuffle_epi8(tl, _mm512_and_si512(x, nibble)),
+            _mm512_shuffle_epi8(th, _mm512_and_si512(_mm512_srli_epi16(x, 4), nibble)), 0x96);
+        _mm512_storeu_si512(out + i, p);
+    }
+    Tail8(table.factor, in + i, out + i, length - i);
+}
+
+#pragma GCC pop_options
+
+// ---------------------------------------------------------------- GFNI (AVX-512)
+#pragma GCC push_options
+#pragma GCC target("avx512f,avx512bw,avx512vbmi,gfni")
+
+void ApplyGfni512(const FactorTable& table, const uint8_t* in, uint8_t* out, size_t length) {
+    if (table.factor == 0) return;
+    const auto* m = reinterpret_cast<const long long*>(table.words);
+    const __m512i lowFromLow = _mm512_set1_epi64(m[0]);
+    const __m512i lowFromHigh = _mm512_set1_epi64(m[1]);
+    const __m512i highFromLow = _mm512_set1_epi64(m[2]);
+    const __m512i highFromHigh = _mm512_set1_epi64(m[3]);
+    // Byte planes laid out so that the lane-wise unpack restores the order:
+    // in 128-bit lane k, bytes 0-7 come from words 8k … 8k+7 of the first
+    // vector and bytes 8-15 from the same words of the second.
+    alignas(64) uint8_t lowIndex[64];
+    for (int k = 0; k < 4; ++k) {
+        for (int j = 0; j < 8; ++j) {
+            lowIndex[16 * k + j] = static_cast<uint8_t>(16 * k + 2 * j);
+            lowIndex[16 * k + 8 + j] = static_cast<uint8_t>(64 + 16 * k + 2 * j);
+        }
+    }
+    const __m512i lowSelect = _mm512_load_si512(lowIndex);
+    const __m512i highSelect = _mm512_add_epi8(lowSelect, _mm512_set1_epi8(1));
+    size_t i = 0;
+    for (; i + 128 <= length; i += 128) {
+        const __m512i a = _mm512_loadu_si512(in + i);
+        const __m512i b = _mm512_loadu_si512(in + i + 64);
+        const __m512i lo = _mm512_permutex2var_epi8(a, lowSelect, b);
+        const __m512i hi = _mm512_permutex2var_epi8(a, highSelect, b);
+        const __m512i rl = _mm512_xor_si512(_mm512_gf2p8affine_epi64_epi8(lo, lowFromLow, 0),
+                                            _mm512_gf2p8affine_epi64_epi8(hi, lowFromHigh, 0));
+        const __m512i rh = _mm512_xor_si512(_mm512_gf2p8affine_epi64_epi8(lo, highFromLow, 0),
+                                            _mm512_gf2p8affine_epi64_epi8(hi, highFromHigh, 0));
+        _mm512_storeu_si512(out + i, _mm512_xor_si512(_mm512_loadu_si512(out + i),
+                                                      _mm512_unpacklo_epi8(rl, rh)));
+        _mm512_storeu_si512(out + i + 64, _mm512_xor_si512(_mm512_loadu_si512(out + i + 64),
+                                                           _mm512_unpackhi_epi8(rl, rh)));
+    }
+    Tail16(table.factor, in + i, out + i, length - i);
+}
+
+void ApplyGfni512x8(const Factor8Table& table, const uint8_t* in, uint8_t* out, size_t length) {
+    if (table.factor == 0) return;
+    long long bits;
+    __builtin_memcpy(&bits, table.bytes, sizeof bits);
+    const __m512i matrix = _mm512_set1_epi64(bits);
+    size_t i = 0;
+    for (; i + 64 <= length; i += 64) {
+        const __m512i x = _mm512_loadu_si512(in + i);
+        _mm512_storeu_si512(out + i, _mm512_xor_si512(_mm512_loadu_si512(out + i),
+                                                      _mm512_gf2p8affine_epi64_epi8(x, matrix, 0)));
+    }
+    Tail8(table.factor, in + i, out + i, length - i);
+}
+
+#pragma GCC pop_options
+
+}  // namespace vantrove::kernels

@@ -1,0 +1,218 @@
+#include "rs/reed_solomon_matrix.h"
+
+#include <algorithm>
+#include <new>
+#include <type_traits>
+
+#include "rs/galois_field.h"
+#include "rs/galois_field8.h"
+#include "rs/multiply_accumulate.h"
+
+namespace vantrove {
+namespace {
+
+uint16_t Power(uint16_t base, uint16_t e) { return Gf16Power(base, e); }
+uint8_t Power(uint8_t base, uint16_t e) { return Gf8Power(base, e); }
+uint16_t Inverse(uint16_t a) { return Gf16Inverse(a); }
+uint8_t Inverse(uint8_t a) { return Gf8Inverse(a); }
+
+// Bases of the inputs: false when the field has none left.
+bool MakeBases(Gf16Field, uint32_t count, std::vector<uint16_t>& bases) {
+    if (count > kGf16MaxInputs) return false;
+    bases.resize(count);
+    for (uint32_t k = 0; k < count; ++k) bases[k] = Gf16InputBase(k);
+    return true;
+}
+
+bool MakeBases(Gf8Field, uint32_t count, std::vector<uint8_t>& bases) {
+    bases.resize(count);
+    for (uint32_t k = 0; k < count; ++k) bases[k] = static_cast<uint8_t>(k + 1);
+    return true;
+}
+
+Gf16Field::Tables MakeTables(Gf16Field) { return ProductTables::Create(); }
+Gf8Field::Tables MakeTables(Gf8Field) { return {}; }
+
+bool TablesReady(const Gf16Field::Tables& tables) { return tables != nullptr; }
+bool TablesReady(const Gf8Field::Tables&) { return true; }
+
+void AddScaledWith(const Gf16Field::Tables& tables, uint16_t* row, const uint16_t* source,
+                   uint16_t factor, uint32_t count) {
+    if (factor == 0 || count == 0) return;
+    const MultiplyAccumulateKernel& kernel = ActiveMultiplyAccumulate();
+    FactorTable table;
+    kernel.prepare(*tables, factor, table);
+    kernel.apply(table, reinterpret_cast<const uint8_t*>(source), reinterpret_cast<uint8_t*>(row),
+                 size_t{count} * 2);
+}
+
+void AddScaledWith(const Gf8Field::Tables&, uint8_t* row, const uint8_t* source, uint8_t factor,
+                   uint32_t count) {
+    if (factor == 0 || count == 0) return;
+    const MultiplyAccumulate8Kernel& kernel = ActiveMultiplyAccumulate8();
+    Factor8Table table;
+    kernel.prepare(factor, table);
+    kernel.apply(table, source, row, count);
+}
+
+void Report(BlockProgressSink* progress, uint32_t done, uint32_t total) {
+    if (progress != nullptr) progress->SetBlockProgress(done, total);
+}
+
+}  // namespace
+
+template <typename Field>
+BasicReedSolomonMatrix<Field>::BasicReedSolomonMatrix() : tables_(MakeTables(Field{})) {}
+
+template <typename Field>
+BasicReedSolomonMatrix<Field>::~BasicReedSolomonMatrix() = default;
+
+template <typename Field>
+bool BasicReedSolomonMatrix<Field>::SetInput(const std::vector<bool>& present) {
+    const auto count = static_cast<uint32_t>(present.size());
+    if (present.size() != count || !MakeBases(Field{}, count, bases_)) return false;
+    inputCount_ = count;
+    presentIndex_.clear();
+    missingIndex_.clear();
+    for (uint32_t k = 0; k < count; ++k) (present[k] ? presentIndex_ : missingIndex_).push_back(k);
+    return true;
+}
+
+template <typename Field>
+bool BasicReedSolomonMatrix<Field>::SetInput(uint32_t count) {
+    if (count > kGf16MaxInputs && std::is_same_v<Field, Gf16Field>) return false;
+    return SetInput(std::vector<bool>(count, true));
+}
+
+template <typename Field>
+bool BasicReedSolomonMatrix<Field>::AddOutput(bool present, uint16_t exponent) {
+    for (const OutputRow& row : outputs_)
+        if (row.exponent == exponent) return false;
+    outputs_.push_back({present, exponent});
+    ++(present ? parPresent_ : parMissing_);
+    return true;
+}
+
+template <typename Field>
+void BasicReedSolomonMatrix<Field>::AddScaled(Element* row, const Element* source, Element factor,
+                                              uint32_t count) const {
+    AddScaledWith(tables_, row, source, factor, count);
+}
+
+template <typename Field>
+bool BasicReedSolomonMatrix<Field>::Compute(BlockProgressSink* progress) {
+    const uint32_t dataPresent = DataPresent();
+    const uint32_t dataMissing = DataMissing();
+    const uint32_t outCount = OutputCount();
+    const uint32_t inCount = ColumnCount();
+    left_.clear();
+    if (parPresent_ < dataMissing || outCount == 0 || !TablesReady(tables_)) return false;
+
+    std::vector<Element> right;
+    try {
+        left_.assign(size_t{outCount} * inCount, 0);
+        if (dataMissing > 0) right.assign(size_t{outCount} * outCount, 0);
+    } catch (const std::bad_alloc&) {
+        left_.clear();
+        return false;
+    }
+
+    const uint32_t total = outCount + dataMissing;
+    size_t next = 0;  // position in outputs_
+    auto nextRow = [&](bool present) -> const OutputRow& {
+        while (outputs_[next].present != present) ++next;
+        return outputs_[next++];
+    };
+
+    // Rows that rebuild missing inputs, one per present recovery block used.
+    for (uint32_t r = 0; r < dataMissing; ++r) {
+        Report(progress, r, total);
+        const uint16_t e = nextRow(true).exponent;
+        Element* row = &left_[size_t{r} * inCount];
+        for (uint32_t c = 0; c < dataPresent; ++c) row[c] = Power(bases_[presentIndex_[c]], e);
+        row[dataPresent + r] = 1;
+        Element* rightRow = &right[size_t{r} * outCount];
+        for (uint32_t k = 0; k < dataMissing; ++k) rightRow[k] = Power(bases_[missingIndex_[k]], e);
+    }
+    // Rows of the recovery blocks to be produced.
+    next = 0;
+    for (uint32_t r = 0; r < parMissing_; ++r) {
+        Report(progress, dataMissing + r, total);
+        const uint16_t e = nextRow(false).exponent;
+        const uint32_t rowIndex = dataMissing + r;
+        Element* row = &left_[size_t{rowIndex} * inCount];
+        for (uint32_t c = 0; c < dataPresent; ++c) row[c] = Power(bases_[presentIndex_[c]], e);
+        if (dataMissing > 0) {
+            Element* rightRow = &right[size_t{rowIndex} * outCount];
+            for (uint32_t k = 0; k < dataMissing; ++k)
+                rightRow[k] = Power(bases_[missingIndex_[k]], e);
+            rightRow[dataMissing + r] = 1;
+        }
+    }
+
+    if (dataMissing > 0) {
+        const bool solved = Eliminate(right, progress);
+        right.clear();
+        right.shrink_to_fit();
+        if (!solved) {
+            left_.clear();
+            return false;
+        }
+    }
+    Report(progress, 1, 1);
+    return true;
+}
+
+// Gauss–Jordan on the right matrix, the same row operations on the left one.
+// No row exchange: a zero pivot ends the elimination as singular.
+template <typename Field>
+bool BasicReedSolomonMatrix<Field>::Eliminate(std::vector<Element>& right,
+                                              BlockProgressSink* progress) {
+    const uint32_t dataMissing = DataMissing();
+    const uint32_t outCount = OutputCount();
+    const uint32_t inCount = ColumnCount();
+    std::vector<Element> scaled(inCount);
+    for (uint32_t i = 0; i < dataMissing; ++i) {
+        Report(progress, outCount + i, outCount + dataMissing);
+        Element* pivotLeft = &left_[size_t{i} * inCount];
+        Element* pivotRight = &right[size_t{i} * outCount];
+        const Element p = pivotRight[i];
+        if (p == 0) return false;
+        if (p != 1) {
+            // Dividing by p is multiplying by its inverse.
+            const Element inverse = Inverse(p);
+            std::fill(scaled.begin(), scaled.end(), Element{0});
+            AddScaled(scaled.data(), pivotLeft, inverse, inCount);
+            std::copy(scaled.begin(), scaled.end(), pivotLeft);
+            std::fill(scaled.begin(), scaled.begin() + (outCount - i), Element{0});
+            AddScaled(scaled.data(), pivotRight + i, inverse, outCount - i);
+            std::copy(scaled.begin(), scaled.begin() + (outCount - i), pivotRight + i);
+            pivotRight[i] = 1;
+        }
+        for (uint32_t j = 0; j < outCount; ++j) {
+            if (j == i) continue;
+            Element* rowRight = &right[size_t{j} * outCount];
+            const Element f = rowRight[i];
+            if (f == 0) continue;
+            AddScaled(&left_[size_t{j} * inCount], pivotLeft, f, inCount);
+            AddScaled(rowRight + i, pivotRight + i, f, outCount - i);
+        }
+    }
+    return true;
+}
+
+template <typename Field>
+typename Field::Element BasicReedSolomonMatrix<Field>::Coefficient(uint32_t row,
+                                                                   uint32_t column) const {
+    return left_[size_t{row} * ColumnCount() + column];
+}
+
+template <typename Field>
+const typename Field::Element* BasicReedSolomonMatrix<Field>::Row(uint32_t row) const {
+    return &left_[size_t{row} * ColumnCount()];
+}
+
+template class BasicReedSolomonMatrix<Gf16Field>;
+template class BasicReedSolomonMatrix<Gf8Field>;
+
+}  // namespace vantrove

@@ -1,0 +1,162 @@
+#include "rs/multiply_accumulate.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+#include <vector>
+
+#include "rs/galois_field.h"
+#include "rs/galois_field8.h"
+#include "support/test_env.h"
+
+namespace vantrove {
+namespace {
+
+const ProductTables& Products() {
+    static const auto tables = ProductTables::Create();
+    return *tables;
+}
+
+// The naive form: element by element, a last odd byte being a low byte.
+void NaiveMultiplyAccumulate(uint16_t f, const uint8_t* in, uint8_t* out, size_t length) {
+    for (size_t i = 0; i < length; i += 2) {
+        const uint16_t w = static_cast<uint16_t>(in[i] | (i + 1 < length ? in[i + 1] << 8 : 0));
+        const uint16_t p = Gf16Multiply(f, w);
+        out[i] ^= static_cast<uint8_t>(p);
+        if (i + 1 < length) out[i + 1] ^= static_cast<uint8_t>(p >> 8);
+    }
+}
+
+std::vector<uint16_t> Factors(std::mt19937_64& rng) {
+    std::vector<uint16_t> f = {0, 1, 2, 0xFFFF, 0x8000, 0x0100, 0x00FF, 0x100B};
+    for (int i = 0; i < 8; ++i) f.push_back(static_cast<uint16_t>(rng()));
+    return f;
+}
+
+std::vector<size_t> Lengths() {
+    std::vector<size_t> lengths;
+    for (size_t n = 0; n <= 300; ++n) lengths.push_back(n);
+    for (size_t n : {511, 512, 513, 1022, 1024, 1026, 4095, 4096, 4098, 65534, 65536})
+        lengths.push_back(n);
+    return lengths;
+}
+
+// Runs `kernel` on a copy with guard bytes around the written range and an
+// input that starts and ends at odd addresses.
+void CheckKernel(const MultiplyAccumulateKernel& kernel, uint16_t f, size_t length,
+                 size_t inShift, size_t outShift, std::mt19937_64& rng) {
+    const size_t guard = 64;
+    auto in = test::RandomBytes(rng, length + 2 * guard);
+    auto out = test::RandomBytes(rng, length + 2 * guard);
+    auto expected = out;
+    NaiveMultiplyAccumulate(f, in.data() + guard + inShift, expected.data() + guard + outShift,
+                            length - std::min(length, std::max(inShift, outShift)));
+    FactorTable table;
+    kernel.prepare(Products(), f, table);
+    kernel.apply(table, in.data() + guard + inShift, out.data() + guard + outShift,
+                 length - std::min(length, std::max(inShift, outShift)));
+    ASSERT_EQ(out, expected) << kernel.name << " factor " << f << " length " << length
+                             << " shifts " << inShift << "/" << outShift;
+}
+
+TEST(MultiplyAccumulate, EveryKernelMatchesTheNaiveProduct) {
+    std::mt19937_64 rng(test::TestSeed());
+    const auto factors = Factors(rng);
+    for (const MultiplyAccumulateKernel* kernel : AvailableMultiplyAccumulateKernels()) {
+        SCOPED_TRACE(kernel->name);
+        for (uint16_t f : factors) {
+            for (size_t length : Lengths()) {
+                CheckKernel(*kernel, f, length, 0, 0, rng);
+                if (HasFatalFailure()) return;
+            }
+            for (size_t shift = 1; shift < 4; ++shift) {
+                CheckKernel(*kernel, f, 1000, shift, 0, rng);
+                CheckKernel(*kernel, f, 1000, 0, shift, rng);
+                CheckKernel(*kernel, f, 777, shift, 3 - shift, rng);
+                if (HasFatalFailure()) return;
+            }
+        }
+    }
+}
+
+TEST(MultiplyAccumulate, FastKernelsAgreeWithReferenceOnLargeRandomRuns) {
+    std::mt19937_64 rng(test::TestSeed() + 1);
+    const auto& reference = ReferenceMultiplyAccumulate();
+    const auto in = test::RandomBytes(rng, 1 << 20);
+    const auto start = test::RandomBytes(rng, 1 << 20);
+    for (int round = 0; round < 16; ++round) {
+        const auto f = static_cast<uint16_t>(rng());
+        const size_t length = (1 << 20) - static_cast<size_t>(rng() % 300);
+        auto expected = start;
+        FactorTable table;
+        reference.prepare(Products(), f, table);
+        reference.apply(table, in.data(), expected.data(), length);
+        for (const MultiplyAccumulateKernel* kernel : AvailableMultiplyAccumulateKernels()) {
+            auto out = start;
+            kernel->prepare(Products(), f, table);
+            kernel->apply(table, in.data(), out.data(), length);
+            ASSERT_TRUE(out == expected) << kernel->name << " factor " << f;
+        }
+    }
+}
+
+TEST(MultiplyAccumulate, AccumulatingTwiceCancels) {
+    std::mt19937_64 rng(test::TestSeed() + 2);
+    const auto in = test::RandomBytes(rng, 4096);
+    const auto start = test::RandomBytes(rng, 4096);
+    for (const MultiplyAccumulateKernel* kernel : AvailableMultiplyAccumulateKernels()) {
+        auto out = start;
+        FactorTable table;
+        kernel->prepare(Products(), 0x1234, table);
+        kernel->apply(table, in.data(), out.data(), out.size());
+        EXPECT_NE(out, start) << kernel->name;
+        kernel->apply(table, in.data(), out.data(), out.size());
+        EXPECT_EQ(out, start) << kernel->name;
+    }
+}
+
+TEST(MultiplyAccumulate, DispatcherHonoursTheReferenceSwitch) {
+    const auto kernels = AvailableMultiplyAccumulateKernels();
+    ASSERT_FALSE(kernels.empty());
+    EXPECT_EQ(kernels.front(), &ReferenceMultiplyAccumulate());
+    if (ReferenceKernelsForced()) {
+        EXPECT_EQ(&ActiveMultiplyAccumulate(), &ReferenceMultiplyAccumulate());
+        EXPECT_EQ(&ActiveMultiplyAccumulate8(), &ReferenceMultiplyAccumulate8());
+    } else {
+        EXPECT_EQ(&ActiveMultiplyAccumulate(), kernels.back());
+        EXPECT_EQ(&ActiveMultiplyAccumulate8(), AvailableMultiplyAccumulate8Kernels().back());
+    }
+    std::string names;
+    for (const auto* kernel : kernels) names += std::string(kernel->name) + " ";
+    std::cout << "[ kernels  ] " << names << "active: " << ActiveMultiplyAccumulate().name << "\n";
+}
+
+TEST(MultiplyAccumulate8, EveryKernelMatchesTheProductTable) {
+    std::mt19937_64 rng(test::TestSeed() + 3);
+    std::vector<uint8_t> factors = {0, 1, 2, 0x1D, 0x80, 0xFF};
+    for (int i = 0; i < 6; ++i) factors.push_back(static_cast<uint8_t>(rng()));
+    for (const MultiplyAccumulate8Kernel* kernel : AvailableMultiplyAccumulate8Kernels()) {
+        for (uint8_t f : factors) {
+            for (size_t length : Lengths()) {
+                for (size_t shift : {0, 1, 3}) {
+                    if (length < shift) continue;
+                    auto in = test::RandomBytes(rng, length + 64);
+                    auto out = test::RandomBytes(rng, length + 64);
+                    auto expected = out;
+                    const size_t n = length - shift;
+                    for (size_t i = 0; i < n; ++i)
+                        expected[1 + i] ^= Gf8Multiply(f, in[shift + i]);
+                    Factor8Table table;
+                    kernel->prepare(f, table);
+                    kernel->apply(table, in.data() + shift, out.data() + 1, n);
+                    ASSERT_EQ(out, expected) << kernel->name << " factor " << int(f) << " length "
+                                             << length << " shift " << shift;
+                }
+            }
+        }
+    }
+}
+
+}  // namespace
+}  // namespace vantrove
