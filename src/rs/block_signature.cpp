@@ -51,6 +51,11 @@ uint16_t BlockSignature(const uint8_t* data, size_t length, uint16_t state) {
     return static_cast<uint16_t>(h);
 }
 
+uint16_t BlockSignatureAppendZeros(uint16_t state, uint64_t zeroBytes) {
+    const auto shift = static_cast<uint32_t>((zeroBytes % kGf16Order) * 8 % kGf16Order);
+    return Gf16Multiply(state, Gf16Antilog(static_cast<uint16_t>((kGf16Order - shift) % kGf16Order)));
+}
+
 uint16_t BlockSignatureBytewise(const uint8_t* data, size_t length, uint16_t state) {
     const auto& t0 = kSignature.t[0];
     uint32_t h = state;

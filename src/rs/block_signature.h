@@ -20,6 +20,11 @@ namespace vantrove {
 // the same result.
 uint16_t BlockSignature(const uint8_t* data, size_t length, uint16_t state = 0);
 
+// The signature after `zeroBytes` further zero bytes: state · 2^(-8·zeroBytes).
+// Joins signatures of pieces: signature(A then B) =
+// BlockSignatureAppendZeros(signature(A), |B|) ⊕ signature(B).
+uint16_t BlockSignatureAppendZeros(uint16_t state, uint64_t zeroBytes);
+
 // The byte-at-a-time form, kept as the reference for tests.
 uint16_t BlockSignatureBytewise(const uint8_t* data, size_t length, uint16_t state = 0);
 

@@ -1,0 +1,492 @@
+#include "rs/data_pass.h"
+
+#include <sys/mman.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <condition_variable>
+#include <cstring>
+#include <functional>
+#include <mutex>
+#include <new>
+#include <thread>
+
+#include "core/async_read_request.h"
+#include "rs/block_signature.h"
+#include "rs/galois_field.h"
+#include "rs/multiply_accumulate.h"
+
+namespace vantrove {
+namespace {
+
+constexpr uint64_t kRingBytes = 10000000;
+constexpr uint32_t kRingMin = 3;
+constexpr uint32_t kRingMax = 80;
+constexpr size_t kMemoryTestStep = 262144;  // progress is reported after this many bytes
+constexpr uint32_t kPatterns[16] = {0x99999999, 0x66666666, 0xDDDDDDDD, 0x22222222,
+                                    0xAAAAAAAA, 0x55555555, 0xBBBBBBBB, 0x44444444,
+                                    0x88888888, 0x77777777, 0xCCCCCCCC, 0x33333333,
+                                    0xEEEEEEEE, 0x11111111, 0xFFFFFFFF, 0x00000000};
+// Below this many bytes per thread the arithmetic stays on one thread.
+constexpr size_t kMinBytesPerThread = 65536;
+
+uint64_t RoundUp4(uint64_t v) { return (v + 3) & ~uint64_t{3}; }
+
+uint64_t CutIntoPieces(uint64_t slice, uint64_t most) {
+    const uint64_t pieces = (slice + most - 1) / most;
+    return RoundUp4((slice + pieces - 1) / pieces);
+}
+
+// A set of helper threads that run one task together with the caller.
+class WorkerTeam {
+public:
+    explicit WorkerTeam(unsigned count) {
+        for (unsigned i = 1; i < count; ++i) {
+            try {
+                threads_.emplace_back([this, i] { Loop(i); });
+            } catch (...) {
+                break;  // fewer helpers than asked for
+            }
+        }
+    }
+
+    ~WorkerTeam() {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            quit_ = true;
+        }
+        wake_.notify_all();
+        for (std::thread& t : threads_) t.join();
+    }
+
+    unsigned Size() const { return static_cast<unsigned>(threads_.size()) + 1; }
+
+    // Runs task(i) for i = 0 … Size()-1, task(0) on the caller; returns when
+    // all have finished.
+    void Run(const std::function<void(unsigned)>& task) {
+        if (threads_.empty()) {
+            task(0);
+            return;
+        }
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            task_ = &task;
+            pending_ = static_cast<unsigned>(threads_.size());
+            ++generation_;
+        }
+        wake_.notify_all();
+        task(0);
+        std::unique_lock<std::mutex> lock(mutex_);
+        done_.wait(lock, [this] { return pending_ == 0; });
+        task_ = nullptr;
+    }
+
+private:
+    void Loop(unsigned index) {
+        uint64_t seen = 0;
+        for (;;) {
+            const std::function<void(unsigned)>* task;
+            {
+                std::unique_lock<std::mutex> lock(mutex_);
+                wake_.wait(lock, [&] { return quit_ || generation_ != seen; });
+                if (quit_) return;
+                seen = generation_;
+                task = task_;
+            }
+            (*task)(index);
+            {
+                std::lock_guard<std::mutex> lock(mutex_);
+                if (--pending_ == 0) done_.notify_one();
+            }
+        }
+    }
+
+    std::vector<std::thread> threads_;
+    std::mutex mutex_;
+    std::condition_variable wake_, done_;
+    const std::function<void(unsigned)>* task_ = nullptr;
+    unsigned pending_ = 0;
+    uint64_t generation_ = 0;
+    bool quit_ = false;
+};
+
+struct RingSlot {
+    uint8_t* buffer = nullptr;
+    AsyncReadRequest request;
+    const DataBlock* block = nullptr;
+    bool inFlight = false;
+};
+
+class DataPass {
+public:
+    DataPass(const DataPassJob& job, DataPassReporter& reporter)
+        : job_(job), reporter_(reporter), m_(static_cast<uint32_t>(job.outputs.size())) {}
+
+    ~DataPass() { Release(); }
+
+    bool Run(bool& cancelled);
+
+private:
+    bool Prepare();
+    bool MemoryTest();
+    enum class TestOutcome { Passed, Differs, Stopped };
+    TestOutcome FillAndCheck(uint32_t pattern, uint64_t& position, uint64_t total);
+    bool ProcessChunk(uint64_t offset, uint64_t length, uint64_t& position);
+    bool MultiplyInput(uint32_t column, const uint8_t* data, size_t length);
+    void WriteOutputs(uint64_t offset, size_t length);
+    bool IssueRead(RingSlot& slot, const DataBlock& block, uint64_t offset, size_t length);
+    bool CompleteRead(RingSlot& slot);
+    bool WriteClipped(const DataBlock& target, uint64_t offset, const uint8_t* data, size_t length,
+                      int& error);
+    bool StopRequested() const;
+    void Release();
+
+    const DataPassJob& job_;
+    DataPassReporter& reporter_;
+    const uint32_t m_;
+    std::vector<uint32_t> active_;  // the inputs that are read
+    uint64_t chunk_ = 0;
+    uint8_t* area_ = nullptr;
+    size_t areaBytes_ = 0;
+    std::vector<RingSlot> ring_;
+    std::vector<uint8_t> failed_;
+    std::vector<uint16_t> expected_;
+    std::unique_ptr<WorkerTeam> team_;
+    bool cancelled_ = false;
+};
+
+bool DataPass::StopRequested() const {
+    const std::atomic<uint32_t>* flag = reporter_.StopFlag();
+    return flag != nullptr && flag->load(std::memory_order_relaxed) != 0;
+}
+
+void DataPass::Release() {
+    for (RingSlot& slot : ring_) {
+        if (slot.inFlight) {
+            slot.block->file->completeRead(slot.request);  // the buffer must not be in use
+            slot.inFlight = false;
+        }
+        ::operator delete[](slot.buffer, std::align_val_t{64}, std::nothrow);
+        slot.buffer = nullptr;
+    }
+    ring_.clear();
+    if (area_ != nullptr) munmap(area_, areaBytes_);
+    area_ = nullptr;
+    team_.reset();
+}
+
+bool DataPass::Prepare() {
+    if (m_ > 0) {
+        const ReedSolomonMatrix* matrix = job_.matrix;
+        if (matrix == nullptr || matrix->Products() == nullptr || matrix->DataMissing() != m_ ||
+            matrix->ColumnCount() != job_.inputs.size()) {
+            reporter_.RecordError(kErrorDataPassFailed, 0, {});
+            return false;
+        }
+    }
+    for (uint32_t c = 0; c < job_.inputs.size(); ++c) {
+        const bool copies = c < job_.copyTargets.size() && job_.copyTargets[c].file != nullptr;
+        if (m_ > 0 || copies) active_.push_back(c);
+    }
+    chunk_ = DataPassChunkSize(job_.sliceSize, m_, job_.physicalMemoryBytes);
+    const uint32_t r = DataPassRingSize(chunk_, active_.size());
+
+    ring_ = std::vector<RingSlot>(r);
+    for (RingSlot& slot : ring_) {
+        slot.buffer = static_cast<uint8_t*>(
+            ::operator new[](chunk_, std::align_val_t{64}, std::nothrow));
+        if (slot.buffer == nullptr) {
+            reporter_.RecordError(kErrorDataPassFailed, ENOMEM, {});
+            return false;
+        }
+    }
+    areaBytes_ = static_cast<size_t>(m_ * chunk_);
+    if (areaBytes_ > 0) {
+        void* area = mmap(nullptr, areaBytes_, PROT_READ | PROT_WRITE,
+                          MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+        if (area == MAP_FAILED) {
+            reporter_.RecordError(kErrorDataPassFailed, static_cast<uint32_t>(errno), {});
+            return false;
+        }
+        area_ = static_cast<uint8_t*>(area);
+    }
+    failed_.assign(m_, 0);
+    expected_.assign(m_, 0);
+
+    unsigned threads = job_.threads != 0 ? job_.threads : std::thread::hardware_concurrency();
+    threads = std::clamp(threads, 1u, 64u);
+    threads = static_cast<unsigned>(
+        std::min<uint64_t>(threads, std::max<uint64_t>(1, chunk_ / kMinBytesPerThread)));
+    if (m_ == 0) threads = 1;
+    team_ = std::make_unique<WorkerTeam>(threads);
+    return true;
+}
+
+// Writes `pattern` over every buffer, then reads it back; the output area
+// first, then the ring buffers in order.
+DataPass::TestOutcome DataPass::FillAndCheck(uint32_t pattern, uint64_t& position,
+                                             uint64_t total) {
+    std::vector<std::pair<uint8_t*, size_t>> buffers;
+    if (areaBytes_ > 0) buffers.emplace_back(area_, areaBytes_);
+    for (RingSlot& slot : ring_) buffers.emplace_back(slot.buffer, static_cast<size_t>(chunk_));
+
+    for (auto [data, bytes] : buffers) {
+        const size_t words = bytes / 4;
+        for (size_t start = 0; start < words; start += kMemoryTestStep / 4) {
+            const size_t end = std::min(words, start + kMemoryTestStep / 4);
+            auto* w = reinterpret_cast<uint32_t*>(data);
+            for (size_t i = start; i < end; ++i) w[i] = pattern;
+            position += 4 * (end - start);
+            reporter_.SetProgress(position, total);
+            if (StopRequested()) return TestOutcome::Stopped;
+        }
+        for (size_t i = words * 4; i < bytes; ++i) data[i] = static_cast<uint8_t>(pattern);
+    }
+    if (job_.hooks != nullptr)
+        for (auto [data, bytes] : buffers) job_.hooks->AfterPatternWritten(data, bytes);
+    for (auto [data, bytes] : buffers) {
+        const size_t words = bytes / 4;
+        for (size_t start = 0; start < words; start += kMemoryTestStep / 4) {
+            const size_t end = std::min(words, start + kMemoryTestStep / 4);
+            const auto* w = reinterpret_cast<const uint32_t*>(data);
+            uint32_t difference = 0;
+            for (size_t i = start; i < end; ++i) difference |= w[i] ^ pattern;
+            if (difference != 0) {
+                return TestOutcome::Differs;
+            }
+            position += 4 * (end - start);
+            reporter_.SetProgress(position, total);
+            if (StopRequested()) return TestOutcome::Stopped;
+        }
+        for (size_t i = words * 4; i < bytes; ++i) {
+            if (data[i] != static_cast<uint8_t>(pattern)) {
+                return TestOutcome::Differs;
+            }
+        }
+    }
+    return TestOutcome::Passed;
+}
+
+bool DataPass::MemoryTest() {
+    reporter_.SetActivity(kActivityMemoryTest, 0);
+    const uint64_t total = (ring_.size() * chunk_ + areaBytes_) * 32;
+    uint64_t position = 0;
+    reporter_.SetProgress(0, total);
+    for (uint32_t pattern : kPatterns) {
+        switch (FillAndCheck(pattern, position, total)) {
+            case TestOutcome::Passed:
+                break;
+            case TestOutcome::Differs:
+                reporter_.RecordError(kErrorMemory, 0, {});
+                return false;
+            case TestOutcome::Stopped:
+                cancelled_ = true;
+                reporter_.RecordError(kErrorCancelled, 0, {});
+                return false;
+        }
+    }
+    return true;
+}
+
+bool DataPass::IssueRead(RingSlot& slot, const DataBlock& block, uint64_t offset, size_t length) {
+    slot.block = &block;
+    slot.inFlight = false;
+    // Whatever lies beyond the block's end reads as zeros.
+    const size_t count =
+        offset < block.length ? static_cast<size_t>(std::min<uint64_t>(length, block.length - offset))
+                              : 0;
+    if (count < length) std::memset(slot.buffer + count, 0, length - count);
+    if (count == 0) return true;
+    if (block.file == nullptr || !block.file->isOpen()) {
+        reporter_.RecordError(kErrorRead, EBADF, block.file ? block.file->path : std::string());
+        return false;
+    }
+    slot.request.offset = block.offset + offset;
+    slot.request.length = static_cast<uint32_t>(count);
+    slot.request.buffer = slot.buffer;
+    if (block.file->beginRead(slot.request) == 0) {
+        reporter_.RecordError(kErrorRead, static_cast<uint32_t>(block.file->lastError()),
+                              block.file->path);
+        return false;
+    }
+    slot.inFlight = true;
+    return true;
+}
+
+bool DataPass::CompleteRead(RingSlot& slot) {
+    if (!slot.inFlight) return true;
+    slot.inFlight = false;
+    if (slot.block->file->completeRead(slot.request) != 2) {
+        const int error = slot.block->file->lastError();
+        reporter_.RecordError(kErrorRead, static_cast<uint32_t>(error != 0 ? error : EIO),
+                              slot.block->file->path);
+        return false;
+    }
+    return true;
+}
+
+bool DataPass::WriteClipped(const DataBlock& target, uint64_t offset, const uint8_t* data,
+                            size_t length, int& error) {
+    if (offset >= target.length) return true;
+    const auto count = static_cast<size_t>(std::min<uint64_t>(length, target.length - offset));
+    if (target.file == nullptr) {
+        error = EBADF;
+        return false;
+    }
+    if (!target.file->write(target.offset + offset, data, count)) {
+        error = target.file->lastError() != 0 ? target.file->lastError() : EIO;
+        return false;
+    }
+    return true;
+}
+
+// output_j ⊕= coefficient(j, column) · data for every output that has not
+// failed. The chunk is cut into one byte range per thread; each thread also
+// takes the signature of its range, and the pieces are joined afterwards.
+bool DataPass::MultiplyInput(uint32_t column, const uint8_t* data, size_t length) {
+    const unsigned threads = static_cast<unsigned>(
+        std::min<size_t>(team_->Size(), std::max<size_t>(1, length / kMinBytesPerThread)));
+    std::vector<size_t> bounds(threads + 1);
+    for (unsigned k = 0; k <= threads; ++k)
+        bounds[k] = k == threads ? length : (length * k / threads) & ~size_t{255};
+    std::vector<uint16_t> partial(threads, 0);
+    std::atomic<bool> stopped{false};
+    const ReedSolomonMatrix& matrix = *job_.matrix;
+    const MultiplyAccumulateKernel& kernel = ActiveMultiplyAccumulate();
+
+    team_->Run([&](unsigned k) {
+        if (k >= threads) return;
+        const size_t begin = bounds[k], end = bounds[k + 1];
+        partial[k] = BlockSignature(data + begin, end - begin);
+        FactorTable table;
+        for (uint32_t j = 0; j < m_; ++j) {
+            if (failed_[j]) continue;
+            const uint16_t f = matrix.Coefficient(j, column);
+            if (f != 0) {
+                kernel.prepare(*matrix.Products(), f, table);
+                kernel.apply(table, data + begin, area_ + j * chunk_ + begin, end - begin);
+            }
+            if (StopRequested()) {
+                stopped.store(true, std::memory_order_relaxed);
+                return;
+            }
+        }
+    });
+    if (stopped.load(std::memory_order_relaxed)) return false;
+
+    uint16_t signature = 0;
+    for (unsigned k = 0; k < threads; ++k)
+        signature ^= BlockSignatureAppendZeros(partial[k], length - bounds[k + 1]);
+    for (uint32_t j = 0; j < m_; ++j)
+        if (!failed_[j]) expected_[j] ^= Gf16Multiply(matrix.Coefficient(j, column), signature);
+    return true;
+}
+
+void DataPass::WriteOutputs(uint64_t offset, size_t length) {
+    reporter_.SetActivity(kActivityWritingData, kTextWritingRecoveredData);
+    const uint64_t total = uint64_t{m_} * length;
+    uint64_t position = 0;
+    reporter_.SetProgress(0, total);
+    for (uint32_t j = 0; j < m_; ++j) {
+        if (!failed_[j]) {
+            uint8_t* data = area_ + j * chunk_;
+            if (job_.hooks != nullptr) job_.hooks->BeforeSignatureCheck(j, offset, data, length);
+            int error = 0;
+            if (BlockSignature(data, length) != expected_[j]) {
+                failed_[j] = 1;
+                reporter_.RecordError(kErrorSignatureMismatch, 0, {});
+            } else if (!WriteClipped(job_.outputs[j], offset, data, length, error)) {
+                failed_[j] = 1;
+                const DataBlock& target = job_.outputs[j];
+                reporter_.RecordError(kErrorWrite, static_cast<uint32_t>(error),
+                                      target.file ? target.file->path : std::string());
+            }
+        }
+        position += length;
+        reporter_.SetProgress(position, total);
+    }
+}
+
+bool DataPass::ProcessChunk(uint64_t offset, uint64_t chunkLength, uint64_t& position) {
+    const auto length = static_cast<size_t>(chunkLength);
+    for (uint32_t j = 0; j < m_; ++j)
+        if (!failed_[j]) std::memset(area_ + j * chunk_, 0, length);
+    std::fill(expected_.begin(), expected_.end(), uint16_t{0});
+
+    reporter_.SetActivity(kActivityRecoveringData, kTextRecoveryData);
+    const uint64_t total = active_.size() * uint64_t{std::max<uint32_t>(m_, 1)} * job_.sliceSize;
+    reporter_.SetProgress(position, total);
+
+    const size_t r = ring_.size();
+    for (size_t n = 0; n < std::min(r, active_.size()); ++n)
+        if (!IssueRead(ring_[n], job_.inputs[active_[n]], offset, length)) return false;
+
+    for (size_t n = 0; n < active_.size(); ++n) {
+        RingSlot& slot = ring_[n % r];
+        if (!CompleteRead(slot)) return false;
+        const uint32_t column = active_[n];
+        if (column < job_.copyTargets.size() && job_.copyTargets[column].file != nullptr) {
+            int error = 0;
+            const DataBlock& target = job_.copyTargets[column];
+            if (!WriteClipped(target, offset, slot.buffer, length, error))
+                reporter_.RecordError(kErrorWrite, static_cast<uint32_t>(error), target.file->path);
+        }
+        if (m_ > 0 ? !MultiplyInput(column, slot.buffer, length) : StopRequested()) {
+            cancelled_ = true;
+            reporter_.RecordError(kErrorCancelled, 0, {});
+            return false;
+        }
+        if (n + r < active_.size() &&
+            !IssueRead(slot, job_.inputs[active_[n + r]], offset, length))
+            return false;
+        position += uint64_t{std::max<uint32_t>(m_, 1)} * length;
+        reporter_.SetProgress(position, total);
+    }
+    if (m_ > 0) WriteOutputs(offset, length);
+    return true;
+}
+
+bool DataPass::Run(bool& cancelled) {
+    cancelled = false;
+    const bool ok = [&] {
+        if (!Prepare() || !MemoryTest()) return false;
+        uint64_t position = 0;
+        for (uint64_t offset = 0; offset < job_.sliceSize; offset += chunk_) {
+            if (m_ > 0 && std::all_of(failed_.begin(), failed_.end(), [](uint8_t f) { return f; }))
+                break;
+            const uint64_t length = std::min(chunk_, job_.sliceSize - offset);
+            if (!ProcessChunk(offset, length, position)) return false;
+        }
+        return true;
+    }();
+    Release();
+    cancelled = cancelled_;
+    return ok;
+}
+
+}  // namespace
+
+uint64_t DataPassChunkSize(uint64_t sliceSize, uint32_t missing, uint64_t physicalMemory) {
+    const uint64_t budget = physicalMemory / 3;
+    uint64_t chunk = sliceSize;
+    if (missing > 0 && uint64_t{missing} * sliceSize > budget)
+        chunk = CutIntoPieces(sliceSize, std::max<uint64_t>(budget / missing, 4));
+    // The ring holds at least three chunks and reads a chunk in one request:
+    // keep both within reason even for a copy-only pass over huge slices.
+    const uint64_t most = std::max<uint64_t>(std::min<uint64_t>(budget / 3, uint64_t{1} << 30), 4);
+    if (chunk > most) chunk = CutIntoPieces(sliceSize, most);
+    return std::max<uint64_t>(chunk, 4);
+}
+
+uint32_t DataPassRingSize(uint64_t chunk, uint64_t inputs) {
+    const uint64_t r = std::clamp<uint64_t>(kRingBytes / std::max<uint64_t>(chunk, 1), kRingMin,
+                                            kRingMax);
+    return static_cast<uint32_t>(std::min(r, inputs));
+}
+
+bool RunDataPass(const DataPassJob& job, DataPassReporter& reporter, bool& cancelled) {
+    DataPass pass(job, reporter);
+    return pass.Run(cancelled);
+}
+
+}  // namespace vantrove

@@ -1,0 +1,75 @@
+#pragma once
+// The data pass of a repair: streams every input block once per chunk,
+// multiplies it into every missing block held in memory, checks each result
+// with the linear block signature and writes it to its target; in the same
+// pass it copies every present source block that has a copy target.
+//
+// Memory: the output area (missing blocks × chunk bytes) takes at most a third
+// of the physical memory; a larger slice is done in several chunks, each
+// rereading every input. A ring of about 10 MB (3 to 80 buffers of one chunk)
+// keeps reads in flight while the data are multiplied. Before any data is
+// read the whole working memory is tested with sixteen bit patterns.
+//
+// The multiply-accumulate may be spread over several threads, each taking a
+// byte range of the chunk for every output; progress, the stop flag, the
+// errors recorded and the bytes written are the same as with one thread. All
+// reporting happens on the calling thread.
+
+#include <cstdint>
+#include <vector>
+
+#include "core/data_block.h"
+#include "rs/data_pass_reporter.h"
+#include "rs/reed_solomon_matrix.h"
+
+namespace vantrove {
+
+// Lets tests damage working memory at the two points where damage must be
+// caught. Never installed outside tests.
+class DataPassTestHooks {
+public:
+    virtual ~DataPassTestHooks() = default;
+    // After one pattern has been written to all of `bytes` at `area` (the
+    // output area, then each ring buffer), before it is read back.
+    virtual void AfterPatternWritten(uint8_t* area, size_t bytes) {}
+    // Before the signature of output `output` (its `length` bytes at `data`)
+    // is checked, for the chunk at `chunkOffset`.
+    virtual void BeforeSignatureCheck(uint32_t output, uint64_t chunkOffset, uint8_t* data,
+                                      size_t length) {}
+};
+
+struct DataPassJob {
+    // Present source blocks in ascending index, then the recovery blocks used
+    // (in the order of the matrix columns). Their files must be open.
+    std::vector<DataBlock> inputs;
+    // Per input: where a present source block is copied; a block without a
+    // file (or a missing entry) means no copy.
+    std::vector<DataBlock> copyTargets;
+    // One target per missing source block, in ascending index (matrix rows).
+    std::vector<DataBlock> outputs;
+    uint64_t sliceSize = 0;
+    // Required when there are outputs: DataMissing() = outputs, ColumnCount()
+    // = inputs.
+    const ReedSolomonMatrix* matrix = nullptr;
+    // The machine's physical memory; a third of it bounds the output area.
+    uint64_t physicalMemoryBytes = 134217728;
+    // Threads for the arithmetic; 0 takes one per processor.
+    uint32_t threads = 0;
+    DataPassTestHooks* hooks = nullptr;
+};
+
+// Chunk size for `missing` outputs of `sliceSize` bytes within a third of
+// `physicalMemory`: the slice itself when it fits, else the slice cut into
+// the fewest equal pieces that fit, rounded up to a multiple of 4.
+uint64_t DataPassChunkSize(uint64_t sliceSize, uint32_t missing, uint64_t physicalMemory);
+// Ring buffers: 10000000 / chunk, within 3 … 80, and no more than `inputs`.
+uint32_t DataPassRingSize(uint64_t chunk, uint64_t inputs);
+
+// Runs the pass. Returns false when the pass ended early (memory error, read
+// error, stop flag, no memory), with the error recorded through `reporter`;
+// `cancelled` is then set if the stop flag ended it. Outputs that fail their
+// signature check or their write are recorded and skipped, and the pass
+// still returns true: the verification that follows catches them.
+bool RunDataPass(const DataPassJob& job, DataPassReporter& reporter, bool& cancelled);
+
+}  // namespace vantrove
