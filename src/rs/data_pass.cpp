@@ -471,9 +471,10 @@ uint64_t DataPassChunkSize(uint64_t sliceSize, uint32_t missing, uint64_t physic
     uint64_t chunk = sliceSize;
     if (missing > 0 && uint64_t{missing} * sliceSize > budget)
         chunk = CutIntoPieces(sliceSize, std::max<uint64_t>(budget / missing, 4));
-    // The ring holds at least three chunks and reads a chunk in one request:
-    // keep both within reason even for a copy-only pass over huge slices.
-    const uint64_t most = std::max<uint64_t>(std::min<uint64_t>(budget / 3, uint64_t{1} << 30), 4);
+    // With outputs the chunk already fits the budget. A copy-only pass would
+    // take the whole slice, however large: keep it within the budget too, and
+    // within what one read request can carry.
+    const uint64_t most = std::max<uint64_t>(std::min<uint64_t>(budget, uint64_t{1} << 30), 4);
     if (chunk > most) chunk = CutIntoPieces(sliceSize, most);
     return std::max<uint64_t>(chunk, 4);
 }

@@ -171,7 +171,7 @@ bool BasicReedSolomonMatrix<Field>::Eliminate(std::vector<Element>& right,
     const uint32_t dataMissing = DataMissing();
     const uint32_t outCount = OutputCount();
     const uint32_t inCount = ColumnCount();
-    std::vector<Element> scaled(inCount);
+    std::vector<Element> scaled(std::max(inCount, outCount));
     for (uint32_t i = 0; i < dataMissing; ++i) {
         Report(progress, outCount + i, outCount + dataMissing);
         Element* pivotLeft = &left_[size_t{i} * inCount];
@@ -181,9 +181,9 @@ bool BasicReedSolomonMatrix<Field>::Eliminate(std::vector<Element>& right,
         if (p != 1) {
             // Dividing by p is multiplying by its inverse.
             const Element inverse = Inverse(p);
-            std::fill(scaled.begin(), scaled.end(), Element{0});
+            std::fill(scaled.begin(), scaled.begin() + inCount, Element{0});
             AddScaled(scaled.data(), pivotLeft, inverse, inCount);
-            std::copy(scaled.begin(), scaled.end(), pivotLeft);
+            std::copy(scaled.begin(), scaled.begin() + inCount, pivotLeft);
             std::fill(scaled.begin(), scaled.begin() + (outCount - i), Element{0});
             AddScaled(scaled.data(), pivotRight + i, inverse, outCount - i);
             std::copy(scaled.begin(), scaled.begin() + (outCount - i), pivotRight + i);

@@ -1,0 +1,472 @@
+#include "rs/data_pass.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <functional>
+#include <map>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "rs/multiply_accumulate.h"
+#include "support/test_env.h"
+
+namespace vantrove {
+namespace {
+
+using test::TempDir;
+
+class RecordingReporter : public DataPassReporter {
+public:
+    struct Error {
+        int32_t kind;
+        uint32_t code;
+        std::string path;
+    };
+
+    void SetActivity(int32_t activity, uint32_t textId) override {
+        activities.emplace_back(activity, textId);
+        current = activity;
+    }
+    void SetProgress(uint64_t position, uint64_t total) override {
+        EXPECT_LE(position, total);
+        last[current] = {position, total};
+        if (onProgress) onProgress(current, position, total);
+    }
+    void RecordError(int32_t kind, uint32_t code, const std::string& path) override {
+        errors.push_back({kind, code, path});
+    }
+    const std::atomic<uint32_t>* StopFlag() const override { return &stop; }
+
+    int Count(int32_t activity) const {
+        return static_cast<int>(std::count_if(activities.begin(), activities.end(),
+                                              [&](auto& a) { return a.first == activity; }));
+    }
+
+    std::vector<std::pair<int32_t, uint32_t>> activities;
+    std::map<int32_t, std::pair<uint64_t, uint64_t>> last;
+    std::vector<Error> errors;
+    std::atomic<uint32_t> stop{0};
+    int32_t current = 0;
+    std::function<void(int32_t, uint64_t, uint64_t)> onProgress;
+};
+
+// Fails chosen operations on chosen files.
+class Injector : public FileFaultInjector {
+public:
+    int BeforeRead(const DiskFile& file, uint64_t, size_t) override {
+        return file.path == failReadPath ? EIO : 0;
+    }
+    int BeforeWrite(const DiskFile& file, uint64_t offset, size_t) override {
+        if (file.path != failWritePath) return 0;
+        return offset >= failWriteFrom && offset < failWriteTo ? ENOSPC : 0;
+    }
+    std::string failReadPath, failWritePath;
+    uint64_t failWriteFrom = 0, failWriteTo = UINT64_MAX;
+};
+
+class ScopedInjector {
+public:
+    explicit ScopedInjector(FileFaultInjector* injector) { SetFileFaultInjector(injector); }
+    ~ScopedInjector() { SetFileFaultInjector(nullptr); }
+};
+
+// Random source blocks in one file, recovery blocks made with the creation
+// rows of the matrix in another, some sources declared missing, and a target
+// file that the pass fills: copies of the present blocks and the rebuilt
+// missing ones. Nothing here uses the program's file formats.
+class Rebuild {
+public:
+    Rebuild(uint32_t count, uint64_t slice, uint64_t lastLength, std::vector<uint32_t> missing,
+            uint32_t extraRecovery = 1, uint64_t seed = test::TestSeed())
+        : count_(count), slice_(slice), missing_(std::move(missing)) {
+        std::mt19937_64 rng(seed);
+        // Sources: every block is a full slice except the last one.
+        sources_ = std::make_shared<DiskFile>(dir_.File("sources"));
+        std::vector<uint8_t> all;
+        for (uint32_t k = 0; k < count; ++k) {
+            const uint64_t length = k + 1 == count ? lastLength : slice;
+            auto block = test::RandomBytes(rng, length);
+            block.resize(slice, 0);  // zero padding for the arithmetic
+            blocks_.push_back(block);
+            all.insert(all.end(), block.begin(), block.begin() + length);
+            lengths_.push_back(length);
+        }
+        test::WriteFile(sources_->path, all);
+
+        // Recovery blocks with exponents 0, 1, … (the first ones used).
+        const uint32_t recoveryCount = static_cast<uint32_t>(missing_.size()) + extraRecovery;
+        ReedSolomonMatrix creation;
+        EXPECT_TRUE(creation.SetInput(count));
+        for (uint16_t e = 0; e < recoveryCount; ++e) EXPECT_TRUE(creation.AddOutput(false, e));
+        EXPECT_TRUE(creation.Compute(nullptr));
+        const auto& kernel = ReferenceMultiplyAccumulate();
+        std::vector<uint8_t> recovery(size_t(recoveryCount) * slice, 0);
+        FactorTable table;
+        for (uint32_t r = 0; r < recoveryCount; ++r) {
+            for (uint32_t k = 0; k < count; ++k) {
+                kernel.prepare(*creation.Products(), creation.Coefficient(r, k), table);
+                kernel.apply(table, blocks_[k].data(), recovery.data() + r * slice, slice);
+            }
+        }
+        recovery_ = std::make_shared<DiskFile>(dir_.File("recovery"));
+        test::WriteFile(recovery_->path, recovery);
+        EXPECT_TRUE(sources_->open());
+        EXPECT_TRUE(recovery_->open());
+        target_ = std::make_shared<DiskFile>(dir_.File("target"));
+        EXPECT_TRUE(target_->create());
+
+        std::vector<bool> present(count, true);
+        for (uint32_t k : missing_) present[k] = false;
+        EXPECT_TRUE(matrix_.SetInput(present));
+        for (uint16_t e = 0; e < missing_.size(); ++e) EXPECT_TRUE(matrix_.AddOutput(true, e));
+        if (!missing_.empty()) EXPECT_TRUE(matrix_.Compute(nullptr));
+
+        job_.sliceSize = slice;
+        job_.matrix = &matrix_;
+        job_.physicalMemoryBytes = uint64_t{1} << 32;
+        for (uint32_t k : matrix_.PresentIndices()) {
+            job_.inputs.push_back({sources_, k * slice, lengths_[k]});
+            job_.copyTargets.push_back({target_, k * slice, lengths_[k]});
+        }
+        for (uint16_t e = 0; e < missing_.size(); ++e)
+            job_.inputs.push_back({recovery_, e * slice, slice});
+        for (uint32_t k : matrix_.MissingIndices())
+            job_.outputs.push_back({target_, k * slice, lengths_[k]});
+    }
+
+    bool Run(RecordingReporter& reporter, bool& cancelled) {
+        const bool ok = RunDataPass(job_, reporter, cancelled);
+        target_->close();
+        return ok;
+    }
+
+    // Block k as the target holds it (short when the file ends early).
+    std::vector<uint8_t> TargetBlock(uint32_t k) const {
+        const auto data = test::ReadFile(target_->path);
+        const size_t begin = std::min<size_t>(data.size(), k * slice_);
+        const size_t end = std::min<size_t>(data.size(), begin + lengths_[k]);
+        return {data.begin() + begin, data.begin() + end};
+    }
+    std::vector<uint8_t> SourceBlock(uint32_t k) const {
+        return {blocks_[k].begin(), blocks_[k].begin() + lengths_[k]};
+    }
+    bool TargetIsComplete() const {
+        std::vector<uint8_t> all;
+        for (uint32_t k = 0; k < count_; ++k) {
+            auto b = SourceBlock(k);
+            all.insert(all.end(), b.begin(), b.end());
+        }
+        return test::ReadFile(target_->path) == all;
+    }
+
+    DataPassJob& job() { return job_; }
+    const std::string& targetPath() const { return target_->path; }
+    const std::string& sourcesPath() const { return sources_->path; }
+    const std::string& recoveryPath() const { return recovery_->path; }
+
+private:
+    TempDir dir_;
+    uint32_t count_;
+    uint64_t slice_;
+    std::vector<uint32_t> missing_;
+    std::vector<std::vector<uint8_t>> blocks_;
+    std::vector<uint64_t> lengths_;
+    DiskFileRef sources_, recovery_, target_;
+    ReedSolomonMatrix matrix_;
+    DataPassJob job_;
+};
+
+TEST(DataPassSizes, ChunkFollowsTheMemoryBudget) {
+    // The whole slice when the outputs fit in a third of the memory.
+    EXPECT_EQ(DataPassChunkSize(4000000, 10, 300000000), 4000000u);
+    EXPECT_EQ(DataPassChunkSize(4000000, 0, 300000000), 4000000u);
+    // 40 × 4000000 > 100000000: per = 2500000, two pieces of 2000000.
+    EXPECT_EQ(DataPassChunkSize(4000000, 40, 300000000), 2000000u);
+    // Pieces are rounded up to a multiple of 4.
+    EXPECT_EQ(DataPassChunkSize(10004, 4, 36000), 2504u);
+    // Without a usable budget the chunk still makes progress.
+    EXPECT_EQ(DataPassChunkSize(1000, 100, 3), 4u);
+    // A copy-only pass over a huge slice stays within the budget as well.
+    EXPECT_EQ(DataPassChunkSize(uint64_t{1} << 40, 0, uint64_t{3} << 30), uint64_t{1} << 30);
+    EXPECT_EQ(DataPassChunkSize(3000000, 0, 3000000), 1000000u);
+}
+
+TEST(DataPassSizes, RingHoldsAboutTenMegabytes) {
+    EXPECT_EQ(DataPassRingSize(1048576, 1000), 9u);
+    EXPECT_EQ(DataPassRingSize(4000000, 1000), 3u);  // never below 3 …
+    EXPECT_EQ(DataPassRingSize(1000, 1000), 80u);    // … nor above 80
+    EXPECT_EQ(DataPassRingSize(1048576, 2), 2u);     // nor more than the inputs
+}
+
+TEST(DataPass, RebuildsMissingBlocksAndCopiesPresentOnes) {
+    for (uint32_t threads : {1u, 2u, 3u}) {
+        Rebuild rebuild(12, 1 << 18, 10, {0, 5, 11});  // the last block is 10 bytes long
+        rebuild.job().threads = threads;
+        RecordingReporter reporter;
+        bool cancelled = true;
+        ASSERT_TRUE(rebuild.Run(reporter, cancelled)) << threads;
+        EXPECT_FALSE(cancelled);
+        EXPECT_TRUE(reporter.errors.empty());
+        EXPECT_TRUE(rebuild.TargetIsComplete()) << threads;
+        // Only the 10 bytes of the short block were written.
+        EXPECT_EQ(test::ReadFile(rebuild.targetPath()).size(), 11u * (1 << 18) + 10);
+    }
+}
+
+TEST(DataPass, ReportsActivitiesAndProgress) {
+    Rebuild rebuild(6, 4096, 4096, {1, 2});
+    RecordingReporter reporter;
+    bool cancelled = false;
+    ASSERT_TRUE(rebuild.Run(reporter, cancelled));
+    const std::vector<std::pair<int32_t, uint32_t>> expected = {
+        {kActivityMemoryTest, 0},
+        {kActivityRecoveringData, kTextRecoveryData},
+        {kActivityWritingData, kTextWritingRecoveredData}};
+    EXPECT_EQ(reporter.activities, expected);
+    // Ring: 6 inputs (4 present + 2 recovery) of one 4096-byte chunk each;
+    // output area 2 × 4096; 32 passes of 4 per word.
+    const uint64_t memoryTotal = (6 * 4096 + 2 * 4096) * 32;
+    EXPECT_EQ(reporter.last[kActivityMemoryTest], std::make_pair(memoryTotal, memoryTotal));
+    const uint64_t dataTotal = 6 * 2 * 4096;
+    EXPECT_EQ(reporter.last[kActivityRecoveringData], std::make_pair(dataTotal, dataTotal));
+    EXPECT_EQ(reporter.last[kActivityWritingData], std::make_pair(uint64_t{2 * 4096}, uint64_t{2 * 4096}));
+}
+
+TEST(DataPass, LargeSlicesAreDoneInChunksWithTheSameResult) {
+    // 300000 bytes of memory: budget 100000 < 40 × 4000, per = 2500, two
+    // chunks of 2000 bytes, every input read twice.
+    std::vector<uint32_t> missing;
+    for (uint32_t k = 0; k < 40; ++k) missing.push_back(2 * k);
+    Rebuild rebuild(90, 4000, 4000, missing);
+    rebuild.job().physicalMemoryBytes = 300000;
+    RecordingReporter reporter;
+    bool cancelled = false;
+    ASSERT_TRUE(rebuild.Run(reporter, cancelled));
+    EXPECT_EQ(reporter.Count(kActivityWritingData), 2);
+    EXPECT_TRUE(reporter.errors.empty());
+    EXPECT_TRUE(rebuild.TargetIsComplete());
+    // Progress of the computing phase runs on across the chunks.
+    const uint64_t total = 90u * 40 * 4000;
+    EXPECT_EQ(reporter.last[kActivityRecoveringData], std::make_pair(total, total));
+}
+
+TEST(DataPass, ChunksThatDoNotDivideTheSlice) {
+    for (uint32_t threads : {1u, 2u}) {
+        // chunk 2504 for a 10004-byte slice: three full chunks and one of 2492;
+        // the last block (5001 bytes) ends inside the second chunk.
+        Rebuild rebuild(9, 10004, 5001, {2, 3, 7, 8});
+        rebuild.job().physicalMemoryBytes = 36000;
+        rebuild.job().threads = threads;
+        RecordingReporter reporter;
+        bool cancelled = false;
+        ASSERT_TRUE(rebuild.Run(reporter, cancelled));
+        EXPECT_EQ(reporter.Count(kActivityWritingData), 4);
+        EXPECT_TRUE(rebuild.TargetIsComplete()) << threads;
+    }
+}
+
+TEST(DataPass, ManyChunksSpreadOverThreads) {
+    // Slices large enough for several threads, cut in uneven chunks.
+    Rebuild rebuild(7, 1000004, 999, {0, 3, 6}, 0);
+    rebuild.job().physicalMemoryBytes = 3 * 3 * 400000;  // per = 400000: three chunks
+    rebuild.job().threads = 4;
+    RecordingReporter reporter;
+    bool cancelled = false;
+    ASSERT_TRUE(rebuild.Run(reporter, cancelled));
+    EXPECT_EQ(reporter.Count(kActivityWritingData), 3);
+    EXPECT_TRUE(rebuild.TargetIsComplete());
+}
+
+TEST(DataPass, MostInputsTheFieldAllows) {
+    // 32768 source blocks, two of them missing: the last bases of the field.
+    Rebuild rebuild(32768, 64, 64, {0, 32767});
+    RecordingReporter reporter;
+    bool cancelled = false;
+    ASSERT_TRUE(rebuild.Run(reporter, cancelled));
+    EXPECT_TRUE(reporter.errors.empty());
+    EXPECT_EQ(rebuild.TargetBlock(0), rebuild.SourceBlock(0));
+    EXPECT_EQ(rebuild.TargetBlock(32767), rebuild.SourceBlock(32767));
+    EXPECT_TRUE(rebuild.TargetIsComplete());
+}
+
+TEST(DataPass, CopyOnlyPassReadsOnlyBlocksWithACopyTarget) {
+    Rebuild rebuild(5, 1000, 1000, {});
+    // Input 2 has no copy target: its file would fail to read.
+    Injector injector;
+    auto other = std::make_shared<DiskFile>(rebuild.recoveryPath());
+    ASSERT_TRUE(other->open());
+    rebuild.job().inputs[2] = {other, 0, 1000};
+    rebuild.job().copyTargets[2] = {};
+    injector.failReadPath = rebuild.recoveryPath();
+    ScopedInjector scoped(&injector);
+    RecordingReporter reporter;
+    bool cancelled = false;
+    ASSERT_TRUE(rebuild.Run(reporter, cancelled));
+    EXPECT_TRUE(reporter.errors.empty());
+    for (uint32_t k : {0u, 1u, 3u, 4u}) EXPECT_EQ(rebuild.TargetBlock(k), rebuild.SourceBlock(k));
+    EXPECT_EQ(rebuild.TargetBlock(2), std::vector<uint8_t>(1000, 0));
+    EXPECT_EQ(reporter.Count(kActivityWritingData), 0);
+}
+
+class DamageMemory : public DataPassTestHooks {
+public:
+    void AfterPatternWritten(uint8_t* area, size_t bytes) override {
+        if (++calls == damageAtCall) area[bytes / 2] ^= 0x10;
+    }
+    void BeforeSignatureCheck(uint32_t output, uint64_t chunkOffset, uint8_t* data,
+                              size_t length) override {
+        if (output == damageOutput && chunkOffset == 0) data[length / 2] ^= 0x01;
+    }
+    int calls = 0;
+    int damageAtCall = -1;
+    uint32_t damageOutput = UINT32_MAX;
+};
+
+TEST(DataPass, MemoryTestDifferenceEndsThePassBeforeAnyData) {
+    // Damage the first ring buffer during the fifth pattern.
+    Rebuild rebuild(6, 4096, 4096, {1, 2});
+    DamageMemory hooks;
+    hooks.damageAtCall = 4 * 7 + 2;  // 7 buffers per pattern: area + 6 ring buffers
+    rebuild.job().hooks = &hooks;
+    RecordingReporter reporter;
+    bool cancelled = false;
+    EXPECT_FALSE(rebuild.Run(reporter, cancelled));
+    EXPECT_FALSE(cancelled);
+    ASSERT_EQ(reporter.errors.size(), 1u);
+    EXPECT_EQ(reporter.errors[0].kind, kErrorMemory);
+    EXPECT_EQ(reporter.Count(kActivityRecoveringData), 0);
+    EXPECT_TRUE(test::ReadFile(rebuild.targetPath()).empty());
+}
+
+TEST(DataPass, CorruptedWordFailsOnlyItsOutput) {
+    for (uint32_t threads : {1u, 2u}) {
+        Rebuild rebuild(10, 1 << 17, 1 << 17, {2, 4, 6});
+        DamageMemory hooks;
+        hooks.damageOutput = 1;  // the rebuilt block 4
+        rebuild.job().hooks = &hooks;
+        rebuild.job().threads = threads;
+        RecordingReporter reporter;
+        bool cancelled = false;
+        EXPECT_TRUE(rebuild.Run(reporter, cancelled));
+        ASSERT_EQ(reporter.errors.size(), 1u);
+        EXPECT_EQ(reporter.errors[0].kind, kErrorSignatureMismatch);
+        EXPECT_EQ(rebuild.TargetBlock(2), rebuild.SourceBlock(2));
+        EXPECT_EQ(rebuild.TargetBlock(6), rebuild.SourceBlock(6));
+        EXPECT_NE(rebuild.TargetBlock(4), rebuild.SourceBlock(4));
+        EXPECT_EQ(rebuild.TargetBlock(4), std::vector<uint8_t>(1 << 17, 0));  // never written
+    }
+}
+
+TEST(DataPass, FailedOutputIsSkippedInLaterChunks) {
+    // Output 0 fails its check in the first chunk; the second chunk is still
+    // computed and written for the others.
+    Rebuild rebuild(8, 4000, 4000, {1, 5});
+    rebuild.job().physicalMemoryBytes = 3 * 2 * 2000;  // two chunks
+    DamageMemory hooks;
+    hooks.damageOutput = 0;
+    rebuild.job().hooks = &hooks;
+    RecordingReporter reporter;
+    bool cancelled = false;
+    EXPECT_TRUE(rebuild.Run(reporter, cancelled));
+    ASSERT_EQ(reporter.errors.size(), 1u);
+    EXPECT_EQ(reporter.Count(kActivityWritingData), 2);
+    EXPECT_EQ(rebuild.TargetBlock(5), rebuild.SourceBlock(5));
+    EXPECT_EQ(rebuild.TargetBlock(1), std::vector<uint8_t>(4000, 0));
+}
+
+TEST(DataPass, ReadFailureEndsThePassWithItsFile) {
+    Rebuild rebuild(6, 4096, 4096, {0});
+    Injector injector;
+    injector.failReadPath = rebuild.recoveryPath();
+    ScopedInjector scoped(&injector);
+    RecordingReporter reporter;
+    bool cancelled = false;
+    EXPECT_FALSE(rebuild.Run(reporter, cancelled));
+    EXPECT_FALSE(cancelled);
+    ASSERT_EQ(reporter.errors.size(), 1u);
+    EXPECT_EQ(reporter.errors[0].kind, kErrorRead);
+    EXPECT_EQ(reporter.errors[0].code, uint32_t{EIO});
+    EXPECT_EQ(reporter.errors[0].path, rebuild.recoveryPath());
+    EXPECT_EQ(reporter.Count(kActivityWritingData), 0);
+}
+
+TEST(DataPass, ReadOfATruncatedInputFails) {
+    Rebuild rebuild(4, 4096, 4096, {3});
+    // Input 2 claims a full slice where the file has only 100 bytes left.
+    rebuild.job().inputs[2].offset = 4 * 4096 - 100;
+    RecordingReporter reporter;
+    bool cancelled = false;
+    EXPECT_FALSE(rebuild.Run(reporter, cancelled));
+    ASSERT_EQ(reporter.errors.size(), 1u);
+    EXPECT_EQ(reporter.errors[0].kind, kErrorRead);
+    EXPECT_EQ(reporter.errors[0].path, rebuild.sourcesPath());
+}
+
+TEST(DataPass, WriteFailureOfAnOutputFailsOnlyThatOutput) {
+    Rebuild rebuild(6, 4096, 4096, {1, 4});
+    Injector injector;
+    injector.failWritePath = rebuild.targetPath();
+    injector.failWriteFrom = 4 * 4096;  // block 4 only
+    injector.failWriteTo = 5 * 4096;
+    ScopedInjector scoped(&injector);
+    RecordingReporter reporter;
+    bool cancelled = false;
+    EXPECT_TRUE(rebuild.Run(reporter, cancelled));
+    ASSERT_EQ(reporter.errors.size(), 1u);
+    EXPECT_EQ(reporter.errors[0].kind, kErrorWrite);
+    EXPECT_EQ(reporter.errors[0].code, uint32_t{ENOSPC});
+    EXPECT_EQ(reporter.errors[0].path, rebuild.targetPath());
+    EXPECT_EQ(rebuild.TargetBlock(1), rebuild.SourceBlock(1));
+    EXPECT_EQ(rebuild.TargetBlock(5), rebuild.SourceBlock(5));
+}
+
+TEST(DataPass, WriteFailureOfACopyIsRecordedAndThePassGoesOn) {
+    Rebuild rebuild(6, 4096, 4096, {4});
+    Injector injector;
+    injector.failWritePath = rebuild.targetPath();
+    injector.failWriteFrom = 0;  // the copy of block 0
+    injector.failWriteTo = 4096;
+    ScopedInjector scoped(&injector);
+    RecordingReporter reporter;
+    bool cancelled = false;
+    EXPECT_TRUE(rebuild.Run(reporter, cancelled));
+    ASSERT_EQ(reporter.errors.size(), 1u);
+    EXPECT_EQ(reporter.errors[0].kind, kErrorWrite);
+    for (uint32_t k = 1; k < 6; ++k) EXPECT_EQ(rebuild.TargetBlock(k), rebuild.SourceBlock(k));
+}
+
+TEST(DataPass, StopFlagEndsThePassAsCancelled) {
+    for (int32_t during : {kActivityMemoryTest, kActivityRecoveringData}) {
+        for (uint32_t threads : {1u, 2u}) {
+            Rebuild rebuild(8, 1 << 18, 1 << 18, {1, 2});
+            rebuild.job().threads = threads;
+            RecordingReporter reporter;
+            reporter.onProgress = [&](int32_t activity, uint64_t position, uint64_t) {
+                if (activity == during && position > 0) reporter.stop = 1;
+            };
+            bool cancelled = false;
+            EXPECT_FALSE(rebuild.Run(reporter, cancelled));
+            EXPECT_TRUE(cancelled);
+            ASSERT_EQ(reporter.errors.size(), 1u);
+            EXPECT_EQ(reporter.errors[0].kind, kErrorCancelled);
+            EXPECT_EQ(reporter.Count(kActivityWritingData), 0);
+        }
+    }
+}
+
+TEST(DataPass, InconsistentJobIsRefused) {
+    Rebuild rebuild(4, 4096, 4096, {1});
+    rebuild.job().inputs.pop_back();  // one column short
+    RecordingReporter reporter;
+    bool cancelled = false;
+    EXPECT_FALSE(rebuild.Run(reporter, cancelled));
+    ASSERT_EQ(reporter.errors.size(), 1u);
+    EXPECT_EQ(reporter.errors[0].kind, kErrorDataPassFailed);
+}
+
+}  // namespace
+}  // namespace vantrove

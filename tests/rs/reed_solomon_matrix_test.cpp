@@ -1,0 +1,190 @@
+#include "rs/reed_solomon_matrix.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <utility>
+#include <vector>
+
+#include "rs/galois_field.h"
+#include "rs/galois_field8.h"
+#include "support/test_env.h"
+
+namespace vantrove {
+namespace {
+
+class RecordingProgress : public BlockProgressSink {
+public:
+    void SetBlockProgress(uint32_t done, uint32_t total) override { calls.emplace_back(done, total); }
+    std::vector<std::pair<uint32_t, uint32_t>> calls;
+};
+
+std::vector<bool> PresentExcept(uint32_t count, std::vector<uint32_t> missing) {
+    std::vector<bool> present(count, true);
+    for (uint32_t k : missing) present[k] = false;
+    return present;
+}
+
+TEST(ReedSolomonMatrix, CreationRowsArePowersOfTheBases) {
+    ReedSolomonMatrix matrix;
+    ASSERT_TRUE(matrix.SetInput(5));
+    ASSERT_TRUE(matrix.AddOutput(false, 0));
+    ASSERT_TRUE(matrix.AddOutput(false, 1));
+    ASSERT_TRUE(matrix.AddOutput(false, 7));
+    RecordingProgress progress;
+    ASSERT_TRUE(matrix.Compute(&progress));
+    ASSERT_EQ(matrix.OutputCount(), 3u);
+    ASSERT_EQ(matrix.ColumnCount(), 5u);
+    const uint16_t exponents[] = {0, 1, 7};
+    for (uint32_t r = 0; r < 3; ++r) {
+        for (uint32_t c = 0; c < 5; ++c)
+            EXPECT_EQ(matrix.Coefficient(r, c), Gf16Power(Gf16InputBase(c), exponents[r]));
+    }
+    // Exponent 0: the all-ones row.
+    for (uint32_t c = 0; c < 5; ++c) EXPECT_EQ(matrix.Coefficient(0, c), 1);
+    // No elimination: one report per row, then done.
+    const std::vector<std::pair<uint32_t, uint32_t>> expected = {{0, 3}, {1, 3}, {2, 3}, {1, 1}};
+    EXPECT_EQ(progress.calls, expected);
+}
+
+TEST(ReedSolomonMatrix, OneMissingBlockIsRebuiltByTheFormula) {
+    // Four inputs, input 2 missing, one recovery block with exponent 5.
+    ReedSolomonMatrix matrix;
+    ASSERT_TRUE(matrix.SetInput(PresentExcept(4, {2})));
+    ASSERT_TRUE(matrix.AddOutput(true, 5));
+    ASSERT_TRUE(matrix.Compute(nullptr));
+    // missing = (recovery ⊕ Σ power(base_c, e)·source_c) / power(base_missing, e)
+    const uint16_t divisor = Gf16Power(Gf16InputBase(2), 5);
+    const uint32_t present[] = {0, 1, 3};
+    for (uint32_t c = 0; c < 3; ++c)
+        EXPECT_EQ(matrix.Coefficient(0, c),
+                  Gf16Divide(Gf16Power(Gf16InputBase(present[c]), 5), divisor));
+    EXPECT_EQ(matrix.Coefficient(0, 3), Gf16Divide(1, divisor));
+}
+
+// Rebuilds random element values through the matrix and compares.
+TEST(ReedSolomonMatrix, SolvedRowsRebuildMissingElementsAndRecoveryElements) {
+    std::mt19937_64 rng(test::TestSeed());
+    for (int round = 0; round < 20; ++round) {
+        const uint32_t n = 2 + static_cast<uint32_t>(rng() % 60);
+        std::vector<uint16_t> value(n);
+        for (auto& v : value) v = static_cast<uint16_t>(rng());
+        auto recovery = [&](uint16_t e) {
+            uint16_t sum = 0;
+            for (uint32_t k = 0; k < n; ++k)
+                sum ^= Gf16Multiply(Gf16Power(Gf16InputBase(k), e), value[k]);
+            return sum;
+        };
+        std::vector<bool> present(n, true);
+        const uint32_t missing = 1 + static_cast<uint32_t>(rng() % std::min<uint32_t>(n, 8));
+        for (uint32_t i = 0; i < missing;) {
+            const uint32_t k = static_cast<uint32_t>(rng() % n);
+            if (present[k]) present[k] = false, ++i;
+        }
+        ReedSolomonMatrix matrix;
+        ASSERT_TRUE(matrix.SetInput(present));
+        // Present recovery rows interleaved with missing ones.
+        std::vector<uint16_t> used, wanted;
+        for (uint16_t e = 0; used.size() < missing || wanted.size() < 2; ++e) {
+            const bool take = used.size() < missing && (wanted.size() >= 2 || e % 2 == 0);
+            ASSERT_TRUE(matrix.AddOutput(take, e));
+            (take ? used : wanted).push_back(e);
+        }
+        RecordingProgress progress;
+        ASSERT_TRUE(matrix.Compute(&progress));
+        std::vector<uint16_t> inputs;
+        for (uint32_t k : matrix.PresentIndices()) inputs.push_back(value[k]);
+        for (uint16_t e : used) inputs.push_back(recovery(e));
+        auto rowValue = [&](uint32_t r) {
+            uint16_t sum = 0;
+            for (uint32_t c = 0; c < inputs.size(); ++c)
+                sum ^= Gf16Multiply(matrix.Coefficient(r, c), inputs[c]);
+            return sum;
+        };
+        for (uint32_t r = 0; r < missing; ++r)
+            ASSERT_EQ(rowValue(r), value[matrix.MissingIndices()[r]]) << "round " << round;
+        for (uint32_t r = 0; r < wanted.size(); ++r)
+            ASSERT_EQ(rowValue(missing + r), recovery(wanted[r])) << "round " << round;
+        // Progress: rows, then one step per pivot, then (1, 1).
+        const uint32_t total = matrix.OutputCount() + missing;
+        ASSERT_EQ(progress.calls.size(), total + 1);
+        for (uint32_t i = 0; i < total; ++i)
+            EXPECT_EQ(progress.calls[i], std::make_pair(i, total));
+        EXPECT_EQ(progress.calls.back(), std::make_pair(1u, 1u));
+    }
+}
+
+TEST(ReedSolomonMatrix, RefusesWhatCannotBeComputed) {
+    ReedSolomonMatrix matrix;
+    EXPECT_TRUE(matrix.SetInput(kGf16MaxInputs));
+    EXPECT_FALSE(matrix.SetInput(kGf16MaxInputs + 1));
+    EXPECT_FALSE(matrix.SetInput(std::vector<bool>(kGf16MaxInputs + 1, true)));
+
+    ReedSolomonMatrix duplicate;
+    ASSERT_TRUE(duplicate.SetInput(3));
+    EXPECT_TRUE(duplicate.AddOutput(true, 4));
+    EXPECT_FALSE(duplicate.AddOutput(false, 4));
+    EXPECT_EQ(duplicate.ParPresent(), 1u);
+    EXPECT_EQ(duplicate.ParMissing(), 0u);
+
+    // Two missing, one recovery block.
+    ReedSolomonMatrix tooFew;
+    ASSERT_TRUE(tooFew.SetInput(PresentExcept(5, {1, 3})));
+    ASSERT_TRUE(tooFew.AddOutput(true, 0));
+    ASSERT_TRUE(tooFew.AddOutput(false, 1));
+    EXPECT_FALSE(tooFew.Compute(nullptr));
+
+    // Nothing missing, nothing wanted.
+    ReedSolomonMatrix nothing;
+    ASSERT_TRUE(nothing.SetInput(5));
+    ASSERT_TRUE(nothing.AddOutput(true, 0));
+    EXPECT_FALSE(nothing.Compute(nullptr));
+}
+
+TEST(ReedSolomonMatrix, ZeroPivotFails) {
+    // base^65535 = 1 = base^0 for every base: two equal rows, so after the
+    // first pivot the second one is zero.
+    ReedSolomonMatrix matrix;
+    ASSERT_TRUE(matrix.SetInput(PresentExcept(4, {0, 1})));
+    ASSERT_TRUE(matrix.AddOutput(true, 0));
+    ASSERT_TRUE(matrix.AddOutput(true, 65535));
+    EXPECT_FALSE(matrix.Compute(nullptr));
+
+    // In GF(2^8) input 255 gets the base 256 mod 256 = 0: its coefficients
+    // are all zero and it can never be rebuilt.
+    ReedSolomonMatrix8 wrapped;
+    ASSERT_TRUE(wrapped.SetInput(PresentExcept(300, {255})));
+    ASSERT_TRUE(wrapped.AddOutput(true, 1));
+    EXPECT_FALSE(wrapped.Compute(nullptr));
+}
+
+TEST(ReedSolomonMatrix8, RebuildsMissingBytes) {
+    std::mt19937_64 rng(test::TestSeed() + 1);
+    const uint32_t n = 40;
+    std::vector<uint8_t> value(n);
+    for (auto& v : value) v = static_cast<uint8_t>(rng());
+    auto recovery = [&](uint16_t e) {
+        uint8_t sum = 0;
+        for (uint32_t k = 0; k < n; ++k)
+            sum ^= Gf8Multiply(Gf8Power(static_cast<uint8_t>(k + 1), e), value[k]);
+        return sum;
+    };
+    ReedSolomonMatrix8 matrix;
+    ASSERT_TRUE(matrix.SetInput(PresentExcept(n, {3, 17, 39})));
+    for (uint16_t e : {0, 2, 5}) ASSERT_TRUE(matrix.AddOutput(true, e));
+    ASSERT_TRUE(matrix.Compute(nullptr));
+    EXPECT_EQ(matrix.Base(0), 1);
+    EXPECT_EQ(matrix.Base(9), 10);
+    std::vector<uint8_t> inputs;
+    for (uint32_t k : matrix.PresentIndices()) inputs.push_back(value[k]);
+    for (uint16_t e : {0, 2, 5}) inputs.push_back(recovery(e));
+    for (uint32_t r = 0; r < 3; ++r) {
+        uint8_t sum = 0;
+        for (uint32_t c = 0; c < inputs.size(); ++c)
+            sum ^= Gf8Multiply(matrix.Coefficient(r, c), inputs[c]);
+        EXPECT_EQ(sum, value[matrix.MissingIndices()[r]]);
+    }
+}
+
+}  // namespace
+}  // namespace vantrove
