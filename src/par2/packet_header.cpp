@@ -1,0 +1,91 @@
+#include "par2/packet_header.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "core/disk_file.h"
+#include "par2/packet_coding.h"
+
+namespace vantrove {
+
+using namespace packet_coding;
+
+namespace {
+
+constexpr size_t kDefaultChunk = 262144;
+
+}  // namespace
+
+PacketType PacketHeader::type() const { return PacketTypeOf(typeBytes); }
+
+PacketType PacketTypeOf(const PacketTypeBytes& typeBytes) {
+    if (typeBytes == kMainPacketType) return PacketType::Main;
+    if (typeBytes == kFileDescriptionPacketType) return PacketType::FileDescription;
+    if (typeBytes == kIfscPacketType) return PacketType::Ifsc;
+    if (typeBytes == kRecoverySlicePacketType) return PacketType::RecoverySlice;
+    if (typeBytes == kCreatorPacketType) return PacketType::Creator;
+    return PacketType::Other;
+}
+
+const PacketTypeBytes& PacketTypeBytesOf(PacketType type) {
+    switch (type) {
+        case PacketType::Main: return kMainPacketType;
+        case PacketType::FileDescription: return kFileDescriptionPacketType;
+        case PacketType::Ifsc: return kIfscPacketType;
+        case PacketType::RecoverySlice: return kRecoverySlicePacketType;
+        case PacketType::Creator: return kCreatorPacketType;
+        case PacketType::Other: break;
+    }
+    static constexpr PacketTypeBytes kNone{};
+    return kNone;
+}
+
+bool HasPacketMagic(const uint8_t* bytes) {
+    return std::memcmp(bytes, kPacketMagic.data(), kPacketMagic.size()) == 0;
+}
+
+bool ParsePacketHeader(const uint8_t* bytes, PacketHeader& header) {
+    header.length = LoadLe64(bytes + kPacketLengthOffset);
+    header.packetHash = LoadDigest(bytes + kPacketHashOffset);
+    header.setId = LoadDigest(bytes + kPacketSetIdOffset);
+    std::memcpy(header.typeBytes.data(), bytes + kPacketTypeOffset, header.typeBytes.size());
+    return HasPacketMagic(bytes) && header.length >= kPacketHeaderSize && header.length % 4 == 0;
+}
+
+void EncodePacketHeader(const PacketHeader& header, uint8_t* bytes) {
+    std::memcpy(bytes, kPacketMagic.data(), kPacketMagic.size());
+    StoreLe64(bytes + kPacketLengthOffset, header.length);
+    StoreDigest(bytes + kPacketHashOffset, header.packetHash);
+    StoreDigest(bytes + kPacketSetIdOffset, header.setId);
+    std::memcpy(bytes + kPacketTypeOffset, header.typeBytes.data(), header.typeBytes.size());
+}
+
+Md5Digest ComputePacketHash(const uint8_t* packet, size_t length) {
+    return Md5Of(packet + kPacketHashedFrom, length - kPacketHashedFrom);
+}
+
+PacketHashCheck VerifyPacketHash(DiskFile& file, uint64_t offset, const uint8_t* header,
+                                 std::vector<uint8_t>& buffer, const PacketProgress& progress) {
+    const uint64_t length = LoadLe64(header + kPacketLengthOffset);
+    if (length < kPacketHeaderSize || offset > file.size || length > file.size - offset) {
+        return PacketHashCheck::PastEnd;
+    }
+    if (buffer.empty()) buffer.resize(kDefaultChunk);
+
+    Md5Context context;
+    context.Update(header + kPacketHashedFrom, kPacketHeaderSize - kPacketHashedFrom);
+    uint64_t position = offset + kPacketHeaderSize;
+    uint64_t remaining = length - kPacketHeaderSize;
+    while (remaining > 0) {
+        const size_t chunk = static_cast<size_t>(std::min<uint64_t>(remaining, buffer.size()));
+        if (!file.read(position, buffer.data(), chunk)) return PacketHashCheck::ReadError;
+        context.Update(buffer.data(), chunk);
+        position += chunk;
+        remaining -= chunk;
+        if (progress && !progress(position)) return PacketHashCheck::Cancelled;
+    }
+    return context.Final() == LoadDigest(header + kPacketHashOffset) ? PacketHashCheck::Valid
+                                                                      : PacketHashCheck::Mismatch;
+}
+
+}  // namespace vantrove

@@ -1,0 +1,74 @@
+#include "par2/recovery_slice_packet.h"
+
+#include <cstring>
+
+#include "core/disk_file.h"
+#include "par2/packet_coding.h"
+#include "par2/packet_header.h"
+
+namespace vantrove {
+
+using namespace packet_coding;
+
+bool RecoverySlicePacket::BuildHead(const Md5Digest& setId, uint32_t exponent,
+                                    uint64_t sliceSize) {
+    if (sliceSize == 0 || sliceSize % 4 != 0 || sliceSize > UINT64_MAX - kRecoveryDataOffset) {
+        return false;
+    }
+    head_.fill(0);
+    PacketHeader header;
+    header.length = kRecoveryDataOffset + sliceSize;
+    header.setId = setId;
+    header.typeBytes = kRecoverySlicePacketType;
+    EncodePacketHeader(header, head_.data());
+    StoreLe32(head_.data() + kRecoveryExponentOffset, exponent);
+    exponent_ = exponent;
+    data_ = DataBlock{};
+    running_.Reset();
+    running_.Update(head_.data() + kPacketHashedFrom, kRecoveryDataOffset - kPacketHashedFrom);
+    fed_ = 0;
+    return true;
+}
+
+void RecoverySlicePacket::FeedData(const void* data, size_t length) {
+    running_.Update(data, length);
+    fed_ += length;
+}
+
+bool RecoverySlicePacket::Finish() {
+    if (fed_ != length() - kRecoveryDataOffset) return false;
+    StoreDigest(head_.data() + kPacketHashOffset, running_.Final());
+    return true;
+}
+
+bool RecoverySlicePacket::Read(const DiskFileRef& file, uint64_t offset, const uint8_t* header) {
+    const uint64_t length = LoadLe64(header + kPacketLengthOffset);
+    if (!file || length <= kRecoveryDataOffset || offset > file->size ||
+        length > file->size - offset) {
+        return false;
+    }
+    uint8_t exponentBytes[4];
+    if (!file->read(offset + kRecoveryExponentOffset, exponentBytes, 4)) return false;
+    std::memcpy(head_.data(), header, kPacketHeaderSize);
+    std::memcpy(head_.data() + kRecoveryExponentOffset, exponentBytes, 4);
+    exponent_ = LoadLe32(exponentBytes);
+    data_.file = file;
+    data_.offset = offset + kRecoveryDataOffset;
+    data_.length = length - kRecoveryDataOffset;
+    fed_ = 0;
+    return true;
+}
+
+uint64_t RecoverySlicePacket::length() const {
+    return LoadLe64(head_.data() + kPacketLengthOffset);
+}
+
+Md5Digest RecoverySlicePacket::setId() const {
+    return LoadDigest(head_.data() + kPacketSetIdOffset);
+}
+
+Md5Digest RecoverySlicePacket::packetHash() const {
+    return LoadDigest(head_.data() + kPacketHashOffset);
+}
+
+}  // namespace vantrove
