@@ -33,8 +33,10 @@ BlockLookup::BlockLookup() { Finish(); }
 BlockLookup::~BlockLookup() = default;
 
 BlockLookup::Node* BlockLookup::Add(SourceFileEntry* entry, uint32_t indexInFile,
-                                    uint64_t length, uint32_t crc, const Md5Digest& md5) {
+                                    uint64_t length, uint32_t crc, const Md5Digest& md5,
+                                    DataBlock* location) {
     Node& node = nodes_.emplace_back();
+    if (location != nullptr) node.location = location;
     node.entry = entry;
     node.indexInFile = indexInFile;
     node.block.length = length;

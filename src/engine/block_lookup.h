@@ -59,30 +59,37 @@ public:
     struct Node {
         SourceFileEntry* entry = nullptr;  // owning source file (not owned)
         uint32_t indexInFile = 0;          // block number within its file
-        // Where the block currently is: no file = not found yet. `length` is
-        // the block's own length (the block size, or less for the last block
-        // of a file) and stays set even without a location.
+        // The block's own record: `length` is the block's length (the block
+        // size, or less for the last block of a file); file and offset say
+        // where the block is unless `location` points elsewhere.
         DataBlock block;
+        // Where the block currently is (no file = not found yet): `block`
+        // itself, or the record of a table that the set keeps of its found
+        // blocks (given to Add, or reassigned when the set replaces that
+        // table). The scan moves blocks through this pointer.
+        DataBlock* location = &block;
         uint32_t crc = 0;  // CRC-32 of the block zero-padded to the block size
         Md5Digest md5;     // MD5 of the same padded data
         Node* nextInFile = nullptr;  // next block of the same file; none for the last
         Node* nextSame = nullptr;    // next block with identical CRC-32 and MD5
 
-        bool HasLocation() const { return block.file != nullptr; }
+        bool HasLocation() const { return location->file != nullptr; }
         bool IsLastInFile() const { return nextInFile == nullptr; }
         uint64_t length() const { return block.length; }
     };
 
     BlockLookup();
     ~BlockLookup();
+    // Nodes point into themselves: never copied.
     BlockLookup(const BlockLookup&) = delete;
     BlockLookup& operator=(const BlockLookup&) = delete;
 
-    // Adds one block; blocks of one file are added in order of their index.
-    // The node has no location. Blocks added after Finish can only be found
-    // after the next Finish.
+    // Adds one block. Its location is `location` when given (a record the
+    // caller keeps alive as long as the node), else the node's own record,
+    // without a file. Blocks added after Finish can only be found after the
+    // next Finish.
     Node* Add(SourceFileEntry* entry, uint32_t indexInFile, uint64_t length, uint32_t crc,
-              const Md5Digest& md5);
+              const Md5Digest& md5, DataBlock* location = nullptr);
 
     // Builds the table, the filter, the chains of identical blocks and the
     // links between consecutive blocks of each file. May be called again

@@ -111,7 +111,8 @@ public:
 
     // Reads whatever the window has not reached, then delivers the MD5 of the
     // whole file and of its first 16,384 bytes (the whole file when shorter).
-    // False on a read error.
+    // False on a read error. A scan abandoned on a stop request need not
+    // call it: destroying the scanner ends everything without further reads.
     bool Finish(Md5Digest* fileMd5, Md5Digest* headMd5);
 
 private:

@@ -182,6 +182,17 @@ TEST(BlockLookupTest, FinishingAgainKeepsNodesAndFindsNewBlocks) {
     EXPECT_EQ(a0->nextInFile, a1);
     for (BlockLookup::Node* node : more) ASSERT_EQ(lookup.Find(node->crc, node->md5), node);
 
+    // A node whose location lives in the caller's table sees it move.
+    DataBlock record;
+    record.length = 10;
+    BlockLookup::Node* external = lookup.Add(FakeEntry(2), 0, 10, 9, RandomMd5(rng), &record);
+    lookup.Finish();
+    EXPECT_FALSE(external->HasLocation());
+    record.file = std::make_shared<DiskFile>();
+    EXPECT_TRUE(external->HasLocation());
+    EXPECT_FALSE(external->block.file);
+    EXPECT_EQ(a0->location, &a0->block);
+
     lookup.Clear();
     EXPECT_EQ(lookup.size(), 0u);
     EXPECT_EQ(lookup.FindCrc(1), nullptr);
