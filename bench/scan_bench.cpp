@@ -60,7 +60,8 @@ struct BenchFiles {
         std::remove(intact.c_str());
         std::remove(random.c_str());
         std::string cmd = "rm -rf '" + dir + "'";
-        if (std::system(cmd.c_str()) != 0) std::fprintf(stderr, "could not remove %s\n", dir.c_str());
+        if (std::system(cmd.c_str()) != 0)
+            std::fprintf(stderr, "could not remove %s\n", dir.c_str());
     }
     void Write(const std::string& path, uint64_t seed) const {
         std::mt19937_64 rng(seed);

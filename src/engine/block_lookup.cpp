@@ -28,13 +28,14 @@ uint32_t NextPowerOfTwo(uint64_t n, uint32_t floor, uint32_t ceiling) {
 
 }  // namespace
 
-BlockLookup::BlockLookup() { Finish(); }
+BlockLookup::BlockLookup() {
+    Finish();
+}
 
 BlockLookup::~BlockLookup() = default;
 
-BlockLookup::Node* BlockLookup::Add(SourceFileEntry* entry, uint32_t indexInFile,
-                                    uint64_t length, uint32_t crc, const Md5Digest& md5,
-                                    DataBlock* location) {
+BlockLookup::Node* BlockLookup::Add(SourceFileEntry* entry, uint32_t indexInFile, uint64_t length,
+                                    uint32_t crc, const Md5Digest& md5, DataBlock* location) {
     Node& node = nodes_.emplace_back();
     if (location != nullptr) node.location = location;
     node.entry = entry;
@@ -112,8 +113,7 @@ void BlockLookup::Finish() {
     for (uint32_t b = 0; b < tableSize; ++b) bucketStart_[b + 1] += bucketStart_[b];
 
     // The filter.
-    uint32_t words = NextPowerOfTwo(uint64_t(heads.size()), kMinFilterWords,
-                                    kMaxFilterWords);
+    uint32_t words = NextPowerOfTwo(uint64_t(heads.size()), kMinFilterWords, kMaxFilterWords);
     filterBits_.assign(words, 0);
     for (const Node* head : heads) {
         filterBits_[head->crc & (words - 1)] |= CrcFilter::BitsOf(head->crc);

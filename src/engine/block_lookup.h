@@ -55,7 +55,7 @@ struct CrcFilter {
 };
 
 class BlockLookup {
-public:
+  public:
     struct Node {
         SourceFileEntry* entry = nullptr;  // owning source file (not owned)
         uint32_t indexInFile = 0;          // block number within its file
@@ -68,8 +68,8 @@ public:
         // blocks (given to Add, or reassigned when the set replaces that
         // table). The scan moves blocks through this pointer.
         DataBlock* location = &block;
-        uint32_t crc = 0;  // CRC-32 of the block zero-padded to the block size
-        Md5Digest md5;     // MD5 of the same padded data
+        uint32_t crc = 0;            // CRC-32 of the block zero-padded to the block size
+        Md5Digest md5;               // MD5 of the same padded data
         Node* nextInFile = nullptr;  // next block of the same file; none for the last
         Node* nextSame = nullptr;    // next block with identical CRC-32 and MD5
 
@@ -125,7 +125,7 @@ public:
     size_t distinctCount() const { return sorted_.size(); }
     size_t bucketCount() const { return bucketStart_.size() - 1; }
 
-private:
+  private:
     struct Slot {
         uint32_t crc;
         Node* head;
@@ -135,8 +135,8 @@ private:
     void CrcRange(uint32_t crc, uint32_t* begin, uint32_t* end) const;
 
     std::deque<Node> nodes_;
-    std::vector<Slot> sorted_;            // chain heads by (bucket, CRC, MD5)
-    std::vector<uint32_t> bucketStart_;   // bucket b is sorted_[start[b], start[b+1])
+    std::vector<Slot> sorted_;           // chain heads by (bucket, CRC, MD5)
+    std::vector<uint32_t> bucketStart_;  // bucket b is sorted_[start[b], start[b+1])
     uint32_t tableMask_ = 0;
     std::vector<uint64_t> filterBits_;
     CrcFilter filter_;

@@ -108,7 +108,9 @@ constexpr CrcFilter kNothing{kNoBits, 0};
 
 BlockScanner::BlockScanner() = default;
 
-BlockScanner::~BlockScanner() { Stop(); }
+BlockScanner::~BlockScanner() {
+    Stop();
+}
 
 bool BlockScanner::Fail(int error) {
     if (!failed_) {
@@ -266,7 +268,8 @@ bool BlockScanner::Ensure(uint64_t seqEnd) {
                 return Fail(error != 0 ? error : EIO);
             }
             uint64_t length = ChunkLength(headSeq_);
-            if (length < bufferSize_) std::memset(Chunk(headSeq_) + length, 0, bufferSize_ - length);
+            if (length < bufferSize_)
+                std::memset(Chunk(headSeq_) + length, 0, bufferSize_ - length);
         }
         ++headSeq_;
         Publish();
@@ -336,9 +339,8 @@ bool BlockScanner::ForEachPiece(uint64_t begin, uint64_t length, Sink&& sink) {
 bool BlockScanner::FreshCrc() {
     uint64_t real = RealBytes();
     uint32_t crc = 0;
-    if (!ForEachPiece(offset_, real, [&crc](const uint8_t* data, size_t n) {
-            crc = Crc32Update(crc, data, n);
-        })) {
+    if (!ForEachPiece(offset_, real,
+                      [&crc](const uint8_t* data, size_t n) { crc = Crc32Update(crc, data, n); })) {
         return false;
     }
     crc_ = Crc32UpdateZeros(crc, blockSize_ - real);
@@ -355,9 +357,8 @@ const Md5Digest& BlockScanner::WindowMd5() {
     if (windowMd5Offset_ != offset_ && !failed_) {
         uint64_t real = RealBytes();
         Md5Context md5;
-        if (ForEachPiece(offset_, real, [&md5](const uint8_t* data, size_t n) {
-                md5.Update(data, n);
-            })) {
+        if (ForEachPiece(offset_, real,
+                         [&md5](const uint8_t* data, size_t n) { md5.Update(data, n); })) {
             md5.UpdateZeros(blockSize_ - real);
             windowMd5_ = md5.Final();
             windowMd5Offset_ = offset_;
@@ -380,9 +381,8 @@ Md5Digest BlockScanner::PaddedMd5(uint64_t n) {
     uint64_t real = RealBytes();
     if (n >= real) return WindowMd5();
     Md5Context md5;
-    ForEachPiece(offset_, n, [&md5](const uint8_t* data, size_t count) {
-        md5.Update(data, count);
-    });
+    ForEachPiece(offset_, n,
+                 [&md5](const uint8_t* data, size_t count) { md5.Update(data, count); });
     md5.UpdateZeros(blockSize_ - n);
     return md5.Final();
 }
@@ -405,7 +405,9 @@ uint64_t BlockScanner::TrailingZeros() {
     return zeros;
 }
 
-bool BlockScanner::Slide() { return SlideUntil(kNothing, 1) == 1; }
+bool BlockScanner::Slide() {
+    return SlideUntil(kNothing, 1) == 1;
+}
 
 uint64_t BlockScanner::SlideUntil(const CrcFilter& filter, uint64_t maxBytes) {
     if (!More()) return 0;

@@ -48,7 +48,7 @@
 namespace vantrove {
 
 class BlockScanner {
-public:
+  public:
     struct Options {
         // Bytes per ring buffer; rounded up to a multiple of 64.
         uint32_t bufferSize = 32768;
@@ -83,7 +83,9 @@ public:
     // Memory held by the read ring.
     uint64_t ringBytes() const { return count_ * bufferSize_; }
     // Real bytes in the window: min(B, size - offset).
-    uint64_t RealBytes() const { return offset_ >= size_ ? 0 : std::min(blockSize_, size_ - offset_); }
+    uint64_t RealBytes() const {
+        return offset_ >= size_ ? 0 : std::min(blockSize_, size_ - offset_);
+    }
     bool IsShort() const { return RealBytes() < blockSize_; }
 
     // CRC-32 of the window (zero-padded when short).
@@ -115,7 +117,7 @@ public:
     // call it: destroying the scanner ends everything without further reads.
     bool Finish(Md5Digest* fileMd5, Md5Digest* headMd5);
 
-private:
+  private:
     bool Fail(int error);
     void Stop();
     uint8_t* Chunk(uint64_t seq) { return memory_.get() + (seq % count_) * bufferSize_; }

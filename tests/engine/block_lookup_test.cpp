@@ -35,8 +35,8 @@ TEST(BlockLookupTest, FindsEveryBlockAndLinksEachFileInOrder) {
         for (int f = 0; f < 3; ++f) {
             if (i >= counts[f]) continue;
             uint64_t length = i + 1 == counts[f] ? 77 : 4096;
-            added.push_back(lookup.Add(FakeEntry(f), i, length, static_cast<uint32_t>(rng()),
-                                       RandomMd5(rng)));
+            added.push_back(
+                lookup.Add(FakeEntry(f), i, length, static_cast<uint32_t>(rng()), RandomMd5(rng)));
         }
     }
     lookup.Finish();
@@ -141,8 +141,7 @@ TEST(BlockLookupTest, EqualCrcsWithDifferentMd5AreTellApart) {
     }
     std::vector<BlockLookup::Node*> bucketMates;
     for (uint32_t i = 0; i < 3000; ++i) {
-        bucketMates.push_back(
-            lookup.Add(FakeEntry(1), i, 64, (i << 20) | 0xBEEF, RandomMd5(rng)));
+        bucketMates.push_back(lookup.Add(FakeEntry(1), i, 64, (i << 20) | 0xBEEF, RandomMd5(rng)));
     }
     lookup.Finish();
 
@@ -171,7 +170,8 @@ TEST(BlockLookupTest, FinishingAgainKeepsNodesAndFindsNewBlocks) {
 
     std::vector<BlockLookup::Node*> more;
     for (uint32_t i = 0; i < 5000; ++i) {
-        more.push_back(lookup.Add(FakeEntry(1), i, 10, static_cast<uint32_t>(rng()), RandomMd5(rng)));
+        more.push_back(
+            lookup.Add(FakeEntry(1), i, 10, static_cast<uint32_t>(rng()), RandomMd5(rng)));
     }
     BlockLookup::Node* a2 = lookup.Add(FakeEntry(0), 2, 10, 3, a1->md5);
     lookup.Finish();

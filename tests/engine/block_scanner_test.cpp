@@ -218,8 +218,8 @@ TEST(BlockScannerTest, PaddedPrefixHashesAndTrailingZeros) {
     ASSERT_TRUE(f.Begin(data, b, SmallBuffers(64, false)));
     for (uint64_t o = 0; f.scanner.More(); o = f.scanner.offset()) {
         uint64_t real = f.scanner.RealBytes();
-        for (uint64_t n : {uint64_t(0), uint64_t(1), real / 3, real - 1, real, real + 5,
-                           uint64_t(b)}) {
+        for (uint64_t n :
+             {uint64_t(0), uint64_t(1), real / 3, real - 1, real, real + 5, uint64_t(b)}) {
             ASSERT_EQ(f.scanner.PaddedCrc(n), RefCrc(f.data, o, b, n)) << o << " " << n;
             ASSERT_EQ(f.scanner.PaddedMd5(n), RefMd5(f.data, o, b, n)) << o << " " << n;
         }
@@ -242,10 +242,10 @@ TEST(BlockScannerTest, RingHoldsTwoOrThreeBlocksAndOnlyOneAboveTheLimit) {
         uint64_t minBytes, maxBytes;
     };
     const Case cases[] = {
-        {4, 32 * 32768, 32 * 32768},                       // at least 32 buffers
-        {384000, 3 * 384000, 3 * 384000 + 32768},          // three block sizes
-        {6000000, 2 * 6000000, 2 * 6000000 + 32768},       // two above 5,000,000
-        {100000004, 100000004, 100000004 + (33u << 20)},   // one plus read-ahead
+        {4, 32 * 32768, 32 * 32768},                      // at least 32 buffers
+        {384000, 3 * 384000, 3 * 384000 + 32768},         // three block sizes
+        {6000000, 2 * 6000000, 2 * 6000000 + 32768},      // two above 5,000,000
+        {100000004, 100000004, 100000004 + (33u << 20)},  // one plus read-ahead
     };
     std::vector<uint8_t> data = RandomBytes(rng, 300000);
     for (const Case& c : cases) {
@@ -275,14 +275,14 @@ TEST(BlockScannerTest, RingHoldsTwoOrThreeBlocksAndOnlyOneAboveTheLimit) {
 
 // Fails every read that touches bytes at or beyond `limit`.
 class FailReadsBeyond : public FileFaultInjector {
-public:
+  public:
     explicit FailReadsBeyond(uint64_t limit) : limit_(limit) { SetFileFaultInjector(this); }
     ~FailReadsBeyond() override { SetFileFaultInjector(nullptr); }
     int BeforeRead(const DiskFile&, uint64_t offset, size_t length) override {
         return offset + length > limit_ ? EIO : 0;
     }
 
-private:
+  private:
     const uint64_t limit_;
 };
 
@@ -375,8 +375,8 @@ std::vector<Found> ScanForBlocks(BlockScanner& scanner, const BlockLookup& looku
         const BlockLookup::Node* match = nullptr;
         if (hint != nullptr) {
             uint64_t l = hint->length();
-            if ((scanner.RealBytes() >= l || !scanner.IsShort()) && scanner.PaddedCrc(l) == hint->crc &&
-                scanner.PaddedMd5(l) == hint->md5) {
+            if ((scanner.RealBytes() >= l || !scanner.IsShort()) &&
+                scanner.PaddedCrc(l) == hint->crc && scanner.PaddedMd5(l) == hint->md5) {
                 match = hint;
             }
         }
