@@ -66,8 +66,7 @@ bool ReadDiskFileRecord(StateReader& reader, DiskFile& file) {
 
 void WriteEntryRecord(StateWriter& writer, const SourceFileEntry& entry) {
     for (const FileDescriptionRef& description : entry.descriptions) {
-        const FileDescription* d = description.get();
-        writer.WriteReference(d, [&writer, d] { d->WriteState(writer); });
+        WriteDescriptionReference(writer, description.get());
     }
     WriteDiskFileReference(writer, entry.targetFile.get());
     WriteDiskFileReference(writer, entry.completeCopy.get());
@@ -79,26 +78,10 @@ void WriteEntryRecord(StateWriter& writer, const SourceFileEntry& entry) {
 
 bool ReadEntryRecord(StateReader& reader, SourceFileEntry& entry) {
     for (int slot = 0; slot < kDescriptionSlotCount; ++slot) {
-        std::shared_ptr<void> existing;
-        int32_t index = 0;
-        if (!reader.ReadReferenceHeader(StateObjectType::Description, existing, index)) {
+        if (!ReadDescriptionReference(reader, static_cast<DescriptionSlot>(slot),
+                                      entry.descriptions[slot])) {
             return false;
         }
-        if (index == 0) {
-            entry.descriptions[slot] = std::static_pointer_cast<FileDescription>(existing);
-            continue;
-        }
-        FileDescriptionRef description;
-        if (reader.descriptionReader()) {
-            description = reader.descriptionReader()(static_cast<DescriptionSlot>(slot), reader);
-        }
-        reader.EndObject();
-        if (!description) {
-            reader.Fail();
-            return false;
-        }
-        reader.Register(index, StateObjectType::Description, description);
-        entry.descriptions[slot] = std::move(description);
     }
     if (!ReadDiskFileReference(reader, entry.targetFile)) return false;
     if (!ReadDiskFileReference(reader, entry.completeCopy)) return false;
@@ -163,6 +146,33 @@ bool ReadEntryReference(StateReader& reader, SourceFileEntryRef& entry) {
     return reader.ReadReference(
         StateObjectType::SourceFileEntry, entry, [] { return std::make_shared<SourceFileEntry>(); },
         [&reader](SourceFileEntry& e) { return ReadEntryRecord(reader, e); });
+}
+
+void WriteDescriptionReference(StateWriter& writer, const FileDescription* description) {
+    writer.WriteReference(description, [&writer, description] { description->WriteState(writer); });
+}
+
+bool ReadDescriptionReference(StateReader& reader, DescriptionSlot slot,
+                              FileDescriptionRef& description) {
+    description.reset();
+    std::shared_ptr<void> existing;
+    int32_t index = 0;
+    if (!reader.ReadReferenceHeader(StateObjectType::Description, existing, index)) return false;
+    if (index == 0) {
+        description = std::static_pointer_cast<FileDescription>(existing);
+        return true;
+    }
+    // Descriptions never refer back to themselves, so the object is made by
+    // the format's reader from its bytes and registered afterwards.
+    if (reader.descriptionReader()) description = reader.descriptionReader()(slot, reader);
+    reader.EndObject();
+    if (!description || reader.failed()) {
+        description.reset();
+        reader.Fail();
+        return false;
+    }
+    reader.Register(index, StateObjectType::Description, description);
+    return true;
 }
 
 void WriteStateMagic(StateWriter& writer, const char* tag) {

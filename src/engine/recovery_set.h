@@ -235,6 +235,14 @@ void WriteDiskFileReference(StateWriter& writer, const DiskFile* file);
 bool ReadDiskFileReference(StateReader& reader, DiskFileRef& file);
 void WriteEntryReference(StateWriter& writer, const SourceFileEntry* entry);
 bool ReadEntryReference(StateReader& reader, SourceFileEntryRef& entry);
+// A format that refers to a description from its own part uses these, with
+// the FileDescription pointer as the object's identity, so that it meets the
+// same index as the entry's record. Reading calls the reader's description
+// reader for `slot`; an object met again may have been read for another
+// slot, so a format checks the type of what it gets.
+void WriteDescriptionReference(StateWriter& writer, const FileDescription* description);
+bool ReadDescriptionReference(StateReader& reader, DescriptionSlot slot,
+                              FileDescriptionRef& description);
 
 // The 32-bit flags word of a DiskFile record.
 uint32_t PackDiskFileFlags(const DiskFile& file);
