@@ -111,6 +111,24 @@ TEST(RecoverySetState, OneUnverifiedFileKeepsTheSetOutOfStatesThreeAndFour) {
     set.FinishActivity();
     EXPECT_EQ(set.status().state, RecoveryState::RepairPossible);
     EXPECT_EQ(set.status().subState, SubState::NeedRecoveryBlocks);
+
+    // A misnamed file alone would allow renaming, but not while another file
+    // is still unverified.
+    TestSet second;
+    auto& m = second.AddEntry("m", 100);
+    auto& u = second.AddEntry("u", 100);
+    ASSERT_TRUE(second.Finish("/data/", kBlock));
+    auto copy = second.AddOtherFile("m.copy", 100);
+    m.completeCopy = copy;
+    second.LocateAll(m, copy);
+    second.UpdateEntryState(m);
+    second.FinishActivity();
+    EXPECT_EQ(second.status().misnamedFiles, 1);
+    EXPECT_EQ(second.status().state, RecoveryState::Incomplete);
+    second.SetTargetResult(u, VerifyResult::NotIntact);
+    second.FinishActivity();
+    EXPECT_EQ(second.status().state, RecoveryState::PartlyJoinable);
+    EXPECT_EQ(second.status().subState, SubState::RenameOnly);
 }
 
 TEST(RecoverySetState, OnlyMisnamedFilesWithEveryBlockPresentIsReadyToRename) {
