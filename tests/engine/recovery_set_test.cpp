@@ -640,16 +640,79 @@ TEST_F(PrepareTargetsTest, NeverOverwritesAFileThatAppearedAtATargetName) {
     a->targetFile->close();
 }
 
-TEST_F(PrepareTargetsTest, AFolderThatRefusesFilesGivesKindTwoWithTheSystemCode) {
-    if (geteuid() == 0) GTEST_SKIP() << "root ignores folder permissions";
-    ASSERT_EQ(chmod(dir.path().c_str(), 0500), 0);
+// Refuses the operations it is told to, on one path.
+class RefuseOn : public FileFaultInjector {
+  public:
+    RefuseOn(std::string path, bool open, bool size)
+        : path_(std::move(path)), open_(open), size_(size) {
+        SetFileFaultInjector(this);
+    }
+    ~RefuseOn() override { SetFileFaultInjector(nullptr); }
+    int BeforeOpen(const std::string& path, bool) override {
+        return open_ && path == path_ ? EACCES : 0;
+    }
+    int BeforeSetSize(const DiskFile& file, uint64_t) override {
+        return size_ && file.path == path_ ? ENOSPC : 0;
+    }
+
+  private:
+    std::string path_;
+    bool open_;
+    bool size_;
+};
+
+TEST_F(PrepareTargetsTest, ATargetThatCannotBeCreatedGivesKindTwoWithTheSystemCode) {
     std::vector<SourceFileEntry*> list;
-    EXPECT_FALSE(set.PrepareTargets(list));
-    chmod(dir.path().c_str(), 0700);
+    {
+        RefuseOn refuse(dir.File("b"), true, false);
+        EXPECT_FALSE(set.PrepareTargets(list));
+    }
     EXPECT_EQ(set.status().errorKind, ErrorKind::CreateTarget);
     EXPECT_EQ(set.status().systemErrorCode, static_cast<uint32_t>(EACCES));
-    EXPECT_EQ(set.status().errorFile, dir.File("a"));
-    EXPECT_TRUE(list.empty());
+    EXPECT_EQ(set.status().errorFile, dir.File("b"));
+    EXPECT_EQ(list, (std::vector<SourceFileEntry*>{a}));  // stopped at b
+    EXPECT_FALSE(test::FileExists(dir.File("c")));
+    a->targetFile->close();
+}
+
+TEST_F(PrepareTargetsTest, ATargetThatCannotBeExtendedIsListedForUndoing) {
+    std::vector<SourceFileEntry*> list;
+    {
+        RefuseOn refuse(dir.File("a"), false, true);
+        EXPECT_FALSE(set.PrepareTargets(list));
+    }
+    EXPECT_EQ(set.status().errorKind, ErrorKind::CreateTarget);
+    EXPECT_EQ(set.status().systemErrorCode, static_cast<uint32_t>(ENOSPC));
+    EXPECT_EQ(list, (std::vector<SourceFileEntry*>{a}));
+    a->targetFile->close();
+}
+
+TEST_F(PrepareTargetsTest, ADamagedTargetIsOpenedInPlaceOrGivesKindThree) {
+    // b's own file is there, verified damaged: it is written in place.
+    test::WriteFile(dir.File("b"), std::string(100, 'x'));
+    set.SetTargetResult(*b, VerifyResult::NotIntact);
+    set.FinishActivity();
+    ASSERT_EQ(set.status().state, RecoveryState::RepairPossible);
+    std::vector<SourceFileEntry*> list;
+    {
+        RefuseOn refuse(dir.File("b"), true, false);
+        EXPECT_FALSE(set.PrepareTargets(list));
+    }
+    EXPECT_EQ(set.status().errorKind, ErrorKind::Open);
+    EXPECT_EQ(set.status().errorFile, dir.File("b"));
+    for (auto* e : list) e->targetFile->close();
+
+    // Undo what the failed attempt created, as the repair does.
+    for (auto* e : list) {
+        if (e != b) e->targetFile->remove();
+    }
+    std::vector<SourceFileEntry*> again;
+    set.ClearError();
+    ASSERT_TRUE(set.PrepareTargets(again));
+    EXPECT_EQ(again, (std::vector<SourceFileEntry*>{a, b, c}));
+    EXPECT_TRUE(b->targetFile->isOpen());
+    for (auto* e : again) e->targetFile->close();
+    EXPECT_EQ(test::ReadFile(dir.File("b")).size(), 100u);
 }
 
 TEST_F(PrepareTargetsTest, OnlyJoinableEntriesAreWrittenWhenJoining) {
