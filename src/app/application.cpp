@@ -8,8 +8,12 @@
 #include <chrono>
 #include <cstdlib>
 #include <memory>
+#include <new>
 #include <random>
 #include <vector>
+
+#include "rs/multiply_accumulate.h"
+#include "rs/product_tables.h"
 
 namespace vantrove {
 namespace {
@@ -32,6 +36,25 @@ void ReadOwnExecutable(std::vector<uint8_t>& buffer) {
 }
 
 }  // namespace
+
+static_assert(alignof(FactorTable) <= kSpeedTableAlignment);
+
+SpeedKernel ActiveSpeedKernel() {
+    std::shared_ptr<const ProductTables> products = ProductTables::Create();
+    if (!products) return SpeedKernel{};
+    const MultiplyAccumulateKernel& active = ActiveMultiplyAccumulate();
+    SpeedKernel kernel;
+    kernel.tableBytes = sizeof(FactorTable);
+    kernel.buildTable = [products, &active](uint16_t factor, void* storage) {
+        FactorTable* table = new (storage) FactorTable;
+        active.prepare(*products, factor, *table);
+    };
+    kernel.accumulate = [&active](const void* table, const uint8_t* input, uint8_t* output,
+                                  size_t bytes) {
+        active.apply(*static_cast<const FactorTable*>(table), input, output, bytes);
+    };
+    return kernel;
+}
 
 int64_t ReadCounter() {
     return std::chrono::duration_cast<std::chrono::nanoseconds>(
@@ -88,7 +111,8 @@ void Application::MeasureMemory() {
 void Application::MeasureSpeed() {
     tableSetupsPerSecond = 0;
     bytesPerSecond = kDefaultBytesPerSecond;
-    const SpeedKernel& kernel = speedKernel;
+    // Building the kernel builds its product tables; they go when it does.
+    const SpeedKernel kernel = speedKernel ? speedKernel : ActiveSpeedKernel();
     if (!kernel) return;
 
     std::vector<uint8_t> first(kSpeedBufferBytes), second(kSpeedBufferBytes);

@@ -8,9 +8,9 @@
 // the create dialog (bytesPerSecond, tableSetupsPerSecond).
 //
 // The speed measurement times the multiply-accumulate kernel that dominates
-// creation and repair. The kernel belongs to the Reed-Solomon code and plugs
-// in through `speedKernel`, set before start-up; without a kernel the
-// measurement keeps the default figures.
+// creation and repair: the one the Reed-Solomon code chose for this CPU
+// (ActiveSpeedKernel), unless `speedKernel` names another before start-up.
+// When no kernel can be set up the measurement keeps the default figures.
 //
 // Everything here runs on the main thread before any worker exists.
 
@@ -73,9 +73,15 @@ class Application {
     int64_t counterFrequency = 0;  // counter ticks per second; 0 without a counter
     int64_t startCounter = 0;      // counter value at construction
 
-    // The plug-in point for the Reed-Solomon multiply-accumulate kernel.
+    // The kernel to measure in place of the active one (tests, other
+    // kernels); empty means ActiveSpeedKernel().
     SpeedKernel speedKernel;
 };
+
+// The Reed-Solomon code's active multiply-accumulate kernel in the form the
+// measurement times. It owns a set of product tables (384 KiB), built here
+// and released with the last copy. Empty when the tables cannot be allocated.
+SpeedKernel ActiveSpeedKernel();
 
 // Total physical memory as the system reports it; 0 when it does not.
 uint64_t SystemPhysicalMemoryBytes();

@@ -2,8 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <cstring>
+#include <random>
 #include <vector>
+
+#include "support/test_env.h"
 
 namespace vantrove {
 namespace {
@@ -92,13 +96,50 @@ TEST(Application, CurrentIsTheLivingObject) {
     EXPECT_EQ(Application::Current(), nullptr);
 }
 
-TEST(Application, WithoutAKernelTheDefaultsStay) {
+TEST(Application, WithoutACounterTheDefaultsStay) {
+    RecordingKernel recorder;
     Application app;
+    app.speedKernel = recorder.Kernel();
+    app.counterFrequency = 0;
     app.bytesPerSecond = 5;
     app.tableSetupsPerSecond = 5;
     app.MeasureSpeed();
     EXPECT_EQ(app.bytesPerSecond, kDefaultBytesPerSecond);
     EXPECT_EQ(app.tableSetupsPerSecond, 0);
+    EXPECT_TRUE(recorder.calls.empty());
+}
+
+TEST(Application, ActiveKernelMultipliesEveryElement) {
+    SpeedKernel kernel = ActiveSpeedKernel();
+    ASSERT_TRUE(kernel);
+    std::mt19937_64 rng(test::TestSeed());
+    void* storage =
+        std::aligned_alloc(kSpeedTableAlignment, (kernel.tableBytes + kSpeedTableAlignment - 1) /
+                                                     kSpeedTableAlignment * kSpeedTableAlignment);
+    ASSERT_NE(storage, nullptr);
+    std::vector<uint8_t> input = test::RandomBytes(rng, 4096);
+    for (uint16_t factor : {uint16_t{1}, uint16_t{2}, uint16_t{0x8000}, uint16_t{0xFFFF},
+                            static_cast<uint16_t>(rng() | 1)}) {
+        std::vector<uint8_t> output = test::RandomBytes(rng, input.size());
+        std::vector<uint8_t> before = output;
+        kernel.buildTable(factor, storage);
+        kernel.accumulate(storage, input.data(), output.data(), input.size());
+        for (size_t i = 0; i < input.size(); i += 2) {
+            uint16_t in = static_cast<uint16_t>(input[i] | (input[i + 1] << 8));
+            uint16_t was = static_cast<uint16_t>(before[i] | (before[i + 1] << 8));
+            uint16_t now = static_cast<uint16_t>(output[i] | (output[i + 1] << 8));
+            ASSERT_EQ(now, was ^ SlowMultiply(factor, in)) << "factor " << factor << " at " << i;
+        }
+    }
+    std::free(storage);
+}
+
+TEST(Application, TheActiveKernelIsMeasuredByDefault) {
+    Application app;
+    app.MeasureSpeed();
+    EXPECT_GT(app.tableSetupsPerSecond, 0);
+    EXPECT_GT(app.bytesPerSecond, 0);
+    EXPECT_NE(app.bytesPerSecond, kDefaultBytesPerSecond);
 }
 
 TEST(Application, SpeedRatesFromTicks) {
