@@ -57,6 +57,11 @@ void PutString(SettingsStore& s, const char* key, const char* name, const std::s
 
 Settings::Settings() : Settings(DefaultSettingsStorePath()) {}
 
+Settings& ProcessSettings() {
+    static Settings settings;
+    return settings;
+}
+
 Settings::Settings(std::string storePath) : storePath_(std::move(storePath)) {}
 
 int64_t ParseSplitSourceLimit(const std::string& text) {

@@ -99,6 +99,10 @@ class Settings {
     std::string storePath_;
 };
 
+// The settings record of this process, on the store of the current user.
+// Created with the defaults on first use; start-up loads it.
+Settings& ProcessSettings();
+
 // Reads a split limit the way the store keeps it: leading blanks and a sign
 // allowed, digits up to the first other character, no digits giving 0, far
 // too large values saturating. Results below 4 become 4.

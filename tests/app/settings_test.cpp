@@ -281,6 +281,14 @@ TEST(Settings, DamagedOrForeignStoresLoadAsDefaults) {
     EXPECT_TRUE(Settings(path).Load());
 }
 
+TEST(Settings, TheProcessRecordUsesTheUsersStore) {
+    Settings& settings = ProcessSettings();
+    EXPECT_EQ(&settings, &ProcessSettings());
+    EXPECT_EQ(settings.storePath(), DefaultSettingsStorePath());
+    // The test sandbox points the store into its own configuration folder.
+    EXPECT_EQ(settings.storePath().rfind(test::SandboxRoot(), 0), 0u) << settings.storePath();
+}
+
 TEST(Settings, MissingKeysAreSkipped) {
     TempDir dir;
     WriteStore(dir.File("settings.reg"), "[Shell]\n\"ExplorerMenu\"=dword:00000001\n");
