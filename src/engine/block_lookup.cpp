@@ -138,9 +138,11 @@ void BlockLookup::CrcRange(uint32_t crc, uint32_t* begin, uint32_t* end) const {
 
 BlockLookup::Node* BlockLookup::FindCrc(uint32_t crc) const {
     if (!filter_.MayContain(crc)) return nullptr;
-    uint32_t begin, end;
-    CrcRange(crc, &begin, &end);
-    return begin == end ? nullptr : sorted_[begin].head;
+    uint32_t bucket = crc & tableMask_;
+    auto end = sorted_.begin() + bucketStart_[bucket + 1];
+    auto first = std::lower_bound(sorted_.begin() + bucketStart_[bucket], end, crc,
+                                  [](const Slot& s, uint32_t c) { return s.crc < c; });
+    return first != end && first->crc == crc ? first->head : nullptr;
 }
 
 BlockLookup::Node* BlockLookup::FindMd5(const Node* crcNode, const Md5Digest& md5) const {
