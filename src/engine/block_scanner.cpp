@@ -188,6 +188,11 @@ bool BlockScanner::Start(DiskFile& file, const Crc32Window& window, const Option
     // The window and its incoming byte span at most B / bs + 2 buffers; one
     // more keeps a read in flight.
     count = std::max(count, blockSize_ / bs + 3);
+    // No window touches a chunk at or past lastChunk_: a small file needs
+    // no more buffers than that.
+    dataChunks_ = (size_ + bs - 1) / bs;
+    lastChunk_ = size_ == 0 ? 0 : (size_ - 1 + blockSize_) / bs + 1;
+    count = std::max<uint64_t>(1, std::min(count, lastChunk_));
     count_ = count;
     memory_.reset(new (std::nothrow) uint8_t[count * bs]);
     if (!memory_) return Fail(ENOMEM);
@@ -197,8 +202,6 @@ bool BlockScanner::Start(DiskFile& file, const Crc32Window& window, const Option
         memory_.reset();
         return Fail(ENOMEM);
     }
-    dataChunks_ = (size_ + bs - 1) / bs;
-    lastChunk_ = size_ == 0 ? 0 : (size_ - 1 + blockSize_) / bs + 1;
 
     if (dataChunks_ > 0 && size_ >= options.digestThreadMinSize) {
         try {

@@ -241,13 +241,16 @@ TEST(BlockScannerTest, RingHoldsTwoOrThreeBlocksAndOnlyOneAboveTheLimit) {
         uint32_t blockSize;
         uint64_t minBytes, maxBytes;
     };
+    // A 7,000,000-byte file with 32 KiB buffers: windows touch the first
+    // (7,000,000 - 1 + B) / 32,768 + 1 chunks, and the ring never needs more.
     const Case cases[] = {
         {4, 32 * 32768, 32 * 32768},                      // at least 32 buffers
         {384000, 3 * 384000, 3 * 384000 + 32768},         // three block sizes
         {6000000, 2 * 6000000, 2 * 6000000 + 32768},      // two above 5,000,000
         {100000004, 100000004, 100000004 + (33u << 20)},  // one plus read-ahead
+        // (cut to the 3,265 chunks that the file can use)
     };
-    std::vector<uint8_t> data = RandomBytes(rng, 300000);
+    std::vector<uint8_t> data = RandomBytes(rng, 7000000);
     for (const Case& c : cases) {
         SCOPED_TRACE(c.blockSize);
         Fixture f;
