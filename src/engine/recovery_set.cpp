@@ -669,6 +669,16 @@ void RecoverySet::RemoveKnownFile(const DiskFile& file) {
     if (it != knownFiles_.end() && it->second.get() == &file) knownFiles_.erase(it);
 }
 
+void RecoverySet::RekeyKnownFile(const DiskFileRef& file, const std::string& oldPath) {
+    if (!file) return;
+    for (FileMap* map : {&knownFiles_, &expectedNames_}) {
+        auto it = map->find(oldPath);
+        if (it == map->end() || it->second != file) continue;
+        map->erase(it);
+        (*map)[file->path] = file;
+    }
+}
+
 DiskFileRef RecoverySet::FindExpected(const std::string& path) const {
     auto it = expectedNames_.find(path);
     return it == expectedNames_.end() ? nullptr : it->second;

@@ -163,6 +163,9 @@ class RecoverySet {
     DiskFileRef FindKnownFile(const std::string& path) const;
     // Removes `file` from the known files (if that record is this object).
     void RemoveKnownFile(const DiskFile& file);
+    // After `file` was renamed from `oldPath`: files it under its new path
+    // in the known files (and in the expected names, if it was there).
+    void RekeyKnownFile(const DiskFileRef& file, const std::string& oldPath);
     // The target recorded under `path`, or null.
     DiskFileRef FindExpected(const std::string& path) const;
 

@@ -544,6 +544,12 @@ TEST(RecoverySetLoading, TargetsAreUniqueAndEnteredIntoBothMaps) {
         EXPECT_EQ(set.FindExpected(e->targetPath), e->targetFile);
         EXPECT_EQ(set.FindKnownFile(e->targetPath), e->targetFile);
     }
+    DiskFileRef moved = set.Entry(0).targetFile;
+    moved->path = "/data/a.txt.1";
+    set.RekeyKnownFile(moved, "/data/a.txt");
+    EXPECT_EQ(set.FindExpected("/data/a.txt.1"), moved);
+    EXPECT_EQ(set.FindExpected("/data/a.txt"), nullptr);
+    EXPECT_EQ(set.FindKnownFile("/data/a.txt.1"), moved);
 }
 
 TEST(RecoverySetLoading, FoundBlocksMustMatchTheEntries) {
@@ -565,9 +571,17 @@ TEST(RecoverySetLoading, KnownFilesIgnoreCaseInOrderButKeepBothSpellings) {
     std::vector<std::string> order;
     for (const auto& [path, file] : set.knownFiles()) order.push_back(path);
     EXPECT_EQ(order, (std::vector<std::string>{"/data/b", "/data/MOVIE.AVI", "/data/movie.avi"}));
+    // A rename files the object under its new path.
+    std::string oldPath = b->path;
+    b->path = "/data/c";
+    set.RekeyKnownFile(b, oldPath);
+    EXPECT_EQ(set.FindKnownFile("/data/b"), nullptr);
+    EXPECT_EQ(set.FindKnownFile("/data/c"), b);
+    // Another object under the old path is not disturbed.
+    set.RekeyKnownFile(lower, "/data/MOVIE.AVI");
+    EXPECT_EQ(set.FindKnownFile("/data/MOVIE.AVI"), upper);
     set.RemoveKnownFile(*upper);
     EXPECT_EQ(set.FindKnownFile("/data/MOVIE.AVI"), nullptr);
-    (void)b;
 }
 
 TEST(RecoverySetTargets, BlocksMapToTheTargetWithAShortLastBlock) {
