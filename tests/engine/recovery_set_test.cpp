@@ -8,6 +8,8 @@
 
 #include <random>
 
+#include "core/string_table.h"
+#include "engine/set_data_pass_reporter.h"
 #include "engine/test_set.h"
 #include "support/test_env.h"
 
@@ -511,6 +513,34 @@ TEST(RecoverySetStatusFlow, ProgressAndActivityReachTheObserver) {
     EXPECT_TRUE(last.currentFile.empty());
     EXPECT_EQ(last.progressPosition, 1u);
     EXPECT_EQ(last.progressTotal, 1u);
+}
+
+TEST(RecoverySetStatusFlow, DataPassReportsIntoTheStatusRecord) {
+    RecordingObserver observer;
+    StopFlag stop{0};
+    TestSet set(&observer, &stop);
+    set.AddEntry("a", 250);
+    ASSERT_TRUE(set.Finish("/data/", kBlock));
+    SetDataPassReporter reporter(set);
+    EXPECT_EQ(reporter.StopFlag(), &stop);
+
+    set.SetActivity(Activity::ComputingMatrix, "keep");
+    reporter.SetActivity(kActivityMemoryTest, 0);
+    EXPECT_EQ(observer.statuses.back().activity, Activity::MemoryTest);
+    EXPECT_EQ(observer.statuses.back().currentFile, "keep");
+    reporter.SetActivity(kActivityRecoveringData, kTextRecoveryData);
+    EXPECT_EQ(observer.statuses.back().activity, Activity::Recovering);
+    EXPECT_EQ(observer.statuses.back().currentFile, GetString(kTextRecoveryData));
+    EXPECT_FALSE(observer.statuses.back().currentFile.empty());
+
+    reporter.SetProgress(5, 9);
+    EXPECT_EQ(observer.statuses.back().progressPosition, 5u);
+    EXPECT_EQ(observer.statuses.back().progressTotal, 9u);
+
+    reporter.RecordError(kErrorWrite, ENOSPC, "/data/a");
+    EXPECT_EQ(set.status().errorKind, ErrorKind::Write);
+    EXPECT_EQ(set.status().systemErrorCode, static_cast<uint32_t>(ENOSPC));
+    EXPECT_EQ(set.status().errorFile, "/data/a");
 }
 
 TEST(RecoverySetStatusFlow, StopFlagIsSeenThroughThePointer) {

@@ -1,0 +1,29 @@
+#include "engine/set_data_pass_reporter.h"
+
+#include "core/string_table.h"
+#include "engine/recovery_set.h"
+
+namespace vantrove {
+
+void SetDataPassReporter::SetActivity(int32_t activity, uint32_t textId) {
+    RecoverySetStatus& status = set_.mutableStatus();
+    status.activity = static_cast<Activity>(activity);
+    if (textId != 0) status.currentFile = GetString(static_cast<int>(textId));
+    set_.NotifyStatus();
+}
+
+void SetDataPassReporter::SetProgress(uint64_t position, uint64_t total) {
+    set_.SetProgress(position, total);
+    set_.NotifyStatus();
+}
+
+void SetDataPassReporter::RecordError(int32_t kind, uint32_t systemErrorCode,
+                                      const std::string& filePath) {
+    set_.RecordError(static_cast<ErrorKind>(kind), static_cast<int>(systemErrorCode), filePath);
+}
+
+const std::atomic<uint32_t>* SetDataPassReporter::StopFlag() const {
+    return set_.stopFlag();
+}
+
+}  // namespace vantrove
