@@ -21,7 +21,8 @@
 //
 // Block sizes above 100,000,000 bytes do not get two block sizes of ring:
 // the ring then holds one block size plus 32 MiB of read-ahead, so memory
-// stays near one block size while the window is still read only once.
+// stays near one block size while the window is still read only once. A
+// small file's ring holds no more buffers than its windows can touch.
 //
 // A read error ends the scan when the window (or Finish) reaches the data
 // that could not be read, so everything before them is still searched:
@@ -32,6 +33,7 @@
 // its digest thread is private to it. The DiskFile and the Crc32Window must
 // outlive the scan; the file must stay open and unchanged.
 
+#include <algorithm>
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
