@@ -183,7 +183,7 @@ __attribute__((target(VANTROVE_AVX512_TARGET))) inline __m512i Fold512(__m512i x
 }
 
 __attribute__((target(VANTROVE_AVX512_TARGET))) inline __m512i Fold512Xor(__m512i x, __m512i k,
-                                                                       __m512i data) {
+                                                                          __m512i data) {
     // Three-way XOR in one instruction (truth table 0x96).
     return _mm512_ternarylogic_epi64(_mm512_clmulepi64_epi128(x, k, 0x00),
                                      _mm512_clmulepi64_epi128(x, k, 0x11), data, 0x96);
@@ -237,8 +237,8 @@ __attribute__((target(VANTROVE_AVX512_TARGET))) uint32_t VpclmulRegister(uint32_
         return _mm_load_si128(reinterpret_cast<const __m128i*>(lanes + 16 * i));
     };
     __m128i y = _mm_xor_si128(_mm_xor_si128(lane(0), lane(1)), _mm_xor_si128(lane(2), lane(7)));
-    const __m128i k128 = _mm_set_epi64x(static_cast<long long>(kFold128.high),
-                                        static_cast<long long>(kFold128.low));
+    const __m128i k128 =
+        _mm_set_epi64x(static_cast<long long>(kFold128.high), static_cast<long long>(kFold128.low));
     while (length >= 16) {
         y = _mm_xor_si128(Fold128(y, k128), _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
         p += 16;
@@ -279,7 +279,9 @@ const Dispatch& Kernels() {
 
 }  // namespace
 
-const Crc32Tables& Crc32TablesInstance() { return kTables; }
+const Crc32Tables& Crc32TablesInstance() {
+    return kTables;
+}
 
 uint32_t Crc32Update_ref(uint32_t crc, const void* data, size_t length) {
     return ~RegisterUpdate(~crc, static_cast<const uint8_t*>(data), length);
@@ -328,8 +330,12 @@ uint32_t Crc32Update_vpclmul(uint32_t crc, const void* data, size_t length) {
 
 #else
 
-bool Crc32HaveClmul() { return false; }
-bool Crc32HaveVpclmul() { return false; }
+bool Crc32HaveClmul() {
+    return false;
+}
+bool Crc32HaveVpclmul() {
+    return false;
+}
 uint32_t Crc32Update_clmul(uint32_t crc, const void* data, size_t length) {
     return Crc32Update_ref(crc, data, length);
 }
@@ -339,13 +345,17 @@ uint32_t Crc32Update_vpclmul(uint32_t crc, const void* data, size_t length) {
 
 #endif
 
-const char* Crc32KernelName() { return Kernels().name; }
+const char* Crc32KernelName() {
+    return Kernels().name;
+}
 
 uint32_t Crc32Update(uint32_t crc, const void* data, size_t length) {
     if (length < 64) return Crc32Update_ref(crc, data, length);
     return Kernels().update(crc, data, length);
 }
 
-uint32_t Crc32UpdateZeros(uint32_t crc, uint64_t count) { return Kernels().zeros(crc, count); }
+uint32_t Crc32UpdateZeros(uint32_t crc, uint64_t count) {
+    return Kernels().zeros(crc, count);
+}
 
 }  // namespace vantrove

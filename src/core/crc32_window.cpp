@@ -6,7 +6,9 @@ namespace vantrove {
 namespace {
 
 // One zero byte through the register.
-inline uint32_t Step(const uint32_t* t0, uint32_t x) { return (x >> 8) ^ t0[x & 0xFF]; }
+inline uint32_t Step(const uint32_t* t0, uint32_t x) {
+    return (x >> 8) ^ t0[x & 0xFF];
+}
 
 }  // namespace
 

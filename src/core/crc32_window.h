@@ -11,7 +11,7 @@
 namespace vantrove {
 
 class Crc32Window {
-public:
+  public:
     // Prepares the window for length L. Cost is logarithmic in L.
     void Build(uint32_t length);
 
@@ -26,7 +26,7 @@ public:
     // M: the CRC-32 of L zero bytes.
     uint32_t mask() const { return mask_; }
 
-private:
+  private:
     uint32_t length_ = 0;
     uint32_t mask_ = 0;
     uint32_t outgoing_[256] = {};

@@ -6,7 +6,8 @@
 namespace vantrove {
 namespace {
 
-static_assert(std::endian::native == std::endian::little || std::endian::native == std::endian::big);
+static_assert(std::endian::native == std::endian::little ||
+              std::endian::native == std::endian::big);
 
 inline uint32_t LoadLe32(const uint8_t* p) {
     uint32_t v;
@@ -28,14 +29,14 @@ inline void StoreLe32(uint8_t* p, uint32_t v) {
 #define VT_MD5_H(b, c, d) ((b) ^ ((c) ^ (d)))
 #define VT_MD5_I(b, c, d) ((c) ^ ((b) | ~(d)))
 
-#define VT_MD5_STEP(f, a, b, c, d, k, t, s)     \
-    a += Word(k) + (t);                         \
-    a += f(b, c, d);                            \
+#define VT_MD5_STEP(f, a, b, c, d, k, t, s) \
+    a += Word(k) + (t);                     \
+    a += f(b, c, d);                        \
     a = std::rotl(a, s) + (b);
 
-#define VT_MD5_STEP_G(a, b, c, d, k, t, s)      \
-    a += Word(k) + (t) + ((c) & ~(d));          \
-    a += (b) & (d);                             \
+#define VT_MD5_STEP_G(a, b, c, d, k, t, s) \
+    a += Word(k) + (t) + ((c) & ~(d));     \
+    a += (b) & (d);                        \
     a = std::rotl(a, s) + (b);
 
 // Runs the compression function over `blocks` consecutive 64-byte blocks.

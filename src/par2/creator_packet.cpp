@@ -16,7 +16,9 @@ namespace {
 constexpr char kCreatedByPrefix[] = "created by ";
 constexpr size_t kCreatedByLength = sizeof(kCreatedByPrefix) - 1;
 
-char AsciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+char AsciiLower(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
 
 }  // namespace
 

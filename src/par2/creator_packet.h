@@ -11,7 +11,7 @@
 namespace vantrove {
 
 class CreatorPacket : public PacketBuffer {
-public:
+  public:
     // Builds the packet with this program's creator text (string 500) for
     // the set `setId`, sealed with its packet hash.
     bool Build(const Md5Digest& setId);

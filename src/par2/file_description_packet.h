@@ -23,7 +23,7 @@ namespace vantrove {
 using FileHashProgress = std::function<bool(uint64_t position)>;
 
 class FileDescriptionPacket : public PacketBuffer {
-public:
+  public:
     // Builds the packet for `length` bytes of the open `file`, stored under
     // `name` (8-bit characters, no folder, not empty). Reads the first 16384
     // bytes for the 16 KiB hash. With `hashNow` the whole-file hash is made
@@ -59,7 +59,7 @@ public:
     // MD5 of the 16 KiB hash, the length and the name as stored.
     Md5Digest ComputeFileId() const;
 
-private:
+  private:
     Md5Context wholeFile_;
     bool hashPending_ = false;
 };

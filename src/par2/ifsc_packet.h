@@ -18,7 +18,7 @@ struct SliceChecksum {
 };
 
 class IfscPacket : public PacketBuffer {
-public:
+  public:
     // Prepares a packet of `sliceCount` zero entries for the file `fileId`
     // of the set `setId` and starts its packet hash. Fails for 2^32 slices
     // or more (or a packet of 2^32 bytes or more, which no reader accepts),
@@ -39,7 +39,7 @@ public:
     // REQUIRES: index < sliceCount().
     SliceChecksum entry(uint32_t index) const;
 
-private:
+  private:
     Md5Context running_;  // over bytes 32..79 until Finish
 };
 

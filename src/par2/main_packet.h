@@ -17,7 +17,7 @@ namespace vantrove {
 bool FileIdLess(const Md5Digest& a, const Md5Digest& b);
 
 class MainPacket : public PacketBuffer {
-public:
+  public:
     // Builds the packet for the given file ids (sorted here, equal ids keep
     // their order) and slice size, then computes the recovery set id from
     // the body and the packet hash. Fails only when memory is short.

@@ -20,7 +20,7 @@ namespace vantrove {
 class DiskFile;
 
 class PacketBuffer {
-public:
+  public:
     bool empty() const { return bytes_.empty(); }
     const std::vector<uint8_t>& bytes() const { return bytes_; }
     uint64_t length() const { return bytes_.size(); }
@@ -42,7 +42,7 @@ public:
     // Packet identity: equal lengths and all bytes, header included, equal.
     bool SameAs(const PacketBuffer& other) const { return bytes_ == other.bytes_; }
 
-protected:
+  protected:
     // Allocates `length` zero bytes and writes magic, length and type.
     // Returns false when the memory cannot be had.
     bool Allocate(uint64_t length, PacketType type);

@@ -33,9 +33,13 @@ inline Md5Digest LoadDigest(const uint8_t* p) {
     return d;
 }
 
-inline void StoreDigest(uint8_t* p, const Md5Digest& d) { std::memcpy(p, d.bytes.data(), 16); }
+inline void StoreDigest(uint8_t* p, const Md5Digest& d) {
+    std::memcpy(p, d.bytes.data(), 16);
+}
 
 // Rounds a byte count up to the next multiple of 4.
-inline uint64_t PaddedTo4(uint64_t n) { return (n + 3) & ~uint64_t{3}; }
+inline uint64_t PaddedTo4(uint64_t n) {
+    return (n + 3) & ~uint64_t{3};
+}
 
 }  // namespace vantrove::packet_coding

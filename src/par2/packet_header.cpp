@@ -16,7 +16,9 @@ constexpr size_t kDefaultChunk = 262144;
 
 }  // namespace
 
-PacketType PacketHeader::type() const { return PacketTypeOf(typeBytes); }
+PacketType PacketHeader::type() const {
+    return PacketTypeOf(typeBytes);
+}
 
 PacketType PacketTypeOf(const PacketTypeBytes& typeBytes) {
     if (typeBytes == kMainPacketType) return PacketType::Main;
@@ -29,12 +31,18 @@ PacketType PacketTypeOf(const PacketTypeBytes& typeBytes) {
 
 const PacketTypeBytes& PacketTypeBytesOf(PacketType type) {
     switch (type) {
-        case PacketType::Main: return kMainPacketType;
-        case PacketType::FileDescription: return kFileDescriptionPacketType;
-        case PacketType::Ifsc: return kIfscPacketType;
-        case PacketType::RecoverySlice: return kRecoverySlicePacketType;
-        case PacketType::Creator: return kCreatorPacketType;
-        case PacketType::Other: break;
+        case PacketType::Main:
+            return kMainPacketType;
+        case PacketType::FileDescription:
+            return kFileDescriptionPacketType;
+        case PacketType::Ifsc:
+            return kIfscPacketType;
+        case PacketType::RecoverySlice:
+            return kRecoverySlicePacketType;
+        case PacketType::Creator:
+            return kCreatorPacketType;
+        case PacketType::Other:
+            break;
     }
     static constexpr PacketTypeBytes kNone{};
     return kNone;
@@ -85,7 +93,7 @@ PacketHashCheck VerifyPacketHash(DiskFile& file, uint64_t offset, const uint8_t*
         if (progress && !progress(position)) return PacketHashCheck::Cancelled;
     }
     return context.Final() == LoadDigest(header + kPacketHashOffset) ? PacketHashCheck::Valid
-                                                                      : PacketHashCheck::Mismatch;
+                                                                     : PacketHashCheck::Mismatch;
 }
 
 }  // namespace vantrove

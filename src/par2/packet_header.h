@@ -46,11 +46,11 @@ void EncodePacketHeader(const PacketHeader& header, uint8_t* bytes);
 Md5Digest ComputePacketHash(const uint8_t* packet, size_t length);
 
 enum class PacketHashCheck {
-    Valid,         // the packet hash matches
-    Mismatch,      // it does not
-    PastEnd,       // the stated length runs past the end of the file
-    ReadError,     // the file could not be read (its lastError() says why)
-    Cancelled,     // the progress callback asked to stop
+    Valid,      // the packet hash matches
+    Mismatch,   // it does not
+    PastEnd,    // the stated length runs past the end of the file
+    ReadError,  // the file could not be read (its lastError() says why)
+    Cancelled,  // the progress callback asked to stop
 };
 
 // Called after each chunk with the file position reached; returning false
@@ -63,7 +63,6 @@ using PacketProgress = std::function<bool(uint64_t position)>;
 // size of `buffer` (256 KiB when it is empty). The packet is never loaded
 // whole, so a hostile length costs no memory.
 PacketHashCheck VerifyPacketHash(DiskFile& file, uint64_t offset, const uint8_t* header,
-                                 std::vector<uint8_t>& buffer,
-                                 const PacketProgress& progress = {});
+                                 std::vector<uint8_t>& buffer, const PacketProgress& progress = {});
 
 }  // namespace vantrove

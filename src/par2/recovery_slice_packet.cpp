@@ -10,8 +10,7 @@ namespace vantrove {
 
 using namespace packet_coding;
 
-bool RecoverySlicePacket::BuildHead(const Md5Digest& setId, uint32_t exponent,
-                                    uint64_t sliceSize) {
+bool RecoverySlicePacket::BuildHead(const Md5Digest& setId, uint32_t exponent, uint64_t sliceSize) {
     if (sliceSize == 0 || sliceSize % 4 != 0 || sliceSize > UINT64_MAX - kRecoveryDataOffset) {
         return false;
     }

@@ -16,7 +16,7 @@
 namespace vantrove {
 
 class RecoverySlicePacket {
-public:
+  public:
     // Building: prepares the head for `exponent` of the set `setId` with
     // `sliceSize` bytes of data (a multiple of 4, at least 4) and starts the
     // packet hash over head bytes 32..67.
@@ -42,7 +42,7 @@ public:
     const DataBlock& data() const { return data_; }
     DataBlock& data() { return data_; }
 
-private:
+  private:
     std::array<uint8_t, kRecoveryDataOffset> head_{};
     uint32_t exponent_ = 0;
     DataBlock data_;

@@ -22,8 +22,10 @@ bool IsForbidden(unsigned char c) {
         case '>':
         case '?':
         case '\\':
-        case '|': return true;
-        default: return false;
+        case '|':
+            return true;
+        default:
+            return false;
     }
 }
 

@@ -52,7 +52,8 @@ TEST(Crc32Window, EmptyWindowIsTheByteTable) {
 }
 
 TEST(Crc32Window, EqualsDefinitionForTellingLengths) {
-    for (uint32_t length : {1u, 4u, 5u, 12u, 13u, 384000u, 1u << 20}) ExpectMatchesDefinition(length);
+    for (uint32_t length : {1u, 4u, 5u, 12u, 13u, 384000u, 1u << 20})
+        ExpectMatchesDefinition(length);
 }
 
 TEST(Crc32Window, EqualsDefinitionForEverySmallLength) {

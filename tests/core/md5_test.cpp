@@ -11,7 +11,9 @@
 namespace vantrove {
 namespace {
 
-std::string HexOf(const std::string& text) { return Md5Of(text.data(), text.size()).ToHex(); }
+std::string HexOf(const std::string& text) {
+    return Md5Of(text.data(), text.size()).ToHex();
+}
 
 TEST(Md5, MatchesTheReferenceTestSuite) {
     EXPECT_EQ(HexOf(""), "d41d8cd98f00b204e9800998ecf8427e");

@@ -9,7 +9,7 @@ namespace vantrove {
 namespace {
 
 class CreatorPacketTest : public ::testing::Test {
-protected:
+  protected:
     bool ReadBack(const std::vector<uint8_t>& packet, CreatorPacket& out) {
         test::WritePackets(dir.File("v.par2"), {packet});
         auto file = test::OpenForReading(dir.File("v.par2"));

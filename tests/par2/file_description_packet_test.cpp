@@ -12,19 +12,20 @@ namespace vantrove {
 namespace {
 
 class FileDescriptionTest : public ::testing::Test {
-protected:
+  protected:
     // Writes `content` as a source file and builds its packet.
     bool BuildFor(const std::vector<uint8_t>& content, const std::string& name, bool hashNow,
                   FileDescriptionPacket& packet, std::vector<uint64_t>* positions = nullptr) {
         test::WriteFile(dir.File("source"), content);
         source = test::OpenForReading(dir.File("source"));
         int error = -1;
-        const bool ok = packet.Build(*source, name, content.size(), hashNow,
-                                     [positions](uint64_t position) {
-                                         if (positions) positions->push_back(position);
-                                         return true;
-                                     },
-                                     error);
+        const bool ok = packet.Build(
+            *source, name, content.size(), hashNow,
+            [positions](uint64_t position) {
+                if (positions) positions->push_back(position);
+                return true;
+            },
+            error);
         EXPECT_EQ(error, ok ? 0 : error);
         return ok;
     }
@@ -136,7 +137,8 @@ TEST_F(FileDescriptionTest, DeferredHashEqualsHashingAtOnce) {
         ASSERT_TRUE(BuildFor(content, "f", false, later));
         EXPECT_TRUE(later.wholeFileHashPending());
         later.FeedWholeFile(content.data(), content.size() / 2);
-        later.FeedWholeFile(content.data() + content.size() / 2, content.size() - content.size() / 2);
+        later.FeedWholeFile(content.data() + content.size() / 2,
+                            content.size() - content.size() / 2);
         later.FinishWholeFileHash();
         EXPECT_FALSE(later.wholeFileHashPending());
         EXPECT_TRUE(later.SameAs(now)) << size;
@@ -154,8 +156,9 @@ TEST_F(FileDescriptionTest, BuildFailsWithTheReadErrorOrOnStop) {
     EXPECT_NE(error, 0);
     EXPECT_TRUE(packet.empty());
     // The progress callback stops the whole-file pass.
-    EXPECT_FALSE(packet.Build(*file, "s", content.size(), true,
-                              [](uint64_t position) { return position < 2000000; }, error));
+    EXPECT_FALSE(packet.Build(
+        *file, "s", content.size(), true, [](uint64_t position) { return position < 2000000; },
+        error));
     EXPECT_EQ(error, ECANCELED);
     // A name must have at least one byte and no zero byte.
     EXPECT_FALSE(packet.Build(*file, "", 100, true, {}, error));

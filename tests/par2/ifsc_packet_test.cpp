@@ -10,7 +10,7 @@ namespace vantrove {
 namespace {
 
 class IfscPacketTest : public ::testing::Test {
-protected:
+  protected:
     bool ReadBack(const std::vector<uint8_t>& packet, IfscPacket& out) {
         test::WritePackets(dir.File("v.par2"), {packet});
         auto file = test::OpenForReading(dir.File("v.par2"));

@@ -26,7 +26,7 @@ std::vector<uint8_t> MainBytes(uint64_t sliceSize, uint32_t n, const std::vector
 }
 
 class MainPacketTest : public ::testing::Test {
-protected:
+  protected:
     // Writes `packet` and reads it back with the main packet reader.
     bool ReadBack(const std::vector<uint8_t>& packet, MainPacket& out) {
         test::WritePackets(dir.File("m.par2"), {packet});
@@ -110,8 +110,8 @@ TEST_F(MainPacketTest, HostileLengthIsRefusedWithoutAllocating) {
     test::WritePackets(dir.File("m.par2"), {packet});
     auto file = test::OpenForReading(dir.File("m.par2"));
     MainPacket read;
-    for (uint64_t length : {uint64_t{4092}, (uint64_t{1} << 32) - 4, uint64_t{1} << 32,
-                            (uint64_t{1} << 62) + 12}) {
+    for (uint64_t length :
+         {uint64_t{4092}, (uint64_t{1} << 32) - 4, uint64_t{1} << 32, (uint64_t{1} << 62) + 12}) {
         auto header = packet;
         test::PutLe64(header, 8, length);
         EXPECT_FALSE(read.Read(*file, 0, header.data())) << length;

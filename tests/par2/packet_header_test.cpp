@@ -8,7 +8,9 @@
 namespace vantrove {
 namespace {
 
-Md5Digest SomeSetId() { return Md5Of("set", 3); }
+Md5Digest SomeSetId() {
+    return Md5Of("set", 3);
+}
 
 std::vector<uint8_t> SamplePacket(size_t bodySize) {
     std::vector<uint8_t> body(bodySize);
@@ -62,7 +64,7 @@ TEST(PacketHeader, KnowsTheFiveTypes) {
 }
 
 class PacketHashTest : public ::testing::Test {
-protected:
+  protected:
     test::TempDir dir;
 };
 

@@ -31,7 +31,8 @@ struct SourceFile {
 std::vector<SourceFile> TwoFiles() {
     const std::string fox = "The quick brown fox jumps over the lazy dog.\n";
     std::vector<uint8_t> beta(20000);
-    for (size_t i = 0; i < beta.size(); ++i) beta[i] = static_cast<uint8_t>((i * 31 + 7) ^ (i >> 8));
+    for (size_t i = 0; i < beta.size(); ++i)
+        beta[i] = static_cast<uint8_t>((i * 31 + 7) ^ (i >> 8));
     return {{"alpha.txt", std::vector<uint8_t>(fox.begin(), fox.end())}, {"beta.bin", beta}};
 }
 
@@ -118,8 +119,8 @@ BuiltSet BuildSet(const test::TempDir& dir, const std::vector<SourceFile>& files
             Md5Context md5;
             md5.Update(content.data() + start, n);
             md5.UpdateZeros(kSliceSize - n);
-            const uint32_t crc = Crc32UpdateZeros(Crc32Update(0, content.data() + start, n),
-                                                  kSliceSize - n);
+            const uint32_t crc =
+                Crc32UpdateZeros(Crc32Update(0, content.data() + start, n), kSliceSize - n);
             EXPECT_TRUE(ifsc.SetEntry(s, md5.Final(), crc));
         }
         ifsc.Finish();
@@ -163,7 +164,9 @@ TEST(Par2Vector, BuildersMatchHandLaidBytes) {
 }
 
 // The peer program, when installed, is used strictly as a black box.
-bool HavePeer() { return std::system("command -v par2 > /dev/null 2>&1") == 0; }
+bool HavePeer() {
+    return std::system("command -v par2 > /dev/null 2>&1") == 0;
+}
 
 int RunIn(const std::string& dir, const std::string& command) {
     return std::system(("cd '" + dir + "' && " + command + " > /dev/null 2>&1").c_str());
@@ -206,9 +209,8 @@ TEST(Par2Vector, PeerCreatedSetHasTheSameCriticalPackets) {
             case PacketType::Ifsc: {
                 IfscPacket ifsc;
                 ASSERT_TRUE(ifsc.Read(*file, offset, header.data()));
-                const bool known =
-                    std::any_of(built.ifsc.begin(), built.ifsc.end(),
-                                [&](const IfscPacket& p) { return p.SameAs(ifsc); });
+                const bool known = std::any_of(built.ifsc.begin(), built.ifsc.end(),
+                                               [&](const IfscPacket& p) { return p.SameAs(ifsc); });
                 EXPECT_TRUE(known);
                 ++ifscs;
                 break;
@@ -222,7 +224,8 @@ TEST(Par2Vector, PeerCreatedSetHasTheSameCriticalPackets) {
                 ++creators;
                 break;
             }
-            default: break;
+            default:
+                break;
         }
         offset += parsed.length;
     }

@@ -10,7 +10,7 @@ namespace vantrove {
 namespace {
 
 class RecoverySliceTest : public ::testing::Test {
-protected:
+  protected:
     test::TempDir dir;
     const Md5Digest setId = Md5Of("set", 3);
 };
@@ -67,7 +67,8 @@ TEST_F(RecoverySliceTest, ReaderKeepsOnlyTheLocationOfTheData) {
     EXPECT_EQ(read.data().length, 40u);
     uint8_t tail[8];
     ASSERT_TRUE(read.data().readPadded(36, tail, 8));
-    EXPECT_EQ(std::vector<uint8_t>(tail, tail + 8), (std::vector<uint8_t>{36, 37, 38, 39, 0, 0, 0, 0}));
+    EXPECT_EQ(std::vector<uint8_t>(tail, tail + 8),
+              (std::vector<uint8_t>{36, 37, 38, 39, 0, 0, 0, 0}));
 }
 
 TEST_F(RecoverySliceTest, RejectsEmptyDataAndLengthsPastTheFile) {
