@@ -765,10 +765,15 @@ bool RecoverySet::LoadStateFile(const std::string& key, const char* tag, uint64_
     // Every file that names a source file must name one of this set's
     // entries, and every entry's target must name the entry.
     std::set<const SourceFileEntry*> own;
+    uint64_t blocks = 0;
     for (const SourceFileEntryRef& entry : entries_) {
         if (!entry || !own.insert(entry.get()).second) return false;
         if (!entry->targetFile || entry->targetFile->sourceFile != entry.get()) return false;
+        blocks += entry->blockCount;
     }
+    // The block records read are the whole truth: nothing is allocated for
+    // counts that only the entries claim.
+    if (blocks != foundBlocks_.size()) return false;
     for (const auto& [path, file] : knownFiles_) {
         if (file->sourceFile && !own.count(file->sourceFile)) return false;
     }

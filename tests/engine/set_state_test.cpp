@@ -263,6 +263,26 @@ TEST_F(SetStateTest, EntryMissingFromTheListIsRefused) {
     EXPECT_FALSE(loaded.LoadFrom(kKey));
 }
 
+TEST_F(SetStateTest, BlockCountsThatDisagreeWithTheBlockRecordsAreRefused) {
+    // An entry claiming four billion blocks in a state with no block records
+    // must be refused, not allocated.
+    TestSet saved;
+    saved.SetVerificationCache(&cache);
+    auto& e = saved.AddEntry("empty", 0);
+    ASSERT_TRUE(saved.Finish(folder, kBlock));
+    e.targetFile->sourceBlockCount = 0xFFFFFFF0u;
+    ASSERT_TRUE(saved.SaveAs(kKey));
+    TestSet loaded;
+    loaded.SetVerificationCache(&cache);
+    EXPECT_FALSE(loaded.LoadFrom(kKey));
+
+    e.targetFile->sourceBlockCount = 1;
+    ASSERT_TRUE(saved.SaveAs(kKey));
+    TestSet again;
+    again.SetVerificationCache(&cache);
+    EXPECT_FALSE(again.LoadFrom(kKey));
+}
+
 TEST_F(SetStateTest, DamagedContentWithARepairedDigestNeverCrashes) {
     TestSet saved;
     Fill(saved);
