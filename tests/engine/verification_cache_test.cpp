@@ -297,6 +297,15 @@ TEST(CacheFolder, ApplicationDataFolderFollowsTheEnvironmentInOrder) {
     EXPECT_EQ(FindApplicationDataFolder(), "/c/");
 }
 
+TEST(CacheFolder, StateFilesGoUnderTheXdgCacheFolder) {
+    EnvironmentGuard guard;
+    TempDir dir;
+    setenv("XDG_CACHE_HOME", dir.File("xdg").c_str(), 1);
+    VerificationCache cache(FindApplicationDataFolder() + "Vantrove/");
+    EXPECT_EQ(cache.CacheFileFor("/x/movie.vt2", true), dir.File("xdg/Vantrove/movie(1).vt"));
+    EXPECT_TRUE(FileExists(dir.File("xdg/Vantrove/cache.vtc")));
+}
+
 TEST(CacheFolder, DefaultCacheLivesInTheSandbox) {
     const std::string& folder = VerificationCache::Default().folder();
     EXPECT_EQ(folder, ApplicationDataFolder() + "Vantrove/");
