@@ -40,7 +40,8 @@ const std::string& TestFile() {
         std::mt19937_64 rng(7);
         for (size_t done = 0; done < FileSize(); done += chunk.size()) {
             for (auto& b : chunk) b = static_cast<uint8_t>(rng());
-            if (write(fd, chunk.data(), chunk.size()) != static_cast<ssize_t>(chunk.size())) abort();
+            if (write(fd, chunk.data(), chunk.size()) != static_cast<ssize_t>(chunk.size()))
+                abort();
         }
         fsync(fd);
         close(fd);
@@ -135,13 +136,27 @@ void Args(benchmark::internal::Benchmark* b) {
     b->Unit(benchmark::kMillisecond)->UseRealTime();
 }
 
-void BM_Warm_PlainPread(benchmark::State& s) { PlainRead(s, false); }
-void BM_Warm_Sync(benchmark::State& s) { Pipeline(s, AsyncReadMode::Sync, false); }
-void BM_Warm_Threads(benchmark::State& s) { Pipeline(s, AsyncReadMode::Threads, false); }
-void BM_Warm_Uring(benchmark::State& s) { Pipeline(s, AsyncReadMode::Uring, false); }
-void BM_Cold_PlainPread(benchmark::State& s) { PlainRead(s, true); }
-void BM_Cold_Threads(benchmark::State& s) { Pipeline(s, AsyncReadMode::Threads, true); }
-void BM_Cold_Uring(benchmark::State& s) { Pipeline(s, AsyncReadMode::Uring, true); }
+void BM_Warm_PlainPread(benchmark::State& s) {
+    PlainRead(s, false);
+}
+void BM_Warm_Sync(benchmark::State& s) {
+    Pipeline(s, AsyncReadMode::Sync, false);
+}
+void BM_Warm_Threads(benchmark::State& s) {
+    Pipeline(s, AsyncReadMode::Threads, false);
+}
+void BM_Warm_Uring(benchmark::State& s) {
+    Pipeline(s, AsyncReadMode::Uring, false);
+}
+void BM_Cold_PlainPread(benchmark::State& s) {
+    PlainRead(s, true);
+}
+void BM_Cold_Threads(benchmark::State& s) {
+    Pipeline(s, AsyncReadMode::Threads, true);
+}
+void BM_Cold_Uring(benchmark::State& s) {
+    Pipeline(s, AsyncReadMode::Uring, true);
+}
 
 BENCHMARK(BM_Warm_PlainPread)->Apply(Args);
 BENCHMARK(BM_Warm_Sync)->Apply(Args);

@@ -29,11 +29,11 @@ struct AsyncReadRequest {
     AsyncReadRequest(AsyncReadRequest&&) noexcept;
     AsyncReadRequest& operator=(AsyncReadRequest&&) noexcept;
 
-    int state = 0;             // 0 idle, 1 pending, 2 complete
-    uint64_t offset = 0;       // file offset of the read
-    uint32_t length = 0;       // bytes requested
-    uint32_t transferred = 0;  // bytes delivered
-    uint8_t* buffer = nullptr; // destination; the pipeline that owns the slot owns the memory
+    int state = 0;              // 0 idle, 1 pending, 2 complete
+    uint64_t offset = 0;        // file offset of the read
+    uint32_t length = 0;        // bytes requested
+    uint32_t transferred = 0;   // bytes delivered
+    uint8_t* buffer = nullptr;  // destination; the pipeline that owns the slot owns the memory
 
     // Waits for a pending read so that the buffer may be freed safely.
     std::unique_ptr<AsyncReadOperation> operation;

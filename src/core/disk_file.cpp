@@ -68,7 +68,7 @@ int MoveNoReplace(const std::string& from, const std::string& to) {
     }
     int error = errno;
     if (error != EPERM && error != EOPNOTSUPP && error != ENOSYS) return error;
-    struct stat st{};
+    struct stat st {};
     if (lstat(to.c_str(), &st) == 0) return EEXIST;
     if (errno != ENOENT) return errno;
     if (::rename(from.c_str(), to.c_str()) == 0) return 0;
@@ -79,7 +79,9 @@ int MoveNoReplace(const std::string& from, const std::string& to) {
 [[maybe_unused]] const char* ErrorTextOf(int result, const char* buffer) {
     return result == 0 ? buffer : nullptr;
 }
-[[maybe_unused]] const char* ErrorTextOf(const char* result, const char*) { return result; }
+[[maybe_unused]] const char* ErrorTextOf(const char* result, const char*) {
+    return result;
+}
 
 }  // namespace
 
@@ -123,7 +125,9 @@ std::string SystemErrorText(int error) {
     return text;
 }
 
-DiskFile::~DiskFile() { close(); }
+DiskFile::~DiskFile() {
+    close();
+}
 
 bool DiskFile::Fail(int error) {
     lastError_ = error;
@@ -133,16 +137,16 @@ bool DiskFile::Fail(int error) {
 
 bool DiskFile::RefreshFromHandle() {
     if (fd_ < 0) return false;
-    struct statx sx{};
+    struct statx sx {};
     if (statx(fd_, "", AT_EMPTY_PATH, STATX_BASIC_STATS | STATX_BTIME, &sx) == 0) {
         size = sx.stx_size;
         lastWriteTime = FromTimestamp(sx.stx_mtime);
-        bool haveBirth = (sx.stx_mask & STATX_BTIME) && (sx.stx_btime.tv_sec != 0 ||
-                                                          sx.stx_btime.tv_nsec != 0);
+        bool haveBirth =
+            (sx.stx_mask & STATX_BTIME) && (sx.stx_btime.tv_sec != 0 || sx.stx_btime.tv_nsec != 0);
         creationTime = FromTimestamp(haveBirth ? sx.stx_btime : sx.stx_ctime);
         return true;
     }
-    struct stat st{};
+    struct stat st {};
     if (fstat(fd_, &st) != 0) return false;
     size = static_cast<uint64_t>(st.st_size);
     lastWriteTime = FromTimespec(st.st_mtim);
@@ -168,9 +172,15 @@ bool DiskFile::OpenWith(const std::string& newPath, OpenMode mode) {
     // planted in a set's folder cannot redirect a write elsewhere.
     int flags = O_CLOEXEC | O_NONBLOCK;
     switch (mode) {
-        case OpenMode::Read: flags |= O_RDONLY; break;
-        case OpenMode::ReadWrite: flags |= O_RDWR | O_NOFOLLOW; break;
-        case OpenMode::Create: flags |= O_RDWR | O_CREAT | O_NOFOLLOW; break;
+        case OpenMode::Read:
+            flags |= O_RDONLY;
+            break;
+        case OpenMode::ReadWrite:
+            flags |= O_RDWR | O_NOFOLLOW;
+            break;
+        case OpenMode::Create:
+            flags |= O_RDWR | O_CREAT | O_NOFOLLOW;
+            break;
     }
     int fd;
     do {
@@ -186,7 +196,7 @@ bool DiskFile::OpenWith(const std::string& newPath, OpenMode mode) {
         ::close(fd);
         return Fail(error);
     };
-    struct stat st{};
+    struct stat st {};
     if (fstat(fd, &st) != 0) return abandon(errno);
     if (!S_ISREG(st.st_mode)) return abandon(S_ISDIR(st.st_mode) ? EISDIR : EINVAL);
     if (fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) return abandon(errno);
@@ -205,9 +215,13 @@ bool DiskFile::OpenWith(const std::string& newPath, OpenMode mode) {
     return true;
 }
 
-bool DiskFile::create(const std::string& newPath) { return OpenWith(newPath, OpenMode::Create); }
+bool DiskFile::create(const std::string& newPath) {
+    return OpenWith(newPath, OpenMode::Create);
+}
 
-bool DiskFile::open(const std::string& newPath) { return OpenWith(newPath, OpenMode::Read); }
+bool DiskFile::open(const std::string& newPath) {
+    return OpenWith(newPath, OpenMode::Read);
+}
 
 bool DiskFile::openForWrite(const std::string& newPath) {
     return OpenWith(newPath, OpenMode::ReadWrite);

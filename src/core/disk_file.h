@@ -30,9 +30,9 @@ struct AsyncFileChannel;  // a descriptor shared with reads in flight (disk_file
 // What a file is to the set that found it.
 enum class FileKind : uint8_t {
     None = 0,
-    Target = 1,      // target of a source file
-    OtherData = 2,   // other data file
-    Volume = 3,      // recovery volume or checksum file
+    Target = 1,     // target of a source file
+    OtherData = 2,  // other data file
+    Volume = 3,     // recovery volume or checksum file
 };
 
 // Outcome of verifying a file.
@@ -48,7 +48,7 @@ struct DiskFileFlags {
     bool damaged = false;
     bool outOfVolumeList = false;  // kept out of the volume list
     bool repaired = false;
-    bool formatFlag = false;       // one further flag a format may use
+    bool formatFlag = false;  // one further flag a format may use
     bool unused = false;
 
     bool operator==(const DiskFileFlags&) const = default;
@@ -59,7 +59,7 @@ struct DiskFileFlags {
 constexpr int kErrorHandleEof = ENODATA;  // "No data available"
 
 class DiskFile {
-public:
+  public:
     DiskFile() = default;
     explicit DiskFile(std::string path) : path(std::move(path)) {}
     ~DiskFile();
@@ -127,7 +127,7 @@ public:
     uint32_t sourceBlockCount = 0;
     SourceFileEntry* sourceFile = nullptr;  // not owned
 
-private:
+  private:
     bool Fail(int error);
     bool RefreshFromHandle();
     enum class OpenMode { Read, ReadWrite, Create };
@@ -151,7 +151,7 @@ using DiskFileRef = std::shared_ptr<DiskFile>;
 // DiskFile; a non-zero return is taken as the errno of a failure of that
 // operation. Only tests install one.
 class FileFaultInjector {
-public:
+  public:
     virtual ~FileFaultInjector() = default;
     virtual int BeforeOpen(const std::string& path, bool forWrite) { return 0; }
     // Consulted by read and by beginRead (once per asynchronous read).

@@ -88,7 +88,7 @@ namespace {
 // Reader threads
 
 class ReaderPool {
-public:
+  public:
     static ReaderPool& Instance() {
         static ReaderPool pool;
         return pool;
@@ -125,7 +125,7 @@ public:
         for (std::thread& worker : workers_) worker.join();
     }
 
-private:
+  private:
     void Run() {
         for (;;) {
             AsyncReadOperation* op;
@@ -137,7 +137,8 @@ private:
                 queue_.pop_front();
             }
             size_t got = 0;
-            int error = detail::PreadFully(op->channel->fd, op->offset, op->buffer, op->length, &got);
+            int error =
+                detail::PreadFully(op->channel->fd, op->offset, op->buffer, op->length, &got);
             ReleaseChannel(op->channel);
             {
                 std::lock_guard lock(doneMutex_);
@@ -168,7 +169,7 @@ private:
 constexpr unsigned kRingEntries = 256;
 
 class UringRing {
-public:
+  public:
     // The calling thread's ring, made on first use; nullptr when the kernel
     // refuses one.
     static std::shared_ptr<UringRing> ForThisThread() {
@@ -235,7 +236,7 @@ public:
         return op->idle != 0;
     }
 
-private:
+  private:
     io_uring_sqe* NextSqeLocked() {
         for (;;) {
             if (io_uring_sqe* sqe = io_uring_get_sqe(&ring_)) return sqe;
@@ -333,14 +334,16 @@ bool ProbeUring() {
 #else
 
 class UringRing {
-public:
+  public:
     static std::shared_ptr<UringRing> ForThisThread() { return nullptr; }
     bool Start(AsyncReadOperation*) { return false; }
     void Wait(AsyncReadOperation*) {}
     bool IsIdle(AsyncReadOperation*) { return true; }
 };
 
-bool ProbeUring() { return false; }
+bool ProbeUring() {
+    return false;
+}
 
 #endif
 
@@ -366,8 +369,11 @@ std::atomic<int> g_mode{-1};
 
 void AsyncReadOperation::WaitIdle() {
     switch (mode) {
-        case AsyncReadMode::Sync: return;
-        case AsyncReadMode::Threads: ReaderPool::Instance().Wait(this); return;
+        case AsyncReadMode::Sync:
+            return;
+        case AsyncReadMode::Threads:
+            ReaderPool::Instance().Wait(this);
+            return;
         case AsyncReadMode::Uring:
             if (ring) ring->Wait(this);
             return;
@@ -378,7 +384,8 @@ AsyncReadMode CurrentAsyncReadMode() {
     int mode = g_mode.load(std::memory_order_acquire);
     if (mode < 0) {
         int initial = static_cast<int>(InitialMode());
-        if (g_mode.compare_exchange_strong(mode, initial, std::memory_order_acq_rel)) mode = initial;
+        if (g_mode.compare_exchange_strong(mode, initial, std::memory_order_acq_rel))
+            mode = initial;
     }
     return static_cast<AsyncReadMode>(mode);
 }
@@ -389,13 +396,18 @@ bool SetAsyncReadMode(AsyncReadMode mode) {
     return true;
 }
 
-bool AsyncUringAvailable() { return UringUsable(); }
+bool AsyncUringAvailable() {
+    return UringUsable();
+}
 
 const char* AsyncReadModeName(AsyncReadMode mode) {
     switch (mode) {
-        case AsyncReadMode::Sync: return "sync";
-        case AsyncReadMode::Threads: return "threads";
-        case AsyncReadMode::Uring: return "uring";
+        case AsyncReadMode::Sync:
+            return "sync";
+        case AsyncReadMode::Threads:
+            return "threads";
+        case AsyncReadMode::Uring:
+            return "uring";
     }
     return "?";
 }

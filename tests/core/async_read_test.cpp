@@ -21,7 +21,7 @@ using test::WriteFile;
 
 // Every test runs once per way of reading.
 class AsyncReadTest : public ::testing::TestWithParam<AsyncReadMode> {
-protected:
+  protected:
     void SetUp() override {
         saved_ = CurrentAsyncReadMode();
         if (!SetAsyncReadMode(GetParam())) GTEST_SKIP() << "io_uring is not available here";
@@ -182,12 +182,12 @@ TEST_P(AsyncReadTest, DestroyingAPendingRequestWaitsForItsRead) {
             requests[i].buffer = buffers[i].data();
             ASSERT_NE(file->beginRead(requests[i]), 0);
         }
-    }  // destroyed without completeRead
+    }                                               // destroyed without completeRead
     if (GetParam() == AsyncReadMode::Sync) return;  // deferred reads never started
     for (int i = 0; i < 4; ++i) {
-        EXPECT_EQ(std::memcmp(buffers[i].data(), data_.data() + i * buffers[i].size(),
-                              buffers[i].size()),
-                  0);
+        EXPECT_EQ(
+            std::memcmp(buffers[i].data(), data_.data() + i * buffers[i].size(), buffers[i].size()),
+            0);
     }
 }
 

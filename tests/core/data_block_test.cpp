@@ -13,7 +13,7 @@ using test::TempDir;
 using test::WriteFile;
 
 class DataBlockTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         // "....0123456789ABCDEF": the slice is "0123456789" at offset 4, and
         // the bytes after it are not zeros, so padding cannot come from them.

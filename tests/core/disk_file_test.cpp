@@ -19,7 +19,9 @@ using test::ReadFile;
 using test::TempDir;
 using test::WriteFile;
 
-std::vector<uint8_t> Bytes(const std::string& text) { return {text.begin(), text.end()}; }
+std::vector<uint8_t> Bytes(const std::string& text) {
+    return {text.begin(), text.end()};
+}
 
 void AppendTo(const std::string& path, const std::string& text) {
     std::ofstream out(path, std::ios::binary | std::ios::app);
@@ -28,14 +30,14 @@ void AppendTo(const std::string& path, const std::string& text) {
 
 // Installs a fault injector for one scope.
 class ScopedInjector {
-public:
+  public:
     explicit ScopedInjector(FileFaultInjector* injector) { SetFileFaultInjector(injector); }
     ~ScopedInjector() { SetFileFaultInjector(nullptr); }
 };
 
 // Counts what reaches the disk and can fail chosen operations.
 class RecordingInjector : public FileFaultInjector {
-public:
+  public:
     int reads = 0;
     int writeError = 0;
     int openError = 0;
@@ -350,7 +352,7 @@ TEST(DiskFileRemove, DeletesAndMarksMissing) {
 // Renaming, with the atomic no-replace rename and with the link fallback
 
 class DiskFileRename : public ::testing::TestWithParam<bool> {
-protected:
+  protected:
     void SetUp() override {
         injector_.refuseNoReplace = GetParam();
         SetFileFaultInjector(&injector_);
