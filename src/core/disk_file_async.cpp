@@ -554,8 +554,9 @@ int DiskFile::completeRead(AsyncReadRequest& request) {
 
     AsyncReadOperation* op = request.operation.get();
     if (!op || op->mode == AsyncReadMode::Sync) {
-        // Deferred read: done now, under the same rules as read().
-        if (!CheckRead(request.offset, request.length)) return 0;
+        // Deferred read: done now. Like the other modes, the file's real end
+        // decides, not the recorded size.
+        if (fd_ < 0) return Fail(EBADF), 0;
         size_t got = 0;
         int error = detail::PreadFully(fd_, request.offset, request.buffer, request.length, &got);
         request.transferred = static_cast<uint32_t>(got);

@@ -147,6 +147,28 @@ TEST_P(AsyncReadTest, ReadPastTheEndCompletesWithZero) {
     }
 }
 
+TEST_P(AsyncReadTest, TheFilesRealEndDecidesNotTheRecordedSize) {
+    DiskFileRef file = MakeFile("f", 1000);
+    // The file grows after it was opened; the pipeline still reads the new
+    // bytes in every mode, the same way.
+    std::vector<uint8_t> more = RandomBytes(rng_, 500);
+    {
+        DiskFile writer(file->path);
+        ASSERT_TRUE(writer.openForWrite());
+        ASSERT_TRUE(writer.write(1000, more.data(), more.size()));
+    }
+    data_.insert(data_.end(), more.begin(), more.end());
+    ASSERT_EQ(file->size, 1000u);
+    std::vector<uint8_t> buffer(300);
+    AsyncReadRequest request;
+    request.offset = 900;
+    request.length = 300;
+    request.buffer = buffer.data();
+    ASSERT_NE(file->beginRead(request), 0);
+    EXPECT_EQ(file->completeRead(request), 2);
+    EXPECT_TRUE(Matches(request));
+}
+
 TEST_P(AsyncReadTest, InvalidHandleOrInjectedFaultFailsAtOnce) {
     std::vector<uint8_t> buffer(16);
     AsyncReadRequest request;
