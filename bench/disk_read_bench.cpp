@@ -17,7 +17,9 @@
 #include <vector>
 
 #include "core/async_read_request.h"
+#include "core/crc32.h"
 #include "core/disk_file.h"
+#include "core/md5.h"
 
 namespace {
 
@@ -71,8 +73,14 @@ void Prepare(benchmark::State& state, bool cold) {
     state.ResumeTiming();
 }
 
+// What is done with each chunk once it has arrived: nothing, or a CRC-32 as
+// the block scanner does (which lets reads overlap with the work).
+uint32_t Consume(bool crc, const uint8_t* data, size_t length) {
+    return crc ? vantrove::Crc32Update(0, data, length) : data[0];
+}
+
 // Plain sequential pread of `chunk` bytes at a time.
-void PlainRead(benchmark::State& state, bool cold) {
+void PlainRead(benchmark::State& state, bool cold, bool crc) {
     const size_t chunk = static_cast<size_t>(state.range(1)) << 10;
     std::vector<uint8_t> buffer(chunk, 1);
     if (!cold) Warm();
@@ -83,6 +91,7 @@ void PlainRead(benchmark::State& state, bool cold) {
         ssize_t n;
         while ((n = pread(fd, buffer.data(), chunk, static_cast<off_t>(offset))) > 0) {
             offset += static_cast<uint64_t>(n);
+            benchmark::DoNotOptimize(Consume(crc, buffer.data(), static_cast<size_t>(n)));
         }
         close(fd);
         benchmark::DoNotOptimize(buffer.data());
@@ -91,7 +100,7 @@ void PlainRead(benchmark::State& state, bool cold) {
 }
 
 // `depth` requests of `chunk` bytes in flight, completed in file order.
-void Pipeline(benchmark::State& state, AsyncReadMode mode, bool cold) {
+void Pipeline(benchmark::State& state, AsyncReadMode mode, bool cold, bool crc) {
     if (!vantrove::SetAsyncReadMode(mode)) {
         state.SkipWithError("mode not available");
         return;
@@ -123,6 +132,7 @@ void Pipeline(benchmark::State& state, AsyncReadMode mode, bool cold) {
         uint64_t done = 0;
         for (size_t slot = 0; done < size; slot = (slot + 1) % depth) {
             if (file.completeRead(requests[slot]) != 2) abort();
+            benchmark::DoNotOptimize(Consume(crc, requests[slot].buffer, requests[slot].length));
             done += requests[slot].length;
             issue(slot);
         }
@@ -136,35 +146,29 @@ void Args(benchmark::internal::Benchmark* b) {
     b->Unit(benchmark::kMillisecond)->UseRealTime();
 }
 
-void BM_Warm_PlainPread(benchmark::State& s) {
-    PlainRead(s, false);
+void BM_Plain(benchmark::State& s, bool cold, bool crc) {
+    PlainRead(s, cold, crc);
 }
-void BM_Warm_Sync(benchmark::State& s) {
-    Pipeline(s, AsyncReadMode::Sync, false);
+void BM_Sync(benchmark::State& s, bool cold, bool crc) {
+    Pipeline(s, AsyncReadMode::Sync, cold, crc);
 }
-void BM_Warm_Threads(benchmark::State& s) {
-    Pipeline(s, AsyncReadMode::Threads, false);
+void BM_Threads(benchmark::State& s, bool cold, bool crc) {
+    Pipeline(s, AsyncReadMode::Threads, cold, crc);
 }
-void BM_Warm_Uring(benchmark::State& s) {
-    Pipeline(s, AsyncReadMode::Uring, false);
-}
-void BM_Cold_PlainPread(benchmark::State& s) {
-    PlainRead(s, true);
-}
-void BM_Cold_Threads(benchmark::State& s) {
-    Pipeline(s, AsyncReadMode::Threads, true);
-}
-void BM_Cold_Uring(benchmark::State& s) {
-    Pipeline(s, AsyncReadMode::Uring, true);
+void BM_Uring(benchmark::State& s, bool cold, bool crc) {
+    Pipeline(s, AsyncReadMode::Uring, cold, crc);
 }
 
-BENCHMARK(BM_Warm_PlainPread)->Apply(Args);
-BENCHMARK(BM_Warm_Sync)->Apply(Args);
-BENCHMARK(BM_Warm_Threads)->Apply(Args);
-BENCHMARK(BM_Warm_Uring)->Apply(Args);
-BENCHMARK(BM_Cold_PlainPread)->Apply(Args);
-BENCHMARK(BM_Cold_Threads)->Apply(Args);
-BENCHMARK(BM_Cold_Uring)->Apply(Args);
+BENCHMARK_CAPTURE(BM_Plain, Warm, false, false)->Apply(Args);
+BENCHMARK_CAPTURE(BM_Sync, Warm, false, false)->Apply(Args);
+BENCHMARK_CAPTURE(BM_Threads, Warm, false, false)->Apply(Args);
+BENCHMARK_CAPTURE(BM_Uring, Warm, false, false)->Apply(Args);
+BENCHMARK_CAPTURE(BM_Plain, WarmCrc, false, true)->Apply(Args);
+BENCHMARK_CAPTURE(BM_Threads, WarmCrc, false, true)->Apply(Args);
+BENCHMARK_CAPTURE(BM_Uring, WarmCrc, false, true)->Apply(Args);
+BENCHMARK_CAPTURE(BM_Plain, Cold, true, false)->Apply(Args);
+BENCHMARK_CAPTURE(BM_Threads, Cold, true, false)->Apply(Args);
+BENCHMARK_CAPTURE(BM_Uring, Cold, true, false)->Apply(Args);
 
 }  // namespace
 
