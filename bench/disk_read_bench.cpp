@@ -8,6 +8,7 @@
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <stdlib.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <cstdint>
@@ -67,6 +68,22 @@ void Warm() {
     close(fd);
 }
 
+// CPU time of the whole process (every thread, io_uring's workers included).
+double ProcessCpuSeconds() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec +
+           (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+// Process CPU milliseconds per GiB read: the cost of a mode regardless of
+// how busy the machine is.
+void ReportProcessCpu(benchmark::State& state, double before, uint64_t bytesPerPass) {
+    double seconds = ProcessCpuSeconds() - before;
+    double gib = static_cast<double>(state.iterations()) * bytesPerPass / (1 << 30);
+    state.counters["cpu_ms_per_GiB"] = gib > 0 ? seconds * 1000 / gib : 0;
+}
+
 void Prepare(benchmark::State& state, bool cold) {
     state.PauseTiming();
     if (cold) Evict();
@@ -84,6 +101,7 @@ void PlainRead(benchmark::State& state, bool cold, bool crc) {
     const size_t chunk = static_cast<size_t>(state.range(1)) << 10;
     std::vector<uint8_t> buffer(chunk, 1);
     if (!cold) Warm();
+    const double cpuBefore = ProcessCpuSeconds();
     for (auto _ : state) {
         Prepare(state, cold);
         int fd = open(TestFile().c_str(), O_RDONLY);
@@ -97,6 +115,7 @@ void PlainRead(benchmark::State& state, bool cold, bool crc) {
         benchmark::DoNotOptimize(buffer.data());
     }
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * FileSize()));
+    ReportProcessCpu(state, cpuBefore, FileSize());
 }
 
 // `depth` requests of `chunk` bytes in flight, completed in file order.
@@ -112,6 +131,7 @@ void Pipeline(benchmark::State& state, AsyncReadMode mode, bool cold, bool crc) 
     if (!cold) Warm();
     const uint64_t size = FileSize();
     uint64_t immediate = 0, started = 0;
+    const double cpuBefore = ProcessCpuSeconds();
     for (auto _ : state) {
         Prepare(state, cold);
         DiskFile file(TestFile());
@@ -138,6 +158,7 @@ void Pipeline(benchmark::State& state, AsyncReadMode mode, bool cold, bool crc) 
         }
     }
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * size));
+    ReportProcessCpu(state, cpuBefore, size);
     state.counters["at_once"] = started ? static_cast<double>(immediate) / started : 0;
 }
 
