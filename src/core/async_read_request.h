@@ -50,6 +50,10 @@ enum class AsyncReadMode {
 // VANTROVE_ASYNC_IO ("uring", "threads" or "sync"); without it io_uring when
 // the kernel allows it, else the reader threads.
 AsyncReadMode CurrentAsyncReadMode();
+// The mode the environment asks for, as chosen on first use: "sync",
+// "threads" or "uring" in VANTROVE_ASYNC_IO, else io_uring when the kernel
+// allows it; a request for io_uring where it is refused gives the threads.
+AsyncReadMode DefaultAsyncReadMode();
 // Switches the mode for reads begun from now on (reads already in flight
 // finish the way they started). Returns false, changing nothing, when the
 // mode cannot be used here (io_uring refused by the kernel or not built in).

@@ -355,17 +355,17 @@ bool UringUsable() {
     return usable;
 }
 
-AsyncReadMode InitialMode() {
+std::atomic<int> g_mode{-1};
+
+}  // namespace
+
+AsyncReadMode DefaultAsyncReadMode() {
     const char* choice = std::getenv("VANTROVE_ASYNC_IO");
     std::string_view wanted = choice ? choice : "";
     if (wanted == "sync") return AsyncReadMode::Sync;
     if (wanted == "threads") return AsyncReadMode::Threads;
     return UringUsable() ? AsyncReadMode::Uring : AsyncReadMode::Threads;
 }
-
-std::atomic<int> g_mode{-1};
-
-}  // namespace
 
 void AsyncReadOperation::WaitIdle() {
     switch (mode) {
@@ -383,7 +383,7 @@ void AsyncReadOperation::WaitIdle() {
 AsyncReadMode CurrentAsyncReadMode() {
     int mode = g_mode.load(std::memory_order_acquire);
     if (mode < 0) {
-        int initial = static_cast<int>(InitialMode());
+        int initial = static_cast<int>(DefaultAsyncReadMode());
         if (g_mode.compare_exchange_strong(mode, initial, std::memory_order_acq_rel))
             mode = initial;
     }

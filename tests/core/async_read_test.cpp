@@ -309,6 +309,21 @@ INSTANTIATE_TEST_SUITE_P(Modes, AsyncReadTest,
                              return name;
                          });
 
+TEST(AsyncReadModeTest, EnvironmentChoosesTheMode) {
+    const char* saved = getenv("VANTROVE_ASYNC_IO");
+    std::string savedValue = saved ? saved : "";
+    AsyncReadMode best = AsyncUringAvailable() ? AsyncReadMode::Uring : AsyncReadMode::Threads;
+    setenv("VANTROVE_ASYNC_IO", "sync", 1);
+    EXPECT_EQ(DefaultAsyncReadMode(), AsyncReadMode::Sync);
+    setenv("VANTROVE_ASYNC_IO", "threads", 1);
+    EXPECT_EQ(DefaultAsyncReadMode(), AsyncReadMode::Threads);
+    setenv("VANTROVE_ASYNC_IO", "uring", 1);
+    EXPECT_EQ(DefaultAsyncReadMode(), best);
+    unsetenv("VANTROVE_ASYNC_IO");
+    EXPECT_EQ(DefaultAsyncReadMode(), best);
+    if (saved) setenv("VANTROVE_ASYNC_IO", savedValue.c_str(), 1);
+}
+
 TEST(AsyncReadModeTest, UringCanBeChosenExactlyWhenAvailable) {
     AsyncReadMode saved = CurrentAsyncReadMode();
     EXPECT_EQ(SetAsyncReadMode(AsyncReadMode::Uring), AsyncUringAvailable());
