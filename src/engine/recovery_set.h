@@ -127,6 +127,22 @@ class RecoverySet {
     // Clears the location of block `index` of `entry`.
     void ClearFoundBlock(SourceFileEntry& entry, uint32_t index);
 
+    // ---- Scanning the folder (scan.cpp).
+
+    // Looks at the set's folder and verifies everything new or changed.
+    void Scan();
+    // Forgets every result and scans again.
+    void Reverify();
+    // Verifies one file that may be a copy of `entry` (any source file when
+    // null); `checkOnly` asks for the whole-file check only.
+    void ScanFile(SourceFileEntry* entry, const std::string& path, bool checkOnly);
+    // Opens `file`, has the format verify it and records the result.
+    void VerifyFile(SourceFileEntry* expected, const DiskFileRef& file, bool checkOnly,
+                    bool again);
+    // The source file whose expected name `path` is, after the copy-name
+    // rules; null when none. `exact` tells whether the name matched as it is.
+    SourceFileEntry* MatchName(const std::string& path, bool* exact = nullptr) const;
+
     // ---- Repair support.
 
     // Before a rebuild: for every entry that the repair will write (set state

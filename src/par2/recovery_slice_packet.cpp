@@ -58,6 +58,16 @@ bool RecoverySlicePacket::Read(const DiskFileRef& file, uint64_t offset, const u
     return true;
 }
 
+void RecoverySlicePacket::SetFromState(const uint8_t* head, const DiskFileRef& file,
+                                       uint64_t dataOffset, uint64_t dataLength) {
+    std::memcpy(head_.data(), head, kRecoveryDataOffset);
+    exponent_ = LoadLe32(head + kRecoveryExponentOffset);
+    data_.file = file;
+    data_.offset = dataOffset;
+    data_.length = dataLength;
+    fed_ = 0;
+}
+
 uint64_t RecoverySlicePacket::length() const {
     return LoadLe64(head_.data() + kPacketLengthOffset);
 }

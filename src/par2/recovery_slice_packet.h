@@ -34,6 +34,11 @@ class RecoverySlicePacket {
     // file. Reads the exponent; the data stays in the file.
     bool Read(const DiskFileRef& file, uint64_t offset, const uint8_t* header);
 
+    // Takes a slice remembered in a saved state: its 68 head bytes and the
+    // location of its data, without reading the volume file.
+    void SetFromState(const uint8_t* head, const DiskFileRef& file, uint64_t dataOffset,
+                      uint64_t dataLength);
+
     uint64_t length() const;
     uint32_t exponent() const { return exponent_; }
     Md5Digest setId() const;

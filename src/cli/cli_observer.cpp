@@ -1,0 +1,109 @@
+#include "cli/cli_observer.h"
+
+#include <algorithm>
+#include <cstdio>
+
+namespace vantrove::cli {
+namespace {
+
+const char* ActivityText(Activity activity) {
+    switch (activity) {
+        case Activity::LoadingVolume: return "Loading";
+        case Activity::VerifyingDataFile: return "Verifying";
+        case Activity::ScanningFile: return "Scanning";
+        case Activity::CheckingFile: return "Checking";
+        case Activity::SearchingNewFiles: return "Searching for new files";
+        case Activity::Reverifying: return "Verifying again";
+        default: return "Working";
+    }
+}
+
+std::string BaseName(const std::string& path) {
+    size_t slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+}  // namespace
+
+const char* RowKindName(SourceRowKind row) {
+    switch (row) {
+        case SourceRowKind::Complete: return "complete";
+        case SourceRowKind::Misnamed: return "misnamed";
+        case SourceRowKind::Damaged: return "damaged";
+        case SourceRowKind::Missing: return "missing";
+        case SourceRowKind::NotVerified: return "unverified";
+        case SourceRowKind::Repaired: return "repaired";
+    }
+    return "unverified";
+}
+
+void CliObserver::ReportVolumeFile(const DiskFile& file) {
+    if (!volumes_.count(file.path)) volumeOrder_.push_back(file.path);
+    volumes_[file.path] = {file.path, file.size, file.blocksTaken, VolumeDisplayCodeOf(file)};
+}
+
+void CliObserver::RemoveVolumeFile(const DiskFile& file) {
+    volumes_.erase(file.path);
+    volumeOrder_.erase(std::remove(volumeOrder_.begin(), volumeOrder_.end(), file.path),
+                       volumeOrder_.end());
+}
+
+void CliObserver::StatusChanged(const RecoverySetStatus& status) {
+    status_ = status;
+    if (!progress_) return;
+    auto now = std::chrono::steady_clock::now();
+    if (drawn_ && now - lastDraw_ < std::chrono::milliseconds(100)) return;
+    lastDraw_ = now;
+    if (status.activity == Activity::Idle || status.progressTotal == 0) return;
+    uint64_t permille = status.progressPosition >= status.progressTotal
+                            ? 1000
+                            : status.progressPosition * 1000 / status.progressTotal;
+    std::string name = BaseName(status.currentFile);
+    if (name.size() > 40) name = "..." + name.substr(name.size() - 37);
+    std::fprintf(stderr, "\r\033[K%s %s %3u.%u %%", ActivityText(status.activity), name.c_str(),
+                 static_cast<unsigned>(permille / 10), static_cast<unsigned>(permille % 10));
+    std::fflush(stderr);
+    drawn_ = true;
+}
+
+void CliObserver::EndProgress() {
+    if (drawn_) {
+        std::fprintf(stderr, "\r\033[K");
+        std::fflush(stderr);
+        drawn_ = false;
+    }
+}
+
+void CliObserver::ReportSourceFileLine(SourceRowKind rowKind, FormatKind, const std::string& name,
+                                       uint64_t size, uint32_t blockCount,
+                                       const std::vector<SourcePlace>& places) {
+    if (!sources_.count(name)) sourceOrder_.push_back(name);
+    uint32_t found = 0;
+    for (const SourcePlace& place : places) found += place.blockCount;
+    if (rowKind == SourceRowKind::Complete || rowKind == SourceRowKind::Misnamed ||
+        rowKind == SourceRowKind::Repaired) {
+        found = blockCount;
+    }
+    sources_[name] = {name, size, blockCount, std::min(found, blockCount), rowKind};
+}
+
+void CliObserver::ClearLists() {
+    volumes_.clear();
+    volumeOrder_.clear();
+    sources_.clear();
+    sourceOrder_.clear();
+}
+
+std::vector<CliObserver::VolumeLine> CliObserver::volumes() const {
+    std::vector<VolumeLine> lines;
+    for (const std::string& path : volumeOrder_) lines.push_back(volumes_.at(path));
+    return lines;
+}
+
+std::vector<CliObserver::SourceLine> CliObserver::sources() const {
+    std::vector<SourceLine> lines;
+    for (const std::string& name : sourceOrder_) lines.push_back(sources_.at(name));
+    return lines;
+}
+
+}  // namespace vantrove::cli

@@ -1,0 +1,80 @@
+// vantrove-cli: the command-line front end over the same engine as the
+// desktop program.
+//
+//   vantrove-cli verify FILE [--json]
+//
+// Exit codes: 0 all data verified, 1 repair possible, 2 repair impossible,
+// 3 error (bad arguments, unreadable file, unrecognised name).
+
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "cli/verify_command.h"
+#include "core/string_table.h"
+
+namespace {
+
+vantrove::StopFlag gStop{0};
+
+void OnSignal(int) { gStop.store(1); }
+
+void Usage() {
+    std::fprintf(stderr,
+                 "usage: vantrove-cli verify FILE [--json]\n"
+                 "  FILE is any volume of a PAR2 set (.par2)\n"
+                 "exit codes: 0 all data verified, 1 repair possible, 2 repair impossible, "
+                 "3 error\n");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    using namespace vantrove::cli;
+    if (argc < 2) {
+        Usage();
+        return kError;
+    }
+    const std::string command = argv[1];
+    if (command == "-h" || command == "--help") {
+        Usage();
+        return 0;
+    }
+    if (command != "verify") {
+        std::fprintf(stderr, "vantrove-cli: unknown command '%s'\n", command.c_str());
+        Usage();
+        return kError;
+    }
+    VerifyOptions options;
+    for (int i = 2; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--json") {
+            options.json = true;
+        } else if (arg.size() > 1 && arg[0] == '-' && arg != "--") {
+            std::fprintf(stderr, "vantrove-cli: unknown option '%s'\n", arg.c_str());
+            Usage();
+            return kError;
+        } else if (options.path.empty()) {
+            options.path = arg;
+        } else {
+            std::fprintf(stderr, "vantrove-cli: more than one FILE given\n");
+            Usage();
+            return kError;
+        }
+    }
+    if (options.path.empty()) {
+        Usage();
+        return kError;
+    }
+    options.progress = isatty(STDERR_FILENO) != 0;
+
+    struct sigaction action {};
+    action.sa_handler = OnSignal;
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+
+    return RunVerify(options, &gStop);
+}

@@ -1,0 +1,384 @@
+// The scan of a set's folder: which files are new, changed or gone, and the
+// verification of each one (RecoverySet::Scan, Reverify, ScanFile,
+// VerifyFile, MatchName).
+//
+// A data file's check-only flag (its last verification was the whole-file
+// check only) is kept in DiskFile::flags.formatFlag, so that it survives in
+// the saved state with the file's result.
+
+#include <strings.h>
+
+#include <algorithm>
+#include <set>
+
+#include "engine/folder_listing.h"
+#include "engine/name_match.h"
+#include "engine/recovery_set.h"
+
+namespace vantrove {
+namespace {
+
+bool CheckOnlyFlag(const DiskFile& file) { return file.flags.formatFlag; }
+void SetCheckOnlyFlag(DiskFile& file, bool checkOnly) { file.flags.formatFlag = checkOnly; }
+
+// The text after the last '.', when it is exactly one of the program's own
+// work-file extensions.
+bool IsOwnWorkFile(const std::string& path) {
+    size_t slash = path.rfind('/');
+    size_t dot = path.rfind('.');
+    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return false;
+    std::string extension = path.substr(dot + 1);
+    return extension == "vt1" || extension == "vt2";
+}
+
+bool SameListing(const DiskFile& file, const ListedFile& listed) {
+    return file.size == listed.size && file.creationTime == listed.creationTime &&
+           file.lastWriteTime == listed.lastWriteTime;
+}
+
+bool InFolder(const std::string& path, const std::string& folder) {
+    return path.size() > folder.size() && path.compare(0, folder.size(), folder) == 0 &&
+           path.find('/', folder.size()) == std::string::npos;
+}
+
+}  // namespace
+
+SourceFileEntry* RecoverySet::MatchName(const std::string& path, bool* exact) const {
+    if (exact) *exact = false;
+    std::vector<std::string> forms = CopyNameForms(path);
+    for (size_t i = 0; i < forms.size(); ++i) {
+        DiskFileRef target = FindExpected(forms[i]);
+        if (target && target->kind == FileKind::Target && target->sourceFile) {
+            if (exact) *exact = i == 0;
+            return target->sourceFile;
+        }
+    }
+    return nullptr;
+}
+
+void RecoverySet::VerifyFile(SourceFileEntry* expected, const DiskFileRef& file, bool checkOnly,
+                             bool again) {
+    if (!file) return;
+    if (StopRequested() || !file->open()) {
+        SetCheckOnlyFlag(*file, checkOnly);
+        return;
+    }
+    Activity activity;
+    if (file->kind == FileKind::Target) {
+        activity = again ? Activity::Reverifying : Activity::VerifyingDataFile;
+    } else {
+        activity = checkOnly ? Activity::CheckingFile : Activity::ScanningFile;
+    }
+    SetActivity(activity, file->path);
+
+    SourceFileEntry* found = expected;
+    int result = 0;
+    VerifyDataFile(file, found, result, checkOnly);
+    file->close();
+
+    file->flags.damaged = result != 2;
+    file->flags.misnamed = false;
+    if (result == 2 && found) {
+        if (expected && expected != found) file->flags.misnamed = true;
+        file->result = VerifyResult::IntactCopy;
+        found->completeCopy = file;
+        found->dirty = true;
+    }
+    if (found) UpdateEntryState(*found);
+    if (expected && expected != found) UpdateEntryState(*expected);
+}
+
+void RecoverySet::ScanFile(SourceFileEntry* entry, const std::string& path, bool checkOnly) {
+    if (status_.state == RecoveryState::NothingLoaded ||
+        status_.state == RecoveryState::NeedMoreVolumes || StopRequested()) {
+        return;
+    }
+    if (IsOwnWorkFile(path)) return;
+
+    DiskFileRef file = FindKnownFile(path);
+    if (file) {
+        if (file->result == VerifyResult::NotIntact && (checkOnly || !CheckOnlyFlag(*file))) return;
+        if (file->result == VerifyResult::IntactCopy) return;
+        if (file->kind == FileKind::Target && file->result == VerifyResult::NotVerified &&
+            file->sourceFile) {
+            file->sourceFile->dirty = true;
+        }
+    } else {
+        file = std::make_shared<DiskFile>(path);
+        file->kind = FileKind::OtherData;
+        file->sourceFile = entry;
+        AddKnownFile(file);
+    }
+
+    VerifyFile(entry, file, checkOnly, false);
+
+    if (file->result != VerifyResult::Missing || file->kind == FileKind::Target) {
+        ReportChangedSourceFiles();
+    } else {
+        RemoveKnownFile(*file);
+        if (file->sourceFile && file->sourceFile->RemovePlace(file.get())) {
+            file->sourceFile->dirty = true;
+        }
+    }
+}
+
+void RecoverySet::Scan() {
+    SetActivity(Activity::SearchingNewFiles, {});
+    SetProgress(0, 1);
+    NotifyStatus();
+    const bool searchesOtherFiles = SearchesOtherFiles();
+    const bool triesForeignVolumes = TriesForeignVolumes();
+
+    std::vector<ListedFile> listing;
+    ListFolder(folder_, listing);
+    uint64_t total = std::max<uint64_t>(listing.size(), knownFiles_.size());
+    SetProgress(0, std::max<uint64_t>(total, 1));
+
+    std::vector<DiskFileRef> vanished, changed;
+    std::vector<const ListedFile*> newNames;
+    bool stopped = false;
+    uint64_t position = 0;
+    auto step = [&]() {
+        if ((position & 15) == 15) {
+            status_.progressPosition = position;
+            NotifyStatus();
+            if (StopRequested()) stopped = true;
+        }
+        ++position;
+    };
+    auto isChanged = [](const DiskFile& file, const ListedFile* listed) {
+        if (file.kind == FileKind::None) return false;
+        if (file.result == VerifyResult::Missing && file.kind == FileKind::Target) return true;
+        return file.result == VerifyResult::NotVerified || !listed || !SameListing(file, *listed);
+    };
+
+    // Listed files, then the known files that the listing lacks.
+    std::set<const DiskFile*> listedKnown;
+    for (const ListedFile& listed : listing) {
+        if (stopped) break;
+        auto it = knownFiles_.find(listed.path);
+        if (it == knownFiles_.end()) {
+            newNames.push_back(&listed);
+        } else {
+            listedKnown.insert(it->second.get());
+            if (isChanged(*it->second, &listed)) changed.push_back(it->second);
+        }
+        step();
+    }
+    for (const auto& [path, file] : knownFiles_) {
+        if (stopped) break;
+        if (listedKnown.count(file.get())) continue;
+        if (InFolder(path, folder_)) {
+            vanished.push_back(file);
+        } else {
+            // A file of another folder, added by the user.
+            ListedFile listed;
+            if (!StatFile(path, listed)) {
+                vanished.push_back(file);
+            } else if (isChanged(*file, &listed)) {
+                changed.push_back(file);
+            }
+        }
+        step();
+    }
+    SetProgress(total, std::max<uint64_t>(total, 1));
+    NotifyStatus();
+
+    auto finish = [this]() {
+        NotifyStatus();
+        ReportChangedSourceFiles();
+    };
+    if (stopped) return finish();
+
+    // Files that are gone.
+    for (const DiskFileRef& file : vanished) {
+        SourceFileEntry* source = file->sourceFile;
+        if (file->kind == FileKind::OtherData || file->kind == FileKind::Volume) {
+            if (file->kind == FileKind::OtherData) {
+                ForgetDataFile(*file);
+                for (const SourceFileEntryRef& entry : entries_) {
+                    if (entry->completeCopy == file) {
+                        entry->completeCopy.reset();
+                        entry->dirty = true;
+                        UpdateEntryState(*entry);
+                    }
+                }
+            } else {
+                ForgetVolume(*file);
+                if (observer()) observer()->RemoveVolumeFile(*file);
+            }
+            RemoveKnownFile(*file);
+            for (SourceFileEntry* entry : sortedEntries_) {
+                if (entry->RemovePlace(file.get())) entry->dirty = true;
+            }
+        } else if (file->kind == FileKind::Target && file->result != VerifyResult::Missing) {
+            if (file->blocksTaken > 0) ForgetDataFile(*file);
+            file->flags.repaired = false;
+            file->result = VerifyResult::Missing;
+            if (source) {
+                if (source->completeCopy == file) source->completeCopy.reset();
+                source->dirty = true;
+                UpdateEntryState(*source);
+            }
+        }
+        NotifyStatus();
+    }
+
+    // Files that changed.
+    for (const DiskFileRef& file : changed) {
+        if (StopRequested()) return finish();
+        if (file->kind == FileKind::Target || file->kind == FileKind::OtherData) {
+            ForgetDataFile(*file);
+            for (SourceFileEntry* entry : sortedEntries_) {
+                if (entry->completeCopy == file) {
+                    entry->completeCopy.reset();
+                    entry->dirty = true;
+                    UpdateEntryState(*entry);
+                }
+            }
+            VerifyFile(file->sourceFile, file, CheckOnlyFlag(*file), false);
+            ReportChangedSourceFiles();
+            if (file->kind == FileKind::OtherData && file->result == VerifyResult::Missing) {
+                RemoveKnownFile(*file);
+                for (SourceFileEntry* entry : sortedEntries_) {
+                    if (entry->RemovePlace(file.get())) entry->dirty = true;
+                }
+            }
+        } else if (file->kind == FileKind::Volume) {
+            ForgetVolume(*file);
+            bool loaded = LoadVolume(file, CheckOnlyFlag(*file));
+            SetActivity(Activity::SearchingNewFiles, {});
+            if (!loaded) {
+                if (observer()) observer()->RemoveVolumeFile(*file);
+                RemoveKnownFile(*file);
+                for (SourceFileEntry* entry : sortedEntries_) {
+                    if (entry->RemovePlace(file.get())) entry->dirty = true;
+                }
+            }
+        }
+        NotifyStatus();
+    }
+
+    // New names, by what they are called.
+    struct Candidate {
+        SourceFileEntry* entry;
+        std::string path;
+    };
+    std::vector<Candidate> targetNames, candidates, deferred;
+    std::vector<std::string> ownVolumes, foreignVolumes, otherFiles;
+    for (const ListedFile* listed : newNames) {
+        bool exact = false;
+        if (SourceFileEntry* entry = MatchName(listed->path, &exact)) {
+            (exact ? targetNames : candidates).push_back({entry, listed->path});
+            continue;
+        }
+        std::string setName = VolumeSetName(listed->name);
+        if (setName.empty()) {
+            otherFiles.push_back(listed->path);
+        } else if (strcasecmp(setName.c_str(), baseName_.c_str()) == 0) {
+            ownVolumes.push_back(listed->path);
+        } else {
+            foreignVolumes.push_back(listed->path);
+        }
+    }
+
+    if (status_.totalDataBlocks == 0) return finish();
+
+    for (const Candidate& c : targetNames) {
+        ScanFile(c.entry, c.path, false);
+        NotifyStatus();
+        if (StopRequested()) return finish();
+    }
+
+    auto settled = [this](SubState atLeast) {
+        UpdateState();
+        const RecoveryState s = status_.state;
+        return s == RecoveryState::Repaired || s == RecoveryState::AllVerified ||
+               (s == RecoveryState::RepairPossible && status_.subState >= atLeast);
+    };
+    for (const Candidate& c : candidates) {
+        if (settled(SubState::RenameOnly)) break;
+        if (c.entry->state == FileState::Complete || c.entry->state == FileState::Misnamed) {
+            deferred.push_back(c);
+            continue;
+        }
+        ScanFile(c.entry, c.path, false);
+        NotifyStatus();
+        if (StopRequested()) return finish();
+    }
+    for (const Candidate& c : deferred) {
+        if (settled(SubState::CanJoin)) break;
+        ScanFile(c.entry, c.path, false);
+        NotifyStatus();
+        if (StopRequested()) return finish();
+    }
+
+    auto loadNewVolume = [this](const std::string& path) {
+        DiskFileRef file = FindKnownFile(path);
+        if (!file) {
+            file = std::make_shared<DiskFile>(path);
+            file->kind = FileKind::Volume;
+            AddKnownFile(file);
+        }
+        LoadVolume(file, false);
+        SetActivity(Activity::SearchingNewFiles, {});
+    };
+    for (const std::string& path : ownVolumes) {
+        loadNewVolume(path);
+        NotifyStatus();
+        if (StopRequested()) return finish();
+    }
+
+    auto blocksMissing = [this]() {
+        return static_cast<uint64_t>(status_.totalDataBlocks) >
+               static_cast<uint32_t>(status_.dataBlocksAvailable);
+    };
+    if (blocksMissing()) {
+        SearchGaps();
+        NotifyStatus();
+        if (searchesOtherFiles) {
+            for (const std::string& path : otherFiles) {
+                if (!blocksMissing()) break;
+                ScanFile(nullptr, path, true);
+                NotifyStatus();
+                if (StopRequested()) return finish();
+            }
+        }
+        if (triesForeignVolumes) {
+            for (const std::string& path : foreignVolumes) {
+                if (!blocksMissing()) break;
+                loadNewVolume(path);
+                NotifyStatus();
+                if (StopRequested()) return finish();
+            }
+        }
+    }
+    finish();
+}
+
+void RecoverySet::Reverify() {
+    std::vector<DiskFileRef> files;
+    for (const auto& [path, file] : knownFiles_) files.push_back(file);
+    for (const DiskFileRef& file : files) {
+        file->creationTime = 0;
+        file->lastWriteTime = 0;
+        if (file->kind == FileKind::Target || file->kind == FileKind::OtherData) {
+            ForgetDataFile(*file);
+            // A target that was missing must be looked at again as well,
+            // or its source file would stay unverified.
+            if (file->kind == FileKind::Target) file->result = VerifyResult::NotVerified;
+        } else if (file->kind == FileKind::Volume) {
+            ForgetVolume(*file);
+            file->result = VerifyResult::NotVerified;
+            if (observer() && !file->flags.outOfVolumeList) observer()->ReportVolumeFile(*file);
+        }
+    }
+    for (const SourceFileEntryRef& entry : entries_) {
+        entry->completeCopy.reset();
+        SetEntryState(*entry, FileState::Unverified);
+        ReportSourceFile(*entry);
+    }
+    Scan();
+}
+
+}  // namespace vantrove

@@ -1,0 +1,66 @@
+#pragma once
+// PacketGroup: every packet read so far for one recovery set id.
+//
+// Volume files may hold packets of several sets; the loader files each packet
+// into the group of its set id and later chooses the first group that is
+// complete. A group holds its main and creator packets, per file id the
+// file's description and block checksum packets, and its recovery slices by
+// exponent (only their location: the data stays in the volume files).
+// Groups belong to their Par2RecoverySet; the verification worker alone
+// touches them.
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+
+#include "core/disk_file.h"
+#include "core/md5.h"
+#include "par2/par2_descriptions.h"
+#include "par2/recovery_slice_packet.h"
+
+namespace vantrove {
+
+struct DigestLess {
+    bool operator()(const Md5Digest& a, const Md5Digest& b) const { return a.bytes < b.bytes; }
+};
+
+// What a group knows of one file id.
+struct Par2FileRecord {
+    std::shared_ptr<Par2FileDescription> description;
+    std::shared_ptr<Par2BlockChecksums> checksums;
+    std::string name;  // the description's name, sanitised
+};
+
+class PacketGroup {
+  public:
+    explicit PacketGroup(const Md5Digest& id, uint64_t sequence) : setId(id), sequence(sequence) {}
+
+    // Hash-table bucket of a set id: its first little-endian 32-bit word
+    // modulo 17. Groups are tried bucket by bucket, the newest first within
+    // one bucket.
+    static uint32_t BucketOf(const Md5Digest& id);
+
+    // True when the main packet lists at least one recoverable file and every
+    // one of them has a description and a checksum packet whose slice count
+    // fits the file length. A file whose two packets disagree loses both.
+    bool IsComplete();
+
+    // Removes every slice held by `file`; returns how many went.
+    uint32_t RemoveSlicesOf(const DiskFile* file);
+    bool HasSlicesOf(const DiskFile* file) const;
+
+    Md5Digest setId;
+    uint64_t sequence;  // order of creation
+    uint32_t packetCount = 0;
+    uint32_t exponentEnd = 0;  // one past the highest exponent seen
+    std::map<Md5Digest, Par2FileRecord, DigestLess> files;
+    std::map<uint32_t, std::shared_ptr<RecoverySlicePacket>> slices;
+    std::shared_ptr<Par2MainPacket> main;
+    std::shared_ptr<Par2CreatorPacket> creator;
+};
+
+// ceil(length / sliceSize); 0 for a slice size of 0.
+uint64_t SliceCountFor(uint64_t length, uint64_t sliceSize);
+
+}  // namespace vantrove

@@ -1,0 +1,711 @@
+#include "par2/par2_recovery_set.h"
+
+#include <dirent.h>
+#include <strings.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "core/crc32.h"
+#include "engine/verification_cache.h"
+#include "par2/packet_coding.h"
+#include "par2/packet_header.h"
+#include "par2/sanitised_name.h"
+#include "par2/volume_name.h"
+
+namespace vantrove {
+
+using namespace packet_coding;
+
+namespace {
+
+constexpr size_t kReadBuffer = 262144;
+constexpr char kStateTag[] = "VT2";
+
+// Object types of the PAR 2.0 part of a saved state.
+constexpr StateObjectType kFileRecordObject =
+    static_cast<StateObjectType>(static_cast<int32_t>(StateObjectType::FormatBase) + 1);
+constexpr StateObjectType kSliceObject =
+    static_cast<StateObjectType>(static_cast<int32_t>(StateObjectType::FormatBase) + 2);
+constexpr StateObjectType kCreatorObject =
+    static_cast<StateObjectType>(static_cast<int32_t>(StateObjectType::FormatBase) + 3);
+
+// Adds one to a file id read as a 128-bit little-endian number.
+Md5Digest NextId(Md5Digest id) {
+    for (uint8_t& byte : id.bytes) {
+        if (++byte != 0) break;
+    }
+    return id;
+}
+
+std::string FileNameOf(const std::string& path) {
+    size_t slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+std::string FolderOf(const std::string& path) {
+    size_t slash = path.rfind('/');
+    return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
+const Par2FileDescription* DescriptionOf(const SourceFileEntry& entry) {
+    return static_cast<const Par2FileDescription*>(
+        entry.Description(DescriptionSlot::Par2FileDescription).get());
+}
+
+const Par2BlockChecksums* ChecksumsOf(const SourceFileEntry& entry) {
+    return static_cast<const Par2BlockChecksums*>(
+        entry.Description(DescriptionSlot::Par2BlockChecksums).get());
+}
+
+}  // namespace
+
+Par2RecoverySet::Par2RecoverySet(SetObserver* observer, const StopFlag* stopFlag)
+    : ParityRecoverySet(FormatKind::Par2, observer, stopFlag) {}
+
+Par2RecoverySet::~Par2RecoverySet() = default;
+
+std::string Par2RecoverySet::VolumeSetName(const std::string& fileName) const {
+    return Par2VolumeSetName(FileNameOf(fileName));
+}
+
+std::string Par2RecoverySet::CreatorText() const {
+    if (!chosen_) return {};
+    return CreatorDisplayText(chosen_->creator.get());
+}
+
+std::string Par2RecoverySet::StateKey(const std::string& setPath) {
+    return setPath + kStateExtensionPar2;
+}
+
+void Par2RecoverySet::Repair() {
+    // Rebuilding needs the Reed-Solomon data pass, which this set does not
+    // drive yet: say so instead of pretending.
+    ClearError();
+    RecordError(static_cast<ErrorKind>(-1), 0, {});
+    NotifyStatus();
+}
+
+// ---------------------------------------------------------------------------
+// Opening
+
+DiskFileRef Par2RecoverySet::KnownOrNewVolume(const std::string& path) {
+    DiskFileRef file = FindKnownFile(path);
+    if (!file) {
+        file = std::make_shared<DiskFile>(path);
+        file->kind = FileKind::Volume;
+        AddKnownFile(file);
+    }
+    return file;
+}
+
+std::unique_ptr<RecoverySet> Par2RecoverySet::Open(const std::string& path) {
+    const std::string name = FileNameOf(path);
+    const std::string setName = VolumeSetName(name);
+
+    if (status_.state != RecoveryState::NothingLoaded) {
+        // One more file for an open set.
+        if (!setName.empty()) {
+            const bool wasComplete = chosen_ != nullptr;
+            DiskFileRef file = KnownOrNewVolume(path);
+            if (file->result == VerifyResult::NotVerified || file->result == VerifyResult::Missing) {
+                LoadVolume(file, false);
+            }
+            if (!wasComplete && chosen_) return CompleteOpen();
+        } else if (status_.state == RecoveryState::Incomplete ||
+                   status_.state == RecoveryState::PartlyJoinable ||
+                   status_.state == RecoveryState::RepairPossible) {
+            ScanFile(MatchName(path), path, false);
+        }
+        return nullptr;
+    }
+
+    SetFolderAndBaseName(FolderOf(path), setName);
+    status_.setName = setName.empty() ? name : setName;
+    status_.state = RecoveryState::NeedMoreVolumes;
+
+    DiskFileRef chosen = KnownOrNewVolume(path);
+    LoadVolume(chosen, false);
+
+    if (!chosen_ && !setName.empty() && !StopRequested()) {
+        // The other volumes of the set, in the order the folder lists them.
+        const std::string folder = folder_.empty() ? std::string("./") : folder_;
+        if (DIR* dir = opendir(folder.c_str())) {
+            while (struct dirent* entry = readdir(dir)) {
+                if (chosen_ || StopRequested()) break;
+                if (entry->d_type == DT_DIR) continue;
+                const std::string found = entry->d_name;
+                if (found.size() < setName.size() ||
+                    strncasecmp(found.c_str(), setName.c_str(), setName.size()) != 0) {
+                    continue;
+                }
+                if (strcasecmp(Par2VolumeSetName(found).c_str(), setName.c_str()) != 0) continue;
+                const std::string foundPath = folder_ + found;
+                struct stat st;
+                if (stat(foundPath.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) continue;
+                DiskFileRef file = KnownOrNewVolume(foundPath);
+                if (file->result == VerifyResult::NotIntact) continue;  // read already
+                LoadVolume(file, false);
+            }
+            closedir(dir);
+        }
+    }
+    NotifyStatus();
+    return CompleteOpen();
+}
+
+std::unique_ptr<RecoverySet> Par2RecoverySet::CompleteOpen() {
+    if (!chosen_) return nullptr;
+    // A matching saved state replaces this set; the caller scans that one.
+    // Otherwise this set looks at its folder now.
+    if (std::unique_ptr<RecoverySet> replacement = TrySavedState()) return replacement;
+    Scan();
+    return nullptr;
+}
+
+std::unique_ptr<RecoverySet> Par2RecoverySet::TrySavedState() {
+    if (baseName_.empty()) return nullptr;
+    auto fresh = std::make_unique<Par2RecoverySet>(observer(), stopFlag());
+    fresh->SetVerificationCache(&cache());
+    if (!fresh->LoadState(StateKey(folder_ + baseName_))) return nullptr;
+    if (!SameSetAs(*fresh)) return nullptr;
+    return fresh;
+}
+
+// ---------------------------------------------------------------------------
+// The packet reader
+
+PacketGroup& Par2RecoverySet::GroupFor(const Md5Digest& setId) {
+    for (const auto& group : groups_) {
+        if (group->setId == setId) return *group;
+    }
+    groups_.push_back(std::make_unique<PacketGroup>(setId, nextGroupSequence_++));
+    return *groups_.back();
+}
+
+std::vector<PacketGroup*> Par2RecoverySet::GroupsInOrder() const {
+    std::vector<PacketGroup*> order;
+    for (const auto& group : groups_) order.push_back(group.get());
+    std::sort(order.begin(), order.end(), [](const PacketGroup* a, const PacketGroup* b) {
+        uint32_t ba = PacketGroup::BucketOf(a->setId), bb = PacketGroup::BucketOf(b->setId);
+        if (ba != bb) return ba < bb;
+        return a->sequence > b->sequence;
+    });
+    return order;
+}
+
+void Par2RecoverySet::FilePacket(const DiskFileRef& file, uint64_t offset, const uint8_t* header,
+                                 PacketGroup& group, bool& conflicting) {
+    PacketHeader parsed;
+    ParsePacketHeader(header, parsed);
+    switch (parsed.type()) {
+        case PacketType::FileDescription: {
+            auto packet = std::make_shared<Par2FileDescription>();
+            if (!packet->Read(*file, offset, header)) return;
+            Par2FileRecord& record = group.files[packet->fileId()];
+            if (!record.description) {
+                record.name = SanitisedName(packet->name());
+                record.description = std::move(packet);
+                ++group.packetCount;
+            } else if (!record.description->SameAs(*packet)) {
+                conflicting = true;
+            }
+            return;
+        }
+        case PacketType::Ifsc: {
+            auto packet = std::make_shared<Par2BlockChecksums>();
+            if (!packet->Read(*file, offset, header)) return;
+            Par2FileRecord& record = group.files[packet->fileId()];
+            if (!record.checksums) {
+                record.checksums = std::move(packet);
+                ++group.packetCount;
+            } else if (!record.checksums->SameAs(*packet)) {
+                conflicting = true;
+            }
+            return;
+        }
+        case PacketType::Main: {
+            auto packet = std::make_shared<Par2MainPacket>();
+            if (!packet->Read(*file, offset, header)) return;
+            if (!group.main) {
+                group.main = std::move(packet);
+                ++group.packetCount;
+            } else if (!group.main->SameAs(*packet)) {
+                conflicting = true;
+            }
+            return;
+        }
+        case PacketType::Creator: {
+            auto packet = std::make_shared<Par2CreatorPacket>();
+            if (!packet->Read(*file, offset, header)) return;
+            if (!group.creator) {
+                group.creator = std::move(packet);
+                ++group.packetCount;
+            }
+            return;
+        }
+        case PacketType::RecoverySlice: {
+            auto packet = std::make_shared<RecoverySlicePacket>();
+            if (!packet->Read(file, offset, header)) return;
+            const uint32_t exponent = packet->exponent();
+            if (group.slices.count(exponent)) return;
+            group.slices.emplace(exponent, std::move(packet));
+            ++group.packetCount;
+            ++file->blocksTaken;
+            if (exponent >= group.exponentEnd) group.exponentEnd = exponent + 1;
+            if (&group == chosen_) UpdateRecoveryCount();
+            return;
+        }
+        case PacketType::Other:
+            return;
+    }
+}
+
+bool Par2RecoverySet::ReadPackets(const DiskFileRef& file, bool& cancelled) {
+    cancelled = false;
+    if (!file->open()) {
+        file->result = VerifyResult::Missing;
+        return false;
+    }
+    file->flags.damaged = false;
+    SetActivity(Activity::LoadingVolume, file->path);
+    SetProgress(0, std::max<uint64_t>(file->size, 1));
+    NotifyStatus();
+
+    std::vector<uint8_t> buffer(kReadBuffer);
+    std::vector<PacketGroup*> contributed;
+    bool conflicting = false;
+    const uint64_t size = file->size;
+    uint64_t position = 0;
+    uint8_t header[kPacketHeaderSize];
+    auto progress = [this](uint64_t at) {
+        ReportProgress(at);
+        return !StopRequested();
+    };
+
+    while (size >= kPacketHeaderSize && position <= size - kPacketHeaderSize) {
+        if (!file->read(position, header, kPacketHeaderSize)) break;
+        if (StopRequested()) {
+            cancelled = true;
+            break;
+        }
+        if (!HasPacketMagic(header)) {
+            // Search forward for the magic, chunk by chunk; consecutive
+            // chunks overlap so that a magic across their border is found.
+            file->flags.damaged = true;
+            bool found = false;
+            while (!found && position <= size - kPacketHeaderSize) {
+                const size_t chunk =
+                    static_cast<size_t>(std::min<uint64_t>(kReadBuffer, size - position));
+                if (!file->read(position, buffer.data(), chunk)) break;
+                for (size_t i = 0; i + kPacketHeaderSize <= chunk; ++i) {
+                    if (buffer[i] == 'P' && HasPacketMagic(buffer.data() + i)) {
+                        std::memcpy(header, buffer.data() + i, kPacketHeaderSize);
+                        position += i;
+                        found = true;
+                        break;
+                    }
+                }
+                if (!found) {
+                    position += chunk - (kPacketHeaderSize - 1);
+                    if (!progress(position)) {
+                        cancelled = true;
+                        break;
+                    }
+                }
+            }
+            if (cancelled || !found) break;
+        }
+
+        PacketHeader parsed;
+        if (!ParsePacketHeader(header, parsed)) {
+            file->flags.damaged = true;
+            ++position;
+            continue;
+        }
+        if (parsed.length > size - position) {
+            file->flags.damaged = true;
+            break;
+        }
+        PacketHashCheck check = VerifyPacketHash(*file, position, header, buffer, progress);
+        if (check == PacketHashCheck::Cancelled) {
+            cancelled = true;
+            break;
+        }
+        if (check == PacketHashCheck::ReadError) {
+            file->flags.damaged = true;
+            break;
+        }
+        if (check != PacketHashCheck::Valid) {
+            file->flags.damaged = true;
+            ++position;
+            continue;
+        }
+        PacketGroup& group = GroupFor(parsed.setId);
+        FilePacket(file, position, header, group, conflicting);
+        if (std::find(contributed.begin(), contributed.end(), &group) == contributed.end()) {
+            contributed.push_back(&group);
+        }
+        position += parsed.length;
+    }
+    file->close();
+    ReportProgress(size);
+    if (!cancelled) file->result = VerifyResult::NotIntact;  // read to its end
+
+    bool becameComplete = false;
+    if (!chosen_) becameComplete = ChooseGroup();
+    if (chosen_) DropForeignSlices(file, contributed, conflicting, cancelled, becameComplete);
+    if (observer() && !file->flags.outOfVolumeList) observer()->ReportVolumeFile(*file);
+    return !cancelled;
+}
+
+bool Par2RecoverySet::LoadVolume(const DiskFileRef& file, bool checkOnly) {
+    if (!file) return false;
+    file->kind = FileKind::Volume;
+    bool cancelled = false;
+    bool read = ReadPackets(file, cancelled);
+    NotifyStatus();
+    return read;
+}
+
+void Par2RecoverySet::RemoveAllSlicesOf(DiskFile& file) {
+    for (const auto& group : groups_) group->RemoveSlicesOf(&file);
+    file.blocksTaken = 0;
+    UpdateRecoveryCount();
+}
+
+void Par2RecoverySet::DropForeignSlices(const DiskFileRef& file,
+                                        const std::vector<PacketGroup*>& contributed,
+                                        bool conflicting, bool cancelled, bool becameComplete) {
+    if (becameComplete) {
+        // Files read before the set was chosen keep only its slices.
+        for (const auto& [path, known] : knownFiles_) {
+            if (known->kind != FileKind::Volume || known->result != VerifyResult::NotIntact ||
+                known->blocksTaken == 0) {
+                continue;
+            }
+            for (const auto& group : groups_) {
+                if (group.get() != chosen_) known->blocksTaken -= group->RemoveSlicesOf(known.get());
+            }
+            if (known->blocksTaken == 0 && !chosen_->HasSlicesOf(known.get())) {
+                known->flags.unused = true;
+                if (observer() && known != file && !known->flags.outOfVolumeList) {
+                    observer()->ReportVolumeFile(*known);
+                }
+            }
+        }
+    }
+    if (!contributed.empty() && !cancelled) {
+        const bool toChosen =
+            std::find(contributed.begin(), contributed.end(), chosen_) != contributed.end();
+        if (!toChosen) {
+            file->flags.unused = true;
+            file->flags.damaged = true;
+            RemoveAllSlicesOf(*file);
+        } else {
+            for (PacketGroup* group : contributed) {
+                if (group != chosen_) file->blocksTaken -= group->RemoveSlicesOf(file.get());
+            }
+        }
+    }
+    if (conflicting) {
+        file->flags.unused = true;
+        file->flags.damaged = true;
+        RemoveAllSlicesOf(*file);
+    }
+    UpdateRecoveryCount();
+}
+
+void Par2RecoverySet::UpdateRecoveryCount() {
+    status_.recoveryBlocksAvailable =
+        chosen_ ? static_cast<int32_t>(std::min<size_t>(chosen_->slices.size(), INT32_MAX)) : 0;
+}
+
+void Par2RecoverySet::ForgetVolume(DiskFile& file) { RemoveAllSlicesOf(file); }
+
+// ---------------------------------------------------------------------------
+// Choosing and building the set
+
+bool Par2RecoverySet::ChooseGroup() {
+    for (PacketGroup* group : GroupsInOrder()) {
+        if (!group->IsComplete()) continue;
+        chosen_ = group;
+        if (!BuildSet()) {
+            // A set that cannot be held (too many blocks) stays incomplete.
+            chosen_ = nullptr;
+            entries_.clear();
+            foundBlocks_.clear();
+            continue;
+        }
+        return true;
+    }
+    return false;
+}
+
+bool Par2RecoverySet::BuildSet() {
+    const Par2MainPacket& main = *chosen_->main;
+    std::vector<SourceFileEntryRef> entries;
+    std::vector<Md5Digest> usedIds;
+    for (uint32_t i = 0; i < main.recoverableFileCount(); ++i) usedIds.push_back(main.fileId(i));
+    std::vector<Md5Digest> seen;
+    uint64_t totalBlocks = 0;
+    for (uint32_t i = 0; i < main.recoverableFileCount(); ++i) {
+        Md5Digest id = main.fileId(i);
+        Par2FileRecord record = chosen_->files[id];
+        if (std::find(seen.begin(), seen.end(), id) != seen.end()) {
+            // A second mention of one id: a copy of the file under the next
+            // unused id.
+            Md5Digest copyId = NextId(id);
+            while (std::find(usedIds.begin(), usedIds.end(), copyId) != usedIds.end() ||
+                   chosen_->files.count(copyId)) {
+                copyId = NextId(copyId);
+            }
+            usedIds.push_back(copyId);
+            record.description = record.description->CopyWithId(copyId);
+            record.checksums = record.checksums->CopyWithId(copyId);
+            chosen_->files[copyId] = record;
+            id = copyId;
+        }
+        seen.push_back(id);
+        auto entry = std::make_shared<SourceFileEntry>();
+        entry->Description(DescriptionSlot::Par2FileDescription) = record.description;
+        entry->Description(DescriptionSlot::Par2BlockChecksums) = record.checksums;
+        entry->name = record.name;
+        entry->size = record.description->fileLength();
+        entry->blockCount = record.checksums->sliceCount();
+        totalBlocks += entry->blockCount;
+        entries.push_back(std::move(entry));
+    }
+    if (totalBlocks > UINT32_MAX) return false;
+    SetEntries(std::move(entries));
+    foundBlocks_.clear();
+    status_.blockSize = main.sliceSize();
+    if (!FinishLoading()) return false;
+    return PrepareScan();
+}
+
+bool Par2RecoverySet::PrepareScan() {
+    const uint64_t blockSize = status_.blockSize;
+    if (blockSize == 0 || blockSize > UINT32_MAX) return false;
+    zeroCrc_ = Crc32UpdateZeros(0, blockSize);
+    Md5Context zeros;
+    zeros.UpdateZeros(blockSize);
+    zeroMd5_ = zeros.Final();
+    window_.Build(static_cast<uint32_t>(blockSize));
+
+    lookup_.Clear();
+    for (const SourceFileEntryRef& entry : entries_) {
+        const Par2BlockChecksums* checksums = ChecksumsOf(*entry);
+        if (!checksums) return false;
+        for (uint32_t i = 0; i < entry->blockCount; ++i) {
+            const uint64_t offset = static_cast<uint64_t>(i) * blockSize;
+            const uint64_t length = std::min(blockSize, entry->size - offset);
+            SliceChecksum sum = checksums->entry(i);
+            lookup_.Add(entry.get(), i, length, sum.crc32, sum.md5);
+        }
+    }
+    lookup_.Finish();
+    UpdateRecoveryCount();
+    status_.creatorText = CreatorText();
+    if (status_.setName.empty()) status_.setName = baseName_;
+    return true;
+}
+
+// ---------------------------------------------------------------------------
+// Saved state
+
+bool Par2RecoverySet::SaveState(const std::string& setPath) {
+    if (!chosen_) return false;
+    const PacketGroup& group = *chosen_;
+    return SaveStateFile(StateKey(setPath), kStateTag, status_.totalSourceSize,
+                         [this, &group](StateWriter& writer) {
+        writer.WriteBytes(group.setId.bytes.data(), 16);
+        writer.WriteU32(group.packetCount);
+        writer.WriteU32(static_cast<uint32_t>(group.files.size()));
+        for (const auto& [id, record] : group.files) {
+            writer.WriteBytes(id.bytes.data(), 16);
+            writer.WriteReference(&record, [&writer, &record] {
+                writer.WriteReference(record.description.get(), [&writer, &record] {
+                    record.description->WriteState(writer);
+                });
+                writer.WriteReference(record.checksums.get(), [&writer, &record] {
+                    record.checksums->WriteState(writer);
+                });
+                writer.WriteString(record.name);
+            });
+        }
+        writer.WriteU32(static_cast<uint32_t>(group.slices.size()));
+        for (const auto& [exponent, slice] : group.slices) {
+            writer.WriteU32(exponent);
+            const RecoverySlicePacket* packet = slice.get();
+            writer.WriteReference(packet, [&writer, packet] {
+                writer.WriteBytes(packet->head(), kRecoveryDataOffset);
+                WriteDiskFileReference(writer, packet->data().file.get());
+                writer.WriteU64(packet->data().offset);
+                writer.WriteU64(packet->data().length);
+            });
+        }
+        writer.WriteBytes(group.main->bytes().data(), group.main->bytes().size());
+        const Par2CreatorPacket* creator = group.creator.get();
+        writer.WriteReference(creator, [&writer, creator] {
+            writer.WriteBytes(creator->bytes().data(), creator->bytes().size());
+        });
+        writer.WriteU32(group.exponentEnd);
+        writer.WriteU32(static_cast<uint32_t>(entries_.size()));
+        for (const SourceFileEntryRef& entry : entries_) {
+            WriteEntryReference(writer, entry.get());
+            writer.WriteI32(static_cast<int32_t>(entry->state));
+        }
+    });
+}
+
+namespace {
+
+// A description reference inside the PAR 2.0 part (the object may be new
+// here when no entry wrote it before).
+template <class T>
+bool ReadDescriptionReference(StateReader& reader, DescriptionSlot slot, std::shared_ptr<T>& out) {
+    std::shared_ptr<void> existing;
+    int32_t index = 0;
+    if (!reader.ReadReferenceHeader(StateObjectType::Description, existing, index)) return false;
+    if (index == 0) {
+        auto description = std::static_pointer_cast<FileDescription>(existing);
+        out = std::dynamic_pointer_cast<T>(description);
+        return out != nullptr;
+    }
+    FileDescriptionRef description = ReadPar2Description(slot, reader);
+    reader.EndObject();
+    out = std::dynamic_pointer_cast<T>(description);
+    if (!out) {
+        reader.Fail();
+        return false;
+    }
+    reader.Register(index, StateObjectType::Description, description);
+    return true;
+}
+
+}  // namespace
+
+bool Par2RecoverySet::LoadState(const std::string& key) {
+    auto group = std::make_unique<PacketGroup>(Md5Digest{}, 0);
+    uint64_t secondValue = 0;
+    auto readPart = [this, &group](StateReader& reader) -> bool {
+        if (!reader.ReadBytes(group->setId.bytes.data(), 16)) return false;
+        group->packetCount = reader.ReadU32();
+        uint32_t fileCount = reader.ReadU32();
+        if (reader.failed() || fileCount > reader.remaining() / 20) return false;
+        for (uint32_t i = 0; i < fileCount; ++i) {
+            Md5Digest id;
+            if (!reader.ReadBytes(id.bytes.data(), 16)) return false;
+            std::shared_ptr<Par2FileRecord> record;
+            bool ok = reader.ReadReference(
+                kFileRecordObject, record, [] { return std::make_shared<Par2FileRecord>(); },
+                [&reader](Par2FileRecord& r) {
+                    return ReadDescriptionReference(reader, DescriptionSlot::Par2FileDescription,
+                                                    r.description) &&
+                           ReadDescriptionReference(reader, DescriptionSlot::Par2BlockChecksums,
+                                                    r.checksums) &&
+                           reader.ReadString(r.name);
+                });
+            if (!ok || !record) return false;
+            group->files[id] = *record;
+        }
+        uint32_t sliceCount = reader.ReadU32();
+        if (reader.failed() || sliceCount > reader.remaining() / 8) return false;
+        for (uint32_t i = 0; i < sliceCount; ++i) {
+            uint32_t exponent = reader.ReadU32();
+            std::shared_ptr<RecoverySlicePacket> slice;
+            bool ok = reader.ReadReference(
+                kSliceObject, slice, [] { return std::make_shared<RecoverySlicePacket>(); },
+                [&reader](RecoverySlicePacket& packet) {
+                    uint8_t head[kRecoveryDataOffset];
+                    if (!reader.ReadBytes(head, sizeof head)) return false;
+                    DiskFileRef file;
+                    if (!ReadDiskFileReference(reader, file) || !file) return false;
+                    uint64_t offset = reader.ReadU64();
+                    uint64_t length = reader.ReadU64();
+                    if (reader.failed() || offset < kRecoveryDataOffset ||
+                        LoadLe64(head + kPacketLengthOffset) != length + kRecoveryDataOffset) {
+                        return false;
+                    }
+                    packet.SetFromState(head, file, offset, length);
+                    return true;
+                });
+            if (!ok || !slice || slice->exponent() != exponent) return false;
+            group->slices[exponent] = slice;
+        }
+        std::vector<uint8_t> mainBytes;
+        if (!ReadWholePacket(reader, mainBytes)) return false;
+        group->main = std::make_shared<Par2MainPacket>();
+        if (!group->main->LoadBytes(std::move(mainBytes))) return false;
+        std::shared_ptr<Par2CreatorPacket> creator;
+        bool ok = reader.ReadReference(
+            kCreatorObject, creator, [] { return std::make_shared<Par2CreatorPacket>(); },
+            [&reader](Par2CreatorPacket& packet) {
+                std::vector<uint8_t> bytes;
+                return ReadWholePacket(reader, bytes) && packet.LoadBytes(std::move(bytes));
+            });
+        if (!ok) return false;
+        group->creator = creator;
+        group->exponentEnd = reader.ReadU32();
+        uint32_t entryCount = reader.ReadU32();
+        if (reader.failed() || entryCount > reader.remaining() / 8) return false;
+        std::vector<SourceFileEntryRef> entries;
+        for (uint32_t i = 0; i < entryCount; ++i) {
+            SourceFileEntryRef entry;
+            if (!ReadEntryReference(reader, entry) || !entry) return false;
+            reader.ReadI32();
+            const Par2FileDescription* description = DescriptionOf(*entry);
+            const Par2BlockChecksums* checksums = ChecksumsOf(*entry);
+            if (!description || !checksums) return false;
+            entry->size = description->fileLength();
+            if (entry->blockCount != checksums->sliceCount()) return false;
+            entries.push_back(std::move(entry));
+        }
+        SetEntries(std::move(entries));
+        return !reader.failed();
+    };
+    if (!LoadStateFile(key, kStateTag, secondValue, ReadPar2Description, readPart)) return false;
+    if (entries_.empty() || secondValue != status_.totalSourceSize) return false;
+    for (const SourceFileEntryRef& entry : entries_) {
+        if (SliceCountFor(entry->size, status_.blockSize) != entry->blockCount) return false;
+    }
+    if (group->main->sliceSize() != status_.blockSize) return false;
+    // The volumes read before keep their slices; the set is complete.
+    groups_.clear();
+    groups_.push_back(std::move(group));
+    chosen_ = groups_.back().get();
+    status_.setName = baseName_;
+    status_.state = RecoveryState::Incomplete;
+    if (!PrepareScan()) return false;
+    NotifyStatus();
+    return true;
+}
+
+bool Par2RecoverySet::SameSetAs(const Par2RecoverySet& other) const {
+    if (other.formatKind() != FormatKind::Par2 || folder_ != other.folder_ ||
+        baseName_ != other.baseName_ || status_.totalDataBlocks != other.status_.totalDataBlocks ||
+        status_.blockSize != other.status_.blockSize ||
+        status_.totalSourceSize != other.status_.totalSourceSize ||
+        entries_.size() != other.entries_.size()) {
+        return false;
+    }
+    for (size_t i = 0; i < entries_.size(); ++i) {
+        const SourceFileEntry& a = *entries_[i];
+        const SourceFileEntry& b = *other.entries_[i];
+        const Par2FileDescription* da = DescriptionOf(a);
+        const Par2FileDescription* db = DescriptionOf(b);
+        const Par2BlockChecksums* ca = ChecksumsOf(a);
+        const Par2BlockChecksums* cb = ChecksumsOf(b);
+        if (!da || !db || !ca || !cb) return false;
+        if (a.size != b.size || a.name != b.name || a.blockCount != b.blockCount ||
+            !(da->fileHash() == db->fileHash()) || !(da->hash16k() == db->hash16k()) ||
+            !ca->SameEntries(*cb)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace vantrove

@@ -1,0 +1,108 @@
+#pragma once
+// Par2RecoverySet: a PAR 2.0 set opened from any of its volume files.
+//
+// Open reads the chosen volume packet by packet (each checked by its MD5),
+// searches the folder for the other volumes of the same base name, and reads
+// them until one recovery set id has a main packet and complete descriptions
+// of its files. That group becomes the set: its files become the source
+// entries in main-packet order, their block checksums fill the block lookup
+// through which the data-file scan finds blocks at any offset, and its
+// recovery slices (kept as locations in the volume files, never in memory)
+// are the recovery blocks available. Packets of other sets found in the same
+// volumes are dropped once the set is chosen.
+//
+// The set's verification state is saved in the cache under the key
+// "<folder><base name>.vt2" and read back by Open; a state that matches the
+// freshly loaded set in every respect replaces it, so that unchanged files
+// are not hashed again.
+//
+// Created, driven and destroyed by the verification worker, like every set.
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "core/crc32_window.h"
+#include "engine/block_lookup.h"
+#include "engine/parity_recovery_set.h"
+#include "par2/packet_group.h"
+
+namespace vantrove {
+
+class Par2RecoverySet : public ParityRecoverySet {
+  public:
+    Par2RecoverySet(SetObserver* observer, const StopFlag* stopFlag);
+    ~Par2RecoverySet() override;
+
+    // RecoverySet
+    bool SaveState(const std::string& setPath) override;
+    std::unique_ptr<RecoverySet> Open(const std::string& path) override;
+    void Repair() override;
+    bool SearchesOtherFiles() const override { return true; }
+    bool TriesForeignVolumes() const override { return false; }
+    std::string VolumeSetName(const std::string& fileName) const override;
+    bool LoadVolume(const DiskFileRef& file, bool checkOnly) override;
+    void VerifyDataFile(const DiskFileRef& file, SourceFileEntry*& entryOut, int& resultOut,
+                        bool checkOnly) override;
+    std::string CreatorText() const override;
+    void ForgetVolume(DiskFile& file) override;
+
+    // The group that became the set (null while the set is incomplete).
+    const PacketGroup* chosenGroup() const { return chosen_; }
+    const std::vector<std::unique_ptr<PacketGroup>>& groups() const { return groups_; }
+    const BlockLookup& blockLookup() const { return lookup_; }
+    uint32_t zeroBlockCrc() const { return zeroCrc_; }
+    const Md5Digest& zeroBlockMd5() const { return zeroMd5_; }
+
+    // The cache key of a set: folder + base name + ".vt2".
+    static std::string StateKey(const std::string& setPath);
+    // Reads the saved state of `key` into this fresh set. False when there
+    // is none or it cannot be used.
+    bool LoadState(const std::string& key);
+    // True when `other` describes the same set as this one: folder, base
+    // name, blocks, slice size, data size and every file with its hashes,
+    // name and block checksums.
+    bool SameSetAs(const Par2RecoverySet& other) const;
+
+  private:
+    // The packet reader for one volume file.
+    bool ReadPackets(const DiskFileRef& file, bool& cancelled);
+    // Files one checked packet at `offset`; false when it is not usable.
+    void FilePacket(const DiskFileRef& file, uint64_t offset, const uint8_t* header,
+                    PacketGroup& group, bool& conflicting);
+    PacketGroup& GroupFor(const Md5Digest& setId);
+    // Groups in the order in which completeness is tried.
+    std::vector<PacketGroup*> GroupsInOrder() const;
+    // Looks for a complete group; builds the set from the first one found.
+    bool ChooseGroup();
+    // Fills entries, blocks and the lookup from the chosen group.
+    bool BuildSet();
+    // Entries known: block size, zero block, lookup, window, counts.
+    bool PrepareScan();
+    // Clean-up of other sets' slices after a load.
+    void DropForeignSlices(const DiskFileRef& file, const std::vector<PacketGroup*>& contributed,
+                           bool conflicting, bool cancelled, bool becameComplete);
+    void RemoveAllSlicesOf(DiskFile& file);
+    void UpdateRecoveryCount();
+    // Tries the saved state once the set is complete.
+    std::unique_ptr<RecoverySet> TrySavedState();
+    // Once complete: the saved state if it matches, else a scan of the folder.
+    std::unique_ptr<RecoverySet> CompleteOpen();
+    DiskFileRef KnownOrNewVolume(const std::string& path);
+
+    // Whole-file check and sliding block scan (par2_verify.cpp).
+    void CheckWholeFile(DiskFile& file, SourceFileEntry*& entryOut, int& resultOut);
+    void ScanBlocks(const DiskFileRef& file, SourceFileEntry*& entryOut, int& resultOut,
+                    bool& stopped);
+
+    std::vector<std::unique_ptr<PacketGroup>> groups_;
+    PacketGroup* chosen_ = nullptr;
+    uint64_t nextGroupSequence_ = 0;
+    BlockLookup lookup_;
+    Crc32Window window_;
+    uint32_t zeroCrc_ = 0;
+    Md5Digest zeroMd5_;
+};
+
+}  // namespace vantrove

@@ -1,0 +1,262 @@
+// Verification of one data file against a PAR 2.0 set: the whole-file check
+// (sizes, then the hash of the first 16 KiB, then the whole file) and the
+// sliding block search, which finds every block of the set at any byte
+// offset by its CRC-32 and confirms it by MD5.
+
+#include <algorithm>
+#include <memory>
+#include <vector>
+
+#include "engine/block_scanner.h"
+#include "par2/par2_recovery_set.h"
+
+namespace vantrove {
+namespace {
+
+constexpr size_t kWholeFileBuffer = 1048576;
+
+const Par2FileDescription* DescriptionOf(const SourceFileEntry& entry) {
+    return static_cast<const Par2FileDescription*>(
+        entry.Description(DescriptionSlot::Par2FileDescription).get());
+}
+
+bool Located(const BlockLookup::Node* node) {
+    return node->entry->foundBlocks[node->indexInFile].file != nullptr;
+}
+
+const DiskFile* LocationFile(const BlockLookup::Node* node) {
+    return node->entry->foundBlocks[node->indexInFile].file.get();
+}
+
+}  // namespace
+
+void Par2RecoverySet::VerifyDataFile(const DiskFileRef& file, SourceFileEntry*& entryOut,
+                                     int& resultOut, bool checkOnly) {
+    resultOut = 0;
+    SourceFileEntry* expected = entryOut;
+    if (!chosen_ || file->size == 0) {
+        file->result = VerifyResult::NotIntact;
+        file->flags.formatFlag = checkOnly;
+        return;
+    }
+    bool stopped = false;
+    if (checkOnly) {
+        CheckWholeFile(*file, entryOut, resultOut);
+        stopped = StopRequested();
+    } else {
+        ScanBlocks(file, entryOut, resultOut, stopped);
+    }
+    if (stopped) {
+        // Not looked at to its end: leave it unverified so that the next
+        // scan takes it up again, and claim nothing about it.
+        file->result = VerifyResult::NotVerified;
+        if (resultOut == 2) resultOut = 1;
+        return;
+    }
+    file->result = VerifyResult::NotIntact;
+    file->flags.formatFlag = checkOnly;
+    if (expected && resultOut == 0 && !expected->FindPlace(file.get())) {
+        expected->AddToPlace(file, 0);
+        expected->dirty = true;
+    }
+}
+
+void Par2RecoverySet::CheckWholeFile(DiskFile& file, SourceFileEntry*& entryOut, int& resultOut) {
+    const uint64_t size = file.size;
+    SourceFileEntry* expected = entryOut;
+    SetProgress(0, size);
+    bool anySize = false;
+    for (const SourceFileEntryRef& entry : entries_) anySize |= entry->size == size;
+    if (!anySize) return;
+
+    const size_t headLength = static_cast<size_t>(std::min<uint64_t>(size, 16384));
+    std::vector<uint8_t> buffer(static_cast<size_t>(std::min<uint64_t>(size, kWholeFileBuffer)));
+    if (!file.read(0, buffer.data(), headLength)) return;
+    Md5Context md5;
+    md5.Update(buffer.data(), headLength);
+    const Md5Digest head = md5.Final();
+
+    bool headMatches = false;
+    for (const SourceFileEntryRef& entry : entries_) {
+        if (entry->size == size && DescriptionOf(*entry)->hash16k() == head) headMatches = true;
+    }
+    if (!headMatches) return;
+
+    uint64_t position = headLength;
+    while (position < size) {
+        const size_t chunk = static_cast<size_t>(std::min<uint64_t>(buffer.size(), size - position));
+        if (!file.read(position, buffer.data(), chunk)) return;
+        md5.Update(buffer.data(), chunk);
+        position += chunk;
+        ReportProgress(position);
+        if (StopRequested()) return;
+    }
+    const Md5Digest whole = md5.Final();
+
+    SourceFileEntry* match = nullptr;
+    for (const SourceFileEntryRef& entry : entries_) {
+        const Par2FileDescription* d = DescriptionOf(*entry);
+        if (entry->size != size || !(d->hash16k() == head) || !(d->fileHash() == whole)) continue;
+        if (entry->MissingBlockCount() == 0) continue;
+        if (!match) match = entry.get();
+        if (entry.get() == expected) {
+            match = entry.get();
+            break;
+        }
+    }
+    if (!match) return;
+    resultOut = 2;
+    entryOut = match;
+    DiskFileRef self = FindKnownFile(file.path);
+    for (uint32_t i = 0; i < match->blockCount; ++i) {
+        LocateBlock(*match, i, self, static_cast<uint64_t>(i) * status_.blockSize);
+    }
+    match->dirty = true;
+    ReportProgress(size);
+}
+
+void Par2RecoverySet::ScanBlocks(const DiskFileRef& file, SourceFileEntry*& entryOut,
+                                 int& resultOut, bool& stopped) {
+    const uint64_t size = file->size;
+    const uint64_t blockSize = status_.blockSize;
+    SourceFileEntry* expected = entryOut;
+    SetProgress(0, size);
+
+    auto scanner = std::make_unique<BlockScanner>();
+    if (!scanner->Start(*file, window_)) {
+        RecordError(ErrorKind::Read, scanner->error(), file->path);
+        return;
+    }
+    const CrcFilter filter = lookup_.filter();
+
+    BlockLookup::Node* hint = nullptr;
+    uint32_t matches = 0;
+    int result = 2;
+    uint64_t lastReport = 0;
+
+    // The block at the window, by the matching rules; `accounted` tells that
+    // the window holds a block that is already located.
+    auto matchWindow = [&](bool& accounted) -> BlockLookup::Node* {
+        accounted = false;
+        const uint64_t real = scanner->RealBytes();
+        const bool full = real == blockSize;
+        if (hint) {
+            if (hint->IsLastInFile()) {
+                const uint64_t length = hint->length();
+                if (real >= length || full) {
+                    if (scanner->PaddedCrc(length) == hint->crc &&
+                        scanner->PaddedMd5(length) == hint->md5) {
+                        return hint;
+                    }
+                }
+            } else if (!Located(hint) && full && scanner->Crc() == hint->crc) {
+                if (scanner->WindowMd5() == hint->md5) return hint;
+            }
+        }
+        const uint32_t crc = scanner->Crc();
+        if (!filter.MayContain(crc)) return nullptr;
+        BlockLookup::Node* crcNode = lookup_.FindCrc(crc);
+        if (!crcNode) return nullptr;
+        BlockLookup::Node* node = lookup_.FindMd5(crcNode, scanner->WindowMd5());
+        if (!node) return nullptr;
+
+        auto fits = [&](const BlockLookup::Node* n) { return full || n->length() == real; };
+        if (node->nextSame) {
+            bool allLocated = true;
+            for (BlockLookup::Node* n = node; n; n = n->nextSame) {
+                if (!Located(n)) allLocated = false;
+                if (n->entry == expected && !Located(n) && fits(n)) return n;
+            }
+            for (BlockLookup::Node* n = node; n; n = n->nextSame) {
+                if (!Located(n) && fits(n)) return n;
+            }
+            accounted = allLocated;
+            return nullptr;
+        }
+        if (node->entry->completeCopy) {
+            accounted = true;
+            return nullptr;
+        }
+        if (!fits(node)) return nullptr;
+        if (node->indexInFile == 0 && scanner->offset() == 0) return node;
+        if (node == hint) {
+            if (LocationFile(node) != file.get()) return node;
+        } else if (!Located(node)) {
+            return node;
+        }
+        accounted = true;
+        return nullptr;
+    };
+
+    while (scanner->More()) {
+        bool accounted = false;
+        BlockLookup::Node* found = matchWindow(accounted);
+        const uint64_t offset = scanner->offset();
+        if (found) {
+            if (matches == 0) {
+                entryOut = found->entry;
+                result = (found->indexInFile == 0 && offset == 0) ? 2 : 1;
+            } else if (found != hint) {
+                result = 1;
+            }
+            LocateBlock(*found->entry, found->indexInFile, file, offset);
+            ++matches;
+            hint = found->nextInFile;
+            scanner->Skip(found->length());
+        } else {
+            result = 1;
+            hint = nullptr;
+            if (accounted) {
+                scanner->Skip(blockSize);
+            } else if (scanner->Slide()) {
+                // Slide on to the next window whose CRC may be a block's.
+                if (!filter.MayContain(scanner->Crc())) {
+                    uint64_t limit = lastReport + blockSize > scanner->offset()
+                                         ? lastReport + blockSize - scanner->offset()
+                                         : 1;
+                    scanner->SlideUntil(filter, limit);
+                }
+            }
+        }
+        if (scanner->offset() - lastReport >= blockSize || !scanner->More()) {
+            lastReport = scanner->offset();
+            status_.progressPosition = std::min(lastReport, size);
+            NotifyStatus();
+            if (StopRequested()) {
+                stopped = true;
+                break;
+            }
+        }
+    }
+    if (scanner->failed()) {
+        RecordError(ErrorKind::Read, scanner->error(), file->path);
+        stopped = true;
+    }
+    if (stopped) {
+        resultOut = matches == 0 ? 0 : 1;
+        return;
+    }
+    Md5Digest whole, head;
+    bool hashed = scanner->Finish(&whole, &head);
+    SetProgress(size, size);
+    if (!hashed) {
+        RecordError(ErrorKind::Read, scanner->error(), file->path);
+        stopped = true;
+        resultOut = matches == 0 ? 0 : 1;
+        return;
+    }
+    if (matches == 0) {
+        resultOut = 0;
+        return;
+    }
+    if (result == 2) {
+        const Par2FileDescription* d = DescriptionOf(*entryOut);
+        if (matches != entryOut->blockCount || size != entryOut->size || !(whole == d->fileHash()) ||
+            !(head == d->hash16k())) {
+            result = 1;
+        }
+    }
+    resultOut = result;
+}
+
+}  // namespace vantrove
