@@ -1,0 +1,313 @@
+// Loading PAR 2.0 sets: the volume suffix rule, the packet reader's
+// resynchronisation and damage handling, the choice between packet groups,
+// and hostile volumes.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "par2/packet_format.h"
+#include "par2/volume_name.h"
+#include "par2_set_builder.h"
+#include "par2_test_support.h"
+#include "support/test_env.h"
+
+namespace vantrove {
+namespace {
+
+using test::Bytes;
+using test::Par2SetBuilder;
+
+TEST(Par2VolumeName, SuffixRule) {
+    EXPECT_EQ(Par2VolumeSetName("name.par2"), "name");
+    EXPECT_EQ(Par2VolumeSetName("name.vol000+01.par2"), "name");
+    EXPECT_EQ(Par2VolumeSetName("name.vol7-15.PAR2"), "name");
+    EXPECT_EQ(Par2VolumeSetName("name_vol0+1.par2"), "name");
+    EXPECT_EQ(Par2VolumeSetName("name.VOL+.par2"), "name");
+    EXPECT_EQ(Par2VolumeSetName("namevol0+1.par2"), "namevol0+1");
+    EXPECT_EQ(Par2VolumeSetName("name.vox0+1.par2"), "name.vox0+1");
+    EXPECT_EQ(Par2VolumeSetName("name.vol0x1.par2"), "name.vol0x1");
+    EXPECT_EQ(Par2VolumeSetName("x2004.par2"), "x2004");
+    EXPECT_EQ(Par2VolumeSetName("a+5.par2"), "a+5");
+    EXPECT_EQ(Par2VolumeSetName(".par2"), "");
+    EXPECT_EQ(Par2VolumeSetName("2004.par2"), "");
+    EXPECT_EQ(Par2VolumeSetName("vol1+2.par2"), "");
+    EXPECT_EQ(Par2VolumeSetName("+5.par2"), "");
+    EXPECT_EQ(Par2VolumeSetName(".vol1+2.par2"), "");
+    EXPECT_EQ(Par2VolumeSetName("name.par2.bak"), "");
+    EXPECT_EQ(Par2VolumeSetName("name.par"), "");
+}
+
+class Par2Loading : public ::testing::Test {
+  protected:
+    Par2Loading() : folder_(dir_.path() + "/"), cache_(dir_.path() + "/cache/") {}
+
+    // A set of two files (3 and 2 blocks of 1024 bytes) in the folder.
+    Par2SetBuilder& TwoFileSet(const std::string& prefix = "") {
+        builders_.push_back(std::make_unique<Par2SetBuilder>(folder_, 1024));
+        Par2SetBuilder& b = *builders_.back();
+        std::mt19937_64 rng(test::TestSeed() + builders_.size());
+        b.AddFile(prefix + "one.bin", test::RandomBytes(rng, 3000));
+        b.AddFile(prefix + "two.bin", test::RandomBytes(rng, 2048));
+        b.Build();
+        return b;
+    }
+
+    std::unique_ptr<Par2RecoverySet> OpenOnly(const std::string& name) {
+        auto set = std::make_unique<Par2RecoverySet>(nullptr, nullptr);
+        set->SetVerificationCache(&cache_);
+        EXPECT_EQ(set->Open(folder_ + name), nullptr);
+        return set;
+    }
+
+    DiskFile* Known(RecoverySet& set, const std::string& name) {
+        DiskFileRef file = set.FindKnownFile(folder_ + name);
+        return file.get();
+    }
+
+    test::TempDir dir_;
+    std::string folder_;
+    VerificationCache cache_;
+    std::vector<std::unique_ptr<Par2SetBuilder>> builders_;
+};
+
+TEST_F(Par2Loading, ChosenFileWithAllCriticalPacketsReadsNoOtherVolumeAtOpening) {
+    Par2SetBuilder& b = TwoFileSet();
+    test::WriteVolume(folder_ + "set.par2", b.Critical());
+    test::WriteVolume(folder_ + "set.vol0+1.par2", {b.Slice(0)});
+    test::WriteVolume(folder_ + "set.vol1+2.par2", {b.Slice(1), b.Slice(2)});
+
+    test::AccessRecorder recorder;
+    auto set = test::OpenAndScan(folder_ + "set.par2", cache_);
+    std::vector<std::string> opened = recorder.opened();
+    ASSERT_FALSE(opened.empty());
+    EXPECT_EQ(opened[0], folder_ + "set.par2");
+    // Before the first data file is verified, no other volume was read.
+    auto firstData = std::find_if(opened.begin(), opened.end(), [](const std::string& p) {
+        return p.find(".bin") != std::string::npos;
+    });
+    ASSERT_NE(firstData, opened.end());
+    for (auto it = opened.begin() + 1; it != firstData; ++it) {
+        EXPECT_EQ(it->find(".par2"), std::string::npos) << *it;
+    }
+    // The scan then loads the other volumes as the set's own.
+    EXPECT_EQ(set->status().recoveryBlocksAvailable, 3);
+    EXPECT_EQ(set->status().state, RecoveryState::AllVerified);
+}
+
+TEST_F(Par2Loading, ReadsOtherVolumesOnlyUntilTheSetIsComplete) {
+    Par2SetBuilder& b = TwoFileSet();
+    test::WriteVolume(folder_ + "set.vol0+1.par2", {b.Slice(0)});
+    test::WriteVolume(folder_ + "set.vol1+1.par2", {test::Concat(b.Critical()), b.Slice(1)});
+    test::WriteVolume(folder_ + "set.vol2+1.par2", {test::Concat(b.Critical()), b.Slice(2)});
+
+    test::AccessRecorder recorder;
+    auto set = OpenOnly("set.vol0+1.par2");
+    std::vector<std::string> opened = recorder.opened();
+    auto firstData = std::find_if(opened.begin(), opened.end(), [](const std::string& p) {
+        return p.find(".bin") != std::string::npos;
+    });
+    ASSERT_NE(firstData, opened.end());
+    const long volumes = std::count_if(opened.begin(), firstData, [](const std::string& p) {
+        return p.find("set.vol1+1") != std::string::npos || p.find("set.vol2+1") != std::string::npos;
+    });
+    EXPECT_EQ(volumes, 1) << "exactly one of the two complete volumes is read before the scan";
+    EXPECT_EQ(set->status().recoveryBlocksAvailable, 3);
+}
+
+TEST_F(Par2Loading, VolumeConcatenatingTwoSetsKeepsOnlyTheChosenSetsSlices) {
+    Par2SetBuilder& x = TwoFileSet("x");
+    Par2SetBuilder& y = TwoFileSet("y");
+    test::WriteVolume(folder_ + "both.par2",
+                      {test::Concat(x.Critical()), x.Slice(0), x.Slice(1),
+                       test::Concat(y.Critical()), y.Slice(0), y.Slice(1), y.Slice(2)});
+    auto set = OpenOnly("both.par2");
+    ASSERT_NE(set->chosenGroup(), nullptr);
+    ASSERT_EQ(set->groups().size(), 2u);
+    const PacketGroup* chosen = set->chosenGroup();
+    const bool isX = chosen->setId == x.setId();
+    EXPECT_TRUE(isX || chosen->setId == y.setId());
+    const uint32_t expected = isX ? 2 : 3;
+    EXPECT_EQ(chosen->slices.size(), expected);
+    EXPECT_EQ(set->status().recoveryBlocksAvailable, static_cast<int32_t>(expected));
+    for (const auto& group : set->groups()) {
+        if (group.get() != chosen) {
+            EXPECT_TRUE(group->slices.empty());
+        }
+    }
+    const DiskFile* volume = Known(*set, "both.par2");
+    ASSERT_NE(volume, nullptr);
+    EXPECT_FALSE(volume->flags.unused);
+    EXPECT_EQ(volume->blocksTaken, expected);
+    for (const SourceFileEntryRef& entry : set->entries()) {
+        EXPECT_EQ(entry->name[0], isX ? 'x' : 'y') << entry->name;
+    }
+}
+
+TEST_F(Par2Loading, VolumeOfAnotherSetGivesNothingToTheChosenSet) {
+    Par2SetBuilder& x = TwoFileSet("x");
+    Par2SetBuilder& y = TwoFileSet("y");
+    test::WriteVolume(folder_ + "set.par2", x.Critical());
+    test::WriteVolume(folder_ + "set.vol0+2.par2", {y.Slice(0), y.Slice(1)});
+    auto set = test::OpenAndScan(folder_ + "set.par2", cache_);
+    DiskFileRef foreign = set->FindKnownFile(folder_ + "set.vol0+2.par2");
+    ASSERT_NE(foreign, nullptr);
+    EXPECT_TRUE(foreign->flags.unused);
+    EXPECT_EQ(foreign->blocksTaken, 0u);
+    EXPECT_EQ(set->status().recoveryBlocksAvailable, 0);
+}
+
+TEST_F(Par2Loading, ChangedByteInARecoverySliceSkipsOnlyThatPacket) {
+    Par2SetBuilder& b = TwoFileSet();
+    Bytes bad = b.Slice(0);
+    bad[200] ^= 0x40;
+    test::WriteVolume(folder_ + "set.par2",
+                      {test::Concat(b.Critical()), bad, b.Slice(1), b.Slice(2)});
+    auto set = OpenOnly("set.par2");
+    const DiskFile* volume = Known(*set, "set.par2");
+    ASSERT_NE(volume, nullptr);
+    EXPECT_TRUE(volume->flags.damaged);
+    EXPECT_EQ(set->status().recoveryBlocksAvailable, 2);
+    EXPECT_EQ(set->chosenGroup()->slices.count(0), 0u);
+    EXPECT_EQ(set->chosenGroup()->slices.count(2), 1u);
+}
+
+TEST_F(Par2Loading, GarbageBeforeThePacketsIsSkippedWhereverTheMagicFalls) {
+    Par2SetBuilder& b = TwoFileSet();
+    // Sizes put the first magic inside the first chunk, across the border
+    // of the first two 256 KiB chunks, and right after it.
+    for (size_t garbage : {size_t{1}, size_t{262144 - 64}, size_t{262144 - 63}, size_t{262144 - 4},
+                           size_t{262144 + 5}}) {
+        SCOPED_TRACE(garbage);
+        Bytes junk(garbage);
+        for (size_t i = 0; i < junk.size(); ++i) junk[i] = static_cast<uint8_t>(i * 13 + 1);
+        // A false start: the magic followed by an impossible length.
+        if (garbage > 100) std::memcpy(junk.data() + 10, kPacketMagic.data(), kPacketMagic.size());
+        std::string name = std::to_string(garbage);
+        name += ".par2";
+        test::WriteVolume(folder_ + name, {junk, test::Concat(b.Critical()), b.Slice(0)});
+        auto set = OpenOnly(name);
+        ASSERT_NE(set->chosenGroup(), nullptr);
+        EXPECT_EQ(set->entries().size(), 2u);
+        EXPECT_EQ(set->status().recoveryBlocksAvailable, 1);
+        EXPECT_TRUE(Known(*set, name)->flags.damaged);
+    }
+}
+
+TEST_F(Par2Loading, FileOf63BytesYieldsNoPacketAndNoError) {
+    test::WriteFile(folder_ + "tiny.par2", Bytes(63, 'P'));
+    auto set = OpenOnly("tiny.par2");
+    EXPECT_EQ(set->status().state, RecoveryState::NeedMoreVolumes);
+    const DiskFile* volume = Known(*set, "tiny.par2");
+    ASSERT_NE(volume, nullptr);
+    EXPECT_EQ(volume->result, VerifyResult::NotIntact);
+    EXPECT_FALSE(volume->flags.damaged);
+    EXPECT_TRUE(set->groups().empty());
+}
+
+TEST_F(Par2Loading, DuplicateExponentKeepsTheFirstSliceRead) {
+    Par2SetBuilder& b = TwoFileSet();
+    test::WriteVolume(folder_ + "set.par2", {test::Concat(b.Critical()), b.Slice(5)});
+    test::WriteVolume(folder_ + "set.vol5+1.par2", {b.Slice(5)});
+    auto set = test::OpenAndScan(folder_ + "set.par2", cache_);
+    EXPECT_EQ(set->status().recoveryBlocksAvailable, 1);
+    DiskFileRef second = set->FindKnownFile(folder_ + "set.vol5+1.par2");
+    ASSERT_NE(second, nullptr);
+    EXPECT_EQ(second->blocksTaken, 0u);
+    DiskFileRef first = set->FindKnownFile(folder_ + "set.par2");
+    EXPECT_EQ(first->blocksTaken, 1u);
+}
+
+TEST_F(Par2Loading, MainPacketListingOneFileTwiceGivesTwoEntries) {
+    Par2SetBuilder b(folder_, 1024);
+    std::mt19937_64 rng(test::TestSeed());
+    b.AddFile("only.bin", test::RandomBytes(rng, 1500));
+    b.Build();  // the file id is known only after a build
+    b.Build({b.fileId(0)});
+    test::WriteVolume(folder_ + "dup.par2", b.Critical());
+    auto set = OpenOnly("dup.par2");
+    ASSERT_NE(set->chosenGroup(), nullptr);
+    ASSERT_EQ(set->entries().size(), 2u);
+    EXPECT_EQ(set->entries()[0]->name, "only.bin");
+    EXPECT_EQ(set->entries()[1]->name, "only.bin");
+    EXPECT_NE(set->entries()[0]->targetPath, set->entries()[1]->targetPath);
+    EXPECT_EQ(set->status().totalDataBlocks, 4u);
+    EXPECT_EQ(set->chosenGroup()->files.size(), 2u);
+}
+
+TEST_F(Par2Loading, NamesWithoutABaseNameAreNeverSearchedFor) {
+    Par2SetBuilder& b = TwoFileSet();
+    test::WriteVolume(folder_ + "2004.par2", b.Critical());
+    test::WriteVolume(folder_ + "x2004.par2", {b.Slice(0)});
+    // Opening x2004 finds no critical packets: 2004.par2 is not its volume.
+    auto x = OpenOnly("x2004.par2");
+    EXPECT_EQ(x->status().state, RecoveryState::NeedMoreVolumes);
+    EXPECT_EQ(Known(*x, "2004.par2"), nullptr);
+    // 2004.par2 itself loads, and searches nothing.
+    test::AccessRecorder recorder;
+    auto set = std::make_unique<Par2RecoverySet>(nullptr, nullptr);
+    set->SetVerificationCache(&cache_);
+    set->Open(folder_ + "2004.par2");
+    EXPECT_NE(set->chosenGroup(), nullptr);
+    for (const std::string& path : recorder.opened()) {
+        EXPECT_EQ(path.find("x2004"), std::string::npos);
+    }
+}
+
+TEST_F(Par2Loading, TruncatedAndHostileVolumesGiveNoSet) {
+    Par2SetBuilder& b = TwoFileSet();
+    Bytes critical = test::Concat(b.Critical());
+
+    // Truncated in the middle of the last packet.
+    Bytes withoutCreator = test::Concat(
+        {b.main(), b.description(0), b.description(1), b.checksums(0), b.checksums(1)});
+    Bytes truncated(withoutCreator.begin(), withoutCreator.end() - 10);
+    test::WriteFile(folder_ + "cut.par2", truncated);
+    auto cut = OpenOnly("cut.par2");
+    EXPECT_EQ(cut->status().state, RecoveryState::NeedMoreVolumes);
+    EXPECT_TRUE(Known(*cut, "cut.par2")->flags.damaged);
+
+    // A header that claims 2^62 bytes.
+    Bytes huge = b.main();
+    for (int i = 0; i < 8; ++i) huge[8 + i] = i == 7 ? 0x40 : 0;
+    test::WriteVolume(folder_ + "huge.par2", {huge, critical});
+    auto h = OpenOnly("huge.par2");
+    EXPECT_TRUE(Known(*h, "huge.par2")->flags.damaged);
+
+    // Random bytes only.
+    std::mt19937_64 rng(test::TestSeed());
+    test::WriteFile(folder_ + "noise.par2", test::RandomBytes(rng, 600000));
+    auto noise = OpenOnly("noise.par2");
+    EXPECT_EQ(noise->status().state, RecoveryState::NeedMoreVolumes);
+}
+
+TEST_F(Par2Loading, ChecksumPacketWhoseCountDoesNotFitTheLengthLeavesTheSetIncomplete) {
+    Par2SetBuilder& b = TwoFileSet();
+    std::vector<Bytes> critical = b.Critical();
+    // The first file's description, claiming an enormous length.
+    Bytes description = b.description(0);
+    for (int i = 0; i < 8; ++i) description[112 + i] = 0xFF;
+    description[112 + 7] = 0x7F;
+    // Keep the packet valid: recompute its hash.
+    Md5Digest hash = Md5Of(description.data() + 32, description.size() - 32);
+    std::memcpy(description.data() + 16, hash.bytes.data(), 16);
+    critical[1] = description;
+    test::WriteVolume(folder_ + "lie.par2", critical);
+    auto set = OpenOnly("lie.par2");
+    EXPECT_EQ(set->chosenGroup(), nullptr);
+    EXPECT_EQ(set->status().state, RecoveryState::NeedMoreVolumes);
+    EXPECT_EQ(set->status().totalDataBlocks, 0u);
+}
+
+TEST_F(Par2Loading, MissingVolumeIsMarkedAndLoadingGoesOn) {
+    auto set = std::make_unique<Par2RecoverySet>(nullptr, nullptr);
+    set->SetVerificationCache(&cache_);
+    set->Open(folder_ + "absent.par2");
+    DiskFileRef file = set->FindKnownFile(folder_ + "absent.par2");
+    ASSERT_NE(file, nullptr);
+    EXPECT_EQ(file->result, VerifyResult::Missing);
+    EXPECT_EQ(set->status().state, RecoveryState::NeedMoreVolumes);
+}
+
+}  // namespace
+}  // namespace vantrove

@@ -1,0 +1,107 @@
+#include "par2_set_builder.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "core/crc32.h"
+#include "core/disk_file.h"
+#include "par2/creator_packet.h"
+#include "par2/file_description_packet.h"
+#include "par2/ifsc_packet.h"
+#include "par2/main_packet.h"
+#include "par2/recovery_slice_packet.h"
+#include "support/test_env.h"
+
+namespace vantrove::test {
+
+Par2SetBuilder::Par2SetBuilder(std::string folder, uint64_t sliceSize)
+    : folder_(std::move(folder)), sliceSize_(sliceSize) {}
+
+void Par2SetBuilder::AddFile(const std::string& name, const Bytes& content) {
+    names_.push_back(name);
+    contents_.push_back(content);
+    WriteFile(folder_ + name, content);
+}
+
+size_t Par2SetBuilder::totalBlocks() const {
+    size_t total = 0;
+    for (const Bytes& c : contents_) total += (c.size() + sliceSize_ - 1) / sliceSize_;
+    return total;
+}
+
+void Par2SetBuilder::Build(const std::vector<Md5Digest>& extraIds) {
+    std::vector<FileDescriptionPacket> descriptions(names_.size());
+    fileIds_.clear();
+    for (size_t i = 0; i < names_.size(); ++i) {
+        DiskFile file(folder_ + names_[i]);
+        ASSERT_TRUE(file.open());
+        int error = 0;
+        ASSERT_TRUE(descriptions[i].Build(file, names_[i], contents_[i].size(), true, {}, error));
+        fileIds_.push_back(descriptions[i].fileId());
+    }
+    std::vector<Md5Digest> ids = fileIds_;
+    ids.insert(ids.end(), extraIds.begin(), extraIds.end());
+    MainPacket main;
+    ASSERT_TRUE(main.Build(sliceSize_, ids));
+    setId_ = main.ComputeSetId();
+    main_ = main.bytes();
+
+    descriptions_.clear();
+    checksums_.clear();
+    for (size_t i = 0; i < names_.size(); ++i) {
+        descriptions[i].Seal(setId_);
+        descriptions_.push_back(descriptions[i].bytes());
+        const Bytes& c = contents_[i];
+        const uint64_t count = (c.size() + sliceSize_ - 1) / sliceSize_;
+        IfscPacket ifsc;
+        ASSERT_TRUE(ifsc.Build(count, setId_, fileIds_[i]));
+        for (uint64_t b = 0; b < count; ++b) {
+            Bytes block(sliceSize_, 0);
+            const size_t begin = b * sliceSize_;
+            const size_t length = std::min<size_t>(sliceSize_, c.size() - begin);
+            std::copy(c.begin() + begin, c.begin() + begin + length, block.begin());
+            ifsc.SetEntry(static_cast<uint32_t>(b), Md5Of(block.data(), block.size()),
+                          Crc32Update(0, block.data(), block.size()));
+        }
+        ifsc.Finish();
+        checksums_.push_back(ifsc.bytes());
+    }
+    CreatorPacket creator;
+    ASSERT_TRUE(creator.Build(setId_));
+    creator_ = creator.bytes();
+}
+
+Bytes Par2SetBuilder::Slice(uint32_t exponent) const {
+    RecoverySlicePacket slice;
+    EXPECT_TRUE(slice.BuildHead(setId_, exponent, sliceSize_));
+    Bytes data(sliceSize_);
+    for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<uint8_t>(i * 7 + exponent);
+    slice.FeedData(data.data(), data.size());
+    EXPECT_TRUE(slice.Finish());
+    Bytes packet(68 + data.size());
+    std::memcpy(packet.data(), slice.head(), 68);
+    std::memcpy(packet.data() + 68, data.data(), data.size());
+    return packet;
+}
+
+std::vector<Bytes> Par2SetBuilder::Critical() const {
+    std::vector<Bytes> packets{main_};
+    packets.insert(packets.end(), descriptions_.begin(), descriptions_.end());
+    packets.insert(packets.end(), checksums_.begin(), checksums_.end());
+    packets.push_back(creator_);
+    return packets;
+}
+
+Bytes Concat(const std::vector<Bytes>& parts) {
+    Bytes all;
+    for (const Bytes& p : parts) all.insert(all.end(), p.begin(), p.end());
+    return all;
+}
+
+void WriteVolume(const std::string& path, const std::vector<Bytes>& parts) {
+    WriteFile(path, Concat(parts));
+}
+
+}  // namespace vantrove::test

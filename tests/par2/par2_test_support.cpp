@@ -1,0 +1,49 @@
+#include "par2_test_support.h"
+
+namespace vantrove::test {
+
+std::unique_ptr<RecoverySet> OpenAndScan(const std::string& path, VerificationCache& cache,
+                                         SetObserver* observer, const StopFlag* stop) {
+    auto set = std::make_unique<Par2RecoverySet>(observer, stop);
+    set->SetVerificationCache(&cache);
+    if (std::unique_ptr<RecoverySet> replacement = set->Open(path)) {
+        replacement->SetVerificationCache(&cache);
+        replacement->ReportAll();
+        replacement->Scan();
+        replacement->FinishActivity();
+        return replacement;
+    }
+    set->FinishActivity();
+    return set;
+}
+
+int AccessRecorder::BeforeOpen(const std::string& path, bool) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    opened_.push_back(path);
+    return 0;
+}
+
+int AccessRecorder::BeforeRead(const DiskFile& file, uint64_t, size_t length) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    bytes_[file.path] += length;
+    return 0;
+}
+
+std::vector<std::string> AccessRecorder::opened() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return opened_;
+}
+
+uint64_t AccessRecorder::BytesRead(const std::string& suffix) const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    uint64_t total = 0;
+    for (const auto& [path, bytes] : bytes_) {
+        if (path.size() >= suffix.size() &&
+            path.compare(path.size() - suffix.size(), suffix.size(), suffix) == 0) {
+            total += bytes;
+        }
+    }
+    return total;
+}
+
+}  // namespace vantrove::test
