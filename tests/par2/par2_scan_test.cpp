@@ -1,0 +1,282 @@
+// The folder scan of a PAR 2.0 set: intact, damaged, shifted, misnamed and
+// partial files, the block matching rules, the copy-name rules, and the
+// files a scan must leave alone.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <algorithm>
+
+#include "par2_set_builder.h"
+#include "par2_test_support.h"
+#include "support/test_env.h"
+
+namespace vantrove {
+namespace {
+
+using test::Bytes;
+using test::Par2SetBuilder;
+
+constexpr uint64_t kSlice = 1024;
+
+class Par2Scan : public ::testing::Test {
+  protected:
+    Par2Scan()
+        : folder_(dir_.path() + "/"), cache_(dir_.path() + "/cache/"), rng_(test::TestSeed()),
+          builder_(folder_, kSlice) {}
+
+    // Files "one.bin" (10 blocks) and "two.bin" (2.5 blocks), then the index
+    // volume with `slices` recovery slices.
+    void MakeSet(uint32_t slices = 0) {
+        one_ = test::RandomBytes(rng_, 10 * kSlice);
+        two_ = test::RandomBytes(rng_, 2 * kSlice + 512);
+        builder_.AddFile("one.bin", one_);
+        builder_.AddFile("two.bin", two_);
+        builder_.Build();
+        std::vector<Bytes> parts = builder_.Critical();
+        for (uint32_t e = 0; e < slices; ++e) parts.push_back(builder_.Slice(e));
+        test::WriteVolume(folder_ + "set.par2", parts);
+    }
+
+    std::unique_ptr<RecoverySet> Scan() { return test::OpenAndScan(folder_ + "set.par2", cache_); }
+
+    static SourceFileEntry& Entry(RecoverySet& set, const std::string& name) {
+        for (const SourceFileEntryRef& e : set.entries()) {
+            if (e->name == name) return *e;
+        }
+        ADD_FAILURE() << "no entry " << name;
+        return *set.entries()[0];
+    }
+
+    // Where block `i` of `entry` was found: file name and offset.
+    std::pair<std::string, uint64_t> Where(SourceFileEntry& entry, uint32_t i) {
+        const DataBlock& block = entry.foundBlocks[i];
+        if (!block.file) return {"", 0};
+        return {block.file->path.substr(folder_.size()), block.offset};
+    }
+
+    test::TempDir dir_;
+    std::string folder_;
+    VerificationCache cache_;
+    std::mt19937_64 rng_;
+    Par2SetBuilder builder_;
+    Bytes one_, two_;
+};
+
+TEST_F(Par2Scan, IntactFilesAreFoundInOnePass) {
+    MakeSet();
+    test::AccessRecorder recorder;
+    auto set = Scan();
+    EXPECT_EQ(set->status().state, RecoveryState::AllVerified);
+    EXPECT_EQ(set->status().dataBlocksAvailable, 13);
+    SourceFileEntry& one = Entry(*set, "one.bin");
+    EXPECT_EQ(one.state, FileState::Complete);
+    for (uint32_t i = 0; i < 10; ++i) {
+        EXPECT_EQ(Where(one, i), std::make_pair(std::string("one.bin"), i * kSlice));
+    }
+    EXPECT_EQ(recorder.BytesRead("/one.bin"), one_.size());
+    EXPECT_EQ(recorder.BytesRead("/two.bin"), two_.size());
+}
+
+TEST_F(Par2Scan, CorruptedByteInBlockFiveOfTen) {
+    MakeSet(1);
+    Bytes damaged = one_;
+    damaged[4 * kSlice + 100] ^= 0x01;
+    test::WriteFile(folder_ + "one.bin", damaged);
+    auto set = Scan();
+    SourceFileEntry& one = Entry(*set, "one.bin");
+    EXPECT_EQ(one.state, FileState::Damaged);
+    for (uint32_t i = 0; i < 10; ++i) {
+        if (i == 4) {
+            EXPECT_EQ(Where(one, i).first, "");
+        } else {
+            EXPECT_EQ(Where(one, i), std::make_pair(std::string("one.bin"), i * kSlice));
+        }
+    }
+    EXPECT_EQ(set->status().dataBlocksAvailable, 12);
+    EXPECT_EQ(set->status().state, RecoveryState::RepairPossible);
+    EXPECT_EQ(set->status().subState, SubState::NeedRecoveryBlocks);
+}
+
+TEST_F(Par2Scan, InsertedBytesShiftTheBlocksThatFollow) {
+    MakeSet();
+    Bytes shifted = one_;
+    Bytes extra = test::RandomBytes(rng_, 100);
+    shifted.insert(shifted.begin() + 2 * kSlice, extra.begin(), extra.end());
+    test::WriteFile(folder_ + "one.bin", shifted);
+    auto set = Scan();
+    SourceFileEntry& one = Entry(*set, "one.bin");
+    EXPECT_EQ(one.state, FileState::Damaged);
+    EXPECT_EQ(Where(one, 0), std::make_pair(std::string("one.bin"), uint64_t{0}));
+    EXPECT_EQ(Where(one, 1), std::make_pair(std::string("one.bin"), kSlice));
+    for (uint32_t i = 2; i < 10; ++i) {
+        EXPECT_EQ(Where(one, i), std::make_pair(std::string("one.bin"), i * kSlice + 100));
+    }
+    // Every block is there: the file can be joined without recovery data.
+    EXPECT_EQ(set->status().state, RecoveryState::RepairPossible);
+    EXPECT_EQ(set->status().subState, SubState::CanJoin);
+}
+
+TEST_F(Par2Scan, CopyUnderAnotherNameIsFoundByTheWholeFileCheck) {
+    MakeSet();
+    ASSERT_EQ(rename((folder_ + "two.bin").c_str(), (folder_ + "renamed.dat").c_str()), 0);
+    auto set = Scan();
+    SourceFileEntry& two = Entry(*set, "two.bin");
+    EXPECT_EQ(two.state, FileState::Misnamed);
+    ASSERT_NE(two.completeCopy, nullptr);
+    EXPECT_EQ(two.completeCopy->path, folder_ + "renamed.dat");
+    EXPECT_EQ(set->status().state, RecoveryState::RepairPossible);
+    EXPECT_EQ(set->status().subState, SubState::RenameOnly);
+}
+
+TEST_F(Par2Scan, CopySuffixNameIsScannedAsACandidate) {
+    MakeSet();
+    ASSERT_EQ(rename((folder_ + "one.bin").c_str(), (folder_ + "one.bin.1").c_str()), 0);
+    // Damage it, so that only the block scan of a candidate can find it.
+    Bytes damaged = one_;
+    damaged[0] ^= 0xFF;
+    test::WriteFile(folder_ + "one.bin.1", damaged);
+    auto set = Scan();
+    SourceFileEntry& one = Entry(*set, "one.bin");
+    EXPECT_EQ(one.state, FileState::Missing);
+    EXPECT_EQ(Where(one, 1), std::make_pair(std::string("one.bin.1"), kSlice));
+    EXPECT_EQ(set->status().dataBlocksAvailable, 12);
+}
+
+TEST_F(Par2Scan, IdenticalSourceFilesGetBlocksFromTheirExpectedCopy) {
+    Bytes same = test::RandomBytes(rng_, 3 * kSlice);
+    builder_.AddFile("a.bin", same);
+    builder_.AddFile("b.bin", same);
+    builder_.Build();
+    test::WriteVolume(folder_ + "set.par2", builder_.Critical());
+    ASSERT_EQ(rename((folder_ + "b.bin").c_str(), (folder_ + "b.bin.1").c_str()), 0);
+    auto set = Scan();
+    SourceFileEntry& a = Entry(*set, "a.bin");
+    SourceFileEntry& b = Entry(*set, "b.bin");
+    EXPECT_EQ(a.state, FileState::Complete);
+    for (uint32_t i = 0; i < 3; ++i) {
+        EXPECT_EQ(Where(a, i).first, "a.bin");
+        EXPECT_EQ(Where(b, i).first, "b.bin.1");
+    }
+    EXPECT_EQ(b.state, FileState::Misnamed);
+}
+
+TEST_F(Par2Scan, ShortLastBlockFoundThroughTheHintWhenDataFollows) {
+    MakeSet();
+    Bytes longer = two_;
+    Bytes tail = test::RandomBytes(rng_, 3000);
+    longer.insert(longer.end(), tail.begin(), tail.end());
+    test::WriteFile(folder_ + "two.bin", longer);
+    auto set = Scan();
+    SourceFileEntry& two = Entry(*set, "two.bin");
+    EXPECT_EQ(two.state, FileState::Damaged);
+    EXPECT_EQ(Where(two, 2), std::make_pair(std::string("two.bin"), 2 * kSlice));
+    EXPECT_EQ(two.MissingBlockCount(), 0u);
+}
+
+TEST_F(Par2Scan, ShortLastBlockFoundInAZeroPaddedWindowAtTheEnd) {
+    MakeSet();
+    // two.bin is gone; a candidate holds junk, then only its last 512 bytes.
+    ASSERT_EQ(unlink((folder_ + "two.bin").c_str()), 0);
+    Bytes piece = test::RandomBytes(rng_, 700);
+    piece.insert(piece.end(), two_.end() - 512, two_.end());
+    test::WriteFile(folder_ + "two.bin.2", piece);
+    auto set = Scan();
+    SourceFileEntry& two = Entry(*set, "two.bin");
+    EXPECT_EQ(two.state, FileState::Missing);
+    EXPECT_EQ(Where(two, 2), std::make_pair(std::string("two.bin.2"), uint64_t{700}));
+    EXPECT_EQ(Where(two, 0).first, "");
+}
+
+TEST_F(Par2Scan, OwnWorkFilesAreNeverScanned) {
+    MakeSet();
+    ASSERT_EQ(rename((folder_ + "two.bin").c_str(), (folder_ + "two.vt2").c_str()), 0);
+    test::WriteFile(folder_ + "two.vt1", two_);
+    test::AccessRecorder recorder;
+    auto set = Scan();
+    EXPECT_EQ(Entry(*set, "two.bin").state, FileState::Missing);
+    for (const std::string& path : recorder.opened()) {
+        EXPECT_EQ(path.find(".vt1"), std::string::npos);
+        EXPECT_EQ(path.find("two.vt2"), std::string::npos);
+    }
+}
+
+TEST_F(Par2Scan, MissingFileWithoutRecoveryDataLeavesTheSetIncomplete) {
+    MakeSet(1);
+    ASSERT_EQ(unlink((folder_ + "one.bin").c_str()), 0);
+    auto set = Scan();
+    EXPECT_EQ(Entry(*set, "one.bin").state, FileState::Missing);
+    EXPECT_EQ(set->status().state, RecoveryState::Incomplete);
+    EXPECT_EQ(set->status().recoveryBlocksAvailable, 1);
+}
+
+TEST_F(Par2Scan, ReverifyFindsTheSameAndKeepsMissingFilesMissing) {
+    MakeSet(3);
+    ASSERT_EQ(unlink((folder_ + "two.bin").c_str()), 0);
+    auto set = Scan();
+    EXPECT_EQ(Entry(*set, "two.bin").state, FileState::Missing);
+    set->Reverify();
+    set->FinishActivity();
+    EXPECT_EQ(Entry(*set, "two.bin").state, FileState::Missing);
+    EXPECT_EQ(Entry(*set, "one.bin").state, FileState::Complete);
+    EXPECT_EQ(set->status().state, RecoveryState::RepairPossible);
+    EXPECT_EQ(set->status().recoveryBlocksAvailable, 3);
+}
+
+TEST_F(Par2Scan, RescanVerifiesOnlyWhatChanged) {
+    MakeSet();
+    auto set = Scan();
+    ASSERT_EQ(set->status().state, RecoveryState::AllVerified);
+    Bytes damaged = two_;
+    damaged[10] ^= 1;
+    test::WriteFile(folder_ + "two.bin", damaged);
+    test::AccessRecorder recorder;
+    set->Scan();
+    set->FinishActivity();
+    EXPECT_EQ(recorder.BytesRead("/one.bin"), 0u);
+    EXPECT_GT(recorder.BytesRead("/two.bin"), 0u);
+    EXPECT_EQ(Entry(*set, "two.bin").state, FileState::Damaged);
+    EXPECT_EQ(Entry(*set, "one.bin").state, FileState::Complete);
+}
+
+// Stops the scan as soon as a data file's verification reports progress.
+class StoppingObserver : public SetObserver {
+  public:
+    explicit StoppingObserver(StopFlag& stop) : stop_(stop) {}
+    void ReportVolumeFile(const DiskFile&) override {}
+    void RemoveVolumeFile(const DiskFile&) override {}
+    void StatusChanged(const RecoverySetStatus& s) override {
+        if (armed_ && s.activity == Activity::VerifyingDataFile && s.progressPosition > 0) {
+            stop_.store(1);
+            armed_ = false;
+        }
+    }
+    void ReportSourceFileLine(SourceRowKind, FormatKind, const std::string&, uint64_t, uint32_t,
+                              const std::vector<SourcePlace>&) override {}
+    void ClearLists() override {}
+
+  private:
+    StopFlag& stop_;
+    bool armed_ = true;
+};
+
+TEST_F(Par2Scan, StoppedVerificationLeavesTheFileToBeVerifiedAgain) {
+    MakeSet();
+    StopFlag stop{0};
+    StoppingObserver observer(stop);
+    auto set = test::OpenAndScan(folder_ + "set.par2", cache_, &observer, &stop);
+    ASSERT_EQ(stop.load(), 1u);
+    int unverified = 0;
+    for (const SourceFileEntryRef& e : set->entries()) {
+        if (e->state == FileState::Unverified) ++unverified;
+        EXPECT_NE(e->state, FileState::Damaged) << e->name;
+    }
+    EXPECT_GT(unverified, 0);
+    stop.store(0);
+    set->Scan();
+    set->FinishActivity();
+    EXPECT_EQ(set->status().state, RecoveryState::AllVerified);
+}
+
+}  // namespace
+}  // namespace vantrove
