@@ -526,12 +526,8 @@ bool Par2RecoverySet::SaveState(const std::string& setPath) {
         for (const auto& [id, record] : group.files) {
             writer.WriteBytes(id.bytes.data(), 16);
             writer.WriteReference(&record, [&writer, &record] {
-                writer.WriteReference(record.description.get(), [&writer, &record] {
-                    record.description->WriteState(writer);
-                });
-                writer.WriteReference(record.checksums.get(), [&writer, &record] {
-                    record.checksums->WriteState(writer);
-                });
+                WriteDescriptionReference(writer, record.description.get());
+                WriteDescriptionReference(writer, record.checksums.get());
                 writer.WriteString(record.name);
             });
         }
@@ -562,27 +558,14 @@ bool Par2RecoverySet::SaveState(const std::string& setPath) {
 
 namespace {
 
-// A description reference inside the PAR 2.0 part (the object may be new
-// here when no entry wrote it before).
+// A description reference inside the PAR 2.0 part, of the expected kind.
 template <class T>
-bool ReadDescriptionReference(StateReader& reader, DescriptionSlot slot, std::shared_ptr<T>& out) {
-    std::shared_ptr<void> existing;
-    int32_t index = 0;
-    if (!reader.ReadReferenceHeader(StateObjectType::Description, existing, index)) return false;
-    if (index == 0) {
-        auto description = std::static_pointer_cast<FileDescription>(existing);
-        out = std::dynamic_pointer_cast<T>(description);
-        return out != nullptr;
-    }
-    FileDescriptionRef description = ReadPar2Description(slot, reader);
-    reader.EndObject();
+bool ReadTypedDescription(StateReader& reader, DescriptionSlot slot, std::shared_ptr<T>& out) {
+    FileDescriptionRef description;
+    if (!ReadDescriptionReference(reader, slot, description)) return false;
     out = std::dynamic_pointer_cast<T>(description);
-    if (!out) {
-        reader.Fail();
-        return false;
-    }
-    reader.Register(index, StateObjectType::Description, description);
-    return true;
+    if (!out) reader.Fail();
+    return out != nullptr;
 }
 
 }  // namespace
@@ -602,10 +585,10 @@ bool Par2RecoverySet::LoadState(const std::string& key) {
             bool ok = reader.ReadReference(
                 kFileRecordObject, record, [] { return std::make_shared<Par2FileRecord>(); },
                 [&reader](Par2FileRecord& r) {
-                    return ReadDescriptionReference(reader, DescriptionSlot::Par2FileDescription,
-                                                    r.description) &&
-                           ReadDescriptionReference(reader, DescriptionSlot::Par2BlockChecksums,
-                                                    r.checksums) &&
+                    return ReadTypedDescription(reader, DescriptionSlot::Par2FileDescription,
+                                                r.description) &&
+                           ReadTypedDescription(reader, DescriptionSlot::Par2BlockChecksums,
+                                                r.checksums) &&
                            reader.ReadString(r.name);
                 });
             if (!ok || !record) return false;
