@@ -8,13 +8,20 @@ namespace {
 
 const char* ActivityText(Activity activity) {
     switch (activity) {
-        case Activity::LoadingVolume: return "Loading";
-        case Activity::VerifyingDataFile: return "Verifying";
-        case Activity::ScanningFile: return "Scanning";
-        case Activity::CheckingFile: return "Checking";
-        case Activity::SearchingNewFiles: return "Searching for new files";
-        case Activity::Reverifying: return "Verifying again";
-        default: return "Working";
+        case Activity::LoadingVolume:
+            return "Loading";
+        case Activity::VerifyingDataFile:
+            return "Verifying";
+        case Activity::ScanningFile:
+            return "Scanning";
+        case Activity::CheckingFile:
+            return "Checking";
+        case Activity::SearchingNewFiles:
+            return "Searching for new files";
+        case Activity::Reverifying:
+            return "Verifying again";
+        default:
+            return "Working";
     }
 }
 
@@ -27,12 +34,18 @@ std::string BaseName(const std::string& path) {
 
 const char* RowKindName(SourceRowKind row) {
     switch (row) {
-        case SourceRowKind::Complete: return "complete";
-        case SourceRowKind::Misnamed: return "misnamed";
-        case SourceRowKind::Damaged: return "damaged";
-        case SourceRowKind::Missing: return "missing";
-        case SourceRowKind::NotVerified: return "unverified";
-        case SourceRowKind::Repaired: return "repaired";
+        case SourceRowKind::Complete:
+            return "complete";
+        case SourceRowKind::Misnamed:
+            return "misnamed";
+        case SourceRowKind::Damaged:
+            return "damaged";
+        case SourceRowKind::Missing:
+            return "missing";
+        case SourceRowKind::NotVerified:
+            return "unverified";
+        case SourceRowKind::Repaired:
+            return "repaired";
     }
     return "unverified";
 }

@@ -115,11 +115,21 @@ void JsonWriter::Quoted(const std::string& value) {
             continue;
         }
         switch (c) {
-            case '"': text_ += "\\\""; break;
-            case '\\': text_ += "\\\\"; break;
-            case '\n': text_ += "\\n"; break;
-            case '\r': text_ += "\\r"; break;
-            case '\t': text_ += "\\t"; break;
+            case '"':
+                text_ += "\\\"";
+                break;
+            case '\\':
+                text_ += "\\\\";
+                break;
+            case '\n':
+                text_ += "\\n";
+                break;
+            case '\r':
+                text_ += "\\r";
+                break;
+            case '\t':
+                text_ += "\\t";
+                break;
             default:
                 if (c < 0x20) {
                     char buffer[8];

@@ -20,7 +20,9 @@ namespace {
 
 vantrove::StopFlag gStop{0};
 
-void OnSignal(int) { gStop.store(1); }
+void OnSignal(int) {
+    gStop.store(1);
+}
 
 void Usage() {
     std::fprintf(stderr,

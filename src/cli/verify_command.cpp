@@ -36,11 +36,16 @@ std::string AbsolutePath(const std::string& path) {
 
 const char* FormatName(FormatKind kind) {
     switch (kind) {
-        case FormatKind::Par1: return "PAR1";
-        case FormatKind::Par2: return "PAR2";
-        case FormatKind::Md5: return "MD5";
-        case FormatKind::Sfv: return "SFV";
-        default: return "";
+        case FormatKind::Par1:
+            return "PAR1";
+        case FormatKind::Par2:
+            return "PAR2";
+        case FormatKind::Md5:
+            return "MD5";
+        case FormatKind::Sfv:
+            return "SFV";
+        default:
+            return "";
     }
 }
 
@@ -60,10 +65,14 @@ std::string VolumeText(const DiskFile& file) {
     const std::string blocks =
         std::to_string(file.blocksTaken) + (file.blocksTaken == 1 ? " block" : " blocks");
     switch (VolumeDisplayCodeOf(file)) {
-        case VolumeDisplayCode::Used: return blocks;
-        case VolumeDisplayCode::Damaged: return "damaged (" + blocks + " available)";
-        case VolumeDisplayCode::Unused: return "belongs to another set";
-        case VolumeDisplayCode::NotRead: break;
+        case VolumeDisplayCode::Used:
+            return blocks;
+        case VolumeDisplayCode::Damaged:
+            return "damaged (" + blocks + " available)";
+        case VolumeDisplayCode::Unused:
+            return "belongs to another set";
+        case VolumeDisplayCode::NotRead:
+            break;
     }
     return file.result == VerifyResult::Missing ? "cannot be read" : "not read";
 }
@@ -73,12 +82,18 @@ std::string SourceText(const SourceFileEntry& entry, SourceRowKind row) {
     const std::string blocks = std::to_string(found) + "/" + std::to_string(entry.blockCount) +
                                (entry.blockCount == 1 ? " block" : " blocks") + " available";
     switch (row) {
-        case SourceRowKind::Complete: return "complete";
-        case SourceRowKind::Repaired: return "repaired";
-        case SourceRowKind::Misnamed: return "misnamed (an intact copy lies under another name)";
-        case SourceRowKind::Damaged: return "damaged (" + blocks + ")";
-        case SourceRowKind::Missing: return found > 0 ? "missing (" + blocks + ")" : "missing";
-        case SourceRowKind::NotVerified: return "not verified";
+        case SourceRowKind::Complete:
+            return "complete";
+        case SourceRowKind::Repaired:
+            return "repaired";
+        case SourceRowKind::Misnamed:
+            return "misnamed (an intact copy lies under another name)";
+        case SourceRowKind::Damaged:
+            return "damaged (" + blocks + ")";
+        case SourceRowKind::Missing:
+            return found > 0 ? "missing (" + blocks + ")" : "missing";
+        case SourceRowKind::NotVerified:
+            return "not verified";
     }
     return {};
 }
@@ -93,8 +108,8 @@ std::string StatusLine(const RecoverySetStatus& s) {
     }
     if (data + recovery < total) {
         int64_t n = total - data - recovery;
-        return "Repair is not possible: " + std::to_string(n) + (n == 1 ? " more block" : " more blocks") +
-               " needed.";
+        return "Repair is not possible: " + std::to_string(n) +
+               (n == 1 ? " more block" : " more blocks") + " needed.";
     }
     if (s.state == RecoveryState::AllVerified) return "All data verified: no repair needed.";
     if (s.state == RecoveryState::Repaired) return "Repaired: no repair needed.";
@@ -105,7 +120,8 @@ std::string StatusLine(const RecoverySetStatus& s) {
     }
     const int32_t misnamed = s.misnamedFiles;
     if (misnamed > 0 && misnamed + s.completeFiles == s.sourceFileCount) {
-        return "Ready to rename " + std::to_string(misnamed) + (misnamed == 1 ? " file." : " files.");
+        return "Ready to rename " + std::to_string(misnamed) +
+               (misnamed == 1 ? " file." : " files.");
     }
     int32_t joinable = s.sourceFileCount - s.completeFiles - misnamed;
     return "Ready to join blocks for " + std::to_string(joinable) +
@@ -115,12 +131,16 @@ std::string StatusLine(const RecoverySetStatus& s) {
 int ExitCodeFor(RecoveryState state) {
     switch (state) {
         case RecoveryState::Repaired:
-        case RecoveryState::AllVerified: return kAllVerified;
+        case RecoveryState::AllVerified:
+            return kAllVerified;
         case RecoveryState::PartlyJoinable:
-        case RecoveryState::RepairPossible: return kRepairPossible;
+        case RecoveryState::RepairPossible:
+            return kRepairPossible;
         case RecoveryState::NeedMoreVolumes:
-        case RecoveryState::Incomplete: return kRepairImpossible;
-        default: return kError;
+        case RecoveryState::Incomplete:
+            return kRepairImpossible;
+        default:
+            return kError;
     }
 }
 
@@ -164,7 +184,8 @@ int RunVerify(const VerifyOptions& options, const StopFlag* stop) {
     const RecoverySetStatus& status = set->status();
     std::vector<const DiskFile*> volumes;
     for (const auto& [filePath, file] : set->knownFiles()) {
-        if (file->kind == FileKind::Volume && !file->flags.outOfVolumeList) volumes.push_back(file.get());
+        if (file->kind == FileKind::Volume && !file->flags.outOfVolumeList)
+            volumes.push_back(file.get());
     }
 
     if (options.json) {
@@ -190,7 +211,8 @@ int RunVerify(const VerifyOptions& options, const StopFlag* stop) {
         std::printf("%s\n", json.text().c_str());
     } else {
         for (const DiskFile* file : volumes) {
-            std::printf("recovery  %-40s %14llu  %s\n", file->path.substr(file->path.rfind('/') + 1).c_str(),
+            std::printf("recovery  %-40s %14llu  %s\n",
+                        file->path.substr(file->path.rfind('/') + 1).c_str(),
                         static_cast<unsigned long long>(file->size), VolumeText(*file).c_str());
         }
         for (const SourceFileEntryRef& entry : set->entries()) {

@@ -10,10 +10,10 @@ namespace vantrove::cli {
 
 // Exit codes of the verify command.
 enum ExitCode : int {
-    kAllVerified = 0,      // set state 5 or 6
-    kRepairPossible = 1,   // set state 3 or 4
-    kRepairImpossible = 2, // set state 1 or 2
-    kError = 3,            // bad arguments, unreadable file, unknown name
+    kAllVerified = 0,       // set state 5 or 6
+    kRepairPossible = 1,    // set state 3 or 4
+    kRepairImpossible = 2,  // set state 1 or 2
+    kError = 3,             // bad arguments, unreadable file, unknown name
 };
 
 struct VerifyOptions {

@@ -18,7 +18,7 @@ FileTime FromTimestamp(const struct statx_timestamp& t) {
 // Fills size and times from statx, following a symbolic link as opening the
 // file would. False for a directory or a path that is gone.
 bool StatAt(int dirFd, const char* name, ListedFile& out) {
-    struct statx sx{};
+    struct statx sx {};
     if (statx(dirFd, name, 0, STATX_BASIC_STATS | STATX_BTIME, &sx) != 0) return false;
     if (S_ISDIR(sx.stx_mode)) return false;
     out.size = sx.stx_size;

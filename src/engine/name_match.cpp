@@ -1,12 +1,15 @@
 #include "engine/name_match.h"
 
-#include <cctype>
 #include <strings.h>
+
+#include <cctype>
 
 namespace vantrove {
 namespace {
 
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+bool IsDigit(char c) {
+    return c >= '0' && c <= '9';
+}
 
 // Index just past the folder part ('/' ends a folder).
 size_t NameStart(const std::string& path) {

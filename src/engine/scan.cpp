@@ -18,8 +18,12 @@
 namespace vantrove {
 namespace {
 
-bool CheckOnlyFlag(const DiskFile& file) { return file.flags.formatFlag; }
-void SetCheckOnlyFlag(DiskFile& file, bool checkOnly) { file.flags.formatFlag = checkOnly; }
+bool CheckOnlyFlag(const DiskFile& file) {
+    return file.flags.formatFlag;
+}
+void SetCheckOnlyFlag(DiskFile& file, bool checkOnly) {
+    file.flags.formatFlag = checkOnly;
+}
 
 // The text after the last '.', when it is exactly one of the program's own
 // work-file extensions.

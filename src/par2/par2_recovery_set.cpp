@@ -109,7 +109,8 @@ std::unique_ptr<RecoverySet> Par2RecoverySet::Open(const std::string& path) {
         if (!setName.empty()) {
             const bool wasComplete = chosen_ != nullptr;
             DiskFileRef file = KnownOrNewVolume(path);
-            if (file->result == VerifyResult::NotVerified || file->result == VerifyResult::Missing) {
+            if (file->result == VerifyResult::NotVerified ||
+                file->result == VerifyResult::Missing) {
                 LoadVolume(file, false);
             }
             if (!wasComplete && chosen_) return CompleteOpen();
@@ -386,7 +387,8 @@ void Par2RecoverySet::DropForeignSlices(const DiskFileRef& file,
                 continue;
             }
             for (const auto& group : groups_) {
-                if (group.get() != chosen_) known->blocksTaken -= group->RemoveSlicesOf(known.get());
+                if (group.get() != chosen_)
+                    known->blocksTaken -= group->RemoveSlicesOf(known.get());
             }
             if (known->blocksTaken == 0 && !chosen_->HasSlicesOf(known.get())) {
                 known->flags.unused = true;
@@ -422,7 +424,9 @@ void Par2RecoverySet::UpdateRecoveryCount() {
         chosen_ ? static_cast<int32_t>(std::min<size_t>(chosen_->slices.size(), INT32_MAX)) : 0;
 }
 
-void Par2RecoverySet::ForgetVolume(DiskFile& file) { RemoveAllSlicesOf(file); }
+void Par2RecoverySet::ForgetVolume(DiskFile& file) {
+    RemoveAllSlicesOf(file);
+}
 
 // ---------------------------------------------------------------------------
 // Choosing and building the set
@@ -518,42 +522,42 @@ bool Par2RecoverySet::PrepareScan() {
 bool Par2RecoverySet::SaveState(const std::string& setPath) {
     if (!chosen_) return false;
     const PacketGroup& group = *chosen_;
-    return SaveStateFile(StateKey(setPath), kStateTag, status_.totalSourceSize,
-                         [this, &group](StateWriter& writer) {
-        writer.WriteBytes(group.setId.bytes.data(), 16);
-        writer.WriteU32(group.packetCount);
-        writer.WriteU32(static_cast<uint32_t>(group.files.size()));
-        for (const auto& [id, record] : group.files) {
-            writer.WriteBytes(id.bytes.data(), 16);
-            writer.WriteReference(&record, [&writer, &record] {
-                WriteDescriptionReference(writer, record.description.get());
-                WriteDescriptionReference(writer, record.checksums.get());
-                writer.WriteString(record.name);
+    return SaveStateFile(
+        StateKey(setPath), kStateTag, status_.totalSourceSize, [this, &group](StateWriter& writer) {
+            writer.WriteBytes(group.setId.bytes.data(), 16);
+            writer.WriteU32(group.packetCount);
+            writer.WriteU32(static_cast<uint32_t>(group.files.size()));
+            for (const auto& [id, record] : group.files) {
+                writer.WriteBytes(id.bytes.data(), 16);
+                writer.WriteReference(&record, [&writer, &record] {
+                    WriteDescriptionReference(writer, record.description.get());
+                    WriteDescriptionReference(writer, record.checksums.get());
+                    writer.WriteString(record.name);
+                });
+            }
+            writer.WriteU32(static_cast<uint32_t>(group.slices.size()));
+            for (const auto& [exponent, slice] : group.slices) {
+                writer.WriteU32(exponent);
+                const RecoverySlicePacket* packet = slice.get();
+                writer.WriteReference(packet, [&writer, packet] {
+                    writer.WriteBytes(packet->head(), kRecoveryDataOffset);
+                    WriteDiskFileReference(writer, packet->data().file.get());
+                    writer.WriteU64(packet->data().offset);
+                    writer.WriteU64(packet->data().length);
+                });
+            }
+            writer.WriteBytes(group.main->bytes().data(), group.main->bytes().size());
+            const Par2CreatorPacket* creator = group.creator.get();
+            writer.WriteReference(creator, [&writer, creator] {
+                writer.WriteBytes(creator->bytes().data(), creator->bytes().size());
             });
-        }
-        writer.WriteU32(static_cast<uint32_t>(group.slices.size()));
-        for (const auto& [exponent, slice] : group.slices) {
-            writer.WriteU32(exponent);
-            const RecoverySlicePacket* packet = slice.get();
-            writer.WriteReference(packet, [&writer, packet] {
-                writer.WriteBytes(packet->head(), kRecoveryDataOffset);
-                WriteDiskFileReference(writer, packet->data().file.get());
-                writer.WriteU64(packet->data().offset);
-                writer.WriteU64(packet->data().length);
-            });
-        }
-        writer.WriteBytes(group.main->bytes().data(), group.main->bytes().size());
-        const Par2CreatorPacket* creator = group.creator.get();
-        writer.WriteReference(creator, [&writer, creator] {
-            writer.WriteBytes(creator->bytes().data(), creator->bytes().size());
+            writer.WriteU32(group.exponentEnd);
+            writer.WriteU32(static_cast<uint32_t>(entries_.size()));
+            for (const SourceFileEntryRef& entry : entries_) {
+                WriteEntryReference(writer, entry.get());
+                writer.WriteI32(static_cast<int32_t>(entry->state));
+            }
         });
-        writer.WriteU32(group.exponentEnd);
-        writer.WriteU32(static_cast<uint32_t>(entries_.size()));
-        for (const SourceFileEntryRef& entry : entries_) {
-            WriteEntryReference(writer, entry.get());
-            writer.WriteI32(static_cast<int32_t>(entry->state));
-        }
-    });
 }
 
 namespace {

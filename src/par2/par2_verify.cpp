@@ -84,7 +84,8 @@ void Par2RecoverySet::CheckWholeFile(DiskFile& file, SourceFileEntry*& entryOut,
 
     uint64_t position = headLength;
     while (position < size) {
-        const size_t chunk = static_cast<size_t>(std::min<uint64_t>(buffer.size(), size - position));
+        const size_t chunk =
+            static_cast<size_t>(std::min<uint64_t>(buffer.size(), size - position));
         if (!file.read(position, buffer.data(), chunk)) return;
         md5.Update(buffer.data(), chunk);
         position += chunk;
@@ -251,8 +252,8 @@ void Par2RecoverySet::ScanBlocks(const DiskFileRef& file, SourceFileEntry*& entr
     }
     if (result == 2) {
         const Par2FileDescription* d = DescriptionOf(*entryOut);
-        if (matches != entryOut->blockCount || size != entryOut->size || !(whole == d->fileHash()) ||
-            !(head == d->hash16k())) {
+        if (matches != entryOut->blockCount || size != entryOut->size ||
+            !(whole == d->fileHash()) || !(head == d->hash16k())) {
             result = 1;
         }
     }

@@ -1,15 +1,20 @@
 #include "par2/volume_name.h"
 
+#include <strings.h>
+
 #include <cctype>
 #include <cstring>
-#include <strings.h>
 
 namespace vantrove {
 namespace {
 
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+bool IsDigit(char c) {
+    return c >= '0' && c <= '9';
+}
 
-char Lower(char c) { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); }
+char Lower(char c) {
+    return static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+}
 
 }  // namespace
 

@@ -20,7 +20,9 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-bool HavePeer() { return std::system("command -v par2 >/dev/null 2>&1") == 0; }
+bool HavePeer() {
+    return std::system("command -v par2 >/dev/null 2>&1") == 0;
+}
 
 std::string Quote(const std::string& s) {
     std::string q = "'";
@@ -52,7 +54,9 @@ Outcome Shell(const std::string& command) {
     return run;
 }
 
-Outcome Cli(const std::string& args) { return Shell(std::string(VANTROVE_CLI_PATH) + " " + args); }
+Outcome Cli(const std::string& args) {
+    return Shell(std::string(VANTROVE_CLI_PATH) + " " + args);
+}
 
 // The JSON object of one data file, as the report writes it.
 std::string FileJson(const std::string& name, size_t size, const std::string& state) {
@@ -72,8 +76,9 @@ class VerifyCli : public ::testing::Test {
         test::WriteFile(folder_ + "a.bin", a_);
         test::WriteFile(folder_ + "b.dat", b_);
         test::WriteFile(folder_ + "c.txt", c_);
-        Outcome made = Shell("cd " + Quote(folder_) +
-                         " && par2 c -q -q -s16384 -r10 set.par2 a.bin b.dat c.txt >/dev/null 2>&1");
+        Outcome made =
+            Shell("cd " + Quote(folder_) +
+                  " && par2 c -q -q -s16384 -r10 set.par2 a.bin b.dat c.txt >/dev/null 2>&1");
         ASSERT_EQ(made.exitCode, 0);
         ASSERT_TRUE(test::FileExists(folder_ + "set.par2"));
     }
@@ -112,7 +117,8 @@ TEST_F(VerifyCli, TextReportHasALinePerFileAndAStatusLine) {
     for (char c : run.out) lines += c == '\n';
     // Index volume, recovery volumes, three data files, the status line.
     int volumes = 0;
-    for (size_t p = run.out.find(".par2"); p != std::string::npos; p = run.out.find(".par2", p + 1)) {
+    for (size_t p = run.out.find(".par2"); p != std::string::npos;
+         p = run.out.find(".par2", p + 1)) {
         ++volumes;
     }
     EXPECT_GE(volumes, 2);
@@ -125,8 +131,9 @@ TEST_F(VerifyCli, CorruptedByteMakesTheFileDamagedAndRepairPossible) {
     test::WriteFile(folder_ + "a.bin", a_);
     Outcome run = VerifyJson();
     EXPECT_EQ(run.exitCode, 1) << run.out;
-    EXPECT_NE(run.out.find("\"state\":4,\"subState\":1,\"totalBlocks\":27,\"dataBlocksAvailable\":26"),
-              std::string::npos)
+    EXPECT_NE(
+        run.out.find("\"state\":4,\"subState\":1,\"totalBlocks\":27,\"dataBlocksAvailable\":26"),
+        std::string::npos)
         << run.out;
     EXPECT_NE(run.out.find(FileJson("a.bin", a_.size(), "damaged")), std::string::npos);
 }

@@ -1,8 +1,8 @@
 // The copy-name rules by which a scan takes a file for a copy of a source
 // file.
-#include <gtest/gtest.h>
-
 #include "engine/name_match.h"
+
+#include <gtest/gtest.h>
 
 namespace vantrove {
 namespace {

@@ -109,7 +109,8 @@ TEST_F(Par2Loading, ReadsOtherVolumesOnlyUntilTheSetIsComplete) {
     });
     ASSERT_NE(firstData, opened.end());
     const long volumes = std::count_if(opened.begin(), firstData, [](const std::string& p) {
-        return p.find("set.vol1+1") != std::string::npos || p.find("set.vol2+1") != std::string::npos;
+        return p.find("set.vol1+1") != std::string::npos ||
+               p.find("set.vol2+1") != std::string::npos;
     });
     EXPECT_EQ(volumes, 1) << "exactly one of the two complete volumes is read before the scan";
     EXPECT_EQ(set->status().recoveryBlocksAvailable, 3);

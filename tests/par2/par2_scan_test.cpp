@@ -2,7 +2,6 @@
 // partial files, the block matching rules, the copy-name rules, and the
 // files a scan must leave alone.
 #include <gtest/gtest.h>
-
 #include <unistd.h>
 
 #include <algorithm>
@@ -22,7 +21,9 @@ constexpr uint64_t kSlice = 1024;
 class Par2Scan : public ::testing::Test {
   protected:
     Par2Scan()
-        : folder_(dir_.path() + "/"), cache_(dir_.path() + "/cache/"), rng_(test::TestSeed()),
+        : folder_(dir_.path() + "/"),
+          cache_(dir_.path() + "/cache/"),
+          rng_(test::TestSeed()),
           builder_(folder_, kSlice) {}
 
     // Files "one.bin" (10 blocks) and "two.bin" (2.5 blocks), then the index

@@ -1,8 +1,7 @@
 // The saved state of a PAR 2.0 set: a reopened, unchanged set hashes
 // nothing; a state that does not match the set, or is damaged, is ignored.
-#include <gtest/gtest.h>
-
 #include <dirent.h>
+#include <gtest/gtest.h>
 
 #include "par2_set_builder.h"
 #include "par2_test_support.h"
@@ -16,7 +15,8 @@ using test::Par2SetBuilder;
 
 class Par2State : public ::testing::Test {
   protected:
-    Par2State() : folder_(dir_.path() + "/"), cache_(dir_.path() + "/cache/"), rng_(test::TestSeed()) {}
+    Par2State()
+        : folder_(dir_.path() + "/"), cache_(dir_.path() + "/cache/"), rng_(test::TestSeed()) {}
 
     void MakeSet(uint64_t seedOffset = 0) {
         Par2SetBuilder b(folder_, 2048);
