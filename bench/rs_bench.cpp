@@ -7,10 +7,17 @@
 
 #include <benchmark/benchmark.h>
 
+#include <stdlib.h>
+#include <unistd.h>
+
 #include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <memory>
 #include <random>
 #include <vector>
 
+#include "rs/data_pass.h"
 #include "rs/multiply_accumulate.h"
 
 namespace vantrove {
@@ -88,6 +95,145 @@ void Kernel8Arguments(benchmark::internal::Benchmark* b) {
     for (int64_t k = 0; k < count; ++k) b->Args({k, 16 << 10});
 }
 BENCHMARK(BM_MultiplyAccumulate8)->Apply(Kernel8Arguments);
+
+// Rebuilding 100 missing 1 MiB blocks from 1000 inputs (900 present source
+// blocks and 100 recovery blocks), files in a temporary folder (page cache).
+class RebuildSetup {
+public:
+    static constexpr uint32_t kSources = 1000;
+    static constexpr uint32_t kMissing = 100;
+    static constexpr uint64_t kSlice = 1 << 20;
+
+    RebuildSetup() {
+        char pattern[] = "/tmp/vantrove-rs-bench-XXXXXX";
+        dir_ = mkdtemp(pattern);
+        std::mt19937_64 rng(7);
+        std::vector<std::vector<uint8_t>> blocks(kSources);
+        {
+            std::ofstream out(dir_ + "/sources", std::ios::binary);
+            for (auto& block : blocks) {
+                block.resize(kSlice);
+                for (size_t i = 0; i < kSlice; i += 8) {
+                    const uint64_t v = rng();
+                    std::memcpy(block.data() + i, &v, 8);
+                }
+                out.write(reinterpret_cast<const char*>(block.data()), kSlice);
+            }
+        }
+        ReedSolomonMatrix creation;
+        creation.SetInput(kSources);
+        for (uint16_t e = 0; e < kMissing; ++e) creation.AddOutput(false, e);
+        creation.Compute(nullptr);
+        {
+            const auto& kernel = ActiveMultiplyAccumulate();
+            std::vector<uint8_t> recovery(kSlice);
+            std::ofstream out(dir_ + "/recovery", std::ios::binary);
+            FactorTable table;
+            for (uint32_t r = 0; r < kMissing; ++r) {
+                std::fill(recovery.begin(), recovery.end(), 0);
+                for (uint32_t k = 0; k < kSources; ++k) {
+                    kernel.prepare(*creation.Products(), creation.Coefficient(r, k), table);
+                    kernel.apply(table, blocks[k].data(), recovery.data(), kSlice);
+                }
+                out.write(reinterpret_cast<const char*>(recovery.data()), kSlice);
+            }
+        }
+        expected_.resize(kMissing);
+        std::vector<bool> present(kSources, true);
+        for (uint32_t j = 0; j < kMissing; ++j) {
+            const uint32_t k = j * (kSources / kMissing) + 3;
+            present[k] = false;
+            expected_[j] = blocks[k];
+        }
+        sources_ = std::make_shared<DiskFile>(dir_ + "/sources");
+        recovery_ = std::make_shared<DiskFile>(dir_ + "/recovery");
+        target_ = std::make_shared<DiskFile>(dir_ + "/target");
+        sources_->open();
+        recovery_->open();
+        target_->create();
+        matrix_.SetInput(present);
+        for (uint16_t e = 0; e < kMissing; ++e) matrix_.AddOutput(true, e);
+        matrix_.Compute(nullptr);
+        for (uint32_t k : matrix_.PresentIndices()) job_.inputs.push_back({sources_, k * kSlice, kSlice});
+        for (uint32_t e = 0; e < kMissing; ++e) job_.inputs.push_back({recovery_, e * kSlice, kSlice});
+        for (uint32_t j = 0; j < kMissing; ++j) job_.outputs.push_back({target_, j * kSlice, kSlice});
+        job_.sliceSize = kSlice;
+        job_.matrix = &matrix_;
+        job_.physicalMemoryBytes =
+            static_cast<uint64_t>(sysconf(_SC_PHYS_PAGES)) * static_cast<uint64_t>(sysconf(_SC_PAGE_SIZE));
+    }
+
+    ~RebuildSetup() {
+        sources_->close();
+        recovery_->close();
+        target_->close();
+        std::error_code ec;
+        std::filesystem::remove_all(dir_, ec);
+    }
+
+    DataPassJob& job() { return job_; }
+
+    // The rebuilt blocks, read back from the target file.
+    bool TargetMatches() {
+        std::vector<uint8_t> data(kSlice);
+        for (uint32_t j = 0; j < kMissing; ++j) {
+            if (!target_->read(j * kSlice, data.data(), kSlice) || data != expected_[j]) return false;
+        }
+        return true;
+    }
+
+private:
+    std::string dir_;
+    DiskFileRef sources_, recovery_, target_;
+    ReedSolomonMatrix matrix_;
+    DataPassJob job_;
+    std::vector<std::vector<uint8_t>> expected_;
+};
+
+class QuietReporter : public DataPassReporter {
+public:
+    void SetActivity(int32_t, uint32_t) override {}
+    void SetProgress(uint64_t, uint64_t) override {}
+    void RecordError(int32_t kind, uint32_t, const std::string&) override { errors++; }
+    const std::atomic<uint32_t>* StopFlag() const override { return &stop_; }
+    int errors = 0;
+
+private:
+    std::atomic<uint32_t> stop_{0};
+};
+
+RebuildSetup& Setup() {
+    static RebuildSetup setup;
+    return setup;
+}
+
+// state.range(0): threads.
+void BM_Rebuild100From1000(benchmark::State& state) {
+    RebuildSetup& setup = Setup();
+    setup.job().threads = static_cast<uint32_t>(state.range(0));
+    QuietReporter reporter;
+    bool cancelled = false;
+    for (auto _ : state) {
+        if (!RunDataPass(setup.job(), reporter, cancelled) || reporter.errors != 0) {
+            state.SkipWithError("the data pass failed");
+            return;
+        }
+    }
+    if (!setup.TargetMatches()) state.SkipWithError("the rebuilt blocks differ");
+    const double inputBytes = double{RebuildSetup::kSources} * RebuildSetup::kSlice;
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * inputBytes));
+    state.counters["mac_bytes_per_second"] = benchmark::Counter(
+        inputBytes * RebuildSetup::kMissing * static_cast<double>(state.iterations()),
+        benchmark::Counter::kIsRate);
+    state.SetLabel(ActiveMultiplyAccumulate().name);
+}
+BENCHMARK(BM_Rebuild100From1000)
+    ->Arg(1)
+    ->Arg(2)
+    ->Iterations(3)
+    ->UseRealTime()
+    ->MeasureProcessCPUTime()
+    ->Unit(benchmark::kMillisecond);
 
 }  // namespace
 }  // namespace vantrove

@@ -29,6 +29,9 @@ constexpr uint32_t kPatterns[16] = {0x99999999, 0x66666666, 0xDDDDDDDD, 0x222222
                                     0xEEEEEEEE, 0x11111111, 0xFFFFFFFF, 0x00000000};
 // Below this many bytes per thread the arithmetic stays on one thread.
 constexpr size_t kMinBytesPerThread = 65536;
+// Bytes of an output that stay in the first-level cache while a batch of
+// inputs is added to them.
+constexpr size_t kTileBytes = 16384;
 
 uint64_t RoundUp4(uint64_t v) { return (v + 3) & ~uint64_t{3}; }
 
@@ -132,7 +135,7 @@ private:
     enum class TestOutcome { Passed, Differs, Stopped };
     TestOutcome FillAndCheck(uint32_t pattern, uint64_t& position, uint64_t total);
     bool ProcessChunk(uint64_t offset, uint64_t length, uint64_t& position);
-    bool MultiplyInput(uint32_t column, const uint8_t* data, size_t length);
+    bool MultiplyBatch(size_t first, size_t count, size_t length);
     void WriteOutputs(uint64_t offset, size_t length);
     bool IssueRead(RingSlot& slot, const DataBlock& block, uint64_t offset, size_t length);
     bool CompleteRead(RingSlot& slot);
@@ -152,6 +155,7 @@ private:
     std::vector<uint8_t> failed_;
     std::vector<uint16_t> expected_;
     std::unique_ptr<WorkerTeam> team_;
+    std::vector<FactorTable> tables_;  // per output and batch input, prepared per batch
     bool cancelled_ = false;
 };
 
@@ -212,6 +216,12 @@ bool DataPass::Prepare() {
     }
     failed_.assign(m_, 0);
     expected_.assign(m_, 0);
+    try {
+        tables_.resize(size_t{m_} * r);
+    } catch (const std::bad_alloc&) {
+        reporter_.RecordError(kErrorDataPassFailed, ENOMEM, {});
+        return false;
+    }
 
     unsigned threads = job_.threads != 0 ? job_.threads : std::thread::hardware_concurrency();
     threads = std::clamp(threads, 1u, 64u);
@@ -340,45 +350,70 @@ bool DataPass::WriteClipped(const DataBlock& target, uint64_t offset, const uint
     return true;
 }
 
-// output_j ⊕= coefficient(j, column) · data for every output that has not
-// failed. The chunk is cut into one byte range per thread; each thread also
-// takes the signature of its range, and the pieces are joined afterwards.
-bool DataPass::MultiplyInput(uint32_t column, const uint8_t* data, size_t length) {
+// output_j ⊕= coefficient(j, column) · input for every output that has not
+// failed, for the `count` inputs whose data sit in the ring from slot
+// `first` on (in input order). The chunk is cut into one byte range per
+// thread, and each range into tiles small enough that a tile of an output
+// stays in the first-level cache while all inputs of the batch are added to
+// it. Each thread also takes the signatures of its range of every input; the
+// pieces are joined afterwards. The stop flag is tested after each output.
+bool DataPass::MultiplyBatch(size_t first, size_t count, size_t length) {
+    const ReedSolomonMatrix& matrix = *job_.matrix;
+    const MultiplyAccumulateKernel& kernel = ActiveMultiplyAccumulate();
+    const size_t r = ring_.size();
+    std::vector<uint32_t> columns(count);
+    std::vector<const uint8_t*> inputs(count);
+    for (size_t b = 0; b < count; ++b) {
+        columns[b] = active_[first + b];
+        inputs[b] = ring_[(first + b) % r].buffer;
+    }
+
     const unsigned threads = static_cast<unsigned>(
         std::min<size_t>(team_->Size(), std::max<size_t>(1, length / kMinBytesPerThread)));
     std::vector<size_t> bounds(threads + 1);
     for (unsigned k = 0; k <= threads; ++k)
         bounds[k] = k == threads ? length : (length * k / threads) & ~size_t{255};
-    std::vector<uint16_t> partial(threads, 0);
+    std::vector<uint16_t> partial(size_t{threads} * count, 0);
     std::atomic<bool> stopped{false};
-    const ReedSolomonMatrix& matrix = *job_.matrix;
-    const MultiplyAccumulateKernel& kernel = ActiveMultiplyAccumulate();
 
     team_->Run([&](unsigned k) {
         if (k >= threads) return;
+        // Tables: each thread prepares its share, all threads use all.
+        for (size_t t = k; t < size_t{m_} * count; t += threads) {
+            const uint32_t j = static_cast<uint32_t>(t / count);
+            const size_t b = t % count;
+            kernel.prepare(*matrix.Products(), matrix.Coefficient(j, columns[b]), tables_[t]);
+        }
+    });
+    team_->Run([&](unsigned k) {
+        if (k >= threads) return;
         const size_t begin = bounds[k], end = bounds[k + 1];
-        partial[k] = BlockSignature(data + begin, end - begin);
-        FactorTable table;
-        for (uint32_t j = 0; j < m_; ++j) {
-            if (failed_[j]) continue;
-            const uint16_t f = matrix.Coefficient(j, column);
-            if (f != 0) {
-                kernel.prepare(*matrix.Products(), f, table);
-                kernel.apply(table, data + begin, area_ + j * chunk_ + begin, end - begin);
-            }
-            if (StopRequested()) {
-                stopped.store(true, std::memory_order_relaxed);
-                return;
+        for (size_t b = 0; b < count; ++b)
+            partial[k * count + b] = BlockSignature(inputs[b] + begin, end - begin);
+        for (size_t tile = begin; tile < end; tile += kTileBytes) {
+            const size_t tileLength = std::min(kTileBytes, end - tile);
+            for (uint32_t j = 0; j < m_; ++j) {
+                if (failed_[j]) continue;
+                uint8_t* out = area_ + j * chunk_ + tile;
+                for (size_t b = 0; b < count; ++b)
+                    kernel.apply(tables_[j * count + b], inputs[b] + tile, out, tileLength);
+                if (StopRequested()) {
+                    stopped.store(true, std::memory_order_relaxed);
+                    return;
+                }
             }
         }
     });
     if (stopped.load(std::memory_order_relaxed)) return false;
 
-    uint16_t signature = 0;
-    for (unsigned k = 0; k < threads; ++k)
-        signature ^= BlockSignatureAppendZeros(partial[k], length - bounds[k + 1]);
-    for (uint32_t j = 0; j < m_; ++j)
-        if (!failed_[j]) expected_[j] ^= Gf16Multiply(matrix.Coefficient(j, column), signature);
+    for (size_t b = 0; b < count; ++b) {
+        uint16_t signature = 0;
+        for (unsigned k = 0; k < threads; ++k)
+            signature ^= BlockSignatureAppendZeros(partial[k * count + b], length - bounds[k + 1]);
+        for (uint32_t j = 0; j < m_; ++j)
+            if (!failed_[j])
+                expected_[j] ^= Gf16Multiply(matrix.Coefficient(j, columns[b]), signature);
+    }
     return true;
 }
 
@@ -421,26 +456,40 @@ bool DataPass::ProcessChunk(uint64_t offset, uint64_t chunkLength, uint64_t& pos
     for (size_t n = 0; n < std::min(r, active_.size()); ++n)
         if (!IssueRead(ring_[n], job_.inputs[active_[n]], offset, length)) return false;
 
-    for (size_t n = 0; n < active_.size(); ++n) {
-        RingSlot& slot = ring_[n % r];
-        if (!CompleteRead(slot)) return false;
-        const uint32_t column = active_[n];
-        if (column < job_.copyTargets.size() && job_.copyTargets[column].file != nullptr) {
-            int error = 0;
-            const DataBlock& target = job_.copyTargets[column];
-            if (!WriteClipped(target, offset, slot.buffer, length, error))
-                reporter_.RecordError(kErrorWrite, static_cast<uint32_t>(error), target.file->path);
+    // Inputs are taken in batches of whole rings: wait for each read in
+    // order and copy the block to its target, multiply the batch in, then
+    // start the next reads into the buffers just used.
+    for (size_t first = 0; first < active_.size(); first += r) {
+        const size_t count = std::min(r, active_.size() - first);
+        for (size_t n = first; n < first + count; ++n) {
+            RingSlot& slot = ring_[n % r];
+            if (!CompleteRead(slot)) return false;
+            const uint32_t column = active_[n];
+            if (column < job_.copyTargets.size() && job_.copyTargets[column].file != nullptr) {
+                int error = 0;
+                const DataBlock& target = job_.copyTargets[column];
+                if (!WriteClipped(target, offset, slot.buffer, length, error))
+                    reporter_.RecordError(kErrorWrite, static_cast<uint32_t>(error),
+                                          target.file->path);
+            }
         }
-        if (m_ > 0 ? !MultiplyInput(column, slot.buffer, length) : StopRequested()) {
+        if (m_ > 0 ? !MultiplyBatch(first, count, length) : StopRequested()) {
             cancelled_ = true;
             reporter_.RecordError(kErrorCancelled, 0, {});
             return false;
         }
-        if (n + r < active_.size() &&
-            !IssueRead(slot, job_.inputs[active_[n + r]], offset, length))
+        for (size_t n = first; n < first + count; ++n) {
+            if (n + r < active_.size() &&
+                !IssueRead(ring_[n % r], job_.inputs[active_[n + r]], offset, length))
+                return false;
+            position += uint64_t{std::max<uint32_t>(m_, 1)} * length;
+            reporter_.SetProgress(position, total);
+        }
+        if (StopRequested()) {
+            cancelled_ = true;
+            reporter_.RecordError(kErrorCancelled, 0, {});
             return false;
-        position += uint64_t{std::max<uint32_t>(m_, 1)} * length;
-        reporter_.SetProgress(position, total);
+        }
     }
     if (m_ > 0) WriteOutputs(offset, length);
     return true;
