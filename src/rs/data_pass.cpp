@@ -31,7 +31,7 @@ constexpr uint32_t kPatterns[16] = {0x99999999, 0x66666666, 0xDDDDDDDD, 0x222222
 constexpr size_t kMinBytesPerThread = 65536;
 // Bytes of an output that stay in the first-level cache while a batch of
 // inputs is added to them.
-constexpr size_t kTileBytes = 16384;
+constexpr size_t kTileBytes = 4096;
 
 uint64_t RoundUp4(uint64_t v) { return (v + 3) & ~uint64_t{3}; }
 
@@ -225,54 +225,76 @@ bool DataPass::Prepare() {
 
     unsigned threads = job_.threads != 0 ? job_.threads : std::thread::hardware_concurrency();
     threads = std::clamp(threads, 1u, 64u);
-    threads = static_cast<unsigned>(
-        std::min<uint64_t>(threads, std::max<uint64_t>(1, chunk_ / kMinBytesPerThread)));
+    threads = static_cast<unsigned>(std::min<uint64_t>(
+        threads, std::max<uint64_t>(1, std::max<uint64_t>(chunk_, areaBytes_) / kMinBytesPerThread)));
     if (m_ == 0) threads = 1;
     team_ = std::make_unique<WorkerTeam>(threads);
     return true;
 }
 
 // Writes `pattern` over every buffer, then reads it back; the output area
-// first, then the ring buffers in order.
+// first, then the ring buffers in order. The threads take consecutive steps
+// of kMemoryTestStep bytes; progress is reported step by step.
 DataPass::TestOutcome DataPass::FillAndCheck(uint32_t pattern, uint64_t& position,
                                              uint64_t total) {
     std::vector<std::pair<uint8_t*, size_t>> buffers;
     if (areaBytes_ > 0) buffers.emplace_back(area_, areaBytes_);
     for (RingSlot& slot : ring_) buffers.emplace_back(slot.buffer, static_cast<size_t>(chunk_));
+    const size_t stepWords = kMemoryTestStep / 4;
+    const unsigned threads = team_->Size();
+    std::vector<uint32_t> difference(threads);
 
-    for (auto [data, bytes] : buffers) {
+    // Runs `work(words from, words to)` over one buffer, a group of steps at a
+    // time; false when a step found a difference or the stop flag was set.
+    auto walk = [&](uint8_t* data, size_t bytes, auto work, TestOutcome& outcome) {
         const size_t words = bytes / 4;
-        for (size_t start = 0; start < words; start += kMemoryTestStep / 4) {
-            const size_t end = std::min(words, start + kMemoryTestStep / 4);
-            auto* w = reinterpret_cast<uint32_t*>(data);
-            for (size_t i = start; i < end; ++i) w[i] = pattern;
-            position += 4 * (end - start);
-            reporter_.SetProgress(position, total);
-            if (StopRequested()) return TestOutcome::Stopped;
+        for (size_t group = 0; group < words; group += stepWords * threads) {
+            std::fill(difference.begin(), difference.end(), 0);
+            team_->Run([&](unsigned k) {
+                const size_t from = std::min(words, group + k * stepWords);
+                const size_t to = std::min(words, from + stepWords);
+                difference[k] = work(reinterpret_cast<uint32_t*>(data), from, to);
+            });
+            for (unsigned k = 0; k < threads; ++k) {
+                const size_t from = std::min(words, group + k * stepWords);
+                const size_t to = std::min(words, from + stepWords);
+                if (difference[k] != 0) {
+                    outcome = TestOutcome::Differs;
+                    return false;
+                }
+                if (to == from) break;
+                position += 4 * (to - from);
+                reporter_.SetProgress(position, total);
+            }
+            if (StopRequested()) {
+                outcome = TestOutcome::Stopped;
+                return false;
+            }
         }
-        for (size_t i = words * 4; i < bytes; ++i) data[i] = static_cast<uint8_t>(pattern);
+        return true;
+    };
+    auto fill = [pattern](uint32_t* w, size_t from, size_t to) -> uint32_t {
+        for (size_t i = from; i < to; ++i) w[i] = pattern;
+        return 0;
+    };
+    auto check = [pattern](uint32_t* w, size_t from, size_t to) -> uint32_t {
+        uint32_t d = 0;
+        for (size_t i = from; i < to; ++i) d |= w[i] ^ pattern;
+        return d;
+    };
+
+    TestOutcome outcome = TestOutcome::Passed;
+    const auto lowByte = static_cast<uint8_t>(pattern);
+    for (auto [data, bytes] : buffers) {
+        if (!walk(data, bytes, fill, outcome)) return outcome;
+        for (size_t i = bytes / 4 * 4; i < bytes; ++i) data[i] = lowByte;
     }
     if (job_.hooks != nullptr)
         for (auto [data, bytes] : buffers) job_.hooks->AfterPatternWritten(data, bytes);
     for (auto [data, bytes] : buffers) {
-        const size_t words = bytes / 4;
-        for (size_t start = 0; start < words; start += kMemoryTestStep / 4) {
-            const size_t end = std::min(words, start + kMemoryTestStep / 4);
-            const auto* w = reinterpret_cast<const uint32_t*>(data);
-            uint32_t difference = 0;
-            for (size_t i = start; i < end; ++i) difference |= w[i] ^ pattern;
-            if (difference != 0) {
-                return TestOutcome::Differs;
-            }
-            position += 4 * (end - start);
-            reporter_.SetProgress(position, total);
-            if (StopRequested()) return TestOutcome::Stopped;
-        }
-        for (size_t i = words * 4; i < bytes; ++i) {
-            if (data[i] != static_cast<uint8_t>(pattern)) {
-                return TestOutcome::Differs;
-            }
-        }
+        if (!walk(data, bytes, check, outcome)) return outcome;
+        for (size_t i = bytes / 4 * 4; i < bytes; ++i)
+            if (data[i] != lowByte) return TestOutcome::Differs;
     }
     return TestOutcome::Passed;
 }
@@ -362,11 +384,13 @@ bool DataPass::MultiplyBatch(size_t first, size_t count, size_t length) {
     const MultiplyAccumulateKernel& kernel = ActiveMultiplyAccumulate();
     const size_t r = ring_.size();
     std::vector<uint32_t> columns(count);
-    std::vector<const uint8_t*> inputs(count);
+    std::vector<uint8_t*> inputs(count);
     for (size_t b = 0; b < count; ++b) {
         columns[b] = active_[first + b];
         inputs[b] = ring_[(first + b) % r].buffer;
     }
+    std::vector<const FactorTable*> tables(size_t{m_} * count);
+    for (size_t t = 0; t < tables.size(); ++t) tables[t] = &tables_[t];
 
     const unsigned threads = static_cast<unsigned>(
         std::min<size_t>(team_->Size(), std::max<size_t>(1, length / kMinBytesPerThread)));
@@ -388,15 +412,19 @@ bool DataPass::MultiplyBatch(size_t first, size_t count, size_t length) {
     team_->Run([&](unsigned k) {
         if (k >= threads) return;
         const size_t begin = bounds[k], end = bounds[k + 1];
-        for (size_t b = 0; b < count; ++b)
+        // Signatures from the data as read, then the kernel's working layout.
+        for (size_t b = 0; b < count; ++b) {
             partial[k * count + b] = BlockSignature(inputs[b] + begin, end - begin);
+            if (kernel.toWorking) kernel.toWorking(inputs[b] + begin, end - begin);
+        }
+        std::vector<const uint8_t*> tileInputs(count);
         for (size_t tile = begin; tile < end; tile += kTileBytes) {
             const size_t tileLength = std::min(kTileBytes, end - tile);
+            for (size_t b = 0; b < count; ++b) tileInputs[b] = inputs[b] + tile;
             for (uint32_t j = 0; j < m_; ++j) {
                 if (failed_[j]) continue;
-                uint8_t* out = area_ + j * chunk_ + tile;
-                for (size_t b = 0; b < count; ++b)
-                    kernel.apply(tables_[j * count + b], inputs[b] + tile, out, tileLength);
+                kernel.applyMany(&tables[j * count], tileInputs.data(), count,
+                                 area_ + j * chunk_ + tile, tileLength);
                 if (StopRequested()) {
                     stopped.store(true, std::memory_order_relaxed);
                     return;
@@ -417,20 +445,39 @@ bool DataPass::MultiplyBatch(size_t first, size_t count, size_t length) {
     return true;
 }
 
+// The outputs go back to the plain layout and are signed on all threads;
+// then, in order, each is checked against its expected signature and written.
 void DataPass::WriteOutputs(uint64_t offset, size_t length) {
     reporter_.SetActivity(kActivityWritingData, kTextWritingRecoveredData);
     const uint64_t total = uint64_t{m_} * length;
     uint64_t position = 0;
     reporter_.SetProgress(0, total);
+
+    const MultiplyAccumulateKernel& kernel = ActiveMultiplyAccumulate();
+    std::vector<uint16_t> signature(m_, 0);
+    team_->Run([&](unsigned k) {
+        for (uint32_t j = k; j < m_; j += team_->Size()) {
+            if (failed_[j]) continue;
+            uint8_t* data = area_ + j * chunk_;
+            if (kernel.fromWorking) kernel.fromWorking(data, length);
+        }
+    });
+    if (job_.hooks != nullptr) {
+        for (uint32_t j = 0; j < m_; ++j)
+            if (!failed_[j]) job_.hooks->BeforeSignatureCheck(j, offset, area_ + j * chunk_, length);
+    }
+    team_->Run([&](unsigned k) {
+        for (uint32_t j = k; j < m_; j += team_->Size())
+            if (!failed_[j]) signature[j] = BlockSignature(area_ + j * chunk_, length);
+    });
+
     for (uint32_t j = 0; j < m_; ++j) {
         if (!failed_[j]) {
-            uint8_t* data = area_ + j * chunk_;
-            if (job_.hooks != nullptr) job_.hooks->BeforeSignatureCheck(j, offset, data, length);
             int error = 0;
-            if (BlockSignature(data, length) != expected_[j]) {
+            if (signature[j] != expected_[j]) {
                 failed_[j] = 1;
                 reporter_.RecordError(kErrorSignatureMismatch, 0, {});
-            } else if (!WriteClipped(job_.outputs[j], offset, data, length, error)) {
+            } else if (!WriteClipped(job_.outputs[j], offset, area_ + j * chunk_, length, error)) {
                 failed_[j] = 1;
                 const DataBlock& target = job_.outputs[j];
                 reporter_.RecordError(kErrorWrite, static_cast<uint32_t>(error),

@@ -79,14 +79,31 @@ uint64_t AffineMatrix(const uint8_t image[8]) {
     return m;
 }
 
-constexpr MultiplyAccumulateKernel kReference{"ref", PrepareReference, ApplyReference};
-constexpr MultiplyAccumulateKernel kSsse3{"ssse3", kernels::PrepareNibbles16,
-                                          kernels::ApplySsse3};
-constexpr MultiplyAccumulateKernel kAvx2{"avx2", kernels::PrepareNibbles16, kernels::ApplyAvx2};
-constexpr MultiplyAccumulateKernel kAvx512bw{"avx512bw", kernels::PrepareNibbles16,
-                                             kernels::ApplyAvx512bw};
-constexpr MultiplyAccumulateKernel kGfni{"gfni", kernels::PrepareMatrices16,
-                                         kernels::ApplyGfni512};
+// applyMany for kernels without a working layout of their own.
+template <void (*Apply)(const FactorTable&, const uint8_t*, uint8_t*, size_t)>
+void ApplyManyPlain(const FactorTable* const* tables, const uint8_t* const* inputs, size_t count,
+                    uint8_t* output, size_t length) {
+    for (size_t b = 0; b < count; ++b) Apply(*tables[b], inputs[b], output, length);
+}
+
+constexpr MultiplyAccumulateKernel kReference{"ref",   PrepareReference,
+                                              ApplyReference, nullptr,
+                                              nullptr, ApplyManyPlain<ApplyReference>};
+constexpr MultiplyAccumulateKernel kSsse3{"ssse3",          kernels::PrepareNibbles16,
+                                          kernels::ApplySsse3, nullptr,
+                                          nullptr,          ApplyManyPlain<kernels::ApplySsse3>};
+constexpr MultiplyAccumulateKernel kAvx2{"avx2",          kernels::PrepareNibbles16,
+                                         kernels::ApplyAvx2, nullptr,
+                                         nullptr,         ApplyManyPlain<kernels::ApplyAvx2>};
+constexpr MultiplyAccumulateKernel kAvx512bw{
+    "avx512bw", kernels::PrepareNibbles16, kernels::ApplyAvx512bw, nullptr, nullptr,
+    ApplyManyPlain<kernels::ApplyAvx512bw>};
+constexpr MultiplyAccumulateKernel kGfni{"gfni",
+                                         kernels::PrepareMatrices16,
+                                         kernels::ApplyGfni512,
+                                         kernels::ToPlanesGfni512,
+                                         kernels::FromPlanesGfni512,
+                                         kernels::ApplyManyPlanesGfni512};
 
 constexpr MultiplyAccumulate8Kernel kReference8{"ref", PrepareReference8, ApplyReference8};
 constexpr MultiplyAccumulate8Kernel kSsse3x8{"ssse3", kernels::PrepareNibbles8,

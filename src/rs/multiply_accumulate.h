@@ -40,7 +40,22 @@ struct MultiplyAccumulateKernel {
     // output[0, length) ⊕= factor · input[0, length); a factor of 0 does nothing.
     void (*apply)(const FactorTable& table, const uint8_t* input, uint8_t* output,
                   size_t length);
+    // A kernel may have a working layout of its own for data that is
+    // multiplied many times (the data pass keeps its inputs and outputs in
+    // it). The conversions work in place on whole blocks of
+    // kWorkingBlockBytes from the start; a shorter rest keeps the plain
+    // layout. Both are null when the working layout is the plain one.
+    void (*toWorking)(uint8_t* data, size_t length);
+    void (*fromWorking)(uint8_t* data, size_t length);
+    // output ⊕= Σ factor_b · input_b over `count` inputs, all in the working
+    // layout (converted from the same offset with the same length).
+    void (*applyMany)(const FactorTable* const* tables, const uint8_t* const* inputs,
+                      size_t count, uint8_t* output, size_t length);
 };
+
+// Block size of the working layouts: offsets handed to toWorking,
+// fromWorking and applyMany must keep to multiples of it.
+inline constexpr size_t kWorkingBlockBytes = 128;
 
 // The prepared form of one GF(2^8) coefficient.
 struct alignas(64) Factor8Table {

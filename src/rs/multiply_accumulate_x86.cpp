@@ -223,6 +223,11 @@ struct GfniIndex {
     alignas(64) uint8_t planes[64];
     alignas(64) uint8_t swapped[64];
     alignas(64) uint8_t interleave[64];
+    // Two-vector permutations between a 128-byte block and its planes.
+    alignas(64) uint8_t lowPlane[64];
+    alignas(64) uint8_t highPlane[64];
+    alignas(64) uint8_t firstHalf[64];
+    alignas(64) uint8_t secondHalf[64];
 };
 
 constexpr GfniIndex MakeGfniIndex() {
@@ -234,6 +239,14 @@ constexpr GfniIndex MakeGfniIndex() {
         x.swapped[32 + j] = static_cast<uint8_t>(2 * j);
         x.interleave[2 * j] = static_cast<uint8_t>(j);
         x.interleave[2 * j + 1] = static_cast<uint8_t>(32 + j);
+        x.firstHalf[2 * j] = static_cast<uint8_t>(j);
+        x.firstHalf[2 * j + 1] = static_cast<uint8_t>(64 + j);
+        x.secondHalf[2 * j] = static_cast<uint8_t>(32 + j);
+        x.secondHalf[2 * j + 1] = static_cast<uint8_t>(96 + j);
+    }
+    for (int i = 0; i < 64; ++i) {
+        x.lowPlane[i] = static_cast<uint8_t>(2 * i);
+        x.highPlane[i] = static_cast<uint8_t>(2 * i + 1);
     }
     return x;
 }
@@ -274,6 +287,58 @@ void ApplyGfni512(const FactorTable& table, const uint8_t* in, uint8_t* out, siz
                                                   _mm512_permutexvar_epi8(interleave, p)));
     }
     Tail16(table.factor, in, out, length & 63);
+}
+
+void ToPlanesGfni512(uint8_t* data, size_t length) {
+    const __m512i low = _mm512_load_si512(kGfniIndex.lowPlane);
+    const __m512i high = _mm512_load_si512(kGfniIndex.highPlane);
+    for (uint8_t* const end = data + (length & ~size_t{127}); data != end; data += 128) {
+        const __m512i a = _mm512_loadu_si512(data);
+        const __m512i b = _mm512_loadu_si512(data + 64);
+        _mm512_storeu_si512(data, _mm512_permutex2var_epi8(a, low, b));
+        _mm512_storeu_si512(data + 64, _mm512_permutex2var_epi8(a, high, b));
+    }
+}
+
+void FromPlanesGfni512(uint8_t* data, size_t length) {
+    const __m512i first = _mm512_load_si512(kGfniIndex.firstHalf);
+    const __m512i second = _mm512_load_si512(kGfniIndex.secondHalf);
+    for (uint8_t* const end = data + (length & ~size_t{127}); data != end; data += 128) {
+        const __m512i lo = _mm512_loadu_si512(data);
+        const __m512i hi = _mm512_loadu_si512(data + 64);
+        _mm512_storeu_si512(data, _mm512_permutex2var_epi8(lo, first, hi));
+        _mm512_storeu_si512(data + 64, _mm512_permutex2var_epi8(lo, second, hi));
+    }
+}
+
+// In planes the four 8x8 blocks of a factor apply directly: low plane of the
+// result = low←low · low plane ⊕ low←high · high plane, and so on. The
+// output block stays in registers while every input is added to it.
+void ApplyManyPlanesGfni512(const FactorTable* const* tables, const uint8_t* const* inputs,
+                            size_t count, uint8_t* out, size_t length) {
+    const size_t whole = length & ~size_t{127};
+    for (size_t i = 0; i < whole; i += 128) {
+        __m512i lo = _mm512_loadu_si512(out + i);
+        __m512i hi = _mm512_loadu_si512(out + i + 64);
+        for (size_t b = 0; b < count; ++b) {
+            if (tables[b]->factor == 0) continue;
+            const auto* m = reinterpret_cast<const long long*>(tables[b]->words);
+            const __m512i inLo = _mm512_loadu_si512(inputs[b] + i);
+            const __m512i inHi = _mm512_loadu_si512(inputs[b] + i + 64);
+            lo = _mm512_ternarylogic_epi64(
+                lo, _mm512_gf2p8affine_epi64_epi8(inLo, _mm512_set1_epi64(m[0]), 0),
+                _mm512_gf2p8affine_epi64_epi8(inHi, _mm512_set1_epi64(m[1]), 0), 0x96);
+            hi = _mm512_ternarylogic_epi64(
+                hi, _mm512_gf2p8affine_epi64_epi8(inLo, _mm512_set1_epi64(m[2]), 0),
+                _mm512_gf2p8affine_epi64_epi8(inHi, _mm512_set1_epi64(m[3]), 0), 0x96);
+        }
+        _mm512_storeu_si512(out + i, lo);
+        _mm512_storeu_si512(out + i + 64, hi);
+    }
+    if (whole < length) {
+        for (size_t b = 0; b < count; ++b)
+            ApplyGfni512(*tables[b], inputs[b] + whole, out + whole, length - whole);
+    }
 }
 
 void ApplyGfni512x8(const Factor8Table& table, const uint8_t* in, uint8_t* out, size_t length) {

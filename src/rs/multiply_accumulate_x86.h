@@ -33,6 +33,12 @@ void ApplySsse3(const FactorTable& table, const uint8_t* in, uint8_t* out, size_
 void ApplyAvx2(const FactorTable& table, const uint8_t* in, uint8_t* out, size_t length);
 void ApplyAvx512bw(const FactorTable& table, const uint8_t* in, uint8_t* out, size_t length);
 void ApplyGfni512(const FactorTable& table, const uint8_t* in, uint8_t* out, size_t length);
+// Working layout of the affine kernel: in each 128-byte block the 64 low
+// bytes of its elements, then the 64 high bytes.
+void ToPlanesGfni512(uint8_t* data, size_t length);
+void FromPlanesGfni512(uint8_t* data, size_t length);
+void ApplyManyPlanesGfni512(const FactorTable* const* tables, const uint8_t* const* inputs,
+                            size_t count, uint8_t* out, size_t length);
 
 void ApplySsse3x8(const Factor8Table& table, const uint8_t* in, uint8_t* out, size_t length);
 void ApplyAvx2x8(const Factor8Table& table, const uint8_t* in, uint8_t* out, size_t length);

@@ -279,6 +279,10 @@ TEST(DataPass, ManyChunksSpreadOverThreads) {
     ASSERT_TRUE(rebuild.Run(reporter, cancelled));
     EXPECT_EQ(reporter.Count(kActivityWritingData), 3);
     EXPECT_TRUE(rebuild.TargetIsComplete());
+    // The memory test, spread over the threads, still counts every word:
+    // chunk 333336, ring of 7 (all inputs), output area 3 chunks.
+    const uint64_t memoryTotal = (7 + 3) * uint64_t{333336} * 32;
+    EXPECT_EQ(reporter.last[kActivityMemoryTest], std::make_pair(memoryTotal, memoryTotal));
 }
 
 TEST(DataPass, MostInputsTheFieldAllows) {

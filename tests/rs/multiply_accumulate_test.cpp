@@ -116,6 +116,48 @@ TEST(MultiplyAccumulate, AccumulatingTwiceCancels) {
     }
 }
 
+// Several inputs added in the working layout give the plain products.
+TEST(MultiplyAccumulate, WorkingLayoutGivesThePlainResult) {
+    std::mt19937_64 rng(test::TestSeed() + 4);
+    const auto& reference = ReferenceMultiplyAccumulate();
+    for (const MultiplyAccumulateKernel* kernel : AvailableMultiplyAccumulateKernels()) {
+        SCOPED_TRACE(kernel->name);
+        ASSERT_EQ(kernel->toWorking == nullptr, kernel->fromWorking == nullptr);
+        for (size_t length : {0, 2, 126, 128, 130, 256, 1000, 4096 + 66}) {
+            for (size_t count : {1, 3, 9}) {
+                std::vector<std::vector<uint8_t>> inputs;
+                std::vector<FactorTable> tables(count);
+                auto out = test::RandomBytes(rng, length);
+                auto expected = out;
+                for (size_t b = 0; b < count; ++b) {
+                    inputs.push_back(test::RandomBytes(rng, length));
+                    const auto f = static_cast<uint16_t>(b == 1 ? 0 : rng());
+                    FactorTable plain;
+                    reference.prepare(Products(), f, plain);
+                    reference.apply(plain, inputs[b].data(), expected.data(), length);
+                    kernel->prepare(Products(), f, tables[b]);
+                }
+                std::vector<const FactorTable*> tablePointers;
+                std::vector<const uint8_t*> inputPointers;
+                for (size_t b = 0; b < count; ++b) {
+                    if (kernel->toWorking) {
+                        const auto before = inputs[b];
+                        kernel->toWorking(inputs[b].data(), length);
+                        if (length >= kWorkingBlockBytes) EXPECT_NE(inputs[b], before);
+                    }
+                    tablePointers.push_back(&tables[b]);
+                    inputPointers.push_back(inputs[b].data());
+                }
+                if (kernel->toWorking) kernel->toWorking(out.data(), length);
+                kernel->applyMany(tablePointers.data(), inputPointers.data(), count, out.data(),
+                                  length);
+                if (kernel->fromWorking) kernel->fromWorking(out.data(), length);
+                ASSERT_EQ(out, expected) << "length " << length << " count " << count;
+            }
+        }
+    }
+}
+
 TEST(MultiplyAccumulate, DispatcherHonoursTheReferenceSwitch) {
     const auto kernels = AvailableMultiplyAccumulateKernels();
     ASSERT_FALSE(kernels.empty());
