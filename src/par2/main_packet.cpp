@@ -17,14 +17,24 @@ bool FileIdLess(const Md5Digest& a, const Md5Digest& b) {
 }
 
 bool MainPacket::Build(uint64_t sliceSize, std::vector<Md5Digest> fileIds) {
-    if (fileIds.size() > UINT32_MAX) return false;
+    return Build(sliceSize, std::move(fileIds), {});
+}
+
+bool MainPacket::Build(uint64_t sliceSize, std::vector<Md5Digest> fileIds,
+                       std::vector<Md5Digest> otherIds) {
+    if (fileIds.size() + otherIds.size() > UINT32_MAX / 16) return false;
     std::stable_sort(fileIds.begin(), fileIds.end(), FileIdLess);
-    const uint64_t length = kMainFileIdsOffset + 16 * uint64_t{fileIds.size()};
+    std::stable_sort(otherIds.begin(), otherIds.end(), FileIdLess);
+    const uint64_t length =
+        kMainFileIdsOffset + 16 * uint64_t{fileIds.size() + otherIds.size()};
     if (!Allocate(length, PacketType::Main)) return false;
     StoreLe64(data() + kMainSliceSizeOffset, sliceSize);
     StoreLe32(data() + kMainFileCountOffset, static_cast<uint32_t>(fileIds.size()));
     for (size_t i = 0; i < fileIds.size(); ++i) {
         StoreDigest(data() + kMainFileIdsOffset + 16 * i, fileIds[i]);
+    }
+    for (size_t i = 0; i < otherIds.size(); ++i) {
+        StoreDigest(data() + kMainFileIdsOffset + 16 * (fileIds.size() + i), otherIds[i]);
     }
     Seal(ComputeSetId());
     return true;

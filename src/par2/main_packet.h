@@ -22,6 +22,10 @@ class MainPacket : public PacketBuffer {
     // their order) and slice size, then computes the recovery set id from
     // the body and the packet hash. Fails only when memory is short.
     bool Build(uint64_t sliceSize, std::vector<Md5Digest> fileIds);
+    // The same with further ids of files that are described but not
+    // recoverable, listed (sorted too) after the recoverable ones.
+    bool Build(uint64_t sliceSize, std::vector<Md5Digest> fileIds,
+               std::vector<Md5Digest> otherIds);
 
     // Reads the packet at `offset` whose checked header is `header`; false
     // rejects it. Accepted: length below 2^32, at least 76, (length + 4) a

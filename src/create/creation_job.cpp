@@ -1,0 +1,1126 @@
+#include "create/creation_job.h"
+
+#include <sys/mman.h>
+
+#include <algorithm>
+#include <atomic>
+#include <condition_variable>
+#include <cstdio>
+#include <cstring>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <thread>
+
+#include "core/async_read_request.h"
+#include "core/crc32.h"
+#include "core/disk_file.h"
+#include "core/md5.h"
+#include "core/string_ids.h"
+#include "core/string_table.h"
+#include "create/split_plan.h"
+#include "engine/verification_cache.h"
+#include "par2/creator_packet.h"
+#include "par2/file_description_packet.h"
+#include "par2/ifsc_packet.h"
+#include "par2/main_packet.h"
+#include "par2/packet_header.h"
+#include "par2/recovery_slice_packet.h"
+#include "rs/block_signature.h"
+#include "rs/galois_field.h"
+#include "rs/multiply_accumulate.h"
+#include "rs/reed_solomon_matrix.h"
+
+namespace vantrove {
+
+namespace {
+
+constexpr uint32_t kPatterns[16] = {0x99999999, 0x66666666, 0xDDDDDDDD, 0x22222222,
+                                    0xAAAAAAAA, 0x55555555, 0xBBBBBBBB, 0x44444444,
+                                    0x88888888, 0x77777777, 0xCCCCCCCC, 0x33333333,
+                                    0xEEEEEEEE, 0x11111111, 0xFFFFFFFF, 0x00000000};
+constexpr uint64_t kReadBytesInFlight = 10000000;
+constexpr size_t kVerifyChunk = 1048576;
+constexpr size_t kTileBytes = 16384;
+constexpr uint32_t kMaxGroup = 16;
+
+uint64_t CeilDiv(uint64_t a, uint64_t b) { return b == 0 ? 0 : (a + b - 1) / b; }
+uint64_t RoundUp4(uint64_t v) { return (v + 3) & ~uint64_t{3}; }
+
+int DecimalDigits(uint64_t v) {
+    int digits = 1;
+    while (v >= 10) {
+        v /= 10;
+        ++digits;
+    }
+    return digits;
+}
+
+std::string NameOf(const std::string& path) {
+    size_t slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+bool LessNoCase(const std::string& a, const std::string& b) {
+    return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
+        return std::tolower(static_cast<unsigned char>(x)) <
+               std::tolower(static_cast<unsigned char>(y));
+    });
+}
+
+// Page-aligned memory from the system, released on destruction.
+class Region {
+public:
+    Region() = default;
+    ~Region() { Release(); }
+    Region(const Region&) = delete;
+    Region& operator=(const Region&) = delete;
+    Region(Region&& other) noexcept : data_(other.data_), size_(other.size_) {
+        other.data_ = nullptr;
+        other.size_ = 0;
+    }
+    bool Allocate(size_t bytes) {
+        Release();
+        void* p = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (p == MAP_FAILED) return false;
+        data_ = static_cast<uint8_t*>(p);
+        size_ = bytes;
+        return true;
+    }
+    void Release() {
+        if (data_ != nullptr) munmap(data_, size_);
+        data_ = nullptr;
+        size_ = 0;
+    }
+    uint8_t* data() const { return data_; }
+    size_t size() const { return size_; }
+
+private:
+    uint8_t* data_ = nullptr;
+    size_t size_ = 0;
+};
+
+// Helper threads that run one task together with the caller.
+class WorkerTeam {
+public:
+    explicit WorkerTeam(unsigned count) {
+        for (unsigned i = 1; i < count; ++i) {
+            try {
+                threads_.emplace_back([this, i] { Loop(i); });
+            } catch (...) {
+                break;
+            }
+        }
+    }
+    ~WorkerTeam() {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            quit_ = true;
+        }
+        wake_.notify_all();
+        for (std::thread& t : threads_) t.join();
+    }
+    unsigned Size() const { return static_cast<unsigned>(threads_.size()) + 1; }
+    void Run(const std::function<void(unsigned)>& task) {
+        if (threads_.empty()) {
+            task(0);
+            return;
+        }
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            task_ = &task;
+            pending_ = static_cast<unsigned>(threads_.size());
+            ++generation_;
+        }
+        wake_.notify_all();
+        task(0);
+        std::unique_lock<std::mutex> lock(mutex_);
+        done_.wait(lock, [this] { return pending_ == 0; });
+        task_ = nullptr;
+    }
+
+private:
+    void Loop(unsigned index) {
+        uint64_t seen = 0;
+        for (;;) {
+            const std::function<void(unsigned)>* task;
+            {
+                std::unique_lock<std::mutex> lock(mutex_);
+                wake_.wait(lock, [&] { return quit_ || generation_ != seen; });
+                if (quit_) return;
+                seen = generation_;
+                task = task_;
+            }
+            (*task)(index);
+            {
+                std::lock_guard<std::mutex> lock(mutex_);
+                if (--pending_ == 0) done_.notify_one();
+            }
+        }
+    }
+    std::vector<std::thread> threads_;
+    std::mutex mutex_;
+    std::condition_variable wake_, done_;
+    const std::function<void(unsigned)>* task_ = nullptr;
+    unsigned pending_ = 0;
+    uint64_t generation_ = 0;
+    bool quit_ = false;
+};
+
+// A thread that runs posted work items one after another, in order. MD5 is
+// serial within one stream, so each stream gets its own consumer and the
+// streams run beside the arithmetic.
+class OrderedWorker {
+public:
+    OrderedWorker() : thread_([this] { Loop(); }) {}
+    ~OrderedWorker() {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            quit_ = true;
+        }
+        wake_.notify_all();
+        thread_.join();
+    }
+    void Post(std::function<void()> work) {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            queue_.push_back(std::move(work));
+            ++posted_;
+        }
+        wake_.notify_all();
+    }
+    // Waits until everything posted so far has run.
+    void Drain() {
+        std::unique_lock<std::mutex> lock(mutex_);
+        done_.wait(lock, [this] { return finished_ == posted_; });
+    }
+
+private:
+    void Loop() {
+        for (;;) {
+            std::function<void()> work;
+            {
+                std::unique_lock<std::mutex> lock(mutex_);
+                wake_.wait(lock, [this] { return quit_ || !queue_.empty(); });
+                if (queue_.empty()) return;
+                work = std::move(queue_.front());
+                queue_.pop_front();
+            }
+            work();
+            {
+                std::lock_guard<std::mutex> lock(mutex_);
+                ++finished_;
+            }
+            done_.notify_all();
+        }
+    }
+    std::mutex mutex_;
+    std::condition_variable wake_, done_;
+    std::deque<std::function<void()>> queue_;
+    uint64_t posted_ = 0, finished_ = 0;
+    bool quit_ = false;
+    std::thread thread_;
+};
+
+}  // namespace
+
+uint64_t CreationChunkSize(uint64_t blockSize, uint64_t recoveryBlocks, uint64_t physicalMemory) {
+    const uint64_t budget = physicalMemory / 3;
+    if (recoveryBlocks == 0 || recoveryBlocks * blockSize <= budget) return blockSize;
+    const uint64_t c = std::max<uint64_t>(budget / recoveryBlocks, 1);
+    const uint64_t passes = CeilDiv(blockSize, c);
+    return RoundUp4(CeilDiv(blockSize, passes));
+}
+
+std::string VolumeFileName(const std::string& path, const std::string& base, uint32_t first,
+                           uint32_t count, int exponentDigits, int countDigits) {
+    std::string extension = GetString(kStrPar2Extension);
+    for (char& ch : extension) ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
+    char format[64];
+    std::snprintf(format, sizeof format, "%%s%%s.vol%%0%dd+%%0%dd.%s", exponentDigits,
+                  countDigits, extension.c_str());
+    int length = std::snprintf(nullptr, 0, format, path.c_str(), base.c_str(), first, count);
+    std::string name(static_cast<size_t>(std::max(length, 0)) + 1, '\0');
+    std::snprintf(name.data(), name.size(), format, path.c_str(), base.c_str(), first, count);
+    name.resize(name.size() - 1);
+    return name;
+}
+
+uint64_t LayOutVolume(uint32_t count, uint64_t blockSize,
+                      const std::vector<uint64_t>& criticalSizes, uint64_t creatorSize,
+                      std::vector<VolumeLayoutEntry>& entries) {
+    const uint64_t L = criticalSizes.size();
+    const uint64_t b = BitLength(count);
+    uint64_t accumulator = 0;
+    uint64_t offset = 0;
+    const uint64_t kNone = UINT64_MAX;
+    uint64_t position = kNone;
+    auto placeCritical = [&] {
+        if (position == kNone || position >= L) position = 0;
+        entries.push_back({VolumeLayoutEntry::kCritical, static_cast<uint32_t>(position), offset});
+        offset += criticalSizes[position];
+        ++position;
+    };
+    for (uint32_t slice = 0; slice < count; ++slice) {
+        entries.push_back({VolumeLayoutEntry::kSlice, slice, offset});
+        offset += kRecoveryDataOffset + blockSize;
+        accumulator += L * b;
+        while (L > 0 && accumulator >= count) {
+            placeCritical();
+            accumulator -= count;
+        }
+    }
+    while (position != kNone && position < L) placeCritical();
+    entries.push_back({VolumeLayoutEntry::kCreator, 0, offset});
+    return offset + creatorSize;
+}
+
+struct CreationJob::State {
+    CreationParameters& params;
+    CreationStatusSlot& status;
+    const StopFlag& stop;
+    CreationJobOptions options;
+
+    struct Source {
+        std::string path;
+        std::string name;
+        DiskFileRef file;
+        uint64_t size = 0;
+        std::shared_ptr<FileDescriptionPacket> description;
+        std::shared_ptr<IfscPacket> ifsc;
+        uint64_t firstBlock = 0;
+        uint64_t blockCount = 0;
+        std::vector<SplitPiece> pieces;
+        std::vector<DiskFileRef> pieceFiles;
+    };
+    struct Block {
+        uint32_t source = 0;
+        uint64_t offset = 0;  // in the source file
+        uint64_t length = 0;
+        Md5Context md5;
+        uint32_t crc = 0;
+        int32_t piece = -1;  // index into the source's pieces
+        uint64_t pieceOffset = 0;
+    };
+    struct Output {
+        std::string path;
+        DiskFileRef file;
+        uint64_t size = 0;
+        bool created = false;
+    };
+    struct Placement {
+        uint32_t output;
+        uint64_t offset;
+        const PacketBuffer* packet;
+    };
+    struct Slice {
+        uint32_t output;
+        uint64_t offset;
+        RecoverySlicePacket packet;
+    };
+
+    uint64_t blockSize = 0;
+    uint64_t S = 0;
+    uint32_t R = 0;
+    uint64_t chunk = 0;
+    uint32_t passes = 0;
+    bool singlePass = true;
+    uint64_t pieceBlocks = 0;
+
+    std::vector<Source> sources;          // in the user's order
+    std::vector<uint32_t> sorted;         // source indices by file id
+    std::vector<Block> blocks;
+    std::vector<const PacketBuffer*> critical;
+    MainPacket ownMain;
+    const MainPacket* main = nullptr;
+    CreatorPacket creator;
+    Md5Digest setId;
+    std::vector<Output> outputs;
+    std::vector<Placement> placements;
+    std::vector<Slice> slices;
+    ReedSolomonMatrix matrix;
+    std::vector<uint16_t> coefficients;  // R × S, row k = recovery block k
+
+    Region recovery;
+    std::vector<Region> readBuffers;
+    std::vector<AsyncReadRequest> requests;
+    std::vector<uint64_t> requestAvail;
+    std::unique_ptr<WorkerTeam> team;
+    std::unique_ptr<OrderedWorker> blockHasher;
+    std::unique_ptr<OrderedWorker> fileHasher;
+    std::vector<uint16_t> signatures;  // per block, of the current pass
+
+    uint64_t computeDone = 0;
+    uint64_t computeTotal = 0;
+
+    State(CreationParameters& p, CreationStatusSlot& s, const StopFlag& f, CreationJobOptions o)
+        : params(p), status(s), stop(f), options(o) {}
+
+    bool Stopped() const { return stop.load(std::memory_order_relaxed) != 0; }
+
+    bool Fail(int code, const std::string& name = {}) {
+        CreationStatus st;
+        st.phase = kPhaseFailed;
+        st.failureCode = code;
+        st.fileName = name;
+        status.Set(st);
+        return false;
+    }
+    void Phase(int phase, const std::string& name, uint64_t done, uint64_t total) {
+        CreationStatus st;
+        st.phase = phase;
+        st.fileName = name;
+        st.done = done;
+        st.total = total;
+        status.Set(st);
+    }
+
+    bool Run();
+    bool HashSources();
+    bool LayOut();
+    bool CreateOutputs();
+    bool CreatePieces();
+    bool AllocateBuffers();
+    bool MemoryTest();
+    bool ComputeMatrix();
+    bool RunPasses();
+    bool StartRead(uint64_t block, uint32_t pass);
+    bool CompleteRead(uint64_t block, uint32_t pass, uint8_t*& data, uint64_t& length);
+    void MultiplyGroup(uint64_t first, uint32_t count, uint64_t length);
+    bool CheckSignatures(uint64_t length);
+    bool WritePass(uint32_t pass, uint64_t length);
+    bool FinishPackets();
+    bool WritePlacements();
+    bool VerifyPieces();
+    bool ReverifySources();
+    bool VerifyOutputs();
+    bool CheckWrittenFile(Output& output);
+    void Finish(bool failed);
+};
+
+bool CreationJob::State::Run() {
+    // 1. No saved verification state of an older set of this name may survive.
+    if (!params.extendExistingSet) {
+        VerificationCache& cache =
+            options.cache != nullptr ? *options.cache : VerificationCache::Default();
+        cache.DiscardState(params.destinationPath + params.baseName + kStateExtensionPar2);
+    }
+    // 2.
+    blockSize = RoundUp4(params.blockSize);
+    if (params.files().empty()) return Fail(kFailNoSourceFiles);
+    S = params.sourceBlockCount;
+    if (S == 0) return Fail(kFailNoSourceBlocks);
+    R = static_cast<uint32_t>(std::min<uint64_t>(params.recoveryBlockCount, 65535));
+    // 3.
+    pieceBlocks = params.splitPieceBlocks();
+    // 4. Memory plan.
+    const uint64_t P = params.machine.physicalMemoryBytes;
+    if (2 * S * R > P / 2) return Fail(kFailMatrixMemory);
+    chunk = CreationChunkSize(blockSize, R, P);
+    passes = static_cast<uint32_t>(CeilDiv(blockSize, chunk));
+    singlePass = chunk >= blockSize;
+
+    unsigned threads = options.threads != 0 ? options.threads : std::thread::hardware_concurrency();
+    threads = std::clamp(threads, 1u, 64u);
+    team = std::make_unique<WorkerTeam>(threads);
+    if (threads > 1) {
+        blockHasher = std::make_unique<OrderedWorker>();
+        if (singlePass) fileHasher = std::make_unique<OrderedWorker>();
+    }
+
+    if (!HashSources()) return false;
+    if (!LayOut()) return false;
+    if (!CreateOutputs()) return false;
+    if (!CreatePieces()) return false;
+    if (!AllocateBuffers()) return false;
+    if (!MemoryTest()) return false;
+    if (!ComputeMatrix()) return false;
+    if (!RunPasses()) return false;
+    if (!FinishPackets()) return false;
+    if (!WritePlacements()) return false;
+    for (Output& o : outputs) o.file->close();
+    for (Source& s : sources) {
+        s.file->close();
+        for (auto& f : s.pieceFiles) f->close();
+    }
+    requests.clear();
+    readBuffers.clear();
+    recovery.Release();
+    if (options.hooks != nullptr) options.hooks->BeforeVerification();
+    if (!VerifyPieces()) return false;
+    if (!ReverifySources()) return false;
+    if (!VerifyOutputs()) return false;
+    Phase(kPhaseFinished, {}, 0, 0);
+    return true;
+}
+
+bool CreationJob::State::HashSources() {
+    const auto& files = params.files();
+    sources.resize(files.size());
+    for (size_t i = 0; i < files.size(); ++i) {
+        Source& src = sources[i];
+        src.path = files[i].path;
+        src.name = NameOf(src.path);
+        src.file = std::make_shared<DiskFile>();
+        Phase(kPhaseHashing, src.name, 0, files[i].size > 0 ? files[i].size : 1);
+        if (!src.file->open(src.path)) return Fail(kFailDescriptionPacket, src.path);
+        src.size = src.file->size;
+        if (params.extendExistingSet) {
+            if (i >= params.existingFileDescriptions.size() ||
+                !params.existingFileDescriptions[i])
+                return Fail(kFailDescriptionPacket, src.path);
+            src.description =
+                std::make_shared<FileDescriptionPacket>(*params.existingFileDescriptions[i]);
+        } else {
+            src.description = std::make_shared<FileDescriptionPacket>();
+            int error = 0;
+            const uint64_t total = src.size > 0 ? src.size : 1;
+            auto progress = [&](uint64_t position) {
+                status.SetProgress(position, total);
+                return !Stopped();
+            };
+            if (!src.description->Build(*src.file, src.name, src.size, !singlePass, progress,
+                                        error))
+                return Fail(kFailDescriptionPacket, src.path);
+        }
+        if (Stopped()) return Fail(kFailDescriptionPacket, src.path);
+    }
+    // 6. Sort by file id; the main packet gives the set id.
+    sorted.resize(sources.size());
+    for (uint32_t i = 0; i < sorted.size(); ++i) sorted[i] = i;
+    std::stable_sort(sorted.begin(), sorted.end(), [&](uint32_t a, uint32_t b) {
+        return FileIdLess(sources[a].description->fileId(), sources[b].description->fileId());
+    });
+    if (params.extendExistingSet && params.existingMainPacket) {
+        main = params.existingMainPacket.get();
+    } else {
+        // Empty files are described but listed as not recoverable: they have
+        // no slices, and peers count an empty recoverable file as needing
+        // repair.
+        std::vector<Md5Digest> ids, emptyIds;
+        for (uint32_t i : sorted)
+            (sources[i].size > 0 ? ids : emptyIds).push_back(sources[i].description->fileId());
+        if (!ownMain.Build(blockSize, ids, emptyIds)) return Fail(kFailDescriptionPacket);
+        main = &ownMain;
+    }
+    setId = main->ComputeSetId();
+    // 7.
+    if (!creator.Build(setId)) return Fail(kFailDescriptionPacket);
+    // 8. Blocks in sorted order.
+    uint64_t total = 0;
+    for (uint32_t i : sorted) total += CeilDiv(sources[i].size, blockSize);
+    if (total != S) return Fail(kFailSliceCount);
+    blocks.resize(S);
+    uint64_t next = 0;
+    for (uint32_t i : sorted) {
+        Source& src = sources[i];
+        src.firstBlock = next;
+        src.blockCount = CeilDiv(src.size, blockSize);
+        for (uint64_t b = 0; b < src.blockCount; ++b) {
+            Block& block = blocks[next + b];
+            block.source = i;
+            block.offset = b * blockSize;
+            block.length = std::min(blockSize, src.size - block.offset);
+        }
+        next += src.blockCount;
+        src.ifsc = std::make_shared<IfscPacket>();
+        if (!src.ifsc->Build(src.blockCount, setId, src.description->fileId()))
+            return Fail(kFailDescriptionPacket, src.path);
+        if (!params.extendExistingSet) src.description->SetRecoverySetId(setId);
+    }
+    for (Source& src : sources) {
+        critical.push_back(src.description.get());
+        critical.push_back(src.ifsc.get());
+    }
+    critical.push_back(main);
+    return true;
+}
+
+bool CreationJob::State::LayOut() {
+    std::vector<uint64_t> criticalSizes;
+    for (const PacketBuffer* p : critical) criticalSizes.push_back(p->length());
+    const std::vector<uint32_t> counts = params.volumeBlockCounts();
+    uint64_t placed = 0;
+    uint32_t largest = 0;
+    for (uint32_t c : counts) {
+        placed += c;
+        largest = std::max(largest, c);
+    }
+    if (placed != R) return Fail(kFailSliceCount);
+    const uint64_t first = params.firstRecoveryBlock;
+    if (R > 0 && first + R > 65536) return Fail(kFailRsComputation);
+    const int n = DecimalDigits(R > 0 ? first + R - 1 : first);
+    const int m = DecimalDigits(largest);
+    uint32_t exponent = static_cast<uint32_t>(first);
+    slices.reserve(R);
+    for (uint32_t count : counts) {
+        if (count == 0) continue;
+        Output out;
+        out.path = VolumeFileName(params.destinationPath, params.baseName, exponent, count, n, m);
+        const uint32_t index = static_cast<uint32_t>(outputs.size());
+        std::vector<VolumeLayoutEntry> entries;
+        out.size = LayOutVolume(count, blockSize, criticalSizes, creator.length(), entries);
+        for (const VolumeLayoutEntry& e : entries) {
+            if (e.kind == VolumeLayoutEntry::kSlice) {
+                slices.push_back({index, e.offset, {}});
+                slices.back().packet.BuildHead(setId, exponent + e.index, blockSize);
+            } else if (e.kind == VolumeLayoutEntry::kCritical) {
+                placements.push_back({index, e.offset, critical[e.index]});
+            } else {
+                placements.push_back({index, e.offset, &creator});
+            }
+        }
+        exponent += count;
+        outputs.push_back(std::move(out));
+    }
+    if (!params.extendExistingSet) {
+        Output index;
+        index.path = params.destinationPath + params.baseName + "." + GetString(kStrPar2Extension);
+        const uint32_t i = static_cast<uint32_t>(outputs.size());
+        uint64_t offset = 0;
+        for (const PacketBuffer* p : critical) {
+            placements.push_back({i, offset, p});
+            offset += p->length();
+        }
+        placements.push_back({i, offset, &creator});
+        index.size = offset + creator.length();
+        outputs.push_back(std::move(index));
+    }
+    return true;
+}
+
+bool CreationJob::State::CreateOutputs() {
+    for (Output& o : outputs) {
+        o.file = std::make_shared<DiskFile>();
+        if (!o.file->create(o.path)) return Fail(kFailCreateOutput, o.path);
+        o.created = true;
+        if (!o.file->setSize(o.size)) return Fail(kFailSizeOutput, o.path);
+    }
+    return true;
+}
+
+bool CreationJob::State::CreatePieces() {
+    if (pieceBlocks == 0) return true;
+    for (Source& src : sources) {
+        src.pieces =
+            PlanSplitPieces(params.destinationPath, src.name, src.size, blockSize, pieceBlocks);
+        for (size_t k = 0; k < src.pieces.size(); ++k) {
+            const SplitPiece& piece = src.pieces[k];
+            auto file = std::make_shared<DiskFile>();
+            if (!file->create(piece.path)) return Fail(kFailCreateOutput, piece.path);
+            src.pieceFiles.push_back(file);
+            if (!file->setSize(piece.size)) return Fail(kFailSizeOutput, piece.path);
+            for (uint64_t j = 0; j < piece.blockCount; ++j) {
+                Block& block = blocks[src.firstBlock + piece.firstBlock + j];
+                block.piece = static_cast<int32_t>(k);
+                block.pieceOffset = j * blockSize;
+            }
+        }
+    }
+    return true;
+}
+
+bool CreationJob::State::AllocateBuffers() {
+    if (chunk >= (uint64_t{1} << 32)) return Fail(kFailOutputBuffer);
+    uint64_t n = std::clamp<uint64_t>(kReadBytesInFlight / chunk, 3, 80);
+    n = std::min<uint64_t>(n, S);
+    const uint64_t recoveryBytes = std::max<uint64_t>(uint64_t{R} * chunk, 4);
+    if (recoveryBytes >= (uint64_t{1} << 32) && sizeof(size_t) < 8) return Fail(kFailOutputBuffer);
+    if (recoveryBytes >= (uint64_t{1} << 32) * 16) return Fail(kFailOutputBuffer);
+    readBuffers.resize(n);
+    requests.resize(n);
+    requestAvail.assign(n, 0);
+    for (uint64_t i = 0; i < n; ++i) {
+        if (!readBuffers[i].Allocate(RoundUp4(chunk))) return Fail(kFailOutputBuffer);
+        requests[i].buffer = readBuffers[i].data();
+    }
+    if (!recovery.Allocate(recoveryBytes)) return Fail(kFailOutputBuffer);
+    signatures.assign(S, 0);
+    return true;
+}
+
+bool CreationJob::State::MemoryTest() {
+    std::vector<std::pair<uint8_t*, size_t>> areas;
+    areas.push_back({recovery.data(), recovery.size()});
+    for (Region& r : readBuffers) areas.push_back({r.data(), r.size()});
+    uint64_t all = 0;
+    for (auto& a : areas) all += a.second;
+    const uint64_t total = all * 32;
+    uint64_t done = 0;
+    Phase(kPhaseMemoryTest, {}, 0, total);
+    const unsigned parts = team->Size();
+    std::atomic<bool> bad{false};
+    for (uint32_t pattern : kPatterns) {
+        for (auto& a : areas) {
+            team->Run([&](unsigned t) {
+                size_t words = a.second / 4;
+                size_t begin = words * t / parts, end = words * (t + 1) / parts;
+                uint32_t* w = reinterpret_cast<uint32_t*>(a.first);
+                for (size_t i = begin; i < end; ++i) w[i] = pattern;
+            });
+            if (options.hooks != nullptr) options.hooks->AfterPatternWritten(a.first, a.second);
+        }
+        done += all;
+        status.SetProgress(done, total);
+        for (auto& a : areas) {
+            team->Run([&](unsigned t) {
+                size_t words = a.second / 4;
+                size_t begin = words * t / parts, end = words * (t + 1) / parts;
+                const uint32_t* w = reinterpret_cast<const uint32_t*>(a.first);
+                for (size_t i = begin; i < end; ++i)
+                    if (w[i] != pattern) {
+                        bad = true;
+                        break;
+                    }
+            });
+        }
+        done += all;
+        status.SetProgress(done, total);
+        if (bad) return Fail(kFailMemoryError);
+        if (Stopped()) return Fail(kFailMemoryError);
+    }
+    return true;
+}
+
+namespace {
+class MatrixProgress : public BlockProgressSink {
+public:
+    explicit MatrixProgress(CreationStatusSlot& s) : status_(s) {}
+    void SetBlockProgress(uint32_t done, uint32_t total) override {
+        status_.SetProgress(done, total);
+    }
+
+private:
+    CreationStatusSlot& status_;
+};
+}  // namespace
+
+bool CreationJob::State::ComputeMatrix() {
+    if (R == 0) return true;
+    Phase(kPhaseMatrix, {}, 0, 1);
+    MatrixProgress progress(status);
+    if (!matrix.SetInput(static_cast<uint32_t>(S))) return Fail(kFailRsComputation);
+    for (uint32_t k = 0; k < R; ++k)
+        if (!matrix.AddOutput(false, static_cast<uint16_t>(params.firstRecoveryBlock + k)))
+            return Fail(kFailRsComputation);
+    if (!matrix.Compute(&progress) || matrix.Products() == nullptr)
+        return Fail(kFailRsComputation);
+    if (matrix.OutputCount() != R || matrix.ColumnCount() != S) return Fail(kFailRsComputation);
+    coefficients.resize(uint64_t{R} * S);
+    for (uint32_t k = 0; k < R; ++k) {
+        const uint16_t* row = matrix.Row(k);
+        std::copy(row, row + S, coefficients.begin() + uint64_t{k} * S);
+    }
+    return true;
+}
+
+bool CreationJob::State::StartRead(uint64_t block, uint32_t pass) {
+    const size_t slot = block % requests.size();
+    const Block& b = blocks[block];
+    const uint64_t po = uint64_t{pass} * chunk;
+    const uint64_t length = std::min(chunk, blockSize - po);
+    const uint64_t avail = b.length > po ? std::min(length, b.length - po) : 0;
+    requestAvail[slot] = avail;
+    if (avail == 0) return true;
+    AsyncReadRequest& req = requests[slot];
+    req.offset = b.offset + po;
+    req.length = static_cast<uint32_t>(avail);
+    req.buffer = readBuffers[slot].data();
+    return sources[b.source].file->beginRead(req) != 0;
+}
+
+bool CreationJob::State::CompleteRead(uint64_t block, uint32_t pass, uint8_t*& data,
+                                      uint64_t& length) {
+    const size_t slot = block % requests.size();
+    const uint64_t po = uint64_t{pass} * chunk;
+    length = std::min(chunk, blockSize - po);
+    data = readBuffers[slot].data();
+    const uint64_t avail = requestAvail[slot];
+    if (avail > 0) {
+        AsyncReadRequest& req = requests[slot];
+        if (sources[blocks[block].source].file->completeRead(req) != 2) return false;
+        if (req.transferred != avail) return false;
+    }
+    if (avail < length) std::memset(data + avail, 0, length - avail);
+    return true;
+}
+
+void CreationJob::State::MultiplyGroup(uint64_t first, uint32_t count, uint64_t length) {
+    const MultiplyAccumulateKernel& kernel = ActiveMultiplyAccumulate();
+    const ProductTables& products = *matrix.Products();
+    const unsigned parts = std::max<unsigned>(
+        1, std::min<unsigned>(team->Size(), static_cast<unsigned>(CeilDiv(length, 65536))));
+    uint8_t* inputs[kMaxGroup];
+    for (uint32_t g = 0; g < count; ++g)
+        inputs[g] = readBuffers[(first + g) % readBuffers.size()].data();
+    team->Run([&](unsigned t) {
+        if (t >= parts) return;
+        const size_t begin = (length * t / parts) & ~size_t{63};
+        const size_t end = t + 1 == parts ? length : (length * (t + 1) / parts) & ~size_t{63};
+        if (begin >= end) return;
+        FactorTable tables[kMaxGroup];
+        for (uint32_t k = 0; k < R; ++k) {
+            const uint16_t* row = coefficients.data() + uint64_t{k} * S + first;
+            for (uint32_t g = 0; g < count; ++g) kernel.prepare(products, row[g], tables[g]);
+            uint8_t* out = recovery.data() + uint64_t{k} * chunk;
+            for (size_t tile = begin; tile < end; tile += kTileBytes) {
+                const size_t n = std::min(kTileBytes, end - tile);
+                for (uint32_t g = 0; g < count; ++g)
+                    if (row[g] != 0) kernel.apply(tables[g], inputs[g] + tile, out + tile, n);
+            }
+        }
+    });
+}
+
+bool CreationJob::State::CheckSignatures(uint64_t length) {
+    std::vector<uint16_t> expected(R, 0);
+    const unsigned parts = team->Size();
+    std::atomic<bool> bad{false};
+    team->Run([&](unsigned t) {
+        for (uint32_t k = t; k < R; k += parts) {
+            const uint16_t* row = coefficients.data() + uint64_t{k} * S;
+            uint16_t e = 0;
+            for (uint64_t i = 0; i < S; ++i) e ^= Gf16Multiply(row[i], signatures[i]);
+            expected[k] = e;
+        }
+    });
+    for (uint32_t k = 0; k < R; ++k) {
+        uint8_t* data = recovery.data() + uint64_t{k} * chunk;
+        if (options.hooks != nullptr) options.hooks->BeforeSignatureCheck(k, data, length);
+    }
+    team->Run([&](unsigned t) {
+        for (uint32_t k = t; k < R; k += parts)
+            if (BlockSignature(recovery.data() + uint64_t{k} * chunk, length) != expected[k])
+                bad = true;
+    });
+    return !bad;
+}
+
+bool CreationJob::State::RunPasses() {
+    computeTotal = R > 0 ? S * R * blockSize : S * blockSize;
+    computeDone = 0;
+    Phase(kPhaseComputing, {}, 0, computeTotal);
+    const uint64_t n = requests.size();
+    const uint32_t group =
+        static_cast<uint32_t>(std::clamp<uint64_t>(n / 2, 1, kMaxGroup));
+    for (uint64_t b = 0; b < std::min(n, S); ++b)
+        if (!StartRead(b, 0)) return Fail(kFailReadSource);
+    for (uint32_t pass = 0; pass < passes; ++pass) {
+        const uint64_t po = uint64_t{pass} * chunk;
+        const uint64_t length = std::min(chunk, blockSize - po);
+        std::memset(recovery.data(), 0, recovery.size());
+        uint64_t i = 0;
+        while (i < S) {
+            const uint32_t count = static_cast<uint32_t>(std::min<uint64_t>(group, S - i));
+            for (uint32_t g = 0; g < count; ++g) {
+                const uint64_t b = i + g;
+                uint8_t* data = nullptr;
+                uint64_t len = 0;
+                if (!CompleteRead(b, pass, data, len)) return Fail(kFailReadSource);
+                Block& block = blocks[b];
+                Source& src = sources[block.source];
+                // The part of the chunk that lies within the file.
+                const uint64_t avail = block.length > po ? std::min(len, block.length - po) : 0;
+                if (block.piece >= 0 && avail > 0) {
+                    if (!src.pieceFiles[block.piece]->write(block.pieceOffset + po, data, avail))
+                        return Fail(kFailWriteData, src.pieces[block.piece].path);
+                }
+                auto hashBlock = [this, b, data, len] {
+                    Block& bl = blocks[b];
+                    bl.md5.Update(data, len);
+                    bl.crc = Crc32Update(bl.crc, data, len);
+                    signatures[b] = BlockSignature(data, len);
+                };
+                auto hashFile = [desc = src.description.get(), data, avail] {
+                    desc->FeedWholeFile(data, avail);
+                };
+                const bool feedFile = singlePass && !params.extendExistingSet;
+                if (blockHasher) {
+                    blockHasher->Post(hashBlock);
+                    if (feedFile) fileHasher->Post(hashFile);
+                } else {
+                    hashBlock();
+                    if (feedFile) hashFile();
+                }
+            }
+            if (R > 0) MultiplyGroup(i, count, length);
+            computeDone += (R > 0 ? uint64_t{R} : 1) * length * count;
+            status.SetProgress(computeDone, computeTotal);
+            if (options.hooks != nullptr)
+                for (uint32_t g = 0; g < count; ++g) options.hooks->AfterBlock(pass, i + g);
+            if (blockHasher) blockHasher->Drain();
+            if (fileHasher) fileHasher->Drain();
+            if (Stopped()) return Fail(kFailReadSource);
+            for (uint32_t g = 0; g < count; ++g) {
+                const uint64_t next = i + g + n;
+                if (next < S && !StartRead(next, pass)) return Fail(kFailReadSource);
+            }
+            i += count;
+        }
+        if (R > 0 && !CheckSignatures(length)) return Fail(kFailBlockSignature);
+        if (pass + 1 < passes) {
+            for (uint64_t b = 0; b < std::min(n, S); ++b)
+                if (!StartRead(b, pass + 1)) return Fail(kFailReadSource);
+        }
+        if (!WritePass(pass, length)) return false;
+        if (pass + 1 < passes) {
+            CreationStatus st;
+            st.phase = kPhaseComputing;
+            st.done = computeDone;
+            st.total = computeTotal;
+            status.Set(st);
+        }
+    }
+    return true;
+}
+
+bool CreationJob::State::WritePass(uint32_t pass, uint64_t length) {
+    if (R == 0) return true;
+    Phase(kPhaseWriting, {}, 0, R);
+    const uint64_t po = uint64_t{pass} * chunk;
+    for (uint32_t k = 0; k < R; ++k) {
+        Slice& slice = slices[k];
+        const uint8_t* data = recovery.data() + uint64_t{k} * chunk;
+        slice.packet.FeedData(data, length);
+        Output& out = outputs[slice.output];
+        if (!out.file->write(slice.offset + kRecoveryDataOffset + po, data, length))
+            return Fail(kFailWriteData, out.path);
+        if ((k & 15) == 15 || k + 1 == R) status.SetProgress(k + 1, R);
+    }
+    return true;
+}
+
+bool CreationJob::State::FinishPackets() {
+    for (Slice& slice : slices) {
+        Output& out = outputs[slice.output];
+        if (!slice.packet.Finish() ||
+            !out.file->write(slice.offset, slice.packet.head(), kRecoveryDataOffset))
+            return Fail(kFailWriteHeader, out.path);
+    }
+    for (Source& src : sources) {
+        for (uint64_t b = 0; b < src.blockCount; ++b) {
+            const Block& block = blocks[src.firstBlock + b];
+            src.ifsc->SetEntry(static_cast<uint32_t>(b), block.md5.Final(), block.crc);
+        }
+        src.ifsc->Finish();
+        if (!params.extendExistingSet) {
+            if (src.description->wholeFileHashPending()) src.description->FinishWholeFileHash();
+            src.description->Seal(setId);
+        }
+    }
+    return true;
+}
+
+bool CreationJob::State::WritePlacements() {
+    for (const Placement& p : placements) {
+        Output& out = outputs[p.output];
+        const auto& bytes = p.packet->bytes();
+        if (!out.file->write(p.offset, bytes.data(), bytes.size()))
+            return Fail(kFailWriteCritical, out.path);
+    }
+    return true;
+}
+
+namespace {
+// Hashes `size` bytes of `file` block by block (the last block padded with
+// zeros to `blockSize`), calling `onBlock` with each block's MD5 and CRC-32
+// and feeding every byte read to `whole` when given. False on a read error
+// or when `progress` asks to stop.
+bool HashBlocks(DiskFile& file, uint64_t size, uint64_t blockSize, Md5Context* whole,
+                const std::function<bool(uint64_t, const Md5Digest&, uint32_t)>& onBlock,
+                const std::function<bool(uint64_t)>& progress) {
+    std::vector<uint8_t> buffer(kVerifyChunk);
+    uint64_t position = 0;
+    uint64_t index = 0;
+    while (position < size) {
+        const uint64_t length = std::min(blockSize, size - position);
+        Md5Context md5;
+        uint32_t crc = 0;
+        uint64_t at = 0;
+        while (at < length) {
+            const size_t n = static_cast<size_t>(std::min<uint64_t>(kVerifyChunk, length - at));
+            if (!file.read(position + at, buffer.data(), n)) return false;
+            md5.Update(buffer.data(), n);
+            crc = Crc32Update(crc, buffer.data(), n);
+            if (whole != nullptr) whole->Update(buffer.data(), n);
+            at += n;
+            if (progress && !progress(position + at)) return false;
+        }
+        md5.UpdateZeros(blockSize - length);
+        crc = Crc32UpdateZeros(crc, blockSize - length);
+        if (!onBlock(index, md5.Final(), crc)) return false;
+        position += length;
+        ++index;
+    }
+    return true;
+}
+}  // namespace
+
+bool CreationJob::State::VerifyPieces() {
+    struct Item {
+        std::string path;
+        uint32_t source;
+        size_t piece;
+    };
+    std::vector<Item> items;
+    for (uint32_t s = 0; s < sources.size(); ++s)
+        for (size_t k = 0; k < sources[s].pieces.size(); ++k)
+            items.push_back({sources[s].pieces[k].path, s, k});
+    std::sort(items.begin(), items.end(),
+              [](const Item& a, const Item& b) { return a.path < b.path; });
+    for (const Item& item : items) {
+        const Source& src = sources[item.source];
+        const SplitPiece& piece = src.pieces[item.piece];
+        Phase(kPhaseVerifySplit, item.path, 0, piece.size);
+        DiskFile file;
+        if (!file.open(item.path) || file.size != piece.size ||
+            CeilDiv(file.size, blockSize) != piece.blockCount)
+            return Fail(kFailDataVerify, item.path);
+        bool ok = HashBlocks(
+            file, file.size, blockSize, nullptr,
+            [&](uint64_t j, const Md5Digest& md5, uint32_t crc) {
+                const Block& block = blocks[src.firstBlock + piece.firstBlock + j];
+                return block.md5.Final() == md5 && block.crc == crc;
+            },
+            [&](uint64_t position) {
+                status.SetProgress(position, piece.size);
+                return !Stopped();
+            });
+        if (!ok) return Fail(kFailDataVerify, item.path);
+    }
+    return true;
+}
+
+bool CreationJob::State::ReverifySources() {
+    std::vector<uint32_t> order(sources.size());
+    for (uint32_t i = 0; i < order.size(); ++i) order[i] = i;
+    std::stable_sort(order.begin(), order.end(), [&](uint32_t a, uint32_t b) {
+        return LessNoCase(sources[a].name, sources[b].name);
+    });
+    // Files are independent: the team checks several at once, each thread
+    // taking the next file in order. The status shows the file last started.
+    std::atomic<size_t> next{0};
+    std::atomic<bool> bad{false};
+    std::mutex statusMutex;
+    team->Run([&](unsigned) {
+        for (;;) {
+            if (bad) return;
+            const size_t at = next.fetch_add(1);
+            if (at >= order.size()) return;
+            const Source& src = sources[order[at]];
+            {
+                std::lock_guard<std::mutex> lock(statusMutex);
+                Phase(kPhaseReverifySource, src.name, 0, src.size > 0 ? src.size : 1);
+            }
+            DiskFile file;
+            if (!file.open(src.path) || file.size != src.size ||
+                CeilDiv(file.size, blockSize) != src.blockCount) {
+                bad = true;
+                return;
+            }
+            Md5Context whole;
+            bool ok = HashBlocks(
+                file, file.size, blockSize, &whole,
+                [&](uint64_t j, const Md5Digest& md5, uint32_t crc) {
+                    SliceChecksum entry = src.ifsc->entry(static_cast<uint32_t>(j));
+                    return entry.md5 == md5 && entry.crc32 == crc;
+                },
+                [&](uint64_t position) {
+                    status.SetProgress(position, src.size);
+                    return !Stopped() && !bad;
+                });
+            if (!ok || whole.Final() != src.description->fileHash()) {
+                bad = true;
+                return;
+            }
+        }
+    });
+    if (bad) return Fail(kFailDataVerify);
+    return true;
+}
+
+bool CreationJob::State::CheckWrittenFile(Output& output) {
+    DiskFile file;
+    if (!file.open(output.path) || file.size == 0) return false;
+    std::vector<uint8_t> buffer(262144);
+    uint64_t offset = 0;
+    uint8_t header[kPacketHeaderSize];
+    while (offset < file.size) {
+        if (file.size - offset < kPacketHeaderSize) return false;
+        if (!file.read(offset, header, kPacketHeaderSize)) return false;
+        PacketHeader parsed;
+        if (!ParsePacketHeader(header, parsed)) return false;
+        if (!(parsed.setId == setId)) return false;
+        if (parsed.length > file.size - offset) return false;
+        if (VerifyPacketHash(file, offset, header, buffer) != PacketHashCheck::Valid)
+            return false;
+        offset += parsed.length;
+        status.SetProgress(offset, file.size);
+        if (Stopped()) return false;
+    }
+    return offset == file.size;
+}
+
+bool CreationJob::State::VerifyOutputs() {
+    bool ok = true;
+    std::string failedName;
+    for (Output& o : outputs) {
+        Phase(kPhaseVerifyOutput, NameOf(o.path), 0, o.size);
+        if (!CheckWrittenFile(o)) {
+            o.file->flags.damaged = true;
+            if (failedName.empty()) failedName = o.path;
+            ok = false;
+        }
+    }
+    if (!ok) return Fail(kFailPar2Verify, failedName);
+    return true;
+}
+
+void CreationJob::State::Finish(bool failed) {
+    const bool stopped = Stopped();
+    blockHasher.reset();
+    fileHasher.reset();
+    requests.clear();  // waits for reads in flight
+    readBuffers.clear();
+    recovery.Release();
+    team.reset();
+    for (Output& o : outputs) {
+        if (!o.created) continue;
+        o.file->close();
+        if (stopped)
+            o.file->remove();
+        else if (failed || o.file->flags.damaged)
+            o.file->rename(o.path + ".bad");
+    }
+    for (Source& src : sources) {
+        for (auto& piece : src.pieceFiles) {
+            piece->close();
+            if (stopped) piece->remove();
+        }
+        if (src.file) src.file->close();
+    }
+    placements.clear();
+    slices.clear();
+    blocks.clear();
+}
+
+CreationJob::CreationJob(CreationParameters& parameters, CreationStatusSlot& status,
+                         const StopFlag& stop, CreationJobOptions options)
+    : state_(std::make_unique<State>(parameters, status, stop, options)) {}
+
+CreationJob::~CreationJob() = default;
+
+bool CreationJob::run() { return state_->Run(); }
+
+void CreationJob::finish(bool failed) { state_->Finish(failed); }
+
+std::vector<std::string> CreationJob::outputPaths() const {
+    std::vector<std::string> paths;
+    for (const auto& o : state_->outputs) paths.push_back(o.path);
+    return paths;
+}
+
+uint64_t CreationJob::chunkSize() const { return state_->chunk; }
+uint32_t CreationJob::passCount() const { return state_->passes; }
+
+}  // namespace vantrove

@@ -1,0 +1,130 @@
+#pragma once
+// CreationJob: turns finished CreationParameters into a PAR 2.0 set.
+//
+// It hashes the source files, builds the critical packets (file
+// descriptions, input file slice checksums, main) and the creator packet,
+// lays out an index file and the recovery volumes with every packet's place
+// fixed in advance, creates them at their final size, tests its working
+// memory, computes the recovery blocks in passes bounded by a third of the
+// physical memory (checking every result with the linear block signature),
+// writes the splits of large source files when asked, and finally reads
+// back the sources, the pieces and every file it wrote. Failures are failure
+// codes 1 … 17 in the status record; finish() then deletes (stopped) or
+// renames to ".bad" (failed) what was written.
+//
+// Threads: run() and finish() are called once each, in that order, on the
+// job's worker thread. The only data shared with other threads are the
+// status slot (locked) and the stop flag (atomic). Internally the
+// multiply-accumulate is spread over helper threads and the hashes of the
+// data read run beside it; results are the same for any thread count.
+//
+// The parameters are borrowed and must outlive the job.
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "create/creation_parameters.h"
+#include "create/creation_status.h"
+#include "engine/stop_flag.h"
+
+namespace vantrove {
+
+class VerificationCache;
+
+// Failure codes of the status record.
+enum CreationFailure : int {
+    kFailNoSourceFiles = 1,
+    kFailNoSourceBlocks = 2,
+    kFailMatrixMemory = 3,
+    kFailDescriptionPacket = 4,
+    kFailSliceCount = 5,
+    kFailCreateOutput = 6,
+    kFailSizeOutput = 7,
+    kFailOutputBuffer = 8,
+    kFailRsComputation = 9,
+    kFailReadSource = 10,
+    kFailWriteData = 11,
+    kFailWriteHeader = 12,
+    kFailWriteCritical = 13,
+    kFailBlockSignature = 14,
+    kFailMemoryError = 15,
+    kFailPar2Verify = 16,
+    kFailDataVerify = 17,
+};
+
+// Lets tests damage memory or files at the points where damage must be
+// caught. Never installed outside tests.
+class CreationJobTestHooks {
+public:
+    virtual ~CreationJobTestHooks() = default;
+    // After one memory-test pattern has been written to `bytes` at `area`.
+    virtual void AfterPatternWritten(uint8_t* area, size_t bytes) {}
+    // Before the signature of recovery chunk `k` of a pass is checked.
+    virtual void BeforeSignatureCheck(uint32_t k, uint8_t* data, size_t length) {}
+    // After block `block` of pass `pass` has been multiplied in.
+    virtual void AfterBlock(uint32_t pass, uint32_t block) {}
+    // After all output is written and closed, before anything is verified.
+    virtual void BeforeVerification() {}
+};
+
+struct CreationJobOptions {
+    // Helper threads for the arithmetic and hashing; 0 takes one per processor.
+    uint32_t threads = 0;
+    // Where saved verification states live; null takes the default cache.
+    VerificationCache* cache = nullptr;
+    CreationJobTestHooks* hooks = nullptr;
+};
+
+// Bytes of every block processed in one pass: the whole block when R blocks
+// fit in a third of `physicalMemory`, else the block cut into the fewest
+// nearly equal pieces that fit, rounded up to a multiple of 4.
+uint64_t CreationChunkSize(uint64_t blockSize, uint64_t recoveryBlocks, uint64_t physicalMemory);
+
+// The name of recovery volume: "<path><base>.vol<first>+<count>.PAR2" with the
+// first exponent written with `exponentDigits` and the count with
+// `countDigits` digits at least.
+std::string VolumeFileName(const std::string& path, const std::string& base, uint32_t first,
+                           uint32_t count, int exponentDigits, int countDigits);
+
+// One placed packet of a volume, as laid out before anything is written.
+struct VolumeLayoutEntry {
+    enum Kind { kSlice, kCritical, kCreator } kind;
+    uint32_t index;  // slice number within the volume, or critical list position
+    uint64_t offset;
+};
+
+// The layout of one volume of `count` slices of `blockSize` bytes with L =
+// critical packets of the given sizes and a creator packet of
+// `creatorSize` bytes; returns the volume size.
+uint64_t LayOutVolume(uint32_t count, uint64_t blockSize,
+                      const std::vector<uint64_t>& criticalSizes, uint64_t creatorSize,
+                      std::vector<VolumeLayoutEntry>& entries);
+
+class CreationJob {
+public:
+    CreationJob(CreationParameters& parameters, CreationStatusSlot& status, const StopFlag& stop,
+                CreationJobOptions options = {});
+    ~CreationJob();
+    CreationJob(const CreationJob&) = delete;
+    CreationJob& operator=(const CreationJob&) = delete;
+
+    // The whole job; true on success. A failure leaves phase 9 with its code.
+    bool run();
+    // Always called after run: closes everything, deletes what was written
+    // when the job was stopped, renames the outputs to ".bad" when it failed.
+    void finish(bool failed);
+
+    // The output files in the order they were laid out (volumes, then the
+    // index file unless extending), with their final names.
+    std::vector<std::string> outputPaths() const;
+    uint64_t chunkSize() const;
+    uint32_t passCount() const;
+
+private:
+    struct State;
+    std::unique_ptr<State> state_;
+};
+
+}  // namespace vantrove

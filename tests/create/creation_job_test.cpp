@@ -1,0 +1,390 @@
+#include "create/creation_job.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <random>
+
+#include "core/disk_file.h"
+#include "support/test_env.h"
+
+namespace vantrove {
+namespace {
+
+namespace fs = std::filesystem;
+
+bool HavePar2() { return std::system("command -v par2 >/dev/null 2>&1") == 0; }
+
+// Runs par2 with `arguments`; its output is shown only when it fails.
+int RunPar2(const std::string& arguments) {
+    test::TempDir logDir;
+    const std::string log = logDir.File("par2.log");
+    std::string command = "par2 " + arguments + " >" + log + " 2>&1";
+    int rc = std::system(command.c_str());
+    int code = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
+    if (code != 0) {
+        std::vector<uint8_t> text = test::ReadFile(log);
+        std::printf("par2 %s -> %d\n%.*s\n", arguments.c_str(), code,
+                    static_cast<int>(text.size()), reinterpret_cast<const char*>(text.data()));
+    }
+    return code;
+}
+
+std::vector<std::string> ListFolder(const std::string& folder) {
+    std::vector<std::string> names;
+    for (const auto& e : fs::directory_iterator(folder)) names.push_back(e.path().filename());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+struct Fixture {
+    test::TempDir dir;
+    std::mt19937_64 rng{test::TestSeed()};
+    std::vector<CreationSourceFile> files;
+
+    void AddFile(const std::string& name, size_t size) {
+        std::string path = dir.File(name);
+        test::WriteFile(path, test::RandomBytes(rng, size));
+        files.push_back({path, size});
+    }
+};
+
+CreationSettings Plain(uint32_t scheme = kPowersOfTwo) {
+    CreationSettings s;
+    s.restrictBlockSize = false;
+    s.recoveryFileSizeScheme = scheme;
+    return s;
+}
+
+struct JobResult {
+    bool ok = false;
+    CreationStatus status;
+    std::vector<std::string> outputs;
+    uint64_t chunk = 0;
+    uint32_t passes = 0;
+};
+
+JobResult RunJob(CreationParameters& p, CreationJobOptions options = {}, StopFlag* stopFlag = nullptr) {
+    CreationStatusSlot slot;
+    StopFlag localStop{0};
+    StopFlag& stop = stopFlag != nullptr ? *stopFlag : localStop;
+    CreationJob job(p, slot, stop, options);
+    JobResult r;
+    r.ok = job.run();
+    r.chunk = job.chunkSize();
+    r.passes = job.passCount();
+    job.finish(!r.ok);
+    r.status = slot.Snapshot();
+    r.outputs = job.outputPaths();
+    return r;
+}
+
+CreationParameters Prepare(Fixture& f, uint64_t blockSize, uint64_t recovery,
+                           uint32_t scheme = kPowersOfTwo) {
+    CreationParameters p(Plain(scheme));
+    p.AddFiles(f.files);
+    p.setBlockSize(blockSize);
+    p.setRecoveryBlockCount(recovery);
+    p.baseName = "set";
+    p.destinationPath = f.dir.path() + "/";
+    return p;
+}
+
+TEST(CreationJob, ChunkSizePlansThePasses) {
+    const uint64_t memory = uint64_t{512} << 20;
+    EXPECT_EQ(CreationChunkSize(384000, 600, memory), 192000u);
+    EXPECT_EQ(CreationChunkSize(384000, 10000, memory), 17456u);
+    EXPECT_EQ((384000 + 17455) / 17456, 22);
+    EXPECT_EQ(CreationChunkSize(384000, 100, memory), 384000u);
+    EXPECT_EQ(CreationChunkSize(384000, 0, memory), 384000u);
+}
+
+TEST(CreationJob, VolumeNamesCarryTheirDigitWidths) {
+    EXPECT_EQ(VolumeFileName("/d/", "x", 0, 1, 1, 1), "/d/x.vol0+1.PAR2");
+    EXPECT_EQ(VolumeFileName("/d/", "x", 3, 4, 1, 1), "/d/x.vol3+4.PAR2");
+    EXPECT_EQ(VolumeFileName("/d/", "x", 0, 7, 2, 2), "/d/x.vol00+07.PAR2");
+    EXPECT_EQ(VolumeFileName("", "x", 9950, 3, 5, 2), "x.vol09950+03.PAR2");
+}
+
+TEST(CreationJob, VolumeLayoutSpreadsTheCriticalPackets) {
+    std::vector<uint64_t> critical{100, 200, 300, 400, 76};
+    std::vector<VolumeLayoutEntry> entries;
+    uint64_t size = LayOutVolume(1, 1000, critical, 76, entries);
+    ASSERT_EQ(entries.size(), 7u);  // slice, five critical packets, creator
+    EXPECT_EQ(entries[0].kind, VolumeLayoutEntry::kSlice);
+    for (int i = 1; i <= 5; ++i) {
+        EXPECT_EQ(entries[i].kind, VolumeLayoutEntry::kCritical);
+        EXPECT_EQ(entries[i].index, static_cast<uint32_t>(i - 1));
+    }
+    EXPECT_EQ(entries[6].kind, VolumeLayoutEntry::kCreator);
+    EXPECT_EQ(size, 1068u + 1076 + 76);
+
+    entries.clear();
+    LayOutVolume(8, 1000, critical, 76, entries);
+    int criticalCount = 0;
+    for (const auto& e : entries) criticalCount += e.kind == VolumeLayoutEntry::kCritical;
+    EXPECT_EQ(criticalCount, 20);
+    // After the first slice come two packets (A = 20 gives 2, leaving 4).
+    EXPECT_EQ(entries[1].kind, VolumeLayoutEntry::kCritical);
+    EXPECT_EQ(entries[2].kind, VolumeLayoutEntry::kCritical);
+    EXPECT_EQ(entries[3].kind, VolumeLayoutEntry::kSlice);
+    // Offsets follow one another without gaps.
+    uint64_t offset = 0;
+    for (const auto& e : entries) {
+        EXPECT_EQ(e.offset, offset);
+        offset += e.kind == VolumeLayoutEntry::kSlice      ? 1068
+                  : e.kind == VolumeLayoutEntry::kCreator ? 76
+                                                           : critical[e.index];
+    }
+    // Three slices, L = 5, b = 2: A grows by 10 per slice; 3 + 3 + 4 = 10 packets
+    // and the round is completed after the last slice.
+    entries.clear();
+    LayOutVolume(3, 1000, critical, 76, entries);
+    criticalCount = 0;
+    for (const auto& e : entries) criticalCount += e.kind == VolumeLayoutEntry::kCritical;
+    EXPECT_EQ(criticalCount, 10);
+}
+
+TEST(CreationJob, EveryVolumeNameAndScheme) {
+    Fixture f;
+    f.AddFile("a.bin", 100000);
+    f.AddFile("b.bin", 7);
+    f.AddFile("empty", 0);
+    CreationParameters p = Prepare(f, 1000, 7);
+    ASSERT_EQ(p.volumeBlockCounts(), (std::vector<uint32_t>{1, 2, 4}));
+    JobResult r = RunJob(p);
+    ASSERT_TRUE(r.ok) << r.status.failureCode;
+    EXPECT_EQ(r.status.phase, kPhaseFinished);
+    std::vector<std::string> expected{"a.bin", "b.bin", "empty", "set.par2", "set.vol0+1.PAR2",
+                                      "set.vol1+2.PAR2", "set.vol3+4.PAR2"};
+    EXPECT_EQ(ListFolder(f.dir.path()), expected);
+}
+
+TEST(CreationJob, ExponentWidthFollowsTheLastExponent) {
+    Fixture f;
+    f.AddFile("a.bin", 400000);
+    CreationParameters p = Prepare(f, 400, 100, kUniform);
+    p.setRecoveryFileCount(2);
+    p.setFirstRecoveryBlock(9950);
+    JobResult r = RunJob(p);
+    ASSERT_TRUE(r.ok) << r.status.failureCode;
+    EXPECT_TRUE(test::FileExists(f.dir.File("set.vol09950+50.PAR2")));
+    EXPECT_TRUE(test::FileExists(f.dir.File("set.vol10000+50.PAR2")));
+}
+
+TEST(CreationJob, NoSourceFilesOrBlocksFail) {
+    Fixture f;
+    CreationParameters p = Prepare(f, 4, 0);
+    JobResult r = RunJob(p);
+    EXPECT_FALSE(r.ok);
+    EXPECT_EQ(r.status.phase, kPhaseFailed);
+    EXPECT_EQ(r.status.failureCode, kFailNoSourceFiles);
+    EXPECT_EQ(CreationFailureMessage(1), "Fallito: Nessun file sorgente");
+    EXPECT_EQ(CreationFailureMessage(17), "Fallito:  Verifica Dati Fallita");
+    EXPECT_EQ(CreationFailureMessage(99), "Fallito");
+    f.AddFile("empty", 0);
+    CreationParameters q = Prepare(f, 4, 0);
+    r = RunJob(q);
+    EXPECT_EQ(r.status.failureCode, kFailNoSourceBlocks);
+}
+
+TEST(CreationJob, SizeChangedSinceTheListFailsWithCode5) {
+    Fixture f;
+    f.AddFile("a.bin", 10000);
+    CreationParameters p = Prepare(f, 1000, 2);
+    test::WriteFile(f.dir.File("a.bin"), std::vector<uint8_t>(20000, 1));
+    JobResult r = RunJob(p);
+    EXPECT_EQ(r.status.failureCode, kFailSliceCount);
+}
+
+TEST(CreationJob, MissingSourceFailsWithCode4AndItsName) {
+    Fixture f;
+    f.AddFile("a.bin", 10000);
+    CreationParameters p = Prepare(f, 1000, 2);
+    fs::remove(f.dir.File("a.bin"));
+    JobResult r = RunJob(p);
+    EXPECT_EQ(r.status.failureCode, kFailDescriptionPacket);
+    EXPECT_EQ(r.status.fileName, f.dir.File("a.bin"));
+}
+
+TEST(CreationJob, RecoveryZeroWritesOnlyTheIndexFile) {
+    Fixture f;
+    f.AddFile("a.bin", 5000);
+    CreationParameters p = Prepare(f, 1000, 0);
+    ASSERT_EQ(p.recoveryBlockCount, 0u);
+    JobResult r = RunJob(p);
+    ASSERT_TRUE(r.ok) << r.status.failureCode;
+    EXPECT_EQ(ListFolder(f.dir.path()), (std::vector<std::string>{"a.bin", "set.par2"}));
+    if (HavePar2()) {
+        EXPECT_EQ(RunPar2("v -q " + f.dir.File("set.par2")), 0);
+    }
+}
+
+class StopAtBlock : public CreationJobTestHooks {
+public:
+    explicit StopAtBlock(StopFlag& flag) : flag_(flag) {}
+    void AfterBlock(uint32_t, uint32_t block) override {
+        if (block == 3) flag_ = 1;
+    }
+
+private:
+    StopFlag& flag_;
+};
+
+TEST(CreationJob, StoppedJobLeavesNothing) {
+    Fixture f;
+    f.AddFile("a.bin", 50000);
+    CreationParameters p = Prepare(f, 1000, 20);
+    p.setSplit(true);
+    p.setSplitLimit(10000);
+    StopFlag stop{0};
+    StopAtBlock hooks(stop);
+    CreationJobOptions options;
+    options.hooks = &hooks;
+    JobResult r = RunJob(p, options, &stop);
+    EXPECT_FALSE(r.ok);
+    EXPECT_EQ(ListFolder(f.dir.path()), (std::vector<std::string>{"a.bin"}));
+}
+
+class ChangeSource : public CreationJobTestHooks {
+public:
+    explicit ChangeSource(std::string path) : path_(std::move(path)) {}
+    void BeforeVerification() override {
+        std::vector<uint8_t> data = test::ReadFile(path_);
+        data[data.size() / 2] ^= 0x40;
+        test::WriteFile(path_, data);
+    }
+
+private:
+    std::string path_;
+};
+
+TEST(CreationJob, SourceChangedDuringCreationGivesCode17AndBadNames) {
+    Fixture f;
+    f.AddFile("a.bin", 30000);
+    CreationParameters p = Prepare(f, 1000, 3);
+    ChangeSource hooks(f.dir.File("a.bin"));
+    CreationJobOptions options;
+    options.hooks = &hooks;
+    JobResult r = RunJob(p, options);
+    EXPECT_FALSE(r.ok);
+    EXPECT_EQ(r.status.failureCode, kFailDataVerify);
+    EXPECT_EQ(ListFolder(f.dir.path()),
+              (std::vector<std::string>{"a.bin", "set.par2.bad", "set.vol0+1.PAR2.bad",
+                                        "set.vol1+2.PAR2.bad"}));
+}
+
+class DamageMemory : public CreationJobTestHooks {
+public:
+    bool memory = false;
+    bool signature = false;
+    void AfterPatternWritten(uint8_t* area, size_t bytes) override {
+        if (memory && bytes > 10) area[bytes / 2] ^= 1;
+    }
+    void BeforeSignatureCheck(uint32_t k, uint8_t* data, size_t length) override {
+        if (signature && k == 1) data[length - 1] ^= 0x10;
+    }
+};
+
+TEST(CreationJob, MemoryAndSignatureFaultsAreCaught) {
+    Fixture f;
+    f.AddFile("a.bin", 30000);
+    DamageMemory hooks;
+    CreationJobOptions options;
+    options.hooks = &hooks;
+    hooks.memory = true;
+    CreationParameters p = Prepare(f, 1000, 3);
+    JobResult r = RunJob(p, options);
+    EXPECT_EQ(r.status.failureCode, kFailMemoryError);
+    hooks.memory = false;
+    hooks.signature = true;
+    CreationParameters q = Prepare(f, 1000, 3);
+    r = RunJob(q, options);
+    EXPECT_EQ(r.status.failureCode, kFailBlockSignature);
+}
+
+// The files written must not depend on the thread count or on the number of
+// passes the memory allows.
+TEST(CreationJob, ThreadsAndPassesGiveTheSameBytes) {
+    Fixture f;
+    f.AddFile("a.bin", 300001);
+    f.AddFile("b.bin", 123457);
+    auto build = [&](uint32_t threads, uint64_t memory) {
+        CreationParameters p = Prepare(f, 20000, 12);
+        p.machine.physicalMemoryBytes = memory;
+        CreationJobOptions options;
+        options.threads = threads;
+        JobResult r = RunJob(p, options);
+        EXPECT_TRUE(r.ok) << r.status.failureCode;
+        std::vector<std::vector<uint8_t>> contents;
+        for (const auto& path : r.outputs) contents.push_back(test::ReadFile(path));
+        return std::make_pair(contents, r.passes);
+    };
+    auto one = build(1, uint64_t{1} << 30);
+    auto two = build(2, uint64_t{1} << 30);
+    auto many = build(2, 12 * 3 * 3000);  // about 3000 bytes per pass
+    EXPECT_EQ(one.second, 1u);
+    EXPECT_GT(many.second, 5u);
+    EXPECT_EQ(one.first, two.first);
+    EXPECT_EQ(one.first, many.first);
+}
+
+// Debian's par2 checks and repairs what we write.
+TEST(CreationJobInterop, Par2VerifiesAndRepairsEveryScheme) {
+    if (!HavePar2()) GTEST_SKIP() << "par2 not installed";
+    for (uint32_t scheme : {kPowersOfTwo, kLimitedToLargest, kUniform}) {
+        for (uint64_t blockSize : {1024u, 16384u}) {
+            Fixture f;
+            f.AddFile("one.dat", 120000);
+            f.AddFile("two.dat", 70001);
+            f.AddFile("empty.dat", 0);
+            f.AddFile("three.dat", 3);
+            CreationParameters p = Prepare(f, blockSize, 0, scheme);
+            p.setRedundancy(3000);
+            const uint64_t recovery = p.recoveryBlockCount;
+            ASSERT_GT(recovery, 0u);
+            JobResult r = RunJob(p);
+            ASSERT_TRUE(r.ok) << r.status.failureCode;
+            std::string volumes;
+            for (const auto& path : r.outputs) volumes += " " + path;
+            const std::string index = f.dir.File("set.par2");
+            EXPECT_EQ(RunPar2("v -q " + index + volumes), 0) << scheme << " " << blockSize;
+            // Delete one file and damage another, then repair.
+            std::vector<uint8_t> two = test::ReadFile(f.dir.File("two.dat"));
+            std::vector<uint8_t> three = test::ReadFile(f.dir.File("three.dat"));
+            fs::remove(f.dir.File("three.dat"));
+            std::vector<uint8_t> broken = two;
+            broken[100] ^= 0xFF;
+            test::WriteFile(f.dir.File("two.dat"), broken);
+            ASSERT_EQ(RunPar2("r -q " + index + volumes), 0) << scheme << " " << blockSize;
+            EXPECT_EQ(test::ReadFile(f.dir.File("two.dat")), two);
+            EXPECT_EQ(test::ReadFile(f.dir.File("three.dat")), three);
+        }
+    }
+}
+
+TEST(CreationJobInterop, SingleFileAndSeveralPasses) {
+    if (!HavePar2()) GTEST_SKIP() << "par2 not installed";
+    Fixture f;
+    f.AddFile("only.iso", 1000000);
+    CreationParameters p = Prepare(f, 40000, 10);
+    p.machine.physicalMemoryBytes = 3 * 10 * 9000;
+    JobResult r = RunJob(p);
+    ASSERT_TRUE(r.ok) << r.status.failureCode;
+    EXPECT_GT(r.passes, 4u);
+    std::string volumes;
+    for (const auto& path : r.outputs) volumes += " " + path;
+    EXPECT_EQ(RunPar2("v -q " + f.dir.File("set.par2") + volumes), 0);
+    std::vector<uint8_t> original = test::ReadFile(f.dir.File("only.iso"));
+    std::vector<uint8_t> broken = original;
+    for (size_t i = 0; i < 5; ++i) broken[i * 150000 + 7] ^= 1;
+    test::WriteFile(f.dir.File("only.iso"), broken);
+    ASSERT_EQ(RunPar2("r -q " + f.dir.File("set.par2") + volumes), 0);
+    EXPECT_EQ(test::ReadFile(f.dir.File("only.iso")), original);
+}
+
+}  // namespace
+}  // namespace vantrove
