@@ -30,6 +30,7 @@
 #include <deque>
 #include <mutex>
 #include <string_view>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -94,14 +95,26 @@ class ReaderPool {
         return pool;
     }
 
+    // Queues the read. When no reader thread can be started (the system
+    // refuses threads), the read is done here and now instead.
     void Start(AsyncReadOperation* op) {
         {
             std::lock_guard lock(queueMutex_);
             if (workers_.empty()) {
                 unsigned count = std::clamp(std::thread::hardware_concurrency(), 2u, 8u);
-                for (unsigned i = 0; i < count; ++i) workers_.emplace_back([this] { Run(); });
+                try {
+                    for (unsigned i = 0; i < count; ++i) workers_.emplace_back([this] { Run(); });
+                } catch (const std::system_error&) {
+                }
             }
-            queue_.push_back(op);
+            if (!workers_.empty()) {
+                queue_.push_back(op);
+                op = nullptr;
+            }
+        }
+        if (op) {
+            Execute(op);
+            return;
         }
         queueReady_.notify_one();
     }
@@ -136,19 +149,24 @@ class ReaderPool {
                 op = queue_.front();
                 queue_.pop_front();
             }
-            size_t got = 0;
-            int error =
-                detail::PreadFully(op->channel->fd, op->offset, op->buffer, op->length, &got);
-            ReleaseChannel(op->channel);
-            {
-                std::lock_guard lock(doneMutex_);
-                op->channel = nullptr;
-                op->done = static_cast<uint32_t>(got);
-                op->error = error;
-                op->idle = 1;
-            }
-            doneReady_.notify_all();
+            Execute(op);
         }
+    }
+
+    // Reads and publishes the outcome. The waiter may free the operation as
+    // soon as the lock is released, so it is not touched after that.
+    void Execute(AsyncReadOperation* op) {
+        size_t got = 0;
+        int error = detail::PreadFully(op->channel->fd, op->offset, op->buffer, op->length, &got);
+        ReleaseChannel(op->channel);
+        {
+            std::lock_guard lock(doneMutex_);
+            op->channel = nullptr;
+            op->done = static_cast<uint32_t>(got);
+            op->error = error;
+            op->idle = 1;
+        }
+        doneReady_.notify_all();
     }
 
     std::mutex queueMutex_;
