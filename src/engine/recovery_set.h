@@ -26,6 +26,7 @@
 
 #include "core/data_block.h"
 #include "core/disk_file.h"
+#include "engine/clean_up_settings.h"
 #include "engine/path_order.h"
 #include "engine/recovery_set_status.h"
 #include "engine/set_observer.h"
@@ -153,6 +154,42 @@ class RecoverySet {
     // kind 2 or 3 recorded) and returns false.
     bool PrepareTargets(std::vector<SourceFileEntry*>& list);
 
+    // ---- Renaming, joining and cleanup (renaming.cpp).
+
+    // Puts the files on disk in order without arithmetic, in four passes
+    // over the entries: damaged targets step aside to a free name, missing
+    // targets that have an intact copy elsewhere are forgotten, intact copies
+    // are renamed to their entry's name, and entries still without a target
+    // get a fresh (missing) one. False when a rename failed (error kind 1
+    // recorded; the other files are still processed).
+    bool RenameFiles();
+    // After a rebuild: verifies again every file of `list` (the entries the
+    // repair wrote). One that is not intact records error kind 9; one that is
+    // gets the repaired flag. Empties the list; without any error recorded
+    // the set becomes repaired.
+    void VerifyRebuiltFiles(std::vector<SourceFileEntry*>& list);
+    // After a successful repair (set state 5 or 6): deletes the damaged data
+    // files (kind 2) and volumes (kind 3) of `files` as the clean-up settings
+    // allow, into the trash when they say so. Targets, and files that hold
+    // an entry's intact copy, are never deleted. Deletion failures are
+    // ignored.
+    void CleanUp(const std::vector<DiskFileRef>& files);
+    // After a failed or cancelled rebuild: closes and deletes the target of
+    // every entry of `list` (the targets the preparation created), and the
+    // entries count as missing again. Empties the list.
+    void DiscardTargets(std::vector<SourceFileEntry*>& list);
+    // The repair of formats without recovery data: in set state 3 or 4,
+    // RenameFiles, and the set is repaired when that recorded no error.
+    void RepairByRenaming();
+
+    // What a successful repair deletes (the user's settings; the worker or
+    // the command line hands them over before a repair).
+    void SetCleanUpSettings(const CleanUpSettings& settings) { cleanUpSettings_ = settings; }
+    const CleanUpSettings& cleanUpSettings() const { return cleanUpSettings_; }
+    // True when `path` names a plain file directly inside the set's folder,
+    // the only places the repair creates or renames files to.
+    bool IsWritablePlace(const std::string& path) const;
+
     // ---- Reporting.
 
     void ReportSourceFile(SourceFileEntry& entry);
@@ -243,6 +280,7 @@ class RecoverySet {
     SetObserver* observer_;
     const StopFlag* stopFlag_;
     VerificationCache* cache_ = nullptr;
+    CleanUpSettings cleanUpSettings_;
 };
 
 // State-file magic: the three-letter tag, a zero byte and 00 00 0A 03.

@@ -1,0 +1,221 @@
+// RecoverySet: renaming, discarding of rebuild targets and clean-up after a
+// repair. These steps need no arithmetic and serve every format.
+
+#include <algorithm>
+#include <cerrno>
+#include <set>
+
+#include "core/file_trash.h"
+#include "core/string_ids.h"
+#include "core/string_table.h"
+#include "engine/recovery_set.h"
+
+namespace vantrove {
+namespace {
+
+// A file name that stands for nothing but a plain file in its folder.
+bool IsPlainName(const std::string& name) {
+    return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos &&
+           name.find('\0') == std::string::npos;
+}
+
+}  // namespace
+
+bool RecoverySet::IsWritablePlace(const std::string& path) const {
+    if (folder_.empty() || folder_.back() != '/') return false;
+    if (path.size() <= folder_.size() || path.compare(0, folder_.size(), folder_) != 0) {
+        return false;
+    }
+    return IsPlainName(path.substr(folder_.size()));
+}
+
+bool RecoverySet::RenameFiles() {
+    SetActivity(Activity::Renaming, GetString(kStrActivityRenamingFiles));
+    const uint64_t count = entries_.size();
+    SetProgress(0, 4 * count);
+    uint64_t position = 0;
+    auto step = [this, &position]() {
+        status_.progressPosition = ++position;
+        NotifyStatus();
+    };
+    bool failed = false;
+
+    // 1. Damaged targets (and targets holding another file's intact copy)
+    // step aside, so that the name is free for the intact file.
+    for (const SourceFileEntryRef& ref : entries_) {
+        step();
+        SourceFileEntry& entry = *ref;
+        DiskFileRef target = entry.targetFile;
+        if (!target || target->result == VerifyResult::Missing) continue;
+        if (target->result == VerifyResult::IntactCopy && !target->flags.misnamed) continue;
+        const bool wanted = status_.state == RecoveryState::RepairPossible ||
+                            entry.completeCopy != nullptr || entry.joinable ||
+                            target->flags.misnamed;
+        if (!wanted) continue;
+        const std::string oldPath = target->path;
+        if (!target->rename()) {
+            RecordError(ErrorKind::Rename, target->lastError(), oldPath);
+            failed = true;
+            continue;
+        }
+        {
+            // Still filed under the old path.
+            auto it = knownFiles_.find(oldPath);
+            if (it != knownFiles_.end() && it->second == target) knownFiles_.erase(it);
+        }
+        for (const std::string& key : {oldPath, entry.targetPath}) {
+            auto it = expectedNames_.find(key);
+            if (it != expectedNames_.end() && it->second == target) expectedNames_.erase(it);
+        }
+        target->kind = FileKind::OtherData;
+        target->sourceBlockCount = 0;
+        target->flags.misnamed = false;
+        knownFiles_[target->path] = target;
+        entry.targetFile.reset();
+        SetEntryState(entry, entry.completeCopy ? FileState::Misnamed : FileState::Missing);
+        entry.dirty = true;
+    }
+
+    // 2. A missing target of a file whose intact copy lies elsewhere is
+    // forgotten; pass 3 puts the copy in its place.
+    for (const SourceFileEntryRef& ref : entries_) {
+        step();
+        SourceFileEntry& entry = *ref;
+        DiskFileRef target = entry.targetFile;
+        if (!target || target->result != VerifyResult::Missing || !entry.completeCopy) continue;
+        RemoveKnownFile(*target);
+        auto it = expectedNames_.find(entry.targetPath);
+        if (it != expectedNames_.end() && it->second == target) expectedNames_.erase(it);
+        entry.targetFile.reset();
+    }
+
+    // 3. Intact copies under other names move to their entry's name (or, if
+    // something unknown holds it, to the first free "<name>.N").
+    for (const SourceFileEntryRef& ref : entries_) {
+        step();
+        SourceFileEntry& entry = *ref;
+        if (entry.targetFile || !entry.completeCopy) continue;
+        DiskFileRef copy = entry.completeCopy;
+        const std::string oldPath = copy->path;
+        if (!IsWritablePlace(entry.targetPath)) {
+            // A name that would lead out of the set's folder is never used.
+            RecordError(ErrorKind::Rename, EINVAL, oldPath);
+            failed = true;
+            continue;
+        }
+        if (!copy->rename(entry.targetPath)) {
+            RecordError(ErrorKind::Rename, copy->lastError(), oldPath);
+            failed = true;
+            continue;
+        }
+        auto it = knownFiles_.find(oldPath);
+        if (it != knownFiles_.end() && it->second == copy) knownFiles_.erase(it);
+        knownFiles_[copy->path] = copy;
+        copy->kind = FileKind::Target;
+        copy->sourceBlockCount = entry.blockCount;
+        copy->sourceFile = &entry;
+        copy->flags.misnamed = false;
+        entry.targetFile = copy;
+        expectedNames_[entry.targetPath] = copy;
+        UpdateEntryState(entry);
+        ReportSourceFile(entry);
+    }
+
+    // 4. Every entry still without a target gets a fresh record of its
+    // (missing) file under its own name.
+    for (const SourceFileEntryRef& ref : entries_) {
+        step();
+        SourceFileEntry& entry = *ref;
+        if (entry.targetFile) continue;
+        auto target = std::make_shared<DiskFile>(entry.targetPath);
+        target->kind = FileKind::Target;
+        target->result = VerifyResult::Missing;
+        target->sourceFile = &entry;
+        target->sourceBlockCount = entry.blockCount;
+        entry.targetFile = target;
+        expectedNames_[entry.targetPath] = target;
+        if (!FindKnownFile(target->path)) knownFiles_[target->path] = target;
+        // Missing, unless a copy that could not be renamed is still there.
+        UpdateEntryState(entry);
+        ReportSourceFile(entry);
+    }
+
+    SetProgress(4 * count, 4 * count);
+    NotifyStatus();
+    ReportChangedSourceFiles();
+    return !failed;
+}
+
+void RecoverySet::DiscardTargets(std::vector<SourceFileEntry*>& list) {
+    for (SourceFileEntry* entry : list) {
+        DiskFileRef target = entry->targetFile;
+        ClearTargetBlocks(*entry);
+        if (target) {
+            if (target->blocksTaken > 0) ForgetDataFile(*target);
+            if (entry->completeCopy == target) entry->completeCopy.reset();
+            target->close();
+            target->remove();
+            // Whether or not the file could be deleted, what lies there is
+            // no verified copy.
+            target->result = VerifyResult::Missing;
+            target->flags.repaired = false;
+            target->flags.damaged = false;
+        }
+        SetEntryState(*entry, FileState::Missing);
+        entry->dirty = true;
+    }
+    list.clear();
+    ReportChangedSourceFiles();
+}
+
+void RecoverySet::CleanUp(const std::vector<DiskFileRef>& files) {
+    if (status_.state != RecoveryState::Repaired && status_.state != RecoveryState::AllVerified) {
+        return;
+    }
+    const CleanUpSettings& settings = cleanUpSettings_;
+    if (!settings.deleteDamagedFiles && !settings.deleteRecoveryFiles) return;
+
+    std::set<const DiskFile*> seen;
+    std::vector<std::string> doomed;
+    for (const DiskFileRef& file : files) {
+        if (!file || !seen.insert(file.get()).second) continue;
+        if (file->kind == FileKind::OtherData) {
+            if (!settings.deleteDamagedFiles) continue;
+            // An intact copy that an entry still counts on stays.
+            bool needed = false;
+            for (const SourceFileEntryRef& entry : entries_) {
+                if (entry->completeCopy == file || entry->targetFile == file) needed = true;
+            }
+            if (needed) continue;
+            ForgetDataFile(*file);
+        } else if (file->kind == FileKind::Volume) {
+            if (!settings.deleteRecoveryFiles) continue;
+            ForgetVolume(*file);
+            if (observer_) observer_->RemoveVolumeFile(*file);
+        } else {
+            continue;  // targets are never deleted
+        }
+        RemoveKnownFile(*file);
+        for (SourceFileEntry* entry : sortedEntries_) {
+            if (entry->RemovePlace(file.get())) entry->dirty = true;
+        }
+        file->close();
+        doomed.push_back(file->path);
+    }
+    if (!doomed.empty()) DeleteFiles(doomed, settings.useRecycleBin);
+    ReportChangedSourceFiles();
+}
+
+void RecoverySet::RepairByRenaming() {
+    if (status_.state != RecoveryState::PartlyJoinable &&
+        status_.state != RecoveryState::RepairPossible) {
+        return;
+    }
+    ClearError();
+    if (RenameFiles() && status_.errorKind == ErrorKind::None) {
+        status_.state = RecoveryState::Repaired;
+    }
+    NotifyStatus();
+}
+
+}  // namespace vantrove
