@@ -26,7 +26,7 @@
 
 #include "core/data_block.h"
 #include "core/disk_file.h"
-#include "engine/clean_up_settings.h"
+#include "engine/repair_options.h"
 #include "engine/path_order.h"
 #include "engine/recovery_set_status.h"
 #include "engine/set_observer.h"
@@ -163,13 +163,8 @@ class RecoverySet {
     // get a fresh (missing) one. False when a rename failed (error kind 1
     // recorded; the other files are still processed).
     bool RenameFiles();
-    // After a rebuild: verifies again every file of `list` (the entries the
-    // repair wrote). One that is not intact records error kind 9; one that is
-    // gets the repaired flag. Empties the list; without any error recorded
-    // the set becomes repaired.
-    void VerifyRebuiltFiles(std::vector<SourceFileEntry*>& list);
     // After a successful repair (set state 5 or 6): deletes the damaged data
-    // files (kind 2) and volumes (kind 3) of `files` as the clean-up settings
+    // files (kind 2) and volumes (kind 3) of `files` as the repair options
     // allow, into the trash when they say so. Targets, and files that hold
     // an entry's intact copy, are never deleted. Deletion failures are
     // ignored.
@@ -184,8 +179,8 @@ class RecoverySet {
 
     // What a successful repair deletes (the user's settings; the worker or
     // the command line hands them over before a repair).
-    void SetCleanUpSettings(const CleanUpSettings& settings) { cleanUpSettings_ = settings; }
-    const CleanUpSettings& cleanUpSettings() const { return cleanUpSettings_; }
+    void SetRepairOptions(const RepairOptions& options) { repairOptions_ = options; }
+    const RepairOptions& repairOptions() const { return repairOptions_; }
     // True when `path` names a plain file directly inside the set's folder,
     // the only places the repair creates or renames files to.
     bool IsWritablePlace(const std::string& path) const;
@@ -280,7 +275,7 @@ class RecoverySet {
     SetObserver* observer_;
     const StopFlag* stopFlag_;
     VerificationCache* cache_ = nullptr;
-    CleanUpSettings cleanUpSettings_;
+    RepairOptions repairOptions_;
 };
 
 // State-file magic: the three-letter tag, a zero byte and 00 00 0A 03.

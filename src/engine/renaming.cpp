@@ -172,7 +172,7 @@ void RecoverySet::CleanUp(const std::vector<DiskFileRef>& files) {
     if (status_.state != RecoveryState::Repaired && status_.state != RecoveryState::AllVerified) {
         return;
     }
-    const CleanUpSettings& settings = cleanUpSettings_;
+    const RepairOptions& settings = repairOptions_;
     if (!settings.deleteDamagedFiles && !settings.deleteRecoveryFiles) return;
 
     std::set<const DiskFile*> seen;

@@ -330,7 +330,7 @@ class CleanUpTest : public RenamingTest {
 };
 
 TEST_F(CleanUpTest, BothSettingsOffDeleteNothing) {
-    set.SetCleanUpSettings({false, false, true});
+    set.SetRepairOptions({false, false, true});
     set.CleanUp(list_);
     EXPECT_TRUE(FileExists(At("a.1")));
     EXPECT_TRUE(FileExists(At("set.vol0+1.par2")));
@@ -340,7 +340,7 @@ TEST_F(CleanUpTest, BothSettingsOffDeleteNothing) {
 }
 
 TEST_F(CleanUpTest, DamagedFilesGoToTheTrashAndTargetsStay) {
-    set.SetCleanUpSettings({true, false, true});
+    set.SetRepairOptions({true, false, true});
     set.CleanUp(list_);
     EXPECT_FALSE(FileExists(At("a.1")));
     EXPECT_EQ(Text(ReadFile(TrashFiles() + "a.1")), "leftover");
@@ -353,7 +353,7 @@ TEST_F(CleanUpTest, DamagedFilesGoToTheTrashAndTargetsStay) {
 }
 
 TEST_F(CleanUpTest, RecoveryFilesGoOnlyWithTheirSettingAndWithoutTrashAreDeleted) {
-    set.SetCleanUpSettings({false, true, false});
+    set.SetRepairOptions({false, true, false});
     set.CleanUp(list_);
     EXPECT_TRUE(FileExists(At("a.1")));
     EXPECT_FALSE(FileExists(At("set.vol0+1.par2")));
@@ -363,7 +363,7 @@ TEST_F(CleanUpTest, RecoveryFilesGoOnlyWithTheirSettingAndWithoutTrashAreDeleted
 }
 
 TEST_F(CleanUpTest, NothingGoesUnlessTheSetIsRepairedOrWhole) {
-    set.SetCleanUpSettings({true, true, false});
+    set.SetRepairOptions({true, true, false});
     set.ForceState(RecoveryState::RepairPossible);
     set.CleanUp(list_);
     EXPECT_TRUE(FileExists(At("a.1")));
@@ -373,7 +373,7 @@ TEST_F(CleanUpTest, NothingGoesUnlessTheSetIsRepairedOrWhole) {
 TEST_F(CleanUpTest, AnIntactCopyThatAnEntryReliesOnIsKept) {
     // The leftover is, after all, the intact copy the entry counts on.
     a_->completeCopy = leftover_;
-    set.SetCleanUpSettings({true, false, false});
+    set.SetRepairOptions({true, false, false});
     set.CleanUp(list_);
     EXPECT_TRUE(FileExists(At("a.1")));
 }

@@ -1,0 +1,25 @@
+#pragma once
+// RepairOptions: what the driver of a set tells it about a repair.
+//
+// A copy of the clean-up options of the user's settings and of the machine's
+// memory size, handed to a set by whoever drives it (the verification
+// worker, the command line), so that the engine does not depend on the
+// settings store or the application object. Plain value.
+
+#include <cstdint>
+
+namespace vantrove {
+
+struct RepairOptions {
+    // Delete the damaged data files that the repair no longer needs.
+    bool deleteDamagedFiles = true;
+    // Delete the recovery volumes after a successful repair.
+    bool deleteRecoveryFiles = false;
+    // Deleted files go to the user's trash rather than away for good.
+    bool useRecycleBin = true;
+    // Physical memory of the machine, of which a rebuild uses a third; 0
+    // asks the system (128 MiB when it does not say).
+    uint64_t physicalMemoryBytes = 0;
+};
+
+}  // namespace vantrove
