@@ -317,23 +317,36 @@ void FromPlanesGfni512(uint8_t* data, size_t length) {
 void ApplyManyPlanesGfni512(const FactorTable* const* tables, const uint8_t* const* inputs,
                             size_t count, uint8_t* out, size_t length) {
     const size_t whole = length & ~size_t{127};
-    for (size_t i = 0; i < whole; i += 128) {
-        __m512i lo = _mm512_loadu_si512(out + i);
-        __m512i hi = _mm512_loadu_si512(out + i + 64);
-        for (size_t b = 0; b < count; ++b) {
+    // Inputs in groups: their matrices side by side and their data pointers,
+    // leaving out zero factors, so the inner loop only loads and computes.
+    constexpr size_t kGroup = 16;
+    alignas(64) long long matrices[4 * kGroup];
+    const uint8_t* data[kGroup];
+    for (size_t first = 0; first < count; first += kGroup) {
+        size_t n = 0;
+        for (size_t b = first; b < count && b < first + kGroup; ++b) {
             if (tables[b]->factor == 0) continue;
-            const auto* m = reinterpret_cast<const long long*>(tables[b]->words);
-            const __m512i inLo = _mm512_loadu_si512(inputs[b] + i);
-            const __m512i inHi = _mm512_loadu_si512(inputs[b] + i + 64);
-            lo = _mm512_ternarylogic_epi64(
-                lo, _mm512_gf2p8affine_epi64_epi8(inLo, _mm512_set1_epi64(m[0]), 0),
-                _mm512_gf2p8affine_epi64_epi8(inHi, _mm512_set1_epi64(m[1]), 0), 0x96);
-            hi = _mm512_ternarylogic_epi64(
-                hi, _mm512_gf2p8affine_epi64_epi8(inLo, _mm512_set1_epi64(m[2]), 0),
-                _mm512_gf2p8affine_epi64_epi8(inHi, _mm512_set1_epi64(m[3]), 0), 0x96);
+            __builtin_memcpy(&matrices[4 * n], tables[b]->words, 4 * sizeof(long long));
+            data[n++] = inputs[b];
         }
-        _mm512_storeu_si512(out + i, lo);
-        _mm512_storeu_si512(out + i + 64, hi);
+        if (n == 0) continue;
+        for (size_t i = 0; i < whole; i += 128) {
+            __m512i lo = _mm512_loadu_si512(out + i);
+            __m512i hi = _mm512_loadu_si512(out + i + 64);
+            const long long* m = matrices;
+            for (size_t b = 0; b < n; ++b, m += 4) {
+                const __m512i inLo = _mm512_loadu_si512(data[b] + i);
+                const __m512i inHi = _mm512_loadu_si512(data[b] + i + 64);
+                lo = _mm512_ternarylogic_epi64(
+                    lo, _mm512_gf2p8affine_epi64_epi8(inLo, _mm512_set1_epi64(m[0]), 0),
+                    _mm512_gf2p8affine_epi64_epi8(inHi, _mm512_set1_epi64(m[1]), 0), 0x96);
+                hi = _mm512_ternarylogic_epi64(
+                    hi, _mm512_gf2p8affine_epi64_epi8(inLo, _mm512_set1_epi64(m[2]), 0),
+                    _mm512_gf2p8affine_epi64_epi8(inHi, _mm512_set1_epi64(m[3]), 0), 0x96);
+            }
+            _mm512_storeu_si512(out + i, lo);
+            _mm512_storeu_si512(out + i + 64, hi);
+        }
     }
     if (whole < length) {
         for (size_t b = 0; b < count; ++b)
