@@ -6,7 +6,6 @@
 // debug build).
 
 #include <benchmark/benchmark.h>
-
 #include <stdlib.h>
 #include <unistd.h>
 
@@ -126,7 +125,7 @@ BENCHMARK(BM_MultiplyAccumulate8)->Apply(Kernel8Arguments);
 // Rebuilding 100 missing 1 MiB blocks from 1000 inputs (900 present source
 // blocks and 100 recovery blocks), files in a temporary folder (page cache).
 class RebuildSetup {
-public:
+  public:
     static constexpr uint32_t kSources = 1000;
     static constexpr uint32_t kMissing = 100;
     static constexpr uint64_t kSlice = 1 << 20;
@@ -181,13 +180,16 @@ public:
         matrix_.SetInput(present);
         for (uint16_t e = 0; e < kMissing; ++e) matrix_.AddOutput(true, e);
         matrix_.Compute(nullptr);
-        for (uint32_t k : matrix_.PresentIndices()) job_.inputs.push_back({sources_, k * kSlice, kSlice});
-        for (uint32_t e = 0; e < kMissing; ++e) job_.inputs.push_back({recovery_, e * kSlice, kSlice});
-        for (uint32_t j = 0; j < kMissing; ++j) job_.outputs.push_back({target_, j * kSlice, kSlice});
+        for (uint32_t k : matrix_.PresentIndices())
+            job_.inputs.push_back({sources_, k * kSlice, kSlice});
+        for (uint32_t e = 0; e < kMissing; ++e)
+            job_.inputs.push_back({recovery_, e * kSlice, kSlice});
+        for (uint32_t j = 0; j < kMissing; ++j)
+            job_.outputs.push_back({target_, j * kSlice, kSlice});
         job_.sliceSize = kSlice;
         job_.matrix = &matrix_;
-        job_.physicalMemoryBytes =
-            static_cast<uint64_t>(sysconf(_SC_PHYS_PAGES)) * static_cast<uint64_t>(sysconf(_SC_PAGE_SIZE));
+        job_.physicalMemoryBytes = static_cast<uint64_t>(sysconf(_SC_PHYS_PAGES)) *
+                                   static_cast<uint64_t>(sysconf(_SC_PAGE_SIZE));
     }
 
     ~RebuildSetup() {
@@ -204,12 +206,13 @@ public:
     bool TargetMatches() {
         std::vector<uint8_t> data(kSlice);
         for (uint32_t j = 0; j < kMissing; ++j) {
-            if (!target_->read(j * kSlice, data.data(), kSlice) || data != expected_[j]) return false;
+            if (!target_->read(j * kSlice, data.data(), kSlice) || data != expected_[j])
+                return false;
         }
         return true;
     }
 
-private:
+  private:
     std::string dir_;
     DiskFileRef sources_, recovery_, target_;
     ReedSolomonMatrix matrix_;
@@ -218,14 +221,14 @@ private:
 };
 
 class QuietReporter : public DataPassReporter {
-public:
+  public:
     void SetActivity(int32_t, uint32_t) override {}
     void SetProgress(uint64_t, uint64_t) override {}
     void RecordError(int32_t kind, uint32_t, const std::string&) override { errors++; }
     const std::atomic<uint32_t>* StopFlag() const override { return &stop_; }
     int errors = 0;
 
-private:
+  private:
     std::atomic<uint32_t> stop_{0};
 };
 

@@ -10,7 +10,7 @@
 namespace vantrove {
 
 class BlockProgressSink {
-public:
+  public:
     virtual ~BlockProgressSink() = default;
     virtual void SetBlockProgress(uint32_t done, uint32_t total) = 0;
 };

@@ -15,7 +15,9 @@ struct SignatureTables {
 };
 
 // v · 2^-1: with the low bit set, add the polynomial first so the shift is exact.
-constexpr uint32_t HalveInField(uint32_t v) { return ((v & 1) ? (v ^ kGf16Polynomial) : v) >> 1; }
+constexpr uint32_t HalveInField(uint32_t v) {
+    return ((v & 1) ? (v ^ kGf16Polynomial) : v) >> 1;
+}
 
 constexpr SignatureTables BuildSignatureTables() {
     SignatureTables s;
@@ -66,15 +68,16 @@ uint16_t BlockSignature(const uint8_t* data, size_t length, uint16_t state) {
         h3 = SignatureWord(kSignature, h3, data + 3 * q + i);
     }
     const uint16_t last = SignatureSerial(data + 4 * q, length - 4 * q, h3);
-    return static_cast<uint16_t>(BlockSignatureAppendZeros(static_cast<uint16_t>(h0), length - q) ^
-                                 BlockSignatureAppendZeros(static_cast<uint16_t>(h1), length - 2 * q) ^
-                                 BlockSignatureAppendZeros(static_cast<uint16_t>(h2), length - 3 * q) ^
-                                 last);
+    return static_cast<uint16_t>(
+        BlockSignatureAppendZeros(static_cast<uint16_t>(h0), length - q) ^
+        BlockSignatureAppendZeros(static_cast<uint16_t>(h1), length - 2 * q) ^
+        BlockSignatureAppendZeros(static_cast<uint16_t>(h2), length - 3 * q) ^ last);
 }
 
 uint16_t BlockSignatureAppendZeros(uint16_t state, uint64_t zeroBytes) {
     const auto shift = static_cast<uint32_t>((zeroBytes % kGf16Order) * 8 % kGf16Order);
-    return Gf16Multiply(state, Gf16Antilog(static_cast<uint16_t>((kGf16Order - shift) % kGf16Order)));
+    return Gf16Multiply(state,
+                        Gf16Antilog(static_cast<uint16_t>((kGf16Order - shift) % kGf16Order)));
 }
 
 uint16_t BlockSignatureBytewise(const uint8_t* data, size_t length, uint16_t state) {

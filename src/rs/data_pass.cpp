@@ -23,17 +23,18 @@ constexpr uint64_t kRingBytes = 10000000;
 constexpr uint32_t kRingMin = 3;
 constexpr uint32_t kRingMax = 80;
 constexpr size_t kMemoryTestStep = 262144;  // progress is reported after this many bytes
-constexpr uint32_t kPatterns[16] = {0x99999999, 0x66666666, 0xDDDDDDDD, 0x22222222,
-                                    0xAAAAAAAA, 0x55555555, 0xBBBBBBBB, 0x44444444,
-                                    0x88888888, 0x77777777, 0xCCCCCCCC, 0x33333333,
-                                    0xEEEEEEEE, 0x11111111, 0xFFFFFFFF, 0x00000000};
+constexpr uint32_t kPatterns[16] = {
+    0x99999999, 0x66666666, 0xDDDDDDDD, 0x22222222, 0xAAAAAAAA, 0x55555555, 0xBBBBBBBB, 0x44444444,
+    0x88888888, 0x77777777, 0xCCCCCCCC, 0x33333333, 0xEEEEEEEE, 0x11111111, 0xFFFFFFFF, 0x00000000};
 // Below this many bytes per thread the arithmetic stays on one thread.
 constexpr size_t kMinBytesPerThread = 65536;
 // Bytes of an output that stay in the first-level cache while a batch of
 // inputs is added to them.
 constexpr size_t kTileBytes = 4096;
 
-uint64_t RoundUp4(uint64_t v) { return (v + 3) & ~uint64_t{3}; }
+uint64_t RoundUp4(uint64_t v) {
+    return (v + 3) & ~uint64_t{3};
+}
 
 uint64_t CutIntoPieces(uint64_t slice, uint64_t most) {
     const uint64_t pieces = (slice + most - 1) / most;
@@ -42,7 +43,7 @@ uint64_t CutIntoPieces(uint64_t slice, uint64_t most) {
 
 // A set of helper threads that run one task together with the caller.
 class WorkerTeam {
-public:
+  public:
     explicit WorkerTeam(unsigned count) {
         for (unsigned i = 1; i < count; ++i) {
             try {
@@ -84,7 +85,7 @@ public:
         task_ = nullptr;
     }
 
-private:
+  private:
     void Loop(unsigned index) {
         uint64_t seen = 0;
         for (;;) {
@@ -121,7 +122,7 @@ struct RingSlot {
 };
 
 class DataPass {
-public:
+  public:
     DataPass(const DataPassJob& job, DataPassReporter& reporter)
         : job_(job), reporter_(reporter), m_(static_cast<uint32_t>(job.outputs.size())) {}
 
@@ -129,7 +130,7 @@ public:
 
     bool Run(bool& cancelled);
 
-private:
+  private:
     bool Prepare();
     bool MemoryTest();
     enum class TestOutcome { Passed, Differs, Stopped };
@@ -197,8 +198,8 @@ bool DataPass::Prepare() {
 
     ring_ = std::vector<RingSlot>(r);
     for (RingSlot& slot : ring_) {
-        slot.buffer = static_cast<uint8_t*>(
-            ::operator new[](chunk_, std::align_val_t{64}, std::nothrow));
+        slot.buffer =
+            static_cast<uint8_t*>(::operator new[](chunk_, std::align_val_t{64}, std::nothrow));
         if (slot.buffer == nullptr) {
             reporter_.RecordError(kErrorDataPassFailed, ENOMEM, {});
             return false;
@@ -226,7 +227,8 @@ bool DataPass::Prepare() {
     unsigned threads = job_.threads != 0 ? job_.threads : std::thread::hardware_concurrency();
     threads = std::clamp(threads, 1u, 64u);
     threads = static_cast<unsigned>(std::min<uint64_t>(
-        threads, std::max<uint64_t>(1, std::max<uint64_t>(chunk_, areaBytes_) / kMinBytesPerThread)));
+        threads,
+        std::max<uint64_t>(1, std::max<uint64_t>(chunk_, areaBytes_) / kMinBytesPerThread)));
     if (m_ == 0) threads = 1;
     team_ = std::make_unique<WorkerTeam>(threads);
     return true;
@@ -235,8 +237,7 @@ bool DataPass::Prepare() {
 // Writes `pattern` over every buffer, then reads it back; the output area
 // first, then the ring buffers in order. The threads take consecutive steps
 // of kMemoryTestStep bytes; progress is reported step by step.
-DataPass::TestOutcome DataPass::FillAndCheck(uint32_t pattern, uint64_t& position,
-                                             uint64_t total) {
+DataPass::TestOutcome DataPass::FillAndCheck(uint32_t pattern, uint64_t& position, uint64_t total) {
     std::vector<std::pair<uint8_t*, size_t>> buffers;
     if (areaBytes_ > 0) buffers.emplace_back(area_, areaBytes_);
     for (RingSlot& slot : ring_) buffers.emplace_back(slot.buffer, static_cast<size_t>(chunk_));
@@ -325,8 +326,9 @@ bool DataPass::IssueRead(RingSlot& slot, const DataBlock& block, uint64_t offset
     slot.inFlight = false;
     // Whatever lies beyond the block's end reads as zeros.
     const size_t count =
-        offset < block.length ? static_cast<size_t>(std::min<uint64_t>(length, block.length - offset))
-                              : 0;
+        offset < block.length
+            ? static_cast<size_t>(std::min<uint64_t>(length, block.length - offset))
+            : 0;
     if (count < length) std::memset(slot.buffer + count, 0, length - count);
     if (count == 0) return true;
     if (block.file == nullptr || !block.file->isOpen()) {
@@ -464,7 +466,8 @@ void DataPass::WriteOutputs(uint64_t offset, size_t length) {
     });
     if (job_.hooks != nullptr) {
         for (uint32_t j = 0; j < m_; ++j)
-            if (!failed_[j]) job_.hooks->BeforeSignatureCheck(j, offset, area_ + j * chunk_, length);
+            if (!failed_[j])
+                job_.hooks->BeforeSignatureCheck(j, offset, area_ + j * chunk_, length);
     }
     team_->Run([&](unsigned k) {
         for (uint32_t j = k; j < m_; j += team_->Size())
@@ -576,8 +579,8 @@ uint64_t DataPassChunkSize(uint64_t sliceSize, uint32_t missing, uint64_t physic
 }
 
 uint32_t DataPassRingSize(uint64_t chunk, uint64_t inputs) {
-    const uint64_t r = std::clamp<uint64_t>(kRingBytes / std::max<uint64_t>(chunk, 1), kRingMin,
-                                            kRingMax);
+    const uint64_t r =
+        std::clamp<uint64_t>(kRingBytes / std::max<uint64_t>(chunk, 1), kRingMin, kRingMax);
     return static_cast<uint32_t>(std::min(r, inputs));
 }
 

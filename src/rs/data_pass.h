@@ -27,7 +27,7 @@ namespace vantrove {
 // Lets tests damage working memory at the two points where damage must be
 // caught. Never installed outside tests.
 class DataPassTestHooks {
-public:
+  public:
     virtual ~DataPassTestHooks() = default;
     // After one pattern has been written to all of `bytes` at `area` (the
     // output area, then each ring buffer), before it is read back.

@@ -20,7 +20,7 @@ inline constexpr int32_t kActivityRecoveringData = 9;
 inline constexpr int32_t kActivityWritingData = 10;
 
 // String-table ids of the current-file texts of those activities.
-inline constexpr uint32_t kTextRecoveryData = 503;        // "Dati di recupero"
+inline constexpr uint32_t kTextRecoveryData = 503;          // "Dati di recupero"
 inline constexpr uint32_t kTextWritingRecoveredData = 504;  // "Scrittura dati recuperati sul disco"
 
 // Error kinds the data pass records (the status record's numbering).
@@ -34,7 +34,7 @@ inline constexpr int32_t kErrorCancelled = 10;         // the stop flag was set
 inline constexpr int32_t kErrorDataPassFailed = 11;
 
 class DataPassReporter {
-public:
+  public:
     virtual ~DataPassReporter() = default;
     // `textId` names the current-file text; 0 leaves it as it is.
     virtual void SetActivity(int32_t activity, uint32_t textId) = 0;

@@ -39,8 +39,12 @@ constinit const Gf16Tables kTables = BuildGf16Tables();
 
 }  // namespace
 
-uint16_t Gf16Log(uint16_t value) { return kTables.log[value]; }
-uint16_t Gf16Antilog(uint16_t exponent) { return kTables.antilog[exponent]; }
+uint16_t Gf16Log(uint16_t value) {
+    return kTables.log[value];
+}
+uint16_t Gf16Antilog(uint16_t exponent) {
+    return kTables.antilog[exponent];
+}
 
 uint16_t Gf16Multiply(uint16_t a, uint16_t b) {
     if (a == 0 || b == 0) return 0;
@@ -64,10 +68,16 @@ uint16_t Gf16Power(uint16_t base, uint16_t exponent) {
     return kTables.antilog[f];
 }
 
-uint16_t Gf16Inverse(uint16_t a) { return Gf16Divide(1, a); }
+uint16_t Gf16Inverse(uint16_t a) {
+    return Gf16Divide(1, a);
+}
 
-uint16_t Gf16InputBaseLog(uint32_t k) { return k < kGf16MaxInputs ? kTables.baseLog[k] : 0; }
+uint16_t Gf16InputBaseLog(uint32_t k) {
+    return k < kGf16MaxInputs ? kTables.baseLog[k] : 0;
+}
 
-uint16_t Gf16InputBase(uint32_t k) { return kTables.antilog[Gf16InputBaseLog(k)]; }
+uint16_t Gf16InputBase(uint32_t k) {
+    return kTables.antilog[Gf16InputBaseLog(k)];
+}
 
 }  // namespace vantrove

@@ -46,10 +46,16 @@ constinit const Gf8Tables kTables = BuildGf8Tables();
 
 }  // namespace
 
-uint8_t Gf8Log(uint8_t value) { return kTables.log[value]; }
-uint8_t Gf8Antilog(uint8_t exponent) { return kTables.antilog[exponent]; }
+uint8_t Gf8Log(uint8_t value) {
+    return kTables.log[value];
+}
+uint8_t Gf8Antilog(uint8_t exponent) {
+    return kTables.antilog[exponent];
+}
 
-uint8_t Gf8Multiply(uint8_t a, uint8_t b) { return kTables.product[a][b]; }
+uint8_t Gf8Multiply(uint8_t a, uint8_t b) {
+    return kTables.product[a][b];
+}
 
 uint8_t Gf8Divide(uint8_t a, uint8_t b) {
     if (a == 0 || b == 0) return 0;
@@ -68,9 +74,13 @@ uint8_t Gf8Power(uint8_t base, uint16_t exponent) {
     return kTables.antilog[x];
 }
 
-uint8_t Gf8Inverse(uint8_t a) { return Gf8Divide(1, a); }
+uint8_t Gf8Inverse(uint8_t a) {
+    return Gf8Divide(1, a);
+}
 
-const uint8_t* Gf8ProductRow(uint8_t factor) { return kTables.product[factor].data(); }
+const uint8_t* Gf8ProductRow(uint8_t factor) {
+    return kTables.product[factor].data();
+}
 
 uint8_t BlockChecksum8(const uint8_t* data, size_t length, uint8_t state) {
     const auto& t = kTables.checksum;

@@ -86,18 +86,20 @@ void ApplyManyPlain(const FactorTable* const* tables, const uint8_t* const* inpu
     for (size_t b = 0; b < count; ++b) Apply(*tables[b], inputs[b], output, length);
 }
 
-constexpr MultiplyAccumulateKernel kReference{"ref",   PrepareReference,
-                                              ApplyReference, nullptr,
-                                              nullptr, ApplyManyPlain<ApplyReference>};
-constexpr MultiplyAccumulateKernel kSsse3{"ssse3",          kernels::PrepareNibbles16,
-                                          kernels::ApplySsse3, nullptr,
-                                          nullptr,          ApplyManyPlain<kernels::ApplySsse3>};
-constexpr MultiplyAccumulateKernel kAvx2{"avx2",          kernels::PrepareNibbles16,
-                                         kernels::ApplyAvx2, nullptr,
-                                         nullptr,         ApplyManyPlain<kernels::ApplyAvx2>};
-constexpr MultiplyAccumulateKernel kAvx512bw{
-    "avx512bw", kernels::PrepareNibbles16, kernels::ApplyAvx512bw, nullptr, nullptr,
-    ApplyManyPlain<kernels::ApplyAvx512bw>};
+constexpr MultiplyAccumulateKernel kReference{
+    "ref", PrepareReference, ApplyReference, nullptr, nullptr, ApplyManyPlain<ApplyReference>};
+constexpr MultiplyAccumulateKernel kSsse3{
+    "ssse3", kernels::PrepareNibbles16,          kernels::ApplySsse3, nullptr,
+    nullptr, ApplyManyPlain<kernels::ApplySsse3>};
+constexpr MultiplyAccumulateKernel kAvx2{
+    "avx2",  kernels::PrepareNibbles16,         kernels::ApplyAvx2, nullptr,
+    nullptr, ApplyManyPlain<kernels::ApplyAvx2>};
+constexpr MultiplyAccumulateKernel kAvx512bw{"avx512bw",
+                                             kernels::PrepareNibbles16,
+                                             kernels::ApplyAvx512bw,
+                                             nullptr,
+                                             nullptr,
+                                             ApplyManyPlain<kernels::ApplyAvx512bw>};
 constexpr MultiplyAccumulateKernel kGfni{"gfni",
                                          kernels::PrepareMatrices16,
                                          kernels::ApplyGfni512,
@@ -108,8 +110,7 @@ constexpr MultiplyAccumulateKernel kGfni{"gfni",
 constexpr MultiplyAccumulate8Kernel kReference8{"ref", PrepareReference8, ApplyReference8};
 constexpr MultiplyAccumulate8Kernel kSsse3x8{"ssse3", kernels::PrepareNibbles8,
                                              kernels::ApplySsse3x8};
-constexpr MultiplyAccumulate8Kernel kAvx2x8{"avx2", kernels::PrepareNibbles8,
-                                            kernels::ApplyAvx2x8};
+constexpr MultiplyAccumulate8Kernel kAvx2x8{"avx2", kernels::PrepareNibbles8, kernels::ApplyAvx2x8};
 constexpr MultiplyAccumulate8Kernel kAvx512bwx8{"avx512bw", kernels::PrepareNibbles8,
                                                 kernels::ApplyAvx512bwx8};
 constexpr MultiplyAccumulate8Kernel kGfni8{"gfni", kernels::PrepareMatrix8,
@@ -211,7 +212,9 @@ bool ReferenceKernelsForced() {
     return value != nullptr && value[0] != '\0' && std::strcmp(value, "0") != 0;
 }
 
-const MultiplyAccumulateKernel& ReferenceMultiplyAccumulate() { return kReference; }
+const MultiplyAccumulateKernel& ReferenceMultiplyAccumulate() {
+    return kReference;
+}
 
 const MultiplyAccumulateKernel& ActiveMultiplyAccumulate() {
     static const MultiplyAccumulateKernel* const active =
@@ -223,7 +226,9 @@ std::span<const MultiplyAccumulateKernel* const> AvailableMultiplyAccumulateKern
     return {Lists().wide.data(), Lists().wideCount};
 }
 
-const MultiplyAccumulate8Kernel& ReferenceMultiplyAccumulate8() { return kReference8; }
+const MultiplyAccumulate8Kernel& ReferenceMultiplyAccumulate8() {
+    return kReference8;
+}
 
 const MultiplyAccumulate8Kernel& ActiveMultiplyAccumulate8() {
     static const MultiplyAccumulate8Kernel* const active =

@@ -38,8 +38,7 @@ struct MultiplyAccumulateKernel {
     const char* name;
     void (*prepare)(const ProductTables& products, uint16_t factor, FactorTable& table);
     // output[0, length) ⊕= factor · input[0, length); a factor of 0 does nothing.
-    void (*apply)(const FactorTable& table, const uint8_t* input, uint8_t* output,
-                  size_t length);
+    void (*apply)(const FactorTable& table, const uint8_t* input, uint8_t* output, size_t length);
     // A kernel may have a working layout of its own for data that is
     // multiplied many times (the data pass keeps its inputs and outputs in
     // it). The conversions work in place on whole blocks of
@@ -49,8 +48,8 @@ struct MultiplyAccumulateKernel {
     void (*fromWorking)(uint8_t* data, size_t length);
     // output ⊕= Σ factor_b · input_b over `count` inputs, all in the working
     // layout (converted from the same offset with the same length).
-    void (*applyMany)(const FactorTable* const* tables, const uint8_t* const* inputs,
-                      size_t count, uint8_t* output, size_t length);
+    void (*applyMany)(const FactorTable* const* tables, const uint8_t* const* inputs, size_t count,
+                      uint8_t* output, size_t length);
 };
 
 // Block size of the working layouts: offsets handed to toWorking,
@@ -66,8 +65,7 @@ struct alignas(64) Factor8Table {
 struct MultiplyAccumulate8Kernel {
     const char* name;
     void (*prepare)(uint8_t factor, Factor8Table& table);
-    void (*apply)(const Factor8Table& table, const uint8_t* input, uint8_t* output,
-                  size_t length);
+    void (*apply)(const Factor8Table& table, const uint8_t* input, uint8_t* output, size_t length);
 };
 
 const MultiplyAccumulateKernel& ReferenceMultiplyAccumulate();

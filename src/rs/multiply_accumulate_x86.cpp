@@ -24,8 +24,12 @@
 
 namespace vantrove::kernels {
 
-bool HasSsse3() { return __builtin_cpu_supports("ssse3"); }
-bool HasAvx2() { return __builtin_cpu_supports("avx2"); }
+bool HasSsse3() {
+    return __builtin_cpu_supports("ssse3");
+}
+bool HasAvx2() {
+    return __builtin_cpu_supports("avx2");
+}
 bool HasAvx512bw() {
     return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw");
 }
@@ -135,8 +139,8 @@ void ApplyAvx2(const FactorTable& table, const uint8_t* in, uint8_t* out, size_t
 
 void ApplyAvx2x8(const Factor8Table& table, const uint8_t* in, uint8_t* out, size_t length) {
     if (table.factor == 0) return;
-    const __m256i tl = _mm256_broadcastsi128_si256(
-        _mm_load_si128(reinterpret_cast<const __m128i*>(table.bytes)));
+    const __m256i tl =
+        _mm256_broadcastsi128_si256(_mm_load_si128(reinterpret_cast<const __m128i*>(table.bytes)));
     const __m256i th = _mm256_broadcastsi128_si256(
         _mm_load_si128(reinterpret_cast<const __m128i*>(table.bytes + 16)));
     const __m256i nibble = _mm256_set1_epi8(0x0F);
@@ -188,8 +192,8 @@ void ApplyAvx512bw(const FactorTable& table, const uint8_t* in, uint8_t* out, si
         const __m512i rh = _mm512_ternarylogic_epi64(
             _mm512_xor_si512(_mm512_shuffle_epi8(t0h, n0), _mm512_shuffle_epi8(t1h, n1)),
             _mm512_shuffle_epi8(t2h, n2), _mm512_shuffle_epi8(t3h, n3), 0x96);
-        _mm512_storeu_si512(out + i, _mm512_xor_si512(_mm512_loadu_si512(out + i),
-                                                      _mm512_unpacklo_epi8(rl, rh)));
+        _mm512_storeu_si512(
+            out + i, _mm512_xor_si512(_mm512_loadu_si512(out + i), _mm512_unpacklo_epi8(rl, rh)));
         _mm512_storeu_si512(out + i + 64, _mm512_xor_si512(_mm512_loadu_si512(out + i + 64),
                                                            _mm512_unpackhi_epi8(rl, rh)));
     }
@@ -283,8 +287,8 @@ void ApplyGfni512(const FactorTable& table, const uint8_t* in, uint8_t* out, siz
         const __m512i p = _mm512_xor_si512(
             _mm512_gf2p8affine_epi64_epi8(_mm512_permutexvar_epi8(planes, x), direct, 0),
             _mm512_gf2p8affine_epi64_epi8(_mm512_permutexvar_epi8(swapped, x), crossed, 0));
-        _mm512_storeu_si512(out, _mm512_xor_si512(_mm512_loadu_si512(out),
-                                                  _mm512_permutexvar_epi8(interleave, p)));
+        _mm512_storeu_si512(
+            out, _mm512_xor_si512(_mm512_loadu_si512(out), _mm512_permutexvar_epi8(interleave, p)));
     }
     Tail16(table.factor, in, out, length & 63);
 }

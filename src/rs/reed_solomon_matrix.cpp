@@ -11,10 +11,18 @@
 namespace vantrove {
 namespace {
 
-uint16_t Power(uint16_t base, uint16_t e) { return Gf16Power(base, e); }
-uint8_t Power(uint8_t base, uint16_t e) { return Gf8Power(base, e); }
-uint16_t Inverse(uint16_t a) { return Gf16Inverse(a); }
-uint8_t Inverse(uint8_t a) { return Gf8Inverse(a); }
+uint16_t Power(uint16_t base, uint16_t e) {
+    return Gf16Power(base, e);
+}
+uint8_t Power(uint8_t base, uint16_t e) {
+    return Gf8Power(base, e);
+}
+uint16_t Inverse(uint16_t a) {
+    return Gf16Inverse(a);
+}
+uint8_t Inverse(uint8_t a) {
+    return Gf8Inverse(a);
+}
 
 // Bases of the inputs: false when the field has none left.
 bool MakeBases(Gf16Field, uint32_t count, std::vector<uint16_t>& bases) {
@@ -30,11 +38,19 @@ bool MakeBases(Gf8Field, uint32_t count, std::vector<uint8_t>& bases) {
     return true;
 }
 
-Gf16Field::Tables MakeTables(Gf16Field) { return ProductTables::Create(); }
-Gf8Field::Tables MakeTables(Gf8Field) { return {}; }
+Gf16Field::Tables MakeTables(Gf16Field) {
+    return ProductTables::Create();
+}
+Gf8Field::Tables MakeTables(Gf8Field) {
+    return {};
+}
 
-bool TablesReady(const Gf16Field::Tables& tables) { return tables != nullptr; }
-bool TablesReady(const Gf8Field::Tables&) { return true; }
+bool TablesReady(const Gf16Field::Tables& tables) {
+    return tables != nullptr;
+}
+bool TablesReady(const Gf8Field::Tables&) {
+    return true;
+}
 
 void AddScaledWith(const Gf16Field::Tables& tables, uint16_t* row, const uint16_t* source,
                    uint16_t factor, uint32_t count) {

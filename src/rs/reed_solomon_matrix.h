@@ -36,7 +36,7 @@ struct Gf8Field;
 
 template <typename Field>
 class BasicReedSolomonMatrix {
-public:
+  public:
     using Element = typename Field::Element;
 
     BasicReedSolomonMatrix();
@@ -75,7 +75,7 @@ public:
     // The base of input k (k < InputCount()).
     Element Base(uint32_t k) const { return bases_[k]; }
 
-protected:
+  protected:
     struct OutputRow {
         bool present;
         uint16_t exponent;
@@ -110,7 +110,7 @@ extern template class BasicReedSolomonMatrix<Gf16Field>;
 extern template class BasicReedSolomonMatrix<Gf8Field>;
 
 class ReedSolomonMatrix : public BasicReedSolomonMatrix<Gf16Field> {
-public:
+  public:
     // The product tables built with the object; null if they could not be
     // allocated (then Compute fails).
     const ProductTables* Products() const { return tables_.get(); }

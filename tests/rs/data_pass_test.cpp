@@ -20,7 +20,7 @@ namespace {
 using test::TempDir;
 
 class RecordingReporter : public DataPassReporter {
-public:
+  public:
     struct Error {
         int32_t kind;
         uint32_t code;
@@ -56,7 +56,7 @@ public:
 
 // Fails chosen operations on chosen files.
 class Injector : public FileFaultInjector {
-public:
+  public:
     int BeforeRead(const DiskFile& file, uint64_t, size_t) override {
         return file.path == failReadPath ? EIO : 0;
     }
@@ -69,7 +69,7 @@ public:
 };
 
 class ScopedInjector {
-public:
+  public:
     explicit ScopedInjector(FileFaultInjector* injector) { SetFileFaultInjector(injector); }
     ~ScopedInjector() { SetFileFaultInjector(nullptr); }
 };
@@ -79,7 +79,7 @@ public:
 // file that the pass fills: copies of the present blocks and the rebuilt
 // missing ones. Nothing here uses the program's file formats.
 class Rebuild {
-public:
+  public:
     Rebuild(uint32_t count, uint64_t slice, uint64_t lastLength, std::vector<uint32_t> missing,
             uint32_t extraRecovery = 1, uint64_t seed = test::TestSeed())
         : count_(count), slice_(slice), missing_(std::move(missing)) {
@@ -168,7 +168,7 @@ public:
     const std::string& sourcesPath() const { return sources_->path; }
     const std::string& recoveryPath() const { return recovery_->path; }
 
-private:
+  private:
     TempDir dir_;
     uint32_t count_;
     uint64_t slice_;
@@ -233,7 +233,8 @@ TEST(DataPass, ReportsActivitiesAndProgress) {
     EXPECT_EQ(reporter.last[kActivityMemoryTest], std::make_pair(memoryTotal, memoryTotal));
     const uint64_t dataTotal = 6 * 2 * 4096;
     EXPECT_EQ(reporter.last[kActivityRecoveringData], std::make_pair(dataTotal, dataTotal));
-    EXPECT_EQ(reporter.last[kActivityWritingData], std::make_pair(uint64_t{2 * 4096}, uint64_t{2 * 4096}));
+    EXPECT_EQ(reporter.last[kActivityWritingData],
+              std::make_pair(uint64_t{2 * 4096}, uint64_t{2 * 4096}));
 }
 
 TEST(DataPass, LargeSlicesAreDoneInChunksWithTheSameResult) {
@@ -317,7 +318,7 @@ TEST(DataPass, CopyOnlyPassReadsOnlyBlocksWithACopyTarget) {
 }
 
 class DamageMemory : public DataPassTestHooks {
-public:
+  public:
     void AfterPatternWritten(uint8_t* area, size_t bytes) override {
         if (++calls == damageAtCall) area[bytes / 2] ^= 0x10;
     }

@@ -80,7 +80,8 @@ TEST(Gf16, InputBasesSkipExponentsSharingAFactorWith65535) {
     EXPECT_EQ(Gf16InputBase(3), 128);
     EXPECT_EQ(Gf16InputBase(4), 256);
     const uint16_t firstLogs[] = {1, 2, 4, 7, 8, 11, 13, 14, 16};
-    for (uint32_t k = 0; k < std::size(firstLogs); ++k) EXPECT_EQ(Gf16InputBaseLog(k), firstLogs[k]);
+    for (uint32_t k = 0; k < std::size(firstLogs); ++k)
+        EXPECT_EQ(Gf16InputBaseLog(k), firstLogs[k]);
     // All 32768 logs are coprime to 65535, strictly rising and below 65535;
     // so the bases are distinct generators of the field.
     uint32_t previous = 0;
@@ -143,7 +144,8 @@ uint16_t SignatureByFormula(const std::vector<uint8_t>& data) {
 
 TEST(BlockSignature, WordTablesAgreeWithBytesAndWithTheFormula) {
     std::mt19937_64 rng(test::TestSeed() + 4);
-    for (size_t length : {0, 1, 2, 3, 4, 5, 6, 7, 8, 30, 64, 1001, 1024, 1030, 1031, 4096, 100003}) {
+    for (size_t length :
+         {0, 1, 2, 3, 4, 5, 6, 7, 8, 30, 64, 1001, 1024, 1030, 1031, 4096, 100003}) {
         const auto data = test::RandomBytes(rng, length);
         const uint16_t fast = BlockSignature(data.data(), data.size());
         EXPECT_EQ(fast, BlockSignatureBytewise(data.data(), data.size())) << length;

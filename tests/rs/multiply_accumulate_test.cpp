@@ -44,8 +44,8 @@ std::vector<size_t> Lengths() {
 
 // Runs `kernel` on a copy with guard bytes around the written range and an
 // input that starts and ends at odd addresses.
-void CheckKernel(const MultiplyAccumulateKernel& kernel, uint16_t f, size_t length,
-                 size_t inShift, size_t outShift, std::mt19937_64& rng) {
+void CheckKernel(const MultiplyAccumulateKernel& kernel, uint16_t f, size_t length, size_t inShift,
+                 size_t outShift, std::mt19937_64& rng) {
     const size_t guard = 64;
     auto in = test::RandomBytes(rng, length + 2 * guard);
     auto out = test::RandomBytes(rng, length + 2 * guard);
@@ -56,8 +56,8 @@ void CheckKernel(const MultiplyAccumulateKernel& kernel, uint16_t f, size_t leng
     kernel.prepare(Products(), f, table);
     kernel.apply(table, in.data() + guard + inShift, out.data() + guard + outShift,
                  length - std::min(length, std::max(inShift, outShift)));
-    ASSERT_EQ(out, expected) << kernel.name << " factor " << f << " length " << length
-                             << " shifts " << inShift << "/" << outShift;
+    ASSERT_EQ(out, expected) << kernel.name << " factor " << f << " length " << length << " shifts "
+                             << inShift << "/" << outShift;
 }
 
 TEST(MultiplyAccumulate, EveryKernelMatchesTheNaiveProduct) {
@@ -187,8 +187,7 @@ TEST(MultiplyAccumulate8, EveryKernelMatchesTheProductTable) {
                     auto out = test::RandomBytes(rng, length + 64);
                     auto expected = out;
                     const size_t n = length - shift;
-                    for (size_t i = 0; i < n; ++i)
-                        expected[1 + i] ^= Gf8Multiply(f, in[shift + i]);
+                    for (size_t i = 0; i < n; ++i) expected[1 + i] ^= Gf8Multiply(f, in[shift + i]);
                     Factor8Table table;
                     kernel->prepare(f, table);
                     kernel->apply(table, in.data() + shift, out.data() + 1, n);

@@ -14,8 +14,10 @@ namespace vantrove {
 namespace {
 
 class RecordingProgress : public BlockProgressSink {
-public:
-    void SetBlockProgress(uint32_t done, uint32_t total) override { calls.emplace_back(done, total); }
+  public:
+    void SetBlockProgress(uint32_t done, uint32_t total) override {
+        calls.emplace_back(done, total);
+    }
     std::vector<std::pair<uint32_t, uint32_t>> calls;
 };
 
@@ -108,8 +110,7 @@ TEST(ReedSolomonMatrix, SolvedRowsRebuildMissingElementsAndRecoveryElements) {
         // Progress: rows, then one step per pivot, then (1, 1).
         const uint32_t total = matrix.OutputCount() + missing;
         ASSERT_EQ(progress.calls.size(), total + 1);
-        for (uint32_t i = 0; i < total; ++i)
-            EXPECT_EQ(progress.calls[i], std::make_pair(i, total));
+        for (uint32_t i = 0; i < total; ++i) EXPECT_EQ(progress.calls[i], std::make_pair(i, total));
         EXPECT_EQ(progress.calls.back(), std::make_pair(1u, 1u));
     }
 }
