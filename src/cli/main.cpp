@@ -12,7 +12,9 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
+#include "cli/create_command.h"
 #include "cli/verify_command.h"
 #include "core/string_table.h"
 
@@ -27,6 +29,8 @@ void OnSignal(int) {
 void Usage() {
     std::fprintf(stderr,
                  "usage: vantrove-cli verify FILE [--json]\n"
+                 "       vantrove-cli create [options] -o DIR/BASENAME FILE...\n"
+                 "       vantrove-cli create --extend SET.par2 [-c COUNT | -r PERCENT] [-n COUNT]\n"
                  "  FILE is any volume of a PAR2 set (.par2)\n"
                  "exit codes: 0 all data verified, 1 repair possible, 2 repair impossible, "
                  "3 error\n");
@@ -44,6 +48,13 @@ int main(int argc, char** argv) {
     if (command == "-h" || command == "--help") {
         Usage();
         return 0;
+    }
+    if (command == "create") {
+        struct sigaction action {};
+        action.sa_handler = OnSignal;
+        sigaction(SIGINT, &action, nullptr);
+        sigaction(SIGTERM, &action, nullptr);
+        return RunCreateCommand(std::vector<std::string>(argv + 2, argv + argc), &gStop);
     }
     if (command != "verify") {
         std::fprintf(stderr, "vantrove-cli: unknown command '%s'\n", command.c_str());

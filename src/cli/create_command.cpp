@@ -1,0 +1,433 @@
+#include "cli/create_command.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <climits>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <thread>
+
+#include "app/application.h"
+#include "app/settings.h"
+#include "cli/verify_command.h"
+#include "core/string_ids.h"
+#include "core/string_table.h"
+#include "create/creation_job.h"
+#include "create/existing_set_reader.h"
+
+namespace vantrove::cli {
+
+namespace {
+
+void CreateUsage() {
+    std::fprintf(stderr,
+                 "usage: vantrove-cli create [options] [-o DIR/BASENAME] FILE...\n"
+                 "       vantrove-cli create --extend SET.par2 [-c COUNT | -r PERCENT] "
+                 "[-n COUNT]\n"
+                 "  -s BYTES        block size (not held to the preferred block size)\n"
+                 "  -b COUNT        number of source blocks (likewise)\n"
+                 "  -r PERCENT      redundancy (e.g. 10 or 12.5)\n"
+                 "  -c COUNT        number of recovery blocks\n"
+                 "  -f EXPONENT     exponent of the first recovery block\n"
+                 "  -n COUNT        number of recovery files\n"
+                 "  --scheme powers|limited|uniform   sizes of the recovery files\n"
+                 "  --split BYTES   also split large source files into pieces of this size\n"
+                 "exit codes: 0 success, 3 failure\n");
+}
+
+bool ParseNumber(const std::string& text, uint64_t& value) {
+    if (text.empty() || text.size() > 19) return false;
+    value = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9') return false;
+        value = value * 10 + static_cast<uint64_t>(c - '0');
+    }
+    return true;
+}
+
+// "10", "12.5", "0.01": hundredths of a percent; further decimals are cut.
+bool ParsePercent(const std::string& text, uint32_t& hundredths) {
+    const size_t dot = text.find('.');
+    uint64_t whole = 0, fraction = 0;
+    std::string intPart = text.substr(0, dot);
+    if (intPart.empty() && dot == std::string::npos) return false;
+    if (!intPart.empty() && !ParseNumber(intPart, whole)) return false;
+    if (dot != std::string::npos) {
+        std::string frac = text.substr(dot + 1);
+        if (frac.empty() && intPart.empty()) return false;
+        for (char c : frac)
+            if (c < '0' || c > '9') return false;
+        frac = (frac + "00").substr(0, 2);
+        ParseNumber(frac, fraction);
+    }
+    const uint64_t value = std::min<uint64_t>(whole, 1000000) * 100 + fraction;
+    hundredths = static_cast<uint32_t>(std::min<uint64_t>(value, UINT32_MAX));
+    return true;
+}
+
+std::string Duration(uint64_t seconds) {
+    char text[128];
+    if (seconds >= 3600)
+        std::snprintf(text, sizeof text, GetString(kStrDurationHoursMinutes).c_str(),
+                      static_cast<int>(seconds / 3600), static_cast<int>(seconds / 60 % 60));
+    else if (seconds >= 60)
+        std::snprintf(text, sizeof text, GetString(kStrDurationMinutesSeconds).c_str(),
+                      static_cast<int>(seconds / 60), static_cast<int>(seconds % 60));
+    else
+        std::snprintf(text, sizeof text, GetString(kStrDurationSeconds).c_str(),
+                      static_cast<int>(seconds));
+    return text;
+}
+
+std::string Speed(double mibPerSecond) {
+    char text[64];
+    if (mibPerSecond > 10)
+        std::snprintf(text, sizeof text, GetString(kStrSpeedMBsWhole).c_str(), mibPerSecond);
+    else if (mibPerSecond >= 1)
+        std::snprintf(text, sizeof text, GetString(kStrSpeedMBsTenths).c_str(), mibPerSecond);
+    else
+        std::snprintf(text, sizeof text, GetString(kStrSpeedKBs).c_str(), mibPerSecond * 1024);
+    return text;
+}
+
+std::string ShownName(const std::string& name) {
+    const size_t slash = name.rfind('/');
+    if (slash != std::string::npos) return name.substr(slash + 1);
+    return name.size() > 30 ? name.substr(name.size() - 30) : name;
+}
+
+// The progress of a creation as the progress dialog words it, with the
+// smoothed speed of the computing phase.
+class CreationProgress {
+public:
+    explicit CreationProgress(uint64_t startTick) : start_(startTick) {}
+
+    std::string Line(const CreationStatus& st) {
+        std::string text;
+        switch (st.phase) {
+            case kPhaseHashing:
+                text = GetString(kStrPhaseHashingFile) + " " + ShownName(st.fileName);
+                break;
+            case kPhaseMemoryTest: text = GetString(kStrPhaseTestingMemory); break;
+            case kPhaseMatrix: text = GetString(kStrActivityComputingMatrix); break;
+            case kPhaseComputing: text = ComputingLine(st); break;
+            case kPhaseWriting: text = GetString(kStrPhaseWritingRecoveryData); break;
+            case kPhaseVerifySplit:
+                text = GetString(kStrPhaseVerifyingSplitFile) + " " + ShownName(st.fileName);
+                break;
+            case kPhaseReverifySource:
+                text = GetString(kStrPhaseReverifyingDataFile) + " " + ShownName(st.fileName);
+                break;
+            case kPhaseVerifyOutput:
+                text = GetString(kStrPhaseVerifyingRecoveryFile) + " " + ShownName(st.fileName);
+                break;
+            default: break;
+        }
+        if (st.phase != kPhaseComputing) {
+            previous_ = st;
+        }
+        return text;
+    }
+
+    double speed() const { return g_ > 0 ? h_ / g_ : 0; }
+
+private:
+    std::string ComputingLine(const CreationStatus& st) {
+        if (previous_.phase == kPhaseComputing && st.tick != previous_.tick) {
+            const double d = static_cast<double>(st.tick - previous_.tick) * 0.001;
+            const double r =
+                static_cast<double>(st.done - std::min(st.done, previous_.done)) / 1048576.0 / d;
+            const double w = std::pow(0.9, d);
+            g_ = 1 - w + w * g_;
+            h_ = w * h_ + (1 - w) * r;
+            const double s = speed();
+            if (s > 0) {
+                const uint64_t remaining = static_cast<uint64_t>(
+                    static_cast<double>(st.total - std::min(st.total, st.done)) / 1048576.0 / s);
+                const uint64_t total = remaining + (st.tick - start_) / 1000;
+                last_ = Duration(remaining) + " / " + Duration(total) + " @ " + Speed(s);
+            }
+        }
+        previous_ = st;
+        return last_;
+    }
+
+    uint64_t start_;
+    CreationStatus previous_;
+    double g_ = 0, h_ = 0;
+    std::string last_;
+};
+
+void DrawBar(const std::string& text, const CreationStatus& st) {
+    char percent[16] = "";
+    int filled = 0;
+    if (st.done > 0 && st.total > 0) {
+        const uint64_t permille = std::min<uint64_t>(st.done * 1000 / st.total, 1000);
+        std::snprintf(percent, sizeof percent, "%d.%d %%", static_cast<int>(permille / 10),
+                      static_cast<int>(permille % 10));
+        filled = static_cast<int>(permille * 30 / 1000);
+    }
+    std::string bar(30, '-');
+    for (int i = 0; i < filled; ++i) bar[i] = '#';
+    std::string line = text.substr(0, 60);
+    std::fprintf(stderr, "\r\033[K[%s] %7s  %s", bar.c_str(), percent, line.c_str());
+    std::fflush(stderr);
+}
+
+std::string AbsoluteFolder(const std::string& folder) {
+    char resolved[PATH_MAX];
+    if (realpath(folder.empty() ? "." : folder.c_str(), resolved) == nullptr) return {};
+    std::string result = resolved;
+    if (result.empty() || result.back() != '/') result += '/';
+    return result;
+}
+
+}  // namespace
+
+bool ParseCreateArguments(const std::vector<std::string>& args, CreateArguments& parsed,
+                          std::string& error) {
+    bool onlyFiles = false;
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        if (onlyFiles || arg.size() < 2 || arg[0] != '-') {
+            parsed.files.push_back(arg);
+            continue;
+        }
+        if (arg == "--") {
+            onlyFiles = true;
+            continue;
+        }
+        std::string name, value;
+        bool attached = false;
+        if (arg.compare(0, 2, "--") == 0) {
+            const size_t eq = arg.find('=');
+            name = arg.substr(0, eq);
+            if (eq != std::string::npos) {
+                value = arg.substr(eq + 1);
+                attached = true;
+            }
+        } else {
+            name = arg.substr(0, 2);
+            if (arg.size() > 2) {
+                value = arg.substr(2);
+                attached = true;
+            }
+        }
+        static const char* const kKnown[] = {"-o", "-s", "-b", "-r", "-c", "-f", "-n",
+                                             "--scheme", "--split", "--extend"};
+        if (std::find(std::begin(kKnown), std::end(kKnown), name) == std::end(kKnown)) {
+            error = "unknown option '" + arg + "'";
+            return false;
+        }
+        if (!attached) {
+            if (i + 1 >= args.size()) {
+                error = "option '" + name + "' needs a value";
+                return false;
+            }
+            value = args[++i];
+        }
+        uint64_t number = 0;
+        const bool numeric = ParseNumber(value, number);
+        auto needNumber = [&] {
+            if (!numeric) error = "option '" + name + "' needs a number, not '" + value + "'";
+            return numeric;
+        };
+        if (name == "-o") {
+            parsed.output = value;
+        } else if (name == "--extend") {
+            parsed.extend = value;
+        } else if (name == "-s") {
+            if (!needNumber()) return false;
+            parsed.hasBlockSize = true;
+            parsed.blockSize = number;
+        } else if (name == "-b") {
+            if (!needNumber()) return false;
+            parsed.hasBlockCount = true;
+            parsed.blockCount = number;
+        } else if (name == "-r") {
+            if (!ParsePercent(value, parsed.redundancy)) {
+                error = "option '-r' needs a percentage, not '" + value + "'";
+                return false;
+            }
+            parsed.hasRedundancy = true;
+        } else if (name == "-c") {
+            if (!needNumber()) return false;
+            parsed.hasRecoveryCount = true;
+            parsed.recoveryCount = number;
+        } else if (name == "-f") {
+            if (!needNumber()) return false;
+            parsed.hasFirst = true;
+            parsed.first = number;
+        } else if (name == "-n") {
+            if (!needNumber()) return false;
+            parsed.hasFileCount = true;
+            parsed.fileCount = static_cast<uint32_t>(std::min<uint64_t>(number, UINT32_MAX));
+        } else if (name == "--scheme") {
+            parsed.hasScheme = true;
+            if (value == "powers")
+                parsed.scheme = kPowersOfTwo;
+            else if (value == "limited")
+                parsed.scheme = kLimitedToLargest;
+            else if (value == "uniform")
+                parsed.scheme = kUniform;
+            else {
+                error = "--scheme takes powers, limited or uniform, not '" + value + "'";
+                return false;
+            }
+        } else if (name == "--split") {
+            if (!needNumber()) return false;
+            parsed.hasSplit = true;
+            parsed.splitLimit = number;
+        }
+    }
+    if (!parsed.extend.empty()) {
+        if (!parsed.files.empty()) {
+            error = "--extend takes no files";
+            return false;
+        }
+        if (parsed.hasBlockSize || parsed.hasBlockCount || parsed.hasSplit || parsed.hasFirst ||
+            !parsed.output.empty()) {
+            error = "--extend accepts only -c, -r, -n and --scheme";
+            return false;
+        }
+    } else if (parsed.files.empty()) {
+        error = "no source files given";
+        return false;
+    }
+    return true;
+}
+
+void ApplyCreateArguments(const CreateArguments& a, CreationParameters& p) {
+    if (a.hasScheme) p.setSizeScheme(a.scheme);
+    if (a.hasSplit) {
+        p.setSplit(true);
+        p.setSplitLimit(a.splitLimit);
+    }
+    // A block size or count asked for explicitly is not held to the
+    // preferred block size, as when the restriction is unticked in the
+    // dialog.
+    if ((a.hasBlockSize || a.hasBlockCount) && p.blockGranule > 4 && !p.extendExistingSet)
+        p.setGranuleRestriction(false);
+    if (a.hasBlockSize) p.setBlockSize(a.blockSize);
+    if (a.hasBlockCount) p.setSourceBlockCount(a.blockCount);
+    if (a.hasSplit) p.setSplitLimit(a.splitLimit);  // its bounds follow the block size
+    if (a.hasRedundancy) p.setRedundancy(a.redundancy);
+    if (a.hasRecoveryCount) p.setRecoveryBlockCount(a.recoveryCount);
+    if (a.hasFileCount) p.setRecoveryFileCount(a.fileCount);
+    if (a.hasFirst) p.setFirstRecoveryBlock(a.first);
+}
+
+int RunCreateCommand(const std::vector<std::string>& args, StopFlag* stop) {
+    CreateArguments parsed;
+    std::string error;
+    if (!ParseCreateArguments(args, parsed, error)) {
+        std::fprintf(stderr, "vantrove-cli create: %s\n", error.c_str());
+        CreateUsage();
+        return kError;
+    }
+
+    Settings settings;
+    settings.Load();
+    settings.ComputePreferredBlockSize();
+    CreationSettings defaults;
+    defaults.preferredBlockSize = settings.preferredBlockSize;
+    defaults.restrictBlockSize = settings.restrictBlockSize;
+    defaults.recoveryBlockFraction = settings.recoveryBlockFraction;
+    defaults.recoveryFileSizeScheme = settings.recoveryFileSizeScheme;
+    defaults.splitSourceFiles = settings.splitSourceFiles;
+    defaults.splitSourceLimit = static_cast<uint64_t>(std::max<int64_t>(settings.splitSourceLimit, 4));
+    MachineFigures machine;
+    const uint64_t memory = SystemPhysicalMemoryBytes();
+    if (memory != 0) machine.physicalMemoryBytes = memory;
+
+    CreationParameters parameters(defaults, machine);
+    if (!parsed.extend.empty()) {
+        ExistingSetInfo info;
+        if (!ReadExistingSet(parsed.extend, info, error)) {
+            std::fprintf(stderr, "vantrove-cli create: %s\n", error.c_str());
+            return kError;
+        }
+        const std::string folder = AbsoluteFolder(info.folder);
+        if (!folder.empty()) info.folder = folder;
+        parameters.initFromExistingSet(info);
+    } else {
+        std::vector<CreationSourceFile> files;
+        for (const std::string& path : parsed.files) {
+            struct stat st {};
+            if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
+                std::fprintf(stderr, "vantrove-cli create: not a readable file: %s\n",
+                             path.c_str());
+                return kError;
+            }
+            const size_t slash = path.rfind('/');
+            const std::string folder =
+                AbsoluteFolder(slash == std::string::npos ? "." : path.substr(0, slash + 1));
+            const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+            files.push_back({folder + name, static_cast<uint64_t>(st.st_size)});
+        }
+        parameters.AddFiles(files);
+        std::string output = parsed.output;
+        if (output.empty()) output = parameters.defaultPath + parameters.offeredBaseName();
+        const size_t slash = output.rfind('/');
+        std::string base = slash == std::string::npos ? output : output.substr(slash + 1);
+        if (base.size() > 5) {
+            std::string tail = base.substr(base.size() - 5);
+            for (char& c : tail) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+            if (tail == ".par2") base.resize(base.size() - 5);
+        }
+        if (base.empty()) {
+            std::fprintf(stderr, "vantrove-cli create: no base name for the recovery files\n");
+            return kError;
+        }
+        const std::string folder =
+            AbsoluteFolder(slash == std::string::npos ? "." : output.substr(0, slash + 1));
+        if (folder.empty()) {
+            std::fprintf(stderr, "vantrove-cli create: no such folder for %s\n", output.c_str());
+            return kError;
+        }
+        parameters.baseName = base;
+        parameters.destinationPath = folder;
+    }
+    ApplyCreateArguments(parsed, parameters);
+
+    CreationStatusSlot slot;
+    CreationJob job(parameters, slot, *stop);
+    const uint64_t startTick = CreationTickCount();
+    bool ok = false;
+    std::thread worker([&] { ok = job.run(); });
+    const bool terminal = isatty(STDERR_FILENO) != 0;
+    CreationProgress progress(startTick);
+    for (;;) {
+        CreationStatus st = slot.Snapshot();
+        if (st.phase == kPhaseFailed || st.phase == kPhaseFinished) break;
+        std::string line = progress.Line(st);
+        if (terminal && st.phase != kPhaseNone) DrawBar(line, st);
+        std::this_thread::sleep_for(std::chrono::milliseconds(250));
+    }
+    worker.join();
+    job.finish(!ok);
+    if (terminal) std::fprintf(stderr, "\r\033[K");
+    const CreationStatus st = slot.Snapshot();
+    if (!ok) {
+        std::string message = CreationFailureMessage(st.failureCode);
+        if (!st.fileName.empty()) message += ": " + st.fileName;
+        std::fprintf(stderr, "%s\n", message.c_str());
+        return kError;
+    }
+    const uint64_t elapsed = (st.tick - startTick) / 1000;
+    double speed = progress.speed();
+    if (speed <= 0 && st.tick > startTick)
+        speed = static_cast<double>(parameters.totalDataSize) / 1048576.0 /
+                (static_cast<double>(st.tick - startTick) / 1000.0);
+    char done[256];
+    std::snprintf(done, sizeof done, GetString(kStrCreationSucceededIn).c_str(),
+                  Duration(elapsed).c_str(), Speed(speed).c_str());
+    std::printf("%s\n", done);
+    for (const std::string& path : job.outputPaths()) std::printf("%s\n", path.c_str());
+    return 0;
+}
+
+}  // namespace vantrove::cli

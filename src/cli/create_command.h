@@ -1,0 +1,57 @@
+#pragma once
+// `vantrove-cli create`: makes a PAR 2.0 set from the command line.
+//
+//   vantrove-cli create [options] [-o DIR/BASENAME] FILE...
+//   vantrove-cli create --extend SET.par2 [-c COUNT | -r PERCENT] [-n COUNT]
+//
+// Options may stand before or after the files; a value may be attached
+// (-r10) or separate (-r 10), long options also as --name=value. Values out
+// of range are limited as the creation parameters limit them. Defaults come
+// from the settings store, as the create dialog takes them. Exit codes: 0
+// success, 3 failure (bad arguments or a failed or stopped job; the failure
+// message is printed).
+//
+// Runs on the main thread; the job runs on a worker thread and its status is
+// sampled every 250 ms.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "create/creation_parameters.h"
+#include "engine/stop_flag.h"
+
+namespace vantrove::cli {
+
+struct CreateArguments {
+    std::string output;  // DIR/BASENAME, empty for the offered name
+    std::vector<std::string> files;
+    std::string extend;  // SET.par2 to extend
+    bool hasBlockSize = false, hasBlockCount = false, hasRedundancy = false,
+         hasRecoveryCount = false, hasFirst = false, hasFileCount = false, hasScheme = false,
+         hasSplit = false;
+    uint64_t blockSize = 0;
+    uint64_t blockCount = 0;
+    uint32_t redundancy = 0;  // hundredths of a percent
+    uint64_t recoveryCount = 0;
+    uint64_t first = 0;
+    uint32_t fileCount = 0;
+    uint32_t scheme = 0;
+    uint64_t splitLimit = 0;
+};
+
+// Parses the arguments after "create". False with `error` set when they
+// are not usable.
+bool ParseCreateArguments(const std::vector<std::string>& args, CreateArguments& parsed,
+                          std::string& error);
+
+// Applies the parsed options to parameters that already hold the files (or
+// the extended set), in an order where each setter sees the values it
+// depends on: scheme and split, block size or count, recovery blocks,
+// recovery files, first exponent.
+void ApplyCreateArguments(const CreateArguments& parsed, CreationParameters& parameters);
+
+// The whole command; `args` are the words after "create".
+int RunCreateCommand(const std::vector<std::string>& args, StopFlag* stop);
+
+}  // namespace vantrove::cli

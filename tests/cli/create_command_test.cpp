@@ -1,0 +1,171 @@
+#include "cli/create_command.h"
+
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <random>
+
+#include "create/existing_set_reader.h"
+#include "par2/main_packet.h"
+#include "support/test_env.h"
+
+namespace vantrove::cli {
+namespace {
+
+namespace fs = std::filesystem;
+
+bool Parse(std::vector<std::string> args, CreateArguments& parsed) {
+    std::string error;
+    return ParseCreateArguments(args, parsed, error);
+}
+
+TEST(CreateArguments, OptionsBeforeOrAfterFilesAttachedOrSeparate) {
+    CreateArguments a;
+    ASSERT_TRUE(Parse({"-r10", "x", "-s", "768000", "y", "-o", "d/b", "--scheme", "uniform",
+                       "-c7", "-f", "3", "-n2", "--split=1000", "-b", "50"},
+                      a));
+    EXPECT_EQ(a.files, (std::vector<std::string>{"x", "y"}));
+    EXPECT_EQ(a.redundancy, 1000u);
+    EXPECT_EQ(a.blockSize, 768000u);
+    EXPECT_EQ(a.output, "d/b");
+    EXPECT_EQ(a.scheme, kUniform);
+    EXPECT_EQ(a.recoveryCount, 7u);
+    EXPECT_EQ(a.first, 3u);
+    EXPECT_EQ(a.fileCount, 2u);
+    EXPECT_EQ(a.splitLimit, 1000u);
+    EXPECT_EQ(a.blockCount, 50u);
+    CreateArguments b;
+    ASSERT_TRUE(Parse({"-r", "12.5", "--", "-file"}, b));
+    EXPECT_EQ(b.redundancy, 1250u);
+    EXPECT_EQ(b.files, (std::vector<std::string>{"-file"}));
+    CreateArguments c;
+    ASSERT_TRUE(Parse({"-r.05", "f"}, c));
+    EXPECT_EQ(c.redundancy, 5u);
+}
+
+TEST(CreateArguments, RefusesWhatItCannotUse) {
+    CreateArguments a;
+    EXPECT_FALSE(Parse({"-r"}, a));                    // value missing
+    EXPECT_FALSE(Parse({"-s", "12k", "f"}, a));        // not a number
+    EXPECT_FALSE(Parse({"-r", "ten", "f"}, a));
+    EXPECT_FALSE(Parse({"--scheme", "big", "f"}, a));
+    EXPECT_FALSE(Parse({"-x", "f"}, a));               // unknown option
+    EXPECT_FALSE(Parse({"-r", "10"}, a));              // no files
+    EXPECT_FALSE(Parse({"--extend", "s.par2", "f"}, a));  // files with --extend
+    EXPECT_FALSE(Parse({"--extend", "s.par2", "-s", "4"}, a));
+    CreateArguments ok;
+    EXPECT_TRUE(Parse({"--extend", "s.par2", "-c", "4", "-n", "2"}, ok));
+}
+
+TEST(CreateArguments, ValuesOutOfRangeAreLimited) {
+    CreationSettings s;
+    CreationParameters p(s);
+    p.AddFiles({{"/d/a", 1000000}});
+    CreateArguments a;
+    ASSERT_TRUE(Parse({"-s", "3", "-r", "500", "-f", "70000", "--scheme", "powers", "-n", "99",
+                       "f"},
+                      a));
+    ApplyCreateArguments(a, p);
+    EXPECT_EQ(p.blockSize, p.minBlockSize);
+    EXPECT_EQ(p.redundancy, 10000u);                   // 500 % is limited to 100 %
+    EXPECT_EQ(p.recoveryBlockCount, p.sourceBlockCount);
+    EXPECT_EQ(p.firstRecoveryBlock + p.recoveryBlockCount, 65536u);
+    EXPECT_LE(p.recoveryFileCount, 30u);
+}
+
+int Sh(const std::string& command) {
+    int rc = std::system((command + " >/dev/null 2>&1").c_str());
+    return WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
+}
+
+struct CliFixture {
+    test::TempDir dir;
+    std::mt19937_64 rng{test::TestSeed()};
+    std::string AddFile(const std::string& name, size_t size) {
+        std::string path = dir.File(name);
+        test::WriteFile(path, test::RandomBytes(rng, size));
+        return path;
+    }
+    // Runs the built program, as a script would.
+    int Create(std::vector<std::string> args) {
+        std::string command = std::string(VANTROVE_CLI_PATH) + " create";
+        for (const auto& arg : args) command += " '" + arg + "'";
+        return Sh(command);
+    }
+};
+
+TEST(CreateCommand, WritesASetThatPar2AcceptsAndExtendsIt) {
+    CliFixture f;
+    const std::string a = f.AddFile("a.bin", 300000);
+    const std::string b = f.AddFile("b.bin", 55555);
+    ASSERT_EQ(f.Create({"-s", "8192", a, "-r10", b, "-o", f.dir.File("set"), "--scheme",
+                        "powers"}),
+              0);
+    EXPECT_TRUE(test::FileExists(f.dir.File("set.par2")));
+    EXPECT_TRUE(test::FileExists(f.dir.File("set.vol0+1.PAR2")));
+    // 37 + 7 blocks, 10 % rounds to 4 recovery blocks: volumes of 1, 1 and 2.
+    EXPECT_TRUE(test::FileExists(f.dir.File("set.vol1+1.PAR2")));
+    EXPECT_TRUE(test::FileExists(f.dir.File("set.vol2+2.PAR2")));
+
+    ExistingSetInfo info;
+    std::string error;
+    ASSERT_TRUE(ReadExistingSet(f.dir.File("set.vol2+2.PAR2"), info, error)) << error;
+    EXPECT_EQ(info.baseName, "set");
+    EXPECT_EQ(info.firstUnusedExponent, 4u);
+    EXPECT_EQ(info.fileDescriptions.size(), 2u);
+    EXPECT_EQ(info.mainPacket->sliceSize(), 8192u);
+
+    ASSERT_EQ(f.Create({"--extend", f.dir.File("set.par2"), "-c", "6", "--scheme", "uniform",
+                        "-n", "2"}),
+              0);
+    EXPECT_TRUE(test::FileExists(f.dir.File("set.vol4+3.PAR2")));
+    EXPECT_TRUE(test::FileExists(f.dir.File("set.vol7+3.PAR2")));
+    // Our own verification accepts the set with its extension.
+    EXPECT_EQ(Sh(std::string(VANTROVE_CLI_PATH) + " verify " + f.dir.File("set.par2")), 0);
+    if (Sh("command -v par2") != 0) GTEST_SKIP() << "par2 not installed";
+    EXPECT_EQ(Sh("cd " + f.dir.path() + " && par2 v set.par2 set.vol*"), 0);
+    // The new volumes alone repair a damaged file.
+    for (const char* old : {"set.vol0+1.PAR2", "set.vol1+1.PAR2", "set.vol2+2.PAR2"}) fs::remove(f.dir.File(old));
+    std::vector<uint8_t> original = test::ReadFile(a);
+    std::vector<uint8_t> broken = original;
+    broken[5] ^= 1;
+    broken[100000] ^= 1;
+    test::WriteFile(a, broken);
+    EXPECT_EQ(Sh("cd " + f.dir.path() + " && par2 r set.par2 set.vol*"), 0);
+    EXPECT_EQ(test::ReadFile(a), original);
+}
+
+TEST(CreateCommand, FailuresExitWith3) {
+    CliFixture f;
+    EXPECT_EQ(f.Create({f.dir.File("missing"), "-o", f.dir.File("x")}), 3);
+    const std::string a = f.AddFile("a.bin", 1000);
+    EXPECT_EQ(f.Create({a, "-o", f.dir.File("no/such/folder/x")}), 3);
+    EXPECT_EQ(f.Create({"--extend", a}), 3);
+    // Only an empty file: no source blocks.
+    const std::string e = f.AddFile("e.bin", 0);
+    EXPECT_EQ(f.Create({e, "-o", f.dir.File("x")}), 3);
+    EXPECT_TRUE(test::FileExists(f.dir.File("x.par2.bad")) == false);
+}
+
+TEST(CreateCommand, SplitsLargeFilesIntoVerifiedPieces) {
+    CliFixture f;
+    const std::string a = f.AddFile("big.iso", 100000);
+    ASSERT_EQ(f.Create({a, "-s", "1000", "--split", "30000", "-c", "3", "-o",
+                        f.dir.File("set")}),
+              0);
+    // 100 blocks of 1000, 30 per piece: 30, 30, 30 and 10 blocks.
+    const char* pieces[] = {"big.iso.001", "big.iso.002", "big.iso.003", "big.iso.004"};
+    std::vector<uint8_t> joined;
+    for (const char* name : pieces) {
+        std::vector<uint8_t> part = test::ReadFile(f.dir.File(name));
+        EXPECT_EQ(part.size(), std::string(name) == "big.iso.004" ? 10000u : 30000u);
+        joined.insert(joined.end(), part.begin(), part.end());
+    }
+    EXPECT_EQ(joined, test::ReadFile(a));
+    EXPECT_FALSE(test::FileExists(f.dir.File("big.iso.005")));
+}
+
+}  // namespace
+}  // namespace vantrove::cli
