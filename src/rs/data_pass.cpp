@@ -207,8 +207,8 @@ bool DataPass::Prepare() {
     }
     areaBytes_ = static_cast<size_t>(m_ * chunk_);
     if (areaBytes_ > 0) {
-        void* area = mmap(nullptr, areaBytes_, PROT_READ | PROT_WRITE,
-                          MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+        void* area =
+            mmap(nullptr, areaBytes_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
         if (area == MAP_FAILED) {
             reporter_.RecordError(kErrorDataPassFailed, static_cast<uint32_t>(errno), {});
             return false;

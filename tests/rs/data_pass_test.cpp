@@ -463,6 +463,38 @@ TEST(DataPass, StopFlagEndsThePassAsCancelled) {
     }
 }
 
+// The stop flag set while a batch is being multiplied (here by the copy of
+// its first block) is seen after the next output, before anything is written.
+class StopOnWrite : public FileFaultInjector {
+  public:
+    explicit StopOnWrite(std::atomic<uint32_t>& stop) : stop_(stop) {}
+    int BeforeWrite(const DiskFile&, uint64_t, size_t) override {
+        stop_ = 1;
+        return 0;
+    }
+
+  private:
+    std::atomic<uint32_t>& stop_;
+};
+
+TEST(DataPass, StopFlagIsSeenInsideTheArithmetic) {
+    for (uint32_t threads : {1u, 2u}) {
+        Rebuild rebuild(8, 1 << 18, 1 << 18, {3, 4});
+        rebuild.job().threads = threads;
+        RecordingReporter reporter;
+        StopOnWrite injector(reporter.stop);
+        ScopedInjector scoped(&injector);
+        bool cancelled = false;
+        EXPECT_FALSE(rebuild.Run(reporter, cancelled));
+        EXPECT_TRUE(cancelled);
+        ASSERT_EQ(reporter.errors.size(), 1u);
+        EXPECT_EQ(reporter.errors[0].kind, kErrorCancelled);
+        // No progress was counted for the interrupted batch.
+        EXPECT_EQ(reporter.last[kActivityRecoveringData].first, 0u);
+        EXPECT_EQ(reporter.Count(kActivityWritingData), 0);
+    }
+}
+
 TEST(DataPass, InconsistentJobIsRefused) {
     Rebuild rebuild(4, 4096, 4096, {1});
     rebuild.job().inputs.pop_back();  // one column short
