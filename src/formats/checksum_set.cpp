@@ -1,0 +1,299 @@
+#include "formats/checksum_set.h"
+
+#include <algorithm>
+#include <set>
+#include <vector>
+
+#include "formats/checksum_list.h"
+
+namespace vantrove {
+namespace {
+
+constexpr size_t kHashBuffer = 1048576;
+
+// Removes "." components and resolves ".." lexically; "" when the path
+// climbs above its start. A relative path stays relative.
+std::string NormalisedPath(const std::string& path) {
+    const bool absolute = !path.empty() && path[0] == '/';
+    std::vector<std::string> parts;
+    size_t start = 0;
+    while (start <= path.size()) {
+        size_t end = path.find('/', start);
+        if (end == std::string::npos) end = path.size();
+        std::string part = path.substr(start, end - start);
+        if (part == "..") {
+            if (parts.empty()) return {};
+            parts.pop_back();
+        } else if (!part.empty() && part != ".") {
+            parts.push_back(std::move(part));
+        }
+        start = end + 1;
+    }
+    std::string out;
+    for (const std::string& part : parts) out += "/" + part;
+    if (!absolute) return out.empty() ? std::string(".") : out.substr(1);
+    return out.empty() ? "/" : out;
+}
+
+// A name that can be joined to the folder as it is: not empty, not
+// absolute, without "." or ".." components.
+bool IsPlainRelativeName(const std::string& name) {
+    if (name.empty() || name[0] == '/') return false;
+    size_t start = 0;
+    while (start <= name.size()) {
+        size_t end = name.find('/', start);
+        if (end == std::string::npos) end = name.size();
+        std::string_view part(name.data() + start, end - start);
+        if (part == "." || part == "..") return false;
+        start = end + 1;
+    }
+    return true;
+}
+
+bool StrictlyInside(const std::string& path, const std::string& folder) {
+    return !folder.empty() && path.size() > folder.size() &&
+           path.compare(0, folder.size(), folder) == 0;
+}
+
+}  // namespace
+
+std::string FolderOfPath(const std::string& path) {
+    size_t slash = path.rfind('/');
+    return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
+std::string FileNameOfPath(const std::string& path) {
+    size_t slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+DiskFileRef ChecksumSet::KnownOrNewVolume(const std::string& path) {
+    DiskFileRef file = FindKnownFile(path);
+    if (!file) {
+        file = std::make_shared<DiskFile>(path);
+        file->kind = FileKind::Volume;
+        AddKnownFile(file);
+    }
+    return file;
+}
+
+std::unique_ptr<RecoverySet> ChecksumSet::Open(const std::string& path) {
+    if (status_.state != RecoveryState::NothingLoaded) {
+        // A data file added by the user, once the list is known.
+        if (status_.state == RecoveryState::Incomplete ||
+            status_.state == RecoveryState::PartlyJoinable ||
+            status_.state == RecoveryState::RepairPossible) {
+            ScanFile(MatchName(path), path, false);
+            NotifyStatus();
+        }
+        return nullptr;
+    }
+    const std::string name = FileNameOfPath(path);
+    const std::string setName = VolumeSetName(name);
+    SetFolderAndBaseName(FolderOfPath(path), setName.empty() ? name : setName);
+    status_.setName = baseName_;
+    status_.state = RecoveryState::NeedMoreVolumes;
+
+    LoadVolume(KnownOrNewVolume(path), false);
+    if (status_.state == RecoveryState::NeedMoreVolumes) {
+        NotifyStatus();
+        return nullptr;
+    }
+    if (std::unique_ptr<RecoverySet> replacement = TrySavedState()) return replacement;
+    Scan();
+    return nullptr;
+}
+
+std::unique_ptr<RecoverySet> ChecksumSet::TrySavedState() {
+    std::unique_ptr<ChecksumSet> fresh = NewEmptySet();
+    fresh->SetVerificationCache(&cache());
+    fresh->SetRepairOptions(repairOptions());
+    if (!fresh->LoadState(folder_ + baseName_) || !SameSetAs(*fresh)) return nullptr;
+    return fresh;
+}
+
+bool ChecksumSet::SameSetAs(const ChecksumSet& other) const {
+    if (other.formatKind() != formatKind() || other.folder_ != folder_ ||
+        other.baseName_ != baseName_ || other.entries_.size() != entries_.size()) {
+        return false;
+    }
+    for (size_t i = 0; i < entries_.size(); ++i) {
+        if (!SameEntry(*entries_[i], *other.entries_[i])) return false;
+    }
+    return true;
+}
+
+void ChecksumSet::Repair() { RepairByRenaming(); }
+
+bool ChecksumSet::LoadVolume(const DiskFileRef& file, bool ignore) {
+    if (ignore || status_.state != RecoveryState::NeedMoreVolumes || !file) return false;
+    file->kind = FileKind::Volume;
+    if (!file->open()) {
+        file->result = VerifyResult::Missing;
+        if (observer()) observer()->ReportVolumeFile(*file);
+        return false;
+    }
+    SetActivity(Activity::LoadingVolume, file->path);
+    SetProgress(0, std::max<uint64_t>(file->size, 1));
+    NotifyStatus();
+
+    std::vector<SourceFileEntryRef> entries;
+    ChecksumListRead outcome = ReadChecksumList(
+        *file, [this, &entries](std::string_view line) { return ParseListLine(line, entries); },
+        [this](uint64_t position) {
+            ReportProgress(position);
+            return !StopRequested();
+        });
+    file->close();
+
+    if (outcome != ChecksumListRead::Complete) {
+        // What was read of an unfinished list is not used. A stopped read
+        // leaves the list unread, so that the next scan reads it again.
+        entries.clear();
+        if (outcome == ChecksumListRead::Stopped) {
+            file->result = VerifyResult::NotVerified;
+            if (observer()) observer()->ReportVolumeFile(*file);
+            return false;
+        }
+        file->flags.damaged = true;
+    }
+    file->result = VerifyResult::NotIntact;
+    file->blocksTaken = static_cast<uint32_t>(entries.size());
+    file->flags.unused = entries.empty();
+    if (observer()) observer()->ReportVolumeFile(*file);
+    if (entries.empty()) {
+        NotifyStatus();
+        return false;
+    }
+    if (!TakeEntries(std::move(entries))) return false;
+    ListLoaded();
+    status_.creatorText = CreatorText();
+    status_.state = RecoveryState::Incomplete;
+    ReportAll();
+    NotifyStatus();
+    return true;
+}
+
+bool ChecksumSet::TakeEntries(std::vector<SourceFileEntryRef> entries) {
+    // Unusual names get their targets here; CreateTargets (in FinishLoading)
+    // gives the plain ones theirs.
+    std::set<std::string> used;
+    for (const SourceFileEntryRef& entry : entries) {
+        if (entry->targetFile || IsPlainRelativeName(entry->name)) continue;
+        std::string path = entry->name.empty() || entry->name[0] != '/'
+                               ? NormalisedPath(folder_ + entry->name)
+                               : NormalisedPath(entry->name);
+        if (path.empty()) path = folder_ + entry->name;
+        const std::string stem = path;
+        for (uint32_t n = 1; used.count(path); ++n) path = stem + "(" + std::to_string(n) + ")";
+        used.insert(path);
+        auto target = std::make_shared<DiskFile>(path);
+        target->kind = FileKind::Target;
+        target->sourceFile = entry.get();
+        target->sourceBlockCount = entry->blockCount;
+        entry->targetFile = target;
+        // The name as written: the repair never renames a file to it.
+        entry->targetPath = folder_ + entry->name;
+        expectedNames_[path] = target;
+    }
+    SetEntries(std::move(entries));
+    status_.blockSize = 0;
+    return FinishLoading();
+}
+
+void ChecksumSet::StateLoaded() {
+    status_.setName = baseName_;
+    status_.creatorText = CreatorText();
+    status_.state = RecoveryState::Incomplete;
+    UpdateState();
+}
+
+bool ChecksumSet::TargetOutsideFolder(const DiskFile& file) const {
+    if (file.kind != FileKind::Target) return false;
+    const std::string normalised = NormalisedPath(file.path);
+    std::string folder = NormalisedPath(folder_.empty() ? std::string(".") : folder_);
+    if (folder == ".") return normalised.empty() || normalised[0] == '/' ||
+                              normalised == "." || normalised.compare(0, 3, "../") == 0;
+    if (folder != "/") folder += "/";
+    return !StrictlyInside(normalised, folder);
+}
+
+int ChecksumSet::HashWholeFile(DiskFile& file, ChecksumOfFile& hash) {
+    const uint64_t size = file.size;
+    std::vector<uint8_t> buffer(static_cast<size_t>(std::min<uint64_t>(size, kHashBuffer)));
+    SetProgress(0, size);
+    uint64_t position = 0;
+    while (position < size) {
+        const size_t length = static_cast<size_t>(std::min<uint64_t>(size - position, kHashBuffer));
+        if (!file.read(position, buffer.data(), length)) return 2;
+        HashUpdate(hash, buffer.data(), length);
+        position += length;
+        ReportProgress(position);
+        if (StopRequested() && position < size) return 1;
+    }
+    HashFinish(hash);
+    return 0;
+}
+
+void ChecksumSet::VerifyDataFile(const DiskFileRef& file, SourceFileEntry*& entryOut,
+                                 int& resultOut, bool checkOnly) {
+    SourceFileEntry* expected = entryOut;
+    resultOut = 0;
+    if (checkOnly) return;  // no whole-file check of its own
+    auto recordAgainstExpected = [&]() {
+        if (expected && !expected->FindPlace(file.get())) {
+            expected->AddToPlace(file, 0);
+            expected->dirty = true;
+        }
+    };
+    if (TargetOutsideFolder(*file)) {
+        // Its name leads out of the set's folder: never read there.
+        file->result = VerifyResult::Missing;
+        return;
+    }
+    if (file->size == 0) {
+        file->result = VerifyResult::NotIntact;
+        recordAgainstExpected();
+        return;
+    }
+    ChecksumOfFile hash;
+    if (HashWholeFile(*file, hash) != 0) {
+        // Not read to its end: not verified.
+        file->result = VerifyResult::NotVerified;
+        return;
+    }
+    file->result = VerifyResult::NotIntact;
+
+    SourceFileEntry* match = nullptr;
+    for (const SourceFileEntryRef& entry : entries_) {
+        if (!entry->foundBlocks[0].file && HashMatches(*entry, hash)) {
+            match = entry.get();
+            break;
+        }
+    }
+    if (match && expected && expected != match && !expected->foundBlocks.empty() &&
+        !expected->foundBlocks[0].file && HashMatches(*expected, hash)) {
+        match = expected;
+    }
+    if (!match) {
+        recordAgainstExpected();
+        return;
+    }
+    entryOut = match;
+    resultOut = 2;
+    LocateBlock(*match, 0, file, 0);
+    match->foundBlocks[0].length = file->size;
+    match->dirty = true;
+}
+
+bool ChecksumSet::CheckWholeFile(DiskFile& file, const SourceFileEntry& entry, bool& stopped) {
+    stopped = false;
+    if (TargetOutsideFolder(file)) return false;
+    ChecksumOfFile hash;
+    int outcome = file.size == 0 ? 0 : HashWholeFile(file, hash);
+    if (file.size == 0) HashFinish(hash);
+    stopped = outcome == 1;
+    return outcome == 0 && file.size != 0 && HashMatches(entry, hash);
+}
+
+}  // namespace vantrove

@@ -1,0 +1,98 @@
+#pragma once
+// ChecksumSet: what the two checksum-list formats (SFV and MD5 lists) share.
+//
+// A checksum list names data files and gives a hash of each; it holds no
+// recovery data. Each line that parses becomes one SourceFileEntry with a
+// single block (the whole file). The set loads its list once, verifies data
+// files by hashing them whole, finds copies under other names by their hash
+// (the entry a file is expected to be is preferred among equal hashes), and
+// its repair only renames. SfvChecksumSet and Md5ChecksumSet supply the line
+// syntax, the hash and the saved state.
+//
+// Names in a list may be relative paths. A name that is absolute, has a "."
+// or ".." component or is empty is verified only where it points inside the
+// set's folder (elsewhere its file counts as missing and is never read), and
+// its entry's target path keeps the name as written, so the repair never
+// renames a file to it.
+//
+// Used by the verification worker only, like every RecoverySet.
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "core/md5.h"
+#include "engine/recovery_set.h"
+
+namespace vantrove {
+
+// The hash of a whole data file, in the form the format compares.
+struct ChecksumOfFile {
+    uint32_t crc = 0;
+    Md5Context md5Context;  // running while the file is read
+    Md5Digest md5;          // set when the file is done
+};
+
+class ChecksumSet : public RecoverySet {
+  public:
+    using RecoverySet::RecoverySet;
+
+    std::unique_ptr<RecoverySet> Open(const std::string& path) override;
+    void Repair() override;
+    bool SearchesOtherFiles() const override { return false; }
+    bool TriesForeignVolumes() const override { return false; }
+    // Reads the list; does nothing when `ignore` is set or the set already
+    // has its entries.
+    bool LoadVolume(const DiskFileRef& file, bool ignore) override;
+    void VerifyDataFile(const DiskFileRef& file, SourceFileEntry*& entryOut, int& resultOut,
+                        bool checkOnly) override;
+    void MapBlocksToTarget(SourceFileEntry&) override {}
+    void ClearTargetBlocks(SourceFileEntry&) override {}
+
+    // The whole-file check used when a file is verified again: hashes `file`
+    // (open) and compares it with `entry`. `stopped` tells that the hashing
+    // was interrupted (the answer is then false).
+    bool CheckWholeFile(DiskFile& file, const SourceFileEntry& entry, bool& stopped);
+
+  protected:
+    // Parses one line; on an entry appends it (name, description, one
+    // block) and returns true.
+    virtual bool ParseListLine(std::string_view line,
+                               std::vector<SourceFileEntryRef>& entries) = 0;
+    // Adds `length` bytes of a data file to the running hash.
+    virtual void HashUpdate(ChecksumOfFile& hash, const void* data, size_t length) const = 0;
+    virtual void HashFinish(ChecksumOfFile& hash) const {}
+    // True when `entry` carries the hash `hash`.
+    virtual bool HashMatches(const SourceFileEntry& entry, const ChecksumOfFile& hash) const = 0;
+    // A fresh, empty set of the same format (for the saved state).
+    virtual std::unique_ptr<ChecksumSet> NewEmptySet() const = 0;
+    // Reads the saved state under the set path `setPath` into this fresh set.
+    virtual bool LoadState(const std::string& setPath) = 0;
+    // True when both entries describe the same file (name and hash).
+    virtual bool SameEntry(const SourceFileEntry& a, const SourceFileEntry& b) const = 0;
+    // Called after the entries of a list were taken.
+    virtual void ListLoaded() {}
+
+    // Gives the entries of a freshly read list (or saved state) the targets
+    // that need care (unusual names), then finishes loading.
+    bool TakeEntries(std::vector<SourceFileEntryRef> entries);
+    // After a saved state was read: the set is ready for its scan.
+    void StateLoaded();
+
+  private:
+    std::unique_ptr<RecoverySet> TrySavedState();
+    bool SameSetAs(const ChecksumSet& other) const;
+    DiskFileRef KnownOrNewVolume(const std::string& path);
+    // Hashes the whole open file with progress: 0 done, 1 stopped, 2 read failed.
+    int HashWholeFile(DiskFile& file, ChecksumOfFile& hash);
+    bool TargetOutsideFolder(const DiskFile& file) const;
+};
+
+// The folder part of a path, up to and including its last '/'.
+std::string FolderOfPath(const std::string& path);
+// The file name part of a path.
+std::string FileNameOfPath(const std::string& path);
+
+}  // namespace vantrove

@@ -1,0 +1,53 @@
+#pragma once
+// Md5ChecksumSet: a list of data files with the MD5 of each (.md5).
+//
+// Six line layouts are accepted (checksum_list.h); the layout of the last
+// line that parsed (`md5LineStyle`) names the program that made the list.
+// Verification, copies under other names and the rename-only repair are
+// those of ChecksumSet, with MD5 in place of CRC-32. Its saved state has the
+// extension ".vt5". Used by the verification worker only.
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "core/md5.h"
+#include "engine/file_description.h"
+#include "formats/checksum_set.h"
+
+namespace vantrove {
+
+// One line of an MD5 list: the digest and the name as written.
+struct Md5ListEntryDescription : FileDescription {
+    Md5Digest digest;
+    std::string name;
+    void WriteState(StateWriter& writer) const override;
+};
+
+class Md5ChecksumSet : public ChecksumSet {
+  public:
+    Md5ChecksumSet(SetObserver* observer, const StopFlag* stopFlag);
+
+    bool SaveState(const std::string& setPath) override;
+    // The name without ".md5" (either case) when it ends so, else empty.
+    std::string VolumeSetName(const std::string& fileName) const override;
+    // The program that writes lines of `md5LineStyle`; "unknown" before any.
+    std::string CreatorText() const override;
+
+    int32_t md5LineStyle() const { return md5LineStyle_; }
+    static const Md5ListEntryDescription* DescriptionOf(const SourceFileEntry& entry);
+
+  protected:
+    bool ParseListLine(std::string_view line, std::vector<SourceFileEntryRef>& entries) override;
+    void HashUpdate(ChecksumOfFile& hash, const void* data, size_t length) const override;
+    void HashFinish(ChecksumOfFile& hash) const override;
+    bool HashMatches(const SourceFileEntry& entry, const ChecksumOfFile& hash) const override;
+    std::unique_ptr<ChecksumSet> NewEmptySet() const override;
+    bool LoadState(const std::string& setPath) override;
+    bool SameEntry(const SourceFileEntry& a, const SourceFileEntry& b) const override;
+
+  private:
+    int32_t md5LineStyle_ = 0;
+};
+
+}  // namespace vantrove

@@ -1,0 +1,116 @@
+#include "formats/sfv_checksum_set.h"
+
+#include <strings.h>
+
+#include "core/crc32.h"
+#include "core/string_ids.h"
+#include "core/string_table.h"
+#include "engine/verification_cache.h"
+#include "formats/checksum_list.h"
+
+namespace vantrove {
+namespace {
+
+constexpr const char* kStateTag = "VT6";
+constexpr const char* kListExtension = ".sfv";
+
+FileDescriptionRef ReadSfvDescription(DescriptionSlot slot, StateReader& reader) {
+    if (slot != DescriptionSlot::SfvEntry) return nullptr;
+    auto description = std::make_shared<SfvEntryDescription>();
+    description->crc = reader.ReadU32();
+    if (!reader.ReadString(description->name)) return nullptr;
+    return description;
+}
+
+}  // namespace
+
+void SfvEntryDescription::WriteState(StateWriter& writer) const {
+    writer.WriteU32(crc);
+    writer.WriteString(name);
+}
+
+SfvChecksumSet::SfvChecksumSet(SetObserver* observer, const StopFlag* stopFlag)
+    : ChecksumSet(FormatKind::Sfv, observer, stopFlag) {}
+
+const SfvEntryDescription* SfvChecksumSet::DescriptionOf(const SourceFileEntry& entry) {
+    return dynamic_cast<const SfvEntryDescription*>(
+        entry.Description(DescriptionSlot::SfvEntry).get());
+}
+
+std::string SfvChecksumSet::VolumeSetName(const std::string& fileName) const {
+    const size_t n = std::char_traits<char>::length(kListExtension);
+    if (fileName.size() < n ||
+        strcasecmp(fileName.c_str() + fileName.size() - n, kListExtension) != 0) {
+        return {};
+    }
+    return fileName.substr(0, fileName.size() - n);
+}
+
+std::string SfvChecksumSet::CreatorText() const { return GetString(kStrUnknown); }
+
+bool SfvChecksumSet::ParseListLine(std::string_view line,
+                                   std::vector<SourceFileEntryRef>& entries) {
+    auto description = std::make_shared<SfvEntryDescription>();
+    if (!ParseSfvLine(line, description->name, description->crc)) return false;
+    auto entry = std::make_shared<SourceFileEntry>();
+    entry->name = description->name;
+    entry->blockCount = 1;
+    entry->Description(DescriptionSlot::SfvEntry) = std::move(description);
+    entries.push_back(std::move(entry));
+    return true;
+}
+
+void SfvChecksumSet::HashUpdate(ChecksumOfFile& hash, const void* data, size_t length) const {
+    hash.crc = Crc32Update(hash.crc, data, length);
+}
+
+bool SfvChecksumSet::HashMatches(const SourceFileEntry& entry, const ChecksumOfFile& hash) const {
+    const SfvEntryDescription* description = DescriptionOf(entry);
+    return description && description->crc == hash.crc;
+}
+
+std::unique_ptr<ChecksumSet> SfvChecksumSet::NewEmptySet() const {
+    return std::make_unique<SfvChecksumSet>(observer(), stopFlag());
+}
+
+bool SfvChecksumSet::SameEntry(const SourceFileEntry& a, const SourceFileEntry& b) const {
+    const SfvEntryDescription* da = DescriptionOf(a);
+    const SfvEntryDescription* db = DescriptionOf(b);
+    return da && db && da->crc == db->crc && da->name == db->name && a.name == b.name;
+}
+
+bool SfvChecksumSet::SaveState(const std::string& setPath) {
+    if (entries_.empty()) return false;
+    return SaveStateFile(setPath + kStateExtensionSfv, kStateTag, 0, [this](StateWriter& writer) {
+        writer.WriteU32(static_cast<uint32_t>(entries_.size()));
+        for (const SourceFileEntryRef& entry : entries_) WriteEntryReference(writer, entry.get());
+    });
+}
+
+bool SfvChecksumSet::LoadState(const std::string& setPath) {
+    uint64_t secondValue = 0;
+    auto readPart = [this](StateReader& reader) -> bool {
+        const uint32_t count = reader.ReadU32();
+        if (reader.failed() || count == 0 || count > reader.remaining() / 4) return false;
+        std::vector<SourceFileEntryRef> entries;
+        for (uint32_t i = 0; i < count; ++i) {
+            SourceFileEntryRef entry;
+            if (!ReadEntryReference(reader, entry) || !entry) return false;
+            const SfvEntryDescription* description = DescriptionOf(*entry);
+            if (!description || description->name != entry->name || entry->blockCount != 1) {
+                return false;
+            }
+            entries.push_back(std::move(entry));
+        }
+        SetEntries(std::move(entries));
+        return !reader.failed();
+    };
+    if (!LoadStateFile(setPath + kStateExtensionSfv, kStateTag, secondValue, ReadSfvDescription,
+                       readPart)) {
+        return false;
+    }
+    StateLoaded();
+    return true;
+}
+
+}  // namespace vantrove

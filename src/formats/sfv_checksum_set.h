@@ -1,0 +1,47 @@
+#pragma once
+// SfvChecksumSet: a simple file verification list (.sfv), one data file per
+// line with the CRC-32 of its content.
+//
+// The set verifies files by their CRC-32 (the whole file, zero-length files
+// never match), finds copies under other names and repairs by renaming only
+// (ChecksumSet). Its saved state has the extension ".vt6". Used by the
+// verification worker only.
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "engine/file_description.h"
+#include "formats/checksum_set.h"
+
+namespace vantrove {
+
+// One line of an SFV list: the CRC-32 and the name as written.
+struct SfvEntryDescription : FileDescription {
+    uint32_t crc = 0;
+    std::string name;
+    void WriteState(StateWriter& writer) const override;
+};
+
+class SfvChecksumSet : public ChecksumSet {
+  public:
+    SfvChecksumSet(SetObserver* observer, const StopFlag* stopFlag);
+
+    bool SaveState(const std::string& setPath) override;
+    // The name without ".sfv" (either case) when it ends so, else empty.
+    std::string VolumeSetName(const std::string& fileName) const override;
+    // "sconosciuto": a list does not tell who made it.
+    std::string CreatorText() const override;
+
+    static const SfvEntryDescription* DescriptionOf(const SourceFileEntry& entry);
+
+  protected:
+    bool ParseListLine(std::string_view line, std::vector<SourceFileEntryRef>& entries) override;
+    void HashUpdate(ChecksumOfFile& hash, const void* data, size_t length) const override;
+    bool HashMatches(const SourceFileEntry& entry, const ChecksumOfFile& hash) const override;
+    std::unique_ptr<ChecksumSet> NewEmptySet() const override;
+    bool LoadState(const std::string& setPath) override;
+    bool SameEntry(const SourceFileEntry& a, const SourceFileEntry& b) const override;
+};
+
+}  // namespace vantrove
