@@ -5,67 +5,14 @@
 #include <vector>
 
 #include "formats/checksum_list.h"
+#include "formats/entry_names.h"
 
 namespace vantrove {
 namespace {
 
 constexpr size_t kHashBuffer = 1048576;
 
-// Removes "." components and resolves ".." lexically; "" when the path
-// climbs above its start. A relative path stays relative.
-std::string NormalisedPath(const std::string& path) {
-    const bool absolute = !path.empty() && path[0] == '/';
-    std::vector<std::string> parts;
-    size_t start = 0;
-    while (start <= path.size()) {
-        size_t end = path.find('/', start);
-        if (end == std::string::npos) end = path.size();
-        std::string part = path.substr(start, end - start);
-        if (part == "..") {
-            if (parts.empty()) return {};
-            parts.pop_back();
-        } else if (!part.empty() && part != ".") {
-            parts.push_back(std::move(part));
-        }
-        start = end + 1;
-    }
-    std::string out;
-    for (const std::string& part : parts) out += "/" + part;
-    if (!absolute) return out.empty() ? std::string(".") : out.substr(1);
-    return out.empty() ? "/" : out;
-}
-
-// A name that can be joined to the folder as it is: not empty, not
-// absolute, without "." or ".." components.
-bool IsPlainRelativeName(const std::string& name) {
-    if (name.empty() || name[0] == '/') return false;
-    size_t start = 0;
-    while (start <= name.size()) {
-        size_t end = name.find('/', start);
-        if (end == std::string::npos) end = name.size();
-        std::string_view part(name.data() + start, end - start);
-        if (part == "." || part == "..") return false;
-        start = end + 1;
-    }
-    return true;
-}
-
-bool StrictlyInside(const std::string& path, const std::string& folder) {
-    return !folder.empty() && path.size() > folder.size() &&
-           path.compare(0, folder.size(), folder) == 0;
-}
-
 }  // namespace
-
-std::string FolderOfPath(const std::string& path) {
-    size_t slash = path.rfind('/');
-    return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
-}
-
-std::string FileNameOfPath(const std::string& path) {
-    size_t slash = path.rfind('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
 
 DiskFileRef ChecksumSet::KnownOrNewVolume(const std::string& path) {
     DiskFileRef file = FindKnownFile(path);
@@ -180,10 +127,7 @@ bool ChecksumSet::TakeEntries(std::vector<SourceFileEntryRef> entries) {
     std::set<std::string> used;
     for (const SourceFileEntryRef& entry : entries) {
         if (entry->targetFile || IsPlainRelativeName(entry->name)) continue;
-        std::string path = entry->name.empty() || entry->name[0] != '/'
-                               ? NormalisedPath(folder_ + entry->name)
-                               : NormalisedPath(entry->name);
-        if (path.empty()) path = folder_ + entry->name;
+        std::string path = ResolvedEntryPath(folder_, entry->name);
         const std::string stem = path;
         for (uint32_t n = 1; used.count(path); ++n) path = stem + "(" + std::to_string(n) + ")";
         used.insert(path);
@@ -209,13 +153,7 @@ void ChecksumSet::StateLoaded() {
 }
 
 bool ChecksumSet::TargetOutsideFolder(const DiskFile& file) const {
-    if (file.kind != FileKind::Target) return false;
-    const std::string normalised = NormalisedPath(file.path);
-    std::string folder = NormalisedPath(folder_.empty() ? std::string(".") : folder_);
-    if (folder == ".") return normalised.empty() || normalised[0] == '/' ||
-                              normalised == "." || normalised.compare(0, 3, "../") == 0;
-    if (folder != "/") folder += "/";
-    return !StrictlyInside(normalised, folder);
+    return file.kind == FileKind::Target && PathLeavesFolder(file.path, folder_);
 }
 
 int ChecksumSet::HashWholeFile(DiskFile& file, ChecksumOfFile& hash) {

@@ -25,6 +25,7 @@
 
 #include "core/md5.h"
 #include "engine/recovery_set.h"
+#include "formats/entry_names.h"
 
 namespace vantrove {
 
@@ -89,10 +90,5 @@ class ChecksumSet : public RecoverySet {
     int HashWholeFile(DiskFile& file, ChecksumOfFile& hash);
     bool TargetOutsideFolder(const DiskFile& file) const;
 };
-
-// The folder part of a path, up to and including its last '/'.
-std::string FolderOfPath(const std::string& path);
-// The file name part of a path.
-std::string FileNameOfPath(const std::string& path);
 
 }  // namespace vantrove

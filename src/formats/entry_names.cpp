@@ -1,0 +1,79 @@
+#include "formats/entry_names.h"
+
+#include <string_view>
+#include <vector>
+
+namespace vantrove {
+namespace {
+
+// Removes "." components and resolves ".." lexically; "" when the path
+// climbs above its start. A relative path stays relative ("." when nothing
+// is left of it).
+std::string NormalisedPath(const std::string& path) {
+    const bool absolute = !path.empty() && path[0] == '/';
+    std::vector<std::string> parts;
+    size_t start = 0;
+    while (start <= path.size()) {
+        size_t end = path.find('/', start);
+        if (end == std::string::npos) end = path.size();
+        std::string part = path.substr(start, end - start);
+        if (part == "..") {
+            if (parts.empty()) return {};
+            parts.pop_back();
+        } else if (!part.empty() && part != ".") {
+            parts.push_back(std::move(part));
+        }
+        start = end + 1;
+    }
+    std::string out;
+    for (const std::string& part : parts) out += "/" + part;
+    if (!absolute) return out.empty() ? std::string(".") : out.substr(1);
+    return out.empty() ? std::string("/") : out;
+}
+
+}  // namespace
+
+bool IsPlainRelativeName(const std::string& name) {
+    if (name.empty() || name[0] == '/') return false;
+    size_t start = 0;
+    while (start <= name.size()) {
+        size_t end = name.find('/', start);
+        if (end == std::string::npos) end = name.size();
+        std::string_view part(name.data() + start, end - start);
+        if (part == "." || part == "..") return false;
+        start = end + 1;
+    }
+    return true;
+}
+
+std::string ResolvedEntryPath(const std::string& folder, const std::string& name) {
+    if (IsPlainRelativeName(name)) return folder + name;
+    std::string resolved = NormalisedPath(!name.empty() && name[0] == '/' ? name : folder + name);
+    // A name that climbs above the root keeps its written form; it lies
+    // outside the folder all the same.
+    return resolved.empty() ? folder + name : resolved;
+}
+
+bool PathLeavesFolder(const std::string& path, const std::string& folder) {
+    const std::string resolved = NormalisedPath(path);
+    if (resolved.empty()) return true;
+    std::string base = NormalisedPath(folder.empty() ? std::string(".") : folder);
+    if (base == ".") {
+        return resolved == "." || resolved[0] == '/';
+    }
+    if (base.empty()) return true;
+    if (base != "/") base += "/";
+    return !(resolved.size() > base.size() && resolved.compare(0, base.size(), base) == 0);
+}
+
+std::string FolderOfPath(const std::string& path) {
+    size_t slash = path.rfind('/');
+    return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
+std::string FileNameOfPath(const std::string& path) {
+    size_t slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+}  // namespace vantrove
