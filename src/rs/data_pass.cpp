@@ -31,6 +31,8 @@ constexpr size_t kMinBytesPerThread = 65536;
 // Bytes of an output that stay in the first-level cache while a batch of
 // inputs is added to them.
 constexpr size_t kTileBytes = 4096;
+// Room for the prepared coefficient tables of one batch.
+constexpr size_t kTableBytes = size_t{16} << 20;
 
 uint64_t RoundUp4(uint64_t v) {
     return (v + 3) & ~uint64_t{3};
@@ -218,7 +220,11 @@ bool DataPass::Prepare() {
     failed_.assign(m_, 0);
     expected_.assign(m_, 0);
     try {
-        tables_.resize(size_t{m_} * r);
+        // Tables for as many outputs as fit kTableBytes for a whole ring, and
+        // at least for one output.
+        const size_t group = std::clamp<size_t>(
+            kTableBytes / (sizeof(FactorTable) * std::max(r, 1u)), 1, std::max(m_, 1u));
+        tables_.resize(m_ > 0 ? group * r : 0);
     } catch (const std::bad_alloc&) {
         reporter_.RecordError(kErrorDataPassFailed, ENOMEM, {});
         return false;
@@ -391,7 +397,10 @@ bool DataPass::MultiplyBatch(size_t first, size_t count, size_t length) {
         columns[b] = active_[first + b];
         inputs[b] = ring_[(first + b) % r].buffer;
     }
-    std::vector<const FactorTable*> tables(size_t{m_} * count);
+    // The prepared tables of a group of outputs for the whole batch; many
+    // outputs are taken a group at a time so the tables stay small.
+    const size_t group = std::max<size_t>(1, tables_.size() / count);
+    std::vector<const FactorTable*> tables(group * count);
     for (size_t t = 0; t < tables.size(); ++t) tables[t] = &tables_[t];
 
     const unsigned threads = static_cast<unsigned>(
@@ -402,38 +411,46 @@ bool DataPass::MultiplyBatch(size_t first, size_t count, size_t length) {
     std::vector<uint16_t> partial(size_t{threads} * count, 0);
     std::atomic<bool> stopped{false};
 
-    team_->Run([&](unsigned k) {
-        if (k >= threads) return;
-        // Tables: each thread prepares its share, all threads use all.
-        for (size_t t = k; t < size_t{m_} * count; t += threads) {
-            const uint32_t j = static_cast<uint32_t>(t / count);
-            const size_t b = t % count;
-            kernel.prepare(*matrix.Products(), matrix.Coefficient(j, columns[b]), tables_[t]);
-        }
-    });
+    // Signatures from the data as read, then the kernel's working layout.
     team_->Run([&](unsigned k) {
         if (k >= threads) return;
         const size_t begin = bounds[k], end = bounds[k + 1];
-        // Signatures from the data as read, then the kernel's working layout.
         for (size_t b = 0; b < count; ++b) {
             partial[k * count + b] = BlockSignature(inputs[b] + begin, end - begin);
             if (kernel.toWorking) kernel.toWorking(inputs[b] + begin, end - begin);
         }
-        std::vector<const uint8_t*> tileInputs(count);
-        for (size_t tile = begin; tile < end; tile += kTileBytes) {
-            const size_t tileLength = std::min(kTileBytes, end - tile);
-            for (size_t b = 0; b < count; ++b) tileInputs[b] = inputs[b] + tile;
-            for (uint32_t j = 0; j < m_; ++j) {
-                if (failed_[j]) continue;
-                kernel.applyMany(&tables[j * count], tileInputs.data(), count,
-                                 area_ + j * chunk_ + tile, tileLength);
-                if (StopRequested()) {
-                    stopped.store(true, std::memory_order_relaxed);
-                    return;
+    });
+    for (uint32_t groupFirst = 0; groupFirst < m_; groupFirst += static_cast<uint32_t>(group)) {
+        const uint32_t groupEnd = static_cast<uint32_t>(std::min<size_t>(m_, groupFirst + group));
+        team_->Run([&](unsigned k) {
+            if (k >= threads) return;
+            // Each thread prepares its share of the tables; all use all.
+            for (size_t t = k; t < size_t{groupEnd - groupFirst} * count; t += threads) {
+                const auto j = static_cast<uint32_t>(groupFirst + t / count);
+                kernel.prepare(*matrix.Products(), matrix.Coefficient(j, columns[t % count]),
+                               tables_[t]);
+            }
+        });
+        team_->Run([&](unsigned k) {
+            if (k >= threads) return;
+            const size_t begin = bounds[k], end = bounds[k + 1];
+            std::vector<const uint8_t*> tileInputs(count);
+            for (size_t tile = begin; tile < end; tile += kTileBytes) {
+                const size_t tileLength = std::min(kTileBytes, end - tile);
+                for (size_t b = 0; b < count; ++b) tileInputs[b] = inputs[b] + tile;
+                for (uint32_t j = groupFirst; j < groupEnd; ++j) {
+                    if (failed_[j]) continue;
+                    kernel.applyMany(&tables[(j - groupFirst) * count], tileInputs.data(), count,
+                                     area_ + j * chunk_ + tile, tileLength);
+                    if (StopRequested()) {
+                        stopped.store(true, std::memory_order_relaxed);
+                        return;
+                    }
                 }
             }
-        }
-    });
+        });
+        if (stopped.load(std::memory_order_relaxed)) return false;
+    }
     if (stopped.load(std::memory_order_relaxed)) return false;
 
     for (size_t b = 0; b < count; ++b) {

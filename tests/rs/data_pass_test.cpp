@@ -286,6 +286,19 @@ TEST(DataPass, ManyChunksSpreadOverThreads) {
     EXPECT_EQ(reporter.last[kActivityMemoryTest], std::make_pair(memoryTotal, memoryTotal));
 }
 
+TEST(DataPass, ManyOutputsWithAFullRing) {
+    // 150 inputs of 4096 bytes: a ring of 80, and 60 outputs whose tables for
+    // a whole ring exceed the room kept for them, so outputs go in groups.
+    std::vector<uint32_t> missing;
+    for (uint32_t k = 0; k < 60; ++k) missing.push_back(k * 2 + 1);
+    Rebuild rebuild(150, 4096, 4096, missing);
+    RecordingReporter reporter;
+    bool cancelled = false;
+    ASSERT_TRUE(rebuild.Run(reporter, cancelled));
+    EXPECT_TRUE(reporter.errors.empty());
+    EXPECT_TRUE(rebuild.TargetIsComplete());
+}
+
 TEST(DataPass, MostInputsTheFieldAllows) {
     // 32768 source blocks, two of them missing: the last bases of the field.
     Rebuild rebuild(32768, 64, 64, {0, 32767});
