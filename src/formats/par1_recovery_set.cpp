@@ -1,0 +1,722 @@
+#include "formats/par1_recovery_set.h"
+
+#include <dirent.h>
+#include <strings.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <set>
+
+#include "core/string_ids.h"
+#include "core/string_table.h"
+#include "engine/set_data_pass_reporter.h"
+#include "engine/verification_cache.h"
+#include "formats/entry_names.h"
+#include "formats/par1_computation.h"
+#include "formats/par1_format.h"
+#include "rs/reed_solomon_matrix.h"
+
+namespace vantrove {
+namespace {
+
+constexpr const char* kStateTag = "VT1";
+constexpr size_t kHashBuffer = 1048576;
+constexpr uint64_t kDefaultPhysicalMemory = 134217728;
+// A recovery block as an object of the saved state.
+constexpr StateObjectType kRecoveryBlockObject =
+    static_cast<StateObjectType>(static_cast<int32_t>(StateObjectType::FormatBase) + 1);
+
+FileDescriptionRef ReadPar1Description(DescriptionSlot slot, StateReader& reader) {
+    if (slot != DescriptionSlot::Par1FileEntry) return nullptr;
+    auto description = std::make_shared<Par1EntryDescription>();
+    reader.ReadBytes(description->hash.bytes.data(), 16);
+    reader.ReadBytes(description->hash16k.bytes.data(), 16);
+    description->size = reader.ReadU64();
+    if (!reader.ReadString(description->name) || reader.failed()) return nullptr;
+    return description;
+}
+
+// The set order of the entries whose sizes, hashes and names a list gives.
+std::vector<SourceFileEntryRef> EntriesOf(const Par1FileList& list) {
+    std::vector<SourceFileEntryRef> entries;
+    for (const Par1FileEntry& parsed : list.entries) {
+        auto description = std::make_shared<Par1EntryDescription>();
+        description->hash = parsed.hash;
+        description->hash16k = parsed.hash16k;
+        description->size = parsed.size;
+        description->name = parsed.name;
+        auto entry = std::make_shared<SourceFileEntry>();
+        entry->name = parsed.name;
+        entry->size = parsed.size;
+        entry->blockCount = 1;
+        entry->Description(DescriptionSlot::Par1FileEntry) = std::move(description);
+        entries.push_back(std::move(entry));
+    }
+    return entries;
+}
+
+}  // namespace
+
+void Par1EntryDescription::WriteState(StateWriter& writer) const {
+    writer.WriteBytes(hash.bytes.data(), 16);
+    writer.WriteBytes(hash16k.bytes.data(), 16);
+    writer.WriteU64(size);
+    writer.WriteString(name);
+}
+
+Par1RecoverySet::Par1RecoverySet(SetObserver* observer, const StopFlag* stopFlag)
+    : ParityRecoverySet(FormatKind::Par1, observer, stopFlag) {}
+
+const Par1EntryDescription* Par1RecoverySet::DescriptionOf(const SourceFileEntry& entry) {
+    return dynamic_cast<const Par1EntryDescription*>(
+        entry.Description(DescriptionSlot::Par1FileEntry).get());
+}
+
+std::string Par1RecoverySet::VolumeSetName(const std::string& fileName) const {
+    return Par1VolumeSetName(fileName);
+}
+
+std::string Par1RecoverySet::CreatorText() const {
+    return hasFileList_ ? Par1CreatorText(generator_) : std::string();
+}
+
+DiskFileRef Par1RecoverySet::KnownOrNewVolume(const std::string& path) {
+    DiskFileRef file = FindKnownFile(path);
+    if (!file) {
+        file = std::make_shared<DiskFile>(path);
+        file->kind = FileKind::Volume;
+        AddKnownFile(file);
+    }
+    return file;
+}
+
+// ---------------------------------------------------------------------------
+// Opening
+
+std::unique_ptr<RecoverySet> Par1RecoverySet::Open(const std::string& path) {
+    const std::string name = FileNameOfPath(path);
+    const std::string setName = VolumeSetName(name);
+
+    if (status_.state != RecoveryState::NothingLoaded) {
+        if (!setName.empty()) {
+            const bool hadList = hasFileList_;
+            DiskFileRef file = KnownOrNewVolume(path);
+            if (file->result == VerifyResult::NotVerified || file->result == VerifyResult::Missing) {
+                LoadVolume(file, false);
+            }
+            NotifyStatus();
+            if (!hadList && hasFileList_) return ListObtained();
+        } else if (status_.state == RecoveryState::Incomplete ||
+                   status_.state == RecoveryState::PartlyJoinable ||
+                   status_.state == RecoveryState::RepairPossible) {
+            ScanFile(MatchName(path), path, false);
+            NotifyStatus();
+        }
+        return nullptr;
+    }
+
+    SetFolderAndBaseName(FolderOfPath(path), setName.empty() ? name : setName);
+    status_.setName = baseName_;
+    status_.state = RecoveryState::NeedMoreVolumes;
+    LoadVolume(KnownOrNewVolume(path), false);
+    if (!hasFileList_ && !setName.empty()) LoadFolderVolumes(setName);
+    NotifyStatus();
+    if (!hasFileList_) return nullptr;
+    return ListObtained();
+}
+
+void Par1RecoverySet::LoadFolderVolumes(const std::string& setName) {
+    const std::string folder = folder_.empty() ? std::string("./") : folder_;
+    DIR* dir = opendir(folder.c_str());
+    if (!dir) return;
+    while (struct dirent* entry = readdir(dir)) {
+        if (hasFileList_ || StopRequested()) break;
+        const std::string found = entry->d_name;
+        // "<set name>.p??", compared without regard to case.
+        if (found.size() != setName.size() + 4 ||
+            strncasecmp(found.c_str(), setName.c_str(), setName.size()) != 0 ||
+            strncasecmp(found.c_str() + setName.size(), ".p", 2) != 0) {
+            continue;
+        }
+        if (strcasecmp(VolumeSetName(found).c_str(), setName.c_str()) != 0) continue;
+        const std::string foundPath = folder_ + found;
+        struct stat st;
+        if (stat(foundPath.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) continue;
+        DiskFileRef file = KnownOrNewVolume(foundPath);
+        if (file->result != VerifyResult::NotVerified) continue;  // read already
+        LoadVolume(file, false);
+    }
+    closedir(dir);
+}
+
+std::unique_ptr<RecoverySet> Par1RecoverySet::ListObtained() {
+    if (std::unique_ptr<RecoverySet> replacement = TrySavedState()) return replacement;
+    Scan();
+    return nullptr;
+}
+
+std::unique_ptr<RecoverySet> Par1RecoverySet::TrySavedState() {
+    if (baseName_.empty()) return nullptr;
+    auto fresh = std::make_unique<Par1RecoverySet>(observer(), stopFlag());
+    fresh->SetVerificationCache(&cache());
+    fresh->SetRepairOptions(repairOptions());
+    if (!fresh->LoadState(folder_ + baseName_ + kStateExtensionPar1)) return nullptr;
+    if (!SameSetAs(*fresh)) return nullptr;
+    return fresh;
+}
+
+bool Par1RecoverySet::SameSetAs(const Par1RecoverySet& other) const {
+    return other.formatKind() == FormatKind::Par1 && other.folder_ == folder_ &&
+           other.baseName_ == baseName_ && other.entries_.size() == entries_.size() &&
+           other.status_.blockSize == status_.blockSize &&
+           other.status_.totalSourceSize == status_.totalSourceSize &&
+           other.protectedEntries_ == protectedEntries_;
+}
+
+// ---------------------------------------------------------------------------
+// Reading a PAR 1.0 file
+
+int Par1RecoverySet::CheckControlHash(DiskFile& file, const Md5Digest& expected) {
+    const uint64_t size = file.size;
+    SetProgress(0, size);
+    Md5Context md5;
+    std::vector<uint8_t> buffer(static_cast<size_t>(std::min<uint64_t>(size, kHashBuffer)));
+    uint64_t position = kPar1ControlHashStart;
+    while (position < size) {
+        const size_t length = static_cast<size_t>(std::min<uint64_t>(size - position, kHashBuffer));
+        if (!file.read(position, buffer.data(), length)) return 2;
+        md5.Update(buffer.data(), length);
+        position += length;
+        ReportProgress(position);
+        if (StopRequested() && position < size) return 2;
+    }
+    return md5.Final() == expected ? 0 : 1;
+}
+
+bool Par1RecoverySet::LoadVolume(const DiskFileRef& file, bool deferHashCheck) {
+    if (!file) return false;
+    file->kind = FileKind::Volume;
+    if (!file->open()) {
+        file->result = VerifyResult::Missing;
+        if (observer()) observer()->ReportVolumeFile(*file);
+        return false;
+    }
+    SetActivity(Activity::LoadingVolume, file->path);
+    SetProgress(0, std::max<uint64_t>(file->size, 1));
+    NotifyStatus();
+
+    // How the file ends: used, read but of no use, damaged, or not read.
+    enum class Outcome { Used, Unused, Damaged, Interrupted };
+    auto finish = [this, &file](Outcome outcome) {
+        file->close();
+        if (outcome == Outcome::Interrupted) {
+            file->result = VerifyResult::NotVerified;
+        } else {
+            file->result = VerifyResult::NotIntact;
+            file->flags.damaged = outcome == Outcome::Damaged;
+            file->flags.unused = outcome != Outcome::Used;
+        }
+        if (observer()) observer()->ReportVolumeFile(*file);
+        NotifyStatus();
+        return outcome == Outcome::Used;
+    };
+
+    uint8_t head[kPar1HeaderSize];
+    Par1Header header;
+    if (file->size < kPar1HeaderSize || !file->read(0, head, sizeof head) ||
+        !ParsePar1Header(head, header)) {
+        return finish(Outcome::Unused);
+    }
+    if (!deferHashCheck) {
+        const int check = CheckControlHash(*file, header.controlHash);
+        if (check == 2) return finish(Outcome::Interrupted);
+        if (check == 1) return finish(Outcome::Damaged);
+    }
+    if (!Par1HeaderUsable(header, file->size)) return finish(Outcome::Unused);
+
+    std::vector<uint8_t> listBytes(static_cast<size_t>(header.fileListSize));
+    if (!file->read(header.fileListOffset, listBytes.data(), listBytes.size())) {
+        return finish(Outcome::Unused);
+    }
+    Par1FileList list;
+    if (!ParsePar1FileList(listBytes.data(), listBytes.size(), header.fileCount, list)) {
+        return finish(Outcome::Unused);
+    }
+
+    const bool firstList = !hasFileList_;
+    if (firstList) {
+        if (list.entries.empty()) return finish(Outcome::Unused);
+    } else if (list.protectedBytes != protectedEntries_) {
+        return finish(Outcome::Unused);  // a file of another set
+    }
+
+    bool brought = false;
+    if (header.volumeNumber != 0 && header.dataOffset != 0 &&
+        header.dataSize == (firstList ? list.blockSize : status_.blockSize)) {
+        if (deferHashCheck) {
+            const int check = CheckControlHash(*file, header.controlHash);
+            if (check == 2) return finish(Outcome::Interrupted);
+            if (check == 1) return finish(Outcome::Damaged);
+        }
+        brought = true;
+    }
+
+    // The file belongs to this set: its generator names the creator.
+    generator_ = header.generator;
+    hash16kUntrusted_ = header.generator == kPar1UntrustedHashGenerator;
+    if (firstList) {
+        protectedEntries_ = std::move(list.protectedBytes);
+        SetEntries(EntriesOf(list));
+        status_.blockSize = list.blockSize;
+        // Names that are no plain relative names get their targets here,
+        // where their file is looked at (never outside the folder).
+        std::set<std::string> used;
+        for (const SourceFileEntryRef& entry : entries_) {
+            if (IsPlainRelativeName(entry->name)) continue;
+            std::string path = ResolvedEntryPath(folder_, entry->name);
+            const std::string stem = path;
+            for (uint32_t n = 1; used.count(path); ++n) path = stem + "(" + std::to_string(n) + ")";
+            used.insert(path);
+            auto target = std::make_shared<DiskFile>(path);
+            target->kind = FileKind::Target;
+            target->sourceFile = entry.get();
+            target->sourceBlockCount = 1;
+            entry->targetFile = target;
+            entry->targetPath = folder_ + entry->name;
+            expectedNames_[path] = target;
+        }
+        if (!FinishLoading()) {
+            entries_.clear();
+            protectedEntries_.clear();
+            return finish(Outcome::Unused);
+        }
+        hasFileList_ = true;
+        status_.creatorText = CreatorText();
+        status_.state = RecoveryState::Incomplete;
+    }
+    if (brought) {
+        const uint32_t exponent = static_cast<uint32_t>(header.volumeNumber - 1);
+        if (!volumes_.count(exponent)) {
+            volumes_[exponent] = DataBlock{file, header.dataOffset, status_.blockSize};
+            ++file->blocksTaken;
+        }
+        status_.recoveryBlocksAvailable = static_cast<int32_t>(volumes_.size());
+    }
+    const bool used = finish(Outcome::Used);
+    if (firstList) ReportAll();
+    return used;
+}
+
+void Par1RecoverySet::ForgetVolume(DiskFile& file) {
+    for (auto it = volumes_.begin(); it != volumes_.end();) {
+        if (it->second.file.get() == &file) {
+            it = volumes_.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    file.blocksTaken = 0;
+    status_.recoveryBlocksAvailable = static_cast<int32_t>(volumes_.size());
+}
+
+// ---------------------------------------------------------------------------
+// Matching data files
+
+bool Par1RecoverySet::TargetOutsideFolder(const DiskFile& file) const {
+    return file.kind == FileKind::Target && PathLeavesFolder(file.path, folder_);
+}
+
+void Par1RecoverySet::VerifyDataFile(const DiskFileRef& file, SourceFileEntry*& entryOut,
+                                     int& resultOut, bool checkOnly) {
+    SourceFileEntry* expected = entryOut;
+    resultOut = 0;
+    auto recordAgainstExpected = [&]() {
+        if (expected && !expected->FindPlace(file.get())) {
+            expected->AddToPlace(file, 0);
+            expected->dirty = true;
+        }
+    };
+    if (TargetOutsideFolder(*file)) {
+        file->result = VerifyResult::Missing;  // its name leads out of the folder
+        return;
+    }
+    // A whole-file comparison is all there is: the check is always full.
+    file->flags.formatFlag = false;
+    const uint64_t size = file->size;
+    SetProgress(0, std::max<uint64_t>(size, 1));
+    auto firstFrom = [this, size](size_t from, auto&& wanted) -> size_t {
+        for (size_t i = from; i < entries_.size(); ++i) {
+            if (entries_[i]->size == size && wanted(*entries_[i])) return i;
+        }
+        return entries_.size();
+    };
+    size_t start = size == 0 ? entries_.size() : firstFrom(0, [](const SourceFileEntry&) {
+        return true;
+    });
+    if (start == entries_.size()) {
+        file->result = VerifyResult::NotIntact;
+        recordAgainstExpected();
+        return;
+    }
+
+    const size_t headLength = static_cast<size_t>(std::min<uint64_t>(size, kPar1Hash16kLength));
+    std::vector<uint8_t> buffer(static_cast<size_t>(std::min<uint64_t>(size, kHashBuffer)));
+    if (!file->read(0, buffer.data(), headLength)) {
+        file->result = VerifyResult::NotVerified;
+        return;
+    }
+    Md5Context md5;
+    md5.Update(buffer.data(), headLength);
+    const Md5Digest head = md5.Final();
+    const bool trustHead = !hash16kUntrusted_;
+    auto headMatches = [&](const SourceFileEntry& e) {
+        const Par1EntryDescription* d = DescriptionOf(e);
+        return d && (!trustHead || d->hash16k == head);
+    };
+    if (trustHead) {
+        start = firstFrom(start, headMatches);
+        if (start == entries_.size()) {
+            file->result = VerifyResult::NotIntact;
+            recordAgainstExpected();
+            return;
+        }
+    }
+
+    uint64_t position = headLength;
+    ReportProgress(position);
+    while (position < size) {
+        const size_t length = static_cast<size_t>(std::min<uint64_t>(size - position, kHashBuffer));
+        if (!file->read(position, buffer.data(), length)) {
+            file->result = VerifyResult::NotVerified;
+            return;
+        }
+        md5.Update(buffer.data(), length);
+        position += length;
+        ReportProgress(position);
+        if (StopRequested() && position < size) {
+            file->result = VerifyResult::NotVerified;
+            return;
+        }
+    }
+    const Md5Digest whole = md5.Final();
+    auto matches = [&](const SourceFileEntry& e) {
+        const Par1EntryDescription* d = DescriptionOf(e);
+        return e.size == size && headMatches(e) && d->hash == whole && !e.foundBlocks[0].file;
+    };
+    const size_t found = firstFrom(start, matches);
+    file->result = VerifyResult::NotIntact;
+    SourceFileEntry* match = found < entries_.size() ? entries_[found].get() : nullptr;
+    if (match && expected && expected != match && matches(*expected)) match = expected;
+    if (!match) {
+        recordAgainstExpected();
+        return;
+    }
+    entryOut = match;
+    resultOut = 2;
+    LocateBlock(*match, 0, file, 0);
+    match->foundBlocks[0].length = size;
+}
+
+bool Par1RecoverySet::CheckWholeFile(DiskFile& file, const SourceFileEntry& entry,
+                                     bool& stopped) {
+    stopped = false;
+    const Par1EntryDescription* description = DescriptionOf(entry);
+    if (!description || file.size != entry.size || file.size == 0 || TargetOutsideFolder(file)) {
+        return false;
+    }
+    const uint64_t headLength = std::min<uint64_t>(file.size, kPar1Hash16kLength);
+    Md5Context md5;
+    std::vector<uint8_t> buffer(static_cast<size_t>(std::min<uint64_t>(file.size, kHashBuffer)));
+    uint64_t position = 0;
+    while (position < file.size) {
+        // The first read ends at 16 KiB, so that the head can be compared
+        // before the rest is read.
+        const uint64_t end = position < headLength ? headLength : file.size;
+        const size_t length = static_cast<size_t>(std::min<uint64_t>(end - position, kHashBuffer));
+        if (!file.read(position, buffer.data(), length)) return false;
+        md5.Update(buffer.data(), length);
+        position += length;
+        if (position == headLength && !hash16kUntrusted_ && !(md5.Final() == description->hash16k)) {
+            return false;
+        }
+        ReportProgress(position);
+        if (StopRequested() && position < file.size) {
+            stopped = true;
+            return false;
+        }
+    }
+    return md5.Final() == description->hash;
+}
+
+// ---------------------------------------------------------------------------
+// Saved state
+
+bool Par1RecoverySet::SaveState(const std::string& setPath) {
+    if (!hasFileList_) return false;
+    return SaveStateFile(
+        setPath + kStateExtensionPar1, kStateTag, status_.totalSourceSize,
+        [this](StateWriter& writer) {
+            writer.WriteU32(static_cast<uint32_t>(protectedEntries_.size()));
+            writer.WriteBytes(protectedEntries_.data(), protectedEntries_.size());
+            writer.WriteU32(static_cast<uint32_t>(entries_.size()));
+            for (const SourceFileEntryRef& entry : entries_) {
+                WriteEntryReference(writer, entry.get());
+            }
+            writer.WriteU32(static_cast<uint32_t>(volumes_.size()));
+            for (const auto& [exponent, block] : volumes_) {
+                writer.WriteU32(exponent);
+                writer.WriteReference(&block, [&writer, &block] {
+                    WriteDiskFileReference(writer, block.file.get());
+                    writer.WriteU64(block.offset);
+                    writer.WriteU64(block.length);
+                });
+            }
+            writer.WriteU32(hash16kUntrusted_ ? 1 : 0);
+            writer.WriteU32(generator_);
+        });
+}
+
+bool Par1RecoverySet::LoadState(const std::string& key) {
+    uint64_t secondValue = 0;
+    std::map<uint32_t, DataBlock> volumes;
+    std::vector<uint8_t> protectedEntries;
+    uint32_t untrusted = 0, generator = 0;
+    auto readPart = [&](StateReader& reader) -> bool {
+        const uint32_t length = reader.ReadU32();
+        if (reader.failed() || length == 0 || length > kPar1MaxFileListSize ||
+            length > reader.remaining()) {
+            return false;
+        }
+        protectedEntries.resize(length);
+        if (!reader.ReadBytes(protectedEntries.data(), length)) return false;
+        const uint32_t count = reader.ReadU32();
+        if (reader.failed() || count == 0 || count > reader.remaining() / 4) return false;
+        std::vector<SourceFileEntryRef> entries;
+        for (uint32_t i = 0; i < count; ++i) {
+            SourceFileEntryRef entry;
+            if (!ReadEntryReference(reader, entry) || !entry) return false;
+            const Par1EntryDescription* description = DescriptionOf(*entry);
+            if (!description || description->name != entry->name) return false;
+            entry->size = description->size;
+            entry->blockCount = 1;
+            entries.push_back(std::move(entry));
+        }
+        const uint32_t volumeCount = reader.ReadU32();
+        if (reader.failed() || volumeCount > reader.remaining() / 8) return false;
+        for (uint32_t i = 0; i < volumeCount; ++i) {
+            const uint32_t exponent = reader.ReadU32();
+            std::shared_ptr<DataBlock> block;
+            const bool ok = reader.ReadReference(
+                kRecoveryBlockObject, block, [] { return std::make_shared<DataBlock>(); },
+                [&reader](DataBlock& b) {
+                    if (!ReadDiskFileReference(reader, b.file) || !b.file) return false;
+                    b.offset = reader.ReadU64();
+                    b.length = reader.ReadU64();
+                    return !reader.failed();
+                });
+            if (!ok || !block || exponent >= kPar1MaxVolumeNumber || volumes.count(exponent)) {
+                return false;
+            }
+            volumes[exponent] = *block;
+        }
+        untrusted = reader.ReadU32();
+        generator = reader.ReadU32();
+        SetEntries(std::move(entries));
+        return !reader.failed();
+    };
+    if (!LoadStateFile(key, kStateTag, secondValue, ReadPar1Description, readPart)) return false;
+
+    // The saved list must describe the saved entries.
+    Par1FileList list;
+    if (!ParsePar1FileList(protectedEntries.data(), protectedEntries.size(), entries_.size(),
+                           list) ||
+        list.protectedBytes.size() != protectedEntries.size() ||
+        list.entries.size() != entries_.size() || list.blockSize != status_.blockSize ||
+        list.totalSize != status_.totalSourceSize || secondValue != status_.totalSourceSize) {
+        return false;
+    }
+    for (size_t i = 0; i < entries_.size(); ++i) {
+        const Par1EntryDescription* d = DescriptionOf(*entries_[i]);
+        if (d->size != list.entries[i].size || !(d->hash == list.entries[i].hash) ||
+            !(d->hash16k == list.entries[i].hash16k) || d->name != list.entries[i].name) {
+            return false;
+        }
+    }
+    for (const auto& [exponent, block] : volumes) {
+        if (block.length != status_.blockSize) return false;
+    }
+    protectedEntries_ = std::move(protectedEntries);
+    volumes_ = std::move(volumes);
+    hash16kUntrusted_ = untrusted != 0;
+    generator_ = generator;
+    hasFileList_ = true;
+    status_.recoveryBlocksAvailable = static_cast<int32_t>(volumes_.size());
+    status_.setName = baseName_;
+    status_.creatorText = CreatorText();
+    status_.state = RecoveryState::Incomplete;
+    UpdateState();
+    return true;
+}
+
+// ---------------------------------------------------------------------------
+// Repair
+
+uint64_t Par1RecoverySet::PhysicalMemory() const {
+    if (repairOptions().physicalMemoryBytes != 0) return repairOptions().physicalMemoryBytes;
+    const long pages = sysconf(_SC_PHYS_PAGES);
+    const long pageSize = sysconf(_SC_PAGE_SIZE);
+    if (pages <= 0 || pageSize <= 0) return kDefaultPhysicalMemory;
+    return static_cast<uint64_t>(pages) * static_cast<uint64_t>(pageSize);
+}
+
+void Par1RecoverySet::Repair() {
+    if (status_.state != RecoveryState::PartlyJoinable &&
+        status_.state != RecoveryState::RepairPossible) {
+        return;
+    }
+    ClearError();
+    const bool renameOnly = status_.subState == SubState::RenameOnly;
+    // Damaged targets that the renaming moves aside may be deleted after a
+    // successful repair; nothing else of the folder's other files is.
+    std::vector<DiskFileRef> damaged;
+    for (const SourceFileEntryRef& entry : entries_) {
+        if (entry->targetFile && entry->targetFile->result == VerifyResult::NotIntact) {
+            damaged.push_back(entry->targetFile);
+        }
+    }
+    const bool renamed = RenameFiles();
+    UpdateState();
+    if (!renamed || renameOnly) {
+        if (renamed && status_.errorKind == ErrorKind::None &&
+            status_.state == RecoveryState::AllVerified) {
+            status_.state = RecoveryState::Repaired;
+        }
+        NotifyStatus();
+        ReportChangedSourceFiles();
+        return;
+    }
+
+    std::vector<SourceFileEntry*> list;
+    bool ok = PrepareTargets(list);
+    bool cancelled = false;
+    if (ok && static_cast<uint32_t>(status_.dataBlocksAvailable) < status_.totalDataBlocks) {
+        ok = ComputeMissing(cancelled);
+    }
+    // Every file the rebuild opened is closed again.
+    for (const SourceFileEntryRef& entry : entries_) {
+        if (entry->targetFile) entry->targetFile->close();
+        if (entry->foundBlocks[0].file) entry->foundBlocks[0].file->close();
+    }
+    for (auto& [exponent, block] : volumes_) block.file->close();
+
+    if (!ok) {
+        if (cancelled) RecordError(ErrorKind::Cancelled, 0, {});
+        DiscardTargets(list);
+        NotifyStatus();
+        ReportChangedSourceFiles();
+        return;
+    }
+    VerifyRebuilt(list);
+    if (status_.errorKind == ErrorKind::None) {
+        // The damaged files moved aside and the volumes of this set.
+        std::vector<DiskFileRef> leftovers;
+        for (const DiskFileRef& file : damaged) {
+            if (file->kind == FileKind::OtherData) leftovers.push_back(file);
+        }
+        for (const auto& [path, file] : knownFiles_) {
+            if (file->kind == FileKind::Volume && file->result == VerifyResult::NotIntact &&
+                !file->flags.unused && !file->flags.damaged) {
+                leftovers.push_back(file);
+            }
+        }
+        CleanUp(leftovers);
+    }
+    NotifyStatus();
+    ReportChangedSourceFiles();
+}
+
+bool Par1RecoverySet::ComputeMissing(bool& cancelled) {
+    cancelled = false;
+    SetActivity(Activity::ComputingMatrix, GetString(kStrActivityComputingMatrix));
+    NotifyStatus();
+
+    Par1ComputationJob job;
+    std::vector<bool> present;
+    bool openFailed = false;
+    auto openInput = [this, &openFailed](const DataBlock& block) {
+        if (openFailed || block.file->isOpen()) return;
+        if (!block.file->open()) {
+            RecordError(ErrorKind::Open, block.file->lastError(), block.file->path);
+            openFailed = true;
+        }
+    };
+    for (const SourceFileEntryRef& entry : entries_) {
+        const DataBlock& found = entry->foundBlocks[0];
+        if (found.file) {
+            openInput(found);
+            job.inputs.push_back(found);
+            present.push_back(true);
+        } else {
+            job.outputs.push_back(entry->targetBlocks[0]);
+            present.push_back(false);
+        }
+    }
+    ReedSolomonMatrix8 matrix;
+    const size_t missing = job.outputs.size();
+    for (const auto& [exponent, block] : volumes_) {
+        if (job.inputs.size() >= entries_.size()) break;
+        openInput(block);
+        job.inputs.push_back(block);
+        matrix.AddOutput(true, static_cast<uint16_t>(exponent));
+    }
+    if (openFailed) return false;
+    for (const DataBlock& output : job.outputs) {
+        if (!output.file || !output.file->isOpen()) {
+            RecordError(ErrorKind::Open, output.file ? output.file->lastError() : EBADF,
+                        output.file ? output.file->path : std::string());
+            return false;
+        }
+    }
+    if (!matrix.SetInput(present) || missing > volumes_.size() || !matrix.Compute(this)) {
+        RecordError(ErrorKind::ReedSolomon, 0, {});
+        return false;
+    }
+    job.blockSize = status_.blockSize;
+    job.matrix = &matrix;
+    job.physicalMemoryBytes = PhysicalMemory();
+    SetDataPassReporter reporter(*this);
+    return RunPar1Computation(job, reporter, cancelled);
+}
+
+void Par1RecoverySet::VerifyRebuilt(std::vector<SourceFileEntry*>& list) {
+    ReportChangedSourceFiles();
+    // In set order.
+    std::vector<SourceFileEntry*> ordered;
+    for (const SourceFileEntryRef& entry : entries_) {
+        if (std::find(list.begin(), list.end(), entry.get()) != list.end()) {
+            ordered.push_back(entry.get());
+        }
+    }
+    for (SourceFileEntry* entry : ordered) {
+        ClearFoundBlock(*entry, 0);
+        if (entry->completeCopy == entry->targetFile) entry->completeCopy.reset();
+        SetEntryState(*entry, FileState::Unverified);
+        entry->dirty = true;
+        DiskFileRef target = entry->targetFile;
+        if (!target) continue;
+        target->result = VerifyResult::NotVerified;
+        VerifyFile(entry, target, false, true);
+        if (target->result == VerifyResult::IntactCopy) {
+            target->flags.repaired = true;
+        } else if (status_.errorKind == ErrorKind::None) {
+            RecordError(ErrorKind::VerifyFailed, 0, {});
+        }
+        ReportChangedSourceFiles();
+    }
+    list.clear();
+    if (status_.errorKind == ErrorKind::None) status_.state = RecoveryState::Repaired;
+}
+
+}  // namespace vantrove
