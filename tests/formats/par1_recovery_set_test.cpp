@@ -367,7 +367,10 @@ class ParchiveTest : public Par1SetTest {
             WriteFile(PathOf(Name(i)), files_.back());
         }
         std::string command = "cd " + test::ShellQuote(Folder()) + " && parchive a -n3 set.par";
-        for (int i = 0; i < 4; ++i) command += " " + Name(i);
+        for (int i = 0; i < 4; ++i) {
+            command += ' ';
+            command += Name(i);
+        }
         ASSERT_EQ(test::RunShell(command + " > /dev/null 2>&1"), 0);
         ASSERT_TRUE(FileExists(PathOf("set.p03")));
     }
