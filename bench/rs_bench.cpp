@@ -16,6 +16,7 @@
 #include <random>
 #include <vector>
 
+#include "rs/block_signature.h"
 #include "rs/data_pass.h"
 #include "rs/multiply_accumulate.h"
 
@@ -84,6 +85,21 @@ void BM_MultiplyAccumulateMany(benchmark::State& state) {
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * length * count));
 }
 BENCHMARK(BM_MultiplyAccumulateMany)->DenseRange(0, 4);
+
+// The block signature that checks every input and output of the data pass.
+void BM_BlockSignature(benchmark::State& state) {
+    const auto data = Random(1 << 20, 3);
+    for (auto _ : state) benchmark::DoNotOptimize(BlockSignature(data.data(), data.size()));
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * data.size()));
+}
+BENCHMARK(BM_BlockSignature);
+
+void BM_BlockSignatureBytewise(benchmark::State& state) {
+    const auto data = Random(1 << 20, 3);
+    for (auto _ : state) benchmark::DoNotOptimize(BlockSignatureBytewise(data.data(), data.size()));
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * data.size()));
+}
+BENCHMARK(BM_BlockSignatureBytewise);
 
 // Table setups per second (the fixed cost per input/output pair).
 void BM_PrepareFactor(benchmark::State& state) {

@@ -4,6 +4,8 @@
 #include <cstring>
 
 #include "rs/galois_field.h"
+#include "rs/multiply_accumulate.h"
+#include "rs/multiply_accumulate_x86.h"
 
 namespace vantrove {
 namespace {
@@ -52,9 +54,61 @@ uint16_t SignatureSerial(const uint8_t* data, size_t length, uint32_t h) {
     return static_cast<uint16_t>(h);
 }
 
+// 2^(-16·e): the weight of a word e words before the end.
+uint16_t WordWeight(uint32_t e) {
+    const uint32_t shift = (16 * (e % kGf16Order)) % kGf16Order;
+    return Gf16Antilog(static_cast<uint16_t>((kGf16Order - shift) % kGf16Order));
+}
+
+// With the affine instructions the signature runs as eight vector chains of
+// 32 words each: a chain steps over 256 words at a time, so its factor is
+// the weight of 256 words, and at the end word l of chain k still lacks the
+// weight of the 256 - 32k - l words that followed it in its round.
+struct VectorSignature {
+    bool usable = false;
+    uint64_t matrices[4] = {};
+    uint16_t finish[8][32] = {};
+};
+
+const VectorSignature& Vector() {
+    static const VectorSignature v = [] {
+        VectorSignature s;
+        s.usable = !ReferenceKernelsForced() && kernels::HasGfni512();
+        kernels::FactorMatrices16(WordWeight(256), s.matrices);
+        for (uint32_t k = 0; k < 8; ++k)
+            for (uint32_t l = 0; l < 32; ++l) s.finish[k][l] = WordWeight(256 - 32 * k - l);
+        return s;
+    }();
+    return v;
+}
+
+constexpr size_t kVectorSignatureMinBytes = 4096;
+
+uint16_t SignatureChains(const uint8_t* data, size_t length) {
+    const VectorSignature& v = Vector();
+    alignas(64) uint8_t chains[512];
+    kernels::SignatureChainsGfni512(data, length, v.matrices, chains);
+    uint16_t sum = 0;
+    for (uint32_t k = 0; k < 8; ++k) {
+        for (uint32_t l = 0; l < 32; ++l) {
+            const auto w =
+                static_cast<uint16_t>(chains[64 * k + 2 * l] | (chains[64 * k + 2 * l + 1] << 8));
+            sum ^= Gf16Multiply(w, v.finish[k][l]);
+        }
+    }
+    return sum;
+}
+
 }  // namespace
 
 uint16_t BlockSignature(const uint8_t* data, size_t length, uint16_t state) {
+    if (length >= kVectorSignatureMinBytes && Vector().usable) {
+        const size_t whole = length & ~size_t{511};
+        const size_t rest = length - whole;
+        return static_cast<uint16_t>(BlockSignatureAppendZeros(state, length) ^
+                                     BlockSignatureAppendZeros(SignatureChains(data, whole), rest) ^
+                                     SignatureSerial(data + whole, rest, 0));
+    }
     // Each step depends on the one before, so a long buffer is cut into four
     // quarters whose chains run side by side; the quarters' signatures are
     // then joined as if each were followed by the bytes after it.

@@ -181,19 +181,26 @@ void PrepareNibbles8(uint8_t factor, Factor8Table& table) {
     }
 }
 
-void PrepareMatrices16(const ProductTables& p, uint16_t factor, FactorTable& table) {
-    table.factor = factor;
+void FactorMatrices16(uint16_t factor, uint64_t matrices[4]) {
     uint8_t lowFromLow[8], lowFromHigh[8], highFromLow[8], highFromHigh[8];
     for (int j = 0; j < 8; ++j) {
-        const uint16_t fromLow = p.Multiply(factor, static_cast<uint16_t>(1u << j));
-        const uint16_t fromHigh = p.Multiply(factor, static_cast<uint16_t>(1u << (j + 8)));
+        const uint16_t fromLow = Gf16Multiply(factor, static_cast<uint16_t>(1u << j));
+        const uint16_t fromHigh = Gf16Multiply(factor, static_cast<uint16_t>(1u << (j + 8)));
         lowFromLow[j] = static_cast<uint8_t>(fromLow);
         highFromLow[j] = static_cast<uint8_t>(fromLow >> 8);
         lowFromHigh[j] = static_cast<uint8_t>(fromHigh);
         highFromHigh[j] = static_cast<uint8_t>(fromHigh >> 8);
     }
-    const uint64_t m[4] = {AffineMatrix(lowFromLow), AffineMatrix(lowFromHigh),
-                           AffineMatrix(highFromLow), AffineMatrix(highFromHigh)};
+    matrices[0] = AffineMatrix(lowFromLow);
+    matrices[1] = AffineMatrix(lowFromHigh);
+    matrices[2] = AffineMatrix(highFromLow);
+    matrices[3] = AffineMatrix(highFromHigh);
+}
+
+void PrepareMatrices16(const ProductTables&, uint16_t factor, FactorTable& table) {
+    table.factor = factor;
+    uint64_t m[4];
+    FactorMatrices16(factor, m);
     std::memcpy(table.words, m, sizeof m);
 }
 

@@ -358,6 +358,29 @@ void ApplyManyPlanesGfni512(const FactorTable* const* tables, const uint8_t* con
     }
 }
 
+void SignatureChainsGfni512(const uint8_t* data, size_t length, const uint64_t matrices[4],
+                            uint8_t chains[512]) {
+    const auto* m = reinterpret_cast<const long long*>(matrices);
+    const __m512i planes = _mm512_load_si512(kGfniIndex.planes);
+    const __m512i swapped = _mm512_load_si512(kGfniIndex.swapped);
+    const __m512i interleave = _mm512_load_si512(kGfniIndex.interleave);
+    const __m512i direct = _mm512_set_epi64(m[3], m[3], m[3], m[3], m[0], m[0], m[0], m[0]);
+    const __m512i crossed = _mm512_set_epi64(m[2], m[2], m[2], m[2], m[1], m[1], m[1], m[1]);
+    __m512i acc[8];
+    for (int k = 0; k < 8; ++k) acc[k] = _mm512_setzero_si512();
+    for (const uint8_t* const end = data + (length & ~size_t{511}); data != end; data += 512) {
+        for (int k = 0; k < 8; ++k) {
+            const __m512i x = acc[k];
+            const __m512i p = _mm512_xor_si512(
+                _mm512_gf2p8affine_epi64_epi8(_mm512_permutexvar_epi8(planes, x), direct, 0),
+                _mm512_gf2p8affine_epi64_epi8(_mm512_permutexvar_epi8(swapped, x), crossed, 0));
+            acc[k] = _mm512_xor_si512(_mm512_permutexvar_epi8(interleave, p),
+                                      _mm512_loadu_si512(data + 64 * k));
+        }
+    }
+    for (int k = 0; k < 8; ++k) _mm512_storeu_si512(chains + 64 * k, acc[k]);
+}
+
 void ApplyGfni512x8(const Factor8Table& table, const uint8_t* in, uint8_t* out, size_t length) {
     if (table.factor == 0) return;
     long long bits;

@@ -22,6 +22,7 @@ void PrepareNibbles8(uint8_t factor, Factor8Table& table);
 // Bit matrices for affine transforms: qwords low←low, low←high, high←low,
 // high←high for GF(2^16); one qword for GF(2^8).
 void PrepareMatrices16(const ProductTables& products, uint16_t factor, FactorTable& table);
+void FactorMatrices16(uint16_t factor, uint64_t matrices[4]);
 void PrepareMatrix8(uint8_t factor, Factor8Table& table);
 
 bool HasSsse3();
@@ -39,6 +40,13 @@ void ToPlanesGfni512(uint8_t* data, size_t length);
 void FromPlanesGfni512(uint8_t* data, size_t length);
 void ApplyManyPlanesGfni512(const FactorTable* const* tables, const uint8_t* const* inputs,
                             size_t count, uint8_t* out, size_t length);
+
+// Eight signature chains over `length` bytes (a multiple of 512): block t of
+// 64 bytes goes to chain t mod 8, and each chain steps as acc = acc · g ⊕
+// block, g given by `matrices` (FactorMatrices16). The chains are left in
+// `chains` (8 × 64 bytes, plain layout).
+void SignatureChainsGfni512(const uint8_t* data, size_t length, const uint64_t matrices[4],
+                            uint8_t chains[512]);
 
 void ApplySsse3x8(const Factor8Table& table, const uint8_t* in, uint8_t* out, size_t length);
 void ApplyAvx2x8(const Factor8Table& table, const uint8_t* in, uint8_t* out, size_t length);

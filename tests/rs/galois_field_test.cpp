@@ -145,7 +145,7 @@ uint16_t SignatureByFormula(const std::vector<uint8_t>& data) {
 TEST(BlockSignature, WordTablesAgreeWithBytesAndWithTheFormula) {
     std::mt19937_64 rng(test::TestSeed() + 4);
     for (size_t length :
-         {0, 1, 2, 3, 4, 5, 6, 7, 8, 30, 64, 1001, 1024, 1030, 1031, 4096, 100003}) {
+         {0, 1, 2, 3, 4, 5, 6, 7, 8, 30, 64, 1001, 1024, 1030, 1031, 4096, 4607, 8193, 100003}) {
         const auto data = test::RandomBytes(rng, length);
         const uint16_t fast = BlockSignature(data.data(), data.size());
         EXPECT_EQ(fast, BlockSignatureBytewise(data.data(), data.size())) << length;
