@@ -163,6 +163,11 @@ class RecoverySet {
     // get a fresh (missing) one. False when a rename failed (error kind 1
     // recorded; the other files are still processed).
     bool RenameFiles();
+    // After a rebuild: verifies again every file of `list` (the entries the
+    // repair wrote). One that is not intact records error kind 9 unless an
+    // error is already recorded; one that is gets the repaired flag. Empties
+    // the list; without any error recorded the set becomes repaired.
+    void VerifyRebuiltFiles(std::vector<SourceFileEntry*>& list);
     // After a successful repair (set state 5 or 6): deletes the damaged data
     // files (kind 2) and volumes (kind 3) of `files` as the repair options
     // allow, into the trash when they say so. Targets, and files that hold

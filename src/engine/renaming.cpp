@@ -146,6 +146,46 @@ bool RecoverySet::RenameFiles() {
     return !failed;
 }
 
+void RecoverySet::VerifyRebuiltFiles(std::vector<SourceFileEntry*>& list) {
+    ReportChangedSourceFiles();
+    std::sort(list.begin(), list.end(), [](const SourceFileEntry* a, const SourceFileEntry* b) {
+        return a->firstBlock < b->firstBlock;
+    });
+    list.erase(std::unique(list.begin(), list.end()), list.end());
+    for (SourceFileEntry* entry : list) {
+        for (uint32_t i = 0; i < entry->foundBlocks.size(); ++i) ClearFoundBlock(*entry, i);
+        DiskFileRef target = entry->targetFile;
+        if (entry->completeCopy == target) entry->completeCopy.reset();
+        SetEntryState(*entry, FileState::Unverified);
+        entry->dirty = true;
+        bool intact = false;
+        if (target) {
+            target->result = VerifyResult::NotVerified;
+            target->flags.repaired = false;
+            SetActivity(Activity::Reverifying, target->path);
+            VerifyFile(entry, target, false, true);
+            intact = target->result == VerifyResult::IntactCopy && !target->flags.misnamed &&
+                     entry->completeCopy == target;
+        }
+        if (intact) {
+            target->flags.repaired = true;
+        } else if (status_.errorKind == ErrorKind::None) {
+            RecordError(StopRequested() ? ErrorKind::Cancelled : ErrorKind::VerifyFailed, 0, {});
+        }
+        if (target && target->result == VerifyResult::NotVerified) {
+            // The file could not even be opened (or the stop flag was set):
+            // what lies there is unknown, so it counts as damaged.
+            target->result = VerifyResult::NotIntact;
+            target->flags.damaged = true;
+        }
+        UpdateEntryState(*entry);
+        ReportChangedSourceFiles();
+    }
+    list.clear();
+    if (status_.errorKind == ErrorKind::None) status_.state = RecoveryState::Repaired;
+    NotifyStatus();
+}
+
 void RecoverySet::DiscardTargets(std::vector<SourceFileEntry*>& list) {
     for (SourceFileEntry* entry : list) {
         DiskFileRef target = entry->targetFile;

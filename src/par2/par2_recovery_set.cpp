@@ -79,14 +79,6 @@ std::string Par2RecoverySet::StateKey(const std::string& setPath) {
     return setPath + kStateExtensionPar2;
 }
 
-void Par2RecoverySet::Repair() {
-    // Rebuilding needs the Reed-Solomon data pass, which this set does not
-    // drive yet: say so instead of pretending.
-    ClearError();
-    RecordError(static_cast<ErrorKind>(-1), 0, {});
-    NotifyStatus();
-}
-
 // ---------------------------------------------------------------------------
 // Opening
 

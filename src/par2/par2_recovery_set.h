@@ -47,6 +47,9 @@ class Par2RecoverySet : public ParityRecoverySet {
                         bool checkOnly) override;
     std::string CreatorText() const override;
     void ForgetVolume(DiskFile& file) override;
+    // Writes single blocks that straddle two found pieces of a file to files
+    // of their own (par2_repair.cpp).
+    void SearchGaps() override;
 
     // The group that became the set (null while the set is incomplete).
     const PacketGroup* chosenGroup() const { return chosen_; }
@@ -90,6 +93,12 @@ class Par2RecoverySet : public ParityRecoverySet {
     // Once complete: the saved state if it matches, else a scan of the folder.
     std::unique_ptr<RecoverySet> CompleteOpen();
     DiskFileRef KnownOrNewVolume(const std::string& path);
+
+    // Repair (par2_repair.cpp): the files that a successful repair may
+    // delete, by the state the repair began in; and the copy and
+    // Reed-Solomon step, false on failure, `cancelled` when stopped.
+    std::vector<DiskFileRef> CleanUpCandidates(RecoveryState state, SubState subState) const;
+    bool Rebuild(RecoveryState state, bool& cancelled);
 
     // Whole-file check and sliding block scan (par2_verify.cpp).
     void CheckWholeFile(DiskFile& file, SourceFileEntry*& entryOut, int& resultOut);

@@ -12,6 +12,7 @@
 #include "par2/ifsc_packet.h"
 #include "par2/main_packet.h"
 #include "par2/recovery_slice_packet.h"
+#include "rs/galois_field.h"
 #include "support/test_env.h"
 
 namespace vantrove::test {
@@ -84,6 +85,47 @@ Bytes Par2SetBuilder::Slice(uint32_t exponent) const {
     std::memcpy(packet.data(), slice.head(), 68);
     std::memcpy(packet.data() + 68, data.data(), data.size());
     return packet;
+}
+
+namespace {
+
+Bytes SlicePacket(const Md5Digest& setId, uint32_t exponent, const Bytes& data) {
+    RecoverySlicePacket slice;
+    EXPECT_TRUE(slice.BuildHead(setId, exponent, data.size()));
+    slice.FeedData(data.data(), data.size());
+    EXPECT_TRUE(slice.Finish());
+    Bytes packet(68 + data.size());
+    std::memcpy(packet.data(), slice.head(), 68);
+    std::memcpy(packet.data() + 68, data.data(), data.size());
+    return packet;
+}
+
+}  // namespace
+
+Bytes Par2SetBuilder::RealSlice(uint32_t exponent) const {
+    Bytes data(sliceSize_, 0);
+    uint32_t input = 0;
+    for (const Bytes& c : contents_) {
+        for (size_t begin = 0; begin < c.size(); begin += sliceSize_, ++input) {
+            const uint16_t factor =
+                Gf16Power(Gf16InputBase(input), static_cast<uint16_t>(exponent % 65535));
+            const size_t length = std::min<size_t>(sliceSize_, c.size() - begin);
+            for (size_t i = 0; i < length; i += 2) {
+                uint16_t word = c[begin + i];
+                if (i + 1 < length) word |= static_cast<uint16_t>(c[begin + i + 1]) << 8;
+                const uint16_t product = Gf16Multiply(factor, word);
+                data[i] ^= static_cast<uint8_t>(product);
+                data[i + 1] ^= static_cast<uint8_t>(product >> 8);
+            }
+        }
+    }
+    return SlicePacket(setId_, exponent, data);
+}
+
+Bytes Par2SetBuilder::SliceOfLength(uint32_t exponent, uint64_t dataLength) const {
+    Bytes data(dataLength);
+    for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<uint8_t>(i * 13 + exponent);
+    return SlicePacket(setId_, exponent, data);
 }
 
 std::vector<Bytes> Par2SetBuilder::Critical() const {

@@ -35,6 +35,12 @@ class Par2SetBuilder {
     const Bytes& checksums(size_t i) const { return checksums_[i]; }
     // A recovery slice of this set with `exponent` (data derived from it).
     Bytes Slice(uint32_t exponent) const;
+    // A recovery slice with the real recovery data of `exponent`, computed
+    // the plain way (one field product per 16-bit word and block).
+    Bytes RealSlice(uint32_t exponent) const;
+    // A slice packet of `exponent` whose data is `dataLength` bytes (valid
+    // packet, wrong size for the set when dataLength differs from the slice).
+    Bytes SliceOfLength(uint32_t exponent, uint64_t dataLength) const;
     // Main, descriptions, checksums and creator, in that order.
     std::vector<Bytes> Critical() const;
 
