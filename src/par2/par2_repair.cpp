@@ -278,10 +278,9 @@ void Par2RecoverySet::SearchGaps() {
             const uint64_t head = after.offset;
             if (tail > sliceSize || head > sliceSize || tail + head != sliceSize) continue;
 
-            const std::string path = entry.targetPath + ".#" +
-                                     std::to_string(static_cast<uint64_t>(k) * sliceSize) + "-" +
-                                     std::to_string((static_cast<uint64_t>(k) + 1) * sliceSize - 1) +
-                                     "#";
+            const std::string path =
+                entry.targetPath + ".#" + std::to_string(static_cast<uint64_t>(k) * sliceSize) +
+                "-" + std::to_string((static_cast<uint64_t>(k) + 1) * sliceSize - 1) + "#";
             if (path.size() >= PATH_MAX || !IsWritablePlace(path) || FindKnownFile(path)) {
                 continue;
             }

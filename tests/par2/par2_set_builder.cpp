@@ -103,9 +103,22 @@ Bytes SlicePacket(const Md5Digest& setId, uint32_t exponent, const Bytes& data) 
 }  // namespace
 
 Bytes Par2SetBuilder::RealSlice(uint32_t exponent) const {
+    // Inputs are numbered in the main packet's order: file ids compared as
+    // 128-bit little-endian numbers.
+    std::vector<size_t> order(contents_.size());
+    for (size_t i = 0; i < order.size(); ++i) order[i] = i;
+    std::stable_sort(order.begin(), order.end(), [this](size_t x, size_t y) {
+        const Md5Digest& a = fileIds_[x];
+        const Md5Digest& b = fileIds_[y];
+        for (int i = 15; i >= 0; --i) {
+            if (a.bytes[i] != b.bytes[i]) return a.bytes[i] < b.bytes[i];
+        }
+        return false;
+    });
     Bytes data(sliceSize_, 0);
     uint32_t input = 0;
-    for (const Bytes& c : contents_) {
+    for (size_t index : order) {
+        const Bytes& c = contents_[index];
         for (size_t begin = 0; begin < c.size(); begin += sliceSize_, ++input) {
             const uint16_t factor =
                 Gf16Power(Gf16InputBase(input), static_cast<uint16_t>(exponent % 65535));

@@ -1,0 +1,344 @@
+// Repair of PAR 2.0 sets made with real recovery data: rebuilding deleted
+// and damaged files, which exponents are used, joining without recovery
+// data, blocks that straddle two pieces, the clean-up settings, and every
+// way a repair can fail (too few slices, a vanished volume, a write error,
+// a read-only folder, cancellation) leaving the user's files alone.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+
+#include "par2_set_builder.h"
+#include "par2_test_support.h"
+#include "support/test_env.h"
+
+namespace vantrove {
+namespace {
+
+using test::Bytes;
+using test::FileExists;
+using test::Par2SetBuilder;
+using test::ReadFile;
+
+constexpr uint64_t kSlice = 1024;
+
+// Records the status; optionally sets the stop flag once an activity starts.
+class StopObserver : public SetObserver {
+  public:
+    void ReportVolumeFile(const DiskFile&) override {}
+    void RemoveVolumeFile(const DiskFile& file) override { removed.push_back(file.path); }
+    void StatusChanged(const RecoverySetStatus& status) override {
+        activities.push_back(status.activity);
+        if (stop && status.activity == stopAt) stop->store(1);
+    }
+    void ReportSourceFileLine(SourceRowKind, FormatKind, const std::string&, uint64_t, uint32_t,
+                              const std::vector<SourcePlace>&) override {}
+    void ClearLists() override {}
+
+    StopFlag* stop = nullptr;
+    Activity stopAt = Activity::Recovering;
+    std::vector<Activity> activities;
+    std::vector<std::string> removed;
+};
+
+class WriteFails : public FileFaultInjector {
+  public:
+    explicit WriteFails(std::string path, int error) : path_(std::move(path)), error_(error) {
+        SetFileFaultInjector(this);
+    }
+    ~WriteFails() override { SetFileFaultInjector(nullptr); }
+    int BeforeWrite(const DiskFile& file, uint64_t, size_t) override {
+        return file.path == path_ ? error_ : 0;
+    }
+
+  private:
+    std::string path_;
+    int error_;
+};
+
+class Par2Repair : public ::testing::Test {
+  protected:
+    Par2Repair()
+        : folder_(dir_.path() + "/"),
+          cache_(dir_.path() + "/cache/"),
+          rng_(test::TestSeed()),
+          builder_(folder_, kSlice) {}
+
+    // a.bin (5 blocks), b.bin (2.5 blocks), c.txt (one short block); the
+    // index volume, and one volume per exponent in `exponents`.
+    void MakeSet(const std::vector<uint32_t>& exponents) {
+        a_ = test::RandomBytes(rng_, 5 * kSlice);
+        b_ = test::RandomBytes(rng_, 2 * kSlice + 500);
+        c_ = test::RandomBytes(rng_, 10);
+        builder_.AddFile("a.bin", a_);
+        builder_.AddFile("b.bin", b_);
+        builder_.AddFile("c.txt", c_);
+        builder_.Build();
+        test::WriteVolume(folder_ + "set.par2", builder_.Critical());
+        for (uint32_t e : exponents) {
+            test::WriteVolume(VolumePath(e), {builder_.RealSlice(e)});
+        }
+    }
+    std::string VolumePath(uint32_t e) const {
+        return folder_ + "set.vol" + std::to_string(e) + "+1.par2";
+    }
+
+    std::unique_ptr<RecoverySet> Open(SetObserver* observer = nullptr,
+                                      const StopFlag* stop = nullptr) {
+        auto set = test::OpenAndScan(folder_ + "set.par2", cache_, observer, stop);
+        RepairOptions options;
+        options.useRecycleBin = false;
+        set->SetRepairOptions(options);
+        return set;
+    }
+
+    void ExpectIntact() {
+        EXPECT_EQ(ReadFile(folder_ + "a.bin"), a_);
+        EXPECT_EQ(ReadFile(folder_ + "b.bin"), b_);
+        EXPECT_EQ(ReadFile(folder_ + "c.txt"), c_);
+    }
+
+    void Flip(const std::string& name, size_t offset) {
+        Bytes data = ReadFile(folder_ + name);
+        data[offset] ^= 0x5A;
+        test::WriteFile(folder_ + name, data);
+    }
+
+    test::TempDir dir_;
+    std::string folder_;
+    VerificationCache cache_;
+    std::mt19937_64 rng_;
+    Par2SetBuilder builder_;
+    Bytes a_, b_, c_;
+};
+
+TEST_F(Par2Repair, RebuildsDeletedDamagedAndTruncatedFilesAtOnce) {
+    MakeSet({0, 1, 2, 3, 4, 5, 6, 7});
+    unlink((folder_ + "c.txt").c_str());
+    Flip("a.bin", 2 * kSlice + 17);
+    Bytes shorter(b_.begin(), b_.begin() + kSlice + 3);
+    test::WriteFile(folder_ + "b.bin", shorter);
+
+    auto set = Open();
+    ASSERT_EQ(set->status().state, RecoveryState::RepairPossible);
+    ASSERT_EQ(set->status().subState, SubState::NeedRecoveryBlocks);
+    set->Repair();
+    EXPECT_EQ(set->status().errorKind, ErrorKind::None);
+    EXPECT_EQ(set->status().state, RecoveryState::Repaired);
+    ExpectIntact();
+    for (const SourceFileEntryRef& e : set->entries()) {
+        EXPECT_EQ(e->state, FileState::Complete) << e->name;
+        EXPECT_TRUE(e->targetFile->flags.repaired) << e->name;
+    }
+    // Damaged originals went (the default), volumes stayed.
+    EXPECT_FALSE(FileExists(folder_ + "a.bin.1"));
+    EXPECT_FALSE(FileExists(folder_ + "b.bin.1"));
+    EXPECT_TRUE(FileExists(VolumePath(7)));
+
+    // A fresh look agrees.
+    set->FinishActivity();
+    auto again = Open();
+    EXPECT_EQ(again->status().state, RecoveryState::AllVerified);
+}
+
+TEST_F(Par2Repair, UsesTheLowestExponentsAndNoOthers) {
+    MakeSet({0, 2, 3, 7, 9});
+    unlink((folder_ + "b.bin").c_str());  // three blocks
+    auto set = Open();
+    ASSERT_EQ(set->status().state, RecoveryState::RepairPossible);
+    test::AccessRecorder recorder;
+    set->Repair();
+    EXPECT_EQ(set->status().errorKind, ErrorKind::None);
+    ExpectIntact();
+    EXPECT_GT(recorder.BytesRead("set.vol0+1.par2"), 0u);
+    EXPECT_GT(recorder.BytesRead("set.vol2+1.par2"), 0u);
+    EXPECT_GT(recorder.BytesRead("set.vol3+1.par2"), 0u);
+    EXPECT_EQ(recorder.BytesRead("set.vol7+1.par2"), 0u);
+    EXPECT_EQ(recorder.BytesRead("set.vol9+1.par2"), 0u);
+}
+
+TEST_F(Par2Repair, TooFewUsableSlicesFailsTheMatrixAndDeletesTheTargets) {
+    MakeSet({0, 1});
+    // A third slice that is a valid packet but not a whole slice: counted as
+    // available, useless for a rebuild.
+    test::WriteVolume(VolumePath(2), {builder_.SliceOfLength(2, kSlice / 2)});
+    unlink((folder_ + "b.bin").c_str());
+    auto set = Open();
+    ASSERT_EQ(set->status().recoveryBlocksAvailable, 3);
+    ASSERT_EQ(set->status().state, RecoveryState::RepairPossible);
+    set->Repair();
+    EXPECT_EQ(set->status().errorKind, ErrorKind::ReedSolomon);
+    EXPECT_FALSE(FileExists(folder_ + "b.bin"));
+    EXPECT_EQ(ReadFile(folder_ + "a.bin"), a_);
+    EXPECT_TRUE(FileExists(VolumePath(2)));
+    EXPECT_NE(set->status().state, RecoveryState::Repaired);
+}
+
+TEST_F(Par2Repair, MisnamedFilesAreRenamedWithoutReadingRecoveryData) {
+    MakeSet({0, 1});
+    ASSERT_EQ(rename((folder_ + "a.bin").c_str(), (folder_ + "renamed.dat").c_str()), 0);
+    auto set = Open();
+    ASSERT_EQ(set->status().state, RecoveryState::RepairPossible);
+    ASSERT_EQ(set->status().subState, SubState::RenameOnly);
+    test::AccessRecorder recorder;
+    set->Repair();
+    EXPECT_EQ(set->status().errorKind, ErrorKind::None);
+    EXPECT_EQ(set->status().state, RecoveryState::Repaired);
+    ExpectIntact();
+    EXPECT_FALSE(FileExists(folder_ + "renamed.dat"));
+    EXPECT_EQ(recorder.BytesRead(".par2"), 0u);
+}
+
+TEST_F(Par2Repair, StraddlingBlockIsRecoveredAndTheFileJoinedWithoutRecoveryData) {
+    // One 1 MiB-slice file split at an offset that is no multiple of the
+    // slice size; the middle block lies across the two pieces.
+    const uint64_t slice = 1048576;
+    Par2SetBuilder big(folder_, slice);
+    Bytes data = test::RandomBytes(rng_, 3 * slice + 100);
+    big.AddFile("movie.bin", data);
+    big.Build();
+    test::WriteVolume(folder_ + "movie.par2", big.Critical());
+    test::WriteVolume(folder_ + "movie.vol0+1.par2", {big.RealSlice(0)});
+    const size_t cut = slice + slice / 2;
+    test::WriteFile(folder_ + "movie.bin.001", Bytes(data.begin(), data.begin() + cut));
+    test::WriteFile(folder_ + "movie.bin.002", Bytes(data.begin() + cut, data.end()));
+    unlink((folder_ + "movie.bin").c_str());
+
+    auto set = test::OpenAndScan(folder_ + "movie.par2", cache_);
+    const std::string gap = folder_ + "movie.bin.#1048576-2097151#";
+    ASSERT_TRUE(FileExists(gap));
+    EXPECT_EQ(ReadFile(gap), Bytes(data.begin() + slice, data.begin() + 2 * slice));
+    EXPECT_EQ(set->status().dataBlocksAvailable, 4);
+    EXPECT_EQ(set->status().state, RecoveryState::RepairPossible);
+    EXPECT_EQ(set->status().subState, SubState::CanJoin);
+    EXPECT_TRUE(set->entries()[0]->joinable);
+
+    RepairOptions options;
+    options.useRecycleBin = false;
+    set->SetRepairOptions(options);
+    test::AccessRecorder recorder;
+    set->Repair();
+    EXPECT_EQ(set->status().errorKind, ErrorKind::None);
+    EXPECT_EQ(ReadFile(folder_ + "movie.bin"), data);
+    EXPECT_EQ(recorder.BytesRead("movie.vol0+1.par2"), 0u);
+    // The pieces and the boundary block were only data for the join.
+    EXPECT_FALSE(FileExists(gap));
+    EXPECT_FALSE(FileExists(folder_ + "movie.bin.001"));
+}
+
+TEST_F(Par2Repair, BothDeleteSettingsOffDeleteNothing) {
+    MakeSet({0, 1, 2, 3});
+    Flip("a.bin", 5);
+    auto set = Open();
+    RepairOptions keep;
+    keep.deleteDamagedFiles = false;
+    keep.deleteRecoveryFiles = false;
+    set->SetRepairOptions(keep);
+    set->Repair();
+    EXPECT_EQ(set->status().state, RecoveryState::Repaired);
+    ExpectIntact();
+    EXPECT_TRUE(FileExists(folder_ + "a.bin.1"));
+    for (uint32_t e : {0u, 1u, 2u, 3u}) EXPECT_TRUE(FileExists(VolumePath(e)));
+
+    // With the recovery setting on, the volumes of the set go (not to the
+    // trash here) and their lines are removed.
+    Flip("b.bin", 5);
+    StopObserver observer;
+    auto second = Open(&observer);
+    RepairOptions dropVolumes;
+    dropVolumes.deleteDamagedFiles = false;
+    dropVolumes.deleteRecoveryFiles = true;
+    dropVolumes.useRecycleBin = false;
+    second->SetRepairOptions(dropVolumes);
+    second->Repair();
+    EXPECT_EQ(second->status().errorKind, ErrorKind::None);
+    ExpectIntact();
+    for (uint32_t e : {0u, 1u, 2u, 3u}) EXPECT_FALSE(FileExists(VolumePath(e)));
+    EXPECT_EQ(observer.removed.size(), 4u);
+    EXPECT_TRUE(FileExists(folder_ + "set.par2"));
+    EXPECT_TRUE(FileExists(folder_ + "b.bin.1"));
+}
+
+TEST_F(Par2Repair, CancellingDeletesThePartialTargetsAndNothingElse) {
+    MakeSet({0, 1, 2, 3, 4});
+    Flip("a.bin", 3 * kSlice);
+    unlink((folder_ + "c.txt").c_str());
+    StopFlag stop{0};
+    StopObserver observer;
+    auto set = Open(&observer, &stop);
+    ASSERT_EQ(set->status().state, RecoveryState::RepairPossible);
+    observer.stop = &stop;
+    set->Repair();
+    EXPECT_EQ(set->status().errorKind, ErrorKind::Cancelled);
+    EXPECT_FALSE(FileExists(folder_ + "a.bin"));
+    EXPECT_FALSE(FileExists(folder_ + "c.txt"));
+    EXPECT_TRUE(FileExists(folder_ + "a.bin.1"));  // the damaged original, untouched
+    EXPECT_EQ(ReadFile(folder_ + "b.bin"), b_);
+    for (uint32_t e = 0; e < 5; ++e) EXPECT_TRUE(FileExists(VolumePath(e)));
+    for (const SourceFileEntryRef& e : set->entries()) {
+        if (e->name != "b.bin") EXPECT_EQ(e->state, FileState::Missing) << e->name;
+    }
+
+    // Once the stop flag is down again the repair finishes.
+    stop.store(0);
+    observer.stop = nullptr;
+    set->FinishActivity();
+    ASSERT_EQ(set->status().state, RecoveryState::RepairPossible);
+    set->Repair();
+    EXPECT_EQ(set->status().errorKind, ErrorKind::None);
+    ExpectIntact();
+}
+
+TEST_F(Par2Repair, WriteErrorIsKindSevenWithTheFileAndNeverSuccess) {
+    MakeSet({0, 1, 2});
+    unlink((folder_ + "b.bin").c_str());
+    auto set = Open();
+    {
+        WriteFails full(folder_ + "b.bin", ENOSPC);
+        set->Repair();
+    }
+    EXPECT_EQ(set->status().errorKind, ErrorKind::Write);
+    EXPECT_EQ(set->status().systemErrorCode, static_cast<uint32_t>(ENOSPC));
+    EXPECT_EQ(set->status().errorFile, folder_ + "b.bin");
+    EXPECT_NE(set->status().state, RecoveryState::Repaired);
+    EXPECT_FALSE(FileExists(folder_ + "b.bin"));  // our half-made target went
+    EXPECT_EQ(ReadFile(folder_ + "a.bin"), a_);
+    for (uint32_t e = 0; e < 3; ++e) EXPECT_TRUE(FileExists(VolumePath(e)));
+}
+
+TEST_F(Par2Repair, VolumeGoneBetweenScanAndRepairIsAnOpenError) {
+    MakeSet({0, 1, 2});
+    Flip("b.bin", 1);
+    auto set = Open();
+    ASSERT_EQ(set->status().state, RecoveryState::RepairPossible);
+    unlink(VolumePath(0).c_str());
+    set->Repair();
+    EXPECT_EQ(set->status().errorKind, ErrorKind::Open);
+    EXPECT_EQ(set->status().systemErrorCode, static_cast<uint32_t>(ENOENT));
+    EXPECT_EQ(set->status().errorFile, VolumePath(0));
+    EXPECT_FALSE(FileExists(folder_ + "b.bin"));
+    Bytes damaged = b_;
+    damaged[1] ^= 0x5A;
+    EXPECT_EQ(ReadFile(folder_ + "b.bin.1"), damaged);
+}
+
+TEST_F(Par2Repair, ReadOnlyFolderRefusesTheTargetAndChangesNothing) {
+    if (geteuid() == 0) GTEST_SKIP() << "permission bits do not bind root";
+    MakeSet({0, 1, 2});
+    unlink((folder_ + "c.txt").c_str());
+    auto set = Open();
+    ASSERT_EQ(set->status().state, RecoveryState::RepairPossible);
+    ASSERT_EQ(chmod(dir_.path().c_str(), 0555), 0);
+    set->Repair();
+    chmod(dir_.path().c_str(), 0755);
+    EXPECT_EQ(set->status().errorKind, ErrorKind::CreateTarget);
+    EXPECT_EQ(set->status().systemErrorCode, static_cast<uint32_t>(EACCES));
+    EXPECT_EQ(set->status().errorFile, folder_ + "c.txt");
+    EXPECT_EQ(ReadFile(folder_ + "a.bin"), a_);
+    EXPECT_EQ(ReadFile(folder_ + "b.bin"), b_);
+}
+
+}  // namespace
+}  // namespace vantrove
