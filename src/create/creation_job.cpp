@@ -42,7 +42,10 @@ constexpr uint32_t kPatterns[16] = {0x99999999, 0x66666666, 0xDDDDDDDD, 0x222222
 constexpr uint64_t kReadBytesInFlight = 10000000;
 constexpr size_t kVerifyChunk = 1048576;
 constexpr size_t kTileBytes = 16384;
-constexpr uint32_t kMaxGroup = 16;
+// Source blocks multiplied in together: each recovery chunk is then read and
+// written once per group rather than once per block.
+constexpr uint32_t kMaxGroup = 32;
+constexpr uint64_t kGroupBytesLimit = uint64_t{64} << 20;  // working copies, and tables
 
 uint64_t CeilDiv(uint64_t a, uint64_t b) { return b == 0 ? 0 : (a + b - 1) / b; }
 uint64_t RoundUp4(uint64_t v) { return (v + 3) & ~uint64_t{3}; }
@@ -181,13 +184,24 @@ public:
         wake_.notify_all();
         thread_.join();
     }
-    void Post(std::function<void()> work) {
+    // Returns the item's ticket for Done and WaitFor.
+    uint64_t Post(std::function<void()> work) {
+        uint64_t ticket;
         {
             std::lock_guard<std::mutex> lock(mutex_);
             queue_.push_back(std::move(work));
-            ++posted_;
+            ticket = ++posted_;
         }
         wake_.notify_all();
+        return ticket;
+    }
+    bool Done(uint64_t ticket) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return finished_ >= ticket;
+    }
+    void WaitFor(uint64_t ticket) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        done_.wait(lock, [&] { return finished_ >= ticket; });
     }
     // Waits until everything posted so far has run.
     void Drain() {
@@ -349,6 +363,13 @@ struct CreationJob::State {
     std::unique_ptr<OrderedWorker> blockHasher;
     std::unique_ptr<OrderedWorker> fileHasher;
     std::vector<uint16_t> signatures;  // per block, of the current pass
+    // Copies of the blocks of one group in the kernel's working layout, and
+    // the prepared coefficients of the group (R × group).
+    uint32_t group = 1;
+    uint64_t workingStride = 0;
+    Region working;
+    std::vector<FactorTable> tables;
+    std::vector<uint64_t> blockTickets, fileTickets;
 
     uint64_t computeDone = 0;
     uint64_t computeTotal = 0;
@@ -387,6 +408,7 @@ struct CreationJob::State {
     bool StartRead(uint64_t block, uint32_t pass);
     bool CompleteRead(uint64_t block, uint32_t pass, uint8_t*& data, uint64_t& length);
     void MultiplyGroup(uint64_t first, uint32_t count, uint64_t length);
+    bool HashesDone(uint64_t block, bool wait);
     bool CheckSignatures(uint64_t length);
     bool WritePass(uint32_t pass, uint64_t length);
     bool FinishPackets();
@@ -636,6 +658,20 @@ bool CreationJob::State::AllocateBuffers() {
     }
     if (!recovery.Allocate(recoveryBytes)) return Fail(kFailOutputBuffer);
     signatures.assign(S, 0);
+    blockTickets.assign(S, 0);
+    fileTickets.assign(S, 0);
+    if (R > 0) {
+        workingStride = (chunk + 255) & ~uint64_t{255};
+        uint64_t g = std::min<uint64_t>({kMaxGroup, S, kGroupBytesLimit / workingStride,
+                                         kGroupBytesLimit / (uint64_t{R} * sizeof(FactorTable))});
+        group = static_cast<uint32_t>(std::max<uint64_t>(g, 1));
+        if (!working.Allocate(group * workingStride)) return Fail(kFailOutputBuffer);
+        try {
+            tables.resize(uint64_t{R} * group);
+        } catch (...) {
+            return Fail(kFailOutputBuffer);
+        }
+    }
     return true;
 }
 
@@ -667,11 +703,11 @@ bool CreationJob::State::MemoryTest() {
                 size_t words = a.second / 4;
                 size_t begin = words * t / parts, end = words * (t + 1) / parts;
                 const uint32_t* w = reinterpret_cast<const uint32_t*>(a.first);
-                for (size_t i = begin; i < end; ++i)
-                    if (w[i] != pattern) {
-                        bad = true;
-                        break;
-                    }
+                // Differences are gathered without a branch so that the
+                // comparison runs at memory speed.
+                uint32_t diff = 0;
+                for (size_t i = begin; i < end; ++i) diff |= w[i] ^ pattern;
+                if (diff != 0) bad = true;
             });
         }
         done += all;
@@ -745,37 +781,73 @@ bool CreationJob::State::CompleteRead(uint64_t block, uint32_t pass, uint8_t*& d
     return true;
 }
 
+// The blocks first … first+count-1 lie in the working area (plain layout);
+// each thread converts its byte range of them to the kernel's working
+// layout, then adds every block of the group into every recovery chunk, tile
+// by tile, so that a tile of the inputs stays in cache while all R outputs
+// take it.
 void CreationJob::State::MultiplyGroup(uint64_t first, uint32_t count, uint64_t length) {
     const MultiplyAccumulateKernel& kernel = ActiveMultiplyAccumulate();
     const ProductTables& products = *matrix.Products();
-    const unsigned parts = std::max<unsigned>(
-        1, std::min<unsigned>(team->Size(), static_cast<unsigned>(CeilDiv(length, 65536))));
-    uint8_t* inputs[kMaxGroup];
-    for (uint32_t g = 0; g < count; ++g)
-        inputs[g] = readBuffers[(first + g) % readBuffers.size()].data();
+    const unsigned parts = static_cast<unsigned>(
+        std::clamp<uint64_t>(length / 65536, 1, team->Size()));
+    std::vector<size_t> bounds(parts + 1);
+    for (unsigned k = 0; k <= parts; ++k)
+        bounds[k] = k == parts ? length : (length * k / parts) & ~size_t{255};
+    team->Run([&](unsigned t) {
+        for (uint64_t x = t; x < uint64_t{R} * count; x += team->Size()) {
+            const uint32_t k = static_cast<uint32_t>(x / count);
+            const uint32_t g = static_cast<uint32_t>(x % count);
+            kernel.prepare(products, coefficients[uint64_t{k} * S + first + g],
+                           tables[uint64_t{k} * group + g]);
+        }
+    });
     team->Run([&](unsigned t) {
         if (t >= parts) return;
-        const size_t begin = (length * t / parts) & ~size_t{63};
-        const size_t end = t + 1 == parts ? length : (length * (t + 1) / parts) & ~size_t{63};
+        const size_t begin = bounds[t], end = bounds[t + 1];
         if (begin >= end) return;
-        FactorTable tables[kMaxGroup];
-        for (uint32_t k = 0; k < R; ++k) {
-            const uint16_t* row = coefficients.data() + uint64_t{k} * S + first;
-            for (uint32_t g = 0; g < count; ++g) kernel.prepare(products, row[g], tables[g]);
-            uint8_t* out = recovery.data() + uint64_t{k} * chunk;
-            for (size_t tile = begin; tile < end; tile += kTileBytes) {
-                const size_t n = std::min(kTileBytes, end - tile);
+        const uint8_t* inputs[kMaxGroup];
+        const FactorTable* rowTables[kMaxGroup];
+        for (uint32_t g = 0; g < count; ++g) {
+            uint8_t* data = working.data() + g * workingStride;
+            if (kernel.toWorking) kernel.toWorking(data + begin, end - begin);
+        }
+        for (size_t tile = begin; tile < end; tile += kTileBytes) {
+            const size_t n = std::min(kTileBytes, end - tile);
+            for (uint32_t g = 0; g < count; ++g)
+                inputs[g] = working.data() + g * workingStride + tile;
+            for (uint32_t k = 0; k < R; ++k) {
                 for (uint32_t g = 0; g < count; ++g)
-                    if (row[g] != 0) kernel.apply(tables[g], inputs[g] + tile, out + tile, n);
+                    rowTables[g] = &tables[uint64_t{k} * group + g];
+                kernel.applyMany(rowTables, inputs, count,
+                                 recovery.data() + uint64_t{k} * chunk + tile, n);
             }
         }
     });
+}
+
+bool CreationJob::State::HashesDone(uint64_t block, bool wait) {
+    if (!blockHasher) return true;
+    if (wait) {
+        blockHasher->WaitFor(blockTickets[block]);
+        if (fileHasher && fileTickets[block] != 0) fileHasher->WaitFor(fileTickets[block]);
+        return true;
+    }
+    return blockHasher->Done(blockTickets[block]) &&
+           (!fileHasher || fileTickets[block] == 0 || fileHasher->Done(fileTickets[block]));
 }
 
 bool CreationJob::State::CheckSignatures(uint64_t length) {
     std::vector<uint16_t> expected(R, 0);
     const unsigned parts = team->Size();
     std::atomic<bool> bad{false};
+    const MultiplyAccumulateKernel& kernel = ActiveMultiplyAccumulate();
+    if (kernel.fromWorking) {
+        team->Run([&](unsigned t) {
+            for (uint32_t k = t; k < R; k += parts)
+                kernel.fromWorking(recovery.data() + uint64_t{k} * chunk, length);
+        });
+    }
     team->Run([&](unsigned t) {
         for (uint32_t k = t; k < R; k += parts) {
             const uint16_t* row = coefficients.data() + uint64_t{k} * S;
@@ -801,62 +873,76 @@ bool CreationJob::State::RunPasses() {
     computeDone = 0;
     Phase(kPhaseComputing, {}, 0, computeTotal);
     const uint64_t n = requests.size();
-    const uint32_t group =
-        static_cast<uint32_t>(std::clamp<uint64_t>(n / 2, 1, kMaxGroup));
+    const bool feedFile = singlePass && !params.extendExistingSet;
     for (uint64_t b = 0; b < std::min(n, S); ++b)
         if (!StartRead(b, 0)) return Fail(kFailReadSource);
     for (uint32_t pass = 0; pass < passes; ++pass) {
         const uint64_t po = uint64_t{pass} * chunk;
         const uint64_t length = std::min(chunk, blockSize - po);
         std::memset(recovery.data(), 0, recovery.size());
-        uint64_t i = 0;
-        while (i < S) {
-            const uint32_t count = static_cast<uint32_t>(std::min<uint64_t>(group, S - i));
-            for (uint32_t g = 0; g < count; ++g) {
-                const uint64_t b = i + g;
-                uint8_t* data = nullptr;
-                uint64_t len = 0;
-                if (!CompleteRead(b, pass, data, len)) return Fail(kFailReadSource);
-                Block& block = blocks[b];
-                Source& src = sources[block.source];
-                // The part of the chunk that lies within the file.
-                const uint64_t avail = block.length > po ? std::min(len, block.length - po) : 0;
-                if (block.piece >= 0 && avail > 0) {
-                    if (!src.pieceFiles[block.piece]->write(block.pieceOffset + po, data, avail))
-                        return Fail(kFailWriteData, src.pieces[block.piece].path);
-                }
-                auto hashBlock = [this, b, data, len] {
-                    Block& bl = blocks[b];
-                    bl.md5.Update(data, len);
-                    bl.crc = Crc32Update(bl.crc, data, len);
-                    signatures[b] = BlockSignature(data, len);
-                };
-                auto hashFile = [desc = src.description.get(), data, avail] {
-                    desc->FeedWholeFile(data, avail);
-                };
-                const bool feedFile = singlePass && !params.extendExistingSet;
-                if (blockHasher) {
-                    blockHasher->Post(hashBlock);
-                    if (feedFile) fileHasher->Post(hashFile);
-                } else {
-                    hashBlock();
-                    if (feedFile) hashFile();
-                }
+        uint64_t nextRead = std::min(n, S);
+        // Starts the reads whose ring slots the hashes have released; with
+        // `wait`, waits until block `needed` has its read started.
+        auto refill = [&](uint64_t consumed, bool wait, uint64_t needed) {
+            while (nextRead < S) {
+                const uint64_t previous = nextRead - n;  // last user of the slot
+                if (previous > consumed) break;
+                if (!HashesDone(previous, wait && nextRead <= needed)) break;
+                if (!StartRead(nextRead, pass)) return false;
+                ++nextRead;
             }
-            if (R > 0) MultiplyGroup(i, count, length);
-            computeDone += (R > 0 ? uint64_t{R} : 1) * length * count;
-            status.SetProgress(computeDone, computeTotal);
-            if (options.hooks != nullptr)
-                for (uint32_t g = 0; g < count; ++g) options.hooks->AfterBlock(pass, i + g);
-            if (blockHasher) blockHasher->Drain();
-            if (fileHasher) fileHasher->Drain();
-            if (Stopped()) return Fail(kFailReadSource);
-            for (uint32_t g = 0; g < count; ++g) {
-                const uint64_t next = i + g + n;
-                if (next < S && !StartRead(next, pass)) return Fail(kFailReadSource);
+            return true;
+        };
+        uint64_t groupStart = 0;
+        for (uint64_t i = 0; i < S; ++i) {
+            if (i >= nextRead && !refill(i - 1, true, i)) return Fail(kFailReadSource);
+            uint8_t* data = nullptr;
+            uint64_t len = 0;
+            if (!CompleteRead(i, pass, data, len)) return Fail(kFailReadSource);
+            Block& block = blocks[i];
+            Source& src = sources[block.source];
+            // The part of the chunk that lies within the file.
+            const uint64_t avail = block.length > po ? std::min(len, block.length - po) : 0;
+            if (block.piece >= 0 && avail > 0 &&
+                !src.pieceFiles[block.piece]->write(block.pieceOffset + po, data, avail))
+                return Fail(kFailWriteData, src.pieces[block.piece].path);
+            if (R > 0) std::memcpy(working.data() + (i - groupStart) * workingStride, data, len);
+            auto hashBlock = [this, i, data, len] {
+                Block& bl = blocks[i];
+                bl.md5.Update(data, len);
+                bl.crc = Crc32Update(bl.crc, data, len);
+                signatures[i] = BlockSignature(data, len);
+            };
+            auto hashFile = [desc = src.description.get(), data, avail] {
+                desc->FeedWholeFile(data, avail);
+            };
+            if (blockHasher) {
+                blockTickets[i] = blockHasher->Post(hashBlock);
+                if (feedFile) fileTickets[i] = fileHasher->Post(hashFile);
+            } else {
+                hashBlock();
+                if (feedFile) hashFile();
             }
-            i += count;
+            if (!refill(i, false, 0)) return Fail(kFailReadSource);
+            const uint32_t count = static_cast<uint32_t>(i + 1 - groupStart);
+            if (count == group || i + 1 == S || R == 0) {
+                if (R > 0) MultiplyGroup(groupStart, count, length);
+                computeDone += (R > 0 ? uint64_t{R} : 1) * length * count;
+                status.SetProgress(computeDone, computeTotal);
+                if (options.hooks != nullptr)
+                    for (uint64_t b = groupStart; b <= i; ++b)
+                        options.hooks->AfterBlock(pass, static_cast<uint32_t>(b));
+                if (Stopped()) {
+                    if (blockHasher) blockHasher->Drain();
+                    if (fileHasher) fileHasher->Drain();
+                    return Fail(kFailReadSource);
+                }
+                groupStart = i + 1;
+                if (!refill(i, false, 0)) return Fail(kFailReadSource);
+            }
         }
+        if (blockHasher) blockHasher->Drain();
+        if (fileHasher) fileHasher->Drain();
         if (R > 0 && !CheckSignatures(length)) return Fail(kFailBlockSignature);
         if (pass + 1 < passes) {
             for (uint64_t b = 0; b < std::min(n, S); ++b)
