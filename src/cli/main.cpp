@@ -31,7 +31,8 @@ void Usage() {
                  "usage: vantrove-cli verify FILE [--json]\n"
                  "       vantrove-cli create [options] -o DIR/BASENAME FILE...\n"
                  "       vantrove-cli create --extend SET.par2 [-c COUNT | -r PERCENT] [-n COUNT]\n"
-                 "  FILE is any volume of a PAR2 set (.par2)\n"
+                 "  FILE is any volume of a PAR2 set (.par2), of a PAR1 set (.par, .pNN),\n"
+                 "  or an SFV (.sfv) or MD5 (.md5) checksum list\n"
                  "exit codes: 0 all data verified, 1 repair possible, 2 repair impossible, "
                  "3 error\n");
 }

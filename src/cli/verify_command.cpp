@@ -1,7 +1,6 @@
 #include "cli/verify_command.h"
 
 #include <fcntl.h>
-#include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -13,15 +12,10 @@
 
 #include "cli/cli_observer.h"
 #include "cli/json_writer.h"
-#include "par2/par2_recovery_set.h"
+#include "app/set_format.h"
 
 namespace vantrove::cli {
 namespace {
-
-bool HasExtension(const std::string& path, const char* extension) {
-    size_t n = std::strlen(extension);
-    return path.size() >= n && strcasecmp(path.c_str() + path.size() - n, extension) == 0;
-}
 
 std::string AbsolutePath(const std::string& path) {
     if (!path.empty() && path[0] == '/') return path;
@@ -163,14 +157,15 @@ int RunVerify(const VerifyOptions& options, const StopFlag* stop) {
         return kError;
     }
     ::close(fd);
-    if (!HasExtension(path, ".par2")) {
+    const FormatKind format = ChooseSetFormat(path);
+    if (format == FormatKind::None) {
         std::fprintf(stderr, "vantrove-cli: %s: not a recognised recovery file name\n",
                      options.path.c_str());
         return kError;
     }
 
     CliObserver observer(options.progress);
-    std::unique_ptr<RecoverySet> set = std::make_unique<Par2RecoverySet>(&observer, stop);
+    std::unique_ptr<RecoverySet> set = NewEmptySet(format, &observer, stop);
     if (std::unique_ptr<RecoverySet> replacement = set->Open(path)) {
         observer.ClearLists();
         set = std::move(replacement);

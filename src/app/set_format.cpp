@@ -1,0 +1,45 @@
+#include "app/set_format.h"
+
+#include "formats/md5_checksum_set.h"
+#include "formats/par1_format.h"
+#include "formats/par1_recovery_set.h"
+#include "formats/sfv_checksum_set.h"
+#include "par2/par2_recovery_set.h"
+#include "par2/volume_name.h"
+
+namespace vantrove {
+
+FormatKind ChooseSetFormat(const std::string& path) {
+    const size_t slash = path.rfind('/');
+    const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    if (!Par1VolumeSetName(name).empty()) return FormatKind::Par1;
+    if (!Par2VolumeSetName(name).empty()) return FormatKind::Par2;
+    if (!Md5ChecksumSet(nullptr, nullptr).VolumeSetName(name).empty()) return FormatKind::Md5;
+    if (!SfvChecksumSet(nullptr, nullptr).VolumeSetName(name).empty()) return FormatKind::Sfv;
+    return FormatKind::None;
+}
+
+std::unique_ptr<RecoverySet> NewEmptySet(FormatKind kind, SetObserver* observer,
+                                         const StopFlag* stopFlag) {
+    switch (kind) {
+        case FormatKind::Par1: return std::make_unique<Par1RecoverySet>(observer, stopFlag);
+        case FormatKind::Par2: return std::make_unique<Par2RecoverySet>(observer, stopFlag);
+        case FormatKind::Md5: return std::make_unique<Md5ChecksumSet>(observer, stopFlag);
+        case FormatKind::Sfv: return std::make_unique<SfvChecksumSet>(observer, stopFlag);
+        case FormatKind::None: break;
+    }
+    return nullptr;
+}
+
+const char* SetFormatName(FormatKind kind) {
+    switch (kind) {
+        case FormatKind::Par1: return "PAR1";
+        case FormatKind::Par2: return "PAR2";
+        case FormatKind::Md5: return "MD5";
+        case FormatKind::Sfv: return "SFV";
+        case FormatKind::None: break;
+    }
+    return "";
+}
+
+}  // namespace vantrove
