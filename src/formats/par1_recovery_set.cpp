@@ -577,64 +577,81 @@ void Par1RecoverySet::Repair() {
         return;
     }
     ClearError();
-    const bool renameOnly = status_.subState == SubState::RenameOnly;
-    // Damaged targets that the renaming moves aside may be deleted after a
-    // successful repair; nothing else of the folder's other files is.
+    const RecoveryState state = status_.state;
+    const SubState subState = status_.subState;
+    // What a successful repair may delete: damaged targets that the renaming
+    // moves aside, and the volumes whose recovery blocks the set holds.
+    // Nothing else of the folder is ever on this list.
     std::vector<DiskFileRef> damaged;
     for (const SourceFileEntryRef& entry : entries_) {
         if (entry->targetFile && entry->targetFile->result == VerifyResult::NotIntact) {
             damaged.push_back(entry->targetFile);
         }
     }
-    const bool renamed = RenameFiles();
-    UpdateState();
-    if (!renamed || renameOnly) {
-        if (renamed && status_.errorKind == ErrorKind::None &&
-            status_.state == RecoveryState::AllVerified) {
+    auto cleanUpList = [this, &damaged]() {
+        std::vector<DiskFileRef> list;
+        for (const DiskFileRef& file : damaged) {
+            if (file->kind == FileKind::OtherData) list.push_back(file);
+        }
+        for (const auto& [exponent, block] : volumes_) {
+            if (std::find(list.begin(), list.end(), block.file) == list.end()) {
+                list.push_back(block.file);
+            }
+        }
+        return list;
+    };
+
+    if (!RenameFiles()) {
+        NotifyStatus();
+        return;
+    }
+    if (subState == SubState::RenameOnly) {
+        UpdateState();
+        if (status_.errorKind == ErrorKind::None && status_.state == RecoveryState::AllVerified) {
             status_.state = RecoveryState::Repaired;
         }
         NotifyStatus();
-        ReportChangedSourceFiles();
+        CleanUp(cleanUpList());
+        NotifyStatus();
         return;
     }
 
-    std::vector<SourceFileEntry*> list;
-    bool ok = PrepareTargets(list);
+    // The repair is the one the set was ready for when it began.
+    status_.state = state;
+    for (const SourceFileEntryRef& entry : entries_) ClearTargetBlocks(*entry);
+    std::vector<SourceFileEntry*> targets;
+    bool ok = PrepareTargets(targets);
     bool cancelled = false;
     if (ok && static_cast<uint32_t>(status_.dataBlocksAvailable) < status_.totalDataBlocks) {
         ok = ComputeMissing(cancelled);
     }
-    // Every file the rebuild opened is closed again.
-    for (const SourceFileEntryRef& entry : entries_) {
+    for (SourceFileEntry* entry : targets) {
         if (entry->targetFile) entry->targetFile->close();
-        if (entry->foundBlocks[0].file) entry->foundBlocks[0].file->close();
     }
-    for (auto& [exponent, block] : volumes_) block.file->close();
-
     if (!ok) {
-        if (cancelled) RecordError(ErrorKind::Cancelled, 0, {});
-        DiscardTargets(list);
+        if (cancelled && status_.errorKind == ErrorKind::None) {
+            RecordError(ErrorKind::Cancelled, 0, {});
+        }
+        DiscardTargets(targets);
         NotifyStatus();
-        ReportChangedSourceFiles();
         return;
     }
-    VerifyRebuilt(list);
-    if (status_.errorKind == ErrorKind::None) {
-        // The damaged files moved aside and the volumes of this set.
-        std::vector<DiskFileRef> leftovers;
-        for (const DiskFileRef& file : damaged) {
-            if (file->kind == FileKind::OtherData) leftovers.push_back(file);
+
+    std::vector<SourceFileEntry*> written = targets;
+    VerifyRebuiltFiles(targets);
+    if (status_.errorKind != ErrorKind::None) {
+        // Targets that did not verify are removed again; the damaged
+        // originals were moved aside, never written to.
+        std::vector<SourceFileEntry*> failed;
+        for (SourceFileEntry* entry : written) {
+            if (!entry->targetFile || !entry->targetFile->flags.repaired) failed.push_back(entry);
         }
-        for (const auto& [path, file] : knownFiles_) {
-            if (file->kind == FileKind::Volume && file->result == VerifyResult::NotIntact &&
-                !file->flags.unused && !file->flags.damaged) {
-                leftovers.push_back(file);
-            }
-        }
-        CleanUp(leftovers);
+        DiscardTargets(failed);
+        NotifyStatus();
+        return;
     }
+    CleanUp(cleanUpList());
     NotifyStatus();
-    ReportChangedSourceFiles();
 }
 
 bool Par1RecoverySet::ComputeMissing(bool& cancelled) {
@@ -645,12 +662,21 @@ bool Par1RecoverySet::ComputeMissing(bool& cancelled) {
     Par1ComputationJob job;
     std::vector<bool> present;
     bool openFailed = false;
-    auto openInput = [this, &openFailed](const DataBlock& block) {
+    // The inputs opened here are closed again whatever happens.
+    struct Opened {
+        std::vector<DiskFileRef> files;
+        ~Opened() {
+            for (const DiskFileRef& file : files) file->close();
+        }
+    } opened;
+    auto openInput = [this, &openFailed, &opened](const DataBlock& block) {
         if (openFailed || block.file->isOpen()) return;
         if (!block.file->open()) {
             RecordError(ErrorKind::Open, block.file->lastError(), block.file->path);
             openFailed = true;
+            return;
         }
+        opened.files.push_back(block.file);
     };
     for (const SourceFileEntryRef& entry : entries_) {
         const DataBlock& found = entry->foundBlocks[0];
@@ -688,35 +714,6 @@ bool Par1RecoverySet::ComputeMissing(bool& cancelled) {
     job.physicalMemoryBytes = PhysicalMemory();
     SetDataPassReporter reporter(*this);
     return RunPar1Computation(job, reporter, cancelled);
-}
-
-void Par1RecoverySet::VerifyRebuilt(std::vector<SourceFileEntry*>& list) {
-    ReportChangedSourceFiles();
-    // In set order.
-    std::vector<SourceFileEntry*> ordered;
-    for (const SourceFileEntryRef& entry : entries_) {
-        if (std::find(list.begin(), list.end(), entry.get()) != list.end()) {
-            ordered.push_back(entry.get());
-        }
-    }
-    for (SourceFileEntry* entry : ordered) {
-        ClearFoundBlock(*entry, 0);
-        if (entry->completeCopy == entry->targetFile) entry->completeCopy.reset();
-        SetEntryState(*entry, FileState::Unverified);
-        entry->dirty = true;
-        DiskFileRef target = entry->targetFile;
-        if (!target) continue;
-        target->result = VerifyResult::NotVerified;
-        VerifyFile(entry, target, false, true);
-        if (target->result == VerifyResult::IntactCopy) {
-            target->flags.repaired = true;
-        } else if (status_.errorKind == ErrorKind::None) {
-            RecordError(ErrorKind::VerifyFailed, 0, {});
-        }
-        ReportChangedSourceFiles();
-    }
-    list.clear();
-    if (status_.errorKind == ErrorKind::None) status_.state = RecoveryState::Repaired;
 }
 
 }  // namespace vantrove

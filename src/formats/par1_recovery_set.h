@@ -74,11 +74,9 @@ class Par1RecoverySet : public ParityRecoverySet {
     // 1 no, 2 interrupted (read failure or stop).
     int CheckControlHash(DiskFile& file, const Md5Digest& expected);
     bool TargetOutsideFolder(const DiskFile& file) const;
-    // Rebuilds the missing files of `list`; false on failure (recorded) or
-    // when cancelled.
+    // Rebuilds the missing files into their prepared targets; false on
+    // failure (recorded) or when cancelled.
     bool ComputeMissing(bool& cancelled);
-    // Verifies the rebuilt targets again; false when one fails.
-    void VerifyRebuilt(std::vector<SourceFileEntry*>& list);
     uint64_t PhysicalMemory() const;
 
     uint32_t generator_ = 0;

@@ -8,6 +8,8 @@
 
 #include <sys/stat.h>
 
+#include <cerrno>
+
 #include <cstdio>
 #include <random>
 #include <set>
@@ -354,6 +356,87 @@ TEST_F(Par1SetTest, NamesLeadingOutOfTheFolderAreNeitherReadNorWritten) {
     set->Repair();
     EXPECT_NE(set->status().state, RecoveryState::Repaired);
     EXPECT_EQ(ReadFile(dir_.File("escape.bin")), build.files[0].data);
+}
+
+TEST_F(Par1SetTest, DeferredHashCheckIsMadeOnlyForRecoveryBlocks) {
+    Par1Build build = ThreeFiles();
+    Bytes main = MakePar1File(build, 0);
+    main[20] ^= 1;  // the control hash itself
+    WriteFile(PathOf("x.par"), main);
+    Bytes volume = MakePar1File(build, 1);
+    volume[20] ^= 1;
+    WriteFile(PathOf("x.p01"), volume);
+    WriteVolume(build, 2, "x.p02");
+    auto set = NewSet();
+    set->SetFolderAndBaseName(Folder(), "x");
+    auto file = [this](const std::string& name) {
+        auto f = std::make_shared<DiskFile>(PathOf(name));
+        return f;
+    };
+    EXPECT_TRUE(set->LoadVolume(file("x.par"), true));  // the list, unchecked
+    EXPECT_EQ(set->status().sourceFileCount, 3);
+    EXPECT_FALSE(set->LoadVolume(file("x.p01"), true));  // a block: checked, refused
+    EXPECT_TRUE(set->LoadVolume(file("x.p02"), true));
+    EXPECT_EQ(set->status().recoveryBlocksAvailable, 1);
+}
+
+// Fails the opening or the reading of one path.
+class FailingFile : public FileFaultInjector {
+  public:
+    std::string path;
+    bool failOpen = false;
+    int BeforeOpen(const std::string& p, bool) override {
+        return failOpen && p == path ? EACCES : 0;
+    }
+    int BeforeRead(const DiskFile& file, uint64_t, size_t) override {
+        return !failOpen && file.path == path ? EIO : 0;
+    }
+};
+
+TEST_F(Par1SetTest, RepairFailuresRecordTheirKindAndRemoveTheTargets) {
+    Par1Build build = ThreeFiles();
+    WriteData(build);
+    WriteVolume(build, 0, "x.par");
+    WriteVolume(build, 1, "x.p01");
+    std::remove(PathOf("three.bin").c_str());
+    struct Case {
+        bool failOpen;
+        std::string path;
+        ErrorKind kind;
+    } cases[] = {{true, PathOf("one.bin"), ErrorKind::Open},
+                 {true, PathOf("x.p01"), ErrorKind::Open},
+                 {false, PathOf("x.p01"), ErrorKind::Read}};
+    for (const Case& c : cases) {
+        auto set = OpenSet("x.par");
+        ASSERT_EQ(set->status().state, RecoveryState::RepairPossible);
+        FailingFile fault;
+        fault.path = c.path;
+        fault.failOpen = c.failOpen;
+        SetFileFaultInjector(&fault);
+        set->Repair();
+        SetFileFaultInjector(nullptr);
+        EXPECT_EQ(set->status().errorKind, c.kind) << c.path;
+        EXPECT_EQ(set->status().errorFile, c.path);
+        EXPECT_FALSE(FileExists(PathOf("three.bin")));
+        EXPECT_EQ(EntryNamed(*set, "three.bin")->state, FileState::Missing);
+    }
+}
+
+TEST_F(Par1SetTest, StopFlagCancelsTheRebuild) {
+    Par1Build build = ThreeFiles();
+    WriteData(build);
+    WriteVolume(build, 0, "x.par");
+    WriteVolume(build, 1, "x.p01");
+    std::remove(PathOf("two.bin").c_str());
+    StopFlag stop{0};
+    std::unique_ptr<RecoverySet> set = std::make_unique<Par1RecoverySet>(nullptr, &stop);
+    set->SetVerificationCache(&cache_);
+    OpenLikeWorker(set, PathOf("x.par"));
+    ASSERT_EQ(set->status().state, RecoveryState::RepairPossible);
+    stop = 1;
+    set->Repair();
+    EXPECT_EQ(set->status().errorKind, ErrorKind::Cancelled);
+    EXPECT_FALSE(FileExists(PathOf("two.bin")));
 }
 
 // ---- Sets made by parchive.
