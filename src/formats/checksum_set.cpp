@@ -73,7 +73,16 @@ bool ChecksumSet::SameSetAs(const ChecksumSet& other) const {
 void ChecksumSet::Repair() { RepairByRenaming(); }
 
 bool ChecksumSet::LoadVolume(const DiskFileRef& file, bool ignore) {
-    if (ignore || status_.state != RecoveryState::NeedMoreVolumes || !file) return false;
+    if (ignore || !file) return false;
+    if (status_.state != RecoveryState::NeedMoreVolumes) {
+        // The list is read once. The file that gave it stays the set's own
+        // when a scan looks at it again (after a re-verification, or when it
+        // changed on disk); any other list is of no use now.
+        if (file->kind != FileKind::Volume || file->blocksTaken == 0) return false;
+        file->result = VerifyResult::NotIntact;
+        if (observer()) observer()->ReportVolumeFile(*file);
+        return true;
+    }
     file->kind = FileKind::Volume;
     if (!file->open()) {
         file->result = VerifyResult::Missing;

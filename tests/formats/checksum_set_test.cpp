@@ -212,6 +212,22 @@ TEST_F(ChecksumSetTest, DotDotNameInsideTheFolderIsVerifiedButNeverARenameTarget
     EXPECT_FALSE(FileExists(other.File("b.txt")));
 }
 
+TEST_F(ChecksumSetTest, ReverifyKeepsTheListAndFindsChanges) {
+    Bytes a = Text("alpha contents");
+    Put("a.txt", a);
+    Put("list.sfv", "a.txt " + CrcHex(a) + "\n");
+    auto set = OpenSet(Sfv(), "list.sfv");
+    ASSERT_EQ(set->status().state, RecoveryState::AllVerified);
+    Put("a.txt", Text("alpha c0ntents"));
+    set->Reverify();
+    set->FinishActivity();
+    EXPECT_EQ(EntryNamed(*set, "a.txt")->state, FileState::Damaged);
+    DiskFileRef list = set->FindKnownFile(PathOf("list.sfv"));
+    ASSERT_NE(list, nullptr);
+    EXPECT_EQ(list->result, VerifyResult::NotIntact);
+    EXPECT_EQ(list->blocksTaken, 1u);
+}
+
 TEST_F(ChecksumSetTest, SavedStateReplacesTheSetWhenOpenedAgain) {
     Bytes a = Text("alpha contents");
     Put("a.txt", a);

@@ -196,6 +196,20 @@ TEST_F(Par1SetTest, FolderSearchFindsVolumesInAnyCase) {
     EXPECT_EQ(Par1(set).recoveryVolumes().count(6), 1u);
 }
 
+TEST_F(Par1SetTest, VolumeUnderAnotherSetNameIsTriedWhileBlocksAreMissing) {
+    Par1Build build = ThreeFiles();
+    WriteData(build);
+    WriteVolume(build, 0, "x.par");
+    WriteVolume(build, 2, "renamed.p02");
+    std::remove(PathOf("one.bin").c_str());
+    auto set = OpenSet("x.par");
+    EXPECT_EQ(set->status().recoveryBlocksAvailable, 1);
+    EXPECT_EQ(set->status().state, RecoveryState::RepairPossible);
+    set->Repair();
+    EXPECT_EQ(set->status().state, RecoveryState::Repaired);
+    EXPECT_EQ(ReadFile(PathOf("one.bin")), build.files[0].data);
+}
+
 TEST_F(Par1SetTest, DifferentHeadIsNotHashedInFull) {
     Par1Build build;
     build.files.push_back({"big.bin", test::RandomBytes(rng_, 100000)});
