@@ -22,22 +22,32 @@ FormatKind ChooseSetFormat(const std::string& path) {
 std::unique_ptr<RecoverySet> NewEmptySet(FormatKind kind, SetObserver* observer,
                                          const StopFlag* stopFlag) {
     switch (kind) {
-        case FormatKind::Par1: return std::make_unique<Par1RecoverySet>(observer, stopFlag);
-        case FormatKind::Par2: return std::make_unique<Par2RecoverySet>(observer, stopFlag);
-        case FormatKind::Md5: return std::make_unique<Md5ChecksumSet>(observer, stopFlag);
-        case FormatKind::Sfv: return std::make_unique<SfvChecksumSet>(observer, stopFlag);
-        case FormatKind::None: break;
+        case FormatKind::Par1:
+            return std::make_unique<Par1RecoverySet>(observer, stopFlag);
+        case FormatKind::Par2:
+            return std::make_unique<Par2RecoverySet>(observer, stopFlag);
+        case FormatKind::Md5:
+            return std::make_unique<Md5ChecksumSet>(observer, stopFlag);
+        case FormatKind::Sfv:
+            return std::make_unique<SfvChecksumSet>(observer, stopFlag);
+        case FormatKind::None:
+            break;
     }
     return nullptr;
 }
 
 const char* SetFormatName(FormatKind kind) {
     switch (kind) {
-        case FormatKind::Par1: return "PAR1";
-        case FormatKind::Par2: return "PAR2";
-        case FormatKind::Md5: return "MD5";
-        case FormatKind::Sfv: return "SFV";
-        case FormatKind::None: break;
+        case FormatKind::Par1:
+            return "PAR1";
+        case FormatKind::Par2:
+            return "PAR2";
+        case FormatKind::Md5:
+            return "MD5";
+        case FormatKind::Sfv:
+            return "SFV";
+        case FormatKind::None:
+            break;
     }
     return "";
 }

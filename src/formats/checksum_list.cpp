@@ -23,7 +23,9 @@ int HexValue(char c) {
     return -1;
 }
 
-bool IsHex(char c) { return HexValue(c) >= 0; }
+bool IsHex(char c) {
+    return HexValue(c) >= 0;
+}
 
 // Length of the run of hex digits that starts the line.
 size_t HexRunAtStart(std::string_view line) {
@@ -43,12 +45,15 @@ size_t HexRunAtEnd(std::string_view line) {
 Md5Digest DigestFromHex(std::string_view hex) {
     Md5Digest digest;
     for (size_t i = 0; i < digest.bytes.size(); ++i) {
-        digest.bytes[i] = static_cast<uint8_t>(HexValue(hex[2 * i]) << 4 | HexValue(hex[2 * i + 1]));
+        digest.bytes[i] =
+            static_cast<uint8_t>(HexValue(hex[2 * i]) << 4 | HexValue(hex[2 * i + 1]));
     }
     return digest;
 }
 
-bool IsLineEnd(char c) { return c == '\r' || c == '\n' || c == kEndOfFileMark; }
+bool IsLineEnd(char c) {
+    return c == '\r' || c == '\n' || c == kEndOfFileMark;
+}
 
 }  // namespace
 
@@ -98,8 +103,8 @@ int32_t ParseMd5Line(std::string_view line, std::string& name, Md5Digest& digest
         if (digits >= kBsdPrefix.size() + kBsdSeparator.size() &&
             strncasecmp(line.data(), kBsdPrefix.data(), kBsdPrefix.size()) == 0 &&
             line.substr(digits - kBsdSeparator.size(), kBsdSeparator.size()) == kBsdSeparator) {
-            name.assign(line.substr(kBsdPrefix.size(),
-                                    digits - kBsdSeparator.size() - kBsdPrefix.size()));
+            name.assign(
+                line.substr(kBsdPrefix.size(), digits - kBsdSeparator.size() - kBsdPrefix.size()));
             digest = DigestFromHex(line.substr(digits));
             return kMd5StyleBsd;
         }
@@ -112,7 +117,8 @@ int32_t ParseMd5Line(std::string_view line, std::string& name, Md5Digest& digest
             if (line[at] != ' ' || !IsHex(line[at + 1]) || !IsHex(line[at + 2])) {
                 return kMd5StyleNone;
             }
-            parsed.bytes[g] = static_cast<uint8_t>(HexValue(line[at + 1]) << 4 | HexValue(line[at + 2]));
+            parsed.bytes[g] =
+                static_cast<uint8_t>(HexValue(line[at + 1]) << 4 | HexValue(line[at + 2]));
         }
         name.assign(line.substr(0, size - groups - 1));
         digest = parsed;
@@ -123,13 +129,20 @@ int32_t ParseMd5Line(std::string_view line, std::string& name, Md5Digest& digest
 
 const char* Md5StyleCreator(int32_t style) {
     switch (style) {
-        case kMd5StyleTab: return "MD5Checker";
-        case kMd5StyleStar: return "MD5Summer";
-        case kMd5StyleEquals: return "MD5-it";
-        case kMd5StyleSpace: return "Easy MD5 Creator";
-        case kMd5StyleBsd: return "UNIX MD5 sum";
-        case kMd5StyleByteGroups: return "GPG";
-        default: return "unknown";
+        case kMd5StyleTab:
+            return "MD5Checker";
+        case kMd5StyleStar:
+            return "MD5Summer";
+        case kMd5StyleEquals:
+            return "MD5-it";
+        case kMd5StyleSpace:
+            return "Easy MD5 Creator";
+        case kMd5StyleBsd:
+            return "UNIX MD5 sum";
+        case kMd5StyleByteGroups:
+            return "GPG";
+        default:
+            return "unknown";
     }
 }
 

@@ -31,12 +31,12 @@ inline constexpr size_t kChecksumListPortion = 1048576;
 // MD5 line layouts (the value of `md5LineStyle`); 0 means none.
 enum Md5LineStyle : int32_t {
     kMd5StyleNone = 0,
-    kMd5StyleTab = 1,        // 32 hex digits, a tab, the name
-    kMd5StyleStar = 2,       // 32 hex digits, a space, '*' or a space, the name
-    kMd5StyleEquals = 3,     // the name, '=', 32 hex digits
-    kMd5StyleSpace = 4,      // the name, a space, 32 hex digits
-    kMd5StyleBsd = 5,        // "md5 (" name ") = " 32 hex digits
-    kMd5StyleByteGroups = 6, // the name, ':', sixteen groups " XX"
+    kMd5StyleTab = 1,         // 32 hex digits, a tab, the name
+    kMd5StyleStar = 2,        // 32 hex digits, a space, '*' or a space, the name
+    kMd5StyleEquals = 3,      // the name, '=', 32 hex digits
+    kMd5StyleSpace = 4,       // the name, a space, 32 hex digits
+    kMd5StyleBsd = 5,         // "md5 (" name ") = " 32 hex digits
+    kMd5StyleByteGroups = 6,  // the name, ':', sixteen groups " XX"
 };
 
 // Parses one SFV line. True for an entry; `name` and `crc` are set then.

@@ -70,7 +70,9 @@ bool ChecksumSet::SameSetAs(const ChecksumSet& other) const {
     return true;
 }
 
-void ChecksumSet::Repair() { RepairByRenaming(); }
+void ChecksumSet::Repair() {
+    RepairByRenaming();
+}
 
 bool ChecksumSet::LoadVolume(const DiskFileRef& file, bool ignore) {
     if (ignore || !file) return false;

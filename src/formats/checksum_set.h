@@ -60,8 +60,7 @@ class ChecksumSet : public RecoverySet {
   protected:
     // Parses one line; on an entry appends it (name, description, one
     // block) and returns true.
-    virtual bool ParseListLine(std::string_view line,
-                               std::vector<SourceFileEntryRef>& entries) = 0;
+    virtual bool ParseListLine(std::string_view line, std::vector<SourceFileEntryRef>& entries) = 0;
     // Adds `length` bytes of a data file to the running hash.
     virtual void HashUpdate(ChecksumOfFile& hash, const void* data, size_t length) const = 0;
     virtual void HashFinish(ChecksumOfFile& hash) const {}

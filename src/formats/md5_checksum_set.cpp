@@ -43,7 +43,9 @@ std::string Md5ChecksumSet::VolumeSetName(const std::string& fileName) const {
     return fileName.substr(0, fileName.size() - n);
 }
 
-std::string Md5ChecksumSet::CreatorText() const { return Md5StyleCreator(md5LineStyle_); }
+std::string Md5ChecksumSet::CreatorText() const {
+    return Md5StyleCreator(md5LineStyle_);
+}
 
 bool Md5ChecksumSet::ParseListLine(std::string_view line,
                                    std::vector<SourceFileEntryRef>& entries) {
@@ -63,7 +65,9 @@ void Md5ChecksumSet::HashUpdate(ChecksumOfFile& hash, const void* data, size_t l
     hash.md5Context.Update(data, length);
 }
 
-void Md5ChecksumSet::HashFinish(ChecksumOfFile& hash) const { hash.md5 = hash.md5Context.Final(); }
+void Md5ChecksumSet::HashFinish(ChecksumOfFile& hash) const {
+    hash.md5 = hash.md5Context.Final();
+}
 
 bool Md5ChecksumSet::HashMatches(const SourceFileEntry& entry, const ChecksumOfFile& hash) const {
     const Md5ListEntryDescription* description = DescriptionOf(entry);

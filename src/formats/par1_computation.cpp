@@ -12,10 +12,9 @@
 namespace vantrove {
 namespace {
 
-constexpr uint32_t kPatterns[16] = {0x99999999, 0x66666666, 0xDDDDDDDD, 0x22222222,
-                                    0xAAAAAAAA, 0x55555555, 0xBBBBBBBB, 0x44444444,
-                                    0x88888888, 0x77777777, 0xCCCCCCCC, 0x33333333,
-                                    0xEEEEEEEE, 0x11111111, 0xFFFFFFFF, 0x00000000};
+constexpr uint32_t kPatterns[16] = {
+    0x99999999, 0x66666666, 0xDDDDDDDD, 0x22222222, 0xAAAAAAAA, 0x55555555, 0xBBBBBBBB, 0x44444444,
+    0x88888888, 0x77777777, 0xCCCCCCCC, 0x33333333, 0xEEEEEEEE, 0x11111111, 0xFFFFFFFF, 0x00000000};
 // Progress of the memory test is reported after this many bytes.
 constexpr size_t kMemoryTestStep = 262144;
 
@@ -24,8 +23,8 @@ class Region {
   public:
     explicit Region(size_t bytes) : bytes_(bytes) {
         if (bytes_ == 0) return;
-        void* area = mmap(nullptr, bytes_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1,
-                          0);
+        void* area =
+            mmap(nullptr, bytes_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
         if (area != MAP_FAILED) data_ = static_cast<uint8_t*>(area);
     }
     ~Region() {
@@ -190,7 +189,8 @@ bool RunPar1Computation(const Par1ComputationJob& job, DataPassReporter& reporte
             }
             const DataBlock& target = job.outputs[j];
             if (offset >= target.length) continue;
-            const size_t part = static_cast<size_t>(std::min<uint64_t>(length, target.length - offset));
+            const size_t part =
+                static_cast<size_t>(std::min<uint64_t>(length, target.length - offset));
             if (!target.file || !target.file->write(target.offset + offset, data, part)) {
                 reporter.RecordError(kErrorWrite, target.file ? target.file->lastError() : EBADF,
                                      target.file ? target.file->path : std::string());

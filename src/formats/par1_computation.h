@@ -54,7 +54,6 @@ uint64_t Par1ChunkSize(uint64_t blockSize, uint32_t missing, uint64_t physicalMe
 // read failure (6), a write failure (7), a checksum mismatch (8), no memory
 // (kErrorDataPassFailed) or the stop flag (`cancelled` set, nothing recorded),
 // each recorded through `reporter`.
-bool RunPar1Computation(const Par1ComputationJob& job, DataPassReporter& reporter,
-                        bool& cancelled);
+bool RunPar1Computation(const Par1ComputationJob& job, DataPassReporter& reporter, bool& cancelled);
 
 }  // namespace vantrove

@@ -45,7 +45,9 @@ void AppendUtf8(std::string& out, uint32_t codePoint) {
     }
 }
 
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+bool IsDigit(char c) {
+    return c >= '0' && c <= '9';
+}
 
 std::string Format(int id, int a, int b = 0, int c = 0) {
     char text[128];
@@ -127,7 +129,8 @@ std::string Par1NameToString(const uint8_t* utf16le, size_t bytes) {
         } else if (unit >= 0xFF80) {
             out += static_cast<char>(unit & 0xFF);
         } else if (unit >= 0xD800 && unit < 0xDC00 && i + 1 < units) {
-            const uint32_t low = utf16le[2 * i + 2] | static_cast<uint32_t>(utf16le[2 * i + 3]) << 8;
+            const uint32_t low = utf16le[2 * i + 2] | static_cast<uint32_t>(utf16le[2 * i + 3])
+                                                          << 8;
             if (low >= 0xDC00 && low < 0xE000) {
                 AppendUtf8(out, 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00));
                 ++i;
@@ -163,13 +166,27 @@ std::string Par1CreatorText(uint32_t generator) {
     const int sub = static_cast<int>(generator & 0xFF);
     std::string text;
     switch (client) {
-        case 1: text = "Mirror"; break;
-        case 2: text = "PAR"; break;
-        case 3: text = "SmartPar"; break;
-        case 170: text = "PowerPost 2000 A&A"; break;
-        case 254: text = "Newspost"; break;
-        case 255: text = "FSRaid"; break;
-        default: text = Format(kStrUnknownClient, client); break;
+        case 1:
+            text = "Mirror";
+            break;
+        case 2:
+            text = "PAR";
+            break;
+        case 3:
+            text = "SmartPar";
+            break;
+        case 170:
+            text = "PowerPost 2000 A&A";
+            break;
+        case 254:
+            text = "Newspost";
+            break;
+        case 255:
+            text = "FSRaid";
+            break;
+        default:
+            text = Format(kStrUnknownClient, client);
+            break;
     }
     if (sub != 0) {
         text += Format(kStrClientVersionMajorMinorSub, major, minor, sub);

@@ -103,7 +103,8 @@ std::unique_ptr<RecoverySet> Par1RecoverySet::Open(const std::string& path) {
         if (!setName.empty()) {
             const bool hadList = hasFileList_;
             DiskFileRef file = KnownOrNewVolume(path);
-            if (file->result == VerifyResult::NotVerified || file->result == VerifyResult::Missing) {
+            if (file->result == VerifyResult::NotVerified ||
+                file->result == VerifyResult::Missing) {
                 LoadVolume(file, false);
             }
             NotifyStatus();
@@ -352,9 +353,8 @@ void Par1RecoverySet::VerifyDataFile(const DiskFileRef& file, SourceFileEntry*& 
         }
         return entries_.size();
     };
-    size_t start = size == 0 ? entries_.size() : firstFrom(0, [](const SourceFileEntry&) {
-        return true;
-    });
+    size_t start =
+        size == 0 ? entries_.size() : firstFrom(0, [](const SourceFileEntry&) { return true; });
     if (start == entries_.size()) {
         file->result = VerifyResult::NotIntact;
         recordAgainstExpected();
@@ -419,8 +419,7 @@ void Par1RecoverySet::VerifyDataFile(const DiskFileRef& file, SourceFileEntry*& 
     match->foundBlocks[0].length = size;
 }
 
-bool Par1RecoverySet::CheckWholeFile(DiskFile& file, const SourceFileEntry& entry,
-                                     bool& stopped) {
+bool Par1RecoverySet::CheckWholeFile(DiskFile& file, const SourceFileEntry& entry, bool& stopped) {
     stopped = false;
     const Par1EntryDescription* description = DescriptionOf(entry);
     if (!description || file.size != entry.size || file.size == 0 || TargetOutsideFolder(file)) {
@@ -438,7 +437,8 @@ bool Par1RecoverySet::CheckWholeFile(DiskFile& file, const SourceFileEntry& entr
         if (!file.read(position, buffer.data(), length)) return false;
         md5.Update(buffer.data(), length);
         position += length;
-        if (position == headLength && !hash16kUntrusted_ && !(md5.Final() == description->hash16k)) {
+        if (position == headLength && !hash16kUntrusted_ &&
+            !(md5.Final() == description->hash16k)) {
             return false;
         }
         ReportProgress(position);
@@ -455,27 +455,26 @@ bool Par1RecoverySet::CheckWholeFile(DiskFile& file, const SourceFileEntry& entr
 
 bool Par1RecoverySet::SaveState(const std::string& setPath) {
     if (!hasFileList_) return false;
-    return SaveStateFile(
-        setPath + kStateExtensionPar1, kStateTag, status_.totalSourceSize,
-        [this](StateWriter& writer) {
-            writer.WriteU32(static_cast<uint32_t>(protectedEntries_.size()));
-            writer.WriteBytes(protectedEntries_.data(), protectedEntries_.size());
-            writer.WriteU32(static_cast<uint32_t>(entries_.size()));
-            for (const SourceFileEntryRef& entry : entries_) {
-                WriteEntryReference(writer, entry.get());
-            }
-            writer.WriteU32(static_cast<uint32_t>(volumes_.size()));
-            for (const auto& [exponent, block] : volumes_) {
-                writer.WriteU32(exponent);
-                writer.WriteReference(&block, [&writer, &block] {
-                    WriteDiskFileReference(writer, block.file.get());
-                    writer.WriteU64(block.offset);
-                    writer.WriteU64(block.length);
-                });
-            }
-            writer.WriteU32(hash16kUntrusted_ ? 1 : 0);
-            writer.WriteU32(generator_);
-        });
+    return SaveStateFile(setPath + kStateExtensionPar1, kStateTag, status_.totalSourceSize,
+                         [this](StateWriter& writer) {
+                             writer.WriteU32(static_cast<uint32_t>(protectedEntries_.size()));
+                             writer.WriteBytes(protectedEntries_.data(), protectedEntries_.size());
+                             writer.WriteU32(static_cast<uint32_t>(entries_.size()));
+                             for (const SourceFileEntryRef& entry : entries_) {
+                                 WriteEntryReference(writer, entry.get());
+                             }
+                             writer.WriteU32(static_cast<uint32_t>(volumes_.size()));
+                             for (const auto& [exponent, block] : volumes_) {
+                                 writer.WriteU32(exponent);
+                                 writer.WriteReference(&block, [&writer, &block] {
+                                     WriteDiskFileReference(writer, block.file.get());
+                                     writer.WriteU64(block.offset);
+                                     writer.WriteU64(block.length);
+                                 });
+                             }
+                             writer.WriteU32(hash16kUntrusted_ ? 1 : 0);
+                             writer.WriteU32(generator_);
+                         });
 }
 
 bool Par1RecoverySet::LoadState(const std::string& key) {

@@ -46,7 +46,9 @@ std::string SfvChecksumSet::VolumeSetName(const std::string& fileName) const {
     return fileName.substr(0, fileName.size() - n);
 }
 
-std::string SfvChecksumSet::CreatorText() const { return GetString(kStrUnknown); }
+std::string SfvChecksumSet::CreatorText() const {
+    return GetString(kStrUnknown);
+}
 
 bool SfvChecksumSet::ParseListLine(std::string_view line,
                                    std::vector<SourceFileEntryRef>& entries) {

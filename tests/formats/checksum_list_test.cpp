@@ -157,10 +157,9 @@ TEST(Md5Line, SixteenBytePairsAfterAColonAreStyleSix) {
 TEST(Md5Line, ByteGroupNearMissesAreUnparsable) {
     // Two spaces before the last group.
     const std::string groups = Groups();
-    EXPECT_EQ(Md5Style("a.bin:" + groups.substr(0, 45) + " " + groups.substr(45)),
-              kMd5StyleNone);
-    EXPECT_EQ(Md5Style("a.bin;" + Groups()), kMd5StyleNone);             // no colon
-    EXPECT_EQ(Md5Style("a.bin:" + Groups().substr(3)), kMd5StyleNone);   // fifteen groups
+    EXPECT_EQ(Md5Style("a.bin:" + groups.substr(0, 45) + " " + groups.substr(45)), kMd5StyleNone);
+    EXPECT_EQ(Md5Style("a.bin;" + Groups()), kMd5StyleNone);            // no colon
+    EXPECT_EQ(Md5Style("a.bin:" + Groups().substr(3)), kMd5StyleNone);  // fifteen groups
     std::string badDigit = "a.bin:" + Groups();
     badDigit[badDigit.size() - 1] = 'g';
     EXPECT_EQ(Md5Style(badDigit), kMd5StyleNone);
@@ -205,7 +204,10 @@ TEST(ChecksumListReader, EveryLineEndAndAMissingFinalOneParseTheSame) {
     EXPECT_EQ(SfvNames("a 00000001\nb 00000002\nc 00000003\n"), expected);
     EXPECT_EQ(SfvNames("a 00000001\rb 00000002\rc 00000003\r"), expected);
     EXPECT_EQ(SfvNames("a 00000001\nb 00000002\nc 00000003"), expected);
-    EXPECT_EQ(SfvNames("a 00000001\n\n\r\n\x1a" "b 00000002\x1a" "c 00000003\x1a"), expected);
+    EXPECT_EQ(SfvNames("a 00000001\n\n\r\n\x1a"
+                       "b 00000002\x1a"
+                       "c 00000003\x1a"),
+              expected);
 }
 
 TEST(ChecksumListReader, SemicolonCommentsSkipEveryLaterSemicolonLine) {
@@ -261,7 +263,8 @@ TEST(ChecksumListReader, ReadFailureAndStopAreReported) {
         ++lines;
         return true;
     };
-    EXPECT_EQ(ReadChecksumList(file, parse, [](uint64_t) { return false; }, 4),
+    EXPECT_EQ(ReadChecksumList(
+                  file, parse, [](uint64_t) { return false; }, 4),
               ChecksumListRead::Stopped);
     file.close();
     EXPECT_EQ(ReadChecksumList(file, parse, {}), ChecksumListRead::Failed);

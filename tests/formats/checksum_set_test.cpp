@@ -35,9 +35,13 @@ std::string CrcHex(const Bytes& data) {
     return text;
 }
 
-std::string Md5Hex(const Bytes& data) { return Md5Of(data.data(), data.size()).ToHex(); }
+std::string Md5Hex(const Bytes& data) {
+    return Md5Of(data.data(), data.size()).ToHex();
+}
 
-Bytes Text(const std::string& s) { return Bytes(s.begin(), s.end()); }
+Bytes Text(const std::string& s) {
+    return Bytes(s.begin(), s.end());
+}
 
 class ChecksumSetTest : public ::testing::Test {
   protected:
@@ -347,8 +351,8 @@ TEST_F(ChecksumSetTest, Md5sumListsInBothLayoutsVerify) {
     struct Case {
         const char* list;
         const char* creator;
-    } cases[] = {{"plain.md5", "MD5Summer"}, {"binary.md5", "MD5Summer"},
-                 {"tagged.md5", "UNIX MD5 sum"}};
+    } cases[] = {
+        {"plain.md5", "MD5Summer"}, {"binary.md5", "MD5Summer"}, {"tagged.md5", "UNIX MD5 sum"}};
     for (const Case& c : cases) {
         auto set = OpenSet(Md5(), c.list);
         EXPECT_EQ(set->status().sourceFileCount, 2) << c.list;

@@ -70,7 +70,8 @@ Bytes MakePar1File(const Par1Build& build, uint64_t volumeNumber) {
         PutLe64(entry, 16, f.data.size());
         PutDigest(entry, 24, Md5Of(f.data.data(), f.data.size()));
         PutDigest(entry, 40, Md5Of(f.data.data(), std::min<size_t>(f.data.size(), 16384)));
-        for (size_t i = 0; i < f.name.size(); ++i) entry[56 + 2 * i] = static_cast<uint8_t>(f.name[i]);
+        for (size_t i = 0; i < f.name.size(); ++i)
+            entry[56 + 2 * i] = static_cast<uint8_t>(f.name[i]);
         list.insert(list.end(), entry.begin(), entry.end());
     }
     Bytes data;

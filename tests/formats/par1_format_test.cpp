@@ -57,18 +57,18 @@ TEST(Par1Header, FieldsOutOfRangeMakeTheFileUnusable) {
         PutLe64(f, offset, value);
         return f;
     };
-    EXPECT_FALSE(Usable(with(48, 256)));                       // volume number
-    EXPECT_FALSE(Usable(with(48, 1ull << 32)));                // high half of the volume number
+    EXPECT_FALSE(Usable(with(48, 256)));         // volume number
+    EXPECT_FALSE(Usable(with(48, 1ull << 32)));  // high half of the volume number
     EXPECT_TRUE(Usable(with(48, 255)));
-    EXPECT_FALSE(Usable(with(56, 0)));                         // no files
-    EXPECT_FALSE(Usable(with(64, 95)));                        // list inside the header
-    EXPECT_FALSE(Usable(with(72, 0)));                         // empty list
-    EXPECT_FALSE(Usable(with(72, 200001)));                    // list too large
-    EXPECT_FALSE(Usable(with(72, good.size())));               // list past the end
-    EXPECT_FALSE(Usable(with(80, 95)));                        // data inside the header
-    EXPECT_FALSE(Usable(with(80, 96 + 10)));                   // data overlaps the list
-    EXPECT_FALSE(Usable(with(88, GetLe64(good, 88) + 1)));     // data past the end
-    EXPECT_FALSE(Usable(with(80, ~0ull - 5)));                 // offset + size overflows
+    EXPECT_FALSE(Usable(with(56, 0)));                      // no files
+    EXPECT_FALSE(Usable(with(64, 95)));                     // list inside the header
+    EXPECT_FALSE(Usable(with(72, 0)));                      // empty list
+    EXPECT_FALSE(Usable(with(72, 200001)));                 // list too large
+    EXPECT_FALSE(Usable(with(72, good.size())));            // list past the end
+    EXPECT_FALSE(Usable(with(80, 95)));                     // data inside the header
+    EXPECT_FALSE(Usable(with(80, 96 + 10)));                // data overlaps the list
+    EXPECT_FALSE(Usable(with(88, GetLe64(good, 88) + 1)));  // data past the end
+    EXPECT_FALSE(Usable(with(80, ~0ull - 5)));              // offset + size overflows
     // Without recovery data the data offset is not looked at.
     Bytes main = MakePar1File(TwoFiles(), 0);
     PutLe64(main, 80, 5);
@@ -109,8 +109,8 @@ TEST(Par1FileList, FewerEntriesThanAnnouncedMakeTheFileUnusable) {
 TEST(Par1Names, CodeUnitsBecomeBytes) {
     // 'a', 0xE9 (a byte below 256), 0xFFC3 0xFFA9 (a widened UTF-8 "é"),
     // U+20AC, and a surrogate pair for U+1F600.
-    const uint8_t units[] = {'a', 0, 0xE9, 0, 0xC3, 0xFF, 0xA9, 0xFF, 0xAC, 0x20,
-                             0x3D, 0xD8, 0x00, 0xDE, 0x00, 0xDC};
+    const uint8_t units[] = {'a',  0,    0xE9, 0,    0xC3, 0xFF, 0xA9, 0xFF,
+                             0xAC, 0x20, 0x3D, 0xD8, 0x00, 0xDE, 0x00, 0xDC};
     std::string name = Par1NameToString(units, sizeof units);
     EXPECT_EQ(name, std::string("a\xE9\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80?"));
     // An odd byte count ignores the last byte.

@@ -5,11 +5,9 @@
 #include "formats/par1_recovery_set.h"
 
 #include <gtest/gtest.h>
-
 #include <sys/stat.h>
 
 #include <cerrno>
-
 #include <cstdio>
 #include <random>
 #include <set>
@@ -186,9 +184,9 @@ TEST_F(Par1SetTest, FolderSearchFindsVolumesInAnyCase) {
     WriteData(build);
     WriteVolume(build, 0, "x.Par");
     WriteVolume(build, 7, "x.P07");
-    WriteVolume(build, 2, "x.p2");     // not a volume name
-    WriteVolume(build, 3, "x.pa1");    // nor this
-    WriteVolume(build, 4, "x.par2");   // nor this
+    WriteVolume(build, 2, "x.p2");    // not a volume name
+    WriteVolume(build, 3, "x.pa1");   // nor this
+    WriteVolume(build, 4, "x.par2");  // nor this
     // Opened from the volume: the folder search finds the main file too.
     auto set = OpenSet("x.P07");
     EXPECT_EQ(set->status().sourceFileCount, 3);
