@@ -75,6 +75,16 @@ std::string Par2RecoverySet::CreatorText() const {
     return CreatorDisplayText(chosen_->creator.get());
 }
 
+const Md5Digest& Par2RecoverySet::zeroBlockMd5() const {
+    if (!zeroMd5Known_) {
+        Md5Context zeros;
+        zeros.UpdateZeros(status_.blockSize);
+        zeroMd5_ = zeros.Final();
+        zeroMd5Known_ = true;
+    }
+    return zeroMd5_;
+}
+
 std::string Par2RecoverySet::StateKey(const std::string& setPath) {
     return setPath + kStateExtensionPar2;
 }
@@ -485,9 +495,7 @@ bool Par2RecoverySet::PrepareScan() {
     const uint64_t blockSize = status_.blockSize;
     if (blockSize == 0 || blockSize > UINT32_MAX) return false;
     zeroCrc_ = Crc32UpdateZeros(0, blockSize);
-    Md5Context zeros;
-    zeros.UpdateZeros(blockSize);
-    zeroMd5_ = zeros.Final();
+    zeroMd5Known_ = false;
     window_.Build(static_cast<uint32_t>(blockSize));
 
     lookup_.Clear();

@@ -56,7 +56,8 @@ class Par2RecoverySet : public ParityRecoverySet {
     const std::vector<std::unique_ptr<PacketGroup>>& groups() const { return groups_; }
     const BlockLookup& blockLookup() const { return lookup_; }
     uint32_t zeroBlockCrc() const { return zeroCrc_; }
-    const Md5Digest& zeroBlockMd5() const { return zeroMd5_; }
+    // The MD5 of one slice of zeros, computed when first asked for.
+    const Md5Digest& zeroBlockMd5() const;
 
     // The cache key of a set: folder + base name + ".vt2".
     static std::string StateKey(const std::string& setPath);
@@ -104,6 +105,8 @@ class Par2RecoverySet : public ParityRecoverySet {
     void CheckWholeFile(DiskFile& file, SourceFileEntry*& entryOut, int& resultOut);
     void ScanBlocks(const DiskFileRef& file, SourceFileEntry*& entryOut, int& resultOut,
                     bool& stopped);
+    void ScanSmallFile(const DiskFileRef& file, SourceFileEntry*& entryOut, int& resultOut,
+                       bool& stopped);
 
     std::vector<std::unique_ptr<PacketGroup>> groups_;
     PacketGroup* chosen_ = nullptr;
@@ -111,7 +114,8 @@ class Par2RecoverySet : public ParityRecoverySet {
     BlockLookup lookup_;
     Crc32Window window_;
     uint32_t zeroCrc_ = 0;
-    Md5Digest zeroMd5_;
+    mutable Md5Digest zeroMd5_;
+    mutable bool zeroMd5Known_ = false;
 };
 
 }  // namespace vantrove

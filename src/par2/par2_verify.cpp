@@ -7,6 +7,7 @@
 #include <memory>
 #include <vector>
 
+#include "core/crc32.h"
 #include "engine/block_scanner.h"
 #include "par2/par2_recovery_set.h"
 
@@ -122,6 +123,10 @@ void Par2RecoverySet::ScanBlocks(const DiskFileRef& file, SourceFileEntry*& entr
     const uint64_t blockSize = status_.blockSize;
     SourceFileEntry* expected = entryOut;
     SetProgress(0, size);
+    if (size < blockSize) {
+        ScanSmallFile(file, entryOut, resultOut, stopped);
+        return;
+    }
 
     auto scanner = std::make_unique<BlockScanner>();
     if (!scanner->Start(*file, window_)) {
@@ -254,6 +259,134 @@ void Par2RecoverySet::ScanBlocks(const DiskFileRef& file, SourceFileEntry*& entr
         const Par2FileDescription* d = DescriptionOf(*entryOut);
         if (matches != entryOut->blockCount || size != entryOut->size ||
             !(whole == d->fileHash()) || !(head == d->hash16k())) {
+            result = 1;
+        }
+    }
+    resultOut = result;
+}
+
+// A file shorter than one block: every window of the sliding search is
+// short, and a window of n real bytes can only be a block of length n, so
+// only the offsets size - L, for the lengths L of the set's short blocks, can
+// hold a block, and a match there reaches the end of the file. Those windows
+// are checked directly: one pass gives the whole-file digests and the CRC of
+// the file up to each such offset, from which the CRC of the rest follows;
+// MD5 is computed only where the CRC is a block's. No ring of block-size
+// buffers is needed, whatever block size the set states.
+void Par2RecoverySet::ScanSmallFile(const DiskFileRef& file, SourceFileEntry*& entryOut,
+                                    int& resultOut, bool& stopped) {
+    const uint64_t size = file->size;
+    const uint64_t blockSize = status_.blockSize;
+    SourceFileEntry* expected = entryOut;
+
+    std::vector<uint64_t> offsets;
+    for (const BlockLookup::Node& node : lookup_.nodes()) {
+        if (node.length() > 0 && node.length() <= size) offsets.push_back(size - node.length());
+    }
+    std::sort(offsets.begin(), offsets.end());
+    offsets.erase(std::unique(offsets.begin(), offsets.end()), offsets.end());
+
+    // One pass: whole-file MD5 (and of its first 16 KiB), CRC up to each offset.
+    std::vector<uint32_t> prefixCrc(offsets.size());
+    std::vector<uint8_t> buffer(static_cast<size_t>(std::min<uint64_t>(size, kWholeFileBuffer)));
+    Md5Context md5;
+    Md5Digest head;
+    bool headDone = false;
+    uint32_t crc = 0;
+    uint64_t position = 0;
+    size_t next = 0;
+    while (position < size || next < offsets.size()) {
+        while (next < offsets.size() && offsets[next] == position) prefixCrc[next++] = crc;
+        if (position >= size) break;
+        uint64_t until = size;
+        if (next < offsets.size()) until = std::min(until, offsets[next]);
+        if (!headDone) until = std::min<uint64_t>(until, std::max<uint64_t>(position + 1, 16384));
+        const size_t chunk =
+            static_cast<size_t>(std::min<uint64_t>(buffer.size(), until - position));
+        if (!file->read(position, buffer.data(), chunk)) {
+            RecordError(ErrorKind::Read, file->lastError(), file->path);
+            stopped = true;
+            return;
+        }
+        md5.Update(buffer.data(), chunk);
+        crc = Crc32Update(crc, buffer.data(), chunk);
+        position += chunk;
+        if (!headDone && position >= std::min<uint64_t>(size, 16384)) {
+            head = md5.Final();
+            headDone = true;
+        }
+    }
+    if (!headDone) head = md5.Final();
+    const Md5Digest whole = md5.Final();
+    const uint32_t wholeCrc = crc;
+    const CrcFilter filter = lookup_.filter();
+
+    BlockLookup::Node* found = nullptr;
+    uint64_t foundAt = 0;
+    for (size_t i = 0; i < offsets.size() && !found; ++i) {
+        const uint64_t offset = offsets[i];
+        const uint64_t real = size - offset;
+        const uint32_t tailCrc =
+            wholeCrc ^ Crc32UpdateZeros(prefixCrc[i], real) ^ Crc32UpdateZeros(0, real);
+        const uint32_t windowCrc = Crc32UpdateZeros(tailCrc, blockSize - real);
+        if (!filter.MayContain(windowCrc)) continue;
+        BlockLookup::Node* crcNode = lookup_.FindCrc(windowCrc);
+        if (!crcNode) continue;
+        Md5Context window;
+        for (uint64_t at = offset; at < size;) {
+            const size_t chunk = static_cast<size_t>(std::min<uint64_t>(buffer.size(), size - at));
+            if (!file->read(at, buffer.data(), chunk)) {
+                RecordError(ErrorKind::Read, file->lastError(), file->path);
+                stopped = true;
+                return;
+            }
+            window.Update(buffer.data(), chunk);
+            at += chunk;
+        }
+        window.UpdateZeros(blockSize - real);
+        BlockLookup::Node* node = lookup_.FindMd5(crcNode, window.Final());
+        if (!node) continue;
+
+        // The matching rules, for a short window without a hint.
+        bool accounted = false;
+        if (node->nextSame) {
+            bool allLocated = true;
+            for (BlockLookup::Node* n = node; n && !found; n = n->nextSame) {
+                if (!Located(n)) allLocated = false;
+                if (n->entry == expected && !Located(n) && n->length() == real) found = n;
+            }
+            for (BlockLookup::Node* n = node; n && !found; n = n->nextSame) {
+                if (!Located(n) && n->length() == real) found = n;
+            }
+            accounted = !found && allLocated;
+        } else if (node->entry->completeCopy) {
+            accounted = true;
+        } else if (node->length() == real) {
+            if ((node->indexInFile == 0 && offset == 0) || !Located(node)) {
+                found = node;
+            } else {
+                accounted = true;
+            }
+        }
+        if (found) {
+            foundAt = offset;
+        } else if (accounted) {
+            break;  // the search skips a whole block: past the end
+        }
+    }
+    SetProgress(size, size);
+    if (!found) {
+        resultOut = 0;
+        return;
+    }
+    entryOut = found->entry;
+    // Every window before the match held nothing.
+    int result = (found->indexInFile == 0 && foundAt == 0) ? 2 : 1;
+    LocateBlock(*found->entry, found->indexInFile, file, foundAt);
+    if (result == 2) {
+        const Par2FileDescription* d = DescriptionOf(*entryOut);
+        if (entryOut->blockCount != 1 || size != entryOut->size || !(whole == d->fileHash()) ||
+            !(head == d->hash16k())) {
             result = 1;
         }
     }

@@ -2,6 +2,7 @@
 // resynchronisation and damage handling, the choice between packet groups,
 // and hostile volumes.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
 #include <algorithm>
 #include <cstring>
@@ -298,6 +299,30 @@ TEST_F(Par2Loading, ChecksumPacketWhoseCountDoesNotFitTheLengthLeavesTheSetIncom
     EXPECT_EQ(set->chosenGroup(), nullptr);
     EXPECT_EQ(set->status().state, RecoveryState::NeedMoreVolumes);
     EXPECT_EQ(set->status().totalDataBlocks, 0u);
+}
+
+TEST_F(Par2Loading, HugeSliceSizeCostsNoBlockSizedMemory) {
+    // A set that states 128 MiB slices for two small files.
+    Par2SetBuilder b(folder_, uint64_t{1} << 27);
+    std::mt19937_64 rng(test::TestSeed());
+    Bytes content = test::RandomBytes(rng, 5000);
+    b.AddFile("a.bin", content);
+    b.AddFile("b.bin", test::RandomBytes(rng, 100));
+    b.Build();
+    test::WriteVolume(folder_ + "big.par2", b.Critical());
+    content[10] ^= 1;
+    test::WriteFile(folder_ + "a.bin", content);
+
+    struct rusage before {};
+    getrusage(RUSAGE_SELF, &before);
+    auto set = test::OpenAndScan(folder_ + "big.par2", cache_);
+    struct rusage after {};
+    getrusage(RUSAGE_SELF, &after);
+    EXPECT_LT(after.ru_maxrss - before.ru_maxrss, 64 * 1024) << "KiB of peak memory grew";
+    ASSERT_EQ(set->entries().size(), 2u);
+    EXPECT_EQ(set->status().totalDataBlocks, 2u);
+    EXPECT_EQ(set->status().damagedFiles, 1);
+    EXPECT_EQ(set->status().completeFiles, 1);
 }
 
 TEST_F(Par2Loading, MissingVolumeIsMarkedAndLoadingGoesOn) {

@@ -189,6 +189,47 @@ TEST_F(Par2Scan, ShortLastBlockFoundInAZeroPaddedWindowAtTheEnd) {
     EXPECT_EQ(Where(two, 0).first, "");
 }
 
+TEST_F(Par2Scan, FilesShorterThanABlockAreSearchedWithoutABlockSizedWindow) {
+    MakeSet();
+    ASSERT_EQ(unlink((folder_ + "two.bin").c_str()), 0);
+    // 300 bytes of junk, then the 512-byte last block: 812 bytes in all.
+    Bytes piece = test::RandomBytes(rng_, 300);
+    piece.insert(piece.end(), two_.end() - 512, two_.end());
+    test::WriteFile(folder_ + "two.bin.3", piece);
+    // Only the last block itself.
+    test::WriteFile(folder_ + "two.bin.4", Bytes(two_.end() - 512, two_.end()));
+    // Not a block: the last block with one byte more at its end.
+    Bytes longer(two_.end() - 512, two_.end());
+    longer.push_back(0);
+    test::WriteFile(folder_ + "two.bin.5", longer);
+    auto set = Scan();
+    SourceFileEntry& two = Entry(*set, "two.bin");
+    EXPECT_EQ(Where(two, 2), std::make_pair(std::string("two.bin.3"), uint64_t{300}));
+    // The block was located already when the later copies were searched.
+    DiskFileRef exact = set->FindKnownFile(folder_ + "two.bin.4");
+    ASSERT_NE(exact, nullptr);
+    EXPECT_EQ(exact->blocksTaken, 0u);
+    EXPECT_EQ(set->FindKnownFile(folder_ + "two.bin.5")->blocksTaken, 0u);
+}
+
+TEST_F(Par2Scan, SingleBlockFileShorterThanABlockIsComplete) {
+    Bytes small = test::RandomBytes(rng_, 63);
+    builder_.AddFile("small.txt", small);
+    builder_.AddFile("big.bin", test::RandomBytes(rng_, 3 * kSlice));
+    builder_.Build();
+    test::WriteVolume(folder_ + "set.par2", builder_.Critical());
+    auto set = Scan();
+    EXPECT_EQ(Entry(*set, "small.txt").state, FileState::Complete);
+    EXPECT_EQ(set->status().state, RecoveryState::AllVerified);
+    // Damaged: the block is not found, the file is damaged.
+    small[62] ^= 1;
+    test::WriteFile(folder_ + "small.txt", small);
+    set->Scan();
+    set->FinishActivity();
+    EXPECT_EQ(Entry(*set, "small.txt").state, FileState::Damaged);
+    EXPECT_EQ(set->status().dataBlocksAvailable, 3);
+}
+
 TEST_F(Par2Scan, OwnWorkFilesAreNeverScanned) {
     MakeSet();
     ASSERT_EQ(rename((folder_ + "two.bin").c_str(), (folder_ + "two.vt2").c_str()), 0);

@@ -59,12 +59,16 @@ void Par2SetBuilder::Build(const std::vector<Md5Digest>& extraIds) {
         IfscPacket ifsc;
         ASSERT_TRUE(ifsc.Build(count, setId_, fileIds_[i]));
         for (uint64_t b = 0; b < count; ++b) {
-            Bytes block(sliceSize_, 0);
+            // The block, zero-padded to the slice size without a buffer of
+            // that size.
             const size_t begin = b * sliceSize_;
             const size_t length = std::min<size_t>(sliceSize_, c.size() - begin);
-            std::copy(c.begin() + begin, c.begin() + begin + length, block.begin());
-            ifsc.SetEntry(static_cast<uint32_t>(b), Md5Of(block.data(), block.size()),
-                          Crc32Update(0, block.data(), block.size()));
+            Md5Context md5;
+            md5.Update(c.data() + begin, length);
+            md5.UpdateZeros(sliceSize_ - length);
+            const uint32_t crc =
+                Crc32UpdateZeros(Crc32Update(0, c.data() + begin, length), sliceSize_ - length);
+            ifsc.SetEntry(static_cast<uint32_t>(b), md5.Final(), crc);
         }
         ifsc.Finish();
         checksums_.push_back(ifsc.bytes());
