@@ -409,6 +409,7 @@ struct CreationJob::State {
     bool CompleteRead(uint64_t block, uint32_t pass, uint8_t*& data, uint64_t& length);
     void MultiplyGroup(uint64_t first, uint32_t count, uint64_t length);
     bool HashesDone(uint64_t block, bool wait);
+    void HashGroup(uint64_t first, uint32_t count, uint64_t length);
     bool CheckSignatures(uint64_t length);
     bool WritePass(uint32_t pass, uint64_t length);
     bool FinishPackets();
@@ -826,6 +827,28 @@ void CreationJob::State::MultiplyGroup(uint64_t first, uint32_t count, uint64_t 
     });
 }
 
+// Block hashes of a group from the working copies (still in the plain
+// layout): MD5 of up to sixteen blocks side by side, CRC-32 and signature
+// block by block; the threads share the blocks.
+void CreationJob::State::HashGroup(uint64_t first, uint32_t count, uint64_t length) {
+    const unsigned parts = std::min<unsigned>(team->Size(), count);
+    team->Run([&](unsigned t) {
+        if (t >= parts) return;
+        const uint32_t begin = count * t / parts, end = count * (t + 1) / parts;
+        Md5Context* contexts[kMaxGroup];
+        const uint8_t* inputs[kMaxGroup];
+        for (uint32_t g = begin; g < end; ++g) {
+            const uint8_t* data = working.data() + g * workingStride;
+            Block& block = blocks[first + g];
+            contexts[g - begin] = &block.md5;
+            inputs[g - begin] = data;
+            block.crc = Crc32Update(block.crc, data, length);
+            signatures[first + g] = BlockSignature(data, length);
+        }
+        Md5Context::UpdateMany(contexts, inputs, end - begin, length);
+    });
+}
+
 bool CreationJob::State::HashesDone(uint64_t block, bool wait) {
     if (!blockHasher) return true;
     if (wait) {
@@ -916,7 +939,12 @@ bool CreationJob::State::RunPasses() {
             auto hashFile = [desc = src.description.get(), data, avail] {
                 desc->FeedWholeFile(data, avail);
             };
-            if (blockHasher) {
+            if (R > 0) {
+                // The block hashes come from the working copy, a group at a
+                // time (HashGroup); only the file hash runs beside.
+                if (fileHasher && feedFile) fileTickets[i] = fileHasher->Post(hashFile);
+                else if (feedFile) hashFile();
+            } else if (blockHasher) {
                 blockTickets[i] = blockHasher->Post(hashBlock);
                 if (feedFile) fileTickets[i] = fileHasher->Post(hashFile);
             } else {
@@ -926,7 +954,10 @@ bool CreationJob::State::RunPasses() {
             if (!refill(i, false, 0)) return Fail(kFailReadSource);
             const uint32_t count = static_cast<uint32_t>(i + 1 - groupStart);
             if (count == group || i + 1 == S || R == 0) {
-                if (R > 0) MultiplyGroup(groupStart, count, length);
+                if (R > 0) {
+                    HashGroup(groupStart, count, length);
+                    MultiplyGroup(groupStart, count, length);
+                }
                 computeDone += (R > 0 ? uint64_t{R} : 1) * length * count;
                 status.SetProgress(computeDone, computeTotal);
                 if (options.hooks != nullptr)
@@ -1077,51 +1108,100 @@ bool CreationJob::State::VerifyPieces() {
     return true;
 }
 
+// The source files are read again in lockstep, up to sixteen at a time, a
+// piece of 1 MiB (or to the next block boundary) from each per step: the
+// MD5s of their blocks and of the whole files then run as sixteen streams
+// side by side, the block hashes on one thread and the file hashes on
+// another. The status names the first file of the batch; files are taken in
+// order of name compared without regard to case.
 bool CreationJob::State::ReverifySources() {
     std::vector<uint32_t> order(sources.size());
     for (uint32_t i = 0; i < order.size(); ++i) order[i] = i;
     std::stable_sort(order.begin(), order.end(), [&](uint32_t a, uint32_t b) {
         return LessNoCase(sources[a].name, sources[b].name);
     });
-    // Files are independent: the team checks several at once, each thread
-    // taking the next file in order. The status shows the file last started.
-    std::atomic<size_t> next{0};
-    std::atomic<bool> bad{false};
-    std::mutex statusMutex;
-    team->Run([&](unsigned) {
-        for (;;) {
-            if (bad) return;
-            const size_t at = next.fetch_add(1);
-            if (at >= order.size()) return;
-            const Source& src = sources[order[at]];
-            {
-                std::lock_guard<std::mutex> lock(statusMutex);
-                Phase(kPhaseReverifySource, src.name, 0, src.size > 0 ? src.size : 1);
-            }
-            DiskFile file;
-            if (!file.open(src.path) || file.size != src.size ||
-                CeilDiv(file.size, blockSize) != src.blockCount) {
-                bad = true;
-                return;
-            }
-            Md5Context whole;
-            bool ok = HashBlocks(
-                file, file.size, blockSize, &whole,
-                [&](uint64_t j, const Md5Digest& md5, uint32_t crc) {
-                    SliceChecksum entry = src.ifsc->entry(static_cast<uint32_t>(j));
-                    return entry.md5 == md5 && entry.crc32 == crc;
-                },
-                [&](uint64_t position) {
-                    status.SetProgress(position, src.size);
-                    return !Stopped() && !bad;
-                });
-            if (!ok || whole.Final() != src.description->fileHash()) {
-                bad = true;
-                return;
-            }
+    constexpr size_t kLanes = 16;
+    const uint64_t piece = std::min<uint64_t>(kVerifyChunk, blockSize);
+    std::vector<std::vector<uint8_t>> buffers(kLanes, std::vector<uint8_t>(piece));
+    for (size_t start = 0; start < order.size(); start += kLanes) {
+        const size_t lanes = std::min(kLanes, order.size() - start);
+        std::vector<DiskFile> files(lanes);
+        std::vector<Md5Context> whole(lanes), block(lanes);
+        std::vector<uint32_t> crc(lanes, 0);
+        uint64_t longest = 0;
+        for (size_t l = 0; l < lanes; ++l) {
+            const Source& src = sources[order[start + l]];
+            if (!files[l].open(src.path) || files[l].size != src.size ||
+                CeilDiv(files[l].size, blockSize) != src.blockCount)
+                return Fail(kFailDataVerify, src.path);
+            longest = std::max(longest, src.size);
         }
-    });
-    if (bad) return Fail(kFailDataVerify);
+        const Source& shown = sources[order[start]];
+        Phase(kPhaseReverifySource, shown.name, 0, longest > 0 ? longest : 1);
+        uint64_t position = 0;
+        while (position < longest) {
+            const uint64_t blockEnd = (position / blockSize + 1) * blockSize;
+            const uint64_t step = std::min(piece, blockEnd - position);
+            // Lanes that read the whole step go side by side; a file's tail
+            // is hashed on its own.
+            std::vector<size_t> full, partial;
+            std::vector<uint64_t> got(lanes, 0);
+            for (size_t l = 0; l < lanes; ++l) {
+                const uint64_t size = files[l].size;
+                if (position >= size) continue;
+                got[l] = std::min(step, size - position);
+                if (!files[l].read(position, buffers[l].data(), got[l]))
+                    return Fail(kFailDataVerify, files[l].path);
+                (got[l] == step ? full : partial).push_back(l);
+            }
+            auto hash = [&](bool wholeFile) {
+                std::vector<Md5Context*> contexts;
+                std::vector<const uint8_t*> inputs;
+                for (size_t l : full) {
+                    contexts.push_back(wholeFile ? &whole[l] : &block[l]);
+                    inputs.push_back(buffers[l].data());
+                }
+                Md5Context::UpdateMany(contexts.data(), inputs.data(), contexts.size(), step);
+                for (size_t l : partial) (wholeFile ? whole[l] : block[l]).Update(buffers[l].data(), got[l]);
+                if (!wholeFile)
+                    for (size_t l = 0; l < lanes; ++l)
+                        if (got[l] > 0) crc[l] = Crc32Update(crc[l], buffers[l].data(), got[l]);
+            };
+            team->Run([&](unsigned t) {
+                if (team->Size() == 1) {
+                    hash(false);
+                    hash(true);
+                } else if (t < 2) {
+                    hash(t == 1);
+                }
+            });
+            position += step;
+            // At a block boundary (or a file's end) the block hashes are due.
+            for (size_t l = 0; l < lanes; ++l) {
+                if (got[l] == 0) continue;
+                const uint64_t size = files[l].size;
+                if (position != blockEnd && position < size) continue;
+                const uint64_t blockStart = blockEnd - blockSize;
+                const uint64_t real = std::min(size, blockEnd) - blockStart;
+                block[l].UpdateZeros(blockSize - real);
+                crc[l] = Crc32UpdateZeros(crc[l], blockSize - real);
+                const Source& src = sources[order[start + l]];
+                const SliceChecksum entry =
+                    src.ifsc->entry(static_cast<uint32_t>(blockStart / blockSize));
+                if (!(entry.md5 == block[l].Final()) || entry.crc32 != crc[l])
+                    return Fail(kFailDataVerify, src.path);
+                block[l].Reset();
+                crc[l] = 0;
+            }
+            status.SetProgress(position, longest);
+            if (Stopped()) return Fail(kFailDataVerify);
+        }
+        for (size_t l = 0; l < lanes; ++l) {
+            const Source& src = sources[order[start + l]];
+            if (!(whole[l].Final() == src.description->fileHash()))
+                return Fail(kFailDataVerify, src.path);
+        }
+    }
     return true;
 }
 
