@@ -121,6 +121,7 @@ struct RingSlot {
     AsyncReadRequest request;
     const DataBlock* block = nullptr;
     bool inFlight = false;
+    bool waited = false;  // the read was not complete when it was started
 };
 
 class DataPass {
@@ -330,6 +331,7 @@ bool DataPass::MemoryTest() {
 bool DataPass::IssueRead(RingSlot& slot, const DataBlock& block, uint64_t offset, size_t length) {
     slot.block = &block;
     slot.inFlight = false;
+    slot.waited = false;
     // Whatever lies beyond the block's end reads as zeros.
     const size_t count =
         offset < block.length
@@ -344,12 +346,14 @@ bool DataPass::IssueRead(RingSlot& slot, const DataBlock& block, uint64_t offset
     slot.request.offset = block.offset + offset;
     slot.request.length = static_cast<uint32_t>(count);
     slot.request.buffer = slot.buffer;
-    if (block.file->beginRead(slot.request) == 0) {
+    const int started = block.file->beginRead(slot.request);
+    if (started == 0) {
         reporter_.RecordError(kErrorRead, static_cast<uint32_t>(block.file->lastError()),
                               block.file->path);
         return false;
     }
     slot.inFlight = true;
+    slot.waited = started == 1;
     return true;
 }
 
@@ -523,11 +527,23 @@ bool DataPass::ProcessChunk(uint64_t offset, uint64_t chunkLength, uint64_t& pos
     for (size_t n = 0; n < std::min(r, active_.size()); ++n)
         if (!IssueRead(ring_[n], job_.inputs[active_[n]], offset, length)) return false;
 
-    // Inputs are taken in batches of whole rings: wait for each read in
-    // order and copy the block to its target, multiply the batch in, then
-    // start the next reads into the buffers just used.
-    for (size_t first = 0; first < active_.size(); first += r) {
-        const size_t count = std::min(r, active_.size() - first);
+    // Inputs are taken in batches: wait for each read in order and copy the
+    // block to its target, multiply the batch in, then start the next reads
+    // into the buffers just used. A batch is the whole ring when its reads
+    // were all served at once (from the page cache): the larger the batch,
+    // the fewer trips through the output area. When reads are really in
+    // flight, a batch is half the ring, so that the reads of the other half
+    // go on while it is multiplied.
+    size_t count = 0;
+    for (size_t first = 0; first < active_.size(); first += count) {
+        const size_t ahead = std::min(r, active_.size() - first);
+        count = ahead;
+        for (size_t n = first; n < first + ahead; ++n) {
+            if (ring_[n % r].waited) {
+                count = std::max<size_t>(1, (ahead + 1) / 2);
+                break;
+            }
+        }
         for (size_t n = first; n < first + count; ++n) {
             RingSlot& slot = ring_[n % r];
             if (!CompleteRead(slot)) return false;

@@ -299,6 +299,24 @@ TEST(DataPass, ManyOutputsWithAFullRing) {
     EXPECT_TRUE(rebuild.TargetIsComplete());
 }
 
+// Whatever the reads run on (served at once, or really in flight so that
+// batches are half a ring), the result is the same.
+TEST(DataPass, EveryReadModeGivesTheSameResult) {
+    const AsyncReadMode before = CurrentAsyncReadMode();
+    for (AsyncReadMode mode : {AsyncReadMode::Sync, AsyncReadMode::Threads, AsyncReadMode::Uring}) {
+        if (!SetAsyncReadMode(mode)) continue;
+        Rebuild rebuild(30, 8192, 100, {0, 7, 8, 29});
+        rebuild.job().physicalMemoryBytes = 3 * 4 * 4096;  // two chunks
+        rebuild.job().threads = 2;
+        RecordingReporter reporter;
+        bool cancelled = false;
+        EXPECT_TRUE(rebuild.Run(reporter, cancelled)) << AsyncReadModeName(mode);
+        EXPECT_TRUE(reporter.errors.empty()) << AsyncReadModeName(mode);
+        EXPECT_TRUE(rebuild.TargetIsComplete()) << AsyncReadModeName(mode);
+    }
+    SetAsyncReadMode(before);
+}
+
 TEST(DataPass, MostInputsTheFieldAllows) {
     // 32768 source blocks, two of them missing: the last bases of the field.
     Rebuild rebuild(32768, 64, 64, {0, 32767});
