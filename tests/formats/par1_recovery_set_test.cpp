@@ -434,6 +434,26 @@ TEST_F(Par1SetTest, RepairFailuresRecordTheirKindAndRemoveTheTargets) {
     }
 }
 
+TEST_F(Par1SetTest, FileWithoutACoefficientCannotBeRebuilt) {
+    // The 256th file has the base 256 = 0 in GF(2^8): no recovery block
+    // carries it, and the system for it cannot be solved.
+    Par1Build build;
+    for (int i = 0; i < 256; ++i) {
+        std::string name = "f";
+        name += std::to_string(1000 + i);
+        build.files.push_back({name, Bytes(3, static_cast<uint8_t>(i))});
+    }
+    WriteData(build);
+    WriteVolume(build, 0, "x.par");
+    WriteVolume(build, 1, "x.p01");
+    std::remove(PathOf("f1255").c_str());
+    auto set = OpenSet("x.par");
+    ASSERT_EQ(set->status().state, RecoveryState::RepairPossible);
+    set->Repair();
+    EXPECT_EQ(set->status().errorKind, ErrorKind::ReedSolomon);
+    EXPECT_FALSE(FileExists(PathOf("f1255")));
+}
+
 TEST_F(Par1SetTest, StopFlagCancelsTheRebuild) {
     Par1Build build = ThreeFiles();
     WriteData(build);
