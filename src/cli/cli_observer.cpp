@@ -18,6 +18,16 @@ const char* ActivityText(Activity activity) {
             return "Checking";
         case Activity::SearchingNewFiles:
             return "Searching for new files";
+        case Activity::Renaming:
+            return "Renaming";
+        case Activity::ComputingMatrix:
+            return "Computing the Reed-Solomon matrix";
+        case Activity::MemoryTest:
+            return "Testing memory";
+        case Activity::Recovering:
+            return "Recovering data";
+        case Activity::Writing:
+            return "Writing recovered data";
         case Activity::Reverifying:
             return "Verifying again";
         default:

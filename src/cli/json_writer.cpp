@@ -93,6 +93,12 @@ JsonWriter& JsonWriter::Number(int64_t value) {
     return *this;
 }
 
+JsonWriter& JsonWriter::Bool(bool value) {
+    Separate();
+    text_ += value ? "true" : "false";
+    return *this;
+}
+
 JsonWriter& JsonWriter::Number(uint64_t value) {
     Separate();
     text_ += std::to_string(value);

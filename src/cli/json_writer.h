@@ -18,6 +18,7 @@ class JsonWriter {
     JsonWriter& Key(const std::string& key);
     JsonWriter& String(const std::string& value);
     JsonWriter& Number(int64_t value);
+    JsonWriter& Bool(bool value);
     JsonWriter& Number(uint64_t value);
     JsonWriter& Number(int32_t value) { return Number(static_cast<int64_t>(value)); }
     JsonWriter& Number(uint32_t value) { return Number(static_cast<uint64_t>(value)); }

@@ -2,6 +2,7 @@
 // desktop program.
 //
 //   vantrove-cli verify FILE [--json]
+//   vantrove-cli repair FILE [--json] [--keep-damaged] [--delete-recovery] [--no-trash]
 //
 // Exit codes: 0 all data verified, 1 repair possible, 2 repair impossible,
 // 3 error (bad arguments, unreadable file, unrecognised name).
@@ -15,6 +16,7 @@
 #include <vector>
 
 #include "cli/create_command.h"
+#include "cli/repair_command.h"
 #include "cli/verify_command.h"
 #include "core/string_table.h"
 
@@ -29,12 +31,16 @@ void OnSignal(int) {
 void Usage() {
     std::fprintf(stderr,
                  "usage: vantrove-cli verify FILE [--json]\n"
+                 "       vantrove-cli repair FILE [--json] [--keep-damaged] [--delete-recovery] "
+                 "[--no-trash]\n"
                  "       vantrove-cli create [options] -o DIR/BASENAME FILE...\n"
                  "       vantrove-cli create --extend SET.par2 [-c COUNT | -r PERCENT] [-n COUNT]\n"
                  "  FILE is any volume of a PAR2 set (.par2), of a PAR1 set (.par, .pNN),\n"
                  "  or an SFV (.sfv) or MD5 (.md5) checksum list\n"
-                 "exit codes: 0 all data verified, 1 repair possible, 2 repair impossible, "
-                 "3 error\n");
+                 "verify exit codes: 0 all data verified, 1 repair possible, 2 repair impossible, "
+                 "3 error\n"
+                 "repair exit codes: 0 repaired or nothing to repair, 2 not enough data to "
+                 "repair, 3 error or failed repair\n");
 }
 
 }  // namespace
@@ -56,6 +62,13 @@ int main(int argc, char** argv) {
         sigaction(SIGINT, &action, nullptr);
         sigaction(SIGTERM, &action, nullptr);
         return RunCreateCommand(std::vector<std::string>(argv + 2, argv + argc), &gStop);
+    }
+    if (command == "repair") {
+        struct sigaction action {};
+        action.sa_handler = OnSignal;
+        sigaction(SIGINT, &action, nullptr);
+        sigaction(SIGTERM, &action, nullptr);
+        return RunRepairCommand(std::vector<std::string>(argv + 2, argv + argc), &gStop);
     }
     if (command != "verify") {
         std::fprintf(stderr, "vantrove-cli: unknown command '%s'\n", command.c_str());

@@ -1,0 +1,128 @@
+#include "cli/repair_command.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <memory>
+
+#include "app/repair_error_message.h"
+#include "app/settings.h"
+#include "cli/cli_observer.h"
+#include "cli/set_report.h"
+
+namespace vantrove::cli {
+namespace {
+
+bool Repairable(RecoveryState state) {
+    return state == RecoveryState::PartlyJoinable || state == RecoveryState::RepairPossible;
+}
+
+bool Whole(RecoveryState state) {
+    return state == RecoveryState::Repaired || state == RecoveryState::AllVerified;
+}
+
+}  // namespace
+
+bool ParseRepairArguments(const std::vector<std::string>& args, RepairCommandOptions& options) {
+    bool onlyFiles = false;
+    for (const std::string& arg : args) {
+        if (!onlyFiles && arg == "--") {
+            onlyFiles = true;
+        } else if (!onlyFiles && arg == "--json") {
+            options.json = true;
+        } else if (!onlyFiles && arg == "--keep-damaged") {
+            options.keepDamaged = true;
+        } else if (!onlyFiles && arg == "--delete-recovery") {
+            options.deleteRecovery = true;
+        } else if (!onlyFiles && arg == "--no-trash") {
+            options.noTrash = true;
+        } else if (!onlyFiles && arg.size() > 1 && arg[0] == '-') {
+            std::fprintf(stderr, "vantrove-cli: unknown option '%s'\n", arg.c_str());
+            return false;
+        } else if (options.path.empty()) {
+            options.path = arg;
+        } else {
+            std::fprintf(stderr, "vantrove-cli: more than one FILE given\n");
+            return false;
+        }
+    }
+    if (options.path.empty()) {
+        std::fprintf(stderr, "vantrove-cli: repair needs a FILE\n");
+        return false;
+    }
+    return true;
+}
+
+int RunRepair(const RepairCommandOptions& options, const StopFlag* stop) {
+    const std::string path = AbsolutePath(options.path);
+    if (!CheckSetFile(options.path, path)) return kRepairError;
+
+    Settings settings;
+    settings.Load();
+    RepairOptions repairOptions;
+    repairOptions.deleteDamagedFiles = settings.deleteDamagedFiles && !options.keepDamaged;
+    repairOptions.deleteRecoveryFiles = settings.deleteRecoveryFiles || options.deleteRecovery;
+    repairOptions.useRecycleBin = settings.useRecycleBin && !options.noTrash;
+
+    CliObserver observer(options.progress);
+    std::unique_ptr<RecoverySet> set = OpenAndScanSet(path, observer, stop);
+    const RecoveryState before = set->status().state;
+    const bool stoppedEarly = stop && stop->load() != 0;
+    bool attempted = false;
+    if (!stoppedEarly && Repairable(before)) {
+        attempted = true;
+        set->SetRepairOptions(repairOptions);
+        set->Repair();
+        // Keep the outcome: the end of the activity recounts the state but
+        // leaves the error of the repair in place.
+        set->FinishActivity();
+    }
+    set->SaveIfLoaded();
+    observer.EndProgress();
+
+    const RecoverySetStatus& status = set->status();
+    const std::string message =
+        RepairErrorMessage(status.errorKind, status.systemErrorCode, status.errorFile);
+    int code;
+    if (stoppedEarly || status.errorKind != ErrorKind::None) {
+        code = kRepairError;
+    } else if (Whole(status.state)) {
+        code = kRepairedOrIntact;
+    } else {
+        code = kNotEnoughData;
+    }
+
+    std::vector<std::string> lines;
+    if (!message.empty()) {
+        lines.push_back("Repair failed: " + message);
+    } else if (attempted && Whole(status.state)) {
+        lines.push_back("Repair complete.");
+    } else if (attempted) {
+        lines.push_back("Repaired what could be repaired; more data is needed for the rest.");
+    }
+    PrintSetReport(
+        *set, options.json,
+        [&](JsonWriter& json) {
+            json.Key("repairAttempted").Bool(attempted);
+            json.Key("message").String(message);
+            json.Key("exitCode").Number(static_cast<int64_t>(code));
+        },
+        lines);
+    std::fflush(stdout);
+    if (!message.empty()) std::fprintf(stderr, "vantrove-cli: %s\n", message.c_str());
+    return code;
+}
+
+int RunRepairCommand(const std::vector<std::string>& args, const StopFlag* stop) {
+    RepairCommandOptions options;
+    if (!ParseRepairArguments(args, options)) {
+        std::fprintf(stderr,
+                     "usage: vantrove-cli repair FILE [--json] [--keep-damaged] "
+                     "[--delete-recovery] [--no-trash]\n");
+        return kRepairError;
+    }
+    options.progress = isatty(STDERR_FILENO) != 0;
+    return RunRepair(options, stop);
+}
+
+}  // namespace vantrove::cli

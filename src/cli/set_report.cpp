@@ -1,0 +1,206 @@
+#include "cli/set_report.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "app/set_format.h"
+
+namespace vantrove::cli {
+
+std::string AbsolutePath(const std::string& path) {
+    if (!path.empty() && path[0] == '/') return path;
+    char buffer[4096];
+    if (!getcwd(buffer, sizeof buffer)) return path;
+    std::string cwd = buffer;
+    if (cwd.empty() || cwd.back() != '/') cwd += '/';
+    std::string relative = path;
+    while (relative.compare(0, 2, "./") == 0) relative.erase(0, 2);
+    return cwd + relative;
+}
+
+const char* FormatName(FormatKind kind) {
+    switch (kind) {
+        case FormatKind::Par1:
+            return "PAR1";
+        case FormatKind::Par2:
+            return "PAR2";
+        case FormatKind::Md5:
+            return "MD5";
+        case FormatKind::Sfv:
+            return "SFV";
+        default:
+            return "";
+    }
+}
+
+SourceRowKind RowOf(const SourceFileEntry& entry) {
+    const DiskFile* target = entry.targetFile.get();
+    if (entry.completeCopy && entry.completeCopy.get() == target) {
+        return target->flags.repaired ? SourceRowKind::Repaired : SourceRowKind::Complete;
+    }
+    if (entry.completeCopy) return SourceRowKind::Misnamed;
+    VerifyResult result = target ? target->result : VerifyResult::Missing;
+    if (result == VerifyResult::NotVerified) return SourceRowKind::NotVerified;
+    if (result == VerifyResult::Missing) return SourceRowKind::Missing;
+    return SourceRowKind::Damaged;
+}
+
+std::string VolumeText(const DiskFile& file) {
+    const std::string blocks =
+        std::to_string(file.blocksTaken) + (file.blocksTaken == 1 ? " block" : " blocks");
+    switch (VolumeDisplayCodeOf(file)) {
+        case VolumeDisplayCode::Used:
+            return blocks;
+        case VolumeDisplayCode::Damaged:
+            return "damaged (" + blocks + " available)";
+        case VolumeDisplayCode::Unused:
+            return "belongs to another set";
+        case VolumeDisplayCode::NotRead:
+            break;
+    }
+    return file.result == VerifyResult::Missing ? "cannot be read" : "not read";
+}
+
+std::string SourceText(const SourceFileEntry& entry, SourceRowKind row) {
+    const uint32_t found = entry.blockCount - entry.MissingBlockCount();
+    const std::string blocks = std::to_string(found) + "/" + std::to_string(entry.blockCount) +
+                               (entry.blockCount == 1 ? " block" : " blocks") + " available";
+    switch (row) {
+        case SourceRowKind::Complete:
+            return "complete";
+        case SourceRowKind::Repaired:
+            return "repaired";
+        case SourceRowKind::Misnamed:
+            return "misnamed (an intact copy lies under another name)";
+        case SourceRowKind::Damaged:
+            return "damaged (" + blocks + ")";
+        case SourceRowKind::Missing:
+            return found > 0 ? "missing (" + blocks + ")" : "missing";
+        case SourceRowKind::NotVerified:
+            return "not verified";
+    }
+    return {};
+}
+
+std::string StatusLine(const RecoverySetStatus& s) {
+    const int64_t total = s.totalDataBlocks;
+    const int64_t data = static_cast<uint32_t>(s.dataBlocksAvailable);
+    const int64_t recovery = static_cast<uint32_t>(s.recoveryBlocksAvailable);
+    if (s.state == RecoveryState::NothingLoaded || s.state == RecoveryState::NeedMoreVolumes ||
+        total == 0) {
+        return "More recovery volumes are needed: the set's files are not all described.";
+    }
+    if (data + recovery < total) {
+        int64_t n = total - data - recovery;
+        return "Repair is not possible: " + std::to_string(n) +
+               (n == 1 ? " more block" : " more blocks") + " needed.";
+    }
+    if (s.state == RecoveryState::AllVerified) return "All data verified: no repair needed.";
+    if (s.state == RecoveryState::Repaired) return "Repaired: no repair needed.";
+    if (s.unverifiedFiles > 0) return "The scan is incomplete.";
+    if (data < total) {
+        return "Ready to repair using " + std::to_string(total - data) + "/" +
+               std::to_string(recovery) + " recovery blocks.";
+    }
+    const int32_t misnamed = s.misnamedFiles;
+    if (misnamed > 0 && misnamed + s.completeFiles == s.sourceFileCount) {
+        return "Ready to rename " + std::to_string(misnamed) +
+               (misnamed == 1 ? " file." : " files.");
+    }
+    int32_t joinable = s.sourceFileCount - s.completeFiles - misnamed;
+    return "Ready to join blocks for " + std::to_string(joinable) +
+           (joinable == 1 ? " file." : " files.");
+}
+
+bool CheckSetFile(const std::string& given, const std::string& path) {
+    struct stat st;
+    if (stat(path.c_str(), &st) != 0) {
+        std::fprintf(stderr, "vantrove-cli: %s: %s\n", given.c_str(), std::strerror(errno));
+        return false;
+    }
+    if (S_ISDIR(st.st_mode)) {
+        std::fprintf(stderr, "vantrove-cli: %s: is a folder\n", given.c_str());
+        return false;
+    }
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        std::fprintf(stderr, "vantrove-cli: %s: %s\n", given.c_str(), std::strerror(errno));
+        return false;
+    }
+    ::close(fd);
+    if (ChooseSetFormat(path) == FormatKind::None) {
+        std::fprintf(stderr, "vantrove-cli: %s: not a recognised recovery file name\n",
+                     given.c_str());
+        return false;
+    }
+    return true;
+}
+
+std::unique_ptr<RecoverySet> OpenAndScanSet(const std::string& path, CliObserver& observer,
+                                            const StopFlag* stop) {
+    std::unique_ptr<RecoverySet> set = NewEmptySet(ChooseSetFormat(path), &observer, stop);
+    if (std::unique_ptr<RecoverySet> replacement = set->Open(path)) {
+        observer.ClearLists();
+        set = std::move(replacement);
+        set->ReportAll();
+        set->Scan();
+    }
+    set->FinishActivity();
+    return set;
+}
+
+void PrintSetReport(const RecoverySet& set, bool asJson,
+                    const std::function<void(JsonWriter&)>& extraJson,
+                    const std::vector<std::string>& extraLines) {
+    const RecoverySetStatus& status = set.status();
+    std::vector<const DiskFile*> volumes;
+    for (const auto& [filePath, file] : set.knownFiles()) {
+        if (file->kind == FileKind::Volume && !file->flags.outOfVolumeList)
+            volumes.push_back(file.get());
+    }
+
+    if (asJson) {
+        JsonWriter json;
+        json.BeginObject();
+        json.Key("format").String(FormatName(status.formatKind));
+        json.Key("state").Number(static_cast<int64_t>(status.state));
+        json.Key("subState").Number(static_cast<int64_t>(status.subState));
+        json.Key("totalBlocks").Number(status.totalDataBlocks);
+        json.Key("dataBlocksAvailable").Number(status.dataBlocksAvailable);
+        json.Key("recoveryBlocksAvailable").Number(status.recoveryBlocksAvailable);
+        json.Key("error").Number(static_cast<int64_t>(status.errorKind));
+        json.Key("files").BeginArray();
+        for (const SourceFileEntryRef& entry : set.entries()) {
+            json.BeginObject();
+            json.Key("name").String(entry->name);
+            json.Key("size").Number(entry->size);
+            json.Key("state").String(RowKindName(RowOf(*entry)));
+            json.EndObject();
+        }
+        json.EndArray();
+        if (extraJson) extraJson(json);
+        json.EndObject();
+        std::printf("%s\n", json.text().c_str());
+    } else {
+        for (const DiskFile* file : volumes) {
+            std::printf("recovery  %-40s %14llu  %s\n",
+                        file->path.substr(file->path.rfind('/') + 1).c_str(),
+                        static_cast<unsigned long long>(file->size), VolumeText(*file).c_str());
+        }
+        for (const SourceFileEntryRef& entry : set.entries()) {
+            SourceRowKind row = RowOf(*entry);
+            std::printf("data      %-40s %14llu  %s\n", entry->name.c_str(),
+                        static_cast<unsigned long long>(entry->size),
+                        SourceText(*entry, row).c_str());
+        }
+        std::printf("%s\n", StatusLine(status).c_str());
+        for (const std::string& line : extraLines) std::printf("%s\n", line.c_str());
+    }
+}
+
+}  // namespace vantrove::cli

@@ -1,0 +1,40 @@
+#pragma once
+// What the verify and repair commands share: checking the FILE argument,
+// opening and scanning its set the way the verification worker does, and
+// printing the report of files and state as text or JSON.
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "cli/cli_observer.h"
+#include "cli/json_writer.h"
+#include "engine/recovery_set.h"
+
+namespace vantrove::cli {
+
+// `path` made absolute against the current folder.
+std::string AbsolutePath(const std::string& path);
+// True when `path` (`given` as the user wrote it) is a readable file with a
+// name this program opens; otherwise prints why not on stderr.
+bool CheckSetFile(const std::string& given, const std::string& path);
+// Opens the set of `path`, scans its folder (or takes its saved state) and
+// finishes the activity. Never null.
+std::unique_ptr<RecoverySet> OpenAndScanSet(const std::string& path, CliObserver& observer,
+                                            const StopFlag* stop);
+
+const char* FormatName(FormatKind kind);
+SourceRowKind RowOf(const SourceFileEntry& entry);
+std::string VolumeText(const DiskFile& file);
+std::string SourceText(const SourceFileEntry& entry, SourceRowKind row);
+// One sentence on what the set needs.
+std::string StatusLine(const RecoverySetStatus& status);
+
+// Prints the report on stdout: as JSON (with `extraJson` adding members to
+// the object) or as text (with `extraLines` after the status line).
+void PrintSetReport(const RecoverySet& set, bool asJson,
+                    const std::function<void(JsonWriter&)>& extraJson = {},
+                    const std::vector<std::string>& extraLines = {});
+
+}  // namespace vantrove::cli

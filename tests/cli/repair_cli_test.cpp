@@ -1,0 +1,271 @@
+// `vantrove-cli repair` against sets made by the `par2` command: every kind
+// of damage within the set's redundancy is repaired byte for byte and the
+// result passes `par2 v`; renaming and joining need no recovery data; the
+// clean-up follows the settings and the options; exit codes and messages
+// of sets that cannot be repaired and of failed repairs. Skipped where
+// `par2` is not installed.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <array>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "app/settings.h"
+#include "support/test_env.h"
+
+namespace vantrove {
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+using test::FileExists;
+using test::ReadFile;
+using test::WriteFile;
+
+constexpr size_t kBlock = 16384;
+
+bool HavePeer() {
+    return std::system("command -v par2 >/dev/null 2>&1") == 0;
+}
+
+std::string Quote(const std::string& s) {
+    std::string q = "'";
+    for (char c : s) {
+        if (c == '\'') {
+            q += "'\\''";
+        } else {
+            q += c;
+        }
+    }
+    return q + "'";
+}
+
+struct Outcome {
+    int exitCode = -1;
+    std::string out;
+};
+
+Outcome Shell(const std::string& command) {
+    Outcome run;
+    FILE* pipe = popen(command.c_str(), "r");
+    if (!pipe) return run;
+    std::array<char, 4096> buffer;
+    size_t n;
+    while ((n = fread(buffer.data(), 1, buffer.size(), pipe)) > 0) run.out.append(buffer.data(), n);
+    int status = pclose(pipe);
+    run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return run;
+}
+
+class RepairCli : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        if (!HavePeer()) GTEST_SKIP() << "par2 is not installed";
+        folder_ = dir_.path() + "/";
+        std::mt19937_64 rng(test::TestSeed());
+        a_ = test::RandomBytes(rng, 19 * kBlock - 1000);
+        b_ = test::RandomBytes(rng, 7 * kBlock + 5);
+        c_ = test::RandomBytes(rng, 63);
+        WriteFile(folder_ + "a.bin", a_);
+        WriteFile(folder_ + "b.dat", b_);
+        WriteFile(folder_ + "c.txt", c_);
+        // 27 data blocks, 14 recovery blocks.
+        Outcome made =
+            Shell("cd " + Quote(folder_) + " && par2 c -q -q -s" + std::to_string(kBlock) +
+                  " -c14 set.par2 a.bin b.dat c.txt >/dev/null 2>&1");
+        ASSERT_EQ(made.exitCode, 0);
+        // Clean-up goes away for good unless a test asks for the trash.
+        Settings settings;
+        settings.useRecycleBin = false;
+        settings.SaveOptions();
+    }
+
+    Outcome Repair(const std::string& options = "") {
+        return Shell(std::string(VANTROVE_CLI_PATH) + " repair " + Quote(folder_ + "set.par2") +
+                     " " + options + " 2>&1");
+    }
+    bool PeerVerifies() {
+        return Shell("cd " + Quote(folder_) + " && par2 v -q -q set.par2 >/dev/null 2>&1")
+                   .exitCode == 0;
+    }
+    void ExpectIntact() {
+        EXPECT_EQ(ReadFile(folder_ + "a.bin"), a_);
+        EXPECT_EQ(ReadFile(folder_ + "b.dat"), b_);
+        EXPECT_EQ(ReadFile(folder_ + "c.txt"), c_);
+        EXPECT_TRUE(PeerVerifies());
+    }
+    void Write(const std::string& name, const Bytes& data) { WriteFile(folder_ + name, data); }
+    void Remove(const std::string& name) { unlink((folder_ + name).c_str()); }
+    // Deletes every recovery volume but the index file.
+    void RemoveRecoveryVolumes() { Shell("cd " + Quote(folder_) + " && rm -f set.vol*.par2"); }
+
+    test::TempDir dir_;
+    std::string folder_;
+    Bytes a_, b_, c_;
+};
+
+TEST_F(RepairCli, DeletedFileIsRebuilt) {
+    Remove("b.dat");
+    Outcome run = Repair();
+    EXPECT_EQ(run.exitCode, 0) << run.out;
+    EXPECT_NE(run.out.find("Repair complete."), std::string::npos) << run.out;
+    ExpectIntact();
+}
+
+TEST_F(RepairCli, FlippedTruncatedAndInsertedBytesInSeveralFilesAtOnce) {
+    Bytes a = a_;
+    a[3 * kBlock + 7] ^= 0xFF;
+    a[10 * kBlock] ^= 0x01;
+    Write("a.bin", a);
+    Write("b.dat", Bytes(b_.begin(), b_.begin() + 4 * kBlock + 100));  // truncated
+    Bytes c = c_;
+    c.insert(c.begin() + 20, {1, 2, 3});  // inserted bytes
+    Write("c.txt", c);
+    Outcome run = Repair();
+    EXPECT_EQ(run.exitCode, 0) << run.out;
+    ExpectIntact();
+    // The damaged originals were deleted as the settings say.
+    EXPECT_FALSE(FileExists(folder_ + "a.bin.1"));
+    EXPECT_FALSE(FileExists(folder_ + "b.dat.1"));
+}
+
+TEST_F(RepairCli, InsertedBytesInsideALargeFileShiftTheRest) {
+    Bytes a = a_;
+    a.insert(a.begin() + 5 * kBlock + 123, 777, 0x42);
+    Write("a.bin", a);
+    Outcome run = Repair("--json");
+    EXPECT_EQ(run.exitCode, 0) << run.out;
+    EXPECT_NE(run.out.find("\"repairAttempted\":true"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("\"state\":5"), std::string::npos) << run.out;
+    ExpectIntact();
+}
+
+TEST_F(RepairCli, MisnamedFilesAreRenamedWithoutRecoveryData) {
+    ASSERT_EQ(rename((folder_ + "a.bin").c_str(), (folder_ + "other name").c_str()), 0);
+    ASSERT_EQ(rename((folder_ + "c.txt").c_str(), (folder_ + "c.txt.bak").c_str()), 0);
+    RemoveRecoveryVolumes();
+    Outcome run = Repair();
+    EXPECT_EQ(run.exitCode, 0) << run.out;
+    EXPECT_FALSE(FileExists(folder_ + "other name"));
+    EXPECT_FALSE(FileExists(folder_ + "c.txt.bak"));
+    ExpectIntact();
+}
+
+TEST_F(RepairCli, FileSplitAtANonBlockBoundaryIsJoinedWithoutRecoveryData) {
+    const size_t cut = 6 * kBlock + 5000;
+    Write("a.bin.001", Bytes(a_.begin(), a_.begin() + cut));
+    Write("a.bin.002", Bytes(a_.begin() + cut, a_.end()));
+    Remove("a.bin");
+    RemoveRecoveryVolumes();
+    Outcome run = Repair();
+    EXPECT_EQ(run.exitCode, 0) << run.out;
+    ExpectIntact();
+}
+
+TEST_F(RepairCli, TooMuchDamageIsNotEnoughDataAndChangesNothing) {
+    Remove("a.bin");  // 19 blocks, 14 recovery blocks
+    Outcome run = Repair("--json");
+    EXPECT_EQ(run.exitCode, 2) << run.out;
+    EXPECT_NE(run.out.find("\"repairAttempted\":false"), std::string::npos) << run.out;
+    EXPECT_FALSE(FileExists(folder_ + "a.bin"));
+    EXPECT_EQ(ReadFile(folder_ + "b.dat"), b_);
+}
+
+TEST_F(RepairCli, IntactSetNeedsNothing) {
+    Outcome run = Repair("--json");
+    EXPECT_EQ(run.exitCode, 0) << run.out;
+    EXPECT_NE(run.out.find("\"repairAttempted\":false"), std::string::npos);
+    EXPECT_NE(run.out.find("\"state\":6"), std::string::npos);
+}
+
+TEST_F(RepairCli, FailedRepairIsExitThreeWithTheFileAndTheSystemsText) {
+    Remove("b.dat");
+    ASSERT_EQ(mkdir((folder_ + "b.dat").c_str(), 0755), 0);  // blocks the target name
+    Outcome run = Repair();
+    EXPECT_EQ(run.exitCode, 3) << run.out;
+    EXPECT_NE(run.out.find("Impossibile creare \"b.dat\": File exists"), std::string::npos)
+        << run.out;
+    EXPECT_EQ(ReadFile(folder_ + "a.bin"), a_);
+}
+
+TEST_F(RepairCli, SettingsDecideTheCleanUpAndTheOptionsOverrideThem) {
+    auto volumes = [this] {
+        return Shell("cd " + Quote(folder_) + " && ls set.vol*.par2 2>/dev/null | wc -l").out;
+    };
+    const std::string allVolumes = volumes();
+    ASSERT_NE(allVolumes, "0\n");
+
+    // Settings keep damaged files: the moved-aside original stays.
+    Settings settings;
+    settings.deleteDamagedFiles = false;
+    settings.useRecycleBin = false;
+    settings.SaveOptions();
+    Bytes a = a_;
+    a[0] ^= 1;
+    Write("a.bin", a);
+    Outcome run = Repair();
+    EXPECT_EQ(run.exitCode, 0) << run.out;
+    EXPECT_EQ(ReadFile(folder_ + "a.bin"), a_);
+    EXPECT_EQ(ReadFile(folder_ + "a.bin.1"), a);
+    EXPECT_EQ(volumes(), allVolumes);
+
+    // Settings delete damaged files; --keep-damaged keeps them for one run.
+    settings.deleteDamagedFiles = true;
+    settings.SaveOptions();
+    Bytes b = b_;
+    b[1] ^= 1;
+    Write("b.dat", b);
+    run = Repair("--keep-damaged");
+    EXPECT_EQ(run.exitCode, 0) << run.out;
+    EXPECT_EQ(ReadFile(folder_ + "b.dat.1"), b);
+
+    // --delete-recovery takes the volumes too; the damaged copy (from which
+    // intact blocks were taken) goes as the settings say.
+    Remove("a.bin.1");
+    Remove("b.dat.1");
+    Write("a.bin", a);
+    run = Repair("--delete-recovery");
+    EXPECT_EQ(run.exitCode, 0) << run.out;
+    EXPECT_FALSE(FileExists(folder_ + "a.bin.1"));
+    EXPECT_EQ(volumes(), "0\n");
+    EXPECT_TRUE(FileExists(folder_ + "set.par2"));
+    EXPECT_EQ(ReadFile(folder_ + "a.bin"), a_);
+    EXPECT_EQ(ReadFile(folder_ + "b.dat"), b_);
+    EXPECT_EQ(ReadFile(folder_ + "c.txt"), c_);
+}
+
+TEST_F(RepairCli, DamagedFilesGoToTheTrashUnlessNoTrashIsGiven) {
+    Settings settings;
+    settings.useRecycleBin = true;
+    settings.SaveOptions();
+    const std::string trash = std::string(getenv("XDG_DATA_HOME")) + "/Trash/files/";
+    Bytes b = b_;
+    b[9] ^= 1;
+    Write("b.dat", b);
+    ASSERT_EQ(Repair().exitCode, 0);
+    EXPECT_FALSE(FileExists(folder_ + "b.dat.1"));
+    ASSERT_TRUE(FileExists(trash + "b.dat.1"));
+    EXPECT_EQ(ReadFile(trash + "b.dat.1"), b);
+    unlink((trash + "b.dat.1").c_str());
+
+    Write("b.dat", b);
+    ASSERT_EQ(Repair("--no-trash").exitCode, 0);
+    EXPECT_FALSE(FileExists(folder_ + "b.dat.1"));
+    EXPECT_FALSE(FileExists(trash + "b.dat.1"));
+    ExpectIntact();
+}
+
+TEST_F(RepairCli, BadArgumentsAreExitThree) {
+    const std::string cli = VANTROVE_CLI_PATH;
+    EXPECT_EQ(Shell(cli + " repair 2>/dev/null").exitCode, 3);
+    EXPECT_EQ(
+        Shell(cli + " repair " + Quote(folder_ + "set.par2") + " --bogus 2>/dev/null").exitCode, 3);
+    EXPECT_EQ(Shell(cli + " repair " + Quote(folder_ + "nothing.par2") + " 2>/dev/null").exitCode,
+              3);
+}
+
+}  // namespace
+}  // namespace vantrove
