@@ -334,7 +334,37 @@ void ApplyManyPlanesGfni512(const FactorTable* const* tables, const uint8_t* con
             data[n++] = inputs[b];
         }
         if (n == 0) continue;
-        for (size_t i = 0; i < whole; i += 128) {
+        // Two blocks at a time give the processor independent work while
+        // each affine product is in flight.
+        size_t i = 0;
+        for (; i + 256 <= whole; i += 256) {
+            __m512i lo = _mm512_loadu_si512(out + i);
+            __m512i hi = _mm512_loadu_si512(out + i + 64);
+            __m512i lo2 = _mm512_loadu_si512(out + i + 128);
+            __m512i hi2 = _mm512_loadu_si512(out + i + 192);
+            const long long* m = matrices;
+            for (size_t b = 0; b < n; ++b, m += 4) {
+                const __m512i m0 = _mm512_set1_epi64(m[0]), m1 = _mm512_set1_epi64(m[1]);
+                const __m512i m2 = _mm512_set1_epi64(m[2]), m3 = _mm512_set1_epi64(m[3]);
+                const __m512i inLo = _mm512_loadu_si512(data[b] + i);
+                const __m512i inHi = _mm512_loadu_si512(data[b] + i + 64);
+                const __m512i inLo2 = _mm512_loadu_si512(data[b] + i + 128);
+                const __m512i inHi2 = _mm512_loadu_si512(data[b] + i + 192);
+                lo = _mm512_ternarylogic_epi64(lo, _mm512_gf2p8affine_epi64_epi8(inLo, m0, 0),
+                                               _mm512_gf2p8affine_epi64_epi8(inHi, m1, 0), 0x96);
+                hi = _mm512_ternarylogic_epi64(hi, _mm512_gf2p8affine_epi64_epi8(inLo, m2, 0),
+                                               _mm512_gf2p8affine_epi64_epi8(inHi, m3, 0), 0x96);
+                lo2 = _mm512_ternarylogic_epi64(lo2, _mm512_gf2p8affine_epi64_epi8(inLo2, m0, 0),
+                                                _mm512_gf2p8affine_epi64_epi8(inHi2, m1, 0), 0x96);
+                hi2 = _mm512_ternarylogic_epi64(hi2, _mm512_gf2p8affine_epi64_epi8(inLo2, m2, 0),
+                                                _mm512_gf2p8affine_epi64_epi8(inHi2, m3, 0), 0x96);
+            }
+            _mm512_storeu_si512(out + i, lo);
+            _mm512_storeu_si512(out + i + 64, hi);
+            _mm512_storeu_si512(out + i + 128, lo2);
+            _mm512_storeu_si512(out + i + 192, hi2);
+        }
+        for (; i < whole; i += 128) {
             __m512i lo = _mm512_loadu_si512(out + i);
             __m512i hi = _mm512_loadu_si512(out + i + 64);
             const long long* m = matrices;
