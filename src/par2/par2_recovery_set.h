@@ -105,6 +105,7 @@ class Par2RecoverySet : public ParityRecoverySet {
     void CheckWholeFile(DiskFile& file, SourceFileEntry*& entryOut, int& resultOut);
     void ScanBlocks(const DiskFileRef& file, SourceFileEntry*& entryOut, int& resultOut,
                     bool& stopped);
+    bool IntactAtItsPlace(const DiskFileRef& file, SourceFileEntry& entry, bool& stopped);
     void ScanSmallFile(const DiskFileRef& file, SourceFileEntry*& entryOut, int& resultOut,
                        bool& stopped);
 

@@ -127,6 +127,12 @@ void Par2RecoverySet::ScanBlocks(const DiskFileRef& file, SourceFileEntry*& entr
         ScanSmallFile(file, entryOut, resultOut, stopped);
         return;
     }
+    if (expected && IntactAtItsPlace(file, *expected, stopped)) {
+        entryOut = expected;
+        resultOut = 2;
+        return;
+    }
+    if (stopped) return;
 
     auto scanner = std::make_unique<BlockScanner>();
     if (!scanner->Start(*file, window_)) {
@@ -263,6 +269,57 @@ void Par2RecoverySet::ScanBlocks(const DiskFileRef& file, SourceFileEntry*& entr
         }
     }
     resultOut = result;
+}
+
+// The common case first: a file that is an intact copy of the source file it
+// is expected to be, none of whose blocks has been found yet. The sliding
+// search would find block i at offset i x block size, each through the hint,
+// and then compare the whole-file hashes; here each block's CRC is compared
+// at its place while the whole file is hashed (on the scanner's second
+// thread), and the hashes of the whole file stand in for the MD5 of every
+// block. The first CRC that differs ends this check and the file goes to the
+// sliding search; so does a whole-file hash that differs. Either way nothing
+// is recorded here unless the file is intact.
+bool Par2RecoverySet::IntactAtItsPlace(const DiskFileRef& file, SourceFileEntry& entry,
+                                       bool& stopped) {
+    const uint64_t size = file->size;
+    const uint64_t blockSize = status_.blockSize;
+    if (size != entry.size || entry.blockCount == 0 || entry.completeCopy ||
+        entry.MissingBlockCount() != entry.blockCount) {
+        return false;
+    }
+    const Par2FileDescription* description = DescriptionOf(entry);
+    BlockLookup::Node* node = lookup_.FirstBlockOf(&entry);
+    if (!description || !node || node->indexInFile != 0) return false;
+
+    auto scanner = std::make_unique<BlockScanner>();
+    if (!scanner->Start(*file, window_)) return false;
+    uint32_t checked = 0;
+    for (; node; node = node->nextInFile, ++checked) {
+        const uint64_t offset = static_cast<uint64_t>(node->indexInFile) * blockSize;
+        if (scanner->offset() != offset || !scanner->More()) return false;
+        const uint32_t crc =
+            node->IsLastInFile() ? scanner->PaddedCrc(node->length()) : scanner->Crc();
+        if (crc != node->crc) return false;
+        scanner->Skip(node->length());
+        status_.progressPosition = scanner->offset();
+        NotifyStatus();
+        if (StopRequested()) {
+            stopped = true;
+            return false;
+        }
+    }
+    if (checked != entry.blockCount || scanner->More() || scanner->offset() != size) return false;
+    Md5Digest whole, head;
+    if (!scanner->Finish(&whole, &head) || !(whole == description->fileHash()) ||
+        !(head == description->hash16k())) {
+        return false;
+    }
+    for (uint32_t i = 0; i < entry.blockCount; ++i) {
+        LocateBlock(entry, i, file, static_cast<uint64_t>(i) * blockSize);
+    }
+    SetProgress(size, size);
+    return true;
 }
 
 // A file shorter than one block: every window of the sliding search is
