@@ -1,7 +1,7 @@
-// `vantrove-cli verify` on PAR 1.0 sets made by parchive and on SFV and MD5
-// lists made by cksfv and md5sum: the format chosen from the name, the exit
-// codes and the JSON report. Each test is skipped when its peer command is
-// not installed.
+// `vantrove-cli verify` and `vantrove-cli repair` on PAR 1.0 sets made by
+// parchive and on SFV and MD5 lists made by cksfv and md5sum: the format
+// chosen from the name, the exit codes and the JSON report. Each test is skipped when its peer
+// command is not installed.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
@@ -65,6 +65,10 @@ class FormatsCli : public ::testing::Test {
         return Shell(std::string(VANTROVE_CLI_PATH) + " verify " + Quote(folder_ + file) +
                      " --json");
     }
+    Outcome Repair(const std::string& file) {
+        return Shell(std::string(VANTROVE_CLI_PATH) + " repair " + Quote(folder_ + file) +
+                     " --json --no-trash");
+    }
     Outcome InFolder(const std::string& command) {
         return Shell("cd " + Quote(folder_) + " && " + command + " 2>/dev/null");
     }
@@ -117,6 +121,42 @@ TEST_F(FormatsCli, Md5ListWithAMisnamedFile) {
     EXPECT_EQ(run.exitCode, 1) << run.out;
     EXPECT_NE(run.out.find("\"format\":\"MD5\",\"state\":4,\"subState\":3"), std::string::npos)
         << run.out;
+}
+
+TEST_F(FormatsCli, RepairRebuildsAPar1SetMadeByParchive) {
+    if (!Have("parchive")) GTEST_SKIP() << "parchive is not installed";
+    ASSERT_EQ(InFolder("parchive a -n2 set.par a.bin b.bin > /dev/null").exitCode, 0);
+    std::remove((folder_ + "a.bin").c_str());
+    Bytes damaged = b_;
+    damaged[100] ^= 4;
+    test::WriteFile(folder_ + "b.bin", damaged);
+    Outcome run = Repair("set.p01");
+    EXPECT_EQ(run.exitCode, 0) << run.out;
+    EXPECT_NE(run.out.find("\"format\":\"PAR1\",\"state\":5"), std::string::npos) << run.out;
+    EXPECT_EQ(test::ReadFile(folder_ + "a.bin"), a_);
+    EXPECT_EQ(test::ReadFile(folder_ + "b.bin"), b_);
+
+    // Two files missing and only one volume: not enough data.
+    std::remove((folder_ + "a.bin").c_str());
+    std::remove((folder_ + "b.bin").c_str());
+    std::remove((folder_ + "set.p02").c_str());
+    run = Repair("set.par");
+    EXPECT_EQ(run.exitCode, 2) << run.out;
+    EXPECT_FALSE(test::FileExists(folder_ + "a.bin"));
+}
+
+TEST_F(FormatsCli, RepairRenamesFilesOfChecksumLists) {
+    if (!Have("cksfv") || !Have("md5sum")) GTEST_SKIP() << "cksfv or md5sum is not installed";
+    ASSERT_EQ(InFolder("cksfv a.bin b.bin > list.sfv").exitCode, 0);
+    ASSERT_EQ(InFolder("md5sum a.bin b.bin > list.md5").exitCode, 0);
+    for (const char* list : {"list.sfv", "list.md5"}) {
+        ASSERT_EQ(std::rename((folder_ + "a.bin").c_str(), (folder_ + "a.bin.1").c_str()), 0);
+        Outcome run = Repair(list);
+        EXPECT_EQ(run.exitCode, 0) << list << run.out;
+        EXPECT_NE(run.out.find("\"state\":5"), std::string::npos) << run.out;
+        EXPECT_EQ(test::ReadFile(folder_ + "a.bin"), a_) << list;
+        EXPECT_FALSE(test::FileExists(folder_ + "a.bin.1"));
+    }
 }
 
 TEST_F(FormatsCli, UnrecognisedNamesAreRefused) {
