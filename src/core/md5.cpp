@@ -342,11 +342,15 @@ void Compress16(uint32_t*, const uint8_t* const*, size_t) {}
 
 }  // namespace
 
+constexpr size_t kMinVectorStreams = 4;
+
 void Md5Context::UpdateMany(Md5Context* const* contexts, const uint8_t* const* data, size_t count,
                             size_t length) {
     size_t i = 0;
     const size_t blocks = length / 64;
-    if (HaveAvx512() && blocks > 0) {
+    // The vector unit always runs sixteen lanes; for a few streams one at a
+    // time is cheaper.
+    if (HaveAvx512() && blocks > 0 && count >= kMinVectorStreams) {
         // Streams on a block boundary go to the vector unit in sixteens.
         Md5Context* lane[16];
         const uint8_t* laneData[16];
