@@ -122,8 +122,21 @@ TEST(CreateCommand, WritesASetThatPar2AcceptsAndExtendsIt) {
               0);
     EXPECT_TRUE(test::FileExists(f.dir.File("set.vol4+3.PAR2")));
     EXPECT_TRUE(test::FileExists(f.dir.File("set.vol7+3.PAR2")));
-    // Our own verification accepts the set with its extension.
+    // Our own verification accepts the set with its extension, and our own
+    // repair rebuilds a deleted and a damaged file byte for byte.
     EXPECT_EQ(Sh(std::string(VANTROVE_CLI_PATH) + " verify " + f.dir.File("set.par2")), 0);
+    {
+        const std::vector<uint8_t> originalA = test::ReadFile(a), originalB = test::ReadFile(b);
+        fs::remove(b);
+        std::vector<uint8_t> broken = originalA;
+        broken[4000] ^= 0x55;
+        test::WriteFile(a, broken);
+        EXPECT_EQ(Sh(std::string(VANTROVE_CLI_PATH) + " repair --no-trash " +
+                     f.dir.File("set.par2")),
+                  0);
+        EXPECT_EQ(test::ReadFile(a), originalA);
+        EXPECT_EQ(test::ReadFile(b), originalB);
+    }
     if (Sh("command -v par2") != 0) GTEST_SKIP() << "par2 not installed";
     EXPECT_EQ(Sh("cd " + f.dir.path() + " && par2 v set.par2 set.vol*"), 0);
     // The new volumes alone repair a damaged file.
