@@ -1,0 +1,262 @@
+#include "app/verification_worker.h"
+
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <system_error>
+#include <utility>
+
+#include "app/process_priority.h"
+#include "app/set_format.h"
+
+namespace vantrove {
+
+namespace {
+
+int CurrentThreadId() { return static_cast<int>(syscall(SYS_gettid)); }
+
+// Moves another thread of this process to `offset` nice steps from the
+// process's class. Raising a thread above its old value needs a right that
+// the user may not have; the thread then keeps its priority.
+void SetThreadPriority(int threadId, int offset) {
+    if (threadId <= 0) return;
+    setpriority(PRIO_PROCESS, static_cast<id_t>(threadId), ProcessBaseNice() + offset);
+}
+
+// The status handed over while no set is loaded: idle, nothing loaded,
+// progress 1 of 1, every text empty.
+RecoverySetStatus EmptyStatus() {
+    RecoverySetStatus status;
+    status.progressPosition = 1;
+    status.progressTotal = 1;
+    return status;
+}
+
+}  // namespace
+
+VerificationWorker::VerificationWorker(SetObserver* observer, VerificationWorkerOptions options)
+    : observer_(observer), options_(options), stopFlag_(std::make_shared<StopFlag>(0)) {}
+
+VerificationWorker::~VerificationWorker() {
+    if (running()) Quit();
+}
+
+bool VerificationWorker::Start() {
+    if (thread_.joinable()) return false;
+    stopFlag_->store(0);
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (started_) return false;  // a worker starts once
+        accepting_ = true;
+    }
+    try {
+        thread_ = std::thread([this] { Run(); });
+    } catch (const std::system_error&) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        accepting_ = false;
+        return false;
+    }
+    std::unique_lock<std::mutex> lock(mutex_);
+    wake_.wait(lock, [this] { return started_; });
+    return true;
+}
+
+void VerificationWorker::Post(Request request) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!accepting_) return;
+    queue_.push_back(std::move(request));
+    wake_.notify_all();
+}
+
+void VerificationWorker::Open(std::string path) {
+    Request request{RequestKind::Open};
+    request.path = std::move(path);
+    Post(std::move(request));
+}
+
+void VerificationWorker::CloseSet() { Post(Request{RequestKind::Close}); }
+
+void VerificationWorker::Repair(const RepairOptions& options) {
+    Request request{RequestKind::Repair};
+    request.repair = options;
+    Post(std::move(request));
+}
+
+void VerificationWorker::SetRescan(bool on) {
+    Request request{RequestKind::Rescan};
+    request.on = on;
+    Post(std::move(request));
+}
+
+void VerificationWorker::Reverify() { Post(Request{RequestKind::Reverify}); }
+
+void VerificationWorker::RequestStop() { stopFlag_->store(1); }
+
+int VerificationWorker::Stop(RequestKind kind) {
+    if (!thread_.joinable()) return -1;
+    stopFlag_->store(1);
+    int threadId;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        threadId = threadId_;
+        if (accepting_) {
+            queue_.push_back(Request{kind});
+            wake_.notify_all();
+        }
+    }
+    // Raised so that it reaches its next stop check quickly.
+    SetThreadPriority(threadId, kThreadAboveNormal);
+    thread_.join();
+    stopFlag_->store(0);
+    return 0;
+}
+
+int VerificationWorker::Quit() {
+    const int code = Stop(RequestKind::Quit);
+    set_.reset();  // normally destroyed by the thread already
+    return code;
+}
+
+DetachedSet VerificationWorker::Detach() {
+    DetachedSet detached;
+    detached.exitCode = Stop(RequestKind::Detach);
+    detached.stopFlag = stopFlag_;
+    if (set_ != nullptr && set_->formatKind() == FormatKind::Par2) detached.set = std::move(set_);
+    set_.reset();
+    return detached;
+}
+
+// ---------------------------------------------------------------------------
+// The worker thread
+
+void VerificationWorker::Run() {
+    SetCurrentThreadPriority(kThreadLowest);
+    std::unique_lock<std::mutex> lock(mutex_);
+    threadId_ = CurrentThreadId();
+    started_ = true;
+    wake_.notify_all();
+    for (;;) {
+        if (queue_.empty()) {
+            if (timerRunning_) {
+                wake_.wait_until(lock, timerDue_, [this] { return !queue_.empty(); });
+            } else {
+                wake_.wait(lock, [this] { return !queue_.empty(); });
+            }
+        }
+        if (!queue_.empty()) {
+            lock.unlock();
+            const bool end = HandleBatch();
+            lock.lock();
+            if (end) break;
+        } else if (timerRunning_ && Clock::now() >= timerDue_) {
+            lock.unlock();
+            OnRescanTimer();
+            lock.lock();
+        }
+    }
+    // Requests that arrive from now on are lost.
+    accepting_ = false;
+    queue_.clear();
+}
+
+bool VerificationWorker::HandleBatch() {
+    stopFlag_->store(0);
+    for (;;) {
+        Request request;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (queue_.empty()) break;
+            request = std::move(queue_.front());
+            queue_.pop_front();
+        }
+        if (Handle(request)) return true;
+    }
+    stopFlag_->store(0);
+    FinishBatch();
+    return false;
+}
+
+bool VerificationWorker::StopSet() const { return stopFlag_->load() != 0; }
+
+void VerificationWorker::FinishBatch() {
+    if (set_ != nullptr) {
+        set_->FinishActivity();
+    } else if (observer_ != nullptr) {
+        observer_->StatusChanged(EmptyStatus());
+    }
+}
+
+void VerificationWorker::SaveAndDestroySet() {
+    if (set_ == nullptr) return;
+    set_->SaveIfLoaded();
+    set_.reset();
+}
+
+void VerificationWorker::TakeSet(std::unique_ptr<RecoverySet> set) {
+    if (options_.cache != nullptr) set->SetVerificationCache(options_.cache);
+    set_ = std::move(set);
+}
+
+bool VerificationWorker::Handle(Request& request) {
+    switch (request.kind) {
+        case RequestKind::Quit:
+            SaveAndDestroySet();
+            return true;
+        case RequestKind::Close:
+            SaveAndDestroySet();
+            return false;
+        case RequestKind::Open: {
+            if (StopSet()) return false;
+            if (set_ == nullptr) {
+                const FormatKind kind = ChooseSetFormat(request.path);
+                if (kind == FormatKind::None) return false;
+                TakeSet(NewEmptySet(kind, observer_, stopFlag_.get()));
+                if (set_ == nullptr) return false;
+            }
+            if (std::unique_ptr<RecoverySet> replacement = set_->Open(request.path)) {
+                if (observer_ != nullptr) observer_->ClearLists();
+                set_.reset();
+                TakeSet(std::move(replacement));
+                set_->ReportAll();
+                set_->Scan();
+            }
+            return false;
+        }
+        case RequestKind::Repair:
+            if (StopSet() || set_ == nullptr) return false;
+            set_->SetRepairOptions(request.repair);
+            set_->Repair();
+            return false;
+        case RequestKind::Rescan:
+            rescan_ = request.on;
+            if (rescan_) {
+                if (!StopSet() && set_ != nullptr) set_->Scan();
+                timerRunning_ = true;
+                timerDue_ = Clock::now() + options_.rescanPeriod;
+            } else {
+                timerRunning_ = false;
+            }
+            return false;
+        case RequestKind::Reverify:
+            if (StopSet() || set_ == nullptr) return false;
+            set_->Reverify();
+            return false;
+        case RequestKind::Detach:
+            if (set_ != nullptr) set_->SaveIfLoaded();
+            return true;
+    }
+    return false;
+}
+
+void VerificationWorker::OnRescanTimer() {
+    timerRunning_ = false;
+    if (rescan_) {
+        if (set_ != nullptr) set_->Scan();
+        timerRunning_ = true;
+        timerDue_ = Clock::now() + options_.rescanPeriod;
+    }
+    FinishBatch();
+}
+
+}  // namespace vantrove
