@@ -105,6 +105,7 @@ class VerificationWorker {
   private:
     enum class RequestKind { Quit, Close, Open, Repair, Rescan, Reverify, Detach };
     struct Request {
+        explicit Request(RequestKind k = RequestKind::Quit) : kind(k) {}
         RequestKind kind;
         std::string path;      // Open
         RepairOptions repair;  // Repair
