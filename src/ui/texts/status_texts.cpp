@@ -1,10 +1,9 @@
 #include "ui/texts/status_texts.h"
 
-#include <string.h>
-
 #include <algorithm>
 
 #include "app/digit_grouping.h"
+#include "app/repair_error_message.h"
 #include "core/string_ids.h"
 #include "core/string_table.h"
 #include "ui/texts/text_format.h"
@@ -220,50 +219,9 @@ bool ErrorLineShown(const RecoverySetStatus& status) {
             status.state == RecoveryState::RepairPossible);
 }
 
-std::string SystemErrorText(uint32_t code) {
-    if (code != 0 && code <= static_cast<uint32_t>(INT32_MAX) &&
-        strerrordesc_np(static_cast<int>(code)) != nullptr) {
-        // The message in the user's language where the C library has one.
-        char buffer[256];
-        const char* text = strerror_r(static_cast<int>(code), buffer, sizeof buffer);
-        if (text && *text) return text;
-    }
-    return FormatString(kStrErrorSystemCode, {code});
-}
-
 std::string ErrorLineText(const RecoverySetStatus& status) {
-    int fileTextId = 0;
-    switch (status.errorKind) {
-        case ErrorKind::Rename:
-            fileTextId = kStrErrorCannotRename;
-            break;
-        case ErrorKind::CreateTarget:
-            fileTextId = kStrErrorCannotCreate;
-            break;
-        case ErrorKind::Open:
-            fileTextId = kStrErrorCannotOpen;
-            break;
-        case ErrorKind::Read:
-            fileTextId = kStrErrorCannotRead;
-            break;
-        case ErrorKind::Write:
-            fileTextId = kStrErrorCannotWrite;
-            break;
-        case ErrorKind::ReedSolomon:
-            return GetString(kStrErrorReedSolomon);
-        case ErrorKind::MemoryTest:
-            return GetString(kStrErrorMemoryTest);
-        case ErrorKind::Signature:
-            return GetString(kStrErrorSignatureMismatch);
-        case ErrorKind::VerifyFailed:
-            return GetString(kStrErrorVerificationFailed);
-        case ErrorKind::Cancelled:
-            return GetString(kStrRepairCancelled);
-        default:
-            return GetString(kStrRepairFailed);
-    }
-    return FormatString(fileTextId, {FileNameOf(status.errorFile)}) + ": " +
-           SystemErrorText(status.systemErrorCode);
+    if (status.errorKind == ErrorKind::None) return GetString(kStrRepairFailed);
+    return RepairErrorMessage(status.errorKind, status.systemErrorCode, status.errorFile);
 }
 
 std::string CreatorLine(const RecoverySetStatus& status, Ampersands ampersands) {

@@ -71,13 +71,9 @@ bool ErrorLineShown(const RecoverySetStatus& status);
 
 // The error line for the status's error kind, naming the failing file
 // (without its folder) and the system's text for the error code where the
-// kind involves a file.
+// kind involves a file (the same message as the command line's,
+// app/repair_error_message.h); "Riparazione fallita" for an unknown kind.
 std::string ErrorLineText(const RecoverySetStatus& status);
-
-// The system's message for an error number ("No such file or directory"),
-// or "Errore %d" with the number when the system has none for it (and for 0,
-// which is no error).
-std::string SystemErrorText(uint32_t code);
 
 // How ampersands of the creator text are written: doubled for a control that
 // takes "&x" as a keyboard mnemonic (a button, a label with a buddy), as they
