@@ -13,7 +13,9 @@ namespace vantrove {
 
 namespace {
 
-int CurrentThreadId() { return static_cast<int>(syscall(SYS_gettid)); }
+int CurrentThreadId() {
+    return static_cast<int>(syscall(SYS_gettid));
+}
 
 }  // namespace
 
@@ -68,12 +70,16 @@ int CreationWorker::Stop() {
     }
     // Raised so that it reaches its next stop check quickly; without the
     // right to raise it, it keeps its priority.
-    if (!finished_.load()) setpriority(PRIO_PROCESS, static_cast<id_t>(threadId), ProcessBaseNice() + kThreadAboveNormal);
+    if (!finished_.load())
+        setpriority(PRIO_PROCESS, static_cast<id_t>(threadId),
+                    ProcessBaseNice() + kThreadAboveNormal);
     stop_.store(1);
     return Join();
 }
 
-int CreationWorker::Wait() { return Join(); }
+int CreationWorker::Wait() {
+    return Join();
+}
 
 std::vector<std::string> CreationWorker::outputPaths() const {
     if (job_ == nullptr || !finished_.load()) return {};

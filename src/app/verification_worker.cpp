@@ -14,7 +14,9 @@ namespace vantrove {
 
 namespace {
 
-int CurrentThreadId() { return static_cast<int>(syscall(SYS_gettid)); }
+int CurrentThreadId() {
+    return static_cast<int>(syscall(SYS_gettid));
+}
 
 // Moves another thread of this process to `offset` nice steps from the
 // process's class. Raising a thread above its old value needs a right that
@@ -75,7 +77,9 @@ void VerificationWorker::Open(std::string path) {
     Post(std::move(request));
 }
 
-void VerificationWorker::CloseSet() { Post(Request{RequestKind::Close}); }
+void VerificationWorker::CloseSet() {
+    Post(Request{RequestKind::Close});
+}
 
 void VerificationWorker::Repair(const RepairOptions& options) {
     Request request{RequestKind::Repair};
@@ -89,9 +93,13 @@ void VerificationWorker::SetRescan(bool on) {
     Post(std::move(request));
 }
 
-void VerificationWorker::Reverify() { Post(Request{RequestKind::Reverify}); }
+void VerificationWorker::Reverify() {
+    Post(Request{RequestKind::Reverify});
+}
 
-void VerificationWorker::RequestStop() { stopFlag_->store(1); }
+void VerificationWorker::RequestStop() {
+    stopFlag_->store(1);
+}
 
 int VerificationWorker::Stop(RequestKind kind) {
     if (!thread_.joinable()) return -1;
@@ -177,7 +185,9 @@ bool VerificationWorker::HandleBatch() {
     return false;
 }
 
-bool VerificationWorker::StopSet() const { return stopFlag_->load() != 0; }
+bool VerificationWorker::StopSet() const {
+    return stopFlag_->load() != 0;
+}
 
 void VerificationWorker::FinishBatch() {
     if (set_ != nullptr) {

@@ -37,8 +37,7 @@ void WorkerClient::StatusChanged(const RecoverySetStatus& status) {
 }
 
 void WorkerClient::ReportSourceFileLine(SourceRowKind rowKind, FormatKind formatKind,
-                                        const std::string& name, uint64_t size,
-                                        uint32_t blockCount,
+                                        const std::string& name, uint64_t size, uint32_t blockCount,
                                         const std::vector<SourcePlace>& places) {
     auto packet = std::make_unique<LinePacket>();
     packet->kind = LinePacketKind::SourceFileLine;

@@ -34,8 +34,8 @@ class WorkerClient : public SetObserver {
     void ReportVolumeFile(const DiskFile& file) override;
     void RemoveVolumeFile(const DiskFile& file) override;
     void StatusChanged(const RecoverySetStatus& status) override;
-    void ReportSourceFileLine(SourceRowKind rowKind, FormatKind formatKind,
-                              const std::string& name, uint64_t size, uint32_t blockCount,
+    void ReportSourceFileLine(SourceRowKind rowKind, FormatKind formatKind, const std::string& name,
+                              uint64_t size, uint32_t blockCount,
                               const std::vector<SourcePlace>& places) override;
     void ClearLists() override;
 
