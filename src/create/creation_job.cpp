@@ -306,6 +306,8 @@ struct CreationJob::State {
         uint64_t blockCount = 0;
         std::vector<SplitPiece> pieces;
         std::vector<DiskFileRef> pieceFiles;
+        Md5Context fileMd5;  // whole-file hash fed a group at a time
+        bool fileMd5Used = false;
     };
     struct Block {
         uint32_t source = 0;
@@ -370,6 +372,11 @@ struct CreationJob::State {
     Region working;
     std::vector<FactorTable> tables;
     std::vector<uint64_t> blockTickets, fileTickets;
+    // The order in which the passes take the blocks: one block of each file
+    // in turn, so that the whole-file hashes of several files can run side
+    // by side. Position p of a pass handles block visit[p].
+    std::vector<uint64_t> visit;
+    std::vector<uint64_t> groupAvail;  // per position in the group: bytes within the file
 
     uint64_t computeDone = 0;
     uint64_t computeTotal = 0;
@@ -659,6 +666,12 @@ bool CreationJob::State::AllocateBuffers() {
     }
     if (!recovery.Allocate(recoveryBytes)) return Fail(kFailOutputBuffer);
     signatures.assign(S, 0);
+    visit.clear();
+    visit.reserve(S);
+    for (uint64_t round = 0; visit.size() < S; ++round)
+        for (uint32_t i : sorted)
+            if (round < sources[i].blockCount) visit.push_back(sources[i].firstBlock + round);
+    groupAvail.assign(kMaxGroup, 0);
     blockTickets.assign(S, 0);
     fileTickets.assign(S, 0);
     if (R > 0) {
@@ -751,9 +764,9 @@ bool CreationJob::State::ComputeMatrix() {
     return true;
 }
 
-bool CreationJob::State::StartRead(uint64_t block, uint32_t pass) {
-    const size_t slot = block % requests.size();
-    const Block& b = blocks[block];
+bool CreationJob::State::StartRead(uint64_t position, uint32_t pass) {
+    const size_t slot = position % requests.size();
+    const Block& b = blocks[visit[position]];
     const uint64_t po = uint64_t{pass} * chunk;
     const uint64_t length = std::min(chunk, blockSize - po);
     const uint64_t avail = b.length > po ? std::min(length, b.length - po) : 0;
@@ -766,16 +779,16 @@ bool CreationJob::State::StartRead(uint64_t block, uint32_t pass) {
     return sources[b.source].file->beginRead(req) != 0;
 }
 
-bool CreationJob::State::CompleteRead(uint64_t block, uint32_t pass, uint8_t*& data,
+bool CreationJob::State::CompleteRead(uint64_t position, uint32_t pass, uint8_t*& data,
                                       uint64_t& length) {
-    const size_t slot = block % requests.size();
+    const size_t slot = position % requests.size();
     const uint64_t po = uint64_t{pass} * chunk;
     length = std::min(chunk, blockSize - po);
     data = readBuffers[slot].data();
     const uint64_t avail = requestAvail[slot];
     if (avail > 0) {
         AsyncReadRequest& req = requests[slot];
-        if (sources[blocks[block].source].file->completeRead(req) != 2) return false;
+        if (sources[blocks[visit[position]].source].file->completeRead(req) != 2) return false;
         if (req.transferred != avail) return false;
     }
     if (avail < length) std::memset(data + avail, 0, length - avail);
@@ -799,7 +812,7 @@ void CreationJob::State::MultiplyGroup(uint64_t first, uint32_t count, uint64_t 
         for (uint64_t x = t; x < uint64_t{R} * count; x += team->Size()) {
             const uint32_t k = static_cast<uint32_t>(x / count);
             const uint32_t g = static_cast<uint32_t>(x % count);
-            kernel.prepare(products, coefficients[uint64_t{k} * S + first + g],
+            kernel.prepare(products, coefficients[uint64_t{k} * S + visit[first + g]],
                            tables[uint64_t{k} * group + g]);
         }
     });
@@ -831,21 +844,68 @@ void CreationJob::State::MultiplyGroup(uint64_t first, uint32_t count, uint64_t 
 // layout): MD5 of up to sixteen blocks side by side, CRC-32 and signature
 // block by block; the threads share the blocks.
 void CreationJob::State::HashGroup(uint64_t first, uint32_t count, uint64_t length) {
-    const unsigned parts = std::min<unsigned>(team->Size(), count);
-    team->Run([&](unsigned t) {
-        if (t >= parts) return;
-        const uint32_t begin = count * t / parts, end = count * (t + 1) / parts;
+    auto hashBlocks = [&] {
         Md5Context* contexts[kMaxGroup];
         const uint8_t* inputs[kMaxGroup];
-        for (uint32_t g = begin; g < end; ++g) {
+        for (uint32_t g = 0; g < count; ++g) {
             const uint8_t* data = working.data() + g * workingStride;
-            Block& block = blocks[first + g];
-            contexts[g - begin] = &block.md5;
-            inputs[g - begin] = data;
+            const uint64_t b = visit[first + g];
+            Block& block = blocks[b];
+            contexts[g] = &block.md5;
+            inputs[g] = data;
             block.crc = Crc32Update(block.crc, data, length);
-            signatures[first + g] = BlockSignature(data, length);
+            signatures[b] = BlockSignature(data, length);
         }
-        Md5Context::UpdateMany(contexts, inputs, end - begin, length);
+        Md5Context::UpdateMany(contexts, inputs, count, length);
+    };
+    // The whole-file hashes: the group holds a few consecutive blocks of
+    // each of several files, in file order within each file; round by round
+    // the files that read a full chunk go side by side.
+    auto hashFiles = [&] {
+        if (!(singlePass && !params.extendExistingSet)) return;
+        std::vector<std::vector<uint32_t>> perSource;
+        std::vector<uint32_t> sourceOf;
+        for (uint32_t g = 0; g < count; ++g) {
+            const uint32_t s = blocks[visit[first + g]].source;
+            auto it = std::find(sourceOf.begin(), sourceOf.end(), s);
+            if (it == sourceOf.end()) {
+                sourceOf.push_back(s);
+                perSource.emplace_back();
+                it = sourceOf.end() - 1;
+            }
+            perSource[it - sourceOf.begin()].push_back(g);
+        }
+        for (size_t round = 0;; ++round) {
+            Md5Context* contexts[kMaxGroup];
+            const uint8_t* inputs[kMaxGroup];
+            size_t lanes = 0;
+            bool any = false;
+            for (size_t f = 0; f < sourceOf.size(); ++f) {
+                if (round >= perSource[f].size()) continue;
+                any = true;
+                const uint32_t g = perSource[f][round];
+                Source& src = sources[sourceOf[f]];
+                src.fileMd5Used = true;
+                const uint8_t* data = working.data() + g * workingStride;
+                if (groupAvail[g] == length) {
+                    contexts[lanes] = &src.fileMd5;
+                    inputs[lanes++] = data;
+                } else if (groupAvail[g] > 0) {
+                    src.fileMd5.Update(data, groupAvail[g]);
+                }
+            }
+            if (!any) break;
+            Md5Context::UpdateMany(contexts, inputs, lanes, length);
+        }
+    };
+    if (team->Size() == 1) {
+        hashBlocks();
+        hashFiles();
+        return;
+    }
+    team->Run([&](unsigned t) {
+        if (t == 0) hashBlocks();
+        if (t == 1) hashFiles();
     });
 }
 
@@ -922,28 +982,29 @@ bool CreationJob::State::RunPasses() {
             uint8_t* data = nullptr;
             uint64_t len = 0;
             if (!CompleteRead(i, pass, data, len)) return Fail(kFailReadSource);
-            Block& block = blocks[i];
+            Block& block = blocks[visit[i]];
             Source& src = sources[block.source];
             // The part of the chunk that lies within the file.
             const uint64_t avail = block.length > po ? std::min(len, block.length - po) : 0;
             if (block.piece >= 0 && avail > 0 &&
                 !src.pieceFiles[block.piece]->write(block.pieceOffset + po, data, avail))
                 return Fail(kFailWriteData, src.pieces[block.piece].path);
-            if (R > 0) std::memcpy(working.data() + (i - groupStart) * workingStride, data, len);
-            auto hashBlock = [this, i, data, len] {
-                Block& bl = blocks[i];
+            if (R > 0) {
+                std::memcpy(working.data() + (i - groupStart) * workingStride, data, len);
+                groupAvail[i - groupStart] = avail;
+            }
+            auto hashBlock = [this, b = visit[i], data, len] {
+                Block& bl = blocks[b];
                 bl.md5.Update(data, len);
                 bl.crc = Crc32Update(bl.crc, data, len);
-                signatures[i] = BlockSignature(data, len);
+                signatures[b] = BlockSignature(data, len);
             };
             auto hashFile = [desc = src.description.get(), data, avail] {
                 desc->FeedWholeFile(data, avail);
             };
             if (R > 0) {
-                // The block hashes come from the working copy, a group at a
-                // time (HashGroup); only the file hash runs beside.
-                if (fileHasher && feedFile) fileTickets[i] = fileHasher->Post(hashFile);
-                else if (feedFile) hashFile();
+                // Block and file hashes come from the working copy, a group
+                // at a time (HashGroup).
             } else if (blockHasher) {
                 blockTickets[i] = blockHasher->Post(hashBlock);
                 if (feedFile) fileTickets[i] = fileHasher->Post(hashFile);
@@ -962,7 +1023,7 @@ bool CreationJob::State::RunPasses() {
                 status.SetProgress(computeDone, computeTotal);
                 if (options.hooks != nullptr)
                     for (uint64_t b = groupStart; b <= i; ++b)
-                        options.hooks->AfterBlock(pass, static_cast<uint32_t>(b));
+                        options.hooks->AfterBlock(pass, static_cast<uint32_t>(visit[b]));
                 if (Stopped()) {
                     if (blockHasher) blockHasher->Drain();
                     if (fileHasher) fileHasher->Drain();
@@ -1021,7 +1082,10 @@ bool CreationJob::State::FinishPackets() {
         }
         src.ifsc->Finish();
         if (!params.extendExistingSet) {
-            if (src.description->wholeFileHashPending()) src.description->FinishWholeFileHash();
+            if (src.fileMd5Used)
+                src.description->FinishWholeFileHash(src.fileMd5.Final());
+            else if (src.description->wholeFileHashPending())
+                src.description->FinishWholeFileHash();
             src.description->Seal(setId);
         }
     }

@@ -85,6 +85,12 @@ void FileDescriptionPacket::FinishWholeFileHash() {
     hashPending_ = false;
 }
 
+void FileDescriptionPacket::FinishWholeFileHash(const Md5Digest& digest) {
+    if (empty()) return;
+    StoreDigest(data() + kFileDescHashOffset, digest);
+    hashPending_ = false;
+}
+
 bool FileDescriptionPacket::Read(DiskFile& file, uint64_t offset, const uint8_t* header) {
     bytes_.clear();
     hashPending_ = false;

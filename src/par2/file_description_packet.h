@@ -41,6 +41,9 @@ class FileDescriptionPacket : public PacketBuffer {
     void FeedWholeFile(const void* data, size_t length) { wholeFile_.Update(data, length); }
     // Writes the digest of everything fed into the packet.
     void FinishWholeFileHash();
+    // Writes a whole-file digest computed by the caller from every byte of
+    // the file (in place of FeedWholeFile).
+    void FinishWholeFileHash(const Md5Digest& digest);
     bool wholeFileHashPending() const { return hashPending_; }
 
     // Reads the packet at `offset` whose checked header is `header`; false
