@@ -70,8 +70,8 @@ std::vector<std::string> SourceFiles() {
         for (uint64_t written = 0; written < FileBytes(); written += chunk.size() * 8) {
             for (auto& w : chunk) w = rng();
             out.write(reinterpret_cast<const char*>(chunk.data()),
-                      static_cast<std::streamsize>(std::min<uint64_t>(chunk.size() * 8,
-                                                                      FileBytes() - written)));
+                      static_cast<std::streamsize>(
+                          std::min<uint64_t>(chunk.size() * 8, FileBytes() - written)));
         }
     }
     return files;
@@ -100,15 +100,17 @@ Measure RunChild(F child) {
     return m;
 }
 
-unsigned Threads() { return std::max(1u, std::thread::hardware_concurrency()); }
+unsigned Threads() {
+    return std::max(1u, std::thread::hardware_concurrency());
+}
 
 int CreateOurs(const std::vector<std::string>& files, const std::string& out) {
     CreationSettings settings;
     settings.restrictBlockSize = false;
     settings.recoveryFileSizeScheme = kPowersOfTwo;
     MachineFigures machine;
-    machine.physicalMemoryBytes =
-        static_cast<uint64_t>(sysconf(_SC_PHYS_PAGES)) * static_cast<uint64_t>(sysconf(_SC_PAGE_SIZE));
+    machine.physicalMemoryBytes = static_cast<uint64_t>(sysconf(_SC_PHYS_PAGES)) *
+                                  static_cast<uint64_t>(sysconf(_SC_PAGE_SIZE));
     CreationParameters p(settings, machine);
     std::vector<CreationSourceFile> list;
     for (const auto& f : files) list.push_back({f, fs::file_size(f)});
@@ -154,10 +156,14 @@ void BM_CreatePar2(benchmark::State& state) {
     for (auto _ : state) {
         CleanOutput(out);
         gPar2 = RunChild([&] {
-            std::vector<std::string> args{"par2",  "c",   "-q",
-                                          "-q",    "-t" + std::to_string(Threads()),
+            std::vector<std::string> args{"par2",
+                                          "c",
+                                          "-q",
+                                          "-q",
+                                          "-t" + std::to_string(Threads()),
                                           "-s" + std::to_string(kBlockSize),
-                                          "-r10",  "-B" + BenchDir() + "/data",
+                                          "-r10",
+                                          "-B" + BenchDir() + "/data",
                                           out + "/par2.par2"};
             args.insert(args.end(), files.begin(), files.end());
             std::vector<char*> argv;

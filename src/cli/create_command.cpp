@@ -102,7 +102,7 @@ std::string ShownName(const std::string& name) {
 // The progress of a creation as the progress dialog words it, with the
 // smoothed speed of the computing phase.
 class CreationProgress {
-public:
+  public:
     explicit CreationProgress(uint64_t startTick) : start_(startTick) {}
 
     std::string Line(const CreationStatus& st) {
@@ -111,10 +111,18 @@ public:
             case kPhaseHashing:
                 text = GetString(kStrPhaseHashingFile) + " " + ShownName(st.fileName);
                 break;
-            case kPhaseMemoryTest: text = GetString(kStrPhaseTestingMemory); break;
-            case kPhaseMatrix: text = GetString(kStrActivityComputingMatrix); break;
-            case kPhaseComputing: text = ComputingLine(st); break;
-            case kPhaseWriting: text = GetString(kStrPhaseWritingRecoveryData); break;
+            case kPhaseMemoryTest:
+                text = GetString(kStrPhaseTestingMemory);
+                break;
+            case kPhaseMatrix:
+                text = GetString(kStrActivityComputingMatrix);
+                break;
+            case kPhaseComputing:
+                text = ComputingLine(st);
+                break;
+            case kPhaseWriting:
+                text = GetString(kStrPhaseWritingRecoveryData);
+                break;
             case kPhaseVerifySplit:
                 text = GetString(kStrPhaseVerifyingSplitFile) + " " + ShownName(st.fileName);
                 break;
@@ -124,7 +132,8 @@ public:
             case kPhaseVerifyOutput:
                 text = GetString(kStrPhaseVerifyingRecoveryFile) + " " + ShownName(st.fileName);
                 break;
-            default: break;
+            default:
+                break;
         }
         if (st.phase != kPhaseComputing) {
             previous_ = st;
@@ -134,7 +143,7 @@ public:
 
     double speed() const { return g_ > 0 ? h_ / g_ : 0; }
 
-private:
+  private:
     std::string ComputingLine(const CreationStatus& st) {
         if (previous_.phase == kPhaseComputing && st.tick != previous_.tick) {
             const double d = static_cast<double>(st.tick - previous_.tick) * 0.001;
@@ -216,8 +225,8 @@ bool ParseCreateArguments(const std::vector<std::string>& args, CreateArguments&
                 attached = true;
             }
         }
-        static const char* const kKnown[] = {"-o", "-s", "-b", "-r", "-c", "-f", "-n",
-                                             "--scheme", "--split", "--extend"};
+        static const char* const kKnown[] = {"-o", "-s", "-b",       "-r",      "-c",
+                                             "-f", "-n", "--scheme", "--split", "--extend"};
         if (std::find(std::begin(kKnown), std::end(kKnown), name) == std::end(kKnown)) {
             error = "unknown option '" + arg + "'";
             return false;
@@ -338,7 +347,8 @@ int RunCreateCommand(const std::vector<std::string>& args, StopFlag* stop) {
     defaults.recoveryBlockFraction = settings.recoveryBlockFraction;
     defaults.recoveryFileSizeScheme = settings.recoveryFileSizeScheme;
     defaults.splitSourceFiles = settings.splitSourceFiles;
-    defaults.splitSourceLimit = static_cast<uint64_t>(std::max<int64_t>(settings.splitSourceLimit, 4));
+    defaults.splitSourceLimit =
+        static_cast<uint64_t>(std::max<int64_t>(settings.splitSourceLimit, 4));
     MachineFigures machine;
     const uint64_t memory = SystemPhysicalMemoryBytes();
     if (memory != 0) machine.physicalMemoryBytes = memory;

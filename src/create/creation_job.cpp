@@ -35,10 +35,9 @@ namespace vantrove {
 
 namespace {
 
-constexpr uint32_t kPatterns[16] = {0x99999999, 0x66666666, 0xDDDDDDDD, 0x22222222,
-                                    0xAAAAAAAA, 0x55555555, 0xBBBBBBBB, 0x44444444,
-                                    0x88888888, 0x77777777, 0xCCCCCCCC, 0x33333333,
-                                    0xEEEEEEEE, 0x11111111, 0xFFFFFFFF, 0x00000000};
+constexpr uint32_t kPatterns[16] = {
+    0x99999999, 0x66666666, 0xDDDDDDDD, 0x22222222, 0xAAAAAAAA, 0x55555555, 0xBBBBBBBB, 0x44444444,
+    0x88888888, 0x77777777, 0xCCCCCCCC, 0x33333333, 0xEEEEEEEE, 0x11111111, 0xFFFFFFFF, 0x00000000};
 constexpr uint64_t kReadBytesInFlight = 10000000;
 constexpr size_t kVerifyChunk = 1048576;
 constexpr size_t kTileBytes = 16384;
@@ -47,8 +46,12 @@ constexpr size_t kTileBytes = 16384;
 constexpr uint32_t kMaxGroup = 32;
 constexpr uint64_t kGroupBytesLimit = uint64_t{64} << 20;  // working copies, and tables
 
-uint64_t CeilDiv(uint64_t a, uint64_t b) { return b == 0 ? 0 : (a + b - 1) / b; }
-uint64_t RoundUp4(uint64_t v) { return (v + 3) & ~uint64_t{3}; }
+uint64_t CeilDiv(uint64_t a, uint64_t b) {
+    return b == 0 ? 0 : (a + b - 1) / b;
+}
+uint64_t RoundUp4(uint64_t v) {
+    return (v + 3) & ~uint64_t{3};
+}
 
 int DecimalDigits(uint64_t v) {
     int digits = 1;
@@ -73,7 +76,7 @@ bool LessNoCase(const std::string& a, const std::string& b) {
 
 // Page-aligned memory from the system, released on destruction.
 class Region {
-public:
+  public:
     Region() = default;
     ~Region() { Release(); }
     Region(const Region&) = delete;
@@ -98,14 +101,14 @@ public:
     uint8_t* data() const { return data_; }
     size_t size() const { return size_; }
 
-private:
+  private:
     uint8_t* data_ = nullptr;
     size_t size_ = 0;
 };
 
 // Helper threads that run one task together with the caller.
 class WorkerTeam {
-public:
+  public:
     explicit WorkerTeam(unsigned count) {
         for (unsigned i = 1; i < count; ++i) {
             try {
@@ -142,7 +145,7 @@ public:
         task_ = nullptr;
     }
 
-private:
+  private:
     void Loop(unsigned index) {
         uint64_t seen = 0;
         for (;;) {
@@ -174,7 +177,7 @@ private:
 // serial within one stream, so each stream gets its own consumer and the
 // streams run beside the arithmetic.
 class OrderedWorker {
-public:
+  public:
     OrderedWorker() : thread_([this] { Loop(); }) {}
     ~OrderedWorker() {
         {
@@ -209,7 +212,7 @@ public:
         done_.wait(lock, [this] { return finished_ == posted_; });
     }
 
-private:
+  private:
     void Loop() {
         for (;;) {
             std::function<void()> work;
@@ -251,8 +254,8 @@ std::string VolumeFileName(const std::string& path, const std::string& base, uin
     std::string extension = GetString(kStrPar2Extension);
     for (char& ch : extension) ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
     char format[64];
-    std::snprintf(format, sizeof format, "%%s%%s.vol%%0%dd+%%0%dd.%s", exponentDigits,
-                  countDigits, extension.c_str());
+    std::snprintf(format, sizeof format, "%%s%%s.vol%%0%dd+%%0%dd.%s", exponentDigits, countDigits,
+                  extension.c_str());
     int length = std::snprintf(nullptr, 0, format, path.c_str(), base.c_str(), first, count);
     std::string name(static_cast<size_t>(std::max(length, 0)) + 1, '\0');
     std::snprintf(name.data(), name.size(), format, path.c_str(), base.c_str(), first, count);
@@ -343,8 +346,8 @@ struct CreationJob::State {
     bool singlePass = true;
     uint64_t pieceBlocks = 0;
 
-    std::vector<Source> sources;          // in the user's order
-    std::vector<uint32_t> sorted;         // source indices by file id
+    std::vector<Source> sources;   // in the user's order
+    std::vector<uint32_t> sorted;  // source indices by file id
     std::vector<Block> blocks;
     std::vector<const PacketBuffer*> critical;
     MainPacket ownMain;
@@ -496,8 +499,7 @@ bool CreationJob::State::HashSources() {
         if (!src.file->open(src.path)) return Fail(kFailDescriptionPacket, src.path);
         src.size = src.file->size;
         if (params.extendExistingSet) {
-            if (i >= params.existingFileDescriptions.size() ||
-                !params.existingFileDescriptions[i])
+            if (i >= params.existingFileDescriptions.size() || !params.existingFileDescriptions[i])
                 return Fail(kFailDescriptionPacket, src.path);
             src.description =
                 std::make_shared<FileDescriptionPacket>(*params.existingFileDescriptions[i]);
@@ -734,13 +736,13 @@ bool CreationJob::State::MemoryTest() {
 
 namespace {
 class MatrixProgress : public BlockProgressSink {
-public:
+  public:
     explicit MatrixProgress(CreationStatusSlot& s) : status_(s) {}
     void SetBlockProgress(uint32_t done, uint32_t total) override {
         status_.SetProgress(done, total);
     }
 
-private:
+  private:
     CreationStatusSlot& status_;
 };
 }  // namespace
@@ -753,8 +755,7 @@ bool CreationJob::State::ComputeMatrix() {
     for (uint32_t k = 0; k < R; ++k)
         if (!matrix.AddOutput(false, static_cast<uint16_t>(params.firstRecoveryBlock + k)))
             return Fail(kFailRsComputation);
-    if (!matrix.Compute(&progress) || matrix.Products() == nullptr)
-        return Fail(kFailRsComputation);
+    if (!matrix.Compute(&progress) || matrix.Products() == nullptr) return Fail(kFailRsComputation);
     if (matrix.OutputCount() != R || matrix.ColumnCount() != S) return Fail(kFailRsComputation);
     coefficients.resize(uint64_t{R} * S);
     for (uint32_t k = 0; k < R; ++k) {
@@ -803,8 +804,8 @@ bool CreationJob::State::CompleteRead(uint64_t position, uint32_t pass, uint8_t*
 void CreationJob::State::MultiplyGroup(uint64_t first, uint32_t count, uint64_t length) {
     const MultiplyAccumulateKernel& kernel = ActiveMultiplyAccumulate();
     const ProductTables& products = *matrix.Products();
-    const unsigned parts = static_cast<unsigned>(
-        std::clamp<uint64_t>(length / 65536, 1, team->Size()));
+    const unsigned parts =
+        static_cast<unsigned>(std::clamp<uint64_t>(length / 65536, 1, team->Size()));
     std::vector<size_t> bounds(parts + 1);
     for (unsigned k = 0; k <= parts; ++k)
         bounds[k] = k == parts ? length : (length * k / parts) & ~size_t{255};
@@ -1226,7 +1227,8 @@ bool CreationJob::State::ReverifySources() {
                     inputs.push_back(buffers[l].data());
                 }
                 Md5Context::UpdateMany(contexts.data(), inputs.data(), contexts.size(), step);
-                for (size_t l : partial) (wholeFile ? whole[l] : block[l]).Update(buffers[l].data(), got[l]);
+                for (size_t l : partial)
+                    (wholeFile ? whole[l] : block[l]).Update(buffers[l].data(), got[l]);
                 if (!wholeFile)
                     for (size_t l = 0; l < lanes; ++l)
                         if (got[l] > 0) crc[l] = Crc32Update(crc[l], buffers[l].data(), got[l]);
@@ -1282,8 +1284,7 @@ bool CreationJob::State::CheckWrittenFile(Output& output) {
         if (!ParsePacketHeader(header, parsed)) return false;
         if (!(parsed.setId == setId)) return false;
         if (parsed.length > file.size - offset) return false;
-        if (VerifyPacketHash(file, offset, header, buffer) != PacketHashCheck::Valid)
-            return false;
+        if (VerifyPacketHash(file, offset, header, buffer) != PacketHashCheck::Valid) return false;
         offset += parsed.length;
         status.SetProgress(offset, file.size);
         if (Stopped()) return false;
@@ -1340,9 +1341,13 @@ CreationJob::CreationJob(CreationParameters& parameters, CreationStatusSlot& sta
 
 CreationJob::~CreationJob() = default;
 
-bool CreationJob::run() { return state_->Run(); }
+bool CreationJob::run() {
+    return state_->Run();
+}
 
-void CreationJob::finish(bool failed) { state_->Finish(failed); }
+void CreationJob::finish(bool failed) {
+    state_->Finish(failed);
+}
 
 std::vector<std::string> CreationJob::outputPaths() const {
     std::vector<std::string> paths;
@@ -1350,7 +1355,11 @@ std::vector<std::string> CreationJob::outputPaths() const {
     return paths;
 }
 
-uint64_t CreationJob::chunkSize() const { return state_->chunk; }
-uint32_t CreationJob::passCount() const { return state_->passes; }
+uint64_t CreationJob::chunkSize() const {
+    return state_->chunk;
+}
+uint32_t CreationJob::passCount() const {
+    return state_->passes;
+}
 
 }  // namespace vantrove

@@ -57,7 +57,7 @@ enum CreationFailure : int {
 // Lets tests damage memory or files at the points where damage must be
 // caught. Never installed outside tests.
 class CreationJobTestHooks {
-public:
+  public:
     virtual ~CreationJobTestHooks() = default;
     // After one memory-test pattern has been written to `bytes` at `area`.
     virtual void AfterPatternWritten(uint8_t* area, size_t bytes) {}
@@ -103,7 +103,7 @@ uint64_t LayOutVolume(uint32_t count, uint64_t blockSize,
                       std::vector<VolumeLayoutEntry>& entries);
 
 class CreationJob {
-public:
+  public:
     CreationJob(CreationParameters& parameters, CreationStatusSlot& status, const StopFlag& stop,
                 CreationJobOptions options = {});
     ~CreationJob();
@@ -122,7 +122,7 @@ public:
     uint64_t chunkSize() const;
     uint32_t passCount() const;
 
-private:
+  private:
     struct State;
     std::unique_ptr<State> state_;
 };

@@ -22,9 +22,13 @@ constexpr uint64_t kMaxRecoveryBlocks = 65535;
 constexpr uint32_t kMaxVolumesPowers = 30;
 constexpr double kSliderRange = 1000000.0;
 
-uint64_t CeilDiv(uint64_t a, uint64_t b) { return b == 0 ? 0 : (a + b - 1) / b; }
+uint64_t CeilDiv(uint64_t a, uint64_t b) {
+    return b == 0 ? 0 : (a + b - 1) / b;
+}
 
-uint64_t RoundUp(uint64_t v, uint64_t granule) { return CeilDiv(v, granule) * granule; }
+uint64_t RoundUp(uint64_t v, uint64_t granule) {
+    return CeilDiv(v, granule) * granule;
+}
 
 uint64_t BlockCount(const std::vector<uint64_t>& sizes, uint64_t blockSize) {
     uint64_t count = 0;
@@ -86,7 +90,7 @@ BlockSizeChoice FindBlockSize(const std::vector<uint64_t>& sizes, uint64_t limit
     }
     // The count falls as the block size grows; at the largest size rounded up
     // it is one block per file, below the limit. Search the multiples.
-    uint64_t low = 1;  // count(low * granule) > limit
+    uint64_t low = 1;                           // count(low * granule) > limit
     uint64_t high = CeilDiv(largest, granule);  // count(high * granule) <= limit
     while (high - low > 1) {
         uint64_t mid = low + (high - low) / 2;
@@ -423,8 +427,8 @@ uint64_t CreationParameters::splitStep() const {
 void CreationParameters::setSplit(bool on) {
     splitSourceFiles = on;
     if (on)
-        splitLimit = std::max({settings.splitSourceLimit, splitLowerBound(), blockSize,
-                               uint64_t{4}});
+        splitLimit =
+            std::max({settings.splitSourceLimit, splitLowerBound(), blockSize, uint64_t{4}});
     if (sizeScheme == kLimitedToLargest) recomputeFileCount();
 }
 
@@ -446,8 +450,7 @@ void CreationParameters::recomputeFileCount() {
         uint64_t w = splitSourceFiles ? splitPieceBlocks() : LargestFileBlocks();
         w = std::max<uint64_t>(w, 1);
         uint64_t f = r / w >= 1 ? r / w - 1 : 0;
-        recoveryFileCount =
-            static_cast<uint32_t>(w * f == r ? f : f + BitLength(r - w * f));
+        recoveryFileCount = static_cast<uint32_t>(w * f == r ? f : f + BitLength(r - w * f));
     } else {
         recoveryFileCount = BitLength(r);
     }

@@ -72,8 +72,7 @@ struct BlockSizeChoice {
 // it is the answer with no smaller size; when there are at least `limit`
 // sizes, every file gets one block of the largest size rounded up to the
 // granule. REQUIRES: granule > 0, every size > 0.
-BlockSizeChoice FindBlockSize(const std::vector<uint64_t>& sizes, uint64_t limit,
-                              uint64_t granule);
+BlockSizeChoice FindBlockSize(const std::vector<uint64_t>& sizes, uint64_t limit, uint64_t granule);
 
 // Blocks of `count` volumes that start at 1, 2, 4 … and are trimmed or grown
 // so that they add up to `total`.
@@ -94,7 +93,7 @@ struct ExistingSetInfo {
 };
 
 class CreationParameters {
-public:
+  public:
     explicit CreationParameters(const CreationSettings& settings = {},
                                 const MachineFigures& machine = {});
     ~CreationParameters();
@@ -181,7 +180,7 @@ public:
     CreationSettings settings;
     MachineFigures machine;
 
-private:
+  private:
     void FileListChanged();
     void ComputeNames();
     void ComputeBounds();

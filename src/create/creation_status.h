@@ -14,15 +14,15 @@ namespace vantrove {
 
 enum CreationPhase : int {
     kPhaseNone = 0,
-    kPhaseHashing = 1,            // hashing a source file (name given)
+    kPhaseHashing = 1,  // hashing a source file (name given)
     kPhaseMemoryTest = 2,
-    kPhaseMatrix = 3,             // computing the coding matrix
-    kPhaseComputing = 4,          // computing recovery data
-    kPhaseWriting = 5,            // writing the recovery data of a pass
-    kPhaseVerifySplit = 6,        // verifying a split piece (name given)
-    kPhaseReverifySource = 7,     // re-verifying a source file (name given)
-    kPhaseVerifyOutput = 8,       // verifying a written recovery file (name given)
-    kPhaseFailed = 9,             // failure code given
+    kPhaseMatrix = 3,          // computing the coding matrix
+    kPhaseComputing = 4,       // computing recovery data
+    kPhaseWriting = 5,         // writing the recovery data of a pass
+    kPhaseVerifySplit = 6,     // verifying a split piece (name given)
+    kPhaseReverifySource = 7,  // re-verifying a source file (name given)
+    kPhaseVerifyOutput = 8,    // verifying a written recovery file (name given)
+    kPhaseFailed = 9,          // failure code given
     kPhaseFinished = 10,
 };
 
@@ -39,14 +39,14 @@ struct CreationStatus {
 uint64_t CreationTickCount();
 
 class CreationStatusSlot {
-public:
+  public:
     // Replaces the record, stamping the current tick.
     void Set(CreationStatus status);
     // Changes only the progress of the current phase.
     void SetProgress(uint64_t done, uint64_t total);
     CreationStatus Snapshot() const;
 
-private:
+  private:
     mutable std::mutex mutex_;
     CreationStatus status_;
 };

@@ -27,8 +27,7 @@ struct Group {
 };
 
 bool EqualNoCase(const std::string& a, const std::string& b) {
-    return a.size() == b.size() &&
-           std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
                return std::tolower(static_cast<unsigned char>(x)) ==
                       std::tolower(static_cast<unsigned char>(y));
            });
@@ -55,7 +54,8 @@ void ReadPackets(const std::string& path, std::map<std::array<uint8_t, 16>, Grou
             if (parsed.length > kRecoveryDataOffset &&
                 file.read(offset + kRecoveryExponentOffset, exponent, 4) &&
                 packet_coding::LoadLe32(exponent) < 65536)
-                group.exponentEnd = std::max(group.exponentEnd, packet_coding::LoadLe32(exponent) + 1);
+                group.exponentEnd =
+                    std::max(group.exponentEnd, packet_coding::LoadLe32(exponent) + 1);
         } else if (VerifyPacketHash(file, offset, header, buffer) == PacketHashCheck::Valid) {
             if (type == PacketType::Main && !group.main) {
                 auto main = std::make_shared<MainPacket>();

@@ -15,7 +15,7 @@ namespace vantrove {
 
 struct SplitPiece {
     std::string path;
-    uint64_t size = 0;        // bytes
+    uint64_t size = 0;  // bytes
     uint64_t blockCount = 0;
     uint64_t firstBlock = 0;  // index in the file's own block list
 };

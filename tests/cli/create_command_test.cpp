@@ -23,8 +23,8 @@ bool Parse(std::vector<std::string> args, CreateArguments& parsed) {
 
 TEST(CreateArguments, OptionsBeforeOrAfterFilesAttachedOrSeparate) {
     CreateArguments a;
-    ASSERT_TRUE(Parse({"-r10", "x", "-s", "768000", "y", "-o", "d/b", "--scheme", "uniform",
-                       "-c7", "-f", "3", "-n2", "--split=1000", "-b", "50"},
+    ASSERT_TRUE(Parse({"-r10", "x", "-s", "768000", "y", "-o", "d/b", "--scheme", "uniform", "-c7",
+                       "-f", "3", "-n2", "--split=1000", "-b", "50"},
                       a));
     EXPECT_EQ(a.files, (std::vector<std::string>{"x", "y"}));
     EXPECT_EQ(a.redundancy, 1000u);
@@ -47,12 +47,12 @@ TEST(CreateArguments, OptionsBeforeOrAfterFilesAttachedOrSeparate) {
 
 TEST(CreateArguments, RefusesWhatItCannotUse) {
     CreateArguments a;
-    EXPECT_FALSE(Parse({"-r"}, a));                    // value missing
-    EXPECT_FALSE(Parse({"-s", "12k", "f"}, a));        // not a number
+    EXPECT_FALSE(Parse({"-r"}, a));              // value missing
+    EXPECT_FALSE(Parse({"-s", "12k", "f"}, a));  // not a number
     EXPECT_FALSE(Parse({"-r", "ten", "f"}, a));
     EXPECT_FALSE(Parse({"--scheme", "big", "f"}, a));
-    EXPECT_FALSE(Parse({"-x", "f"}, a));               // unknown option
-    EXPECT_FALSE(Parse({"-r", "10"}, a));              // no files
+    EXPECT_FALSE(Parse({"-x", "f"}, a));                  // unknown option
+    EXPECT_FALSE(Parse({"-r", "10"}, a));                 // no files
     EXPECT_FALSE(Parse({"--extend", "s.par2", "f"}, a));  // files with --extend
     EXPECT_FALSE(Parse({"--extend", "s.par2", "-s", "4"}, a));
     CreateArguments ok;
@@ -64,12 +64,11 @@ TEST(CreateArguments, ValuesOutOfRangeAreLimited) {
     CreationParameters p(s);
     p.AddFiles({{"/d/a", 1000000}});
     CreateArguments a;
-    ASSERT_TRUE(Parse({"-s", "3", "-r", "500", "-f", "70000", "--scheme", "powers", "-n", "99",
-                       "f"},
-                      a));
+    ASSERT_TRUE(
+        Parse({"-s", "3", "-r", "500", "-f", "70000", "--scheme", "powers", "-n", "99", "f"}, a));
     ApplyCreateArguments(a, p);
     EXPECT_EQ(p.blockSize, p.minBlockSize);
-    EXPECT_EQ(p.redundancy, 10000u);                   // 500 % is limited to 100 %
+    EXPECT_EQ(p.redundancy, 10000u);  // 500 % is limited to 100 %
     EXPECT_EQ(p.recoveryBlockCount, p.sourceBlockCount);
     EXPECT_EQ(p.firstRecoveryBlock + p.recoveryBlockCount, 65536u);
     EXPECT_LE(p.recoveryFileCount, 30u);
@@ -100,8 +99,7 @@ TEST(CreateCommand, WritesASetThatPar2AcceptsAndExtendsIt) {
     CliFixture f;
     const std::string a = f.AddFile("a.bin", 300000);
     const std::string b = f.AddFile("b.bin", 55555);
-    ASSERT_EQ(f.Create({"-s", "8192", a, "-r10", b, "-o", f.dir.File("set"), "--scheme",
-                        "powers"}),
+    ASSERT_EQ(f.Create({"-s", "8192", a, "-r10", b, "-o", f.dir.File("set"), "--scheme", "powers"}),
               0);
     EXPECT_TRUE(test::FileExists(f.dir.File("set.par2")));
     EXPECT_TRUE(test::FileExists(f.dir.File("set.vol0+1.PAR2")));
@@ -117,9 +115,9 @@ TEST(CreateCommand, WritesASetThatPar2AcceptsAndExtendsIt) {
     EXPECT_EQ(info.fileDescriptions.size(), 2u);
     EXPECT_EQ(info.mainPacket->sliceSize(), 8192u);
 
-    ASSERT_EQ(f.Create({"--extend", f.dir.File("set.par2"), "-c", "6", "--scheme", "uniform",
-                        "-n", "2"}),
-              0);
+    ASSERT_EQ(
+        f.Create({"--extend", f.dir.File("set.par2"), "-c", "6", "--scheme", "uniform", "-n", "2"}),
+        0);
     EXPECT_TRUE(test::FileExists(f.dir.File("set.vol4+3.PAR2")));
     EXPECT_TRUE(test::FileExists(f.dir.File("set.vol7+3.PAR2")));
     // Our own verification accepts the set with its extension, and our own
@@ -131,16 +129,16 @@ TEST(CreateCommand, WritesASetThatPar2AcceptsAndExtendsIt) {
         std::vector<uint8_t> broken = originalA;
         broken[4000] ^= 0x55;
         test::WriteFile(a, broken);
-        EXPECT_EQ(Sh(std::string(VANTROVE_CLI_PATH) + " repair --no-trash " +
-                     f.dir.File("set.par2")),
-                  0);
+        EXPECT_EQ(
+            Sh(std::string(VANTROVE_CLI_PATH) + " repair --no-trash " + f.dir.File("set.par2")), 0);
         EXPECT_EQ(test::ReadFile(a), originalA);
         EXPECT_EQ(test::ReadFile(b), originalB);
     }
     if (Sh("command -v par2") != 0) GTEST_SKIP() << "par2 not installed";
     EXPECT_EQ(Sh("cd " + f.dir.path() + " && par2 v set.par2 set.vol*"), 0);
     // The new volumes alone repair a damaged file.
-    for (const char* old : {"set.vol0+1.PAR2", "set.vol1+1.PAR2", "set.vol2+2.PAR2"}) fs::remove(f.dir.File(old));
+    for (const char* old : {"set.vol0+1.PAR2", "set.vol1+1.PAR2", "set.vol2+2.PAR2"})
+        fs::remove(f.dir.File(old));
     std::vector<uint8_t> original = test::ReadFile(a);
     std::vector<uint8_t> broken = original;
     broken[5] ^= 1;
@@ -165,8 +163,7 @@ TEST(CreateCommand, FailuresExitWith3) {
 TEST(CreateCommand, SplitsLargeFilesIntoVerifiedPieces) {
     CliFixture f;
     const std::string a = f.AddFile("big.iso", 100000);
-    ASSERT_EQ(f.Create({a, "-s", "1000", "--split", "30000", "-c", "3", "-o",
-                        f.dir.File("set")}),
+    ASSERT_EQ(f.Create({a, "-s", "1000", "--split", "30000", "-c", "3", "-o", f.dir.File("set")}),
               0);
     // 100 blocks of 1000, 30 per piece: 30, 30, 30 and 10 blocks.
     const char* pieces[] = {"big.iso.001", "big.iso.002", "big.iso.003", "big.iso.004"};

@@ -16,7 +16,9 @@ namespace {
 
 namespace fs = std::filesystem;
 
-bool HavePar2() { return std::system("command -v par2 >/dev/null 2>&1") == 0; }
+bool HavePar2() {
+    return std::system("command -v par2 >/dev/null 2>&1") == 0;
+}
 
 // Runs par2 with `arguments`; its output is shown only when it fails.
 int RunPar2(const std::string& arguments) {
@@ -27,8 +29,8 @@ int RunPar2(const std::string& arguments) {
     int code = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
     if (code != 0) {
         std::vector<uint8_t> text = test::ReadFile(log);
-        std::printf("par2 %s -> %d\n%.*s\n", arguments.c_str(), code,
-                    static_cast<int>(text.size()), reinterpret_cast<const char*>(text.data()));
+        std::printf("par2 %s -> %d\n%.*s\n", arguments.c_str(), code, static_cast<int>(text.size()),
+                    reinterpret_cast<const char*>(text.data()));
     }
     return code;
 }
@@ -67,7 +69,8 @@ struct JobResult {
     uint32_t passes = 0;
 };
 
-JobResult RunJob(CreationParameters& p, CreationJobOptions options = {}, StopFlag* stopFlag = nullptr) {
+JobResult RunJob(CreationParameters& p, CreationJobOptions options = {},
+                 StopFlag* stopFlag = nullptr) {
     CreationStatusSlot slot;
     StopFlag localStop{0};
     StopFlag& stop = stopFlag != nullptr ? *stopFlag : localStop;
@@ -135,9 +138,9 @@ TEST(CreationJob, VolumeLayoutSpreadsTheCriticalPackets) {
     uint64_t offset = 0;
     for (const auto& e : entries) {
         EXPECT_EQ(e.offset, offset);
-        offset += e.kind == VolumeLayoutEntry::kSlice      ? 1068
+        offset += e.kind == VolumeLayoutEntry::kSlice     ? 1068
                   : e.kind == VolumeLayoutEntry::kCreator ? 76
-                                                           : critical[e.index];
+                                                          : critical[e.index];
     }
     // Three slices, L = 5, b = 2: A grows by 10 per slice; 3 + 3 + 4 = 10 packets
     // and the round is completed after the last slice.
@@ -158,8 +161,9 @@ TEST(CreationJob, EveryVolumeNameAndScheme) {
     JobResult r = RunJob(p);
     ASSERT_TRUE(r.ok) << r.status.failureCode;
     EXPECT_EQ(r.status.phase, kPhaseFinished);
-    std::vector<std::string> expected{"a.bin", "b.bin", "empty", "set.par2", "set.vol0+1.PAR2",
-                                      "set.vol1+2.PAR2", "set.vol3+4.PAR2"};
+    std::vector<std::string> expected{"a.bin",          "b.bin",           "empty",
+                                      "set.par2",       "set.vol0+1.PAR2", "set.vol1+2.PAR2",
+                                      "set.vol3+4.PAR2"};
     EXPECT_EQ(ListFolder(f.dir.path()), expected);
 }
 
@@ -224,13 +228,13 @@ TEST(CreationJob, RecoveryZeroWritesOnlyTheIndexFile) {
 }
 
 class StopAtBlock : public CreationJobTestHooks {
-public:
+  public:
     explicit StopAtBlock(StopFlag& flag) : flag_(flag) {}
     void AfterBlock(uint32_t, uint32_t block) override {
         if (block == 3) flag_ = 1;
     }
 
-private:
+  private:
     StopFlag& flag_;
 };
 
@@ -250,7 +254,7 @@ TEST(CreationJob, StoppedJobLeavesNothing) {
 }
 
 class ChangeSource : public CreationJobTestHooks {
-public:
+  public:
     explicit ChangeSource(std::string path) : path_(std::move(path)) {}
     void BeforeVerification() override {
         std::vector<uint8_t> data = test::ReadFile(path_);
@@ -258,7 +262,7 @@ public:
         test::WriteFile(path_, data);
     }
 
-private:
+  private:
     std::string path_;
 };
 
@@ -278,7 +282,7 @@ TEST(CreationJob, SourceChangedDuringCreationGivesCode17AndBadNames) {
 }
 
 class DamageMemory : public CreationJobTestHooks {
-public:
+  public:
     bool memory = false;
     bool signature = false;
     void AfterPatternWritten(uint8_t* area, size_t bytes) override {

@@ -116,7 +116,7 @@ TEST(CreationParameters, DefaultBlockSizeAimsBetween200And3000Blocks) {
     EXPECT_LE(p.sourceBlockCount, 3000u);
     EXPECT_GT(p.sourceBlockCount, 2990u);
     p.ClearFiles();
-    p.AddFiles(Files({50000}));  // 50 blocks: too few
+    p.AddFiles(Files({50000}));           // 50 blocks: too few
     EXPECT_EQ(p.sourceBlockCount, 199u);  // 248 bytes would give 202
     EXPECT_EQ(p.blockSize, 252u);
 }
