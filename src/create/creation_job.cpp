@@ -1,6 +1,5 @@
 #include "create/creation_job.h"
 
-#include <sys/mman.h>
 
 #include <algorithm>
 #include <atomic>
@@ -13,6 +12,8 @@
 #include <thread>
 
 #include "core/async_read_request.h"
+#include "core/page_region.h"
+#include "core/worker_team.h"
 #include "core/crc32.h"
 #include "core/disk_file.h"
 #include "core/md5.h"
@@ -28,6 +29,7 @@
 #include "par2/recovery_slice_packet.h"
 #include "rs/block_signature.h"
 #include "rs/galois_field.h"
+#include "rs/memory_test_patterns.h"
 #include "rs/multiply_accumulate.h"
 #include "rs/reed_solomon_matrix.h"
 
@@ -35,9 +37,6 @@ namespace vantrove {
 
 namespace {
 
-constexpr uint32_t kPatterns[16] = {
-    0x99999999, 0x66666666, 0xDDDDDDDD, 0x22222222, 0xAAAAAAAA, 0x55555555, 0xBBBBBBBB, 0x44444444,
-    0x88888888, 0x77777777, 0xCCCCCCCC, 0x33333333, 0xEEEEEEEE, 0x11111111, 0xFFFFFFFF, 0x00000000};
 constexpr uint64_t kReadBytesInFlight = 10000000;
 constexpr size_t kVerifyChunk = 1048576;
 constexpr size_t kTileBytes = 16384;
@@ -73,105 +72,6 @@ bool LessNoCase(const std::string& a, const std::string& b) {
                std::tolower(static_cast<unsigned char>(y));
     });
 }
-
-// Page-aligned memory from the system, released on destruction.
-class Region {
-  public:
-    Region() = default;
-    ~Region() { Release(); }
-    Region(const Region&) = delete;
-    Region& operator=(const Region&) = delete;
-    Region(Region&& other) noexcept : data_(other.data_), size_(other.size_) {
-        other.data_ = nullptr;
-        other.size_ = 0;
-    }
-    bool Allocate(size_t bytes) {
-        Release();
-        void* p = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-        if (p == MAP_FAILED) return false;
-        data_ = static_cast<uint8_t*>(p);
-        size_ = bytes;
-        return true;
-    }
-    void Release() {
-        if (data_ != nullptr) munmap(data_, size_);
-        data_ = nullptr;
-        size_ = 0;
-    }
-    uint8_t* data() const { return data_; }
-    size_t size() const { return size_; }
-
-  private:
-    uint8_t* data_ = nullptr;
-    size_t size_ = 0;
-};
-
-// Helper threads that run one task together with the caller.
-class WorkerTeam {
-  public:
-    explicit WorkerTeam(unsigned count) {
-        for (unsigned i = 1; i < count; ++i) {
-            try {
-                threads_.emplace_back([this, i] { Loop(i); });
-            } catch (...) {
-                break;
-            }
-        }
-    }
-    ~WorkerTeam() {
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            quit_ = true;
-        }
-        wake_.notify_all();
-        for (std::thread& t : threads_) t.join();
-    }
-    unsigned Size() const { return static_cast<unsigned>(threads_.size()) + 1; }
-    void Run(const std::function<void(unsigned)>& task) {
-        if (threads_.empty()) {
-            task(0);
-            return;
-        }
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            task_ = &task;
-            pending_ = static_cast<unsigned>(threads_.size());
-            ++generation_;
-        }
-        wake_.notify_all();
-        task(0);
-        std::unique_lock<std::mutex> lock(mutex_);
-        done_.wait(lock, [this] { return pending_ == 0; });
-        task_ = nullptr;
-    }
-
-  private:
-    void Loop(unsigned index) {
-        uint64_t seen = 0;
-        for (;;) {
-            const std::function<void(unsigned)>* task;
-            {
-                std::unique_lock<std::mutex> lock(mutex_);
-                wake_.wait(lock, [&] { return quit_ || generation_ != seen; });
-                if (quit_) return;
-                seen = generation_;
-                task = task_;
-            }
-            (*task)(index);
-            {
-                std::lock_guard<std::mutex> lock(mutex_);
-                if (--pending_ == 0) done_.notify_one();
-            }
-        }
-    }
-    std::vector<std::thread> threads_;
-    std::mutex mutex_;
-    std::condition_variable wake_, done_;
-    const std::function<void(unsigned)>* task_ = nullptr;
-    unsigned pending_ = 0;
-    uint64_t generation_ = 0;
-    bool quit_ = false;
-};
 
 // A thread that runs posted work items one after another, in order. MD5 is
 // serial within one stream, so each stream gets its own consumer and the
@@ -360,8 +260,8 @@ struct CreationJob::State {
     ReedSolomonMatrix matrix;
     std::vector<uint16_t> coefficients;  // R × S, row k = recovery block k
 
-    Region recovery;
-    std::vector<Region> readBuffers;
+    PageRegion recovery;
+    std::vector<PageRegion> readBuffers;
     std::vector<AsyncReadRequest> requests;
     std::vector<uint64_t> requestAvail;
     std::unique_ptr<WorkerTeam> team;
@@ -372,7 +272,7 @@ struct CreationJob::State {
     // the prepared coefficients of the group (R × group).
     uint32_t group = 1;
     uint64_t workingStride = 0;
-    Region working;
+    PageRegion working;
     std::vector<FactorTable> tables;
     std::vector<uint64_t> blockTickets, fileTickets;
     // The order in which the passes take the blocks: one block of each file
@@ -694,7 +594,7 @@ bool CreationJob::State::AllocateBuffers() {
 bool CreationJob::State::MemoryTest() {
     std::vector<std::pair<uint8_t*, size_t>> areas;
     areas.push_back({recovery.data(), recovery.size()});
-    for (Region& r : readBuffers) areas.push_back({r.data(), r.size()});
+    for (PageRegion& r : readBuffers) areas.push_back({r.data(), r.size()});
     uint64_t all = 0;
     for (auto& a : areas) all += a.second;
     const uint64_t total = all * 32;
@@ -702,7 +602,7 @@ bool CreationJob::State::MemoryTest() {
     Phase(kPhaseMemoryTest, {}, 0, total);
     const unsigned parts = team->Size();
     std::atomic<bool> bad{false};
-    for (uint32_t pattern : kPatterns) {
+    for (uint32_t pattern : kMemoryTestPatterns) {
         for (auto& a : areas) {
             team->Run([&](unsigned t) {
                 size_t words = a.second / 4;

@@ -1,45 +1,19 @@
 #include "formats/par1_computation.h"
 
-#include <sys/mman.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
 
+#include "core/page_region.h"
 #include "rs/galois_field8.h"
+#include "rs/memory_test_patterns.h"
 #include "rs/multiply_accumulate.h"
 
 namespace vantrove {
 namespace {
 
-constexpr uint32_t kPatterns[16] = {
-    0x99999999, 0x66666666, 0xDDDDDDDD, 0x22222222, 0xAAAAAAAA, 0x55555555, 0xBBBBBBBB, 0x44444444,
-    0x88888888, 0x77777777, 0xCCCCCCCC, 0x33333333, 0xEEEEEEEE, 0x11111111, 0xFFFFFFFF, 0x00000000};
 // Progress of the memory test is reported after this many bytes.
 constexpr size_t kMemoryTestStep = 262144;
-
-// A page-aligned anonymous mapping, released on destruction.
-class Region {
-  public:
-    explicit Region(size_t bytes) : bytes_(bytes) {
-        if (bytes_ == 0) return;
-        void* area =
-            mmap(nullptr, bytes_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-        if (area != MAP_FAILED) data_ = static_cast<uint8_t*>(area);
-    }
-    ~Region() {
-        if (data_) munmap(data_, bytes_);
-    }
-    Region(const Region&) = delete;
-    Region& operator=(const Region&) = delete;
-
-    uint8_t* data() const { return data_; }
-    size_t size() const { return bytes_; }
-
-  private:
-    size_t bytes_;
-    uint8_t* data_ = nullptr;
-};
 
 void Fill(uint8_t* area, size_t bytes, uint32_t pattern) {
     const size_t words = bytes / 4;
@@ -82,7 +56,7 @@ bool TestMemory(uint8_t* output, size_t outputBytes, uint8_t* input, size_t inpu
         uint8_t* data;
         size_t bytes;
     } areas[2] = {{output, outputBytes}, {input, inputBytes}};
-    for (uint32_t pattern : kPatterns) {
+    for (uint32_t pattern : kMemoryTestPatterns) {
         for (const Area& area : areas) {
             for (size_t done = 0; done < area.bytes; done += kMemoryTestStep) {
                 const size_t n = std::min(kMemoryTestStep, area.bytes - done);
@@ -131,9 +105,10 @@ bool RunPar1Computation(const Par1ComputationJob& job, DataPassReporter& reporte
     }
     // The input buffer holds one chunk: only that much of each input is
     // read at a time.
-    Region output(static_cast<size_t>(chunk) * m);
-    Region input(static_cast<size_t>(chunk));
-    if (!output.data() || !input.data()) {
+    PageRegion output;
+    PageRegion input;
+    if (!output.Allocate(static_cast<size_t>(chunk) * m) ||
+        !input.Allocate(static_cast<size_t>(chunk)) || !output.data() || !input.data()) {
         reporter.RecordError(kErrorDataPassFailed, ENOMEM, {});
         return false;
     }

@@ -12,6 +12,8 @@
 #include <thread>
 
 #include "core/async_read_request.h"
+#include "core/worker_team.h"
+#include "rs/memory_test_patterns.h"
 #include "rs/block_signature.h"
 #include "rs/galois_field.h"
 #include "rs/multiply_accumulate.h"
@@ -23,9 +25,6 @@ constexpr uint64_t kRingBytes = 10000000;
 constexpr uint32_t kRingMin = 3;
 constexpr uint32_t kRingMax = 80;
 constexpr size_t kMemoryTestStep = 262144;  // progress is reported after this many bytes
-constexpr uint32_t kPatterns[16] = {
-    0x99999999, 0x66666666, 0xDDDDDDDD, 0x22222222, 0xAAAAAAAA, 0x55555555, 0xBBBBBBBB, 0x44444444,
-    0x88888888, 0x77777777, 0xCCCCCCCC, 0x33333333, 0xEEEEEEEE, 0x11111111, 0xFFFFFFFF, 0x00000000};
 // Below this many bytes per thread the arithmetic stays on one thread.
 constexpr size_t kMinBytesPerThread = 65536;
 // Bytes of an output that stay in the first-level cache while a batch of
@@ -42,79 +41,6 @@ uint64_t CutIntoPieces(uint64_t slice, uint64_t most) {
     const uint64_t pieces = (slice + most - 1) / most;
     return RoundUp4((slice + pieces - 1) / pieces);
 }
-
-// A set of helper threads that run one task together with the caller.
-class WorkerTeam {
-  public:
-    explicit WorkerTeam(unsigned count) {
-        for (unsigned i = 1; i < count; ++i) {
-            try {
-                threads_.emplace_back([this, i] { Loop(i); });
-            } catch (...) {
-                break;  // fewer helpers than asked for
-            }
-        }
-    }
-
-    ~WorkerTeam() {
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            quit_ = true;
-        }
-        wake_.notify_all();
-        for (std::thread& t : threads_) t.join();
-    }
-
-    unsigned Size() const { return static_cast<unsigned>(threads_.size()) + 1; }
-
-    // Runs task(i) for i = 0 … Size()-1, task(0) on the caller; returns when
-    // all have finished.
-    void Run(const std::function<void(unsigned)>& task) {
-        if (threads_.empty()) {
-            task(0);
-            return;
-        }
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            task_ = &task;
-            pending_ = static_cast<unsigned>(threads_.size());
-            ++generation_;
-        }
-        wake_.notify_all();
-        task(0);
-        std::unique_lock<std::mutex> lock(mutex_);
-        done_.wait(lock, [this] { return pending_ == 0; });
-        task_ = nullptr;
-    }
-
-  private:
-    void Loop(unsigned index) {
-        uint64_t seen = 0;
-        for (;;) {
-            const std::function<void(unsigned)>* task;
-            {
-                std::unique_lock<std::mutex> lock(mutex_);
-                wake_.wait(lock, [&] { return quit_ || generation_ != seen; });
-                if (quit_) return;
-                seen = generation_;
-                task = task_;
-            }
-            (*task)(index);
-            {
-                std::lock_guard<std::mutex> lock(mutex_);
-                if (--pending_ == 0) done_.notify_one();
-            }
-        }
-    }
-
-    std::vector<std::thread> threads_;
-    std::mutex mutex_;
-    std::condition_variable wake_, done_;
-    const std::function<void(unsigned)>* task_ = nullptr;
-    unsigned pending_ = 0;
-    uint64_t generation_ = 0;
-    bool quit_ = false;
-};
 
 struct RingSlot {
     uint8_t* buffer = nullptr;
@@ -312,7 +238,7 @@ bool DataPass::MemoryTest() {
     const uint64_t total = (ring_.size() * chunk_ + areaBytes_) * 32;
     uint64_t position = 0;
     reporter_.SetProgress(0, total);
-    for (uint32_t pattern : kPatterns) {
+    for (uint32_t pattern : kMemoryTestPatterns) {
         switch (FillAndCheck(pattern, position, total)) {
             case TestOutcome::Passed:
                 break;
