@@ -38,7 +38,7 @@ namespace {
 
 constexpr int kDeletedFile = 3;
 constexpr int kDamagedFile = 5;
-constexpr uint64_t kDamageOffset = 50000000;
+constexpr uint64_t kDamageOffset = 5000000;
 constexpr size_t kDamageLength = 1 << 20;
 
 struct BenchSet {
@@ -68,12 +68,13 @@ struct BenchSet {
         std::string cmd = "cd '" + dir + "' && par2 c -q -q -s768000 -r15 set.par2" + files +
                           " >/dev/null 2>&1";
         ok = std::system(cmd.c_str()) == 0;
-        // Keep the file that each run deletes, to put it back afterwards.
-        std::string keep = "cp '" + dir + "/" + names[kDeletedFile] + "' '" + dir + "/keep.orig'";
+        // Keep the file that each run deletes outside the set's folder (in
+        // it, a scan would find it as an intact copy under another name).
+        std::string keep = "cp '" + dir + "/" + names[kDeletedFile] + "' '" + dir + ".orig'";
         ok = ok && std::system(keep.c_str()) == 0;
     }
     ~BenchSet() {
-        std::string cmd = "rm -rf '" + dir + "'";
+        std::string cmd = "rm -rf '" + dir + "' '" + dir + ".orig'";
         if (std::system(cmd.c_str()) != 0) std::fprintf(stderr, "could not remove %s\n", dir.c_str());
     }
     static void Write(const std::string& path, uint64_t size, uint64_t seed) {
@@ -103,8 +104,12 @@ struct BenchSet {
     }
     // Checks a run's result byte for byte against the original files.
     bool Intact() {
-        std::string cmd = "cmp -s '" + dir + "/keep.orig' '" + dir + "/" + names[kDeletedFile] + "'";
-        return std::system(cmd.c_str()) == 0;
+        std::string cmd = "cmp -s '" + dir + ".orig' '" + dir + "/" + names[kDeletedFile] + "'";
+        int rc = std::system(cmd.c_str());
+        if (rc != 0) {
+            std::fprintf(stderr, "%s: %d\n", cmd.c_str(), rc);
+        }
+        return rc == 0;
     }
 };
 
@@ -139,12 +144,21 @@ bool RepairOnce(const std::string& cacheFolder) {
         current = std::move(set);
     }
     current->FinishActivity();
-    if (current->status().state != RecoveryState::RepairPossible) return false;
+    if (current->status().state != RecoveryState::RepairPossible) {
+        std::fprintf(stderr, "set state %d after the scan\n",
+                     static_cast<int>(current->status().state));
+        return false;
+    }
     RepairOptions options;
     options.useRecycleBin = false;
     current->SetRepairOptions(options);
     current->Repair();
     current->FinishActivity();
+    if (current->status().errorKind != ErrorKind::None) {
+        std::fprintf(stderr, "error kind %d (%u) %s\n",
+                     static_cast<int>(current->status().errorKind),
+                     current->status().systemErrorCode, current->status().errorFile.c_str());
+    }
     return current->status().errorKind == ErrorKind::None &&
            current->status().state == RecoveryState::Repaired;
 }
@@ -159,7 +173,8 @@ void BM_Repair(benchmark::State& state) {
         state.ResumeTiming();
         double peak = InChild([&] { return RepairOnce(cache); });
         state.PauseTiming();
-        if (peak < 0 || !Set().Intact()) return state.SkipWithError("the repair failed");
+        if (peak < 0) return state.SkipWithError("the repair failed");
+        if (!Set().Intact()) return state.SkipWithError("the repaired file differs");
         state.counters["peakMiB"] = peak;
         state.ResumeTiming();
     }
@@ -188,7 +203,8 @@ void BM_Par2Repair(benchmark::State& state) {
             return true;
         });
         state.PauseTiming();
-        if (child < 0 || !Set().Intact()) return state.SkipWithError("par2 r failed");
+        if (child < 0) return state.SkipWithError("par2 r failed");
+        if (!Set().Intact()) return state.SkipWithError("par2 r's file differs");
         std::FILE* f = std::fopen(peakFile.c_str(), "r");
         long peak = 0;
         if (f) {
