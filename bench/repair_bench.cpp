@@ -65,8 +65,8 @@ struct BenchSet {
             files += " " + file;
         }
         index = dir + "/set.par2";
-        std::string cmd = "cd '" + dir + "' && par2 c -q -q -s768000 -r15 set.par2" + files +
-                          " >/dev/null 2>&1";
+        std::string cmd =
+            "cd '" + dir + "' && par2 c -q -q -s768000 -r15 set.par2" + files + " >/dev/null 2>&1";
         ok = std::system(cmd.c_str()) == 0;
         // Keep the file that each run deletes outside the set's folder (in
         // it, a scan would find it as an intact copy under another name).
@@ -75,7 +75,8 @@ struct BenchSet {
     }
     ~BenchSet() {
         std::string cmd = "rm -rf '" + dir + "' '" + dir + ".orig'";
-        if (std::system(cmd.c_str()) != 0) std::fprintf(stderr, "could not remove %s\n", dir.c_str());
+        if (std::system(cmd.c_str()) != 0)
+            std::fprintf(stderr, "could not remove %s\n", dir.c_str());
     }
     static void Write(const std::string& path, uint64_t size, uint64_t seed) {
         std::mt19937_64 rng(seed);
@@ -91,8 +92,8 @@ struct BenchSet {
     // Lays the damage down again: leftovers of the last run removed, one
     // file deleted, 1 MiB of another overwritten.
     bool Damage() {
-        std::string clean = "cd '" + dir + "' && rm -rf file*.bin.* cache-* '" +
-                            names[kDeletedFile] + "'";
+        std::string clean =
+            "cd '" + dir + "' && rm -rf file*.bin.* cache-* '" + names[kDeletedFile] + "'";
         if (std::system(clean.c_str()) != 0) return false;
         int fd = open((dir + "/" + names[kDamagedFile]).c_str(), O_WRONLY);
         if (fd < 0) return false;

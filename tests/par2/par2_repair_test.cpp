@@ -324,6 +324,38 @@ TEST_F(Par2Repair, VolumeGoneBetweenScanAndRepairIsAnOpenError) {
     EXPECT_EQ(ReadFile(folder_ + "b.bin.1"), damaged);
 }
 
+TEST_F(Par2Repair, SymbolicLinksAtTargetNamesAreNeverWrittenThrough) {
+    MakeSet({0, 1, 2, 3, 4, 5});
+    test::TempDir elsewhere;
+    const std::string outside = elsewhere.File("outside");
+    test::WriteFile(outside, std::string("not yours"));
+    // Seen by the scan: a link where b.bin should be.
+    unlink((folder_ + "b.bin").c_str());
+    ASSERT_EQ(symlink(outside.c_str(), (folder_ + "b.bin").c_str()), 0);
+    auto set = Open();
+    ASSERT_EQ(set->status().state, RecoveryState::RepairPossible);
+    set->Repair();
+    EXPECT_EQ(set->status().errorKind, ErrorKind::None);
+    struct stat st {};
+    ASSERT_EQ(lstat((folder_ + "b.bin").c_str(), &st), 0);
+    EXPECT_TRUE(S_ISREG(st.st_mode));
+    EXPECT_EQ(ReadFile(folder_ + "b.bin"), b_);
+    EXPECT_EQ(ReadFile(outside), Bytes({'n', 'o', 't', ' ', 'y', 'o', 'u', 'r', 's'}));
+
+    // Appearing after the scan, where the scan saw nothing: refused.
+    unlink((folder_ + "c.txt").c_str());
+    set->FinishActivity();
+    auto again = Open();
+    ASSERT_EQ(again->status().state, RecoveryState::RepairPossible);
+    ASSERT_EQ(symlink(outside.c_str(), (folder_ + "c.txt").c_str()), 0);
+    again->Repair();
+    EXPECT_EQ(again->status().errorKind, ErrorKind::CreateTarget);
+    EXPECT_EQ(again->status().errorFile, folder_ + "c.txt");
+    EXPECT_EQ(ReadFile(outside), Bytes({'n', 'o', 't', ' ', 'y', 'o', 'u', 'r', 's'}));
+    ASSERT_EQ(lstat((folder_ + "c.txt").c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
+}
+
 TEST_F(Par2Repair, ReadOnlyFolderRefusesTheTargetAndChangesNothing) {
     if (geteuid() == 0) GTEST_SKIP() << "permission bits do not bind root";
     MakeSet({0, 1, 2});
