@@ -11,6 +11,7 @@
 #include <random>
 #include <string>
 
+#include "support/shell.h"
 #include "support/test_env.h"
 
 namespace vantrove {
@@ -18,38 +19,13 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-bool Have(const std::string& command) {
-    return std::system(("command -v " + command + " >/dev/null 2>&1").c_str()) == 0;
-}
+bool Have(const std::string& command) { return test::HaveCommand(command); }
 
-std::string Quote(const std::string& s) {
-    std::string q = "'";
-    for (char c : s) {
-        if (c == '\'') {
-            q += "'\\''";
-        } else {
-            q += c;
-        }
-    }
-    return q + "'";
-}
+using Outcome = test::ShellOutcome;
 
-struct Outcome {
-    int exitCode = -1;
-    std::string out;
-};
+Outcome Shell(const std::string& command) { return test::RunShell(command); }
 
-Outcome Shell(const std::string& command) {
-    Outcome run;
-    FILE* pipe = popen(command.c_str(), "r");
-    if (!pipe) return run;
-    std::array<char, 4096> buffer;
-    size_t n;
-    while ((n = fread(buffer.data(), 1, buffer.size(), pipe)) > 0) run.out.append(buffer.data(), n);
-    int status = pclose(pipe);
-    run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return run;
-}
+std::string Quote(const std::string& s) { return test::ShellQuote(s); }
 
 class FormatsCli : public ::testing::Test {
   protected:

@@ -15,6 +15,7 @@
 #include <string>
 
 #include "app/settings.h"
+#include "support/shell.h"
 #include "support/test_env.h"
 
 namespace vantrove {
@@ -27,38 +28,13 @@ using test::WriteFile;
 
 constexpr size_t kBlock = 16384;
 
-bool HavePeer() {
-    return std::system("command -v par2 >/dev/null 2>&1") == 0;
-}
+bool HavePeer() { return test::HaveCommand("par2"); }
 
-std::string Quote(const std::string& s) {
-    std::string q = "'";
-    for (char c : s) {
-        if (c == '\'') {
-            q += "'\\''";
-        } else {
-            q += c;
-        }
-    }
-    return q + "'";
-}
+using Outcome = test::ShellOutcome;
 
-struct Outcome {
-    int exitCode = -1;
-    std::string out;
-};
+Outcome Shell(const std::string& command) { return test::RunShell(command); }
 
-Outcome Shell(const std::string& command) {
-    Outcome run;
-    FILE* pipe = popen(command.c_str(), "r");
-    if (!pipe) return run;
-    std::array<char, 4096> buffer;
-    size_t n;
-    while ((n = fread(buffer.data(), 1, buffer.size(), pipe)) > 0) run.out.append(buffer.data(), n);
-    int status = pclose(pipe);
-    run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return run;
-}
+std::string Quote(const std::string& s) { return test::ShellQuote(s); }
 
 class RepairCli : public ::testing::Test {
   protected:

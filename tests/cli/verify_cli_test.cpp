@@ -13,6 +13,7 @@
 
 #include "engine/verification_cache.h"
 #include "par2/par2_recovery_set.h"
+#include "support/shell.h"
 #include "support/test_env.h"
 
 namespace vantrove {
@@ -20,39 +21,13 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-bool HavePeer() {
-    return std::system("command -v par2 >/dev/null 2>&1") == 0;
-}
+bool HavePeer() { return test::HaveCommand("par2"); }
 
-std::string Quote(const std::string& s) {
-    std::string q = "'";
-    for (char c : s) {
-        if (c == '\'') {
-            q += "'\\''";
-        } else {
-            q += c;
-        }
-    }
-    return q + "'";
-}
+using Outcome = test::ShellOutcome;
 
-struct Outcome {
-    int exitCode = -1;
-    std::string out;
-};
+Outcome Shell(const std::string& command) { return test::RunShell(command); }
 
-// Runs a shell command, capturing stdout; stderr goes to the test's log.
-Outcome Shell(const std::string& command) {
-    Outcome run;
-    FILE* pipe = popen(command.c_str(), "r");
-    if (!pipe) return run;
-    std::array<char, 4096> buffer;
-    size_t n;
-    while ((n = fread(buffer.data(), 1, buffer.size(), pipe)) > 0) run.out.append(buffer.data(), n);
-    int status = pclose(pipe);
-    run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return run;
-}
+std::string Quote(const std::string& s) { return test::ShellQuote(s); }
 
 Outcome Cli(const std::string& args) {
     return Shell(std::string(VANTROVE_CLI_PATH) + " " + args);
