@@ -168,6 +168,11 @@ class RecoverySet {
     // error is already recorded; one that is gets the repaired flag. Empties
     // the list; without any error recorded the set becomes repaired.
     void VerifyRebuiltFiles(std::vector<SourceFileEntry*>& list);
+    // VerifyRebuiltFiles, and when that records an error, the targets of
+    // `list` that did not verify are deleted again (a failed repair keeps
+    // nothing half-made; the damaged originals were moved aside, never
+    // written to). Empties the list; returns whether no error is recorded.
+    bool VerifyRebuiltFilesOrDiscard(std::vector<SourceFileEntry*>& list);
     // After a successful repair (set state 5 or 6): deletes the damaged data
     // files (kind 2) and volumes (kind 3) of `files` as the repair options
     // allow, into the trash when they say so. Targets, and files that hold

@@ -146,6 +146,18 @@ bool RecoverySet::RenameFiles() {
     return !failed;
 }
 
+bool RecoverySet::VerifyRebuiltFilesOrDiscard(std::vector<SourceFileEntry*>& list) {
+    std::vector<SourceFileEntry*> written = list;
+    VerifyRebuiltFiles(list);
+    if (status_.errorKind == ErrorKind::None) return true;
+    std::vector<SourceFileEntry*> failed;
+    for (SourceFileEntry* entry : written) {
+        if (!entry->targetFile || !entry->targetFile->flags.repaired) failed.push_back(entry);
+    }
+    DiscardTargets(failed);
+    return false;
+}
+
 void RecoverySet::VerifyRebuiltFiles(std::vector<SourceFileEntry*>& list) {
     ReportChangedSourceFiles();
     std::sort(list.begin(), list.end(), [](const SourceFileEntry* a, const SourceFileEntry* b) {

@@ -1,5 +1,7 @@
 #include "formats/checksum_set.h"
 
+#include <strings.h>
+
 #include <algorithm>
 #include <set>
 #include <vector>
@@ -243,6 +245,15 @@ bool ChecksumSet::CheckWholeFile(DiskFile& file, const SourceFileEntry& entry, b
     if (file.size == 0) HashFinish(hash);
     stopped = outcome == 1;
     return outcome == 0 && file.size != 0 && HashMatches(entry, hash);
+}
+
+std::string ListSetName(const std::string& fileName, const char* extension) {
+    const size_t n = std::char_traits<char>::length(extension);
+    if (fileName.size() < n ||
+        strcasecmp(fileName.c_str() + fileName.size() - n, extension) != 0) {
+        return {};
+    }
+    return fileName.substr(0, fileName.size() - n);
 }
 
 }  // namespace vantrove

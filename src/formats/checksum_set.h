@@ -29,6 +29,10 @@
 
 namespace vantrove {
 
+// The set name of a checksum list file: its name without `extension`
+// (compared without regard to case), or empty when it does not end so.
+std::string ListSetName(const std::string& fileName, const char* extension);
+
 // The hash of a whole data file, in the form the format compares.
 struct ChecksumOfFile {
     uint32_t crc = 0;

@@ -35,12 +35,7 @@ const Md5ListEntryDescription* Md5ChecksumSet::DescriptionOf(const SourceFileEnt
 }
 
 std::string Md5ChecksumSet::VolumeSetName(const std::string& fileName) const {
-    const size_t n = std::char_traits<char>::length(kListExtension);
-    if (fileName.size() < n ||
-        strcasecmp(fileName.c_str() + fileName.size() - n, kListExtension) != 0) {
-        return {};
-    }
-    return fileName.substr(0, fileName.size() - n);
+    return ListSetName(fileName, kListExtension);
 }
 
 std::string Md5ChecksumSet::CreatorText() const {

@@ -636,16 +636,7 @@ void Par1RecoverySet::Repair() {
         return;
     }
 
-    std::vector<SourceFileEntry*> written = targets;
-    VerifyRebuiltFiles(targets);
-    if (status_.errorKind != ErrorKind::None) {
-        // Targets that did not verify are removed again; the damaged
-        // originals were moved aside, never written to.
-        std::vector<SourceFileEntry*> failed;
-        for (SourceFileEntry* entry : written) {
-            if (!entry->targetFile || !entry->targetFile->flags.repaired) failed.push_back(entry);
-        }
-        DiscardTargets(failed);
+    if (!VerifyRebuiltFilesOrDiscard(targets)) {
         NotifyStatus();
         return;
     }

@@ -38,12 +38,7 @@ const SfvEntryDescription* SfvChecksumSet::DescriptionOf(const SourceFileEntry& 
 }
 
 std::string SfvChecksumSet::VolumeSetName(const std::string& fileName) const {
-    const size_t n = std::char_traits<char>::length(kListExtension);
-    if (fileName.size() < n ||
-        strcasecmp(fileName.c_str() + fileName.size() - n, kListExtension) != 0) {
-        return {};
-    }
-    return fileName.substr(0, fileName.size() - n);
+    return ListSetName(fileName, kListExtension);
 }
 
 std::string SfvChecksumSet::CreatorText() const {

@@ -124,17 +124,7 @@ void Par2RecoverySet::Repair() {
         return;
     }
 
-    std::vector<SourceFileEntry*> written = targets;
-    VerifyRebuiltFiles(targets);
-    if (status_.errorKind != ErrorKind::None) {
-        // A failed repair keeps nothing half-made: targets that did not
-        // verify are removed again (the damaged originals were moved aside,
-        // never written to).
-        std::vector<SourceFileEntry*> failed;
-        for (SourceFileEntry* entry : written) {
-            if (!entry->targetFile || !entry->targetFile->flags.repaired) failed.push_back(entry);
-        }
-        DiscardTargets(failed);
+    if (!VerifyRebuiltFilesOrDiscard(targets)) {
         NotifyStatus();
         return;
     }
