@@ -99,15 +99,11 @@ bool FileExists(const std::string& path) {
     return lstat(path.c_str(), &st) == 0;
 }
 
-}  // namespace vantrove::test
-
-// The main of every GoogleTest program: a private sandbox for HOME and the
-// XDG folders, removed at exit.
-int main(int argc, char** argv) {
-    using vantrove::test::SandboxStorage;
+void EnterSandbox() {
+    if (!SandboxStorage().empty()) return;
     std::string base = "/tmp";
     if (const char* t = std::getenv("TMPDIR"); t && *t) base = t;
-    std::string root = vantrove::test::MakeTempFolder(base, "vantrove-test-");
+    std::string root = MakeTempFolder(base, "vantrove-test-");
     SandboxStorage() = root;
     for (const char* sub : {"/home", "/config", "/cache", "/data", "/runtime", "/tmp"}) {
         mkdir((root + sub).c_str(), 0700);
@@ -120,11 +116,14 @@ int main(int argc, char** argv) {
     setenv("TMPDIR", (root + "/tmp").c_str(), 1);
     setenv("TMP", (root + "/tmp").c_str(), 1);
     setenv("QT_QPA_PLATFORM", "offscreen", 0);
+}
 
-    ::testing::InitGoogleTest(&argc, argv);
-    int rc = RUN_ALL_TESTS();
-
+void LeaveSandbox() {
+    std::string& root = SandboxStorage();
+    if (root.empty()) return;
     std::error_code ec;
     std::filesystem::remove_all(root, ec);
-    return rc;
+    root.clear();
 }
+
+}  // namespace vantrove::test

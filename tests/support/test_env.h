@@ -1,7 +1,7 @@
 #pragma once
 // Helpers shared by every test program.
 //
-// The test main (test_main.cpp) points HOME, TMPDIR and the XDG variables at a
+// The test main (test_main.cpp, or qt_test_main.h for Qt Test programs) points HOME, TMPDIR and the XDG variables at a
 // fresh temporary folder before any test runs, so no test ever touches the
 // real home folder. Tests make their own data in a TempDir.
 
@@ -30,6 +30,13 @@ private:
 
 // The root of the per-process sandbox that HOME and XDG_* point into.
 const std::string& SandboxRoot();
+
+// Makes the sandbox and points HOME, TMPDIR, TMP, XDG_CONFIG_HOME,
+// XDG_CACHE_HOME, XDG_DATA_HOME and XDG_RUNTIME_DIR into it (and selects Qt's
+// off-screen platform unless one is chosen). Every test main calls it first.
+void EnterSandbox();
+// Removes the sandbox with everything in it.
+void LeaveSandbox();
 
 // Seed for random tests: VANTROVE_TEST_SEED when set, else a fresh one. The
 // value is printed so that a failing run can be repeated.

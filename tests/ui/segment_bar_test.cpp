@@ -15,6 +15,7 @@
 #include <QtTest/QtTest>
 #include <cstdlib>
 
+#include "support/qt_test_main.h"
 #include "ui/texts/status_texts.h"
 
 namespace vantrove {
@@ -352,14 +353,6 @@ class SegmentBarTest : public QObject {
 
 }  // namespace vantrove
 
-int main(int argc, char** argv) {
-    // Tests run without a display, in a runtime folder of their own.
-    setenv("QT_QPA_PLATFORM", "offscreen", 0);
-    QTemporaryDir runtime;
-    setenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime.path()).constData(), 1);
-    QApplication app(argc, argv);
-    vantrove::SegmentBarTest test;
-    return QTest::qExec(&test, argc, argv);
-}
+VANTROVE_QTEST_MAIN(vantrove::SegmentBarTest)
 
 #include "segment_bar_test.moc"

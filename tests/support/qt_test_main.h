@@ -1,0 +1,28 @@
+#pragma once
+// The main of a Qt Test program: the same private sandbox for HOME and the
+// XDG folders as the GoogleTest programs get (settings, caches and trash of a
+// dialog test never touch the real home folder), the off-screen platform,
+// then the test object's slots.
+//
+//   class VerifyDialogTest : public QObject { Q_OBJECT ... };
+//   VANTROVE_QTEST_MAIN(VerifyDialogTest)
+//   #include "verify_dialog_test.moc"
+
+#include <QApplication>
+#include <QtTest/QtTest>
+
+#include "support/test_env.h"
+
+#define VANTROVE_QTEST_MAIN(TestObject)                     \
+    int main(int argc, char** argv) {                      \
+        vantrove::test::EnterSandbox();                    \
+        int rc = 0;                                        \
+        {                                                  \
+            QApplication app(argc, argv);                  \
+            TestObject testObject;                         \
+            QTEST_SET_MAIN_SOURCE_PATH                     \
+            rc = QTest::qExec(&testObject, argc, argv);    \
+        }                                                  \
+        vantrove::test::LeaveSandbox();                    \
+        return rc;                                         \
+    }
