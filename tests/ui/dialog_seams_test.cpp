@@ -1,0 +1,123 @@
+// Tests of the pieces both top-level dialogs share: the paths of a drop, the
+// last folder of the file dialogs, the priority submenu and the hand-over of
+// the main window.
+
+#include <QApplication>
+#include <QMenu>
+#include <QMimeData>
+#include <QUrl>
+#include <QWidget>
+#include <QtTest/QtTest>
+#include <vector>
+
+#include "app/process_priority.h"
+#include "support/qt_test_main.h"
+#include "ui/dialog_switch.h"
+#include "ui/dropped_paths.h"
+#include "ui/last_folder.h"
+#include "ui/priority_menu.h"
+
+namespace vantrove {
+
+class DialogSeamsTest : public QObject {
+    Q_OBJECT
+
+  private slots:
+    void DroppedPathsKeepOnlyLocalFilesInOrder() {
+        QMimeData data;
+        data.setUrls({QUrl::fromLocalFile(QStringLiteral("/tmp/a b/è.par2")),
+                      QUrl(QStringLiteral("https://example.org/x.par2")),
+                      QUrl::fromLocalFile(QStringLiteral("/tmp/z.sfv"))});
+        std::vector<std::string> paths = DroppedPaths(&data);
+        QCOMPARE(paths.size(), size_t{2});
+        QCOMPARE(QString::fromStdString(paths[0]), QStringLiteral("/tmp/a b/è.par2"));
+        QCOMPARE(paths[1], std::string("/tmp/z.sfv"));
+
+        QMimeData text;
+        text.setText(QStringLiteral("/tmp/not-a-url.par2"));
+        QVERIFY(DroppedPaths(&text).empty());
+        QVERIFY(DroppedPaths(nullptr).empty());
+    }
+
+    void LastFolderIsTheFolderOfTheLastPath() {
+        SetLastFolder({});
+        QVERIFY(LastFolder().empty());
+        RememberFolderOf("/data/sets/movie.par2");
+        QCOMPARE(LastFolder(), std::string("/data/sets/"));
+        RememberFolderOf("no-folder.par2");  // nothing to learn
+        QCOMPARE(LastFolder(), std::string("/data/sets/"));
+        SetLastFolder("/other");
+        QCOMPARE(LastFolder(), std::string("/other/"));
+        RememberFolderOf("/x.par2");
+        QCOMPARE(LastFolder(), std::string("/"));
+    }
+
+    void PriorityMenuOffersThreeClassesInOrder() {
+        QMenu menu;
+        std::vector<uint32_t> applied;
+        QMenu* submenu = AddPriorityMenu(&menu, [&](uint32_t p) { applied.push_back(p); });
+        QCOMPARE(submenu->title(), QStringLiteral("Priorità"));
+        QList<QAction*> actions = submenu->actions();
+        QCOMPARE(actions.size(), 3);
+        QCOMPARE(actions[0]->text(), QStringLiteral("Minima"));
+        QCOMPARE(actions[1]->text(), QStringLiteral("Normale"));
+        QCOMPARE(actions[2]->text(), QStringLiteral("Alta"));
+        actions[2]->trigger();
+        actions[0]->trigger();
+        actions[1]->trigger();
+        QCOMPARE(applied, (std::vector<uint32_t>{kPriorityHigh, kPriorityIdle, kPriorityNormal}));
+    }
+
+    // Runs last among the priority tests: the process cannot come back from
+    // idle without privileges.
+    void PriorityMenuSetsTheProcessClass() {
+        QMenu menu;
+        QMenu* submenu = AddPriorityMenu(&menu);
+        submenu->actions()[0]->trigger();  // Minima
+        int nice = 0;
+        QVERIFY(NiceForPriorityClass(kPriorityIdle, nice));
+        QCOMPARE(ProcessBaseNice(), nice);
+        QCOMPARE(CurrentPriorityClass(), kPriorityIdle);
+        // The check mark follows the class when the menu opens.
+        emit submenu->aboutToShow();
+        QVERIFY(submenu->actions()[0]->isChecked());
+        QVERIFY(!submenu->actions()[1]->isChecked());
+    }
+
+    // The application's own loop runs here, so that the end of the program
+    // when its last window closes can be seen: exit code 42 means a guard
+    // timer ended the loop, 0 that the application quit by itself.
+    void ReplacingTheMainWindowKeepsTheProgramRunning() {
+        auto* first = new QWidget;
+        first->setAttribute(Qt::WA_DeleteOnClose);
+        QPointer<QWidget> firstAlive(first);
+        first->show();
+        SetMainWindow(first);
+        auto* second = new QWidget;
+        second->setAttribute(Qt::WA_DeleteOnClose);
+        QPointer<QWidget> secondAlive(second);
+
+        QTimer::singleShot(0, [&]() { ReplaceMainWindow(first, second); });
+        QTimer guard;
+        guard.setSingleShot(true);
+        QObject::connect(&guard, &QTimer::timeout, []() { QCoreApplication::exit(42); });
+        guard.start(500);
+        QCOMPARE(QCoreApplication::exec(), 42);  // still running with the second window
+        QCOMPARE(MainWindow(), second);
+        QVERIFY(second->isVisible());
+        QTRY_VERIFY_WITH_TIMEOUT(firstAlive.isNull(), 5000);  // closed and freed
+
+        // Without a next window the current one closes and the program ends.
+        QTimer::singleShot(0, [&]() { ReplaceMainWindow(second, nullptr); });
+        guard.start(10000);
+        QCOMPARE(QCoreApplication::exec(), 0);
+        guard.stop();
+        QTRY_VERIFY_WITH_TIMEOUT(secondAlive.isNull(), 5000);
+        QCOMPARE(MainWindow(), nullptr);
+    }
+};
+
+}  // namespace vantrove
+
+VANTROVE_QTEST_MAIN(vantrove::DialogSeamsTest)
+#include "dialog_seams_test.moc"
