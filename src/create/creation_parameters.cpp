@@ -177,26 +177,40 @@ void CreationParameters::AddFiles(const std::vector<CreationSourceFile>& files) 
 }
 
 void CreationParameters::RemoveFile(size_t index) {
-    if (index >= files_.size()) return;
-    files_.erase(files_.begin() + static_cast<ptrdiff_t>(index));
-    if (extendExistingSet) {
-        existingMainPacket.reset();
-        existingFileDescriptions.clear();
-        extendExistingSet = false;
-        fileListEditable = true;
-        blockGranule = GranuleFromSettings();
-        lowestFirstBlock = 0;
-        baseName.clear();
-        destinationPath.clear();
-        defaultBaseName.clear();
-        folderBaseName.clear();
-    }
+    RemoveFiles({index});
+}
+
+void CreationParameters::RemoveFiles(std::vector<size_t> indices) {
+    std::sort(indices.begin(), indices.end());
+    indices.erase(std::unique(indices.begin(), indices.end()), indices.end());
+    while (!indices.empty() && indices.back() >= files_.size()) indices.pop_back();
+    if (indices.empty()) return;
+    for (auto it = indices.rbegin(); it != indices.rend(); ++it)
+        files_.erase(files_.begin() + static_cast<ptrdiff_t>(*it));
+    EndExtension();
     FileListChanged();
 }
 
 void CreationParameters::ClearFiles() {
+    if (!files_.empty()) EndExtension();
     files_.clear();
     FileListChanged();
+}
+
+// The list no longer describes the loaded set: what follows is a new
+// creation with the remaining files.
+void CreationParameters::EndExtension() {
+    if (!extendExistingSet) return;
+    existingMainPacket.reset();
+    existingFileDescriptions.clear();
+    extendExistingSet = false;
+    fileListEditable = true;
+    blockGranule = GranuleFromSettings();
+    lowestFirstBlock = 0;
+    baseName.clear();
+    destinationPath.clear();
+    defaultBaseName.clear();
+    folderBaseName.clear();
 }
 
 void CreationParameters::FileListChanged() {

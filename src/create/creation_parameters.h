@@ -99,9 +99,13 @@ class CreationParameters {
     ~CreationParameters();
 
     // File list. Each change recomputes names, bounds and the default block
-    // size. Removing a file during an extension ends the extension.
+    // size. Removing files (or clearing the list) during an extension ends
+    // the extension.
     void AddFiles(const std::vector<CreationSourceFile>& files);
     void RemoveFile(size_t index);
+    // Removes the files at these indices (any order; repeats and indices
+    // past the end are ignored) with one recomputation.
+    void RemoveFiles(std::vector<size_t> indices);
     void ClearFiles();
     const std::vector<CreationSourceFile>& files() const { return files_; }
 
@@ -182,6 +186,7 @@ class CreationParameters {
 
   private:
     void FileListChanged();
+    void EndExtension();
     void ComputeNames();
     void ComputeBounds();
     void ChooseDefaultBlockSize();

@@ -279,5 +279,21 @@ TEST(CreationParameters, SplitLimitBoundsAndPieceBlocks) {
     EXPECT_EQ(p.splitStep(), 100000u);
 }
 
+TEST(CreationParametersFileList, RemoveFilesTakesSeveralRowsAtOnce) {
+    CreationParameters p(Unrestricted());
+    p.AddFiles(Files({100, 200, 300, 400, 500}));
+    // Unsorted, repeated and out-of-range indices: rows 3 and 1 go, once each.
+    p.RemoveFiles({3, 1, 3, 99});
+    ASSERT_EQ(p.files().size(), 3u);
+    EXPECT_EQ(p.files()[0].size, 100u);
+    EXPECT_EQ(p.files()[1].size, 300u);
+    EXPECT_EQ(p.files()[2].size, 500u);
+    EXPECT_EQ(p.totalDataSize, 900u);
+    EXPECT_EQ(p.largestFileSize, 500u);
+    p.RemoveFiles({7});  // nothing to remove changes nothing
+    EXPECT_EQ(p.files().size(), 3u);
+    EXPECT_EQ(p.totalDataSize, 900u);
+}
+
 }  // namespace
 }  // namespace vantrove
