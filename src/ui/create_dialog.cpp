@@ -1,0 +1,953 @@
+#include "ui/create_dialog.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFileDialog>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMimeData>
+#include <QPushButton>
+#include <QSlider>
+#include <QTreeWidget>
+#include <QUrl>
+#include <QVBoxLayout>
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <set>
+
+#include "app/application.h"
+#include "app/digit_grouping.h"
+#include "app/localized_message_box.h"
+#include "app/settings.h"
+#include "core/string_ids.h"
+#include "core/string_table.h"
+#include "ui/creation_progress_dialog.h"
+#include "ui/spin_arrows.h"
+#include "ui/texts/create_dialog_texts.h"
+#include "ui/texts/text_format.h"
+
+namespace vantrove {
+
+namespace {
+
+constexpr int kSliderRange = 1000000;
+constexpr int kSliderPageStep = 100000;
+// The file chooser of the original took names into a buffer of this many
+// characters; a larger selection is refused as a whole.
+constexpr size_t kSelectionBufferCharacters = 32767;
+
+QString Q(const std::string& text) {
+    return QString::fromStdString(text);
+}
+
+std::string S(const QString& text) {
+    return text.toStdString();
+}
+
+QString Grouped(uint64_t value) {
+    return Q(FormatGrouped(value));
+}
+
+std::string CurrentFolderSlash() {
+    char buffer[PATH_MAX];
+    if (getcwd(buffer, sizeof buffer) == nullptr) return "./";
+    std::string folder = buffer;
+    if (folder.empty() || folder.back() != '/') folder += '/';
+    return folder;
+}
+
+bool LessNoCase(const std::string& a, const std::string& b) {
+    return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
+        return std::tolower(static_cast<unsigned char>(x)) <
+               std::tolower(static_cast<unsigned char>(y));
+    });
+}
+
+std::string FolderOf(const std::string& path) {
+    const size_t slash = path.rfind('/');
+    return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
+std::string NameOf(const std::string& path) {
+    const size_t slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// Room a selection takes in the chooser's name buffer: the folder, then each
+// name, each ended by a zero, and a closing zero; one file takes its path.
+size_t SelectionCharacters(const QStringList& files) {
+    if (files.isEmpty()) return 1;
+    if (files.size() == 1) return static_cast<size_t>(files.front().size()) + 2;
+    size_t total = S(files.front()).size() - NameOf(S(files.front())).size() + 1;
+    for (const QString& file : files) total += NameOf(S(file)).size() + 1;
+    return total + 1;
+}
+
+std::vector<std::string> PathsOfDrop(const QMimeData* mime) {
+    std::vector<std::string> paths;
+    if (mime == nullptr || !mime->hasUrls()) return paths;
+    for (const QUrl& url : mime->urls())
+        if (url.isLocalFile()) paths.push_back(S(url.toLocalFile()));
+    return paths;
+}
+
+QStringList DefaultFileChooser(QWidget* parent, const QString& title, const QString& folder,
+                               const QString& filter, bool multiple) {
+    if (multiple) return QFileDialog::getOpenFileNames(parent, title, folder, filter);
+    const QString file = QFileDialog::getOpenFileName(parent, title, folder, filter);
+    return file.isEmpty() ? QStringList() : QStringList{file};
+}
+
+QString DefaultFolderChooser(QWidget* parent, const QString& title, const QString& folder) {
+    return QFileDialog::getExistingDirectory(parent, title, folder);
+}
+
+QLineEdit* NumberField(QWidget* parent, const char* name) {
+    auto* edit = new QLineEdit(parent);
+    edit->setObjectName(QLatin1String(name));
+    edit->setAlignment(Qt::AlignRight);
+    edit->setMinimumWidth(90);
+    return edit;
+}
+
+SpinArrows* Spin(QWidget* parent, const char* name) {
+    auto* spin = new SpinArrows(parent);
+    spin->setObjectName(QLatin1String(name));
+    return spin;
+}
+
+QPushButton* Button(const QString& text, QWidget* parent, const char* name) {
+    auto* button = new QPushButton(text, parent);
+    button->setObjectName(QLatin1String(name));
+    button->setAutoDefault(false);
+    return button;
+}
+
+QLabel* Value(QWidget* parent, const char* name) {
+    auto* label = new QLabel(parent);
+    label->setObjectName(QLatin1String(name));
+    label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    return label;
+}
+
+// A field with its arrows on one row.
+QWidget* FieldWithSpin(QLineEdit* field, SpinArrows* spin, QWidget* parent) {
+    auto* box = new QWidget(parent);
+    auto* row = new QHBoxLayout(box);
+    row->setContentsMargins(0, 0, 0, 0);
+    row->setSpacing(2);
+    row->addWidget(field);
+    row->addWidget(spin);
+    return box;
+}
+
+// A Qt name filter from a filter of the string table ("Text (*.A, *.B)|*.A;*.B|"):
+// the text, then the patterns in both cases, since names on this system
+// differ by case.
+QString NameFilter(int id) {
+    const std::string entry = GetString(id);
+    const size_t bar = entry.find('|');
+    const std::string text = entry.substr(0, bar);
+    std::string patterns =
+        bar == std::string::npos ? std::string("*") : entry.substr(bar + 1, entry.find('|', bar + 1) - bar - 1);
+    QStringList list;
+    for (const QString& p : Q(patterns).split(QLatin1Char(';'), Qt::SkipEmptyParts)) {
+        list << p;
+        if (p.toLower() != p) list << p.toLower();
+    }
+    return Q(text) + QStringLiteral(" (") + list.join(QLatin1Char(' ')) + QStringLiteral(")");
+}
+
+// The folder in which the file choosers of this process last started.
+QString& LastChooserFolder() {
+    static QString folder;
+    return folder;
+}
+
+}  // namespace
+
+CreationSettings CreationSettingsFrom(const Settings& settings) {
+    CreationSettings s;
+    s.preferredBlockSize = settings.preferredBlockSize;
+    s.restrictBlockSize = settings.restrictBlockSize;
+    s.recoveryBlockFraction = settings.recoveryBlockFraction;
+    s.recoveryFileSizeScheme = settings.recoveryFileSizeScheme;
+    s.splitSourceFiles = settings.splitSourceFiles;
+    s.splitSourceLimit = static_cast<uint64_t>(std::max<int64_t>(settings.splitSourceLimit, 4));
+    return s;
+}
+
+MachineFigures CurrentMachineFigures() {
+    MachineFigures figures;
+    if (Application* app = Application::Current()) {
+        figures.physicalMemoryBytes = app->physicalMemoryBytes;
+        figures.bytesPerSecond = app->bytesPerSecond;
+        figures.tableSetupsPerSecond = app->tableSetupsPerSecond;
+    }
+    return figures;
+}
+
+CreateDialog::CreateDialog(Settings& settings, const std::vector<std::string>& files,
+                           QWidget* parent)
+    : CreateDialog(settings,
+                   std::make_unique<CreationParameters>(CreationSettingsFrom(settings),
+                                                        CurrentMachineFigures()),
+                   parent) {
+    AddFiles(files);
+}
+
+CreateDialog::CreateDialog(Settings& settings, std::unique_ptr<CreationParameters> parameters,
+                           QWidget* parent)
+    : QDialog(parent),
+      settings_(settings),
+      parameters_(std::move(parameters)),
+      fileChooser_(DefaultFileChooser),
+      folderChooser_(DefaultFolderChooser) {
+    setAttribute(Qt::WA_DeleteOnClose);
+    setWindowTitle(Q(GetString(kStrCreateDialogTitle)));
+    // A stopped creation or an extension comes back with its names chosen.
+    typedBaseName_ = parameters_->baseName;
+    typedPath_ = parameters_->destinationPath;
+    BuildControls();
+    ConnectControls();
+    FillFileList();
+    Refresh();
+    RestoreLayout();
+}
+
+CreateDialog::~CreateDialog() = default;
+
+void CreateDialog::BuildControls() {
+    auto* top = new QVBoxLayout(this);
+
+    top->addWidget(new QLabel(QStringLiteral("File sorgente:"), this));
+    fileList_ = new QTreeWidget(this);
+    fileList_->setObjectName(QStringLiteral("fileList"));
+    fileList_->setColumnCount(3);
+    fileList_->setHeaderLabels({Q(GetString(kStrColumnFileName)), Q(GetString(kStrColumnSize)),
+                                Q(GetString(kStrColumnPath))});
+    fileList_->setRootIsDecorated(false);
+    fileList_->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    fileList_->setUniformRowHeights(true);
+    fileList_->setMinimumHeight(120);
+    fileList_->setAcceptDrops(false);  // drops go to the dialog
+    fileList_->headerItem()->setTextAlignment(1, Qt::AlignRight | Qt::AlignVCenter);
+    top->addWidget(fileList_, 1);
+
+    auto* listButtons = new QHBoxLayout;
+    addButton_ = Button(QStringLiteral("Aggiungi File"), this, "addButton");
+    removeButton_ = Button(QStringLiteral("Rimuovi File"), this, "removeButton");
+    splitCheck_ = new QCheckBox(QStringLiteral("Spezza File"), this);
+    splitCheck_->setObjectName(QStringLiteral("splitCheck"));
+    splitLimitEdit_ = NumberField(this, "splitLimitEdit");
+    splitLimitSpin_ = Spin(this, "splitLimitSpin");
+    clearButton_ = Button(QStringLiteral("Cancella Lista"), this, "clearButton");
+    listButtons->addWidget(addButton_);
+    listButtons->addWidget(removeButton_);
+    listButtons->addSpacing(12);
+    listButtons->addWidget(splitCheck_);
+    listButtons->addWidget(new QLabel(QStringLiteral("Limita dimensione a:"), this));
+    listButtons->addWidget(FieldWithSpin(splitLimitEdit_, splitLimitSpin_, this));
+    listButtons->addStretch(1);
+    listButtons->addWidget(clearButton_);
+    top->addLayout(listButtons);
+
+    auto* totals = new QGridLayout;
+    fileCountValue_ = Value(this, "fileCountValue");
+    totalSizeValue_ = Value(this, "totalSizeValue");
+    totals->addWidget(new QLabel(QStringLiteral("Numero di file selezionati"), this), 0, 0);
+    totals->addWidget(fileCountValue_, 0, 1);
+    totals->addWidget(new QLabel(QStringLiteral("Dimensione totale dei dati:"), this), 0, 2);
+    totals->addWidget(totalSizeValue_, 0, 3);
+    totals->setColumnStretch(1, 1);
+    totals->setColumnStretch(3, 1);
+    top->addLayout(totals);
+
+    auto* blocks = new QGroupBox(QStringLiteral("Allocazione blocchi:"), this);
+    auto* blocksGrid = new QGridLayout(blocks);
+    sourceSlider_ = new QSlider(Qt::Horizontal, blocks);
+    sourceSlider_->setObjectName(QStringLiteral("sourceSlider"));
+    sourceSlider_->setRange(0, kSliderRange);
+    sourceSlider_->setSingleStep(1);
+    sourceSlider_->setPageStep(kSliderPageStep);
+    sourceBlocksEdit_ = NumberField(blocks, "sourceBlocksEdit");
+    sourceBlocksSpin_ = Spin(blocks, "sourceBlocksSpin");
+    usenetCheck_ =
+        new QCheckBox(QStringLiteral("Limita dimensione dei blocchi a multipli di articoli UseNet"),
+                      blocks);
+    usenetCheck_->setObjectName(QStringLiteral("usenetCheck"));
+    blockSizeEdit_ = NumberField(blocks, "blockSizeEdit");
+    blockSizeSpin_ = Spin(blocks, "blockSizeSpin");
+    blocksGrid->addWidget(new QLabel(QStringLiteral("Numero Blocchi nella sorgente:"), blocks), 0, 0);
+    blocksGrid->addWidget(sourceSlider_, 0, 1);
+    blocksGrid->addWidget(FieldWithSpin(sourceBlocksEdit_, sourceBlocksSpin_, blocks), 0, 2);
+    blocksGrid->addWidget(usenetCheck_, 1, 0, 1, 2);
+    blocksGrid->addWidget(new QLabel(QStringLiteral("Dimensione del Blocco:"), blocks), 2, 0);
+    blocksGrid->addWidget(FieldWithSpin(blockSizeEdit_, blockSizeSpin_, blocks), 2, 2);
+    blocksGrid->setColumnStretch(1, 1);
+    top->addWidget(blocks);
+
+    auto* recovery = new QGroupBox(QStringLiteral("Recupera File:"), this);
+    auto* grid = new QGridLayout(recovery);
+    int row = 0;
+    baseNameEdit_ = new QLineEdit(recovery);
+    baseNameEdit_->setObjectName(QStringLiteral("baseNameEdit"));
+    pathEdit_ = new QLineEdit(recovery);
+    pathEdit_->setObjectName(QStringLiteral("pathEdit"));
+    browseButton_ = Button(QStringLiteral("Sfoglia"), recovery, "browseButton");
+    grid->addWidget(new QLabel(QStringLiteral("Nome del File di Base:"), recovery), row, 0);
+    grid->addWidget(baseNameEdit_, row++, 1, 1, 2);
+    grid->addWidget(new QLabel(QStringLiteral("Percorso:"), recovery), row, 0);
+    grid->addWidget(pathEdit_, row, 1);
+    grid->addWidget(browseButton_, row++, 2);
+
+    redundancySlider_ = new QSlider(Qt::Horizontal, recovery);
+    redundancySlider_->setObjectName(QStringLiteral("redundancySlider"));
+    redundancySlider_->setRange(0, kSliderRange);
+    redundancySlider_->setSingleStep(1);
+    redundancySlider_->setPageStep(kSliderPageStep);
+    redundancyValue_ = Value(recovery, "redundancyValue");
+    grid->addWidget(new QLabel(QStringLiteral("Ridondanza:"), recovery), row, 0);
+    grid->addWidget(redundancySlider_, row, 1);
+    grid->addWidget(redundancyValue_, row++, 2);
+
+    firstBlockEdit_ = NumberField(recovery, "firstBlockEdit");
+    firstBlockSpin_ = Spin(recovery, "firstBlockSpin");
+    grid->addWidget(new QLabel(QStringLiteral("Numero dei Primi blocchi di recupero:"), recovery),
+                    row, 0, 1, 2);
+    grid->addWidget(FieldWithSpin(firstBlockEdit_, firstBlockSpin_, recovery), row++, 2);
+    recoveryBlocksEdit_ = NumberField(recovery, "recoveryBlocksEdit");
+    recoveryBlocksSpin_ = Spin(recovery, "recoveryBlocksSpin");
+    grid->addWidget(new QLabel(QStringLiteral("Numero dei blocchi di recupero:"), recovery), row,
+                    0, 1, 2);
+    grid->addWidget(FieldWithSpin(recoveryBlocksEdit_, recoveryBlocksSpin_, recovery), row++, 2);
+
+    schemeCombo_ = new QComboBox(recovery);
+    schemeCombo_->setObjectName(QStringLiteral("schemeCombo"));
+    schemeCombo_->addItem(Q(GetString(kStrSchemePowersOfTwo)));
+    schemeCombo_->addItem(Q(GetString(kStrSchemeLimitedToLargest)));
+    schemeCombo_->addItem(Q(GetString(kStrSchemeEqualSizes)));
+    grid->addWidget(new QLabel(QStringLiteral("Dimensione dei file di recupero:"), recovery), row,
+                    0);
+    grid->addWidget(schemeCombo_, row++, 1, 1, 2);
+    fileCountEdit_ = NumberField(recovery, "fileCountEdit");
+    fileCountSpin_ = Spin(recovery, "fileCountSpin");
+    grid->addWidget(new QLabel(QStringLiteral("Numero di file di Recupero:"), recovery), row, 0,
+                    1, 2);
+    grid->addWidget(FieldWithSpin(fileCountEdit_, fileCountSpin_, recovery), row++, 2);
+
+    recoveryDataSizeValue_ = Value(recovery, "recoveryDataSizeValue");
+    rebuildableValue_ = Value(recovery, "rebuildableValue");
+    efficiencyValue_ = Value(recovery, "efficiencyValue");
+    timeCaption_ = new QLabel(recovery);
+    timeCaption_->setObjectName(QStringLiteral("timeCaption"));
+    timeValue_ = Value(recovery, "timeValue");
+    grid->addWidget(new QLabel(QStringLiteral("Dimensione dei dati da Recuperare:"), recovery),
+                    row, 0, 1, 2);
+    grid->addWidget(recoveryDataSizeValue_, row++, 2);
+    grid->addWidget(new QLabel(QStringLiteral("Numero di file che possono essere totalmente "
+                                              "ricostruiti se mancanti (Minimo - Massimo)"),
+                               recovery),
+                    row, 0, 1, 2);
+    grid->addWidget(rebuildableValue_, row++, 2);
+    grid->addWidget(new QLabel(QStringLiteral("Efficienza:"), recovery), row, 0, 1, 2);
+    grid->addWidget(efficiencyValue_, row++, 2);
+    grid->addWidget(timeCaption_, row, 0, 1, 2);
+    grid->addWidget(timeValue_, row++, 2);
+    grid->setColumnStretch(1, 1);
+    top->addWidget(recovery);
+
+    auto* buttons = new QHBoxLayout;
+    createButton_ = Button(QStringLiteral("Crea"), this, "createButton");
+    openButton_ = Button(QStringLiteral("Apri"), this, "openButton");
+    exitButton_ = Button(QStringLiteral("Esci"), this, "exitButton");
+    preferencesButton_ = Button(QStringLiteral("Preferenze"), this, "preferencesButton");
+    aboutButton_ = Button(QStringLiteral("Informazioni"), this, "aboutButton");
+    buttons->addWidget(createButton_);
+    buttons->addWidget(openButton_);
+    buttons->addWidget(exitButton_);
+    buttons->addStretch(1);
+    buttons->addWidget(preferencesButton_);
+    buttons->addWidget(aboutButton_);
+    top->addLayout(buttons);
+
+    // The speed behind the estimate is measured once, at start-up.
+    timeCaption_->setText(Q(CalculationTimeCaption(parameters_->machine.bytesPerSecond)));
+    const uint32_t scheme = parameters_->sizeScheme;
+    schemeCombo_->setCurrentIndex(scheme == kLimitedToLargest ? 1 : scheme == kUniform ? 2 : 0);
+}
+
+void CreateDialog::ConnectControls() {
+    connect(addButton_, &QPushButton::clicked, this, &CreateDialog::ChooseFiles);
+    connect(removeButton_, &QPushButton::clicked, this, &CreateDialog::RemoveSelected);
+    connect(clearButton_, &QPushButton::clicked, this, &CreateDialog::ClearList);
+    connect(browseButton_, &QPushButton::clicked, this, &CreateDialog::BrowseFolder);
+    connect(openButton_, &QPushButton::clicked, this, &CreateDialog::OpenSet);
+    connect(createButton_, &QPushButton::clicked, this, &CreateDialog::Create);
+    connect(exitButton_, &QPushButton::clicked, this, &CreateDialog::close);
+    connect(preferencesButton_, &QPushButton::clicked, this, &CreateDialog::ShowPreferences);
+    connect(aboutButton_, &QPushButton::clicked, this, &CreateDialog::ShowAbout);
+    connect(fileList_, &QTreeWidget::itemSelectionChanged, this, &CreateDialog::RefreshEnabling);
+
+    connect(sourceSlider_, &QSlider::actionTriggered, this, &CreateDialog::OnSourceSliderAction);
+    connect(redundancySlider_, &QSlider::actionTriggered, this,
+            &CreateDialog::OnRedundancySliderAction);
+    connect(sourceBlocksEdit_, &QLineEdit::editingFinished, this,
+            &CreateDialog::OnSourceBlocksTyped);
+    connect(sourceBlocksSpin_, &SpinArrows::stepped, this, &CreateDialog::OnSourceBlocksStep);
+    connect(blockSizeEdit_, &QLineEdit::editingFinished, this, &CreateDialog::OnBlockSizeTyped);
+    connect(blockSizeSpin_, &SpinArrows::stepped, this, &CreateDialog::OnBlockSizeStep);
+    connect(usenetCheck_, &QCheckBox::clicked, this, &CreateDialog::OnUsenetToggled);
+    connect(recoveryBlocksEdit_, &QLineEdit::editingFinished, this,
+            &CreateDialog::OnRecoveryBlocksTyped);
+    connect(recoveryBlocksSpin_, &SpinArrows::stepped, this, &CreateDialog::OnRecoveryBlocksStep);
+    connect(firstBlockEdit_, &QLineEdit::editingFinished, this, &CreateDialog::OnFirstBlockTyped);
+    connect(firstBlockSpin_, &SpinArrows::stepped, this, &CreateDialog::OnFirstBlockStep);
+    connect(schemeCombo_, QOverload<int>::of(&QComboBox::activated), this,
+            &CreateDialog::OnSchemeChosen);
+    connect(fileCountEdit_, &QLineEdit::editingFinished, this, &CreateDialog::OnFileCountTyped);
+    connect(fileCountSpin_, &SpinArrows::stepped, this, &CreateDialog::OnFileCountStep);
+    connect(splitCheck_, &QCheckBox::clicked, this, &CreateDialog::OnSplitToggled);
+    connect(splitLimitEdit_, &QLineEdit::editingFinished, this, &CreateDialog::OnSplitLimitTyped);
+    connect(splitLimitSpin_, &SpinArrows::stepped, this, &CreateDialog::OnSplitLimitStep);
+    connect(baseNameEdit_, &QLineEdit::textChanged, this, &CreateDialog::OnBaseNameEdited);
+    connect(pathEdit_, &QLineEdit::textChanged, this, &CreateDialog::OnPathEdited);
+}
+
+void CreateDialog::RestoreLayout() {
+    fileList_->setColumnWidth(0, static_cast<int>(settings_.createFilenameWidth));
+    fileList_->setColumnWidth(1, static_cast<int>(settings_.createFilesizeWidth));
+    adjustSize();
+    // Only the height may change; it never goes below the laid-out height.
+    const int baseHeight = height();
+    setMinimumHeight(sizeHint().height());
+    setFixedWidth(std::max(width(), 640));
+    const int stored = static_cast<int>(std::min<uint32_t>(settings_.createDialogueHeight, 4000));
+    resize(width(), std::max(baseHeight, stored));
+}
+
+void CreateDialog::SaveLayout() {
+    settings_.createFilenameWidth = static_cast<uint32_t>(std::max(fileList_->columnWidth(0), 0));
+    settings_.createFilesizeWidth = static_cast<uint32_t>(std::max(fileList_->columnWidth(1), 0));
+    settings_.createDialogueHeight = static_cast<uint32_t>(std::max(height(), 0));
+    settings_.SaveLayout();
+}
+
+void CreateDialog::closeEvent(QCloseEvent* event) {
+    SaveLayout();
+    QDialog::closeEvent(event);
+}
+
+void CreateDialog::Beep() {
+    ++beeps_;
+    if (settings_.sounds) QApplication::beep();
+}
+
+void CreateDialog::AddFiles(const std::vector<std::string>& paths) {
+    if (paths.empty()) return;
+    const std::vector<CreationSourceFile>& listed = parameters_->files();
+    std::set<std::string> known;
+    for (const auto& file : listed) known.insert(file.path);
+    std::vector<CreationSourceFile> added;
+    for (std::string path : paths) {
+        if (path.empty()) continue;
+        if (path.front() != '/') path = CurrentFolderSlash() + path;
+        if (known.count(path) != 0) continue;
+        struct stat st {};
+        uint64_t size = 0;
+        if (stat(path.c_str(), &st) == 0) {
+            if (S_ISDIR(st.st_mode)) continue;  // a folder is not a source file
+            size = static_cast<uint64_t>(st.st_size);
+        }
+        known.insert(path);
+        added.push_back({path, size});
+    }
+    if (added.empty()) return;
+    // The model keeps the list in the order shown: sorted by path without
+    // regard to case.
+    std::vector<CreationSourceFile> all = listed;
+    all.insert(all.end(), added.begin(), added.end());
+    std::stable_sort(all.begin(), all.end(),
+                     [](const auto& a, const auto& b) { return LessNoCase(a.path, b.path); });
+    parameters_->ClearFiles();
+    parameters_->AddFiles(all);
+    FillFileList();
+    Refresh();
+}
+
+void CreateDialog::FillFileList() {
+    fileList_->clear();
+    const auto& files = parameters_->files();
+    std::vector<size_t> order(files.size());
+    for (size_t i = 0; i < order.size(); ++i) order[i] = i;
+    std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) {
+        return LessNoCase(files[a].path, files[b].path);
+    });
+    QList<QTreeWidgetItem*> items;
+    for (size_t index : order) {
+        const auto& file = files[index];
+        auto* item = new QTreeWidgetItem;
+        item->setText(0, Q(NameOf(file.path)));
+        item->setText(1, Grouped(file.size));
+        item->setTextAlignment(1, Qt::AlignRight | Qt::AlignVCenter);
+        item->setText(2, Q(FolderOf(file.path)));
+        item->setData(0, Qt::UserRole, QVariant::fromValue<qulonglong>(index));
+        items << item;
+    }
+    fileList_->addTopLevelItems(items);
+}
+
+void CreateDialog::ChooseFiles() {
+    if (!parameters_->fileListEditable) return;
+    const QStringList files =
+        fileChooser_(this, Q(GetString(kStrSelectFilesTitle)), LastChooserFolder(),
+                     NameFilter(kStrFilterAllFiles), true);
+    if (files.isEmpty()) return;
+    if (SelectionCharacters(files) > kSelectionBufferCharacters) {
+        LocalizedMessageBox(this, GetString(kStrTooManyFilesSelected),
+                            GetString(kStrSelectFilesTitle), kMbOk | kMbIconExclamation);
+        return;
+    }
+    LastChooserFolder() = Q(FolderOf(S(files.front())));
+    std::vector<std::string> paths;
+    for (const QString& file : files) paths.push_back(S(file));
+    AddFiles(paths);
+}
+
+void CreateDialog::RemoveSelected() {
+    if (!parameters_->fileListEditable) return;
+    std::vector<size_t> indices;
+    for (QTreeWidgetItem* item : fileList_->selectedItems())
+        indices.push_back(static_cast<size_t>(item->data(0, Qt::UserRole).toULongLong()));
+    if (indices.empty()) return;
+    parameters_->RemoveFiles(indices);
+    FillFileList();
+    Refresh();
+}
+
+void CreateDialog::ClearList() {
+    if (parameters_->files().empty()) return;
+    typedBaseName_.clear();
+    typedPath_.clear();
+    // Clearing the files of a set being extended ends the extension: the
+    // window is a new creation again.
+    parameters_->ClearFiles();
+    FillFileList();
+    Refresh();
+}
+
+void CreateDialog::dragEnterEvent(QDragEnterEvent* event) {
+    if (parameters_->fileListEditable && event->mimeData()->hasUrls())
+        event->acceptProposedAction();
+    else
+        event->ignore();
+}
+
+void CreateDialog::dragMoveEvent(QDragMoveEvent* event) {
+    if (parameters_->fileListEditable && event->mimeData()->hasUrls())
+        event->acceptProposedAction();
+    else
+        event->ignore();
+}
+
+void CreateDialog::dropEvent(QDropEvent* event) {
+    if (!parameters_->fileListEditable) {
+        event->ignore();
+        return;
+    }
+    const std::vector<std::string> paths = PathsOfDrop(event->mimeData());
+    event->acceptProposedAction();
+    AddFiles(paths);
+}
+
+void CreateDialog::SetFieldText(QLineEdit* field, const QString& text) {
+    if (field->text() == text) return;
+    const bool was = settingTexts_;
+    settingTexts_ = true;
+    field->setText(text);
+    settingTexts_ = was;
+}
+
+void CreateDialog::Refresh() {
+    const CreationParameters& p = *parameters_;
+    fileCountValue_->setText(Grouped(static_cast<uint64_t>(p.files().size())));
+    totalSizeValue_->setText(Grouped(p.totalDataSize));
+    SetFieldText(sourceBlocksEdit_, Grouped(p.sourceBlockCount));
+    SetFieldText(blockSizeEdit_, Grouped(p.blockSize));
+    SetFieldText(recoveryBlocksEdit_, Grouped(p.recoveryBlockCount));
+    SetFieldText(firstBlockEdit_, Grouped(p.firstRecoveryBlock));
+    SetFieldText(fileCountEdit_, Grouped(uint64_t{p.recoveryFileCount}));
+    SetFieldText(splitLimitEdit_, Grouped(p.splitLimit));
+    {
+        const QSignalBlocker a(usenetCheck_), b(splitCheck_);
+        usenetCheck_->setChecked(p.blockGranule > 4);
+        splitCheck_->setChecked(p.splitSourceFiles);
+    }
+    {
+        const QSignalBlocker a(sourceSlider_), b(redundancySlider_);
+        sourceSlider_->setSliderPosition(static_cast<int>(p.sourceBlockPosition()));
+        redundancySlider_->setSliderPosition(static_cast<int>(p.recoveryBlockPosition()));
+    }
+    redundancyValue_->setText(Q(RedundancyText(p.redundancy)));
+    recoveryDataSizeValue_->setText(Grouped(p.recoveryDataSize()));
+    uint32_t minimum = 0, maximum = 0;
+    p.rebuildableFiles(minimum, maximum);
+    rebuildableValue_->setText(Q(RebuildableFilesText(minimum, maximum)));
+    efficiencyValue_->setText(Q(EfficiencyText(p.efficiency())));
+    timeValue_->setText(Q(EstimatedTimeText(p.processingSeconds())));
+    // The name and path fields show the typed text, or the default.
+    SetFieldText(baseNameEdit_,
+                 Q(typedBaseName_.empty() ? p.offeredBaseName() : typedBaseName_));
+    SetFieldText(pathEdit_, Q(typedPath_.empty() ? p.defaultPath : typedPath_));
+    RefreshEnabling();
+}
+
+void CreateDialog::RefreshEnabling() {
+    const CreationParameters& p = *parameters_;
+    const bool listed = !p.files().empty();
+    const bool editable = p.fileListEditable;
+    const bool both = listed && editable;
+    addButton_->setEnabled(editable);
+    removeButton_->setEnabled(editable && !fileList_->selectedItems().isEmpty());
+    clearButton_->setEnabled(listed);
+    for (QWidget* w : std::initializer_list<QWidget*>{
+             sourceSlider_, sourceBlocksEdit_, sourceBlocksSpin_, blockSizeEdit_, blockSizeSpin_,
+             usenetCheck_, baseNameEdit_, pathEdit_, browseButton_, splitCheck_})
+        w->setEnabled(both);
+    for (QWidget* w : std::initializer_list<QWidget*>{redundancySlider_, recoveryBlocksEdit_,
+                                                      recoveryBlocksSpin_, firstBlockEdit_,
+                                                      firstBlockSpin_, schemeCombo_})
+        w->setEnabled(listed);
+    const bool counted = listed && p.sizeScheme != kLimitedToLargest;
+    fileCountEdit_->setEnabled(counted);
+    fileCountSpin_->setEnabled(counted);
+    splitLimitEdit_->setEnabled(listed && p.splitSourceFiles);
+    splitLimitSpin_->setEnabled(listed && p.splitSourceFiles);
+    createButton_->setEnabled(listed && !baseNameEdit_->text().isEmpty() &&
+                              !pathEdit_->text().isEmpty());
+    openButton_->setEnabled(true);
+    // The preferences dialog and the about box are not part of this program yet.
+    preferencesButton_->setEnabled(false);
+    aboutButton_->setEnabled(false);
+}
+
+// ---- Sliders
+
+void CreateDialog::OnSourceSliderAction(int action) {
+    CreationParameters& p = *parameters_;
+    if (p.files().empty() || !p.fileListEditable) return;
+    const uint64_t previous = p.sourceBlockCount;
+    const uint64_t previousBlockSize = p.blockSize;
+    uint64_t target = 0;
+    switch (action) {
+        case QAbstractSlider::SliderToMinimum:
+            target = p.minSourceBlocks;
+            break;
+        case QAbstractSlider::SliderToMaximum:
+            target = p.maxSourceBlocks;
+            break;
+        default: {
+            target = p.sourceBlocksAt(static_cast<uint32_t>(sourceSlider_->sliderPosition()));
+            const bool up = action == QAbstractSlider::SliderSingleStepAdd ||
+                            action == QAbstractSlider::SliderPageStepAdd;
+            const bool down = action == QAbstractSlider::SliderSingleStepSub ||
+                              action == QAbstractSlider::SliderPageStepSub;
+            // A step moves at least one block where the scale alone would not.
+            if (up && target <= previous && previous < p.maxSourceBlocks) target = previous + 1;
+            if (down && target >= previous && previous > p.minSourceBlocks) target = previous - 1;
+            break;
+        }
+    }
+    p.setSourceBlockCount(target);
+    const auto distance = [](uint64_t a, uint64_t b) { return a > b ? a - b : b - a; };
+    if (distance(p.sourceBlockCount, target) > distance(previous, target))
+        p.setBlockSize(previousBlockSize);
+    Refresh();
+}
+
+void CreateDialog::OnRedundancySliderAction(int action) {
+    CreationParameters& p = *parameters_;
+    if (p.files().empty()) return;
+    const uint64_t s = p.sourceBlockCount;
+    const uint64_t previous = p.recoveryBlockCount;
+    uint64_t target = 0;
+    switch (action) {
+        case QAbstractSlider::SliderToMinimum:
+            target = 1;
+            break;
+        case QAbstractSlider::SliderToMaximum:
+            target = s;
+            break;
+        default: {
+            target = p.recoveryBlocksAt(static_cast<uint32_t>(redundancySlider_->sliderPosition()));
+            const bool up = action == QAbstractSlider::SliderSingleStepAdd ||
+                            action == QAbstractSlider::SliderPageStepAdd;
+            const bool down = action == QAbstractSlider::SliderSingleStepSub ||
+                              action == QAbstractSlider::SliderPageStepSub;
+            if (up && target <= previous && previous < s) target = previous + 1;
+            if (down && target >= previous && previous > 1) target = previous - 1;
+            break;
+        }
+    }
+    if (s == 0) return;
+    target = std::clamp<uint64_t>(target, 1, s);
+    p.setRecoveryBlockCount(target);
+    Refresh();
+}
+
+// ---- Number fields and their arrows
+
+void CreateDialog::OnSourceBlocksTyped() {
+    CreationParameters& p = *parameters_;
+    uint64_t value = 0;
+    if (!p.files().empty() && ReadTypedNumber(S(sourceBlocksEdit_->text()), value))
+        p.setSourceBlockCount(std::clamp(value, p.minSourceBlocks, p.maxSourceBlocks));
+    Refresh();
+}
+
+void CreateDialog::OnSourceBlocksStep(int direction) {
+    CreationParameters& p = *parameters_;
+    const uint64_t previous = p.sourceBlockCount;
+    uint64_t target = previous;
+    if (direction > 0 && previous < p.maxSourceBlocks) target = previous + 1;
+    if (direction < 0 && previous > p.minSourceBlocks) target = previous - 1;
+    if (target != previous && !p.files().empty()) p.setSourceBlockCount(target);
+    if (p.sourceBlockCount == previous) Beep();
+    Refresh();
+}
+
+void CreateDialog::OnBlockSizeTyped() {
+    CreationParameters& p = *parameters_;
+    uint64_t value = 0;
+    if (!p.files().empty() && ReadTypedNumber(S(blockSizeEdit_->text()), value))
+        p.setBlockSize(TypedBlockSize(value, p.blockSize, p.blockGranule, p.minBlockSize,
+                                      p.maxBlockSize));
+    Refresh();
+}
+
+void CreateDialog::OnBlockSizeStep(int direction) {
+    CreationParameters& p = *parameters_;
+    const uint64_t previous = p.blockSize;
+    uint64_t target = previous;
+    if (direction > 0 && previous <= p.maxBlockSize - std::min(p.maxBlockSize, p.blockGranule))
+        target = previous + p.blockGranule;
+    if (direction < 0 && previous >= p.minBlockSize + p.blockGranule)
+        target = previous - p.blockGranule;
+    target = std::clamp(target, p.minBlockSize, p.maxBlockSize);
+    if (target != previous && !p.files().empty()) p.setBlockSize(target);
+    if (p.blockSize == previous) Beep();
+    Refresh();
+}
+
+void CreateDialog::OnUsenetToggled(bool on) {
+    if (!parameters_->files().empty()) parameters_->setGranuleRestriction(on);
+    Refresh();
+}
+
+void CreateDialog::OnRecoveryBlocksTyped() {
+    CreationParameters& p = *parameters_;
+    uint64_t value = 0;
+    if (!p.files().empty() && ReadTypedNumber(S(recoveryBlocksEdit_->text()), value)) {
+        value = std::min(value, p.sourceBlockCount);
+        if (value != p.recoveryBlockCount) p.setRecoveryBlockCount(value);
+    }
+    Refresh();
+}
+
+void CreateDialog::OnRecoveryBlocksStep(int direction) {
+    CreationParameters& p = *parameters_;
+    const uint64_t previous = p.recoveryBlockCount;
+    uint64_t target = previous;
+    if (direction > 0 && previous < p.sourceBlockCount) target = previous + 1;
+    if (direction < 0 && previous > 0) target = previous - 1;
+    if (target != previous) p.setRecoveryBlockCount(target);
+    if (p.recoveryBlockCount == previous) Beep();
+    Refresh();
+}
+
+void CreateDialog::OnFirstBlockTyped() {
+    CreationParameters& p = *parameters_;
+    uint64_t value = 0;
+    if (!p.files().empty() && ReadTypedNumber(S(firstBlockEdit_->text()), value))
+        p.setFirstRecoveryBlock(value);
+    Refresh();
+}
+
+void CreateDialog::OnFirstBlockStep(int direction) {
+    CreationParameters& p = *parameters_;
+    const uint64_t previous = p.firstRecoveryBlock;
+    uint64_t target = previous;
+    if (direction > 0) target = previous + 1;
+    if (direction < 0 && previous > p.lowestFirstBlock) target = previous - 1;
+    if (target != previous) p.setFirstRecoveryBlock(target);
+    if (p.firstRecoveryBlock == previous) Beep();
+    Refresh();
+}
+
+void CreateDialog::OnSchemeChosen(int index) {
+    if (index < 0 || index > 2) {
+        index = 0;
+        schemeCombo_->setCurrentIndex(0);
+    }
+    parameters_->setSizeScheme(static_cast<uint32_t>(index + 1));
+    Refresh();
+}
+
+void CreateDialog::OnFileCountTyped() {
+    CreationParameters& p = *parameters_;
+    uint64_t value = 0;
+    if (!p.files().empty() && ReadTypedNumber(S(fileCountEdit_->text()), value))
+        p.setRecoveryFileCount(static_cast<uint32_t>(std::min<uint64_t>(value, UINT32_MAX)));
+    Refresh();
+}
+
+void CreateDialog::OnFileCountStep(int direction) {
+    CreationParameters& p = *parameters_;
+    const uint32_t previous = p.recoveryFileCount;
+    if (p.sourceBlockCount == 0) {
+        Beep();
+        return;
+    }
+    uint32_t target = previous;
+    if (direction > 0) target = previous + 1;
+    if (direction < 0 && previous > 1) target = previous - 1;
+    if (target != previous) p.setRecoveryFileCount(target);
+    if (p.recoveryFileCount == previous) Beep();
+    Refresh();
+}
+
+void CreateDialog::OnSplitToggled(bool on) {
+    if (!parameters_->files().empty()) parameters_->setSplit(on);
+    Refresh();
+}
+
+void CreateDialog::OnSplitLimitTyped() {
+    CreationParameters& p = *parameters_;
+    uint64_t value = 0;
+    if (!p.files().empty() && ReadTypedNumber(S(splitLimitEdit_->text()), value))
+        p.setSplitLimit(value);
+    Refresh();
+}
+
+void CreateDialog::OnSplitLimitStep(int direction) {
+    CreationParameters& p = *parameters_;
+    const uint64_t previous = p.splitLimit;
+    const uint64_t step = std::max<uint64_t>(p.splitStep(), 1);
+    // The limit first goes to the nearest multiple of the step.
+    uint64_t target = (previous + step / 2) / step * step;
+    if (direction > 0) target += step;
+    if (direction < 0) target = target > step ? target - step : 0;
+    p.setSplitLimit(target);
+    if (p.splitLimit == previous) Beep();
+    Refresh();
+}
+
+// ---- Names
+
+void CreateDialog::OnBaseNameEdited(const QString& text) {
+    if (settingTexts_) return;
+    typedBaseName_ = S(text);
+    if (text.isEmpty()) SetFieldText(baseNameEdit_, Q(parameters_->offeredBaseName()));
+    RefreshEnabling();
+}
+
+void CreateDialog::OnPathEdited(const QString& text) {
+    if (settingTexts_) return;
+    typedPath_ = S(text);
+    if (text.isEmpty()) SetFieldText(pathEdit_, Q(parameters_->defaultPath));
+    RefreshEnabling();
+}
+
+void CreateDialog::BrowseFolder() {
+    const QString folder =
+        folderChooser_(this, Q(GetString(kStrSelectFolderTitle)), pathEdit_->text());
+    if (folder.isEmpty()) return;
+    QString path = folder;
+    if (!path.endsWith(QLatin1Char('/'))) path += QLatin1Char('/');
+    pathEdit_->setText(path);  // as if typed
+}
+
+// ---- Buttons
+
+void CreateDialog::OpenSet() {
+    const QString filter = NameFilter(kStrFilterRecoveryVolumes) + QStringLiteral(";;") +
+                           NameFilter(kStrFilterChecksumFiles);
+    const QStringList files = fileChooser_(this, Q(GetString(kStrSelectRecoveryVolumeTitle)),
+                                           LastChooserFolder(), filter, false);
+    if (files.isEmpty()) return;
+    LastChooserFolder() = Q(FolderOf(S(files.front())));
+    // TODO(switch): open the verify dialog
+}
+
+void CreateDialog::ShowPreferences() {}
+
+void CreateDialog::ShowAbout() {}
+
+bool CreateDialog::CheckDestination(const std::string& folder) {
+    const std::string path = DestinationTestPath(folder);
+    struct stat st {};
+    if (stat(path.c_str(), &st) != 0) {
+        const std::string question = FormatString(kStrCreateDestinationQuestion, {path});
+        if (LocalizedMessageBox(this, question, GetString(kStrBadDestinationCaption),
+                                kMbYesNo | kMbIconQuestion) != kIdYes)
+            return false;
+        if (mkdir(path.c_str(), 0777) != 0) {
+            LocalizedMessageBox(this, GetString(kStrCannotCreateDestination),
+                                GetString(kStrBadDestinationCaption), kMbOk | kMbIconExclamation);
+            return false;
+        }
+        return true;
+    }
+    if (!S_ISDIR(st.st_mode)) {
+        LocalizedMessageBox(this, GetString(kStrDestinationIsFile),
+                            GetString(kStrBadDestinationCaption), kMbOk | kMbIconExclamation);
+        return false;
+    }
+    return true;
+}
+
+void CreateDialog::Create() {
+    CreationParameters& p = *parameters_;
+    if (p.files().empty()) return;
+    const std::string name = CreationBaseName(typedBaseName_, p.defaultBaseName, p.folderBaseName);
+    if (name.empty()) return;
+    p.baseName = name;
+    p.destinationPath = DestinationFolder(typedPath_, p.defaultPath);
+    if (!CheckDestination(p.destinationPath)) {
+        pathEdit_->setFocus();
+        return;
+    }
+    hide();
+    settings_.recoveryBlockFraction = p.redundancy;
+    settings_.restrictBlockSize = p.blockGranule > 4;
+    settings_.recoveryFileSizeScheme = p.sizeScheme;
+    settings_.splitSourceFiles = p.splitSourceFiles;
+    settings_.splitSourceLimit =
+        static_cast<int64_t>(std::min<uint64_t>(p.splitLimit, INT64_MAX));
+    settings_.SaveOptions();
+
+    auto* progress = new CreationProgressDialog(settings_, std::move(parameters_), jobOptions_);
+    if (!progress->Start()) {
+        // No thread for the job: the choices stay here, and so does the user.
+        parameters_ = progress->TakeParameters();
+        delete progress;
+        show();
+        return;
+    }
+    progress->show();
+    close();
+}
+
+}  // namespace vantrove

@@ -1,0 +1,231 @@
+#include "ui/creation_progress_dialog.h"
+
+#include <sys/stat.h>
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include "app/creation_worker.h"
+#include "app/digit_grouping.h"
+#include "app/localized_message_box.h"
+#include "app/settings.h"
+#include "core/string_ids.h"
+#include "core/string_table.h"
+#include "ui/create_dialog.h"
+#include "ui/segment_bar.h"
+
+namespace vantrove {
+
+namespace {
+
+constexpr int kTimerMilliseconds = 250;
+
+QString Q(const std::string& text) {
+    return QString::fromStdString(text);
+}
+
+QLabel* Value(const QString& text, QWidget* parent, const char* name) {
+    auto* label = new QLabel(text, parent);
+    label->setObjectName(QLatin1String(name));
+    label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    return label;
+}
+
+QPushButton* Button(const QString& text, QWidget* parent, const char* name) {
+    auto* button = new QPushButton(text, parent);
+    button->setObjectName(QLatin1String(name));
+    button->setAutoDefault(false);
+    return button;
+}
+
+bool IsFile(const std::string& path) {
+    struct stat st {};
+    return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+}  // namespace
+
+CreationProgressDialog::CreationProgressDialog(Settings& settings,
+                                               std::unique_ptr<CreationParameters> parameters,
+                                               const CreationJobOptions& options, QWidget* parent)
+    : QDialog(parent),
+      settings_(settings),
+      parameters_(std::move(parameters)),
+      options_(options),
+      line_(CreationTickCount()) {
+    setAttribute(Qt::WA_DeleteOnClose);
+    const CreationParameters& p = *parameters_;
+    indexFileName_ = p.destinationPath + p.baseName + "." + GetString(kStrPar2Extension);
+    setWindowTitle(Q(CreationTitle(kPhaseNone, p.baseName)));
+
+    auto* top = new QVBoxLayout(this);
+    auto* figures = new QGridLayout;
+    int row = 0;
+    const auto addFigure = [&](const char* label, uint64_t value, const char* name) {
+        figures->addWidget(new QLabel(QString::fromUtf8(label), this), row, 0);
+        figures->addWidget(Value(Q(FormatGrouped(value)), this, name), row++, 1);
+    };
+    addFigure("Numero dei file sorgente:", p.files().size(), "fileCountValue");
+    addFigure("Dimensione totale dei file sorgente:", p.totalDataSize, "totalSizeValue");
+    addFigure("Numero blocchi dei file sorgente:", p.sourceBlockCount, "sourceBlocksValue");
+    addFigure("Dimensione dei blocchi dei file sorgente:", p.blockSize, "blockSizeValue");
+    figures->setColumnStretch(0, 1);
+    top->addLayout(figures);
+
+    progressBar_ = new SegmentBar(this);
+    progressBar_->setObjectName(QStringLiteral("progressBar"));
+    progressBar_->SetSegmentCount(2);
+    // Done in blue, the rest in grey.
+    progressBar_->SetColours(0, QColor(0x86, 0x99, 0xFA), QColor(0x09, 0x1D, 0xB3),
+                             QColor(0x08, 0x1C, 0x92));
+    progressBar_->SetColours(1, QColor(0xE5, 0xE5, 0xE5), QColor(0x61, 0x61, 0x61),
+                             QColor(0x6C, 0x6C, 0x6C));
+    progressBar_->setMinimumHeight(22);
+    top->addWidget(progressBar_);
+
+    statusLine_ = new QLabel(this);
+    statusLine_->setObjectName(QStringLiteral("statusLine"));
+    statusLine_->setMinimumWidth(420);
+    top->addWidget(statusLine_);
+
+    auto* buttons = new QHBoxLayout;
+    stopButton_ = Button(Q(GetString(kStrStopButton)), this, "stopButton");
+    verifyButton_ = Button(QStringLiteral("Verifica"), this, "verifyButton");
+    newButton_ = Button(QStringLiteral("Nuovo"), this, "newButton");
+    openButton_ = Button(QStringLiteral("Apri"), this, "openButton");
+    aboutButton_ = Button(QStringLiteral("Informazioni"), this, "aboutButton");
+    for (QPushButton* b : {stopButton_, verifyButton_, newButton_, openButton_, aboutButton_})
+        buttons->addWidget(b);
+    top->addLayout(buttons);
+    verifyButton_->setEnabled(false);
+    newButton_->setEnabled(false);
+    openButton_->setEnabled(false);
+    aboutButton_->setEnabled(false);
+
+    connect(stopButton_, &QPushButton::clicked, this, &CreationProgressDialog::StopOrExit);
+    connect(verifyButton_, &QPushButton::clicked, this, &CreationProgressDialog::VerifySet);
+    connect(newButton_, &QPushButton::clicked, this, &CreationProgressDialog::NewCreation);
+    connect(openButton_, &QPushButton::clicked, this, &CreationProgressDialog::OpenSet);
+    connect(aboutButton_, &QPushButton::clicked, this, &CreationProgressDialog::ShowAbout);
+    connect(&timer_, &QTimer::timeout, this, &CreationProgressDialog::Tick);
+    timer_.setInterval(kTimerMilliseconds);
+}
+
+CreationProgressDialog::~CreationProgressDialog() {
+    timer_.stop();
+    worker_.reset();  // stops a running job before what it borrows goes
+}
+
+bool CreationProgressDialog::Start() {
+    if (worker_ || !parameters_) return false;
+    worker_ = std::make_unique<CreationWorker>(*parameters_, status_, options_);
+    if (!worker_->Start()) {
+        worker_.reset();
+        return false;
+    }
+    timer_.start();
+    return true;
+}
+
+std::unique_ptr<CreationParameters> CreationProgressDialog::TakeParameters() {
+    if (worker_ && !worker_->finished()) return nullptr;
+    return std::move(parameters_);
+}
+
+void CreationProgressDialog::Tick() {
+    if (finished_) return;
+    const CreationStatus status = status_.Snapshot();
+    statusLine_->setText(Q(line_.Update(status)));
+    progressBar_->SetValue(1, status.total == 0 ? 1 : status.total);
+    progressBar_->SetValue(0, status.total == 0 ? 0 : std::min(status.done, status.total));
+    progressBar_->SetText(Q(CreationPercentText(status.done, status.total)));
+    shown_ = status;
+    if (status.phase == kPhaseFailed || status.phase == kPhaseFinished) Finish(status);
+}
+
+void CreationProgressDialog::Finish(const CreationStatus& status) {
+    finished_ = true;
+    timer_.stop();
+    // The job has ended; its thread is leaving.
+    if (worker_) worker_->Wait();
+    if (settings_.sounds) QApplication::beep();
+    stopButton_->setText(Q(GetString(kStrExitButton)));
+    stopButton_->setFocus();
+    openButton_->setEnabled(true);
+    newButton_->setEnabled(true);
+    setWindowTitle(Q(CreationTitle(status.phase, parameters_->baseName)));
+    verifyButton_->setEnabled(status.phase == kPhaseFinished);
+}
+
+void CreationProgressDialog::StopOrExit() {
+    if (finished_) {
+        close();
+        return;
+    }
+    AskAndStop();
+}
+
+bool CreationProgressDialog::AskAndStop() {
+    if (LocalizedMessageBox(this, GetString(kStrStopCreationQuestion),
+                            GetString(kStrStopCreationCaption),
+                            kMbYesNo | kMbIconQuestion) != kIdYes)
+        return false;
+    // The job may have ended while the question was open: then there is
+    // nothing to stop, and the result is shown instead.
+    Tick();
+    if (finished_) return false;
+    hide();
+    timer_.stop();
+    worker_->Stop();  // the job deletes what it wrote
+    worker_.reset();
+    auto* next = new CreateDialog(settings_, std::move(parameters_));
+    next->SetJobOptions(options_);
+    SwitchTo(next);
+    return true;
+}
+
+void CreationProgressDialog::closeEvent(QCloseEvent* event) {
+    if (!leaving_ && !finished_ && worker_) {
+        // Closing a running job asks as "Ferma" does; a stop leads to the
+        // create dialog, which then closes this window.
+        event->ignore();
+        AskAndStop();
+        return;
+    }
+    QDialog::closeEvent(event);
+}
+
+void CreationProgressDialog::SwitchTo(QWidget* next) {
+    leaving_ = true;
+    hide();
+    next->show();
+    close();
+}
+
+void CreationProgressDialog::VerifySet() {
+    if (!finished_ || shown_.phase != kPhaseFinished) return;
+    // An extension writes no index file; its first new volume names the set.
+    std::string path = indexFileName_;
+    if (!IsFile(path) && worker_ && !worker_->outputPaths().empty())
+        path = worker_->outputPaths().front();
+    // TODO(switch): open the verify dialog on `path`
+}
+
+void CreationProgressDialog::NewCreation() {
+    if (!finished_) return;
+    SwitchTo(new CreateDialog(settings_));
+}
+
+void CreationProgressDialog::OpenSet() {
+    if (!finished_) return;
+    // TODO(switch)
+}
+
+void CreationProgressDialog::ShowAbout() {}
+
+}  // namespace vantrove

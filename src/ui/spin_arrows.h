@@ -1,0 +1,34 @@
+#pragma once
+// SpinArrows: the up and down arrows beside a number field.
+//
+// The create dialog keeps its numbers in plain line edits (grouped digits,
+// 64-bit values, steps that follow the model's own rules), so the arrows
+// only say which way the user stepped; the dialog decides what a step means
+// and beeps when it changes nothing. Holding an arrow repeats the step.
+// A widget of the user-interface thread.
+
+#include <QWidget>
+
+class QToolButton;
+
+namespace vantrove {
+
+class SpinArrows : public QWidget {
+    Q_OBJECT
+
+  public:
+    explicit SpinArrows(QWidget* parent = nullptr);
+
+    QToolButton* upButton() const { return up_; }
+    QToolButton* downButton() const { return down_; }
+
+  signals:
+    // +1 for the up arrow, -1 for the down arrow.
+    void stepped(int direction);
+
+  private:
+    QToolButton* up_;
+    QToolButton* down_;
+};
+
+}  // namespace vantrove
