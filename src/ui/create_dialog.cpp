@@ -7,6 +7,7 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QContextMenuEvent>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFileDialog>
@@ -33,7 +34,13 @@
 #include "app/settings.h"
 #include "core/string_ids.h"
 #include "core/string_table.h"
+#include "create/existing_set_reader.h"
+#include "par2/volume_name.h"
 #include "ui/creation_progress_dialog.h"
+#include "ui/dialog_switch.h"
+#include "ui/dropped_paths.h"
+#include "ui/last_folder.h"
+#include "ui/priority_menu.h"
 #include "ui/spin_arrows.h"
 #include "ui/texts/create_dialog_texts.h"
 #include "ui/texts/text_format.h"
@@ -95,15 +102,7 @@ size_t SelectionCharacters(const QStringList& files) {
     return total + 1;
 }
 
-std::vector<std::string> PathsOfDrop(const QMimeData* mime) {
-    std::vector<std::string> paths;
-    if (mime == nullptr || !mime->hasUrls()) return paths;
-    for (const QUrl& url : mime->urls())
-        if (url.isLocalFile()) paths.push_back(S(url.toLocalFile()));
-    return paths;
-}
-
-QStringList DefaultFileChooser(QWidget* parent, const QString& title, const QString& folder,
+QStringList ChooseWithQt(QWidget* parent, const QString& title, const QString& folder,
                                const QString& filter, bool multiple) {
     if (multiple) return QFileDialog::getOpenFileNames(parent, title, folder, filter);
     const QString file = QFileDialog::getOpenFileName(parent, title, folder, filter);
@@ -153,10 +152,9 @@ QWidget* FieldWithSpin(QLineEdit* field, SpinArrows* spin, QWidget* parent) {
     return box;
 }
 
-// A Qt name filter from a filter of the string table ("Text (*.A, *.B)|*.A;*.B|"):
-// the text, then the patterns in both cases, since names on this system
-// differ by case.
-QString NameFilter(int id) {
+}  // namespace
+
+QString ChooserNameFilter(int id) {
     const std::string entry = GetString(id);
     const size_t bar = entry.find('|');
     const std::string text = entry.substr(0, bar);
@@ -170,11 +168,31 @@ QString NameFilter(int id) {
     return Q(text) + QStringLiteral(" (") + list.join(QLatin1Char(' ')) + QStringLiteral(")");
 }
 
-// The folder in which the file choosers of this process last started.
-QString& LastChooserFolder() {
-    static QString folder;
-    return folder;
+FileChooser DefaultFileChooser() {
+    return ChooseWithQt;
 }
+
+bool ReadSetForExtension(const std::string& folder, const std::string& baseName,
+                         const std::vector<std::string>& knownPaths, ExistingSetInfo& info,
+                         std::string& error) {
+    const auto sameName = [&](const std::string& path) {
+        const std::string name = Par2VolumeSetName(NameOf(path));
+        return !name.empty() && QString::compare(Q(name), Q(baseName), Qt::CaseInsensitive) == 0;
+    };
+    std::vector<std::string> candidates;
+    for (const std::string& path : knownPaths)
+        if (FolderOf(path) == folder && sameName(path)) candidates.push_back(path);
+    candidates.push_back(folder + baseName + "." + GetString(kStrPar2Extension));
+    error = "no volume of the set " + baseName + " in " + folder;
+    for (const std::string& path : candidates) {
+        struct stat st {};
+        if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
+        if (ReadExistingSet(path, info, error)) return true;
+    }
+    return false;
+}
+
+namespace {
 
 }  // namespace
 
@@ -213,9 +231,10 @@ CreateDialog::CreateDialog(Settings& settings, std::unique_ptr<CreationParameter
     : QDialog(parent),
       settings_(settings),
       parameters_(std::move(parameters)),
-      fileChooser_(DefaultFileChooser),
+      fileChooser_(ChooseWithQt),
       folderChooser_(DefaultFolderChooser) {
     setAttribute(Qt::WA_DeleteOnClose);
+    setAcceptDrops(true);
     setWindowTitle(Q(GetString(kStrCreateDialogTitle)));
     // A stopped creation or an extension comes back with its names chosen.
     typedBaseName_ = parameters_->baseName;
@@ -512,15 +531,15 @@ void CreateDialog::FillFileList() {
 void CreateDialog::ChooseFiles() {
     if (!parameters_->fileListEditable) return;
     const QStringList files =
-        fileChooser_(this, Q(GetString(kStrSelectFilesTitle)), LastChooserFolder(),
-                     NameFilter(kStrFilterAllFiles), true);
+        fileChooser_(this, Q(GetString(kStrSelectFilesTitle)), Q(LastFolder()),
+                     ChooserNameFilter(kStrFilterAllFiles), true);
     if (files.isEmpty()) return;
     if (SelectionCharacters(files) > kSelectionBufferCharacters) {
         LocalizedMessageBox(this, GetString(kStrTooManyFilesSelected),
                             GetString(kStrSelectFilesTitle), kMbOk | kMbIconExclamation);
         return;
     }
-    LastChooserFolder() = Q(FolderOf(S(files.front())));
+    RememberFolderOf(S(files.front()));
     std::vector<std::string> paths;
     for (const QString& file : files) paths.push_back(S(file));
     AddFiles(paths);
@@ -567,7 +586,7 @@ void CreateDialog::dropEvent(QDropEvent* event) {
         event->ignore();
         return;
     }
-    const std::vector<std::string> paths = PathsOfDrop(event->mimeData());
+    const std::vector<std::string> paths = DroppedPaths(event->mimeData());
     event->acceptProposedAction();
     AddFiles(paths);
 }
@@ -638,9 +657,8 @@ void CreateDialog::RefreshEnabling() {
     createButton_->setEnabled(listed && !baseNameEdit_->text().isEmpty() &&
                               !pathEdit_->text().isEmpty());
     openButton_->setEnabled(true);
-    // The preferences dialog and the about box are not part of this program yet.
-    preferencesButton_->setEnabled(false);
-    aboutButton_->setEnabled(false);
+    preferencesButton_->setEnabled(kPreferencesAvailable);
+    aboutButton_->setEnabled(kAboutBoxAvailable);
 }
 
 // ---- Sliders
@@ -882,18 +900,24 @@ void CreateDialog::BrowseFolder() {
 // ---- Buttons
 
 void CreateDialog::OpenSet() {
-    const QString filter = NameFilter(kStrFilterRecoveryVolumes) + QStringLiteral(";;") +
-                           NameFilter(kStrFilterChecksumFiles);
+    const QString filter = ChooserNameFilter(kStrFilterRecoveryVolumes) + QStringLiteral(";;") +
+                           ChooserNameFilter(kStrFilterChecksumFiles);
     const QStringList files = fileChooser_(this, Q(GetString(kStrSelectRecoveryVolumeTitle)),
-                                           LastChooserFolder(), filter, false);
+                                           Q(LastFolder()), filter, false);
     if (files.isEmpty()) return;
-    LastChooserFolder() = Q(FolderOf(S(files.front())));
-    // TODO(switch): open the verify dialog
+    RememberFolderOf(S(files.front()));
+    ReplaceMainWindow(this, OpenVerifyDialog(settings_, S(files.front())));
 }
 
+// The preferences dialog and the about box open from here once they exist
+// (their buttons stay disabled until then).
 void CreateDialog::ShowPreferences() {}
 
 void CreateDialog::ShowAbout() {}
+
+void CreateDialog::contextMenuEvent(QContextMenuEvent* event) {
+    ShowDialogContextMenu(this, event->globalPos());
+}
 
 bool CreateDialog::CheckDestination(const std::string& folder) {
     const std::string path = DestinationTestPath(folder);
@@ -946,8 +970,7 @@ void CreateDialog::Create() {
         show();
         return;
     }
-    progress->show();
-    close();
+    ReplaceMainWindow(this, progress);
 }
 
 }  // namespace vantrove

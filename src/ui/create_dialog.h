@@ -43,6 +43,27 @@ CreationSettings CreationSettingsFrom(const Settings& settings);
 // application object).
 MachineFigures CurrentMachineFigures();
 
+// A file chooser's name filter from a filter text of the string table
+// ("Text (*.A, *.B)|*.A;*.B|"): the text with the patterns in both cases,
+// since names on this system differ by case.
+QString ChooserNameFilter(int stringId);
+
+// Chooses existing files: several with `multiple`, otherwise one. Tests
+// replace the dialogs' choosers.
+using FileChooser = std::function<QStringList(QWidget* parent, const QString& title,
+                                              const QString& folder, const QString& filter,
+                                              bool multiple)>;
+using FolderChooser =
+    std::function<QString(QWidget* parent, const QString& title, const QString& folder)>;
+FileChooser DefaultFileChooser();
+
+// What the extension of a loaded PAR 2.0 set needs, read again from one of
+// its volumes in `folder` (any file whose name gives `baseName` as its set
+// name). False with `error` set when none of them holds a complete set.
+bool ReadSetForExtension(const std::string& folder, const std::string& baseName,
+                         const std::vector<std::string>& knownPaths, ExistingSetInfo& info,
+                         std::string& error);
+
 class CreateDialog : public QDialog {
     Q_OBJECT
 
@@ -64,13 +85,7 @@ class CreateDialog : public QDialog {
     // current folder; then the defaults follow the new list.
     void AddFiles(const std::vector<std::string>& paths);
 
-    // Chooses files, a folder or a set to open; tests replace the choosers.
-    // `multiple` selects several existing files, otherwise one.
-    using FileChooser = std::function<QStringList(QWidget* parent, const QString& title,
-                                                  const QString& folder,
-                                                  const QString& filter, bool multiple)>;
-    using FolderChooser =
-        std::function<QString(QWidget* parent, const QString& title, const QString& folder)>;
+    // The choosers of files, of a folder and of a set to open.
     void SetFileChooser(FileChooser chooser) { fileChooser_ = std::move(chooser); }
     void SetFolderChooser(FolderChooser chooser) { folderChooser_ = std::move(chooser); }
 
@@ -98,6 +113,8 @@ class CreateDialog : public QDialog {
     void dragMoveEvent(QDragMoveEvent* event) override;
     void dropEvent(QDropEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
+    // The "Priorità" menu.
+    void contextMenuEvent(QContextMenuEvent* event) override;
 
   private:
     void BuildControls();

@@ -4,6 +4,8 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QContextMenuEvent>
+#include <QFileDialog>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -17,6 +19,9 @@
 #include "core/string_ids.h"
 #include "core/string_table.h"
 #include "ui/create_dialog.h"
+#include "ui/dialog_switch.h"
+#include "ui/last_folder.h"
+#include "ui/priority_menu.h"
 #include "ui/segment_bar.h"
 
 namespace vantrove {
@@ -57,7 +62,8 @@ CreationProgressDialog::CreationProgressDialog(Settings& settings,
       settings_(settings),
       parameters_(std::move(parameters)),
       options_(options),
-      line_(CreationTickCount()) {
+      line_(CreationTickCount()),
+      fileChooser_(DefaultFileChooser()) {
     setAttribute(Qt::WA_DeleteOnClose);
     const CreationParameters& p = *parameters_;
     indexFileName_ = p.destinationPath + p.baseName + "." + GetString(kStrPar2Extension);
@@ -105,7 +111,7 @@ CreationProgressDialog::CreationProgressDialog(Settings& settings,
     verifyButton_->setEnabled(false);
     newButton_->setEnabled(false);
     openButton_->setEnabled(false);
-    aboutButton_->setEnabled(false);
+    aboutButton_->setEnabled(kAboutBoxAvailable);
 
     connect(stopButton_, &QPushButton::clicked, this, &CreationProgressDialog::StopOrExit);
     connect(verifyButton_, &QPushButton::clicked, this, &CreationProgressDialog::VerifySet);
@@ -141,9 +147,18 @@ void CreationProgressDialog::Tick() {
     if (finished_) return;
     const CreationStatus status = status_.Snapshot();
     statusLine_->setText(Q(line_.Update(status)));
-    progressBar_->SetValue(1, status.total == 0 ? 1 : status.total);
-    progressBar_->SetValue(0, status.total == 0 ? 0 : std::min(status.done, status.total));
-    progressBar_->SetText(Q(CreationPercentText(status.done, status.total)));
+    if (status.phase != kPhaseFailed) {
+        // A failure keeps the bar where the job stopped.
+        progressBar_->SetValue(1, status.total == 0 ? 1 : status.total);
+        progressBar_->SetValue(0, status.total == 0 ? 0 : std::min(status.done, status.total));
+        progressBar_->SetText(Q(CreationPercentText(status.done, status.total)));
+    }
+    if (status.phase == kPhaseFinished) {
+        // The last record carries no progress: a finished job shows a full bar.
+        progressBar_->SetValue(1, 1);
+        progressBar_->SetValue(0, 1);
+        progressBar_->SetText(Q(CreationPercentText(1, 1)));
+    }
     shown_ = status;
     if (status.phase == kPhaseFailed || status.phase == kPhaseFinished) Finish(status);
 }
@@ -193,9 +208,12 @@ void CreationProgressDialog::closeEvent(QCloseEvent* event) {
     if (!leaving_ && !finished_ && worker_) {
         // Closing a running job asks as "Ferma" does; a stop leads to the
         // create dialog, which then closes this window.
-        event->ignore();
-        AskAndStop();
-        return;
+        // A stop leads to the create dialog; this window then closes with
+        // this very event (a close from within a close does nothing).
+        if (!AskAndStop()) {
+            event->ignore();
+            return;
+        }
     }
     QDialog::closeEvent(event);
 }
@@ -203,8 +221,11 @@ void CreationProgressDialog::closeEvent(QCloseEvent* event) {
 void CreationProgressDialog::SwitchTo(QWidget* next) {
     leaving_ = true;
     hide();
-    next->show();
-    close();
+    ReplaceMainWindow(this, next);
+}
+
+void CreationProgressDialog::contextMenuEvent(QContextMenuEvent* event) {
+    ShowDialogContextMenu(this, event->globalPos());
 }
 
 void CreationProgressDialog::VerifySet() {
@@ -213,7 +234,7 @@ void CreationProgressDialog::VerifySet() {
     std::string path = indexFileName_;
     if (!IsFile(path) && worker_ && !worker_->outputPaths().empty())
         path = worker_->outputPaths().front();
-    // TODO(switch): open the verify dialog on `path`
+    SwitchTo(OpenVerifyDialog(settings_, path));
 }
 
 void CreationProgressDialog::NewCreation() {
@@ -223,9 +244,18 @@ void CreationProgressDialog::NewCreation() {
 
 void CreationProgressDialog::OpenSet() {
     if (!finished_) return;
-    // TODO(switch)
+    const QString filter = ChooserNameFilter(kStrFilterRecoveryVolumes) + QStringLiteral(";;") +
+                           ChooserNameFilter(kStrFilterChecksumFiles);
+    const QStringList files =
+        fileChooser_(this, Q(GetString(kStrSelectRecoveryVolumeTitle)), Q(LastFolder()), filter,
+                     false);
+    if (files.isEmpty()) return;
+    RememberFolderOf(files.front().toStdString());
+    SwitchTo(OpenVerifyDialog(settings_, files.front().toStdString()));
 }
 
+// The about box opens from here once it exists (its button stays disabled
+// until then).
 void CreationProgressDialog::ShowAbout() {}
 
 }  // namespace vantrove

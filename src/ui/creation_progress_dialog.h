@@ -21,6 +21,7 @@
 #include "create/creation_job.h"
 #include "create/creation_parameters.h"
 #include "create/creation_status.h"
+#include "ui/create_dialog.h"
 #include "ui/texts/creation_progress_texts.h"
 
 class QLabel;
@@ -47,6 +48,8 @@ class CreationProgressDialog : public QDialog {
     std::unique_ptr<CreationParameters> TakeParameters();
 
     bool finished() const { return finished_; }
+    // The chooser of "Apri".
+    void SetFileChooser(FileChooser chooser) { fileChooser_ = std::move(chooser); }
     // The last status record shown.
     const CreationStatus& shownStatus() const { return shown_; }
     // "<destinationPath><baseName>.par2".
@@ -63,6 +66,8 @@ class CreationProgressDialog : public QDialog {
 
   protected:
     void closeEvent(QCloseEvent* event) override;
+    // The "Priorità" menu.
+    void contextMenuEvent(QContextMenuEvent* event) override;
 
   private:
     void Finish(const CreationStatus& status);
@@ -83,6 +88,7 @@ class CreationProgressDialog : public QDialog {
     bool finished_ = false;
     bool leaving_ = false;  // closing after a stop or a switch: no question
     QTimer timer_;
+    FileChooser fileChooser_;
 
     QLabel* statusLine_ = nullptr;
     SegmentBar* progressBar_ = nullptr;

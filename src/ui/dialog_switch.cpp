@@ -4,6 +4,9 @@
 #include <QWidget>
 
 #include "app/settings.h"
+#include "create/creation_parameters.h"
+#include "engine/recovery_set.h"
+#include "ui/create_dialog.h"
 #include "ui/verify_dialog.h"
 
 namespace vantrove {
@@ -43,11 +46,27 @@ QWidget* OpenVerifyDialog(Settings& settings, const std::string& fileName) {
 }
 
 QWidget* OpenCreateDialog(Settings& settings, const std::vector<std::string>& files) {
-    return nullptr;
+    auto* dialog = new CreateDialog(settings, files);
+    dialog->show();
+    return dialog;
 }
 
 QWidget* OpenCreateDialogForSet(Settings& settings, DetachedSet set) {
-    return nullptr;
+    if (!set.set) return nullptr;
+    // The set's packets are read again from its volumes, so the new volumes
+    // take exactly what is on disk.
+    std::vector<std::string> known;
+    for (const auto& [path, file] : set.set->knownFiles()) known.push_back(path);
+    ExistingSetInfo info;
+    std::string error;
+    if (!ReadSetForExtension(set.set->folder(), set.set->baseName(), known, info, error))
+        return nullptr;
+    auto parameters =
+        std::make_unique<CreationParameters>(CreationSettingsFrom(settings), CurrentMachineFigures());
+    parameters->initFromExistingSet(info);
+    auto* dialog = new CreateDialog(settings, std::move(parameters));
+    dialog->show();
+    return dialog;
 }
 
 }  // namespace vantrove

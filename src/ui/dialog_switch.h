@@ -24,7 +24,7 @@ namespace vantrove {
 
 class Settings;
 
-constexpr bool kCreateDialogAvailable = false;
+constexpr bool kCreateDialogAvailable = true;
 constexpr bool kPreferencesAvailable = false;
 constexpr bool kAboutBoxAvailable = false;
 
