@@ -540,6 +540,7 @@ class CreateDialogTest : public QObject {
         WriteRandom(Path("two.dat"), 123457, rng);
         CreateDialog* d = NewDialog({Path("one.dat"), Path("two.dat")});
         Child<QCheckBox>(d, "usenetCheck")->click();  // small blocks for small files
+        Type(d, "sourceBlocksEdit", QStringLiteral("200"));
         Type(d, "recoveryBlocksEdit", QStringLiteral("40"));
         Child<QLineEdit>(d, "baseNameEdit")->setText(QStringLiteral("myset..."));
         const uint64_t s = d->parameters().sourceBlockCount;
