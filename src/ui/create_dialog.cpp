@@ -103,7 +103,7 @@ size_t SelectionCharacters(const QStringList& files) {
 }
 
 QStringList ChooseWithQt(QWidget* parent, const QString& title, const QString& folder,
-                               const QString& filter, bool multiple) {
+                         const QString& filter, bool multiple) {
     if (multiple) return QFileDialog::getOpenFileNames(parent, title, folder, filter);
     const QString file = QFileDialog::getOpenFileName(parent, title, folder, filter);
     return file.isEmpty() ? QStringList() : QStringList{file};
@@ -158,8 +158,9 @@ QString ChooserNameFilter(int id) {
     const std::string entry = GetString(id);
     const size_t bar = entry.find('|');
     const std::string text = entry.substr(0, bar);
-    std::string patterns =
-        bar == std::string::npos ? std::string("*") : entry.substr(bar + 1, entry.find('|', bar + 1) - bar - 1);
+    std::string patterns = bar == std::string::npos
+                               ? std::string("*")
+                               : entry.substr(bar + 1, entry.find('|', bar + 1) - bar - 1);
     QStringList list;
     for (const QString& p : Q(patterns).split(QLatin1Char(';'), Qt::SkipEmptyParts)) {
         list << p;
@@ -187,14 +188,20 @@ bool ReadSetForExtension(const std::string& folder, const std::string& baseName,
     for (const std::string& path : candidates) {
         struct stat st {};
         if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
-        if (ReadExistingSet(path, info, error)) return true;
+        if (!ReadExistingSet(path, info, error)) continue;
+        // The new volumes go beside the old ones: the folder is made absolute
+        // so that the destination never depends on the current folder.
+        char resolved[PATH_MAX];
+        if (realpath(info.folder.empty() ? "." : info.folder.c_str(), resolved) != nullptr) {
+            info.folder = resolved;
+            if (info.folder.empty() || info.folder.back() != '/') info.folder += '/';
+        }
+        return true;
     }
     return false;
 }
 
-namespace {
-
-}  // namespace
+namespace {}  // namespace
 
 CreationSettings CreationSettingsFrom(const Settings& settings) {
     CreationSettings s;
@@ -303,13 +310,13 @@ void CreateDialog::BuildControls() {
     sourceSlider_->setPageStep(kSliderPageStep);
     sourceBlocksEdit_ = NumberField(blocks, "sourceBlocksEdit");
     sourceBlocksSpin_ = Spin(blocks, "sourceBlocksSpin");
-    usenetCheck_ =
-        new QCheckBox(QStringLiteral("Limita dimensione dei blocchi a multipli di articoli UseNet"),
-                      blocks);
+    usenetCheck_ = new QCheckBox(
+        QStringLiteral("Limita dimensione dei blocchi a multipli di articoli UseNet"), blocks);
     usenetCheck_->setObjectName(QStringLiteral("usenetCheck"));
     blockSizeEdit_ = NumberField(blocks, "blockSizeEdit");
     blockSizeSpin_ = Spin(blocks, "blockSizeSpin");
-    blocksGrid->addWidget(new QLabel(QStringLiteral("Numero Blocchi nella sorgente:"), blocks), 0, 0);
+    blocksGrid->addWidget(new QLabel(QStringLiteral("Numero Blocchi nella sorgente:"), blocks), 0,
+                          0);
     blocksGrid->addWidget(sourceSlider_, 0, 1);
     blocksGrid->addWidget(FieldWithSpin(sourceBlocksEdit_, sourceBlocksSpin_, blocks), 0, 2);
     blocksGrid->addWidget(usenetCheck_, 1, 0, 1, 2);
@@ -349,8 +356,8 @@ void CreateDialog::BuildControls() {
     grid->addWidget(FieldWithSpin(firstBlockEdit_, firstBlockSpin_, recovery), row++, 2);
     recoveryBlocksEdit_ = NumberField(recovery, "recoveryBlocksEdit");
     recoveryBlocksSpin_ = Spin(recovery, "recoveryBlocksSpin");
-    grid->addWidget(new QLabel(QStringLiteral("Numero dei blocchi di recupero:"), recovery), row,
-                    0, 1, 2);
+    grid->addWidget(new QLabel(QStringLiteral("Numero dei blocchi di recupero:"), recovery), row, 0,
+                    1, 2);
     grid->addWidget(FieldWithSpin(recoveryBlocksEdit_, recoveryBlocksSpin_, recovery), row++, 2);
 
     schemeCombo_ = new QComboBox(recovery);
@@ -363,8 +370,8 @@ void CreateDialog::BuildControls() {
     grid->addWidget(schemeCombo_, row++, 1, 1, 2);
     fileCountEdit_ = NumberField(recovery, "fileCountEdit");
     fileCountSpin_ = Spin(recovery, "fileCountSpin");
-    grid->addWidget(new QLabel(QStringLiteral("Numero di file di Recupero:"), recovery), row, 0,
-                    1, 2);
+    grid->addWidget(new QLabel(QStringLiteral("Numero di file di Recupero:"), recovery), row, 0, 1,
+                    2);
     grid->addWidget(FieldWithSpin(fileCountEdit_, fileCountSpin_, recovery), row++, 2);
 
     recoveryDataSizeValue_ = Value(recovery, "recoveryDataSizeValue");
@@ -373,8 +380,8 @@ void CreateDialog::BuildControls() {
     timeCaption_ = new QLabel(recovery);
     timeCaption_->setObjectName(QStringLiteral("timeCaption"));
     timeValue_ = Value(recovery, "timeValue");
-    grid->addWidget(new QLabel(QStringLiteral("Dimensione dei dati da Recuperare:"), recovery),
-                    row, 0, 1, 2);
+    grid->addWidget(new QLabel(QStringLiteral("Dimensione dei dati da Recuperare:"), recovery), row,
+                    0, 1, 2);
     grid->addWidget(recoveryDataSizeValue_, row++, 2);
     grid->addWidget(new QLabel(QStringLiteral("Numero di file che possono essere totalmente "
                                               "ricostruiti se mancanti (Minimo - Massimo)"),
@@ -511,9 +518,8 @@ void CreateDialog::FillFileList() {
     const auto& files = parameters_->files();
     std::vector<size_t> order(files.size());
     for (size_t i = 0; i < order.size(); ++i) order[i] = i;
-    std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) {
-        return LessNoCase(files[a].path, files[b].path);
-    });
+    std::stable_sort(order.begin(), order.end(),
+                     [&](size_t a, size_t b) { return LessNoCase(files[a].path, files[b].path); });
     QList<QTreeWidgetItem*> items;
     for (size_t index : order) {
         const auto& file = files[index];
@@ -627,8 +633,7 @@ void CreateDialog::Refresh() {
     efficiencyValue_->setText(Q(EfficiencyText(p.efficiency())));
     timeValue_->setText(Q(EstimatedTimeText(p.processingSeconds())));
     // The name and path fields show the typed text, or the default.
-    SetFieldText(baseNameEdit_,
-                 Q(typedBaseName_.empty() ? p.offeredBaseName() : typedBaseName_));
+    SetFieldText(baseNameEdit_, Q(typedBaseName_.empty() ? p.offeredBaseName() : typedBaseName_));
     SetFieldText(pathEdit_, Q(typedPath_.empty() ? p.defaultPath : typedPath_));
     RefreshEnabling();
 }
@@ -750,8 +755,8 @@ void CreateDialog::OnBlockSizeTyped() {
     CreationParameters& p = *parameters_;
     uint64_t value = 0;
     if (!p.files().empty() && ReadTypedNumber(S(blockSizeEdit_->text()), value))
-        p.setBlockSize(TypedBlockSize(value, p.blockSize, p.blockGranule, p.minBlockSize,
-                                      p.maxBlockSize));
+        p.setBlockSize(
+            TypedBlockSize(value, p.blockSize, p.blockGranule, p.minBlockSize, p.maxBlockSize));
     Refresh();
 }
 
@@ -958,8 +963,7 @@ void CreateDialog::Create() {
     settings_.restrictBlockSize = p.blockGranule > 4;
     settings_.recoveryFileSizeScheme = p.sizeScheme;
     settings_.splitSourceFiles = p.splitSourceFiles;
-    settings_.splitSourceLimit =
-        static_cast<int64_t>(std::min<uint64_t>(p.splitLimit, INT64_MAX));
+    settings_.splitSourceLimit = static_cast<int64_t>(std::min<uint64_t>(p.splitLimit, INT64_MAX));
     settings_.SaveOptions();
 
     auto* progress = new CreationProgressDialog(settings_, std::move(parameters_), jobOptions_);

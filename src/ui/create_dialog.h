@@ -50,9 +50,9 @@ QString ChooserNameFilter(int stringId);
 
 // Chooses existing files: several with `multiple`, otherwise one. Tests
 // replace the dialogs' choosers.
-using FileChooser = std::function<QStringList(QWidget* parent, const QString& title,
-                                              const QString& folder, const QString& filter,
-                                              bool multiple)>;
+using FileChooser =
+    std::function<QStringList(QWidget* parent, const QString& title, const QString& folder,
+                              const QString& filter, bool multiple)>;
 using FolderChooser =
     std::function<QString(QWidget* parent, const QString& title, const QString& folder)>;
 FileChooser DefaultFileChooser();

@@ -246,9 +246,8 @@ void CreationProgressDialog::OpenSet() {
     if (!finished_) return;
     const QString filter = ChooserNameFilter(kStrFilterRecoveryVolumes) + QStringLiteral(";;") +
                            ChooserNameFilter(kStrFilterChecksumFiles);
-    const QStringList files =
-        fileChooser_(this, Q(GetString(kStrSelectRecoveryVolumeTitle)), Q(LastFolder()), filter,
-                     false);
+    const QStringList files = fileChooser_(this, Q(GetString(kStrSelectRecoveryVolumeTitle)),
+                                           Q(LastFolder()), filter, false);
     if (files.isEmpty()) return;
     RememberFolderOf(files.front().toStdString());
     SwitchTo(OpenVerifyDialog(settings_, files.front().toStdString()));

@@ -56,11 +56,11 @@ class CreationProgressDialog : public QDialog {
     const std::string& indexFileName() const { return indexFileName_; }
 
   public slots:
-    void StopOrExit();  // "Ferma" / "Esci"
-    void VerifySet();   // "Verifica"
-    void NewCreation(); // "Nuovo"
-    void OpenSet();     // "Apri"
-    void ShowAbout();   // "Informazioni"
+    void StopOrExit();   // "Ferma" / "Esci"
+    void VerifySet();    // "Verifica"
+    void NewCreation();  // "Nuovo"
+    void OpenSet();      // "Apri"
+    void ShowAbout();    // "Informazioni"
     // One look at the job's status (the timer calls it every 250 ms).
     void Tick();
 

@@ -61,8 +61,8 @@ QWidget* OpenCreateDialogForSet(Settings& settings, DetachedSet set) {
     std::string error;
     if (!ReadSetForExtension(set.set->folder(), set.set->baseName(), known, info, error))
         return nullptr;
-    auto parameters =
-        std::make_unique<CreationParameters>(CreationSettingsFrom(settings), CurrentMachineFigures());
+    auto parameters = std::make_unique<CreationParameters>(CreationSettingsFrom(settings),
+                                                           CurrentMachineFigures());
     parameters->initFromExistingSet(info);
     auto* dialog = new CreateDialog(settings, std::move(parameters));
     dialog->show();

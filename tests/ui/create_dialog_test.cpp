@@ -253,7 +253,8 @@ class CreateDialogTest : public QObject {
 
         // The same files in the model, independently: the dialog shows its figures.
         CreationParameters p(CreationSettingsFrom(*settings_), CurrentMachineFigures());
-        p.AddFiles({{Path("movie.part1.rar"), 1000000}, {Path("Movie.part2.rar"), 300000},
+        p.AddFiles({{Path("movie.part1.rar"), 1000000},
+                    {Path("Movie.part2.rar"), 300000},
                     {Path("movie.part3.rar"), 5000}});
         const CreationParameters& shown = d->parameters();
         QCOMPARE(shown.blockSize, p.blockSize);
@@ -497,9 +498,8 @@ class CreateDialogTest : public QObject {
         boxes_.answers = {kIdNo};
         Press(d, "createButton");
         QCOMPARE(boxes_.shown.size(), size_t{1});
-        QCOMPARE(boxes_.shown[0].text,
-                 "La cartella di destinazione richiesta non esiste.\n\n" + Path("out") +
-                     "\n\nVolete crearla?");
+        QCOMPARE(boxes_.shown[0].text, "La cartella di destinazione richiesta non esiste.\n\n" +
+                                           Path("out") + "\n\nVolete crearla?");
         QCOMPARE(boxes_.shown[0].caption, std::string("Percorso di destinazione errato"));
         QCOMPARE(boxes_.shown[0].style & kMbButtonMask, kMbYesNo);
         QVERIFY(!Exists(Path("out")));
@@ -511,7 +511,8 @@ class CreateDialogTest : public QObject {
         Press(d, "createButton");
         QCOMPARE(boxes_.shown.size(), size_t{2});
         QCOMPARE(boxes_.shown[1].text,
-                 std::string("Impossibile usare la cartella di destinazione richiesta:\n\nItE' un file"));
+                 std::string(
+                     "Impossibile usare la cartella di destinazione richiesta:\n\nItE' un file"));
         QVERIFY(d->isVisible());
 
         // A folder two levels down cannot be made in one step.
@@ -519,7 +520,8 @@ class CreateDialogTest : public QObject {
         boxes_.answers = {kIdYes};
         Press(d, "createButton");
         QCOMPARE(boxes_.shown.size(), size_t{4});
-        QCOMPARE(boxes_.shown[3].text, std::string("Impossibile creare la cartella di destinazione."));
+        QCOMPARE(boxes_.shown[3].text,
+                 std::string("Impossibile creare la cartella di destinazione."));
         QVERIFY(d->isVisible());
 
         // A rooted path that does not exist yet: Yes creates it, and the set goes there.
@@ -569,7 +571,8 @@ class CreateDialogTest : public QObject {
         if (Exists("/usr/bin/par2")) {
             QProcess peer;
             peer.setWorkingDirectory(Q(dir_->path()));
-            peer.start(QStringLiteral("/usr/bin/par2"), {QStringLiteral("v"), QStringLiteral("myset.par2")});
+            peer.start(QStringLiteral("/usr/bin/par2"),
+                       {QStringLiteral("v"), QStringLiteral("myset.par2")});
             QVERIFY(peer.waitForFinished(60000));
             QVERIFY2(peer.exitCode() == 0, peer.readAllStandardOutput().constData());
         } else {
@@ -692,6 +695,37 @@ class CreateDialogTest : public QObject {
         QVERIFY(!e->parameters().extendExistingSet);
         QVERIFY(Child<QPushButton>(e, "addButton")->isEnabled());
         QCOMPARE(Text(e, "baseNameEdit"), QString());
+        delete e;
+
+        // The same set again, from a relative folder: further volumes are
+        // written beside the old ones, and the peer accepts the whole set.
+        const QString cwd = QDir::currentPath();
+        QVERIFY(QDir::setCurrent(Q(dir_->path())));
+        const bool read = ReadSetForExtension("./", "base.dat", {"./base.dat.par2"}, info, error);
+        QDir::setCurrent(cwd);
+        QVERIFY2(read, error.c_str());
+        QCOMPARE(info.folder, dir_->path() + "/");
+        parameters = std::make_unique<CreationParameters>(CreationSettingsFrom(*settings_),
+                                                          CurrentMachineFigures());
+        parameters->initFromExistingSet(info);
+        auto* more = new CreateDialog(*settings_, std::move(parameters));
+        more->show();
+        Type(more, "recoveryBlocksEdit", QStringLiteral("3"));
+        CreationProgressDialog* p = CreateAndWait(more);
+        QVERIFY(p != nullptr);
+        QCOMPARE(p->shownStatus().phase, int{kPhaseFinished});
+        int volumes = 0;
+        for (const std::string& name : FilesIn(dir_->path()))
+            if (name.find(".vol") != std::string::npos) ++volumes;
+        QVERIFY(volumes >= 2);
+        if (Exists("/usr/bin/par2")) {
+            QProcess peer;
+            peer.setWorkingDirectory(Q(dir_->path()));
+            peer.start(QStringLiteral("/usr/bin/par2"),
+                       {QStringLiteral("v"), QStringLiteral("base.dat.par2")});
+            QVERIFY(peer.waitForFinished(60000));
+            QVERIFY2(peer.exitCode() == 0, peer.readAllStandardOutput().constData());
+        }
     }
 };
 

@@ -180,7 +180,8 @@ class CreationProgressDialogTest : public QObject {
         QTRY_VERIFY(p.isNull());
         VerifyDialog* verify = nullptr;
         for (QWidget* w : QApplication::topLevelWidgets())
-            if (auto* v = qobject_cast<VerifyDialog*>(w); v != nullptr && v->isVisible()) verify = v;
+            if (auto* v = qobject_cast<VerifyDialog*>(w); v != nullptr && v->isVisible())
+                verify = v;
         QVERIFY(verify != nullptr);
         QCOMPARE(MainWindow(), static_cast<QWidget*>(verify));
     }
