@@ -235,6 +235,23 @@ class CreateDialogTest : public QObject {
         SaveShot(d, QStringLiteral("create_dialog_empty.png"));
     }
 
+    void ApriHandsOverToTheVerifyDialog() {
+        CreateDialog* d = NewDialog();
+        QPointer<CreateDialog> guard(d);
+        QString filterSeen;
+        d->SetFileChooser([&](QWidget*, const QString&, const QString&, const QString& filter,
+                              bool multiple) {
+            filterSeen = filter;
+            return multiple ? QStringList() : QStringList{Q(Path("some.par2"))};
+        });
+        Press(d, "openButton");
+        QVERIFY(filterSeen.startsWith(QStringLiteral("Volumi di Recupero (*.PAR2, *.P\?\?)")));
+        QVERIFY(filterSeen.contains(QStringLiteral("*.sfv")));
+        QTRY_VERIFY(guard.isNull());
+        QCOMPARE(VisibleTopLevels<VerifyDialog>().size(), size_t{1});
+        QCOMPARE(MainWindow(), static_cast<QWidget*>(VisibleTopLevels<VerifyDialog>().front()));
+    }
+
     void AddedFilesAreSortedListedOnceAndFigured() {
         std::mt19937_64 rng(test::TestSeed());
         const std::vector<std::pair<std::string, size_t>> files = {
