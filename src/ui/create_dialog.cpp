@@ -36,10 +36,13 @@
 #include "core/string_table.h"
 #include "create/existing_set_reader.h"
 #include "par2/volume_name.h"
+#include "ui/about_box.h"
 #include "ui/creation_progress_dialog.h"
 #include "ui/dialog_switch.h"
 #include "ui/dropped_paths.h"
+#include "ui/help_key.h"
 #include "ui/last_folder.h"
+#include "ui/preferences_dialog.h"
 #include "ui/priority_menu.h"
 #include "ui/spin_arrows.h"
 #include "ui/texts/create_dialog_texts.h"
@@ -243,6 +246,7 @@ CreateDialog::CreateDialog(Settings& settings, std::unique_ptr<CreationParameter
     setAttribute(Qt::WA_DeleteOnClose);
     setAcceptDrops(true);
     setWindowTitle(Q(GetString(kStrCreateDialogTitle)));
+    InstallHelpKey(this);
     // A stopped creation or an extension comes back with its names chosen.
     typedBaseName_ = parameters_->baseName;
     typedPath_ = parameters_->destinationPath;
@@ -916,9 +920,13 @@ void CreateDialog::OpenSet() {
 
 // The preferences dialog and the about box open from here once they exist
 // (their buttons stay disabled until then).
-void CreateDialog::ShowPreferences() {}
+void CreateDialog::ShowPreferences() {
+    ShowPreferencesDialog(settings_, this);
+}
 
-void CreateDialog::ShowAbout() {}
+void CreateDialog::ShowAbout() {
+    ShowAboutBox(this);
+}
 
 void CreateDialog::contextMenuEvent(QContextMenuEvent* event) {
     ShowDialogContextMenu(this, event->globalPos());

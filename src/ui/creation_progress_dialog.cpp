@@ -18,8 +18,10 @@
 #include "app/settings.h"
 #include "core/string_ids.h"
 #include "core/string_table.h"
+#include "ui/about_box.h"
 #include "ui/create_dialog.h"
 #include "ui/dialog_switch.h"
+#include "ui/help_key.h"
 #include "ui/last_folder.h"
 #include "ui/priority_menu.h"
 #include "ui/segment_bar.h"
@@ -65,6 +67,7 @@ CreationProgressDialog::CreationProgressDialog(Settings& settings,
       line_(CreationTickCount()),
       fileChooser_(DefaultFileChooser()) {
     setAttribute(Qt::WA_DeleteOnClose);
+    InstallHelpKey(this);
     const CreationParameters& p = *parameters_;
     indexFileName_ = p.destinationPath + p.baseName + "." + GetString(kStrPar2Extension);
     setWindowTitle(Q(CreationTitle(kPhaseNone, p.baseName)));
@@ -255,6 +258,8 @@ void CreationProgressDialog::OpenSet() {
 
 // The about box opens from here once it exists (its button stays disabled
 // until then).
-void CreationProgressDialog::ShowAbout() {}
+void CreationProgressDialog::ShowAbout() {
+    ShowAboutBox(this);
+}
 
 }  // namespace vantrove

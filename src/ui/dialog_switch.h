@@ -25,8 +25,8 @@ namespace vantrove {
 class Settings;
 
 constexpr bool kCreateDialogAvailable = true;
-constexpr bool kPreferencesAvailable = false;
-constexpr bool kAboutBoxAvailable = false;
+constexpr bool kPreferencesAvailable = true;
+constexpr bool kAboutBoxAvailable = true;
 
 // The application's main window (null before the first and after the last).
 QWidget* MainWindow();
