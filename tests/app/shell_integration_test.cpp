@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cstdlib>
+
 #include "app/desktop_entry_file.h"
 #include "app/settings.h"
 #include "shell_test_support.h"
@@ -252,6 +254,69 @@ TEST(ShellIntegrationText, ExecArgumentsAreQuotedOnlyWhenNeeded) {
     EXPECT_EQ(QuoteExecArgument("100%"), "100%%");
     EXPECT_EQ(QuoteExecArgument(""), "\"\"");
     EXPECT_EQ(EscapeDesktopValue("a\\b\nc\td"), "a\\\\b\\nc\\td");
+}
+
+}  // namespace
+}  // namespace vantrove
+
+namespace vantrove {
+namespace {
+
+// Sets an environment variable for the life of the object.
+class ScopedVariable {
+  public:
+    ScopedVariable(const char* name, const char* value) : name_(name) {
+        const char* old = std::getenv(name);
+        had_ = old != nullptr;
+        if (had_) old_ = old;
+        if (value != nullptr) {
+            setenv(name, value, 1);
+        } else {
+            unsetenv(name);
+        }
+    }
+    ~ScopedVariable() {
+        if (had_) {
+            setenv(name_, old_.c_str(), 1);
+        } else {
+            unsetenv(name_);
+        }
+    }
+
+  private:
+    const char* name_;
+    bool had_ = false;
+    std::string old_;
+};
+
+TEST(ShellEnvironment, FollowsTheXdgVariablesAndHome) {
+    {
+        ScopedVariable home("HOME", "/h/user");
+        ScopedVariable data("XDG_DATA_HOME", "/x/data/");
+        ScopedVariable config("XDG_CONFIG_HOME", nullptr);
+        ScopedVariable dirs("XDG_DATA_DIRS", "/a:relative:/b/");
+        ShellEnvironment env = CurrentShellEnvironment();
+        EXPECT_EQ(env.dataHome, "/x/data");
+        EXPECT_EQ(env.configHome, "/h/user/.config");
+        EXPECT_EQ(env.dataDirs, (std::vector<std::string>{"/a", "/b"}));
+        EXPECT_TRUE(env.Usable());
+    }
+    {
+        // A relative folder counts as unset.
+        ScopedVariable home("HOME", "/h/user");
+        ScopedVariable data("XDG_DATA_HOME", "data");
+        ScopedVariable dirs("XDG_DATA_DIRS", nullptr);
+        ShellEnvironment env = CurrentShellEnvironment();
+        EXPECT_EQ(env.dataHome, "/h/user/.local/share");
+        EXPECT_EQ(env.dataDirs, (std::vector<std::string>{"/usr/local/share", "/usr/share"}));
+    }
+    {
+        // Nowhere to write: nothing is.
+        ScopedVariable home("HOME", nullptr);
+        ScopedVariable data("XDG_DATA_HOME", nullptr);
+        EXPECT_FALSE(CurrentShellEnvironment().Usable());
+    }
+    EXPECT_EQ(CurrentShellEnvironment().ExecutableName(), "vantrove");
 }
 
 }  // namespace
