@@ -204,7 +204,6 @@ bool ReadSetForExtension(const std::string& folder, const std::string& baseName,
     return false;
 }
 
-namespace {}  // namespace
 
 CreationSettings CreationSettingsFrom(const Settings& settings) {
     CreationSettings s;
