@@ -204,7 +204,6 @@ bool ReadSetForExtension(const std::string& folder, const std::string& baseName,
     return false;
 }
 
-
 CreationSettings CreationSettingsFrom(const Settings& settings) {
     CreationSettings s;
     s.preferredBlockSize = settings.preferredBlockSize;
@@ -476,7 +475,8 @@ void CreateDialog::SaveLayout() {
 
 void CreateDialog::closeEvent(QCloseEvent* event) {
     SaveLayout();
-    QDialog::closeEvent(event);
+    // Accepted here: the dialog's own handling would call reject(), which closes.
+    event->accept();
 }
 
 void CreateDialog::Beep() {
@@ -982,6 +982,10 @@ void CreateDialog::Create() {
         return;
     }
     ReplaceMainWindow(this, progress);
+}
+
+void CreateDialog::reject() {
+    close();
 }
 
 }  // namespace vantrove

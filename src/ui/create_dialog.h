@@ -113,6 +113,8 @@ class CreateDialog : public QDialog {
     void dragMoveEvent(QDragMoveEvent* event) override;
     void dropEvent(QDropEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
+    // Escape closes the window as "Esci" does.
+    void reject() override;
     // The "Priorità" menu.
     void contextMenuEvent(QContextMenuEvent* event) override;
 

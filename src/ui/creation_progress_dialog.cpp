@@ -218,7 +218,8 @@ void CreationProgressDialog::closeEvent(QCloseEvent* event) {
             return;
         }
     }
-    QDialog::closeEvent(event);
+    // Accepted here: the dialog's own handling would call reject(), which closes.
+    event->accept();
 }
 
 void CreationProgressDialog::SwitchTo(QWidget* next) {
@@ -260,6 +261,10 @@ void CreationProgressDialog::OpenSet() {
 // until then).
 void CreationProgressDialog::ShowAbout() {
     ShowAboutBox(this);
+}
+
+void CreationProgressDialog::reject() {
+    close();
 }
 
 }  // namespace vantrove

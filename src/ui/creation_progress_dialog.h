@@ -66,6 +66,8 @@ class CreationProgressDialog : public QDialog {
 
   protected:
     void closeEvent(QCloseEvent* event) override;
+    // Escape closes the window the way its close button does.
+    void reject() override;
     // The "Priorità" menu.
     void contextMenuEvent(QContextMenuEvent* event) override;
 

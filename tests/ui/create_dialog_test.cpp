@@ -239,17 +239,40 @@ class CreateDialogTest : public QObject {
         CreateDialog* d = NewDialog();
         QPointer<CreateDialog> guard(d);
         QString filterSeen;
-        d->SetFileChooser([&](QWidget*, const QString&, const QString&, const QString& filter,
-                              bool multiple) {
-            filterSeen = filter;
-            return multiple ? QStringList() : QStringList{Q(Path("some.par2"))};
-        });
+        d->SetFileChooser(
+            [&](QWidget*, const QString&, const QString&, const QString& filter, bool multiple) {
+                filterSeen = filter;
+                return multiple ? QStringList() : QStringList{Q(Path("some.par2"))};
+            });
         Press(d, "openButton");
         QVERIFY(filterSeen.startsWith(QStringLiteral("Volumi di Recupero (*.PAR2, *.P\?\?)")));
         QVERIFY(filterSeen.contains(QStringLiteral("*.sfv")));
         QTRY_VERIFY(guard.isNull());
         QCOMPARE(VisibleTopLevels<VerifyDialog>().size(), size_t{1});
         QCOMPARE(MainWindow(), static_cast<QWidget*>(VisibleTopLevels<VerifyDialog>().front()));
+    }
+
+    void LayoutIsSavedOnClosingAndRestored() {
+        QPointer<CreateDialog> d = NewDialog();
+        const int base = d->height();
+        d->resize(d->width(), base + 150);
+        QTRY_COMPARE(d->height(), base + 150);
+        Child<QTreeWidget>(d, "fileList")->setColumnWidth(0, 222);
+        QTest::keyClick(d, Qt::Key_Escape);  // closes as "Esci" does
+        QTRY_VERIFY(d.isNull());
+        Settings stored(dir_->File("settings.reg"));
+        QVERIFY(stored.Load());
+        QCOMPARE(stored.createDialogueHeight, uint32_t(base + 150));
+        QCOMPARE(stored.createFilenameWidth, uint32_t{222});
+        CreateDialog* again = new CreateDialog(stored);
+        again->show();
+        QCOMPARE(again->height(), base + 150);
+        QCOMPARE(Child<QTreeWidget>(again, "fileList")->columnWidth(0), 222);
+        // A stored height below the laid-out one is not taken.
+        stored.createDialogueHeight = 10;
+        CreateDialog* small = new CreateDialog(stored);
+        small->show();
+        QCOMPARE(small->height(), base);
     }
 
     void AddedFilesAreSortedListedOnceAndFigured() {

@@ -158,6 +158,10 @@ class CreationProgressDialogTest : public QObject {
         ButtonOf(p, "stopButton")->click();
         QCOMPARE(boxes_.texts.size(), size_t{1});
         QVERIFY(!p.isNull() && p->isVisible());
+        // Escape asks the same question; No again.
+        QTest::keyClick(p, Qt::Key_Escape);
+        QCOMPARE(boxes_.texts.size(), size_t{2});
+        QVERIFY(!p.isNull() && p->isVisible() && !p->finished());
         slow.Speed(0);
         QTRY_VERIFY_WITH_TIMEOUT(p->finished(), kTimeoutMs);
         QCOMPARE(p->shownStatus().phase, int{kPhaseFinished});
