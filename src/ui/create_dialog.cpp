@@ -917,8 +917,7 @@ void CreateDialog::OpenSet() {
     ReplaceMainWindow(this, OpenVerifyDialog(settings_, S(files.front())));
 }
 
-// The preferences dialog and the about box open from here once they exist
-// (their buttons stay disabled until then).
+// Both are modal; the preferences change what a new creation starts from.
 void CreateDialog::ShowPreferences() {
     ShowPreferencesDialog(settings_, this);
 }

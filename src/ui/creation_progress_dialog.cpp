@@ -257,8 +257,6 @@ void CreationProgressDialog::OpenSet() {
     SwitchTo(OpenVerifyDialog(settings_, files.front().toStdString()));
 }
 
-// The about box opens from here once it exists (its button stays disabled
-// until then).
 void CreationProgressDialog::ShowAbout() {
     ShowAboutBox(this);
 }

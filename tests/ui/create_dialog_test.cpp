@@ -529,6 +529,28 @@ class CreateDialogTest : public QObject {
         QCOMPARE(path->text(), Q(dir_->path() + "/"));
     }
 
+    void SfogliaPutsTheChosenFolderInThePathField() {
+        WriteSparse(Path("data.bin"), 1000);
+        CreateDialog* d = NewDialog({Path("data.bin")});
+        QString startedIn;
+        d->SetFolderChooser([&](QWidget*, const QString& title, const QString& folder) {
+            [&] { QCOMPARE(title, QStringLiteral("Seleziona Cartella")); }();
+            startedIn = folder;
+            return QStringLiteral("/chosen/folder");
+        });
+        Press(d, "browseButton");
+        QCOMPARE(startedIn, Q(dir_->path() + "/"));
+        QCOMPARE(Text(d, "pathEdit"), QStringLiteral("/chosen/folder/"));
+        // A cancelled chooser changes nothing.
+        d->SetFolderChooser([](QWidget*, const QString&, const QString&) { return QString(); });
+        Press(d, "browseButton");
+        QCOMPARE(Text(d, "pathEdit"), QStringLiteral("/chosen/folder/"));
+        // The typed path survives a change of the file list.
+        WriteSparse(Path("more.bin"), 1000);
+        d->AddFiles({Path("more.bin")});
+        QCOMPARE(Text(d, "pathEdit"), QStringLiteral("/chosen/folder/"));
+    }
+
     void DestinationQuestionsAndRelativeAndRootedPaths() {
         WriteSparse(Path("data.bin"), 100000);
         CreateDialog* d = NewDialog({Path("data.bin")});
