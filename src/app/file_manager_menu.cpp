@@ -1,7 +1,6 @@
 #include "app/file_manager_menu.h"
 
 #include <unistd.h>
-#include <zlib.h>
 
 #include "app/desktop_entry_file.h"
 #include "app/localized_message_box.h"
@@ -20,8 +19,6 @@ constexpr char kModuleName[] = "vantrove-create.desktop";
 constexpr char kEntryGroup[] = "Desktop Entry";
 constexpr char kVersionKey[] = "X-Vantrove-Version";
 constexpr char kCommandPlaceholder[] = "@EXEC@";
-// Far more than the menu file needs; a resource claiming more is damaged.
-constexpr size_t kLargestModule = 1 << 20;
 
 // The shell word for `text`: in single quotes, each ' written as '\''.
 std::string ShellQuote(const std::string& text) {
@@ -49,20 +46,6 @@ std::string FileManagerMenuInstalledPath(const ShellEnvironment& environment) {
 const unsigned char* FileManagerMenuResource(size_t& size) {
     size = sizeof kResource;
     return kResource;
-}
-
-bool UnpackResource(const unsigned char* data, size_t size, std::string& content) {
-    if (data == nullptr || size < 4) return false;
-    uLongf length = static_cast<uLongf>(data[0]) | (static_cast<uLongf>(data[1]) << 8) |
-                    (static_cast<uLongf>(data[2]) << 16) | (static_cast<uLongf>(data[3]) << 24);
-    if (length > kLargestModule) return false;
-    std::string buffer(length, '\0');
-    uLongf unpacked = length;
-    int rc = uncompress(reinterpret_cast<Bytef*>(buffer.data()), &unpacked, data + 4,
-                        static_cast<uLong>(size - 4));
-    if (rc != Z_OK || unpacked != length) return false;
-    content = std::move(buffer);
-    return true;
 }
 
 std::string FileManagerMenuVersion(const std::string& path) {

@@ -24,6 +24,7 @@
 #include <functional>
 #include <string>
 
+#include "app/packed_resource.h"
 #include "app/shell_environment.h"
 
 namespace vantrove {
@@ -37,9 +38,6 @@ std::string FileManagerMenuInstalledPath(const ShellEnvironment& environment);
 
 // The module as the program carries it (length in front, zlib stream).
 const unsigned char* FileManagerMenuResource(size_t& size);
-
-// Unpacks a resource of that form; false for a short or damaged one.
-bool UnpackResource(const unsigned char* data, size_t size, std::string& content);
 
 // The version that a module file states; empty for a missing file or one
 // without a version.

@@ -12,6 +12,7 @@
 
 #include "app/desktop_entry_file.h"
 #include "app/file_manager_menu.h"
+#include "app/program_icon.h"
 #include "core/string_ids.h"
 #include "core/string_table.h"
 
@@ -307,7 +308,7 @@ std::string ShellIntegration::CurrentDefault(const std::string& type) const {
 }
 
 bool ShellIntegration::WritePackage(FileAssociation association, const std::string& type,
-                                    bool ownType) {
+                                    bool ownType, bool withIcon) {
     const FileAssociationInfo& info = AssociationInfo(association);
     std::string text =
         "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
@@ -318,6 +319,7 @@ bool ShellIntegration::WritePackage(FileAssociation association, const std::stri
         "\">\n"
         "    <comment>" +
         XmlEscape(GetString(info.descriptionId)) + "</comment>\n";
+    if (withIcon) text += std::string("    <icon name=\"") + kProgramIconName + "\"/>\n";
     if (ownType) text += std::string("    <glob pattern=\"*") + info.primaryExtension + "\"/>\n";
     // The further extensions belong to this type whatever they had before,
     // hence the weight above the usual 50.
@@ -346,6 +348,7 @@ bool ShellIntegration::AddTypeToEntry(const std::string& entryId, const std::str
     std::string entry = "[Desktop Entry]\nType=Application\nVersion=1.0\nName=Vantrove\n";
     entry += "Comment=" + EscapeDesktopValue(GetString(labelId)) + "\n";
     entry += "Exec=" + EscapeDesktopValue(QuoteExecArgument(environment_.executablePath)) + " %f\n";
+    entry += std::string("Icon=") + kProgramIconName + "\n";
     entry += "Terminal=false\n";
     entry += fallback ? "NoDisplay=true\n" : "Categories=Utility;Archiving;\n";
     entry += "MimeType=" + JoinDesktopList(types) + "\n";
@@ -375,7 +378,9 @@ void ShellIntegration::Associate(FileAssociation association) {
     std::string type = LookupFileType(info.primaryExtension);
     bool ownType = type.empty();
     if (ownType) type = OwnTypeName(info);
-    if (!WritePackage(association, type, ownType)) return;
+    // Without its icon the type still works; the icon is just left out.
+    bool icon = InstallProgramIcon(environment_);
+    if (!WritePackage(association, type, ownType, icon)) return;
 
     std::string current = CurrentDefault(type);
     bool fallback = !current.empty() && !IsOurEntry(current);
@@ -432,6 +437,14 @@ void ShellIntegration::Unassociate(FileAssociation association) {
     }
     std::string package = PackagePath(association);
     if (!otherProgram && IsFile(package) && removeFile(package)) mimeChanged_ = true;
+    // The icon goes with the last of our files that uses it.
+    bool iconUsed = IsFile(EntryPath(kOpenEntryId)) || IsFile(EntryPath(kFallbackEntryId));
+    for (int a = 0; a < 4 && !iconUsed; ++a) {
+        iconUsed = IsFile(PackagePath(static_cast<FileAssociation>(a)));
+    }
+    if (!iconUsed && IsFile(ProgramIconPath(environment_))) {
+        removeFile(ProgramIconPath(environment_));
+    }
     RefreshMimeDatabase();
 }
 

@@ -17,7 +17,9 @@
 //     in front of it, so the other program is one step away and comes back
 //     when our association is removed;
 //   - the default: <config>/mimeapps.list, whose [Default Applications] and
-//     [Added Associations] lists name our entry first.
+//     [Added Associations] lists name our entry first;
+//   - the icon: the program's icon (program_icon.h) for the type and the
+//     entries.
 // Removing an association takes out only what is ours: our entries in the
 // lists, the type in our entries' MimeType (an entry left with no type is
 // deleted), and, when no other program's entry remains for the type, our
@@ -102,7 +104,8 @@ class ShellIntegration {
     std::string FindEntryFile(const std::string& entryId) const;
     bool IsOurEntry(const std::string& entryId) const;
     std::string CurrentDefault(const std::string& type) const;
-    bool WritePackage(FileAssociation association, const std::string& type, bool ownType);
+    bool WritePackage(FileAssociation association, const std::string& type, bool ownType,
+                      bool withIcon);
     bool AddTypeToEntry(const std::string& entryId, const std::string& type, int labelId);
     void RemoveTypeFromEntry(const std::string& entryId, const std::string& type);
     void RefreshMimeDatabase();

@@ -6,6 +6,7 @@
 #include <cstdlib>
 
 #include "app/desktop_entry_file.h"
+#include "app/program_icon.h"
 #include "app/settings.h"
 #include "shell_test_support.h"
 
@@ -54,6 +55,13 @@ TEST_F(ShellIntegrationTest, Par2AdoptsTheTypeTheDesktopAlreadyKnows) {
     EXPECT_EQ(ListValue("Default Applications", "application/x-par2"), "vantrove.desktop;");
     EXPECT_EQ(ListValue("Added Associations", "application/x-par2"), "vantrove.desktop;");
     EXPECT_FALSE(Exists(shell.EntryPath(kFallbackEntryId)));
+    // The type and the entry show the program's icon.
+    EXPECT_NE(package.find("<icon name=\"vantrove\"/>"), std::string::npos);
+    EXPECT_EQ(EntryValue(kOpenEntryId, "Icon"), "vantrove");
+    std::string svg;
+    ASSERT_TRUE(ProgramIconImage(svg));
+    EXPECT_EQ(desktop.Read(ProgramIconPath(desktop.environment)), svg);
+    EXPECT_NE(svg.find("<svg"), std::string::npos);
 }
 
 TEST_F(ShellIntegrationTest, OwnTypeOnlyWhereNoneExists) {
@@ -67,14 +75,17 @@ TEST_F(ShellIntegrationTest, OwnTypeOnlyWhereNoneExists) {
     EXPECT_EQ(EntryValue(kOpenEntryId, "MimeType"),
               "application/x-sfv-checksum-file;application/x-md5-checksum-file;");
 
-    // Removing one group keeps the entry for the other.
+    // Removing one group keeps the entry and the icon for the other.
     shell.Unassociate(FileAssociation::Sfv);
+    EXPECT_TRUE(Exists(ProgramIconPath(desktop.environment)));
     EXPECT_FALSE(Exists(shell.PackagePath(FileAssociation::Sfv)));
     EXPECT_EQ(EntryValue(kOpenEntryId, "MimeType"), "application/x-md5-checksum-file;");
     EXPECT_EQ(ListValue("Default Applications", "application/x-sfv-checksum-file"), "<none>");
     EXPECT_EQ(ListValue("Default Applications", "application/x-md5-checksum-file"),
               "vantrove.desktop;");
     EXPECT_EQ(shell.FileTypeOf(FileAssociation::Sfv), "");
+    shell.Unassociate(FileAssociation::Md5);
+    EXPECT_FALSE(Exists(ProgramIconPath(desktop.environment)));
 }
 
 TEST_F(ShellIntegrationTest, Par1CoversP00ToP30Only) {
@@ -128,6 +139,7 @@ TEST_F(ShellIntegrationTest, AnotherProgramsDefaultGetsTheFallbackInFront) {
               std::string::npos);
     EXPECT_FALSE(Exists(shell.EntryPath(kFallbackEntryId)));
     EXPECT_TRUE(Exists(shell.PackagePath(FileAssociation::Par2)));
+    EXPECT_TRUE(Exists(ProgramIconPath(desktop.environment)));  // the package still names it
 }
 
 TEST_F(ShellIntegrationTest, AnEntryThatStartsThisProgramCountsAsOurs) {
@@ -224,6 +236,7 @@ TEST_F(ShellIntegrationTest, ApplySettingsInOrderAndSavesTheShellValues) {
     EXPECT_FALSE(Exists(shell.EntryPath(kOpenEntryId)));
     EXPECT_FALSE(Exists(shell.PackagePath(FileAssociation::Par2)));
     EXPECT_EQ(desktop.Read(shell.MimeAppsListPath()).find("vantrove"), std::string::npos);
+    EXPECT_FALSE(Exists(ProgramIconPath(desktop.environment)));
 }
 
 TEST_F(ShellIntegrationTest, MimeDatabaseIsRefreshedWhenThePackagesChange) {
