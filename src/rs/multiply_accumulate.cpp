@@ -4,6 +4,8 @@
 #include <bit>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
+#include <vector>
 
 #include "rs/galois_field.h"
 #include "rs/galois_field8.h"
@@ -107,6 +109,13 @@ constexpr MultiplyAccumulateKernel kGfni{"gfni",
                                          kernels::FromPlanesGfni512,
                                          kernels::ApplyManyPlanesGfni512};
 
+constexpr MultiplyAccumulateKernel kGfniTower{"gfni-tower",
+                                              kernels::PrepareTower16,
+                                              kernels::ApplyGfni512,
+                                              kernels::ToTowerGfni512,
+                                              kernels::FromTowerGfni512,
+                                              kernels::ApplyManyTowerGfni512};
+
 constexpr MultiplyAccumulate8Kernel kReference8{"ref", PrepareReference8, ApplyReference8};
 constexpr MultiplyAccumulate8Kernel kSsse3x8{"ssse3", kernels::PrepareNibbles8,
                                              kernels::ApplySsse3x8};
@@ -117,7 +126,7 @@ constexpr MultiplyAccumulate8Kernel kGfni8{"gfni", kernels::PrepareMatrix8,
                                            kernels::ApplyGfni512x8};
 
 struct KernelLists {
-    std::array<const MultiplyAccumulateKernel*, 5> wide{};
+    std::array<const MultiplyAccumulateKernel*, 6> wide{};
     size_t wideCount = 0;
     std::array<const MultiplyAccumulate8Kernel*, 5> narrow{};
     size_t narrowCount = 0;
@@ -134,7 +143,10 @@ const KernelLists& Lists() {
         if (kernels::HasSsse3()) add(kSsse3, kSsse3x8);
         if (kernels::HasAvx2()) add(kAvx2, kAvx2x8);
         if (kernels::HasAvx512bw()) add(kAvx512bw, kAvx512bwx8);
-        if (kernels::HasGfni512()) add(kGfni, kGfni8);
+        if (kernels::HasGfni512()) {
+            add(kGfni, kGfni8);
+            l.wide[l.wideCount++] = &kGfniTower;
+        }
         return l;
     }();
     return lists;
@@ -201,6 +213,82 @@ void PrepareMatrices16(const ProductTables&, uint16_t factor, FactorTable& table
     table.factor = factor;
     uint64_t m[4];
     FactorMatrices16(factor, m);
+    std::memcpy(table.words, m, sizeof m);
+}
+
+const TowerTables& Tower() {
+    static const std::unique_ptr<const TowerTables> tower = [] {
+        auto t = std::make_unique<TowerTables>();
+        // K: zero and the powers of 2 whose exponent is a multiple of 257
+        // (65535 = 257 · 255).
+        auto inSubfield = [](uint16_t x) { return x == 0 || Gf16Log(x) % 257 == 0; };
+        // θ: any element outside K whose θ² + θ lies in K; that sum is λ.
+        uint16_t theta = 2;
+        while (inSubfield(theta) || !inSubfield(Gf16Multiply(theta, theta) ^ theta)) ++theta;
+        const uint16_t lambda = Gf16Multiply(theta, theta) ^ theta;
+        // Basis of the field over GF(2): β^i, then β^i·θ.
+        const uint16_t beta = Gf16Antilog(257);
+        uint16_t basis[16];
+        basis[0] = 1;
+        for (int i = 1; i < 8; ++i) basis[i] = Gf16Multiply(basis[i - 1], beta);
+        for (int i = 0; i < 8; ++i) basis[8 + i] = Gf16Multiply(basis[i], theta);
+        // Coordinates of every element, by running over all coordinate
+        // vectors once.
+        std::vector<uint16_t> coordinates(65536);
+        std::vector<uint16_t> element(65536, 0);
+        for (uint32_t c = 1; c < 65536; ++c) {
+            element[c] = element[c & (c - 1)] ^ basis[std::countr_zero(c)];
+            coordinates[element[c]] = static_cast<uint16_t>(c);
+        }
+        for (uint32_t v = 0; v < 256; ++v) {
+            t->coordinatesOfLow[v] = coordinates[v];
+            t->coordinatesOfHigh[v] = coordinates[v << 8];
+        }
+        auto low = [](uint16_t v) { return static_cast<uint8_t>(v); };
+        auto high = [](uint16_t v) { return static_cast<uint8_t>(v >> 8); };
+        uint8_t image[4][8];
+        for (int j = 0; j < 8; ++j) {
+            const uint16_t fromLow = coordinates[1u << j], fromHigh = coordinates[1u << (8 + j)];
+            image[0][j] = low(fromLow);
+            image[1][j] = low(fromHigh);
+            image[2][j] = high(fromLow);
+            image[3][j] = high(fromHigh);
+        }
+        for (int k = 0; k < 4; ++k) t->toTower[k] = AffineMatrix(image[k]);
+        for (int j = 0; j < 8; ++j) {
+            image[0][j] = low(basis[j]);
+            image[1][j] = low(basis[8 + j]);
+            image[2][j] = high(basis[j]);
+            image[3][j] = high(basis[8 + j]);
+        }
+        for (int k = 0; k < 4; ++k) t->fromTower[k] = AffineMatrix(image[k]);
+        // Products of elements of K stay in K: their coordinates are a0 only.
+        for (uint32_t k = 0; k < 256; ++k) {
+            for (int j = 0; j < 8; ++j) {
+                const uint16_t product = Gf16Multiply(element[k], basis[j]);
+                image[0][j] = low(coordinates[product]);
+                image[1][j] = low(coordinates[Gf16Multiply(lambda, product)]);
+            }
+            t->times[k] = AffineMatrix(image[0]);
+            t->timesLambda[k] = AffineMatrix(image[1]);
+            FactorMatrices16(static_cast<uint16_t>(k), t->plainOfLow[k]);
+            FactorMatrices16(static_cast<uint16_t>(k << 8), t->plainOfHigh[k]);
+        }
+        return t;
+    }();
+    return *tower;
+}
+
+void PrepareTower16(const ProductTables&, uint16_t factor, FactorTable& table) {
+    const TowerTables& t = Tower();
+    table.factor = factor;
+    uint64_t m[7];
+    for (int k = 0; k < 4; ++k) m[k] = t.plainOfLow[factor & 0xFF][k] ^ t.plainOfHigh[factor >> 8][k];
+    const uint16_t c = t.coordinatesOfLow[factor & 0xFF] ^ t.coordinatesOfHigh[factor >> 8];
+    const uint32_t f0 = c & 0xFF, f1 = c >> 8;
+    m[4] = t.times[f0];
+    m[5] = t.timesLambda[f1];
+    m[6] = t.times[f0 ^ f1];
     std::memcpy(table.words, m, sizeof m);
 }
 

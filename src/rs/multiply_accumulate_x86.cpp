@@ -388,6 +388,135 @@ void ApplyManyPlanesGfni512(const FactorTable* const* tables, const uint8_t* con
     }
 }
 
+// The same moves as the planes, with the change of basis on top: two
+// affine products per plane and coordinate half.
+void ToTowerGfni512(uint8_t* data, size_t length) {
+    const TowerTables& t = Tower();
+    const __m512i low = _mm512_load_si512(kGfniIndex.lowPlane);
+    const __m512i high = _mm512_load_si512(kGfniIndex.highPlane);
+    const __m512i m0 = _mm512_set1_epi64(static_cast<long long>(t.toTower[0]));
+    const __m512i m1 = _mm512_set1_epi64(static_cast<long long>(t.toTower[1]));
+    const __m512i m2 = _mm512_set1_epi64(static_cast<long long>(t.toTower[2]));
+    const __m512i m3 = _mm512_set1_epi64(static_cast<long long>(t.toTower[3]));
+    for (uint8_t* const end = data + (length & ~size_t{127}); data != end; data += 128) {
+        const __m512i a = _mm512_loadu_si512(data);
+        const __m512i b = _mm512_loadu_si512(data + 64);
+        const __m512i lo = _mm512_permutex2var_epi8(a, low, b);
+        const __m512i hi = _mm512_permutex2var_epi8(a, high, b);
+        _mm512_storeu_si512(data, _mm512_xor_si512(_mm512_gf2p8affine_epi64_epi8(lo, m0, 0),
+                                                   _mm512_gf2p8affine_epi64_epi8(hi, m1, 0)));
+        _mm512_storeu_si512(data + 64, _mm512_xor_si512(_mm512_gf2p8affine_epi64_epi8(lo, m2, 0),
+                                                        _mm512_gf2p8affine_epi64_epi8(hi, m3, 0)));
+    }
+}
+
+void FromTowerGfni512(uint8_t* data, size_t length) {
+    const TowerTables& t = Tower();
+    const __m512i first = _mm512_load_si512(kGfniIndex.firstHalf);
+    const __m512i second = _mm512_load_si512(kGfniIndex.secondHalf);
+    const __m512i m0 = _mm512_set1_epi64(static_cast<long long>(t.fromTower[0]));
+    const __m512i m1 = _mm512_set1_epi64(static_cast<long long>(t.fromTower[1]));
+    const __m512i m2 = _mm512_set1_epi64(static_cast<long long>(t.fromTower[2]));
+    const __m512i m3 = _mm512_set1_epi64(static_cast<long long>(t.fromTower[3]));
+    for (uint8_t* const end = data + (length & ~size_t{127}); data != end; data += 128) {
+        const __m512i a0 = _mm512_loadu_si512(data);
+        const __m512i a1 = _mm512_loadu_si512(data + 64);
+        const __m512i lo = _mm512_xor_si512(_mm512_gf2p8affine_epi64_epi8(a0, m0, 0),
+                                            _mm512_gf2p8affine_epi64_epi8(a1, m1, 0));
+        const __m512i hi = _mm512_xor_si512(_mm512_gf2p8affine_epi64_epi8(a0, m2, 0),
+                                            _mm512_gf2p8affine_epi64_epi8(a1, m3, 0));
+        _mm512_storeu_si512(data, _mm512_permutex2var_epi8(lo, first, hi));
+        _mm512_storeu_si512(data + 64, _mm512_permutex2var_epi8(lo, second, hi));
+    }
+}
+
+namespace {
+
+// `Blocks` consecutive 128-byte blocks of one output, every input of the
+// group added in: per block and input three affine products (f0·a0, λf1·a1
+// and (f0 + f1)(a0 + a1)). The affine unit is the bottleneck, so the rest
+// is kept small: the three kinds of product are summed apart, two inputs
+// per three-way sum, and combined into the output once at the end
+// (low ⊕= Σ f0·a0 ⊕ Σ λf1·a1, high ⊕= Σ f0·a0 ⊕ Σ (f0 + f1)(a0 + a1)).
+template <int Blocks>
+inline void TowerBlocks(const long long* matrices, const uint8_t* const* data, size_t n,
+                        size_t offset, uint8_t* out) {
+    __m512i q0[Blocks], q1[Blocks], q2[Blocks];
+    for (int k = 0; k < Blocks; ++k) {
+        q0[k] = _mm512_setzero_si512();
+        q1[k] = _mm512_loadu_si512(out + offset + 128 * k);
+        q2[k] = _mm512_loadu_si512(out + offset + 128 * k + 64);
+    }
+    const long long* m = matrices;
+    size_t b = 0;
+    for (; b + 2 <= n; b += 2, m += 8) {
+        const __m512i m0 = _mm512_set1_epi64(m[0]), n0 = _mm512_set1_epi64(m[4]);
+        const __m512i m1 = _mm512_set1_epi64(m[1]), n1 = _mm512_set1_epi64(m[5]);
+        const __m512i m2 = _mm512_set1_epi64(m[2]), n2 = _mm512_set1_epi64(m[6]);
+        const uint8_t* x = data[b] + offset;
+        const uint8_t* y = data[b + 1] + offset;
+        for (int k = 0; k < Blocks; ++k) {
+            const __m512i x0 = _mm512_loadu_si512(x + 128 * k);
+            const __m512i x1 = _mm512_loadu_si512(x + 128 * k + 64);
+            const __m512i y0 = _mm512_loadu_si512(y + 128 * k);
+            const __m512i y1 = _mm512_loadu_si512(y + 128 * k + 64);
+            q0[k] = _mm512_ternarylogic_epi64(q0[k], _mm512_gf2p8affine_epi64_epi8(x0, m0, 0),
+                                              _mm512_gf2p8affine_epi64_epi8(y0, n0, 0), 0x96);
+            q1[k] = _mm512_ternarylogic_epi64(q1[k], _mm512_gf2p8affine_epi64_epi8(x1, m1, 0),
+                                              _mm512_gf2p8affine_epi64_epi8(y1, n1, 0), 0x96);
+            q2[k] = _mm512_ternarylogic_epi64(
+                q2[k], _mm512_gf2p8affine_epi64_epi8(_mm512_xor_si512(x0, x1), m2, 0),
+                _mm512_gf2p8affine_epi64_epi8(_mm512_xor_si512(y0, y1), n2, 0), 0x96);
+        }
+    }
+    if (b < n) {
+        const __m512i m0 = _mm512_set1_epi64(m[0]);
+        const __m512i m1 = _mm512_set1_epi64(m[1]);
+        const __m512i m2 = _mm512_set1_epi64(m[2]);
+        const uint8_t* x = data[b] + offset;
+        for (int k = 0; k < Blocks; ++k) {
+            const __m512i x0 = _mm512_loadu_si512(x + 128 * k);
+            const __m512i x1 = _mm512_loadu_si512(x + 128 * k + 64);
+            q0[k] = _mm512_xor_si512(q0[k], _mm512_gf2p8affine_epi64_epi8(x0, m0, 0));
+            q1[k] = _mm512_xor_si512(q1[k], _mm512_gf2p8affine_epi64_epi8(x1, m1, 0));
+            q2[k] = _mm512_xor_si512(
+                q2[k], _mm512_gf2p8affine_epi64_epi8(_mm512_xor_si512(x0, x1), m2, 0));
+        }
+    }
+    for (int k = 0; k < Blocks; ++k) {
+        _mm512_storeu_si512(out + offset + 128 * k, _mm512_xor_si512(q1[k], q0[k]));
+        _mm512_storeu_si512(out + offset + 128 * k + 64, _mm512_xor_si512(q2[k], q0[k]));
+    }
+}
+
+}  // namespace
+
+void ApplyManyTowerGfni512(const FactorTable* const* tables, const uint8_t* const* inputs,
+                           size_t count, uint8_t* out, size_t length) {
+    const size_t whole = length & ~size_t{127};
+    // Inputs in groups, zero factors left out: the three matrices of each
+    // (padded to four) side by side, and the data pointers.
+    constexpr size_t kGroup = 32;
+    alignas(64) long long matrices[4 * kGroup];
+    const uint8_t* data[kGroup];
+    for (size_t first = 0; first < count; first += kGroup) {
+        size_t n = 0;
+        for (size_t b = first; b < count && b < first + kGroup; ++b) {
+            if (tables[b]->factor == 0) continue;
+            __builtin_memcpy(&matrices[4 * n], tables[b]->words + 8, 3 * sizeof(long long));
+            data[n++] = inputs[b];
+        }
+        if (n == 0) continue;
+        size_t i = 0;
+        for (; i + 384 <= whole; i += 384) TowerBlocks<3>(matrices, data, n, i, out);
+        for (; i < whole; i += 128) TowerBlocks<1>(matrices, data, n, i, out);
+    }
+    if (whole < length) {
+        for (size_t b = 0; b < count; ++b)
+            ApplyGfni512(*tables[b], inputs[b] + whole, out + whole, length - whole);
+    }
+}
+
 void SignatureChainsGfni512(const uint8_t* data, size_t length, const uint64_t matrices[4],
                             uint8_t chains[512]) {
     const auto* m = reinterpret_cast<const long long*>(matrices);

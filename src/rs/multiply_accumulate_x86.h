@@ -25,6 +25,37 @@ void PrepareMatrices16(const ProductTables& products, uint16_t factor, FactorTab
 void FactorMatrices16(uint16_t factor, uint64_t matrices[4]);
 void PrepareMatrix8(uint8_t factor, Factor8Table& table);
 
+// GF(2^16) seen as a field of degree two over its subfield K of 256
+// elements: every element is a0 + a1·θ with a0, a1 in K, where θ² = θ + λ
+// for a fixed λ in K. Products then take three multiplications in K
+// instead of four 8x8 blocks (Karatsuba):
+//   (f0 + f1·θ)(a0 + a1·θ) = (f0·a0 + λf1·a1) + ((f0 + f1)(a0 + a1) + f0·a0)·θ.
+// Elements of K are written by their 8 coordinates in the basis 1, β, …, β⁷
+// (β = 2^257); an element of the field by the 16 coordinates of a0 (low
+// byte) and a1 (high byte). The change between the plain form and the
+// coordinates is linear, so both ways are 8x8 bit-matrix blocks.
+struct TowerTables {
+    // Coordinates from plain planes: a0 = [0]·low ⊕ [1]·high, a1 = [2]·low ⊕ [3]·high.
+    uint64_t toTower[4];
+    // Plain planes from coordinates: low = [0]·a0 ⊕ [1]·a1, high = [2]·a0 ⊕ [3]·a1.
+    uint64_t fromTower[4];
+    // Coordinates of a plain element v: low[v & 0xFF] ^ high[v >> 8].
+    uint16_t coordinatesOfLow[256];
+    uint16_t coordinatesOfHigh[256];
+    // Bit matrix of the multiplication by the element of K with coordinates
+    // k, and by λ times that element.
+    uint64_t times[256];
+    uint64_t timesLambda[256];
+    // FactorMatrices16 of v and of v·256, for v a byte (the matrices are
+    // linear in the factor).
+    uint64_t plainOfLow[256][4];
+    uint64_t plainOfHigh[256][4];
+};
+const TowerTables& Tower();
+// words[0..7]: the four plain matrices (as PrepareMatrices16); words[8..13]:
+// the three matrices of the products f0·a0, λf1·a1 and (f0 + f1)(a0 + a1).
+void PrepareTower16(const ProductTables& products, uint16_t factor, FactorTable& table);
+
 bool HasSsse3();
 bool HasAvx2();
 bool HasAvx512bw();
@@ -45,6 +76,13 @@ void ApplyManyPlanesGfni512(const FactorTable* const* tables, const uint8_t* con
 // 64 bytes goes to chain t mod 8, and each chain steps as acc = acc · g ⊕
 // block, g given by `matrices` (FactorMatrices16). The chains are left in
 // `chains` (8 × 64 bytes, plain layout).
+// Working layout of the degree-two kernel: in each 128-byte block the 64
+// a0 coordinates of its elements, then the 64 a1 coordinates.
+void ToTowerGfni512(uint8_t* data, size_t length);
+void FromTowerGfni512(uint8_t* data, size_t length);
+void ApplyManyTowerGfni512(const FactorTable* const* tables, const uint8_t* const* inputs,
+                           size_t count, uint8_t* out, size_t length);
+
 void SignatureChainsGfni512(const uint8_t* data, size_t length, const uint64_t matrices[4],
                             uint8_t chains[512]);
 
