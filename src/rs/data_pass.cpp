@@ -111,7 +111,11 @@ class DataPass {
     std::vector<uint8_t> failed_;
     std::vector<uint16_t> expected_;
     std::unique_ptr<WorkerTeam> team_;
-    std::vector<FactorTable> tables_;  // per output and batch input, prepared per batch
+    // Per output and batch input, prepared per batch: whole tables, or only
+    // their first words packed side by side when the kernel takes them so.
+    std::vector<FactorTable> tables_;
+    std::vector<uint64_t> packed_;
+    size_t tableSlots_ = 0;
     bool cancelled_ = false;
 };
 
@@ -175,9 +179,16 @@ bool DataPass::Prepare() {
     try {
         // Tables for as many outputs as fit kTableBytes for a whole ring, and
         // at least for one output.
-        const size_t group = std::clamp<size_t>(
-            kTableBytes / (sizeof(FactorTable) * std::max(r, 1u)), 1, std::max(m_, 1u));
-        tables_.resize(m_ > 0 ? group * r : 0);
+        const MultiplyAccumulateKernel& kernel = ActiveMultiplyAccumulate();
+        const size_t words = kernel.applyManyPacked != nullptr ? kernel.packedWords : 0;
+        const size_t tableBytes = words != 0 ? words * sizeof(uint64_t) : sizeof(FactorTable);
+        const size_t group = std::clamp<size_t>(kTableBytes / (tableBytes * std::max(r, 1u)), 1,
+                                                std::max(m_, 1u));
+        tableSlots_ = m_ > 0 ? group * r : 0;
+        if (words != 0)
+            packed_.resize(tableSlots_ * words);
+        else
+            tables_.resize(tableSlots_);
     } catch (const std::bad_alloc&) {
         reporter_.RecordError(kErrorDataPassFailed, ENOMEM, {});
         return false;
@@ -355,8 +366,9 @@ bool DataPass::MultiplyBatch(size_t first, size_t count, size_t length) {
     }
     // The prepared tables of a group of outputs for the whole batch; many
     // outputs are taken a group at a time so the tables stay small.
-    const size_t group = std::max<size_t>(1, tables_.size() / count);
-    std::vector<const FactorTable*> tables(group * count);
+    const size_t group = std::max<size_t>(1, tableSlots_ / count);
+    const size_t words = packed_.empty() ? 0 : kernel.packedWords;
+    std::vector<const FactorTable*> tables(words != 0 ? 0 : group * count);
     for (size_t t = 0; t < tables.size(); ++t) tables[t] = &tables_[t];
 
     const unsigned threads = static_cast<unsigned>(
@@ -381,10 +393,16 @@ bool DataPass::MultiplyBatch(size_t first, size_t count, size_t length) {
         team_->Run([&](unsigned k) {
             if (k >= threads) return;
             // Each thread prepares its share of the tables; all use all.
+            FactorTable scratch;
             for (size_t t = k; t < size_t{groupEnd - groupFirst} * count; t += threads) {
                 const auto j = static_cast<uint32_t>(groupFirst + t / count);
-                kernel.prepare(*matrix.Products(), matrix.Coefficient(j, columns[t % count]),
-                               tables_[t]);
+                const uint16_t factor = matrix.Coefficient(j, columns[t % count]);
+                if (words == 0) {
+                    kernel.prepare(*matrix.Products(), factor, tables_[t]);
+                } else {
+                    kernel.prepare(*matrix.Products(), factor, scratch);
+                    std::memcpy(&packed_[t * words], scratch.words, words * sizeof(uint64_t));
+                }
             }
         });
         team_->Run([&](unsigned k) {
@@ -396,8 +414,13 @@ bool DataPass::MultiplyBatch(size_t first, size_t count, size_t length) {
                 for (size_t b = 0; b < count; ++b) tileInputs[b] = inputs[b] + tile;
                 for (uint32_t j = groupFirst; j < groupEnd; ++j) {
                     if (failed_[j]) continue;
-                    kernel.applyMany(&tables[(j - groupFirst) * count], tileInputs.data(), count,
-                                     area_ + j * chunk_ + tile, tileLength);
+                    uint8_t* out = area_ + j * chunk_ + tile;
+                    if (words != 0)
+                        kernel.applyManyPacked(&packed_[(j - groupFirst) * count * words],
+                                               tileInputs.data(), count, out, tileLength);
+                    else
+                        kernel.applyMany(&tables[(j - groupFirst) * count], tileInputs.data(),
+                                         count, out, tileLength);
                     if (StopRequested()) {
                         stopped.store(true, std::memory_order_relaxed);
                         return;

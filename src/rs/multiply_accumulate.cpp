@@ -88,33 +88,41 @@ void ApplyManyPlain(const FactorTable* const* tables, const uint8_t* const* inpu
     for (size_t b = 0; b < count; ++b) Apply(*tables[b], inputs[b], output, length);
 }
 
-constexpr MultiplyAccumulateKernel kReference{
-    "ref", PrepareReference, ApplyReference, nullptr, nullptr, ApplyManyPlain<ApplyReference>};
+constexpr MultiplyAccumulateKernel kReference{"ref",   PrepareReference,
+                                              ApplyReference, nullptr,
+                                              nullptr,        ApplyManyPlain<ApplyReference>,
+                                              0,              nullptr};
 constexpr MultiplyAccumulateKernel kSsse3{
     "ssse3", kernels::PrepareNibbles16,          kernels::ApplySsse3, nullptr,
-    nullptr, ApplyManyPlain<kernels::ApplySsse3>};
+    nullptr, ApplyManyPlain<kernels::ApplySsse3>, 0,  nullptr};
 constexpr MultiplyAccumulateKernel kAvx2{
     "avx2",  kernels::PrepareNibbles16,         kernels::ApplyAvx2, nullptr,
-    nullptr, ApplyManyPlain<kernels::ApplyAvx2>};
+    nullptr, ApplyManyPlain<kernels::ApplyAvx2>, 0,  nullptr};
 constexpr MultiplyAccumulateKernel kAvx512bw{"avx512bw",
                                              kernels::PrepareNibbles16,
                                              kernels::ApplyAvx512bw,
                                              nullptr,
                                              nullptr,
-                                             ApplyManyPlain<kernels::ApplyAvx512bw>};
+                                             ApplyManyPlain<kernels::ApplyAvx512bw>,
+                                             0,
+                                             nullptr};
 constexpr MultiplyAccumulateKernel kGfni{"gfni",
                                          kernels::PrepareMatrices16,
                                          kernels::ApplyGfni512,
                                          kernels::ToPlanesGfni512,
                                          kernels::FromPlanesGfni512,
-                                         kernels::ApplyManyPlanesGfni512};
+                                         kernels::ApplyManyPlanesGfni512,
+                                         0,
+                                         nullptr};
 
 constexpr MultiplyAccumulateKernel kGfniTower{"gfni-tower",
                                               kernels::PrepareTower16,
                                               kernels::ApplyGfni512,
                                               kernels::ToTowerGfni512,
                                               kernels::FromTowerGfni512,
-                                              kernels::ApplyManyTowerGfni512};
+                                              kernels::ApplyManyTowerGfni512,
+                                              kernels::kTowerPackedWords,
+                                              kernels::ApplyManyPackedTowerGfni512};
 
 constexpr MultiplyAccumulate8Kernel kReference8{"ref", PrepareReference8, ApplyReference8};
 constexpr MultiplyAccumulate8Kernel kSsse3x8{"ssse3", kernels::PrepareNibbles8,
@@ -282,13 +290,14 @@ const TowerTables& Tower() {
 void PrepareTower16(const ProductTables&, uint16_t factor, FactorTable& table) {
     const TowerTables& t = Tower();
     table.factor = factor;
-    uint64_t m[7];
+    uint64_t m[kTowerPackedWords];
     for (int k = 0; k < 4; ++k) m[k] = t.plainOfLow[factor & 0xFF][k] ^ t.plainOfHigh[factor >> 8][k];
     const uint16_t c = t.coordinatesOfLow[factor & 0xFF] ^ t.coordinatesOfHigh[factor >> 8];
     const uint32_t f0 = c & 0xFF, f1 = c >> 8;
     m[4] = t.times[f0];
     m[5] = t.timesLambda[f1];
     m[6] = t.times[f0 ^ f1];
+    m[7] = factor;
     std::memcpy(table.words, m, sizeof m);
 }
 

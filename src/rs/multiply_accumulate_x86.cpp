@@ -262,9 +262,24 @@ constexpr GfniIndex kGfniIndex = MakeGfniIndex();
 #pragma GCC push_options
 #pragma GCC target("avx512f,avx512bw,avx512vbmi,gfni")
 
+namespace {
+
+// ApplyGfni512 on the four plain matrices at `m`.
+void ApplyGfni512Matrices(const long long* m, uint16_t factor, const uint8_t* in, uint8_t* out,
+                          size_t length);
+
+}  // namespace
+
 void ApplyGfni512(const FactorTable& table, const uint8_t* in, uint8_t* out, size_t length) {
     if (table.factor == 0) return;
-    const auto* m = reinterpret_cast<const long long*>(table.words);
+    ApplyGfni512Matrices(reinterpret_cast<const long long*>(table.words), table.factor, in, out,
+                         length);
+}
+
+namespace {
+
+void ApplyGfni512Matrices(const long long* m, uint16_t factor, const uint8_t* in, uint8_t* out,
+                          size_t length) {
     // One 64-byte vector holds 32 elements. `planes` gathers their low bytes
     // into the lower half and their high bytes into the upper half; `swapped`
     // the other way round. The first product multiplies the planes by
@@ -290,8 +305,10 @@ void ApplyGfni512(const FactorTable& table, const uint8_t* in, uint8_t* out, siz
         _mm512_storeu_si512(
             out, _mm512_xor_si512(_mm512_loadu_si512(out), _mm512_permutexvar_epi8(interleave, p)));
     }
-    Tail16(table.factor, in, out, length & 63);
+    Tail16(factor, in, out, length & 63);
 }
+
+}  // namespace
 
 void ToPlanesGfni512(uint8_t* data, size_t length) {
     const __m512i low = _mm512_load_si512(kGfniIndex.lowPlane);
@@ -438,7 +455,7 @@ namespace {
 // is kept small: the three kinds of product are summed apart, two inputs
 // per three-way sum, and combined into the output once at the end
 // (low ⊕= Σ f0·a0 ⊕ Σ λf1·a1, high ⊕= Σ f0·a0 ⊕ Σ (f0 + f1)(a0 + a1)).
-template <int Blocks>
+template <int Blocks, size_t Stride>
 inline void TowerBlocks(const long long* matrices, const uint8_t* const* data, size_t n,
                         size_t offset, uint8_t* out) {
     __m512i q0[Blocks], q1[Blocks], q2[Blocks];
@@ -449,10 +466,10 @@ inline void TowerBlocks(const long long* matrices, const uint8_t* const* data, s
     }
     const long long* m = matrices;
     size_t b = 0;
-    for (; b + 2 <= n; b += 2, m += 8) {
-        const __m512i m0 = _mm512_set1_epi64(m[0]), n0 = _mm512_set1_epi64(m[4]);
-        const __m512i m1 = _mm512_set1_epi64(m[1]), n1 = _mm512_set1_epi64(m[5]);
-        const __m512i m2 = _mm512_set1_epi64(m[2]), n2 = _mm512_set1_epi64(m[6]);
+    for (; b + 2 <= n; b += 2, m += 2 * Stride) {
+        const __m512i m0 = _mm512_set1_epi64(m[0]), n0 = _mm512_set1_epi64(m[Stride]);
+        const __m512i m1 = _mm512_set1_epi64(m[1]), n1 = _mm512_set1_epi64(m[Stride + 1]);
+        const __m512i m2 = _mm512_set1_epi64(m[2]), n2 = _mm512_set1_epi64(m[Stride + 2]);
         const uint8_t* x = data[b] + offset;
         const uint8_t* y = data[b + 1] + offset;
         for (int k = 0; k < Blocks; ++k) {
@@ -508,12 +525,32 @@ void ApplyManyTowerGfni512(const FactorTable* const* tables, const uint8_t* cons
         }
         if (n == 0) continue;
         size_t i = 0;
-        for (; i + 384 <= whole; i += 384) TowerBlocks<3>(matrices, data, n, i, out);
-        for (; i < whole; i += 128) TowerBlocks<1>(matrices, data, n, i, out);
+        for (; i + 384 <= whole; i += 384) TowerBlocks<3, 4>(matrices, data, n, i, out);
+        for (; i < whole; i += 128) TowerBlocks<1, 4>(matrices, data, n, i, out);
     }
     if (whole < length) {
         for (size_t b = 0; b < count; ++b)
             ApplyGfni512(*tables[b], inputs[b] + whole, out + whole, length - whole);
+    }
+}
+
+// A zero factor has zero matrices and adds nothing, so every input simply
+// takes part; the matrices are read in place.
+void ApplyManyPackedTowerGfni512(const uint64_t* packed, const uint8_t* const* inputs, size_t count,
+                                 uint8_t* out, size_t length) {
+    constexpr size_t kStride = kTowerPackedWords;
+    const auto* words = reinterpret_cast<const long long*>(packed);
+    const size_t whole = length & ~size_t{127};
+    size_t i = 0;
+    for (; i + 384 <= whole; i += 384) TowerBlocks<3, kStride>(words + 4, inputs, count, i, out);
+    for (; i < whole; i += 128) TowerBlocks<1, kStride>(words + 4, inputs, count, i, out);
+    if (whole < length) {
+        for (size_t b = 0; b < count; ++b) {
+            const auto factor = static_cast<uint16_t>(packed[b * kStride + 7]);
+            if (factor == 0) continue;
+            ApplyGfni512Matrices(words + b * kStride, factor, inputs[b] + whole, out + whole,
+                                 length - whole);
+        }
     }
 }
 

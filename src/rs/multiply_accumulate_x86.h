@@ -52,8 +52,10 @@ struct TowerTables {
     uint64_t plainOfHigh[256][4];
 };
 const TowerTables& Tower();
-// words[0..7]: the four plain matrices (as PrepareMatrices16); words[8..13]:
-// the three matrices of the products f0·a0, λf1·a1 and (f0 + f1)(a0 + a1).
+// 64-bit words 0–3: the four plain matrices (as PrepareMatrices16); 4–6:
+// the three matrices of the products f0·a0, λf1·a1 and (f0 + f1)(a0 + a1);
+// 7: the factor. Nothing beyond them, so the table packs into 64 bytes.
+inline constexpr size_t kTowerPackedWords = 8;
 void PrepareTower16(const ProductTables& products, uint16_t factor, FactorTable& table);
 
 bool HasSsse3();
@@ -82,6 +84,8 @@ void ToTowerGfni512(uint8_t* data, size_t length);
 void FromTowerGfni512(uint8_t* data, size_t length);
 void ApplyManyTowerGfni512(const FactorTable* const* tables, const uint8_t* const* inputs,
                            size_t count, uint8_t* out, size_t length);
+void ApplyManyPackedTowerGfni512(const uint64_t* packed, const uint8_t* const* inputs, size_t count,
+                                 uint8_t* out, size_t length);
 
 void SignatureChainsGfni512(const uint8_t* data, size_t length, const uint64_t matrices[4],
                             uint8_t chains[512]);

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <random>
 #include <string>
 #include <vector>
@@ -123,8 +124,8 @@ TEST(MultiplyAccumulate, WorkingLayoutGivesThePlainResult) {
     for (const MultiplyAccumulateKernel* kernel : AvailableMultiplyAccumulateKernels()) {
         SCOPED_TRACE(kernel->name);
         ASSERT_EQ(kernel->toWorking == nullptr, kernel->fromWorking == nullptr);
-        for (size_t length : {0, 2, 126, 128, 130, 256, 1000, 4096 + 66}) {
-            for (size_t count : {1, 3, 9}) {
+        for (size_t length : {0, 2, 126, 128, 130, 256, 384, 1000, 4096 + 66}) {
+            for (size_t count : {1, 2, 3, 9, 40}) {
                 std::vector<std::vector<uint8_t>> inputs;
                 std::vector<FactorTable> tables(count);
                 auto out = test::RandomBytes(rng, length);
@@ -149,10 +150,22 @@ TEST(MultiplyAccumulate, WorkingLayoutGivesThePlainResult) {
                     inputPointers.push_back(inputs[b].data());
                 }
                 if (kernel->toWorking) kernel->toWorking(out.data(), length);
+                auto packedOut = out;
                 kernel->applyMany(tablePointers.data(), inputPointers.data(), count, out.data(),
                                   length);
                 if (kernel->fromWorking) kernel->fromWorking(out.data(), length);
                 ASSERT_EQ(out, expected) << "length " << length << " count " << count;
+                // The packed tables: the first packedWords words of each.
+                ASSERT_EQ(kernel->packedWords == 0, kernel->applyManyPacked == nullptr);
+                if (kernel->applyManyPacked == nullptr) continue;
+                std::vector<uint64_t> packed(count * kernel->packedWords);
+                for (size_t b = 0; b < count; ++b)
+                    std::memcpy(&packed[b * kernel->packedWords], tables[b].words,
+                                kernel->packedWords * sizeof(uint64_t));
+                kernel->applyManyPacked(packed.data(), inputPointers.data(), count,
+                                        packedOut.data(), length);
+                if (kernel->fromWorking) kernel->fromWorking(packedOut.data(), length);
+                ASSERT_EQ(packedOut, expected) << "packed, length " << length << " count " << count;
             }
         }
     }
