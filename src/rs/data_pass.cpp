@@ -34,6 +34,14 @@ constexpr size_t kMinBytesPerThread = 65536;
 // Bytes of an output that stay in the first-level cache while a batch of
 // inputs is added to them.
 constexpr size_t kTileBytes = 4096;
+// Inputs a batch may hold at most, and the part of the output area (1/n)
+// that the ring may take beyond its usual size to hold them.
+constexpr uint64_t kBatchInputs = 32;
+constexpr uint64_t kBatchAreaShare = 3;
+// Bytes of the inputs of a tile that should stay close to the core: within
+// the first-level cache for small batches; larger ones take tiles of at
+// least 2 KiB, measured faster than the smaller tiles that would fit.
+constexpr size_t kTileInputBytes = 65536;
 // Room for the prepared coefficient tables of one batch.
 constexpr size_t kTableBytes = size_t{16} << 20;
 
@@ -153,7 +161,7 @@ bool DataPass::Prepare() {
         if (m_ > 0 || copies) active_.push_back(c);
     }
     chunk_ = DataPassChunkSize(job_.sliceSize, m_, job_.physicalMemoryBytes);
-    const uint32_t r = DataPassRingSize(chunk_, active_.size());
+    const uint32_t r = DataPassBatchRingSize(chunk_, active_.size(), m_);
 
     ring_ = std::vector<RingSlot>(r);
     for (RingSlot& slot : ring_) {
@@ -378,6 +386,11 @@ bool DataPass::MultiplyBatch(size_t first, size_t count, size_t length) {
         bounds[k] = k == threads ? length : (length * k / threads) & ~size_t{255};
     std::vector<uint16_t> partial(size_t{threads} * count, 0);
     std::atomic<bool> stopped{false};
+    // Smaller tiles for larger batches, so the inputs of a tile stay in
+    // cache; whole blocks of the working layout.
+    const size_t tileBytes = std::clamp<size_t>(kTileInputBytes / count / kWorkingBlockBytes *
+                                                    kWorkingBlockBytes,
+                                                2048, kTileBytes);
 
     // Signatures from the data as read, then the kernel's working layout.
     team_->Run([&](unsigned k) {
@@ -409,8 +422,8 @@ bool DataPass::MultiplyBatch(size_t first, size_t count, size_t length) {
             if (k >= threads) return;
             const size_t begin = bounds[k], end = bounds[k + 1];
             std::vector<const uint8_t*> tileInputs(count);
-            for (size_t tile = begin; tile < end; tile += kTileBytes) {
-                const size_t tileLength = std::min(kTileBytes, end - tile);
+            for (size_t tile = begin; tile < end; tile += tileBytes) {
+                const size_t tileLength = std::min(tileBytes, end - tile);
                 for (size_t b = 0; b < count; ++b) tileInputs[b] = inputs[b] + tile;
                 for (uint32_t j = groupFirst; j < groupEnd; ++j) {
                     if (failed_[j]) continue;
@@ -584,6 +597,14 @@ uint64_t DataPassChunkSize(uint64_t sliceSize, uint32_t missing, uint64_t physic
     const uint64_t most = std::max<uint64_t>(std::min<uint64_t>(budget, uint64_t{1} << 30), 4);
     if (chunk > most) chunk = CutIntoPieces(sliceSize, most);
     return std::max<uint64_t>(chunk, 4);
+}
+
+uint32_t DataPassBatchRingSize(uint64_t chunk, uint64_t inputs, uint32_t missing) {
+    const uint32_t r = DataPassRingSize(chunk, inputs);
+    if (missing == 0) return r;
+    // Buffers of one chunk, like the outputs: a share of their number.
+    const uint64_t batch = std::min({kBatchInputs, uint64_t{missing} / kBatchAreaShare, inputs});
+    return static_cast<uint32_t>(std::max<uint64_t>(r, batch));
 }
 
 uint32_t DataPassRingSize(uint64_t chunk, uint64_t inputs) {

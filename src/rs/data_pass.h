@@ -64,6 +64,13 @@ struct DataPassJob {
 uint64_t DataPassChunkSize(uint64_t sliceSize, uint32_t missing, uint64_t physicalMemory);
 // Ring buffers: 10000000 / chunk, within 3 … 80, and no more than `inputs`.
 uint32_t DataPassRingSize(uint64_t chunk, uint64_t inputs);
+// The ring the pass uses for `missing` outputs. Each batch of inputs costs
+// one trip through the whole output area in memory (every output read and
+// written back), which at ten inputs a batch takes as long as the
+// arithmetic. So with outputs the ring is enlarged for batches of up to 32
+// inputs, as far as a third of the output area allows; without outputs,
+// or where that gives fewer buffers, it is DataPassRingSize.
+uint32_t DataPassBatchRingSize(uint64_t chunk, uint64_t inputs, uint32_t missing);
 
 // Runs the pass. Returns false when the pass ended early (memory error, read
 // error, stop flag, no memory), with the error recorded through `reporter`;

@@ -202,6 +202,18 @@ TEST(DataPassSizes, RingHoldsAboutTenMegabytes) {
     EXPECT_EQ(DataPassRingSize(1048576, 2), 2u);     // nor more than the inputs
 }
 
+TEST(DataPassSizes, RingGrowsForBatchesWhenThereAreOutputs) {
+    // Without outputs, or with few of them, the usual ring.
+    EXPECT_EQ(DataPassBatchRingSize(1048576, 1000, 0), 9u);
+    EXPECT_EQ(DataPassBatchRingSize(1048576, 1000, 20), 9u);
+    // 100 outputs: a third of their number, 33, capped at 32 inputs a batch.
+    EXPECT_EQ(DataPassBatchRingSize(1048576, 1000, 100), 32u);
+    EXPECT_EQ(DataPassBatchRingSize(1048576, 1000, 60), 20u);
+    // Never more buffers than inputs, never fewer than the usual ring.
+    EXPECT_EQ(DataPassBatchRingSize(1048576, 12, 100), 12u);
+    EXPECT_EQ(DataPassBatchRingSize(1000, 1000, 100), 80u);
+}
+
 TEST(DataPass, RebuildsMissingBlocksAndCopiesPresentOnes) {
     for (uint32_t threads : {1u, 2u, 3u}) {
         Rebuild rebuild(12, 1 << 18, 10, {0, 5, 11});  // the last block is 10 bytes long
