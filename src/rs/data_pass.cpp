@@ -29,6 +29,8 @@ constexpr uint64_t kRingBytes = 10000000;
 constexpr uint32_t kRingMin = 3;
 constexpr uint32_t kRingMax = 80;
 constexpr size_t kMemoryTestStep = 262144;  // progress is reported after this many bytes
+// Steps of the memory test each thread takes per start of the team.
+constexpr size_t kMemoryTestStepsPerThread = 32;
 // Below this many bytes per thread the arithmetic stays on one thread.
 constexpr size_t kMinBytesPerThread = 65536;
 // Bytes of an output that stay in the first-level cache while a batch of
@@ -219,30 +221,40 @@ DataPass::TestOutcome DataPass::FillAndCheck(uint32_t pattern, uint64_t& positio
     std::vector<std::pair<uint8_t*, size_t>> buffers;
     if (areaBytes_ > 0) buffers.emplace_back(area_, areaBytes_);
     for (RingSlot& slot : ring_) buffers.emplace_back(slot.buffer, static_cast<size_t>(chunk_));
+    // Every buffer cut into steps of kMemoryTestStep bytes, in order.
+    struct Step {
+        uint32_t* words;
+        size_t count;
+    };
+    std::vector<Step> steps;
     const size_t stepWords = kMemoryTestStep / 4;
-    const unsigned threads = team_->Size();
-    std::vector<uint32_t> difference(threads);
-
-    // Runs `work(words from, words to)` over one buffer, a group of steps at a
-    // time; false when a step found a difference or the stop flag was set.
-    auto walk = [&](uint8_t* data, size_t bytes, auto work, TestOutcome& outcome) {
+    for (auto [data, bytes] : buffers) {
         const size_t words = bytes / 4;
-        for (size_t group = 0; group < words; group += stepWords * threads) {
-            std::fill(difference.begin(), difference.end(), 0);
+        for (size_t w = 0; w < words; w += stepWords)
+            steps.push_back({reinterpret_cast<uint32_t*>(data) + w, std::min(stepWords, words - w)});
+    }
+    const unsigned threads = team_->Size();
+    const size_t perGroup = size_t{threads} * kMemoryTestStepsPerThread;
+    std::vector<uint32_t> difference(perGroup);
+
+    // Runs `work(words, count)` over every step, a group of steps at a time
+    // shared by the threads (which pay for every start of the team, so the
+    // groups are large); progress is reported step by step afterwards, up to
+    // the first step that found a difference. False when one did or the
+    // stop flag was set.
+    auto walk = [&](auto work, TestOutcome& outcome) {
+        for (size_t group = 0; group < steps.size(); group += perGroup) {
+            const size_t n = std::min(perGroup, steps.size() - group);
             team_->Run([&](unsigned k) {
-                const size_t from = std::min(words, group + k * stepWords);
-                const size_t to = std::min(words, from + stepWords);
-                difference[k] = work(reinterpret_cast<uint32_t*>(data), from, to);
+                for (size_t i = k; i < n; i += threads)
+                    difference[i] = work(steps[group + i].words, steps[group + i].count);
             });
-            for (unsigned k = 0; k < threads; ++k) {
-                const size_t from = std::min(words, group + k * stepWords);
-                const size_t to = std::min(words, from + stepWords);
-                if (difference[k] != 0) {
+            for (size_t i = 0; i < n; ++i) {
+                if (difference[i] != 0) {
                     outcome = TestOutcome::Differs;
                     return false;
                 }
-                if (to == from) break;
-                position += 4 * (to - from);
+                position += 4 * steps[group + i].count;
                 reporter_.SetProgress(position, total);
             }
             if (StopRequested()) {
@@ -252,29 +264,29 @@ DataPass::TestOutcome DataPass::FillAndCheck(uint32_t pattern, uint64_t& positio
         }
         return true;
     };
-    auto fill = [pattern](uint32_t* w, size_t from, size_t to) -> uint32_t {
-        FillWords(w + from, to - from, pattern);
+    auto fill = [pattern](uint32_t* w, size_t count) -> uint32_t {
+        FillWords(w, count, pattern);
         return 0;
     };
-    auto check = [pattern](uint32_t* w, size_t from, size_t to) -> uint32_t {
+    auto check = [pattern](const uint32_t* w, size_t count) -> uint32_t {
         uint32_t d = 0;
-        for (size_t i = from; i < to; ++i) d |= w[i] ^ pattern;
+        for (size_t i = 0; i < count; ++i) d |= w[i] ^ pattern;
         return d;
     };
 
     TestOutcome outcome = TestOutcome::Passed;
     const auto lowByte = static_cast<uint8_t>(pattern);
-    for (auto [data, bytes] : buffers) {
-        if (!walk(data, bytes, fill, outcome)) return outcome;
+    // Bytes after the last whole word of a buffer (none while chunks are
+    // multiples of 4) take the pattern's low byte.
+    if (!walk(fill, outcome)) return outcome;
+    for (auto [data, bytes] : buffers)
         for (size_t i = bytes / 4 * 4; i < bytes; ++i) data[i] = lowByte;
-    }
     if (job_.hooks != nullptr)
         for (auto [data, bytes] : buffers) job_.hooks->AfterPatternWritten(data, bytes);
-    for (auto [data, bytes] : buffers) {
-        if (!walk(data, bytes, check, outcome)) return outcome;
+    if (!walk(check, outcome)) return outcome;
+    for (auto [data, bytes] : buffers)
         for (size_t i = bytes / 4 * 4; i < bytes; ++i)
             if (data[i] != lowByte) return TestOutcome::Differs;
-    }
     return TestOutcome::Passed;
 }
 
