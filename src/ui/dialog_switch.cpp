@@ -69,4 +69,10 @@ QWidget* OpenCreateDialogForSet(Settings& settings, DetachedSet set) {
     return dialog;
 }
 
+bool ShowPreferencesDialog(Settings& settings, QWidget* parent) {
+    return false;
+}
+
+void ShowAboutBox(QWidget* parent) {}
+
 }  // namespace vantrove

@@ -1,15 +1,942 @@
 #include "ui/verify_dialog.h"
 
+#include <QApplication>
+#include <QCheckBox>
+#include <QClipboard>
+#include <QCloseEvent>
+#include <QContextMenuEvent>
+#include <QDesktopServices>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QMenu>
+#include <QMimeData>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QShortcut>
+#include <QTreeWidget>
+#include <QUrl>
+#include <QVBoxLayout>
+#include <chrono>
+#include <climits>
+
+#include "app/application.h"
+#include "app/localized_message_box.h"
 #include "app/settings.h"
+#include "core/string_ids.h"
+#include "core/string_table.h"
+#include "ui/dialog_switch.h"
+#include "ui/dropped_paths.h"
+#include "ui/file_context_menu.h"
+#include "ui/file_dialog_filters.h"
+#include "ui/file_list_icons.h"
+#include "ui/last_folder.h"
+#include "ui/priority_menu.h"
+#include "ui/segment_bar.h"
+#include "ui/texts/file_list_texts.h"
+#include "ui/texts/status_texts.h"
 
 namespace vantrove {
+
+namespace {
+
+constexpr int kRefreshMs = 100;
+constexpr int kListTimerMs = 500;
+constexpr int64_t kAutoRepairIntervalMs = 1000;
+constexpr int kMinimumWidth = 600;
+constexpr int kMinimumHeight = 440;
+
+// Item data of the list's rows.
+constexpr int kRowTypeRole = Qt::UserRole;
+constexpr int kPathRole = Qt::UserRole + 1;
+constexpr int kSourceKindRole = Qt::UserRole + 2;
+constexpr int kBlocksRole = Qt::UserRole + 3;
+constexpr int kDisplayCodeRole = Qt::UserRole + 4;
+constexpr int kBlockCountRole = Qt::UserRole + 5;
+constexpr int kSizeRole = Qt::UserRole + 6;
+
+enum Column { kNameColumn = 0, kSizeColumn = 1, kStatusColumn = 2 };
+
+QString Q(const std::string& text) {
+    return QString::fromStdString(text);
+}
+
+QString Str(int id) {
+    return Q(GetString(id));
+}
+
+int64_t NowMs() {
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+bool Busy(const RecoverySetStatus& status) {
+    return status.activity != Activity::Idle;
+}
+
+bool RepairRunning(const RecoverySetStatus& status) {
+    return status.activity >= Activity::Renaming && status.activity <= Activity::Reverifying;
+}
+
+std::string FolderOf(const std::string& path) {
+    size_t slash = path.rfind('/');
+    return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
+FileListIcon VolumeIcon(VolumeDisplayCode code) {
+    switch (code) {
+        case VolumeDisplayCode::Used:
+            return FileListIcon::VolumeGood;
+        case VolumeDisplayCode::NotRead:
+            return FileListIcon::VolumeUnknown;
+        case VolumeDisplayCode::Damaged:
+        case VolumeDisplayCode::Unused:
+            return FileListIcon::VolumeBad;
+    }
+    return FileListIcon::VolumeUnknown;
+}
+
+FileListIcon SourceIcon(SourceRowKind kind) {
+    switch (kind) {
+        case SourceRowKind::Complete:
+        case SourceRowKind::Repaired:
+            return FileListIcon::FileGood;
+        case SourceRowKind::Misnamed:
+            return FileListIcon::FileMisnamed;
+        case SourceRowKind::Damaged:
+        case SourceRowKind::Missing:
+            return FileListIcon::FileBad;
+        case SourceRowKind::NotVerified:
+            return FileListIcon::FileUnknown;
+    }
+    return FileListIcon::FileUnknown;
+}
+
+void SetTextIfChanged(QLabel* label, const QString& text) {
+    if (label->text() != text) label->setText(text);
+}
+
+void SetItemText(QTreeWidgetItem* item, int column, const QString& text) {
+    if (item->text(column) != text) item->setText(column, text);
+}
+
+// The places of a source row, from its child rows.
+std::vector<SourcePlace> PlacesOf(const QTreeWidgetItem* row) {
+    std::vector<SourcePlace> places;
+    for (int i = 0; i < row->childCount(); ++i) {
+        const QTreeWidgetItem* child = row->child(i);
+        places.push_back({child->data(kNameColumn, kPathRole).toString().toStdString(),
+                          child->data(kNameColumn, kBlocksRole).toUInt(),
+                          child->data(kNameColumn, kSizeRole).toULongLong()});
+    }
+    return places;
+}
+
+}  // namespace
+
+// ---- Lines from the worker thread.
+
+void VerifyDialog::PacketSink::PostLinePacket(std::unique_ptr<LinePacket> packet) {
+    // The packet changes owner: the queued call holds it until the dialog's
+    // thread runs it, and frees it also when the dialog is gone by then.
+    std::shared_ptr<LinePacket> shared(std::move(packet));
+    VerifyDialog* dialog = dialog_;
+    QMetaObject::invokeMethod(
+        dialog, [dialog, shared]() { dialog->HandlePacket(*shared); }, Qt::QueuedConnection);
+}
+
+void VerifyDialog::DialogClient::StatusChanged(const RecoverySetStatus& status) {
+    WorkerClient::StatusChanged(status);
+    StatusHook hook;
+    {
+        std::lock_guard<std::mutex> lock(hookMutex_);
+        hook = hook_;
+    }
+    if (hook) hook(status);
+}
+
+void VerifyDialog::DialogClient::SetHook(StatusHook hook) {
+    std::lock_guard<std::mutex> lock(hookMutex_);
+    hook_ = std::move(hook);
+}
+
+// ---- Creation.
 
 VerifyDialog::VerifyDialog(Settings& settings, const std::string& fileName,
                            bool optionsFromSettings, QWidget* parent)
     : QDialog(parent), settings_(settings) {
     setWindowTitle(QStringLiteral("Vantrove - Apri file di Recupero"));
+    setWindowFlags(windowFlags() | Qt::WindowMinMaxButtonsHint | Qt::WindowCloseButtonHint);
+    setSizeGripEnabled(true);
+    setAcceptDrops(true);
+    BuildControls();
+
+    chooser_ = [](QWidget* parent, bool addMode) {
+        QFileDialog dialog(parent, Str(kStrSelectFilesTitle), Q(LastFolder()));
+        dialog.setFileMode(QFileDialog::ExistingFiles);
+        dialog.setOption(QFileDialog::ReadOnly, false);
+        dialog.setNameFilters(
+            addMode ? FileDialogFiltersOf(
+                          {kStrFilterAllFiles, kStrFilterRecoveryVolumes, kStrFilterChecksumFiles})
+                    : FileDialogFiltersOf({kStrFilterRecoveryVolumes, kStrFilterChecksumFiles,
+                                           kStrFilterAllFiles}));
+        std::vector<std::string> paths;
+        if (dialog.exec() != QDialog::Accepted) return paths;
+        for (const QString& file : dialog.selectedFiles())
+            paths.push_back(QFile::encodeName(file).toStdString());
+        return paths;
+    };
+
+    connect(&refreshTimer_, &QTimer::timeout, this, &VerifyDialog::Refresh);
+    connect(&listTimer_, &QTimer::timeout, this, &VerifyDialog::AnimateList);
+    refreshTimer_.start(kRefreshMs);
+    listTimer_.start(kListTimerMs);
+
+    worker_ = std::make_unique<VerificationWorker>(&client_);
+    workerStarted_ = worker_->Start();
+    if (!workerStarted_) worker_.reset();
+
+    openButton_->setFocus();
+    RestoreLayout();
+
+    if (!fileName.empty()) {
+        monitorBox_->setChecked(optionsFromSettings && settings_.monitorAutomatically);
+        autoRepairBox_->setChecked(optionsFromSettings && settings_.repairAutomatically);
+        if (worker_) worker_->SetRescan(monitorBox_->isChecked());
+        beepPending_ = true;
+        PostOpen(fileName);
+    }
+    Refresh();
 }
 
-VerifyDialog::~VerifyDialog() = default;
+VerifyDialog::~VerifyDialog() {
+    Shutdown();
+}
+
+void VerifyDialog::BuildControls() {
+    auto* layout = new QVBoxLayout(this);
+
+    creatorLine_ = new QLabel(this);
+    creatorLine_->setObjectName(QStringLiteral("creatorLine"));
+    creatorLine_->setTextFormat(Qt::PlainText);
+    layout->addWidget(creatorLine_);
+
+    fileList_ = new QTreeWidget(this);
+    fileList_->setObjectName(QStringLiteral("fileList"));
+    fileList_->setColumnCount(3);
+    fileList_->setHeaderLabels(
+        {Str(kStrColumnFileName), Str(kStrColumnSize), Str(kStrColumnStatus)});
+    fileList_->headerItem()->setTextAlignment(kSizeColumn, Qt::AlignRight | Qt::AlignVCenter);
+    fileList_->setRootIsDecorated(true);
+    fileList_->setUniformRowHeights(true);
+    fileList_->setSelectionBehavior(QAbstractItemView::SelectRows);
+    fileList_->setSelectionMode(QAbstractItemView::SingleSelection);
+    fileList_->setIconSize(QSize(16, 16));
+    fileList_->setContextMenuPolicy(Qt::CustomContextMenu);
+    fileList_->setAcceptDrops(false);  // drops go on to the dialog
+    fileList_->viewport()->setAcceptDrops(false);
+    fileList_->header()->setStretchLastSection(true);
+    fileList_->header()->setSectionsMovable(false);
+    connect(fileList_, &QWidget::customContextMenuRequested, this, &VerifyDialog::ShowRowMenu);
+    layout->addWidget(fileList_, 1);
+
+    recoveryGroup_ = new QTreeWidgetItem(fileList_);
+    recoveryGroup_->setData(kNameColumn, kRowTypeRole, int(RowType::RecoveryGroup));
+    recoveryGroup_->setIcon(kNameColumn, FileListIconOf(FileListIcon::RecoveryGroup));
+    dataGroup_ = new QTreeWidgetItem(fileList_);
+    dataGroup_->setData(kNameColumn, kRowTypeRole, int(RowType::DataGroup));
+    dataGroup_->setIcon(kNameColumn, FileListIconOf(FileListIcon::DataGroup));
+    dataGroup_->setText(kNameColumn, Q(DataGroupName()));
+    for (QTreeWidgetItem* group : {recoveryGroup_, dataGroup_}) {
+        QFont font = group->font(kNameColumn);
+        font.setBold(true);
+        group->setFont(kNameColumn, font);
+        group->setExpanded(true);
+        group->setHidden(true);
+    }
+
+    // The block bar with the status line, the progress bar (or the error line
+    // in its place) and the time line.
+    statusBar_ = new SegmentBar(this);
+    statusBar_->setObjectName(QStringLiteral("statusBar"));
+    statusBar_->SetSegmentCount(3);
+    statusBar_->SetColours(0, QColor(0xAE, 0xF8, 0xB3), QColor(0x00, 0x47, 0x10),
+                           QColor(0x00, 0x6A, 0x23));
+    statusBar_->SetColours(1, QColor(0xFD, 0xE6, 0xC1), QColor(0x66, 0x4E, 0x0C),
+                           QColor(0x7E, 0x71, 0x00));
+    statusBar_->SetColours(2, QColor(0xFF, 0xD9, 0xD9), QColor(0x66, 0x14, 0x0C),
+                           QColor(0x80, 0x21, 0x00));
+    QSizePolicy keep = statusBar_->sizePolicy();
+    keep.setRetainSizeWhenHidden(true);
+    statusBar_->setSizePolicy(keep);
+    layout->addWidget(statusBar_);
+
+    progressBar_ = new SegmentBar(this);
+    progressBar_->setObjectName(QStringLiteral("progressBar"));
+    progressBar_->SetColours(0, QColor(0x86, 0x99, 0xFA), QColor(0x09, 0x1D, 0xB3),
+                             QColor(0x08, 0x1C, 0x92));
+    progressBar_->SetColours(1, QColor(0xE5, 0xE5, 0xE5), QColor(0x61, 0x61, 0x61),
+                             QColor(0x6C, 0x6C, 0x6C));
+    errorLine_ = new QLabel(this);
+    errorLine_->setObjectName(QStringLiteral("errorLine"));
+    errorLine_->setTextFormat(Qt::PlainText);
+    errorLine_->setStyleSheet(QStringLiteral("color: #B00000; font-weight: bold;"));
+    errorLine_->setMinimumHeight(progressBar_->sizeHint().height());
+    errorLine_->hide();
+    auto* progressCell = new QGridLayout;
+    progressCell->setContentsMargins(0, 0, 0, 0);
+    progressCell->addWidget(progressBar_, 0, 0);
+    progressCell->addWidget(errorLine_, 0, 0);
+    layout->addLayout(progressCell);
+
+    timeLineLabel_ = new QLabel(this);
+    timeLineLabel_->setObjectName(QStringLiteral("timeLine"));
+    timeLineLabel_->setTextFormat(Qt::PlainText);
+    QSizePolicy keepTime = timeLineLabel_->sizePolicy();
+    keepTime.setRetainSizeWhenHidden(true);
+    timeLineLabel_->setSizePolicy(keepTime);
+    timeLineLabel_->hide();
+    layout->addWidget(timeLineLabel_);
+
+    // Counters on the left, commands on the right.
+    auto* bottom = new QHBoxLayout;
+    auto* counters = new QGridLayout;
+    const char* labels[8] = {
+        "Numero dei file sorgente:",
+        "Dimensione totale dei file sorgente:",
+        "Numero blocchi dei file sorgente:",
+        "Dimensione dei blocchi dei file sorgente:",
+        "File completi:",
+        "File danneggiati:",
+        "File mal rinominati:",
+        "File mancanti:",
+    };
+    for (int i = 0; i < 8; ++i) {
+        auto* label = new QLabel(QString::fromUtf8(labels[i]), this);
+        counters_[i] = new QLabel(this);
+        counters_[i]->setObjectName(QStringLiteral("counter%1").arg(i));
+        counters_[i]->setTextFormat(Qt::PlainText);
+        counters_[i]->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+        counters_[i]->setMinimumWidth(110);
+        counters->addWidget(label, i, 0);
+        counters->addWidget(counters_[i], i, 1);
+    }
+    counters->setColumnStretch(0, 1);
+    bottom->addLayout(counters, 1);
+    bottom->addSpacing(12);
+
+    auto makeButton = [this](const char* name, const QString& caption) {
+        auto* button = new QPushButton(caption, this);
+        button->setObjectName(QString::fromLatin1(name));
+        button->setAutoDefault(false);
+        return button;
+    };
+    openButton_ = makeButton("open", QStringLiteral("Apri"));
+    addButton_ = makeButton("add", QStringLiteral("&Aggiungi"));
+    monitorBox_ = new QCheckBox(QStringLiteral("Rileva"), this);
+    monitorBox_->setObjectName(QStringLiteral("monitor"));
+    autoRepairBox_ = new QCheckBox(QStringLiteral("Riparazione Automatica"), this);
+    autoRepairBox_->setObjectName(QStringLiteral("autoRepair"));
+    repairButton_ = makeButton("repair", Str(kStrRepairButton));
+    stopButton_ = makeButton("stop", Str(kStrStopButton));
+    newButton_ = makeButton("new", QStringLiteral("&Nuovo"));
+    aboutButton_ = makeButton("about", QStringLiteral("Infromazioni"));
+    preferencesButton_ = makeButton("preferences", QStringLiteral("Preferenze"));
+    exitButton_ = makeButton("exit", QStringLiteral("Esci"));
+
+    auto* commands = new QGridLayout;
+    commands->addWidget(openButton_, 0, 0);
+    commands->addWidget(addButton_, 0, 1);
+    commands->addWidget(monitorBox_, 1, 0, 1, 2);
+    commands->addWidget(autoRepairBox_, 2, 0, 1, 2);
+    commands->addWidget(repairButton_, 3, 0);
+    commands->addWidget(stopButton_, 3, 1);
+    commands->addWidget(newButton_, 4, 0);
+    commands->addWidget(preferencesButton_, 4, 1);
+    commands->addWidget(aboutButton_, 5, 0);
+    commands->addWidget(exitButton_, 5, 1);
+    commands->setRowStretch(6, 1);
+    bottom->addLayout(commands);
+    layout->addLayout(bottom);
+
+    connect(openButton_, &QPushButton::clicked, this, &VerifyDialog::OnOpen);
+    connect(addButton_, &QPushButton::clicked, this, &VerifyDialog::OnAdd);
+    connect(monitorBox_, &QCheckBox::clicked, this, &VerifyDialog::OnMonitor);
+    connect(repairButton_, &QPushButton::clicked, this, &VerifyDialog::OnRepair);
+    connect(stopButton_, &QPushButton::clicked, this, &VerifyDialog::OnStop);
+    connect(newButton_, &QPushButton::clicked, this, &VerifyDialog::OnNew);
+    connect(aboutButton_, &QPushButton::clicked, this, &VerifyDialog::OnAbout);
+    connect(preferencesButton_, &QPushButton::clicked, this, &VerifyDialog::OnPreferences);
+    connect(exitButton_, &QPushButton::clicked, this, &VerifyDialog::OnExit);
+    auto* reverify = new QShortcut(QKeySequence(Qt::Key_F5), this);
+    connect(reverify, &QShortcut::activated, this, &VerifyDialog::OnReverify);
+
+    addButton_->setEnabled(false);
+    repairButton_->setEnabled(false);
+    stopButton_->setEnabled(false);
+    newButton_->setEnabled(kCreateDialogAvailable);
+    aboutButton_->setEnabled(kAboutBoxAvailable);
+    preferencesButton_->setEnabled(kPreferencesAvailable);
+
+    setMinimumSize(kMinimumWidth, kMinimumHeight);
+}
+
+void VerifyDialog::RestoreLayout() {
+    fileList_->setColumnWidth(kNameColumn,
+                              int(std::min<uint32_t>(settings_.verifyFilenameWidth, INT_MAX)));
+    fileList_->setColumnWidth(kSizeColumn,
+                              int(std::min<uint32_t>(settings_.verifyFilesizeWidth, INT_MAX)));
+    QSize size = sizeHint().expandedTo(minimumSize());
+    size.setWidth(std::max(size.width(), 720));
+    int height = int(std::min<uint32_t>(settings_.openDialogueHeight, 16384));
+    size.setHeight(std::max({height, minimumHeight(), 520}));
+    if (settings_.openDialogueHeight != 0) size.setHeight(std::max(height, minimumHeight()));
+    resize(size);
+}
+
+void VerifyDialog::SaveLayout() {
+    settings_.verifyFilenameWidth = uint32_t(std::max(0, fileList_->columnWidth(kNameColumn)));
+    settings_.verifyFilesizeWidth = uint32_t(std::max(0, fileList_->columnWidth(kSizeColumn)));
+    settings_.openDialogueHeight = uint32_t(std::max(0, height()));
+    settings_.SaveLayout();
+}
+
+// ---- Closing.
+
+void VerifyDialog::Shutdown() {
+    if (shutDown_) return;
+    shutDown_ = true;
+    refreshTimer_.stop();
+    listTimer_.stop();
+    // From here on the worker posts no more lines; the running job stops at
+    // its next check, and Quit waits for the thread, which saves the set.
+    client_.MarkClosing();
+    if (worker_) {
+        worker_->RequestStop();
+        worker_->Quit();
+    }
+    SaveLayout();
+}
+
+void VerifyDialog::closeEvent(QCloseEvent* event) {
+    Shutdown();
+    event->accept();
+}
+
+void VerifyDialog::reject() {
+    close();
+}
+
+// ---- The list.
+
+void VerifyDialog::HandlePacket(const LinePacket& packet) {
+    if (shutDown_) return;
+    switch (packet.kind) {
+        case LinePacketKind::VolumeFile:
+            ShowVolume(packet);
+            break;
+        case LinePacketKind::RemoveVolumeFile:
+            RemoveVolume(packet.path);
+            break;
+        case LinePacketKind::SourceFileLine:
+            ShowSourceFile(packet);
+            break;
+        case LinePacketKind::ClearLists:
+            ClearList();
+            break;
+    }
+}
+
+void VerifyDialog::ShowVolume(const LinePacket& packet) {
+    if (listFormat_ == FormatKind::None) {
+        listFormat_ = client_.LatestStatus().formatKind;
+        if (listFormat_ != FormatKind::None) RewordRows();
+    }
+    if (setFolder_.empty()) setFolder_ = FolderOf(packet.path);
+    QTreeWidgetItem*& row = volumeRows_[packet.path];
+    if (row == nullptr) {
+        row = new QTreeWidgetItem(recoveryGroup_);
+        row->setData(kNameColumn, kRowTypeRole, int(RowType::Volume));
+        row->setData(kNameColumn, kPathRole, Q(packet.path));
+        row->setText(kNameColumn, Q(FileNameOf(packet.path)));
+        row->setTextAlignment(kSizeColumn, Qt::AlignRight | Qt::AlignVCenter);
+        row->setToolTip(kNameColumn, Q(packet.path));
+    }
+    row->setData(kNameColumn, kBlocksRole, packet.blocksTaken);
+    row->setData(kNameColumn, kDisplayCodeRole, int(packet.displayCode));
+    row->setIcon(kNameColumn, FileListIconOf(VolumeIcon(packet.displayCode)));
+    SetItemText(row, kSizeColumn, Q(SizeText(packet.size)));
+    SetItemText(row, kStatusColumn,
+                Q(VolumeRowStatus(listFormat_, packet.displayCode, packet.blocksTaken)));
+    UpdateGroupRows();
+}
+
+void VerifyDialog::RemoveVolume(const std::string& path) {
+    auto it = volumeRows_.find(path);
+    if (it == volumeRows_.end()) return;
+    if (currentRow_ == it->second) currentRow_ = nullptr;
+    delete it->second;
+    volumeRows_.erase(it);
+    UpdateGroupRows();
+}
+
+void VerifyDialog::ShowSourceFile(const LinePacket& packet) {
+    if (packet.formatKind != FormatKind::None && packet.formatKind != listFormat_) {
+        listFormat_ = packet.formatKind;
+        RewordRows();
+    }
+    QTreeWidgetItem*& row = sourceRows_[packet.path];
+    if (row == nullptr) {
+        row = new QTreeWidgetItem(dataGroup_);
+        row->setData(kNameColumn, kRowTypeRole, int(RowType::SourceFile));
+        row->setText(kNameColumn, Q(FileNameOf(packet.path)));
+        row->setTextAlignment(kSizeColumn, Qt::AlignRight | Qt::AlignVCenter);
+    }
+    const std::string path = setFolder_ + FileNameOf(packet.path);
+    row->setData(kNameColumn, kPathRole, Q(path));
+    row->setToolTip(kNameColumn, Q(path));
+    row->setData(kNameColumn, kSourceKindRole, int(packet.rowKind));
+    row->setData(kNameColumn, kBlockCountRole, packet.blockCount);
+    row->setIcon(kNameColumn, FileListIconOf(SourceIcon(packet.rowKind)));
+    SetItemText(row, kSizeColumn, Q(SizeText(packet.size)));
+    SetItemText(row, kStatusColumn,
+                Q(SourceRowStatus(listFormat_, packet.rowKind, packet.blockCount, packet.places)));
+
+    // One place row for each file that holds blocks of this one.
+    while (row->childCount() > int(packet.places.size())) {
+        QTreeWidgetItem* child = row->takeChild(row->childCount() - 1);
+        if (currentRow_ == child) currentRow_ = nullptr;
+        delete child;
+    }
+    for (size_t i = 0; i < packet.places.size(); ++i) {
+        const SourcePlace& place = packet.places[i];
+        QTreeWidgetItem* child = int(i) < row->childCount() ? row->child(int(i)) : nullptr;
+        if (child == nullptr) {
+            child = new QTreeWidgetItem(row);
+            child->setData(kNameColumn, kRowTypeRole, int(RowType::Place));
+            child->setIcon(kNameColumn, FileListIconOf(FileListIcon::FileUnknown));
+            child->setTextAlignment(kSizeColumn, Qt::AlignRight | Qt::AlignVCenter);
+        }
+        child->setData(kNameColumn, kPathRole, Q(place.path));
+        child->setData(kNameColumn, kBlocksRole, place.blockCount);
+        child->setData(kNameColumn, kSizeRole, qulonglong(place.size));
+        SetItemText(child, kNameColumn, Q(place.path));
+        SetItemText(child, kSizeColumn, Q(SizeText(place.size)));
+        SetItemText(child, kStatusColumn, Q(PlaceRowStatus(listFormat_, place, packet.blockCount)));
+    }
+    row->setExpanded(true);
+    UpdateGroupRows();
+}
+
+void VerifyDialog::ClearList() {
+    currentRow_ = nullptr;
+    for (QTreeWidgetItem* group : {recoveryGroup_, dataGroup_}) qDeleteAll(group->takeChildren());
+    volumeRows_.clear();
+    sourceRows_.clear();
+    listFormat_ = FormatKind::None;
+    setFolder_.clear();
+    UpdateGroupRows();
+}
+
+void VerifyDialog::UpdateGroupRows() {
+    const bool shown = listFormat_ != FormatKind::None || recoveryGroup_->childCount() > 0 ||
+                       dataGroup_->childCount() > 0;
+    for (QTreeWidgetItem* group : {recoveryGroup_, dataGroup_}) {
+        if (group->isHidden() == shown) group->setHidden(!shown);
+        if (shown && !group->isExpanded()) group->setExpanded(true);
+    }
+}
+
+// The format decides the wording of every row: reword them when it becomes
+// known after the first rows arrived.
+void VerifyDialog::RewordRows() {
+    SetItemText(recoveryGroup_, kNameColumn, Q(RecoveryGroupName(listFormat_)));
+    for (auto& [path, row] : volumeRows_) {
+        auto code = VolumeDisplayCode(row->data(kNameColumn, kDisplayCodeRole).toInt());
+        SetItemText(
+            row, kStatusColumn,
+            Q(VolumeRowStatus(listFormat_, code, row->data(kNameColumn, kBlocksRole).toUInt())));
+    }
+    for (auto& [name, row] : sourceRows_) {
+        auto kind = SourceRowKind(row->data(kNameColumn, kSourceKindRole).toInt());
+        uint32_t blockCount = row->data(kNameColumn, kBlockCountRole).toUInt();
+        std::vector<SourcePlace> places = PlacesOf(row);
+        SetItemText(row, kStatusColumn, Q(SourceRowStatus(listFormat_, kind, blockCount, places)));
+        for (int i = 0; i < row->childCount(); ++i)
+            SetItemText(row->child(i), kStatusColumn,
+                        Q(PlaceRowStatus(listFormat_, places[size_t(i)], blockCount)));
+    }
+    UpdateGroupRows();
+}
+
+int VerifyDialog::RowsOfKind(SourceRowKind kind) const {
+    int count = 0;
+    for (const auto& [name, row] : sourceRows_) {
+        if (row->data(kNameColumn, kSourceKindRole).toInt() == int(kind)) ++count;
+    }
+    return count;
+}
+
+// ---- The refresh timer.
+
+void VerifyDialog::Refresh() {
+    if (shutDown_) return;
+    client_.SampleStatus(latest_, seen_);
+    const RecoverySetStatus& status = latest_;
+
+    if (status.formatKind != FormatKind::None && status.formatKind != listFormat_ &&
+        (listFormat_ == FormatKind::None)) {
+        listFormat_ = status.formatKind;
+        RewordRows();
+    }
+    MarkCurrentFile(status);
+    if (auto title = WindowTitle(status, RowsOfKind(SourceRowKind::Missing))) {
+        QString text = Q(*title);
+        if (windowTitle() != text) setWindowTitle(text);
+    }
+    UpdateButtons(status);
+    UpdateTexts(status);
+
+    // The sound once the set is verified or repaired, after a request of the
+    // user's (opening or repairing).
+    const bool done =
+        status.state == RecoveryState::Repaired || status.state == RecoveryState::AllVerified;
+    if (!done) {
+        soundPending_ = false;
+    } else if (status.state != previous_.state) {
+        soundPending_ = true;
+    }
+    if (!Busy(status) && beepPending_ && soundPending_) {
+        beepPending_ = false;
+        soundPending_ = false;
+        if (settings_.sounds) {
+            QApplication::beep();
+            ++soundsPlayed_;
+        }
+    }
+    previous_ = status;
+
+    // Automatic repair, at most one attempt a second.
+    if (!Busy(status) &&
+        (status.state == RecoveryState::PartlyJoinable ||
+         status.state == RecoveryState::RepairPossible) &&
+        autoRepairBox_->isChecked()) {
+        int64_t now = NowMs();
+        if (lastAutoRepairMs_ < 0 || now - lastAutoRepairMs_ > kAutoRepairIntervalMs) {
+            lastAutoRepairMs_ = now;
+            OnRepair();
+        }
+    }
+}
+
+void VerifyDialog::UpdateButtons(const RecoverySetStatus& status) {
+    const bool idle = !Busy(status);
+    const bool hasSet = status.state >= RecoveryState::NeedMoreVolumes &&
+                        status.state <= RecoveryState::RepairPossible;
+    addButton_->setEnabled(idle && hasSet);
+    newButton_->setEnabled(idle && kCreateDialogAvailable);
+    exitButton_->setEnabled(idle);
+    preferencesButton_->setEnabled(idle && kPreferencesAvailable);
+    openButton_->setEnabled(idle);
+
+    const QString repairCaption = Q(RepairButtonCaption(status));
+    if (repairButton_->text() != repairCaption) repairButton_->setText(repairCaption);
+    repairButton_->setEnabled(RepairButtonEnabled(status));
+
+    const StopButtonState stop = StopButton(status);
+    const QString stopCaption = Q(stop.caption);
+    if (stopButton_->text() != stopCaption) stopButton_->setText(stopCaption);
+    stopButton_->setEnabled(stop.enabled && (!stop.extra || kCreateDialogAvailable));
+}
+
+void VerifyDialog::UpdateTexts(const RecoverySetStatus& status) {
+    SetTextIfChanged(creatorLine_,
+                     status.creatorText.empty() && status.formatKind == FormatKind::None
+                         ? QString()
+                         : Q(CreatorLine(status, Ampersands::Literal)));
+
+    const int missing = RowsOfKind(SourceRowKind::Missing);
+    const bool statusShown = StatusLineShown(status);
+    if (statusShown) {
+        BlockBarValues values = StatusBarValues(status);
+        statusBar_->SetValue(2, values.total);
+        statusBar_->SetValue(1, values.covered);
+        statusBar_->SetValue(0, values.available);
+        statusBar_->SetText(Q(StatusLineText(status, missing)));
+    }
+    if (statusBar_->isVisible() != statusShown) statusBar_->setVisible(statusShown);
+
+    const bool errorShown = ErrorLineShown(status);
+    if (errorShown) {
+        SetTextIfChanged(errorLine_, Q(ErrorLineText(status)));
+    } else {
+        progressBar_->SetValue(1, status.progressTotal);
+        progressBar_->SetValue(0, std::min(status.progressPosition, status.progressTotal));
+        progressBar_->SetText(Q(ProgressText(status)));
+    }
+    if (errorLine_->isVisible() != errorShown) errorLine_->setVisible(errorShown);
+    if (progressBar_->isVisible() == errorShown) progressBar_->setVisible(!errorShown);
+
+    const CounterTexts counters = Counters(status);
+    const std::string* values[8] = {
+        &counters.sourceFiles,   &counters.totalSize,     &counters.dataBlocks,
+        &counters.blockSize,     &counters.completeFiles, &counters.damagedFiles,
+        &counters.misnamedFiles, &counters.missingFiles,
+    };
+    for (int i = 0; i < 8; ++i) SetTextIfChanged(counters_[i], Q(*values[i]));
+
+    timeLine_.Update(status, previous_);
+    const bool timeShown = RepairTimeLine::Shown(status);
+    SetTextIfChanged(timeLineLabel_, Q(timeLine_.text()));
+    if (timeLineLabel_->isVisible() != timeShown) timeLineLabel_->setVisible(timeShown);
+
+    // The list's group rows count what is available.
+    if (listFormat_ != FormatKind::None) {
+        SetItemText(recoveryGroup_, kStatusColumn,
+                    Q(RecoveryGroupStatus(listFormat_, status.recoveryBlocksAvailable)));
+        SetItemText(dataGroup_, kStatusColumn,
+                    Q(DataGroupStatus(listFormat_, status.dataBlocksAvailable)));
+    }
+}
+
+// While a file is being loaded or verified its row is shown in bold, with a
+// marker that the list timer moves.
+void VerifyDialog::MarkCurrentFile(const RecoverySetStatus& status) {
+    QTreeWidgetItem* row = nullptr;
+    const bool fileActivity =
+        (status.activity >= Activity::LoadingVolume && status.activity <= Activity::CheckingFile) ||
+        status.activity == Activity::Reverifying;
+    if (fileActivity && !status.currentFile.empty()) {
+        auto volume = volumeRows_.find(status.currentFile);
+        if (volume != volumeRows_.end()) {
+            row = volume->second;
+        } else {
+            auto source = sourceRows_.find(FileNameOf(status.currentFile));
+            if (source != sourceRows_.end()) row = source->second;
+        }
+    }
+    if (row == currentRow_) return;
+    if (currentRow_ != nullptr) {
+        QFont font = currentRow_->font(kNameColumn);
+        font.setBold(false);
+        currentRow_->setFont(kNameColumn, font);
+        currentRow_->setText(kNameColumn,
+                             currentRow_->text(kNameColumn)
+                                 .remove(QRegularExpression(QStringLiteral("^[\u25b6\u25b7] "))));
+    }
+    currentRow_ = row;
+    if (currentRow_ != nullptr) {
+        QFont font = currentRow_->font(kNameColumn);
+        font.setBold(true);
+        currentRow_->setFont(kNameColumn, font);
+        fileList_->scrollToItem(currentRow_);
+    }
+}
+
+void VerifyDialog::AnimateList() {
+    if (currentRow_ == nullptr) return;
+    animationPhase_ ^= 1;
+    QString name = currentRow_->text(kNameColumn);
+    name.remove(QRegularExpression(QStringLiteral("^[\u25b6\u25b7] ")));
+    currentRow_->setText(
+        kNameColumn,
+        (animationPhase_ ? QStringLiteral("\u25b6 ") : QStringLiteral("\u25b7 ")) + name);
+}
+
+// ---- Commands.
+
+bool VerifyDialog::stopRequested() const {
+    return worker_ && worker_->stopFlag().load() != 0;
+}
+
+void VerifyDialog::PostOpen(const std::string& path) {
+    if (!worker_ || path.empty() || path.size() >= PATH_MAX) return;
+    worker_->Open(path);
+}
+
+void VerifyDialog::OnOpen() {
+    ChooseFiles(false);
+}
+
+void VerifyDialog::OnAdd() {
+    ChooseFiles(true);
+}
+
+void VerifyDialog::ChooseFiles(bool addMode) {
+    std::vector<std::string> paths =
+        chooser_ ? chooser_(this, addMode) : std::vector<std::string>{};
+    if (paths.empty() || shutDown_) return;
+    if (!addMode) {
+        // A new set replaces the current one: its lines go first.
+        ClearList();
+        if (worker_) worker_->CloseSet();
+    }
+    beepPending_ = true;
+    addButton_->setEnabled(false);
+    openButton_->setEnabled(false);
+    stopButton_->setFocus();
+    monitorBox_->setChecked(settings_.monitorAutomatically);
+    autoRepairBox_->setChecked(settings_.repairAutomatically);
+    // The worker follows the box, so the two never disagree.
+    if (worker_) worker_->SetRescan(monitorBox_->isChecked());
+    for (const std::string& path : paths) PostOpen(path);
+    RememberFolderOf(paths.back());
+}
+
+void VerifyDialog::OpenDroppedPaths(const std::vector<std::string>& paths) {
+    if (paths.empty() || shutDown_) return;
+    for (const std::string& path : paths) PostOpen(path);
+    RememberFolderOf(paths.back());
+}
+
+void VerifyDialog::OnRepair() {
+    if (!worker_ || shutDown_) return;
+    if (previous_.state == RecoveryState::RepairPossible) {
+        autoRepairBox_->setChecked(false);
+        if (monitorBox_->isChecked()) {
+            monitorBox_->setChecked(false);
+            // Monitoring ends with the box, so no scan runs behind the repair.
+            worker_->SetRescan(false);
+        }
+    }
+    repairButton_->setEnabled(false);
+    stopButton_->setFocus();
+    beepPending_ = true;
+    RepairOptions options;
+    options.deleteDamagedFiles = settings_.deleteDamagedFiles;
+    options.deleteRecoveryFiles = settings_.deleteRecoveryFiles;
+    options.useRecycleBin = settings_.useRecycleBin;
+    if (Application* application = Application::Current())
+        options.physicalMemoryBytes = application->physicalMemoryBytes;
+    worker_->Repair(options);
+    ++repairsRequested_;
+}
+
+void VerifyDialog::OnStop() {
+    if (!worker_ || shutDown_) return;
+    const RecoverySetStatus status = client_.LatestStatus();
+    if (!Busy(status)) {
+        if (StopButton(status).extra) OnExtra();
+        return;
+    }
+    if (RepairRunning(status)) {
+        int answer =
+            LocalizedMessageBox(this, GetString(kStrStopRepairQuestion),
+                                GetString(kStrStopRepairCaption), kMbYesNo | kMbIconQuestion);
+        if (answer != kIdYes) return;
+    }
+    monitorBox_->setChecked(false);
+    worker_->SetRescan(false);
+    stopButton_->setEnabled(false);
+    openButton_->setFocus();
+    worker_->RequestStop();
+}
+
+void VerifyDialog::OnExtra() {
+    if (!kCreateDialogAvailable || !worker_) return;
+    DisableMainButtons();
+    worker_->RequestStop();
+    hide();
+    DetachedSet detached = worker_->Detach();
+    QWidget* next = detached.set ? OpenCreateDialogForSet(settings_, std::move(detached)) : nullptr;
+    ReplaceMainWindow(this, next);
+}
+
+void VerifyDialog::OnMonitor(bool checked) {
+    if (worker_) worker_->SetRescan(checked);
+}
+
+void VerifyDialog::OnReverify() {
+    if (worker_ && !shutDown_) worker_->Reverify();
+}
+
+void VerifyDialog::DisableMainButtons() {
+    for (QPushButton* button :
+         {addButton_, newButton_, exitButton_, openButton_, repairButton_, stopButton_})
+        button->setEnabled(false);
+}
+
+void VerifyDialog::OnNew() {
+    if (!kCreateDialogAvailable) return;
+    DisableMainButtons();
+    if (worker_) worker_->RequestStop();
+    hide();
+    QWidget* next = OpenCreateDialog(settings_, {});
+    ReplaceMainWindow(this, next);
+}
+
+void VerifyDialog::OnExit() {
+    DisableMainButtons();
+    if (worker_) worker_->RequestStop();
+    QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection);
+}
+
+void VerifyDialog::OnAbout() {
+    if (kAboutBoxAvailable) ShowAboutBox(this);
+}
+
+void VerifyDialog::OnPreferences() {
+    if (kPreferencesAvailable) ShowPreferencesDialog(settings_, this);
+}
+
+// ---- Drag and drop.
+
+void VerifyDialog::dragEnterEvent(QDragEnterEvent* event) {
+    if (!DroppedPaths(event->mimeData()).empty()) event->acceptProposedAction();
+}
+
+void VerifyDialog::dragMoveEvent(QDragMoveEvent* event) {
+    if (!DroppedPaths(event->mimeData()).empty()) event->acceptProposedAction();
+}
+
+void VerifyDialog::dropEvent(QDropEvent* event) {
+    std::vector<std::string> paths = DroppedPaths(event->mimeData());
+    if (paths.empty()) return;
+    event->acceptProposedAction();
+    OpenDroppedPaths(paths);
+}
+
+// ---- Context menus.
+
+void VerifyDialog::contextMenuEvent(QContextMenuEvent* event) {
+    ShowDialogContextMenu(this, event->globalPos());
+}
+
+void VerifyDialog::ShowRowMenu(const QPoint& pos) {
+    QTreeWidgetItem* row = fileList_->itemAt(pos);
+    const QPoint global = fileList_->viewport()->mapToGlobal(pos);
+    if (row == nullptr) {
+        ShowDialogContextMenu(this, global);
+        return;
+    }
+    auto type = RowType(row->data(kNameColumn, kRowTypeRole).toInt());
+    QString path;
+    switch (type) {
+        case RowType::DataGroup:
+            return;
+        case RowType::RecoveryGroup:
+            path = Q(setFolder_);
+            break;
+        case RowType::SourceFile:
+            if (SourceRowKind(row->data(kNameColumn, kSourceKindRole).toInt()) ==
+                SourceRowKind::Missing)
+                return;
+            path = row->data(kNameColumn, kPathRole).toString();
+            break;
+        case RowType::Volume:
+        case RowType::Place:
+            path = row->data(kNameColumn, kPathRole).toString();
+            break;
+    }
+    if (path.isEmpty()) return;
+    QMenu menu(this);
+    FillFileMenu(&menu, path);
+    menu.exec(global);
+}
 
 }  // namespace vantrove

@@ -1,0 +1,53 @@
+// The desktop program: the Qt application, the Italian standard buttons, the
+// message boxes, start-up and the event loop until the last window closes.
+
+#include <QApplication>
+#include <QFile>
+#include <QLibraryInfo>
+#include <QTranslator>
+#include <string>
+#include <vector>
+
+#include "app/application.h"
+#include "app/localized_message_box.h"
+#include "app/settings.h"
+#include "app/start_up.h"
+#include "ui/qt_message_box.h"
+#include "ui/qt_startup_host.h"
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Vantrove"));
+
+    // Qt's own texts (standard buttons, file dialogs) in Italian, where the
+    // translation is installed.
+    QTranslator translator;
+    if (translator.load(QStringLiteral("qtbase_it"),
+                        QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        QApplication::installTranslator(&translator);
+
+    vantrove::QtMessageBox messageBox;
+    vantrove::SetMessageBoxPresenter(&messageBox);
+
+    // The arguments as the bytes of their file names (Qt has taken its own
+    // options out of them).
+    std::vector<std::string> arguments;
+    const QStringList qtArguments = QApplication::arguments();
+    for (qsizetype i = 1; i < qtArguments.size(); ++i)
+        arguments.push_back(QFile::encodeName(qtArguments[i]).toStdString());
+
+    int rc = 1;
+    {
+        vantrove::Application application;
+        vantrove::Settings& settings = vantrove::ProcessSettings();
+        vantrove::QtStartupHost host(settings);
+        if (vantrove::RunStartup(application, settings, arguments, host) ==
+            vantrove::StartupResult::Running) {
+            rc = QApplication::exec();
+            // Windows closed in the last turn of the loop are freed here.
+            QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        }
+    }
+    vantrove::SetMessageBoxPresenter(nullptr);
+    return rc;
+}

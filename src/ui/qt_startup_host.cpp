@@ -1,0 +1,34 @@
+#include "ui/qt_startup_host.h"
+
+#include "ui/dialog_switch.h"
+#include "ui/verify_dialog.h"
+
+namespace vantrove {
+
+void QtStartupHost::ShowPreferences(Settings& settings) {
+    if (kPreferencesAvailable) ShowPreferencesDialog(settings, nullptr);
+}
+
+bool QtStartupHost::OpenMainDialog(const MainDialogChoice& choice) {
+    QWidget* window = nullptr;
+    if (choice.kind == MainDialogKind::Create && kCreateDialogAvailable) {
+        window = OpenCreateDialog(*settings_, choice.createFileNames);
+    } else {
+        const std::string& file =
+            choice.kind == MainDialogKind::Verify ? choice.verifyFileName : std::string();
+        auto* dialog = new VerifyDialog(*settings_, file, choice.kind == MainDialogKind::Verify);
+        if (!dialog->ok()) {
+            delete dialog;
+            return false;
+        }
+        dialog->setAttribute(Qt::WA_DeleteOnClose);
+        dialog->show();
+        window = dialog;
+    }
+    if (window == nullptr) return false;
+    SetMainWindow(window);
+    mainDialog_ = window;
+    return true;
+}
+
+}  // namespace vantrove

@@ -1,0 +1,34 @@
+#pragma once
+// QtStartupHost: what start-up needs from the desktop program: the
+// preferences dialog of the first run and the main dialog.
+//
+// The main dialog is made on the heap, deletes itself when it closes and
+// becomes the application's main window (dialog_switch.h); the program's
+// event loop then runs until the last window closes. While the create dialog
+// does not exist yet (kCreateDialogAvailable), a start that would open it
+// opens an empty verify/repair dialog. User-interface thread only.
+
+#include "app/start_up.h"
+
+class QWidget;
+
+namespace vantrove {
+
+class QtStartupHost : public StartupHost {
+  public:
+    void ShowPreferences(Settings& settings) override;
+    bool OpenMainDialog(const MainDialogChoice& choice) override;
+
+    // The window OpenMainDialog made (null before, or when it failed).
+    QWidget* mainDialog() const { return mainDialog_; }
+
+  private:
+    Settings* settings_ = nullptr;
+    QWidget* mainDialog_ = nullptr;
+
+  public:
+    // The settings record the dialogs work on (start-up's own).
+    explicit QtStartupHost(Settings& settings) : settings_(&settings) {}
+};
+
+}  // namespace vantrove

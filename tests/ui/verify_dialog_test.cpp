@@ -1,0 +1,644 @@
+// Tests of the verify/repair dialog on the off-screen platform, with real
+// sets made by the peer tool `par2` in temporary folders: an intact set, a
+// damaged one repaired by the button and by the automatic repair, the stop
+// question during a repair, closing during a long scan, Apri replacing the
+// set, F5, dropping files and the start-up choosing the dialog. Each state
+// is saved as a screenshot in the build folder's screenshots/.
+
+#include "ui/verify_dialog.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/time.h>
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QDir>
+#include <QDropEvent>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QMimeData>
+#include <QPushButton>
+#include <QTreeWidget>
+#include <QUrl>
+#include <QtTest/QtTest>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <random>
+#include <thread>
+
+#include "app/application.h"
+#include "app/localized_message_box.h"
+#include "app/settings.h"
+#include "support/qt_test_main.h"
+#include "support/shell.h"
+#include "support/test_env.h"
+#include "ui/dialog_switch.h"
+#include "ui/last_folder.h"
+#include "ui/qt_startup_host.h"
+#include "ui/segment_bar.h"
+
+namespace vantrove {
+
+using test::TempDir;
+
+namespace {
+
+constexpr int kWaitMs = 60000;  // generous: the machine is shared
+
+// Answers message boxes from a list and remembers what was asked.
+class ScriptedMessageBox : public MessageBoxPresenter {
+  public:
+    struct Question {
+        std::string text;
+        std::string caption;
+        unsigned style;
+    };
+    std::deque<int> answers;
+    std::vector<Question> asked;
+
+    int Show(MessageBoxOwner, const std::string& text, const std::string& caption,
+             unsigned style) override {
+        asked.push_back({text, caption, style});
+        if (answers.empty()) return DefaultButton(style);
+        int answer = answers.front();
+        answers.pop_front();
+        return answer;
+    }
+};
+
+// A set of three data files protected by `par2`, in its own folder.
+struct TestSet {
+    TempDir dir;
+    std::vector<std::string> names{"alpha.bin", "beta.bin", "gamma.bin"};
+    std::vector<std::vector<uint8_t>> contents;
+    std::string par2;
+
+    bool Make(uint64_t seedOffset, size_t fileSize = 150000, int redundancy = 50,
+              size_t blockSize = 16384) {
+        std::mt19937_64 rng(test::TestSeed() + seedOffset);
+        for (const std::string& name : names) {
+            contents.push_back(test::RandomBytes(rng, fileSize + contents.size() * 777));
+            test::WriteFile(dir.File(name), contents.back());
+        }
+        par2 = dir.File("set.par2");
+        std::string command = "cd " + test::ShellQuote(dir.path()) + " && par2 c -q -q -s" +
+                              std::to_string(blockSize) + " -r" + std::to_string(redundancy) +
+                              " set.par2";
+        for (const std::string& name : names) command += " " + test::ShellQuote(name);
+        command += " >/dev/null";
+        return test::RunShell(command).exitCode == 0;
+    }
+    // Deletes the first file and damages the second in its middle.
+    void Damage() {
+        std::remove(dir.File(names[0]).c_str());
+        std::vector<uint8_t> damaged = contents[1];
+        for (size_t i = damaged.size() / 2; i < damaged.size() / 2 + 100; ++i) damaged[i] ^= 0x5A;
+        test::WriteFile(dir.File(names[1]), damaged);
+    }
+    bool Intact() const {
+        for (size_t i = 0; i < names.size(); ++i) {
+            if (!test::FileExists(dir.File(names[i]))) return false;
+            if (test::ReadFile(dir.File(names[i])) != contents[i]) return false;
+        }
+        return true;
+    }
+};
+
+// Holds the worker at the first status of a running repair until the test
+// lets it go (or a minute has passed, so that a failing test cannot hang).
+class RepairGate {
+  public:
+    void Pass(const RecoverySetStatus& status) {
+        if (status.activity < Activity::Renaming || status.activity > Activity::Writing) return;
+        std::unique_lock<std::mutex> lock(mutex_);
+        if (used_) return;
+        used_ = true;
+        holding_ = true;
+        released_.wait_for(lock, std::chrono::seconds(60), [this]() { return release_; });
+        holding_ = false;
+    }
+    bool Holding() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return holding_;
+    }
+    void Release() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        release_ = true;
+        released_.notify_all();
+    }
+    ~RepairGate() { Release(); }
+
+  private:
+    std::mutex mutex_;
+    std::condition_variable released_;
+    bool used_ = false;
+    bool holding_ = false;
+    bool release_ = false;
+};
+
+template <typename T>
+T* Child(QWidget* dialog, const char* name) {
+    T* child = dialog->findChild<T*>(QString::fromLatin1(name));
+    if (child == nullptr) qFatal("no child %s", name);
+    return child;
+}
+
+void SaveScreenshot(QWidget* widget, const QString& name) {
+    QDir dir(QStringLiteral(VANTROVE_SCREENSHOT_DIR));
+    QVERIFY(dir.mkpath(QStringLiteral(".")));
+    QVERIFY(widget->grab().save(dir.filePath(name)));
+}
+
+// Lets a few refresh ticks pass so that every control shows the latest status.
+void Settle() {
+    QTest::qWait(350);
+}
+
+}  // namespace
+
+class VerifyDialogTest : public QObject {
+    Q_OBJECT
+
+  private:
+    TempDir storeDir_;
+    std::unique_ptr<Settings> settings_;
+    ScriptedMessageBox boxes_;
+
+    static bool TitleStartsWith(QWidget* dialog, const char* prefix) {
+        return dialog->windowTitle().startsWith(QString::fromUtf8(prefix));
+    }
+
+  private slots:
+    void initTestCase() {
+        if (!test::HaveCommand("par2")) QSKIP("the peer tool par2 is not installed");
+        SetMessageBoxPresenter(&boxes_);
+    }
+    void cleanupTestCase() { SetMessageBoxPresenter(nullptr); }
+    void init() {
+        settings_ = std::make_unique<Settings>(storeDir_.File("settings.reg"));
+        boxes_.answers.clear();
+        boxes_.asked.clear();
+    }
+
+    void EmptyDialogAsksForAVolume() {
+        VerifyDialog dialog(*settings_);
+        QVERIFY(dialog.ok());
+        dialog.show();
+        QTRY_COMPARE_WITH_TIMEOUT(dialog.windowTitle(),
+                                  QStringLiteral("Vantrove - Seleziona un Volume di Recupero"),
+                                  kWaitMs);
+        Settle();
+        QVERIFY(Child<QPushButton>(&dialog, "open")->isEnabled());
+        QVERIFY(!Child<QPushButton>(&dialog, "add")->isEnabled());
+        QVERIFY(!Child<QPushButton>(&dialog, "repair")->isEnabled());
+        QVERIFY(!Child<QPushButton>(&dialog, "stop")->isEnabled());
+        QVERIFY(!Child<QPushButton>(&dialog, "new")->isEnabled());  // no create dialog yet
+        QCOMPARE(Child<QLabel>(&dialog, "counter0")->text(), QStringLiteral("sconosciuto"));
+        QCOMPARE(Child<QPushButton>(&dialog, "stop")->text(), QStringLiteral("Ferma"));
+        QVERIFY(dialog.minimumWidth() > 0 && dialog.minimumHeight() > 0);
+        SaveScreenshot(&dialog, QStringLiteral("verify_dialog_empty.png"));
+    }
+
+    void IntactSetIsAllVerified() {
+        TestSet set;
+        QVERIFY(set.Make(1));
+        VerifyDialog dialog(*settings_, set.par2);
+        dialog.show();
+        QTRY_VERIFY_WITH_TIMEOUT(TitleStartsWith(&dialog, "Vantrove - Tutti i dati Verificati - "),
+                                 kWaitMs);
+        Settle();
+        QCOMPARE(dialog.shownStatus().state, RecoveryState::AllVerified);
+        QCOMPARE(dialog.windowTitle(),
+                 QStringLiteral("Vantrove - Tutti i dati Verificati - \"set\""));
+        QCOMPARE(dialog.RowsOfKind(SourceRowKind::Complete), 3);
+        QCOMPARE(Child<QLabel>(&dialog, "counter0")->text(), QStringLiteral("3"));
+        QCOMPARE(Child<QLabel>(&dialog, "counter4")->text(), QStringLiteral("3"));
+        QCOMPARE(Child<SegmentBar>(&dialog, "statusBar")->GetText(),
+                 QStringLiteral("Riparazione non necessaria"));
+        QVERIFY(!Child<QPushButton>(&dialog, "repair")->isEnabled());
+        // A complete PAR2 set offers further volumes, which wait for the
+        // create dialog.
+        QCOMPARE(Child<QPushButton>(&dialog, "stop")->text(), QStringLiteral("Extra"));
+        QCOMPARE(Child<QPushButton>(&dialog, "stop")->isEnabled(), kCreateDialogAvailable);
+        QVERIFY(Child<QLabel>(&dialog, "creatorLine")
+                    ->text()
+                    .startsWith(QStringLiteral("File di recupero creati da :- ")));
+        // The list: the recovery group with the volumes, the data group with
+        // the three files.
+        auto* list = Child<QTreeWidget>(&dialog, "fileList");
+        QCOMPARE(list->topLevelItemCount(), 2);
+        QCOMPARE(list->topLevelItem(0)->text(0), QStringLiteral("File di recupero"));
+        QVERIFY(list->topLevelItem(0)->childCount() >= 2);
+        QCOMPARE(list->topLevelItem(1)->text(0), QStringLiteral("File di dati"));
+        QCOMPARE(list->topLevelItem(1)->childCount(), 3);
+        QCOMPARE(list->topLevelItem(1)->child(0)->text(2), QStringLiteral("Completi"));
+        QVERIFY(!list->topLevelItem(1)->child(0)->icon(0).isNull());
+        // A file opened from the command line by a user play the sound once
+        // it is verified.
+        QCOMPARE(dialog.soundsPlayed(), 1);
+        SaveScreenshot(&dialog, QStringLiteral("verify_dialog_verified.png"));
+    }
+
+    void DamagedSetIsRepairedByTheButton() {
+        TestSet set;
+        QVERIFY(set.Make(2));
+        set.Damage();
+        VerifyDialog dialog(*settings_, set.par2);
+        dialog.show();
+        QTRY_VERIFY_WITH_TIMEOUT(TitleStartsWith(&dialog, "Vantrove - Riparazione Necessaria - "),
+                                 kWaitMs);
+        Settle();
+        QCOMPARE(dialog.shownStatus().state, RecoveryState::RepairPossible);
+        QCOMPARE(dialog.RowsOfKind(SourceRowKind::Missing), 1);
+        QCOMPARE(dialog.RowsOfKind(SourceRowKind::Damaged), 1);
+        QCOMPARE(dialog.RowsOfKind(SourceRowKind::Complete), 1);
+        const RecoverySetStatus status = dialog.shownStatus();
+        const QString expected =
+            QStringLiteral("Pronto per il recupero usando %1/%2 Blocchi di recupero")
+                .arg(status.totalDataBlocks - status.dataBlocksAvailable)
+                .arg(status.recoveryBlocksAvailable);
+        QCOMPARE(Child<SegmentBar>(&dialog, "statusBar")->GetText(), expected);
+        auto* repair = Child<QPushButton>(&dialog, "repair");
+        QVERIFY(repair->isEnabled());
+        QCOMPARE(repair->text(), QStringLiteral("Ripara"));
+        QCOMPARE(Child<QLabel>(&dialog, "counter7")->text(), QStringLiteral("1"));
+        QCOMPARE(Child<QLabel>(&dialog, "counter5")->text(), QStringLiteral("1"));
+        QCOMPARE(dialog.soundsPlayed(), 0);
+        SaveScreenshot(&dialog, QStringLiteral("verify_dialog_repair_needed.png"));
+
+        QTest::mouseClick(repair, Qt::LeftButton);
+        QVERIFY(!repair->isEnabled());
+        QTRY_VERIFY_WITH_TIMEOUT(TitleStartsWith(&dialog, "Vantrove - Riparazione completata - "),
+                                 kWaitMs);
+        Settle();
+        QVERIFY(set.Intact());
+        QCOMPARE(dialog.shownStatus().state, RecoveryState::Repaired);
+        auto* timeLine = Child<QLabel>(&dialog, "timeLine");
+        QVERIFY(timeLine->isVisible());
+        QVERIFY2(timeLine->text().startsWith(QStringLiteral("Riparazione riuscita in ")),
+                 qPrintable(timeLine->text()));
+        QVERIFY(!Child<SegmentBar>(&dialog, "statusBar")->isVisible());
+        QCOMPARE(dialog.RowsOfKind(SourceRowKind::Missing), 0);
+        QCOMPARE(dialog.soundsPlayed(), 1);
+        SaveScreenshot(&dialog, QStringLiteral("verify_dialog_repaired.png"));
+    }
+
+    void AutomaticRepairNeedsNoClickAndSoundsOnce() {
+        TestSet set;
+        QVERIFY(set.Make(3));
+        set.Damage();
+        settings_->repairAutomatically = true;
+        settings_->monitorAutomatically = false;
+        VerifyDialog dialog(*settings_, set.par2, true);
+        QVERIFY(Child<QCheckBox>(&dialog, "autoRepair")->isChecked());
+        dialog.show();
+        QTRY_VERIFY_WITH_TIMEOUT(TitleStartsWith(&dialog, "Vantrove - Riparazione completata - "),
+                                 kWaitMs);
+        Settle();
+        QVERIFY(set.Intact());
+        QCOMPARE(dialog.repairsRequested(), 1);
+        QCOMPARE(dialog.soundsPlayed(), 1);
+        // Repairing a set that needed it clears the automatic options.
+        QVERIFY(!Child<QCheckBox>(&dialog, "autoRepair")->isChecked());
+    }
+
+    void SoundFollowsTheSetting() {
+        TestSet set;
+        QVERIFY(set.Make(4));
+        settings_->sounds = false;
+        VerifyDialog dialog(*settings_, set.par2);
+        QTRY_VERIFY_WITH_TIMEOUT(dialog.shownStatus().state == RecoveryState::AllVerified, kWaitMs);
+        Settle();
+        QCOMPARE(dialog.soundsPlayed(), 0);
+    }
+
+    // The options from the settings only when asked for (the start-up's
+    // dialog); a dialog opened by another window starts with them clear.
+    void OptionsComeFromTheSettingsOnlyWhenAsked() {
+        settings_->repairAutomatically = true;
+        settings_->monitorAutomatically = true;
+        TestSet set;
+        QVERIFY(set.Make(5));
+        {
+            VerifyDialog dialog(*settings_, set.par2, false);
+            QVERIFY(!Child<QCheckBox>(&dialog, "autoRepair")->isChecked());
+            QVERIFY(!Child<QCheckBox>(&dialog, "monitor")->isChecked());
+        }
+        {
+            VerifyDialog dialog(*settings_, set.par2, true);
+            QVERIFY(Child<QCheckBox>(&dialog, "autoRepair")->isChecked());
+            QVERIFY(Child<QCheckBox>(&dialog, "monitor")->isChecked());
+        }
+    }
+
+    // Automatic repair of a set that stays repairable: one attempt at first,
+    // then never more than one a second. The worker has no set, so the test
+    // hands the dialog the status of a repairable set again and again.
+    void AutomaticRepairAtMostOnceASecond() {
+        VerifyDialog dialog(*settings_);
+        Child<QCheckBox>(&dialog, "autoRepair")->setChecked(true);
+        RecoverySetStatus repairable;
+        repairable.formatKind = FormatKind::Par2;
+        // Joining leaves the automatic repair checked (a repair of a damaged
+        // set clears it).
+        repairable.state = RecoveryState::PartlyJoinable;
+        repairable.subState = SubState::CanJoin;
+        repairable.totalDataBlocks = 10;
+        repairable.dataBlocksAvailable = 10;
+        repairable.recoveryBlocksAvailable = 4;
+        QTimer feeder;
+        connect(&feeder, &QTimer::timeout,
+                [&]() { dialog.workerClient().StatusChanged(repairable); });
+        feeder.start(10);
+        QElapsedTimer clock;
+        clock.start();
+        QTRY_VERIFY_WITH_TIMEOUT(dialog.repairsRequested() >= 1, kWaitMs);
+        QTRY_VERIFY_WITH_TIMEOUT(dialog.repairsRequested() >= 3, kWaitMs);
+        feeder.stop();
+        const qint64 elapsed = clock.elapsed();
+        // n attempts need more than n - 1 seconds between the first and the last.
+        QVERIFY2(dialog.repairsRequested() <= 1 + elapsed / 1000,
+                 qPrintable(QStringLiteral("%1 attempts in %2 ms")
+                                .arg(dialog.repairsRequested())
+                                .arg(elapsed)));
+    }
+
+    // The question while a repair runs: No goes on, Yes stops. The test hands
+    // the dialog the status of a running repair.
+    void StopDuringARepairAsksFirst() {
+        VerifyDialog dialog(*settings_);
+        dialog.show();
+        RecoverySetStatus running;
+        running.formatKind = FormatKind::Par2;
+        running.state = RecoveryState::RepairPossible;
+        running.activity = Activity::Recovering;
+        running.setName = "film";
+        running.progressPosition = 1;
+        running.progressTotal = 3;
+        auto* monitor = Child<QCheckBox>(&dialog, "monitor");
+        auto* stop = Child<QPushButton>(&dialog, "stop");
+        monitor->setChecked(true);
+        dialog.workerClient().StatusChanged(running);
+        QTRY_VERIFY_WITH_TIMEOUT(stop->isEnabled(), kWaitMs);
+        QCOMPARE(Child<SegmentBar>(&dialog, "progressBar")->GetText(), QStringLiteral("33.3 %"));
+        QCOMPARE(dialog.windowTitle(), QStringLiteral("Vantrove - Recupero dati - \"film\""));
+        SaveScreenshot(&dialog, QStringLiteral("verify_dialog_recovering.png"));
+
+        boxes_.answers = {kIdNo};
+        QTest::mouseClick(stop, Qt::LeftButton);
+        QCOMPARE(boxes_.asked.size(), size_t{1});
+        QCOMPARE(boxes_.asked[0].text,
+                 std::string("Siete sicuri di voler interrompere la riparazione?"));
+        QCOMPARE(boxes_.asked[0].caption, std::string("Interrompi Riparazione"));
+        QCOMPARE(boxes_.asked[0].style, kMbYesNo | kMbIconQuestion);
+        QVERIFY(stop->isEnabled());  // nothing happened
+        QVERIFY(monitor->isChecked());
+
+        boxes_.answers = {kIdYes};
+        QTest::mouseClick(stop, Qt::LeftButton);
+        QCOMPARE(boxes_.asked.size(), size_t{2});
+        QVERIFY(!stop->isEnabled());
+        QVERIFY(!monitor->isChecked());
+
+        // While only scanning, Ferma stops without asking.
+        running.activity = Activity::ScanningFile;
+        monitor->setChecked(true);
+        dialog.workerClient().StatusChanged(running);
+        QTRY_VERIFY_WITH_TIMEOUT(stop->isEnabled(), kWaitMs);
+        QTest::mouseClick(stop, Qt::LeftButton);
+        QCOMPARE(boxes_.asked.size(), size_t{2});
+        QVERIFY(!monitor->isChecked());
+    }
+
+    // A real repair held by the test at its first repair status, so that
+    // Ferma certainly comes while it runs. Yes: the repair stops and the set
+    // stays unrepaired with the cancelled message. No: it goes on.
+    void YesStopsARealRepairNoLetsItGoOn() {
+        for (int answer : {kIdYes, kIdNo}) {
+            TestSet set;
+            QVERIFY(set.Make(answer == kIdYes ? 6 : 66));
+            set.Damage();
+            VerifyDialog dialog(*settings_);
+            RepairGate gate;
+            dialog.SetStatusHook([&gate](const RecoverySetStatus& status) { gate.Pass(status); });
+            dialog.show();
+            dialog.OpenDroppedPaths({set.par2});
+            QTRY_VERIFY2_WITH_TIMEOUT(dialog.shownStatus().state == RecoveryState::RepairPossible &&
+                                          dialog.shownStatus().activity == Activity::Idle,
+                                      qPrintable(dialog.windowTitle()), kWaitMs);
+            QTest::mouseClick(Child<QPushButton>(&dialog, "repair"), Qt::LeftButton);
+            auto* stop = Child<QPushButton>(&dialog, "stop");
+            QTRY_VERIFY_WITH_TIMEOUT(gate.Holding(), kWaitMs);
+            QTRY_VERIFY_WITH_TIMEOUT(
+                stop->isEnabled() && dialog.shownStatus().activity >= Activity::Renaming, kWaitMs);
+            boxes_.answers = {answer};
+            QTest::mouseClick(stop, Qt::LeftButton);
+            QCOMPARE(boxes_.asked.size(), size_t{1});
+            boxes_.asked.clear();
+            QCOMPARE(stop->isEnabled(), answer == kIdNo);
+            gate.Release();
+            QTRY_VERIFY2_WITH_TIMEOUT(
+                dialog.shownStatus().activity == Activity::Idle &&
+                        dialog.shownStatus().state != RecoveryState::RepairPossible ||
+                    dialog.shownStatus().errorKind != ErrorKind::None,
+                qPrintable(dialog.windowTitle()), kWaitMs);
+            Settle();
+            if (answer == kIdNo) {
+                QCOMPARE(dialog.shownStatus().state, RecoveryState::Repaired);
+                QVERIFY(set.Intact());
+                continue;
+            }
+            QCOMPARE(dialog.shownStatus().errorKind, ErrorKind::Cancelled);
+            QCOMPARE(dialog.shownStatus().state, RecoveryState::RepairPossible);
+            auto* errorLine = Child<QLabel>(&dialog, "errorLine");
+            QVERIFY(errorLine->isVisible());
+            QCOMPARE(errorLine->text(), QStringLiteral("Riparazione Annullata"));
+            QVERIFY(!Child<SegmentBar>(&dialog, "progressBar")->isVisible());
+            QVERIFY(TitleStartsWith(&dialog, "Vantrove - Riparazione fallita - "));
+            SaveScreenshot(&dialog, QStringLiteral("verify_dialog_cancelled.png"));
+        }
+    }
+
+    // The worker is held at the start of the search of a large file (a copy
+    // candidate of the missing file); closing the dialog then stops the search
+    // at its next check instead of letting it run through the file.
+    void ClosingDuringALongScanReturnsPromptly() {
+        TestSet set;
+        QVERIFY(set.Make(7));
+        set.Damage();
+        const std::string junk = set.dir.File(set.names[0] + ".1");
+        std::mt19937_64 rng(test::TestSeed() + 7);
+        test::WriteFile(junk, test::RandomBytes(rng, 128u << 20));
+
+        std::mutex mutex;
+        bool held = false;
+        uint64_t furthest = 0, total = 0;
+        auto dialog = std::make_unique<VerifyDialog>(*settings_);
+        VerifyDialog* raw = dialog.get();
+        dialog->SetStatusHook([&](const RecoverySetStatus& status) {
+            if (status.currentFile != junk || status.activity == Activity::Idle) return;
+            std::unique_lock<std::mutex> lock(mutex);
+            furthest = std::max(furthest, status.progressPosition);
+            total = status.progressTotal;
+            if (held) return;
+            held = true;
+            lock.unlock();
+            // Until the dialog asks the worker to stop (a minute at most).
+            for (int i = 0; i < 6000 && !raw->stopRequested(); ++i)
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        });
+        dialog->show();
+        dialog->OpenDroppedPaths({set.par2});
+        QTRY_VERIFY_WITH_TIMEOUT(
+            [&]() {
+                std::lock_guard<std::mutex> lock(mutex);
+                return held;
+            }(),
+            kWaitMs);
+        QElapsedTimer clock;
+        clock.start();
+        QVERIFY(dialog->close());
+        qInfo("closed after %lld ms", static_cast<long long>(clock.elapsed()));
+        std::lock_guard<std::mutex> lock(mutex);
+        QVERIFY(total >= (128u << 20));
+        QVERIFY2(furthest < total / 2,
+                 qPrintable(QStringLiteral("searched %1 of %2 bytes").arg(furthest).arg(total)));
+    }
+
+    void OpeningAnotherSetClearsTheListFirst() {
+        TestSet first;
+        QVERIFY(first.Make(8));
+        TestSet second;
+        second.names = {"delta.bin", "epsilon.bin"};
+        QVERIFY(second.Make(9));
+        VerifyDialog dialog(*settings_, first.par2);
+        dialog.show();
+        QTRY_VERIFY_WITH_TIMEOUT(dialog.shownStatus().state == RecoveryState::AllVerified, kWaitMs);
+        QTRY_COMPARE_WITH_TIMEOUT(dialog.RowsOfKind(SourceRowKind::Complete), 3, kWaitMs);
+
+        bool asked = false;
+        dialog.SetFileChooser([&](QWidget*, bool addMode) {
+            asked = true;
+            return addMode ? std::vector<std::string>{} : std::vector<std::string>{second.par2};
+        });
+        auto* list = Child<QTreeWidget>(&dialog, "fileList");
+        QTest::mouseClick(Child<QPushButton>(&dialog, "open"), Qt::LeftButton);
+        QVERIFY(asked);
+        // Cleared at once, before anything of the new set arrives.
+        QCOMPARE(list->topLevelItem(0)->childCount(), 0);
+        QCOMPARE(list->topLevelItem(1)->childCount(), 0);
+        QVERIFY(!Child<QPushButton>(&dialog, "open")->isEnabled());
+        QTRY_VERIFY_WITH_TIMEOUT(dialog.shownStatus().state == RecoveryState::AllVerified &&
+                                     dialog.RowsOfKind(SourceRowKind::Complete) == 2,
+                                 kWaitMs);
+        Settle();
+        QCOMPARE(list->topLevelItem(1)->childCount(), 2);
+        for (int i = 0; i < list->topLevelItem(1)->childCount(); ++i)
+            QVERIFY(!list->topLevelItem(1)->child(i)->text(0).startsWith(QStringLiteral("alpha")));
+        QCOMPARE(QString::fromStdString(dialog.shownStatus().setName), QStringLiteral("set"));
+    }
+
+    // F5 forgets what was verified: damage that keeps the file's size and
+    // time is found only by verifying again.
+    void F5VerifiesEverythingAgain() {
+        TestSet set;
+        QVERIFY(set.Make(10));
+        VerifyDialog dialog(*settings_, set.par2);
+        dialog.show();
+        QTRY_VERIFY_WITH_TIMEOUT(dialog.shownStatus().state == RecoveryState::AllVerified &&
+                                     dialog.shownStatus().activity == Activity::Idle,
+                                 kWaitMs);
+        const std::string path = set.dir.File(set.names[2]);
+        struct stat before {};
+        QCOMPARE(stat(path.c_str(), &before), 0);
+        std::vector<uint8_t> damaged = set.contents[2];
+        damaged[10] ^= 0xFF;
+        test::WriteFile(path, damaged);
+        struct timespec times[2] = {before.st_atim, before.st_mtim};
+        QCOMPARE(utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+
+        QTest::keyClick(&dialog, Qt::Key_F5);
+        QTRY_VERIFY_WITH_TIMEOUT(dialog.shownStatus().state == RecoveryState::RepairPossible &&
+                                     dialog.shownStatus().activity == Activity::Idle,
+                                 kWaitMs);
+        QCOMPARE(dialog.RowsOfKind(SourceRowKind::Damaged), 1);
+    }
+
+    void DroppedFilesAreOpened() {
+        TestSet set;
+        QVERIFY(set.Make(11));
+        VerifyDialog dialog(*settings_);
+        dialog.show();
+        QMimeData data;
+        data.setUrls({QUrl::fromLocalFile(QString::fromStdString(set.par2))});
+        // Dropped on the list, the files reach the dialog.
+        QWidget* target = Child<QTreeWidget>(&dialog, "fileList")->viewport();
+        const QPoint at(20, 20);
+        QDragEnterEvent enter(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(target, &enter);
+        QVERIFY(enter.isAccepted());
+        QDropEvent drop(QPointF(at), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(target, &drop);
+        QTRY_VERIFY_WITH_TIMEOUT(dialog.shownStatus().state == RecoveryState::AllVerified, kWaitMs);
+        QCOMPARE(QString::fromStdString(LastFolder()),
+                 QString::fromStdString(set.dir.path() + "/"));
+    }
+
+    void ClosingSavesTheLayout() {
+        settings_->verifyFilenameWidth = 250;
+        settings_->openDialogueHeight = 600;
+        {
+            VerifyDialog dialog(*settings_);
+            dialog.show();
+            QCOMPARE(dialog.height(), 600);
+            QCOMPARE(Child<QTreeWidget>(&dialog, "fileList")->columnWidth(0), 250);
+            Child<QTreeWidget>(&dialog, "fileList")->setColumnWidth(0, 222);
+            dialog.resize(dialog.width(), 640);
+            QVERIFY(dialog.close());
+        }
+        QCOMPARE(settings_->verifyFilenameWidth, 222u);
+        QCOMPARE(settings_->openDialogueHeight, 640u);
+        Settings reloaded(settings_->storePath());
+        QVERIFY(reloaded.Load());
+        QCOMPARE(reloaded.verifyFilenameWidth, 222u);
+        QCOMPARE(reloaded.openDialogueHeight, 640u);
+        // A stored height below the minimum is raised to it.
+        settings_->openDialogueHeight = 50;
+        VerifyDialog small(*settings_);
+        QCOMPARE(small.height(), small.minimumHeight());
+    }
+
+    void StartUpOpensTheDialogOfTheCommandLine() {
+        TestSet set;
+        QVERIFY(set.Make(12));
+        Application application;
+        QtStartupHost host(*settings_);
+        QCOMPARE(RunStartup(application, *settings_, {set.par2}, host), StartupResult::Running);
+        auto* dialog = qobject_cast<VerifyDialog*>(host.mainDialog());
+        QVERIFY(dialog != nullptr);
+        QCOMPARE(MainWindow(), dialog);
+        QPointer<VerifyDialog> alive(dialog);
+        QTRY_VERIFY_WITH_TIMEOUT(TitleStartsWith(dialog, "Vantrove - Tutti i dati Verificati - "),
+                                 kWaitMs);
+        dialog->close();
+        QTRY_VERIFY_WITH_TIMEOUT(alive.isNull(), kWaitMs);
+
+        // Without a file: an empty dialog (the create dialog's place for now).
+        QtStartupHost empty(*settings_);
+        QCOMPARE(RunStartup(application, *settings_, {}, empty), StartupResult::Running);
+        auto* emptyDialog = qobject_cast<VerifyDialog*>(empty.mainDialog());
+        QVERIFY(emptyDialog != nullptr);
+        QPointer<VerifyDialog> emptyAlive(emptyDialog);
+        QTest::qWait(300);
+        QCOMPARE(emptyDialog->shownStatus().state, RecoveryState::NothingLoaded);
+        emptyDialog->close();
+        QTRY_VERIFY_WITH_TIMEOUT(emptyAlive.isNull(), kWaitMs);
+    }
+};
+
+}  // namespace vantrove
+
+VANTROVE_QTEST_MAIN(vantrove::VerifyDialogTest)
+#include "verify_dialog_test.moc"
