@@ -403,10 +403,15 @@ class VerifyDialogTest : public QObject {
         QVERIFY(!monitor->isChecked());
 
         // While only scanning, Ferma stops without asking.
+        // The worker answers the rescan request above with its idle status, so
+        // the scanning status is handed over again and again.
         running.activity = Activity::ScanningFile;
         monitor->setChecked(true);
-        dialog.workerClient().StatusChanged(running);
-        QTRY_VERIFY_WITH_TIMEOUT(stop->isEnabled(), kWaitMs);
+        QTimer feeder;
+        connect(&feeder, &QTimer::timeout, [&]() { dialog.workerClient().StatusChanged(running); });
+        feeder.start(10);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            stop->isEnabled() && dialog.shownStatus().activity == Activity::ScanningFile, kWaitMs);
         QTest::mouseClick(stop, Qt::LeftButton);
         QCOMPARE(boxes_.asked.size(), size_t{2});
         QVERIFY(!monitor->isChecked());
