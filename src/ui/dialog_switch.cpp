@@ -69,10 +69,4 @@ QWidget* OpenCreateDialogForSet(Settings& settings, DetachedSet set) {
     return dialog;
 }
 
-bool ShowPreferencesDialog(Settings& settings, QWidget* parent) {
-    return false;
-}
-
-void ShowAboutBox(QWidget* parent) {}
-
 }  // namespace vantrove

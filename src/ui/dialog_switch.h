@@ -52,13 +52,4 @@ QWidget* OpenCreateDialog(Settings& settings, const std::vector<std::string>& fi
 // made, and the set is then destroyed.
 QWidget* OpenCreateDialogForSet(Settings& settings, DetachedSet set);
 
-// The preferences dialog, modal over `parent`; what the user confirms is
-// stored in `settings`, saved and applied. False when it was cancelled or
-// does not exist yet (kPreferencesAvailable).
-bool ShowPreferencesDialog(Settings& settings, QWidget* parent);
-
-// The about box, modal over `parent` (nothing while kAboutBoxAvailable is
-// false).
-void ShowAboutBox(QWidget* parent);
-
 }  // namespace vantrove

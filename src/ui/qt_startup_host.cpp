@@ -1,6 +1,7 @@
 #include "ui/qt_startup_host.h"
 
 #include "ui/dialog_switch.h"
+#include "ui/preferences_dialog.h"
 #include "ui/verify_dialog.h"
 
 namespace vantrove {

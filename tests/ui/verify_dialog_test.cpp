@@ -194,7 +194,7 @@ class VerifyDialogTest : public QObject {
         QVERIFY(!Child<QPushButton>(&dialog, "add")->isEnabled());
         QVERIFY(!Child<QPushButton>(&dialog, "repair")->isEnabled());
         QVERIFY(!Child<QPushButton>(&dialog, "stop")->isEnabled());
-        QVERIFY(!Child<QPushButton>(&dialog, "new")->isEnabled());  // no create dialog yet
+        QCOMPARE(Child<QPushButton>(&dialog, "new")->isEnabled(), kCreateDialogAvailable);
         QCOMPARE(Child<QLabel>(&dialog, "counter0")->text(), QStringLiteral("sconosciuto"));
         QCOMPARE(Child<QPushButton>(&dialog, "stop")->text(), QStringLiteral("Ferma"));
         QVERIFY(dialog.minimumWidth() > 0 && dialog.minimumHeight() > 0);
@@ -380,8 +380,13 @@ class VerifyDialogTest : public QObject {
         auto* monitor = Child<QCheckBox>(&dialog, "monitor");
         auto* stop = Child<QPushButton>(&dialog, "stop");
         monitor->setChecked(true);
-        dialog.workerClient().StatusChanged(running);
-        QTRY_VERIFY_WITH_TIMEOUT(stop->isEnabled(), kWaitMs);
+        // The worker hands over its own idle status now and then (after each
+        // request), so the running status is handed over again and again.
+        QTimer feeder;
+        connect(&feeder, &QTimer::timeout, [&]() { dialog.workerClient().StatusChanged(running); });
+        feeder.start(10);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            stop->isEnabled() && dialog.shownStatus().activity == Activity::Recovering, kWaitMs);
         QCOMPARE(Child<SegmentBar>(&dialog, "progressBar")->GetText(), QStringLiteral("33.3 %"));
         QCOMPARE(dialog.windowTitle(), QStringLiteral("Vantrove - Recupero dati - \"film\""));
         SaveScreenshot(&dialog, QStringLiteral("verify_dialog_recovering.png"));
@@ -403,13 +408,8 @@ class VerifyDialogTest : public QObject {
         QVERIFY(!monitor->isChecked());
 
         // While only scanning, Ferma stops without asking.
-        // The worker answers the rescan request above with its idle status, so
-        // the scanning status is handed over again and again.
         running.activity = Activity::ScanningFile;
         monitor->setChecked(true);
-        QTimer feeder;
-        connect(&feeder, &QTimer::timeout, [&]() { dialog.workerClient().StatusChanged(running); });
-        feeder.start(10);
         QTRY_VERIFY_WITH_TIMEOUT(
             stop->isEnabled() && dialog.shownStatus().activity == Activity::ScanningFile, kWaitMs);
         QTest::mouseClick(stop, Qt::LeftButton);
@@ -630,16 +630,50 @@ class VerifyDialogTest : public QObject {
         dialog->close();
         QTRY_VERIFY_WITH_TIMEOUT(alive.isNull(), kWaitMs);
 
-        // Without a file: an empty dialog (the create dialog's place for now).
+        // Without a file: the create dialog, or an empty verify/repair dialog
+        // in its place where there is none.
         QtStartupHost empty(*settings_);
         QCOMPARE(RunStartup(application, *settings_, {}, empty), StartupResult::Running);
-        auto* emptyDialog = qobject_cast<VerifyDialog*>(empty.mainDialog());
-        QVERIFY(emptyDialog != nullptr);
-        QPointer<VerifyDialog> emptyAlive(emptyDialog);
-        QTest::qWait(300);
-        QCOMPARE(emptyDialog->shownStatus().state, RecoveryState::NothingLoaded);
-        emptyDialog->close();
-        QTRY_VERIFY_WITH_TIMEOUT(emptyAlive.isNull(), kWaitMs);
+        QWidget* window = empty.mainDialog();
+        QVERIFY(window != nullptr);
+        QCOMPARE(MainWindow(), window);
+        QCOMPARE(qobject_cast<VerifyDialog*>(window) == nullptr, kCreateDialogAvailable);
+        QVERIFY(window->isVisible());
+        QPointer<QWidget> windowAlive(window);
+        window->setAttribute(Qt::WA_DeleteOnClose);
+        window->close();
+        QTRY_VERIFY_WITH_TIMEOUT(windowAlive.isNull(), kWaitMs);
+    }
+
+    // Nuovo and Extra hand the program over to the create dialog; Extra
+    // takes the loaded set with it.
+    void NewAndExtraSwitchToTheCreateDialog() {
+        if (!kCreateDialogAvailable) QSKIP("no create dialog in this build");
+        for (const char* button : {"new", "stop"}) {
+            TestSet set;
+            QVERIFY(set.Make(13));
+            auto* dialog = new VerifyDialog(*settings_, set.par2);
+            dialog->setAttribute(Qt::WA_DeleteOnClose);
+            QPointer<VerifyDialog> alive(dialog);
+            SetMainWindow(dialog);
+            dialog->show();
+            QTRY_VERIFY_WITH_TIMEOUT(dialog->shownStatus().state == RecoveryState::AllVerified &&
+                                         Child<QPushButton>(dialog, button)->isEnabled(),
+                                     kWaitMs);
+            if (QByteArray(button) == "stop")
+                QCOMPARE(Child<QPushButton>(dialog, button)->text(), QStringLiteral("Extra"));
+            QTest::mouseClick(Child<QPushButton>(dialog, button), Qt::LeftButton);
+            QTRY_VERIFY_WITH_TIMEOUT(alive.isNull(), kWaitMs);
+            QWidget* next = MainWindow();
+            QVERIFY(next != nullptr);
+            QVERIFY(qobject_cast<VerifyDialog*>(next) == nullptr);
+            QVERIFY(next->isVisible());
+            SaveScreenshot(next, QStringLiteral("verify_dialog_then_%1.png").arg(button));
+            QPointer<QWidget> nextAlive(next);
+            next->setAttribute(Qt::WA_DeleteOnClose);
+            next->close();
+            QTRY_VERIFY_WITH_TIMEOUT(nextAlive.isNull(), kWaitMs);
+        }
     }
 };
 
