@@ -36,6 +36,7 @@
 #include "ui/file_context_menu.h"
 #include "ui/file_dialog_filters.h"
 #include "ui/file_list_icons.h"
+#include "ui/help_key.h"
 #include "ui/last_folder.h"
 #include "ui/preferences_dialog.h"
 #include "ui/priority_menu.h"
@@ -176,7 +177,9 @@ VerifyDialog::VerifyDialog(Settings& settings, const std::string& fileName,
     setWindowFlags(windowFlags() | Qt::WindowMinMaxButtonsHint | Qt::WindowCloseButtonHint);
     setSizeGripEnabled(true);
     setAcceptDrops(true);
+    setWindowIcon(ProgramIcon());
     BuildControls();
+    InstallHelpKey(this);
 
     chooser_ = [](QWidget* parent, bool addMode) {
         QFileDialog dialog(parent, Str(kStrSelectFilesTitle), Q(LastFolder()));

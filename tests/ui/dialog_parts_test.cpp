@@ -1,0 +1,172 @@
+// Tests of the smaller pieces of the verify/repair dialog and the desktop
+// program: the message boxes (buttons, Italian captions, default and Esc
+// buttons, answers), the file dialog filters, the list icons and the file
+// context menu.
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QClipboard>
+#include <QImage>
+#include <QMenu>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QtTest/QtTest>
+#include <set>
+
+#include "app/localized_message_box.h"
+#include "core/string_ids.h"
+#include "support/qt_test_main.h"
+#include "support/test_env.h"
+#include "ui/file_context_menu.h"
+#include "ui/file_dialog_filters.h"
+#include "ui/file_list_icons.h"
+#include "ui/qt_message_box.h"
+
+namespace vantrove {
+
+class DialogPartsTest : public QObject {
+    Q_OBJECT
+
+  private:
+    static QStringList Captions(QMessageBox& box) {
+        QStringList captions;
+        for (QAbstractButton* button : box.buttons()) captions.append(button->text());
+        captions.sort();
+        return captions;
+    }
+
+  private slots:
+    void YesNoQuestionWithTheSecondButtonAsDefault() {
+        auto box = BuildMessageBox(nullptr, "Siete sicuri?", "Interrompi",
+                                   kMbYesNo | kMbIconQuestion | kMbDefButton2);
+        QCOMPARE(box->windowTitle(), QStringLiteral("Interrompi"));
+        QCOMPARE(box->text(), QStringLiteral("Siete sicuri?"));
+        QCOMPARE(box->icon(), QMessageBox::Question);
+        QCOMPARE(Captions(*box), (QStringList{QStringLiteral("No"), QStringLiteral("Sì")}));
+        QCOMPARE(box->defaultButton(), box->button(QMessageBox::No));
+        QCOMPARE(box->escapeButton(), box->button(QMessageBox::No));
+
+        auto first = BuildMessageBox(nullptr, "x", "y", kMbYesNo);
+        QCOMPARE(first->defaultButton(), first->button(QMessageBox::Yes));
+        QCOMPARE(first->icon(), QMessageBox::NoIcon);
+    }
+
+    void EveryStyleHasItsButtonsAndIcon() {
+        struct Case {
+            unsigned style;
+            QStringList captions;
+            QMessageBox::Icon icon;
+        } cases[] = {
+            {kMbOk | kMbIconExclamation, {QStringLiteral("OK")}, QMessageBox::Warning},
+            {kMbOkCancel | kMbIconError,
+             {QStringLiteral("Annulla"), QStringLiteral("OK")},
+             QMessageBox::Critical},
+            {kMbAbortRetryIgnore | kMbIconInformation,
+             {QStringLiteral("Ignora"), QStringLiteral("Interrompi"), QStringLiteral("Riprova")},
+             QMessageBox::Information},
+            {kMbYesNoCancel,
+             {QStringLiteral("Annulla"), QStringLiteral("No"), QStringLiteral("Sì")},
+             QMessageBox::NoIcon},
+            {kMbRetryCancel,
+             {QStringLiteral("Annulla"), QStringLiteral("Riprova")},
+             QMessageBox::NoIcon},
+        };
+        for (const Case& c : cases) {
+            auto box = BuildMessageBox(nullptr, "t", "c", c.style);
+            QCOMPARE(Captions(*box), c.captions);
+            QCOMPARE(box->icon(), c.icon);
+        }
+        // Esc means Cancel where there is one.
+        auto cancel = BuildMessageBox(nullptr, "t", "c", kMbYesNoCancel | kMbDefButton3);
+        QCOMPARE(cancel->escapeButton(), cancel->button(QMessageBox::Cancel));
+        QCOMPARE(cancel->defaultButton(), cancel->button(QMessageBox::Cancel));
+        // A default button past the last one falls back to the first.
+        auto ok = BuildMessageBox(nullptr, "t", "c", kMbOk | kMbDefButton3);
+        QCOMPARE(ok->defaultButton(), ok->button(QMessageBox::Ok));
+    }
+
+    void AnswersAreTheClassicValues() {
+        QCOMPARE(AnswerOf(QMessageBox::Ok), kIdOk);
+        QCOMPARE(AnswerOf(QMessageBox::Cancel), kIdCancel);
+        QCOMPARE(AnswerOf(QMessageBox::Abort), kIdAbort);
+        QCOMPARE(AnswerOf(QMessageBox::Retry), kIdRetry);
+        QCOMPARE(AnswerOf(QMessageBox::Ignore), kIdIgnore);
+        QCOMPARE(AnswerOf(QMessageBox::Yes), kIdYes);
+        QCOMPARE(AnswerOf(QMessageBox::No), kIdNo);
+        QCOMPARE(AnswerOf(QMessageBox::NoButton), kIdCancel);
+    }
+
+    // The presenter really shows the box and returns the button pressed.
+    void ThePresenterReturnsTheButtonPressed() {
+        QtMessageBox presenter;
+        for (auto [pressed, expected] :
+             {std::pair{QMessageBox::No, kIdNo}, std::pair{QMessageBox::Yes, kIdYes}}) {
+            QTimer::singleShot(50, [pressed = pressed]() {
+                auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+                if (box != nullptr) box->button(pressed)->click();
+            });
+            QCOMPARE(presenter.Show(nullptr, "Domanda", "Titolo", kMbYesNo | kMbIconQuestion),
+                     expected);
+        }
+    }
+
+    void FiltersFromTheStringTable() {
+        QCOMPARE(FileDialogFilters(QStringLiteral("Volumi (*.PAR2, *.P??)|*.PAR2;*.P??|")),
+                 QStringList{QStringLiteral("Volumi (*.PAR2, *.P??) (*.PAR2 *.par2 *.P?? *.p??)")});
+        // Several pairs, blanks, a pair without patterns and one without a description.
+        QCOMPARE(FileDialogFilters(QStringLiteral("A|*.a ; *.B|Nothing||| *.x|")),
+                 QStringList{QStringLiteral("A (*.a *.A *.B *.b)")});
+        QCOMPARE(FileDialogFilters(QString()), QStringList());
+        const QStringList all = FileDialogFiltersOf(
+            {kStrFilterRecoveryVolumes, kStrFilterChecksumFiles, kStrFilterAllFiles});
+        QCOMPARE(all.size(), 3);
+        QVERIFY(all[0].startsWith(QStringLiteral("Volumi di Recupero (*.PAR2, *.P??) (")));
+        QVERIFY(all[1].contains(QStringLiteral("*.sfv")));
+        QVERIFY(all[2].startsWith(QStringLiteral("Tutti i file (*.*)")));
+    }
+
+    void NineDistinctIconsOfSixteenPixels() {
+        std::set<QByteArray> images;
+        for (int i = 0; i < kFileListIconCount; ++i) {
+            QIcon icon = FileListIconOf(static_cast<FileListIcon>(i));
+            QVERIFY(!icon.isNull());
+            QImage image = icon.pixmap(16, 16).toImage().convertToFormat(QImage::Format_ARGB32);
+            QCOMPARE(image.size(), QSize(16, 16));
+            images.insert(
+                QByteArray(reinterpret_cast<const char*>(image.constBits()), image.sizeInBytes()));
+        }
+        QCOMPARE(images.size(), size_t{kFileListIconCount});
+    }
+
+    void FileMenuOffersOpenFolderAndCopy() {
+        test::TempDir dir;
+        const std::string file = dir.File("data.bin");
+        test::WriteFile(file, std::string("x"));
+        QMenu menu;
+        FillFileMenu(&menu, QString::fromStdString(file));
+        QStringList texts;
+        for (QAction* action : menu.actions()) {
+            if (!action->isSeparator()) texts.append(action->text());
+        }
+        QCOMPARE(texts, (QStringList{QStringLiteral("Apri"), QStringLiteral("Apri cartella"),
+                                     QStringLiteral("Copia percorso")}));
+        menu.actions().last()->trigger();
+        QCOMPARE(QApplication::clipboard()->text(), QString::fromStdString(file));
+        QCOMPARE(ContainingFolder(QString::fromStdString(file)),
+                 QString::fromStdString(dir.path()));
+
+        // A folder has no containing-folder entry; it opens itself.
+        QMenu folderMenu;
+        FillFileMenu(&folderMenu, QString::fromStdString(dir.path()));
+        int entries = 0;
+        for (QAction* action : folderMenu.actions()) entries += action->isSeparator() ? 0 : 1;
+        QCOMPARE(entries, 2);
+        QCOMPARE(ContainingFolder(QString::fromStdString(dir.path())),
+                 QString::fromStdString(dir.path()));
+    }
+};
+
+}  // namespace vantrove
+
+VANTROVE_QTEST_MAIN(vantrove::DialogPartsTest)
+#include "dialog_parts_test.moc"
