@@ -17,6 +17,7 @@
 #include <QDropEvent>
 #include <QElapsedTimer>
 #include <QLabel>
+#include <QMenu>
 #include <QMimeData>
 #include <QPushButton>
 #include <QTreeWidget>
@@ -589,6 +590,56 @@ class VerifyDialogTest : public QObject {
         QTRY_VERIFY_WITH_TIMEOUT(dialog.shownStatus().state == RecoveryState::AllVerified, kWaitMs);
         QCOMPARE(QString::fromStdString(LastFolder()),
                  QString::fromStdString(set.dir.path() + "/"));
+    }
+
+    // The file list's menu follows the row: the desktop's actions for a file
+    // that exists, nothing for the data group and for a missing file; a
+    // click outside the rows gives the dialog's own menu with the priority.
+    void ContextMenusFollowTheRow() {
+        TestSet set;
+        QVERIFY(set.Make(14));
+        std::remove(set.dir.File(set.names[0]).c_str());
+        VerifyDialog dialog(*settings_, set.par2);
+        dialog.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+        QTRY_VERIFY_WITH_TIMEOUT(dialog.shownStatus().activity == Activity::Idle &&
+                                     dialog.RowsOfKind(SourceRowKind::Missing) == 1 &&
+                                     dialog.RowsOfKind(SourceRowKind::Complete) == 2,
+                                 kWaitMs);
+        auto* list = Child<QTreeWidget>(&dialog, "fileList");
+        QTreeWidgetItem* dataGroup = list->topLevelItem(1);
+        auto menuAt = [&](QTreeWidgetItem* row) {
+            QStringList seen;
+            QTimer::singleShot(300, [&seen]() {
+                auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+                if (menu == nullptr) return;
+                for (QAction* action : menu->actions()) {
+                    if (!action->isSeparator()) seen.append(action->text());
+                }
+                menu->close();
+            });
+            const QPoint at = row ? list->visualItemRect(row).center()
+                                  : QPoint(5, list->viewport()->height() - 3);
+            emit list->customContextMenuRequested(at);
+            QTest::qWait(500);
+            return seen;
+        };
+        QTreeWidgetItem* missing = nullptr;
+        QTreeWidgetItem* complete = nullptr;
+        for (int i = 0; i < dataGroup->childCount(); ++i) {
+            QTreeWidgetItem* row = dataGroup->child(i);
+            if (row->text(0).endsWith(QString::fromStdString(set.names[0]))) missing = row;
+            if (row->text(0).endsWith(QString::fromStdString(set.names[2]))) complete = row;
+        }
+        QVERIFY(missing != nullptr && complete != nullptr);
+        QCOMPARE(menuAt(complete),
+                 (QStringList{QStringLiteral("Apri"), QStringLiteral("Apri cartella"),
+                              QStringLiteral("Copia percorso")}));
+        QVERIFY(menuAt(missing).isEmpty());
+        QVERIFY(menuAt(dataGroup).isEmpty());
+        // Below the rows (the groups closed, so that there is room).
+        list->collapseAll();
+        QCOMPARE(menuAt(nullptr), QStringList{QStringLiteral("Priorità")});
     }
 
     void ClosingSavesTheLayout() {
