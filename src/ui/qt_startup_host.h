@@ -16,6 +16,9 @@ namespace vantrove {
 
 class QtStartupHost : public StartupHost {
   public:
+    // The settings record the dialogs work on (start-up's own).
+    explicit QtStartupHost(Settings& settings) : settings_(&settings) {}
+
     void ShowPreferences(Settings& settings) override;
     bool OpenMainDialog(const MainDialogChoice& choice) override;
 
@@ -25,10 +28,6 @@ class QtStartupHost : public StartupHost {
   private:
     Settings* settings_ = nullptr;
     QWidget* mainDialog_ = nullptr;
-
-  public:
-    // The settings record the dialogs work on (start-up's own).
-    explicit QtStartupHost(Settings& settings) : settings_(&settings) {}
 };
 
 }  // namespace vantrove

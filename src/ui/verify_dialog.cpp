@@ -53,6 +53,8 @@ constexpr int kListTimerMs = 500;
 constexpr int64_t kAutoRepairIntervalMs = 1000;
 constexpr int kMinimumWidth = 600;
 constexpr int kMinimumHeight = 440;
+constexpr int kDefaultWidth = 720;
+constexpr int kDefaultHeight = 520;
 
 // Item data of the list's rows.
 constexpr int kRowTypeRole = Qt::UserRole;
@@ -392,16 +394,15 @@ void VerifyDialog::BuildControls() {
 }
 
 void VerifyDialog::RestoreLayout() {
-    fileList_->setColumnWidth(kNameColumn,
-                              int(std::min<uint32_t>(settings_.verifyFilenameWidth, INT_MAX)));
-    fileList_->setColumnWidth(kSizeColumn,
-                              int(std::min<uint32_t>(settings_.verifyFilesizeWidth, INT_MAX)));
-    QSize size = sizeHint().expandedTo(minimumSize());
-    size.setWidth(std::max(size.width(), 720));
-    int height = int(std::min<uint32_t>(settings_.openDialogueHeight, 16384));
-    size.setHeight(std::max({height, minimumHeight(), 520}));
-    if (settings_.openDialogueHeight != 0) size.setHeight(std::max(height, minimumHeight()));
-    resize(size);
+    auto pixels = [](uint32_t value) { return int(std::min<uint32_t>(value, 16384)); };
+    fileList_->setColumnWidth(kNameColumn, pixels(settings_.verifyFilenameWidth));
+    fileList_->setColumnWidth(kSizeColumn, pixels(settings_.verifyFilesizeWidth));
+    // The stored height (0 before the first close), never below the minimum.
+    const int width = std::max(sizeHint().width(), kDefaultWidth);
+    const int height = settings_.openDialogueHeight != 0
+                           ? std::max(pixels(settings_.openDialogueHeight), minimumHeight())
+                           : std::max(sizeHint().height(), kDefaultHeight);
+    resize(std::max(width, minimumWidth()), height);
 }
 
 void VerifyDialog::SaveLayout() {

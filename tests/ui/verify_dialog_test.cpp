@@ -286,6 +286,38 @@ class VerifyDialogTest : public QObject {
         SaveScreenshot(&dialog, QStringLiteral("verify_dialog_repaired.png"));
     }
 
+    // A checksum list is worded as one: its group row, the creator line, and
+    // a title that says "missing" when the file it lacks is missing.
+    void ChecksumListWithAMissingFile() {
+        if (!test::HaveCommand("md5sum")) QSKIP("md5sum is not installed");
+        TestSet set;
+        std::mt19937_64 rng(test::TestSeed() + 20);
+        std::string command = "cd " + test::ShellQuote(set.dir.path()) + " && md5sum";
+        for (const std::string& name : set.names) {
+            test::WriteFile(set.dir.File(name), test::RandomBytes(rng, 5000));
+            command += " " + name;
+        }
+        QCOMPARE(test::RunShell(command + " > set.md5").exitCode, 0);
+        std::remove(set.dir.File(set.names[1]).c_str());
+        VerifyDialog dialog(*settings_, set.dir.File("set.md5"));
+        dialog.show();
+        QTRY_VERIFY2_WITH_TIMEOUT(TitleStartsWith(&dialog, "Vantrove - 1 File Mancante - "),
+                                  qPrintable(dialog.windowTitle()), kWaitMs);
+        Settle();
+        QCOMPARE(Child<SegmentBar>(&dialog, "statusBar")->GetText(),
+                 QStringLiteral("1 File Mancante"));
+        auto* list = Child<QTreeWidget>(&dialog, "fileList");
+        QCOMPARE(list->topLevelItem(0)->text(0), QStringLiteral("File delle Firme di Verifica"));
+        QCOMPARE(list->topLevelItem(0)->childCount(), 1);
+        QCOMPARE(dialog.RowsOfKind(SourceRowKind::Missing), 1);
+        QCOMPARE(dialog.RowsOfKind(SourceRowKind::Complete), 2);
+        QVERIFY(Child<QLabel>(&dialog, "creatorLine")
+                    ->text()
+                    .startsWith(QStringLiteral("File di Verifica creati da :- ")));
+        QVERIFY(!Child<QPushButton>(&dialog, "repair")->isEnabled());
+        SaveScreenshot(&dialog, QStringLiteral("verify_dialog_checksum_missing.png"));
+    }
+
     void AutomaticRepairNeedsNoClickAndSoundsOnce() {
         TestSet set;
         QVERIFY(set.Make(3));
