@@ -25,6 +25,7 @@
 #include <QtTest/QtTest>
 #include <condition_variable>
 #include <deque>
+#include <filesystem>
 #include <mutex>
 #include <random>
 #include <thread>
@@ -576,6 +577,75 @@ class VerifyDialogTest : public QObject {
         for (int i = 0; i < list->topLevelItem(1)->childCount(); ++i)
             QVERIFY(!list->topLevelItem(1)->child(i)->text(0).startsWith(QStringLiteral("alpha")));
         QCOMPARE(QString::fromStdString(dialog.shownStatus().setName), QStringLiteral("set"));
+    }
+
+    // Checking Rileva scans the folder at once: a file deleted behind the
+    // dialog's back is seen as missing.
+    void MonitoringScansAtOnce() {
+        TestSet set;
+        QVERIFY(set.Make(15));
+        VerifyDialog dialog(*settings_, set.par2);
+        dialog.show();
+        QTRY_VERIFY_WITH_TIMEOUT(dialog.shownStatus().state == RecoveryState::AllVerified &&
+                                     dialog.shownStatus().activity == Activity::Idle,
+                                 kWaitMs);
+        std::remove(set.dir.File(set.names[2]).c_str());
+        QTest::qWait(300);
+        QCOMPARE(dialog.shownStatus().state, RecoveryState::AllVerified);
+        auto* monitor = Child<QCheckBox>(&dialog, "monitor");
+        monitor->click();  // as the user does: toggled and clicked
+        QVERIFY(monitor->isChecked());
+        QTRY_VERIFY_WITH_TIMEOUT(dialog.RowsOfKind(SourceRowKind::Missing) == 1 &&
+                                     dialog.shownStatus().state == RecoveryState::RepairPossible,
+                                 kWaitMs);
+    }
+
+    // Aggiungi adds a file to the set that is open: a volume kept in another
+    // folder brings the recovery blocks that the repair lacked.
+    void AddingAVolumeFromAnotherFolder() {
+        TestSet set;
+        QVERIFY(set.Make(16));
+        set.Damage();
+        TempDir elsewhere;
+        // The largest volume goes away.
+        std::string largest;
+        uint64_t largestSize = 0;
+        for (const auto& entry : std::filesystem::directory_iterator(set.dir.path())) {
+            const std::string name = entry.path().filename().string();
+            if (name.find(".vol") == std::string::npos) continue;
+            if (entry.file_size() > largestSize) {
+                largestSize = entry.file_size();
+                largest = name;
+            }
+        }
+        QVERIFY(!largest.empty());
+        const std::string moved = elsewhere.File(largest);
+        std::filesystem::rename(set.dir.File(largest), moved);
+
+        VerifyDialog dialog(*settings_, set.par2);
+        dialog.show();
+        QTRY_VERIFY2_WITH_TIMEOUT(dialog.shownStatus().activity == Activity::Idle &&
+                                      dialog.shownStatus().state == RecoveryState::Incomplete,
+                                  qPrintable(dialog.windowTitle()), kWaitMs);
+        auto* add = Child<QPushButton>(&dialog, "add");
+        QTRY_VERIFY_WITH_TIMEOUT(add->isEnabled(), kWaitMs);
+        const int volumesBefore =
+            Child<QTreeWidget>(&dialog, "fileList")->topLevelItem(0)->childCount();
+        bool addMode = false;
+        dialog.SetFileChooser([&](QWidget*, bool mode) {
+            addMode = mode;
+            return std::vector<std::string>{moved};
+        });
+        QTest::mouseClick(add, Qt::LeftButton);
+        QVERIFY(addMode);
+        // Nothing was cleared.
+        QCOMPARE(Child<QTreeWidget>(&dialog, "fileList")->topLevelItem(0)->childCount(),
+                 volumesBefore);
+        QTRY_VERIFY2_WITH_TIMEOUT(dialog.shownStatus().activity == Activity::Idle &&
+                                      dialog.shownStatus().state == RecoveryState::RepairPossible,
+                                  qPrintable(dialog.windowTitle()), kWaitMs);
+        QCOMPARE(QString::fromStdString(LastFolder()),
+                 QString::fromStdString(elsewhere.path() + "/"));
     }
 
     // F5 forgets what was verified: damage that keeps the file's size and
