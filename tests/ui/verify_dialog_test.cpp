@@ -744,6 +744,29 @@ class VerifyDialogTest : public QObject {
         QCOMPARE(menuAt(nullptr), QStringList{QStringLiteral("Priorità")});
     }
 
+    // Esci and the Esc key both close the dialog through its closing (the
+    // worker is quit and the layout written).
+    void EsciAndEscapeClose() {
+        for (bool escape : {false, true}) {
+            settings_->openDialogueHeight = 0;
+            auto* dialog = new VerifyDialog(*settings_);
+            dialog->setAttribute(Qt::WA_DeleteOnClose);
+            QPointer<VerifyDialog> alive(dialog);
+            dialog->show();
+            QVERIFY(QTest::qWaitForWindowExposed(dialog));
+            auto* exit = Child<QPushButton>(dialog, "exit");
+            QTRY_VERIFY_WITH_TIMEOUT(exit->isEnabled(), kWaitMs);
+            if (escape) {
+                QTest::keyClick(dialog, Qt::Key_Escape);
+            } else {
+                QTest::mouseClick(exit, Qt::LeftButton);
+                QVERIFY(!exit->isEnabled());
+            }
+            QTRY_VERIFY_WITH_TIMEOUT(alive.isNull(), kWaitMs);
+            QVERIFY(settings_->openDialogueHeight != 0);
+        }
+    }
+
     void ClosingSavesTheLayout() {
         settings_->verifyFilenameWidth = 250;
         settings_->openDialogueHeight = 600;
