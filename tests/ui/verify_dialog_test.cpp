@@ -480,8 +480,8 @@ class VerifyDialogTest : public QObject {
             gate.Release();
             QTRY_VERIFY2_WITH_TIMEOUT(
                 dialog.shownStatus().activity == Activity::Idle &&
-                        dialog.shownStatus().state != RecoveryState::RepairPossible ||
-                    dialog.shownStatus().errorKind != ErrorKind::None,
+                    (dialog.shownStatus().state != RecoveryState::RepairPossible ||
+                     dialog.shownStatus().errorKind != ErrorKind::None),
                 qPrintable(dialog.windowTitle()), kWaitMs);
             Settle();
             if (answer == kIdNo) {
