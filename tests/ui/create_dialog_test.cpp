@@ -442,6 +442,17 @@ class CreateDialogTest : public QObject {
         QVERIFY(s >= 999 && s <= 1001);
         slider->triggerAction(QAbstractSlider::SliderSingleStepSub);
         QVERIFY(p.sourceBlockCount < s);
+        // A drag goes through the logarithmic scale.
+        CreationParameters expected = p;
+        const uint64_t wanted = expected.sourceBlocksAt(500000);
+        expected.setSourceBlockCount(wanted);
+        slider->setSliderDown(true);
+        slider->setSliderPosition(500000);
+        slider->setSliderDown(false);
+        QVERIFY(p.sourceBlockCount != s);
+        QCOMPARE(p.sourceBlockCount, expected.sourceBlockCount);
+        QCOMPARE(slider->value(), static_cast<int>(p.sourceBlockPosition()));
+        Type(d, "sourceBlocksEdit", QStringLiteral("1000"));
 
         // R: typed values stop at S; the slider's ends are 1 and S.
         Type(d, "recoveryBlocksEdit", QStringLiteral("1.000.000"));
