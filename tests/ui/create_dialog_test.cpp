@@ -33,14 +33,17 @@
 #include <random>
 #include <thread>
 
+#include "app/application.h"
 #include "app/digit_grouping.h"
 #include "app/localized_message_box.h"
 #include "app/settings.h"
+#include "app/start_up.h"
 #include "create/existing_set_reader.h"
 #include "support/qt_test_main.h"
 #include "support/test_env.h"
 #include "ui/creation_progress_dialog.h"
 #include "ui/dialog_switch.h"
+#include "ui/qt_startup_host.h"
 #include "ui/segment_bar.h"
 #include "ui/spin_arrows.h"
 #include "ui/verify_dialog.h"
@@ -657,7 +660,57 @@ class CreateDialogTest : public QObject {
         Press(p, "verifyButton");
         QTRY_VERIFY_WITH_TIMEOUT(guard.isNull(), 10000);
         QCOMPARE(VisibleTopLevels<VerifyDialog>().size(), size_t{1});
-        QCOMPARE(MainWindow(), static_cast<QWidget*>(VisibleTopLevels<VerifyDialog>().front()));
+        VerifyDialog* verify = VisibleTopLevels<VerifyDialog>().front();
+        QCOMPARE(MainWindow(), static_cast<QWidget*>(verify));
+        // The new set is whole: every file verified.
+        QTRY_VERIFY_WITH_TIMEOUT(verify->shownStatus().state == RecoveryState::AllVerified,
+                                 kJobTimeoutMs);
+        QVERIFY(
+            verify->windowTitle().startsWith(QStringLiteral("Vantrove - Tutti i dati Verificati")));
+        SaveShot(verify, QStringLiteral("create_then_verified.png"));
+    }
+
+    void StartUpOpensTheCreateDialogForCreateListAndNothing() {
+        WriteSparse(Path("b.bin"), 500);
+        WriteSparse(Path("a.bin"), 700);
+        WriteSparse(Path("c.bin"), 900);
+        // Not the first run: no preferences dialog before the main one.
+        settings_->SaveOptions();
+        Application application;
+        {
+            QtStartupHost host(*settings_);
+            QCOMPARE(RunStartup(application, *settings_, {"-CREATE", Path("b.bin"), Path("a.bin")},
+                                host),
+                     StartupResult::Running);
+            auto* d = qobject_cast<CreateDialog*>(host.mainDialog());
+            QVERIFY(d != nullptr);
+            QCOMPARE(MainWindow(), static_cast<QWidget*>(d));
+            QCOMPARE(d->parameters().files().size(), size_t{2});
+            QCOMPARE(d->parameters().files()[0].path, Path("a.bin"));
+            QCOMPARE(d->parameters().files()[1].size, uint64_t{500});
+        }
+        CloseEveryWindow();
+        {
+            // A list file: one path a line, read and then deleted.
+            test::WriteFile(Path("list.txt"), Path("c.bin") + "\n" + Path("a.bin") + "\n\n");
+            QtStartupHost host(*settings_);
+            QCOMPARE(
+                RunStartup(application, *settings_, {"/create", "/list", Path("list.txt")}, host),
+                StartupResult::Running);
+            auto* d = qobject_cast<CreateDialog*>(host.mainDialog());
+            QVERIFY(d != nullptr);
+            QCOMPARE(d->parameters().files().size(), size_t{2});
+            QCOMPARE(d->parameters().files()[1].path, Path("c.bin"));
+            QVERIFY(!Exists(Path("list.txt")));
+        }
+        CloseEveryWindow();
+        {
+            QtStartupHost host(*settings_);
+            QCOMPARE(RunStartup(application, *settings_, {}, host), StartupResult::Running);
+            auto* d = qobject_cast<CreateDialog*>(host.mainDialog());
+            QVERIFY(d != nullptr);
+            QVERIFY(d->parameters().files().empty());
+        }
     }
 
     void FailedCreationSaysWhyAndOffersEsci() {
