@@ -189,6 +189,10 @@ void CreationProgressDialog::StopOrExit() {
 }
 
 bool CreationProgressDialog::AskAndStop() {
+    if (!worker_) return false;  // never started: nothing to stop
+    // A job that ended since the last tick has nothing left to stop.
+    Tick();
+    if (finished_) return false;
     if (LocalizedMessageBox(this, GetString(kStrStopCreationQuestion),
                             GetString(kStrStopCreationCaption),
                             kMbYesNo | kMbIconQuestion) != kIdYes)
