@@ -124,7 +124,7 @@ class CreationProgressDialogTest : public QObject {
     }
 
     void ShowsFiguresPhasesEstimateAndTheEnd() {
-        SlowBlocks slow(4);
+        SlowBlocks slow(10);
         auto parameters = Parameters(400, 40);
         const uint64_t s = parameters->sourceBlockCount;
         const uint64_t total = parameters->totalDataSize;
