@@ -10,7 +10,9 @@
 // The reference ("ref") reads 32-bit little-endian words and handles two
 // field elements per word through four look-ups. The fast kernels ("ssse3",
 // "avx2", "avx512bw": nibble shuffles; "gfni": affine bit-matrix transforms
-// on 512-bit vectors) are compiled for their instruction sets with function
+// on 512-bit vectors; "gfni-tower": the same, with the field taken as a
+// degree-two extension of its 256-element subfield so that a product needs
+// three affine transforms instead of four) are compiled for their instruction sets with function
 // target attributes and are offered only when the CPU has them. The active
 // kernel is chosen once, on first use, as the fastest available; setting the
 // environment variable VANTROVE_FORCE_REFERENCE=1 forces the reference.
