@@ -17,9 +17,9 @@
 
 #include "core/async_read_request.h"
 #include "core/worker_team.h"
-#include "rs/memory_test_patterns.h"
 #include "rs/block_signature.h"
 #include "rs/galois_field.h"
+#include "rs/memory_test_patterns.h"
 #include "rs/multiply_accumulate.h"
 
 namespace vantrove {
@@ -192,8 +192,8 @@ bool DataPass::Prepare() {
         const MultiplyAccumulateKernel& kernel = ActiveMultiplyAccumulate();
         const size_t words = kernel.applyManyPacked != nullptr ? kernel.packedWords : 0;
         const size_t tableBytes = words != 0 ? words * sizeof(uint64_t) : sizeof(FactorTable);
-        const size_t group = std::clamp<size_t>(kTableBytes / (tableBytes * std::max(r, 1u)), 1,
-                                                std::max(m_, 1u));
+        const size_t group =
+            std::clamp<size_t>(kTableBytes / (tableBytes * std::max(r, 1u)), 1, std::max(m_, 1u));
         tableSlots_ = m_ > 0 ? group * r : 0;
         if (words != 0)
             packed_.resize(tableSlots_ * words);
@@ -231,7 +231,8 @@ DataPass::TestOutcome DataPass::FillAndCheck(uint32_t pattern, uint64_t& positio
     for (auto [data, bytes] : buffers) {
         const size_t words = bytes / 4;
         for (size_t w = 0; w < words; w += stepWords)
-            steps.push_back({reinterpret_cast<uint32_t*>(data) + w, std::min(stepWords, words - w)});
+            steps.push_back(
+                {reinterpret_cast<uint32_t*>(data) + w, std::min(stepWords, words - w)});
     }
     const unsigned threads = team_->Size();
     const size_t perGroup = size_t{threads} * kMemoryTestStepsPerThread;
@@ -400,9 +401,8 @@ bool DataPass::MultiplyBatch(size_t first, size_t count, size_t length) {
     std::atomic<bool> stopped{false};
     // Smaller tiles for larger batches, so the inputs of a tile stay in
     // cache; whole blocks of the working layout.
-    const size_t tileBytes = std::clamp<size_t>(kTileInputBytes / count / kWorkingBlockBytes *
-                                                    kWorkingBlockBytes,
-                                                2048, kTileBytes);
+    const size_t tileBytes = std::clamp<size_t>(
+        kTileInputBytes / count / kWorkingBlockBytes * kWorkingBlockBytes, 2048, kTileBytes);
 
     // Signatures from the data as read, then the kernel's working layout.
     team_->Run([&](unsigned k) {

@@ -88,16 +88,25 @@ void ApplyManyPlain(const FactorTable* const* tables, const uint8_t* const* inpu
     for (size_t b = 0; b < count; ++b) Apply(*tables[b], inputs[b], output, length);
 }
 
-constexpr MultiplyAccumulateKernel kReference{"ref",   PrepareReference,
-                                              ApplyReference, nullptr,
-                                              nullptr,        ApplyManyPlain<ApplyReference>,
-                                              0,              nullptr};
-constexpr MultiplyAccumulateKernel kSsse3{
-    "ssse3", kernels::PrepareNibbles16,          kernels::ApplySsse3, nullptr,
-    nullptr, ApplyManyPlain<kernels::ApplySsse3>, 0,  nullptr};
-constexpr MultiplyAccumulateKernel kAvx2{
-    "avx2",  kernels::PrepareNibbles16,         kernels::ApplyAvx2, nullptr,
-    nullptr, ApplyManyPlain<kernels::ApplyAvx2>, 0,  nullptr};
+constexpr MultiplyAccumulateKernel kReference{
+    "ref", PrepareReference, ApplyReference, nullptr, nullptr, ApplyManyPlain<ApplyReference>,
+    0,     nullptr};
+constexpr MultiplyAccumulateKernel kSsse3{"ssse3",
+                                          kernels::PrepareNibbles16,
+                                          kernels::ApplySsse3,
+                                          nullptr,
+                                          nullptr,
+                                          ApplyManyPlain<kernels::ApplySsse3>,
+                                          0,
+                                          nullptr};
+constexpr MultiplyAccumulateKernel kAvx2{"avx2",
+                                         kernels::PrepareNibbles16,
+                                         kernels::ApplyAvx2,
+                                         nullptr,
+                                         nullptr,
+                                         ApplyManyPlain<kernels::ApplyAvx2>,
+                                         0,
+                                         nullptr};
 constexpr MultiplyAccumulateKernel kAvx512bw{"avx512bw",
                                              kernels::PrepareNibbles16,
                                              kernels::ApplyAvx512bw,
@@ -291,7 +300,8 @@ void PrepareTower16(const ProductTables&, uint16_t factor, FactorTable& table) {
     const TowerTables& t = Tower();
     table.factor = factor;
     uint64_t m[kTowerPackedWords];
-    for (int k = 0; k < 4; ++k) m[k] = t.plainOfLow[factor & 0xFF][k] ^ t.plainOfHigh[factor >> 8][k];
+    for (int k = 0; k < 4; ++k)
+        m[k] = t.plainOfLow[factor & 0xFF][k] ^ t.plainOfHigh[factor >> 8][k];
     const uint16_t c = t.coordinatesOfLow[factor & 0xFF] ^ t.coordinatesOfHigh[factor >> 8];
     const uint32_t f0 = c & 0xFF, f1 = c >> 8;
     m[4] = t.times[f0];
