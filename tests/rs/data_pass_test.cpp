@@ -390,6 +390,45 @@ TEST(DataPass, MemoryTestDifferenceEndsThePassBeforeAnyData) {
     EXPECT_TRUE(test::ReadFile(rebuild.targetPath()).empty());
 }
 
+// Damages one byte near the end of the output area after the pattern of one
+// pass has been written.
+class DamageAreaEnd : public DataPassTestHooks {
+  public:
+    void AfterPatternWritten(uint8_t* area, size_t bytes) override {
+        if (++calls == damageAtCall) area[bytes - 5] ^= 0x80;
+    }
+    int calls = 0;
+    int damageAtCall = -1;
+};
+
+// The memory test walks a large area in groups of steps spread over the
+// threads: a difference in a late step of a late group is still found, and
+// progress stops just before that step.
+TEST(DataPass, MemoryTestFindsADifferenceInTheLastStepOfALargeArea) {
+    for (uint32_t threads : {1u, 2u}) {
+        const uint64_t slice = uint64_t{8} << 20;
+        Rebuild rebuild(5, slice, slice, {0, 1, 2});  // 3 outputs, a ring of 3
+        rebuild.job().threads = threads;
+        DamageAreaEnd hooks;
+        const int pattern = 3;
+        hooks.damageAtCall = 4 * pattern + 1;  // area + 3 ring buffers per pattern
+        rebuild.job().hooks = &hooks;
+        RecordingReporter reporter;
+        bool cancelled = false;
+        EXPECT_FALSE(rebuild.Run(reporter, cancelled));
+        EXPECT_FALSE(cancelled);
+        ASSERT_EQ(reporter.errors.size(), 1u);
+        EXPECT_EQ(reporter.errors[0].kind, kErrorMemory);
+        EXPECT_EQ(reporter.Count(kActivityRecoveringData), 0);
+        // Each pass writes and then reads 6 slices (3 outputs, 3 buffers);
+        // the check stops at the last of the area's 96 steps of 262144 bytes.
+        const uint64_t pass = 6 * slice;
+        EXPECT_EQ(reporter.last[kActivityMemoryTest],
+                  std::make_pair((2 * pattern + 1) * pass + 95 * uint64_t{262144}, 32 * pass))
+            << "threads " << threads;
+    }
+}
+
 TEST(DataPass, CorruptedWordFailsOnlyItsOutput) {
     for (uint32_t threads : {1u, 2u}) {
         Rebuild rebuild(10, 1 << 17, 1 << 17, {2, 4, 6});
