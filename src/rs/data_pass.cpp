@@ -44,6 +44,8 @@ constexpr uint64_t kBatchAreaShare = 3;
 // the first-level cache for small batches; larger ones take tiles of at
 // least 2 KiB, measured faster than the smaller tiles that would fit.
 constexpr size_t kTileInputBytes = 65536;
+// Outputs handed to one call of a kernel that takes several.
+constexpr size_t kOutputsPerCall = 6;
 // Room for the prepared coefficient tables of one batch.
 constexpr size_t kTableBytes = size_t{16} << 20;
 
@@ -437,15 +439,33 @@ bool DataPass::MultiplyBatch(size_t first, size_t count, size_t length) {
             for (size_t tile = begin; tile < end; tile += tileBytes) {
                 const size_t tileLength = std::min(tileBytes, end - tile);
                 for (size_t b = 0; b < count; ++b) tileInputs[b] = inputs[b] + tile;
+                if (words != 0) {
+                    // A few outputs per call, so they share the loads of
+                    // the inputs.
+                    uint32_t j = groupFirst;
+                    while (j < groupEnd) {
+                        const uint64_t* packed[kOutputsPerCall];
+                        uint8_t* outputs[kOutputsPerCall];
+                        size_t n = 0;
+                        for (; j < groupEnd && n < kOutputsPerCall; ++j) {
+                            if (failed_[j]) continue;
+                            packed[n] = &packed_[(j - groupFirst) * count * words];
+                            outputs[n++] = area_ + j * chunk_ + tile;
+                        }
+                        if (n > 0)
+                            kernel.applyManyPacked(packed, tileInputs.data(), count, outputs, n,
+                                                   tileLength);
+                        if (StopRequested()) {
+                            stopped.store(true, std::memory_order_relaxed);
+                            return;
+                        }
+                    }
+                    continue;
+                }
                 for (uint32_t j = groupFirst; j < groupEnd; ++j) {
                     if (failed_[j]) continue;
-                    uint8_t* out = area_ + j * chunk_ + tile;
-                    if (words != 0)
-                        kernel.applyManyPacked(&packed_[(j - groupFirst) * count * words],
-                                               tileInputs.data(), count, out, tileLength);
-                    else
-                        kernel.applyMany(&tables[(j - groupFirst) * count], tileInputs.data(),
-                                         count, out, tileLength);
+                    kernel.applyMany(&tables[(j - groupFirst) * count], tileInputs.data(), count,
+                                     area_ + j * chunk_ + tile, tileLength);
                     if (StopRequested()) {
                         stopped.store(true, std::memory_order_relaxed);
                         return;

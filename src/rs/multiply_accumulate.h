@@ -54,13 +54,16 @@ struct MultiplyAccumulateKernel {
                       uint8_t* output, size_t length);
     // A kernel whose prepared table lies wholly in its first `packedWords`
     // 64-bit words (0 for the others) also takes the tables of its inputs
-    // packed one after another: words [b · packedWords, (b + 1) ·
-    // packedWords) of `packed` are the first words of the table of input b.
-    // Many coefficients then fit in a few cache lines instead of a page
-    // each. Otherwise as applyMany; null when packedWords is 0.
+    // packed one after another: for output j, words [b · packedWords,
+    // (b + 1) · packedWords) of `packed[j]` are the first words of the table
+    // of input b. Many coefficients then fit in a few cache lines instead of
+    // a page each, and several outputs share each load of the inputs:
+    // outputs[j] ⊕= Σ_b factor_jb · input_b for j < outputCount, all in the
+    // working layout. Null when packedWords is 0.
     size_t packedWords;
-    void (*applyManyPacked)(const uint64_t* packed, const uint8_t* const* inputs, size_t count,
-                            uint8_t* output, size_t length);
+    void (*applyManyPacked)(const uint64_t* const* packed, const uint8_t* const* inputs,
+                            size_t count, uint8_t* const* outputs, size_t outputCount,
+                            size_t length);
 };
 
 // Block size of the working layouts: offsets handed to toWorking,

@@ -534,22 +534,84 @@ void ApplyManyTowerGfni512(const FactorTable* const* tables, const uint8_t* cons
     }
 }
 
+namespace {
+
+// `Outputs` outputs at once over one 128-byte block (two when `Blocks` is
+// 2): each input block is loaded, and a0 + a1 formed, once for all of them.
 // A zero factor has zero matrices and adds nothing, so every input simply
-// takes part; the matrices are read in place.
-void ApplyManyPackedTowerGfni512(const uint64_t* packed, const uint8_t* const* inputs, size_t count,
-                                 uint8_t* out, size_t length) {
+// takes part; the matrices are read in place (words 4–6 of each table).
+template <int Outputs, int Blocks>
+inline void TowerOutputs(const uint64_t* const* packed, const uint8_t* const* data, size_t n,
+                         size_t offset, uint8_t* const* outputs) {
     constexpr size_t kStride = kTowerPackedWords;
-    const auto* words = reinterpret_cast<const long long*>(packed);
-    const size_t whole = length & ~size_t{127};
+    __m512i lo[Outputs][Blocks], hi[Outputs][Blocks];
+    for (int j = 0; j < Outputs; ++j) {
+        for (int k = 0; k < Blocks; ++k) {
+            lo[j][k] = _mm512_loadu_si512(outputs[j] + offset + 128 * k);
+            hi[j][k] = _mm512_loadu_si512(outputs[j] + offset + 128 * k + 64);
+        }
+    }
+    for (size_t b = 0; b < n; ++b) {
+        const uint8_t* in = data[b] + offset;
+        __m512i a0[Blocks], a1[Blocks], sum[Blocks];
+        for (int k = 0; k < Blocks; ++k) {
+            a0[k] = _mm512_loadu_si512(in + 128 * k);
+            a1[k] = _mm512_loadu_si512(in + 128 * k + 64);
+            sum[k] = _mm512_xor_si512(a0[k], a1[k]);
+        }
+        for (int j = 0; j < Outputs; ++j) {
+            const auto* m = reinterpret_cast<const long long*>(packed[j] + b * kStride + 4);
+            const __m512i m0 = _mm512_set1_epi64(m[0]);
+            const __m512i m1 = _mm512_set1_epi64(m[1]);
+            const __m512i m2 = _mm512_set1_epi64(m[2]);
+            for (int k = 0; k < Blocks; ++k) {
+                const __m512i p0 = _mm512_gf2p8affine_epi64_epi8(a0[k], m0, 0);
+                lo[j][k] = _mm512_ternarylogic_epi64(
+                    lo[j][k], p0, _mm512_gf2p8affine_epi64_epi8(a1[k], m1, 0), 0x96);
+                hi[j][k] = _mm512_ternarylogic_epi64(
+                    hi[j][k], p0, _mm512_gf2p8affine_epi64_epi8(sum[k], m2, 0), 0x96);
+            }
+        }
+    }
+    for (int j = 0; j < Outputs; ++j) {
+        for (int k = 0; k < Blocks; ++k) {
+            _mm512_storeu_si512(outputs[j] + offset + 128 * k, lo[j][k]);
+            _mm512_storeu_si512(outputs[j] + offset + 128 * k + 64, hi[j][k]);
+        }
+    }
+}
+
+template <int Outputs>
+void TowerOutputsOverLength(const uint64_t* const* packed, const uint8_t* const* inputs,
+                            size_t count, uint8_t* const* outputs, size_t whole) {
     size_t i = 0;
-    for (; i + 384 <= whole; i += 384) TowerBlocks<3, kStride>(words + 4, inputs, count, i, out);
-    for (; i < whole; i += 128) TowerBlocks<1, kStride>(words + 4, inputs, count, i, out);
-    if (whole < length) {
+    for (; i + 256 <= whole; i += 256) TowerOutputs<Outputs, 2>(packed, inputs, count, i, outputs);
+    for (; i < whole; i += 128) TowerOutputs<Outputs, 1>(packed, inputs, count, i, outputs);
+}
+
+}  // namespace
+
+// Outputs three at a time: three share each input load and each a0 + a1,
+// which pays more than longer runs of blocks of one output.
+void ApplyManyPackedTowerGfni512(const uint64_t* const* packed, const uint8_t* const* inputs,
+                                 size_t count, uint8_t* const* outputs, size_t outputCount,
+                                 size_t length) {
+    const size_t whole = length & ~size_t{127};
+    size_t j = 0;
+    for (; j + 3 <= outputCount; j += 3)
+        TowerOutputsOverLength<3>(packed + j, inputs, count, outputs + j, whole);
+    if (outputCount - j == 2)
+        TowerOutputsOverLength<2>(packed + j, inputs, count, outputs + j, whole);
+    if (outputCount - j == 1)
+        TowerOutputsOverLength<1>(packed + j, inputs, count, outputs + j, whole);
+    if (whole == length) return;
+    for (j = 0; j < outputCount; ++j) {
         for (size_t b = 0; b < count; ++b) {
-            const auto factor = static_cast<uint16_t>(packed[b * kStride + 7]);
+            const uint64_t* table = packed[j] + b * kTowerPackedWords;
+            const auto factor = static_cast<uint16_t>(table[7]);
             if (factor == 0) continue;
-            ApplyGfni512Matrices(words + b * kStride, factor, inputs[b] + whole, out + whole,
-                                 length - whole);
+            ApplyGfni512Matrices(reinterpret_cast<const long long*>(table), factor,
+                                 inputs[b] + whole, outputs[j] + whole, length - whole);
         }
     }
 }

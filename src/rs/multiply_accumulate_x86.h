@@ -84,8 +84,9 @@ void ToTowerGfni512(uint8_t* data, size_t length);
 void FromTowerGfni512(uint8_t* data, size_t length);
 void ApplyManyTowerGfni512(const FactorTable* const* tables, const uint8_t* const* inputs,
                            size_t count, uint8_t* out, size_t length);
-void ApplyManyPackedTowerGfni512(const uint64_t* packed, const uint8_t* const* inputs, size_t count,
-                                 uint8_t* out, size_t length);
+void ApplyManyPackedTowerGfni512(const uint64_t* const* packed, const uint8_t* const* inputs,
+                                 size_t count, uint8_t* const* outputs, size_t outputCount,
+                                 size_t length);
 
 void SignatureChainsGfni512(const uint8_t* data, size_t length, const uint64_t matrices[4],
                             uint8_t chains[512]);

@@ -162,10 +162,64 @@ TEST(MultiplyAccumulate, WorkingLayoutGivesThePlainResult) {
                 for (size_t b = 0; b < count; ++b)
                     std::memcpy(&packed[b * kernel->packedWords], tables[b].words,
                                 kernel->packedWords * sizeof(uint64_t));
-                kernel->applyManyPacked(packed.data(), inputPointers.data(), count,
-                                        packedOut.data(), length);
+                const uint64_t* packedPointer = packed.data();
+                uint8_t* packedOutPointer = packedOut.data();
+                kernel->applyManyPacked(&packedPointer, inputPointers.data(), count,
+                                        &packedOutPointer, 1, length);
                 if (kernel->fromWorking) kernel->fromWorking(packedOut.data(), length);
                 ASSERT_EQ(packedOut, expected) << "packed, length " << length << " count " << count;
+            }
+        }
+    }
+}
+
+// Several outputs at once, each with coefficients of its own (one of them
+// zero), give what each would get alone.
+TEST(MultiplyAccumulate, PackedTablesServeSeveralOutputsAtOnce) {
+    std::mt19937_64 rng(test::TestSeed() + 5);
+    const auto& reference = ReferenceMultiplyAccumulate();
+    for (const MultiplyAccumulateKernel* kernel : AvailableMultiplyAccumulateKernels()) {
+        if (kernel->applyManyPacked == nullptr) continue;
+        SCOPED_TRACE(kernel->name);
+        const size_t words = kernel->packedWords;
+        for (size_t length : {128, 384, 640, 1000, 4096}) {
+            for (size_t outputs : {1, 2, 3, 4, 5, 7}) {
+                const size_t count = 1 + rng() % 6;
+                std::vector<std::vector<uint8_t>> inputs, working;
+                for (size_t b = 0; b < count; ++b) {
+                    inputs.push_back(test::RandomBytes(rng, length));
+                    working.push_back(inputs.back());
+                    kernel->toWorking(working.back().data(), length);
+                }
+                std::vector<std::vector<uint8_t>> out, expected;
+                std::vector<std::vector<uint64_t>> packed(outputs,
+                                                          std::vector<uint64_t>(count * words));
+                for (size_t j = 0; j < outputs; ++j) {
+                    out.push_back(test::RandomBytes(rng, length));
+                    expected.push_back(out.back());
+                    kernel->toWorking(out.back().data(), length);
+                    for (size_t b = 0; b < count; ++b) {
+                        const auto f = static_cast<uint16_t>(j == 1 && b == 0 ? 0 : rng());
+                        FactorTable table;
+                        reference.prepare(Products(), f, table);
+                        reference.apply(table, inputs[b].data(), expected[j].data(), length);
+                        kernel->prepare(Products(), f, table);
+                        std::memcpy(&packed[j][b * words], table.words, words * sizeof(uint64_t));
+                    }
+                }
+                std::vector<const uint64_t*> packedPointers;
+                std::vector<uint8_t*> outPointers;
+                std::vector<const uint8_t*> inputPointers;
+                for (auto& p : packed) packedPointers.push_back(p.data());
+                for (auto& o : out) outPointers.push_back(o.data());
+                for (auto& w : working) inputPointers.push_back(w.data());
+                kernel->applyManyPacked(packedPointers.data(), inputPointers.data(), count,
+                                        outPointers.data(), outputs, length);
+                for (size_t j = 0; j < outputs; ++j) {
+                    kernel->fromWorking(out[j].data(), length);
+                    ASSERT_EQ(out[j], expected[j])
+                        << "length " << length << " outputs " << outputs << " output " << j;
+                }
             }
         }
     }
