@@ -14,6 +14,7 @@
 #include <QFocusEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTimer>
@@ -24,10 +25,13 @@
 #include "app/digit_grouping.h"
 #include "app/process_priority.h"
 #include "app/settings.h"
+#include "app/shell_integration.h"
 #include "app/start_up.h"
 #include "support/qt_test_main.h"
 #include "support/test_env.h"
+#include "ui/dialog_switch.h"
 #include "ui/help_key.h"
+#include "ui/qt_startup_host.h"
 
 namespace vantrove {
 
@@ -331,6 +335,55 @@ class PreferencesDialogTest : public QObject {
         QVERIFY(!test::FileExists(Store()));
         QVERIFY(settings.par2Association);
         QCOMPARE(settings.preferredBlockSize, 384000u);
+    }
+
+    // The desktop program's own start-up host: on the first run the dialog is
+    // the only window; Annulla leaves no store, Ok saves and applies.
+    void firstRunOfTheDesktopProgram_data() {
+        QTest::addColumn<bool>("confirm");
+        QTest::newRow("Annulla") << false;
+        QTest::newRow("Ok") << true;
+    }
+    void firstRunOfTheDesktopProgram() {
+        QFETCH(bool, confirm);
+        unlink(Store().c_str());
+        const std::string entry =
+            std::string(std::getenv("XDG_DATA_HOME")) + "/applications/vantrove.desktop";
+        unlink(entry.c_str());
+        Settings settings(Store());
+        QtStartupHost host(settings);
+        Application application;
+        QStringList windowsAtPreferences;
+        QTimer::singleShot(0, [&windowsAtPreferences, confirm] {
+            QWidget* modal = QApplication::activeModalWidget();
+            if (modal == nullptr) return;
+            for (QWidget* w : QApplication::topLevelWidgets()) {
+                if (w->isVisible()) windowsAtPreferences << w->metaObject()->className();
+            }
+            modal->findChild<QPushButton*>(QString::fromLatin1(confirm ? "1" : "2"))->click();
+        });
+        QCOMPARE(int(RunStartup(application, settings, {}, host)), int(StartupResult::Running));
+        QCOMPARE(windowsAtPreferences, QStringList{QStringLiteral("vantrove::PreferencesDialog")});
+        QPointer<QWidget> main = host.mainDialog();
+        QVERIFY(!main.isNull());
+        QCOMPARE(test::FileExists(Store()), confirm);
+        // The PAR2 association is on by default: Ok applied it for real.
+        QCOMPARE(test::FileExists(entry), confirm);
+        if (confirm) {
+            Settings saved(Store());
+            QVERIFY(saved.Load());
+            QVERIFY(saved.par2Association);
+            QCOMPARE(saved.priority, kPriorityNormal);
+        }
+        main->setAttribute(Qt::WA_DeleteOnClose);
+        main->close();
+        QTRY_VERIFY(main.isNull());
+        // Take the association away again for the other tests.
+        if (confirm) {
+            settings.par2Association = false;
+            ApplyShellSettings(settings);
+            QVERIFY(!test::FileExists(entry));
+        }
     }
 
     void f1OpensTheManual() {
