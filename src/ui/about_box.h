@@ -17,7 +17,7 @@ class LinkText;
 constexpr char kProgramVersion[] = "0.9";
 
 // The targets of the three links.
-constexpr char kFormatProjectAddress[] = "https://parchive.github.io/";
+constexpr char kFormatProjectAddress[] = "https://vantrove.example.org/formato";
 constexpr char kProgramSiteAddress[] = "https://vantrove.example.org/";
 constexpr char kDonationAddress[] = "https://vantrove.example.org/dona";
 
