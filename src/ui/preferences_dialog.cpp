@@ -281,12 +281,21 @@ void PreferencesDialog::Refresh(Row row) {
 }
 
 void PreferencesDialog::Step(Row row, int delta) {
+    // A number still being typed is taken first, so the arrow steps from it
+    // instead of overwriting it with the old value.
+    TakeTypedText(row);
     uint32_t next = SteppedValue(row, values_[row], delta);
     if (next != values_[row]) {
         values_[row] = next;
         Refresh(row);
     } else if (settings_.sounds) {
         beep_();
+    }
+}
+
+void PreferencesDialog::TakeTypedText(Row row) {
+    if (edits_[row]->text() != QString::fromStdString(FormatGrouped(values_[row]))) {
+        EditFinished(row);
     }
 }
 
@@ -305,7 +314,6 @@ bool PreferencesDialog::eventFilter(QObject* watched, QEvent* event) {
             // The arrow keys step the number as the arrows beside it do.
             int key = static_cast<QKeyEvent*>(event)->key();
             if (key == Qt::Key_Up || key == Qt::Key_Down) {
-                EditFinished(r);
                 Step(r, key == Qt::Key_Up ? -1 : 1);
                 return true;
             }
@@ -316,11 +324,7 @@ bool PreferencesDialog::eventFilter(QObject* watched, QEvent* event) {
 
 void PreferencesDialog::accept() {
     // An edit still being typed in (Enter pressed in it) counts as left.
-    for (Row row : {kExactRow, kYEncRow, kUUEncodeRow}) {
-        if (edits_[row]->text() != QString::fromStdString(FormatGrouped(values_[row]))) {
-            EditFinished(row);
-        }
-    }
+    for (Row row : {kExactRow, kYEncRow, kUUEncodeRow}) TakeTypedText(row);
     QDialog::accept();
 
     settings_.par2Association = par2_->isChecked();

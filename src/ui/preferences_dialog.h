@@ -73,6 +73,8 @@ class PreferencesDialog : public QDialog {
     void ApplyEnabling();
     void Refresh(Row row);
     void EditFinished(Row row);
+    // EditFinished when the edit's text is not the shown value (typed over).
+    void TakeTypedText(Row row);
     Row CheckedRow() const;
     QCheckBox* Check(int id, const char* text);
 

@@ -196,6 +196,27 @@ class PreferencesDialogTest : public QObject {
         QCOMPARE(SteppedValue(PreferencesDialog::kUUEncodeRow, 100, 3), 88u);
     }
 
+    void arrowsStepFromANumberStillBeingTyped() {
+        Settings settings(Store());
+        settings.blockSizeChoice = kBlockSizeExact;
+        Harness h(settings);
+        const Row exact = PreferencesDialog::kExactRow;
+        QLineEdit* edit = h.dialog.Edit(exact);
+        edit->setFocus();
+        edit->clear();
+        QTest::keyClicks(edit, QStringLiteral("1001"));
+        // The arrows take no focus, so the edit has not been left.
+        QTest::mouseClick(h.dialog.UpArrow(exact), Qt::LeftButton);
+        QCOMPARE(h.dialog.Value(exact), 1004u);
+        QCOMPARE(edit->text(), Grouped("1,004"));
+        QCOMPARE(h.dialog.BlockSizeDisplay()->text(), Grouped("1,004 Byte"));
+        edit->clear();
+        QTest::keyClicks(edit, QStringLiteral("5"));
+        QTest::mouseClick(h.dialog.DownArrow(exact), Qt::LeftButton);
+        QCOMPARE(h.dialog.Value(exact), 4u);
+        QCOMPARE(h.beeps, 1);
+    }
+
     void choosingARowEnablesItAndShowsItsSizes() {
         Settings settings(Store());
         Harness h(settings);  // defaults: yEnc, 3000 lines
