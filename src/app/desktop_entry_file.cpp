@@ -151,7 +151,9 @@ std::string JoinDesktopList(const std::vector<std::string>& items) {
 }
 
 bool ReadTextFile(const std::string& path, std::string& text) {
-    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // Not blocking: a named pipe in place of a file must not stop the
+    // program until someone writes to it; it is refused below.
+    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) return false;
     struct stat st;
     if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {

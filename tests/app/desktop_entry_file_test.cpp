@@ -1,7 +1,12 @@
 #include "app/desktop_entry_file.h"
 
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <future>
 
 #include "support/test_env.h"
 
@@ -62,6 +67,24 @@ TEST(DesktopEntryFile, AtomicWriteMakesFoldersAndSetsTheMode) {
     EXPECT_FALSE(WriteTextFileAtomically(dir.File("plain/c.desktop"), "x\n"));
     EXPECT_FALSE(ReadTextFile(dir.File("missing"), text));
     EXPECT_FALSE(ReadTextFile(dir.path(), text));
+}
+
+TEST(DesktopEntryFile, ANamedPipeIsRefusedWithoutWaitingForAWriter) {
+    test::TempDir dir;
+    std::string pipe = dir.File("other.desktop");
+    ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+    auto reading = std::async(std::launch::async, [&pipe] {
+        std::string text;
+        return ReadTextFile(pipe, text);
+    });
+    bool finished = reading.wait_for(std::chrono::seconds(5)) == std::future_status::ready;
+    if (!finished) {
+        // Let the blocked reader go, so the test can end.
+        int fd = open(pipe.c_str(), O_WRONLY | O_NONBLOCK);
+        if (fd >= 0) close(fd);
+    }
+    ASSERT_TRUE(finished) << "reading a named pipe waited for a writer";
+    EXPECT_FALSE(reading.get());
 }
 
 }  // namespace
