@@ -267,7 +267,18 @@ std::string ShellIntegration::FindEntryFile(const std::string& entryId) const {
 
 namespace {
 
-enum class EntryOwner { Ours, Other, Unreadable };
+// Whether the entry at `path` can start its program: it is readable and has
+// a command (an Exec line, or D-Bus activation in its place). An entry that
+// cannot is of no use to the desktop, so it neither stays in the lists nor
+// keeps a type alive.
+bool HasCommand(const std::string& path) {
+    std::string text, value;
+    if (path.empty() || !ReadTextFile(path, text)) return false;
+    DesktopEntryFile file;
+    file.Parse(text);
+    if (file.Get(kEntryGroup, "Exec", value) && !value.empty()) return true;
+    return file.Get(kEntryGroup, "DBusActivatable", value) && value == "true";
+}
 
 }  // namespace
 
@@ -410,8 +421,9 @@ void ShellIntegration::Unassociate(FileAssociation association) {
     RemoveTypeFromEntry(kOpenEntryId, type);
     RemoveTypeFromEntry(kFallbackEntryId, type);
 
-    // Our entries, and entries whose program cannot be learned, leave the
-    // lists; another program's entry stays and keeps the type.
+    // Our entries, and entries without a command that can be read (missing,
+    // unreadable or without Exec), leave the lists; another program's entry
+    // stays and keeps the type.
     bool otherProgram = false;
     std::string text, value;
     if (ReadTextFile(MimeAppsListPath(), text)) {
@@ -422,7 +434,7 @@ void ShellIntegration::Unassociate(FileAssociation association) {
             if (!list.Get(group, type, value)) continue;
             std::vector<std::string> ids = SplitDesktopList(value), kept;
             for (const std::string& id : ids) {
-                if (!IsOurEntry(id) && !FindEntryFile(id).empty()) kept.push_back(id);
+                if (!IsOurEntry(id) && HasCommand(FindEntryFile(id))) kept.push_back(id);
             }
             otherProgram = otherProgram || !kept.empty();
             if (kept.size() == ids.size()) continue;

@@ -193,6 +193,32 @@ TEST_F(ShellIntegrationTest, DanglingEntriesLeaveWithOursAndDoNotKeepTheType) {
     EXPECT_FALSE(Exists(shell.PackagePath(FileAssociation::Sfv)));
 }
 
+TEST_F(ShellIntegrationTest, EntriesWithoutACommandLeaveWithOursAndDoNotKeepTheType) {
+    shell.Associate(FileAssociation::Md5);
+    const std::string type = shell.FileTypeOf(FileAssociation::Md5);
+    // Installed, but with nothing to run.
+    PutFile(shell.EntryPath("broken.desktop"), "[Desktop Entry]\nType=Application\nName=x\n");
+    DesktopEntryFile list;
+    list.Parse(desktop.Read(shell.MimeAppsListPath()));
+    list.Set("Default Applications", type, "vantrove.desktop;broken.desktop;");
+    PutFile(shell.MimeAppsListPath(), list.Serialize());
+    shell.Unassociate(FileAssociation::Md5);
+    EXPECT_EQ(ListValue("Default Applications", type), "<none>");
+    EXPECT_FALSE(Exists(shell.PackagePath(FileAssociation::Md5)));
+    EXPECT_TRUE(Exists(shell.EntryPath("broken.desktop")));  // not ours to delete
+
+    // A program started by D-Bus activation has no Exec line and still counts.
+    shell.Associate(FileAssociation::Md5);
+    PutFile(shell.EntryPath("org.example.Sums.desktop"),
+            "[Desktop Entry]\nType=Application\nName=Sums\nDBusActivatable=true\n");
+    list.Parse(desktop.Read(shell.MimeAppsListPath()));
+    list.Set("Default Applications", type, "vantrove.desktop;org.example.Sums.desktop;");
+    PutFile(shell.MimeAppsListPath(), list.Serialize());
+    shell.Unassociate(FileAssociation::Md5);
+    EXPECT_EQ(ListValue("Default Applications", type), "org.example.Sums.desktop;");
+    EXPECT_TRUE(Exists(shell.PackagePath(FileAssociation::Md5)));
+}
+
 TEST_F(ShellIntegrationTest, UnusableEnvironmentWritesNothing) {
     ShellEnvironment empty = desktop.environment;
     empty.dataHome.clear();
