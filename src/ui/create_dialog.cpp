@@ -166,6 +166,12 @@ QString ChooserNameFilter(int id) {
                                : entry.substr(bar + 1, entry.find('|', bar + 1) - bar - 1);
     QStringList list;
     for (const QString& p : Q(patterns).split(QLatin1Char(';'), Qt::SkipEmptyParts)) {
+        // "*.*" stands for every file, but a file chooser here would only
+        // match names with a dot in them; "*" shows the others too.
+        if (p == QLatin1String("*.*")) {
+            list << QStringLiteral("*");
+            continue;
+        }
         list << p;
         if (p.toLower() != p) list << p.toLower();
     }

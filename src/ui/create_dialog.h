@@ -45,7 +45,8 @@ MachineFigures CurrentMachineFigures();
 
 // A file chooser's name filter from a filter text of the string table
 // ("Text (*.A, *.B)|*.A;*.B|"): the text with the patterns in both cases,
-// since names on this system differ by case.
+// since names on this system differ by case; "*.*" becomes "*", so that
+// names without a dot are offered too.
 QString ChooserNameFilter(int stringId);
 
 // Chooses existing files: several with `multiple`, otherwise one. Tests

@@ -17,6 +17,8 @@
 #include <QComboBox>
 #include <QDir>
 #include <QDropEvent>
+#include <QFileDialog>
+#include <QFileSystemModel>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMimeData>
@@ -31,6 +33,7 @@
 #include <chrono>
 #include <deque>
 #include <random>
+#include <set>
 #include <thread>
 
 #include "app/application.h"
@@ -38,6 +41,7 @@
 #include "app/localized_message_box.h"
 #include "app/settings.h"
 #include "app/start_up.h"
+#include "core/string_ids.h"
 #include "create/existing_set_reader.h"
 #include "support/qt_test_main.h"
 #include "support/test_env.h"
@@ -385,6 +389,35 @@ class CreateDialogTest : public QObject {
         many = {Q(Path("one.bin"))};
         Press(d, "addButton");
         QCOMPARE(d->parameters().files().size(), size_t{1});
+    }
+
+    // The chooser of "Aggiungi File" must offer every file, also those
+    // whose names have no dot; the recovery-volume filter stays narrow.
+    void AllFilesFilterOffersNamesWithoutADot() {
+        for (const char* name : {"README", "data.bin", "set.par2"}) WriteSparse(Path(name), 10);
+        const auto listed = [&](const QString& filter) {
+            QFileDialog chooser(nullptr, QString(), Q(dir_->path()), filter);
+            chooser.setOption(QFileDialog::DontUseNativeDialog);
+            chooser.show();
+            auto* model = chooser.findChild<QFileSystemModel*>();
+            std::set<std::string> names;
+            if (model == nullptr) return names;
+            const QModelIndex root = model->index(Q(dir_->path()));
+            QTest::qWaitFor([&] { return model->rowCount(root) > 0; }, 5000);
+            QTest::qWait(100);
+            for (int row = 0; row < model->rowCount(root); ++row) {
+                const QModelIndex index = model->index(row, 0, root);
+                if (model->flags(index) & Qt::ItemIsEnabled)
+                    names.insert(model->fileName(index).toStdString());
+            }
+            return names;
+        };
+        const std::set<std::string> all = listed(ChooserNameFilter(kStrFilterAllFiles));
+        QVERIFY2(all.count("README") == 1, "a name without a dot is offered");
+        QVERIFY(all.count("data.bin") == 1 && all.count("set.par2") == 1);
+        const std::set<std::string> volumes = listed(ChooserNameFilter(kStrFilterRecoveryVolumes));
+        QVERIFY(volumes.count("set.par2") == 1);
+        QVERIFY(volumes.count("README") == 0 && volumes.count("data.bin") == 0);
     }
 
     void TypedBlockSizeDropsSeparatorsAndRoundsToTheGranule() {
