@@ -877,11 +877,15 @@ void CreateDialog::OnSplitLimitStep(int direction) {
     CreationParameters& p = *parameters_;
     const uint64_t previous = p.splitLimit;
     const uint64_t step = std::max<uint64_t>(p.splitStep(), 1);
-    // The limit first goes to the nearest multiple of the step.
-    uint64_t target = (previous + step / 2) / step * step;
+    // The limit first goes to the nearest multiple of the step. Worked out
+    // wider than the limit, so that a step at the top of the range stays
+    // there instead of wrapping round to the smallest limit.
+    using Wide = unsigned __int128;
+    Wide target = (Wide{previous} + step / 2) / step * step;
     if (direction > 0) target += step;
     if (direction < 0) target = target > step ? target - step : 0;
-    p.setSplitLimit(target);
+    if (target > UINT64_MAX) target = direction > 0 ? previous : UINT64_MAX / step * step;
+    p.setSplitLimit(static_cast<uint64_t>(target));
     if (p.splitLimit == previous) Beep();
     Refresh();
 }

@@ -550,6 +550,25 @@ class CreateDialogTest : public QObject {
         QCOMPARE(p.splitLimit, uint64_t{15049999});
         Step(d, "splitLimitSpin", +1);
         QCOMPARE(p.splitLimit, uint64_t{15100000});
+        // The largest limit that can be typed steps down by one step and
+        // no further up (it does not wrap round to the smallest).
+        Type(d, "splitLimitEdit", QStringLiteral("99.999.999.999.999.999.999"));
+        QCOMPARE(p.splitLimit, UINT64_MAX);
+        int beeps = d->beepCount();
+        Step(d, "splitLimitSpin", +1);
+        QCOMPARE(p.splitLimit, UINT64_MAX);
+        QCOMPARE(d->beepCount(), beeps + 1);
+        const uint64_t topStep = UINT64_MAX / 100000 * 100000;
+        Step(d, "splitLimitSpin", -1);
+        QCOMPARE(p.splitLimit, topStep);
+        Step(d, "splitLimitSpin", -1);
+        QCOMPARE(p.splitLimit, topStep - 100000);
+        Step(d, "splitLimitSpin", +1);
+        QCOMPARE(p.splitLimit, topStep);
+        beeps = d->beepCount();
+        Step(d, "splitLimitSpin", +1);
+        QCOMPARE(p.splitLimit, topStep);
+        QCOMPARE(d->beepCount(), beeps + 1);
         // Never below the block size.
         Type(d, "splitLimitEdit", QStringLiteral("5"));
         QCOMPARE(p.splitLimit, std::max(p.blockSize, p.splitLowerBound()));
