@@ -78,6 +78,23 @@ std::string CurrentFolderSlash() {
     return folder;
 }
 
+// An absolute path written one way only: "." components and repeated
+// slashes go, so that "dir/./a" and "dir//a" name the listed "dir/a".
+// ".." stays: behind a symbolic link it need not lead to the folder the
+// text suggests.
+std::string TidyPath(const std::string& path) {
+    std::string tidy;
+    size_t start = 0;
+    while (start <= path.size()) {
+        size_t end = path.find('/', start);
+        if (end == std::string::npos) end = path.size();
+        const std::string part = path.substr(start, end - start);
+        if (!part.empty() && part != ".") tidy += "/" + part;
+        start = end + 1;
+    }
+    return tidy.empty() ? std::string("/") : tidy;
+}
+
 bool LessNoCase(const std::string& a, const std::string& b) {
     return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
         return std::tolower(static_cast<unsigned char>(x)) <
@@ -499,6 +516,7 @@ void CreateDialog::AddFiles(const std::vector<std::string>& paths) {
     for (std::string path : paths) {
         if (path.empty()) continue;
         if (path.front() != '/') path = CurrentFolderSlash() + path;
+        path = TidyPath(path);
         if (known.count(path) != 0) continue;
         struct stat st {};
         uint64_t size = 0;

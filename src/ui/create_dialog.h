@@ -83,7 +83,8 @@ class CreateDialog : public QDialog {
 
     // Adds files as "Aggiungi File" and drops do: a path already listed is
     // left out, a folder is skipped, a relative path is taken from the
-    // current folder; then the defaults follow the new list.
+    // current folder ("." components and doubled slashes dropped); then the
+    // defaults follow the new list.
     void AddFiles(const std::vector<std::string>& paths);
 
     // The choosers of files, of a folder and of a set to open.

@@ -289,8 +289,18 @@ class CreateDialogTest : public QObject {
         for (const auto& [name, size] : files) WriteRandom(Path(name), size, rng);
         CreateDialog* d = NewDialog({Path("Movie.part2.rar"), Path("movie.part3.rar")});
         d->AddFiles({Path("movie.part1.rar"), Path("Movie.part2.rar")});  // one repeat
+        // The same files written other ways are repeats too: from the
+        // current folder, through "." and doubled slashes.
+        const QString cwd = QDir::currentPath();
+        QVERIFY(QDir::setCurrent(Q(dir_->path())));
+        d->AddFiles({"movie.part3.rar", "./Movie.part2.rar", dir_->path() + "//./movie.part1.rar"});
+        QDir::setCurrent(cwd);
         auto* list = Child<QTreeWidget>(d, "fileList");
         QCOMPARE(list->topLevelItemCount(), 3);
+        for (const auto& file : d->parameters().files())
+            QVERIFY2(file.path.find("/.") == std::string::npos &&
+                         file.path.find("//") == std::string::npos,
+                     file.path.c_str());
         // Sorted by path without regard to case.
         QCOMPARE(list->topLevelItem(0)->text(0), QStringLiteral("movie.part1.rar"));
         QCOMPARE(list->topLevelItem(1)->text(0), QStringLiteral("Movie.part2.rar"));
