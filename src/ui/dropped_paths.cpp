@@ -1,5 +1,7 @@
 #include "ui/dropped_paths.h"
 
+#include <sys/stat.h>
+
 #include <QMimeData>
 #include <QUrl>
 
@@ -12,7 +14,11 @@ std::vector<std::string> DroppedPaths(const QMimeData* mimeData) {
         if (!url.isLocalFile()) continue;
         QString path = url.toLocalFile();
         if (path.isEmpty()) continue;
-        paths.push_back(path.toStdString());
+        // Only files that exist count; a folder is not a file to open or protect.
+        std::string local = path.toStdString();
+        struct stat st {};
+        if (stat(local.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) continue;
+        paths.push_back(std::move(local));
     }
     return paths;
 }

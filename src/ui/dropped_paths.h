@@ -3,8 +3,9 @@
 //
 // Both dialogs accept files dropped on them (or on their file lists) and
 // treat them as a list of paths in the order the desktop gave them. Only
-// local files count: remote URLs and plain text are ignored. A pure function
-// of the drop's data; user-interface thread (QMimeData belongs to it).
+// local files that exist and are not folders count: remote URLs, plain text,
+// folders and vanished files are ignored, and a drop with none is refused.
+// User-interface thread (QMimeData belongs to it).
 
 #include <string>
 #include <vector>
@@ -13,8 +14,8 @@ class QMimeData;
 
 namespace vantrove {
 
-// The local file paths of `mimeData` in UTF-8, in the order of its URLs;
-// empty when it is null or carries no local file.
+// The paths of the existing local files of `mimeData` in UTF-8, in the order
+// of its URLs; empty when it is null or carries none.
 std::vector<std::string> DroppedPaths(const QMimeData* mimeData);
 
 }  // namespace vantrove

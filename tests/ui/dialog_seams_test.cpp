@@ -3,6 +3,7 @@
 // the main window.
 
 #include <QApplication>
+#include <QDir>
 #include <QMenu>
 #include <QMimeData>
 #include <QUrl>
@@ -12,6 +13,7 @@
 
 #include "app/process_priority.h"
 #include "support/qt_test_main.h"
+#include "support/test_env.h"
 #include "ui/dialog_switch.h"
 #include "ui/dropped_paths.h"
 #include "ui/last_folder.h"
@@ -24,19 +26,34 @@ class DialogSeamsTest : public QObject {
 
   private slots:
     void DroppedPathsKeepOnlyLocalFilesInOrder() {
+        test::TempDir dir;
+        QDir(QString::fromStdString(dir.path())).mkdir(QStringLiteral("a b"));
+        const std::string first = dir.File("a b/è.par2");
+        const std::string second = dir.File("z.sfv");
+        test::WriteFile(first, "x");
+        test::WriteFile(second, "y");
         QMimeData data;
-        data.setUrls({QUrl::fromLocalFile(QStringLiteral("/tmp/a b/è.par2")),
+        data.setUrls({QUrl::fromLocalFile(QString::fromStdString(first)),
                       QUrl(QStringLiteral("https://example.org/x.par2")),
-                      QUrl::fromLocalFile(QStringLiteral("/tmp/z.sfv"))});
+                      QUrl::fromLocalFile(QString::fromStdString(second))});
         std::vector<std::string> paths = DroppedPaths(&data);
         QCOMPARE(paths.size(), size_t{2});
-        QCOMPARE(QString::fromStdString(paths[0]), QStringLiteral("/tmp/a b/è.par2"));
-        QCOMPARE(paths[1], std::string("/tmp/z.sfv"));
+        QCOMPARE(paths[0], first);
+        QCOMPARE(paths[1], second);
 
         QMimeData text;
         text.setText(QStringLiteral("/tmp/not-a-url.par2"));
         QVERIFY(DroppedPaths(&text).empty());
         QVERIFY(DroppedPaths(nullptr).empty());
+
+        // Folders and files that are not there do not count.
+        QMimeData others;
+        others.setUrls({QUrl::fromLocalFile(QString::fromStdString(dir.path())),
+                        QUrl::fromLocalFile(QString::fromStdString(dir.File("gone.par2"))),
+                        QUrl::fromLocalFile(QString::fromStdString(second))});
+        QCOMPARE(DroppedPaths(&others), std::vector<std::string>{second});
+        others.setUrls({QUrl::fromLocalFile(QString::fromStdString(dir.path()))});
+        QVERIFY(DroppedPaths(&others).empty());
     }
 
     void LastFolderIsTheFolderOfTheLastPath() {
