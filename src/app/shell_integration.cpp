@@ -401,7 +401,14 @@ void ShellIntegration::Associate(FileAssociation association) {
         RemoveTypeFromEntry(otherId, type);
         DesktopEntryFile list;
         std::string text, value;
-        if (ReadTextFile(MimeAppsListPath(), text)) list.Parse(text);
+        if (ReadTextFile(MimeAppsListPath(), text)) {
+            list.Parse(text);
+        } else if (IsFile(MimeAppsListPath())) {
+            // A list that is there but cannot be read is never replaced by a
+            // fresh one: every other default of the user would be lost.
+            RefreshMimeDatabase();
+            return;
+        }
         for (const char* group : {kDefaultGroup, kAddedGroup}) {
             std::vector<std::string> ids;
             if (list.Get(group, type, value)) ids = SplitDesktopList(value);

@@ -1,6 +1,7 @@
 #include "app/shell_integration.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -217,6 +218,19 @@ TEST_F(ShellIntegrationTest, EntriesWithoutACommandLeaveWithOursAndDoNotKeepTheT
     shell.Unassociate(FileAssociation::Md5);
     EXPECT_EQ(ListValue("Default Applications", type), "org.example.Sums.desktop;");
     EXPECT_TRUE(Exists(shell.PackagePath(FileAssociation::Md5)));
+}
+
+TEST_F(ShellIntegrationTest, AnUnreadableDefaultsListIsNeverReplaced) {
+    // A named pipe stands for a list that cannot be read; a fresh list in its
+    // place would drop every other default the user has.
+    std::string list = shell.MimeAppsListPath();
+    PutFile(list, "");
+    ASSERT_EQ(unlink(list.c_str()), 0);
+    ASSERT_EQ(mkfifo(list.c_str(), 0600), 0);
+    shell.Associate(FileAssociation::Par2);
+    struct stat st;
+    ASSERT_EQ(lstat(list.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISFIFO(st.st_mode));
 }
 
 TEST_F(ShellIntegrationTest, UnusableEnvironmentWritesNothing) {
