@@ -945,9 +945,12 @@ void CreateDialog::OpenSet() {
     ReplaceMainWindow(this, OpenVerifyDialog(settings_, S(files.front())));
 }
 
-// Both are modal; the preferences change what a new creation starts from.
+// Both are modal. The preferred block size belongs to the preferences: once
+// they are confirmed, the next default block size and a Usenet restriction
+// switched on from now on use the new one.
 void CreateDialog::ShowPreferences() {
-    ShowPreferencesDialog(settings_, this);
+    if (ShowPreferencesDialog(settings_, this))
+        parameters_->settings.preferredBlockSize = settings_.preferredBlockSize;
 }
 
 void CreateDialog::ShowAbout() {

@@ -24,6 +24,7 @@
 #include <QMimeData>
 #include <QPointer>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QSlider>
 #include <QToolButton>
 #include <QTreeWidget>
@@ -47,6 +48,7 @@
 #include "support/test_env.h"
 #include "ui/creation_progress_dialog.h"
 #include "ui/dialog_switch.h"
+#include "ui/preferences_dialog.h"
 #include "ui/qt_startup_host.h"
 #include "ui/segment_bar.h"
 #include "ui/spin_arrows.h"
@@ -413,7 +415,7 @@ class CreateDialogTest : public QObject {
             std::set<std::string> names;
             if (model == nullptr) return names;
             const QModelIndex root = model->index(Q(dir_->path()));
-            QTest::qWaitFor([&] { return model->rowCount(root) > 0; }, 5000);
+            if (!QTest::qWaitFor([&] { return model->rowCount(root) > 0; }, 5000)) return names;
             QTest::qWait(100);
             for (int row = 0; row < model->rowCount(root); ++row) {
                 const QModelIndex index = model->index(row, 0, root);
@@ -603,6 +605,30 @@ class CreateDialogTest : public QObject {
         auto* path = Child<QLineEdit>(d, "pathEdit");
         path->setText(QString());
         QCOMPARE(path->text(), Q(dir_->path() + "/"));
+    }
+
+    // A block size chosen in "Preferenze" counts in the open dialog: the
+    // Usenet granule and the default block size of a changed list use it.
+    void PreferredBlockSizeFromPreferenzeAppliesAtOnce() {
+        settings_->blockSizeChoice = kBlockSizeExact;
+        settings_->restrictBlockSize = false;
+        WriteSparse(Path("first.bin"), 1000);
+        CreateDialog* d = NewDialog({Path("first.bin")});
+        QTimer::singleShot(0, [] {
+            auto* preferences = qobject_cast<PreferencesDialog*>(QApplication::activeModalWidget());
+            if (preferences == nullptr) return;
+            preferences->ChoiceRadio(PreferencesDialog::kUUEncodeRow)->click();
+            preferences->findChild<QPushButton*>(QStringLiteral("1"))->click();  // Ok
+        });
+        Press(d, "preferencesButton");
+        const uint64_t preferred = uint64_t{settings_->uuEncodeLineCount} * 45;
+        QCOMPARE(uint64_t{settings_->preferredBlockSize}, preferred);
+        // 1000 blocks of the new size: within the range a new list keeps.
+        WriteSparse(Path("second.bin"), static_cast<off_t>(preferred * 1000 - 500));
+        d->AddFiles({Path("second.bin")});
+        QCOMPARE(d->parameters().blockSize, preferred);
+        Child<QCheckBox>(d, "usenetCheck")->click();
+        QCOMPARE(d->parameters().blockGranule, preferred);
     }
 
     void SfogliaPutsTheChosenFolderInThePathField() {
