@@ -434,8 +434,12 @@ void VerifyDialog::closeEvent(QCloseEvent* event) {
     event->accept();
 }
 
+// Esc is Esci: it closes the dialog only while Esci may be pressed, so that
+// a stray key cannot break off a running job (Ferma asks before it stops a
+// repair). The window's close button still closes at any time.
 void VerifyDialog::reject() {
-    close();
+    if (shutDown_ || !exitButton_->isEnabled()) return;
+    OnExit();
 }
 
 // ---- The list.

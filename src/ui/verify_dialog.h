@@ -95,7 +95,8 @@ class VerifyDialog : public QDialog {
     void dropEvent(QDropEvent* event) override;
 
   public slots:
-    // Esc closes the dialog the same way as its close button.
+    // Esc acts as Esci: it closes the dialog while Esci is enabled (idle)
+    // and does nothing while a job runs.
     void reject() override;
 
   private:

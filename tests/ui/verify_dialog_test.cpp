@@ -767,6 +767,38 @@ class VerifyDialogTest : public QObject {
         }
     }
 
+    // Esc is Esci: while a repair runs it neither closes the dialog nor
+    // stops the repair (only Ferma does, after asking); once idle it closes.
+    void EscapeWaitsForARunningJob() {
+        VerifyDialog dialog(*settings_);
+        dialog.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+        RecoverySetStatus running;
+        running.formatKind = FormatKind::Par2;
+        running.state = RecoveryState::RepairPossible;
+        running.activity = Activity::Recovering;
+        running.progressPosition = 1;
+        running.progressTotal = 3;
+        QTimer feeder;
+        connect(&feeder, &QTimer::timeout, [&]() { dialog.workerClient().StatusChanged(running); });
+        feeder.start(10);
+        auto* exit = Child<QPushButton>(&dialog, "exit");
+        QTRY_VERIFY_WITH_TIMEOUT(
+            !exit->isEnabled() && dialog.shownStatus().activity == Activity::Recovering, kWaitMs);
+        const size_t asked = boxes_.asked.size();
+        QTest::keyClick(&dialog, Qt::Key_Escape);
+        Settle();
+        QVERIFY(dialog.isVisible());
+        QVERIFY(!dialog.stopRequested());
+        QCOMPARE(boxes_.asked.size(), asked);
+
+        running.activity = Activity::Idle;
+        QTRY_VERIFY_WITH_TIMEOUT(exit->isEnabled(), kWaitMs);
+        feeder.stop();
+        QTest::keyClick(&dialog, Qt::Key_Escape);
+        QTRY_VERIFY_WITH_TIMEOUT(!dialog.isVisible(), kWaitMs);
+    }
+
     void ClosingSavesTheLayout() {
         settings_->verifyFilenameWidth = 250;
         settings_->openDialogueHeight = 600;
