@@ -2,7 +2,6 @@
 // message boxes, start-up and the event loop until the last window closes.
 
 #include <QApplication>
-#include <QFile>
 #include <QLibraryInfo>
 #include <QTranslator>
 #include <string>
@@ -29,12 +28,9 @@ int main(int argc, char** argv) {
     vantrove::QtMessageBox messageBox;
     vantrove::SetMessageBoxPresenter(&messageBox);
 
-    // The arguments as the bytes of their file names (Qt has taken its own
-    // options out of them).
-    std::vector<std::string> arguments;
-    const QStringList qtArguments = QApplication::arguments();
-    for (qsizetype i = 1; i < qtArguments.size(); ++i)
-        arguments.push_back(QFile::encodeName(qtArguments[i]).toStdString());
+    // The arguments as the bytes of their file names; QApplication has taken
+    // its own options out of argc and argv.
+    const std::vector<std::string> arguments = vantrove::ProgramArguments(argc, argv);
 
     int rc = 1;
     {

@@ -6,6 +6,14 @@
 
 namespace vantrove {
 
+std::vector<std::string> ProgramArguments(int argc, const char* const* argv) {
+    std::vector<std::string> arguments;
+    for (int i = 1; i < argc; ++i) {
+        if (argv[i] != nullptr) arguments.emplace_back(argv[i]);
+    }
+    return arguments;
+}
+
 void QtStartupHost::ShowPreferences(Settings& settings) {
     if (kPreferencesAvailable) ShowPreferencesDialog(settings, nullptr);
 }

@@ -8,11 +8,20 @@
 // does not exist yet (kCreateDialogAvailable), a start that would open it
 // opens an empty verify/repair dialog. User-interface thread only.
 
+#include <string>
+#include <vector>
+
 #include "app/start_up.h"
 
 class QWidget;
 
 namespace vantrove {
+
+// The program's arguments for start-up: argv[1..argc) as the bytes they are,
+// read after QApplication has taken its own options out of argc and argv.
+// (Qt's decoded argument list would turn a file name that is not valid UTF-8
+// into a different name.)
+std::vector<std::string> ProgramArguments(int argc, const char* const* argv);
 
 class QtStartupHost : public StartupHost {
   public:

@@ -24,6 +24,7 @@
 #include <QUrl>
 #include <QtTest/QtTest>
 #include <condition_variable>
+#include <cstdio>
 #include <deque>
 #include <filesystem>
 #include <mutex>
@@ -826,6 +827,7 @@ class VerifyDialogTest : public QObject {
     void StartUpOpensTheDialogOfTheCommandLine() {
         TestSet set;
         QVERIFY(set.Make(12));
+        settings_->SaveOptions();  // not a first run: no preferences dialog
         Application application;
         QtStartupHost host(*settings_);
         QCOMPARE(RunStartup(application, *settings_, {set.par2}, host), StartupResult::Running);
@@ -851,6 +853,34 @@ class VerifyDialogTest : public QObject {
         window->setAttribute(Qt::WA_DeleteOnClose);
         window->close();
         QTRY_VERIFY_WITH_TIMEOUT(windowAlive.isNull(), kWaitMs);
+    }
+
+    // A file name is bytes: one that is not valid UTF-8 (Latin-1 "caf\xe9")
+    // reaches start-up unchanged and its set is opened and verified.
+    void StartUpKeepsTheBytesOfAFileName() {
+        TestSet set;
+        QVERIFY(set.Make(14));
+        const std::string odd = set.dir.File("caf\xe9.par2");
+        QCOMPARE(std::rename(set.par2.c_str(), odd.c_str()), 0);
+        std::string program = "vantrove";
+        std::string fileArgument = odd;
+        char* argv[] = {program.data(), fileArgument.data(), nullptr};
+        const std::vector<std::string> arguments = ProgramArguments(2, argv);
+        QCOMPARE(arguments.size(), size_t{1});
+        QVERIFY(arguments[0] == odd);
+
+        settings_->SaveOptions();  // not a first run: no preferences dialog
+        Application application;
+        QtStartupHost host(*settings_);
+        QCOMPARE(RunStartup(application, *settings_, arguments, host), StartupResult::Running);
+        auto* dialog = qobject_cast<VerifyDialog*>(host.mainDialog());
+        QVERIFY(dialog != nullptr);
+        QPointer<VerifyDialog> alive(dialog);
+        QTRY_VERIFY_WITH_TIMEOUT(dialog->shownStatus().state == RecoveryState::AllVerified,
+                                 kWaitMs);
+        QVERIFY(dialog->shownStatus().setName == "caf\xe9");
+        dialog->close();
+        QTRY_VERIFY_WITH_TIMEOUT(alive.isNull(), kWaitMs);
     }
 
     // Nuovo and Extra hand the program over to the create dialog; Extra
