@@ -13,8 +13,10 @@ QStringList FileDialogFilters(const QString& text) {
         if (description.isEmpty()) continue;
         QStringList patterns;
         for (const QString& raw : parts[i + 1].split(QLatin1Char(';'), Qt::SkipEmptyParts)) {
-            const QString pattern = raw.trimmed();
+            QString pattern = raw.trimmed();
             if (pattern.isEmpty()) continue;
+            // "*.*" means every file; here it would only match names with a dot.
+            if (pattern == QStringLiteral("*.*")) pattern = QStringLiteral("*");
             for (const QString& variant : {pattern, pattern.toLower(), pattern.toUpper()}) {
                 if (!patterns.contains(variant)) patterns.append(variant);
             }

@@ -122,7 +122,8 @@ class DialogPartsTest : public QObject {
         QCOMPARE(all.size(), 3);
         QVERIFY(all[0].startsWith(QStringLiteral("Volumi di Recupero (*.PAR2, *.P??) (")));
         QVERIFY(all[1].contains(QStringLiteral("*.sfv")));
-        QVERIFY(all[2].startsWith(QStringLiteral("Tutti i file (*.*)")));
+        // Every file, also one without a dot in its name.
+        QCOMPARE(all[2], QStringLiteral("Tutti i file (*.*) (*)"));
     }
 
     void NineDistinctIconsOfSixteenPixels() {
