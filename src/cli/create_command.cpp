@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "app/application.h"
+#include "app/creation_settings.h"
 #include "app/settings.h"
 #include "cli/verify_command.h"
 #include "core/string_ids.h"
@@ -341,14 +342,7 @@ int RunCreateCommand(const std::vector<std::string>& args, StopFlag* stop) {
     Settings settings;
     settings.Load();
     settings.ComputePreferredBlockSize();
-    CreationSettings defaults;
-    defaults.preferredBlockSize = settings.preferredBlockSize;
-    defaults.restrictBlockSize = settings.restrictBlockSize;
-    defaults.recoveryBlockFraction = settings.recoveryBlockFraction;
-    defaults.recoveryFileSizeScheme = settings.recoveryFileSizeScheme;
-    defaults.splitSourceFiles = settings.splitSourceFiles;
-    defaults.splitSourceLimit =
-        static_cast<uint64_t>(std::max<int64_t>(settings.splitSourceLimit, 4));
+    CreationSettings defaults = CreationSettingsFrom(settings);
     MachineFigures machine;
     const uint64_t memory = SystemPhysicalMemoryBytes();
     if (memory != 0) machine.physicalMemoryBytes = memory;

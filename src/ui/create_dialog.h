@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "app/creation_settings.h"
 #include "create/creation_job.h"
 #include "create/creation_parameters.h"
 
@@ -37,8 +38,6 @@ namespace vantrove {
 class Settings;
 class SpinArrows;
 
-// The options creation starts from, as the settings give them.
-CreationSettings CreationSettingsFrom(const Settings& settings);
 // The machine as start-up measured it (defaults when there is no
 // application object).
 MachineFigures CurrentMachineFigures();
