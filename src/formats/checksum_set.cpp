@@ -256,4 +256,19 @@ std::string ListSetName(const std::string& fileName, const char* extension) {
     return fileName.substr(0, fileName.size() - n);
 }
 
+bool ChecksumSet::ReadStateEntries(StateReader& reader,
+                                   bool (*named)(const SourceFileEntry& entry)) {
+    const uint32_t count = reader.ReadU32();
+    if (reader.failed() || count == 0 || count > reader.remaining() / 4) return false;
+    std::vector<SourceFileEntryRef> entries;
+    for (uint32_t i = 0; i < count; ++i) {
+        SourceFileEntryRef entry;
+        if (!ReadEntryReference(reader, entry) || !entry) return false;
+        if (entry->blockCount != 1 || !named(*entry)) return false;
+        entries.push_back(std::move(entry));
+    }
+    SetEntries(std::move(entries));
+    return !reader.failed();
+}
+
 }  // namespace vantrove

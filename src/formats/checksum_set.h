@@ -84,6 +84,11 @@ class ChecksumSet : public RecoverySet {
     bool TakeEntries(std::vector<SourceFileEntryRef> entries);
     // After a saved state was read: the set is ready for its scan.
     void StateLoaded();
+    // Reads the entries of a saved state (a count, then the entry
+    // references) and takes them. Every entry must be one block whose
+    // description of this format (`named` tells) carries the entry's name.
+    bool ReadStateEntries(StateReader& reader,
+                          bool (*named)(const SourceFileEntry& entry));
 
   private:
     std::unique_ptr<RecoverySet> TrySavedState();

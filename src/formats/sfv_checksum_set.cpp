@@ -87,20 +87,10 @@ bool SfvChecksumSet::SaveState(const std::string& setPath) {
 bool SfvChecksumSet::LoadState(const std::string& setPath) {
     uint64_t secondValue = 0;
     auto readPart = [this](StateReader& reader) -> bool {
-        const uint32_t count = reader.ReadU32();
-        if (reader.failed() || count == 0 || count > reader.remaining() / 4) return false;
-        std::vector<SourceFileEntryRef> entries;
-        for (uint32_t i = 0; i < count; ++i) {
-            SourceFileEntryRef entry;
-            if (!ReadEntryReference(reader, entry) || !entry) return false;
-            const SfvEntryDescription* description = DescriptionOf(*entry);
-            if (!description || description->name != entry->name || entry->blockCount != 1) {
-                return false;
-            }
-            entries.push_back(std::move(entry));
-        }
-        SetEntries(std::move(entries));
-        return !reader.failed();
+        return ReadStateEntries(reader, [](const SourceFileEntry& entry) {
+            const SfvEntryDescription* description = DescriptionOf(entry);
+            return description != nullptr && description->name == entry.name;
+        });
     };
     if (!LoadStateFile(setPath + kStateExtensionSfv, kStateTag, secondValue, ReadSfvDescription,
                        readPart)) {
