@@ -664,6 +664,16 @@ DiskFileRef RecoverySet::FindKnownFile(const std::string& path) const {
     return it == knownFiles_.end() ? nullptr : it->second;
 }
 
+DiskFileRef RecoverySet::KnownOrNewVolume(const std::string& path) {
+    DiskFileRef file = FindKnownFile(path);
+    if (!file) {
+        file = std::make_shared<DiskFile>(path);
+        file->kind = FileKind::Volume;
+        AddKnownFile(file);
+    }
+    return file;
+}
+
 void RecoverySet::RemoveKnownFile(const DiskFile& file) {
     auto it = knownFiles_.find(file.path);
     if (it != knownFiles_.end() && it->second.get() == &file) knownFiles_.erase(it);

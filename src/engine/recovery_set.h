@@ -219,6 +219,8 @@ class RecoverySet {
     // with the same path).
     void AddKnownFile(const DiskFileRef& file);
     DiskFileRef FindKnownFile(const std::string& path) const;
+    // The known file at `path`, or a new record for it entered as a volume.
+    DiskFileRef KnownOrNewVolume(const std::string& path);
     // Removes `file` from the known files (if that record is this object).
     void RemoveKnownFile(const DiskFile& file);
     // After `file` was renamed from `oldPath`: files it under its new path

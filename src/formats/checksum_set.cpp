@@ -16,16 +16,6 @@ constexpr size_t kHashBuffer = 1048576;
 
 }  // namespace
 
-DiskFileRef ChecksumSet::KnownOrNewVolume(const std::string& path) {
-    DiskFileRef file = FindKnownFile(path);
-    if (!file) {
-        file = std::make_shared<DiskFile>(path);
-        file->kind = FileKind::Volume;
-        AddKnownFile(file);
-    }
-    return file;
-}
-
 std::unique_ptr<RecoverySet> ChecksumSet::Open(const std::string& path) {
     if (status_.state != RecoveryState::NothingLoaded) {
         // A data file added by the user, once the list is known.

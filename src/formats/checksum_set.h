@@ -93,7 +93,6 @@ class ChecksumSet : public RecoverySet {
   private:
     std::unique_ptr<RecoverySet> TrySavedState();
     bool SameSetAs(const ChecksumSet& other) const;
-    DiskFileRef KnownOrNewVolume(const std::string& path);
     // Hashes the whole open file with progress: 0 done, 1 stopped, 2 read failed.
     int HashWholeFile(DiskFile& file, ChecksumOfFile& hash);
     bool TargetOutsideFolder(const DiskFile& file) const;

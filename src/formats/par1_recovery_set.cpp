@@ -82,16 +82,6 @@ std::string Par1RecoverySet::CreatorText() const {
     return hasFileList_ ? Par1CreatorText(generator_) : std::string();
 }
 
-DiskFileRef Par1RecoverySet::KnownOrNewVolume(const std::string& path) {
-    DiskFileRef file = FindKnownFile(path);
-    if (!file) {
-        file = std::make_shared<DiskFile>(path);
-        file->kind = FileKind::Volume;
-        AddKnownFile(file);
-    }
-    return file;
-}
-
 // ---------------------------------------------------------------------------
 // Opening
 

@@ -64,7 +64,6 @@ class Par1RecoverySet : public ParityRecoverySet {
     static const Par1EntryDescription* DescriptionOf(const SourceFileEntry& entry);
 
   private:
-    DiskFileRef KnownOrNewVolume(const std::string& path);
     void LoadFolderVolumes(const std::string& setName);
     std::unique_ptr<RecoverySet> ListObtained();
     std::unique_ptr<RecoverySet> TrySavedState();

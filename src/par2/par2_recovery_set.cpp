@@ -92,16 +92,6 @@ std::string Par2RecoverySet::StateKey(const std::string& setPath) {
 // ---------------------------------------------------------------------------
 // Opening
 
-DiskFileRef Par2RecoverySet::KnownOrNewVolume(const std::string& path) {
-    DiskFileRef file = FindKnownFile(path);
-    if (!file) {
-        file = std::make_shared<DiskFile>(path);
-        file->kind = FileKind::Volume;
-        AddKnownFile(file);
-    }
-    return file;
-}
-
 std::unique_ptr<RecoverySet> Par2RecoverySet::Open(const std::string& path) {
     const std::string name = FileNameOf(path);
     const std::string setName = VolumeSetName(name);

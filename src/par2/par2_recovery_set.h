@@ -93,7 +93,6 @@ class Par2RecoverySet : public ParityRecoverySet {
     std::unique_ptr<RecoverySet> TrySavedState();
     // Once complete: the saved state if it matches, else a scan of the folder.
     std::unique_ptr<RecoverySet> CompleteOpen();
-    DiskFileRef KnownOrNewVolume(const std::string& path);
 
     // Repair (par2_repair.cpp): the files that a successful repair may
     // delete, by the state the repair began in; and the copy and
