@@ -27,6 +27,8 @@ struct CreateArguments {
     std::string output;  // DIR/BASENAME, empty for the offered name
     std::vector<std::string> files;
     std::string extend;  // SET.par2 to extend
+    bool force = false;  // replace recovery files of the same name
+    bool wait = false;   // wait while another job works in the output folder
     bool hasBlockSize = false, hasBlockCount = false, hasRedundancy = false,
          hasRecoveryCount = false, hasFirst = false, hasFileCount = false, hasScheme = false,
          hasSplit = false;

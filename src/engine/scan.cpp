@@ -7,6 +7,7 @@
 // the saved state with the file's result.
 
 #include <strings.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <set>
@@ -40,6 +41,11 @@ bool SameListing(const DiskFile& file, const ListedFile& listed) {
            file.lastWriteTime == listed.lastWriteTime;
 }
 
+bool IsSpecialFile(const std::string& path) {
+    struct stat st {};
+    return stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode);
+}
+
 bool InFolder(const std::string& path, const std::string& folder) {
     return path.size() > folder.size() && path.compare(0, folder.size(), folder) == 0 &&
            path.find('/', folder.size()) == std::string::npos;
@@ -63,8 +69,21 @@ SourceFileEntry* RecoverySet::MatchName(const std::string& path, bool* exact) co
 void RecoverySet::VerifyFile(SourceFileEntry* expected, const DiskFileRef& file, bool checkOnly,
                              bool again) {
     if (!file) return;
-    if (StopRequested() || !file->open()) {
+    if (StopRequested()) {
         SetCheckOnlyFlag(*file, checkOnly);
+        return;
+    }
+    if (!file->open()) {
+        SetCheckOnlyFlag(*file, checkOnly);
+        // Something that is no file (a FIFO, a device, a socket) under a
+        // data file's name holds none of its data: a damaged file, stepped
+        // aside by the repair, not a file whose check is still to come.
+        if (file->kind == FileKind::Target && expected && IsSpecialFile(file->path)) {
+            file->result = VerifyResult::NotIntact;
+            file->flags.damaged = true;
+            file->flags.misnamed = false;
+            UpdateEntryState(*expected);
+        }
         return;
     }
     Activity activity;

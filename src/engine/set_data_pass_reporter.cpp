@@ -19,6 +19,9 @@ void SetDataPassReporter::SetProgress(uint64_t position, uint64_t total) {
 
 void SetDataPassReporter::RecordError(int32_t kind, uint32_t systemErrorCode,
                                       const std::string& filePath) {
+    // The first failure is the one to report: once a disk is full, the writes
+    // of every other output fail after it.
+    if (set_.status().errorKind != ErrorKind::None) return;
     set_.RecordError(static_cast<ErrorKind>(kind), static_cast<int>(systemErrorCode), filePath);
 }
 

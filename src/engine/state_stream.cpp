@@ -162,18 +162,47 @@ bool StateWriter::CloseStream() {
     return true;
 }
 
-bool StateReader::Open(const std::string& path) {
-    data_.clear();
+namespace {
+
+// The bytes of a state file whose trailing digest holds, or nothing.
+bool ReadWholeState(const std::string& path, std::vector<uint8_t>& bytes, bool& present) {
     DiskFile file;
-    if (!file.open(path)) return false;
+    present = file.open(path) || file.lastError() != ENOENT;
+    if (!file.isOpen()) return false;
     if (file.size < kDigestSize || file.size > kMaxStateFileSize) {
         file.close();
         return false;
     }
-    std::vector<uint8_t> bytes(static_cast<size_t>(file.size));
+    bytes.assign(static_cast<size_t>(file.size), 0);
     bool ok = file.read(0, bytes.data(), bytes.size());
     file.close();
-    if (!ok) return false;
+    if (!ok) {
+        bytes.clear();
+        return false;
+    }
+    const size_t content = bytes.size() - kDigestSize;
+    const Md5Digest digest = Md5Of(bytes.data(), content);
+    return std::memcmp(digest.bytes.data(), bytes.data() + content, kDigestSize) == 0;
+}
+
+}  // namespace
+
+bool StateReader::Open(const std::string& path) {
+    data_.clear();
+    // A save puts the previous file aside as ".bak" before the new one takes
+    // the name: when the job was killed in between, or the file at the name
+    // is damaged, the previous save is what there is.
+    std::vector<uint8_t> bytes;
+    bool present = false;
+    if (!ReadWholeState(path, bytes, present)) {
+        std::vector<uint8_t> previous;
+        bool previousPresent = false;
+        if (ReadWholeState(path + ".bak", previous, previousPresent)) {
+            bytes = std::move(previous);
+        } else if (!present || bytes.empty()) {
+            return false;
+        }
+    }
     OpenBytes(std::move(bytes));
     return true;
 }

@@ -541,6 +541,10 @@ TEST(RecoverySetStatusFlow, DataPassReportsIntoTheStatusRecord) {
     EXPECT_EQ(set.status().errorKind, ErrorKind::Write);
     EXPECT_EQ(set.status().systemErrorCode, static_cast<uint32_t>(ENOSPC));
     EXPECT_EQ(set.status().errorFile, "/data/a");
+    // A full disk fails every later write too: the message names the file
+    // whose write failed first.
+    reporter.RecordError(kErrorWrite, ENOSPC, "/data/b");
+    EXPECT_EQ(set.status().errorFile, "/data/a");
 }
 
 TEST(RecoverySetStatusFlow, StopFlagIsSeenThroughThePointer) {
