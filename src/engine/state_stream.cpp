@@ -1,5 +1,7 @@
 #include "engine/state_stream.h"
 
+#include <sys/stat.h>
+
 #include <cstring>
 
 namespace vantrove {
@@ -135,16 +137,21 @@ bool StateWriter::CloseStream() {
     const std::string bakPath = path_ + ".bak";
     int error = 0;
     // The old ".bak" goes first, so that the old file can take its name.
-    if (!RemoveIfPresent(bakPath, error)) {
-        Fail(error);
-        Abandon();
-        return false;
-    }
-    DiskFile old(path_);
-    if (!old.rename(bakPath) && old.lastError() != ENOENT) {
-        Fail(old.lastError());
-        Abandon();
-        return false;
+    // Without an old file (a save killed between its renames) the ".bak" is
+    // the previous save and stays.
+    struct stat st {};
+    if (lstat(path_.c_str(), &st) == 0) {
+        if (!RemoveIfPresent(bakPath, error)) {
+            Fail(error);
+            Abandon();
+            return false;
+        }
+        DiskFile old(path_);
+        if (!old.rename(bakPath) && old.lastError() != ENOENT) {
+            Fail(old.lastError());
+            Abandon();
+            return false;
+        }
     }
     open_ = false;
     if (!file_.rename(path_)) {
