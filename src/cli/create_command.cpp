@@ -29,8 +29,7 @@ namespace {
 
 // The recovery files of a set named `base` already in `folder`: the index
 // file and the volumes.
-std::vector<std::string> ExistingRecoveryFiles(const std::string& folder,
-                                               const std::string& base) {
+std::vector<std::string> ExistingRecoveryFiles(const std::string& folder, const std::string& base) {
     std::vector<std::string> found;
     DIR* dir = opendir(folder.c_str());
     if (dir == nullptr) return found;
@@ -432,7 +431,7 @@ int RunCreateCommand(const std::vector<std::string>& args, StopFlag* stop) {
     // One job at a time in the output folder; then nothing of another set
     // is replaced unless asked for.
     FolderLock lock;
-    const std::string& named = !parsed.extend.empty()  ? parsed.extend
+    const std::string& named = !parsed.extend.empty()   ? parsed.extend
                                : !parsed.output.empty() ? parsed.output
                                                         : parameters.destinationPath;
     if (!LockSetFolder(lock, named, parameters.destinationPath, parsed.wait, stop)) {

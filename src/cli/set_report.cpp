@@ -153,13 +153,19 @@ bool CheckSetFile(const std::string& given, const std::string& path) {
     return true;
 }
 
-bool LockSetFolder(FolderLock& lock, const std::string& given, const std::string& path,
-                   bool wait, const StopFlag* stop) {
+std::string FolderOf(const std::string& path) {
     const size_t slash = path.rfind('/');
-    const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+    return slash == std::string::npos ? "." : path.substr(0, slash + 1);
+}
+
+bool LockSetFolder(FolderLock& lock, const std::string& given, const std::string& path, bool wait,
+                   const StopFlag* stop) {
+    const std::string folder = FolderOf(path);
     const auto keepWaiting = [stop] { return stop == nullptr || stop->load() == 0; };
     switch (lock.Acquire(folder, wait, keepWaiting)) {
         case FolderLock::Outcome::Locked:
+            // No other job of ours works here now: a work file is a leftover.
+            RemovePartFiles(folder);
             return true;
         case FolderLock::Outcome::Busy:
             std::fprintf(stderr,

@@ -37,7 +37,13 @@ int RunVerify(const VerifyOptions& options, const StopFlag* stop) {
     set->SaveIfLoaded();
     observer.EndProgress();
 
-    PrintSetReport(*set, options.json);
+    // Work files of an interrupted repair or creation stay visible until
+    // the next job in the folder removes them.
+    std::vector<std::string> lines;
+    for (const std::string& name : ListPartFiles(FolderOf(path)))
+        lines.push_back("leftover  " + name +
+                        "  (of an interrupted job; the next repair removes it)");
+    PrintSetReport(*set, options.json, {}, lines);
     std::fflush(stdout);
     if (stop && stop->load() != 0) return kError;
     return ExitCodeFor(set->status().state);

@@ -179,6 +179,12 @@ void RecoverySet::VerifyRebuiltFiles(std::vector<SourceFileEntry*>& list) {
             intact = target->result == VerifyResult::IntactCopy && !target->flags.misnamed &&
                      entry->completeCopy == target;
         }
+        if (intact && target->path != entry->targetPath &&
+            !target->moveIntoPlace(entry->targetPath)) {
+            // Something took the name meanwhile: it is never replaced.
+            RecordError(ErrorKind::CreateTarget, target->lastError(), entry->targetPath);
+            intact = false;
+        }
         if (intact) {
             target->flags.repaired = true;
         } else if (status_.errorKind == ErrorKind::None) {
@@ -207,6 +213,7 @@ void RecoverySet::DiscardTargets(std::vector<SourceFileEntry*>& list) {
             if (entry->completeCopy == target) entry->completeCopy.reset();
             target->close();
             target->remove();
+            target->path = entry->targetPath;  // a work file had its own name
             // Whether or not the file could be deleted, what lies there is
             // no verified copy.
             target->result = VerifyResult::Missing;

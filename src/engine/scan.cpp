@@ -26,10 +26,11 @@ void SetCheckOnlyFlag(DiskFile& file, bool checkOnly) {
     file.flags.formatFlag = checkOnly;
 }
 
-// The text after the last '.', when it is exactly one of the program's own
-// work-file extensions.
+// A work file of a job (see PartPathOf), or a state file: the text after the
+// last '.' is exactly one of the program's own state-file extensions.
 bool IsOwnWorkFile(const std::string& path) {
     size_t slash = path.rfind('/');
+    if (IsPartFileName(slash == std::string::npos ? path : path.substr(slash + 1))) return true;
     size_t dot = path.rfind('.');
     if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return false;
     std::string extension = path.substr(dot + 1);

@@ -136,9 +136,9 @@ TEST_F(RobustCli, CreateOverAnotherSetOfTheSameNameNeedsForce) {
     EXPECT_NE(run.out.find(Path("set.par2") + " already exists"), std::string::npos) << run.out;
     EXPECT_NE(run.out.find("--force"), std::string::npos) << run.out;
     EXPECT_EQ(ReadFile(Path("set.par2")), index);
-    EXPECT_EQ(test::RunShell("cd " + Quote(folder_) + " && par2 v -q -q set.par2 >/dev/null")
-                  .exitCode,
-              0);
+    EXPECT_EQ(
+        test::RunShell("cd " + Quote(folder_) + " && par2 v -q -q set.par2 >/dev/null").exitCode,
+        0);
 
     // Only the set's own recovery files count: another base name is free.
     run = Cli("create -c 2 -o " + Quote(Path("se")) + " " + Quote(other.File("c.bin")));

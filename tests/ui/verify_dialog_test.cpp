@@ -727,7 +727,7 @@ class VerifyDialogTest : public QObject {
             const QPoint at = row ? list->visualItemRect(row).center()
                                   : QPoint(5, list->viewport()->height() - 3);
             emit list->customContextMenuRequested(at);
-            QTRY_VERIFY_WITH_TIMEOUT(looked, kWaitMs);
+            QTest::qWaitFor([&looked] { return looked; }, kWaitMs);
             return seen;
         };
         QTreeWidgetItem* missing = nullptr;
