@@ -375,6 +375,14 @@ std::string PartPathOf(const std::string& path) {
     return path.substr(0, start) + "." + path.substr(start) + kPartSuffix;
 }
 
+std::string FinalPathOfPart(const std::string& path) {
+    const size_t slash = path.rfind('/');
+    const size_t start = slash == std::string::npos ? 0 : slash + 1;
+    const std::string name = path.substr(start);
+    if (!IsPartFileName(name)) return path;
+    return path.substr(0, start) + name.substr(1, name.size() - 1 - kPartSuffixLength);
+}
+
 bool IsPartFileName(const std::string& name) {
     return name.size() > kPartSuffixLength + 1 && name[0] == '.' &&
            name.find('/') == std::string::npos &&

@@ -157,6 +157,8 @@ using DiskFileRef = std::shared_ptr<DiskFile>;
 // ".<name>.vantrove-part", until it is complete and verified. A work file
 // found later is the leftover of an interrupted job.
 std::string PartPathOf(const std::string& path);
+// The final path of a work file's path; any other path as it is.
+std::string FinalPathOfPart(const std::string& path);
 bool IsPartFileName(const std::string& name);
 // The work files in `folder` (names only, sorted).
 std::vector<std::string> ListPartFiles(const std::string& folder);

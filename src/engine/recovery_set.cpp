@@ -555,7 +555,7 @@ bool RecoverySet::PrepareTargets(std::vector<SourceFileEntry*>& list) {
         target->kind = FileKind::Target;
         list.push_back(&entry);
         if (!target->setSize(entry.size)) {
-            RecordError(ErrorKind::CreateTarget, target->lastError(), target->path);
+            RecordError(ErrorKind::CreateTarget, target->lastError(), entry.targetPath);
             return false;
         }
         MapBlocksToTarget(entry);

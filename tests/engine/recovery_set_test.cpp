@@ -664,11 +664,14 @@ TEST_F(PrepareTargetsTest, CreatesAndSizesEveryTargetToBeWritten) {
     std::vector<SourceFileEntry*> list;
     ASSERT_TRUE(set.PrepareTargets(list));
     EXPECT_EQ(list, (std::vector<SourceFileEntry*>{a, b, c}));
+    // Under their work names: the final names only once verified.
     struct stat st;
-    ASSERT_EQ(stat(dir.File("a").c_str(), &st), 0);
+    ASSERT_EQ(stat(PartPathOf(dir.File("a")).c_str(), &st), 0);
     EXPECT_EQ(st.st_size, 250);
-    ASSERT_EQ(stat(dir.File("c").c_str(), &st), 0);
+    ASSERT_EQ(stat(PartPathOf(dir.File("c")).c_str(), &st), 0);
     EXPECT_EQ(st.st_size, 0);
+    EXPECT_FALSE(test::FileExists(dir.File("a")));
+    EXPECT_FALSE(test::FileExists(dir.File("c")));
     EXPECT_TRUE(a->targetFile->isOpen());
     EXPECT_EQ(a->targetBlocks[2].file, a->targetFile);
     EXPECT_EQ(a->targetBlocks[2].length, 50u);
@@ -712,7 +715,7 @@ class RefuseOn : public FileFaultInjector {
 TEST_F(PrepareTargetsTest, ATargetThatCannotBeCreatedGivesKindTwoWithTheSystemCode) {
     std::vector<SourceFileEntry*> list;
     {
-        RefuseOn refuse(dir.File("b"), true, false);
+        RefuseOn refuse(PartPathOf(dir.File("b")), true, false);
         EXPECT_FALSE(set.PrepareTargets(list));
     }
     EXPECT_EQ(set.status().errorKind, ErrorKind::CreateTarget);
@@ -720,17 +723,19 @@ TEST_F(PrepareTargetsTest, ATargetThatCannotBeCreatedGivesKindTwoWithTheSystemCo
     EXPECT_EQ(set.status().errorFile, dir.File("b"));
     EXPECT_EQ(list, (std::vector<SourceFileEntry*>{a}));  // stopped at b
     EXPECT_FALSE(test::FileExists(dir.File("c")));
+    EXPECT_FALSE(test::FileExists(PartPathOf(dir.File("c"))));
     a->targetFile->close();
 }
 
 TEST_F(PrepareTargetsTest, ATargetThatCannotBeExtendedIsListedForUndoing) {
     std::vector<SourceFileEntry*> list;
     {
-        RefuseOn refuse(dir.File("a"), false, true);
+        RefuseOn refuse(PartPathOf(dir.File("a")), false, true);
         EXPECT_FALSE(set.PrepareTargets(list));
     }
     EXPECT_EQ(set.status().errorKind, ErrorKind::CreateTarget);
     EXPECT_EQ(set.status().systemErrorCode, static_cast<uint32_t>(ENOSPC));
+    EXPECT_EQ(set.status().errorFile, dir.File("a"));  // the user's name, not the work name
     EXPECT_EQ(list, (std::vector<SourceFileEntry*>{a}));
     a->targetFile->close();
 }
