@@ -11,7 +11,7 @@
 #include "engine/verification_cache.h"
 #include "par2/packet_coding.h"
 #include "par2/packet_header.h"
-#include "par2/sanitised_name.h"
+#include "core/stored_name.h"
 #include "par2/volume_name.h"
 
 namespace vantrove {
@@ -198,7 +198,7 @@ void Par2RecoverySet::FilePacket(const DiskFileRef& file, uint64_t offset, const
             if (!packet->Read(*file, offset, header)) return;
             Par2FileRecord& record = group.files[packet->fileId()];
             if (!record.description) {
-                record.name = SanitisedName(packet->name());
+                record.name = StoredName(packet->name());
                 record.description = std::move(packet);
                 ++group.packetCount;
             } else if (!record.description->SameAs(*packet)) {
