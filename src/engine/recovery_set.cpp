@@ -414,8 +414,16 @@ bool RecoverySet::FinishLoading() {
         e.foundBlocks = std::span<DataBlock>(foundBlocks_.data() + first, e.blockCount);
         e.targetBlocks = std::span<DataBlock>(targetBlocks_.data() + first, e.blockCount);
         first += e.blockCount;
-        knownFiles_[e.targetFile->path] = e.targetFile;
-        expectedNames_[e.targetFile->path] = e.targetFile;
+        if (e.unusableName && IsSafeStoredName(e.name)) {
+            // The name of one of the set's own recovery files: that file is
+            // read as a volume, never as this entry's data.
+            e.targetFile->result = VerifyResult::Missing;
+            auto it = expectedNames_.find(e.targetFile->path);
+            if (it != expectedNames_.end() && it->second == e.targetFile) expectedNames_.erase(it);
+        } else {
+            knownFiles_[e.targetFile->path] = e.targetFile;
+            expectedNames_[e.targetFile->path] = e.targetFile;
+        }
         // The block counts of the places follow from where the blocks lie.
         for (FoundPlace& place : e.foundIn) place.blocks = 0;
         for (const DataBlock& block : e.foundBlocks) {
