@@ -488,7 +488,7 @@ void RecoverySet::UpdateState() {
     const uint64_t recovery = static_cast<uint32_t>(s.recoveryBlocksAvailable);
     const bool noneUnverified = s.unverifiedFiles == 0;
 
-    if (total == 0) {
+    if (total == 0 && s.sourceFileCount == 0) {
         // Nothing describes the source files yet. A set into which nothing
         // has been loaded keeps saying so.
         if (s.state != RecoveryState::NothingLoaded) s.state = RecoveryState::NeedMoreVolumes;
