@@ -679,6 +679,9 @@ bool Par1RecoverySet::ComputeMissing(bool& cancelled) {
     }
     if (openFailed) return false;
     for (const DataBlock& output : job.outputs) {
+        // A block without a file is one the repair may not write (its name
+        // was refused): it is computed with the others and dropped.
+        if (!output.file && output.length == 0) continue;
         if (!output.file || !output.file->isOpen()) {
             RecordError(ErrorKind::Open, output.file ? output.file->lastError() : EBADF,
                         output.file ? output.file->path : std::string());
