@@ -128,10 +128,9 @@ TEST_F(RobustCli, SecondJobInTheFolderIsBusyOrWaits) {
 // `create -o DIR/set` where DIR already holds another set named "set":
 // refused with the file named, nothing touched; --force replaces it.
 TEST_F(RobustCli, CreateOverAnotherSetOfTheSameNameNeedsForce) {
-    test::TempDir other;
-    WriteFile(other.File("c.bin"), a_);
+    WriteFile(Path("c.bin"), a_);
     const std::vector<uint8_t> index = ReadFile(Path("set.par2"));
-    Outcome run = Cli("create -c 2 -o " + Quote(Path("set")) + " " + Quote(other.File("c.bin")));
+    Outcome run = Cli("create -c 2 -o " + Quote(Path("set")) + " " + Quote(Path("c.bin")));
     EXPECT_EQ(run.exitCode, 3) << run.out;
     EXPECT_NE(run.out.find(Path("set.par2") + " already exists"), std::string::npos) << run.out;
     EXPECT_NE(run.out.find("--force"), std::string::npos) << run.out;
@@ -141,10 +140,10 @@ TEST_F(RobustCli, CreateOverAnotherSetOfTheSameNameNeedsForce) {
         0);
 
     // Only the set's own recovery files count: another base name is free.
-    run = Cli("create -c 2 -o " + Quote(Path("se")) + " " + Quote(other.File("c.bin")));
+    run = Cli("create -c 2 -o " + Quote(Path("se")) + " " + Quote(Path("c.bin")));
     EXPECT_EQ(run.exitCode, 0) << run.out;
 
-    run = Cli("create --force -c 2 -o " + Quote(Path("set")) + " " + Quote(other.File("c.bin")));
+    run = Cli("create --force -c 2 -o " + Quote(Path("set")) + " " + Quote(Path("c.bin")));
     EXPECT_EQ(run.exitCode, 0) << run.out;
     EXPECT_NE(ReadFile(Path("set.par2")), index);
 }
