@@ -643,14 +643,17 @@ bool RecoverySet::PrepareTargets(std::vector<SourceFileEntry*>& list) {
                 RecordError(ErrorKind::Open, target->lastError(), target->path);
                 return false;
             }
-        } else if (!target->create()) {
+        } else if (!target->create(PartPathOf(entry.targetPath))) {
+            // A missing file is rebuilt under a work name beside it and takes
+            // its name only once verified (see VerifyRebuiltFiles).
+            target->path = entry.targetPath;
             RecordError(ErrorKind::CreateTarget, target->lastError(), target->path);
             return false;
         }
         target->kind = FileKind::Target;
         list.push_back(&entry);
         if (!target->setSize(entry.size)) {
-            RecordError(ErrorKind::CreateTarget, target->lastError(), target->path);
+            RecordError(ErrorKind::CreateTarget, target->lastError(), entry.targetPath);
             return false;
         }
         MapBlocksToTarget(entry);

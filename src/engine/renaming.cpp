@@ -169,6 +169,12 @@ void RecoverySet::VerifyRebuiltFiles(std::vector<SourceFileEntry*>& list) {
             intact = target->result == VerifyResult::IntactCopy && !target->flags.misnamed &&
                      entry->completeCopy == target;
         }
+        if (intact && target->path != entry->targetPath &&
+            !target->moveIntoPlace(entry->targetPath)) {
+            // Something took the name meanwhile: it is never replaced.
+            RecordError(ErrorKind::CreateTarget, target->lastError(), entry->targetPath);
+            intact = false;
+        }
         if (intact) {
             target->flags.repaired = true;
         } else if (status_.errorKind == ErrorKind::None) {
@@ -196,7 +202,8 @@ void RecoverySet::DiscardTargets(std::vector<SourceFileEntry*>& list) {
             if (target->blocksTaken > 0) ForgetDataFile(*target);
             if (entry->completeCopy == target) entry->completeCopy.reset();
             target->close();
-            if (!entry->unusableName && IsWritablePlace(target->path)) target->remove();
+            if (!entry->unusableName && IsInsideSetFolder(target->path)) target->remove();
+            target->path = entry->targetPath;  // a work file had its own name
             // Whether or not the file could be deleted, what lies there is
             // no verified copy.
             target->result = VerifyResult::Missing;

@@ -453,8 +453,9 @@ bool Par1RecoverySet::SaveState(const std::string& setPath) {
                                  WriteEntryReference(writer, entry.get());
                              }
                              writer.WriteU32(static_cast<uint32_t>(volumes_.size()));
-                             for (const auto& [exponent, block] : volumes_) {
+                             for (const auto& [exponent, volumeBlock] : volumes_) {
                                  writer.WriteU32(exponent);
+                                 const auto& block = volumeBlock;  // clang 14 captures no bindings
                                  writer.WriteReference(&block, [&writer, &block] {
                                      WriteDiskFileReference(writer, block.file.get());
                                      writer.WriteU64(block.offset);

@@ -154,9 +154,10 @@ void SaveScreenshot(QWidget* widget, const QString& name) {
     QVERIFY(widget->grab().save(dir.filePath(name)));
 }
 
-// Lets a few refresh ticks pass so that every control shows the latest status.
-void Settle() {
-    QTest::qWait(350);
+// Waits until the worker is idle and every control shows its last status.
+void Settle(VerifyDialog& dialog) {
+    QTRY_VERIFY_WITH_TIMEOUT(
+        dialog.shownStatus().activity == Activity::Idle && dialog.showsLatestStatus(), kWaitMs);
 }
 
 }  // namespace
@@ -192,7 +193,7 @@ class VerifyDialogTest : public QObject {
         QTRY_COMPARE_WITH_TIMEOUT(dialog.windowTitle(),
                                   QStringLiteral("Vantrove - Seleziona un Volume di Recupero"),
                                   kWaitMs);
-        Settle();
+        Settle(dialog);
         QVERIFY(Child<QPushButton>(&dialog, "open")->isEnabled());
         QVERIFY(!Child<QPushButton>(&dialog, "add")->isEnabled());
         QVERIFY(!Child<QPushButton>(&dialog, "repair")->isEnabled());
@@ -211,7 +212,7 @@ class VerifyDialogTest : public QObject {
         dialog.show();
         QTRY_VERIFY_WITH_TIMEOUT(TitleStartsWith(&dialog, "Vantrove - Tutti i dati Verificati - "),
                                  kWaitMs);
-        Settle();
+        Settle(dialog);
         QCOMPARE(dialog.shownStatus().state, RecoveryState::AllVerified);
         QCOMPARE(dialog.windowTitle(),
                  QStringLiteral("Vantrove - Tutti i dati Verificati - \"set\""));
@@ -252,7 +253,7 @@ class VerifyDialogTest : public QObject {
         dialog.show();
         QTRY_VERIFY_WITH_TIMEOUT(TitleStartsWith(&dialog, "Vantrove - Riparazione Necessaria - "),
                                  kWaitMs);
-        Settle();
+        Settle(dialog);
         QCOMPARE(dialog.shownStatus().state, RecoveryState::RepairPossible);
         QCOMPARE(dialog.RowsOfKind(SourceRowKind::Missing), 1);
         QCOMPARE(dialog.RowsOfKind(SourceRowKind::Damaged), 1);
@@ -275,7 +276,7 @@ class VerifyDialogTest : public QObject {
         QVERIFY(!repair->isEnabled());
         QTRY_VERIFY_WITH_TIMEOUT(TitleStartsWith(&dialog, "Vantrove - Riparazione completata - "),
                                  kWaitMs);
-        Settle();
+        Settle(dialog);
         QVERIFY(set.Intact());
         QCOMPARE(dialog.shownStatus().state, RecoveryState::Repaired);
         auto* timeLine = Child<QLabel>(&dialog, "timeLine");
@@ -305,7 +306,7 @@ class VerifyDialogTest : public QObject {
         dialog.show();
         QTRY_VERIFY2_WITH_TIMEOUT(TitleStartsWith(&dialog, "Vantrove - 1 File Mancante - "),
                                   qPrintable(dialog.windowTitle()), kWaitMs);
-        Settle();
+        Settle(dialog);
         QCOMPARE(Child<SegmentBar>(&dialog, "statusBar")->GetText(),
                  QStringLiteral("1 File Mancante"));
         auto* list = Child<QTreeWidget>(&dialog, "fileList");
@@ -331,7 +332,7 @@ class VerifyDialogTest : public QObject {
         dialog.show();
         QTRY_VERIFY_WITH_TIMEOUT(TitleStartsWith(&dialog, "Vantrove - Riparazione completata - "),
                                  kWaitMs);
-        Settle();
+        Settle(dialog);
         QVERIFY(set.Intact());
         QCOMPARE(dialog.repairsRequested(), 1);
         QCOMPARE(dialog.soundsPlayed(), 1);
@@ -345,7 +346,7 @@ class VerifyDialogTest : public QObject {
         settings_->sounds = false;
         VerifyDialog dialog(*settings_, set.par2);
         QTRY_VERIFY_WITH_TIMEOUT(dialog.shownStatus().state == RecoveryState::AllVerified, kWaitMs);
-        Settle();
+        Settle(dialog);
         QCOMPARE(dialog.soundsPlayed(), 0);
     }
 
@@ -484,7 +485,7 @@ class VerifyDialogTest : public QObject {
                     (dialog.shownStatus().state != RecoveryState::RepairPossible ||
                      dialog.shownStatus().errorKind != ErrorKind::None),
                 qPrintable(dialog.windowTitle()), kWaitMs);
-            Settle();
+            Settle(dialog);
             if (answer == kIdNo) {
                 QCOMPARE(dialog.shownStatus().state, RecoveryState::Repaired);
                 QVERIFY(set.Intact());
@@ -573,7 +574,7 @@ class VerifyDialogTest : public QObject {
         QTRY_VERIFY_WITH_TIMEOUT(dialog.shownStatus().state == RecoveryState::AllVerified &&
                                      dialog.RowsOfKind(SourceRowKind::Complete) == 2,
                                  kWaitMs);
-        Settle();
+        Settle(dialog);
         QCOMPARE(list->topLevelItem(1)->childCount(), 2);
         for (int i = 0; i < list->topLevelItem(1)->childCount(); ++i)
             QVERIFY(!list->topLevelItem(1)->child(i)->text(0).startsWith(QStringLiteral("alpha")));
@@ -713,7 +714,9 @@ class VerifyDialogTest : public QObject {
         QTreeWidgetItem* dataGroup = list->topLevelItem(1);
         auto menuAt = [&](QTreeWidgetItem* row) {
             QStringList seen;
-            QTimer::singleShot(300, [&seen]() {
+            bool looked = false;
+            QTimer::singleShot(300, [&seen, &looked]() {
+                looked = true;
                 auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
                 if (menu == nullptr) return;
                 for (QAction* action : menu->actions()) {
@@ -724,7 +727,7 @@ class VerifyDialogTest : public QObject {
             const QPoint at = row ? list->visualItemRect(row).center()
                                   : QPoint(5, list->viewport()->height() - 3);
             emit list->customContextMenuRequested(at);
-            QTest::qWait(500);
+            QTest::qWaitFor([&looked] { return looked; }, kWaitMs);
             return seen;
         };
         QTreeWidgetItem* missing = nullptr;
@@ -788,7 +791,7 @@ class VerifyDialogTest : public QObject {
             !exit->isEnabled() && dialog.shownStatus().activity == Activity::Recovering, kWaitMs);
         const size_t asked = boxes_.asked.size();
         QTest::keyClick(&dialog, Qt::Key_Escape);
-        Settle();
+        QCoreApplication::processEvents();
         QVERIFY(dialog.isVisible());
         QVERIFY(!dialog.stopRequested());
         QCOMPARE(boxes_.asked.size(), asked);
@@ -896,6 +899,7 @@ class VerifyDialogTest : public QObject {
             SetMainWindow(dialog);
             dialog->show();
             QTRY_VERIFY_WITH_TIMEOUT(dialog->shownStatus().state == RecoveryState::AllVerified &&
+                                         dialog->shownStatus().activity == Activity::Idle &&
                                          Child<QPushButton>(dialog, button)->isEnabled(),
                                      kWaitMs);
             if (QByteArray(button) == "stop")
