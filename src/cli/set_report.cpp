@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "app/set_format.h"
+#include "core/stored_name.h"
 
 namespace vantrove::cli {
 
@@ -142,16 +143,30 @@ bool CheckSetFile(const std::string& given, const std::string& path) {
 }
 
 std::unique_ptr<RecoverySet> OpenAndScanSet(const std::string& path, CliObserver& observer,
-                                            const StopFlag* stop) {
+                                            const StopFlag* stop, bool cached) {
     std::unique_ptr<RecoverySet> set = NewEmptySet(ChooseSetFormat(path), &observer, stop);
     if (std::unique_ptr<RecoverySet> replacement = set->Open(path)) {
         observer.ClearLists();
         set = std::move(replacement);
         set->ReportAll();
-        set->Scan();
+        // The saved state only spares reading when asked: silent damage
+        // keeps a file's size and times.
+        if (cached) {
+            set->Scan();
+        } else {
+            set->Reverify();
+        }
     }
     set->FinishActivity();
     return set;
+}
+
+std::string UnusableNameReason(const RecoverySet& set, const SourceFileEntry& entry) {
+    if (entry.unusableName && IsSafeStoredName(entry.name)) {
+        return "the name is one of the set's own recovery files";
+    }
+    if (entry.unusableName) return "the name leads outside the set's folder";
+    return "a folder on its way is a symbolic link or no folder";
 }
 
 void PrintSetReport(const RecoverySet& set, bool asJson,

@@ -21,8 +21,12 @@ std::string AbsolutePath(const std::string& path);
 bool CheckSetFile(const std::string& given, const std::string& path);
 // Opens the set of `path`, scans its folder (or takes its saved state) and
 // finishes the activity. Never null.
+// Every file is read unless `cached` lets unchanged files (same size and
+// times) keep their results from the verification cache.
 std::unique_ptr<RecoverySet> OpenAndScanSet(const std::string& path, CliObserver& observer,
-                                            const StopFlag* stop);
+                                            const StopFlag* stop, bool cached);
+// Why the repair leaves the file of `entry` alone.
+std::string UnusableNameReason(const RecoverySet& set, const SourceFileEntry& entry);
 
 const char* FormatName(FormatKind kind);
 SourceRowKind RowOf(const SourceFileEntry& entry);

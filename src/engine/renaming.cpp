@@ -11,24 +11,6 @@
 #include "engine/recovery_set.h"
 
 namespace vantrove {
-namespace {
-
-// A file name that stands for nothing but a plain file in its folder.
-bool IsPlainName(const std::string& name) {
-    return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos &&
-           name.find('\0') == std::string::npos;
-}
-
-}  // namespace
-
-bool RecoverySet::IsWritablePlace(const std::string& path) const {
-    if (folder_.empty() || folder_.back() != '/') return false;
-    if (path.size() <= folder_.size() || path.compare(0, folder_.size(), folder_) != 0) {
-        return false;
-    }
-    return IsPlainName(path.substr(folder_.size()));
-}
-
 bool RecoverySet::RenameFiles() {
     SetActivity(Activity::Renaming, GetString(kStrActivityRenamingFiles));
     const uint64_t count = entries_.size();
@@ -39,6 +21,7 @@ bool RecoverySet::RenameFiles() {
         NotifyStatus();
     };
     bool failed = false;
+    refusedTargets_.clear();
 
     // 1. Damaged targets (and targets holding another file's intact copy)
     // step aside, so that the name is free for the intact file.
@@ -48,6 +31,8 @@ bool RecoverySet::RenameFiles() {
         DiskFileRef target = entry.targetFile;
         if (!target || target->result == VerifyResult::Missing) continue;
         if (target->result == VerifyResult::IntactCopy && !target->flags.misnamed) continue;
+        // A file under a name the set may not use is never moved.
+        if (entry.unusableName || !IsWritablePlace(target->path)) continue;
         const bool wanted = status_.state == RecoveryState::RepairPossible ||
                             entry.completeCopy != nullptr || entry.joinable ||
                             target->flags.misnamed;
@@ -97,10 +82,12 @@ bool RecoverySet::RenameFiles() {
         if (entry.targetFile || !entry.completeCopy) continue;
         DiskFileRef copy = entry.completeCopy;
         const std::string oldPath = copy->path;
-        if (!IsWritablePlace(entry.targetPath)) {
-            // A name that would lead out of the set's folder is never used.
-            RecordError(ErrorKind::Rename, EINVAL, oldPath);
-            failed = true;
+        int placeError = 0;
+        if (entry.unusableName || !MakeWritablePlace(entry.targetPath, placeError)) {
+            // A name that would lead out of the set's folder, through a
+            // symbolic link or onto a recovery file is never used; the copy
+            // stays where it is and the refusal is reported at the end.
+            refusedTargets_.push_back(&entry);
             continue;
         }
         if (!copy->rename(entry.targetPath)) {
@@ -148,6 +135,7 @@ bool RecoverySet::RenameFiles() {
 
 bool RecoverySet::VerifyRebuiltFilesOrDiscard(std::vector<SourceFileEntry*>& list) {
     std::vector<SourceFileEntry*> written = list;
+    RecordRefusedTargets();
     VerifyRebuiltFiles(list);
     if (status_.errorKind == ErrorKind::None) return true;
     std::vector<SourceFileEntry*> failed;
@@ -206,7 +194,7 @@ void RecoverySet::DiscardTargets(std::vector<SourceFileEntry*>& list) {
             if (target->blocksTaken > 0) ForgetDataFile(*target);
             if (entry->completeCopy == target) entry->completeCopy.reset();
             target->close();
-            target->remove();
+            if (!entry->unusableName && IsWritablePlace(target->path)) target->remove();
             // Whether or not the file could be deleted, what lies there is
             // no verified copy.
             target->result = VerifyResult::Missing;
@@ -252,7 +240,8 @@ void RecoverySet::CleanUp(const std::vector<DiskFileRef>& files) {
             if (entry->RemovePlace(file.get())) entry->dirty = true;
         }
         file->close();
-        doomed.push_back(file->path);
+        // Only files below the set's folder are ever deleted.
+        if (IsInsideSetFolder(file->path)) doomed.push_back(file->path);
     }
     if (!doomed.empty()) DeleteFiles(doomed, settings.useRecycleBin);
     ReportChangedSourceFiles();
@@ -264,7 +253,7 @@ void RecoverySet::RepairByRenaming() {
         return;
     }
     ClearError();
-    if (RenameFiles() && status_.errorKind == ErrorKind::None) {
+    if (RenameFiles() && !RecordRefusedTargets() && status_.errorKind == ErrorKind::None) {
         status_.state = RecoveryState::Repaired;
     }
     NotifyStatus();

@@ -2,6 +2,7 @@
 
 #include <strings.h>
 
+#include "core/stored_name.h"
 #include "engine/verification_cache.h"
 #include "formats/checksum_list.h"
 
@@ -49,6 +50,7 @@ bool Md5ChecksumSet::ParseListLine(std::string_view line,
     if (style == kMd5StyleNone) return false;
     md5LineStyle_ = style;
     auto entry = std::make_shared<SourceFileEntry>();
+    description->name = StoredName(description->name);
     entry->name = description->name;
     entry->blockCount = 1;
     entry->Description(DescriptionSlot::Md5ListEntry) = std::move(description);

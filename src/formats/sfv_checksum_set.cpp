@@ -2,6 +2,7 @@
 
 #include <strings.h>
 
+#include "core/stored_name.h"
 #include "core/crc32.h"
 #include "core/string_ids.h"
 #include "core/string_table.h"
@@ -50,6 +51,7 @@ bool SfvChecksumSet::ParseListLine(std::string_view line,
     auto description = std::make_shared<SfvEntryDescription>();
     if (!ParseSfvLine(line, description->name, description->crc)) return false;
     auto entry = std::make_shared<SourceFileEntry>();
+    description->name = StoredName(description->name);
     entry->name = description->name;
     entry->blockCount = 1;
     entry->Description(DescriptionSlot::SfvEntry) = std::move(description);

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "core/crc32.h"
+#include "core/md5.h"
 #include "engine/block_scanner.h"
 #include "par2/par2_recovery_set.h"
 
@@ -35,6 +36,17 @@ void Par2RecoverySet::VerifyDataFile(const DiskFileRef& file, SourceFileEntry*& 
                                      int& resultOut, bool checkOnly) {
     resultOut = 0;
     SourceFileEntry* expected = entryOut;
+    if (chosen_ && file->size == 0 && expected && expected->size == 0 &&
+        !expected->completeCopy) {
+        // An empty file has no blocks: it is the listed empty file of its
+        // own name when the description's hash is the hash of nothing. Never
+        // a copy of another name, as every empty file would match.
+        const Par2FileDescription* description = DescriptionOf(*expected);
+        file->result = VerifyResult::NotIntact;
+        file->flags.formatFlag = checkOnly;
+        if (description && description->fileHash() == Md5Of(nullptr, 0)) resultOut = 2;
+        return;
+    }
     if (!chosen_ || file->size == 0) {
         file->result = VerifyResult::NotIntact;
         file->flags.formatFlag = checkOnly;

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <random>
 
@@ -773,17 +774,32 @@ TEST_F(PrepareTargetsTest, OnlyJoinableEntriesAreWrittenWhenJoining) {
     for (auto* e : list) e->targetFile->close();
 }
 
-TEST_F(PrepareTargetsTest, ANameThatLeavesTheFolderIsRefused) {
+TEST_F(PrepareTargetsTest, UnsafeNamesAreLeftAloneAndTheRestIsPrepared) {
+    TempDir outer;
+    const std::string folder = outer.path() + "/set/";
+    ASSERT_EQ(mkdir(folder.c_str(), 0700), 0);
+    ASSERT_EQ(mkdir((outer.path() + "/elsewhere").c_str(), 0700), 0);
+    ASSERT_EQ(symlink((outer.path() + "/elsewhere").c_str(), (folder + "link").c_str()), 0);
     TestSet bad;
-    bad.AddEntry("..", 10);
-    ASSERT_TRUE(bad.Finish(dir.path() + "/", kBlock));
-    bad.SetTargetResult(bad.Entry(0), VerifyResult::Missing);
-    bad.SetRecoveryBlocks(5);
+    for (const char* name : {"..", "../x", "a/../../x", "/abs", "link/x", "deep/er/ok"}) {
+        bad.AddEntry(name, 10);
+    }
+    ASSERT_TRUE(bad.Finish(folder, kBlock));
+    for (size_t i = 0; i < bad.entries().size(); ++i) {
+        bad.SetTargetResult(bad.Entry(i), VerifyResult::Missing);
+    }
+    bad.SetRecoveryBlocks(50);
     bad.FinishActivity();
     std::vector<SourceFileEntry*> list;
-    EXPECT_FALSE(bad.PrepareTargets(list));
-    EXPECT_EQ(bad.status().errorKind, ErrorKind::CreateTarget);
-    EXPECT_TRUE(list.empty());
+    ASSERT_TRUE(bad.PrepareTargets(list));
+    // Only the safe name is prepared, its missing folders made one by one.
+    ASSERT_EQ(list.size(), 1u);
+    EXPECT_EQ(list[0]->name, "deep/er/ok");
+    EXPECT_TRUE(test::FileExists(folder + "deep/er/ok"));
+    EXPECT_EQ(bad.refusedTargets().size(), 5u);
+    EXPECT_FALSE(test::FileExists(outer.path() + "/x"));
+    EXPECT_FALSE(test::FileExists(outer.path() + "/elsewhere/x"));
+    for (auto* e : list) e->targetFile->close();
 }
 
 }  // namespace

@@ -263,9 +263,12 @@ TEST_F(RenamingTest, NameLeadingOutOfTheFolderIsRefused) {
     escaping.UpdateEntryState(e);
     escaping.FinishActivity();
 
-    EXPECT_FALSE(escaping.RenameFiles());
-    EXPECT_EQ(escaping.status().errorKind, ErrorKind::Rename);
+    // The copy stays where it is, and the repair says it could not make the
+    // file rather than calling the set repaired.
+    escaping.RepairByRenaming();
+    EXPECT_EQ(escaping.status().errorKind, ErrorKind::CreateTarget);
     EXPECT_EQ(escaping.status().systemErrorCode, static_cast<uint32_t>(EINVAL));
+    EXPECT_NE(escaping.status().state, RecoveryState::Repaired);
     EXPECT_FALSE(FileExists(outer.path() + "/escaped"));
     EXPECT_TRUE(FileExists(folder + "copy"));
 }

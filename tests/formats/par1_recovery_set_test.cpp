@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -263,15 +264,19 @@ TEST_F(Par1SetTest, TwoIdenticalFilesAreEachSatisfiedByTheirOwnName) {
     EXPECT_EQ(EntryNamed(*set, "a.bin")->state, FileState::Misnamed);
 }
 
-TEST_F(Par1SetTest, EmptyDataFileNeverMatches) {
+TEST_F(Par1SetTest, AnEmptyFileIsCompleteUnderItsOwnNameOnly) {
     Par1Build build;
     build.files.push_back({"empty.bin", Bytes{}});
+    build.files.push_back({"lost.bin", Bytes{}});
     build.files.push_back({"full.bin", Bytes(10, 7)});
     WriteVolume(build, 0, "x.par");
     WriteData(build);
+    ASSERT_EQ(unlink(PathOf("lost.bin").c_str()), 0);
     auto set = OpenSet("x.par");
-    EXPECT_EQ(EntryNamed(*set, "empty.bin")->state, FileState::Damaged);
+    EXPECT_EQ(EntryNamed(*set, "empty.bin")->state, FileState::Complete);
     EXPECT_EQ(EntryNamed(*set, "full.bin")->state, FileState::Complete);
+    // The other empty file is no copy of the missing one.
+    EXPECT_EQ(EntryNamed(*set, "lost.bin")->state, FileState::Missing);
 }
 
 TEST_F(Par1SetTest, SavedStateReplacesTheSet) {
