@@ -32,7 +32,7 @@ constexpr size_t kMaxTransfer = size_t{1} << 30;
 constexpr int kMaxRenameCounter = 1000000;
 // Reads up to kSmallRead bytes of a read-only file go through a window of
 // kReadAhead bytes.
-constexpr size_t kSmallRead = 16384;
+constexpr size_t kSmallRead = 4096;
 constexpr size_t kReadAhead = 65536;
 
 constexpr uint64_t kMaxFileOffset = static_cast<uint64_t>(std::numeric_limits<off_t>::max());
