@@ -931,7 +931,9 @@ void CreateDialog::OpenSet() {
                                            Q(LastFolder()), filter, false);
     if (files.isEmpty()) return;
     RememberFolderOf(S(files.front()));
-    ReplaceMainWindow(this, OpenVerifyDialog(settings_, S(files.front())));
+    // Without a verify dialog (it said why) the user stays here.
+    if (QWidget* next = OpenVerifyDialog(settings_, S(files.front())))
+        ReplaceMainWindow(this, next);
 }
 
 // Both are modal. The preferred block size belongs to the preferences: once

@@ -69,6 +69,7 @@ CreationProgressDialog::CreationProgressDialog(Settings& settings,
     setAttribute(Qt::WA_DeleteOnClose);
     InstallHelpKey(this);
     const CreationParameters& p = *parameters_;
+    line_.SetJobBytes(p.totalDataSize);
     indexFileName_ = p.destinationPath + p.baseName + "." + GetString(kStrPar2Extension);
     setWindowTitle(Q(CreationTitle(kPhaseNone, p.baseName)));
 
@@ -227,6 +228,8 @@ void CreationProgressDialog::closeEvent(QCloseEvent* event) {
 }
 
 void CreationProgressDialog::SwitchTo(QWidget* next) {
+    // A window that could not be opened has said why; the user stays here.
+    if (next == nullptr) return;
     leaving_ = true;
     hide();
     ReplaceMainWindow(this, next);

@@ -22,11 +22,15 @@
 #include <QTreeWidget>
 #include <QUrl>
 #include <QVBoxLayout>
+#include <sys/stat.h>
+
+#include <cerrno>
 #include <chrono>
 #include <climits>
 
 #include "app/application.h"
 #include "app/localized_message_box.h"
+#include "app/repair_error_message.h"
 #include "app/settings.h"
 #include "core/string_ids.h"
 #include "core/string_table.h"
@@ -55,6 +59,10 @@ constexpr int kMinimumWidth = 600;
 constexpr int kMinimumHeight = 440;
 constexpr int kDefaultWidth = 720;
 constexpr int kDefaultHeight = 520;
+
+constexpr const char* kExtraFailedMessage =
+    "Impossibile leggere di nuovo i Volumi di Recupero del set: non è possibile aggiungerne "
+    "altri.";
 
 // Item data of the list's rows.
 constexpr int kRowTypeRole = Qt::UserRole;
@@ -144,6 +152,11 @@ std::vector<SourcePlace> PlacesOf(const QTreeWidgetItem* row) {
 
 }  // namespace
 
+static VerifyDialog::WorkerStarter& WorkerStarterSlot() {
+    static VerifyDialog::WorkerStarter starter;
+    return starter;
+}
+
 // ---- Lines from the worker thread.
 
 void VerifyDialog::PacketSink::PostLinePacket(std::unique_ptr<LinePacket> packet) {
@@ -171,6 +184,10 @@ void VerifyDialog::DialogClient::SetHook(StatusHook hook) {
 }
 
 // ---- Creation.
+
+void VerifyDialog::SetWorkerStarterForTests(WorkerStarter starter) {
+    WorkerStarterSlot() = std::move(starter);
+}
 
 VerifyDialog::VerifyDialog(Settings& settings, const std::string& fileName,
                            bool optionsFromSettings, QWidget* parent)
@@ -205,7 +222,7 @@ VerifyDialog::VerifyDialog(Settings& settings, const std::string& fileName,
     listTimer_.start(kListTimerMs);
 
     worker_ = std::make_unique<VerificationWorker>(&client_);
-    workerStarted_ = worker_->Start();
+    workerStarted_ = WorkerStarterSlot() ? WorkerStarterSlot()(*worker_) : worker_->Start();
     if (!workerStarted_) worker_.reset();
 
     openButton_->setFocus();
@@ -661,7 +678,9 @@ void VerifyDialog::UpdateButtons(const RecoverySetStatus& status) {
     const StopButtonState stop = StopButton(status);
     const QString stopCaption = Q(stop.caption);
     if (stopButton_->text() != stopCaption) stopButton_->setText(stopCaption);
-    stopButton_->setEnabled(stop.enabled && (!stop.extra || kCreateDialogAvailable));
+    // Extra extends the set from its recovery volumes: not once they are gone.
+    stopButton_->setEnabled(stop.enabled &&
+                            (!stop.extra || (kCreateDialogAvailable && !volumeRows_.empty())));
 }
 
 void VerifyDialog::UpdateTexts(const RecoverySetStatus& status) {
@@ -681,9 +700,10 @@ void VerifyDialog::UpdateTexts(const RecoverySetStatus& status) {
     }
     if (statusBar_->isVisible() != statusShown) statusBar_->setVisible(statusShown);
 
-    const bool errorShown = ErrorLineShown(status);
+    const bool openErrorShown = !openError_.empty() && !Busy(status);
+    const bool errorShown = openErrorShown || ErrorLineShown(status);
     if (errorShown) {
-        SetTextIfChanged(errorLine_, Q(ErrorLineText(status)));
+        SetTextIfChanged(errorLine_, Q(openErrorShown ? openError_ : ErrorLineText(status)));
     } else {
         progressBar_->SetValue(1, status.progressTotal);
         progressBar_->SetValue(0, std::min(status.progressPosition, status.progressTotal));
@@ -765,7 +785,24 @@ bool VerifyDialog::stopRequested() const {
 }
 
 void VerifyDialog::PostOpen(const std::string& path) {
-    if (!worker_ || path.empty() || path.size() >= PATH_MAX) return;
+    if (!worker_ || path.empty()) return;
+    // A name that is not there (or not a file) is reported here, in the
+    // words of a failed open, instead of leaving an empty set behind.
+    struct stat st {};
+    int error = 0;
+    if (path.size() >= PATH_MAX) {
+        error = ENAMETOOLONG;
+    } else if (stat(path.c_str(), &st) != 0) {
+        error = errno;
+    } else if (S_ISDIR(st.st_mode)) {
+        error = EISDIR;
+    }
+    if (error != 0) {
+        openError_ = RepairErrorMessage(ErrorKind::Open, uint32_t(error), path);
+        Refresh();
+        return;
+    }
+    openError_.clear();
     worker_->Open(path);
 }
 
@@ -781,6 +818,7 @@ void VerifyDialog::ChooseFiles(bool addMode) {
     std::vector<std::string> paths =
         chooser_ ? chooser_(this, addMode) : std::vector<std::string>{};
     if (paths.empty() || shutDown_) return;
+    openError_.clear();
     if (!addMode) {
         // A new set replaces the current one: its lines go first.
         ClearList();
@@ -817,6 +855,8 @@ void VerifyDialog::OnRepair() {
     repairButton_->setEnabled(false);
     stopButton_->setFocus();
     beepPending_ = true;
+    openError_.clear();
+    timeLine_.Start(TickCountMs());
     RepairOptions options;
     options.deleteDamagedFiles = settings_.deleteDamagedFiles;
     options.deleteRecoveryFiles = settings_.deleteRecoveryFiles;
@@ -848,12 +888,20 @@ void VerifyDialog::OnStop() {
 }
 
 void VerifyDialog::OnExtra() {
-    if (!kCreateDialogAvailable || !worker_) return;
+    if (!kCreateDialogAvailable || !worker_ || volumeRows_.empty()) return;
     DisableMainButtons();
     worker_->RequestStop();
     hide();
     DetachedSet detached = worker_->Detach();
     QWidget* next = detached.set ? OpenCreateDialogForSet(settings_, std::move(detached)) : nullptr;
+    if (next == nullptr) {
+        // The set's volumes could not be read again (they may have gone since
+        // they were listed). This dialog has handed its set over, so a fresh
+        // one takes its place and says what happened.
+        next = OpenVerifyDialog(settings_, {});
+        if (next != nullptr)
+            LocalizedMessageBox(next, kExtraFailedMessage, "Vantrove", kMbOk | kMbIconExclamation);
+    }
     ReplaceMainWindow(this, next);
 }
 

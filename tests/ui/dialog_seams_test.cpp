@@ -131,6 +131,22 @@ class DialogSeamsTest : public QObject {
         guard.stop();
         QTRY_VERIFY_WITH_TIMEOUT(secondAlive.isNull(), 5000);
         QCOMPARE(MainWindow(), nullptr);
+
+        // A window hidden before its switch failed: closing it would not end
+        // the program by itself, so the switch ends it.
+        auto* third = new QWidget;
+        third->setAttribute(Qt::WA_DeleteOnClose);
+        QPointer<QWidget> thirdAlive(third);
+        third->show();
+        SetMainWindow(third);
+        QTimer::singleShot(0, [&]() {
+            third->hide();
+            ReplaceMainWindow(third, nullptr);
+        });
+        guard.start(10000);
+        QCOMPARE(QCoreApplication::exec(), 0);
+        guard.stop();
+        QTRY_VERIFY_WITH_TIMEOUT(thirdAlive.isNull(), 5000);
     }
 };
 
