@@ -31,6 +31,8 @@
 #include "app/application.h"
 #include "app/digit_grouping.h"
 #include "app/localized_message_box.h"
+#include "app/make_folders.h"
+#include "app/repair_error_message.h"
 #include "app/settings.h"
 #include "core/string_ids.h"
 #include "core/string_table.h"
@@ -960,8 +962,12 @@ bool CreateDialog::CheckDestination(const std::string& folder) {
         if (LocalizedMessageBox(this, question, GetString(kStrBadDestinationCaption),
                                 kMbYesNo | kMbIconQuestion) != kIdYes)
             return false;
-        if (mkdir(path.c_str(), 0777) != 0) {
-            LocalizedMessageBox(this, GetString(kStrCannotCreateDestination),
+        const MakeFoldersResult made = MakeDestinationFolders(path);
+        if (!made.ok) {
+            // Which folder failed, and the system's reason.
+            LocalizedMessageBox(this,
+                                GetString(kStrCannotCreateDestination) + "\n\n" +
+                                    made.failedFolder + "\n\n" + SystemErrorMessage(made.error),
                                 GetString(kStrBadDestinationCaption), kMbOk | kMbIconExclamation);
             return false;
         }

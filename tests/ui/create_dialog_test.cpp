@@ -40,8 +40,10 @@
 #include "app/application.h"
 #include "app/digit_grouping.h"
 #include "app/localized_message_box.h"
+#include "app/make_folders.h"
 #include "app/settings.h"
 #include "app/start_up.h"
+#include "core/disk_file.h"
 #include "core/string_ids.h"
 #include "create/existing_set_reader.h"
 #include "support/qt_test_main.h"
@@ -679,17 +681,29 @@ class CreateDialogTest : public QObject {
                      "Impossibile usare la cartella di destinazione richiesta:\n\nItE' un file"));
         QVERIFY(d->isVisible());
 
-        // A folder two levels down cannot be made in one step.
-        path->setText(QStringLiteral("x/y"));
+        // A folder below a file cannot be made: the message names the
+        // folder that failed and why.
+        path->setText(QStringLiteral("afile/x/y"));
         boxes_.answers = {kIdYes};
         Press(d, "createButton");
         QCOMPARE(boxes_.shown.size(), size_t{4});
-        QCOMPARE(boxes_.shown[3].text,
-                 std::string("Impossibile creare la cartella di destinazione."));
+        QCOMPARE(boxes_.shown[3].text, "Impossibile creare la cartella di destinazione.\n\n" +
+                                           Path("afile") + "\n\n" + SystemErrorText(ENOTDIR));
         QVERIFY(d->isVisible());
+        QVERIFY(!Exists(Path("afile/x")));
 
-        // A rooted path that does not exist yet: Yes creates it, and the set goes there.
-        const std::string elsewhere = Path("elsewhere");
+        // "~" is the home folder, not a folder named "~" below the files.
+        path->setText(QStringLiteral("~/backup/deep"));
+        boxes_.answers = {kIdNo};
+        Press(d, "createButton");
+        QCOMPARE(boxes_.shown.size(), size_t{5});
+        QCOMPARE(boxes_.shown[4].text, "La cartella di destinazione richiesta non esiste.\n\n" +
+                                           HomeFolder() + "/backup/deep\n\nVolete crearla?");
+        QVERIFY(!Exists(Path("~")));
+
+        // A rooted path two folders deep that does not exist yet: Yes
+        // creates both, and the set goes there.
+        const std::string elsewhere = Path("elsewhere/deeper");
         path->setText(Q(elsewhere + "/"));
         boxes_.answers = {kIdYes};
         QPointer<CreateDialog> guard(d);
