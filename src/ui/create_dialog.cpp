@@ -10,6 +10,7 @@
 #include <QContextMenuEvent>
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QFile>
 #include <QFileDialog>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -66,6 +67,12 @@ QString Q(const std::string& text) {
 
 std::string S(const QString& text) {
     return text.toStdString();
+}
+
+// A file name or path typed or chosen in Qt, as the bytes the file system
+// uses (QString's own UTF-8 only for a UTF-8 locale).
+std::string PathBytes(const QString& path) {
+    return QFile::encodeName(path).toStdString();
 }
 
 QString Grouped(uint64_t value) {
@@ -563,9 +570,9 @@ void CreateDialog::ChooseFiles() {
                             GetString(kStrSelectFilesTitle), kMbOk | kMbIconExclamation);
         return;
     }
-    RememberFolderOf(S(files.front()));
+    RememberFolderOf(PathBytes(files.front()));
     std::vector<std::string> paths;
-    for (const QString& file : files) paths.push_back(S(file));
+    for (const QString& file : files) paths.push_back(PathBytes(file));
     AddFiles(paths);
 }
 
@@ -903,14 +910,14 @@ void CreateDialog::OnSplitLimitStep(int direction) {
 
 void CreateDialog::OnBaseNameEdited(const QString& text) {
     if (settingTexts_) return;
-    typedBaseName_ = S(text);
+    typedBaseName_ = PathBytes(text);
     if (text.isEmpty()) SetFieldText(baseNameEdit_, Q(parameters_->offeredBaseName()));
     RefreshEnabling();
 }
 
 void CreateDialog::OnPathEdited(const QString& text) {
     if (settingTexts_) return;
-    typedPath_ = S(text);
+    typedPath_ = PathBytes(text);
     if (text.isEmpty()) SetFieldText(pathEdit_, Q(parameters_->defaultPath));
     RefreshEnabling();
 }
@@ -932,9 +939,9 @@ void CreateDialog::OpenSet() {
     const QStringList files = fileChooser_(this, Q(GetString(kStrSelectRecoveryVolumeTitle)),
                                            Q(LastFolder()), filter, false);
     if (files.isEmpty()) return;
-    RememberFolderOf(S(files.front()));
+    RememberFolderOf(PathBytes(files.front()));
     // Without a verify dialog (it said why) the user stays here.
-    if (QWidget* next = OpenVerifyDialog(settings_, S(files.front())))
+    if (QWidget* next = OpenVerifyDialog(settings_, PathBytes(files.front())))
         ReplaceMainWindow(this, next);
 }
 

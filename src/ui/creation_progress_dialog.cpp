@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QContextMenuEvent>
+#include <QFile>
 #include <QFileDialog>
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -260,8 +261,9 @@ void CreationProgressDialog::OpenSet() {
     const QStringList files = fileChooser_(this, Q(GetString(kStrSelectRecoveryVolumeTitle)),
                                            Q(LastFolder()), filter, false);
     if (files.isEmpty()) return;
-    RememberFolderOf(files.front().toStdString());
-    SwitchTo(OpenVerifyDialog(settings_, files.front().toStdString()));
+    const std::string path = QFile::encodeName(files.front()).toStdString();
+    RememberFolderOf(path);
+    SwitchTo(OpenVerifyDialog(settings_, path));
 }
 
 void CreationProgressDialog::ShowAbout() {

@@ -138,12 +138,22 @@ void SetItemText(QTreeWidgetItem* item, int column, const QString& text) {
     if (item->text(column) != text) item->setText(column, text);
 }
 
+// Paths travel in the rows as the bytes of their names, never through a
+// QString, so that a name that is not UTF-8 stays the same name.
+QByteArray Bytes(const std::string& path) {
+    return QByteArray::fromStdString(path);
+}
+
+std::string PathOf(const QTreeWidgetItem* row) {
+    return row->data(kNameColumn, kPathRole).toByteArray().toStdString();
+}
+
 // The places of a source row, from its child rows.
 std::vector<SourcePlace> PlacesOf(const QTreeWidgetItem* row) {
     std::vector<SourcePlace> places;
     for (int i = 0; i < row->childCount(); ++i) {
         const QTreeWidgetItem* child = row->child(i);
-        places.push_back({child->data(kNameColumn, kPathRole).toString().toStdString(),
+        places.push_back({PathOf(child),
                           child->data(kNameColumn, kBlocksRole).toUInt(),
                           child->data(kNameColumn, kSizeRole).toULongLong()});
     }
@@ -489,7 +499,7 @@ void VerifyDialog::ShowVolume(const LinePacket& packet) {
     if (row == nullptr) {
         row = new QTreeWidgetItem(recoveryGroup_);
         row->setData(kNameColumn, kRowTypeRole, int(RowType::Volume));
-        row->setData(kNameColumn, kPathRole, Q(packet.path));
+        row->setData(kNameColumn, kPathRole, Bytes(packet.path));
         row->setText(kNameColumn, Q(FileNameOf(packet.path)));
         row->setTextAlignment(kSizeColumn, Qt::AlignRight | Qt::AlignVCenter);
         row->setToolTip(kNameColumn, Q(packet.path));
@@ -525,7 +535,7 @@ void VerifyDialog::ShowSourceFile(const LinePacket& packet) {
         row->setTextAlignment(kSizeColumn, Qt::AlignRight | Qt::AlignVCenter);
     }
     const std::string path = setFolder_ + FileNameOf(packet.path);
-    row->setData(kNameColumn, kPathRole, Q(path));
+    row->setData(kNameColumn, kPathRole, Bytes(path));
     row->setToolTip(kNameColumn, Q(path));
     row->setData(kNameColumn, kSourceKindRole, int(packet.rowKind));
     row->setData(kNameColumn, kBlockCountRole, packet.blockCount);
@@ -549,7 +559,7 @@ void VerifyDialog::ShowSourceFile(const LinePacket& packet) {
             child->setIcon(kNameColumn, FileListIconOf(FileListIcon::FileUnknown));
             child->setTextAlignment(kSizeColumn, Qt::AlignRight | Qt::AlignVCenter);
         }
-        child->setData(kNameColumn, kPathRole, Q(place.path));
+        child->setData(kNameColumn, kPathRole, Bytes(place.path));
         child->setData(kNameColumn, kBlocksRole, place.blockCount);
         child->setData(kNameColumn, kSizeRole, qulonglong(place.size));
         SetItemText(child, kNameColumn, Q(place.path));
@@ -965,6 +975,26 @@ void VerifyDialog::contextMenuEvent(QContextMenuEvent* event) {
     ShowDialogContextMenu(this, event->globalPos());
 }
 
+// The file a row stands for: none for the data group and for a missing
+// file, the set's folder for the recovery group.
+std::string VerifyDialog::RowPath(const QTreeWidgetItem* row) const {
+    switch (RowType(row->data(kNameColumn, kRowTypeRole).toInt())) {
+        case RowType::DataGroup:
+            return {};
+        case RowType::RecoveryGroup:
+            return setFolder_;
+        case RowType::SourceFile:
+            if (SourceRowKind(row->data(kNameColumn, kSourceKindRole).toInt()) ==
+                SourceRowKind::Missing)
+                return {};
+            return PathOf(row);
+        case RowType::Volume:
+        case RowType::Place:
+            return PathOf(row);
+    }
+    return {};
+}
+
 void VerifyDialog::ShowRowMenu(const QPoint& pos) {
     QTreeWidgetItem* row = fileList_->itemAt(pos);
     const QPoint global = fileList_->viewport()->mapToGlobal(pos);
@@ -972,26 +1002,8 @@ void VerifyDialog::ShowRowMenu(const QPoint& pos) {
         ShowDialogContextMenu(this, global);
         return;
     }
-    auto type = RowType(row->data(kNameColumn, kRowTypeRole).toInt());
-    QString path;
-    switch (type) {
-        case RowType::DataGroup:
-            return;
-        case RowType::RecoveryGroup:
-            path = Q(setFolder_);
-            break;
-        case RowType::SourceFile:
-            if (SourceRowKind(row->data(kNameColumn, kSourceKindRole).toInt()) ==
-                SourceRowKind::Missing)
-                return;
-            path = row->data(kNameColumn, kPathRole).toString();
-            break;
-        case RowType::Volume:
-        case RowType::Place:
-            path = row->data(kNameColumn, kPathRole).toString();
-            break;
-    }
-    if (path.isEmpty()) return;
+    const std::string path = RowPath(row);
+    if (path.empty()) return;
     QMenu menu(this);
     FillFileMenu(&menu, path);
     menu.exec(global);

@@ -166,6 +166,7 @@ class VerifyDialog : public QDialog {
     void DisableMainButtons();
     void PostOpen(const std::string& path);
     void ShowRowMenu(const QPoint& pos);
+    std::string RowPath(const QTreeWidgetItem* row) const;
 
     // The shutdown of the worker, once: closing flag, stop, quit, layout.
     void Shutdown();

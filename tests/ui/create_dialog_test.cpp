@@ -355,6 +355,48 @@ class CreateDialogTest : public QObject {
         QVERIFY(!Child<QPushButton>(d, "clearButton")->isEnabled());
     }
 
+    // A file whose name is not UTF-8, dropped as the file manager sends it
+    // (percent-encoded bytes): the same bytes are listed, protected, and the
+    // progress dialog's Verifica opens the set made from them.
+    void NameThatIsNotUtf8IsProtectedAsItIs() {
+        const std::string odd = Path("caf\xe9 \xff.bin");
+        std::mt19937_64 rng(test::TestSeed() + 5);
+        WriteRandom(odd, 50000, rng);
+        CreateDialog* d = NewDialog();
+        QMimeData data;
+        data.setUrls({QUrl::fromEncoded(
+            "file://" + QByteArray::fromStdString(odd).toPercentEncoding("/"))});
+        QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &data, Qt::LeftButton,
+                              Qt::NoModifier);
+        QApplication::sendEvent(d, &enter);
+        QVERIFY(enter.isAccepted());
+        QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(d, &drop);
+        QCOMPARE(d->parameters().files().size(), size_t{1});
+        QCOMPARE(d->parameters().files()[0].path, odd);
+        QCOMPARE(d->parameters().files()[0].size, uint64_t{50000});
+        // A destination typed in the field goes to the engine as its bytes.
+        Child<QLineEdit>(d, "pathEdit")->setText(QStringLiteral("uscita è"));
+        CreationProgressDialog* progress = CreateAndWait(d);
+        QVERIFY(progress != nullptr);
+        QCOMPARE(progress->shownStatus().phase, int{kPhaseFinished});
+        const std::string made = Path("uscita \xc3\xa8/caf\xe9 \xff.bin.par2");
+        QCOMPARE(progress->indexFileName(), made);
+        QVERIFY(Exists(made));
+        Press(progress, "verifyButton");
+        QWidget* next = MainWindow();
+        auto* verify = qobject_cast<VerifyDialog*>(next);
+        QVERIFY(verify != nullptr);
+        // The set was read from its volumes; its data file lies in another
+        // folder than the set, so it is to be found again.
+        QTRY_COMPARE_WITH_TIMEOUT(int(verify->shownStatus().state),
+                                  int(RecoveryState::RepairPossible), kJobTimeoutMs);
+        QTRY_VERIFY_WITH_TIMEOUT(verify->shownStatus().activity == Activity::Idle, kJobTimeoutMs);
+        QPointer<QWidget> alive(verify);
+        verify->close();
+        QTRY_VERIFY_WITH_TIMEOUT(alive.isNull(), kJobTimeoutMs);
+    }
+
     void DroppedFilesAreAddedAndFoldersSkipped() {
         WriteSparse(Path("dropped.bin"), 70000);
         QDir(Q(dir_->path())).mkdir(QStringLiteral("folder"));

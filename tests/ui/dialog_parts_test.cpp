@@ -144,7 +144,7 @@ class DialogPartsTest : public QObject {
         const std::string file = dir.File("data.bin");
         test::WriteFile(file, std::string("x"));
         QMenu menu;
-        FillFileMenu(&menu, QString::fromStdString(file));
+        FillFileMenu(&menu, file);
         QStringList texts;
         for (QAction* action : menu.actions()) {
             if (!action->isSeparator()) texts.append(action->text());
@@ -153,17 +153,32 @@ class DialogPartsTest : public QObject {
                                      QStringLiteral("Copia percorso")}));
         menu.actions().last()->trigger();
         QCOMPARE(QApplication::clipboard()->text(), QString::fromStdString(file));
-        QCOMPARE(ContainingFolder(QString::fromStdString(file)),
-                 QString::fromStdString(dir.path()));
+        QCOMPARE(ContainingFolder(file), dir.path());
 
         // A folder has no containing-folder entry; it opens itself.
         QMenu folderMenu;
-        FillFileMenu(&folderMenu, QString::fromStdString(dir.path()));
+        FillFileMenu(&folderMenu, dir.path());
         int entries = 0;
         for (QAction* action : folderMenu.actions()) entries += action->isSeparator() ? 0 : 1;
         QCOMPARE(entries, 2);
-        QCOMPARE(ContainingFolder(QString::fromStdString(dir.path())),
-                 QString::fromStdString(dir.path()));
+        QCOMPARE(ContainingFolder(dir.path()), dir.path());
+        QCOMPARE(ContainingFolder(dir.path() + "/"), dir.path());
+    }
+
+    // A name that is not UTF-8 reaches the desktop as the same bytes.
+    void FileMenuOpensTheBytesOfTheName() {
+        test::TempDir dir;
+        const std::string file = dir.File("caf\xe9 \xff.bin");
+        test::WriteFile(file, std::string("x"));
+        std::vector<std::string> opened;
+        SetDesktopOpenerForTests([&](const std::string& path) { opened.push_back(path); });
+        QMenu menu;
+        FillFileMenu(&menu, file);
+        QCOMPARE(menu.actions().size(), 4);  // a file, not a folder
+        menu.actions()[0]->trigger();
+        menu.actions()[1]->trigger();
+        SetDesktopOpenerForTests(nullptr);
+        QCOMPARE(opened, (std::vector<std::string>{file, dir.path()}));
     }
 };
 

@@ -54,6 +54,14 @@ class DialogSeamsTest : public QObject {
         QCOMPARE(DroppedPaths(&others), std::vector<std::string>{second});
         others.setUrls({QUrl::fromLocalFile(QString::fromStdString(dir.path()))});
         QVERIFY(DroppedPaths(&others).empty());
+
+        // A name that is not UTF-8 comes as the bytes of its percent-encoding.
+        const std::string odd = dir.File("caf\xe9 \xff.par2");
+        test::WriteFile(odd, "z");
+        QMimeData bytes;
+        bytes.setUrls(
+            {QUrl::fromEncoded("file://" + QByteArray::fromStdString(odd).toPercentEncoding("/"))});
+        QCOMPARE(DroppedPaths(&bytes), std::vector<std::string>{odd});
     }
 
     void LastFolderIsTheFolderOfTheLastPath() {
