@@ -43,6 +43,7 @@
 #include "ui/creation_progress_dialog.h"
 #include "ui/dialog_switch.h"
 #include "ui/dropped_paths.h"
+#include "ui/file_dialog_filters.h"
 #include "ui/help_key.h"
 #include "ui/last_folder.h"
 #include "ui/preferences_dialog.h"
@@ -201,7 +202,8 @@ QString ChooserNameFilter(int id) {
         list << p;
         if (p.toLower() != p) list << p.toLower();
     }
-    return Q(text) + QStringLiteral(" (") + list.join(QLatin1Char(' ')) + QStringLiteral(")");
+    return FilterDescription(Q(text)) + QStringLiteral(" (") + list.join(QLatin1Char(' ')) +
+           QStringLiteral(")");
 }
 
 FileChooser DefaultFileChooser() {

@@ -64,6 +64,14 @@ constexpr const char* kExtraFailedMessage =
     "Impossibile leggere di nuovo i Volumi di Recupero del set: non è possibile aggiungerne "
     "altri.";
 
+// The block bar's missing blocks, and the grey of an empty bar.
+const QColor kMissingTop(0xFF, 0xD9, 0xD9);
+const QColor kMissingFill(0x66, 0x14, 0x0C);
+const QColor kMissingBottom(0x80, 0x21, 0x00);
+const QColor kEmptyTop(0xE5, 0xE5, 0xE5);
+const QColor kEmptyFill(0x61, 0x61, 0x61);
+const QColor kEmptyBottom(0x6C, 0x6C, 0x6C);
+
 // Item data of the list's rows.
 constexpr int kRowTypeRole = Qt::UserRole;
 constexpr int kPathRole = Qt::UserRole + 1;
@@ -303,8 +311,7 @@ void VerifyDialog::BuildControls() {
                            QColor(0x00, 0x6A, 0x23));
     statusBar_->SetColours(1, QColor(0xFD, 0xE6, 0xC1), QColor(0x66, 0x4E, 0x0C),
                            QColor(0x7E, 0x71, 0x00));
-    statusBar_->SetColours(2, QColor(0xFF, 0xD9, 0xD9), QColor(0x66, 0x14, 0x0C),
-                           QColor(0x80, 0x21, 0x00));
+    statusBar_->SetColours(2, kEmptyTop, kEmptyFill, kEmptyBottom);
     QSizePolicy keep = statusBar_->sizePolicy();
     keep.setRetainSizeWhenHidden(true);
     statusBar_->setSizePolicy(keep);
@@ -314,8 +321,7 @@ void VerifyDialog::BuildControls() {
     progressBar_->setObjectName(QStringLiteral("progressBar"));
     progressBar_->SetColours(0, QColor(0x86, 0x99, 0xFA), QColor(0x09, 0x1D, 0xB3),
                              QColor(0x08, 0x1C, 0x92));
-    progressBar_->SetColours(1, QColor(0xE5, 0xE5, 0xE5), QColor(0x61, 0x61, 0x61),
-                             QColor(0x6C, 0x6C, 0x6C));
+    progressBar_->SetColours(1, kEmptyTop, kEmptyFill, kEmptyBottom);
     errorLine_ = new QLabel(this);
     errorLine_->setObjectName(QStringLiteral("errorLine"));
     errorLine_->setTextFormat(Qt::PlainText);
@@ -701,6 +707,13 @@ void VerifyDialog::UpdateTexts(const RecoverySetStatus& status) {
 
     const int missing = RowsOfKind(SourceRowKind::Missing);
     const bool statusShown = StatusLineShown(status);
+    // Until a set describes its blocks the bar is empty (in the grey of an
+    // empty progress bar), not a bar of blocks that are all missing.
+    if (status.totalDataBlocks == 0) {
+        statusBar_->SetColours(2, kEmptyTop, kEmptyFill, kEmptyBottom);
+    } else {
+        statusBar_->SetColours(2, kMissingTop, kMissingFill, kMissingBottom);
+    }
     if (statusShown) {
         BlockBarValues values = StatusBarValues(status);
         statusBar_->SetValue(2, values.total);

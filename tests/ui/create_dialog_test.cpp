@@ -256,7 +256,8 @@ class CreateDialogTest : public QObject {
                 return multiple ? QStringList() : QStringList{Q(Path("some.par2"))};
             });
         Press(d, "openButton");
-        QVERIFY(filterSeen.startsWith(QStringLiteral("Volumi di Recupero (*.PAR2, *.P\?\?)")));
+        QVERIFY(filterSeen.startsWith(QStringLiteral("Volumi di Recupero (*.PAR2 ")));
+        QCOMPARE(filterSeen.count(QStringLiteral("*.PAR2")), 1);
         QVERIFY(filterSeen.contains(QStringLiteral("*.sfv")));
         QTRY_VERIFY(guard.isNull());
         QCOMPARE(VisibleTopLevels<VerifyDialog>().size(), size_t{1});
@@ -430,7 +431,7 @@ class CreateDialogTest : public QObject {
                               bool multiple) {
             [&] {
                 QCOMPARE(title, QStringLiteral("Seleziona File"));
-                QVERIFY(filter.startsWith(QStringLiteral("Tutti i file (*.*)")));
+                QVERIFY(filter.startsWith(QStringLiteral("Tutti i file (*)")));
                 QVERIFY(multiple);
             }();
             return many;

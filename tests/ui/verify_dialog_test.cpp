@@ -202,6 +202,11 @@ class VerifyDialogTest : public QObject {
         QCOMPARE(Child<QLabel>(&dialog, "counter0")->text(), QStringLiteral("sconosciuto"));
         QCOMPARE(Child<QPushButton>(&dialog, "stop")->text(), QStringLiteral("Ferma"));
         QVERIFY(dialog.minimumWidth() > 0 && dialog.minimumHeight() > 0);
+        // The block bar is empty, not red with blocks "missing" from no set.
+        const QImage bar = Child<SegmentBar>(&dialog, "statusBar")->grab().toImage();
+        const QColor middle = bar.pixelColor(bar.width() / 2, bar.height() / 2);
+        QVERIFY2(middle.red() == middle.green() && middle.green() == middle.blue(),
+                 qPrintable(middle.name()));
         SaveScreenshot(&dialog, QStringLiteral("verify_dialog_empty.png"));
     }
 
