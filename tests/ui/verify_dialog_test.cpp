@@ -904,7 +904,7 @@ class VerifyDialogTest : public QObject {
         const std::string missing = dir.File("x/nonexistent.par2");
         VerifyDialog dialog(*settings_, missing);
         dialog.show();
-        Settle();
+        Settle(dialog);
         auto* errorLine = Child<QLabel>(&dialog, "errorLine");
         QVERIFY(errorLine->isVisible());
         QCOMPARE(errorLine->text(),
@@ -923,7 +923,7 @@ class VerifyDialogTest : public QObject {
         QTest::mouseClick(Child<QPushButton>(&dialog, "open"), Qt::LeftButton);
         QTRY_VERIFY_WITH_TIMEOUT(dialog.shownStatus().state == RecoveryState::AllVerified,
                                  kWaitMs);
-        Settle();
+        Settle(dialog);
         QVERIFY(!errorLine->isVisible());
     }
 
