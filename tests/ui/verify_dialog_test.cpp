@@ -970,7 +970,7 @@ class VerifyDialogTest : public QObject {
                                      dialog.shownStatus().activity == Activity::Idle &&
                                      volumes->childCount() < listed,
                                  kWaitMs);
-        Settle();
+        Settle(dialog);
         QVERIFY(set.Intact());
         auto* stop = Child<QPushButton>(&dialog, "stop");
         QCOMPARE(stop->text(), QStringLiteral("Extra"));
@@ -982,7 +982,7 @@ class VerifyDialogTest : public QObject {
         }
         Child<QCheckBox>(&dialog, "monitor")->click();
         QTRY_VERIFY_WITH_TIMEOUT(volumes->childCount() == 0, kWaitMs);
-        Settle();
+        Settle(dialog);
         QCOMPARE(stop->text(), QStringLiteral("Extra"));
         QVERIFY(!stop->isEnabled());
         SaveScreenshot(&dialog, QStringLiteral("verify_dialog_no_volumes_left.png"));
