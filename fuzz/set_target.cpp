@@ -57,7 +57,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     {
         StopFlag stop{0};
         cli::CliObserver observer(false);
-        std::unique_ptr<RecoverySet> set = cli::OpenAndScanSet(path, observer, &stop);
+        std::unique_ptr<RecoverySet> set = cli::OpenAndScanSet(path, observer, &stop, false);
         const RecoverySetStatus& status = set->status();
         const bool repairable = status.state == RecoveryState::PartlyJoinable ||
                                 status.state == RecoveryState::RepairPossible;

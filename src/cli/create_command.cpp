@@ -7,14 +7,15 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
+#include <map>
+#include <set>
+
 #include <chrono>
 #include <climits>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
-#include <map>
-#include <set>
 #include <thread>
 
 #include "app/application.h"
@@ -26,6 +27,7 @@
 #include "core/string_table.h"
 #include "create/creation_job.h"
 #include "create/existing_set_reader.h"
+#include "create/source_files.h"
 #include "par2/volume_name.h"
 
 namespace vantrove::cli {
@@ -54,25 +56,24 @@ std::vector<std::string> ExistingRecoveryFiles(const std::string& folder, const 
 }
 
 void CreateUsage() {
-    std::fprintf(
-        stderr,
-        "usage: vantrove-cli create [options] [-o DIR/BASENAME] [-B BASEDIR] FILE|FOLDER...\n"
-        "       vantrove-cli create --extend SET.par2 [-c COUNT | -r PERCENT] "
-        "[-n COUNT]\n"
-        "  -B BASEDIR      names are stored relative to this folder (default: the\n"
-        "                  folder of -o); every file must lie below it\n"
-        "  FOLDER          adds every regular file below it (links not followed)\n"
-        "  -s BYTES        block size (not held to the preferred block size)\n"
-        "  -b COUNT        number of source blocks (likewise)\n"
-        "  -r PERCENT      redundancy (e.g. 10 or 12.5)\n"
-        "  -c COUNT        number of recovery blocks\n"
-        "  -f EXPONENT     exponent of the first recovery block\n"
-        "  -n COUNT        number of recovery files\n"
-        "  --scheme powers|limited|uniform   sizes of the recovery files\n"
-        "  --split BYTES   also split large source files into pieces of this size\n"
-        "  --force         replace recovery files of the same name\n"
-        "  --wait          wait while another job works in the output folder\n"
-        "exit codes: 0 success, 3 failure\n");
+    std::fprintf(stderr,
+                 "usage: vantrove-cli create [options] [-o DIR/BASENAME] [-B BASEDIR] FILE|FOLDER...\n"
+                 "       vantrove-cli create --extend SET.par2 [-c COUNT | -r PERCENT] "
+                 "[-n COUNT]\n"
+                 "  -B BASEDIR      names are stored relative to this folder (default: the\n"
+                 "                  folder of -o); every file must lie below it\n"
+                 "  FOLDER          adds every regular file below it (links not followed)\n"
+                 "  -s BYTES        block size (not held to the preferred block size)\n"
+                 "  -b COUNT        number of source blocks (likewise)\n"
+                 "  -r PERCENT      redundancy (e.g. 10 or 12.5)\n"
+                 "  -c COUNT        number of recovery blocks\n"
+                 "  -f EXPONENT     exponent of the first recovery block\n"
+                 "  -n COUNT        number of recovery files\n"
+                 "  --scheme powers|limited|uniform   sizes of the recovery files\n"
+                 "  --split BYTES   also split large source files into pieces of this size\n"
+                 "  --force         replace recovery files of the same name\n"
+                 "  --wait          wait while another job works in the output folder\n"
+                 "exit codes: 0 success, 3 failure\n");
 }
 
 bool ParseNumber(const std::string& text, uint64_t& value) {
@@ -231,35 +232,6 @@ std::string AbsoluteFolder(const std::string& folder) {
     return result;
 }
 
-// Adds the regular files below `folder` (an absolute path ending in '/'),
-// sorted by name within each folder; symbolic links are not followed.
-bool AddFolder(const std::string& folder, std::vector<CreationSourceFile>& out,
-               std::string& error) {
-    DIR* dir = opendir(folder.c_str());
-    if (!dir) {
-        error = "cannot read the folder " + folder + ": " + std::strerror(errno);
-        return false;
-    }
-    std::vector<std::string> names;
-    while (struct dirent* entry = readdir(dir)) {
-        const std::string name = entry->d_name;
-        if (name != "." && name != "..") names.push_back(name);
-    }
-    closedir(dir);
-    std::sort(names.begin(), names.end());
-    for (const std::string& name : names) {
-        const std::string path = folder + name;
-        struct stat st {};
-        if (lstat(path.c_str(), &st) != 0) continue;  // gone meanwhile
-        if (S_ISDIR(st.st_mode)) {
-            if (!AddFolder(path + "/", out, error)) return false;
-        } else if (S_ISREG(st.st_mode)) {
-            out.push_back({path, static_cast<uint64_t>(st.st_size), {}});
-        }
-    }
-    return true;
-}
-
 }  // namespace
 
 bool GatherSources(const std::vector<std::string>& arguments, std::vector<CreationSourceFile>& out,
@@ -273,7 +245,7 @@ bool GatherSources(const std::vector<std::string>& arguments, std::vector<Creati
         }
         if (S_ISDIR(st.st_mode)) {
             const std::string folder = AbsoluteFolder(path);
-            if (folder.empty() || !AddFolder(folder, found, error)) {
+            if (folder.empty() || !AddFolderFiles(folder, found, error)) {
                 if (error.empty()) error = "cannot read the folder " + path;
                 return false;
             }
@@ -373,7 +345,7 @@ bool ParseCreateArguments(const std::vector<std::string>& args, CreateArguments&
                 attached = true;
             }
         }
-        static const char* const kKnown[] = {"-o", "-B", "-s",       "-b",      "-r",      "-c",
+        static const char* const kKnown[] = {"-o", "-B", "-s", "-b",       "-r",      "-c",
                                              "-f", "-n", "--scheme", "--split", "--extend"};
         if (std::find(std::begin(kKnown), std::end(kKnown), name) == std::end(kKnown)) {
             error = "unknown option '" + arg + "'";

@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstring>
 #include <atomic>
 #include <limits>
 
@@ -30,6 +31,10 @@ constexpr size_t kMaxTransfer = size_t{1} << 30;
 
 // Highest numbered "%s.%d" name that rename tries before giving up.
 constexpr int kMaxRenameCounter = 1000000;
+// Reads up to kSmallRead bytes of a read-only file go through a window of
+// kReadAhead bytes.
+constexpr size_t kSmallRead = 4096;
+constexpr size_t kReadAhead = 65536;
 
 constexpr uint64_t kMaxFileOffset = static_cast<uint64_t>(std::numeric_limits<off_t>::max());
 
@@ -211,6 +216,7 @@ bool DiskFile::OpenWith(const std::string& newPath, OpenMode mode) {
     }
 
     fd_ = fd;
+    readOnly_ = mode == OpenMode::Read;
     RefreshFromHandle();
     if (mode == OpenMode::Create) size = 0;
     return true;
@@ -238,6 +244,28 @@ bool DiskFile::read(uint64_t offset, void* buffer, size_t length) {
     if (!CheckRead(offset, length)) return false;
     if (FileFaultInjector* injector = detail::CurrentFaultInjector()) {
         if (int error = injector->BeforeRead(*this, offset, length)) return Fail(error);
+    }
+    if (readOnly_ && length <= kSmallRead) {
+        if (offset >= aheadOffset_ && offset + length <= aheadOffset_ + aheadLength_) {
+            std::memcpy(buffer, ahead_.get() + (offset - aheadOffset_), length);
+            return true;
+        }
+        // The recorded size bounds the window; a file that shrank since
+        // makes the window's read short, and the exact read below decides.
+        const size_t want = static_cast<size_t>(std::min<uint64_t>(kReadAhead, size - offset));
+        if (want > aheadCapacity_) {
+            ahead_.reset(new (std::nothrow) uint8_t[want]);
+            aheadCapacity_ = ahead_ ? want : 0;
+        }
+        aheadLength_ = 0;
+        size_t got = 0;
+        if (ahead_ && want >= length &&
+            detail::PreadFully(fd_, offset, ahead_.get(), want, &got) == 0) {
+            aheadOffset_ = offset;
+            aheadLength_ = want;
+            std::memcpy(buffer, ahead_.get(), length);
+            return true;
+        }
     }
     size_t done = 0;
     if (int error = detail::PreadFully(fd_, offset, static_cast<uint8_t*>(buffer), length, &done))
@@ -283,6 +311,9 @@ bool DiskFile::setSize(uint64_t newSize) {
 }
 
 void DiskFile::close() {
+    ahead_.reset();
+    aheadCapacity_ = aheadLength_ = 0;
+    readOnly_ = false;
     if (fd_ < 0) return;
     // Closing must not disturb the error a caller is about to report.
     int savedErrno = errno;

@@ -145,6 +145,14 @@ class DiskFile {
 
     int fd_ = -1;
     int lastError_ = 0;
+    // Small reads of a file opened for reading only are served from a window
+    // read ahead in one call: packets and headers are read a few dozen bytes
+    // at a time, one after another. Dropped on close.
+    bool readOnly_ = false;
+    std::unique_ptr<uint8_t[]> ahead_;
+    size_t aheadCapacity_ = 0;
+    uint64_t aheadOffset_ = 0;
+    size_t aheadLength_ = 0;
     // Shares the descriptor with reads still in flight, created by the first
     // beginRead; the descriptor is closed when the file and every such read
     // have let go of it.

@@ -205,7 +205,7 @@ void RecoverySet::DiscardTargets(std::vector<SourceFileEntry*>& list) {
             if (target->blocksTaken > 0) ForgetDataFile(*target);
             if (entry->completeCopy == target) entry->completeCopy.reset();
             target->close();
-            if (!entry->unusableName && IsWritablePlace(target->path)) target->remove();
+            if (!entry->unusableName && IsInsideSetFolder(target->path)) target->remove();
             target->path = FinalPathOfPart(target->path);  // a work file had its own name
             // Whether or not the file could be deleted, what lies there is
             // no verified copy.

@@ -38,14 +38,14 @@ bool IsOwnWorkFile(const std::string& path) {
     return extension == "vt1" || extension == "vt2";
 }
 
-bool IsSpecialFile(const std::string& path) {
-    struct stat st {};
-    return stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode);
-}
-
 bool SameListing(const DiskFile& file, const ListedFile& listed) {
     return file.size == listed.size && file.creationTime == listed.creationTime &&
            file.lastWriteTime == listed.lastWriteTime;
+}
+
+bool IsSpecialFile(const std::string& path) {
+    struct stat st {};
+    return stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode);
 }
 
 }  // namespace

@@ -336,7 +336,20 @@ void ApplyGfni512Matrices(const long long* m, uint16_t factor, const uint8_t* in
         _mm512_storeu_si512(
             out, _mm512_xor_si512(_mm512_loadu_si512(out), _mm512_permutexvar_epi8(interleave, p)));
     }
-    Tail16(factor, in, out, length & 63);
+    // The rest, under a byte mask: bytes past it read as zero and are never
+    // written, so a last odd byte is an element whose high byte is zero and
+    // only the low byte of its product is added, as element by element.
+    const size_t rest = length & 63;
+    if (rest != 0) {
+        const __mmask64 mask = (__mmask64{1} << rest) - 1;
+        const __m512i x = _mm512_maskz_loadu_epi8(mask, in);
+        const __m512i p = _mm512_xor_si512(
+            _mm512_gf2p8affine_epi64_epi8(_mm512_permutexvar_epi8(planes, x), direct, 0),
+            _mm512_gf2p8affine_epi64_epi8(_mm512_permutexvar_epi8(swapped, x), crossed, 0));
+        _mm512_mask_storeu_epi8(out, mask,
+                                _mm512_xor_si512(_mm512_maskz_loadu_epi8(mask, out),
+                                                 _mm512_permutexvar_epi8(interleave, p)));
+    }
 }
 
 }  // namespace

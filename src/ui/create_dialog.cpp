@@ -10,6 +10,7 @@
 #include <QContextMenuEvent>
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QFile>
 #include <QFileDialog>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -31,6 +32,8 @@
 #include "app/application.h"
 #include "app/digit_grouping.h"
 #include "app/localized_message_box.h"
+#include "app/make_folders.h"
+#include "app/repair_error_message.h"
 #include "app/settings.h"
 #include "core/string_ids.h"
 #include "core/string_table.h"
@@ -39,7 +42,9 @@
 #include "ui/about_box.h"
 #include "ui/creation_progress_dialog.h"
 #include "ui/dialog_switch.h"
+#include "create/source_files.h"
 #include "ui/dropped_paths.h"
+#include "ui/file_dialog_filters.h"
 #include "ui/help_key.h"
 #include "ui/last_folder.h"
 #include "ui/preferences_dialog.h"
@@ -64,6 +69,12 @@ QString Q(const std::string& text) {
 
 std::string S(const QString& text) {
     return text.toStdString();
+}
+
+// A file name or path typed or chosen in Qt, as the bytes the file system
+// uses (QString's own UTF-8 only for a UTF-8 locale).
+std::string PathBytes(const QString& path) {
+    return QFile::encodeName(path).toStdString();
 }
 
 QString Grouped(uint64_t value) {
@@ -192,7 +203,8 @@ QString ChooserNameFilter(int id) {
         list << p;
         if (p.toLower() != p) list << p.toLower();
     }
-    return Q(text) + QStringLiteral(" (") + list.join(QLatin1Char(' ')) + QStringLiteral(")");
+    return FilterDescription(Q(text)) + QStringLiteral(" (") + list.join(QLatin1Char(' ')) +
+           QStringLiteral(")");
 }
 
 FileChooser DefaultFileChooser() {
@@ -510,11 +522,20 @@ void CreateDialog::AddFiles(const std::vector<std::string>& paths) {
         struct stat st {};
         uint64_t size = 0;
         if (stat(path.c_str(), &st) == 0) {
-            if (S_ISDIR(st.st_mode)) continue;  // a folder is not a source file
+            if (S_ISDIR(st.st_mode)) {
+                // A folder adds every regular file below it.
+                std::vector<CreationSourceFile> below;
+                std::string error;
+                AddFolderFiles(path.back() == '/' ? path : path + "/", below, error);
+                for (CreationSourceFile& file : below) {
+                    if (known.insert(file.path).second) added.push_back(std::move(file));
+                }
+                continue;
+            }
             size = static_cast<uint64_t>(st.st_size);
         }
         known.insert(path);
-        added.push_back({path, size});
+        added.push_back({path, size, {}});
     }
     if (added.empty()) return;
     // The model keeps the list in the order shown: sorted by path without
@@ -532,6 +553,7 @@ void CreateDialog::AddFiles(const std::vector<std::string>& paths) {
 void CreateDialog::FillFileList() {
     fileList_->clear();
     const auto& files = parameters_->files();
+    const std::string destination = DestinationFolder(typedPath_, parameters_->defaultPath);
     std::vector<size_t> order(files.size());
     for (size_t i = 0; i < order.size(); ++i) order[i] = i;
     std::stable_sort(order.begin(), order.end(),
@@ -540,7 +562,9 @@ void CreateDialog::FillFileList() {
     for (size_t index : order) {
         const auto& file = files[index];
         auto* item = new QTreeWidgetItem;
-        item->setText(0, Q(NameOf(file.path)));
+        // The name the set will store: the path below the destination
+        // folder, or the plain name of a file elsewhere.
+        item->setText(0, Q(StoredNameBelow(file.path, destination)));
         item->setText(1, Grouped(file.size));
         item->setTextAlignment(1, Qt::AlignRight | Qt::AlignVCenter);
         item->setText(2, Q(FolderOf(file.path)));
@@ -561,9 +585,9 @@ void CreateDialog::ChooseFiles() {
                             GetString(kStrSelectFilesTitle), kMbOk | kMbIconExclamation);
         return;
     }
-    RememberFolderOf(S(files.front()));
+    RememberFolderOf(PathBytes(files.front()));
     std::vector<std::string> paths;
-    for (const QString& file : files) paths.push_back(S(file));
+    for (const QString& file : files) paths.push_back(PathBytes(file));
     AddFiles(paths);
 }
 
@@ -608,7 +632,7 @@ void CreateDialog::dropEvent(QDropEvent* event) {
         event->ignore();
         return;
     }
-    const std::vector<std::string> paths = DroppedPaths(event->mimeData());
+    const std::vector<std::string> paths = DroppedPaths(event->mimeData(), true);
     event->acceptProposedAction();
     AddFiles(paths);
 }
@@ -901,15 +925,16 @@ void CreateDialog::OnSplitLimitStep(int direction) {
 
 void CreateDialog::OnBaseNameEdited(const QString& text) {
     if (settingTexts_) return;
-    typedBaseName_ = S(text);
+    typedBaseName_ = PathBytes(text);
     if (text.isEmpty()) SetFieldText(baseNameEdit_, Q(parameters_->offeredBaseName()));
     RefreshEnabling();
 }
 
 void CreateDialog::OnPathEdited(const QString& text) {
     if (settingTexts_) return;
-    typedPath_ = S(text);
+    typedPath_ = PathBytes(text);
     if (text.isEmpty()) SetFieldText(pathEdit_, Q(parameters_->defaultPath));
+    FillFileList();  // the names shown are relative to the destination
     RefreshEnabling();
 }
 
@@ -930,8 +955,10 @@ void CreateDialog::OpenSet() {
     const QStringList files = fileChooser_(this, Q(GetString(kStrSelectRecoveryVolumeTitle)),
                                            Q(LastFolder()), filter, false);
     if (files.isEmpty()) return;
-    RememberFolderOf(S(files.front()));
-    ReplaceMainWindow(this, OpenVerifyDialog(settings_, S(files.front())));
+    RememberFolderOf(PathBytes(files.front()));
+    // Without a verify dialog (it said why) the user stays here.
+    if (QWidget* next = OpenVerifyDialog(settings_, PathBytes(files.front())))
+        ReplaceMainWindow(this, next);
 }
 
 // Both are modal. The preferred block size belongs to the preferences: once
@@ -958,8 +985,12 @@ bool CreateDialog::CheckDestination(const std::string& folder) {
         if (LocalizedMessageBox(this, question, GetString(kStrBadDestinationCaption),
                                 kMbYesNo | kMbIconQuestion) != kIdYes)
             return false;
-        if (mkdir(path.c_str(), 0777) != 0) {
-            LocalizedMessageBox(this, GetString(kStrCannotCreateDestination),
+        const MakeFoldersResult made = MakeDestinationFolders(path);
+        if (!made.ok) {
+            // Which folder failed, and the system's reason.
+            LocalizedMessageBox(this,
+                                GetString(kStrCannotCreateDestination) + "\n\n" +
+                                    made.failedFolder + "\n\n" + SystemErrorMessage(made.error),
                                 GetString(kStrBadDestinationCaption), kMbOk | kMbIconExclamation);
             return false;
         }
@@ -980,10 +1011,23 @@ void CreateDialog::Create() {
     if (name.empty()) return;
     p.baseName = name;
     p.destinationPath = DestinationFolder(typedPath_, p.defaultPath);
+    // Files below the destination keep their place in the tree; two files
+    // that would be stored under one name cannot both be in the set.
+    std::vector<CreationSourceFile> named = p.files();
+    for (CreationSourceFile& file : named) {
+        file.storedName = StoredNameBelow(file.path, p.destinationPath);
+    }
+    std::string clash, first, second;
+    if (FindStoredNameClash(named, clash, first, second)) {
+        LocalizedMessageBox(this, StoredNameClashText(clash, first, second),
+                            GetString(kStrCreateDialogTitle), kMbOk | kMbIconExclamation);
+        return;
+    }
     if (!CheckDestination(p.destinationPath)) {
         pathEdit_->setFocus();
         return;
     }
+    p.SetStoredNames(named);
     hide();
     settings_.recoveryBlockFraction = p.redundancy;
     settings_.restrictBlockSize = p.blockGranule > 4;

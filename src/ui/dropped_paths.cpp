@@ -7,17 +7,19 @@
 
 namespace vantrove {
 
-std::vector<std::string> DroppedPaths(const QMimeData* mimeData) {
+std::vector<std::string> DroppedPaths(const QMimeData* mimeData, bool foldersToo) {
     std::vector<std::string> paths;
     if (mimeData == nullptr || !mimeData->hasUrls()) return paths;
     for (const QUrl& url : mimeData->urls()) {
         if (!url.isLocalFile()) continue;
-        QString path = url.toLocalFile();
-        if (path.isEmpty()) continue;
-        // Only files that exist count; a folder is not a file to open or protect.
-        std::string local = path.toStdString();
+        // The path's bytes from its percent-encoded form: a name that is not
+        // UTF-8 arrives as it is on disk, which no QString would keep.
+        std::string local =
+            QByteArray::fromPercentEncoding(url.path(QUrl::FullyEncoded).toLatin1()).toStdString();
+        if (local.empty()) continue;
+        // Only files that exist count; a folder only where its files are taken.
         struct stat st {};
-        if (stat(local.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) continue;
+        if (stat(local.c_str(), &st) != 0 || (S_ISDIR(st.st_mode) && !foldersToo)) continue;
         paths.push_back(std::move(local));
     }
     return paths;

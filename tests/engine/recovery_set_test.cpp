@@ -804,7 +804,9 @@ TEST_F(PrepareTargetsTest, UnsafeNamesAreLeftAloneAndTheRestIsPrepared) {
     // Only the safe name is prepared, its missing folders made one by one.
     ASSERT_EQ(list.size(), 1u);
     EXPECT_EQ(list[0]->name, "deep/er/ok");
-    EXPECT_TRUE(test::FileExists(PartPathOf(folder + "deep/er/ok")));  // under its work name
+    // (written under a work name in its own folder until verified)
+    EXPECT_EQ(list[0]->targetFile->path.compare(0, folder.size() + 8, folder + "deep/er/"), 0);
+    EXPECT_TRUE(test::FileExists(list[0]->targetFile->path));
     EXPECT_EQ(bad.refusedTargets().size(), 5u);
     EXPECT_FALSE(test::FileExists(outer.path() + "/x"));
     EXPECT_FALSE(test::FileExists(outer.path() + "/elsewhere/x"));

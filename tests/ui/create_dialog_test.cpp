@@ -41,8 +41,10 @@
 #include "app/application.h"
 #include "app/digit_grouping.h"
 #include "app/localized_message_box.h"
+#include "app/make_folders.h"
 #include "app/settings.h"
 #include "app/start_up.h"
+#include "core/disk_file.h"
 #include "core/string_ids.h"
 #include "create/existing_set_reader.h"
 #include "support/qt_test_main.h"
@@ -255,7 +257,8 @@ class CreateDialogTest : public QObject {
                 return multiple ? QStringList() : QStringList{Q(Path("some.par2"))};
             });
         Press(d, "openButton");
-        QVERIFY(filterSeen.startsWith(QStringLiteral("Volumi di Recupero (*.PAR2, *.P\?\?)")));
+        QVERIFY(filterSeen.startsWith(QStringLiteral("Volumi di Recupero (*.PAR2 ")));
+        QCOMPARE(filterSeen.count(QStringLiteral("*.PAR2")), 1);
         QVERIFY(filterSeen.contains(QStringLiteral("*.sfv")));
         QTRY_VERIFY(guard.isNull());
         QCOMPARE(VisibleTopLevels<VerifyDialog>().size(), size_t{1});
@@ -354,9 +357,54 @@ class CreateDialogTest : public QObject {
         QVERIFY(!Child<QPushButton>(d, "clearButton")->isEnabled());
     }
 
-    void DroppedFilesAreAddedAndFoldersSkipped() {
+    // A file whose name is not UTF-8, dropped as the file manager sends it
+    // (percent-encoded bytes): the same bytes are listed, protected, and the
+    // progress dialog's Verifica opens the set made from them.
+    void NameThatIsNotUtf8IsProtectedAsItIs() {
+        const std::string odd = Path("caf\xe9 \xff.bin");
+        std::mt19937_64 rng(test::TestSeed() + 5);
+        WriteRandom(odd, 50000, rng);
+        CreateDialog* d = NewDialog();
+        QMimeData data;
+        data.setUrls({QUrl::fromEncoded(
+            "file://" + QByteArray::fromStdString(odd).toPercentEncoding("/"))});
+        QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &data, Qt::LeftButton,
+                              Qt::NoModifier);
+        QApplication::sendEvent(d, &enter);
+        QVERIFY(enter.isAccepted());
+        QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(d, &drop);
+        QCOMPARE(d->parameters().files().size(), size_t{1});
+        QCOMPARE(d->parameters().files()[0].path, odd);
+        QCOMPARE(d->parameters().files()[0].size, uint64_t{50000});
+        // A destination typed in the field goes to the engine as its bytes.
+        Child<QLineEdit>(d, "pathEdit")->setText(QStringLiteral("uscita è"));
+        CreationProgressDialog* progress = CreateAndWait(d);
+        QVERIFY(progress != nullptr);
+        QCOMPARE(progress->shownStatus().phase, int{kPhaseFinished});
+        const std::string made = Path("uscita \xc3\xa8/caf\xe9 \xff.bin.par2");
+        QCOMPARE(progress->indexFileName(), made);
+        QVERIFY(Exists(made));
+        Press(progress, "verifyButton");
+        QWidget* next = MainWindow();
+        auto* verify = qobject_cast<VerifyDialog*>(next);
+        QVERIFY(verify != nullptr);
+        // The set was read from its volumes; its data file lies in another
+        // folder than the set, so it is to be found again.
+        QTRY_COMPARE_WITH_TIMEOUT(int(verify->shownStatus().state),
+                                  int(RecoveryState::RepairPossible), kJobTimeoutMs);
+        QTRY_VERIFY_WITH_TIMEOUT(verify->shownStatus().activity == Activity::Idle, kJobTimeoutMs);
+        QPointer<QWidget> alive(verify);
+        verify->close();
+        QTRY_VERIFY_WITH_TIMEOUT(alive.isNull(), kJobTimeoutMs);
+    }
+
+    void DroppedFilesAndFoldersAreAdded() {
         WriteSparse(Path("dropped.bin"), 70000);
-        QDir(Q(dir_->path())).mkdir(QStringLiteral("folder"));
+        QDir(Q(dir_->path())).mkpath(QStringLiteral("folder/sub"));
+        WriteSparse(Path("folder/a.bin"), 100);
+        WriteSparse(Path("folder/sub/b.bin"), 200);
+        QVERIFY(symlink(Path("dropped.bin").c_str(), Path("folder/link").c_str()) == 0);
         CreateDialog* d = NewDialog();
         QMimeData data;
         data.setUrls({QUrl::fromLocalFile(Q(Path("dropped.bin"))),
@@ -368,13 +416,61 @@ class CreateDialogTest : public QObject {
         QVERIFY(enter.isAccepted());
         QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
         QApplication::sendEvent(d, &drop);
-        QCOMPARE(d->parameters().files().size(), size_t{1});
+        // The folder's files, the link inside it not followed.
+        QCOMPARE(d->parameters().files().size(), size_t{3});
         QCOMPARE(d->parameters().files()[0].path, Path("dropped.bin"));
         QCOMPARE(d->parameters().files()[0].size, uint64_t{70000});
-        // A second drop of the same file changes nothing.
+        QCOMPARE(d->parameters().files()[1].path, Path("folder/a.bin"));
+        QCOMPARE(d->parameters().files()[2].path, Path("folder/sub/b.bin"));
+        // The list shows the names the set will store, below the destination.
+        auto* list = Child<QTreeWidget>(d, "fileList");
+        QStringList shown;
+        for (int i = 0; i < list->topLevelItemCount(); ++i) shown << list->topLevelItem(i)->text(0);
+        QCOMPARE(shown, (QStringList{QStringLiteral("dropped.bin"), QStringLiteral("folder/a.bin"),
+                                     QStringLiteral("folder/sub/b.bin")}));
+        // A second drop of the same things changes nothing.
         QDropEvent again(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
         QApplication::sendEvent(d, &again);
-        QCOMPARE(d->parameters().files().size(), size_t{1});
+        QCOMPARE(d->parameters().files().size(), size_t{3});
+    }
+
+    // A tree keeps its shape in the set: the peer finds every file in its
+    // folder. Two files that would be stored under one name are refused.
+    void ATreeIsCreatedWithRelativeNamesAndClashesAreRefused() {
+        QDir(Q(dir_->path())).mkpath(QStringLiteral("tree/deep/er"));
+        std::mt19937_64 rng(test::TestSeed());
+        WriteRandom(Path("tree/top.bin"), 30000, rng);
+        WriteRandom(Path("tree/deep/er/x.bin"), 50000, rng);
+        test::TempDir other;
+        WriteRandom(other.File("x.bin"), 100, rng);
+
+        CreateDialog* clash = NewDialog({Path("tree/top.bin"), Path("tree/deep/er/x.bin")});
+        Child<QLineEdit>(clash, "pathEdit")->setText(Q(Path("tree/deep/er/")));
+        std::vector<std::string> outside = {other.File("x.bin")};
+        clash->AddFiles(outside);
+        Child<QLineEdit>(clash, "pathEdit")->setText(Q(Path("tree/deep/er/")));
+        Press(clash, "createButton");
+        QCOMPARE(boxes_.shown.size(), size_t{1});
+        QVERIFY2(boxes_.shown[0].text.find("\"x.bin\"") != std::string::npos,
+                 boxes_.shown[0].text.c_str());
+        QCOMPARE(VisibleTopLevels<CreationProgressDialog>().size(), size_t{0});
+        CloseEveryWindow();
+
+        CreateDialog* d = NewDialog({Path("tree")});
+        Child<QLineEdit>(d, "pathEdit")->setText(Q(Path("tree/")));
+        Child<QLineEdit>(d, "baseNameEdit")->setText(QStringLiteral("tree"));
+        CreationProgressDialog* p = CreateAndWait(d);
+        QVERIFY(p != nullptr);
+        QCOMPARE(p->shownStatus().phase, int{kPhaseFinished});
+        if (Exists("/usr/bin/par2")) {
+            QProcess peer;
+            peer.setWorkingDirectory(Q(Path("tree")));
+            peer.start(QStringLiteral("/usr/bin/par2"), {QStringLiteral("v"), QStringLiteral("tree.par2")});
+            QVERIFY(peer.waitForFinished(60000));
+            const QByteArray out = peer.readAllStandardOutput();
+            QVERIFY2(peer.exitCode() == 0, out.constData());
+            QVERIFY2(out.contains("deep/er/x.bin"), out.constData());
+        }
     }
 
     void ChooserSelectionTooLargeForItsBufferAddsNothing() {
@@ -387,7 +483,7 @@ class CreateDialogTest : public QObject {
                               bool multiple) {
             [&] {
                 QCOMPARE(title, QStringLiteral("Seleziona File"));
-                QVERIFY(filter.startsWith(QStringLiteral("Tutti i file (*.*)")));
+                QVERIFY(filter.startsWith(QStringLiteral("Tutti i file (*)")));
                 QVERIFY(multiple);
             }();
             return many;
@@ -688,17 +784,29 @@ class CreateDialogTest : public QObject {
                      "Impossibile usare la cartella di destinazione richiesta:\n\nItE' un file"));
         QVERIFY(d->isVisible());
 
-        // A folder two levels down cannot be made in one step.
-        path->setText(QStringLiteral("x/y"));
+        // A folder below a file cannot be made: the message names the
+        // folder that failed and why.
+        path->setText(QStringLiteral("afile/x/y"));
         boxes_.answers = {kIdYes};
         Press(d, "createButton");
         QCOMPARE(boxes_.shown.size(), size_t{4});
-        QCOMPARE(boxes_.shown[3].text,
-                 std::string("Impossibile creare la cartella di destinazione."));
+        QCOMPARE(boxes_.shown[3].text, "Impossibile creare la cartella di destinazione.\n\n" +
+                                           Path("afile") + "\n\n" + SystemErrorText(ENOTDIR));
         QVERIFY(d->isVisible());
+        QVERIFY(!Exists(Path("afile/x")));
 
-        // A rooted path that does not exist yet: Yes creates it, and the set goes there.
-        const std::string elsewhere = Path("elsewhere");
+        // "~" is the home folder, not a folder named "~" below the files.
+        path->setText(QStringLiteral("~/backup/deep"));
+        boxes_.answers = {kIdNo};
+        Press(d, "createButton");
+        QCOMPARE(boxes_.shown.size(), size_t{5});
+        QCOMPARE(boxes_.shown[4].text, "La cartella di destinazione richiesta non esiste.\n\n" +
+                                           HomeFolder() + "/backup/deep\n\nVolete crearla?");
+        QVERIFY(!Exists(Path("~")));
+
+        // A rooted path two folders deep that does not exist yet: Yes
+        // creates both, and the set goes there.
+        const std::string elsewhere = Path("elsewhere/deeper");
         path->setText(Q(elsewhere + "/"));
         boxes_.answers = {kIdYes};
         QPointer<CreateDialog> guard(d);

@@ -33,6 +33,7 @@
 
 #include "app/application.h"
 #include "app/localized_message_box.h"
+#include "core/disk_file.h"
 #include "app/settings.h"
 #include "support/qt_test_main.h"
 #include "support/shell.h"
@@ -202,6 +203,11 @@ class VerifyDialogTest : public QObject {
         QCOMPARE(Child<QLabel>(&dialog, "counter0")->text(), QStringLiteral("sconosciuto"));
         QCOMPARE(Child<QPushButton>(&dialog, "stop")->text(), QStringLiteral("Ferma"));
         QVERIFY(dialog.minimumWidth() > 0 && dialog.minimumHeight() > 0);
+        // The block bar is empty, not red with blocks "missing" from no set.
+        const QImage bar = Child<SegmentBar>(&dialog, "statusBar")->grab().toImage();
+        const QColor middle = bar.pixelColor(bar.width() / 2, bar.height() / 2);
+        QVERIFY2(middle.red() == middle.green() && middle.green() == middle.blue(),
+                 qPrintable(middle.name()));
         SaveScreenshot(&dialog, QStringLiteral("verify_dialog_empty.png"));
     }
 
@@ -216,7 +222,7 @@ class VerifyDialogTest : public QObject {
         QCOMPARE(dialog.shownStatus().state, RecoveryState::AllVerified);
         QCOMPARE(dialog.windowTitle(),
                  QStringLiteral("Vantrove - Tutti i dati Verificati - \"set\""));
-        QCOMPARE(dialog.RowsOfKind(SourceRowKind::Complete), 3);
+        QTRY_COMPARE_WITH_TIMEOUT(dialog.RowsOfKind(SourceRowKind::Complete), 3, kWaitMs);
         QCOMPARE(Child<QLabel>(&dialog, "counter0")->text(), QStringLiteral("3"));
         QCOMPARE(Child<QLabel>(&dialog, "counter4")->text(), QStringLiteral("3"));
         QCOMPARE(Child<SegmentBar>(&dialog, "statusBar")->GetText(),
@@ -255,9 +261,9 @@ class VerifyDialogTest : public QObject {
                                  kWaitMs);
         Settle(dialog);
         QCOMPARE(dialog.shownStatus().state, RecoveryState::RepairPossible);
-        QCOMPARE(dialog.RowsOfKind(SourceRowKind::Missing), 1);
-        QCOMPARE(dialog.RowsOfKind(SourceRowKind::Damaged), 1);
-        QCOMPARE(dialog.RowsOfKind(SourceRowKind::Complete), 1);
+        QTRY_COMPARE_WITH_TIMEOUT(dialog.RowsOfKind(SourceRowKind::Missing), 1, kWaitMs);
+        QTRY_COMPARE_WITH_TIMEOUT(dialog.RowsOfKind(SourceRowKind::Damaged), 1, kWaitMs);
+        QTRY_COMPARE_WITH_TIMEOUT(dialog.RowsOfKind(SourceRowKind::Complete), 1, kWaitMs);
         const RecoverySetStatus status = dialog.shownStatus();
         const QString expected =
             QStringLiteral("Pronto per il recupero usando %1/%2 Blocchi di recupero")
@@ -283,8 +289,13 @@ class VerifyDialogTest : public QObject {
         QVERIFY(timeLine->isVisible());
         QVERIFY2(timeLine->text().startsWith(QStringLiteral("Riparazione riuscita in ")),
                  qPrintable(timeLine->text()));
+        // A repair of a few hundred kilobytes is over within a tick or two:
+        // it still took some time at some speed.
+        QVERIFY2(!timeLine->text().contains(QStringLiteral(" 0 secondi")) &&
+                     !timeLine->text().contains(QStringLiteral("@ 0 KB/s")),
+                 qPrintable(timeLine->text()));
         QVERIFY(!Child<SegmentBar>(&dialog, "statusBar")->isVisible());
-        QCOMPARE(dialog.RowsOfKind(SourceRowKind::Missing), 0);
+        QTRY_COMPARE_WITH_TIMEOUT(dialog.RowsOfKind(SourceRowKind::Missing), 0, kWaitMs);
         QCOMPARE(dialog.soundsPlayed(), 1);
         SaveScreenshot(&dialog, QStringLiteral("verify_dialog_repaired.png"));
     }
@@ -312,8 +323,8 @@ class VerifyDialogTest : public QObject {
         auto* list = Child<QTreeWidget>(&dialog, "fileList");
         QCOMPARE(list->topLevelItem(0)->text(0), QStringLiteral("File delle Firme di Verifica"));
         QCOMPARE(list->topLevelItem(0)->childCount(), 1);
-        QCOMPARE(dialog.RowsOfKind(SourceRowKind::Missing), 1);
-        QCOMPARE(dialog.RowsOfKind(SourceRowKind::Complete), 2);
+        QTRY_COMPARE_WITH_TIMEOUT(dialog.RowsOfKind(SourceRowKind::Missing), 1, kWaitMs);
+        QTRY_COMPARE_WITH_TIMEOUT(dialog.RowsOfKind(SourceRowKind::Complete), 2, kWaitMs);
         QVERIFY(Child<QLabel>(&dialog, "creatorLine")
                     ->text()
                     .startsWith(QStringLiteral("File di Verifica creati da :- ")));
@@ -678,7 +689,7 @@ class VerifyDialogTest : public QObject {
         QTRY_VERIFY_WITH_TIMEOUT(dialog.shownStatus().state == RecoveryState::RepairPossible &&
                                      dialog.shownStatus().activity == Activity::Idle,
                                  kWaitMs);
-        QCOMPARE(dialog.RowsOfKind(SourceRowKind::Damaged), 1);
+        QTRY_COMPARE_WITH_TIMEOUT(dialog.RowsOfKind(SourceRowKind::Damaged), 1, kWaitMs);
     }
 
     void DroppedFilesAreOpened() {
@@ -889,6 +900,128 @@ class VerifyDialogTest : public QObject {
         QVERIFY(dialog->shownStatus().setName == "caf\xe9");
         dialog->close();
         QTRY_VERIFY_WITH_TIMEOUT(alive.isNull(), kWaitMs);
+    }
+
+    // A name that is not there is reported as a failed open, in the error
+    // line; the dialog stays as it was and usable.
+    void FileThatDoesNotExistIsReported() {
+        TempDir dir;
+        const std::string missing = dir.File("x/nonexistent.par2");
+        VerifyDialog dialog(*settings_, missing);
+        dialog.show();
+        Settle(dialog);
+        auto* errorLine = Child<QLabel>(&dialog, "errorLine");
+        QVERIFY(errorLine->isVisible());
+        QCOMPARE(errorLine->text(),
+                 QString::fromStdString("Impossibile aprire \"nonexistent.par2\": " +
+                                        SystemErrorText(ENOENT)));
+        QVERIFY(!dialog.windowTitle().contains(QStringLiteral("Seleziona più")));
+        QVERIFY(Child<QLabel>(&dialog, "creatorLine")->text().isEmpty());
+        QVERIFY(Child<QPushButton>(&dialog, "open")->isEnabled());
+        QCOMPARE(dialog.shownStatus().state, RecoveryState::NothingLoaded);
+        SaveScreenshot(&dialog, QStringLiteral("verify_dialog_file_not_found.png"));
+
+        // A real set opened next replaces the message.
+        TestSet set;
+        QVERIFY(set.Make(21));
+        dialog.SetFileChooser([&](QWidget*, bool) { return std::vector<std::string>{set.par2}; });
+        QTest::mouseClick(Child<QPushButton>(&dialog, "open"), Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(dialog.shownStatus().state == RecoveryState::AllVerified,
+                                 kWaitMs);
+        Settle(dialog);
+        QVERIFY(!errorLine->isVisible());
+    }
+
+    // Without its worker a verify dialog is not opened: the switch says so
+    // and the window the user came from stays.
+    void DialogWithoutWorkerIsNotOpened() {
+        VerifyDialog::SetWorkerStarterForTests([](VerificationWorker&) { return false; });
+        auto* owner = new QWidget;
+        owner->setAttribute(Qt::WA_DeleteOnClose);
+        owner->show();
+        SetMainWindow(owner);
+        QWidget* dialog = OpenVerifyDialog(*settings_, {});
+        VerifyDialog::SetWorkerStarterForTests(nullptr);
+        QVERIFY(dialog == nullptr);
+        QCOMPARE(boxes_.asked.size(), size_t{1});
+        QVERIFY(boxes_.asked[0].text.find("thread") != std::string::npos);
+        QCOMPARE(MainWindow(), owner);
+        QVERIFY(owner->isVisible());
+        for (QWidget* window : QApplication::topLevelWidgets())
+            QVERIFY(qobject_cast<VerifyDialog*>(window) == nullptr);
+        QPointer<QWidget> alive(owner);
+        owner->close();
+        QTRY_VERIFY_WITH_TIMEOUT(alive.isNull(), kWaitMs);
+    }
+
+    // Extra extends the set from its recovery volumes. After a repair that
+    // deleted the volumes it used, the rest (the index) still serve; once
+    // every volume has gone from the list there is nothing to extend from
+    // and Extra stays disabled.
+    void ExtraNeedsRecoveryVolumes() {
+        if (!kCreateDialogAvailable) QSKIP("no create dialog in this build");
+        settings_->deleteRecoveryFiles = true;
+        TestSet set;
+        QVERIFY(set.Make(22));
+        set.Damage();
+        VerifyDialog dialog(*settings_, set.par2);
+        dialog.show();
+        QTRY_VERIFY_WITH_TIMEOUT(dialog.shownStatus().state == RecoveryState::RepairPossible,
+                                 kWaitMs);
+        auto* volumes = Child<QTreeWidget>(&dialog, "fileList")->topLevelItem(0);
+        const int listed = volumes->childCount();
+        QTest::mouseClick(Child<QPushButton>(&dialog, "repair"), Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(dialog.shownStatus().state == RecoveryState::Repaired &&
+                                     dialog.shownStatus().activity == Activity::Idle &&
+                                     volumes->childCount() < listed,
+                                 kWaitMs);
+        Settle(dialog);
+        QVERIFY(set.Intact());
+        auto* stop = Child<QPushButton>(&dialog, "stop");
+        QCOMPARE(stop->text(), QStringLiteral("Extra"));
+        QVERIFY(stop->isEnabled());
+
+        // Every volume deleted behind the dialog's back, seen by monitoring.
+        for (const auto& entry : std::filesystem::directory_iterator(set.dir.path())) {
+            if (entry.path().extension() == ".par2") std::filesystem::remove(entry.path());
+        }
+        Child<QCheckBox>(&dialog, "monitor")->click();
+        QTRY_VERIFY_WITH_TIMEOUT(volumes->childCount() == 0, kWaitMs);
+        Settle(dialog);
+        QCOMPARE(stop->text(), QStringLiteral("Extra"));
+        QVERIFY(!stop->isEnabled());
+        SaveScreenshot(&dialog, QStringLiteral("verify_dialog_no_volumes_left.png"));
+    }
+
+    // Extra on a set whose volumes went away after they were listed: the
+    // program does not run on without a window, a fresh verify dialog takes
+    // over and says why.
+    void ExtraThatCannotReadTheSetLeavesAWindow() {
+        if (!kCreateDialogAvailable) QSKIP("no create dialog in this build");
+        TestSet set;
+        QVERIFY(set.Make(23));
+        auto* dialog = new VerifyDialog(*settings_, set.par2);
+        dialog->setAttribute(Qt::WA_DeleteOnClose);
+        QPointer<VerifyDialog> alive(dialog);
+        SetMainWindow(dialog);
+        dialog->show();
+        QTRY_VERIFY_WITH_TIMEOUT(dialog->shownStatus().state == RecoveryState::AllVerified &&
+                                     Child<QPushButton>(dialog, "stop")->isEnabled(),
+                                 kWaitMs);
+        for (const auto& entry : std::filesystem::directory_iterator(set.dir.path())) {
+            if (entry.path().extension() == ".par2") std::filesystem::remove(entry.path());
+        }
+        QTest::mouseClick(Child<QPushButton>(dialog, "stop"), Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(alive.isNull(), kWaitMs);
+        QWidget* next = MainWindow();
+        QVERIFY(next != nullptr);
+        QVERIFY(qobject_cast<VerifyDialog*>(next) != nullptr);
+        QVERIFY(next->isVisible());
+        QCOMPARE(boxes_.asked.size(), size_t{1});
+        QVERIFY(boxes_.asked[0].text.find("Volumi di Recupero") != std::string::npos);
+        QPointer<QWidget> nextAlive(next);
+        next->close();
+        QTRY_VERIFY_WITH_TIMEOUT(nextAlive.isNull(), kWaitMs);
     }
 
     // Nuovo and Extra hand the program over to the create dialog; Extra

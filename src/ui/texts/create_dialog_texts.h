@@ -43,10 +43,17 @@ uint64_t TypedBlockSize(uint64_t typed, uint64_t current, uint64_t granule, uint
 std::string CreationBaseName(const std::string& typed, const std::string& defaultBaseName,
                              const std::string& folderBaseName);
 
+// The message for two files that would be stored under one name.
+std::string StoredNameClashText(const std::string& name, const std::string& first,
+                                const std::string& second);
+
 // Where the recovery files go: the typed path, else `defaultPath`, made
-// absolute (a path that does not start with '/' is taken below
-// `defaultPath`) and ending in '/'.
+// absolute and ending in '/'. A leading "~" alone or before a '/' stands
+// for `home` (the user's home folder when not given); any other path that
+// does not start with '/' is taken below `defaultPath`.
 std::string DestinationFolder(const std::string& typed, const std::string& defaultPath);
+std::string DestinationFolder(const std::string& typed, const std::string& defaultPath,
+                              const std::string& home);
 
 // The folder as tested on disk: without its trailing '/', except for the
 // root itself.
