@@ -435,7 +435,7 @@ int RunVerifyOrRepair(const Par2Arguments& a, StopFlag* stop) {
     const std::string path = AbsolutePath(given);
     struct stat st {};
     if (stat(path.c_str(), &st) != 0) {
-        if (out.At(0)) std::printf("The recovery file does not exist: %s\n", given.c_str());
+        std::fprintf(stderr, "The recovery file does not exist: %s\n", given.c_str());
         return kPar2InvalidArguments;
     }
     if (!CheckSetFile(given, path)) return kPar2InvalidArguments;
@@ -457,11 +457,13 @@ int RunVerifyOrRepair(const Par2Arguments& a, StopFlag* stop) {
     const RecoverySetStatus& s = set->status();
     if (s.state == RecoveryState::NothingLoaded ||
         (s.state == RecoveryState::NeedMoreVolumes && s.totalDataBlocks == 0)) {
-        if (out.At(0)) std::printf("Main packet not found.\n");
+        std::fflush(stdout);
+        std::fprintf(stderr, "Main packet not found.\n");
         return kPar2InsufficientCriticalData;
     }
     if (s.state == RecoveryState::NeedMoreVolumes) {
-        if (out.At(0)) std::printf("Repair is not possible: the set's files are not all described.\n");
+        std::fflush(stdout);
+        std::fprintf(stderr, "Repair is not possible: the set's files are not all described.\n");
         return kPar2InsufficientCriticalData;
     }
     if (out.At(1)) {
@@ -500,7 +502,7 @@ int RunVerifyOrRepair(const Par2Arguments& a, StopFlag* stop) {
     }
     if (out.At(0)) std::printf("\nRepair Failed.\n");
     std::fflush(stdout);
-    return after.errorKind == ErrorKind::None ? kPar2RepairFailed : kPar2RepairFailed;
+    return kPar2RepairFailed;
 }
 
 // ---- create
