@@ -392,9 +392,26 @@ int PrintSummary(const RecoverySet& set, const Printer& out) {
     }
     if (out.At(0)) std::printf("Repair is required.\n");
     if (out.At(1)) {
-        if (s.misnamedFiles > 0) std::printf("%d file(s) have the wrong name.\n", s.misnamedFiles);
-        const int32_t other = s.sourceFileCount - s.completeFiles - s.misnamedFiles;
-        if (other > 0) std::printf("%d file(s) are missing or damaged.\n", other);
+        int misnamed = 0, missing = 0, damaged = 0, ok = 0;
+        for (const SourceFileEntryRef& entry : set.entries()) {
+            const SourceRowKind row = RowOf(*entry);
+            const DiskFile* target = entry->targetFile.get();
+            const bool present = target && target->result != VerifyResult::Missing;
+            if (row == SourceRowKind::Complete || row == SourceRowKind::Repaired) {
+                ++ok;
+            } else if (row == SourceRowKind::Misnamed) {
+                ++misnamed;
+                if (present) ++damaged;
+            } else if (present) {
+                ++damaged;
+            } else {
+                ++missing;
+            }
+        }
+        if (misnamed > 0) std::printf("%d file(s) have the wrong name.\n", misnamed);
+        if (missing > 0) std::printf("%d file(s) are missing.\n", missing);
+        if (damaged > 0) std::printf("%d file(s) exist but are damaged.\n", damaged);
+        if (ok > 0) std::printf("%d file(s) are ok.\n", ok);
         std::printf("You have %lld out of %lld data blocks available.\n",
                     static_cast<long long>(data), static_cast<long long>(total));
         std::printf("You have %lld recovery blocks available.\n",
@@ -495,6 +512,12 @@ int RunVerifyOrRepair(const Par2Arguments& a, StopFlag* stop) {
     set->FinishActivity();
     set->SaveIfLoaded();
     const RecoverySetStatus& after = set->status();
+    if (out.At(1)) std::printf("\nVerifying repaired files:\n\n");
+    if (out.At(0)) {
+        for (const SourceFileEntryRef& entry : set->entries())
+            if (RowOf(*entry) == SourceRowKind::Repaired)
+                std::printf("Target: \"%s\" - found.\n", entry->name.c_str());
+    }
     if (after.errorKind == ErrorKind::None && Whole(after.state)) {
         if (out.At(0)) std::printf("\nRepair complete.\n");
         std::fflush(stdout);
