@@ -484,7 +484,13 @@ int RunVerifyOrRepair(const Par2Arguments& a, StopFlag* stop) {
         return kPar2InsufficientCriticalData;
     }
     if (out.At(1)) {
-        std::printf("There are %d recoverable files.\n", s.sourceFileCount);
+        for (const auto& [volumePath, file] : set->knownFiles()) {
+            if (file->kind != FileKind::Volume) continue;
+            std::printf("Loading \"%s\".\n", BaseNameOf(file->path).c_str());
+            if (out.At(2))
+                std::printf("Loaded %s\n", VolumeText(*file).c_str());
+        }
+        std::printf("\nThere are %d recoverable files.\n", s.sourceFileCount);
         std::printf("There are a total of %lld data blocks.\n\n",
                     static_cast<long long>(s.totalDataBlocks));
     }

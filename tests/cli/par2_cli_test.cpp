@@ -349,5 +349,31 @@ TEST_F(Par2Cli, AScriptWrittenForThePeerRunsUnchanged) {
     EXPECT_EQ(ReadFile(ours_ + "b.dat"), b_);
 }
 
+TEST_F(Par2Cli, OlderSetsAndChecksumListsThroughTheSameForms) {
+    ours_ = MakeFolder("ours");
+    if (test::HaveCommand("parchive")) {
+        ASSERT_EQ(test::RunShell("cd " + ShellQuote(ours_) +
+                                 " && parchive a -n2 old.par a.bin b.dat > /dev/null")
+                      .exitCode,
+                  0);
+        EXPECT_EQ(Par2(true, ours_, "v old.par").exitCode, 0);
+        ASSERT_EQ(test::RunShell("rm " + ShellQuote(ours_ + "b.dat")).exitCode, 0);
+        const Par2Run verify = Par2(true, ours_, "v old.par");
+        EXPECT_EQ(verify.exitCode, 1) << verify.text;
+        EXPECT_NE(std::find(verify.lines.begin(), verify.lines.end(), "Target: \"b.dat\" - missing."),
+                  verify.lines.end());
+        EXPECT_EQ(Par2(true, ours_, "r -q old.par").exitCode, 0);
+        EXPECT_EQ(ReadFile(ours_ + "b.dat"), b_);
+    }
+    ASSERT_EQ(test::RunShell("cd " + ShellQuote(ours_) + " && md5sum a.bin c.txt > l.md5").exitCode,
+              0);
+    EXPECT_EQ(Par2(true, ours_, "v l.md5").exitCode, 0);
+    ASSERT_EQ(test::RunShell("cd " + ShellQuote(ours_) + " && echo x >> c.txt").exitCode, 0);
+    const Par2Run damaged = Par2(true, ours_, "v l.md5");
+    EXPECT_EQ(damaged.exitCode, 2);
+    EXPECT_NE(std::find(damaged.lines.begin(), damaged.lines.end(), "Repair is not possible."),
+              damaged.lines.end());
+}
+
 }  // namespace
 }  // namespace vantrove
