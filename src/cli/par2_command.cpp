@@ -11,7 +11,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
 #include <memory>
+#include <new>
 #include <set>
 #include <thread>
 
@@ -456,6 +458,24 @@ int RunVerifyOrRepair(const Par2Arguments& a, StopFlag* stop) {
         return kPar2InvalidArguments;
     }
     if (!CheckSetFile(given, path)) return kPar2InvalidArguments;
+    // Files are looked for where the set's names say, below the set's own
+    // folder; another base folder is refused rather than ignored.
+    if (!a.basePath.empty()) {
+        char resolved[PATH_MAX];
+        std::string base = realpath(a.basePath.c_str(), resolved) ? resolved : a.basePath;
+        if (base.empty() || base.back() != '/') base += '/';
+        char setFolder[PATH_MAX];
+        const std::string folder = FolderOf(path);
+        std::string own = realpath(folder.c_str(), setFolder) ? setFolder : folder;
+        if (own.empty() || own.back() != '/') own += '/';
+        if (base != own) {
+            std::fprintf(stderr,
+                         "-B must name the folder of the recovery file on verify and repair "
+                         "(%s); move the recovery files beside the data instead.\n",
+                         own.c_str());
+            return kPar2InvalidArguments;
+        }
+    }
 
     FolderLock lock;
     if (repair && !LockSetFolder(lock, given, path, true, stop)) return kPar2FileIoError;
@@ -657,7 +677,9 @@ int RunCreate(const Par2Arguments& a, StopFlag* stop) {
     p.baseName = base;
     p.destinationPath = folder;
 
-    // Block size: as asked, else about 2000 blocks, a multiple of 4.
+    // Block size: as asked, else about 2000 blocks, a multiple of 4; source
+    // files are never split.
+    p.setSplit(false);
     p.setGranuleRestriction(false);
     if (a.hasBlockSize) {
         p.setBlockSize(a.blockSize);
@@ -750,8 +772,16 @@ int RunPar2Command(const std::string& programName, const std::vector<std::string
         PrintVersion(parsed.version);
         return kPar2Success;
     }
-    if (parsed.operation == Par2Operation::Create) return RunCreate(parsed, stop);
-    return RunVerifyOrRepair(parsed, stop);
+    try {
+        if (parsed.operation == Par2Operation::Create) return RunCreate(parsed, stop);
+        return RunVerifyOrRepair(parsed, stop);
+    } catch (const std::bad_alloc&) {
+        std::fprintf(stderr, "Out of memory.\n");
+        return kPar2OutOfMemory;
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "Internal error: %s\n", e.what());
+        return kPar2InternalError;
+    }
 }
 
 }  // namespace vantrove::cli

@@ -329,6 +329,9 @@ TEST_F(Par2Cli, TreesWithRecursionAndABasePath) {
                   .exitCode,
               0);
     EXPECT_EQ(Par2(false, ours_, "v -q -B . " + ShellQuote(sets + "t.par2")).exitCode, 0);
+    // Verifying with another base folder is refused, not ignored.
+    EXPECT_EQ(Par2(true, ours_, "v -q -B . " + ShellQuote(sets + "t.par2")).exitCode, 3);
+    EXPECT_EQ(Par2(true, ours_, "v -q -B. set.par2").exitCode, 0);
 }
 
 TEST_F(Par2Cli, AScriptWrittenForThePeerRunsUnchanged) {
