@@ -22,6 +22,7 @@
 #include "app/settings.h"
 #include "cli/cli_observer.h"
 #include "cli/create_command.h"
+#include "cli/par2_volumes.h"
 #include "cli/set_report.h"
 #include "create/creation_job.h"
 #include "create/creation_status.h"
@@ -738,6 +739,23 @@ int RunCreate(const Par2Arguments& a, StopFlag* stop) {
         if (!st.fileName.empty()) message += ": " + st.fileName;
         std::fprintf(stderr, "%s\n", message.c_str());
         return stop && stop->load() != 0 ? kPar2InternalError : kPar2FileIoError;
+    }
+    // Doubling volumes are laid out again in the classic tool's counts.
+    const std::vector<uint32_t> classic = ClassicVolumeCounts(
+        static_cast<uint32_t>(p.recoveryBlockCount), a.hasFileCount ? a.fileCount : 0,
+        a.limited ? std::max<uint64_t>((p.largestFileSize + p.blockSize - 1) / std::max<uint64_t>(p.blockSize, 1), 1) : 0);
+    if (!a.uniform && classic != p.volumeBlockCounts()) {
+        std::string index;
+        std::vector<std::string> volumes, written;
+        for (const std::string& path : job.outputPaths())
+            (BaseNameOf(path).find(".vol") == std::string::npos ? index : volumes.emplace_back()) = path;
+        if (!RepackVolumes(index, volumes, folder + base, p.firstRecoveryBlock, classic, written,
+                           error)) {
+            std::fprintf(stderr, "%s\n", error.c_str());
+            return kPar2FileIoError;
+        }
+        if (out.At(0)) std::printf("Done\n");
+        return kPar2Success;
     }
     // The volumes under the names the classic tool gives them.
     const std::vector<uint32_t> counts = p.volumeBlockCounts();

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "cli/par2_command.h"
+#include "cli/par2_volumes.h"
 #include "support/shell.h"
 #include "support/test_env.h"
 
@@ -70,6 +71,19 @@ TEST(Par2Arguments, AttachedValuesGroupedFlagsAndTheSetName) {
     Par2Arguments version;
     ASSERT_TRUE(Parse(Par2Operation::None, {"-VV"}, version));
     EXPECT_EQ(version.version, 2);
+}
+
+TEST(Par2Volumes, CountsOfTheClassicSchemes) {
+    using V = std::vector<uint32_t>;
+    EXPECT_EQ(cli::ClassicVolumeCounts(100, 0, 0), (V{1, 2, 4, 8, 16, 32, 37}));
+    EXPECT_EQ(cli::ClassicVolumeCounts(100, 3, 0), (V{16, 32, 52}));
+    EXPECT_EQ(cli::ClassicVolumeCounts(10, 3, 0), (V{2, 4, 4}));
+    EXPECT_EQ(cli::ClassicVolumeCounts(1, 0, 0), (V{1}));
+    EXPECT_EQ(cli::ClassicVolumeCounts(0, 0, 0), V{});
+    EXPECT_EQ(cli::ClassicVolumeCounts(40, 0, 8), (V{1, 2, 4, 1, 8, 8, 8, 8}));
+    EXPECT_EQ(cli::ClassicVolumeCounts(200, 0, 75), (V{1, 2, 4, 8, 16, 32, 62, 75}));
+    EXPECT_EQ(cli::ClassicVolumePath("/d/s", 5, 1, 14, 4), "/d/s.vol05+1.par2");
+    EXPECT_EQ(cli::ClassicVolumePath("s", 0, 1, 100, 37), "s.vol000+01.par2");
 }
 
 TEST(Par2Arguments, RefusesWhatTheClassicToolRefuses) {
@@ -278,7 +292,8 @@ std::string SetShape(const Par2Run& run) {
 TEST_F(Par2Cli, CreatedSetsHaveThePeersShapeAndVerifyThere) {
     peer_ = MakeFolder("peer");
     ours_ = MakeFolder("ours");
-    for (const char* options : {"-r10", "-s4000 -c7", "-b100 -c9", "-u -n3 -c10"}) {
+    for (const char* options : {"", "-r10", "-s4000 -c7", "-b100 -c9", "-u -n3 -c10", "-n3",
+                                "-s4000 -c40 -l", "-c10 -f5", "-u"}) {
         const std::string args = std::string("c -q -q ") + options + " set a.bin b.dat c.txt";
         ASSERT_EQ(Par2(false, peer_, args).exitCode, 0) << options;
         ASSERT_EQ(Par2(true, ours_, args).exitCode, 0) << options;
@@ -290,15 +305,18 @@ TEST_F(Par2Cli, CreatedSetsHaveThePeersShapeAndVerifyThere) {
         EXPECT_EQ(SetShape(peerReadsOurs), SetShape(peerReadsPeer)) << options;
         EXPECT_EQ(Par2(true, peer_, "v -q set.par2").exitCode, 0) << options;
         const std::string names = "ls *.par2";
-        if (std::string(options).find("-u") != std::string::npos ||
-            std::string(options).find("-c7") != std::string::npos) {
-            // Schemes whose volumes match in name and count.
-            EXPECT_EQ(test::RunShell("cd " + ShellQuote(ours_) + " && " + names).out,
-                      test::RunShell("cd " + ShellQuote(peer_) + " && " + names).out)
-                << options;
-        }
+        EXPECT_EQ(test::RunShell("cd " + ShellQuote(ours_) + " && " + names).out,
+                  test::RunShell("cd " + ShellQuote(peer_) + " && " + names).out)
+            << options;
         BothDo("rm -f *.par2");
     }
+    // The peer repairs from the re-laid volumes.
+    ASSERT_EQ(Par2(true, ours_, "c -q -q -r30 set a.bin b.dat c.txt").exitCode, 0);
+    ASSERT_EQ(test::RunShell("cd " + ShellQuote(ours_) + " && rm b.dat").exitCode, 0);
+    EXPECT_EQ(Par2(false, ours_, "r -q set.par2").exitCode, 0);
+    EXPECT_EQ(ReadFile(ours_ + "b.dat"), b_);
+    BothDo("rm -f *.par2");
+
     // A second create over an existing set is refused.
     ASSERT_EQ(Par2(true, ours_, "c -q -q -c2 set a.bin").exitCode, 0);
     ASSERT_EQ(Par2(false, peer_, "c -q -q -c2 set a.bin").exitCode, 0);
