@@ -1,7 +1,15 @@
 #include "cli/create_command.h"
 
+#include <dirent.h>
+#include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <map>
+#include <set>
 
 #include <chrono>
 #include <climits>
@@ -14,21 +22,47 @@
 #include "app/creation_settings.h"
 #include "app/settings.h"
 #include "cli/english_texts.h"
+#include "cli/set_report.h"
 #include "cli/verify_command.h"
 #include "core/string_ids.h"
 #include "core/string_table.h"
 #include "create/creation_job.h"
 #include "create/existing_set_reader.h"
+#include "par2/volume_name.h"
 
 namespace vantrove::cli {
 
 namespace {
 
+// The recovery files of a set named `base` already in `folder`: the index
+// file and the volumes.
+std::vector<std::string> ExistingRecoveryFiles(const std::string& folder, const std::string& base) {
+    std::vector<std::string> found;
+    DIR* dir = opendir(folder.c_str());
+    if (dir == nullptr) return found;
+    while (const dirent* entry = readdir(dir)) {
+        const std::string name = entry->d_name;
+        if (name.size() < base.size() + 5 || name.compare(0, base.size(), base) != 0 ||
+            strcasecmp(name.c_str() + name.size() - 5, ".par2") != 0) {
+            continue;
+        }
+        const bool index = name.size() == base.size() + 5;
+        const bool volume = strncasecmp(name.c_str() + base.size(), ".vol", 4) == 0;
+        if (index || volume) found.push_back(name);
+    }
+    closedir(dir);
+    std::sort(found.begin(), found.end());
+    return found;
+}
+
 void CreateUsage() {
     std::fprintf(stderr,
-                 "usage: vantrove-cli create [options] [-o DIR/BASENAME] FILE...\n"
+                 "usage: vantrove-cli create [options] [-o DIR/BASENAME] [-B BASEDIR] FILE|FOLDER...\n"
                  "       vantrove-cli create --extend SET.par2 [-c COUNT | -r PERCENT] "
                  "[-n COUNT]\n"
+                 "  -B BASEDIR      names are stored relative to this folder (default: the\n"
+                 "                  folder of -o); every file must lie below it\n"
+                 "  FOLDER          adds every regular file below it (links not followed)\n"
                  "  -s BYTES        block size (not held to the preferred block size)\n"
                  "  -b COUNT        number of source blocks (likewise)\n"
                  "  -r PERCENT      redundancy (e.g. 10 or 12.5)\n"
@@ -37,6 +71,8 @@ void CreateUsage() {
                  "  -n COUNT        number of recovery files\n"
                  "  --scheme powers|limited|uniform   sizes of the recovery files\n"
                  "  --split BYTES   also split large source files into pieces of this size\n"
+                 "  --force         replace recovery files of the same name\n"
+                 "  --wait          wait while another job works in the output folder\n"
                  "exit codes: 0 success, 3 failure\n");
 }
 
@@ -179,7 +215,114 @@ std::string AbsoluteFolder(const std::string& folder) {
     return result;
 }
 
+// Adds the regular files below `folder` (an absolute path ending in '/'),
+// sorted by name within each folder; symbolic links are not followed.
+bool AddFolder(const std::string& folder, std::vector<CreationSourceFile>& out,
+               std::string& error) {
+    DIR* dir = opendir(folder.c_str());
+    if (!dir) {
+        error = "cannot read the folder " + folder + ": " + std::strerror(errno);
+        return false;
+    }
+    std::vector<std::string> names;
+    while (struct dirent* entry = readdir(dir)) {
+        const std::string name = entry->d_name;
+        if (name != "." && name != "..") names.push_back(name);
+    }
+    closedir(dir);
+    std::sort(names.begin(), names.end());
+    for (const std::string& name : names) {
+        const std::string path = folder + name;
+        struct stat st {};
+        if (lstat(path.c_str(), &st) != 0) continue;  // gone meanwhile
+        if (S_ISDIR(st.st_mode)) {
+            if (!AddFolder(path + "/", out, error)) return false;
+        } else if (S_ISREG(st.st_mode)) {
+            out.push_back({path, static_cast<uint64_t>(st.st_size), {}});
+        }
+    }
+    return true;
+}
+
 }  // namespace
+
+bool GatherSources(const std::vector<std::string>& arguments, std::vector<CreationSourceFile>& out,
+                   std::string& error) {
+    std::vector<CreationSourceFile> found;
+    for (const std::string& path : arguments) {
+        struct stat st {};
+        if (stat(path.c_str(), &st) != 0) {
+            error = "not a readable file: " + path;
+            return false;
+        }
+        if (S_ISDIR(st.st_mode)) {
+            const std::string folder = AbsoluteFolder(path);
+            if (folder.empty() || !AddFolder(folder, found, error)) {
+                if (error.empty()) error = "cannot read the folder " + path;
+                return false;
+            }
+            continue;
+        }
+        if (!S_ISREG(st.st_mode)) {
+            error = "not a readable file: " + path;
+            return false;
+        }
+        const size_t slash = path.rfind('/');
+        const std::string folder =
+            AbsoluteFolder(slash == std::string::npos ? "." : path.substr(0, slash + 1));
+        const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+        if (folder.empty()) {
+            error = "not a readable file: " + path;
+            return false;
+        }
+        found.push_back({folder + name, static_cast<uint64_t>(st.st_size), {}});
+    }
+    // The same file named twice (or met again through a folder) counts once.
+    std::set<std::string> seen;
+    for (CreationSourceFile& file : found) {
+        if (seen.insert(file.path).second) out.push_back(std::move(file));
+    }
+    return true;
+}
+
+bool StoreNamesBelow(const std::string& baseFolder, const std::string& baseName,
+                     std::vector<CreationSourceFile>& files, std::string& error) {
+    std::vector<CreationSourceFile> kept;
+    std::map<std::string, std::string> byName;
+    for (CreationSourceFile& file : files) {
+        if (file.path.size() <= baseFolder.size() ||
+            file.path.compare(0, baseFolder.size(), baseFolder) != 0) {
+            error = "the file " + file.path + " lies outside the base folder " + baseFolder +
+                    " (choose another with -B)";
+            return false;
+        }
+        std::string relative = file.path.substr(baseFolder.size());
+        // The set's own recovery files are never among its sources.
+        if (relative.find('/') == std::string::npos &&
+            strcasecmp(Par2VolumeSetName(relative).c_str(), baseName.c_str()) == 0) {
+            continue;
+        }
+        if (relative.find('\\') != std::string::npos) {
+            error = "the name " + relative +
+                    " holds a backslash, which reads back as a folder separator";
+            return false;
+        }
+        auto [it, added] = byName.emplace(relative, file.path);
+        if (!added) {
+            error = "two files would be stored as " + relative + ": " + it->second + " and " +
+                    file.path;
+            return false;
+        }
+        file.storedName = relative;
+        kept.push_back(std::move(file));
+    }
+    if (kept.empty()) {
+        error = "no source files given";
+        return false;
+    }
+    files = std::move(kept);
+    return true;
+}
 
 bool ParseCreateArguments(const std::vector<std::string>& args, CreateArguments& parsed,
                           std::string& error) {
@@ -192,6 +335,10 @@ bool ParseCreateArguments(const std::vector<std::string>& args, CreateArguments&
         }
         if (arg == "--") {
             onlyFiles = true;
+            continue;
+        }
+        if (arg == "--force" || arg == "--wait") {
+            (arg == "--force" ? parsed.force : parsed.wait) = true;
             continue;
         }
         std::string name, value;
@@ -210,7 +357,7 @@ bool ParseCreateArguments(const std::vector<std::string>& args, CreateArguments&
                 attached = true;
             }
         }
-        static const char* const kKnown[] = {"-o", "-s", "-b",       "-r",      "-c",
+        static const char* const kKnown[] = {"-o", "-B", "-s", "-b",       "-r",      "-c",
                                              "-f", "-n", "--scheme", "--split", "--extend"};
         if (std::find(std::begin(kKnown), std::end(kKnown), name) == std::end(kKnown)) {
             error = "unknown option '" + arg + "'";
@@ -231,6 +378,8 @@ bool ParseCreateArguments(const std::vector<std::string>& args, CreateArguments&
         };
         if (name == "-o") {
             parsed.output = value;
+        } else if (name == "-B") {
+            parsed.basePath = value;
         } else if (name == "--extend") {
             parsed.extend = value;
         } else if (name == "-s") {
@@ -283,7 +432,7 @@ bool ParseCreateArguments(const std::vector<std::string>& args, CreateArguments&
             return false;
         }
         if (parsed.hasBlockSize || parsed.hasBlockCount || parsed.hasSplit || parsed.hasFirst ||
-            !parsed.output.empty()) {
+            !parsed.output.empty() || !parsed.basePath.empty()) {
             error = "--extend accepts only -c, -r, -n and --scheme";
             return false;
         }
@@ -343,18 +492,9 @@ int RunCreateCommand(const std::vector<std::string>& args, StopFlag* stop) {
         parameters.initFromExistingSet(info);
     } else {
         std::vector<CreationSourceFile> files;
-        for (const std::string& path : parsed.files) {
-            struct stat st {};
-            if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
-                std::fprintf(stderr, "vantrove-cli create: not a readable file: %s\n",
-                             path.c_str());
-                return kError;
-            }
-            const size_t slash = path.rfind('/');
-            const std::string folder =
-                AbsoluteFolder(slash == std::string::npos ? "." : path.substr(0, slash + 1));
-            const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
-            files.push_back({folder + name, static_cast<uint64_t>(st.st_size)});
+        if (!GatherSources(parsed.files, files, error)) {
+            std::fprintf(stderr, "vantrove-cli create: %s\n", error.c_str());
+            return kError;
         }
         parameters.AddFiles(files);
         std::string output = parsed.output;
@@ -378,8 +518,47 @@ int RunCreateCommand(const std::vector<std::string>& args, StopFlag* stop) {
         }
         parameters.baseName = base;
         parameters.destinationPath = folder;
+
+        // Names are stored relative to the base folder, so that a tree
+        // verifies and repairs in place.
+        const std::string baseFolder =
+            parsed.basePath.empty() ? folder : AbsoluteFolder(parsed.basePath);
+        if (baseFolder.empty()) {
+            std::fprintf(stderr, "vantrove-cli create: no such base folder: %s\n",
+                         parsed.basePath.c_str());
+            return kError;
+        }
+        if (!StoreNamesBelow(baseFolder, base, files, error)) {
+            std::fprintf(stderr, "vantrove-cli create: %s\n", error.c_str());
+            return kError;
+        }
+        parameters.ClearFiles();
+        parameters.AddFiles(files);
+        parameters.baseName = base;
+        parameters.destinationPath = folder;
     }
     ApplyCreateArguments(parsed, parameters);
+
+    // One job at a time in the output folder; then nothing of another set
+    // is replaced unless asked for.
+    FolderLock lock;
+    const std::string& named = !parsed.extend.empty()   ? parsed.extend
+                               : !parsed.output.empty() ? parsed.output
+                                                        : parameters.destinationPath;
+    if (!LockSetFolder(lock, named, parameters.destinationPath, parsed.wait, stop)) {
+        return kError;
+    }
+    if (parsed.extend.empty() && !parsed.force) {
+        const std::vector<std::string> existing =
+            ExistingRecoveryFiles(parameters.destinationPath, parameters.baseName);
+        if (!existing.empty()) {
+            std::fprintf(stderr,
+                         "vantrove-cli create: %s%s already exists; choose another name or "
+                         "give --force to replace the set\n",
+                         parameters.destinationPath.c_str(), existing.front().c_str());
+            return kError;
+        }
+    }
 
     CreationStatusSlot slot;
     CreationJob job(parameters, slot, *stop);

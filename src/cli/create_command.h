@@ -25,8 +25,13 @@ namespace vantrove::cli {
 
 struct CreateArguments {
     std::string output;  // DIR/BASENAME, empty for the offered name
-    std::vector<std::string> files;
+    // Folder the stored names are relative to; empty for the folder of
+    // the output.
+    std::string basePath;
+    std::vector<std::string> files;  // files and folders
     std::string extend;  // SET.par2 to extend
+    bool force = false;  // replace recovery files of the same name
+    bool wait = false;   // wait while another job works in the output folder
     bool hasBlockSize = false, hasBlockCount = false, hasRedundancy = false,
          hasRecoveryCount = false, hasFirst = false, hasFileCount = false, hasScheme = false,
          hasSplit = false;
@@ -39,6 +44,20 @@ struct CreateArguments {
     uint32_t scheme = 0;
     uint64_t splitLimit = 0;
 };
+
+// The source files named by `arguments`: files as they are, folders with
+// every regular file below them (symbolic links inside not followed), each
+// file once, with absolute paths. False with `error` for a name that is
+// neither.
+bool GatherSources(const std::vector<std::string>& arguments, std::vector<CreationSourceFile>& out,
+                   std::string& error);
+
+// Gives every file its stored name, its path relative to `baseFolder` (an
+// absolute path ending in '/'); drops the set's own recovery files
+// (`baseName` volumes in the base folder). False with `error` for a file
+// outside the base folder, a name holding '\\', or two files of one name.
+bool StoreNamesBelow(const std::string& baseFolder, const std::string& baseName,
+                     std::vector<CreationSourceFile>& files, std::string& error);
 
 // Parses the arguments after "create". False with `error` set when they
 // are not usable.

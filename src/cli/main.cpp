@@ -1,8 +1,8 @@
 // vantrove-cli: the command-line front end over the same engine as the
 // desktop program.
 //
-//   vantrove-cli verify FILE [--json]
-//   vantrove-cli repair FILE [--json] [--keep-damaged] [--delete-recovery] [--no-trash]
+//   vantrove-cli verify FILE [--json] [--cached]
+//   vantrove-cli repair FILE [--json] [--cached] [--keep-damaged] [--delete-recovery] [--no-trash]
 //
 // Exit codes: 0 all data verified, 1 repair possible, 2 repair impossible,
 // 3 error (bad arguments, unreadable file, unrecognised name).
@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/crash_points.h"
 #include "cli/create_command.h"
 #include "cli/repair_command.h"
 #include "cli/verify_command.h"
@@ -30,9 +31,9 @@ void OnSignal(int) {
 
 void Usage() {
     std::fprintf(stderr,
-                 "usage: vantrove-cli verify FILE [--json]\n"
-                 "       vantrove-cli repair FILE [--json] [--keep-damaged] [--delete-recovery] "
-                 "[--no-trash]\n"
+                 "usage: vantrove-cli verify FILE [--json] [--cached]\n"
+                 "       vantrove-cli repair FILE [--json] [--cached] [--keep-damaged] "
+                 "[--delete-recovery] [--no-trash]\n"
                  "       vantrove-cli create [options] -o DIR/BASENAME FILE...\n"
                  "       vantrove-cli create --extend SET.par2 [-c COUNT | -r PERCENT] [-n COUNT]\n"
                  "  FILE is any volume of a PAR2 set (.par2), of a PAR1 set (.par, .pNN),\n"
@@ -51,6 +52,7 @@ int main(int argc, char** argv) {
         Usage();
         return kError;
     }
+    InstallCrashPoints();
     const std::string command = argv[1];
     if (command == "-h" || command == "--help") {
         Usage();
@@ -80,6 +82,8 @@ int main(int argc, char** argv) {
         const std::string arg = argv[i];
         if (arg == "--json") {
             options.json = true;
+        } else if (arg == "--cached") {
+            options.cached = true;
         } else if (arg.size() > 1 && arg[0] == '-' && arg != "--") {
             std::fprintf(stderr, "vantrove-cli: unknown option '%s'\n", arg.c_str());
             Usage();

@@ -36,6 +36,10 @@ bool ParseRepairArguments(const std::vector<std::string>& args, RepairCommandOpt
             options.deleteRecovery = true;
         } else if (!onlyFiles && arg == "--no-trash") {
             options.noTrash = true;
+        } else if (!onlyFiles && arg == "--cached") {
+            options.cached = true;
+        } else if (!onlyFiles && arg == "--wait") {
+            options.wait = true;
         } else if (!onlyFiles && arg.size() > 1 && arg[0] == '-') {
             std::fprintf(stderr, "vantrove-cli: unknown option '%s'\n", arg.c_str());
             return false;
@@ -56,6 +60,8 @@ bool ParseRepairArguments(const std::vector<std::string>& args, RepairCommandOpt
 int RunRepair(const RepairCommandOptions& options, const StopFlag* stop) {
     const std::string path = AbsolutePath(options.path);
     if (!CheckSetFile(options.path, path)) return kRepairError;
+    FolderLock lock;
+    if (!LockSetFolder(lock, options.path, path, options.wait, stop)) return kRepairError;
 
     Settings settings;
     settings.Load();
@@ -65,7 +71,7 @@ int RunRepair(const RepairCommandOptions& options, const StopFlag* stop) {
     repairOptions.useRecycleBin = settings.useRecycleBin && !options.noTrash;
 
     CliObserver observer(options.progress);
-    std::unique_ptr<RecoverySet> set = OpenAndScanSet(path, observer, stop);
+    std::unique_ptr<RecoverySet> set = OpenAndScanSet(path, observer, stop, options.cached);
     const RecoveryState before = set->status().state;
     const bool stoppedEarly = stop && stop->load() != 0;
     bool attempted = false;
@@ -93,6 +99,9 @@ int RunRepair(const RepairCommandOptions& options, const StopFlag* stop) {
     }
 
     std::vector<std::string> lines;
+    for (const SourceFileEntry* entry : set->refusedTargets()) {
+        lines.push_back("Not restored: \"" + entry->name + "\": " + UnusableNameReason(*set, *entry));
+    }
     if (!message.empty()) {
         lines.push_back("Repair failed: " + message);
     } else if (attempted && Whole(status.state)) {
@@ -118,8 +127,8 @@ int RunRepairCommand(const std::vector<std::string>& args, const StopFlag* stop)
     RepairCommandOptions options;
     if (!ParseRepairArguments(args, options)) {
         std::fprintf(stderr,
-                     "usage: vantrove-cli repair FILE [--json] [--keep-damaged] "
-                     "[--delete-recovery] [--no-trash]\n");
+                     "usage: vantrove-cli repair FILE [--json] [--cached] [--keep-damaged] "
+                     "[--delete-recovery] [--no-trash] [--wait]\n");
         return kRepairError;
     }
     options.progress = isatty(STDERR_FILENO) != 0;

@@ -15,9 +15,11 @@ int ExitCodeFor(RecoveryState state) {
         case RecoveryState::Repaired:
         case RecoveryState::AllVerified:
             return kAllVerified;
-        case RecoveryState::PartlyJoinable:
         case RecoveryState::RepairPossible:
             return kRepairPossible;
+        // Some files can be joined or renamed, but the blocks are too few
+        // for the rest: a repair cannot make the set whole.
+        case RecoveryState::PartlyJoinable:
         case RecoveryState::NeedMoreVolumes:
         case RecoveryState::Incomplete:
             return kRepairImpossible;
@@ -33,14 +35,30 @@ int RunVerify(const VerifyOptions& options, const StopFlag* stop) {
     if (!CheckSetFile(options.path, path)) return kError;
 
     CliObserver observer(options.progress);
-    std::unique_ptr<RecoverySet> set = OpenAndScanSet(path, observer, stop);
+    std::unique_ptr<RecoverySet> set = OpenAndScanSet(path, observer, stop, options.cached);
     set->SaveIfLoaded();
     observer.EndProgress();
 
-    PrintSetReport(*set, options.json);
+    // A file whose name the repair may not use is never restored: the set
+    // cannot be made whole, whatever the blocks say.
+    std::vector<std::string> lines;
+    bool unrestorable = false;
+    for (const SourceFileEntryRef& entry : set->entries()) {
+        if (!entry->unusableName || entry->state == FileState::Complete) continue;
+        unrestorable = true;
+        lines.push_back("Cannot be restored: \"" + entry->name + "\": " +
+                        UnusableNameReason(*set, *entry));
+    }
+    // Work files of an interrupted repair or creation stay visible until
+    // the next job in the folder removes them.
+    for (const std::string& name : ListPartFiles(FolderOf(path)))
+        lines.push_back("leftover  " + name +
+                        "  (of an interrupted job; the next repair removes it)");
+    PrintSetReport(*set, options.json, {}, lines);
     std::fflush(stdout);
     if (stop && stop->load() != 0) return kError;
-    return ExitCodeFor(set->status().state);
+    const int code = ExitCodeFor(set->status().state);
+    return unrestorable && code == kRepairPossible ? kRepairImpossible : code;
 }
 
 }  // namespace vantrove::cli

@@ -20,6 +20,9 @@ struct VerifyOptions {
     std::string path;
     bool json = false;
     bool progress = false;  // draw a progress line on stderr
+    // Take files whose size and times are unchanged from the verification
+    // cache instead of reading them again.
+    bool cached = false;
 };
 
 // Runs the command; prints the report on stdout and problems on stderr.

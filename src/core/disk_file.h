@@ -18,6 +18,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "core/async_read_request.h"
 #include "core/file_time.h"
@@ -110,6 +111,11 @@ class DiskFile {
     // "<path>.N". Never replaces an existing file, even one that appears
     // while the name is chosen. On failure nothing changes.
     bool rename(const std::string& newPath = {});
+    // Puts a finished work file in place: flushes it to the disk, moves it to
+    // `finalPath` (never over an existing file unless `replace`) and flushes
+    // the folder, so that after any crash the name holds either nothing or
+    // the whole file. On failure nothing changes.
+    bool moveIntoPlace(const std::string& finalPath, bool replace = false);
 
     bool isOpen() const { return fd_ >= 0; }
     int lastError() const { return lastError_; }
@@ -139,6 +145,14 @@ class DiskFile {
 
     int fd_ = -1;
     int lastError_ = 0;
+    // Small reads of a file opened for reading only are served from a window
+    // read ahead in one call: packets and headers are read a few dozen bytes
+    // at a time, one after another. Dropped on close.
+    bool readOnly_ = false;
+    std::unique_ptr<uint8_t[]> ahead_;
+    size_t aheadCapacity_ = 0;
+    uint64_t aheadOffset_ = 0;
+    size_t aheadLength_ = 0;
     // Shares the descriptor with reads still in flight, created by the first
     // beginRead; the descriptor is closed when the file and every such read
     // have let go of it.
@@ -146,6 +160,19 @@ class DiskFile {
 };
 
 using DiskFileRef = std::shared_ptr<DiskFile>;
+
+// A file being written is kept under a hidden work name in its own folder,
+// ".<name>.vantrove-part", until it is complete and verified. A work file
+// found later is the leftover of an interrupted job.
+std::string PartPathOf(const std::string& path);
+// The final path of a work file's path; any other path as it is.
+std::string FinalPathOfPart(const std::string& path);
+bool IsPartFileName(const std::string& name);
+// The work files in `folder` (names only, sorted).
+std::vector<std::string> ListPartFiles(const std::string& folder);
+// Deletes the work files in `folder`; only while no job of ours can be
+// writing there (under the folder's lock). Returns the names deleted.
+std::vector<std::string> RemovePartFiles(const std::string& folder);
 
 // Test seam: when installed, consulted before each operation of every
 // DiskFile; a non-zero return is taken as the errno of a failure of that

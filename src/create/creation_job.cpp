@@ -1,6 +1,5 @@
 #include "create/creation_job.h"
 
-
 #include <algorithm>
 #include <atomic>
 #include <condition_variable>
@@ -12,13 +11,13 @@
 #include <thread>
 
 #include "core/async_read_request.h"
-#include "core/page_region.h"
-#include "core/worker_team.h"
 #include "core/crc32.h"
 #include "core/disk_file.h"
 #include "core/md5.h"
+#include "core/page_region.h"
 #include "core/string_ids.h"
 #include "core/string_table.h"
+#include "core/worker_team.h"
 #include "create/split_plan.h"
 #include "engine/verification_cache.h"
 #include "par2/creator_packet.h"
@@ -258,7 +257,15 @@ struct CreationJob::State {
     std::vector<Placement> placements;
     std::vector<Slice> slices;
     ReedSolomonMatrix matrix;
-    std::vector<uint16_t> coefficients;  // R × S, row k = recovery block k
+    // Recovery block k multiplies source block i by base_i ^ exponent_k:
+    // the coefficients follow from the bases and exponents and are computed
+    // where they are used rather than kept as an R × S matrix.
+    uint16_t Exponent(uint32_t k) const {
+        return static_cast<uint16_t>(params.firstRecoveryBlock + k);
+    }
+    static uint16_t Coefficient(uint64_t input, uint16_t exponent) {
+        return Gf16Power(Gf16InputBase(static_cast<uint32_t>(input)), exponent);
+    }
 
     PageRegion recovery;
     std::vector<PageRegion> readBuffers;
@@ -323,6 +330,7 @@ struct CreationJob::State {
     bool CheckSignatures(uint64_t length);
     bool WritePass(uint32_t pass, uint64_t length);
     bool FinishPackets();
+    bool PutInPlace();
     bool WritePlacements();
     bool VerifyPieces();
     bool ReverifySources();
@@ -383,7 +391,24 @@ bool CreationJob::State::Run() {
     if (!VerifyPieces()) return false;
     if (!ReverifySources()) return false;
     if (!VerifyOutputs()) return false;
+    if (!PutInPlace()) return false;
     Phase(kPhaseFinished, {}, 0, 0);
+    return true;
+}
+
+// Every output and piece is whole and verified: each takes its final name
+// (replacing a file of that name only now, when the new one is complete).
+// The index file goes last, so that a set is never seen without volumes.
+bool CreationJob::State::PutInPlace() {
+    for (Source& src : sources) {
+        for (size_t k = 0; k < src.pieceFiles.size(); ++k) {
+            if (!src.pieceFiles[k]->moveIntoPlace(src.pieces[k].path, true))
+                return Fail(kFailCreateOutput, src.pieces[k].path);
+        }
+    }
+    for (Output& o : outputs) {
+        if (!o.file->moveIntoPlace(o.path, true)) return Fail(kFailCreateOutput, o.path);
+    }
     return true;
 }
 
@@ -393,7 +418,7 @@ bool CreationJob::State::HashSources() {
     for (size_t i = 0; i < files.size(); ++i) {
         Source& src = sources[i];
         src.path = files[i].path;
-        src.name = NameOf(src.path);
+        src.name = files[i].storedName.empty() ? NameOf(src.path) : files[i].storedName;
         src.file = std::make_shared<DiskFile>();
         Phase(kPhaseHashing, src.name, 0, files[i].size > 0 ? files[i].size : 1);
         if (!src.file->open(src.path)) return Fail(kFailDescriptionPacket, src.path);
@@ -524,7 +549,8 @@ bool CreationJob::State::LayOut() {
 bool CreationJob::State::CreateOutputs() {
     for (Output& o : outputs) {
         o.file = std::make_shared<DiskFile>();
-        if (!o.file->create(o.path)) return Fail(kFailCreateOutput, o.path);
+        // Written under a work name; the final name only once verified.
+        if (!o.file->create(PartPathOf(o.path))) return Fail(kFailCreateOutput, o.path);
         o.created = true;
         if (!o.file->setSize(o.size)) return Fail(kFailSizeOutput, o.path);
     }
@@ -539,7 +565,7 @@ bool CreationJob::State::CreatePieces() {
         for (size_t k = 0; k < src.pieces.size(); ++k) {
             const SplitPiece& piece = src.pieces[k];
             auto file = std::make_shared<DiskFile>();
-            if (!file->create(piece.path)) return Fail(kFailCreateOutput, piece.path);
+            if (!file->create(PartPathOf(piece.path))) return Fail(kFailCreateOutput, piece.path);
             src.pieceFiles.push_back(file);
             if (!file->setSize(piece.size)) return Fail(kFailSizeOutput, piece.path);
             for (uint64_t j = 0; j < piece.blockCount; ++j) {
@@ -655,13 +681,11 @@ bool CreationJob::State::ComputeMatrix() {
     for (uint32_t k = 0; k < R; ++k)
         if (!matrix.AddOutput(false, static_cast<uint16_t>(params.firstRecoveryBlock + k)))
             return Fail(kFailRsComputation);
-    if (!matrix.Compute(&progress) || matrix.Products() == nullptr) return Fail(kFailRsComputation);
-    if (matrix.OutputCount() != R || matrix.ColumnCount() != S) return Fail(kFailRsComputation);
-    coefficients.resize(uint64_t{R} * S);
-    for (uint32_t k = 0; k < R; ++k) {
-        const uint16_t* row = matrix.Row(k);
-        std::copy(row, row + S, coefficients.begin() + uint64_t{k} * S);
-    }
+    // Creation needs no elimination: every row is base_i ^ exponent, and
+    // the coefficients are computed as they are used. The matrix gives the
+    // checks of inputs and exponents above and the product tables.
+    if (matrix.Products() == nullptr) return Fail(kFailRsComputation);
+    progress.SetBlockProgress(1, 1);
     return true;
 }
 
@@ -713,25 +737,38 @@ void CreationJob::State::MultiplyGroup(uint64_t first, uint32_t count, uint64_t 
         for (uint64_t x = t; x < uint64_t{R} * count; x += team->Size()) {
             const uint32_t k = static_cast<uint32_t>(x / count);
             const uint32_t g = static_cast<uint32_t>(x % count);
-            kernel.prepare(products, coefficients[uint64_t{k} * S + visit[first + g]],
+            kernel.prepare(products, Coefficient(visit[first + g], Exponent(k)),
                            tables[uint64_t{k} * group + g]);
         }
     });
+    // Long blocks: each thread takes a byte range of every output. Blocks
+    // too short to split take the outputs in turns instead, so that every
+    // thread works however small the blocks are.
+    const bool byRows = parts < team->Size() && R > 1;
+    if (byRows && kernel.toWorking) {
+        team->Run([&](unsigned t) {
+            for (uint32_t g = t; g < count; g += team->Size())
+                kernel.toWorking(working.data() + g * workingStride, length);
+        });
+    }
     team->Run([&](unsigned t) {
-        if (t >= parts) return;
-        const size_t begin = bounds[t], end = bounds[t + 1];
+        const unsigned threads = byRows ? team->Size() : 1;
+        if (!byRows && t >= parts) return;
+        const size_t begin = byRows ? 0 : bounds[t], end = byRows ? length : bounds[t + 1];
         if (begin >= end) return;
         const uint8_t* inputs[kMaxGroup];
         const FactorTable* rowTables[kMaxGroup];
-        for (uint32_t g = 0; g < count; ++g) {
-            uint8_t* data = working.data() + g * workingStride;
-            if (kernel.toWorking) kernel.toWorking(data + begin, end - begin);
+        if (!byRows) {
+            for (uint32_t g = 0; g < count; ++g) {
+                uint8_t* data = working.data() + g * workingStride;
+                if (kernel.toWorking) kernel.toWorking(data + begin, end - begin);
+            }
         }
         for (size_t tile = begin; tile < end; tile += kTileBytes) {
             const size_t n = std::min(kTileBytes, end - tile);
             for (uint32_t g = 0; g < count; ++g)
                 inputs[g] = working.data() + g * workingStride + tile;
-            for (uint32_t k = 0; k < R; ++k) {
+            for (uint32_t k = byRows ? t : 0; k < R; k += threads) {
                 for (uint32_t g = 0; g < count; ++g)
                     rowTables[g] = &tables[uint64_t{k} * group + g];
                 kernel.applyMany(rowTables, inputs, count,
@@ -832,14 +869,39 @@ bool CreationJob::State::CheckSignatures(uint64_t length) {
                 kernel.fromWorking(recovery.data() + uint64_t{k} * chunk, length);
         });
     }
+    // expected[k] = Σ_i base_i^e_k · signature_i. In logs each term is
+    // log(signature_i) + e_k · log(base_i), and from one exponent to the next
+    // it grows by log(base_i): one addition and one look-up per term. Each
+    // thread sums a share of the inputs for every output.
+    std::vector<std::vector<uint16_t>> partial(parts, std::vector<uint16_t>(R, 0));
     team->Run([&](unsigned t) {
-        for (uint32_t k = t; k < R; k += parts) {
-            const uint16_t* row = coefficients.data() + uint64_t{k} * S;
-            uint16_t e = 0;
-            for (uint64_t i = 0; i < S; ++i) e ^= Gf16Multiply(row[i], signatures[i]);
-            expected[k] = e;
+        const uint16_t* antilog = Gf16AntilogTable();
+        std::vector<uint32_t> steps, logs;
+        for (uint64_t i = S * t / parts; i < S * (t + 1) / parts; ++i) {
+            if (signatures[i] == 0) continue;  // adds nothing to any output
+            steps.push_back(Gf16InputBaseLog(static_cast<uint32_t>(i)));
+            logs.push_back(Gf16Log(signatures[i]));
+        }
+        const size_t n = steps.size();
+        std::vector<uint32_t> at(n);
+        uint16_t* out = partial[t].data();
+        for (uint32_t k = 0; k < R; ++k) {
+            const uint16_t e = Exponent(k);
+            if (k == 0 || e == 0 || e != static_cast<uint16_t>(Exponent(k - 1) + 1)) {
+                for (size_t j = 0; j < n; ++j)
+                    at[j] = (logs[j] + uint64_t{e} * steps[j]) % kGf16Order;
+            }
+            uint16_t sum = 0;
+            for (size_t j = 0; j < n; ++j) {
+                sum ^= antilog[at[j]];
+                const uint32_t next = at[j] + steps[j];
+                at[j] = next >= kGf16Order ? next - kGf16Order : next;
+            }
+            out[k] = sum;
         }
     });
+    for (uint32_t k = 0; k < R; ++k)
+        for (unsigned t = 0; t < parts; ++t) expected[k] ^= partial[t][k];
     for (uint32_t k = 0; k < R; ++k) {
         uint8_t* data = recovery.data() + uint64_t{k} * chunk;
         if (options.hooks != nullptr) options.hooks->BeforeSignatureCheck(k, data, length);
@@ -1055,7 +1117,7 @@ bool CreationJob::State::VerifyPieces() {
         const SplitPiece& piece = src.pieces[item.piece];
         Phase(kPhaseVerifySplit, item.path, 0, piece.size);
         DiskFile file;
-        if (!file.open(item.path) || file.size != piece.size ||
+        if (!file.open(PartPathOf(item.path)) || file.size != piece.size ||
             CeilDiv(file.size, blockSize) != piece.blockCount)
             return Fail(kFailDataVerify, item.path);
         bool ok = HashBlocks(
@@ -1173,7 +1235,7 @@ bool CreationJob::State::ReverifySources() {
 
 bool CreationJob::State::CheckWrittenFile(Output& output) {
     DiskFile file;
-    if (!file.open(output.path) || file.size == 0) return false;
+    if (!file.open(output.file->path) || file.size == 0) return false;
     std::vector<uint8_t> buffer(262144);
     uint64_t offset = 0;
     uint8_t header[kPacketHeaderSize];
@@ -1218,15 +1280,17 @@ void CreationJob::State::Finish(bool failed) {
     for (Output& o : outputs) {
         if (!o.created) continue;
         o.file->close();
-        if (stopped)
+        if (o.file->path == o.path) continue;  // in place
+        if (stopped || !(failed || o.file->flags.damaged))
             o.file->remove();
-        else if (failed || o.file->flags.damaged)
+        else
             o.file->rename(o.path + ".bad");
     }
     for (Source& src : sources) {
-        for (auto& piece : src.pieceFiles) {
-            piece->close();
-            if (stopped) piece->remove();
+        for (size_t k = 0; k < src.pieceFiles.size(); ++k) {
+            DiskFile& piece = *src.pieceFiles[k];
+            piece.close();
+            if (k >= src.pieces.size() || piece.path != src.pieces[k].path) piece.remove();
         }
         if (src.file) src.file->close();
     }

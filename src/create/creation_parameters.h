@@ -55,6 +55,9 @@ struct MachineFigures {
 struct CreationSourceFile {
     std::string path;  // full path
     uint64_t size = 0;
+    // The name the set stores, a path relative to the set's folder
+    // ("docs/a.txt"); empty for the file's own name.
+    std::string storedName;
 };
 
 // Result of FindBlockSize.

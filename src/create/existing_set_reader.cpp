@@ -12,7 +12,7 @@
 #include "par2/main_packet.h"
 #include "par2/packet_coding.h"
 #include "par2/packet_header.h"
-#include "par2/sanitised_name.h"
+#include "core/stored_name.h"
 #include "par2/volume_name.h"
 
 namespace vantrove {
@@ -126,7 +126,7 @@ bool ReadExistingSet(const std::string& path, ExistingSetInfo& info, std::string
         if (!complete) continue;
         for (const auto& fd : found.fileDescriptions) {
             const std::string stored = fd->name();
-            if (SanitisedName(stored) != stored || stored == "." || stored == "..") {
+            if (!IsSafeStoredName(StoredName(stored))) {
                 error = "the set names a file that cannot be used here: " + stored;
                 return false;
             }

@@ -3,9 +3,11 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 
+#include "core/folder_walk.h"
 #include "engine/path_order.h"
 
 namespace vantrove {
@@ -29,12 +31,8 @@ bool StatAt(int dirFd, const char* name, ListedFile& out) {
     return true;
 }
 
-}  // namespace
-
-bool ListFolder(const std::string& folder, std::vector<ListedFile>& out) {
-    out.clear();
-    DIR* dir = opendir(folder.empty() ? "." : folder.c_str());
-    if (!dir) return false;
+// Lists the open folder `dir` into `out`, paths beginning with `prefix`.
+void ListOpenFolder(DIR* dir, const std::string& prefix, std::vector<ListedFile>& out) {
     const int dirFd = dirfd(dir);
     while (struct dirent* entry = readdir(dir)) {
         const char* name = entry->d_name;
@@ -42,13 +40,36 @@ bool ListFolder(const std::string& folder, std::vector<ListedFile>& out) {
         ListedFile file;
         if (!StatAt(dirFd, name, file)) continue;
         file.name = name;
-        file.path = folder + file.name;
+        file.path = prefix + file.name;
         out.push_back(std::move(file));
     }
     closedir(dir);
     std::stable_sort(out.begin(), out.end(), [](const ListedFile& a, const ListedFile& b) {
         return CompareIgnoringCase(a.name, b.name) < 0;
     });
+}
+
+}  // namespace
+
+bool ListFolder(const std::string& folder, std::vector<ListedFile>& out) {
+    out.clear();
+    DIR* dir = opendir(folder.empty() ? "." : folder.c_str());
+    if (!dir) return false;
+    ListOpenFolder(dir, folder, out);
+    return true;
+}
+
+bool ListFolderBelow(const std::string& base, const std::string& relative,
+                     std::vector<ListedFile>& out) {
+    out.clear();
+    const int fd = OpenFolderBelow(base, relative, false);
+    if (fd < 0) return false;
+    DIR* dir = fdopendir(fd);
+    if (!dir) {
+        close(fd);
+        return false;
+    }
+    ListOpenFolder(dir, relative.empty() ? base : base + relative + "/", out);
     return true;
 }
 

@@ -25,6 +25,13 @@ struct ListedFile {
 // listed are left out. False when the folder cannot be read.
 bool ListFolder(const std::string& folder, std::vector<ListedFile>& out);
 
+// The same for the folder `relative` below `base` (a safe relative folder
+// path, "" for `base` itself), reached without following a symbolic link at
+// any component; paths in `out` are `base` + `relative` + "/" + name. False
+// when it cannot be reached that way or read.
+bool ListFolderBelow(const std::string& base, const std::string& relative,
+                     std::vector<ListedFile>& out);
+
 // Size and times of one path, taken the way DiskFile takes them. False when
 // the path does not exist or is a directory.
 bool StatFile(const std::string& path, ListedFile& out);

@@ -1,5 +1,6 @@
 #include "engine/recovery_set.h"
 
+#include <strings.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -7,12 +8,16 @@
 #include <cstring>
 #include <set>
 
+#include "core/folder_walk.h"
+#include "core/stored_name.h"
 #include "engine/verification_cache.h"
 
 namespace vantrove {
 namespace {
 
-constexpr uint8_t kStateMagicTail[5] = {0, 0, 0, 0x0A, 0x03};
+// The last byte is the layout's version: 4 stores file paths relative to the
+// set's folder and names as paths below it (earlier states are stale).
+constexpr uint8_t kStateMagicTail[5] = {0, 0, 0, 0x0A, 0x04};
 
 // Bits of a DiskFile record's flags word.
 constexpr uint32_t kKindMask = 0x7;
@@ -27,13 +32,6 @@ constexpr uint32_t kUnusedBit = 1u << 10;
 // Minimum bytes of one block record: reference, offset, length.
 constexpr size_t kBlockRecordSize = 20;
 
-// A name from a description that may not become a file name in the set's
-// folder: empty, ".", "..", or one that carries a folder.
-bool IsUnsafeName(const std::string& name) {
-    return name.empty() || name == "." || name == ".." || name.find('/') != std::string::npos ||
-           name.find('\0') != std::string::npos;
-}
-
 void WriteDiskFileRecord(StateWriter& writer, const DiskFile& file);
 bool ReadDiskFileRecord(StateReader& reader, DiskFile& file);
 void WriteEntryRecord(StateWriter& writer, const SourceFileEntry& entry);
@@ -43,7 +41,16 @@ void WriteDiskFileRecord(StateWriter& writer, const DiskFile& file) {
     writer.WriteU64(file.size);
     writer.WriteU64(file.creationTime);
     writer.WriteU64(file.lastWriteTime);
-    writer.WriteString(file.path);
+    // Paths are kept relative to the set's folder; a file elsewhere (one
+    // the user added from another folder) is not kept at all.
+    const std::string& base = writer.baseFolder();
+    if (base.empty() || file.path.size() <= base.size() ||
+        file.path.compare(0, base.size(), base) != 0 ||
+        !IsSafeStoredName(std::string_view(file.path).substr(base.size()))) {
+        writer.Refuse();
+        return;
+    }
+    writer.WriteString(std::string_view(file.path).substr(base.size()));
     writer.WriteU32(PackDiskFileFlags(file));
     writer.WriteU32(file.blocksTaken);
     writer.WriteU32(file.sourceBlockCount);
@@ -54,7 +61,15 @@ bool ReadDiskFileRecord(StateReader& reader, DiskFile& file) {
     file.size = reader.ReadU64();
     file.creationTime = reader.ReadU64();
     file.lastWriteTime = reader.ReadU64();
-    reader.ReadString(file.path);
+    // A saved state is untrusted: a record that leaves the set's folder
+    // refuses the whole state.
+    std::string relative;
+    reader.ReadString(relative);
+    if (reader.baseFolder().empty() || !IsSafeStoredName(relative)) {
+        reader.Fail();
+        return false;
+    }
+    file.path = reader.baseFolder() + relative;
     UnpackDiskFileFlags(reader.ReadU32(), file);
     file.blocksTaken = reader.ReadU32();
     file.sourceBlockCount = reader.ReadU32();
@@ -71,7 +86,13 @@ void WriteEntryRecord(StateWriter& writer, const SourceFileEntry& entry) {
     WriteDiskFileReference(writer, entry.targetFile.get());
     WriteDiskFileReference(writer, entry.completeCopy.get());
     writer.WriteString(entry.name);
-    writer.WriteString(entry.targetPath);
+    const std::string& base = writer.baseFolder();
+    if (entry.targetPath.size() <= base.size() ||
+        entry.targetPath.compare(0, base.size(), base) != 0) {
+        writer.Refuse();
+        return;
+    }
+    writer.WriteString(std::string_view(entry.targetPath).substr(base.size()));
     writer.WriteU32(static_cast<uint32_t>(entry.foundIn.size()));
     for (const FoundPlace& place : entry.foundIn) WriteDiskFileReference(writer, place.file.get());
 }
@@ -86,7 +107,10 @@ bool ReadEntryRecord(StateReader& reader, SourceFileEntry& entry) {
     if (!ReadDiskFileReference(reader, entry.targetFile)) return false;
     if (!ReadDiskFileReference(reader, entry.completeCopy)) return false;
     reader.ReadString(entry.name);
-    reader.ReadString(entry.targetPath);
+    std::string relative;
+    reader.ReadString(relative);
+    if (!IsSafeStoredName(relative)) return false;
+    entry.targetPath = reader.baseFolder() + relative;
     uint32_t places = reader.ReadU32();
     if (reader.failed() || places > reader.remaining() / 4) return false;
     for (uint32_t i = 0; i < places; ++i) {
@@ -246,20 +270,32 @@ void RecoverySet::SetFolderAndBaseName(std::string folder, std::string baseName)
 // ---------------------------------------------------------------------------
 // Loading
 
+bool RecoverySet::NamesOwnVolume(const std::string& name) const {
+    if (name.find('/') != std::string::npos) return false;
+    const std::string setName = VolumeSetName(name);
+    return !setName.empty() && strcasecmp(setName.c_str(), baseName_.c_str()) == 0;
+}
+
 void RecoverySet::CreateTargets() {
     std::set<std::string> used;
     for (const SourceFileEntryRef& entry : entries_) {
         if (entry->targetFile) used.insert(entry->targetFile->path);
     }
     for (const SourceFileEntryRef& entry : entries_) {
+        const bool safe = IsSafeStoredName(entry->name);
+        entry->unusableName = !safe || NamesOwnVolume(entry->name);
         if (entry->targetFile) continue;
-        std::string path = folder_ + entry->name;
+        std::string path = safe ? folder_ + entry->name : ResolvedEntryPath(folder_, entry->name);
         if (used.count(path)) {
-            size_t dot = entry->name.rfind('.');
-            std::string stem = dot == std::string::npos ? entry->name : entry->name.substr(0, dot);
-            std::string extension = dot == std::string::npos ? "" : entry->name.substr(dot);
+            // A second entry of the same name: "name(1).ext" beside it.
+            const size_t slash = path.rfind('/');
+            const size_t dot = path.rfind('.');
+            const bool hasExtension = dot != std::string::npos &&
+                                      (slash == std::string::npos || dot > slash + 1);
+            const std::string stem = hasExtension ? path.substr(0, dot) : path;
+            const std::string extension = hasExtension ? path.substr(dot) : std::string();
             for (uint32_t n = 1; used.count(path); ++n) {
-                path = folder_ + stem + "(" + std::to_string(n) + ")" + extension;
+                path = stem + "(" + std::to_string(n) + ")" + extension;
             }
         }
         used.insert(path);
@@ -271,6 +307,57 @@ void RecoverySet::CreateTargets() {
         entry->targetFile = target;
         expectedNames_[path] = target;
     }
+}
+
+bool RecoverySet::IsInsideSetFolder(const std::string& path) const {
+    if (folder_.empty() || folder_.back() != '/') return false;
+    if (path.size() <= folder_.size() || path.compare(0, folder_.size(), folder_) != 0) {
+        return false;
+    }
+    const std::string relative = path.substr(folder_.size());
+    if (!IsSafeStoredName(relative)) return false;
+    return PrepareFoldersOf(folder_, relative, false) || errno == ENOENT;
+}
+
+bool RecoverySet::IsWritablePlace(const std::string& path) const {
+    if (!IsInsideSetFolder(path)) return false;
+    if (NamesOwnVolume(path.substr(folder_.size()))) return false;
+    if (DiskFileRef known = FindKnownFile(path); known && known->kind == FileKind::Volume) {
+        return false;
+    }
+    return true;
+}
+
+bool RecoverySet::MakeWritablePlace(const std::string& path, int& error) {
+    if (!IsWritablePlace(path)) {
+        error = errno == ELOOP || errno == ENOTDIR ? errno : EINVAL;
+        return false;
+    }
+    if (!PrepareFoldersOf(folder_, path.substr(folder_.size()), true)) {
+        error = errno;
+        return false;
+    }
+    return true;
+}
+
+bool RecoverySet::TargetReadable(const SourceFileEntry& entry) const {
+    const DiskFileRef& target = entry.targetFile;
+    if (!target || PathLeavesFolder(target->path, folder_)) return false;
+    if (folder_.empty() || target->path.compare(0, folder_.size(), folder_) != 0) return false;
+    const std::string relative = target->path.substr(folder_.size());
+    if (relative.find('/') == std::string::npos) return true;
+    // A subfolder is looked into only when it is a real folder all the way.
+    return IsSafeStoredName(relative) && PrepareFoldersOf(folder_, relative, false);
+}
+
+bool RecoverySet::RecordRefusedTargets() {
+    if (refusedTargets_.empty()) return false;
+    if (status_.errorKind == ErrorKind::None) {
+        const SourceFileEntry& entry = *refusedTargets_.front();
+        RecordError(ErrorKind::CreateTarget, entry.unusableName ? EINVAL : ELOOP,
+                    folder_ + entry.name);
+    }
+    return true;
 }
 
 bool RecoverySet::FinishLoading() {
@@ -327,8 +414,16 @@ bool RecoverySet::FinishLoading() {
         e.foundBlocks = std::span<DataBlock>(foundBlocks_.data() + first, e.blockCount);
         e.targetBlocks = std::span<DataBlock>(targetBlocks_.data() + first, e.blockCount);
         first += e.blockCount;
-        knownFiles_[e.targetFile->path] = e.targetFile;
-        expectedNames_[e.targetFile->path] = e.targetFile;
+        if (e.unusableName && IsSafeStoredName(e.name)) {
+            // The name of one of the set's own recovery files: that file is
+            // read as a volume, never as this entry's data.
+            e.targetFile->result = VerifyResult::Missing;
+            auto it = expectedNames_.find(e.targetFile->path);
+            if (it != expectedNames_.end() && it->second == e.targetFile) expectedNames_.erase(it);
+        } else {
+            knownFiles_[e.targetFile->path] = e.targetFile;
+            expectedNames_[e.targetFile->path] = e.targetFile;
+        }
         // The block counts of the places follow from where the blocks lie.
         for (FoundPlace& place : e.foundIn) place.blocks = 0;
         for (const DataBlock& block : e.foundBlocks) {
@@ -393,7 +488,7 @@ void RecoverySet::UpdateState() {
     const uint64_t recovery = static_cast<uint32_t>(s.recoveryBlocksAvailable);
     const bool noneUnverified = s.unverifiedFiles == 0;
 
-    if (total == 0) {
+    if (total == 0 && s.sourceFileCount == 0) {
         // Nothing describes the source files yet. A set into which nothing
         // has been loaded keeps saying so.
         if (s.state != RecoveryState::NothingLoaded) s.state = RecoveryState::NeedMoreVolumes;
@@ -523,12 +618,15 @@ bool RecoverySet::PrepareTargets(std::vector<SourceFileEntry*>& list) {
         if (std::find(list.begin(), list.end(), &entry) != list.end()) continue;
 
         DiskFileRef target = entry.targetFile;
-        if (!target || IsUnsafeName(entry.name) || folder_.empty() ||
-            target->path.compare(0, folder_.size(), folder_) != 0 ||
-            IsUnsafeName(target->path.substr(folder_.size()))) {
-            // Only a plain name inside the set's folder is ever written.
-            RecordError(ErrorKind::CreateTarget, EINVAL, target ? target->path : entry.targetPath);
-            return false;
+        int placeError = 0;
+        if (!target || entry.unusableName || !MakeWritablePlace(target->path, placeError)) {
+            // Only a safe name below the set's folder is ever written; the
+            // rest of the set is still repaired, and the refusal reported.
+            if (std::find(refusedTargets_.begin(), refusedTargets_.end(), &entry) ==
+                refusedTargets_.end()) {
+                refusedTargets_.push_back(&entry);
+            }
+            continue;
         }
         struct stat st;
         bool exists = lstat(target->path.c_str(), &st) == 0;
@@ -545,14 +643,17 @@ bool RecoverySet::PrepareTargets(std::vector<SourceFileEntry*>& list) {
                 RecordError(ErrorKind::Open, target->lastError(), target->path);
                 return false;
             }
-        } else if (!target->create()) {
+        } else if (!target->create(PartPathOf(entry.targetPath))) {
+            // A missing file is rebuilt under a work name beside it and takes
+            // its name only once verified (see VerifyRebuiltFiles).
+            target->path = entry.targetPath;
             RecordError(ErrorKind::CreateTarget, target->lastError(), target->path);
             return false;
         }
         target->kind = FileKind::Target;
         list.push_back(&entry);
         if (!target->setSize(entry.size)) {
-            RecordError(ErrorKind::CreateTarget, target->lastError(), target->path);
+            RecordError(ErrorKind::CreateTarget, target->lastError(), entry.targetPath);
             return false;
         }
         MapBlocksToTarget(entry);
@@ -716,6 +817,11 @@ bool RecoverySet::ReadBaseState(StateReader& reader, uint64_t& secondValue) {
     std::string folder, baseName;
     reader.ReadString(folder);
     reader.ReadString(baseName);
+    if (folder.empty() || folder[0] != '/' || folder.back() != '/') {
+        reader.Fail();
+        return false;
+    }
+    reader.SetBaseFolder(folder);
     uint32_t totalBlocks = reader.ReadU32();
     uint64_t blockSize = reader.ReadU64();
     secondValue = reader.ReadU64();
@@ -757,6 +863,7 @@ bool RecoverySet::SaveStateFile(const std::string& key, const char* tag, uint64_
                                 const std::function<void(StateWriter&)>& writeFormatPart) {
     StateWriter writer;
     if (!cache().OpenStateForWrite(key, writer)) return false;
+    writer.SetBaseFolder(folder_);
     WriteStateMagic(writer, tag);
     WriteBaseState(writer, secondValue);
     if (writeFormatPart) writeFormatPart(writer);

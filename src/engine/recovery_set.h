@@ -93,7 +93,10 @@ class RecoverySet {
 
     // Gives every entry without one its target file (kind 1, under the set's
     // folder + its stored name, made unique as "%s(%d)%s") and enters it into
-    // the expected names.
+    // the expected names. A name that is no safe path below the folder gets
+    // its lexically resolved path (where it may be read, if that lies
+    // inside); such entries, and names of the set's own recovery files, are
+    // marked as unusable names.
     void CreateTargets();
     // Called once the source entries are known (freshly loaded or read from a
     // saved state): creates missing targets, builds the name-sorted list,
@@ -130,8 +133,12 @@ class RecoverySet {
 
     // ---- Scanning the folder (scan.cpp).
 
-    // Looks at the set's folder and verifies everything new or changed.
+    // Looks at the set's folder (and the subfolders its names reach into)
+    // and verifies everything new or changed.
     void Scan();
+    // The folders below the set's folder that safe names reach into, each
+    // with all its parents ("a", "a/b"), sorted.
+    std::vector<std::string> SubfoldersNamed() const;
     // Forgets every result and scans again.
     void Reverify();
     // Verifies one file that may be a copy of `entry` (any source file when
@@ -184,16 +191,33 @@ class RecoverySet {
     // entries count as missing again. Empties the list.
     void DiscardTargets(std::vector<SourceFileEntry*>& list);
     // The repair of formats without recovery data: in set state 3 or 4,
-    // RenameFiles, and the set is repaired when that recorded no error.
+    // RenameFiles and CreateEmptyFiles, and the set is repaired when that
+    // recorded no error.
     void RepairByRenaming();
+    // Makes every missing empty file that has no blocks (nothing to rebuild)
+    // and verifies it. False when one could not be made (error recorded).
+    bool CreateEmptyFiles();
 
     // What a successful repair deletes (the user's settings; the worker or
     // the command line hands them over before a repair).
     void SetRepairOptions(const RepairOptions& options) { repairOptions_ = options; }
     const RepairOptions& repairOptions() const { return repairOptions_; }
-    // True when `path` names a plain file directly inside the set's folder,
-    // the only places the repair creates or renames files to.
+    // True when `path` lies below the set's folder under a safe relative
+    // name and no folder on its way is a symbolic link: the only places
+    // the engine renames, writes or deletes. Missing folders on the way
+    // count as inside.
+    bool IsInsideSetFolder(const std::string& path) const;
+    // IsInsideSetFolder, and not one of the set's recovery files: the only
+    // places a repair creates files or renames files to.
     bool IsWritablePlace(const std::string& path) const;
+    // IsWritablePlace, then the missing folders on the way are created, one
+    // component at a time. False (with `error`, an errno value) otherwise.
+    bool MakeWritablePlace(const std::string& path, int& error);
+    // True when the file of `entry` may be read where its target lies: inside
+    // the set's folder, reached through real folders only.
+    bool TargetReadable(const SourceFileEntry& entry) const;
+    // Entries that a repair had to leave alone because of their names.
+    const std::vector<SourceFileEntry*>& refusedTargets() const { return refusedTargets_; }
 
     // ---- Reporting.
 
@@ -288,6 +312,15 @@ class RecoverySet {
     const StopFlag* stopFlag_;
     VerificationCache* cache_ = nullptr;
     RepairOptions repairOptions_;
+
+  protected:
+    // Entries whose names PrepareTargets or RenameFiles refused this repair;
+    // VerifyRebuiltFilesOrDiscard reports them as a failure to create.
+    std::vector<SourceFileEntry*> refusedTargets_;
+    // Records the first refused target as the repair's error; false if none.
+    bool RecordRefusedTargets();
+    // True when `name` is one of the set's own recovery files.
+    bool NamesOwnVolume(const std::string& name) const;
 };
 
 // State-file magic: the three-letter tag, a zero byte and 00 00 0A 03.

@@ -1,6 +1,8 @@
 // RecoverySet: renaming, discarding of rebuild targets and clean-up after a
 // repair. These steps need no arithmetic and serve every format.
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <set>
@@ -11,24 +13,6 @@
 #include "engine/recovery_set.h"
 
 namespace vantrove {
-namespace {
-
-// A file name that stands for nothing but a plain file in its folder.
-bool IsPlainName(const std::string& name) {
-    return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos &&
-           name.find('\0') == std::string::npos;
-}
-
-}  // namespace
-
-bool RecoverySet::IsWritablePlace(const std::string& path) const {
-    if (folder_.empty() || folder_.back() != '/') return false;
-    if (path.size() <= folder_.size() || path.compare(0, folder_.size(), folder_) != 0) {
-        return false;
-    }
-    return IsPlainName(path.substr(folder_.size()));
-}
-
 bool RecoverySet::RenameFiles() {
     SetActivity(Activity::Renaming, GetString(kStrActivityRenamingFiles));
     const uint64_t count = entries_.size();
@@ -39,6 +23,7 @@ bool RecoverySet::RenameFiles() {
         NotifyStatus();
     };
     bool failed = false;
+    refusedTargets_.clear();
 
     // 1. Damaged targets (and targets holding another file's intact copy)
     // step aside, so that the name is free for the intact file.
@@ -48,6 +33,8 @@ bool RecoverySet::RenameFiles() {
         DiskFileRef target = entry.targetFile;
         if (!target || target->result == VerifyResult::Missing) continue;
         if (target->result == VerifyResult::IntactCopy && !target->flags.misnamed) continue;
+        // A file under a name the set may not use is never moved.
+        if (entry.unusableName || !IsWritablePlace(target->path)) continue;
         const bool wanted = status_.state == RecoveryState::RepairPossible ||
                             entry.completeCopy != nullptr || entry.joinable ||
                             target->flags.misnamed;
@@ -97,10 +84,12 @@ bool RecoverySet::RenameFiles() {
         if (entry.targetFile || !entry.completeCopy) continue;
         DiskFileRef copy = entry.completeCopy;
         const std::string oldPath = copy->path;
-        if (!IsWritablePlace(entry.targetPath)) {
-            // A name that would lead out of the set's folder is never used.
-            RecordError(ErrorKind::Rename, EINVAL, oldPath);
-            failed = true;
+        int placeError = 0;
+        if (entry.unusableName || !MakeWritablePlace(entry.targetPath, placeError)) {
+            // A name that would lead out of the set's folder, through a
+            // symbolic link or onto a recovery file is never used; the copy
+            // stays where it is and the refusal is reported at the end.
+            refusedTargets_.push_back(&entry);
             continue;
         }
         if (!copy->rename(entry.targetPath)) {
@@ -148,6 +137,7 @@ bool RecoverySet::RenameFiles() {
 
 bool RecoverySet::VerifyRebuiltFilesOrDiscard(std::vector<SourceFileEntry*>& list) {
     std::vector<SourceFileEntry*> written = list;
+    RecordRefusedTargets();
     VerifyRebuiltFiles(list);
     if (status_.errorKind == ErrorKind::None) return true;
     std::vector<SourceFileEntry*> failed;
@@ -179,6 +169,12 @@ void RecoverySet::VerifyRebuiltFiles(std::vector<SourceFileEntry*>& list) {
             intact = target->result == VerifyResult::IntactCopy && !target->flags.misnamed &&
                      entry->completeCopy == target;
         }
+        if (intact && target->path != entry->targetPath &&
+            !target->moveIntoPlace(entry->targetPath)) {
+            // Something took the name meanwhile: it is never replaced.
+            RecordError(ErrorKind::CreateTarget, target->lastError(), entry->targetPath);
+            intact = false;
+        }
         if (intact) {
             target->flags.repaired = true;
         } else if (status_.errorKind == ErrorKind::None) {
@@ -206,7 +202,8 @@ void RecoverySet::DiscardTargets(std::vector<SourceFileEntry*>& list) {
             if (target->blocksTaken > 0) ForgetDataFile(*target);
             if (entry->completeCopy == target) entry->completeCopy.reset();
             target->close();
-            target->remove();
+            if (!entry->unusableName && IsInsideSetFolder(target->path)) target->remove();
+            target->path = entry->targetPath;  // a work file had its own name
             // Whether or not the file could be deleted, what lies there is
             // no verified copy.
             target->result = VerifyResult::Missing;
@@ -252,10 +249,49 @@ void RecoverySet::CleanUp(const std::vector<DiskFileRef>& files) {
             if (entry->RemovePlace(file.get())) entry->dirty = true;
         }
         file->close();
-        doomed.push_back(file->path);
+        // Only files below the set's folder are ever deleted.
+        if (IsInsideSetFolder(file->path)) doomed.push_back(file->path);
     }
     if (!doomed.empty()) DeleteFiles(doomed, settings.useRecycleBin);
     ReportChangedSourceFiles();
+}
+
+bool RecoverySet::CreateEmptyFiles() {
+    bool ok = true, made = false;
+    for (const SourceFileEntryRef& ref : entries_) {
+        SourceFileEntry& entry = *ref;
+        DiskFileRef target = entry.targetFile;
+        if (entry.blockCount != 0 || entry.size != 0 || entry.completeCopy || !target ||
+            target->result != VerifyResult::Missing) {
+            continue;
+        }
+        int placeError = 0;
+        if (entry.unusableName || !MakeWritablePlace(target->path, placeError)) {
+            refusedTargets_.push_back(&entry);
+            continue;
+        }
+        // Never over something that appeared meanwhile.
+        if (access(target->path.c_str(), F_OK) == 0) {
+            RecordError(ErrorKind::CreateTarget, EEXIST, target->path);
+            ok = false;
+            continue;
+        }
+        if (!target->create()) {
+            RecordError(ErrorKind::CreateTarget, target->lastError(), target->path);
+            ok = false;
+            continue;
+        }
+        target->close();
+        made = true;
+        target->kind = FileKind::Target;
+        target->result = VerifyResult::NotVerified;
+        VerifyFile(&entry, target, false, true);
+        if (entry.completeCopy == target) target->flags.repaired = true;
+        UpdateEntryState(entry);
+        ReportSourceFile(entry);
+    }
+    if (made) NotifyStatus();
+    return ok;
 }
 
 void RecoverySet::RepairByRenaming() {
@@ -264,7 +300,8 @@ void RecoverySet::RepairByRenaming() {
         return;
     }
     ClearError();
-    if (RenameFiles() && status_.errorKind == ErrorKind::None) {
+    if (RenameFiles() && CreateEmptyFiles() && !RecordRefusedTargets() &&
+        status_.errorKind == ErrorKind::None) {
         status_.state = RecoveryState::Repaired;
     }
     NotifyStatus();

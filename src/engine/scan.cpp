@@ -7,10 +7,12 @@
 // the saved state with the file's result.
 
 #include <strings.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <set>
 
+#include "core/stored_name.h"
 #include "engine/folder_listing.h"
 #include "engine/name_match.h"
 #include "engine/recovery_set.h"
@@ -25,10 +27,11 @@ void SetCheckOnlyFlag(DiskFile& file, bool checkOnly) {
     file.flags.formatFlag = checkOnly;
 }
 
-// The text after the last '.', when it is exactly one of the program's own
-// work-file extensions.
+// A work file of a job (see PartPathOf), or a state file: the text after the
+// last '.' is exactly one of the program's own state-file extensions.
 bool IsOwnWorkFile(const std::string& path) {
     size_t slash = path.rfind('/');
+    if (IsPartFileName(slash == std::string::npos ? path : path.substr(slash + 1))) return true;
     size_t dot = path.rfind('.');
     if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return false;
     std::string extension = path.substr(dot + 1);
@@ -40,12 +43,25 @@ bool SameListing(const DiskFile& file, const ListedFile& listed) {
            file.lastWriteTime == listed.lastWriteTime;
 }
 
-bool InFolder(const std::string& path, const std::string& folder) {
-    return path.size() > folder.size() && path.compare(0, folder.size(), folder) == 0 &&
-           path.find('/', folder.size()) == std::string::npos;
+bool IsSpecialFile(const std::string& path) {
+    struct stat st {};
+    return stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode);
 }
 
 }  // namespace
+
+std::vector<std::string> RecoverySet::SubfoldersNamed() const {
+    std::set<std::string> folders;
+    for (const SourceFileEntryRef& entry : entries_) {
+        const std::string& name = entry->name;
+        if (!IsSafeStoredName(name)) continue;
+        for (size_t slash = name.find('/'); slash != std::string::npos;
+             slash = name.find('/', slash + 1)) {
+            folders.insert(name.substr(0, slash));
+        }
+    }
+    return {folders.begin(), folders.end()};
+}
 
 SourceFileEntry* RecoverySet::MatchName(const std::string& path, bool* exact) const {
     if (exact) *exact = false;
@@ -63,8 +79,30 @@ SourceFileEntry* RecoverySet::MatchName(const std::string& path, bool* exact) co
 void RecoverySet::VerifyFile(SourceFileEntry* expected, const DiskFileRef& file, bool checkOnly,
                              bool again) {
     if (!file) return;
-    if (StopRequested() || !file->open()) {
+    if (file->kind == FileKind::Target && file->sourceFile &&
+        !TargetReadable(*file->sourceFile)) {
+        // Its name leads out of the set's folder or through a symbolic
+        // link: never read there.
+        file->result = VerifyResult::Missing;
         SetCheckOnlyFlag(*file, checkOnly);
+        if (file->sourceFile) UpdateEntryState(*file->sourceFile);
+        return;
+    }
+    if (StopRequested()) {
+        SetCheckOnlyFlag(*file, checkOnly);
+        return;
+    }
+    if (!file->open()) {
+        SetCheckOnlyFlag(*file, checkOnly);
+        // Something that is no file (a FIFO, a device, a socket) under a
+        // data file's name holds none of its data: a damaged file, stepped
+        // aside by the repair, not a file whose check is still to come.
+        if (file->kind == FileKind::Target && expected && IsSpecialFile(file->path)) {
+            file->result = VerifyResult::NotIntact;
+            file->flags.damaged = true;
+            file->flags.misnamed = false;
+            UpdateEntryState(*expected);
+        }
         return;
     }
     Activity activity;
@@ -133,8 +171,17 @@ void RecoverySet::Scan() {
     const bool searchesOtherFiles = SearchesOtherFiles();
     const bool triesForeignVolumes = TriesForeignVolumes();
 
+    // The set's folder, then every subfolder its names reach into, each
+    // only through real folders.
     std::vector<ListedFile> listing;
     ListFolder(folder_, listing);
+    std::set<std::string> listedFolders = {folder_};
+    for (const std::string& sub : SubfoldersNamed()) {
+        std::vector<ListedFile> more;
+        if (!ListFolderBelow(folder_, sub, more)) continue;
+        listedFolders.insert(folder_ + sub + "/");
+        for (ListedFile& file : more) listing.push_back(std::move(file));
+    }
     uint64_t total = std::max<uint64_t>(listing.size(), knownFiles_.size());
     SetProgress(0, std::max<uint64_t>(total, 1));
 
@@ -172,7 +219,7 @@ void RecoverySet::Scan() {
     for (const auto& [path, file] : knownFiles_) {
         if (stopped) break;
         if (listedKnown.count(file.get())) continue;
-        if (InFolder(path, folder_)) {
+        if (listedFolders.count(FolderOfPath(path))) {
             vanished.push_back(file);
         } else {
             // A file of another folder, added by the user.

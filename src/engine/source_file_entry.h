@@ -33,7 +33,7 @@ struct SourceFileEntry {
     // fills its slots.
     std::array<FileDescriptionRef, kDescriptionSlotCount> descriptions;
 
-    std::string name;        // stored name, as the description gives it
+    std::string name;        // stored name, a path relative to the set's folder
     std::string targetPath;  // the set's folder + name, made unique in the set
     uint64_t size = 0;       // file size from the description
     uint32_t blockCount = 0;
@@ -47,6 +47,11 @@ struct SourceFileEntry {
     std::vector<FoundPlace> foundIn;  // files in which blocks were found
 
     bool joinable = false;  // not complete, not misnamed, no block missing
+    // The name may not be written to: it is not a safe path below the set's
+    // folder, or it names one of the set's own recovery files. Such a file
+    // is verified where it lies inside the folder, but never created,
+    // renamed or rebuilt.
+    bool unusableName = false;
     bool dirty = false;     // changed since last reported
     FileState state = FileState::Unverified;
 

@@ -82,12 +82,19 @@ class StateWriter {
     int lastError() const { return lastError_; }
     const std::string& path() const { return path_; }
     uint64_t bytesWritten() const { return flushed_ + buffer_.size(); }
+    // The set's folder: file paths are stored relative to it.
+    void SetBaseFolder(std::string folder) { baseFolder_ = std::move(folder); }
+    const std::string& baseFolder() const { return baseFolder_; }
+    // Marks the stream failed (nothing will be kept), e.g. for a path that
+    // cannot be stored relative to the base folder.
+    void Refuse() { Fail(EINVAL); }
 
   private:
     void Flush();
     void Fail(int error);
 
     std::string path_;
+    std::string baseFolder_;
     DiskFile file_;
     std::vector<uint8_t> buffer_;
     uint64_t flushed_ = 0;
@@ -133,6 +140,9 @@ class StateReader {
     // Marks the stream as a format error.
     void Fail() { failed_ = true; }
     bool failed() const { return failed_; }
+    // The set's folder: stored file paths are taken relative to it.
+    void SetBaseFolder(std::string folder) { baseFolder_ = std::move(folder); }
+    const std::string& baseFolder() const { return baseFolder_; }
     // Bytes left before the digest.
     size_t remaining() const { return contentSize_ - position_; }
 
@@ -180,6 +190,7 @@ class StateReader {
     size_t contentSize_ = 0;
     size_t position_ = 0;
     bool failed_ = false;
+    std::string baseFolder_;
     int depth_ = 0;
     std::vector<Slot> objects_;
     DescriptionReader descriptionReader_;

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "formats/checksum_list.h"
-#include "formats/entry_names.h"
+#include "core/stored_name.h"
 
 namespace vantrove {
 namespace {
@@ -125,24 +125,6 @@ bool ChecksumSet::LoadVolume(const DiskFileRef& file, bool ignore) {
 }
 
 bool ChecksumSet::TakeEntries(std::vector<SourceFileEntryRef> entries) {
-    // Unusual names get their targets here; CreateTargets (in FinishLoading)
-    // gives the plain ones theirs.
-    std::set<std::string> used;
-    for (const SourceFileEntryRef& entry : entries) {
-        if (entry->targetFile || IsPlainRelativeName(entry->name)) continue;
-        std::string path = ResolvedEntryPath(folder_, entry->name);
-        const std::string stem = path;
-        for (uint32_t n = 1; used.count(path); ++n) path = stem + "(" + std::to_string(n) + ")";
-        used.insert(path);
-        auto target = std::make_shared<DiskFile>(path);
-        target->kind = FileKind::Target;
-        target->sourceFile = entry.get();
-        target->sourceBlockCount = entry->blockCount;
-        entry->targetFile = target;
-        // The name as written: the repair never renames a file to it.
-        entry->targetPath = folder_ + entry->name;
-        expectedNames_[path] = target;
-    }
     SetEntries(std::move(entries));
     status_.blockSize = 0;
     return FinishLoading();
@@ -192,11 +174,6 @@ void ChecksumSet::VerifyDataFile(const DiskFileRef& file, SourceFileEntry*& entr
         file->result = VerifyResult::Missing;
         return;
     }
-    if (file->size == 0) {
-        file->result = VerifyResult::NotIntact;
-        recordAgainstExpected();
-        return;
-    }
     ChecksumOfFile hash;
     if (HashWholeFile(*file, hash) != 0) {
         // Not read to its end: not verified.
@@ -205,14 +182,27 @@ void ChecksumSet::VerifyDataFile(const DiskFileRef& file, SourceFileEntry*& entr
     }
     file->result = VerifyResult::NotIntact;
 
+    if (file->size == 0) {
+        // An empty file is the listed empty file of its own name and no
+        // other: every empty file would match every listed one. Empty files
+        // have no block to locate.
+        if (expected && expected->blockCount == 0 && !expected->completeCopy &&
+            HashMatches(*expected, hash)) {
+            entryOut = expected;
+            resultOut = 2;
+        } else {
+            recordAgainstExpected();
+        }
+        return;
+    }
     SourceFileEntry* match = nullptr;
     for (const SourceFileEntryRef& entry : entries_) {
-        if (!entry->foundBlocks[0].file && HashMatches(*entry, hash)) {
+        if (entry->blockCount == 1 && !entry->foundBlocks[0].file && HashMatches(*entry, hash)) {
             match = entry.get();
             break;
         }
     }
-    if (match && expected && expected != match && !expected->foundBlocks.empty() &&
+    if (match && expected && expected != match && expected->blockCount == 1 &&
         !expected->foundBlocks[0].file && HashMatches(*expected, hash)) {
         match = expected;
     }
@@ -254,7 +244,7 @@ bool ChecksumSet::ReadStateEntries(StateReader& reader,
     for (uint32_t i = 0; i < count; ++i) {
         SourceFileEntryRef entry;
         if (!ReadEntryReference(reader, entry) || !entry) return false;
-        if (entry->blockCount != 1 || !named(*entry)) return false;
+        if (entry->blockCount > 1 || !named(*entry)) return false;
         entries.push_back(std::move(entry));
     }
     SetEntries(std::move(entries));

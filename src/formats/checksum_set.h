@@ -25,7 +25,7 @@
 
 #include "core/md5.h"
 #include "engine/recovery_set.h"
-#include "formats/entry_names.h"
+#include "core/stored_name.h"
 
 namespace vantrove {
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <vector>
 
 #include "core/string_ids.h"
 #include "core/string_table.h"
@@ -119,24 +120,80 @@ bool ParsePar1FileList(const uint8_t* data, size_t size, uint64_t announced, Par
     return read == announced;
 }
 
+namespace {
+
+bool IsValidUtf8(const std::string& text) {
+    size_t i = 0;
+    while (i < text.size()) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        size_t more;
+        uint32_t least;
+        if (c < 0x80) {
+            ++i;
+            continue;
+        } else if ((c & 0xE0) == 0xC0) {
+            more = 1, least = 0x80;
+        } else if ((c & 0xF0) == 0xE0) {
+            more = 2, least = 0x800;
+        } else if ((c & 0xF8) == 0xF0) {
+            more = 3, least = 0x10000;
+        } else {
+            return false;
+        }
+        if (i + more >= text.size()) return false;
+        uint32_t codePoint = c & (0x3F >> more);
+        for (size_t k = 1; k <= more; ++k) {
+            const auto next = static_cast<unsigned char>(text[i + k]);
+            if ((next & 0xC0) != 0x80) return false;
+            codePoint = codePoint << 6 | (next & 0x3F);
+        }
+        if (codePoint < least || codePoint > 0x10FFFF ||
+            (codePoint >= 0xD800 && codePoint < 0xE000)) {
+            return false;
+        }
+        i += more + 1;
+    }
+    return true;
+}
+
+}  // namespace
+
 std::string Par1NameToString(const uint8_t* utf16le, size_t bytes) {
+    std::vector<uint32_t> units;
+    for (size_t i = 0; i + 1 < bytes; i += 2) {
+        const uint32_t unit = utf16le[i] | static_cast<uint32_t>(utf16le[i + 1]) << 8;
+        if (unit == 0) break;  // a zero unit ends the name
+        units.push_back(unit);
+    }
+
+    // Some writers store the bytes of a UTF-8 name one per unit (widened
+    // with or without sign extension). When every unit is such a byte and
+    // the bytes form UTF-8 with at least one non-ASCII character, those
+    // bytes are the name.
+    std::string widened;
+    bool allBytes = true, anyHigh = false;
+    for (uint32_t unit : units) {
+        if (unit < 0x80) {
+            widened += static_cast<char>(unit);
+        } else if (unit < 0x100 || unit >= 0xFF80) {
+            widened += static_cast<char>(unit & 0xFF);
+            anyHigh = true;
+        } else {
+            allBytes = false;
+            break;
+        }
+    }
+    if (allBytes && anyHigh && IsValidUtf8(widened)) return widened;
+
+    // Otherwise the units are UTF-16: every one becomes its UTF-8 form
+    // ("caf\u00e9" is "caf\xc3\xa9", never the byte 0xE9).
     std::string out;
-    const size_t units = bytes / 2;
-    for (size_t i = 0; i < units; ++i) {
-        const uint32_t unit = utf16le[2 * i] | static_cast<uint32_t>(utf16le[2 * i + 1]) << 8;
-        if (unit < 0x100) {
-            out += static_cast<char>(unit);
-        } else if (unit >= 0xFF80) {
-            out += static_cast<char>(unit & 0xFF);
-        } else if (unit >= 0xD800 && unit < 0xDC00 && i + 1 < units) {
-            const uint32_t low = utf16le[2 * i + 2] | static_cast<uint32_t>(utf16le[2 * i + 3])
-                                                          << 8;
-            if (low >= 0xDC00 && low < 0xE000) {
-                AppendUtf8(out, 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00));
-                ++i;
-            } else {
-                out += '?';
-            }
+    for (size_t i = 0; i < units.size(); ++i) {
+        const uint32_t unit = units[i];
+        if (unit >= 0xD800 && unit < 0xDC00 && i + 1 < units.size() && units[i + 1] >= 0xDC00 &&
+            units[i + 1] < 0xE000) {
+            AppendUtf8(out, 0x10000 + ((unit - 0xD800) << 10) + (units[i + 1] - 0xDC00));
+            ++i;
         } else if (unit >= 0xD800 && unit < 0xE000) {
             out += '?';
         } else {

@@ -90,11 +90,12 @@ struct Par1FileList {
 // were read.
 bool ParsePar1FileList(const uint8_t* data, size_t size, uint64_t announced, Par1FileList& out);
 
-// A file name from UTF-16LE code units: a unit below 256 becomes that byte;
-// a unit from 0xFF80 up becomes its low byte (an 8-bit name widened with
-// sign extension, as some writers store the bytes of a UTF-8 name); any
-// other unit (or surrogate pair) becomes its UTF-8 encoding, a lone
-// surrogate '?'.
+// A file name from UTF-16LE code units, ended by a zero unit: every unit (or
+// surrogate pair) becomes its UTF-8 encoding, a lone surrogate '?'. Some
+// writers store the bytes of a UTF-8 name one per unit, widened with or
+// without sign extension (units below 256 or from 0xFF80 up): when every
+// unit is such a byte and the bytes are UTF-8 with a non-ASCII character,
+// the bytes are the name.
 std::string Par1NameToString(const uint8_t* utf16le, size_t bytes);
 
 // The set name of a PAR 1.0 file name: the name up to its last '.' when

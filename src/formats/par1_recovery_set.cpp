@@ -13,7 +13,7 @@
 #include "core/string_table.h"
 #include "engine/set_data_pass_reporter.h"
 #include "engine/verification_cache.h"
-#include "formats/entry_names.h"
+#include "core/stored_name.h"
 #include "formats/par1_computation.h"
 #include "formats/par1_format.h"
 #include "rs/reed_solomon_matrix.h"
@@ -46,9 +46,9 @@ std::vector<SourceFileEntryRef> EntriesOf(const Par1FileList& list) {
         description->hash = parsed.hash;
         description->hash16k = parsed.hash16k;
         description->size = parsed.size;
-        description->name = parsed.name;
+        description->name = StoredName(parsed.name);
         auto entry = std::make_shared<SourceFileEntry>();
-        entry->name = parsed.name;
+        entry->name = description->name;
         entry->size = parsed.size;
         entry->blockCount = 1;
         entry->Description(DescriptionSlot::Par1FileEntry) = std::move(description);
@@ -261,23 +261,6 @@ bool Par1RecoverySet::LoadVolume(const DiskFileRef& file, bool deferHashCheck) {
         protectedEntries_ = std::move(list.protectedBytes);
         SetEntries(EntriesOf(list));
         status_.blockSize = list.blockSize;
-        // Names that are no plain relative names get their targets here,
-        // where their file is looked at (never outside the folder).
-        std::set<std::string> used;
-        for (const SourceFileEntryRef& entry : entries_) {
-            if (IsPlainRelativeName(entry->name)) continue;
-            std::string path = ResolvedEntryPath(folder_, entry->name);
-            const std::string stem = path;
-            for (uint32_t n = 1; used.count(path); ++n) path = stem + "(" + std::to_string(n) + ")";
-            used.insert(path);
-            auto target = std::make_shared<DiskFile>(path);
-            target->kind = FileKind::Target;
-            target->sourceFile = entry.get();
-            target->sourceBlockCount = 1;
-            entry->targetFile = target;
-            entry->targetPath = folder_ + entry->name;
-            expectedNames_[path] = target;
-        }
         if (!FinishLoading()) {
             entries_.clear();
             protectedEntries_.clear();
@@ -343,8 +326,24 @@ void Par1RecoverySet::VerifyDataFile(const DiskFileRef& file, SourceFileEntry*& 
         }
         return entries_.size();
     };
-    size_t start =
-        size == 0 ? entries_.size() : firstFrom(0, [](const SourceFileEntry&) { return true; });
+    if (size == 0) {
+        // An empty file is the listed empty file of its own name and no
+        // other: every empty file would match every listed one.
+        const Par1EntryDescription* d = expected ? DescriptionOf(*expected) : nullptr;
+        if (d && expected->size == 0 && !expected->foundBlocks[0].file &&
+            d->hash == Md5Of(nullptr, 0)) {
+            entryOut = expected;
+            resultOut = 2;
+            file->result = VerifyResult::NotIntact;
+            LocateBlock(*expected, 0, file, 0);
+            expected->foundBlocks[0].length = 0;
+            return;
+        }
+        file->result = VerifyResult::NotIntact;
+        recordAgainstExpected();
+        return;
+    }
+    size_t start = firstFrom(0, [](const SourceFileEntry&) { return true; });
     if (start == entries_.size()) {
         file->result = VerifyResult::NotIntact;
         recordAgainstExpected();
@@ -454,8 +453,9 @@ bool Par1RecoverySet::SaveState(const std::string& setPath) {
                                  WriteEntryReference(writer, entry.get());
                              }
                              writer.WriteU32(static_cast<uint32_t>(volumes_.size()));
-                             for (const auto& [exponent, block] : volumes_) {
+                             for (const auto& [exponent, volumeBlock] : volumes_) {
                                  writer.WriteU32(exponent);
+                                 const auto& block = volumeBlock;  // clang 14 captures no bindings
                                  writer.WriteReference(&block, [&writer, &block] {
                                      WriteDiskFileReference(writer, block.file.get());
                                      writer.WriteU64(block.offset);
@@ -596,6 +596,7 @@ void Par1RecoverySet::Repair() {
     }
     if (subState == SubState::RenameOnly) {
         UpdateState();
+        RecordRefusedTargets();
         if (status_.errorKind == ErrorKind::None && status_.state == RecoveryState::AllVerified) {
             status_.state = RecoveryState::Repaired;
         }
@@ -679,6 +680,9 @@ bool Par1RecoverySet::ComputeMissing(bool& cancelled) {
     }
     if (openFailed) return false;
     for (const DataBlock& output : job.outputs) {
+        // A block without a file is one the repair may not write (its name
+        // was refused): it is computed with the others and dropped.
+        if (!output.file && output.length == 0) continue;
         if (!output.file || !output.file->isOpen()) {
             RecordError(ErrorKind::Open, output.file ? output.file->lastError() : EBADF,
                         output.file ? output.file->path : std::string());

@@ -2,6 +2,7 @@
 
 #include <strings.h>
 
+#include "core/stored_name.h"
 #include "core/crc32.h"
 #include "core/string_ids.h"
 #include "core/string_table.h"
@@ -50,8 +51,11 @@ bool SfvChecksumSet::ParseListLine(std::string_view line,
     auto description = std::make_shared<SfvEntryDescription>();
     if (!ParseSfvLine(line, description->name, description->crc)) return false;
     auto entry = std::make_shared<SourceFileEntry>();
+    description->name = StoredName(description->name);
     entry->name = description->name;
-    entry->blockCount = 1;
+    // A CRC of 00000000 lists an empty file: it has no data to find, and
+    // a missing one is made again.
+    entry->blockCount = description->crc == 0 ? 0 : 1;
     entry->Description(DescriptionSlot::SfvEntry) = std::move(description);
     entries.push_back(std::move(entry));
     return true;

@@ -74,6 +74,16 @@ std::vector<Md5Digest> MainPacket::recoverableFileIds() const {
     return ids;
 }
 
+std::vector<Md5Digest> MainPacket::otherFileIds() const {
+    std::vector<Md5Digest> ids;
+    if (bytes_.size() < kMainFileIdsOffset) return ids;
+    const size_t all = (bytes_.size() - kMainFileIdsOffset) / 16;
+    for (size_t i = recoverableFileCount(); i < all; ++i) {
+        ids.push_back(LoadDigest(data() + kMainFileIdsOffset + 16 * i));
+    }
+    return ids;
+}
+
 Md5Digest MainPacket::ComputeSetId() const {
     if (bytes_.size() < kMainFileIdsOffset) return Md5Digest{};
     return Md5Of(data() + kMainSliceSizeOffset, bytes_.size() - kMainSliceSizeOffset);

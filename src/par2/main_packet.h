@@ -38,6 +38,9 @@ class MainPacket : public PacketBuffer {
     // REQUIRES: index < recoverableFileCount().
     Md5Digest fileId(uint32_t index) const;
     std::vector<Md5Digest> recoverableFileIds() const;
+    // The ids after the recoverable ones: files that are described but not
+    // recoverable.
+    std::vector<Md5Digest> otherFileIds() const;
 
     // MD5 of the body (offset 64 to the end).
     Md5Digest ComputeSetId() const;

@@ -29,7 +29,7 @@ struct DigestLess {
 struct Par2FileRecord {
     std::shared_ptr<Par2FileDescription> description;
     std::shared_ptr<Par2BlockChecksums> checksums;
-    std::string name;  // the description's name, sanitised
+    std::string name;  // the description's name as a path of this system
 };
 
 class PacketGroup {

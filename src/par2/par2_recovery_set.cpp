@@ -11,7 +11,7 @@
 #include "engine/verification_cache.h"
 #include "par2/packet_coding.h"
 #include "par2/packet_header.h"
-#include "par2/sanitised_name.h"
+#include "core/stored_name.h"
 #include "par2/volume_name.h"
 
 namespace vantrove {
@@ -198,7 +198,7 @@ void Par2RecoverySet::FilePacket(const DiskFileRef& file, uint64_t offset, const
             if (!packet->Read(*file, offset, header)) return;
             Par2FileRecord& record = group.files[packet->fileId()];
             if (!record.description) {
-                record.name = SanitisedName(packet->name());
+                record.name = StoredName(packet->name());
                 record.description = std::move(packet);
                 ++group.packetCount;
             } else if (!record.description->SameAs(*packet)) {
@@ -473,6 +473,25 @@ bool Par2RecoverySet::BuildSet() {
         totalBlocks += entry->blockCount;
         entries.push_back(std::move(entry));
     }
+    // Empty files are listed among the files that are not recoverable (they
+    // have no blocks): they are verified all the same, so that a deleted
+    // one is noticed and made again.
+    for (const Md5Digest& id : main.otherFileIds()) {
+        auto it = chosen_->files.find(id);
+        if (it == chosen_->files.end() || !it->second.description ||
+            it->second.description->fileLength() != 0 ||
+            std::find(seen.begin(), seen.end(), id) != seen.end()) {
+            continue;
+        }
+        seen.push_back(id);
+        auto entry = std::make_shared<SourceFileEntry>();
+        entry->Description(DescriptionSlot::Par2FileDescription) = it->second.description;
+        entry->Description(DescriptionSlot::Par2BlockChecksums) = it->second.checksums;
+        entry->name = it->second.name;
+        entry->size = 0;
+        entry->blockCount = 0;
+        entries.push_back(std::move(entry));
+    }
     if (totalBlocks > UINT32_MAX) return false;
     SetEntries(std::move(entries));
     foundBlocks_.clear();
@@ -491,6 +510,7 @@ bool Par2RecoverySet::PrepareScan() {
     lookup_.Clear();
     for (const SourceFileEntryRef& entry : entries_) {
         const Par2BlockChecksums* checksums = ChecksumsOf(*entry);
+        if (!checksums && entry->blockCount == 0) continue;  // an empty file
         if (!checksums) return false;
         for (uint32_t i = 0; i < entry->blockCount; ++i) {
             const uint64_t offset = static_cast<uint64_t>(i) * blockSize;
@@ -517,8 +537,9 @@ bool Par2RecoverySet::SaveState(const std::string& setPath) {
             writer.WriteBytes(group.setId.bytes.data(), 16);
             writer.WriteU32(group.packetCount);
             writer.WriteU32(static_cast<uint32_t>(group.files.size()));
-            for (const auto& [id, record] : group.files) {
+            for (const auto& [id, fileRecord] : group.files) {
                 writer.WriteBytes(id.bytes.data(), 16);
+                const auto& record = fileRecord;  // a lambda may not capture a binding in clang 14
                 writer.WriteReference(&record, [&writer, &record] {
                     WriteDescriptionReference(writer, record.description.get());
                     WriteDescriptionReference(writer, record.checksums.get());
@@ -635,9 +656,11 @@ bool Par2RecoverySet::LoadState(const std::string& key) {
             reader.ReadI32();
             const Par2FileDescription* description = DescriptionOf(*entry);
             const Par2BlockChecksums* checksums = ChecksumsOf(*entry);
-            if (!description || !checksums) return false;
+            // An empty file that is not recoverable may come without block
+            // checksums.
+            if (!description || (!checksums && description->fileLength() != 0)) return false;
             entry->size = description->fileLength();
-            if (entry->blockCount != checksums->sliceCount()) return false;
+            if (entry->blockCount != (checksums ? checksums->sliceCount() : 0)) return false;
             entries.push_back(std::move(entry));
         }
         SetEntries(std::move(entries));
@@ -675,10 +698,10 @@ bool Par2RecoverySet::SameSetAs(const Par2RecoverySet& other) const {
         const Par2FileDescription* db = DescriptionOf(b);
         const Par2BlockChecksums* ca = ChecksumsOf(a);
         const Par2BlockChecksums* cb = ChecksumsOf(b);
-        if (!da || !db || !ca || !cb) return false;
+        if (!da || !db || !ca != !cb) return false;
         if (a.size != b.size || a.name != b.name || a.blockCount != b.blockCount ||
             !(da->fileHash() == db->fileHash()) || !(da->hash16k() == db->hash16k()) ||
-            !ca->SameEntries(*cb)) {
+            (ca && !ca->SameEntries(*cb))) {
             return false;
         }
     }

@@ -85,6 +85,7 @@ void Par2RecoverySet::Repair() {
 
     if (subState == SubState::RenameOnly) {
         UpdateState();
+        RecordRefusedTargets();
         if (status_.errorKind == ErrorKind::None && status_.state == RecoveryState::AllVerified) {
             status_.state = RecoveryState::Repaired;
         }

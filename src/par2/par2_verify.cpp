@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "core/crc32.h"
+#include "core/md5.h"
 #include "engine/block_scanner.h"
 #include "par2/par2_recovery_set.h"
 
@@ -35,6 +36,17 @@ void Par2RecoverySet::VerifyDataFile(const DiskFileRef& file, SourceFileEntry*& 
                                      int& resultOut, bool checkOnly) {
     resultOut = 0;
     SourceFileEntry* expected = entryOut;
+    if (chosen_ && file->size == 0 && expected && expected->size == 0 &&
+        !expected->completeCopy) {
+        // An empty file has no blocks: it is the listed empty file of its
+        // own name when the description's hash is the hash of nothing. Never
+        // a copy of another name, as every empty file would match.
+        const Par2FileDescription* description = DescriptionOf(*expected);
+        file->result = VerifyResult::NotIntact;
+        file->flags.formatFlag = checkOnly;
+        if (description && description->fileHash() == Md5Of(nullptr, 0)) resultOut = 2;
+        return;
+    }
     if (!chosen_ || file->size == 0) {
         file->result = VerifyResult::NotIntact;
         file->flags.formatFlag = checkOnly;
@@ -343,7 +355,9 @@ void Par2RecoverySet::ScanSmallFile(const DiskFileRef& file, SourceFileEntry*& e
     std::sort(offsets.begin(), offsets.end());
     offsets.erase(std::unique(offsets.begin(), offsets.end()), offsets.end());
 
-    // One pass: whole-file MD5 (and of its first 16 KiB), CRC up to each offset.
+    // One pass: whole-file MD5 (and of its first 16 KiB), CRC up to each
+    // offset. The file is read in whole buffers; the offsets only split the
+    // CRC of the bytes in memory, never a read.
     std::vector<uint32_t> prefixCrc(offsets.size());
     std::vector<uint8_t> buffer(static_cast<size_t>(std::min<uint64_t>(size, kWholeFileBuffer)));
     Md5Context md5;
@@ -352,27 +366,33 @@ void Par2RecoverySet::ScanSmallFile(const DiskFileRef& file, SourceFileEntry*& e
     uint32_t crc = 0;
     uint64_t position = 0;
     size_t next = 0;
-    while (position < size || next < offsets.size()) {
-        while (next < offsets.size() && offsets[next] == position) prefixCrc[next++] = crc;
-        if (position >= size) break;
-        uint64_t until = size;
-        if (next < offsets.size()) until = std::min(until, offsets[next]);
-        if (!headDone) until = std::min<uint64_t>(until, std::max<uint64_t>(position + 1, 16384));
-        const size_t chunk =
-            static_cast<size_t>(std::min<uint64_t>(buffer.size(), until - position));
+    while (position < size) {
+        const size_t chunk = static_cast<size_t>(std::min<uint64_t>(buffer.size(), size - position));
         if (!file->read(position, buffer.data(), chunk)) {
             RecordError(ErrorKind::Read, file->lastError(), file->path);
             stopped = true;
             return;
         }
-        md5.Update(buffer.data(), chunk);
-        crc = Crc32Update(crc, buffer.data(), chunk);
-        position += chunk;
-        if (!headDone && position >= std::min<uint64_t>(size, 16384)) {
+        const uint64_t end = position + chunk;
+        if (!headDone && end >= std::min<uint64_t>(size, 16384)) {
+            const size_t headPart = static_cast<size_t>(std::min<uint64_t>(size, 16384) - position);
+            md5.Update(buffer.data(), headPart);
             head = md5.Final();
             headDone = true;
+            md5.Update(buffer.data() + headPart, chunk - headPart);
+        } else {
+            md5.Update(buffer.data(), chunk);
         }
+        uint64_t at = position;
+        while (at < end) {
+            while (next < offsets.size() && offsets[next] == at) prefixCrc[next++] = crc;
+            const uint64_t until = next < offsets.size() ? std::min(end, offsets[next]) : end;
+            crc = Crc32Update(crc, buffer.data() + (at - position), static_cast<size_t>(until - at));
+            at = until;
+        }
+        position = end;
     }
+    while (next < offsets.size() && offsets[next] == position) prefixCrc[next++] = crc;
     if (!headDone) head = md5.Final();
     const Md5Digest whole = md5.Final();
     const uint32_t wholeCrc = crc;
@@ -389,8 +409,18 @@ void Par2RecoverySet::ScanSmallFile(const DiskFileRef& file, SourceFileEntry*& e
         if (!filter.MayContain(windowCrc)) continue;
         BlockLookup::Node* crcNode = lookup_.FindCrc(windowCrc);
         if (!crcNode) continue;
+        // A window of the whole file continues the pass's MD5; a file that
+        // fits the buffer is still in it from the pass.
         Md5Context window;
-        for (uint64_t at = offset; at < size;) {
+        uint64_t at = offset;
+        if (offset == 0) {
+            window = md5;
+            at = size;
+        } else if (size <= buffer.size()) {
+            window.Update(buffer.data() + offset, static_cast<size_t>(real));
+            at = size;
+        }
+        while (at < size) {
             const size_t chunk = static_cast<size_t>(std::min<uint64_t>(buffer.size(), size - at));
             if (!file->read(at, buffer.data(), chunk)) {
                 RecordError(ErrorKind::Read, file->lastError(), file->path);

@@ -396,6 +396,10 @@ bool DataPass::MultiplyBatch(size_t first, size_t count, size_t length) {
 
     const unsigned threads = static_cast<unsigned>(
         std::min<size_t>(team_->Size(), std::max<size_t>(1, length / kMinBytesPerThread)));
+    // Chunks too short to give every thread a byte range of its own: the
+    // threads take the outputs in turns instead, each over the whole chunk.
+    const unsigned team = team_->Size();
+    const bool byOutputs = threads < team;
     std::vector<size_t> bounds(threads + 1);
     for (unsigned k = 0; k <= threads; ++k)
         bounds[k] = k == threads ? length : (length * k / threads) & ~size_t{255};
@@ -418,10 +422,9 @@ bool DataPass::MultiplyBatch(size_t first, size_t count, size_t length) {
     for (uint32_t groupFirst = 0; groupFirst < m_; groupFirst += static_cast<uint32_t>(group)) {
         const uint32_t groupEnd = static_cast<uint32_t>(std::min<size_t>(m_, groupFirst + group));
         team_->Run([&](unsigned k) {
-            if (k >= threads) return;
             // Each thread prepares its share of the tables; all use all.
             FactorTable scratch;
-            for (size_t t = k; t < size_t{groupEnd - groupFirst} * count; t += threads) {
+            for (size_t t = k; t < size_t{groupEnd - groupFirst} * count; t += team) {
                 const auto j = static_cast<uint32_t>(groupFirst + t / count);
                 const uint16_t factor = matrix.Coefficient(j, columns[t % count]);
                 if (words == 0) {
@@ -433,8 +436,11 @@ bool DataPass::MultiplyBatch(size_t first, size_t count, size_t length) {
             }
         });
         team_->Run([&](unsigned k) {
-            if (k >= threads) return;
-            const size_t begin = bounds[k], end = bounds[k + 1];
+            if (!byOutputs && k >= threads) return;
+            const size_t begin = byOutputs ? 0 : bounds[k], end = byOutputs ? length : bounds[k + 1];
+            // The outputs of this thread: all, or every team-th from the k-th.
+            const uint32_t jFirst = byOutputs ? groupFirst + k : groupFirst;
+            const uint32_t jStep = byOutputs ? team : 1;
             std::vector<const uint8_t*> tileInputs(count);
             for (size_t tile = begin; tile < end; tile += tileBytes) {
                 const size_t tileLength = std::min(tileBytes, end - tile);
@@ -442,12 +448,12 @@ bool DataPass::MultiplyBatch(size_t first, size_t count, size_t length) {
                 if (words != 0) {
                     // A few outputs per call, so they share the loads of
                     // the inputs.
-                    uint32_t j = groupFirst;
+                    uint32_t j = jFirst;
                     while (j < groupEnd) {
                         const uint64_t* packed[kOutputsPerCall];
                         uint8_t* outputs[kOutputsPerCall];
                         size_t n = 0;
-                        for (; j < groupEnd && n < kOutputsPerCall; ++j) {
+                        for (; j < groupEnd && n < kOutputsPerCall; j += jStep) {
                             if (failed_[j]) continue;
                             packed[n] = &packed_[(j - groupFirst) * count * words];
                             outputs[n++] = area_ + j * chunk_ + tile;
@@ -462,7 +468,7 @@ bool DataPass::MultiplyBatch(size_t first, size_t count, size_t length) {
                     }
                     continue;
                 }
-                for (uint32_t j = groupFirst; j < groupEnd; ++j) {
+                for (uint32_t j = jFirst; j < groupEnd; j += jStep) {
                     if (failed_[j]) continue;
                     kernel.applyMany(&tables[(j - groupFirst) * count], tileInputs.data(), count,
                                      area_ + j * chunk_ + tile, tileLength);
@@ -477,14 +483,23 @@ bool DataPass::MultiplyBatch(size_t first, size_t count, size_t length) {
     }
     if (stopped.load(std::memory_order_relaxed)) return false;
 
+    std::vector<uint16_t> signatures(count);
     for (size_t b = 0; b < count; ++b) {
         uint16_t signature = 0;
         for (unsigned k = 0; k < threads; ++k)
             signature ^= BlockSignatureAppendZeros(partial[k * count + b], length - bounds[k + 1]);
-        for (uint32_t j = 0; j < m_; ++j)
-            if (!failed_[j])
-                expected_[j] ^= Gf16Multiply(matrix.Coefficient(j, columns[b]), signature);
+        signatures[b] = signature;
     }
+    // Each thread adds the inputs' signatures into its share of the outputs.
+    team_->Run([&](unsigned k) {
+        for (uint32_t j = k; j < m_; j += team) {
+            if (failed_[j]) continue;
+            const uint16_t* row = matrix.Row(j);
+            uint16_t e = expected_[j];
+            for (size_t b = 0; b < count; ++b) e ^= Gf16Multiply(row[columns[b]], signatures[b]);
+            expected_[j] = e;
+        }
+    });
     return true;
 }
 

@@ -46,6 +46,10 @@ uint16_t Gf16Antilog(uint16_t exponent) {
     return kTables.antilog[exponent];
 }
 
+const uint16_t* Gf16AntilogTable() {
+    return kTables.antilog.data();
+}
+
 uint16_t Gf16Multiply(uint16_t a, uint16_t b) {
     if (a == 0 || b == 0) return 0;
     uint32_t s = uint32_t{kTables.log[a]} + kTables.log[b];

@@ -22,6 +22,9 @@ inline constexpr uint32_t kGf16MaxInputs = 32768;
 uint16_t Gf16Log(uint16_t value);
 // 2^i for i < 65535; antilog[65535] is the sentinel 0.
 uint16_t Gf16Antilog(uint16_t exponent);
+// The whole antilog table, 65536 entries (the last the sentinel 0), for
+// loops that look up many exponents.
+const uint16_t* Gf16AntilogTable();
 
 uint16_t Gf16Multiply(uint16_t a, uint16_t b);
 // REQUIRES: b != 0. Returns 0 for a = 0.

@@ -1,7 +1,8 @@
 // Vector multiply-accumulate kernels for x86. Each group of functions is
-// compiled for its instruction set through a target pragma, so the rest of the
-// program needs no special compiler flags; the dispatcher calls a group only
-// after the CPU has reported the features it needs.
+// compiled for its instruction set through a target pragma (GCC's, or clang's
+// attribute pragma), so the rest of the program needs no special compiler
+// flags; the dispatcher calls a group only after the CPU has reported the
+// features it needs.
 //
 // GF(2^16) data are little-endian 16-bit elements. The shuffle kernels split
 // a run of elements into a vector of low bytes and a vector of high bytes,
@@ -20,7 +21,9 @@
 
 // GCC 12 reports the deliberately undefined pass-through operand inside some
 // AVX-512 intrinsics as maybe-uninitialized.
+#if !defined(__clang__)
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
 
 namespace vantrove::kernels {
 
@@ -38,8 +41,12 @@ bool HasGfni512() {
 }
 
 // ---------------------------------------------------------------- SSSE3
+#if defined(__clang__)
+#pragma clang attribute push(__attribute__((target("ssse3"))), apply_to = function)
+#else
 #pragma GCC push_options
 #pragma GCC target("ssse3")
+#endif
 
 void ApplySsse3(const FactorTable& table, const uint8_t* in, uint8_t* out, size_t length) {
     if (table.factor == 0) return;
@@ -90,11 +97,19 @@ void ApplySsse3x8(const Factor8Table& table, const uint8_t* in, uint8_t* out, si
     Tail8(table.factor, in + i, out + i, length - i);
 }
 
+#if defined(__clang__)
+#pragma clang attribute pop
+#else
 #pragma GCC pop_options
+#endif
 
 // ---------------------------------------------------------------- AVX2
+#if defined(__clang__)
+#pragma clang attribute push(__attribute__((target("avx2"))), apply_to = function)
+#else
 #pragma GCC push_options
 #pragma GCC target("avx2")
+#endif
 
 void ApplyAvx2(const FactorTable& table, const uint8_t* in, uint8_t* out, size_t length) {
     if (table.factor == 0) return;
@@ -156,11 +171,19 @@ void ApplyAvx2x8(const Factor8Table& table, const uint8_t* in, uint8_t* out, siz
     Tail8(table.factor, in + i, out + i, length - i);
 }
 
+#if defined(__clang__)
+#pragma clang attribute pop
+#else
 #pragma GCC pop_options
+#endif
 
 // ---------------------------------------------------------------- AVX-512BW
+#if defined(__clang__)
+#pragma clang attribute push(__attribute__((target("avx512f,avx512bw"))), apply_to = function)
+#else
 #pragma GCC push_options
 #pragma GCC target("avx512f,avx512bw")
+#endif
 
 void ApplyAvx512bw(const FactorTable& table, const uint8_t* in, uint8_t* out, size_t length) {
     if (table.factor == 0) return;
@@ -218,7 +241,11 @@ void ApplyAvx512bwx8(const Factor8Table& table, const uint8_t* in, uint8_t* out,
     Tail8(table.factor, in + i, out + i, length - i);
 }
 
+#if defined(__clang__)
+#pragma clang attribute pop
+#else
 #pragma GCC pop_options
+#endif
 
 // ---------------------------------------------------------------- GFNI (AVX-512)
 namespace {
@@ -259,8 +286,12 @@ constexpr GfniIndex kGfniIndex = MakeGfniIndex();
 
 }  // namespace
 
+#if defined(__clang__)
+#pragma clang attribute push(__attribute__((target("avx512f,avx512bw,avx512vbmi,gfni"))), apply_to = function)
+#else
 #pragma GCC push_options
 #pragma GCC target("avx512f,avx512bw,avx512vbmi,gfni")
+#endif
 
 namespace {
 
@@ -305,7 +336,20 @@ void ApplyGfni512Matrices(const long long* m, uint16_t factor, const uint8_t* in
         _mm512_storeu_si512(
             out, _mm512_xor_si512(_mm512_loadu_si512(out), _mm512_permutexvar_epi8(interleave, p)));
     }
-    Tail16(factor, in, out, length & 63);
+    // The rest, under a byte mask: bytes past it read as zero and are never
+    // written, so a last odd byte is an element whose high byte is zero and
+    // only the low byte of its product is added, as element by element.
+    const size_t rest = length & 63;
+    if (rest != 0) {
+        const __mmask64 mask = (__mmask64{1} << rest) - 1;
+        const __m512i x = _mm512_maskz_loadu_epi8(mask, in);
+        const __m512i p = _mm512_xor_si512(
+            _mm512_gf2p8affine_epi64_epi8(_mm512_permutexvar_epi8(planes, x), direct, 0),
+            _mm512_gf2p8affine_epi64_epi8(_mm512_permutexvar_epi8(swapped, x), crossed, 0));
+        _mm512_mask_storeu_epi8(out, mask,
+                                _mm512_xor_si512(_mm512_maskz_loadu_epi8(mask, out),
+                                                 _mm512_permutexvar_epi8(interleave, p)));
+    }
 }
 
 }  // namespace
@@ -653,6 +697,10 @@ void ApplyGfni512x8(const Factor8Table& table, const uint8_t* in, uint8_t* out, 
     Tail8(table.factor, in + i, out + i, length - i);
 }
 
+#if defined(__clang__)
+#pragma clang attribute pop
+#else
 #pragma GCC pop_options
+#endif
 
 }  // namespace vantrove::kernels

@@ -87,6 +87,8 @@ class VerifyDialog : public QDialog {
     using StatusHook = std::function<void(const RecoverySetStatus&)>;
     void SetStatusHook(StatusHook hook) { client_.SetHook(std::move(hook)); }
     const RecoverySetStatus& shownStatus() const { return previous_; }
+    // True once the controls show the last status the worker handed over.
+    bool showsLatestStatus() const { return seen_ == client_.StatusCount(); }
     bool stopRequested() const;
     int soundsPlayed() const { return soundsPlayed_; }
     int repairsRequested() const { return repairsRequested_; }

@@ -261,6 +261,50 @@ TEST(DiskFileRead, FileShrunkUnderneathGivesShortReadFailure) {
     EXPECT_EQ(file.lastError(), kErrorHandleEof);
 }
 
+// Small reads go through a read-ahead window: whatever the pieces, they give
+// the file's bytes; the window never outlives a close, and a file that shrank
+// still gives the bytes it kept.
+TEST(DiskFileRead, SmallPiecesGiveTheFilesBytesAcrossWindowBorders) {
+    TempDir dir;
+    std::string content(300000, '\0');
+    uint32_t x = 12345;
+    for (char& c : content) {
+        x = x * 1103515245u + 12345u;
+        c = static_cast<char>(x >> 24);
+    }
+    WriteFile(dir.File("f"), content);
+    DiskFile file(dir.File("f"));
+    ASSERT_TRUE(file.open());
+    std::vector<char> buffer(20000);
+    uint64_t at = 0;
+    for (size_t step = 1; at < content.size(); step = step * 7 % 20011 + 1) {
+        const size_t length = std::min<uint64_t>(step, content.size() - at);
+        ASSERT_TRUE(file.read(at, buffer.data(), length)) << at;
+        ASSERT_EQ(std::string(buffer.data(), length), content.substr(at, length)) << at;
+        at += length;
+    }
+    // Backwards, the last bytes first.
+    for (uint64_t back = content.size(); back >= 9000; back -= 9000) {
+        ASSERT_TRUE(file.read(back - 64, buffer.data(), 64));
+        ASSERT_EQ(std::string(buffer.data(), 64), content.substr(back - 64, 64));
+    }
+    file.close();
+
+    content[100] ^= 1;
+    WriteFile(dir.File("f"), content);
+    ASSERT_TRUE(file.open());
+    ASSERT_TRUE(file.read(90, buffer.data(), 20));
+    EXPECT_EQ(std::string(buffer.data(), 20), content.substr(90, 20));
+
+    file.close();
+    ASSERT_TRUE(file.open());
+    ASSERT_EQ(truncate(dir.File("f").c_str(), 5000), 0);
+    ASSERT_TRUE(file.read(4000, buffer.data(), 1000));
+    EXPECT_EQ(std::string(buffer.data(), 1000), content.substr(4000, 1000));
+    EXPECT_FALSE(file.read(4500, buffer.data(), 1000));
+    EXPECT_EQ(file.lastError(), kErrorHandleEof);
+}
+
 TEST(DiskFileWrite, PastTheEndRaisesTheSizeInsideLeavesIt) {
     TempDir dir;
     DiskFile file;

@@ -263,9 +263,12 @@ TEST_F(RenamingTest, NameLeadingOutOfTheFolderIsRefused) {
     escaping.UpdateEntryState(e);
     escaping.FinishActivity();
 
-    EXPECT_FALSE(escaping.RenameFiles());
-    EXPECT_EQ(escaping.status().errorKind, ErrorKind::Rename);
+    // The copy stays where it is, and the repair says it could not make the
+    // file rather than calling the set repaired.
+    escaping.RepairByRenaming();
+    EXPECT_EQ(escaping.status().errorKind, ErrorKind::CreateTarget);
     EXPECT_EQ(escaping.status().systemErrorCode, static_cast<uint32_t>(EINVAL));
+    EXPECT_NE(escaping.status().state, RecoveryState::Repaired);
     EXPECT_FALSE(FileExists(outer.path() + "/escaped"));
     EXPECT_TRUE(FileExists(folder + "copy"));
 }
@@ -285,12 +288,15 @@ TEST_F(RenamingTest, DiscardDeletesOnlyThePreparedTargets) {
     std::vector<SourceFileEntry*> list;
     ASSERT_TRUE(set.PrepareTargets(list));
     ASSERT_EQ(list, std::vector<SourceFileEntry*>{&a});
-    EXPECT_TRUE(FileExists(At("a")));
+    EXPECT_TRUE(FileExists(PartPathOf(At("a"))));
+    EXPECT_FALSE(FileExists(At("a")));
     EXPECT_TRUE(a.targetFile->isOpen());
 
     set.DiscardTargets(list);
     EXPECT_TRUE(list.empty());
     EXPECT_FALSE(FileExists(At("a")));
+    EXPECT_FALSE(FileExists(PartPathOf(At("a"))));
+    EXPECT_EQ(a.targetFile->path, At("a"));
     EXPECT_FALSE(a.targetFile->isOpen());
     EXPECT_EQ(a.targetFile->result, VerifyResult::Missing);
     EXPECT_FALSE(a.targetBlocks[0].file);

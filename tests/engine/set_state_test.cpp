@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <cstring>
 #include <random>
 
@@ -218,11 +220,49 @@ TEST_F(SetStateTest, OtherMagicIsIgnored) {
     ASSERT_TRUE(saved.SaveAs(kKey));
     std::string path = StatePath();
     std::vector<uint8_t> bytes = test::ReadFile(path);
-    EXPECT_EQ(std::memcmp(bytes.data(), "VT6\0\0\0\x0A\x03", 8), 0);
+    EXPECT_EQ(std::memcmp(bytes.data(), "VT6\0\0\0\x0A\x04", 8), 0);
     bytes[2] = '2';  // a PAR2 state under this key
     Md5Digest d = Md5Of(bytes.data(), bytes.size() - 16);
     std::copy(d.bytes.begin(), d.bytes.end(), bytes.end() - 16);
     test::WriteFile(path, bytes);
+    TestSet loaded;
+    loaded.SetVerificationCache(&cache);
+    EXPECT_FALSE(loaded.LoadFrom(kKey));
+}
+
+// A crafted state whose record points out of the set's folder (digest
+// fixed) must be refused as a whole, never followed by a repair.
+TEST_F(SetStateTest, ARecordThatLeavesTheFolderRefusesTheState) {
+    TestSet saved;
+    Fill(saved);
+    ASSERT_TRUE(saved.SaveAs(kKey));
+    std::string path = StatePath();
+    const std::vector<uint8_t> bytes = test::ReadFile(path);
+    for (const std::string& hostile : {std::string("../xx"), std::string("/e/xx"),
+                                       std::string("a//xx"), std::string("./.xx")}) {
+        std::vector<uint8_t> bad = bytes;
+        const std::string stored = "a.bin";  // relative, as every path is kept
+        auto at = std::search(bad.begin(), bad.end(), stored.begin(), stored.end());
+        ASSERT_NE(at, bad.end());
+        std::copy(hostile.begin(), hostile.end(), at);
+        Md5Digest d = Md5Of(bad.data(), bad.size() - 16);
+        std::copy(d.bytes.begin(), d.bytes.end(), bad.end() - 16);
+        test::WriteFile(path, bad);
+        TestSet loaded;
+        loaded.SetVerificationCache(&cache);
+        EXPECT_FALSE(loaded.LoadFrom(kKey)) << hostile;
+    }
+}
+
+// A file the user added from another folder cannot be kept relative to the
+// set's folder: nothing is saved rather than an absolute path.
+TEST_F(SetStateTest, AFileOutsideTheFolderKeepsNoState) {
+    TestSet saved;
+    Fill(saved);
+    auto outside = std::make_shared<DiskFile>("/elsewhere/added.bin");
+    outside->kind = FileKind::OtherData;
+    saved.AddKnownFile(outside);
+    EXPECT_FALSE(saved.SaveAs(kKey));
     TestSet loaded;
     loaded.SetVerificationCache(&cache);
     EXPECT_FALSE(loaded.LoadFrom(kKey));

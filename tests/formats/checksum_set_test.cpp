@@ -106,14 +106,25 @@ TEST_F(ChecksumSetTest, ListWithoutEntriesNeedsMoreFiles) {
     EXPECT_EQ(set->status().totalDataBlocks, 0u);
 }
 
-TEST_F(ChecksumSetTest, EmptyDataFileNeverMatchesEvenACrcOfZero) {
+TEST_F(ChecksumSetTest, AnEmptyFileIsCompleteUnderItsOwnNameOnly) {
     Put("empty.bin", Bytes{});
-    Put("list.sfv", "empty.bin 00000000\n");
+    Put("other.bin", Bytes{});
+    Put("list.sfv", "empty.bin 00000000\nlost.bin 00000000\nfull.bin 12345678\n");
     auto set = OpenSet(Sfv(), "list.sfv");
-    SourceFileEntry* entry = EntryNamed(*set, "empty.bin");
-    ASSERT_NE(entry, nullptr);
-    EXPECT_EQ(entry->state, FileState::Damaged);
+    ASSERT_NE(EntryNamed(*set, "empty.bin"), nullptr);
+    EXPECT_EQ(EntryNamed(*set, "empty.bin")->state, FileState::Complete);
+    // Another empty file is no copy of a listed empty file.
+    EXPECT_EQ(EntryNamed(*set, "lost.bin")->state, FileState::Missing);
+    // Empty files have no blocks: only full.bin's counts, and it is missing.
+    EXPECT_EQ(set->status().totalDataBlocks, 1u);
     EXPECT_EQ(set->status().dataBlocksAvailable, 0);
+}
+
+TEST_F(ChecksumSetTest, AnEmptyFileDoesNotMatchANonZeroCrc) {
+    Put("empty.bin", Bytes{});
+    Put("list.sfv", "empty.bin 12345678\n");
+    auto set = OpenSet(Sfv(), "list.sfv");
+    EXPECT_EQ(EntryNamed(*set, "empty.bin")->state, FileState::Damaged);
 }
 
 TEST_F(ChecksumSetTest, DuplicateCrcsPreferTheEntryWhoseNameTheFileBears) {

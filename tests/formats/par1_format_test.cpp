@@ -106,15 +106,32 @@ TEST(Par1FileList, FewerEntriesThanAnnouncedMakeTheFileUnusable) {
     EXPECT_EQ(list.entries.size(), 1u);
 }
 
-TEST(Par1Names, CodeUnitsBecomeBytes) {
-    // 'a', 0xE9 (a byte below 256), 0xFFC3 0xFFA9 (a widened UTF-8 "é"),
-    // U+20AC, and a surrogate pair for U+1F600.
-    const uint8_t units[] = {'a',  0,    0xE9, 0,    0xC3, 0xFF, 0xA9, 0xFF,
-                             0xAC, 0x20, 0x3D, 0xD8, 0x00, 0xDE, 0x00, 0xDC};
-    std::string name = Par1NameToString(units, sizeof units);
-    EXPECT_EQ(name, std::string("a\xE9\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80?"));
-    // An odd byte count ignores the last byte.
+TEST(Par1Names, CodeUnitsBecomeUtf8) {
+    // 'a', U+00E9 (a Windows "é"), U+20AC, a surrogate pair for U+1F600 and
+    // a lone low surrogate.
+    const uint8_t units[] = {'a',  0,    0xE9, 0,    0xAC, 0x20, 0x3D,
+                             0xD8, 0x00, 0xDE, 0x00, 0xDC};
+    EXPECT_EQ(Par1NameToString(units, sizeof units),
+              std::string("a\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80?"));
+    // "café.txt" written on Windows finds the UTF-8 name, not the byte 0xE9.
+    const uint8_t cafe[] = {'c', 0, 'a', 0, 'f', 0, 0xE9, 0, '.', 0, 't', 0, 'x', 0, 't', 0};
+    EXPECT_EQ(Par1NameToString(cafe, sizeof cafe), "caf\xC3\xA9.txt");
+    // An odd byte count ignores the last byte; a zero unit ends the name.
     EXPECT_EQ(Par1NameToString(units, 3), "a");
+    const uint8_t ended[] = {'a', 0, 0, 0, 'b', 0};
+    EXPECT_EQ(Par1NameToString(ended, sizeof ended), "a");
+}
+
+TEST(Par1Names, WidenedBytesOfAUtf8NameAreThatName) {
+    // The bytes of UTF-8 "é", one per unit, sign-extended or not.
+    const uint8_t signExtended[] = {'a', 0, 0xC3, 0xFF, 0xA9, 0xFF};
+    EXPECT_EQ(Par1NameToString(signExtended, sizeof signExtended), "a\xC3\xA9");
+    const uint8_t zeroExtended[] = {'a', 0, 0xC3, 0, 0xA9, 0};
+    EXPECT_EQ(Par1NameToString(zeroExtended, sizeof zeroExtended), "a\xC3\xA9");
+    // Bytes that are no UTF-8 are characters: "Ã©" stays two of them only
+    // when they do not pair up; "é" alone is U+00E9.
+    const uint8_t latin[] = {0xE9, 0, 'x', 0};
+    EXPECT_EQ(Par1NameToString(latin, sizeof latin), "\xC3\xA9x");
 }
 
 TEST(Par1Names, VolumeNamingRule) {

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -263,15 +264,56 @@ TEST_F(Par1SetTest, TwoIdenticalFilesAreEachSatisfiedByTheirOwnName) {
     EXPECT_EQ(EntryNamed(*set, "a.bin")->state, FileState::Misnamed);
 }
 
-TEST_F(Par1SetTest, EmptyDataFileNeverMatches) {
+TEST_F(Par1SetTest, AnEmptyFileIsCompleteUnderItsOwnNameOnly) {
     Par1Build build;
     build.files.push_back({"empty.bin", Bytes{}});
+    build.files.push_back({"lost.bin", Bytes{}});
     build.files.push_back({"full.bin", Bytes(10, 7)});
     WriteVolume(build, 0, "x.par");
     WriteData(build);
+    ASSERT_EQ(unlink(PathOf("lost.bin").c_str()), 0);
     auto set = OpenSet("x.par");
-    EXPECT_EQ(EntryNamed(*set, "empty.bin")->state, FileState::Damaged);
+    EXPECT_EQ(EntryNamed(*set, "empty.bin")->state, FileState::Complete);
     EXPECT_EQ(EntryNamed(*set, "full.bin")->state, FileState::Complete);
+    // The other empty file is no copy of the missing one.
+    EXPECT_EQ(EntryNamed(*set, "lost.bin")->state, FileState::Missing);
+}
+
+// A list naming one of the set's own volumes must never move, delete or
+// overwrite that volume; the rest of the set is still repaired.
+TEST_F(Par1SetTest, AListNamingItsOwnVolumeLeavesTheVolumeAlone) {
+    Par1Build build = ThreeFiles();
+    build.files.push_back({"x.p01", test::RandomBytes(rng_, 300)});
+    WriteData(build);
+    WriteVolume(build, 0, "x.par");
+    WriteVolume(build, 1, "x.p01");  // the real volume under the listed name
+    WriteVolume(build, 2, "x.p02");
+    const Bytes volume = ReadFile(PathOf("x.p01"));
+    std::remove(PathOf("two.bin").c_str());
+    auto set = OpenSet("x.par");
+    ASSERT_NE(EntryNamed(*set, "x.p01"), nullptr);
+    EXPECT_TRUE(EntryNamed(*set, "x.p01")->unusableName);
+    EXPECT_EQ(set->status().state, RecoveryState::RepairPossible);
+    set->Repair();
+    EXPECT_EQ(ReadFile(PathOf("two.bin")), build.files[1].data);
+    EXPECT_EQ(ReadFile(PathOf("x.p01")), volume);
+    EXPECT_FALSE(test::FileExists(PathOf("x.p01.1")));
+    EXPECT_EQ(set->status().errorKind, ErrorKind::CreateTarget);
+}
+
+// Windows sets store names as UTF-16 and with '\\' between folders.
+TEST_F(Par1SetTest, WindowsNamesFindUtf8FilesInSubfolders) {
+    Par1Build build;
+    build.files.push_back({"sub\\caf\xc3\xa9.txt", test::RandomBytes(rng_, 100)});
+    build.files.push_back({"plain.bin", test::RandomBytes(rng_, 50)});
+    ::mkdir(PathOf("sub").c_str(), 0755);
+    WriteFile(PathOf("sub/caf\xc3\xa9.txt"), build.files[0].data);
+    WriteFile(PathOf("plain.bin"), build.files[1].data);
+    WriteVolume(build, 0, "x.par");
+    auto set = OpenSet("x.par");
+    ASSERT_NE(EntryNamed(*set, "sub/caf\xc3\xa9.txt"), nullptr);
+    EXPECT_EQ(EntryNamed(*set, "sub/caf\xc3\xa9.txt")->state, FileState::Complete);
+    EXPECT_EQ(set->status().state, RecoveryState::AllVerified);
 }
 
 TEST_F(Par1SetTest, SavedStateReplacesTheSet) {

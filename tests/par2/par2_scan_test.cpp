@@ -212,6 +212,43 @@ TEST_F(Par2Scan, FilesShorterThanABlockAreSearchedWithoutABlockSizedWindow) {
     EXPECT_EQ(set->FindKnownFile(folder_ + "two.bin.5")->blocksTaken, 0u);
 }
 
+// Many files shorter than a block, each of its own length: every length is
+// a place where a short block may end a file, yet each file is read in whole
+// buffers, and a copy larger than the read buffer still yields its block.
+TEST_F(Par2Scan, ManyShortFilesOfDistinctLengthsAreReadInWholeBuffers) {
+    constexpr uint64_t kLargeSlice = 1536 * 1024;
+    Par2SetBuilder builder(folder_, kLargeSlice);
+    std::vector<Bytes> files;
+    for (int i = 0; i < 40; ++i) {
+        files.push_back(test::RandomBytes(rng_, 1000 + 997 * i));
+        builder.AddFile("f" + std::to_string(i) + ".bin", files.back());
+    }
+    // One file longer than the read buffer but shorter than a block.
+    Bytes large = test::RandomBytes(rng_, 1200 * 1024);
+    builder.AddFile("large.bin", large);
+    builder.Build();
+    test::WriteVolume(folder_ + "set.par2", builder.Critical());
+    // f7.bin is gone; its data ends a file of junk larger than the buffer.
+    ASSERT_EQ(unlink((folder_ + "f7.bin").c_str()), 0);
+    Bytes piece = test::RandomBytes(rng_, 1100 * 1024);
+    piece.insert(piece.end(), files[7].begin(), files[7].end());
+    test::WriteFile(folder_ + "f7.bin.1", piece);
+
+    test::AccessRecorder recorder;
+    auto set = Scan();
+    for (int i = 0; i < 40; ++i) {
+        if (i == 7) continue;
+        const std::string name = "f" + std::to_string(i) + ".bin";
+        EXPECT_EQ(Entry(*set, name).state, FileState::Complete) << name;
+        EXPECT_EQ(recorder.ReadsOf("/" + name), 1u) << name;
+    }
+    EXPECT_EQ(Entry(*set, "large.bin").state, FileState::Complete);
+    EXPECT_EQ(recorder.ReadsOf("/large.bin"), 2u);  // two buffers, once
+    SourceFileEntry& seven = Entry(*set, "f7.bin");
+    EXPECT_EQ(seven.state, FileState::Missing);
+    EXPECT_EQ(Where(seven, 0), std::make_pair(std::string("f7.bin.1"), uint64_t{1100 * 1024}));
+}
+
 TEST_F(Par2Scan, SingleBlockFileShorterThanABlockIsComplete) {
     Bytes small = test::RandomBytes(rng_, 63);
     builder_.AddFile("small.txt", small);

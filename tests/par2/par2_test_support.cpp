@@ -26,6 +26,7 @@ int AccessRecorder::BeforeOpen(const std::string& path, bool) {
 int AccessRecorder::BeforeRead(const DiskFile& file, uint64_t, size_t length) {
     std::lock_guard<std::mutex> lock(mutex_);
     bytes_[file.path] += length;
+    ++reads_[file.path];
     return 0;
 }
 
@@ -41,6 +42,18 @@ uint64_t AccessRecorder::BytesRead(const std::string& suffix) const {
         if (path.size() >= suffix.size() &&
             path.compare(path.size() - suffix.size(), suffix.size(), suffix) == 0) {
             total += bytes;
+        }
+    }
+    return total;
+}
+
+uint64_t AccessRecorder::ReadsOf(const std::string& suffix) const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    uint64_t total = 0;
+    for (const auto& [path, reads] : reads_) {
+        if (path.size() >= suffix.size() &&
+            path.compare(path.size() - suffix.size(), suffix.size(), suffix) == 0) {
+            total += reads;
         }
     }
     return total;

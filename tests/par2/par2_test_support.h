@@ -33,11 +33,14 @@ class AccessRecorder : public FileFaultInjector {
     std::vector<std::string> opened() const;
     // Bytes asked for from files whose path ends in `suffix`.
     uint64_t BytesRead(const std::string& suffix) const;
+    // Reads asked for from files whose path ends in `suffix`.
+    uint64_t ReadsOf(const std::string& suffix) const;
 
   private:
     mutable std::mutex mutex_;
     std::vector<std::string> opened_;
     std::map<std::string, uint64_t> bytes_;
+    std::map<std::string, uint64_t> reads_;
 };
 
 }  // namespace vantrove::test

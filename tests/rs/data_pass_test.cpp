@@ -448,6 +448,30 @@ TEST(DataPass, CorruptedWordFailsOnlyItsOutput) {
     }
 }
 
+// Small blocks and many outputs: the threads share the outputs rather than
+// the bytes of a chunk; every output is still rebuilt and checked on its own.
+TEST(DataPass, SmallBlocksShareTheOutputsBetweenThreads) {
+    std::vector<uint32_t> missing;
+    for (uint32_t i = 3; i < 200; i += 2) missing.push_back(i);  // 99 outputs of 2 KiB
+    for (uint32_t threads : {1u, 2u}) {
+        Rebuild rebuild(200, 2048, 1000, missing);
+        DamageMemory hooks;
+        hooks.damageOutput = 7;  // the rebuilt block 17
+        rebuild.job().hooks = &hooks;
+        rebuild.job().threads = threads;
+        RecordingReporter reporter;
+        bool cancelled = false;
+        EXPECT_TRUE(rebuild.Run(reporter, cancelled));
+        ASSERT_EQ(reporter.errors.size(), 1u) << threads;
+        EXPECT_EQ(reporter.errors[0].kind, kErrorSignatureMismatch);
+        for (uint32_t i : missing) {
+            if (i == 17) continue;
+            EXPECT_EQ(rebuild.TargetBlock(i), rebuild.SourceBlock(i)) << i << " threads " << threads;
+        }
+        EXPECT_NE(rebuild.TargetBlock(17), rebuild.SourceBlock(17));
+    }
+}
+
 TEST(DataPass, FailedOutputIsSkippedInLaterChunks) {
     // Output 0 fails its check in the first chunk; the second chunk is still
     // computed and written for the others.

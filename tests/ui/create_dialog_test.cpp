@@ -8,6 +8,7 @@
 
 #include "ui/create_dialog.h"
 
+#include <algorithm>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -452,7 +453,10 @@ class CreateDialogTest : public QObject {
     // whose names have no dot; the recovery-volume filter stays narrow.
     void AllFilesFilterOffersNamesWithoutADot() {
         for (const char* name : {"README", "data.bin", "set.par2"}) WriteSparse(Path(name), 10);
-        const auto listed = [&](const QString& filter) {
+        // The chooser's model fills in the background: read it until the
+        // names that must be offered are there (a name that must not be
+        // offered never shows up, however long the wait).
+        const auto listed = [&](const QString& filter, const std::set<std::string>& offered) {
             QFileDialog chooser(nullptr, QString(), Q(dir_->path()), filter);
             chooser.setOption(QFileDialog::DontUseNativeDialog);
             chooser.show();
@@ -460,19 +464,24 @@ class CreateDialogTest : public QObject {
             std::set<std::string> names;
             if (model == nullptr) return names;
             const QModelIndex root = model->index(Q(dir_->path()));
-            if (!QTest::qWaitFor([&] { return model->rowCount(root) > 0; }, 5000)) return names;
-            QTest::qWait(100);
-            for (int row = 0; row < model->rowCount(root); ++row) {
-                const QModelIndex index = model->index(row, 0, root);
-                if (model->flags(index) & Qt::ItemIsEnabled)
-                    names.insert(model->fileName(index).toStdString());
-            }
+            const auto read = [&] {
+                names.clear();
+                for (int row = 0; row < model->rowCount(root); ++row) {
+                    const QModelIndex index = model->index(row, 0, root);
+                    if (model->flags(index) & Qt::ItemIsEnabled)
+                        names.insert(model->fileName(index).toStdString());
+                }
+                return std::includes(names.begin(), names.end(), offered.begin(), offered.end());
+            };
+            QTest::qWaitFor(read, kJobTimeoutMs);
             return names;
         };
-        const std::set<std::string> all = listed(ChooserNameFilter(kStrFilterAllFiles));
+        const std::set<std::string> all =
+            listed(ChooserNameFilter(kStrFilterAllFiles), {"README", "data.bin", "set.par2"});
         QVERIFY2(all.count("README") == 1, "a name without a dot is offered");
         QVERIFY(all.count("data.bin") == 1 && all.count("set.par2") == 1);
-        const std::set<std::string> volumes = listed(ChooserNameFilter(kStrFilterRecoveryVolumes));
+        const std::set<std::string> volumes =
+            listed(ChooserNameFilter(kStrFilterRecoveryVolumes), {"set.par2"});
         QVERIFY(volumes.count("set.par2") == 1);
         QVERIFY(volumes.count("README") == 0 && volumes.count("data.bin") == 0);
     }
@@ -808,7 +817,8 @@ class CreateDialogTest : public QObject {
         VerifyDialog* verify = VisibleTopLevels<VerifyDialog>().front();
         QCOMPARE(MainWindow(), static_cast<QWidget*>(verify));
         // The new set is whole: every file verified.
-        QTRY_VERIFY_WITH_TIMEOUT(verify->shownStatus().state == RecoveryState::AllVerified,
+        QTRY_VERIFY_WITH_TIMEOUT(verify->shownStatus().state == RecoveryState::AllVerified &&
+                                     verify->shownStatus().activity == Activity::Idle,
                                  kJobTimeoutMs);
         QVERIFY(
             verify->windowTitle().startsWith(QStringLiteral("Vantrove - Tutti i dati Verificati")));

@@ -155,9 +155,10 @@ void SaveScreenshot(QWidget* widget, const QString& name) {
     QVERIFY(widget->grab().save(dir.filePath(name)));
 }
 
-// Lets a few refresh ticks pass so that every control shows the latest status.
-void Settle() {
-    QTest::qWait(350);
+// Waits until the worker is idle and every control shows its last status.
+void Settle(VerifyDialog& dialog) {
+    QTRY_VERIFY_WITH_TIMEOUT(
+        dialog.shownStatus().activity == Activity::Idle && dialog.showsLatestStatus(), kWaitMs);
 }
 
 }  // namespace
@@ -193,7 +194,7 @@ class VerifyDialogTest : public QObject {
         QTRY_COMPARE_WITH_TIMEOUT(dialog.windowTitle(),
                                   QStringLiteral("Vantrove - Seleziona un Volume di Recupero"),
                                   kWaitMs);
-        Settle();
+        Settle(dialog);
         QVERIFY(Child<QPushButton>(&dialog, "open")->isEnabled());
         QVERIFY(!Child<QPushButton>(&dialog, "add")->isEnabled());
         QVERIFY(!Child<QPushButton>(&dialog, "repair")->isEnabled());
@@ -217,7 +218,7 @@ class VerifyDialogTest : public QObject {
         dialog.show();
         QTRY_VERIFY_WITH_TIMEOUT(TitleStartsWith(&dialog, "Vantrove - Tutti i dati Verificati - "),
                                  kWaitMs);
-        Settle();
+        Settle(dialog);
         QCOMPARE(dialog.shownStatus().state, RecoveryState::AllVerified);
         QCOMPARE(dialog.windowTitle(),
                  QStringLiteral("Vantrove - Tutti i dati Verificati - \"set\""));
@@ -258,7 +259,7 @@ class VerifyDialogTest : public QObject {
         dialog.show();
         QTRY_VERIFY_WITH_TIMEOUT(TitleStartsWith(&dialog, "Vantrove - Riparazione Necessaria - "),
                                  kWaitMs);
-        Settle();
+        Settle(dialog);
         QCOMPARE(dialog.shownStatus().state, RecoveryState::RepairPossible);
         QCOMPARE(dialog.RowsOfKind(SourceRowKind::Missing), 1);
         QCOMPARE(dialog.RowsOfKind(SourceRowKind::Damaged), 1);
@@ -281,7 +282,7 @@ class VerifyDialogTest : public QObject {
         QVERIFY(!repair->isEnabled());
         QTRY_VERIFY_WITH_TIMEOUT(TitleStartsWith(&dialog, "Vantrove - Riparazione completata - "),
                                  kWaitMs);
-        Settle();
+        Settle(dialog);
         QVERIFY(set.Intact());
         QCOMPARE(dialog.shownStatus().state, RecoveryState::Repaired);
         auto* timeLine = Child<QLabel>(&dialog, "timeLine");
@@ -316,7 +317,7 @@ class VerifyDialogTest : public QObject {
         dialog.show();
         QTRY_VERIFY2_WITH_TIMEOUT(TitleStartsWith(&dialog, "Vantrove - 1 File Mancante - "),
                                   qPrintable(dialog.windowTitle()), kWaitMs);
-        Settle();
+        Settle(dialog);
         QCOMPARE(Child<SegmentBar>(&dialog, "statusBar")->GetText(),
                  QStringLiteral("1 File Mancante"));
         auto* list = Child<QTreeWidget>(&dialog, "fileList");
@@ -342,7 +343,7 @@ class VerifyDialogTest : public QObject {
         dialog.show();
         QTRY_VERIFY_WITH_TIMEOUT(TitleStartsWith(&dialog, "Vantrove - Riparazione completata - "),
                                  kWaitMs);
-        Settle();
+        Settle(dialog);
         QVERIFY(set.Intact());
         QCOMPARE(dialog.repairsRequested(), 1);
         QCOMPARE(dialog.soundsPlayed(), 1);
@@ -356,7 +357,7 @@ class VerifyDialogTest : public QObject {
         settings_->sounds = false;
         VerifyDialog dialog(*settings_, set.par2);
         QTRY_VERIFY_WITH_TIMEOUT(dialog.shownStatus().state == RecoveryState::AllVerified, kWaitMs);
-        Settle();
+        Settle(dialog);
         QCOMPARE(dialog.soundsPlayed(), 0);
     }
 
@@ -495,7 +496,7 @@ class VerifyDialogTest : public QObject {
                     (dialog.shownStatus().state != RecoveryState::RepairPossible ||
                      dialog.shownStatus().errorKind != ErrorKind::None),
                 qPrintable(dialog.windowTitle()), kWaitMs);
-            Settle();
+            Settle(dialog);
             if (answer == kIdNo) {
                 QCOMPARE(dialog.shownStatus().state, RecoveryState::Repaired);
                 QVERIFY(set.Intact());
@@ -584,7 +585,7 @@ class VerifyDialogTest : public QObject {
         QTRY_VERIFY_WITH_TIMEOUT(dialog.shownStatus().state == RecoveryState::AllVerified &&
                                      dialog.RowsOfKind(SourceRowKind::Complete) == 2,
                                  kWaitMs);
-        Settle();
+        Settle(dialog);
         QCOMPARE(list->topLevelItem(1)->childCount(), 2);
         for (int i = 0; i < list->topLevelItem(1)->childCount(); ++i)
             QVERIFY(!list->topLevelItem(1)->child(i)->text(0).startsWith(QStringLiteral("alpha")));
@@ -724,7 +725,9 @@ class VerifyDialogTest : public QObject {
         QTreeWidgetItem* dataGroup = list->topLevelItem(1);
         auto menuAt = [&](QTreeWidgetItem* row) {
             QStringList seen;
-            QTimer::singleShot(300, [&seen]() {
+            bool looked = false;
+            QTimer::singleShot(300, [&seen, &looked]() {
+                looked = true;
                 auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
                 if (menu == nullptr) return;
                 for (QAction* action : menu->actions()) {
@@ -735,7 +738,7 @@ class VerifyDialogTest : public QObject {
             const QPoint at = row ? list->visualItemRect(row).center()
                                   : QPoint(5, list->viewport()->height() - 3);
             emit list->customContextMenuRequested(at);
-            QTest::qWait(500);
+            QTest::qWaitFor([&looked] { return looked; }, kWaitMs);
             return seen;
         };
         QTreeWidgetItem* missing = nullptr;
@@ -799,7 +802,7 @@ class VerifyDialogTest : public QObject {
             !exit->isEnabled() && dialog.shownStatus().activity == Activity::Recovering, kWaitMs);
         const size_t asked = boxes_.asked.size();
         QTest::keyClick(&dialog, Qt::Key_Escape);
-        Settle();
+        QCoreApplication::processEvents();
         QVERIFY(dialog.isVisible());
         QVERIFY(!dialog.stopRequested());
         QCOMPARE(boxes_.asked.size(), asked);
@@ -901,7 +904,7 @@ class VerifyDialogTest : public QObject {
         const std::string missing = dir.File("x/nonexistent.par2");
         VerifyDialog dialog(*settings_, missing);
         dialog.show();
-        Settle();
+        Settle(dialog);
         auto* errorLine = Child<QLabel>(&dialog, "errorLine");
         QVERIFY(errorLine->isVisible());
         QCOMPARE(errorLine->text(),
@@ -920,7 +923,7 @@ class VerifyDialogTest : public QObject {
         QTest::mouseClick(Child<QPushButton>(&dialog, "open"), Qt::LeftButton);
         QTRY_VERIFY_WITH_TIMEOUT(dialog.shownStatus().state == RecoveryState::AllVerified,
                                  kWaitMs);
-        Settle();
+        Settle(dialog);
         QVERIFY(!errorLine->isVisible());
     }
 
@@ -967,7 +970,7 @@ class VerifyDialogTest : public QObject {
                                      dialog.shownStatus().activity == Activity::Idle &&
                                      volumes->childCount() < listed,
                                  kWaitMs);
-        Settle();
+        Settle(dialog);
         QVERIFY(set.Intact());
         auto* stop = Child<QPushButton>(&dialog, "stop");
         QCOMPARE(stop->text(), QStringLiteral("Extra"));
@@ -979,7 +982,7 @@ class VerifyDialogTest : public QObject {
         }
         Child<QCheckBox>(&dialog, "monitor")->click();
         QTRY_VERIFY_WITH_TIMEOUT(volumes->childCount() == 0, kWaitMs);
-        Settle();
+        Settle(dialog);
         QCOMPARE(stop->text(), QStringLiteral("Extra"));
         QVERIFY(!stop->isEnabled());
         SaveScreenshot(&dialog, QStringLiteral("verify_dialog_no_volumes_left.png"));
@@ -1029,6 +1032,7 @@ class VerifyDialogTest : public QObject {
             SetMainWindow(dialog);
             dialog->show();
             QTRY_VERIFY_WITH_TIMEOUT(dialog->shownStatus().state == RecoveryState::AllVerified &&
+                                         dialog->shownStatus().activity == Activity::Idle &&
                                          Child<QPushButton>(dialog, button)->isEnabled(),
                                      kWaitMs);
             if (QByteArray(button) == "stop")

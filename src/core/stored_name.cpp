@@ -1,4 +1,4 @@
-#include "formats/entry_names.h"
+#include "core/stored_name.h"
 
 #include <string_view>
 #include <vector>
@@ -32,6 +32,27 @@ std::string NormalisedPath(const std::string& path) {
 }
 
 }  // namespace
+
+std::string StoredName(std::string_view raw) {
+    std::string name(raw.substr(0, raw.find('\0')));
+    for (char& c : name) {
+        if (c == '\\') c = '/';
+    }
+    return name;
+}
+
+bool IsSafeStoredName(std::string_view name) {
+    if (name.empty() || name[0] == '/') return false;
+    size_t start = 0;
+    while (start <= name.size()) {
+        size_t end = name.find('/', start);
+        if (end == std::string_view::npos) end = name.size();
+        std::string_view part = name.substr(start, end - start);
+        if (part.empty() || part == "." || part == "..") return false;
+        start = end + 1;
+    }
+    return name.find('\0') == std::string_view::npos;
+}
 
 bool IsPlainRelativeName(const std::string& name) {
     if (name.empty() || name[0] == '/') return false;
