@@ -324,6 +324,9 @@ void CreateDialog::BuildControls() {
     totals->addWidget(totalSizeValue_, 0, 3);
     totals->setColumnStretch(1, 1);
     totals->setColumnStretch(3, 1);
+    // A figure is right-aligned in its column: the gap keeps it clear of
+    // the label that follows.
+    totals->setHorizontalSpacing(24);
     top->addLayout(totals);
 
     auto* blocks = new QGroupBox(QStringLiteral("Allocazione blocchi:"), this);

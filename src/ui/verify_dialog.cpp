@@ -18,6 +18,7 @@
 #include <QMimeData>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QScreen>
 #include <QShortcut>
 #include <QTreeWidget>
 #include <QUrl>
@@ -430,12 +431,31 @@ void VerifyDialog::RestoreLayout() {
     auto pixels = [](uint32_t value) { return int(std::min<uint32_t>(value, 16384)); };
     fileList_->setColumnWidth(kNameColumn, pixels(settings_.verifyFilenameWidth));
     fileList_->setColumnWidth(kSizeColumn, pixels(settings_.verifyFilesizeWidth));
-    // The stored height (0 before the first close), never below the minimum.
+    // The stored height (0 before the first close), never below the minimum;
+    // the first time, tall enough for a set of ten volumes and ten files
+    // without scrolling, within the screen.
     const int width = std::max(sizeHint().width(), kDefaultWidth);
-    const int height = settings_.openDialogueHeight != 0
-                           ? std::max(pixels(settings_.openDialogueHeight), minimumHeight())
-                           : std::max(sizeHint().height(), kDefaultHeight);
+    int height = settings_.openDialogueHeight != 0
+                     ? std::max(pixels(settings_.openDialogueHeight), minimumHeight())
+                     : std::max(sizeHint().height(), DefaultHeight());
+    if (settings_.openDialogueHeight == 0) {
+        if (const QScreen* screen = QGuiApplication::primaryScreen())
+            height = std::min(height, std::max(minimumHeight(),
+                                               screen->availableGeometry().height() - 40));
+    }
     resize(std::max(width, minimumWidth()), height);
+}
+
+// The list shows kRowsShown rows (two groups, ten volumes, ten files) with
+// its header; the rest of the dialog keeps the height its layout asks for.
+int VerifyDialog::DefaultHeight() const {
+    constexpr int kRowsShown = 22;
+    const int row = std::max(fileList_->fontMetrics().height() + 4,
+                             fileList_->iconSize().height() + 2);
+    const int list = fileList_->header()->sizeHint().height() + kRowsShown * row +
+                     2 * fileList_->frameWidth() + 4;
+    return std::max(kDefaultHeight,
+                    sizeHint().height() - fileList_->sizeHint().height() + list);
 }
 
 void VerifyDialog::SaveLayout() {

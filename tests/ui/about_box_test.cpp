@@ -74,7 +74,7 @@ class AboutBoxTest : public QObject {
         AboutBox box;
         box.show();
         QVERIFY(QTest::qWaitForWindowExposed(&box));
-        QDir dir(QStringLiteral(VANTROVE_SCREENSHOT_DIR));
+        QDir dir(test::ScreenshotDir());
         QVERIFY(dir.mkpath(QStringLiteral(".")));
         QVERIFY(box.grab().save(dir.filePath(QStringLiteral("about_box.png"))));
         QVERIFY(!ProgramIcon().isNull());

@@ -151,7 +151,7 @@ class CreationProgressDialogTest : public QObject {
         QVERIFY2(QRegularExpression(QStringLiteral("^\\d+\\.\\d %$")).match(percent).hasMatch(),
                  qPrintable(percent));
         QDir(QStringLiteral(VANTROVE_SCREENSHOT_DIR)).mkpath(QStringLiteral("."));
-        p->grab().save(QStringLiteral(VANTROVE_SCREENSHOT_DIR "/creation_progress_computing.png"));
+        p->grab().save(test::ScreenshotDir() + QStringLiteral("/creation_progress_computing.png"));
 
         // "Ferma" answered No: nothing changes.
         Q_ASSERT(boxes_.answers.empty());

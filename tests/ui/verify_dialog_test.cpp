@@ -20,6 +20,8 @@
 #include <QMenu>
 #include <QMimeData>
 #include <QPushButton>
+#include <QScreen>
+#include <QScrollBar>
 #include <QTreeWidget>
 #include <QUrl>
 #include <QtTest/QtTest>
@@ -150,7 +152,7 @@ T* Child(QWidget* dialog, const char* name) {
 }
 
 void SaveScreenshot(QWidget* widget, const QString& name) {
-    QDir dir(QStringLiteral(VANTROVE_SCREENSHOT_DIR));
+    QDir dir(test::ScreenshotDir());
     QVERIFY(dir.mkpath(QStringLiteral(".")));
     QVERIFY(widget->grab().save(dir.filePath(name)));
 }
@@ -895,6 +897,35 @@ class VerifyDialogTest : public QObject {
         QVERIFY(dialog->shownStatus().setName == "caf\xe9");
         dialog->close();
         QTRY_VERIFY_WITH_TIMEOUT(alive.isNull(), kWaitMs);
+    }
+
+    // The first size fits a set of ten volumes and ten files without
+    // scrolling, and the window stays within a 1366 x 768 screen.
+    void DefaultSizeShowsTenVolumesAndTenFiles() {
+        TestSet set;
+        set.names.clear();
+        for (int i = 0; i < 10; ++i) set.names.push_back("file" + std::to_string(i) + ".bin");
+        QVERIFY(set.Make(24, 20000, 50, 4096));
+        // Ten volumes in all: the index and nine recovery files.
+        QCOMPARE(test::RunShell("cd " + test::ShellQuote(set.dir.path()) +
+                                " && rm -f set*.par2 && par2 c -q -q -s4096 -r50 -n9 -u "
+                                "set.par2 file*.bin >/dev/null")
+                     .exitCode,
+                 0);
+        VerifyDialog dialog(*settings_, set.par2);
+        dialog.show();
+        QTRY_VERIFY_WITH_TIMEOUT(dialog.shownStatus().state == RecoveryState::AllVerified, kWaitMs);
+        Settle(dialog);
+        auto* list = Child<QTreeWidget>(&dialog, "fileList");
+        QCOMPARE(list->topLevelItem(0)->childCount(), 10);
+        QCOMPARE(list->topLevelItem(1)->childCount(), 10);
+        const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+        QVERIFY(dialog.height() <= std::max(screen.height() - 40, dialog.minimumHeight()));
+        QVERIFY(dialog.height() <= 768 - 40);
+        QVERIFY(dialog.width() <= 1366);
+        // Where the screen has the room (not with a large scaling factor).
+        if (screen.height() >= 768) QCOMPARE(list->verticalScrollBar()->maximum(), 0);
+        SaveScreenshot(&dialog, QStringLiteral("verify_dialog_ten_volumes_ten_files.png"));
     }
 
     // A name that is not there is reported as a failed open, in the error
