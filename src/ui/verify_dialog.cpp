@@ -286,6 +286,17 @@ void VerifyDialog::BuildControls() {
     fileList_->header()->setStretchLastSection(true);
     fileList_->header()->setSectionsMovable(false);
     connect(fileList_, &QWidget::customContextMenuRequested, this, &VerifyDialog::ShowRowMenu);
+    // A double click does what the row menu's first entry does: it opens
+    // the file with the desktop's default application.
+    connect(fileList_, &QTreeWidget::itemDoubleClicked, this,
+            [this](QTreeWidgetItem* row, int) {
+                if (row == nullptr) return;
+                const auto type = RowType(row->data(kNameColumn, kRowTypeRole).toInt());
+                // A group row opens and closes as usual.
+                if (type == RowType::RecoveryGroup || type == RowType::DataGroup) return;
+                const std::string path = RowPath(row);
+                if (!path.empty()) OpenWithDesktop(path);
+            });
     layout->addWidget(fileList_, 1);
 
     recoveryGroup_ = new QTreeWidgetItem(fileList_);

@@ -41,6 +41,7 @@
 #include "support/shell.h"
 #include "support/test_env.h"
 #include "ui/dialog_switch.h"
+#include "ui/file_context_menu.h"
 #include "ui/last_folder.h"
 #include "ui/qt_startup_host.h"
 #include "ui/segment_bar.h"
@@ -926,6 +927,33 @@ class VerifyDialogTest : public QObject {
         // Where the screen has the room (not with a large scaling factor).
         if (screen.height() >= 768) QCOMPARE(list->verticalScrollBar()->maximum(), 0);
         SaveScreenshot(&dialog, QStringLiteral("verify_dialog_ten_volumes_ten_files.png"));
+    }
+
+    // A double click on a row opens its file with the desktop's program, by
+    // the bytes of its name; a missing file and the group rows open nothing.
+    void DoubleClickOpensTheFile() {
+        TestSet set;
+        set.names = {"caf\xe9.bin", "gone.bin", "plain.bin"};
+        QVERIFY(set.Make(25));
+        std::remove(set.dir.File("gone.bin").c_str());
+        VerifyDialog dialog(*settings_, set.par2);
+        dialog.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+        QTRY_VERIFY_WITH_TIMEOUT(dialog.RowsOfKind(SourceRowKind::Missing) == 1 &&
+                                     dialog.RowsOfKind(SourceRowKind::Complete) == 2,
+                                 kWaitMs);
+        Settle(dialog);
+        std::vector<std::string> opened;
+        SetDesktopOpenerForTests([&](const std::string& path) { opened.push_back(path); });
+        auto* list = Child<QTreeWidget>(&dialog, "fileList");
+        QTreeWidgetItem* data = list->topLevelItem(1);
+        for (int i = 0; i < data->childCount(); ++i) emit list->itemDoubleClicked(data->child(i), 0);
+        emit list->itemDoubleClicked(data, 0);
+        emit list->itemDoubleClicked(list->topLevelItem(0)->child(0), 0);
+        SetDesktopOpenerForTests(nullptr);
+        std::sort(opened.begin(), opened.end());
+        QCOMPARE(opened, (std::vector<std::string>{set.dir.File("caf\xe9.bin"),
+                                                   set.dir.File("plain.bin"), set.par2}));
     }
 
     // A name that is not there is reported as a failed open, in the error
