@@ -41,6 +41,9 @@
 #include "par2/volume_name.h"
 #include "ui/about_box.h"
 #include "ui/creation_progress_dialog.h"
+#include <QToolButton>
+
+#include "ui/dialog_menu_button.h"
 #include "ui/dialog_switch.h"
 #include "ui/dropped_paths.h"
 #include "ui/file_dialog_filters.h"
@@ -283,7 +286,11 @@ CreateDialog::~CreateDialog() = default;
 void CreateDialog::BuildControls() {
     auto* top = new QVBoxLayout(this);
 
-    top->addWidget(new QLabel(QStringLiteral("File sorgente:"), this));
+    auto* topRow = new QHBoxLayout;
+    topRow->addWidget(new QLabel(QStringLiteral("File sorgente:"), this), 1);
+    topRow->addWidget(MakeDialogMenuButton(
+        this, [this] { ShowPreferences(); }, [this] { ShowAbout(); }));
+    top->addLayout(topRow);
     fileList_ = new QTreeWidget(this);
     fileList_->setObjectName(QStringLiteral("fileList"));
     fileList_->setColumnCount(3);

@@ -36,6 +36,9 @@
 #include "core/string_ids.h"
 #include "core/string_table.h"
 #include "ui/about_box.h"
+#include <QToolButton>
+
+#include "ui/dialog_menu_button.h"
 #include "ui/dialog_switch.h"
 #include "ui/dropped_paths.h"
 #include "ui/file_context_menu.h"
@@ -267,7 +270,11 @@ void VerifyDialog::BuildControls() {
     creatorLine_ = new QLabel(this);
     creatorLine_->setObjectName(QStringLiteral("creatorLine"));
     creatorLine_->setTextFormat(Qt::PlainText);
-    layout->addWidget(creatorLine_);
+    auto* topRow = new QHBoxLayout;
+    topRow->addWidget(creatorLine_, 1);
+    topRow->addWidget(MakeDialogMenuButton(
+        this, [this] { OnPreferences(); }, [this] { OnAbout(); }));
+    layout->addLayout(topRow);
 
     fileList_ = new QTreeWidget(this);
     fileList_->setObjectName(QStringLiteral("fileList"));

@@ -205,6 +205,7 @@ class VerifyDialogTest : public QObject {
         QCOMPARE(Child<QPushButton>(&dialog, "new")->isEnabled(), kCreateDialogAvailable);
         QCOMPARE(Child<QLabel>(&dialog, "counter0")->text(), QStringLiteral("sconosciuto"));
         QCOMPARE(Child<QPushButton>(&dialog, "stop")->text(), QStringLiteral("Ferma"));
+        QVERIFY(Child<QWidget>(&dialog, "dialogMenu")->isVisible());
         QVERIFY(dialog.minimumWidth() > 0 && dialog.minimumHeight() > 0);
         // The block bar is empty, not red with blocks "missing" from no set.
         const QImage bar = Child<SegmentBar>(&dialog, "statusBar")->grab().toImage();
