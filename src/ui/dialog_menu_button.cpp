@@ -15,6 +15,8 @@ QToolButton* MakeDialogMenuButton(QWidget* dialog, std::function<void()> prefere
     button->setText(QStringLiteral("\u22ee"));
     button->setToolTip(QStringLiteral("Menu"));
     button->setAutoRaise(true);
+    // The three dots are the whole sign; no extra arrow below them.
+    button->setStyleSheet(QStringLiteral("QToolButton::menu-indicator { image: none; }"));
     button->setPopupMode(QToolButton::InstantPopup);
     button->setFocusPolicy(Qt::TabFocus);
     auto* menu = new QMenu(button);
