@@ -28,6 +28,7 @@
 #include "core/string_table.h"
 #include "create/creation_job.h"
 #include "create/existing_set_reader.h"
+#include "create/source_files.h"
 #include "par2/volume_name.h"
 
 namespace vantrove::cli {
@@ -215,35 +216,6 @@ std::string AbsoluteFolder(const std::string& folder) {
     return result;
 }
 
-// Adds the regular files below `folder` (an absolute path ending in '/'),
-// sorted by name within each folder; symbolic links are not followed.
-bool AddFolder(const std::string& folder, std::vector<CreationSourceFile>& out,
-               std::string& error) {
-    DIR* dir = opendir(folder.c_str());
-    if (!dir) {
-        error = "cannot read the folder " + folder + ": " + std::strerror(errno);
-        return false;
-    }
-    std::vector<std::string> names;
-    while (struct dirent* entry = readdir(dir)) {
-        const std::string name = entry->d_name;
-        if (name != "." && name != "..") names.push_back(name);
-    }
-    closedir(dir);
-    std::sort(names.begin(), names.end());
-    for (const std::string& name : names) {
-        const std::string path = folder + name;
-        struct stat st {};
-        if (lstat(path.c_str(), &st) != 0) continue;  // gone meanwhile
-        if (S_ISDIR(st.st_mode)) {
-            if (!AddFolder(path + "/", out, error)) return false;
-        } else if (S_ISREG(st.st_mode)) {
-            out.push_back({path, static_cast<uint64_t>(st.st_size), {}});
-        }
-    }
-    return true;
-}
-
 }  // namespace
 
 bool GatherSources(const std::vector<std::string>& arguments, std::vector<CreationSourceFile>& out,
@@ -257,7 +229,7 @@ bool GatherSources(const std::vector<std::string>& arguments, std::vector<Creati
         }
         if (S_ISDIR(st.st_mode)) {
             const std::string folder = AbsoluteFolder(path);
-            if (folder.empty() || !AddFolder(folder, found, error)) {
+            if (folder.empty() || !AddFolderFiles(folder, found, error)) {
                 if (error.empty()) error = "cannot read the folder " + path;
                 return false;
             }

@@ -226,7 +226,7 @@ class VerifyDialogTest : public QObject {
         QCOMPARE(dialog.shownStatus().state, RecoveryState::AllVerified);
         QCOMPARE(dialog.windowTitle(),
                  QStringLiteral("Vantrove - Tutti i dati Verificati - \"set\""));
-        QCOMPARE(dialog.RowsOfKind(SourceRowKind::Complete), 3);
+        QTRY_COMPARE_WITH_TIMEOUT(dialog.RowsOfKind(SourceRowKind::Complete), 3, kWaitMs);
         QCOMPARE(Child<QLabel>(&dialog, "counter0")->text(), QStringLiteral("3"));
         QCOMPARE(Child<QLabel>(&dialog, "counter4")->text(), QStringLiteral("3"));
         QCOMPARE(Child<SegmentBar>(&dialog, "statusBar")->GetText(),
@@ -265,9 +265,9 @@ class VerifyDialogTest : public QObject {
                                  kWaitMs);
         Settle(dialog);
         QCOMPARE(dialog.shownStatus().state, RecoveryState::RepairPossible);
-        QCOMPARE(dialog.RowsOfKind(SourceRowKind::Missing), 1);
-        QCOMPARE(dialog.RowsOfKind(SourceRowKind::Damaged), 1);
-        QCOMPARE(dialog.RowsOfKind(SourceRowKind::Complete), 1);
+        QTRY_COMPARE_WITH_TIMEOUT(dialog.RowsOfKind(SourceRowKind::Missing), 1, kWaitMs);
+        QTRY_COMPARE_WITH_TIMEOUT(dialog.RowsOfKind(SourceRowKind::Damaged), 1, kWaitMs);
+        QTRY_COMPARE_WITH_TIMEOUT(dialog.RowsOfKind(SourceRowKind::Complete), 1, kWaitMs);
         const RecoverySetStatus status = dialog.shownStatus();
         const QString expected =
             QStringLiteral("Pronto per il recupero usando %1/%2 Blocchi di recupero")
@@ -299,7 +299,7 @@ class VerifyDialogTest : public QObject {
                      !timeLine->text().contains(QStringLiteral("@ 0 KB/s")),
                  qPrintable(timeLine->text()));
         QVERIFY(!Child<SegmentBar>(&dialog, "statusBar")->isVisible());
-        QCOMPARE(dialog.RowsOfKind(SourceRowKind::Missing), 0);
+        QTRY_COMPARE_WITH_TIMEOUT(dialog.RowsOfKind(SourceRowKind::Missing), 0, kWaitMs);
         QCOMPARE(dialog.soundsPlayed(), 1);
         SaveScreenshot(&dialog, QStringLiteral("verify_dialog_repaired.png"));
     }
@@ -327,8 +327,8 @@ class VerifyDialogTest : public QObject {
         auto* list = Child<QTreeWidget>(&dialog, "fileList");
         QCOMPARE(list->topLevelItem(0)->text(0), QStringLiteral("File delle Firme di Verifica"));
         QCOMPARE(list->topLevelItem(0)->childCount(), 1);
-        QCOMPARE(dialog.RowsOfKind(SourceRowKind::Missing), 1);
-        QCOMPARE(dialog.RowsOfKind(SourceRowKind::Complete), 2);
+        QTRY_COMPARE_WITH_TIMEOUT(dialog.RowsOfKind(SourceRowKind::Missing), 1, kWaitMs);
+        QTRY_COMPARE_WITH_TIMEOUT(dialog.RowsOfKind(SourceRowKind::Complete), 2, kWaitMs);
         QVERIFY(Child<QLabel>(&dialog, "creatorLine")
                     ->text()
                     .startsWith(QStringLiteral("File di Verifica creati da :- ")));
@@ -688,7 +688,7 @@ class VerifyDialogTest : public QObject {
         QTRY_VERIFY_WITH_TIMEOUT(dialog.shownStatus().state == RecoveryState::RepairPossible &&
                                      dialog.shownStatus().activity == Activity::Idle,
                                  kWaitMs);
-        QCOMPARE(dialog.RowsOfKind(SourceRowKind::Damaged), 1);
+        QTRY_COMPARE_WITH_TIMEOUT(dialog.RowsOfKind(SourceRowKind::Damaged), 1, kWaitMs);
     }
 
     void DroppedFilesAreOpened() {
