@@ -32,11 +32,10 @@ QToolButton* MakeDialogMenuButton(QWidget* dialog, std::function<void()> prefere
     QObject::connect(info, &QAction::triggered, dialog, [about] {
         if (about) about();
     });
-    QAction* help = menu->addAction(QStringLiteral("Aiuto"));
+    // F1 itself belongs to the dialog's Help key (a second shortcut for the
+    // same key would make it ambiguous): the entry only names it.
+    QAction* help = menu->addAction(QStringLiteral("Aiuto\tF1"));
     help->setObjectName(QStringLiteral("menuHelp"));
-    help->setShortcut(QKeySequence(Qt::Key_F1));
-    // F1 itself belongs to the dialog's Help key; the entry only shows it.
-    help->setShortcutContext(Qt::WidgetShortcut);
     QObject::connect(help, &QAction::triggered, dialog, [] { RunHelp(); });
     button->setMenu(menu);
     return button;
