@@ -107,7 +107,11 @@ std::vector<T*> VisibleTopLevels() {
 }
 
 void CloseEveryWindow() {
-    for (QWidget* w : QApplication::topLevelWidgets()) {
+    // Guarded: deleting a dialog also deletes the windows it owns (its menus).
+    QList<QPointer<QWidget>> windows;
+    for (QWidget* w : QApplication::topLevelWidgets()) windows << w;
+    for (QWidget* w : windows) {
+        if (w == nullptr) continue;
         if (auto* p = qobject_cast<CreationProgressDialog*>(w)) {
             // A job still running is stopped without a question.
             delete p;

@@ -116,8 +116,11 @@ class CreationProgressDialogTest : public QObject {
         SetMessageBoxPresenter(&boxes_);
     }
     void cleanup() {
-        for (QWidget* w : QApplication::topLevelWidgets())
-            if (qobject_cast<QDialog*>(w) != nullptr) delete w;
+        // Guarded: deleting a dialog also deletes the windows it owns (its menus).
+        QList<QPointer<QWidget>> windows;
+        for (QWidget* w : QApplication::topLevelWidgets()) windows << w;
+        for (QWidget* w : windows)
+            if (w != nullptr && qobject_cast<QDialog*>(w) != nullptr) delete w;
         SetMessageBoxPresenter(nullptr);
         settings_.reset();
         dir_.reset();
