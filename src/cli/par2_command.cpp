@@ -22,6 +22,7 @@
 #include "app/settings.h"
 #include "cli/cli_observer.h"
 #include "cli/create_command.h"
+#include "cli/english_texts.h"
 #include "cli/par2_volumes.h"
 #include "cli/set_report.h"
 #include "create/creation_job.h"
@@ -552,6 +553,9 @@ int RunVerifyOrRepair(const Par2Arguments& a, StopFlag* stop) {
     }
     if (out.At(0)) std::printf("\nRepair Failed.\n");
     std::fflush(stdout);
+    const std::string reason =
+        EnglishRepairError(after.errorKind, after.systemErrorCode, after.errorFile);
+    if (!reason.empty()) std::fprintf(stderr, "%s\n", reason.c_str());
     return kPar2RepairFailed;
 }
 
@@ -735,7 +739,7 @@ int RunCreate(const Par2Arguments& a, StopFlag* stop) {
     job.finish(!ok);
     if (!ok) {
         const CreationStatus st = slot.Snapshot();
-        std::string message = CreationFailureMessage(st.failureCode);
+        std::string message = EnglishCreationFailure(st.failureCode);
         if (!st.fileName.empty()) message += ": " + st.fileName;
         std::fprintf(stderr, "%s\n", message.c_str());
         return stop && stop->load() != 0 ? kPar2InternalError : kPar2FileIoError;
