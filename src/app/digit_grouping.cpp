@@ -6,6 +6,10 @@
 namespace vantrove {
 namespace {
 
+// Where the locale gives no separator (the C and POSIX locales): the one of
+// the interface's language, Italian.
+constexpr const char* kFallbackSeparator = ".";
+
 // Length in bytes of the UTF-8 character that starts with `lead`; a byte that
 // cannot start one counts as a character of its own.
 size_t Utf8Length(unsigned char lead) {
@@ -15,29 +19,30 @@ size_t Utf8Length(unsigned char lead) {
     return 1;
 }
 
-std::string LocaleSeparator() {
-    locale_t locale = newlocale(LC_NUMERIC_MASK, "", static_cast<locale_t>(0));
-    if (locale == static_cast<locale_t>(0)) return ",";
+}  // namespace
+
+std::string LocaleThousandsSeparator(const char* localeName) {
+    locale_t locale = newlocale(LC_NUMERIC_MASK, localeName, static_cast<locale_t>(0));
+    if (locale == static_cast<locale_t>(0)) return kFallbackSeparator;
     const char* text = nl_langinfo_l(THOUSEP, locale);
     std::string separator = ThousandsSeparatorFrom(text != nullptr ? text : "");
     freelocale(locale);
     return separator;
 }
 
-}  // namespace
-
 std::string ThousandsSeparatorFrom(std::string_view localeSeparator) {
-    if (localeSeparator.empty()) return ",";
+    if (localeSeparator.empty()) return kFallbackSeparator;
     size_t length = Utf8Length(static_cast<unsigned char>(localeSeparator[0]));
-    if (length > localeSeparator.size()) return ",";  // a cut-off character
+    if (length > localeSeparator.size()) return kFallbackSeparator;  // a cut-off character
     for (size_t i = 1; i < length; ++i) {
-        if ((static_cast<unsigned char>(localeSeparator[i]) & 0xC0) != 0x80) return ",";
+        if ((static_cast<unsigned char>(localeSeparator[i]) & 0xC0) != 0x80)
+            return kFallbackSeparator;
     }
     return std::string(localeSeparator.substr(0, length));
 }
 
 const std::string& UserThousandsSeparator() {
-    static const std::string separator = LocaleSeparator();
+    static const std::string separator = LocaleThousandsSeparator("");
     return separator;
 }
 

@@ -4,8 +4,9 @@
 // separator is a comma).
 //
 // The separator is the first character of the thousands separator of the
-// user's numeric locale (LC_ALL, LC_NUMERIC, LANG), taken once; a comma when
-// the locale gives none, as the C locale does. All functions may be called
+// user's numeric locale (LC_ALL, LC_NUMERIC, LANG), taken once; where the
+// locale gives none, as the C and POSIX locales do, the Italian "." of the
+// interface's texts. All functions may be called
 // from any thread.
 
 #include <cstdint>
@@ -18,7 +19,12 @@ namespace vantrove {
 // bytes in UTF-8. Never empty.
 const std::string& UserThousandsSeparator();
 
-// The first character of a locale's separator text, or "," when it is empty.
+// The separator of the named locale ("" for the user's, from the
+// environment); "." also when the locale is not installed.
+std::string LocaleThousandsSeparator(const char* localeName);
+
+// The first character of a locale's separator text, or "." when it is empty
+// or broken.
 std::string ThousandsSeparatorFrom(std::string_view localeSeparator);
 
 // Inserts `separator` after every third digit from the right into a string

@@ -21,6 +21,7 @@
 #include "app/application.h"
 #include "app/creation_settings.h"
 #include "app/settings.h"
+#include "cli/set_report.h"
 #include "cli/verify_command.h"
 #include "core/string_ids.h"
 #include "core/string_table.h"
@@ -31,6 +32,27 @@
 namespace vantrove::cli {
 
 namespace {
+
+// The recovery files of a set named `base` already in `folder`: the index
+// file and the volumes.
+std::vector<std::string> ExistingRecoveryFiles(const std::string& folder, const std::string& base) {
+    std::vector<std::string> found;
+    DIR* dir = opendir(folder.c_str());
+    if (dir == nullptr) return found;
+    while (const dirent* entry = readdir(dir)) {
+        const std::string name = entry->d_name;
+        if (name.size() < base.size() + 5 || name.compare(0, base.size(), base) != 0 ||
+            strcasecmp(name.c_str() + name.size() - 5, ".par2") != 0) {
+            continue;
+        }
+        const bool index = name.size() == base.size() + 5;
+        const bool volume = strncasecmp(name.c_str() + base.size(), ".vol", 4) == 0;
+        if (index || volume) found.push_back(name);
+    }
+    closedir(dir);
+    std::sort(found.begin(), found.end());
+    return found;
+}
 
 void CreateUsage() {
     std::fprintf(stderr,
@@ -48,6 +70,8 @@ void CreateUsage() {
                  "  -n COUNT        number of recovery files\n"
                  "  --scheme powers|limited|uniform   sizes of the recovery files\n"
                  "  --split BYTES   also split large source files into pieces of this size\n"
+                 "  --force         replace recovery files of the same name\n"
+                 "  --wait          wait while another job works in the output folder\n"
                  "exit codes: 0 success, 3 failure\n");
 }
 
@@ -329,6 +353,10 @@ bool ParseCreateArguments(const std::vector<std::string>& args, CreateArguments&
             onlyFiles = true;
             continue;
         }
+        if (arg == "--force" || arg == "--wait") {
+            (arg == "--force" ? parsed.force : parsed.wait) = true;
+            continue;
+        }
         std::string name, value;
         bool attached = false;
         if (arg.compare(0, 2, "--") == 0) {
@@ -526,6 +554,27 @@ int RunCreateCommand(const std::vector<std::string>& args, StopFlag* stop) {
         parameters.destinationPath = folder;
     }
     ApplyCreateArguments(parsed, parameters);
+
+    // One job at a time in the output folder; then nothing of another set
+    // is replaced unless asked for.
+    FolderLock lock;
+    const std::string& named = !parsed.extend.empty()   ? parsed.extend
+                               : !parsed.output.empty() ? parsed.output
+                                                        : parameters.destinationPath;
+    if (!LockSetFolder(lock, named, parameters.destinationPath, parsed.wait, stop)) {
+        return kError;
+    }
+    if (parsed.extend.empty() && !parsed.force) {
+        const std::vector<std::string> existing =
+            ExistingRecoveryFiles(parameters.destinationPath, parameters.baseName);
+        if (!existing.empty()) {
+            std::fprintf(stderr,
+                         "vantrove-cli create: %s%s already exists; choose another name or "
+                         "give --force to replace the set\n",
+                         parameters.destinationPath.c_str(), existing.front().c_str());
+            return kError;
+        }
+    }
 
     CreationStatusSlot slot;
     CreationJob job(parameters, slot, *stop);

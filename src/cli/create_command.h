@@ -30,6 +30,8 @@ struct CreateArguments {
     std::string basePath;
     std::vector<std::string> files;  // files and folders
     std::string extend;  // SET.par2 to extend
+    bool force = false;  // replace recovery files of the same name
+    bool wait = false;   // wait while another job works in the output folder
     bool hasBlockSize = false, hasBlockCount = false, hasRedundancy = false,
          hasRecoveryCount = false, hasFirst = false, hasFileCount = false, hasScheme = false,
          hasSplit = false;

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/crash_points.h"
 #include "cli/create_command.h"
 #include "cli/repair_command.h"
 #include "cli/verify_command.h"
@@ -51,6 +52,7 @@ int main(int argc, char** argv) {
         Usage();
         return kError;
     }
+    InstallCrashPoints();
     const std::string command = argv[1];
     if (command == "-h" || command == "--help") {
         Usage();

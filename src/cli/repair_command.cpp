@@ -38,6 +38,8 @@ bool ParseRepairArguments(const std::vector<std::string>& args, RepairCommandOpt
             options.noTrash = true;
         } else if (!onlyFiles && arg == "--cached") {
             options.cached = true;
+        } else if (!onlyFiles && arg == "--wait") {
+            options.wait = true;
         } else if (!onlyFiles && arg.size() > 1 && arg[0] == '-') {
             std::fprintf(stderr, "vantrove-cli: unknown option '%s'\n", arg.c_str());
             return false;
@@ -58,6 +60,8 @@ bool ParseRepairArguments(const std::vector<std::string>& args, RepairCommandOpt
 int RunRepair(const RepairCommandOptions& options, const StopFlag* stop) {
     const std::string path = AbsolutePath(options.path);
     if (!CheckSetFile(options.path, path)) return kRepairError;
+    FolderLock lock;
+    if (!LockSetFolder(lock, options.path, path, options.wait, stop)) return kRepairError;
 
     Settings settings;
     settings.Load();
@@ -123,7 +127,7 @@ int RunRepairCommand(const std::vector<std::string>& args, const StopFlag* stop)
     if (!ParseRepairArguments(args, options)) {
         std::fprintf(stderr,
                      "usage: vantrove-cli repair FILE [--json] [--cached] [--keep-damaged] "
-                     "[--delete-recovery] [--no-trash]\n");
+                     "[--delete-recovery] [--no-trash] [--wait]\n");
         return kRepairError;
     }
     options.progress = isatty(STDERR_FILENO) != 0;

@@ -28,6 +28,7 @@ struct RepairCommandOptions {
     bool deleteRecovery = false;  // delete the recovery volumes after success
     bool noTrash = false;         // delete for good instead of into the trash
     bool cached = false;          // trust the verification cache for unchanged files
+    bool wait = false;            // wait while another job works in the set's folder
 };
 
 // Reads the options after the command word; false (with a message on

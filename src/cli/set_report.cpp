@@ -119,27 +119,66 @@ std::string StatusLine(const RecoverySetStatus& s) {
 }
 
 bool CheckSetFile(const std::string& given, const std::string& path) {
+    // O_NONBLOCK: a FIFO or a device named as the set must be refused at
+    // once, not wait for a writer.
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0) {
+        if (errno == ENXIO) {  // a FIFO or socket with nobody at the other end
+            std::fprintf(stderr, "vantrove-cli: %s: not a regular file\n", given.c_str());
+        } else {
+            std::fprintf(stderr, "vantrove-cli: %s: %s\n", given.c_str(), std::strerror(errno));
+        }
+        return false;
+    }
     struct stat st;
-    if (stat(path.c_str(), &st) != 0) {
-        std::fprintf(stderr, "vantrove-cli: %s: %s\n", given.c_str(), std::strerror(errno));
+    const bool statted = fstat(fd, &st) == 0;
+    const int statError = errno;
+    ::close(fd);
+    if (!statted) {
+        std::fprintf(stderr, "vantrove-cli: %s: %s\n", given.c_str(), std::strerror(statError));
         return false;
     }
     if (S_ISDIR(st.st_mode)) {
         std::fprintf(stderr, "vantrove-cli: %s: is a folder\n", given.c_str());
         return false;
     }
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        std::fprintf(stderr, "vantrove-cli: %s: %s\n", given.c_str(), std::strerror(errno));
+    if (!S_ISREG(st.st_mode)) {
+        std::fprintf(stderr, "vantrove-cli: %s: not a regular file\n", given.c_str());
         return false;
     }
-    ::close(fd);
     if (ChooseSetFormat(path) == FormatKind::None) {
         std::fprintf(stderr, "vantrove-cli: %s: not a recognised recovery file name\n",
                      given.c_str());
         return false;
     }
     return true;
+}
+
+std::string FolderOf(const std::string& path) {
+    const size_t slash = path.rfind('/');
+    return slash == std::string::npos ? "." : path.substr(0, slash + 1);
+}
+
+bool LockSetFolder(FolderLock& lock, const std::string& given, const std::string& path, bool wait,
+                   const StopFlag* stop) {
+    const std::string folder = FolderOf(path);
+    const auto keepWaiting = [stop] { return stop == nullptr || stop->load() == 0; };
+    switch (lock.Acquire(folder, wait, keepWaiting)) {
+        case FolderLock::Outcome::Locked:
+            // No other job of ours works here now: a work file is a leftover.
+            RemovePartFiles(folder);
+            return true;
+        case FolderLock::Outcome::Busy:
+            std::fprintf(stderr,
+                         "vantrove-cli: %s: the set is busy: another repair or creation is "
+                         "working in its folder (--wait waits for it)\n",
+                         given.c_str());
+            return false;
+        case FolderLock::Outcome::Failed:
+            break;
+    }
+    std::fprintf(stderr, "vantrove-cli: %s: %s\n", given.c_str(), std::strerror(lock.error()));
+    return false;
 }
 
 std::unique_ptr<RecoverySet> OpenAndScanSet(const std::string& path, CliObserver& observer,

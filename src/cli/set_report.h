@@ -10,15 +10,25 @@
 
 #include "cli/cli_observer.h"
 #include "cli/json_writer.h"
+#include "core/folder_lock.h"
 #include "engine/recovery_set.h"
 
 namespace vantrove::cli {
 
 // `path` made absolute against the current folder.
 std::string AbsolutePath(const std::string& path);
+// The folder part of `path`, with its '/' ("." for a bare name).
+std::string FolderOf(const std::string& path);
 // True when `path` (`given` as the user wrote it) is a readable file with a
 // name this program opens; otherwise prints why not on stderr.
 bool CheckSetFile(const std::string& given, const std::string& path);
+// Takes `lock` on the folder of `path` (`given` as the user wrote it) for a
+// job that changes files there, then deletes the work files that an
+// interrupted job left there. When another job holds the lock, prints that
+// the set is busy and returns false at once, or with `wait` waits for it (a
+// stop ends the wait).
+bool LockSetFolder(FolderLock& lock, const std::string& given, const std::string& path, bool wait,
+                   const StopFlag* stop);
 // Opens the set of `path`, scans its folder (or takes its saved state) and
 // finishes the activity. Never null.
 // Every file is read unless `cached` lets unchanged files (same size and

@@ -49,6 +49,11 @@ int RunVerify(const VerifyOptions& options, const StopFlag* stop) {
         lines.push_back("Cannot be restored: \"" + entry->name + "\": " +
                         UnusableNameReason(*set, *entry));
     }
+    // Work files of an interrupted repair or creation stay visible until
+    // the next job in the folder removes them.
+    for (const std::string& name : ListPartFiles(FolderOf(path)))
+        lines.push_back("leftover  " + name +
+                        "  (of an interrupted job; the next repair removes it)");
     PrintSetReport(*set, options.json, {}, lines);
     std::fflush(stdout);
     if (stop && stop->load() != 0) return kError;

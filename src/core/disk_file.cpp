@@ -3,6 +3,7 @@
 
 #include "core/disk_file.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <limits.h>
 #include <stdio.h>
@@ -357,6 +358,92 @@ bool DiskFile::rename(const std::string& newPath) {
         if (error != EEXIST && error != ENOTEMPTY) return Fail(error);
     }
     return Fail(EEXIST);
+}
+
+bool DiskFile::moveIntoPlace(const std::string& finalPath, bool replace) {
+    if (int error = CheckPath(path)) return Fail(error);
+    if (int error = CheckPath(finalPath)) return Fail(error);
+    int fd = fd_;
+    if (fd < 0) {
+        do {
+            fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW);
+        } while (fd < 0 && errno == EINTR);
+        if (fd < 0) return Fail(errno);
+    }
+    const int synced = fsync(fd) == 0 ? 0 : errno;
+    if (fd != fd_) ::close(fd);
+    // A file system that cannot flush (EINVAL) still takes the rename.
+    if (synced != 0 && synced != EINVAL) return Fail(synced);
+    FileFaultInjector* injector = detail::CurrentFaultInjector();
+    int error = injector ? injector->BeforeRename(path, finalPath) : 0;
+    if (error == 0) {
+        if (replace) {
+            error = ::rename(path.c_str(), finalPath.c_str()) == 0 ? 0 : errno;
+        } else {
+            error = MoveNoReplace(path, finalPath);
+        }
+    }
+    if (error != 0) return Fail(error);
+    path = finalPath;
+    const size_t slash = path.rfind('/');
+    const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+    const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir >= 0) {
+        fsync(dir);
+        ::close(dir);
+    }
+    return true;
+}
+
+namespace {
+constexpr char kPartSuffix[] = ".vantrove-part";
+constexpr size_t kPartSuffixLength = sizeof kPartSuffix - 1;
+}  // namespace
+
+std::string PartPathOf(const std::string& path) {
+    const size_t slash = path.rfind('/');
+    const size_t start = slash == std::string::npos ? 0 : slash + 1;
+    return path.substr(0, start) + "." + path.substr(start) + kPartSuffix;
+}
+
+std::string FinalPathOfPart(const std::string& path) {
+    const size_t slash = path.rfind('/');
+    const size_t start = slash == std::string::npos ? 0 : slash + 1;
+    const std::string name = path.substr(start);
+    if (!IsPartFileName(name)) return path;
+    return path.substr(0, start) + name.substr(1, name.size() - 1 - kPartSuffixLength);
+}
+
+bool IsPartFileName(const std::string& name) {
+    return name.size() > kPartSuffixLength + 1 && name[0] == '.' &&
+           name.find('/') == std::string::npos &&
+           name.compare(name.size() - kPartSuffixLength, kPartSuffixLength, kPartSuffix) == 0;
+}
+
+std::vector<std::string> ListPartFiles(const std::string& folder) {
+    std::vector<std::string> names;
+    DIR* dir = opendir(folder.empty() ? "." : folder.c_str());
+    if (dir == nullptr) return names;
+    while (const dirent* entry = readdir(dir)) {
+        if (IsPartFileName(entry->d_name)) names.emplace_back(entry->d_name);
+    }
+    closedir(dir);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+std::vector<std::string> RemovePartFiles(const std::string& folder) {
+    std::vector<std::string> removed;
+    std::string prefix = folder;
+    if (!prefix.empty() && prefix.back() != '/') prefix += '/';
+    for (const std::string& name : ListPartFiles(folder)) {
+        struct stat st {};
+        // Only plain files: a link or anything else of that name is not ours.
+        if (lstat((prefix + name).c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
+        DiskFile file(prefix + name);
+        if (file.remove()) removed.push_back(name);
+    }
+    return removed;
 }
 
 }  // namespace vantrove

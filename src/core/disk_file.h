@@ -18,6 +18,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "core/async_read_request.h"
 #include "core/file_time.h"
@@ -110,6 +111,11 @@ class DiskFile {
     // "<path>.N". Never replaces an existing file, even one that appears
     // while the name is chosen. On failure nothing changes.
     bool rename(const std::string& newPath = {});
+    // Puts a finished work file in place: flushes it to the disk, moves it to
+    // `finalPath` (never over an existing file unless `replace`) and flushes
+    // the folder, so that after any crash the name holds either nothing or
+    // the whole file. On failure nothing changes.
+    bool moveIntoPlace(const std::string& finalPath, bool replace = false);
 
     bool isOpen() const { return fd_ >= 0; }
     int lastError() const { return lastError_; }
@@ -154,6 +160,19 @@ class DiskFile {
 };
 
 using DiskFileRef = std::shared_ptr<DiskFile>;
+
+// A file being written is kept under a hidden work name in its own folder,
+// ".<name>.vantrove-part", until it is complete and verified. A work file
+// found later is the leftover of an interrupted job.
+std::string PartPathOf(const std::string& path);
+// The final path of a work file's path; any other path as it is.
+std::string FinalPathOfPart(const std::string& path);
+bool IsPartFileName(const std::string& name);
+// The work files in `folder` (names only, sorted).
+std::vector<std::string> ListPartFiles(const std::string& folder);
+// Deletes the work files in `folder`; only while no job of ours can be
+// writing there (under the folder's lock). Returns the names deleted.
+std::vector<std::string> RemovePartFiles(const std::string& folder);
 
 // Test seam: when installed, consulted before each operation of every
 // DiskFile; a non-zero return is taken as the errno of a failure of that

@@ -265,7 +265,9 @@ constexpr int kMd5S[4][4] = {{7, 12, 17, 22}, {5, 9, 14, 20}, {4, 11, 16, 23}, {
 // The intrinsics' headers start vectors from undefined values, which this
 // compiler mistakes for uninitialised reads.
 #pragma GCC diagnostic push
+#if !defined(__clang__)
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
 // Sixteen streams, one per 32-bit lane. `states` holds a, b, c, d of lane
 // i at [4i .. 4i+3]; lane i reads `blocks` 64-byte blocks from data[i].
 __attribute__((target("avx512f"))) void Compress16(uint32_t* states,

@@ -1,6 +1,5 @@
 #include "create/creation_job.h"
 
-
 #include <algorithm>
 #include <atomic>
 #include <condition_variable>
@@ -12,13 +11,13 @@
 #include <thread>
 
 #include "core/async_read_request.h"
-#include "core/page_region.h"
-#include "core/worker_team.h"
 #include "core/crc32.h"
 #include "core/disk_file.h"
 #include "core/md5.h"
+#include "core/page_region.h"
 #include "core/string_ids.h"
 #include "core/string_table.h"
+#include "core/worker_team.h"
 #include "create/split_plan.h"
 #include "engine/verification_cache.h"
 #include "par2/creator_packet.h"
@@ -331,6 +330,7 @@ struct CreationJob::State {
     bool CheckSignatures(uint64_t length);
     bool WritePass(uint32_t pass, uint64_t length);
     bool FinishPackets();
+    bool PutInPlace();
     bool WritePlacements();
     bool VerifyPieces();
     bool ReverifySources();
@@ -391,7 +391,24 @@ bool CreationJob::State::Run() {
     if (!VerifyPieces()) return false;
     if (!ReverifySources()) return false;
     if (!VerifyOutputs()) return false;
+    if (!PutInPlace()) return false;
     Phase(kPhaseFinished, {}, 0, 0);
+    return true;
+}
+
+// Every output and piece is whole and verified: each takes its final name
+// (replacing a file of that name only now, when the new one is complete).
+// The index file goes last, so that a set is never seen without volumes.
+bool CreationJob::State::PutInPlace() {
+    for (Source& src : sources) {
+        for (size_t k = 0; k < src.pieceFiles.size(); ++k) {
+            if (!src.pieceFiles[k]->moveIntoPlace(src.pieces[k].path, true))
+                return Fail(kFailCreateOutput, src.pieces[k].path);
+        }
+    }
+    for (Output& o : outputs) {
+        if (!o.file->moveIntoPlace(o.path, true)) return Fail(kFailCreateOutput, o.path);
+    }
     return true;
 }
 
@@ -532,7 +549,8 @@ bool CreationJob::State::LayOut() {
 bool CreationJob::State::CreateOutputs() {
     for (Output& o : outputs) {
         o.file = std::make_shared<DiskFile>();
-        if (!o.file->create(o.path)) return Fail(kFailCreateOutput, o.path);
+        // Written under a work name; the final name only once verified.
+        if (!o.file->create(PartPathOf(o.path))) return Fail(kFailCreateOutput, o.path);
         o.created = true;
         if (!o.file->setSize(o.size)) return Fail(kFailSizeOutput, o.path);
     }
@@ -547,7 +565,7 @@ bool CreationJob::State::CreatePieces() {
         for (size_t k = 0; k < src.pieces.size(); ++k) {
             const SplitPiece& piece = src.pieces[k];
             auto file = std::make_shared<DiskFile>();
-            if (!file->create(piece.path)) return Fail(kFailCreateOutput, piece.path);
+            if (!file->create(PartPathOf(piece.path))) return Fail(kFailCreateOutput, piece.path);
             src.pieceFiles.push_back(file);
             if (!file->setSize(piece.size)) return Fail(kFailSizeOutput, piece.path);
             for (uint64_t j = 0; j < piece.blockCount; ++j) {
@@ -1099,7 +1117,7 @@ bool CreationJob::State::VerifyPieces() {
         const SplitPiece& piece = src.pieces[item.piece];
         Phase(kPhaseVerifySplit, item.path, 0, piece.size);
         DiskFile file;
-        if (!file.open(item.path) || file.size != piece.size ||
+        if (!file.open(PartPathOf(item.path)) || file.size != piece.size ||
             CeilDiv(file.size, blockSize) != piece.blockCount)
             return Fail(kFailDataVerify, item.path);
         bool ok = HashBlocks(
@@ -1217,7 +1235,7 @@ bool CreationJob::State::ReverifySources() {
 
 bool CreationJob::State::CheckWrittenFile(Output& output) {
     DiskFile file;
-    if (!file.open(output.path) || file.size == 0) return false;
+    if (!file.open(output.file->path) || file.size == 0) return false;
     std::vector<uint8_t> buffer(262144);
     uint64_t offset = 0;
     uint8_t header[kPacketHeaderSize];
@@ -1262,15 +1280,17 @@ void CreationJob::State::Finish(bool failed) {
     for (Output& o : outputs) {
         if (!o.created) continue;
         o.file->close();
-        if (stopped)
+        if (o.file->path == o.path) continue;  // in place
+        if (stopped || !(failed || o.file->flags.damaged))
             o.file->remove();
-        else if (failed || o.file->flags.damaged)
+        else
             o.file->rename(o.path + ".bad");
     }
     for (Source& src : sources) {
-        for (auto& piece : src.pieceFiles) {
-            piece->close();
-            if (stopped) piece->remove();
+        for (size_t k = 0; k < src.pieceFiles.size(); ++k) {
+            DiskFile& piece = *src.pieceFiles[k];
+            piece.close();
+            if (k >= src.pieces.size() || piece.path != src.pieces[k].path) piece.remove();
         }
         if (src.file) src.file->close();
     }

@@ -488,7 +488,7 @@ void RecoverySet::UpdateState() {
     const uint64_t recovery = static_cast<uint32_t>(s.recoveryBlocksAvailable);
     const bool noneUnverified = s.unverifiedFiles == 0;
 
-    if (total == 0) {
+    if (total == 0 && s.sourceFileCount == 0) {
         // Nothing describes the source files yet. A set into which nothing
         // has been loaded keeps saying so.
         if (s.state != RecoveryState::NothingLoaded) s.state = RecoveryState::NeedMoreVolumes;
@@ -643,14 +643,17 @@ bool RecoverySet::PrepareTargets(std::vector<SourceFileEntry*>& list) {
                 RecordError(ErrorKind::Open, target->lastError(), target->path);
                 return false;
             }
-        } else if (!target->create()) {
+        } else if (!target->create(PartPathOf(entry.targetPath))) {
+            // A missing file is rebuilt under a work name beside it and takes
+            // its name only once verified (see VerifyRebuiltFiles).
+            target->path = entry.targetPath;
             RecordError(ErrorKind::CreateTarget, target->lastError(), target->path);
             return false;
         }
         target->kind = FileKind::Target;
         list.push_back(&entry);
         if (!target->setSize(entry.size)) {
-            RecordError(ErrorKind::CreateTarget, target->lastError(), target->path);
+            RecordError(ErrorKind::CreateTarget, target->lastError(), entry.targetPath);
             return false;
         }
         MapBlocksToTarget(entry);

@@ -191,8 +191,12 @@ class RecoverySet {
     // entries count as missing again. Empties the list.
     void DiscardTargets(std::vector<SourceFileEntry*>& list);
     // The repair of formats without recovery data: in set state 3 or 4,
-    // RenameFiles, and the set is repaired when that recorded no error.
+    // RenameFiles and CreateEmptyFiles, and the set is repaired when that
+    // recorded no error.
     void RepairByRenaming();
+    // Makes every missing empty file that has no blocks (nothing to rebuild)
+    // and verifies it. False when one could not be made (error recorded).
+    bool CreateEmptyFiles();
 
     // What a successful repair deletes (the user's settings; the worker or
     // the command line hands them over before a repair).

@@ -1,6 +1,8 @@
 // RecoverySet: renaming, discarding of rebuild targets and clean-up after a
 // repair. These steps need no arithmetic and serve every format.
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <set>
@@ -167,6 +169,12 @@ void RecoverySet::VerifyRebuiltFiles(std::vector<SourceFileEntry*>& list) {
             intact = target->result == VerifyResult::IntactCopy && !target->flags.misnamed &&
                      entry->completeCopy == target;
         }
+        if (intact && target->path != entry->targetPath &&
+            !target->moveIntoPlace(entry->targetPath)) {
+            // Something took the name meanwhile: it is never replaced.
+            RecordError(ErrorKind::CreateTarget, target->lastError(), entry->targetPath);
+            intact = false;
+        }
         if (intact) {
             target->flags.repaired = true;
         } else if (status_.errorKind == ErrorKind::None) {
@@ -194,7 +202,8 @@ void RecoverySet::DiscardTargets(std::vector<SourceFileEntry*>& list) {
             if (target->blocksTaken > 0) ForgetDataFile(*target);
             if (entry->completeCopy == target) entry->completeCopy.reset();
             target->close();
-            if (!entry->unusableName && IsWritablePlace(target->path)) target->remove();
+            if (!entry->unusableName && IsInsideSetFolder(target->path)) target->remove();
+            target->path = entry->targetPath;  // a work file had its own name
             // Whether or not the file could be deleted, what lies there is
             // no verified copy.
             target->result = VerifyResult::Missing;
@@ -247,13 +256,52 @@ void RecoverySet::CleanUp(const std::vector<DiskFileRef>& files) {
     ReportChangedSourceFiles();
 }
 
+bool RecoverySet::CreateEmptyFiles() {
+    bool ok = true, made = false;
+    for (const SourceFileEntryRef& ref : entries_) {
+        SourceFileEntry& entry = *ref;
+        DiskFileRef target = entry.targetFile;
+        if (entry.blockCount != 0 || entry.size != 0 || entry.completeCopy || !target ||
+            target->result != VerifyResult::Missing) {
+            continue;
+        }
+        int placeError = 0;
+        if (entry.unusableName || !MakeWritablePlace(target->path, placeError)) {
+            refusedTargets_.push_back(&entry);
+            continue;
+        }
+        // Never over something that appeared meanwhile.
+        if (access(target->path.c_str(), F_OK) == 0) {
+            RecordError(ErrorKind::CreateTarget, EEXIST, target->path);
+            ok = false;
+            continue;
+        }
+        if (!target->create()) {
+            RecordError(ErrorKind::CreateTarget, target->lastError(), target->path);
+            ok = false;
+            continue;
+        }
+        target->close();
+        made = true;
+        target->kind = FileKind::Target;
+        target->result = VerifyResult::NotVerified;
+        VerifyFile(&entry, target, false, true);
+        if (entry.completeCopy == target) target->flags.repaired = true;
+        UpdateEntryState(entry);
+        ReportSourceFile(entry);
+    }
+    if (made) NotifyStatus();
+    return ok;
+}
+
 void RecoverySet::RepairByRenaming() {
     if (status_.state != RecoveryState::PartlyJoinable &&
         status_.state != RecoveryState::RepairPossible) {
         return;
     }
     ClearError();
-    if (RenameFiles() && !RecordRefusedTargets() && status_.errorKind == ErrorKind::None) {
+    if (RenameFiles() && CreateEmptyFiles() && !RecordRefusedTargets() &&
+        status_.errorKind == ErrorKind::None) {
         status_.state = RecoveryState::Repaired;
     }
     NotifyStatus();

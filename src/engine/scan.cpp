@@ -7,6 +7,7 @@
 // the saved state with the file's result.
 
 #include <strings.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <set>
@@ -26,10 +27,11 @@ void SetCheckOnlyFlag(DiskFile& file, bool checkOnly) {
     file.flags.formatFlag = checkOnly;
 }
 
-// The text after the last '.', when it is exactly one of the program's own
-// work-file extensions.
+// A work file of a job (see PartPathOf), or a state file: the text after the
+// last '.' is exactly one of the program's own state-file extensions.
 bool IsOwnWorkFile(const std::string& path) {
     size_t slash = path.rfind('/');
+    if (IsPartFileName(slash == std::string::npos ? path : path.substr(slash + 1))) return true;
     size_t dot = path.rfind('.');
     if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return false;
     std::string extension = path.substr(dot + 1);
@@ -39,6 +41,11 @@ bool IsOwnWorkFile(const std::string& path) {
 bool SameListing(const DiskFile& file, const ListedFile& listed) {
     return file.size == listed.size && file.creationTime == listed.creationTime &&
            file.lastWriteTime == listed.lastWriteTime;
+}
+
+bool IsSpecialFile(const std::string& path) {
+    struct stat st {};
+    return stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode);
 }
 
 }  // namespace
@@ -81,8 +88,21 @@ void RecoverySet::VerifyFile(SourceFileEntry* expected, const DiskFileRef& file,
         if (file->sourceFile) UpdateEntryState(*file->sourceFile);
         return;
     }
-    if (StopRequested() || !file->open()) {
+    if (StopRequested()) {
         SetCheckOnlyFlag(*file, checkOnly);
+        return;
+    }
+    if (!file->open()) {
+        SetCheckOnlyFlag(*file, checkOnly);
+        // Something that is no file (a FIFO, a device, a socket) under a
+        // data file's name holds none of its data: a damaged file, stepped
+        // aside by the repair, not a file whose check is still to come.
+        if (file->kind == FileKind::Target && expected && IsSpecialFile(file->path)) {
+            file->result = VerifyResult::NotIntact;
+            file->flags.damaged = true;
+            file->flags.misnamed = false;
+            UpdateEntryState(*expected);
+        }
         return;
     }
     Activity activity;

@@ -19,7 +19,12 @@ void SetDataPassReporter::SetProgress(uint64_t position, uint64_t total) {
 
 void SetDataPassReporter::RecordError(int32_t kind, uint32_t systemErrorCode,
                                       const std::string& filePath) {
-    set_.RecordError(static_cast<ErrorKind>(kind), static_cast<int>(systemErrorCode), filePath);
+    // The first failure is the one to report: once a disk is full, the writes
+    // of every other output fail after it.
+    if (set_.status().errorKind != ErrorKind::None) return;
+    // A file being rebuilt is named as the user knows it, not by its work name.
+    set_.RecordError(static_cast<ErrorKind>(kind), static_cast<int>(systemErrorCode),
+                     FinalPathOfPart(filePath));
 }
 
 const std::atomic<uint32_t>* SetDataPassReporter::StopFlag() const {

@@ -1,5 +1,7 @@
 #include "engine/state_stream.h"
 
+#include <sys/stat.h>
+
 #include <cstring>
 
 namespace vantrove {
@@ -135,16 +137,21 @@ bool StateWriter::CloseStream() {
     const std::string bakPath = path_ + ".bak";
     int error = 0;
     // The old ".bak" goes first, so that the old file can take its name.
-    if (!RemoveIfPresent(bakPath, error)) {
-        Fail(error);
-        Abandon();
-        return false;
-    }
-    DiskFile old(path_);
-    if (!old.rename(bakPath) && old.lastError() != ENOENT) {
-        Fail(old.lastError());
-        Abandon();
-        return false;
+    // Without an old file (a save killed between its renames) the ".bak" is
+    // the previous save and stays.
+    struct stat st {};
+    if (lstat(path_.c_str(), &st) == 0) {
+        if (!RemoveIfPresent(bakPath, error)) {
+            Fail(error);
+            Abandon();
+            return false;
+        }
+        DiskFile old(path_);
+        if (!old.rename(bakPath) && old.lastError() != ENOENT) {
+            Fail(old.lastError());
+            Abandon();
+            return false;
+        }
     }
     open_ = false;
     if (!file_.rename(path_)) {
@@ -162,18 +169,47 @@ bool StateWriter::CloseStream() {
     return true;
 }
 
-bool StateReader::Open(const std::string& path) {
-    data_.clear();
+namespace {
+
+// The bytes of a state file whose trailing digest holds, or nothing.
+bool ReadWholeState(const std::string& path, std::vector<uint8_t>& bytes, bool& present) {
     DiskFile file;
-    if (!file.open(path)) return false;
+    present = file.open(path) || file.lastError() != ENOENT;
+    if (!file.isOpen()) return false;
     if (file.size < kDigestSize || file.size > kMaxStateFileSize) {
         file.close();
         return false;
     }
-    std::vector<uint8_t> bytes(static_cast<size_t>(file.size));
+    bytes.assign(static_cast<size_t>(file.size), 0);
     bool ok = file.read(0, bytes.data(), bytes.size());
     file.close();
-    if (!ok) return false;
+    if (!ok) {
+        bytes.clear();
+        return false;
+    }
+    const size_t content = bytes.size() - kDigestSize;
+    const Md5Digest digest = Md5Of(bytes.data(), content);
+    return std::memcmp(digest.bytes.data(), bytes.data() + content, kDigestSize) == 0;
+}
+
+}  // namespace
+
+bool StateReader::Open(const std::string& path) {
+    data_.clear();
+    // A save puts the previous file aside as ".bak" before the new one takes
+    // the name: when the job was killed in between, or the file at the name
+    // is damaged, the previous save is what there is.
+    std::vector<uint8_t> bytes;
+    bool present = false;
+    if (!ReadWholeState(path, bytes, present)) {
+        std::vector<uint8_t> previous;
+        bool previousPresent = false;
+        if (ReadWholeState(path + ".bak", previous, previousPresent)) {
+            bytes = std::move(previous);
+        } else if (!present || bytes.empty()) {
+            return false;
+        }
+    }
     OpenBytes(std::move(bytes));
     return true;
 }

@@ -1,6 +1,7 @@
 #include "engine/verification_cache.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <array>
 #include <cerrno>
@@ -135,12 +136,26 @@ VerificationCache& VerificationCache::Default() {
     return cache;
 }
 
+namespace {
+
+// Our cache folder is one that nobody else can put files into or take files
+// out of: a folder (not a link to one) owned by us and writable by nobody
+// else. Another user's folder of the same name, in a shared TMPDIR, is
+// never used.
+bool IsOwnFolder(const std::string& folder) {
+    struct stat st;
+    return lstat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == geteuid() &&
+           (st.st_mode & (S_IWGRP | S_IWOTH)) == 0;
+}
+
+}  // namespace
+
 bool VerificationCache::EnsureFolder() const {
     if (folder_.empty() || folder_[0] != '/') return false;
     std::string folder = folder_;
     while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
     struct stat st;
-    if (stat(folder.c_str(), &st) == 0) return S_ISDIR(st.st_mode);
+    if (lstat(folder.c_str(), &st) == 0) return IsOwnFolder(folder);
     // Create every missing folder along the path.
     for (size_t pos = folder.find('/', 1);; pos = folder.find('/', pos + 1)) {
         std::string prefix = pos == std::string::npos ? folder : folder.substr(0, pos);
@@ -151,7 +166,7 @@ bool VerificationCache::EnsureFolder() const {
         }
         if (pos == std::string::npos) break;
     }
-    return stat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+    return IsOwnFolder(folder);
 }
 
 bool VerificationCache::IsOwnStateFile(const std::string& path) const {

@@ -182,18 +182,27 @@ void ChecksumSet::VerifyDataFile(const DiskFileRef& file, SourceFileEntry*& entr
     }
     file->result = VerifyResult::NotIntact;
 
+    if (file->size == 0) {
+        // An empty file is the listed empty file of its own name and no
+        // other: every empty file would match every listed one. Empty files
+        // have no block to locate.
+        if (expected && expected->blockCount == 0 && !expected->completeCopy &&
+            HashMatches(*expected, hash)) {
+            entryOut = expected;
+            resultOut = 2;
+        } else {
+            recordAgainstExpected();
+        }
+        return;
+    }
     SourceFileEntry* match = nullptr;
-    // An empty file is the listed empty file of its own name and no other:
-    // every empty file would match every listed one.
     for (const SourceFileEntryRef& entry : entries_) {
-        if (file->size == 0) break;
-        if (!entry->foundBlocks[0].file && HashMatches(*entry, hash)) {
+        if (entry->blockCount == 1 && !entry->foundBlocks[0].file && HashMatches(*entry, hash)) {
             match = entry.get();
             break;
         }
     }
-    if ((match || file->size == 0) && expected && expected != match &&
-        !expected->foundBlocks.empty() &&
+    if (match && expected && expected != match && expected->blockCount == 1 &&
         !expected->foundBlocks[0].file && HashMatches(*expected, hash)) {
         match = expected;
     }
@@ -235,7 +244,7 @@ bool ChecksumSet::ReadStateEntries(StateReader& reader,
     for (uint32_t i = 0; i < count; ++i) {
         SourceFileEntryRef entry;
         if (!ReadEntryReference(reader, entry) || !entry) return false;
-        if (entry->blockCount != 1 || !named(*entry)) return false;
+        if (entry->blockCount > 1 || !named(*entry)) return false;
         entries.push_back(std::move(entry));
     }
     SetEntries(std::move(entries));

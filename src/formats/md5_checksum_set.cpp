@@ -52,7 +52,9 @@ bool Md5ChecksumSet::ParseListLine(std::string_view line,
     auto entry = std::make_shared<SourceFileEntry>();
     description->name = StoredName(description->name);
     entry->name = description->name;
-    entry->blockCount = 1;
+    // The hash of nothing lists an empty file: it has no data to find,
+    // and a missing one is made again.
+    entry->blockCount = description->digest == Md5Of(nullptr, 0) ? 0 : 1;
     entry->Description(DescriptionSlot::Md5ListEntry) = std::move(description);
     entries.push_back(std::move(entry));
     return true;

@@ -453,8 +453,9 @@ bool Par1RecoverySet::SaveState(const std::string& setPath) {
                                  WriteEntryReference(writer, entry.get());
                              }
                              writer.WriteU32(static_cast<uint32_t>(volumes_.size()));
-                             for (const auto& [exponent, block] : volumes_) {
+                             for (const auto& [exponent, volumeBlock] : volumes_) {
                                  writer.WriteU32(exponent);
+                                 const auto& block = volumeBlock;  // clang 14 captures no bindings
                                  writer.WriteReference(&block, [&writer, &block] {
                                      WriteDiskFileReference(writer, block.file.get());
                                      writer.WriteU64(block.offset);
@@ -679,6 +680,9 @@ bool Par1RecoverySet::ComputeMissing(bool& cancelled) {
     }
     if (openFailed) return false;
     for (const DataBlock& output : job.outputs) {
+        // A block without a file is one the repair may not write (its name
+        // was refused): it is computed with the others and dropped.
+        if (!output.file && output.length == 0) continue;
         if (!output.file || !output.file->isOpen()) {
             RecordError(ErrorKind::Open, output.file ? output.file->lastError() : EBADF,
                         output.file ? output.file->path : std::string());

@@ -53,7 +53,9 @@ bool SfvChecksumSet::ParseListLine(std::string_view line,
     auto entry = std::make_shared<SourceFileEntry>();
     description->name = StoredName(description->name);
     entry->name = description->name;
-    entry->blockCount = 1;
+    // A CRC of 00000000 lists an empty file: it has no data to find, and
+    // a missing one is made again.
+    entry->blockCount = description->crc == 0 ? 0 : 1;
     entry->Description(DescriptionSlot::SfvEntry) = std::move(description);
     entries.push_back(std::move(entry));
     return true;

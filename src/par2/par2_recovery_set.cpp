@@ -537,8 +537,9 @@ bool Par2RecoverySet::SaveState(const std::string& setPath) {
             writer.WriteBytes(group.setId.bytes.data(), 16);
             writer.WriteU32(group.packetCount);
             writer.WriteU32(static_cast<uint32_t>(group.files.size()));
-            for (const auto& [id, record] : group.files) {
+            for (const auto& [id, fileRecord] : group.files) {
                 writer.WriteBytes(id.bytes.data(), 16);
+                const auto& record = fileRecord;  // a lambda may not capture a binding in clang 14
                 writer.WriteReference(&record, [&writer, &record] {
                     WriteDescriptionReference(writer, record.description.get());
                     WriteDescriptionReference(writer, record.checksums.get());

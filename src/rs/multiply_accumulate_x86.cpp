@@ -1,7 +1,8 @@
 // Vector multiply-accumulate kernels for x86. Each group of functions is
-// compiled for its instruction set through a target pragma, so the rest of the
-// program needs no special compiler flags; the dispatcher calls a group only
-// after the CPU has reported the features it needs.
+// compiled for its instruction set through a target pragma (GCC's, or clang's
+// attribute pragma), so the rest of the program needs no special compiler
+// flags; the dispatcher calls a group only after the CPU has reported the
+// features it needs.
 //
 // GF(2^16) data are little-endian 16-bit elements. The shuffle kernels split
 // a run of elements into a vector of low bytes and a vector of high bytes,
@@ -20,7 +21,9 @@
 
 // GCC 12 reports the deliberately undefined pass-through operand inside some
 // AVX-512 intrinsics as maybe-uninitialized.
+#if !defined(__clang__)
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
 
 namespace vantrove::kernels {
 
@@ -38,8 +41,12 @@ bool HasGfni512() {
 }
 
 // ---------------------------------------------------------------- SSSE3
+#if defined(__clang__)
+#pragma clang attribute push(__attribute__((target("ssse3"))), apply_to = function)
+#else
 #pragma GCC push_options
 #pragma GCC target("ssse3")
+#endif
 
 void ApplySsse3(const FactorTable& table, const uint8_t* in, uint8_t* out, size_t length) {
     if (table.factor == 0) return;
@@ -90,11 +97,19 @@ void ApplySsse3x8(const Factor8Table& table, const uint8_t* in, uint8_t* out, si
     Tail8(table.factor, in + i, out + i, length - i);
 }
 
+#if defined(__clang__)
+#pragma clang attribute pop
+#else
 #pragma GCC pop_options
+#endif
 
 // ---------------------------------------------------------------- AVX2
+#if defined(__clang__)
+#pragma clang attribute push(__attribute__((target("avx2"))), apply_to = function)
+#else
 #pragma GCC push_options
 #pragma GCC target("avx2")
+#endif
 
 void ApplyAvx2(const FactorTable& table, const uint8_t* in, uint8_t* out, size_t length) {
     if (table.factor == 0) return;
@@ -156,11 +171,19 @@ void ApplyAvx2x8(const Factor8Table& table, const uint8_t* in, uint8_t* out, siz
     Tail8(table.factor, in + i, out + i, length - i);
 }
 
+#if defined(__clang__)
+#pragma clang attribute pop
+#else
 #pragma GCC pop_options
+#endif
 
 // ---------------------------------------------------------------- AVX-512BW
+#if defined(__clang__)
+#pragma clang attribute push(__attribute__((target("avx512f,avx512bw"))), apply_to = function)
+#else
 #pragma GCC push_options
 #pragma GCC target("avx512f,avx512bw")
+#endif
 
 void ApplyAvx512bw(const FactorTable& table, const uint8_t* in, uint8_t* out, size_t length) {
     if (table.factor == 0) return;
@@ -218,7 +241,11 @@ void ApplyAvx512bwx8(const Factor8Table& table, const uint8_t* in, uint8_t* out,
     Tail8(table.factor, in + i, out + i, length - i);
 }
 
+#if defined(__clang__)
+#pragma clang attribute pop
+#else
 #pragma GCC pop_options
+#endif
 
 // ---------------------------------------------------------------- GFNI (AVX-512)
 namespace {
@@ -259,8 +286,12 @@ constexpr GfniIndex kGfniIndex = MakeGfniIndex();
 
 }  // namespace
 
+#if defined(__clang__)
+#pragma clang attribute push(__attribute__((target("avx512f,avx512bw,avx512vbmi,gfni"))), apply_to = function)
+#else
 #pragma GCC push_options
 #pragma GCC target("avx512f,avx512bw,avx512vbmi,gfni")
+#endif
 
 namespace {
 
@@ -746,6 +777,10 @@ void ApplyGfni512x8(const Factor8Table& table, const uint8_t* in, uint8_t* out, 
     Tail8(table.factor, in + i, out + i, length - i);
 }
 
+#if defined(__clang__)
+#pragma clang attribute pop
+#else
 #pragma GCC pop_options
+#endif
 
 }  // namespace vantrove::kernels

@@ -10,6 +10,7 @@
 #include <QContextMenuEvent>
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QFile>
 #include <QFileDialog>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -31,6 +32,8 @@
 #include "app/application.h"
 #include "app/digit_grouping.h"
 #include "app/localized_message_box.h"
+#include "app/make_folders.h"
+#include "app/repair_error_message.h"
 #include "app/settings.h"
 #include "core/string_ids.h"
 #include "core/string_table.h"
@@ -40,6 +43,7 @@
 #include "ui/creation_progress_dialog.h"
 #include "ui/dialog_switch.h"
 #include "ui/dropped_paths.h"
+#include "ui/file_dialog_filters.h"
 #include "ui/help_key.h"
 #include "ui/last_folder.h"
 #include "ui/preferences_dialog.h"
@@ -64,6 +68,12 @@ QString Q(const std::string& text) {
 
 std::string S(const QString& text) {
     return text.toStdString();
+}
+
+// A file name or path typed or chosen in Qt, as the bytes the file system
+// uses (QString's own UTF-8 only for a UTF-8 locale).
+std::string PathBytes(const QString& path) {
+    return QFile::encodeName(path).toStdString();
 }
 
 QString Grouped(uint64_t value) {
@@ -192,7 +202,8 @@ QString ChooserNameFilter(int id) {
         list << p;
         if (p.toLower() != p) list << p.toLower();
     }
-    return Q(text) + QStringLiteral(" (") + list.join(QLatin1Char(' ')) + QStringLiteral(")");
+    return FilterDescription(Q(text)) + QStringLiteral(" (") + list.join(QLatin1Char(' ')) +
+           QStringLiteral(")");
 }
 
 FileChooser DefaultFileChooser() {
@@ -561,9 +572,9 @@ void CreateDialog::ChooseFiles() {
                             GetString(kStrSelectFilesTitle), kMbOk | kMbIconExclamation);
         return;
     }
-    RememberFolderOf(S(files.front()));
+    RememberFolderOf(PathBytes(files.front()));
     std::vector<std::string> paths;
-    for (const QString& file : files) paths.push_back(S(file));
+    for (const QString& file : files) paths.push_back(PathBytes(file));
     AddFiles(paths);
 }
 
@@ -901,14 +912,14 @@ void CreateDialog::OnSplitLimitStep(int direction) {
 
 void CreateDialog::OnBaseNameEdited(const QString& text) {
     if (settingTexts_) return;
-    typedBaseName_ = S(text);
+    typedBaseName_ = PathBytes(text);
     if (text.isEmpty()) SetFieldText(baseNameEdit_, Q(parameters_->offeredBaseName()));
     RefreshEnabling();
 }
 
 void CreateDialog::OnPathEdited(const QString& text) {
     if (settingTexts_) return;
-    typedPath_ = S(text);
+    typedPath_ = PathBytes(text);
     if (text.isEmpty()) SetFieldText(pathEdit_, Q(parameters_->defaultPath));
     RefreshEnabling();
 }
@@ -930,8 +941,10 @@ void CreateDialog::OpenSet() {
     const QStringList files = fileChooser_(this, Q(GetString(kStrSelectRecoveryVolumeTitle)),
                                            Q(LastFolder()), filter, false);
     if (files.isEmpty()) return;
-    RememberFolderOf(S(files.front()));
-    ReplaceMainWindow(this, OpenVerifyDialog(settings_, S(files.front())));
+    RememberFolderOf(PathBytes(files.front()));
+    // Without a verify dialog (it said why) the user stays here.
+    if (QWidget* next = OpenVerifyDialog(settings_, PathBytes(files.front())))
+        ReplaceMainWindow(this, next);
 }
 
 // Both are modal. The preferred block size belongs to the preferences: once
@@ -958,8 +971,12 @@ bool CreateDialog::CheckDestination(const std::string& folder) {
         if (LocalizedMessageBox(this, question, GetString(kStrBadDestinationCaption),
                                 kMbYesNo | kMbIconQuestion) != kIdYes)
             return false;
-        if (mkdir(path.c_str(), 0777) != 0) {
-            LocalizedMessageBox(this, GetString(kStrCannotCreateDestination),
+        const MakeFoldersResult made = MakeDestinationFolders(path);
+        if (!made.ok) {
+            // Which folder failed, and the system's reason.
+            LocalizedMessageBox(this,
+                                GetString(kStrCannotCreateDestination) + "\n\n" +
+                                    made.failedFolder + "\n\n" + SystemErrorMessage(made.error),
                                 GetString(kStrBadDestinationCaption), kMbOk | kMbIconExclamation);
             return false;
         }

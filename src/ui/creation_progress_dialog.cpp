@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QContextMenuEvent>
+#include <QFile>
 #include <QFileDialog>
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -69,6 +70,7 @@ CreationProgressDialog::CreationProgressDialog(Settings& settings,
     setAttribute(Qt::WA_DeleteOnClose);
     InstallHelpKey(this);
     const CreationParameters& p = *parameters_;
+    line_.SetJobBytes(p.totalDataSize);
     indexFileName_ = p.destinationPath + p.baseName + "." + GetString(kStrPar2Extension);
     setWindowTitle(Q(CreationTitle(kPhaseNone, p.baseName)));
 
@@ -227,6 +229,8 @@ void CreationProgressDialog::closeEvent(QCloseEvent* event) {
 }
 
 void CreationProgressDialog::SwitchTo(QWidget* next) {
+    // A window that could not be opened has said why; the user stays here.
+    if (next == nullptr) return;
     leaving_ = true;
     hide();
     ReplaceMainWindow(this, next);
@@ -257,8 +261,9 @@ void CreationProgressDialog::OpenSet() {
     const QStringList files = fileChooser_(this, Q(GetString(kStrSelectRecoveryVolumeTitle)),
                                            Q(LastFolder()), filter, false);
     if (files.isEmpty()) return;
-    RememberFolderOf(files.front().toStdString());
-    SwitchTo(OpenVerifyDialog(settings_, files.front().toStdString()));
+    const std::string path = QFile::encodeName(files.front()).toStdString();
+    RememberFolderOf(path);
+    SwitchTo(OpenVerifyDialog(settings_, path));
 }
 
 void CreationProgressDialog::ShowAbout() {

@@ -36,12 +36,17 @@ void SetMainWindow(QWidget* window);
 // Makes `next` the main window (showing it if hidden) and then closes
 // `current`, so the program goes on with `next`. With a null `next` the
 // current window stays the main window and still closes: the program ends
-// unless another window is open. Nothing happens to `current` when it is
-// `next` or null.
+// unless another window is visible (also when `current` was hidden before,
+// which by itself would leave the program running without a window).
+// Nothing happens to `current` when it is `next` or null.
 void ReplaceMainWindow(QWidget* current, QWidget* next);
+
+// Whether any top-level window of the program is on screen.
+bool AnyWindowVisible();
 
 // A new verify/repair dialog, shown, opening `fileName` when it is not empty.
 // Its monitoring and automatic repair start unchecked. Deleted on close.
+// Null, after a message box, when its worker thread could not be started.
 QWidget* OpenVerifyDialog(Settings& settings, const std::string& fileName);
 
 // A new create dialog with `files`, shown; null when it cannot be made.

@@ -12,10 +12,12 @@ std::vector<std::string> DroppedPaths(const QMimeData* mimeData) {
     if (mimeData == nullptr || !mimeData->hasUrls()) return paths;
     for (const QUrl& url : mimeData->urls()) {
         if (!url.isLocalFile()) continue;
-        QString path = url.toLocalFile();
-        if (path.isEmpty()) continue;
+        // The path's bytes from its percent-encoded form: a name that is not
+        // UTF-8 arrives as it is on disk, which no QString would keep.
+        std::string local =
+            QByteArray::fromPercentEncoding(url.path(QUrl::FullyEncoded).toLatin1()).toStdString();
+        if (local.empty()) continue;
         // Only files that exist count; a folder is not a file to open or protect.
-        std::string local = path.toStdString();
         struct stat st {};
         if (stat(local.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) continue;
         paths.push_back(std::move(local));

@@ -1,35 +1,65 @@
 #include "ui/file_context_menu.h"
 
+#include <sys/stat.h>
+
 #include <QApplication>
 #include <QClipboard>
-#include <QDesktopServices>
-#include <QFileInfo>
+#include <QFile>
 #include <QMenu>
-#include <QUrl>
+
+#include "app/open_document.h"
 
 namespace vantrove {
 
-QString ContainingFolder(const QString& path) {
-    QFileInfo info(path);
-    if (info.isDir()) return info.absoluteFilePath();
-    return info.absolutePath();
+namespace {
+
+std::function<void(const std::string&)>& OpenerSlot() {
+    static std::function<void(const std::string&)> opener;
+    return opener;
 }
 
-void FillFileMenu(QMenu* menu, const QString& path) {
-    const bool folder = QFileInfo(path).isDir();
+bool IsFolder(const std::string& path) {
+    struct stat st {};
+    return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+}  // namespace
+
+std::string ContainingFolder(const std::string& path) {
+    std::string folder = path;
+    while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+    if (IsFolder(folder)) return folder;
+    const size_t slash = folder.rfind('/');
+    if (slash == std::string::npos) return ".";
+    return slash == 0 ? std::string("/") : folder.substr(0, slash);
+}
+
+void OpenWithDesktop(const std::string& path) {
+    if (OpenerSlot()) {
+        OpenerSlot()(path);
+        return;
+    }
+    OpenDocument(path);
+}
+
+void SetDesktopOpenerForTests(std::function<void(const std::string&)> opener) {
+    OpenerSlot() = std::move(opener);
+}
+
+void FillFileMenu(QMenu* menu, const std::string& path) {
+    const bool folder = IsFolder(path);
     QAction* open = menu->addAction(QStringLiteral("Apri"));
-    QObject::connect(open, &QAction::triggered, menu,
-                     [path]() { QDesktopServices::openUrl(QUrl::fromLocalFile(path)); });
+    QObject::connect(open, &QAction::triggered, menu, [path]() { OpenWithDesktop(path); });
     if (!folder) {
         QAction* openFolder = menu->addAction(QStringLiteral("Apri cartella"));
-        QObject::connect(openFolder, &QAction::triggered, menu, [path]() {
-            QDesktopServices::openUrl(QUrl::fromLocalFile(ContainingFolder(path)));
-        });
+        QObject::connect(openFolder, &QAction::triggered, menu,
+                         [path]() { OpenWithDesktop(ContainingFolder(path)); });
     }
     menu->addSeparator();
     QAction* copy = menu->addAction(QStringLiteral("Copia percorso"));
-    QObject::connect(copy, &QAction::triggered, menu,
-                     [path]() { QApplication::clipboard()->setText(path); });
+    QObject::connect(copy, &QAction::triggered, menu, [path]() {
+        QApplication::clipboard()->setText(QFile::decodeName(QByteArray::fromStdString(path)));
+    });
 }
 
 }  // namespace vantrove

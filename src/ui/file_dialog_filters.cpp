@@ -4,12 +4,21 @@
 
 namespace vantrove {
 
+QString FilterDescription(const QString& description) {
+    QString text = description.trimmed();
+    if (text.endsWith(QLatin1Char(')'))) {
+        const int open = text.lastIndexOf(QLatin1Char('('));
+        if (open > 0) text = text.left(open).trimmed();
+    }
+    return text;
+}
+
 QStringList FileDialogFilters(const QString& text) {
     QStringList filters;
     const QStringList parts = text.split(QLatin1Char('|'));
     // Pairs of description and patterns; a trailing empty part ends the text.
     for (int i = 0; i + 1 < parts.size(); i += 2) {
-        const QString description = parts[i].trimmed();
+        const QString description = FilterDescription(parts[i]);
         if (description.isEmpty()) continue;
         QStringList patterns;
         for (const QString& raw : parts[i + 1].split(QLatin1Char(';'), Qt::SkipEmptyParts)) {

@@ -11,6 +11,11 @@
 
 namespace vantrove {
 
+// A description without the patterns it names in brackets at its end
+// ("Volumi di Recupero (*.PAR2, *.P??)" is "Volumi di Recupero"): the file
+// dialog shows the patterns of the filter once, after the description.
+QString FilterDescription(const QString& description);
+
 // The filters of one text: every "description|patterns|" pair in it.
 QStringList FileDialogFilters(const QString& text);
 

@@ -8,13 +8,21 @@
 #include <vector>
 
 #include "app/application.h"
+#include "app/graphical_session.h"
 #include "app/localized_message_box.h"
+#include "app/open_document.h"
 #include "app/settings.h"
 #include "app/start_up.h"
 #include "ui/qt_message_box.h"
 #include "ui/qt_startup_host.h"
 
 int main(int argc, char** argv) {
+    // Without a display Qt would end with a message about its platform
+    // plugin; the user learns instead what the program needs and what to use.
+    if (!vantrove::GraphicalSessionAvailable(std::vector<std::string>(argv, argv + argc)))
+        return vantrove::ReportNoGraphicalSession(stderr,
+                                                  vantrove::ExecutableFolder() + "vantrove-cli");
+
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Vantrove"));
 

@@ -22,11 +22,15 @@
 #include <QTreeWidget>
 #include <QUrl>
 #include <QVBoxLayout>
+#include <sys/stat.h>
+
+#include <cerrno>
 #include <chrono>
 #include <climits>
 
 #include "app/application.h"
 #include "app/localized_message_box.h"
+#include "app/repair_error_message.h"
 #include "app/settings.h"
 #include "core/string_ids.h"
 #include "core/string_table.h"
@@ -55,6 +59,18 @@ constexpr int kMinimumWidth = 600;
 constexpr int kMinimumHeight = 440;
 constexpr int kDefaultWidth = 720;
 constexpr int kDefaultHeight = 520;
+
+constexpr const char* kExtraFailedMessage =
+    "Impossibile leggere di nuovo i Volumi di Recupero del set: non è possibile aggiungerne "
+    "altri.";
+
+// The block bar's missing blocks, and the grey of an empty bar.
+const QColor kMissingTop(0xFF, 0xD9, 0xD9);
+const QColor kMissingFill(0x66, 0x14, 0x0C);
+const QColor kMissingBottom(0x80, 0x21, 0x00);
+const QColor kEmptyTop(0xE5, 0xE5, 0xE5);
+const QColor kEmptyFill(0x61, 0x61, 0x61);
+const QColor kEmptyBottom(0x6C, 0x6C, 0x6C);
 
 // Item data of the list's rows.
 constexpr int kRowTypeRole = Qt::UserRole;
@@ -130,12 +146,22 @@ void SetItemText(QTreeWidgetItem* item, int column, const QString& text) {
     if (item->text(column) != text) item->setText(column, text);
 }
 
+// Paths travel in the rows as the bytes of their names, never through a
+// QString, so that a name that is not UTF-8 stays the same name.
+QByteArray Bytes(const std::string& path) {
+    return QByteArray::fromStdString(path);
+}
+
+std::string PathOf(const QTreeWidgetItem* row) {
+    return row->data(kNameColumn, kPathRole).toByteArray().toStdString();
+}
+
 // The places of a source row, from its child rows.
 std::vector<SourcePlace> PlacesOf(const QTreeWidgetItem* row) {
     std::vector<SourcePlace> places;
     for (int i = 0; i < row->childCount(); ++i) {
         const QTreeWidgetItem* child = row->child(i);
-        places.push_back({child->data(kNameColumn, kPathRole).toString().toStdString(),
+        places.push_back({PathOf(child),
                           child->data(kNameColumn, kBlocksRole).toUInt(),
                           child->data(kNameColumn, kSizeRole).toULongLong()});
     }
@@ -143,6 +169,11 @@ std::vector<SourcePlace> PlacesOf(const QTreeWidgetItem* row) {
 }
 
 }  // namespace
+
+static VerifyDialog::WorkerStarter& WorkerStarterSlot() {
+    static VerifyDialog::WorkerStarter starter;
+    return starter;
+}
 
 // ---- Lines from the worker thread.
 
@@ -171,6 +202,10 @@ void VerifyDialog::DialogClient::SetHook(StatusHook hook) {
 }
 
 // ---- Creation.
+
+void VerifyDialog::SetWorkerStarterForTests(WorkerStarter starter) {
+    WorkerStarterSlot() = std::move(starter);
+}
 
 VerifyDialog::VerifyDialog(Settings& settings, const std::string& fileName,
                            bool optionsFromSettings, QWidget* parent)
@@ -205,7 +240,7 @@ VerifyDialog::VerifyDialog(Settings& settings, const std::string& fileName,
     listTimer_.start(kListTimerMs);
 
     worker_ = std::make_unique<VerificationWorker>(&client_);
-    workerStarted_ = worker_->Start();
+    workerStarted_ = WorkerStarterSlot() ? WorkerStarterSlot()(*worker_) : worker_->Start();
     if (!workerStarted_) worker_.reset();
 
     openButton_->setFocus();
@@ -276,8 +311,7 @@ void VerifyDialog::BuildControls() {
                            QColor(0x00, 0x6A, 0x23));
     statusBar_->SetColours(1, QColor(0xFD, 0xE6, 0xC1), QColor(0x66, 0x4E, 0x0C),
                            QColor(0x7E, 0x71, 0x00));
-    statusBar_->SetColours(2, QColor(0xFF, 0xD9, 0xD9), QColor(0x66, 0x14, 0x0C),
-                           QColor(0x80, 0x21, 0x00));
+    statusBar_->SetColours(2, kEmptyTop, kEmptyFill, kEmptyBottom);
     QSizePolicy keep = statusBar_->sizePolicy();
     keep.setRetainSizeWhenHidden(true);
     statusBar_->setSizePolicy(keep);
@@ -287,8 +321,7 @@ void VerifyDialog::BuildControls() {
     progressBar_->setObjectName(QStringLiteral("progressBar"));
     progressBar_->SetColours(0, QColor(0x86, 0x99, 0xFA), QColor(0x09, 0x1D, 0xB3),
                              QColor(0x08, 0x1C, 0x92));
-    progressBar_->SetColours(1, QColor(0xE5, 0xE5, 0xE5), QColor(0x61, 0x61, 0x61),
-                             QColor(0x6C, 0x6C, 0x6C));
+    progressBar_->SetColours(1, kEmptyTop, kEmptyFill, kEmptyBottom);
     errorLine_ = new QLabel(this);
     errorLine_->setObjectName(QStringLiteral("errorLine"));
     errorLine_->setTextFormat(Qt::PlainText);
@@ -472,7 +505,7 @@ void VerifyDialog::ShowVolume(const LinePacket& packet) {
     if (row == nullptr) {
         row = new QTreeWidgetItem(recoveryGroup_);
         row->setData(kNameColumn, kRowTypeRole, int(RowType::Volume));
-        row->setData(kNameColumn, kPathRole, Q(packet.path));
+        row->setData(kNameColumn, kPathRole, Bytes(packet.path));
         row->setText(kNameColumn, Q(FileNameOf(packet.path)));
         row->setTextAlignment(kSizeColumn, Qt::AlignRight | Qt::AlignVCenter);
         row->setToolTip(kNameColumn, Q(packet.path));
@@ -508,7 +541,7 @@ void VerifyDialog::ShowSourceFile(const LinePacket& packet) {
         row->setTextAlignment(kSizeColumn, Qt::AlignRight | Qt::AlignVCenter);
     }
     const std::string path = setFolder_ + FileNameOf(packet.path);
-    row->setData(kNameColumn, kPathRole, Q(path));
+    row->setData(kNameColumn, kPathRole, Bytes(path));
     row->setToolTip(kNameColumn, Q(path));
     row->setData(kNameColumn, kSourceKindRole, int(packet.rowKind));
     row->setData(kNameColumn, kBlockCountRole, packet.blockCount);
@@ -532,7 +565,7 @@ void VerifyDialog::ShowSourceFile(const LinePacket& packet) {
             child->setIcon(kNameColumn, FileListIconOf(FileListIcon::FileUnknown));
             child->setTextAlignment(kSizeColumn, Qt::AlignRight | Qt::AlignVCenter);
         }
-        child->setData(kNameColumn, kPathRole, Q(place.path));
+        child->setData(kNameColumn, kPathRole, Bytes(place.path));
         child->setData(kNameColumn, kBlocksRole, place.blockCount);
         child->setData(kNameColumn, kSizeRole, qulonglong(place.size));
         SetItemText(child, kNameColumn, Q(place.path));
@@ -661,7 +694,9 @@ void VerifyDialog::UpdateButtons(const RecoverySetStatus& status) {
     const StopButtonState stop = StopButton(status);
     const QString stopCaption = Q(stop.caption);
     if (stopButton_->text() != stopCaption) stopButton_->setText(stopCaption);
-    stopButton_->setEnabled(stop.enabled && (!stop.extra || kCreateDialogAvailable));
+    // Extra extends the set from its recovery volumes: not once they are gone.
+    stopButton_->setEnabled(stop.enabled &&
+                            (!stop.extra || (kCreateDialogAvailable && !volumeRows_.empty())));
 }
 
 void VerifyDialog::UpdateTexts(const RecoverySetStatus& status) {
@@ -672,6 +707,13 @@ void VerifyDialog::UpdateTexts(const RecoverySetStatus& status) {
 
     const int missing = RowsOfKind(SourceRowKind::Missing);
     const bool statusShown = StatusLineShown(status);
+    // Until a set describes its blocks the bar is empty (in the grey of an
+    // empty progress bar), not a bar of blocks that are all missing.
+    if (status.totalDataBlocks == 0) {
+        statusBar_->SetColours(2, kEmptyTop, kEmptyFill, kEmptyBottom);
+    } else {
+        statusBar_->SetColours(2, kMissingTop, kMissingFill, kMissingBottom);
+    }
     if (statusShown) {
         BlockBarValues values = StatusBarValues(status);
         statusBar_->SetValue(2, values.total);
@@ -681,9 +723,10 @@ void VerifyDialog::UpdateTexts(const RecoverySetStatus& status) {
     }
     if (statusBar_->isVisible() != statusShown) statusBar_->setVisible(statusShown);
 
-    const bool errorShown = ErrorLineShown(status);
+    const bool openErrorShown = !openError_.empty() && !Busy(status);
+    const bool errorShown = openErrorShown || ErrorLineShown(status);
     if (errorShown) {
-        SetTextIfChanged(errorLine_, Q(ErrorLineText(status)));
+        SetTextIfChanged(errorLine_, Q(openErrorShown ? openError_ : ErrorLineText(status)));
     } else {
         progressBar_->SetValue(1, status.progressTotal);
         progressBar_->SetValue(0, std::min(status.progressPosition, status.progressTotal));
@@ -765,7 +808,24 @@ bool VerifyDialog::stopRequested() const {
 }
 
 void VerifyDialog::PostOpen(const std::string& path) {
-    if (!worker_ || path.empty() || path.size() >= PATH_MAX) return;
+    if (!worker_ || path.empty()) return;
+    // A name that is not there (or not a file) is reported here, in the
+    // words of a failed open, instead of leaving an empty set behind.
+    struct stat st {};
+    int error = 0;
+    if (path.size() >= PATH_MAX) {
+        error = ENAMETOOLONG;
+    } else if (stat(path.c_str(), &st) != 0) {
+        error = errno;
+    } else if (S_ISDIR(st.st_mode)) {
+        error = EISDIR;
+    }
+    if (error != 0) {
+        openError_ = RepairErrorMessage(ErrorKind::Open, uint32_t(error), path);
+        Refresh();
+        return;
+    }
+    openError_.clear();
     worker_->Open(path);
 }
 
@@ -781,6 +841,7 @@ void VerifyDialog::ChooseFiles(bool addMode) {
     std::vector<std::string> paths =
         chooser_ ? chooser_(this, addMode) : std::vector<std::string>{};
     if (paths.empty() || shutDown_) return;
+    openError_.clear();
     if (!addMode) {
         // A new set replaces the current one: its lines go first.
         ClearList();
@@ -817,6 +878,8 @@ void VerifyDialog::OnRepair() {
     repairButton_->setEnabled(false);
     stopButton_->setFocus();
     beepPending_ = true;
+    openError_.clear();
+    timeLine_.Start(TickCountMs());
     RepairOptions options;
     options.deleteDamagedFiles = settings_.deleteDamagedFiles;
     options.deleteRecoveryFiles = settings_.deleteRecoveryFiles;
@@ -848,12 +911,20 @@ void VerifyDialog::OnStop() {
 }
 
 void VerifyDialog::OnExtra() {
-    if (!kCreateDialogAvailable || !worker_) return;
+    if (!kCreateDialogAvailable || !worker_ || volumeRows_.empty()) return;
     DisableMainButtons();
     worker_->RequestStop();
     hide();
     DetachedSet detached = worker_->Detach();
     QWidget* next = detached.set ? OpenCreateDialogForSet(settings_, std::move(detached)) : nullptr;
+    if (next == nullptr) {
+        // The set's volumes could not be read again (they may have gone since
+        // they were listed). This dialog has handed its set over, so a fresh
+        // one takes its place and says what happened.
+        next = OpenVerifyDialog(settings_, {});
+        if (next != nullptr)
+            LocalizedMessageBox(next, kExtraFailedMessage, "Vantrove", kMbOk | kMbIconExclamation);
+    }
     ReplaceMainWindow(this, next);
 }
 
@@ -917,6 +988,26 @@ void VerifyDialog::contextMenuEvent(QContextMenuEvent* event) {
     ShowDialogContextMenu(this, event->globalPos());
 }
 
+// The file a row stands for: none for the data group and for a missing
+// file, the set's folder for the recovery group.
+std::string VerifyDialog::RowPath(const QTreeWidgetItem* row) const {
+    switch (RowType(row->data(kNameColumn, kRowTypeRole).toInt())) {
+        case RowType::DataGroup:
+            return {};
+        case RowType::RecoveryGroup:
+            return setFolder_;
+        case RowType::SourceFile:
+            if (SourceRowKind(row->data(kNameColumn, kSourceKindRole).toInt()) ==
+                SourceRowKind::Missing)
+                return {};
+            return PathOf(row);
+        case RowType::Volume:
+        case RowType::Place:
+            return PathOf(row);
+    }
+    return {};
+}
+
 void VerifyDialog::ShowRowMenu(const QPoint& pos) {
     QTreeWidgetItem* row = fileList_->itemAt(pos);
     const QPoint global = fileList_->viewport()->mapToGlobal(pos);
@@ -924,26 +1015,8 @@ void VerifyDialog::ShowRowMenu(const QPoint& pos) {
         ShowDialogContextMenu(this, global);
         return;
     }
-    auto type = RowType(row->data(kNameColumn, kRowTypeRole).toInt());
-    QString path;
-    switch (type) {
-        case RowType::DataGroup:
-            return;
-        case RowType::RecoveryGroup:
-            path = Q(setFolder_);
-            break;
-        case RowType::SourceFile:
-            if (SourceRowKind(row->data(kNameColumn, kSourceKindRole).toInt()) ==
-                SourceRowKind::Missing)
-                return;
-            path = row->data(kNameColumn, kPathRole).toString();
-            break;
-        case RowType::Volume:
-        case RowType::Place:
-            path = row->data(kNameColumn, kPathRole).toString();
-            break;
-    }
-    if (path.isEmpty()) return;
+    const std::string path = RowPath(row);
+    if (path.empty()) return;
     QMenu menu(this);
     FillFileMenu(&menu, path);
     menu.exec(global);

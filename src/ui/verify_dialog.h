@@ -71,6 +71,12 @@ class VerifyDialog : public QDialog {
     using FileChooser = std::function<std::vector<std::string>(QWidget* parent, bool addMode)>;
     void SetFileChooser(FileChooser chooser) { chooser_ = std::move(chooser); }
 
+    // For tests: how every dialog made from now on starts its worker (null:
+    // the worker's own Start), so that a thread that cannot be made can be
+    // played.
+    using WorkerStarter = std::function<bool(VerificationWorker&)>;
+    static void SetWorkerStarterForTests(WorkerStarter starter);
+
     // Opens the paths as if they had been dropped on the dialog.
     void OpenDroppedPaths(const std::vector<std::string>& paths);
 
@@ -81,6 +87,8 @@ class VerifyDialog : public QDialog {
     using StatusHook = std::function<void(const RecoverySetStatus&)>;
     void SetStatusHook(StatusHook hook) { client_.SetHook(std::move(hook)); }
     const RecoverySetStatus& shownStatus() const { return previous_; }
+    // True once the controls show the last status the worker handed over.
+    bool showsLatestStatus() const { return seen_ == client_.StatusCount(); }
     bool stopRequested() const;
     int soundsPlayed() const { return soundsPlayed_; }
     int repairsRequested() const { return repairsRequested_; }
@@ -160,6 +168,7 @@ class VerifyDialog : public QDialog {
     void DisableMainButtons();
     void PostOpen(const std::string& path);
     void ShowRowMenu(const QPoint& pos);
+    std::string RowPath(const QTreeWidgetItem* row) const;
 
     // The shutdown of the worker, once: closing flag, stop, quit, layout.
     void Shutdown();
@@ -185,6 +194,9 @@ class VerifyDialog : public QDialog {
     int repairsRequested_ = 0;
     int64_t lastAutoRepairMs_ = -1;
     RepairTimeLine timeLine_;
+    // Why the last file given could not be opened; shown in the error line
+    // while no job runs, until the next file or repair.
+    std::string openError_;
     int animationPhase_ = 0;
 
     // The list: the format its texts are worded for, the folder of the set

@@ -1,6 +1,7 @@
 #include "app/digit_grouping.h"
 
 #include <gtest/gtest.h>
+#include <locale.h>
 
 namespace vantrove {
 namespace {
@@ -34,10 +35,24 @@ TEST(DigitGrouping, MultiByteSeparatorIsKeptWhole) {
     const std::string narrowSpace = "\xe2\x80\xaf";
     EXPECT_EQ(ThousandsSeparatorFrom(narrowSpace), narrowSpace);
     EXPECT_EQ(Grouped("1234567", narrowSpace), "1" + narrowSpace + "234" + narrowSpace + "567");
-    EXPECT_EQ(ThousandsSeparatorFrom(""), ",");
+    EXPECT_EQ(ThousandsSeparatorFrom(""), ".") << "the interface's Italian separator";
     EXPECT_EQ(ThousandsSeparatorFrom(".x"), ".");
-    EXPECT_EQ(ThousandsSeparatorFrom("\xe2\x80"), ",") << "a cut-off character is not used";
+    EXPECT_EQ(ThousandsSeparatorFrom("\xe2\x80"), ".") << "a cut-off character is not used";
+    EXPECT_EQ(ThousandsSeparatorFrom(","), ",");
     EXPECT_FALSE(UserThousandsSeparator().empty());
+}
+
+// The C and POSIX locales have no separator: the interface is Italian, so
+// its "." stands in, never the English ",".
+TEST(DigitGrouping, LocalesWithoutASeparatorGroupWithADot) {
+    EXPECT_EQ(LocaleThousandsSeparator("C"), ".");
+    EXPECT_EQ(LocaleThousandsSeparator("POSIX"), ".");
+    EXPECT_EQ(LocaleThousandsSeparator("xx_NOWHERE.UTF-8"), ".");
+    // An installed locale with its own separator keeps it.
+    if (locale_t en = newlocale(LC_NUMERIC_MASK, "en_US.UTF-8", static_cast<locale_t>(0))) {
+        freelocale(en);
+        EXPECT_EQ(LocaleThousandsSeparator("en_US.UTF-8"), ",");
+    }
 }
 
 TEST(DigitGrouping, FormatGroupedUsesTheUserSeparator) {

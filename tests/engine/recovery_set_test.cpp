@@ -542,6 +542,10 @@ TEST(RecoverySetStatusFlow, DataPassReportsIntoTheStatusRecord) {
     EXPECT_EQ(set.status().errorKind, ErrorKind::Write);
     EXPECT_EQ(set.status().systemErrorCode, static_cast<uint32_t>(ENOSPC));
     EXPECT_EQ(set.status().errorFile, "/data/a");
+    // A full disk fails every later write too: the message names the file
+    // whose write failed first.
+    reporter.RecordError(kErrorWrite, ENOSPC, "/data/b");
+    EXPECT_EQ(set.status().errorFile, "/data/a");
 }
 
 TEST(RecoverySetStatusFlow, StopFlagIsSeenThroughThePointer) {
@@ -661,11 +665,14 @@ TEST_F(PrepareTargetsTest, CreatesAndSizesEveryTargetToBeWritten) {
     std::vector<SourceFileEntry*> list;
     ASSERT_TRUE(set.PrepareTargets(list));
     EXPECT_EQ(list, (std::vector<SourceFileEntry*>{a, b, c}));
+    // Under their work names: the final names only once verified.
     struct stat st;
-    ASSERT_EQ(stat(dir.File("a").c_str(), &st), 0);
+    ASSERT_EQ(stat(PartPathOf(dir.File("a")).c_str(), &st), 0);
     EXPECT_EQ(st.st_size, 250);
-    ASSERT_EQ(stat(dir.File("c").c_str(), &st), 0);
+    ASSERT_EQ(stat(PartPathOf(dir.File("c")).c_str(), &st), 0);
     EXPECT_EQ(st.st_size, 0);
+    EXPECT_FALSE(test::FileExists(dir.File("a")));
+    EXPECT_FALSE(test::FileExists(dir.File("c")));
     EXPECT_TRUE(a->targetFile->isOpen());
     EXPECT_EQ(a->targetBlocks[2].file, a->targetFile);
     EXPECT_EQ(a->targetBlocks[2].length, 50u);
@@ -709,7 +716,7 @@ class RefuseOn : public FileFaultInjector {
 TEST_F(PrepareTargetsTest, ATargetThatCannotBeCreatedGivesKindTwoWithTheSystemCode) {
     std::vector<SourceFileEntry*> list;
     {
-        RefuseOn refuse(dir.File("b"), true, false);
+        RefuseOn refuse(PartPathOf(dir.File("b")), true, false);
         EXPECT_FALSE(set.PrepareTargets(list));
     }
     EXPECT_EQ(set.status().errorKind, ErrorKind::CreateTarget);
@@ -717,17 +724,19 @@ TEST_F(PrepareTargetsTest, ATargetThatCannotBeCreatedGivesKindTwoWithTheSystemCo
     EXPECT_EQ(set.status().errorFile, dir.File("b"));
     EXPECT_EQ(list, (std::vector<SourceFileEntry*>{a}));  // stopped at b
     EXPECT_FALSE(test::FileExists(dir.File("c")));
+    EXPECT_FALSE(test::FileExists(PartPathOf(dir.File("c"))));
     a->targetFile->close();
 }
 
 TEST_F(PrepareTargetsTest, ATargetThatCannotBeExtendedIsListedForUndoing) {
     std::vector<SourceFileEntry*> list;
     {
-        RefuseOn refuse(dir.File("a"), false, true);
+        RefuseOn refuse(PartPathOf(dir.File("a")), false, true);
         EXPECT_FALSE(set.PrepareTargets(list));
     }
     EXPECT_EQ(set.status().errorKind, ErrorKind::CreateTarget);
     EXPECT_EQ(set.status().systemErrorCode, static_cast<uint32_t>(ENOSPC));
+    EXPECT_EQ(set.status().errorFile, dir.File("a"));  // the user's name, not the work name
     EXPECT_EQ(list, (std::vector<SourceFileEntry*>{a}));
     a->targetFile->close();
 }
@@ -795,7 +804,9 @@ TEST_F(PrepareTargetsTest, UnsafeNamesAreLeftAloneAndTheRestIsPrepared) {
     // Only the safe name is prepared, its missing folders made one by one.
     ASSERT_EQ(list.size(), 1u);
     EXPECT_EQ(list[0]->name, "deep/er/ok");
-    EXPECT_TRUE(test::FileExists(folder + "deep/er/ok"));
+    // (written under a work name in its own folder until verified)
+    EXPECT_EQ(list[0]->targetFile->path.compare(0, folder.size() + 8, folder + "deep/er/"), 0);
+    EXPECT_TRUE(test::FileExists(list[0]->targetFile->path));
     EXPECT_EQ(bad.refusedTargets().size(), 5u);
     EXPECT_FALSE(test::FileExists(outer.path() + "/x"));
     EXPECT_FALSE(test::FileExists(outer.path() + "/elsewhere/x"));

@@ -288,12 +288,15 @@ TEST_F(RenamingTest, DiscardDeletesOnlyThePreparedTargets) {
     std::vector<SourceFileEntry*> list;
     ASSERT_TRUE(set.PrepareTargets(list));
     ASSERT_EQ(list, std::vector<SourceFileEntry*>{&a});
-    EXPECT_TRUE(FileExists(At("a")));
+    EXPECT_TRUE(FileExists(PartPathOf(At("a"))));
+    EXPECT_FALSE(FileExists(At("a")));
     EXPECT_TRUE(a.targetFile->isOpen());
 
     set.DiscardTargets(list);
     EXPECT_TRUE(list.empty());
     EXPECT_FALSE(FileExists(At("a")));
+    EXPECT_FALSE(FileExists(PartPathOf(At("a"))));
+    EXPECT_EQ(a.targetFile->path, At("a"));
     EXPECT_FALSE(a.targetFile->isOpen());
     EXPECT_EQ(a.targetFile->result, VerifyResult::Missing);
     EXPECT_FALSE(a.targetBlocks[0].file);

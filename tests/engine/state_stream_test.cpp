@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <random>
 
 #include "support/test_env.h"
@@ -160,6 +161,32 @@ TEST(StateStream, SecondWriteKeepsTheFirstAsBak) {
     EXPECT_EQ(ReadMarker(path), 3u);
     EXPECT_EQ(ReadMarker(path + ".bak"), 2u);
     EXPECT_FALSE(FileExists(path + ".bak.1"));
+}
+
+// A save moves the old file to ".bak" and then the new one to the name: a
+// job killed in between leaves no file under the name, and a damaged file
+// is no save either. The reader takes the previous save then.
+TEST(StateStream, KilledBetweenTheRenamesOrDamagedReadsThePreviousSave) {
+    TempDir dir;
+    const std::string path = dir.File("s.vt");
+    ASSERT_TRUE(WriteSample(path, 1));
+    ASSERT_TRUE(WriteSample(path, 2));
+    ASSERT_EQ(std::remove((path + ".bak").c_str()), 0);
+    ASSERT_EQ(std::rename(path.c_str(), (path + ".bak").c_str()), 0);
+    EXPECT_EQ(ReadMarker(path), 2u);
+    // The next save puts everything in its place again.
+    ASSERT_TRUE(WriteSample(path, 3));
+    EXPECT_EQ(ReadMarker(path), 3u);
+    EXPECT_FALSE(FileExists(path + ".tmp"));
+
+    std::vector<uint8_t> bytes = ReadFile(path);
+    bytes[1] ^= 0x40;
+    test::WriteFile(path, bytes);
+    EXPECT_EQ(ReadMarker(path), 2u);
+    // Without a good previous save the damaged file stays a damaged file.
+    ASSERT_EQ(std::remove((path + ".bak").c_str()), 0);
+    EXPECT_EQ(ReadMarker(path), 0u);
+    EXPECT_EQ(ReadMarker(dir.File("none.vt")), 0u);
 }
 
 TEST(StateStream, FailedWriteLeavesThePreviousFileReadable) {

@@ -4,7 +4,9 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <optional>
@@ -231,6 +233,49 @@ TEST_F(CacheTest, OpenForWriteAndReadGoThroughTheIndex) {
     EXPECT_TRUE(r.CheckDigest());
     StateReader none;
     EXPECT_FALSE(cache.OpenStateForRead("/x/never.vt2", none));
+}
+
+// A kill between the two renames of the index save leaves only
+// "cache.vtc.bak": the index is read back from it and the set keeps its
+// state file instead of getting a new name.
+TEST_F(CacheTest, IndexKilledBetweenItsRenamesIsReadFromTheBak) {
+    const std::string a = Touch("/x/movie.vt2");
+    Touch("/y/other.vt2");
+    const std::string index = cache.IndexPath();
+    ASSERT_EQ(std::remove((index + ".bak").c_str()), 0);
+    ASSERT_EQ(std::rename(index.c_str(), (index + ".bak").c_str()), 0);
+    EXPECT_EQ(cache.CacheFileFor("/x/movie.vt2", true), a);
+    EXPECT_TRUE(Lookup(index, "/y/other.vt2"));
+}
+
+// The cache folder is used only when it is ours: another user's folder, or
+// one that others may write into, would let them plant or swap our state.
+TEST(CacheFolder, AFolderNotOursPutsTheStateBesideTheSet) {
+    TempDir dir;
+    const std::string folder = dir.File("Vantrove");
+    VerificationCache fresh(folder + "/");
+    EXPECT_EQ(fresh.CacheFileFor("/x/movie.vt2", true), folder + "/movie(1).vt");
+    struct stat st {};
+    ASSERT_EQ(stat(folder.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0700u);
+
+    ASSERT_EQ(chmod(folder.c_str(), 0777), 0);
+    VerificationCache shared(folder + "/");
+    EXPECT_EQ(shared.CacheFileFor("/x/movie.vt2", true), "/x/movie.vt2");
+    ASSERT_EQ(chmod(folder.c_str(), 0770), 0);
+    EXPECT_EQ(shared.CacheFileFor("/x/movie.vt2", true), "/x/movie.vt2");
+
+    // A link to a folder of ours is not the folder either.
+    ASSERT_EQ(chmod(folder.c_str(), 0700), 0);
+    ASSERT_EQ(symlink(folder.c_str(), dir.File("link").c_str()), 0);
+    VerificationCache linked(dir.File("link") + "/");
+    EXPECT_EQ(linked.CacheFileFor("/x/movie.vt2", true), "/x/movie.vt2");
+
+    if (geteuid() == 0) {  // only root can give a folder to another user
+        ASSERT_EQ(chown(folder.c_str(), 65534, 65534), 0);
+        VerificationCache foreign(folder + "/");
+        EXPECT_EQ(foreign.CacheFileFor("/x/movie.vt2", true), "/x/movie.vt2");
+    }
 }
 
 TEST(CacheFolder, AFolderThatCannotBeCreatedPutsTheStateBesideTheSet) {

@@ -279,6 +279,43 @@ TEST_F(Par1SetTest, AnEmptyFileIsCompleteUnderItsOwnNameOnly) {
     EXPECT_EQ(EntryNamed(*set, "lost.bin")->state, FileState::Missing);
 }
 
+// A list naming one of the set's own volumes must never move, delete or
+// overwrite that volume; the rest of the set is still repaired.
+TEST_F(Par1SetTest, AListNamingItsOwnVolumeLeavesTheVolumeAlone) {
+    Par1Build build = ThreeFiles();
+    build.files.push_back({"x.p01", test::RandomBytes(rng_, 300)});
+    WriteData(build);
+    WriteVolume(build, 0, "x.par");
+    WriteVolume(build, 1, "x.p01");  // the real volume under the listed name
+    WriteVolume(build, 2, "x.p02");
+    const Bytes volume = ReadFile(PathOf("x.p01"));
+    std::remove(PathOf("two.bin").c_str());
+    auto set = OpenSet("x.par");
+    ASSERT_NE(EntryNamed(*set, "x.p01"), nullptr);
+    EXPECT_TRUE(EntryNamed(*set, "x.p01")->unusableName);
+    EXPECT_EQ(set->status().state, RecoveryState::RepairPossible);
+    set->Repair();
+    EXPECT_EQ(ReadFile(PathOf("two.bin")), build.files[1].data);
+    EXPECT_EQ(ReadFile(PathOf("x.p01")), volume);
+    EXPECT_FALSE(test::FileExists(PathOf("x.p01.1")));
+    EXPECT_EQ(set->status().errorKind, ErrorKind::CreateTarget);
+}
+
+// Windows sets store names as UTF-16 and with '\\' between folders.
+TEST_F(Par1SetTest, WindowsNamesFindUtf8FilesInSubfolders) {
+    Par1Build build;
+    build.files.push_back({"sub\\caf\xc3\xa9.txt", test::RandomBytes(rng_, 100)});
+    build.files.push_back({"plain.bin", test::RandomBytes(rng_, 50)});
+    ::mkdir(PathOf("sub").c_str(), 0755);
+    WriteFile(PathOf("sub/caf\xc3\xa9.txt"), build.files[0].data);
+    WriteFile(PathOf("plain.bin"), build.files[1].data);
+    WriteVolume(build, 0, "x.par");
+    auto set = OpenSet("x.par");
+    ASSERT_NE(EntryNamed(*set, "sub/caf\xc3\xa9.txt"), nullptr);
+    EXPECT_EQ(EntryNamed(*set, "sub/caf\xc3\xa9.txt")->state, FileState::Complete);
+    EXPECT_EQ(set->status().state, RecoveryState::AllVerified);
+}
+
 TEST_F(Par1SetTest, SavedStateReplacesTheSet) {
     Par1Build build = ThreeFiles();
     WriteData(build);

@@ -296,7 +296,7 @@ TEST_F(Par2Repair, WriteErrorIsKindSevenWithTheFileAndNeverSuccess) {
     unlink((folder_ + "b.bin").c_str());
     auto set = Open();
     {
-        WriteFails full(folder_ + "b.bin", ENOSPC);
+        WriteFails full(PartPathOf(folder_ + "b.bin"), ENOSPC);  // rebuilt under its work name
         set->Repair();
     }
     EXPECT_EQ(set->status().errorKind, ErrorKind::Write);

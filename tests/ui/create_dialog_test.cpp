@@ -8,6 +8,7 @@
 
 #include "ui/create_dialog.h"
 
+#include <algorithm>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -40,8 +41,10 @@
 #include "app/application.h"
 #include "app/digit_grouping.h"
 #include "app/localized_message_box.h"
+#include "app/make_folders.h"
 #include "app/settings.h"
 #include "app/start_up.h"
+#include "core/disk_file.h"
 #include "core/string_ids.h"
 #include "create/existing_set_reader.h"
 #include "support/qt_test_main.h"
@@ -254,7 +257,8 @@ class CreateDialogTest : public QObject {
                 return multiple ? QStringList() : QStringList{Q(Path("some.par2"))};
             });
         Press(d, "openButton");
-        QVERIFY(filterSeen.startsWith(QStringLiteral("Volumi di Recupero (*.PAR2, *.P\?\?)")));
+        QVERIFY(filterSeen.startsWith(QStringLiteral("Volumi di Recupero (*.PAR2 ")));
+        QCOMPARE(filterSeen.count(QStringLiteral("*.PAR2")), 1);
         QVERIFY(filterSeen.contains(QStringLiteral("*.sfv")));
         QTRY_VERIFY(guard.isNull());
         QCOMPARE(VisibleTopLevels<VerifyDialog>().size(), size_t{1});
@@ -353,6 +357,48 @@ class CreateDialogTest : public QObject {
         QVERIFY(!Child<QPushButton>(d, "clearButton")->isEnabled());
     }
 
+    // A file whose name is not UTF-8, dropped as the file manager sends it
+    // (percent-encoded bytes): the same bytes are listed, protected, and the
+    // progress dialog's Verifica opens the set made from them.
+    void NameThatIsNotUtf8IsProtectedAsItIs() {
+        const std::string odd = Path("caf\xe9 \xff.bin");
+        std::mt19937_64 rng(test::TestSeed() + 5);
+        WriteRandom(odd, 50000, rng);
+        CreateDialog* d = NewDialog();
+        QMimeData data;
+        data.setUrls({QUrl::fromEncoded(
+            "file://" + QByteArray::fromStdString(odd).toPercentEncoding("/"))});
+        QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &data, Qt::LeftButton,
+                              Qt::NoModifier);
+        QApplication::sendEvent(d, &enter);
+        QVERIFY(enter.isAccepted());
+        QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(d, &drop);
+        QCOMPARE(d->parameters().files().size(), size_t{1});
+        QCOMPARE(d->parameters().files()[0].path, odd);
+        QCOMPARE(d->parameters().files()[0].size, uint64_t{50000});
+        // A destination typed in the field goes to the engine as its bytes.
+        Child<QLineEdit>(d, "pathEdit")->setText(QStringLiteral("uscita è"));
+        CreationProgressDialog* progress = CreateAndWait(d);
+        QVERIFY(progress != nullptr);
+        QCOMPARE(progress->shownStatus().phase, int{kPhaseFinished});
+        const std::string made = Path("uscita \xc3\xa8/caf\xe9 \xff.bin.par2");
+        QCOMPARE(progress->indexFileName(), made);
+        QVERIFY(Exists(made));
+        Press(progress, "verifyButton");
+        QWidget* next = MainWindow();
+        auto* verify = qobject_cast<VerifyDialog*>(next);
+        QVERIFY(verify != nullptr);
+        // The set was read from its volumes; its data file lies in another
+        // folder than the set, so it is to be found again.
+        QTRY_COMPARE_WITH_TIMEOUT(int(verify->shownStatus().state),
+                                  int(RecoveryState::RepairPossible), kJobTimeoutMs);
+        QTRY_VERIFY_WITH_TIMEOUT(verify->shownStatus().activity == Activity::Idle, kJobTimeoutMs);
+        QPointer<QWidget> alive(verify);
+        verify->close();
+        QTRY_VERIFY_WITH_TIMEOUT(alive.isNull(), kJobTimeoutMs);
+    }
+
     void DroppedFilesAreAddedAndFoldersSkipped() {
         WriteSparse(Path("dropped.bin"), 70000);
         QDir(Q(dir_->path())).mkdir(QStringLiteral("folder"));
@@ -386,7 +432,7 @@ class CreateDialogTest : public QObject {
                               bool multiple) {
             [&] {
                 QCOMPARE(title, QStringLiteral("Seleziona File"));
-                QVERIFY(filter.startsWith(QStringLiteral("Tutti i file (*.*)")));
+                QVERIFY(filter.startsWith(QStringLiteral("Tutti i file (*)")));
                 QVERIFY(multiple);
             }();
             return many;
@@ -407,7 +453,10 @@ class CreateDialogTest : public QObject {
     // whose names have no dot; the recovery-volume filter stays narrow.
     void AllFilesFilterOffersNamesWithoutADot() {
         for (const char* name : {"README", "data.bin", "set.par2"}) WriteSparse(Path(name), 10);
-        const auto listed = [&](const QString& filter) {
+        // The chooser's model fills in the background: read it until the
+        // names that must be offered are there (a name that must not be
+        // offered never shows up, however long the wait).
+        const auto listed = [&](const QString& filter, const std::set<std::string>& offered) {
             QFileDialog chooser(nullptr, QString(), Q(dir_->path()), filter);
             chooser.setOption(QFileDialog::DontUseNativeDialog);
             chooser.show();
@@ -415,19 +464,24 @@ class CreateDialogTest : public QObject {
             std::set<std::string> names;
             if (model == nullptr) return names;
             const QModelIndex root = model->index(Q(dir_->path()));
-            if (!QTest::qWaitFor([&] { return model->rowCount(root) > 0; }, 5000)) return names;
-            QTest::qWait(100);
-            for (int row = 0; row < model->rowCount(root); ++row) {
-                const QModelIndex index = model->index(row, 0, root);
-                if (model->flags(index) & Qt::ItemIsEnabled)
-                    names.insert(model->fileName(index).toStdString());
-            }
+            const auto read = [&] {
+                names.clear();
+                for (int row = 0; row < model->rowCount(root); ++row) {
+                    const QModelIndex index = model->index(row, 0, root);
+                    if (model->flags(index) & Qt::ItemIsEnabled)
+                        names.insert(model->fileName(index).toStdString());
+                }
+                return std::includes(names.begin(), names.end(), offered.begin(), offered.end());
+            };
+            QTest::qWaitFor(read, kJobTimeoutMs);
             return names;
         };
-        const std::set<std::string> all = listed(ChooserNameFilter(kStrFilterAllFiles));
+        const std::set<std::string> all =
+            listed(ChooserNameFilter(kStrFilterAllFiles), {"README", "data.bin", "set.par2"});
         QVERIFY2(all.count("README") == 1, "a name without a dot is offered");
         QVERIFY(all.count("data.bin") == 1 && all.count("set.par2") == 1);
-        const std::set<std::string> volumes = listed(ChooserNameFilter(kStrFilterRecoveryVolumes));
+        const std::set<std::string> volumes =
+            listed(ChooserNameFilter(kStrFilterRecoveryVolumes), {"set.par2"});
         QVERIFY(volumes.count("set.par2") == 1);
         QVERIFY(volumes.count("README") == 0 && volumes.count("data.bin") == 0);
     }
@@ -679,17 +733,29 @@ class CreateDialogTest : public QObject {
                      "Impossibile usare la cartella di destinazione richiesta:\n\nItE' un file"));
         QVERIFY(d->isVisible());
 
-        // A folder two levels down cannot be made in one step.
-        path->setText(QStringLiteral("x/y"));
+        // A folder below a file cannot be made: the message names the
+        // folder that failed and why.
+        path->setText(QStringLiteral("afile/x/y"));
         boxes_.answers = {kIdYes};
         Press(d, "createButton");
         QCOMPARE(boxes_.shown.size(), size_t{4});
-        QCOMPARE(boxes_.shown[3].text,
-                 std::string("Impossibile creare la cartella di destinazione."));
+        QCOMPARE(boxes_.shown[3].text, "Impossibile creare la cartella di destinazione.\n\n" +
+                                           Path("afile") + "\n\n" + SystemErrorText(ENOTDIR));
         QVERIFY(d->isVisible());
+        QVERIFY(!Exists(Path("afile/x")));
 
-        // A rooted path that does not exist yet: Yes creates it, and the set goes there.
-        const std::string elsewhere = Path("elsewhere");
+        // "~" is the home folder, not a folder named "~" below the files.
+        path->setText(QStringLiteral("~/backup/deep"));
+        boxes_.answers = {kIdNo};
+        Press(d, "createButton");
+        QCOMPARE(boxes_.shown.size(), size_t{5});
+        QCOMPARE(boxes_.shown[4].text, "La cartella di destinazione richiesta non esiste.\n\n" +
+                                           HomeFolder() + "/backup/deep\n\nVolete crearla?");
+        QVERIFY(!Exists(Path("~")));
+
+        // A rooted path two folders deep that does not exist yet: Yes
+        // creates both, and the set goes there.
+        const std::string elsewhere = Path("elsewhere/deeper");
         path->setText(Q(elsewhere + "/"));
         boxes_.answers = {kIdYes};
         QPointer<CreateDialog> guard(d);
@@ -751,7 +817,8 @@ class CreateDialogTest : public QObject {
         VerifyDialog* verify = VisibleTopLevels<VerifyDialog>().front();
         QCOMPARE(MainWindow(), static_cast<QWidget*>(verify));
         // The new set is whole: every file verified.
-        QTRY_VERIFY_WITH_TIMEOUT(verify->shownStatus().state == RecoveryState::AllVerified,
+        QTRY_VERIFY_WITH_TIMEOUT(verify->shownStatus().state == RecoveryState::AllVerified &&
+                                     verify->shownStatus().activity == Activity::Idle,
                                  kJobTimeoutMs);
         QVERIFY(
             verify->windowTitle().startsWith(QStringLiteral("Vantrove - Tutti i dati Verificati")));

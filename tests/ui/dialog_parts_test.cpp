@@ -111,8 +111,13 @@ class DialogPartsTest : public QObject {
     }
 
     void FiltersFromTheStringTable() {
+        // The patterns are shown once: the ones named in the description
+        // give way to the filter's own.
         QCOMPARE(FileDialogFilters(QStringLiteral("Volumi (*.PAR2, *.P??)|*.PAR2;*.P??|")),
-                 QStringList{QStringLiteral("Volumi (*.PAR2, *.P??) (*.PAR2 *.par2 *.P?? *.p??)")});
+                 QStringList{QStringLiteral("Volumi (*.PAR2 *.par2 *.P?? *.p??)")});
+        QCOMPARE(FilterDescription(QStringLiteral("File (vecchi) e nuovi")),
+                 QStringLiteral("File (vecchi) e nuovi"));
+        QCOMPARE(FilterDescription(QStringLiteral("(*.x)")), QStringLiteral("(*.x)"));
         // Several pairs, blanks, a pair without patterns and one without a description.
         QCOMPARE(FileDialogFilters(QStringLiteral("A|*.a ; *.B|Nothing||| *.x|")),
                  QStringList{QStringLiteral("A (*.a *.A *.B *.b)")});
@@ -120,10 +125,10 @@ class DialogPartsTest : public QObject {
         const QStringList all = FileDialogFiltersOf(
             {kStrFilterRecoveryVolumes, kStrFilterChecksumFiles, kStrFilterAllFiles});
         QCOMPARE(all.size(), 3);
-        QVERIFY(all[0].startsWith(QStringLiteral("Volumi di Recupero (*.PAR2, *.P??) (")));
+        QCOMPARE(all[0], QStringLiteral("Volumi di Recupero (*.PAR2 *.par2 *.P?? *.p??)"));
         QVERIFY(all[1].contains(QStringLiteral("*.sfv")));
         // Every file, also one without a dot in its name.
-        QCOMPARE(all[2], QStringLiteral("Tutti i file (*.*) (*)"));
+        QCOMPARE(all[2], QStringLiteral("Tutti i file (*)"));
     }
 
     void NineDistinctIconsOfSixteenPixels() {
@@ -144,7 +149,7 @@ class DialogPartsTest : public QObject {
         const std::string file = dir.File("data.bin");
         test::WriteFile(file, std::string("x"));
         QMenu menu;
-        FillFileMenu(&menu, QString::fromStdString(file));
+        FillFileMenu(&menu, file);
         QStringList texts;
         for (QAction* action : menu.actions()) {
             if (!action->isSeparator()) texts.append(action->text());
@@ -153,17 +158,32 @@ class DialogPartsTest : public QObject {
                                      QStringLiteral("Copia percorso")}));
         menu.actions().last()->trigger();
         QCOMPARE(QApplication::clipboard()->text(), QString::fromStdString(file));
-        QCOMPARE(ContainingFolder(QString::fromStdString(file)),
-                 QString::fromStdString(dir.path()));
+        QCOMPARE(ContainingFolder(file), dir.path());
 
         // A folder has no containing-folder entry; it opens itself.
         QMenu folderMenu;
-        FillFileMenu(&folderMenu, QString::fromStdString(dir.path()));
+        FillFileMenu(&folderMenu, dir.path());
         int entries = 0;
         for (QAction* action : folderMenu.actions()) entries += action->isSeparator() ? 0 : 1;
         QCOMPARE(entries, 2);
-        QCOMPARE(ContainingFolder(QString::fromStdString(dir.path())),
-                 QString::fromStdString(dir.path()));
+        QCOMPARE(ContainingFolder(dir.path()), dir.path());
+        QCOMPARE(ContainingFolder(dir.path() + "/"), dir.path());
+    }
+
+    // A name that is not UTF-8 reaches the desktop as the same bytes.
+    void FileMenuOpensTheBytesOfTheName() {
+        test::TempDir dir;
+        const std::string file = dir.File("caf\xe9 \xff.bin");
+        test::WriteFile(file, std::string("x"));
+        std::vector<std::string> opened;
+        SetDesktopOpenerForTests([&](const std::string& path) { opened.push_back(path); });
+        QMenu menu;
+        FillFileMenu(&menu, file);
+        QCOMPARE(menu.actions().size(), 4);  // a file, not a folder
+        menu.actions()[0]->trigger();
+        menu.actions()[1]->trigger();
+        SetDesktopOpenerForTests(nullptr);
+        QCOMPARE(opened, (std::vector<std::string>{file, dir.path()}));
     }
 };
 

@@ -54,6 +54,14 @@ class DialogSeamsTest : public QObject {
         QCOMPARE(DroppedPaths(&others), std::vector<std::string>{second});
         others.setUrls({QUrl::fromLocalFile(QString::fromStdString(dir.path()))});
         QVERIFY(DroppedPaths(&others).empty());
+
+        // A name that is not UTF-8 comes as the bytes of its percent-encoding.
+        const std::string odd = dir.File("caf\xe9 \xff.par2");
+        test::WriteFile(odd, "z");
+        QMimeData bytes;
+        bytes.setUrls(
+            {QUrl::fromEncoded("file://" + QByteArray::fromStdString(odd).toPercentEncoding("/"))});
+        QCOMPARE(DroppedPaths(&bytes), std::vector<std::string>{odd});
     }
 
     void LastFolderIsTheFolderOfTheLastPath() {
@@ -131,6 +139,22 @@ class DialogSeamsTest : public QObject {
         guard.stop();
         QTRY_VERIFY_WITH_TIMEOUT(secondAlive.isNull(), 5000);
         QCOMPARE(MainWindow(), nullptr);
+
+        // A window hidden before its switch failed: closing it would not end
+        // the program by itself, so the switch ends it.
+        auto* third = new QWidget;
+        third->setAttribute(Qt::WA_DeleteOnClose);
+        QPointer<QWidget> thirdAlive(third);
+        third->show();
+        SetMainWindow(third);
+        QTimer::singleShot(0, [&]() {
+            third->hide();
+            ReplaceMainWindow(third, nullptr);
+        });
+        guard.start(10000);
+        QCOMPARE(QCoreApplication::exec(), 0);
+        guard.stop();
+        QTRY_VERIFY_WITH_TIMEOUT(thirdAlive.isNull(), 5000);
     }
 };
 

@@ -33,6 +33,7 @@
 
 #include "app/application.h"
 #include "app/localized_message_box.h"
+#include "core/disk_file.h"
 #include "app/settings.h"
 #include "support/qt_test_main.h"
 #include "support/shell.h"
@@ -154,9 +155,10 @@ void SaveScreenshot(QWidget* widget, const QString& name) {
     QVERIFY(widget->grab().save(dir.filePath(name)));
 }
 
-// Lets a few refresh ticks pass so that every control shows the latest status.
-void Settle() {
-    QTest::qWait(350);
+// Waits until the worker is idle and every control shows its last status.
+void Settle(VerifyDialog& dialog) {
+    QTRY_VERIFY_WITH_TIMEOUT(
+        dialog.shownStatus().activity == Activity::Idle && dialog.showsLatestStatus(), kWaitMs);
 }
 
 }  // namespace
@@ -192,7 +194,7 @@ class VerifyDialogTest : public QObject {
         QTRY_COMPARE_WITH_TIMEOUT(dialog.windowTitle(),
                                   QStringLiteral("Vantrove - Seleziona un Volume di Recupero"),
                                   kWaitMs);
-        Settle();
+        Settle(dialog);
         QVERIFY(Child<QPushButton>(&dialog, "open")->isEnabled());
         QVERIFY(!Child<QPushButton>(&dialog, "add")->isEnabled());
         QVERIFY(!Child<QPushButton>(&dialog, "repair")->isEnabled());
@@ -201,6 +203,11 @@ class VerifyDialogTest : public QObject {
         QCOMPARE(Child<QLabel>(&dialog, "counter0")->text(), QStringLiteral("sconosciuto"));
         QCOMPARE(Child<QPushButton>(&dialog, "stop")->text(), QStringLiteral("Ferma"));
         QVERIFY(dialog.minimumWidth() > 0 && dialog.minimumHeight() > 0);
+        // The block bar is empty, not red with blocks "missing" from no set.
+        const QImage bar = Child<SegmentBar>(&dialog, "statusBar")->grab().toImage();
+        const QColor middle = bar.pixelColor(bar.width() / 2, bar.height() / 2);
+        QVERIFY2(middle.red() == middle.green() && middle.green() == middle.blue(),
+                 qPrintable(middle.name()));
         SaveScreenshot(&dialog, QStringLiteral("verify_dialog_empty.png"));
     }
 
@@ -211,7 +218,7 @@ class VerifyDialogTest : public QObject {
         dialog.show();
         QTRY_VERIFY_WITH_TIMEOUT(TitleStartsWith(&dialog, "Vantrove - Tutti i dati Verificati - "),
                                  kWaitMs);
-        Settle();
+        Settle(dialog);
         QCOMPARE(dialog.shownStatus().state, RecoveryState::AllVerified);
         QCOMPARE(dialog.windowTitle(),
                  QStringLiteral("Vantrove - Tutti i dati Verificati - \"set\""));
@@ -252,7 +259,7 @@ class VerifyDialogTest : public QObject {
         dialog.show();
         QTRY_VERIFY_WITH_TIMEOUT(TitleStartsWith(&dialog, "Vantrove - Riparazione Necessaria - "),
                                  kWaitMs);
-        Settle();
+        Settle(dialog);
         QCOMPARE(dialog.shownStatus().state, RecoveryState::RepairPossible);
         QCOMPARE(dialog.RowsOfKind(SourceRowKind::Missing), 1);
         QCOMPARE(dialog.RowsOfKind(SourceRowKind::Damaged), 1);
@@ -275,12 +282,17 @@ class VerifyDialogTest : public QObject {
         QVERIFY(!repair->isEnabled());
         QTRY_VERIFY_WITH_TIMEOUT(TitleStartsWith(&dialog, "Vantrove - Riparazione completata - "),
                                  kWaitMs);
-        Settle();
+        Settle(dialog);
         QVERIFY(set.Intact());
         QCOMPARE(dialog.shownStatus().state, RecoveryState::Repaired);
         auto* timeLine = Child<QLabel>(&dialog, "timeLine");
         QVERIFY(timeLine->isVisible());
         QVERIFY2(timeLine->text().startsWith(QStringLiteral("Riparazione riuscita in ")),
+                 qPrintable(timeLine->text()));
+        // A repair of a few hundred kilobytes is over within a tick or two:
+        // it still took some time at some speed.
+        QVERIFY2(!timeLine->text().contains(QStringLiteral(" 0 secondi")) &&
+                     !timeLine->text().contains(QStringLiteral("@ 0 KB/s")),
                  qPrintable(timeLine->text()));
         QVERIFY(!Child<SegmentBar>(&dialog, "statusBar")->isVisible());
         QCOMPARE(dialog.RowsOfKind(SourceRowKind::Missing), 0);
@@ -305,7 +317,7 @@ class VerifyDialogTest : public QObject {
         dialog.show();
         QTRY_VERIFY2_WITH_TIMEOUT(TitleStartsWith(&dialog, "Vantrove - 1 File Mancante - "),
                                   qPrintable(dialog.windowTitle()), kWaitMs);
-        Settle();
+        Settle(dialog);
         QCOMPARE(Child<SegmentBar>(&dialog, "statusBar")->GetText(),
                  QStringLiteral("1 File Mancante"));
         auto* list = Child<QTreeWidget>(&dialog, "fileList");
@@ -331,7 +343,7 @@ class VerifyDialogTest : public QObject {
         dialog.show();
         QTRY_VERIFY_WITH_TIMEOUT(TitleStartsWith(&dialog, "Vantrove - Riparazione completata - "),
                                  kWaitMs);
-        Settle();
+        Settle(dialog);
         QVERIFY(set.Intact());
         QCOMPARE(dialog.repairsRequested(), 1);
         QCOMPARE(dialog.soundsPlayed(), 1);
@@ -345,7 +357,7 @@ class VerifyDialogTest : public QObject {
         settings_->sounds = false;
         VerifyDialog dialog(*settings_, set.par2);
         QTRY_VERIFY_WITH_TIMEOUT(dialog.shownStatus().state == RecoveryState::AllVerified, kWaitMs);
-        Settle();
+        Settle(dialog);
         QCOMPARE(dialog.soundsPlayed(), 0);
     }
 
@@ -484,7 +496,7 @@ class VerifyDialogTest : public QObject {
                     (dialog.shownStatus().state != RecoveryState::RepairPossible ||
                      dialog.shownStatus().errorKind != ErrorKind::None),
                 qPrintable(dialog.windowTitle()), kWaitMs);
-            Settle();
+            Settle(dialog);
             if (answer == kIdNo) {
                 QCOMPARE(dialog.shownStatus().state, RecoveryState::Repaired);
                 QVERIFY(set.Intact());
@@ -573,7 +585,7 @@ class VerifyDialogTest : public QObject {
         QTRY_VERIFY_WITH_TIMEOUT(dialog.shownStatus().state == RecoveryState::AllVerified &&
                                      dialog.RowsOfKind(SourceRowKind::Complete) == 2,
                                  kWaitMs);
-        Settle();
+        Settle(dialog);
         QCOMPARE(list->topLevelItem(1)->childCount(), 2);
         for (int i = 0; i < list->topLevelItem(1)->childCount(); ++i)
             QVERIFY(!list->topLevelItem(1)->child(i)->text(0).startsWith(QStringLiteral("alpha")));
@@ -713,7 +725,9 @@ class VerifyDialogTest : public QObject {
         QTreeWidgetItem* dataGroup = list->topLevelItem(1);
         auto menuAt = [&](QTreeWidgetItem* row) {
             QStringList seen;
-            QTimer::singleShot(300, [&seen]() {
+            bool looked = false;
+            QTimer::singleShot(300, [&seen, &looked]() {
+                looked = true;
                 auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
                 if (menu == nullptr) return;
                 for (QAction* action : menu->actions()) {
@@ -724,7 +738,7 @@ class VerifyDialogTest : public QObject {
             const QPoint at = row ? list->visualItemRect(row).center()
                                   : QPoint(5, list->viewport()->height() - 3);
             emit list->customContextMenuRequested(at);
-            QTest::qWait(500);
+            QTest::qWaitFor([&looked] { return looked; }, kWaitMs);
             return seen;
         };
         QTreeWidgetItem* missing = nullptr;
@@ -788,7 +802,7 @@ class VerifyDialogTest : public QObject {
             !exit->isEnabled() && dialog.shownStatus().activity == Activity::Recovering, kWaitMs);
         const size_t asked = boxes_.asked.size();
         QTest::keyClick(&dialog, Qt::Key_Escape);
-        Settle();
+        QCoreApplication::processEvents();
         QVERIFY(dialog.isVisible());
         QVERIFY(!dialog.stopRequested());
         QCOMPARE(boxes_.asked.size(), asked);
@@ -883,6 +897,128 @@ class VerifyDialogTest : public QObject {
         QTRY_VERIFY_WITH_TIMEOUT(alive.isNull(), kWaitMs);
     }
 
+    // A name that is not there is reported as a failed open, in the error
+    // line; the dialog stays as it was and usable.
+    void FileThatDoesNotExistIsReported() {
+        TempDir dir;
+        const std::string missing = dir.File("x/nonexistent.par2");
+        VerifyDialog dialog(*settings_, missing);
+        dialog.show();
+        Settle();
+        auto* errorLine = Child<QLabel>(&dialog, "errorLine");
+        QVERIFY(errorLine->isVisible());
+        QCOMPARE(errorLine->text(),
+                 QString::fromStdString("Impossibile aprire \"nonexistent.par2\": " +
+                                        SystemErrorText(ENOENT)));
+        QVERIFY(!dialog.windowTitle().contains(QStringLiteral("Seleziona più")));
+        QVERIFY(Child<QLabel>(&dialog, "creatorLine")->text().isEmpty());
+        QVERIFY(Child<QPushButton>(&dialog, "open")->isEnabled());
+        QCOMPARE(dialog.shownStatus().state, RecoveryState::NothingLoaded);
+        SaveScreenshot(&dialog, QStringLiteral("verify_dialog_file_not_found.png"));
+
+        // A real set opened next replaces the message.
+        TestSet set;
+        QVERIFY(set.Make(21));
+        dialog.SetFileChooser([&](QWidget*, bool) { return std::vector<std::string>{set.par2}; });
+        QTest::mouseClick(Child<QPushButton>(&dialog, "open"), Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(dialog.shownStatus().state == RecoveryState::AllVerified,
+                                 kWaitMs);
+        Settle();
+        QVERIFY(!errorLine->isVisible());
+    }
+
+    // Without its worker a verify dialog is not opened: the switch says so
+    // and the window the user came from stays.
+    void DialogWithoutWorkerIsNotOpened() {
+        VerifyDialog::SetWorkerStarterForTests([](VerificationWorker&) { return false; });
+        auto* owner = new QWidget;
+        owner->setAttribute(Qt::WA_DeleteOnClose);
+        owner->show();
+        SetMainWindow(owner);
+        QWidget* dialog = OpenVerifyDialog(*settings_, {});
+        VerifyDialog::SetWorkerStarterForTests(nullptr);
+        QVERIFY(dialog == nullptr);
+        QCOMPARE(boxes_.asked.size(), size_t{1});
+        QVERIFY(boxes_.asked[0].text.find("thread") != std::string::npos);
+        QCOMPARE(MainWindow(), owner);
+        QVERIFY(owner->isVisible());
+        for (QWidget* window : QApplication::topLevelWidgets())
+            QVERIFY(qobject_cast<VerifyDialog*>(window) == nullptr);
+        QPointer<QWidget> alive(owner);
+        owner->close();
+        QTRY_VERIFY_WITH_TIMEOUT(alive.isNull(), kWaitMs);
+    }
+
+    // Extra extends the set from its recovery volumes. After a repair that
+    // deleted the volumes it used, the rest (the index) still serve; once
+    // every volume has gone from the list there is nothing to extend from
+    // and Extra stays disabled.
+    void ExtraNeedsRecoveryVolumes() {
+        if (!kCreateDialogAvailable) QSKIP("no create dialog in this build");
+        settings_->deleteRecoveryFiles = true;
+        TestSet set;
+        QVERIFY(set.Make(22));
+        set.Damage();
+        VerifyDialog dialog(*settings_, set.par2);
+        dialog.show();
+        QTRY_VERIFY_WITH_TIMEOUT(dialog.shownStatus().state == RecoveryState::RepairPossible,
+                                 kWaitMs);
+        auto* volumes = Child<QTreeWidget>(&dialog, "fileList")->topLevelItem(0);
+        const int listed = volumes->childCount();
+        QTest::mouseClick(Child<QPushButton>(&dialog, "repair"), Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(dialog.shownStatus().state == RecoveryState::Repaired &&
+                                     dialog.shownStatus().activity == Activity::Idle &&
+                                     volumes->childCount() < listed,
+                                 kWaitMs);
+        Settle();
+        QVERIFY(set.Intact());
+        auto* stop = Child<QPushButton>(&dialog, "stop");
+        QCOMPARE(stop->text(), QStringLiteral("Extra"));
+        QVERIFY(stop->isEnabled());
+
+        // Every volume deleted behind the dialog's back, seen by monitoring.
+        for (const auto& entry : std::filesystem::directory_iterator(set.dir.path())) {
+            if (entry.path().extension() == ".par2") std::filesystem::remove(entry.path());
+        }
+        Child<QCheckBox>(&dialog, "monitor")->click();
+        QTRY_VERIFY_WITH_TIMEOUT(volumes->childCount() == 0, kWaitMs);
+        Settle();
+        QCOMPARE(stop->text(), QStringLiteral("Extra"));
+        QVERIFY(!stop->isEnabled());
+        SaveScreenshot(&dialog, QStringLiteral("verify_dialog_no_volumes_left.png"));
+    }
+
+    // Extra on a set whose volumes went away after they were listed: the
+    // program does not run on without a window, a fresh verify dialog takes
+    // over and says why.
+    void ExtraThatCannotReadTheSetLeavesAWindow() {
+        if (!kCreateDialogAvailable) QSKIP("no create dialog in this build");
+        TestSet set;
+        QVERIFY(set.Make(23));
+        auto* dialog = new VerifyDialog(*settings_, set.par2);
+        dialog->setAttribute(Qt::WA_DeleteOnClose);
+        QPointer<VerifyDialog> alive(dialog);
+        SetMainWindow(dialog);
+        dialog->show();
+        QTRY_VERIFY_WITH_TIMEOUT(dialog->shownStatus().state == RecoveryState::AllVerified &&
+                                     Child<QPushButton>(dialog, "stop")->isEnabled(),
+                                 kWaitMs);
+        for (const auto& entry : std::filesystem::directory_iterator(set.dir.path())) {
+            if (entry.path().extension() == ".par2") std::filesystem::remove(entry.path());
+        }
+        QTest::mouseClick(Child<QPushButton>(dialog, "stop"), Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(alive.isNull(), kWaitMs);
+        QWidget* next = MainWindow();
+        QVERIFY(next != nullptr);
+        QVERIFY(qobject_cast<VerifyDialog*>(next) != nullptr);
+        QVERIFY(next->isVisible());
+        QCOMPARE(boxes_.asked.size(), size_t{1});
+        QVERIFY(boxes_.asked[0].text.find("Volumi di Recupero") != std::string::npos);
+        QPointer<QWidget> nextAlive(next);
+        next->close();
+        QTRY_VERIFY_WITH_TIMEOUT(nextAlive.isNull(), kWaitMs);
+    }
+
     // Nuovo and Extra hand the program over to the create dialog; Extra
     // takes the loaded set with it.
     void NewAndExtraSwitchToTheCreateDialog() {
@@ -896,6 +1032,7 @@ class VerifyDialogTest : public QObject {
             SetMainWindow(dialog);
             dialog->show();
             QTRY_VERIFY_WITH_TIMEOUT(dialog->shownStatus().state == RecoveryState::AllVerified &&
+                                         dialog->shownStatus().activity == Activity::Idle &&
                                          Child<QPushButton>(dialog, button)->isEnabled(),
                                      kWaitMs);
             if (QByteArray(button) == "stop")

@@ -91,6 +91,16 @@ TEST(CreateDialogTexts, DestinationIsMadeAbsoluteBelowTheDefaultFolder) {
     EXPECT_EQ(DestinationFolder("", "/data/"), "/data/");
     EXPECT_EQ(DestinationFolder("", "/data"), "/data/");
     EXPECT_EQ(DestinationFolder("out", "/data"), "/data/out/");
+    // A leading "~" is the home folder; "~name" and a "~" further on are
+    // names like any other.
+    EXPECT_EQ(DestinationFolder("~/backup", "/data/", "/home/ann"), "/home/ann/backup/");
+    EXPECT_EQ(DestinationFolder("~", "/data/", "/home/ann"), "/home/ann/");
+    EXPECT_EQ(DestinationFolder("~/", "/data/", "/home/ann/"), "/home/ann/");
+    EXPECT_EQ(DestinationFolder("~/x", "/data/", "/"), "/x/");
+    EXPECT_EQ(DestinationFolder("~ann/x", "/data/", "/home/ann"), "/data/~ann/x/");
+    EXPECT_EQ(DestinationFolder("out/~/x", "/data/", "/home/ann"), "/data/out/~/x/");
+    // Without a known home the "~" stays a name.
+    EXPECT_EQ(DestinationFolder("~/backup", "/data/", ""), "/data/~/backup/");
     EXPECT_EQ(DestinationTestPath("/data/out/"), "/data/out");
     EXPECT_EQ(DestinationTestPath("/data/out//"), "/data/out");
     EXPECT_EQ(DestinationTestPath("/"), "/");

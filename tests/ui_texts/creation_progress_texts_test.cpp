@@ -112,9 +112,15 @@ TEST(CreationProgressTexts, SuccessLineWithElapsedTimeAndSpeed) {
     line.Update(At(kPhaseComputing, 7000, 20 * kMiB, 100 * kMiB));
     EXPECT_EQ(line.Update(At(kPhaseFinished, 5000 + 125000)),
               "Completato con Successo in 2 minuti, 5 secondi @ 20 MB/s");
-    // A job too short to measure its speed says 0 rather than a division by 0.
+    // A job too short for a sample of its computing phase: its time rounds
+    // up to a whole second and its speed is its bytes over that time.
     CreationProgressLine quick(0);
+    quick.SetJobBytes(4 * kMiB);
     EXPECT_EQ(quick.Update(At(kPhaseFinished, 800)),
+              "Completato con Successo in 1 secondi @ 5.0 MB/s");
+    // Without any bytes known there is nothing to divide.
+    CreationProgressLine empty(0);
+    EXPECT_EQ(empty.Update(At(kPhaseFinished, 0)),
               "Completato con Successo in 0 secondi @ 0 KB/s");
 }
 

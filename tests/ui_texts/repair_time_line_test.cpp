@@ -122,15 +122,42 @@ TEST(RepairTimeLine, SuccessLineWithElapsedTimeAndAverageSpeed) {
     EXPECT_FALSE(line.Update(later, done));
 }
 
-TEST(RepairTimeLine, RenameOnlyRepairHasNoSpeedSample) {
+// Without samples of the recovering phase the speed is the set's data over
+// the job's whole time.
+TEST(RepairTimeLine, RenameOnlyRepairHasTheSpeedOfTheWholeJob) {
     RepairTimeLine line;
     RecoverySetStatus idle = At(Activity::Idle, 0);
     RecoverySetStatus renaming = At(Activity::Renaming, 100);
     line.Update(renaming, idle);
     RecoverySetStatus done = At(Activity::Idle, 1100);
     done.state = RecoveryState::Repaired;
+    done.totalSourceSize = 3 * kMiB;
     line.Update(done, renaming);
-    EXPECT_EQ(line.text(), "Riparazione riuscita in 1 secondi @ 0 KB/s");
+    EXPECT_EQ(line.text(), "Riparazione riuscita in 1 secondi @ 3.0 MB/s");
+}
+
+// A repair over between two ticks is never seen busy: it is timed from the
+// request, and a sub-second job shows one second, not zero.
+TEST(RepairTimeLine, RepairNeverSeenBusyIsTimedFromTheRequest) {
+    RepairTimeLine line;
+    RecoverySetStatus idle = At(Activity::Idle, 5000);
+    line.Update(idle, idle);
+    line.Start(5000);
+    RecoverySetStatus done = At(Activity::Idle, 5040);
+    done.state = RecoveryState::Repaired;
+    done.totalSourceSize = 2 * kMiB;
+    EXPECT_TRUE(line.Update(done, idle));
+    EXPECT_EQ(line.text(), "Riparazione riuscita in 1 secondi @ 50 MB/s");
+
+    // A failed repair leaves no timing behind for the next one.
+    line.Start(9000);
+    RecoverySetStatus busy = At(Activity::Recovering, 9100);
+    line.Update(busy, done);
+    line.Update(At(Activity::Idle, 9200), busy);
+    RecoverySetStatus alone = At(Activity::Idle, 20000);
+    alone.state = RecoveryState::Repaired;
+    line.Update(alone, At(Activity::Idle, 19900));
+    EXPECT_EQ(line.text(), "Riparazione riuscita in 0 secondi @ 0 KB/s");
 }
 
 TEST(RepairTimeLine, NewRepairClearsTheOldLineAndAverage) {

@@ -1,7 +1,9 @@
 #include "ui/texts/create_dialog_texts.h"
 
+#include <algorithm>
 #include <limits>
 
+#include "app/make_folders.h"
 #include "core/string_ids.h"
 #include "ui/texts/text_format.h"
 
@@ -87,7 +89,18 @@ std::string CreationBaseName(const std::string& typed, const std::string& defaul
 }
 
 std::string DestinationFolder(const std::string& typed, const std::string& defaultPath) {
+    return DestinationFolder(typed, defaultPath, HomeFolder());
+}
+
+std::string DestinationFolder(const std::string& typed, const std::string& defaultPath,
+                              const std::string& home) {
     std::string path = typed.empty() ? defaultPath : typed;
+    if (!typed.empty() && typed.front() == '~' && (typed.size() == 1 || typed[1] == '/') &&
+        !home.empty() && home.front() == '/') {
+        std::string base = home;
+        while (!base.empty() && base.back() == '/') base.pop_back();
+        path = base + "/" + typed.substr(std::min<size_t>(typed.size(), 2));
+    }
     if (path.empty() || path.front() != '/') {
         std::string base = defaultPath;
         if (!base.empty() && base.back() != '/') base += '/';

@@ -44,9 +44,12 @@ std::string CreationBaseName(const std::string& typed, const std::string& defaul
                              const std::string& folderBaseName);
 
 // Where the recovery files go: the typed path, else `defaultPath`, made
-// absolute (a path that does not start with '/' is taken below
-// `defaultPath`) and ending in '/'.
+// absolute and ending in '/'. A leading "~" alone or before a '/' stands
+// for `home` (the user's home folder when not given); any other path that
+// does not start with '/' is taken below `defaultPath`.
 std::string DestinationFolder(const std::string& typed, const std::string& defaultPath);
+std::string DestinationFolder(const std::string& typed, const std::string& defaultPath,
+                              const std::string& home);
 
 // The folder as tested on disk: without its trailing '/', except for the
 // root itself.

@@ -87,8 +87,13 @@ const std::string& CreationProgressLine::Update(const CreationStatus& status) {
             break;
         case kPhaseFinished: {
             const uint64_t elapsedMs = status.tick > startTick_ ? status.tick - startTick_ : 0;
+            double shownSpeed = speed();
+            if (!(shownSpeed > 0) && jobBytes_ > 0)
+                shownSpeed = static_cast<double>(jobBytes_) / kMiB /
+                             (static_cast<double>(std::max<uint64_t>(elapsedMs, 1)) / 1000);
+            // Whole seconds rounded up: a job that took any time never took 0.
             text_ = FormatString(kStrCreationSucceededIn,
-                                 {DurationText(elapsedMs / 1000), SpeedText(speed())});
+                                 {DurationText((elapsedMs + 999) / 1000), SpeedText(shownSpeed)});
             break;
         }
         default:

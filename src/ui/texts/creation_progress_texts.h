@@ -42,6 +42,11 @@ class CreationProgressLine {
     // 0, the line stays as it was.
     const std::string& Update(const CreationStatus& status);
 
+    // The bytes the job works through (the source files' total size): the
+    // speed of a finished job that gave no sample of its computing phase is
+    // these bytes over the job's time.
+    void SetJobBytes(uint64_t bytes) { jobBytes_ = bytes; }
+
     const std::string& text() const { return text_; }
     // Smoothed speed in MiB per second; 0 before the first computing sample.
     double speed() const;
@@ -50,6 +55,7 @@ class CreationProgressLine {
     void UpdateEstimate(const CreationStatus& status);
 
     uint64_t startTick_;
+    uint64_t jobBytes_ = 0;
     CreationStatus previous_;  // the record shown last
     bool havePrevious_ = false;
     double g_ = 0;  // weights seen so far (tends to 1)

@@ -1,5 +1,6 @@
 #include "ui/texts/repair_time_line.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "core/string_ids.h"
@@ -32,9 +33,17 @@ double RepairTimeLine::averageSpeed() const {
     return denominator_ > 0 ? numerator_ / denominator_ : 0;
 }
 
+void RepairTimeLine::Start(uint32_t now) {
+    timing_ = true;
+    startTime_ = now;
+    numerator_ = 0;
+    denominator_ = 0;
+    text_.clear();
+}
+
 bool RepairTimeLine::Update(const RecoverySetStatus& current, const RecoverySetStatus& previous) {
     std::string text = text_;
-    if (StartsTiming(current.activity) && previous.activity == Activity::Idle) {
+    if (StartsTiming(current.activity) && previous.activity == Activity::Idle && !timing_) {
         timing_ = true;
         startTime_ = current.timeStamp;
         numerator_ = 0;
@@ -68,10 +77,21 @@ bool RepairTimeLine::Update(const RecoverySetStatus& current, const RecoverySetS
 
     if (current.activity == Activity::Idle && current.state == RecoveryState::Repaired &&
         previous.state != RecoveryState::Repaired) {
-        uint64_t elapsed = timing_ ? ElapsedSeconds(startTime_, current.timeStamp) : 0;
-        text =
-            FormatString(kStrRepairSucceededIn, {DurationText(elapsed), SpeedText(averageSpeed())});
+        const uint32_t elapsedMs =
+            timing_ ? static_cast<uint32_t>(current.timeStamp - startTime_) : 0;
+        // Without samples of the recovering phase (a short repair, or one
+        // that only renamed or joined files) the speed is the set's data
+        // over the whole time of the job.
+        double speed = averageSpeed();
+        if (!(speed > 0) && timing_)
+            speed = static_cast<double>(current.totalSourceSize) / kMiB /
+                    (std::max<uint32_t>(elapsedMs, 1) / 1000.0);
+        text = FormatString(kStrRepairSucceededIn,
+                            {DurationText(ElapsedSeconds(0, elapsedMs)), SpeedText(speed)});
         timing_ = false;
+    } else if (current.activity == Activity::Idle && StartsTiming(previous.activity) &&
+               current.state != RecoveryState::Repaired) {
+        timing_ = false;  // the repair ended without success: nothing to time
     }
 
     if (text == text_) return false;

@@ -21,6 +21,11 @@ class RepairTimeLine {
     // to writing) and while idle in the repaired state.
     static bool Shown(const RecoverySetStatus& status);
 
+    // The user asked for a repair at `now` (the clock of the status time
+    // stamps): the job is timed from here, so that a repair over before the
+    // first tick sampled it busy still has its time.
+    void Start(uint32_t now);
+
     // Takes one tick's status and the previous tick's. Returns true when the
     // text changed.
     bool Update(const RecoverySetStatus& current, const RecoverySetStatus& previous);
@@ -30,7 +35,7 @@ class RepairTimeLine {
     double averageSpeed() const;
 
   private:
-    bool timing_ = false;     // a repair was seen to start
+    bool timing_ = false;     // a repair was asked for or seen to start
     uint32_t startTime_ = 0;  // its status time stamp
     double numerator_ = 0;    // weighted sum of momentary speeds
     double denominator_ = 0;  // sum of their weights

@@ -1,0 +1,13 @@
+#pragma once
+// Crash points for the kill tests, built only with the tests: with
+// VANTROVE_CRASH_AT=N in the environment the program kills itself (SIGKILL,
+// as a power cut or the OOM killer would) just before its Nth file
+// operation (open, write, resize, rename, delete), and with
+// VANTROVE_CRASH_COUNT=FILE it writes the number of operations it made to
+// FILE at exit. Does nothing in a build without the tests.
+
+namespace vantrove::cli {
+
+void InstallCrashPoints();
+
+}  // namespace vantrove::cli
