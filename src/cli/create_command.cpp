@@ -23,12 +23,14 @@
 #include "app/application.h"
 #include "app/creation_settings.h"
 #include "app/settings.h"
+#include "cli/english_texts.h"
 #include "cli/set_report.h"
 #include "cli/verify_command.h"
 #include "core/string_ids.h"
 #include "core/string_table.h"
 #include "create/creation_job.h"
 #include "create/existing_set_reader.h"
+#include "create/source_files.h"
 #include "par2/volume_name.h"
 
 namespace vantrove::cli {
@@ -108,28 +110,11 @@ bool ParsePercent(const std::string& text, uint32_t& hundredths) {
 }
 
 std::string Duration(uint64_t seconds) {
-    char text[128];
-    if (seconds >= 3600)
-        std::snprintf(text, sizeof text, GetString(kStrDurationHoursMinutes).c_str(),
-                      static_cast<int>(seconds / 3600), static_cast<int>(seconds / 60 % 60));
-    else if (seconds >= 60)
-        std::snprintf(text, sizeof text, GetString(kStrDurationMinutesSeconds).c_str(),
-                      static_cast<int>(seconds / 60), static_cast<int>(seconds % 60));
-    else
-        std::snprintf(text, sizeof text, GetString(kStrDurationSeconds).c_str(),
-                      static_cast<int>(seconds));
-    return text;
+    return EnglishDuration(seconds);
 }
 
 std::string Speed(double mibPerSecond) {
-    char text[64];
-    if (mibPerSecond > 10)
-        std::snprintf(text, sizeof text, GetString(kStrSpeedMBsWhole).c_str(), mibPerSecond);
-    else if (mibPerSecond >= 1)
-        std::snprintf(text, sizeof text, GetString(kStrSpeedMBsTenths).c_str(), mibPerSecond);
-    else
-        std::snprintf(text, sizeof text, GetString(kStrSpeedKBs).c_str(), mibPerSecond * 1024);
-    return text;
+    return EnglishSpeed(mibPerSecond);
 }
 
 std::string ShownName(const std::string& name) {
@@ -148,28 +133,28 @@ class CreationProgress {
         std::string text;
         switch (st.phase) {
             case kPhaseHashing:
-                text = GetString(kStrPhaseHashingFile) + " " + ShownName(st.fileName);
+                text = EnglishCreationPhase(kPhaseHashing) + " " + ShownName(st.fileName);
                 break;
             case kPhaseMemoryTest:
-                text = GetString(kStrPhaseTestingMemory);
+                text = EnglishCreationPhase(kPhaseMemoryTest);
                 break;
             case kPhaseMatrix:
-                text = GetString(kStrActivityComputingMatrix);
+                text = EnglishCreationPhase(kPhaseMatrix);
                 break;
             case kPhaseComputing:
                 text = ComputingLine(st);
                 break;
             case kPhaseWriting:
-                text = GetString(kStrPhaseWritingRecoveryData);
+                text = EnglishCreationPhase(kPhaseWriting);
                 break;
             case kPhaseVerifySplit:
-                text = GetString(kStrPhaseVerifyingSplitFile) + " " + ShownName(st.fileName);
+                text = EnglishCreationPhase(kPhaseVerifySplit) + " " + ShownName(st.fileName);
                 break;
             case kPhaseReverifySource:
-                text = GetString(kStrPhaseReverifyingDataFile) + " " + ShownName(st.fileName);
+                text = EnglishCreationPhase(kPhaseReverifySource) + " " + ShownName(st.fileName);
                 break;
             case kPhaseVerifyOutput:
-                text = GetString(kStrPhaseVerifyingRecoveryFile) + " " + ShownName(st.fileName);
+                text = EnglishCreationPhase(kPhaseVerifyOutput) + " " + ShownName(st.fileName);
                 break;
             default:
                 break;
@@ -233,35 +218,6 @@ std::string AbsoluteFolder(const std::string& folder) {
     return result;
 }
 
-// Adds the regular files below `folder` (an absolute path ending in '/'),
-// sorted by name within each folder; symbolic links are not followed.
-bool AddFolder(const std::string& folder, std::vector<CreationSourceFile>& out,
-               std::string& error) {
-    DIR* dir = opendir(folder.c_str());
-    if (!dir) {
-        error = "cannot read the folder " + folder + ": " + std::strerror(errno);
-        return false;
-    }
-    std::vector<std::string> names;
-    while (struct dirent* entry = readdir(dir)) {
-        const std::string name = entry->d_name;
-        if (name != "." && name != "..") names.push_back(name);
-    }
-    closedir(dir);
-    std::sort(names.begin(), names.end());
-    for (const std::string& name : names) {
-        const std::string path = folder + name;
-        struct stat st {};
-        if (lstat(path.c_str(), &st) != 0) continue;  // gone meanwhile
-        if (S_ISDIR(st.st_mode)) {
-            if (!AddFolder(path + "/", out, error)) return false;
-        } else if (S_ISREG(st.st_mode)) {
-            out.push_back({path, static_cast<uint64_t>(st.st_size), {}});
-        }
-    }
-    return true;
-}
-
 }  // namespace
 
 bool GatherSources(const std::vector<std::string>& arguments, std::vector<CreationSourceFile>& out,
@@ -275,7 +231,7 @@ bool GatherSources(const std::vector<std::string>& arguments, std::vector<Creati
         }
         if (S_ISDIR(st.st_mode)) {
             const std::string folder = AbsoluteFolder(path);
-            if (folder.empty() || !AddFolder(folder, found, error)) {
+            if (folder.empty() || !AddFolderFiles(folder, found, error)) {
                 if (error.empty()) error = "cannot read the folder " + path;
                 return false;
             }
@@ -610,20 +566,17 @@ int RunCreateCommand(const std::vector<std::string>& args, StopFlag* stop) {
     if (terminal) std::fprintf(stderr, "\r\033[K");
     const CreationStatus st = slot.Snapshot();
     if (!ok) {
-        std::string message = CreationFailureMessage(st.failureCode);
+        std::string message = EnglishCreationFailure(st.failureCode);
         if (!st.fileName.empty()) message += ": " + st.fileName;
         std::fprintf(stderr, "%s\n", message.c_str());
         return kError;
     }
-    const uint64_t elapsed = (st.tick - startTick) / 1000;
-    double speed = progress.speed();
-    if (speed <= 0 && st.tick > startTick)
-        speed = static_cast<double>(parameters.totalDataSize) / 1048576.0 /
-                (static_cast<double>(st.tick - startTick) / 1000.0);
-    char done[256];
-    std::snprintf(done, sizeof done, GetString(kStrCreationSucceededIn).c_str(),
-                  Duration(elapsed).c_str(), Speed(speed).c_str());
-    std::printf("%s\n", done);
+    // The job's time from start to end, in whole seconds rounded up, and its
+    // speed: the source data over that time.
+    const uint64_t elapsedMs = st.tick > startTick ? st.tick - startTick : 0;
+    const std::string done = "Created successfully in " + Duration((elapsedMs + 999) / 1000) +
+                             " @ " + Speed(JobSpeed(parameters.totalDataSize, elapsedMs));
+    std::printf("%s\n", done.c_str());
     for (const std::string& path : job.outputPaths()) std::printf("%s\n", path.c_str());
     return 0;
 }

@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <memory>
 
-#include "app/repair_error_message.h"
+#include "cli/english_texts.h"
 #include "app/settings.h"
 #include "cli/cli_observer.h"
 #include "cli/set_report.h"
@@ -88,7 +88,7 @@ int RunRepair(const RepairCommandOptions& options, const StopFlag* stop) {
 
     const RecoverySetStatus& status = set->status();
     const std::string message =
-        RepairErrorMessage(status.errorKind, status.systemErrorCode, status.errorFile);
+        EnglishRepairError(status.errorKind, status.systemErrorCode, status.errorFile);
     int code;
     if (stoppedEarly || status.errorKind != ErrorKind::None) {
         code = kRepairError;
@@ -105,7 +105,8 @@ int RunRepair(const RepairCommandOptions& options, const StopFlag* stop) {
     if (!message.empty()) {
         lines.push_back("Repair failed: " + message);
     } else if (attempted && Whole(status.state)) {
-        lines.push_back("Repair complete.");
+        // The status line of a repaired set says so already.
+        if (status.state != RecoveryState::Repaired) lines.push_back("Repair complete.");
     } else if (attempted) {
         lines.push_back("Repaired what could be repaired; more data is needed for the rest.");
     }

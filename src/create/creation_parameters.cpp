@@ -176,6 +176,12 @@ void CreationParameters::AddFiles(const std::vector<CreationSourceFile>& files) 
     FileListChanged();
 }
 
+void CreationParameters::SetStoredNames(const std::vector<CreationSourceFile>& named) {
+    for (size_t i = 0; i < files_.size() && i < named.size(); ++i) {
+        if (files_[i].path == named[i].path) files_[i].storedName = named[i].storedName;
+    }
+}
+
 void CreationParameters::RemoveFile(size_t index) {
     RemoveFiles({index});
 }

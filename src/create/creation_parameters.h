@@ -105,6 +105,9 @@ class CreationParameters {
     // size. Removing files (or clearing the list) during an extension ends
     // the extension.
     void AddFiles(const std::vector<CreationSourceFile>& files);
+    // Takes the stored names of `named` (the same files, in the same order)
+    // without touching anything else.
+    void SetStoredNames(const std::vector<CreationSourceFile>& named);
     void RemoveFile(size_t index);
     // Removes the files at these indices (any order; repeats and indices
     // past the end are ignored) with one recomputation.

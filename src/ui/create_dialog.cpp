@@ -41,7 +41,11 @@
 #include "par2/volume_name.h"
 #include "ui/about_box.h"
 #include "ui/creation_progress_dialog.h"
+#include <QToolButton>
+
+#include "ui/dialog_menu_button.h"
 #include "ui/dialog_switch.h"
+#include "create/source_files.h"
 #include "ui/dropped_paths.h"
 #include "ui/file_dialog_filters.h"
 #include "ui/help_key.h"
@@ -283,7 +287,11 @@ CreateDialog::~CreateDialog() = default;
 void CreateDialog::BuildControls() {
     auto* top = new QVBoxLayout(this);
 
-    top->addWidget(new QLabel(QStringLiteral("File sorgente:"), this));
+    auto* topRow = new QHBoxLayout;
+    topRow->addWidget(new QLabel(QStringLiteral("File sorgente:"), this), 1);
+    topRow->addWidget(MakeDialogMenuButton(
+        this, [this] { ShowPreferences(); }, [this] { ShowAbout(); }));
+    top->addLayout(topRow);
     fileList_ = new QTreeWidget(this);
     fileList_->setObjectName(QStringLiteral("fileList"));
     fileList_->setColumnCount(3);
@@ -324,6 +332,9 @@ void CreateDialog::BuildControls() {
     totals->addWidget(totalSizeValue_, 0, 3);
     totals->setColumnStretch(1, 1);
     totals->setColumnStretch(3, 1);
+    // A figure is right-aligned in its column: the gap keeps it clear of
+    // the label that follows.
+    totals->setHorizontalSpacing(24);
     top->addLayout(totals);
 
     auto* blocks = new QGroupBox(QStringLiteral("Allocazione blocchi:"), this);
@@ -521,11 +532,20 @@ void CreateDialog::AddFiles(const std::vector<std::string>& paths) {
         struct stat st {};
         uint64_t size = 0;
         if (stat(path.c_str(), &st) == 0) {
-            if (S_ISDIR(st.st_mode)) continue;  // a folder is not a source file
+            if (S_ISDIR(st.st_mode)) {
+                // A folder adds every regular file below it.
+                std::vector<CreationSourceFile> below;
+                std::string error;
+                AddFolderFiles(path.back() == '/' ? path : path + "/", below, error);
+                for (CreationSourceFile& file : below) {
+                    if (known.insert(file.path).second) added.push_back(std::move(file));
+                }
+                continue;
+            }
             size = static_cast<uint64_t>(st.st_size);
         }
         known.insert(path);
-        added.push_back({path, size});
+        added.push_back({path, size, {}});
     }
     if (added.empty()) return;
     // The model keeps the list in the order shown: sorted by path without
@@ -543,6 +563,7 @@ void CreateDialog::AddFiles(const std::vector<std::string>& paths) {
 void CreateDialog::FillFileList() {
     fileList_->clear();
     const auto& files = parameters_->files();
+    const std::string destination = DestinationFolder(typedPath_, parameters_->defaultPath);
     std::vector<size_t> order(files.size());
     for (size_t i = 0; i < order.size(); ++i) order[i] = i;
     std::stable_sort(order.begin(), order.end(),
@@ -551,7 +572,9 @@ void CreateDialog::FillFileList() {
     for (size_t index : order) {
         const auto& file = files[index];
         auto* item = new QTreeWidgetItem;
-        item->setText(0, Q(NameOf(file.path)));
+        // The name the set will store: the path below the destination
+        // folder, or the plain name of a file elsewhere.
+        item->setText(0, Q(StoredNameBelow(file.path, destination)));
         item->setText(1, Grouped(file.size));
         item->setTextAlignment(1, Qt::AlignRight | Qt::AlignVCenter);
         item->setText(2, Q(FolderOf(file.path)));
@@ -619,7 +642,7 @@ void CreateDialog::dropEvent(QDropEvent* event) {
         event->ignore();
         return;
     }
-    const std::vector<std::string> paths = DroppedPaths(event->mimeData());
+    const std::vector<std::string> paths = DroppedPaths(event->mimeData(), true);
     event->acceptProposedAction();
     AddFiles(paths);
 }
@@ -921,6 +944,7 @@ void CreateDialog::OnPathEdited(const QString& text) {
     if (settingTexts_) return;
     typedPath_ = PathBytes(text);
     if (text.isEmpty()) SetFieldText(pathEdit_, Q(parameters_->defaultPath));
+    FillFileList();  // the names shown are relative to the destination
     RefreshEnabling();
 }
 
@@ -997,10 +1021,23 @@ void CreateDialog::Create() {
     if (name.empty()) return;
     p.baseName = name;
     p.destinationPath = DestinationFolder(typedPath_, p.defaultPath);
+    // Files below the destination keep their place in the tree; two files
+    // that would be stored under one name cannot both be in the set.
+    std::vector<CreationSourceFile> named = p.files();
+    for (CreationSourceFile& file : named) {
+        file.storedName = StoredNameBelow(file.path, p.destinationPath);
+    }
+    std::string clash, first, second;
+    if (FindStoredNameClash(named, clash, first, second)) {
+        LocalizedMessageBox(this, StoredNameClashText(clash, first, second),
+                            GetString(kStrCreateDialogTitle), kMbOk | kMbIconExclamation);
+        return;
+    }
     if (!CheckDestination(p.destinationPath)) {
         pathEdit_->setFocus();
         return;
     }
+    p.SetStoredNames(named);
     hide();
     settings_.recoveryBlockFraction = p.redundancy;
     settings_.restrictBlockSize = p.blockGranule > 4;

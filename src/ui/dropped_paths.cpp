@@ -7,7 +7,7 @@
 
 namespace vantrove {
 
-std::vector<std::string> DroppedPaths(const QMimeData* mimeData) {
+std::vector<std::string> DroppedPaths(const QMimeData* mimeData, bool foldersToo) {
     std::vector<std::string> paths;
     if (mimeData == nullptr || !mimeData->hasUrls()) return paths;
     for (const QUrl& url : mimeData->urls()) {
@@ -17,9 +17,9 @@ std::vector<std::string> DroppedPaths(const QMimeData* mimeData) {
         std::string local =
             QByteArray::fromPercentEncoding(url.path(QUrl::FullyEncoded).toLatin1()).toStdString();
         if (local.empty()) continue;
-        // Only files that exist count; a folder is not a file to open or protect.
+        // Only files that exist count; a folder only where its files are taken.
         struct stat st {};
-        if (stat(local.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) continue;
+        if (stat(local.c_str(), &st) != 0 || (S_ISDIR(st.st_mode) && !foldersToo)) continue;
         paths.push_back(std::move(local));
     }
     return paths;

@@ -3,8 +3,8 @@
 //
 // Both dialogs accept files dropped on them (or on their file lists) and
 // treat them as a list of paths in the order the desktop gave them. Only
-// local files that exist and are not folders count: remote URLs, plain text,
-// folders and vanished files are ignored, and a drop with none is refused.
+// local files that exist count: remote URLs, plain text and vanished files
+// are ignored, folders too unless asked for, and a drop with none is refused.
 // User-interface thread (QMimeData belongs to it).
 
 #include <string>
@@ -15,7 +15,8 @@ class QMimeData;
 namespace vantrove {
 
 // The paths of the existing local files of `mimeData` in UTF-8, in the order
-// of its URLs; empty when it is null or carries none.
-std::vector<std::string> DroppedPaths(const QMimeData* mimeData);
+// of its URLs; empty when it is null or carries none. With `foldersToo`,
+// existing folders count as well (the create dialog adds their files).
+std::vector<std::string> DroppedPaths(const QMimeData* mimeData, bool foldersToo = false);
 
 }  // namespace vantrove

@@ -205,6 +205,23 @@ TEST_F(TreeCli, NamesWindowsRefusesAreKeptAsTheyAre) {
     EXPECT_EQ(PeerVerify(), 0);
 }
 
+// The PAR 1.0 peer stores the bytes of a UTF-8 name one per UTF-16 unit.
+TEST_F(TreeCli, APeerPar1SetFindsUtf8Names) {
+    if (!test::HaveCommand("parchive")) GTEST_SKIP() << "parchive is not installed";
+    Put("caf\xc3\xa9 \xe2\x82\xac.txt", 3000);
+    Put("plain.bin", 2000);
+    ASSERT_EQ(Shell("cd " + Quote(top_) + " && parchive a -n 2 set.par " +
+                    Quote("caf\xc3\xa9 \xe2\x82\xac.txt") + " plain.bin >/dev/null 2>&1")
+                  .exitCode,
+              0);
+    Outcome intact = Cli("verify " + Quote(top_ + "set.par") + " 2>&1");
+    EXPECT_EQ(intact.exitCode, 0) << intact.out;
+    ASSERT_EQ(unlink((top_ + "caf\xc3\xa9 \xe2\x82\xac.txt").c_str()), 0);
+    Outcome repaired = Cli("repair " + Quote(top_ + "set.par") + " 2>&1");
+    EXPECT_EQ(repaired.exitCode, 0) << repaired.out;
+    ExpectAllIntact();
+}
+
 TEST_F(TreeCli, EmptyFilesInChecksumListsVerifyAndComeBack) {
     Put("full.bin", 100);
     Put("e.txt", 0);

@@ -107,7 +107,11 @@ std::vector<T*> VisibleTopLevels() {
 }
 
 void CloseEveryWindow() {
-    for (QWidget* w : QApplication::topLevelWidgets()) {
+    // Guarded: deleting a dialog also deletes the windows it owns (its menus).
+    QList<QPointer<QWidget>> windows;
+    for (QWidget* w : QApplication::topLevelWidgets()) windows << w;
+    for (QWidget* w : windows) {
+        if (w == nullptr) continue;
         if (auto* p = qobject_cast<CreationProgressDialog*>(w)) {
             // A job still running is stopped without a question.
             delete p;
@@ -119,7 +123,7 @@ void CloseEveryWindow() {
 }
 
 void SaveShot(QWidget* widget, const QString& name) {
-    QDir dir(QStringLiteral(VANTROVE_SCREENSHOT_DIR));
+    QDir dir(test::ScreenshotDir());
     dir.mkpath(QStringLiteral("."));
     widget->grab().save(dir.filePath(name));
 }
@@ -244,6 +248,20 @@ class CreateDialogTest : public QObject {
         QCOMPARE(Text(d, "efficiencyValue"), QStringLiteral("100.0%"));
         QCOMPARE(Text(d, "rebuildableValue"), QStringLiteral("0 - 0"));
         QCOMPARE(Text(d, "sourceBlocksEdit"), QStringLiteral("0"));
+        // Figures keep clear of the label after them, and every arrow is
+        // wide enough to hit.
+        QVERIFY(QTest::qWaitForWindowExposed(d));
+        QWidget* count = Child<QWidget>(d, "fileCountValue");
+        for (QLabel* label : d->findChildren<QLabel*>()) {
+            if (label->text() != QStringLiteral("Dimensione totale dei dati:")) continue;
+            QVERIFY2(label->geometry().left() - count->geometry().right() >= 12,
+                     qPrintable(QStringLiteral("%1 %2")
+                                    .arg(count->geometry().right())
+                                    .arg(label->geometry().left())));
+        }
+        for (QToolButton* arrow : d->findChildren<QToolButton*>()) {
+            if (arrow->arrowType() != Qt::NoArrow) QVERIFY(arrow->width() >= 16);
+        }
         SaveShot(d, QStringLiteral("create_dialog_empty.png"));
     }
 
@@ -399,9 +417,12 @@ class CreateDialogTest : public QObject {
         QTRY_VERIFY_WITH_TIMEOUT(alive.isNull(), kJobTimeoutMs);
     }
 
-    void DroppedFilesAreAddedAndFoldersSkipped() {
+    void DroppedFilesAndFoldersAreAdded() {
         WriteSparse(Path("dropped.bin"), 70000);
-        QDir(Q(dir_->path())).mkdir(QStringLiteral("folder"));
+        QDir(Q(dir_->path())).mkpath(QStringLiteral("folder/sub"));
+        WriteSparse(Path("folder/a.bin"), 100);
+        WriteSparse(Path("folder/sub/b.bin"), 200);
+        QVERIFY(symlink(Path("dropped.bin").c_str(), Path("folder/link").c_str()) == 0);
         CreateDialog* d = NewDialog();
         QMimeData data;
         data.setUrls({QUrl::fromLocalFile(Q(Path("dropped.bin"))),
@@ -413,13 +434,61 @@ class CreateDialogTest : public QObject {
         QVERIFY(enter.isAccepted());
         QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
         QApplication::sendEvent(d, &drop);
-        QCOMPARE(d->parameters().files().size(), size_t{1});
+        // The folder's files, the link inside it not followed.
+        QCOMPARE(d->parameters().files().size(), size_t{3});
         QCOMPARE(d->parameters().files()[0].path, Path("dropped.bin"));
         QCOMPARE(d->parameters().files()[0].size, uint64_t{70000});
-        // A second drop of the same file changes nothing.
+        QCOMPARE(d->parameters().files()[1].path, Path("folder/a.bin"));
+        QCOMPARE(d->parameters().files()[2].path, Path("folder/sub/b.bin"));
+        // The list shows the names the set will store, below the destination.
+        auto* list = Child<QTreeWidget>(d, "fileList");
+        QStringList shown;
+        for (int i = 0; i < list->topLevelItemCount(); ++i) shown << list->topLevelItem(i)->text(0);
+        QCOMPARE(shown, (QStringList{QStringLiteral("dropped.bin"), QStringLiteral("folder/a.bin"),
+                                     QStringLiteral("folder/sub/b.bin")}));
+        // A second drop of the same things changes nothing.
         QDropEvent again(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
         QApplication::sendEvent(d, &again);
-        QCOMPARE(d->parameters().files().size(), size_t{1});
+        QCOMPARE(d->parameters().files().size(), size_t{3});
+    }
+
+    // A tree keeps its shape in the set: the peer finds every file in its
+    // folder. Two files that would be stored under one name are refused.
+    void ATreeIsCreatedWithRelativeNamesAndClashesAreRefused() {
+        QDir(Q(dir_->path())).mkpath(QStringLiteral("tree/deep/er"));
+        std::mt19937_64 rng(test::TestSeed());
+        WriteRandom(Path("tree/top.bin"), 30000, rng);
+        WriteRandom(Path("tree/deep/er/x.bin"), 50000, rng);
+        test::TempDir other;
+        WriteRandom(other.File("x.bin"), 100, rng);
+
+        CreateDialog* clash = NewDialog({Path("tree/top.bin"), Path("tree/deep/er/x.bin")});
+        Child<QLineEdit>(clash, "pathEdit")->setText(Q(Path("tree/deep/er/")));
+        std::vector<std::string> outside = {other.File("x.bin")};
+        clash->AddFiles(outside);
+        Child<QLineEdit>(clash, "pathEdit")->setText(Q(Path("tree/deep/er/")));
+        Press(clash, "createButton");
+        QCOMPARE(boxes_.shown.size(), size_t{1});
+        QVERIFY2(boxes_.shown[0].text.find("\"x.bin\"") != std::string::npos,
+                 boxes_.shown[0].text.c_str());
+        QCOMPARE(VisibleTopLevels<CreationProgressDialog>().size(), size_t{0});
+        CloseEveryWindow();
+
+        CreateDialog* d = NewDialog({Path("tree")});
+        Child<QLineEdit>(d, "pathEdit")->setText(Q(Path("tree/")));
+        Child<QLineEdit>(d, "baseNameEdit")->setText(QStringLiteral("tree"));
+        CreationProgressDialog* p = CreateAndWait(d);
+        QVERIFY(p != nullptr);
+        QCOMPARE(p->shownStatus().phase, int{kPhaseFinished});
+        if (Exists("/usr/bin/par2")) {
+            QProcess peer;
+            peer.setWorkingDirectory(Q(Path("tree")));
+            peer.start(QStringLiteral("/usr/bin/par2"), {QStringLiteral("v"), QStringLiteral("tree.par2")});
+            QVERIFY(peer.waitForFinished(60000));
+            const QByteArray out = peer.readAllStandardOutput();
+            QVERIFY2(peer.exitCode() == 0, out.constData());
+            QVERIFY2(out.contains("deep/er/x.bin"), out.constData());
+        }
     }
 
     void ChooserSelectionTooLargeForItsBufferAddsNothing() {

@@ -118,4 +118,10 @@ std::string DestinationTestPath(const std::string& folder) {
     return path;
 }
 
+std::string StoredNameClashText(const std::string& name, const std::string& first,
+                                const std::string& second) {
+    return "Due file avrebbero lo stesso nome \"" + name + "\" nei volumi di recupero:\n\n" +
+           first + "\n" + second + "\n\nTogliere uno dei due dalla lista.";
+}
+
 }  // namespace vantrove

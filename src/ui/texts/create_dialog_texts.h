@@ -43,6 +43,10 @@ uint64_t TypedBlockSize(uint64_t typed, uint64_t current, uint64_t granule, uint
 std::string CreationBaseName(const std::string& typed, const std::string& defaultBaseName,
                              const std::string& folderBaseName);
 
+// The message for two files that would be stored under one name.
+std::string StoredNameClashText(const std::string& name, const std::string& first,
+                                const std::string& second);
+
 // Where the recovery files go: the typed path, else `defaultPath`, made
 // absolute and ending in '/'. A leading "~" alone or before a '/' stands
 // for `home` (the user's home folder when not given); any other path that
