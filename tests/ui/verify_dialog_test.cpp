@@ -235,7 +235,8 @@ class VerifyDialogTest : public QObject {
         // A complete PAR2 set offers further volumes, which wait for the
         // create dialog.
         QCOMPARE(Child<QPushButton>(&dialog, "stop")->text(), QStringLiteral("Extra"));
-        QCOMPARE(Child<QPushButton>(&dialog, "stop")->isEnabled(), kCreateDialogAvailable);
+        QTRY_COMPARE_WITH_TIMEOUT(Child<QPushButton>(&dialog, "stop")->isEnabled(),
+                                  kCreateDialogAvailable, kWaitMs);
         QVERIFY(Child<QLabel>(&dialog, "creatorLine")
                     ->text()
                     .startsWith(QStringLiteral("File di recupero creati da :- ")));
@@ -571,7 +572,12 @@ class VerifyDialogTest : public QObject {
         QVERIFY(second.Make(9));
         VerifyDialog dialog(*settings_, first.par2);
         dialog.show();
-        QTRY_VERIFY_WITH_TIMEOUT(dialog.shownStatus().state == RecoveryState::AllVerified, kWaitMs);
+        // The verified state comes before the worker is idle; Apri works
+        // only then.
+        QTRY_VERIFY_WITH_TIMEOUT(dialog.shownStatus().state == RecoveryState::AllVerified &&
+                                     dialog.shownStatus().activity == Activity::Idle &&
+                                     Child<QPushButton>(&dialog, "open")->isEnabled(),
+                                 kWaitMs);
         QTRY_COMPARE_WITH_TIMEOUT(dialog.RowsOfKind(SourceRowKind::Complete), 3, kWaitMs);
 
         bool asked = false;
