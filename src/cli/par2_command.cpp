@@ -328,6 +328,48 @@ namespace {
 
 // ---- verify and repair
 
+// Progress in the classic form on stdout, "Scanning: 12.5%" ended by a
+// carriage return, at most once a tenth of a percent.
+class Par2ProgressObserver : public CliObserver {
+  public:
+    explicit Par2ProgressObserver(bool show) : CliObserver(false), show_(show) {}
+
+    void StatusChanged(const RecoverySetStatus& status) override {
+        CliObserver::StatusChanged(status);
+        if (!show_ || status.progressTotal == 0) return;
+        const char* word = WordOf(status.activity);
+        if (word == nullptr) return;
+        const uint64_t permille = std::min<uint64_t>(
+            status.progressPosition * 1000 / status.progressTotal, 1000);
+        if (word == lastWord_ && permille == lastPermille_) return;
+        lastWord_ = word;
+        lastPermille_ = permille;
+        std::printf("%s: %llu.%llu%%\r", word, static_cast<unsigned long long>(permille / 10),
+                    static_cast<unsigned long long>(permille % 10));
+        std::fflush(stdout);
+    }
+
+  private:
+    static const char* WordOf(Activity activity) {
+        switch (activity) {
+            case Activity::LoadingVolume: return "Loading";
+            case Activity::VerifyingDataFile:
+            case Activity::ScanningFile:
+            case Activity::CheckingFile:
+            case Activity::SearchingNewFiles:
+            case Activity::Reverifying: return "Scanning";
+            case Activity::ComputingMatrix: return "Solving";
+            case Activity::Recovering:
+            case Activity::Writing: return "Repairing";
+            default: return nullptr;
+        }
+    }
+
+    bool show_;
+    const char* lastWord_ = nullptr;
+    uint64_t lastPermille_ = 0;
+};
+
 // The file a verify or repair is to open: as given, or the base name with
 // ".par2" added.
 std::string ResolveSetFile(const std::string& given) {
@@ -482,7 +524,7 @@ int RunVerifyOrRepair(const Par2Arguments& a, StopFlag* stop) {
     FolderLock lock;
     if (repair && !LockSetFolder(lock, given, path, true, stop)) return kPar2FileIoError;
 
-    CliObserver observer(false);
+    Par2ProgressObserver observer(out.At(1));
     std::unique_ptr<RecoverySet> set = OpenAndScanSet(path, observer, stop, false);
     // Files named after the PAR2 file are searched too, wherever they lie.
     for (const std::string& extra : a.files) {

@@ -230,6 +230,9 @@ TEST_F(Par2Cli, QuietnessAndTheProgramNames) {
     EXPECT_EQ(silent.exitCode, 0);
     EXPECT_EQ(silent.text, "");
     EXPECT_EQ(Par2(false, peer_, "v -qq set.par2").text, "");
+    // Progress as the classic tool draws it, only at the usual verbosity.
+    EXPECT_NE(Par2(true, ours_, "v set.par2").text.find("Scanning: 100.0%\r"), std::string::npos);
+    EXPECT_EQ(Par2(true, ours_, "v -q set.par2").text.find('\r'), std::string::npos);
 
     EXPECT_EQ(Par2(true, ours_, "set.par2", "par2verify").exitCode, 0);
     BothDo("rm c.txt");
