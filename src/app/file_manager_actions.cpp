@@ -16,6 +16,8 @@ namespace {
 constexpr char kEntryName[] = "Crea volumi di recupero PAR2…";
 constexpr char kVersionKey[] = "X-Vantrove-Version";
 constexpr char kIcon[] = "document-save";
+constexpr char kEmptyThunarList[] =
+    "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<actions>\n</actions>\n";
 
 // The shell word for `text`: in single quotes, each ' written as '\''.
 std::string ShellQuote(const std::string& text) {
@@ -250,7 +252,7 @@ bool RegisterFileManagerActions(const ShellEnvironment& environment) {
         for (const std::string& folder : environment.configDirs) {
             if (ReadTextFile(folder + "/Thunar/uca.xml", text)) break;
         }
-        if (text.empty()) text = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<actions>\n</actions>\n";
+        if (text.empty()) text = kEmptyThunarList;
     }
     std::string merged;
     if (!MergeThunarAction(text, ThunarActionBlock(runner), merged)) return false;
@@ -274,7 +276,21 @@ bool UnregisterFileManagerActions(const ShellEnvironment& environment,
     std::string path = ThunarActionsPath(environment);
     if (ReadTextFile(path, text)) {
         std::string cut = RemoveThunarAction(text);
-        if (cut != text) ok &= WriteSharedFile(path, cut);
+        if (cut != text) {
+            // A list that we started and that holds nothing but its starting
+            // point again goes, so that it does not hide the system's list.
+            std::string start = kEmptyThunarList;
+            for (const std::string& folder : environment.configDirs) {
+                if (ReadTextFile(folder + "/Thunar/uca.xml", start)) break;
+            }
+            struct stat st;
+            bool link = lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
+            if (cut == start && !link) {
+                ok &= removeFile(path);
+            } else {
+                ok &= WriteSharedFile(path, cut);
+            }
+        }
     }
     return ok;
 }

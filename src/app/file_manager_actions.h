@@ -20,8 +20,9 @@
 //     added before the closing </actions>, replaced or cut out, and every
 //     other byte stays as it was. When the user has no uca.xml yet, the
 //     system's (from the configuration folders) is the starting point, so
-//     that Thunar's default actions do not disappear behind ours. A file that
-//     cannot be read as an action list is left alone.
+//     that Thunar's default actions do not disappear behind ours; a list
+//     that holds only that starting point again once our block is cut out
+//     is deleted. A file that cannot be read as an action list is left alone.
 //
 // The scripts and the Nemo action carry "X-Vantrove-Version"; only files
 // that do are removed. Used on the user-interface thread.

@@ -84,7 +84,17 @@ TEST_F(FileManagerActionsTest, MenuSwitchInstallsAndRemovesEveryFileManagersEntr
     EXPECT_FALSE(Exists(runner));
     EXPECT_FALSE(Exists(nautilus));
     EXPECT_FALSE(Exists(nemo));
-    EXPECT_EQ(desktop.Read(Thunar()).find(kThunarActionId), std::string::npos);
+    EXPECT_FALSE(Exists(Thunar()));  // the list was ours alone
+
+    // A list the user added to meanwhile stays, without our block.
+    Update(true);
+    std::string own = "<action><name>Mine</name><unique-id>u-1</unique-id></action>\n";
+    std::string withOwn = desktop.Read(Thunar());
+    withOwn.insert(withOwn.find("<actions>\n") + 10, own);
+    PutFile(Thunar(), withOwn);
+    Update(false);
+    EXPECT_EQ(desktop.Read(Thunar()),
+              "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<actions>\n" + own + "</actions>\n");
 }
 
 TEST_F(FileManagerActionsTest, TheUsersThunarActionsStayByteForByte) {
@@ -146,7 +156,7 @@ TEST_F(FileManagerActionsTest, WithoutAUserListThunarsDefaultsAreKept) {
               0u);
     EXPECT_EQ(Count(merged, kThunarActionId), 1u);
     Update(false);
-    EXPECT_EQ(desktop.Read(Thunar()), system);
+    EXPECT_FALSE(Exists(Thunar()));  // the system's list shows through again
 }
 
 TEST_F(FileManagerActionsTest, ALinkedThunarListStaysALink) {
