@@ -2,7 +2,8 @@
 # Installs what the build and the tests need on Debian 12, only when missing.
 set -euo pipefail
 packages=(g++ cmake ninja-build pkg-config qt6-base-dev qt6-translations-l10n libgtest-dev libgmock-dev
-          libbenchmark-dev fonts-dejavu-core zlib1g-dev liburing-dev libssl-dev par2 cksfv parchive)
+          libbenchmark-dev fonts-dejavu-core zlib1g-dev liburing-dev libssl-dev par2 cksfv parchive
+          clang libclang-rt-14-dev lld)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

@@ -78,6 +78,7 @@ void Setup(bool cacheUsable) {
     WriteAll(g_root + "work/a.bin", "not the set's a.bin");
     WriteAll(g_root + "work/set.par2", "a neighbour");
     if (cacheUsable) {
+        fs::create_directories(g_root + "cache");
         g_cache = g_root + "cache/Vantrove/";
         setenv("XDG_CACHE_HOME", (g_root + "cache").c_str(), 1);
     } else {
@@ -91,6 +92,10 @@ void Setup(bool cacheUsable) {
     setenv("XDG_DATA_HOME", (g_root + "home/data").c_str(), 1);
     ResetSetFolder();
     g_outside = Snapshot();
+    std::atexit([] {
+        std::error_code ec;
+        fs::remove_all(g_root, ec);
+    });
 }
 
 const std::string& SetFolder() {

@@ -22,8 +22,10 @@ using namespace vantrove;
 
 #ifdef VANTROVE_FUZZ_STATE
 constexpr bool kStateTarget = true;
+constexpr char kSetName[] = "s.par2";
 #else
 constexpr bool kStateTarget = false;
+constexpr char kSetName[] = VANTROVE_FUZZ_SET_NAME;
 #endif
 
 void PutFixture() {
@@ -48,14 +50,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (kStateTarget) {
         PutFixture();
         fuzz::WriteInput("s.vt2", data, size);
-        path = fuzz::SetFolder() + "s.par2";
+        path = fuzz::SetFolder() + kSetName;
     } else {
-        path = fuzz::WriteInput(VANTROVE_FUZZ_SET_NAME, data, size);
+        path = fuzz::WriteInput(kSetName, data, size);
     }
     {
         StopFlag stop{0};
         cli::CliObserver observer(false);
-        std::unique_ptr<RecoverySet> set = cli::OpenAndScanSet(path, observer, &stop);
+        std::unique_ptr<RecoverySet> set = cli::OpenAndScanSet(path, observer, &stop, false);
         const RecoverySetStatus& status = set->status();
         const bool repairable = status.state == RecoveryState::PartlyJoinable ||
                                 status.state == RecoveryState::RepairPossible;

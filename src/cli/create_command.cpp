@@ -16,6 +16,8 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <condition_variable>
+#include <mutex>
 #include <thread>
 
 #include "app/application.h"
@@ -536,7 +538,18 @@ int RunCreateCommand(const std::vector<std::string>& args, StopFlag* stop) {
     CreationJob job(parameters, slot, *stop);
     const uint64_t startTick = CreationTickCount();
     bool ok = false;
-    std::thread worker([&] { ok = job.run(); });
+    // The progress line is redrawn every 250 ms; the end of the job wakes the
+    // loop at once instead of at the next redraw.
+    std::mutex doneMutex;
+    std::condition_variable doneSignal;
+    bool jobDone = false;
+    std::thread worker([&] {
+        const bool result = job.run();
+        std::lock_guard<std::mutex> lock(doneMutex);
+        ok = result;
+        jobDone = true;
+        doneSignal.notify_one();
+    });
     const bool terminal = isatty(STDERR_FILENO) != 0;
     CreationProgress progress(startTick);
     for (;;) {
@@ -544,7 +557,9 @@ int RunCreateCommand(const std::vector<std::string>& args, StopFlag* stop) {
         if (st.phase == kPhaseFailed || st.phase == kPhaseFinished) break;
         std::string line = progress.Line(st);
         if (terminal && st.phase != kPhaseNone) DrawBar(line, st);
-        std::this_thread::sleep_for(std::chrono::milliseconds(250));
+        std::unique_lock<std::mutex> lock(doneMutex);
+        if (doneSignal.wait_for(lock, std::chrono::milliseconds(250), [&] { return jobDone; }))
+            break;
     }
     worker.join();
     job.finish(!ok);

@@ -290,8 +290,8 @@ void RecoverySet::CreateTargets() {
             // A second entry of the same name: "name(1).ext" beside it.
             const size_t slash = path.rfind('/');
             const size_t dot = path.rfind('.');
-            const bool hasExtension = dot != std::string::npos &&
-                                      (slash == std::string::npos || dot > slash + 1);
+            const bool hasExtension =
+                dot != std::string::npos && (slash == std::string::npos || dot > slash + 1);
             const std::string stem = hasExtension ? path.substr(0, dot) : path;
             const std::string extension = hasExtension ? path.substr(dot) : std::string();
             for (uint32_t n = 1; used.count(path); ++n) {
@@ -643,10 +643,11 @@ bool RecoverySet::PrepareTargets(std::vector<SourceFileEntry*>& list) {
                 RecordError(ErrorKind::Open, target->lastError(), target->path);
                 return false;
             }
-        } else if (!target->create(PartPathOf(entry.targetPath))) {
+        } else if (const std::string finalPath = target->path; !target->create(
+                       finalPath == entry.targetPath ? PartPathOf(finalPath) : finalPath)) {
             // A missing file is rebuilt under a work name beside it and takes
             // its name only once verified (see VerifyRebuiltFiles).
-            target->path = entry.targetPath;
+            target->path = finalPath;
             RecordError(ErrorKind::CreateTarget, target->lastError(), target->path);
             return false;
         }

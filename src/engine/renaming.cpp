@@ -169,11 +169,14 @@ void RecoverySet::VerifyRebuiltFiles(std::vector<SourceFileEntry*>& list) {
             intact = target->result == VerifyResult::IntactCopy && !target->flags.misnamed &&
                      entry->completeCopy == target;
         }
-        if (intact && target->path != entry->targetPath &&
-            !target->moveIntoPlace(entry->targetPath)) {
-            // Something took the name meanwhile: it is never replaced.
-            RecordError(ErrorKind::CreateTarget, target->lastError(), entry->targetPath);
-            intact = false;
+        if (intact && FinalPathOfPart(target->path) != target->path) {
+            // Rebuilt under its work name: now it takes its own name. Something
+            // that took the name meanwhile is never replaced.
+            const std::string finalPath = FinalPathOfPart(target->path);
+            if (!target->moveIntoPlace(finalPath)) {
+                RecordError(ErrorKind::CreateTarget, target->lastError(), finalPath);
+                intact = false;
+            }
         }
         if (intact) {
             target->flags.repaired = true;
@@ -203,7 +206,7 @@ void RecoverySet::DiscardTargets(std::vector<SourceFileEntry*>& list) {
             if (entry->completeCopy == target) entry->completeCopy.reset();
             target->close();
             if (!entry->unusableName && IsInsideSetFolder(target->path)) target->remove();
-            target->path = entry->targetPath;  // a work file had its own name
+            target->path = FinalPathOfPart(target->path);  // a work file had its own name
             // Whether or not the file could be deleted, what lies there is
             // no verified copy.
             target->result = VerifyResult::Missing;

@@ -501,6 +501,55 @@ INSTANTIATE_TEST_SUITE_P(Ways, DiskFileRename, ::testing::Values(false, true),
                          });
 
 // ---------------------------------------------------------------------------
+// Work files
+
+TEST(WorkFileTest, NamesGoBothWaysAndOnlyOursCount) {
+    EXPECT_EQ(PartPathOf("/d/a.bin"), "/d/.a.bin.vantrove-part");
+    EXPECT_EQ(PartPathOf("a.bin"), ".a.bin.vantrove-part");
+    EXPECT_EQ(FinalPathOfPart("/d/.a.bin.vantrove-part"), "/d/a.bin");
+    EXPECT_EQ(FinalPathOfPart("/d/a.bin"), "/d/a.bin");
+    EXPECT_TRUE(IsPartFileName(".x.vantrove-part"));
+    for (const char* other : {"x.vantrove-part", ".vantrove-part", "..vantrove-part.1", "a"})
+        EXPECT_FALSE(IsPartFileName(other)) << other;
+}
+
+// Only plain files of that name are leftovers: a folder or a link named so
+// is not ours and stays.
+TEST(WorkFileTest, RemovingLeftoversTakesOnlyPlainWorkFiles) {
+    TempDir dir;
+    WriteFile(dir.File(".a.vantrove-part"), "half");
+    WriteFile(dir.File("b.bin"), "user");
+    WriteFile(dir.File("target"), "linked to");
+    ASSERT_EQ(symlink(dir.File("target").c_str(), dir.File(".l.vantrove-part").c_str()), 0);
+    ASSERT_EQ(mkdir(dir.File(".f.vantrove-part").c_str(), 0700), 0);
+    EXPECT_EQ(
+        ListPartFiles(dir.path()),
+        (std::vector<std::string>{".a.vantrove-part", ".f.vantrove-part", ".l.vantrove-part"}));
+    EXPECT_EQ(RemovePartFiles(dir.path()), std::vector<std::string>{".a.vantrove-part"});
+    EXPECT_FALSE(FileExists(dir.File(".a.vantrove-part")));
+    EXPECT_TRUE(FileExists(dir.File("b.bin")));
+    EXPECT_TRUE(FileExists(dir.File("target")));
+    EXPECT_TRUE(FileExists(dir.File(".f.vantrove-part")));
+}
+
+TEST(WorkFileTest, MoveIntoPlaceNeverReplacesUnlessAsked) {
+    TempDir dir;
+    DiskFile file;
+    ASSERT_TRUE(file.create(PartPathOf(dir.File("out"))));
+    ASSERT_TRUE(file.write(0, "new", 3));
+    WriteFile(dir.File("out"), "old");
+    EXPECT_FALSE(file.moveIntoPlace(dir.File("out")));
+    EXPECT_EQ(file.lastError(), EEXIST);
+    EXPECT_EQ(file.path, PartPathOf(dir.File("out")));
+    EXPECT_EQ(ReadFile(dir.File("out")), (std::vector<uint8_t>{'o', 'l', 'd'}));
+    ASSERT_TRUE(file.moveIntoPlace(dir.File("out"), true));
+    EXPECT_EQ(file.path, dir.File("out"));
+    EXPECT_FALSE(FileExists(PartPathOf(dir.File("out"))));
+    file.close();
+    EXPECT_EQ(ReadFile(dir.File("out")), (std::vector<uint8_t>{'n', 'e', 'w'}));
+}
+
+// ---------------------------------------------------------------------------
 // Times and error texts
 
 TEST(FileTimeTest, CountsHundredNanosecondsSince1601) {

@@ -14,7 +14,7 @@ TEST(Md5UpdateMany, MatchesUpdateStreamByStream) {
     std::mt19937_64 rng(test::TestSeed());
     for (int round = 0; round < 60; ++round) {
         const size_t count = 1 + rng() % 40;
-        const size_t length = round < 4 ? size_t{round} * 32 : rng() % 5000;
+        const size_t length = round < 4 ? static_cast<size_t>(round) * 32 : rng() % 5000;
         std::vector<std::vector<uint8_t>> data(count);
         std::vector<Md5Context> many(count), one(count);
         std::vector<Md5Context*> pointers;

@@ -571,7 +571,12 @@ class VerifyDialogTest : public QObject {
         QVERIFY(second.Make(9));
         VerifyDialog dialog(*settings_, first.par2);
         dialog.show();
-        QTRY_VERIFY_WITH_TIMEOUT(dialog.shownStatus().state == RecoveryState::AllVerified, kWaitMs);
+        // The verified state comes before the worker is idle; Apri works
+        // only then.
+        QTRY_VERIFY_WITH_TIMEOUT(dialog.shownStatus().state == RecoveryState::AllVerified &&
+                                     dialog.shownStatus().activity == Activity::Idle &&
+                                     Child<QPushButton>(&dialog, "open")->isEnabled(),
+                                 kWaitMs);
         QTRY_COMPARE_WITH_TIMEOUT(dialog.RowsOfKind(SourceRowKind::Complete), 3, kWaitMs);
 
         bool asked = false;
