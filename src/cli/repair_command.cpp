@@ -9,6 +9,8 @@
 #include "app/settings.h"
 #include "cli/cli_observer.h"
 #include "cli/set_report.h"
+#include "core/disk_file.h"
+#include "core/folder_walk.h"
 
 namespace vantrove::cli {
 namespace {
@@ -72,6 +74,13 @@ int RunRepair(const RepairCommandOptions& options, const StopFlag* stop) {
 
     CliObserver observer(options.progress);
     std::unique_ptr<RecoverySet> set = OpenAndScanSet(path, observer, stop, options.cached);
+    // Work files of an interrupted job also lie in the subfolders the set
+    // names; only real folders below the set's are looked into.
+    for (const std::string& sub : set->SubfoldersNamed()) {
+        if (PrepareFoldersOf(set->folder(), sub + "/x", false)) {
+            RemovePartFiles(set->folder() + sub + "/");
+        }
+    }
     const RecoveryState before = set->status().state;
     const bool stoppedEarly = stop && stop->load() != 0;
     bool attempted = false;

@@ -555,6 +555,9 @@ void VerifyDialog::ShowVolume(const LinePacket& packet) {
     SetItemText(row, kStatusColumn,
                 Q(VolumeRowStatus(listFormat_, packet.displayCode, packet.blocksTaken)));
     UpdateGroupRows();
+    // Extra depends on the listed volumes as well as on the status, and the
+    // rows may arrive after the status they belong to.
+    UpdateButtons(previous_);
 }
 
 void VerifyDialog::RemoveVolume(const std::string& path) {
@@ -564,6 +567,7 @@ void VerifyDialog::RemoveVolume(const std::string& path) {
     delete it->second;
     volumeRows_.erase(it);
     UpdateGroupRows();
+    UpdateButtons(previous_);
 }
 
 void VerifyDialog::ShowSourceFile(const LinePacket& packet) {

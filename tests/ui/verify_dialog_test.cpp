@@ -235,7 +235,8 @@ class VerifyDialogTest : public QObject {
         // A complete PAR2 set offers further volumes, which wait for the
         // create dialog.
         QCOMPARE(Child<QPushButton>(&dialog, "stop")->text(), QStringLiteral("Extra"));
-        QCOMPARE(Child<QPushButton>(&dialog, "stop")->isEnabled(), kCreateDialogAvailable);
+        QTRY_COMPARE_WITH_TIMEOUT(Child<QPushButton>(&dialog, "stop")->isEnabled(),
+                                  kCreateDialogAvailable, kWaitMs);
         QVERIFY(Child<QLabel>(&dialog, "creatorLine")
                     ->text()
                     .startsWith(QStringLiteral("File di recupero creati da :- ")));
