@@ -69,8 +69,13 @@ make_file() {
 time_one() {
     out=$1
     shift
-    /usr/bin/time -f '%e %U %S %M' -o "$work/time.txt" "$@" >/dev/null 2>&1 || true
-    awk '{ printf "%.3f %.3f %d\n", $1, $2 + $3, $4 }' "$work/time.txt" >>"$out"
+    status=0
+    /usr/bin/time -f 'times %e %U %S %M' -o "$work/time.txt" "$@" >"$work/run.log" 2>&1 || status=$?
+    if [ "$status" -ne 0 ]; then
+        echo "warning: exit status $status from: $*" >&2
+        tail -n 3 "$work/run.log" >&2
+    fi
+    awk '$1 == "times" { printf "%.3f %.3f %d\n", $2, $3 + $4, $5 }' "$work/time.txt" >>"$out"
 }
 
 median() { # column of a file
@@ -114,9 +119,10 @@ for job in $jobs; do
             make_file "f$i.bin" "$size" "a$i"
             files="$files f$i.bin"
         done
-        compare "a create -r10" "rm -f $d/set*.par2" \
+        compare "a create -r10" "rm -f $d/set*.par2 $d/set*.PAR2" \
             "$cli create -s768000 -r10 -o $d/set $files" \
             "$peer c -q $T -s768000 -r10 set.par2 $files"
+        rm -f "$d"/set*.par2 "$d"/set*.PAR2
         "$cli" create -s768000 -r15 -o "$d/set" $files >/dev/null
         mkdir -p keep
         cp f1.bin keep/
@@ -132,26 +138,29 @@ for job in $jobs; do
             make_file "s$i.bin" $(((52429 + (i * 7919) % 104857) / scale)) "b$i"
             i=$((i + 1))
         done
-        compare "b create -r10" "rm -f $d/set*.par2" \
+        compare "b create -r10" "rm -f $d/set*.par2 $d/set*.PAR2" \
             "$cli create -s768000 -r10 -o $d/set s*.bin" \
             "$peer c -q $T -s768000 -r10 set.par2 s*.bin"
+        rm -f "$d"/set*.par2 "$d"/set*.PAR2
         "$cli" create -s768000 -r10 -o "$d/set" s*.bin >/dev/null
         compare "b verify" "rm -rf $XDG_CACHE_HOME/Vantrove" "$cli verify $d/set.par2" "$peer v -q $T set.par2"
         ;;
     c)
         make_file big.bin $((5120 * mib / scale)) c
-        compare "c create -r1" "rm -f $d/set*.par2" \
+        compare "c create -r1" "rm -f $d/set*.par2 $d/set*.PAR2" \
             "$cli create -s4000000 -r1 -o $d/set big.bin" \
             "$peer c -q $T -s4000000 -r1 set.par2 big.bin"
+        rm -f "$d"/set*.par2 "$d"/set*.PAR2
         "$cli" create -s4000000 -r1 -o "$d/set" big.bin >/dev/null
         compare "c verify" "rm -rf $XDG_CACHE_HOME/Vantrove" "$cli verify $d/set.par2" "$peer v -q $T set.par2"
         ;;
     d)
         size=$((16 * mib / scale))
         for i in 0 1 2 3; do make_file "g$i.bin" "$size" "d$i"; done
-        compare "d create -r10" "rm -f $d/set*.par2" \
+        compare "d create -r10" "rm -f $d/set*.par2 $d/set*.PAR2" \
             "$cli create -b32768 -r10 -o $d/set g0.bin g1.bin g2.bin g3.bin" \
             "$peer c -q $T -b32768 -r10 set.par2 g0.bin g1.bin g2.bin g3.bin"
+        rm -f "$d"/set*.par2 "$d"/set*.PAR2
         "$cli" create -b32768 -r10 -o "$d/set" g0.bin g1.bin g2.bin g3.bin >/dev/null
         mkdir -p keep
         cp g2.bin keep/

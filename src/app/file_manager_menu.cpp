@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include "app/desktop_entry_file.h"
+#include "app/file_manager_actions.h"
 #include "app/localized_message_box.h"
 #include "app/shell_integration.h"
 #include "core/string_ids.h"
@@ -108,6 +109,7 @@ void UpdateExplorerMenu(const ShellEnvironment& environment, bool& enabled,
     if (!version.empty() && version != kFileManagerMenuVersion) {
         UnregisterFileManagerMenu(environment, removeFile);
         if (!removeFile(module)) {
+            UnregisterFileManagerActions(environment, removeFile);
             LocalizedMessageBox(nullptr, GetString(kStrShellExtensionChanged), "Vantrove",
                                 kMbOk | kMbIconInformation);
             enabled = false;
@@ -117,8 +119,10 @@ void UpdateExplorerMenu(const ShellEnvironment& environment, bool& enabled,
     if (enabled) {
         UnpackFileManagerMenu(environment);
         RegisterFileManagerMenu(environment);
+        RegisterFileManagerActions(environment);
     } else {
         UnregisterFileManagerMenu(environment, removeFile);
+        UnregisterFileManagerActions(environment, removeFile);
     }
 }
 

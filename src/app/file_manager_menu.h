@@ -58,7 +58,8 @@ bool UnregisterFileManagerMenu(const ShellEnvironment& environment,
                                const std::function<bool(const std::string&)>& removeFile);
 
 // The menu switch: replaces an outdated module, then unpacks and registers
-// when `enabled`, unregisters when not. `removeFile` deletes a file (false
+// when `enabled`, unregisters when not, together with the menus of the other
+// file managers (file_manager_actions.h). `removeFile` deletes a file (false
 // when it stays); an outdated module that cannot be deleted shows the
 // message of string 672 and sets `enabled` to false.
 void UpdateExplorerMenu(const ShellEnvironment& environment, bool& enabled,

@@ -68,12 +68,12 @@ bool NiceForPriorityClass(uint32_t priority, int& nice) {
     }
 }
 
-void ApplyPriorityClass(uint32_t priority) {
+bool ApplyPriorityClass(uint32_t priority) {
     int nice;
-    if (NiceForPriorityClass(priority, nice)) SetProcessNice(nice);
+    return !NiceForPriorityClass(priority, nice) || SetProcessNice(nice);
 }
 
-void SetProcessNice(int nice) {
+bool SetProcessNice(int nice) {
     nice = Clamp(nice);
     int base = g_baseNice.load();
     bool allMoved = true;
@@ -88,6 +88,7 @@ void SetProcessNice(int nice) {
     // When the move was refused (a higher priority needs the right to it),
     // the class stays where it was for the threads that start later.
     if (allMoved) g_baseNice.store(nice);
+    return allMoved;
 }
 
 void SetCurrentThreadPriority(int offset) {

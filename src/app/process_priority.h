@@ -31,11 +31,13 @@ constexpr int kThreadAboveNormal = -1;
 bool NiceForPriorityClass(uint32_t priority, int& nice);
 
 // Sets the class of the process: 1 idle, 2 normal, 3 high; 0 leaves it.
-void ApplyPriorityClass(uint32_t priority);
+// False when a thread could not be moved (a higher priority than the one
+// the process has needs the right to it); the class then stays as it was.
+bool ApplyPriorityClass(uint32_t priority);
 
 // Moves the whole process to the nice value `nice`, keeping each thread's
 // distance from the process's class.
-void SetProcessNice(int nice);
+bool SetProcessNice(int nice);
 
 // Sets the calling thread `offset` nice steps from the process's class
 // (kThreadBelowNormal for the user-interface thread).

@@ -16,11 +16,14 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <condition_variable>
+#include <mutex>
 #include <thread>
 
 #include "app/application.h"
 #include "app/creation_settings.h"
 #include "app/settings.h"
+#include "cli/english_texts.h"
 #include "cli/set_report.h"
 #include "cli/verify_command.h"
 #include "core/string_ids.h"
@@ -107,28 +110,11 @@ bool ParsePercent(const std::string& text, uint32_t& hundredths) {
 }
 
 std::string Duration(uint64_t seconds) {
-    char text[128];
-    if (seconds >= 3600)
-        std::snprintf(text, sizeof text, GetString(kStrDurationHoursMinutes).c_str(),
-                      static_cast<int>(seconds / 3600), static_cast<int>(seconds / 60 % 60));
-    else if (seconds >= 60)
-        std::snprintf(text, sizeof text, GetString(kStrDurationMinutesSeconds).c_str(),
-                      static_cast<int>(seconds / 60), static_cast<int>(seconds % 60));
-    else
-        std::snprintf(text, sizeof text, GetString(kStrDurationSeconds).c_str(),
-                      static_cast<int>(seconds));
-    return text;
+    return EnglishDuration(seconds);
 }
 
 std::string Speed(double mibPerSecond) {
-    char text[64];
-    if (mibPerSecond > 10)
-        std::snprintf(text, sizeof text, GetString(kStrSpeedMBsWhole).c_str(), mibPerSecond);
-    else if (mibPerSecond >= 1)
-        std::snprintf(text, sizeof text, GetString(kStrSpeedMBsTenths).c_str(), mibPerSecond);
-    else
-        std::snprintf(text, sizeof text, GetString(kStrSpeedKBs).c_str(), mibPerSecond * 1024);
-    return text;
+    return EnglishSpeed(mibPerSecond);
 }
 
 std::string ShownName(const std::string& name) {
@@ -147,28 +133,28 @@ class CreationProgress {
         std::string text;
         switch (st.phase) {
             case kPhaseHashing:
-                text = GetString(kStrPhaseHashingFile) + " " + ShownName(st.fileName);
+                text = EnglishCreationPhase(kPhaseHashing) + " " + ShownName(st.fileName);
                 break;
             case kPhaseMemoryTest:
-                text = GetString(kStrPhaseTestingMemory);
+                text = EnglishCreationPhase(kPhaseMemoryTest);
                 break;
             case kPhaseMatrix:
-                text = GetString(kStrActivityComputingMatrix);
+                text = EnglishCreationPhase(kPhaseMatrix);
                 break;
             case kPhaseComputing:
                 text = ComputingLine(st);
                 break;
             case kPhaseWriting:
-                text = GetString(kStrPhaseWritingRecoveryData);
+                text = EnglishCreationPhase(kPhaseWriting);
                 break;
             case kPhaseVerifySplit:
-                text = GetString(kStrPhaseVerifyingSplitFile) + " " + ShownName(st.fileName);
+                text = EnglishCreationPhase(kPhaseVerifySplit) + " " + ShownName(st.fileName);
                 break;
             case kPhaseReverifySource:
-                text = GetString(kStrPhaseReverifyingDataFile) + " " + ShownName(st.fileName);
+                text = EnglishCreationPhase(kPhaseReverifySource) + " " + ShownName(st.fileName);
                 break;
             case kPhaseVerifyOutput:
-                text = GetString(kStrPhaseVerifyingRecoveryFile) + " " + ShownName(st.fileName);
+                text = EnglishCreationPhase(kPhaseVerifyOutput) + " " + ShownName(st.fileName);
                 break;
             default:
                 break;
@@ -552,7 +538,18 @@ int RunCreateCommand(const std::vector<std::string>& args, StopFlag* stop) {
     CreationJob job(parameters, slot, *stop);
     const uint64_t startTick = CreationTickCount();
     bool ok = false;
-    std::thread worker([&] { ok = job.run(); });
+    // The progress line is redrawn every 250 ms; the end of the job wakes the
+    // loop at once instead of at the next redraw.
+    std::mutex doneMutex;
+    std::condition_variable doneSignal;
+    bool jobDone = false;
+    std::thread worker([&] {
+        const bool result = job.run();
+        std::lock_guard<std::mutex> lock(doneMutex);
+        ok = result;
+        jobDone = true;
+        doneSignal.notify_one();
+    });
     const bool terminal = isatty(STDERR_FILENO) != 0;
     CreationProgress progress(startTick);
     for (;;) {
@@ -560,27 +557,26 @@ int RunCreateCommand(const std::vector<std::string>& args, StopFlag* stop) {
         if (st.phase == kPhaseFailed || st.phase == kPhaseFinished) break;
         std::string line = progress.Line(st);
         if (terminal && st.phase != kPhaseNone) DrawBar(line, st);
-        std::this_thread::sleep_for(std::chrono::milliseconds(250));
+        std::unique_lock<std::mutex> lock(doneMutex);
+        if (doneSignal.wait_for(lock, std::chrono::milliseconds(250), [&] { return jobDone; }))
+            break;
     }
     worker.join();
     job.finish(!ok);
     if (terminal) std::fprintf(stderr, "\r\033[K");
     const CreationStatus st = slot.Snapshot();
     if (!ok) {
-        std::string message = CreationFailureMessage(st.failureCode);
+        std::string message = EnglishCreationFailure(st.failureCode);
         if (!st.fileName.empty()) message += ": " + st.fileName;
         std::fprintf(stderr, "%s\n", message.c_str());
         return kError;
     }
-    const uint64_t elapsed = (st.tick - startTick) / 1000;
-    double speed = progress.speed();
-    if (speed <= 0 && st.tick > startTick)
-        speed = static_cast<double>(parameters.totalDataSize) / 1048576.0 /
-                (static_cast<double>(st.tick - startTick) / 1000.0);
-    char done[256];
-    std::snprintf(done, sizeof done, GetString(kStrCreationSucceededIn).c_str(),
-                  Duration(elapsed).c_str(), Speed(speed).c_str());
-    std::printf("%s\n", done);
+    // The job's time from start to end, in whole seconds rounded up, and its
+    // speed: the source data over that time.
+    const uint64_t elapsedMs = st.tick > startTick ? st.tick - startTick : 0;
+    const std::string done = "Created successfully in " + Duration((elapsedMs + 999) / 1000) +
+                             " @ " + Speed(JobSpeed(parameters.totalDataSize, elapsedMs));
+    std::printf("%s\n", done.c_str());
     for (const std::string& path : job.outputPaths()) std::printf("%s\n", path.c_str());
     return 0;
 }

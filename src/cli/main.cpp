@@ -17,6 +17,7 @@
 
 #include "cli/crash_points.h"
 #include "cli/create_command.h"
+#include "cli/par2_command.h"
 #include "cli/repair_command.h"
 #include "cli/verify_command.h"
 #include "core/string_table.h"
@@ -48,6 +49,18 @@ void Usage() {
 
 int main(int argc, char** argv) {
     using namespace vantrove::cli;
+    // Under the name par2 (or par2create, ...), and as `vantrove-cli par2`,
+    // the classic command line.
+    const bool asPar2 = IsPar2ProgramName(argv[0]);
+    if (asPar2 || (argc >= 2 && std::strcmp(argv[1], "par2") == 0)) {
+        InstallCrashPoints();
+        struct sigaction action {};
+        action.sa_handler = OnSignal;
+        sigaction(SIGINT, &action, nullptr);
+        sigaction(SIGTERM, &action, nullptr);
+        return RunPar2Command(asPar2 ? argv[0] : "par2",
+                              std::vector<std::string>(argv + (asPar2 ? 1 : 2), argv + argc), &gStop);
+    }
     if (argc < 2) {
         Usage();
         return kError;

@@ -5,10 +5,12 @@
 #include <cstdio>
 #include <memory>
 
-#include "app/repair_error_message.h"
+#include "cli/english_texts.h"
 #include "app/settings.h"
 #include "cli/cli_observer.h"
 #include "cli/set_report.h"
+#include "core/disk_file.h"
+#include "core/folder_walk.h"
 
 namespace vantrove::cli {
 namespace {
@@ -72,6 +74,13 @@ int RunRepair(const RepairCommandOptions& options, const StopFlag* stop) {
 
     CliObserver observer(options.progress);
     std::unique_ptr<RecoverySet> set = OpenAndScanSet(path, observer, stop, options.cached);
+    // Work files of an interrupted job also lie in the subfolders the set
+    // names; only real folders below the set's are looked into.
+    for (const std::string& sub : set->SubfoldersNamed()) {
+        if (PrepareFoldersOf(set->folder(), sub + "/x", false)) {
+            RemovePartFiles(set->folder() + sub + "/");
+        }
+    }
     const RecoveryState before = set->status().state;
     const bool stoppedEarly = stop && stop->load() != 0;
     bool attempted = false;
@@ -88,7 +97,7 @@ int RunRepair(const RepairCommandOptions& options, const StopFlag* stop) {
 
     const RecoverySetStatus& status = set->status();
     const std::string message =
-        RepairErrorMessage(status.errorKind, status.systemErrorCode, status.errorFile);
+        EnglishRepairError(status.errorKind, status.systemErrorCode, status.errorFile);
     int code;
     if (stoppedEarly || status.errorKind != ErrorKind::None) {
         code = kRepairError;
@@ -105,7 +114,8 @@ int RunRepair(const RepairCommandOptions& options, const StopFlag* stop) {
     if (!message.empty()) {
         lines.push_back("Repair failed: " + message);
     } else if (attempted && Whole(status.state)) {
-        lines.push_back("Repair complete.");
+        // The status line of a repaired set says so already.
+        if (status.state != RecoveryState::Repaired) lines.push_back("Repair complete.");
     } else if (attempted) {
         lines.push_back("Repaired what could be repaired; more data is needed for the rest.");
     }

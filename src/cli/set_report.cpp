@@ -102,7 +102,7 @@ std::string StatusLine(const RecoverySetStatus& s) {
                (n == 1 ? " more block" : " more blocks") + " needed.";
     }
     if (s.state == RecoveryState::AllVerified) return "All data verified: no repair needed.";
-    if (s.state == RecoveryState::Repaired) return "Repaired: no repair needed.";
+    if (s.state == RecoveryState::Repaired) return "Repair complete.";
     if (s.unverifiedFiles > 0) return "The scan is incomplete.";
     if (data < total) {
         return "Ready to repair using " + std::to_string(total - data) + "/" +

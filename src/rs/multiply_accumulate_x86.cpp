@@ -358,6 +358,56 @@ void ApplyGfni512Matrices(const long long* m, uint16_t factor, const uint8_t* in
     }
 }
 
+
+// The last bytes of a block, shorter than one 128-byte block of the working
+// layout, stay in the plain layout. Many inputs and outputs share them: each
+// input's bytes are loaded and split into planes once, each output gathers
+// its sum in planes and is read and written once, instead of one call per
+// input and output. Bytes past `length` (at most 64) read as zero and are
+// never written, so a last odd byte counts as an element with a zero high
+// byte of which only the low byte of the product is added.
+constexpr size_t kTailGroup = 32;
+
+__mmask64 TailMask(size_t length) {
+    return length >= 64 ? ~__mmask64{0} : (__mmask64{1} << length) - 1;
+}
+
+void TailPlanes(const uint8_t* const* inputs, size_t count, size_t offset, size_t length,
+                __m512i* p, __m512i* q) {
+    const __m512i planes = _mm512_load_si512(kGfniIndex.planes);
+    const __m512i swapped = _mm512_load_si512(kGfniIndex.swapped);
+    const __mmask64 mask = TailMask(length);
+    for (size_t b = 0; b < count; ++b) {
+        const __m512i x = _mm512_maskz_loadu_epi8(mask, inputs[b] + offset);
+        p[b] = _mm512_permutexvar_epi8(planes, x);
+        q[b] = _mm512_permutexvar_epi8(swapped, x);
+    }
+}
+
+// out[0, length) ⊕= Σ_b factor_b · input_b for the inputs whose planes are
+// p[b], q[b]; matrices[b] holds the factor's four plain-layout matrices, or
+// is null for a zero factor.
+void TailAccumulate(const __m512i* p, const __m512i* q, const long long* const* matrices,
+                    size_t count, uint8_t* out, size_t length) {
+    __m512i acc = _mm512_setzero_si512();
+    bool any = false;
+    for (size_t b = 0; b < count; ++b) {
+        const long long* m = matrices[b];
+        if (m == nullptr) continue;
+        any = true;
+        const __m512i direct = _mm512_set_epi64(m[3], m[3], m[3], m[3], m[0], m[0], m[0], m[0]);
+        const __m512i crossed = _mm512_set_epi64(m[2], m[2], m[2], m[2], m[1], m[1], m[1], m[1]);
+        acc = _mm512_xor_si512(acc, _mm512_xor_si512(_mm512_gf2p8affine_epi64_epi8(p[b], direct, 0),
+                                                     _mm512_gf2p8affine_epi64_epi8(q[b], crossed, 0)));
+    }
+    if (!any) return;
+    const __m512i interleave = _mm512_load_si512(kGfniIndex.interleave);
+    const __mmask64 mask = TailMask(length);
+    _mm512_mask_storeu_epi8(out, mask,
+                            _mm512_xor_si512(_mm512_maskz_loadu_epi8(mask, out),
+                                             _mm512_permutexvar_epi8(interleave, acc)));
+}
+
 }  // namespace
 
 void ToPlanesGfni512(uint8_t* data, size_t length) {
@@ -449,9 +499,20 @@ void ApplyManyPlanesGfni512(const FactorTable* const* tables, const uint8_t* con
             _mm512_storeu_si512(out + i + 64, hi);
         }
     }
-    if (whole < length) {
-        for (size_t b = 0; b < count; ++b)
-            ApplyGfni512(*tables[b], inputs[b] + whole, out + whole, length - whole);
+    for (size_t piece = whole; piece < length; piece += 64) {
+        const size_t n = length - piece < 64 ? length - piece : 64;
+        __m512i p[kTailGroup], q[kTailGroup];
+        const long long* m[kTailGroup];
+        for (size_t first = 0; first < count; first += kTailGroup) {
+            const size_t group = count - first < kTailGroup ? count - first : kTailGroup;
+            TailPlanes(inputs + first, group, piece, n, p, q);
+            for (size_t b = 0; b < group; ++b) {
+                const FactorTable& table = *tables[first + b];
+                m[b] = table.factor == 0 ? nullptr
+                                         : reinterpret_cast<const long long*>(table.words);
+            }
+            TailAccumulate(p, q, m, group, out + piece, n);
+        }
     }
 }
 
@@ -578,9 +639,20 @@ void ApplyManyTowerGfni512(const FactorTable* const* tables, const uint8_t* cons
         for (; i + 384 <= whole; i += 384) TowerBlocks<3, 4>(matrices, data, n, i, out);
         for (; i < whole; i += 128) TowerBlocks<1, 4>(matrices, data, n, i, out);
     }
-    if (whole < length) {
-        for (size_t b = 0; b < count; ++b)
-            ApplyGfni512(*tables[b], inputs[b] + whole, out + whole, length - whole);
+    for (size_t piece = whole; piece < length; piece += 64) {
+        const size_t n = length - piece < 64 ? length - piece : 64;
+        __m512i p[kTailGroup], q[kTailGroup];
+        const long long* m[kTailGroup];
+        for (size_t first = 0; first < count; first += kTailGroup) {
+            const size_t group = count - first < kTailGroup ? count - first : kTailGroup;
+            TailPlanes(inputs + first, group, piece, n, p, q);
+            for (size_t b = 0; b < group; ++b) {
+                const FactorTable& table = *tables[first + b];
+                m[b] = table.factor == 0 ? nullptr
+                                         : reinterpret_cast<const long long*>(table.words);
+            }
+            TailAccumulate(p, q, m, group, out + piece, n);
+        }
     }
 }
 
@@ -654,14 +726,22 @@ void ApplyManyPackedTowerGfni512(const uint64_t* const* packed, const uint8_t* c
         TowerOutputsOverLength<2>(packed + j, inputs, count, outputs + j, whole);
     if (outputCount - j == 1)
         TowerOutputsOverLength<1>(packed + j, inputs, count, outputs + j, whole);
-    if (whole == length) return;
-    for (j = 0; j < outputCount; ++j) {
-        for (size_t b = 0; b < count; ++b) {
-            const uint64_t* table = packed[j] + b * kTowerPackedWords;
-            const auto factor = static_cast<uint16_t>(table[7]);
-            if (factor == 0) continue;
-            ApplyGfni512Matrices(reinterpret_cast<const long long*>(table), factor,
-                                 inputs[b] + whole, outputs[j] + whole, length - whole);
+    for (size_t piece = whole; piece < length; piece += 64) {
+        const size_t n = length - piece < 64 ? length - piece : 64;
+        __m512i p[kTailGroup], q[kTailGroup];
+        const long long* m[kTailGroup];
+        for (size_t first = 0; first < count; first += kTailGroup) {
+            const size_t group = count - first < kTailGroup ? count - first : kTailGroup;
+            TailPlanes(inputs + first, group, piece, n, p, q);
+            for (j = 0; j < outputCount; ++j) {
+                for (size_t b = 0; b < group; ++b) {
+                    const uint64_t* table = packed[j] + (first + b) * kTowerPackedWords;
+                    m[b] = static_cast<uint16_t>(table[7]) == 0
+                               ? nullptr
+                               : reinterpret_cast<const long long*>(table);
+                }
+                TailAccumulate(p, q, m, group, outputs[j] + piece, n);
+            }
         }
     }
 }

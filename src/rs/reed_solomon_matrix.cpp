@@ -1,8 +1,12 @@
 #include "rs/reed_solomon_matrix.h"
 
 #include <algorithm>
+#include <memory>
 #include <new>
+#include <thread>
 #include <type_traits>
+
+#include "core/worker_team.h"
 
 #include "rs/galois_field.h"
 #include "rs/galois_field8.h"
@@ -179,41 +183,101 @@ bool BasicReedSolomonMatrix<Field>::Compute(BlockProgressSink* progress) {
     return true;
 }
 
+// Element operations of an elimination below which one thread does it all.
+constexpr uint64_t kEliminationPerThread = uint64_t{1} << 26;
+// Bytes of the left matrix that one column band spans over all its rows: the
+// band stays in cache while every pivot step passes over it.
+constexpr uint64_t kBandBytes = uint64_t{4} << 20;
+// Narrowest band, in elements: shorter rows would cost more in preparing
+// each factor than in multiplying.
+constexpr uint32_t kMinBandColumns = 1024;
+
 // Gauss–Jordan on the right matrix, the same row operations on the left one.
 // No row exchange: a zero pivot ends the elimination as singular.
+//
+// The row operations depend on the right matrix alone. So the right matrix
+// is eliminated first, recording each step's pivot inverse and row factors;
+// then the left matrix, which is far wider, takes the recorded steps band of
+// columns by band of columns: each band stays in cache for all the steps
+// instead of the whole matrix streaming through memory once per pivot, and
+// the bands, independent of each other, are shared among the processors.
 template <typename Field>
 bool BasicReedSolomonMatrix<Field>::Eliminate(std::vector<Element>& right,
                                               BlockProgressSink* progress) {
     const uint32_t dataMissing = DataMissing();
     const uint32_t outCount = OutputCount();
     const uint32_t inCount = ColumnCount();
-    std::vector<Element> scaled(std::max(inCount, outCount));
+    std::vector<Element> scaled(outCount);
+    std::vector<Element> inverses(dataMissing, Element{1});
+    std::vector<Element> factors;
+    try {
+        factors.assign(size_t{dataMissing} * outCount, Element{0});
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
     for (uint32_t i = 0; i < dataMissing; ++i) {
         Report(progress, outCount + i, outCount + dataMissing);
-        Element* pivotLeft = &left_[size_t{i} * inCount];
         Element* pivotRight = &right[size_t{i} * outCount];
         const Element p = pivotRight[i];
         if (p == 0) return false;
         if (p != 1) {
             // Dividing by p is multiplying by its inverse.
             const Element inverse = Inverse(p);
-            std::fill(scaled.begin(), scaled.begin() + inCount, Element{0});
-            AddScaled(scaled.data(), pivotLeft, inverse, inCount);
-            std::copy(scaled.begin(), scaled.begin() + inCount, pivotLeft);
+            inverses[i] = inverse;
             std::fill(scaled.begin(), scaled.begin() + (outCount - i), Element{0});
             AddScaled(scaled.data(), pivotRight + i, inverse, outCount - i);
             std::copy(scaled.begin(), scaled.begin() + (outCount - i), pivotRight + i);
             pivotRight[i] = 1;
         }
+        Element* stepFactors = &factors[size_t{i} * outCount];
         for (uint32_t j = 0; j < outCount; ++j) {
             if (j == i) continue;
             Element* rowRight = &right[size_t{j} * outCount];
             const Element f = rowRight[i];
+            stepFactors[j] = f;
             if (f == 0) continue;
-            AddScaled(&left_[size_t{j} * inCount], pivotLeft, f, inCount);
             AddScaled(rowRight + i, pivotRight + i, f, outCount - i);
         }
     }
+
+    const uint64_t rowBytes = uint64_t{outCount} * sizeof(Element);
+    uint64_t width = std::max<uint64_t>(kMinBandColumns, kBandBytes / std::max<uint64_t>(rowBytes, 1));
+    width = std::min<uint64_t>((width + 63) & ~uint64_t{63}, inCount);
+    const uint32_t bands = width == 0 ? 0 : static_cast<uint32_t>((inCount + width - 1) / width);
+    unsigned threads = 1;
+    std::unique_ptr<WorkerTeam> team;
+    if (bands > 1 && uint64_t{dataMissing} * outCount * inCount >= kEliminationPerThread) {
+        threads = std::min<unsigned>(std::clamp(std::thread::hardware_concurrency(), 1u, 64u),
+                                     bands);
+        if (threads > 1) {
+            team = std::make_unique<WorkerTeam>(threads);
+            threads = team->Size();
+        }
+    }
+    auto replay = [&](unsigned t) {
+        std::vector<Element> band(static_cast<size_t>(width));
+        for (uint32_t b = t; b < bands; b += threads) {
+            const uint32_t first = static_cast<uint32_t>(b * width);
+            const uint32_t count = static_cast<uint32_t>(std::min<uint64_t>(width, inCount - first));
+            for (uint32_t i = 0; i < dataMissing; ++i) {
+                Element* pivot = &left_[size_t{i} * inCount + first];
+                if (inverses[i] != 1) {
+                    std::fill(band.begin(), band.begin() + count, Element{0});
+                    AddScaled(band.data(), pivot, inverses[i], count);
+                    std::copy(band.begin(), band.begin() + count, pivot);
+                }
+                const Element* stepFactors = &factors[size_t{i} * outCount];
+                for (uint32_t j = 0; j < outCount; ++j) {
+                    if (j == i || stepFactors[j] == 0) continue;
+                    AddScaled(&left_[size_t{j} * inCount + first], pivot, stepFactors[j], count);
+                }
+            }
+        }
+    };
+    if (team)
+        team->Run(replay);
+    else
+        replay(0);
     return true;
 }
 

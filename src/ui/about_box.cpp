@@ -1,5 +1,6 @@
 #include "ui/about_box.h"
 
+#include <QFile>
 #include <QHBoxLayout>
 #include <QIcon>
 #include <QLabel>
@@ -7,20 +8,22 @@
 #include <QPainterPath>
 #include <QPixmap>
 #include <QPushButton>
+#include <QUrl>
 #include <QVBoxLayout>
 
+#include "app/open_document.h"
 #include "ui/help_key.h"
 #include "ui/link_text.h"
 
 namespace vantrove {
 namespace {
 
-// The paragraph of the box; the braces are the three links, in the order of
-// the addresses above.
+// The paragraph of the box; the braces are the two links: the format's
+// site, then the manual.
 constexpr char kLinkParagraph[] =
-    "I volumi di recupero seguono il formato {PAR 2.0}, descritto dal suo progetto. "
-    "Novità, aggiornamenti e domande frequenti si trovano sul {sito di Vantrove}. "
-    "Se Vantrove ti è utile, puoi {sostenerne lo sviluppo} con una donazione.";
+    "I volumi di recupero seguono il formato {PAR 2.0}, descritto nella sua specifica "
+    "pubblica. Come usare Vantrove, passo per passo, lo spiega il {manuale di Vantrove}. "
+    "Se Vantrove ti è utile, puoi sostenerne lo sviluppo.";
 
 QPixmap DrawIcon(int size) {
     QPixmap pixmap(size, size);
@@ -50,6 +53,11 @@ QPixmap DrawIcon(int size) {
 }
 
 }  // namespace
+
+QString ManualAddress() {
+    const std::string path = HelpDocumentPath(ExecutableFolder());
+    return QUrl::fromLocalFile(QFile::decodeName(QByteArray::fromStdString(path))).toString();
+}
 
 QIcon ProgramIcon() {
     QIcon icon;
@@ -83,8 +91,7 @@ AboutBox::AboutBox(QWidget* parent) : QDialog(parent) {
     links_ = new LinkText(QString::fromUtf8(kLinkParagraph), this);
     links_->setObjectName(QStringLiteral("1116"));
     links_->SetLink(0, QString::fromLatin1(kFormatProjectAddress), true);
-    links_->SetLink(1, QString::fromLatin1(kProgramSiteAddress), true);
-    links_->SetLink(2, QString::fromLatin1(kDonationAddress), false);
+    links_->SetLink(1, ManualAddress(), true);
 
     auto* ok = new QPushButton(QStringLiteral("Ok"), this);
     ok->setObjectName(QStringLiteral("1"));

@@ -1,11 +1,13 @@
 #pragma once
 // AboutBox: the modal window "Informazioni su Vantrove" with the program's
-// name and version, a few lines about it and a paragraph with three links
-// (the format's project, the program's site and a donation page) in a
-// LinkText. Opened by the "Informazioni" buttons of the create, progress and
+// name and version, a few lines about it and a paragraph with two links in
+// a LinkText: the public site of the PAR 2.0 format and the program's own
+// manual (index.htm, shipped with the program). There is no donation page,
+// so the sentence about support is shown without a link. Opened by the "Informazioni" buttons of the create, progress and
 // verify dialogs. User-interface thread only.
 
 #include <QDialog>
+#include <QString>
 
 class QLabel;
 
@@ -16,10 +18,12 @@ class LinkText;
 // The version shown in the About box.
 constexpr char kProgramVersion[] = "0.9";
 
-// The targets of the three links.
-constexpr char kFormatProjectAddress[] = "https://vantrove.example.org/formato";
-constexpr char kProgramSiteAddress[] = "https://vantrove.example.org/";
-constexpr char kDonationAddress[] = "https://vantrove.example.org/dona";
+// The target of the format's link.
+constexpr char kFormatProjectAddress[] = "https://parchive.github.io/";
+
+// The target of the program's link: the manual beside the program (or in
+// its installed data folder), as a file address.
+QString ManualAddress();
 
 class AboutBox : public QDialog {
     Q_OBJECT

@@ -41,6 +41,9 @@
 #include "par2/volume_name.h"
 #include "ui/about_box.h"
 #include "ui/creation_progress_dialog.h"
+#include <QToolButton>
+
+#include "ui/dialog_menu_button.h"
 #include "ui/dialog_switch.h"
 #include "create/source_files.h"
 #include "ui/dropped_paths.h"
@@ -284,7 +287,11 @@ CreateDialog::~CreateDialog() = default;
 void CreateDialog::BuildControls() {
     auto* top = new QVBoxLayout(this);
 
-    top->addWidget(new QLabel(QStringLiteral("File sorgente:"), this));
+    auto* topRow = new QHBoxLayout;
+    topRow->addWidget(new QLabel(QStringLiteral("File sorgente:"), this), 1);
+    topRow->addWidget(MakeDialogMenuButton(
+        this, [this] { ShowPreferences(); }, [this] { ShowAbout(); }));
+    top->addLayout(topRow);
     fileList_ = new QTreeWidget(this);
     fileList_->setObjectName(QStringLiteral("fileList"));
     fileList_->setColumnCount(3);
@@ -325,6 +332,9 @@ void CreateDialog::BuildControls() {
     totals->addWidget(totalSizeValue_, 0, 3);
     totals->setColumnStretch(1, 1);
     totals->setColumnStretch(3, 1);
+    // A figure is right-aligned in its column: the gap keeps it clear of
+    // the label that follows.
+    totals->setHorizontalSpacing(24);
     top->addLayout(totals);
 
     auto* blocks = new QGroupBox(QStringLiteral("Allocazione blocchi:"), this);

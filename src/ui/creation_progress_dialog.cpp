@@ -21,6 +21,9 @@
 #include "core/string_table.h"
 #include "ui/about_box.h"
 #include "ui/create_dialog.h"
+#include <QToolButton>
+
+#include "ui/dialog_menu_button.h"
 #include "ui/dialog_switch.h"
 #include "ui/help_key.h"
 #include "ui/last_folder.h"
@@ -112,6 +115,8 @@ CreationProgressDialog::CreationProgressDialog(Settings& settings,
     aboutButton_ = Button(QStringLiteral("Informazioni"), this, "aboutButton");
     for (QPushButton* b : {stopButton_, verifyButton_, newButton_, openButton_, aboutButton_})
         buttons->addWidget(b);
+    // The menu button in the bottom corner: this dialog has no Preferenze.
+    buttons->addWidget(MakeDialogMenuButton(this, nullptr, [this] { ShowAbout(); }));
     top->addLayout(buttons);
     verifyButton_->setEnabled(false);
     newButton_->setEnabled(false);

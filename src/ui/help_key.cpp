@@ -23,13 +23,15 @@ void SetHelpOpener(std::function<void()> open) {
 void InstallHelpKey(QWidget* dialog) {
     auto* shortcut = new QShortcut(QKeySequence(Qt::Key_F1), dialog);
     shortcut->setContext(Qt::WindowShortcut);
-    QObject::connect(shortcut, &QShortcut::activated, dialog, [] {
-        if (HelpOpener()) {
-            HelpOpener()();
-        } else {
-            OpenHelp();
-        }
-    });
+    QObject::connect(shortcut, &QShortcut::activated, dialog, [] { RunHelp(); });
+}
+
+void RunHelp() {
+    if (HelpOpener()) {
+        HelpOpener()();
+    } else {
+        OpenHelp();
+    }
 }
 
 }  // namespace vantrove

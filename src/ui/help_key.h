@@ -12,6 +12,9 @@ namespace vantrove {
 // of its controls has the focus.
 void InstallHelpKey(QWidget* dialog);
 
+// Opens the manual as the Help key does.
+void RunHelp();
+
 // What the Help key does: OpenHelp by default. Tests install a recorder;
 // an empty function goes back to the default.
 void SetHelpOpener(std::function<void()> open);

@@ -22,6 +22,7 @@
 #include "core/string_ids.h"
 #include "core/string_table.h"
 #include "ui/help_key.h"
+#include "ui/spin_arrows.h"
 
 namespace vantrove {
 namespace {
@@ -127,7 +128,7 @@ void PreferencesDialog::BuildLayout() {
         downs_[row]->setObjectName(QString::number(upDownIds[row]) + QStringLiteral("down"));
         for (QToolButton* arrow : {ups_[row], downs_[row]}) {
             arrow->setAutoRepeat(true);
-            arrow->setFixedSize(18, 12);
+            arrow->setFixedSize(kSpinArrowSize);
             arrow->setFocusPolicy(Qt::NoFocus);
         }
         auto* arrows = new QVBoxLayout;

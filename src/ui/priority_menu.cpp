@@ -5,6 +5,7 @@
 #include <QPoint>
 #include <QString>
 
+#include "app/localized_message_box.h"
 #include "app/process_priority.h"
 #include "core/string_ids.h"
 #include "core/string_table.h"
@@ -15,6 +16,11 @@ namespace {
 
 QString Text(int id) {
     return QString::fromStdString(GetString(id));
+}
+
+bool& RefusalReported() {
+    static bool reported = false;
+    return reported;
 }
 
 }  // namespace
@@ -28,8 +34,31 @@ uint32_t CurrentPriorityClass() {
     return kPriorityAsStarted;
 }
 
+void ApplyPriorityFromMenu(uint32_t priority, QWidget* owner,
+                           const std::function<bool(uint32_t)>& apply) {
+    const bool applied = apply ? apply(priority) : ApplyPriorityClass(priority);
+    if (applied || RefusalReported()) return;
+    RefusalReported() = true;
+    LocalizedMessageBox(owner,
+                        "La priorità non può essere alzata di nuovo: sul sistema serve il "
+                        "permesso di aumentare la priorità dei processi (nice). Resta quella "
+                        "attuale.",
+                        GetString(kStrPriorityMenu), kMbOk | kMbIconInformation);
+}
+
+bool PriorityRefusalReported() {
+    return RefusalReported();
+}
+
+void ResetPriorityRefusalReport() {
+    RefusalReported() = false;
+}
+
 QMenu* AddPriorityMenu(QMenu* menu, PriorityApplier apply) {
-    if (!apply) apply = [](uint32_t priority) { ApplyPriorityClass(priority); };
+    if (!apply) {
+        QWidget* owner = menu->parentWidget();
+        apply = [owner](uint32_t priority) { ApplyPriorityFromMenu(priority, owner); };
+    }
     menu->addSeparator();
     QMenu* submenu = menu->addMenu(Text(kStrPriorityMenu));
     auto* group = new QActionGroup(submenu);

@@ -24,6 +24,18 @@ using PriorityApplier = std::function<void(uint32_t priority)>;
 // (owned by `menu`). The actions' data are the classes 1, 2 and 3.
 QMenu* AddPriorityMenu(QMenu* menu, PriorityApplier apply = {});
 
+// Applies a class as the menu does by default: when the process cannot take
+// it (a raise back needs privileges), a message says so, once in the
+// program's life; later refusals stay quiet.
+// `apply` sets the class (ApplyPriorityClass when empty) and says whether
+// it could.
+void ApplyPriorityFromMenu(uint32_t priority, QWidget* owner,
+                           const std::function<bool(uint32_t)>& apply = {});
+
+// For tests: whether the refusal has been reported, and forgetting it.
+bool PriorityRefusalReported();
+void ResetPriorityRefusalReport();
+
 // The dialogs' context menu for an empty area: just the priority submenu, at
 // the global position `globalPos`. Returns after the menu closed.
 void ShowDialogContextMenu(QWidget* dialog, const QPoint& globalPos);

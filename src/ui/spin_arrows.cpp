@@ -12,7 +12,7 @@ QToolButton* MakeArrow(Qt::ArrowType type, QWidget* parent) {
     button->setArrowType(type);
     button->setAutoRepeat(true);
     button->setFocusPolicy(Qt::NoFocus);
-    button->setFixedSize(18, 11);
+    button->setFixedSize(kSpinArrowSize);
     return button;
 }
 

@@ -7,11 +7,15 @@
 // and beeps when it changes nothing. Holding an arrow repeats the step.
 // A widget of the user-interface thread.
 
+#include <QSize>
 #include <QWidget>
 
 class QToolButton;
 
 namespace vantrove {
+
+// The size of one arrow: wide enough to hit, two of them as tall as a field.
+constexpr QSize kSpinArrowSize(20, 13);
 
 class SpinArrows : public QWidget {
     Q_OBJECT

@@ -18,6 +18,7 @@
 #include <QMimeData>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QScreen>
 #include <QShortcut>
 #include <QTreeWidget>
 #include <QUrl>
@@ -35,6 +36,9 @@
 #include "core/string_ids.h"
 #include "core/string_table.h"
 #include "ui/about_box.h"
+#include <QToolButton>
+
+#include "ui/dialog_menu_button.h"
 #include "ui/dialog_switch.h"
 #include "ui/dropped_paths.h"
 #include "ui/file_context_menu.h"
@@ -266,7 +270,11 @@ void VerifyDialog::BuildControls() {
     creatorLine_ = new QLabel(this);
     creatorLine_->setObjectName(QStringLiteral("creatorLine"));
     creatorLine_->setTextFormat(Qt::PlainText);
-    layout->addWidget(creatorLine_);
+    auto* topRow = new QHBoxLayout;
+    topRow->addWidget(creatorLine_, 1);
+    topRow->addWidget(MakeDialogMenuButton(
+        this, [this] { OnPreferences(); }, [this] { OnAbout(); }));
+    layout->addLayout(topRow);
 
     fileList_ = new QTreeWidget(this);
     fileList_->setObjectName(QStringLiteral("fileList"));
@@ -285,6 +293,17 @@ void VerifyDialog::BuildControls() {
     fileList_->header()->setStretchLastSection(true);
     fileList_->header()->setSectionsMovable(false);
     connect(fileList_, &QWidget::customContextMenuRequested, this, &VerifyDialog::ShowRowMenu);
+    // A double click does what the row menu's first entry does: it opens
+    // the file with the desktop's default application.
+    connect(fileList_, &QTreeWidget::itemDoubleClicked, this,
+            [this](QTreeWidgetItem* row, int) {
+                if (row == nullptr) return;
+                const auto type = RowType(row->data(kNameColumn, kRowTypeRole).toInt());
+                // A group row opens and closes as usual.
+                if (type == RowType::RecoveryGroup || type == RowType::DataGroup) return;
+                const std::string path = RowPath(row);
+                if (!path.empty()) OpenWithDesktop(path);
+            });
     layout->addWidget(fileList_, 1);
 
     recoveryGroup_ = new QTreeWidgetItem(fileList_);
@@ -430,12 +449,31 @@ void VerifyDialog::RestoreLayout() {
     auto pixels = [](uint32_t value) { return int(std::min<uint32_t>(value, 16384)); };
     fileList_->setColumnWidth(kNameColumn, pixels(settings_.verifyFilenameWidth));
     fileList_->setColumnWidth(kSizeColumn, pixels(settings_.verifyFilesizeWidth));
-    // The stored height (0 before the first close), never below the minimum.
+    // The stored height (0 before the first close), never below the minimum;
+    // the first time, tall enough for a set of ten volumes and ten files
+    // without scrolling, within the screen.
     const int width = std::max(sizeHint().width(), kDefaultWidth);
-    const int height = settings_.openDialogueHeight != 0
-                           ? std::max(pixels(settings_.openDialogueHeight), minimumHeight())
-                           : std::max(sizeHint().height(), kDefaultHeight);
+    int height = settings_.openDialogueHeight != 0
+                     ? std::max(pixels(settings_.openDialogueHeight), minimumHeight())
+                     : std::max(sizeHint().height(), DefaultHeight());
+    if (settings_.openDialogueHeight == 0) {
+        if (const QScreen* screen = QGuiApplication::primaryScreen())
+            height = std::min(height, std::max(minimumHeight(),
+                                               screen->availableGeometry().height() - 40));
+    }
     resize(std::max(width, minimumWidth()), height);
+}
+
+// The list shows kRowsShown rows (two groups, ten volumes, ten files) with
+// its header; the rest of the dialog keeps the height its layout asks for.
+int VerifyDialog::DefaultHeight() const {
+    constexpr int kRowsShown = 22;
+    const int row = std::max(fileList_->fontMetrics().height() + 4,
+                             fileList_->iconSize().height() + 2);
+    const int list = fileList_->header()->sizeHint().height() + kRowsShown * row +
+                     2 * fileList_->frameWidth() + 4;
+    return std::max(kDefaultHeight,
+                    sizeHint().height() - fileList_->sizeHint().height() + list);
 }
 
 void VerifyDialog::SaveLayout() {
@@ -517,6 +555,9 @@ void VerifyDialog::ShowVolume(const LinePacket& packet) {
     SetItemText(row, kStatusColumn,
                 Q(VolumeRowStatus(listFormat_, packet.displayCode, packet.blocksTaken)));
     UpdateGroupRows();
+    // Extra depends on the listed volumes as well as on the status, and the
+    // rows may arrive after the status they belong to.
+    UpdateButtons(previous_);
 }
 
 void VerifyDialog::RemoveVolume(const std::string& path) {
@@ -526,6 +567,7 @@ void VerifyDialog::RemoveVolume(const std::string& path) {
     delete it->second;
     volumeRows_.erase(it);
     UpdateGroupRows();
+    UpdateButtons(previous_);
 }
 
 void VerifyDialog::ShowSourceFile(const LinePacket& packet) {

@@ -134,6 +134,7 @@ class VerifyDialog : public QDialog {
 
     void BuildControls();
     void RestoreLayout();
+    int DefaultHeight() const;
     void SaveLayout();
 
     // ---- Lines from the worker.

@@ -16,6 +16,7 @@
 #include <string>
 
 #include "core/crc32.h"
+#include "core/disk_file.h"
 #include "core/md5.h"
 #include "support/shell.h"
 #include "support/test_env.h"
@@ -117,6 +118,13 @@ TEST_F(TreeCli, APeerTreeVerifiesAndIsRepairedInPlace) {
     ExpectAllIntact();
     EXPECT_EQ(Listing(top_), before);
     EXPECT_EQ(PeerVerify(), 0);
+
+    // A work file left in a subfolder by an interrupted job goes with the
+    // next repair.
+    const std::string leftover = PartPathOf(top_ + "docs/a/report one.pdf");
+    WriteFile(leftover, Bytes(100, 'w'));
+    EXPECT_EQ(Repair().exitCode, 0);
+    EXPECT_FALSE(FileExists(leftover));
 
     // A whole subfolder removed is made again.
     ASSERT_EQ(Shell("rm -rf " + Quote(top_ + "img")).exitCode, 0);

@@ -124,7 +124,7 @@ TEST(MultiplyAccumulate, WorkingLayoutGivesThePlainResult) {
     for (const MultiplyAccumulateKernel* kernel : AvailableMultiplyAccumulateKernels()) {
         SCOPED_TRACE(kernel->name);
         ASSERT_EQ(kernel->toWorking == nullptr, kernel->fromWorking == nullptr);
-        for (size_t length : {0, 2, 126, 128, 130, 256, 384, 1000, 4096 + 66}) {
+        for (size_t length : {0, 2, 126, 128, 130, 131, 256, 384, 1000, 1001, 4096 + 66}) {
             for (size_t count : {1, 2, 3, 9, 40}) {
                 std::vector<std::vector<uint8_t>> inputs;
                 std::vector<FactorTable> tables(count);
@@ -182,7 +182,7 @@ TEST(MultiplyAccumulate, PackedTablesServeSeveralOutputsAtOnce) {
         if (kernel->applyManyPacked == nullptr) continue;
         SCOPED_TRACE(kernel->name);
         const size_t words = kernel->packedWords;
-        for (size_t length : {128, 384, 640, 1000, 4096}) {
+        for (size_t length : {128, 384, 640, 1000, 1001, 4096, 4096 + 191}) {
             for (size_t outputs : {1, 2, 3, 4, 5, 7}) {
                 const size_t count = 1 + rng() % 6;
                 std::vector<std::vector<uint8_t>> inputs, working;

@@ -115,6 +115,38 @@ TEST(ReedSolomonMatrix, SolvedRowsRebuildMissingElementsAndRecoveryElements) {
     }
 }
 
+// A matrix large enough for the elimination to be shared among threads
+// still rebuilds every missing element.
+TEST(ReedSolomonMatrix, LargeEliminationRebuildsEveryMissingElement) {
+    std::mt19937_64 rng(test::TestSeed() + 1);
+    const uint32_t n = 8000, missing = 600;  // several column bands
+    std::vector<uint16_t> value(n);
+    for (auto& v : value) v = static_cast<uint16_t>(rng());
+    std::vector<bool> present(n, true);
+    for (uint32_t i = 0; i < missing;) {
+        const uint32_t k = static_cast<uint32_t>(rng() % n);
+        if (present[k]) present[k] = false, ++i;
+    }
+    ReedSolomonMatrix matrix;
+    ASSERT_TRUE(matrix.SetInput(present));
+    for (uint16_t e = 0; e < missing; ++e) ASSERT_TRUE(matrix.AddOutput(true, e));
+    ASSERT_TRUE(matrix.Compute(nullptr));
+    std::vector<uint16_t> inputs;
+    for (uint32_t k : matrix.PresentIndices()) inputs.push_back(value[k]);
+    for (uint16_t e = 0; e < missing; ++e) {
+        uint16_t sum = 0;
+        for (uint32_t k = 0; k < n; ++k)
+            sum ^= Gf16Multiply(Gf16Power(Gf16InputBase(k), e), value[k]);
+        inputs.push_back(sum);
+    }
+    for (uint32_t r = 0; r < missing; ++r) {
+        uint16_t sum = 0;
+        for (uint32_t c = 0; c < inputs.size(); ++c)
+            sum ^= Gf16Multiply(matrix.Coefficient(r, c), inputs[c]);
+        ASSERT_EQ(sum, value[matrix.MissingIndices()[r]]) << r;
+    }
+}
+
 TEST(ReedSolomonMatrix, RefusesWhatCannotBeComputed) {
     ReedSolomonMatrix matrix;
     EXPECT_TRUE(matrix.SetInput(kGf16MaxInputs));

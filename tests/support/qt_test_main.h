@@ -9,9 +9,25 @@
 //   #include "verify_dialog_test.moc"
 
 #include <QApplication>
+#include <QDir>
 #include <QtTest/QtTest>
 
 #include "support/test_env.h"
+
+#ifdef VANTROVE_SCREENSHOT_DIR
+namespace vantrove::test {
+// Where screenshots go: the build's screenshots/ folder, or a folder of its
+// own ("scale2") for a run with QT_SCALE_FACTOR set, so that the shots at
+// 100 % and 200 % can be compared side by side.
+inline QString ScreenshotDir() {
+    QString folder = QStringLiteral(VANTROVE_SCREENSHOT_DIR);
+    const QByteArray scale = qgetenv("QT_SCALE_FACTOR");
+    if (!scale.isEmpty() && scale != "1") folder += QStringLiteral("/scale") + QString::fromLatin1(scale);
+    QDir().mkpath(folder);
+    return folder;
+}
+}  // namespace vantrove::test
+#endif
 
 #define VANTROVE_QTEST_MAIN(TestObject)                     \
     int main(int argc, char** argv) {                      \

@@ -9,6 +9,8 @@
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPushButton>
+#include <QFile>
+#include <QUrl>
 #include <QtTest/QtTest>
 
 #include "support/qt_test_main.h"
@@ -26,10 +28,15 @@ class AboutBoxTest : public QObject {
         QCOMPARE(box.windowTitle(), QStringLiteral("Informazioni su Vantrove"));
         QCOMPARE(box.VersionLabel()->text(), QStringLiteral("Vantrove version 0.9"));
         LinkText* links = box.Links();
-        QCOMPARE(links->LinkCount(), 3);
-        QCOMPARE(links->Target(0), QString::fromLatin1(kFormatProjectAddress));
-        QCOMPARE(links->Target(1), QString::fromLatin1(kProgramSiteAddress));
-        QCOMPARE(links->Target(2), QString::fromLatin1(kDonationAddress));
+        // The format's public site and the manual that ships with the
+        // program; no placeholder addresses, and no link without a target.
+        QCOMPARE(links->LinkCount(), 2);
+        QCOMPARE(links->Target(0), QStringLiteral("https://parchive.github.io/"));
+        QCOMPARE(links->Target(1), ManualAddress());
+        QVERIFY(ManualAddress().startsWith(QStringLiteral("file:///")));
+        QVERIFY(ManualAddress().endsWith(QStringLiteral("/index.htm")));
+        QVERIFY(!links->Text().contains(QStringLiteral("example")));
+        QVERIFY(links->Text().contains(QStringLiteral("sostenerne lo sviluppo")));
     }
 
     void linksHoverWithTheirTooltips() {
@@ -39,9 +46,9 @@ class AboutBoxTest : public QObject {
         LinkText* links = box.Links();
         QStringList opened;
         links->SetOpener([&opened](const QString& target) { opened << target; });
-        const QString expected[3] = {QString::fromLatin1(kFormatProjectAddress),
-                                     QString::fromLatin1(kProgramSiteAddress), QString()};
-        for (int i = 0; i < 3; ++i) {
+        const QString expected[2] = {QString::fromLatin1(kFormatProjectAddress),
+                                     ManualAddress()};
+        for (int i = 0; i < 2; ++i) {
             QVERIFY(!links->LinkRects(i).isEmpty());
             QPoint point = links->LinkRects(i)[0].center();
             QMouseEvent move(QEvent::MouseMove, QPointF(point), QPointF(links->mapToGlobal(point)),
@@ -52,8 +59,7 @@ class AboutBoxTest : public QObject {
             QTest::mouseClick(links, Qt::LeftButton, {}, point);
         }
         QCOMPARE(opened, (QStringList{QString::fromLatin1(kFormatProjectAddress),
-                                      QString::fromLatin1(kProgramSiteAddress),
-                                      QString::fromLatin1(kDonationAddress)}));
+                                      ManualAddress()}));
     }
 
     void f1AndOk() {
@@ -74,7 +80,7 @@ class AboutBoxTest : public QObject {
         AboutBox box;
         box.show();
         QVERIFY(QTest::qWaitForWindowExposed(&box));
-        QDir dir(QStringLiteral(VANTROVE_SCREENSHOT_DIR));
+        QDir dir(test::ScreenshotDir());
         QVERIFY(dir.mkpath(QStringLiteral(".")));
         QVERIFY(box.grab().save(dir.filePath(QStringLiteral("about_box.png"))));
         QVERIFY(!ProgramIcon().isNull());

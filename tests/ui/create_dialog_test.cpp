@@ -107,7 +107,11 @@ std::vector<T*> VisibleTopLevels() {
 }
 
 void CloseEveryWindow() {
-    for (QWidget* w : QApplication::topLevelWidgets()) {
+    // Guarded: deleting a dialog also deletes the windows it owns (its menus).
+    QList<QPointer<QWidget>> windows;
+    for (QWidget* w : QApplication::topLevelWidgets()) windows << w;
+    for (QWidget* w : windows) {
+        if (w == nullptr) continue;
         if (auto* p = qobject_cast<CreationProgressDialog*>(w)) {
             // A job still running is stopped without a question.
             delete p;
@@ -119,7 +123,7 @@ void CloseEveryWindow() {
 }
 
 void SaveShot(QWidget* widget, const QString& name) {
-    QDir dir(QStringLiteral(VANTROVE_SCREENSHOT_DIR));
+    QDir dir(test::ScreenshotDir());
     dir.mkpath(QStringLiteral("."));
     widget->grab().save(dir.filePath(name));
 }
@@ -244,6 +248,20 @@ class CreateDialogTest : public QObject {
         QCOMPARE(Text(d, "efficiencyValue"), QStringLiteral("100.0%"));
         QCOMPARE(Text(d, "rebuildableValue"), QStringLiteral("0 - 0"));
         QCOMPARE(Text(d, "sourceBlocksEdit"), QStringLiteral("0"));
+        // Figures keep clear of the label after them, and every arrow is
+        // wide enough to hit.
+        QVERIFY(QTest::qWaitForWindowExposed(d));
+        QWidget* count = Child<QWidget>(d, "fileCountValue");
+        for (QLabel* label : d->findChildren<QLabel*>()) {
+            if (label->text() != QStringLiteral("Dimensione totale dei dati:")) continue;
+            QVERIFY2(label->geometry().left() - count->geometry().right() >= 12,
+                     qPrintable(QStringLiteral("%1 %2")
+                                    .arg(count->geometry().right())
+                                    .arg(label->geometry().left())));
+        }
+        for (QToolButton* arrow : d->findChildren<QToolButton*>()) {
+            if (arrow->arrowType() != Qt::NoArrow) QVERIFY(arrow->width() >= 16);
+        }
         SaveShot(d, QStringLiteral("create_dialog_empty.png"));
     }
 

@@ -116,8 +116,11 @@ class CreationProgressDialogTest : public QObject {
         SetMessageBoxPresenter(&boxes_);
     }
     void cleanup() {
-        for (QWidget* w : QApplication::topLevelWidgets())
-            if (qobject_cast<QDialog*>(w) != nullptr) delete w;
+        // Guarded: deleting a dialog also deletes the windows it owns (its menus).
+        QList<QPointer<QWidget>> windows;
+        for (QWidget* w : QApplication::topLevelWidgets()) windows << w;
+        for (QWidget* w : windows)
+            if (w != nullptr && qobject_cast<QDialog*>(w) != nullptr) delete w;
         SetMessageBoxPresenter(nullptr);
         settings_.reset();
         dir_.reset();
@@ -151,7 +154,7 @@ class CreationProgressDialogTest : public QObject {
         QVERIFY2(QRegularExpression(QStringLiteral("^\\d+\\.\\d %$")).match(percent).hasMatch(),
                  qPrintable(percent));
         QDir(QStringLiteral(VANTROVE_SCREENSHOT_DIR)).mkpath(QStringLiteral("."));
-        p->grab().save(QStringLiteral(VANTROVE_SCREENSHOT_DIR "/creation_progress_computing.png"));
+        p->grab().save(test::ScreenshotDir() + QStringLiteral("/creation_progress_computing.png"));
 
         // "Ferma" answered No: nothing changes.
         Q_ASSERT(boxes_.answers.empty());

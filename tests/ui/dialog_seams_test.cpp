@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QMenu>
+#include <QToolButton>
 #include <QMimeData>
 #include <QUrl>
 #include <QWidget>
@@ -14,12 +15,30 @@
 #include "app/process_priority.h"
 #include "support/qt_test_main.h"
 #include "support/test_env.h"
+#include "app/localized_message_box.h"
+#include "ui/dialog_menu_button.h"
 #include "ui/dialog_switch.h"
+#include "ui/help_key.h"
 #include "ui/dropped_paths.h"
 #include "ui/last_folder.h"
 #include "ui/priority_menu.h"
 
 namespace vantrove {
+
+namespace {
+
+class CountingMessageBox : public MessageBoxPresenter {
+  public:
+    int shown = 0;
+    std::string text;
+    int Show(MessageBoxOwner, const std::string& message, const std::string&, unsigned style) override {
+        ++shown;
+        text = message;
+        return DefaultButton(style);
+    }
+};
+
+}  // namespace
 
 class DialogSeamsTest : public QObject {
     Q_OBJECT
@@ -91,6 +110,48 @@ class DialogSeamsTest : public QObject {
         actions[0]->trigger();
         actions[1]->trigger();
         QCOMPARE(applied, (std::vector<uint32_t>{kPriorityHigh, kPriorityIdle, kPriorityNormal}));
+    }
+
+    // The "⋮" button holds the priority, the preferences, the About box and
+    // the help, each running the dialog's own command.
+    void MenuButtonHoldsPriorityPreferencesAboutAndHelp() {
+        QWidget dialog;
+        int preferences = 0, about = 0, help = 0;
+        SetHelpOpener([&help] { ++help; });
+        QToolButton* button = MakeDialogMenuButton(
+            &dialog, [&] { ++preferences; }, [&] { ++about; });
+        QCOMPARE(button->objectName(), QStringLiteral("dialogMenu"));
+        QCOMPARE(button->text(), QStringLiteral("\u22ee"));
+        QStringList texts;
+        for (QAction* action : button->menu()->actions())
+            if (!action->isSeparator()) texts << action->text();
+        QCOMPARE(texts, (QStringList{QStringLiteral("Priorità"), QStringLiteral("Preferenze"),
+                                     QStringLiteral("Informazioni"), QStringLiteral("Aiuto\tF1")}));
+        for (const char* name : {"menuPreferences", "menuAbout", "menuHelp"})
+            button->menu()->findChild<QAction*>(QLatin1String(name))->trigger();
+        SetHelpOpener({});
+        QCOMPARE(preferences, 1);
+        QCOMPARE(about, 1);
+        QCOMPARE(help, 1);
+        // Without a Preferenze command the entry is left out.
+        QToolButton* plain = MakeDialogMenuButton(&dialog, nullptr, [] {});
+        QVERIFY(plain->menu()->findChild<QAction*>(QStringLiteral("menuPreferences")) == nullptr);
+    }
+
+    // A class the process may not take (a raise back needs privileges) is
+    // reported once, not at every try and not when it works.
+    void RefusedPriorityIsReportedOnce() {
+        CountingMessageBox boxes;
+        SetMessageBoxPresenter(&boxes);
+        ResetPriorityRefusalReport();
+        ApplyPriorityFromMenu(kPriorityHigh, nullptr, [](uint32_t) { return true; });
+        QCOMPARE(boxes.shown, 0);
+        ApplyPriorityFromMenu(kPriorityHigh, nullptr, [](uint32_t) { return false; });
+        ApplyPriorityFromMenu(kPriorityNormal, nullptr, [](uint32_t) { return false; });
+        QCOMPARE(boxes.shown, 1);
+        QVERIFY(boxes.text.find("priorit") != std::string::npos);
+        QVERIFY(PriorityRefusalReported());
+        SetMessageBoxPresenter(nullptr);
     }
 
     // Runs last among the priority tests: the process cannot come back from

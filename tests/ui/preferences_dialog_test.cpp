@@ -426,7 +426,7 @@ class PreferencesDialogTest : public QObject {
         Harness h(settings);
         h.dialog.show();
         QVERIFY(QTest::qWaitForWindowExposed(&h.dialog));
-        QDir dir(QStringLiteral(VANTROVE_SCREENSHOT_DIR));
+        QDir dir(test::ScreenshotDir());
         QVERIFY(dir.mkpath(QStringLiteral(".")));
         QVERIFY(h.dialog.grab().save(dir.filePath(QStringLiteral("preferences_dialog.png"))));
     }

@@ -70,7 +70,7 @@ class SegmentBarTest : public QObject {
         return QRect(kFrame + from, kFrame, to - from, kHeight);
     }
     static void SaveScreenshot(QWidget& widget, const QString& name) {
-        QDir dir(QStringLiteral(VANTROVE_SCREENSHOT_DIR));
+        QDir dir(test::ScreenshotDir());
         QVERIFY(dir.mkpath(QStringLiteral(".")));
         QVERIFY(widget.grab().save(dir.filePath(name)));
     }

@@ -20,6 +20,8 @@
 #include <QMenu>
 #include <QMimeData>
 #include <QPushButton>
+#include <QScreen>
+#include <QScrollBar>
 #include <QTreeWidget>
 #include <QUrl>
 #include <QtTest/QtTest>
@@ -39,6 +41,7 @@
 #include "support/shell.h"
 #include "support/test_env.h"
 #include "ui/dialog_switch.h"
+#include "ui/file_context_menu.h"
 #include "ui/last_folder.h"
 #include "ui/qt_startup_host.h"
 #include "ui/segment_bar.h"
@@ -150,7 +153,7 @@ T* Child(QWidget* dialog, const char* name) {
 }
 
 void SaveScreenshot(QWidget* widget, const QString& name) {
-    QDir dir(QStringLiteral(VANTROVE_SCREENSHOT_DIR));
+    QDir dir(test::ScreenshotDir());
     QVERIFY(dir.mkpath(QStringLiteral(".")));
     QVERIFY(widget->grab().save(dir.filePath(name)));
 }
@@ -202,6 +205,7 @@ class VerifyDialogTest : public QObject {
         QCOMPARE(Child<QPushButton>(&dialog, "new")->isEnabled(), kCreateDialogAvailable);
         QCOMPARE(Child<QLabel>(&dialog, "counter0")->text(), QStringLiteral("sconosciuto"));
         QCOMPARE(Child<QPushButton>(&dialog, "stop")->text(), QStringLiteral("Ferma"));
+        QVERIFY(Child<QWidget>(&dialog, "dialogMenu")->isVisible());
         QVERIFY(dialog.minimumWidth() > 0 && dialog.minimumHeight() > 0);
         // The block bar is empty, not red with blocks "missing" from no set.
         const QImage bar = Child<SegmentBar>(&dialog, "statusBar")->grab().toImage();
@@ -231,7 +235,8 @@ class VerifyDialogTest : public QObject {
         // A complete PAR2 set offers further volumes, which wait for the
         // create dialog.
         QCOMPARE(Child<QPushButton>(&dialog, "stop")->text(), QStringLiteral("Extra"));
-        QCOMPARE(Child<QPushButton>(&dialog, "stop")->isEnabled(), kCreateDialogAvailable);
+        QTRY_COMPARE_WITH_TIMEOUT(Child<QPushButton>(&dialog, "stop")->isEnabled(),
+                                  kCreateDialogAvailable, kWaitMs);
         QVERIFY(Child<QLabel>(&dialog, "creatorLine")
                     ->text()
                     .startsWith(QStringLiteral("File di recupero creati da :- ")));
@@ -900,6 +905,62 @@ class VerifyDialogTest : public QObject {
         QVERIFY(dialog->shownStatus().setName == "caf\xe9");
         dialog->close();
         QTRY_VERIFY_WITH_TIMEOUT(alive.isNull(), kWaitMs);
+    }
+
+    // The first size fits a set of ten volumes and ten files without
+    // scrolling, and the window stays within a 1366 x 768 screen.
+    void DefaultSizeShowsTenVolumesAndTenFiles() {
+        TestSet set;
+        set.names.clear();
+        for (int i = 0; i < 10; ++i) set.names.push_back("file" + std::to_string(i) + ".bin");
+        QVERIFY(set.Make(24, 20000, 50, 4096));
+        // Ten volumes in all: the index and nine recovery files.
+        QCOMPARE(test::RunShell("cd " + test::ShellQuote(set.dir.path()) +
+                                " && rm -f set*.par2 && par2 c -q -q -s4096 -r50 -n9 -u "
+                                "set.par2 file*.bin >/dev/null")
+                     .exitCode,
+                 0);
+        VerifyDialog dialog(*settings_, set.par2);
+        dialog.show();
+        QTRY_VERIFY_WITH_TIMEOUT(dialog.shownStatus().state == RecoveryState::AllVerified, kWaitMs);
+        Settle(dialog);
+        auto* list = Child<QTreeWidget>(&dialog, "fileList");
+        QCOMPARE(list->topLevelItem(0)->childCount(), 10);
+        QCOMPARE(list->topLevelItem(1)->childCount(), 10);
+        const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+        QVERIFY(dialog.height() <= std::max(screen.height() - 40, dialog.minimumHeight()));
+        QVERIFY(dialog.height() <= 768 - 40);
+        QVERIFY(dialog.width() <= 1366);
+        // Where the screen has the room (not with a large scaling factor).
+        if (screen.height() >= 768) QCOMPARE(list->verticalScrollBar()->maximum(), 0);
+        SaveScreenshot(&dialog, QStringLiteral("verify_dialog_ten_volumes_ten_files.png"));
+    }
+
+    // A double click on a row opens its file with the desktop's program, by
+    // the bytes of its name; a missing file and the group rows open nothing.
+    void DoubleClickOpensTheFile() {
+        TestSet set;
+        set.names = {"caf\xe9.bin", "gone.bin", "plain.bin"};
+        QVERIFY(set.Make(25));
+        std::remove(set.dir.File("gone.bin").c_str());
+        VerifyDialog dialog(*settings_, set.par2);
+        dialog.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+        QTRY_VERIFY_WITH_TIMEOUT(dialog.RowsOfKind(SourceRowKind::Missing) == 1 &&
+                                     dialog.RowsOfKind(SourceRowKind::Complete) == 2,
+                                 kWaitMs);
+        Settle(dialog);
+        std::vector<std::string> opened;
+        SetDesktopOpenerForTests([&](const std::string& path) { opened.push_back(path); });
+        auto* list = Child<QTreeWidget>(&dialog, "fileList");
+        QTreeWidgetItem* data = list->topLevelItem(1);
+        for (int i = 0; i < data->childCount(); ++i) emit list->itemDoubleClicked(data->child(i), 0);
+        emit list->itemDoubleClicked(data, 0);
+        emit list->itemDoubleClicked(list->topLevelItem(0)->child(0), 0);
+        SetDesktopOpenerForTests(nullptr);
+        std::sort(opened.begin(), opened.end());
+        QCOMPARE(opened, (std::vector<std::string>{set.dir.File("caf\xe9.bin"),
+                                                   set.dir.File("plain.bin"), set.par2}));
     }
 
     // A name that is not there is reported as a failed open, in the error

@@ -1,0 +1,851 @@
+#include "cli/par2_command.h"
+
+#include <dirent.h>
+#include <strings.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <exception>
+#include <memory>
+#include <new>
+#include <set>
+#include <thread>
+
+#include "app/application.h"
+#include "app/creation_settings.h"
+#include "app/settings.h"
+#include "cli/cli_observer.h"
+#include "cli/create_command.h"
+#include "cli/english_texts.h"
+#include "cli/par2_volumes.h"
+#include "cli/set_report.h"
+#include "create/creation_job.h"
+#include "create/creation_status.h"
+#include "create/source_files.h"
+#include "par2/volume_name.h"
+
+namespace vantrove::cli {
+namespace {
+
+std::string BaseNameOf(const std::string& path) {
+    const size_t slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+bool EndsWithNoCase(const std::string& text, const char* tail) {
+    const size_t n = std::strlen(tail);
+    return text.size() >= n && strcasecmp(text.c_str() + text.size() - n, tail) == 0;
+}
+
+bool ParseUnsigned(const std::string& text, uint64_t& value) {
+    if (text.empty() || text.size() > 19) return false;
+    value = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9') return false;
+        value = value * 10 + static_cast<uint64_t>(c - '0');
+    }
+    return true;
+}
+
+// "5" or "12.5" in hundredths of a percent.
+bool ParsePercentValue(const std::string& text, uint32_t& hundredths) {
+    const size_t dot = text.find('.');
+    uint64_t whole = 0, fraction = 0;
+    if (!ParseUnsigned(text.substr(0, dot), whole)) return false;
+    if (dot != std::string::npos) {
+        std::string digits = (text.substr(dot + 1) + "00").substr(0, 2);
+        if (!ParseUnsigned(digits, fraction)) return false;
+    }
+    hundredths = static_cast<uint32_t>(std::min<uint64_t>(whole, 1000000) * 100 + fraction);
+    return true;
+}
+
+void PrintHelp() {
+    std::printf(
+        "Usage:\n"
+        "  par2 -h  : show this help\n"
+        "  par2 -V  : show version\n"
+        "  par2 -VV : show version and copyright\n"
+        "\n"
+        "  par2 c(reate) [options] <PAR2 file> [files] : Create PAR2 files\n"
+        "  par2 v(erify) [options] <PAR2 file> [files] : Verify files using PAR2 file\n"
+        "  par2 r(epair) [options] <PAR2 file> [files] : Repair files using PAR2 files\n"
+        "\n"
+        "You may also leave out the \"c\", \"v\", and \"r\" commands by using \"par2create\",\n"
+        "\"par2verify\", or \"par2repair\" instead.\n"
+        "\n"
+        "Options: (all uses)\n"
+        "  -B<path> : Set the basepath to use as reference for the datafiles\n"
+        "  -v [-v]  : Be more verbose\n"
+        "  -q [-q]  : Be more quiet (-q -q gives silence)\n"
+        "  -m<n>    : Memory (in MB) to use (accepted; memory is chosen by the program)\n"
+        "  -t<n>    : Number of threads (accepted; threads are chosen by the program)\n"
+        "  -T<n>    : Number of files hashed in parallel (accepted)\n"
+        "  --       : Treat all following arguments as filenames\n"
+        "Options: (verify or repair)\n"
+        "  -p       : Purge backup files and par files on successful recovery or\n"
+        "             when no recovery is needed\n"
+        "  -N       : Data skipping (blocks are always searched at any position)\n"
+        "  -S<n>    : Skip leaway (accepted)\n"
+        "Options: (create)\n"
+        "  -a<file> : Set the main PAR2 archive name\n"
+        "  -b<n>    : Set the Block-Count\n"
+        "  -s<n>    : Set the Block-Size (don't use both -b and -s)\n"
+        "  -r<n>    : Level of redundancy (%%)\n"
+        "  -r<c><n> : Redundancy target size, <c>=g(iga),m(ega),k(ilo) bytes\n"
+        "  -c<n>    : Recovery Block-Count (don't use both -r and -c)\n"
+        "  -f<n>    : First Recovery-Block-Number\n"
+        "  -u       : Uniform recovery file sizes\n"
+        "  -l       : Limit size of recovery files (don't use both -u and -l)\n"
+        "  -n<n>    : Number of recovery files (don't use both -n and -l)\n"
+        "  -R       : Recurse into subdirectories\n"
+        "\n"
+        "Example:\n"
+        "   par2 repair *.par2\n");
+}
+
+void PrintVersion(int level) {
+    std::printf("vantrove-cli version 0.9 (par2 command line)\n");
+    if (level > 1) std::printf("Part of Vantrove, a PAR 2.0 recovery volume tool.\n");
+}
+
+// Prints at `level` or louder: 0 the lines tools read, 1 the usual detail.
+struct Printer {
+    int verbosity = 0;
+    bool At(int level) const { return verbosity >= level - 1 && verbosity > -2; }
+};
+
+}  // namespace
+
+Par2Operation Par2OperationOfProgram(const std::string& programName) {
+    const std::string name = BaseNameOf(programName);
+    if (name == "par2create") return Par2Operation::Create;
+    if (name == "par2verify") return Par2Operation::Verify;
+    if (name == "par2repair") return Par2Operation::Repair;
+    return Par2Operation::None;
+}
+
+bool IsPar2ProgramName(const std::string& programName) {
+    return BaseNameOf(programName) == "par2" ||
+           Par2OperationOfProgram(programName) != Par2Operation::None;
+}
+
+bool ParsePar2Arguments(Par2Operation implied, const std::vector<std::string>& args,
+                        Par2Arguments& parsed, std::string& error) {
+    size_t i = 0;
+    parsed.operation = implied;
+    if (implied == Par2Operation::None) {
+        if (args.empty()) {
+            error = "Not enough command line arguments.";
+            return false;
+        }
+        const std::string& word = args[0];
+        if (word == "-h" || word == "--help") {
+            parsed.help = true;
+            return true;
+        }
+        if (word == "-V" || word == "-VV") {
+            parsed.version = static_cast<int>(word.size()) - 1;
+            return true;
+        }
+        if (word == "c" || word == "create") {
+            parsed.operation = Par2Operation::Create;
+        } else if (word == "v" || word == "verify") {
+            parsed.operation = Par2Operation::Verify;
+        } else if (word == "r" || word == "repair") {
+            parsed.operation = Par2Operation::Repair;
+        } else {
+            error = "Invalid command specified: " + word;
+            return false;
+        }
+        i = 1;
+    }
+    const bool create = parsed.operation == Par2Operation::Create;
+    bool onlyFiles = false;
+    int quiet = 0, verbose = 0;
+    std::vector<std::string> names;
+    for (; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        if (onlyFiles || arg.size() < 2 || arg[0] != '-') {
+            names.push_back(arg);
+            continue;
+        }
+        if (arg == "--") {
+            onlyFiles = true;
+            continue;
+        }
+        const auto invalid = [&] {
+            error = "Invalid option specified: " + arg;
+            return false;
+        };
+        for (size_t k = 1; k < arg.size(); ++k) {
+            const char letter = arg[k];
+            const std::string rest = arg.substr(k + 1);
+            uint64_t number = 0;
+            // Options with a value take the rest of the word.
+            const auto numeric = [&](uint64_t& out, bool& flag) {
+                if (!ParseUnsigned(rest, number)) return invalid();
+                out = number;
+                flag = true;
+                return true;
+            };
+            bool ignored = false;
+            switch (letter) {
+                case 'q': ++quiet; continue;
+                case 'v': ++verbose; continue;
+                case 'u': if (!create) return invalid(); parsed.uniform = true; continue;
+                case 'l': if (!create) return invalid(); parsed.limited = true; continue;
+                case 'R': if (!create) return invalid(); parsed.recurse = true; continue;
+                case 'p': if (create) return invalid(); parsed.purge = true; continue;
+                case 'N': if (create) return invalid(); parsed.dataSkip = true; continue;
+                case 'h': parsed.help = true; continue;
+                case 'V': ++parsed.version; continue;
+                case 'a':
+                case 'B': {
+                    // A path: attached, or the next word.
+                    std::string value = rest;
+                    if (value.empty()) {
+                        if (i + 1 >= args.size()) return invalid();
+                        value = args[++i];
+                    }
+                    if (letter == 'a') {
+                        if (!create) return invalid();
+                        parsed.archiveName = value;
+                    } else {
+                        parsed.basePath = value;
+                    }
+                    k = arg.size();
+                    continue;
+                }
+                case 'b':
+                    if (!create || !numeric(parsed.blockCount, parsed.hasBlockCount)) return invalid();
+                    break;
+                case 's':
+                    if (!create || !numeric(parsed.blockSize, parsed.hasBlockSize)) return invalid();
+                    break;
+                case 'c':
+                    if (!create || !numeric(parsed.recoveryCount, parsed.hasRecoveryCount))
+                        return invalid();
+                    break;
+                case 'f':
+                    if (!create || !numeric(parsed.first, parsed.hasFirst)) return invalid();
+                    break;
+                case 'n': {
+                    uint64_t n = 0;
+                    if (!create || !numeric(n, parsed.hasFileCount) || n == 0) return invalid();
+                    parsed.fileCount = static_cast<uint32_t>(std::min<uint64_t>(n, 65535));
+                    break;
+                }
+                case 'r': {
+                    if (!create || rest.empty()) return invalid();
+                    const char unit = static_cast<char>(std::tolower(rest[0]));
+                    if (unit == 'k' || unit == 'm' || unit == 'g') {
+                        if (!ParseUnsigned(rest.substr(1), number) || number == 0) return invalid();
+                        const int shift = unit == 'k' ? 10 : unit == 'm' ? 20 : 30;
+                        parsed.redundancySize = number << shift;
+                        parsed.hasRedundancySize = true;
+                    } else {
+                        if (!ParsePercentValue(rest, parsed.redundancy)) return invalid();
+                        parsed.hasRedundancy = true;
+                    }
+                    break;
+                }
+                case 'm': ignored = true; if (!numeric(parsed.memoryMb, ignored)) return false; break;
+                case 't': ignored = true; if (!numeric(parsed.threads, ignored)) return false; break;
+                case 'T': ignored = true; if (!numeric(parsed.fileThreads, ignored)) return false; break;
+                case 'S':
+                    if (create) return invalid();
+                    ignored = true;
+                    if (!numeric(parsed.skipLeeway, ignored)) return false;
+                    break;
+                default:
+                    return invalid();
+            }
+            // A value option used the rest of the word.
+            k = arg.size();
+        }
+    }
+    if (parsed.help || parsed.version > 0) return true;
+    parsed.verbosity = verbose - quiet;
+    if (quiet > 0 && verbose > 0) parsed.verbosity = -quiet;
+
+    if (create) {
+        if (parsed.hasBlockCount && parsed.hasBlockSize) {
+            error = "Cannot specify both block count and block size.";
+            return false;
+        }
+        if ((parsed.hasRedundancy || parsed.hasRedundancySize) && parsed.hasRecoveryCount) {
+            error = "Cannot specify both redundancy and recovery block count.";
+            return false;
+        }
+        if (parsed.uniform && parsed.limited) {
+            error = "Cannot specify uniform and limited recovery file sizes.";
+            return false;
+        }
+        if (parsed.limited && parsed.hasFileCount) {
+            error = "Cannot specify limited size and number of files at the same time.";
+            return false;
+        }
+        if (parsed.hasBlockSize && (parsed.blockSize == 0 || parsed.blockSize % 4 != 0)) {
+            error = "Block size must be a multiple of 4.";
+            return false;
+        }
+        if (parsed.hasBlockCount && (parsed.blockCount == 0 || parsed.blockCount > 32768)) {
+            error = "Invalid block count.";
+            return false;
+        }
+        if (parsed.hasRecoveryCount && parsed.recoveryCount > 32768) {
+            error = "Invalid recovery block count.";
+            return false;
+        }
+    }
+    // With -a the set's name is given; every word is a source file.
+    if (create && !parsed.archiveName.empty()) {
+        parsed.par2File = parsed.archiveName;
+        parsed.files = std::move(names);
+    } else {
+        if (names.empty()) {
+            error = "You must specify a PAR2 file.";
+            return false;
+        }
+        parsed.par2File = names.front();
+        parsed.files.assign(names.begin() + 1, names.end());
+    }
+    if (create && parsed.files.empty()) {
+        error = "You must specify a list of files when creating.";
+        return false;
+    }
+    return true;
+}
+
+namespace {
+
+// ---- verify and repair
+
+// Progress in the classic form on stdout, "Scanning: 12.5%" ended by a
+// carriage return, at most once a tenth of a percent.
+class Par2ProgressObserver : public CliObserver {
+  public:
+    explicit Par2ProgressObserver(bool show) : CliObserver(false), show_(show) {}
+
+    void StatusChanged(const RecoverySetStatus& status) override {
+        CliObserver::StatusChanged(status);
+        if (!show_ || status.progressTotal == 0) return;
+        const char* word = WordOf(status.activity);
+        if (word == nullptr) return;
+        const uint64_t permille = std::min<uint64_t>(
+            status.progressPosition * 1000 / status.progressTotal, 1000);
+        if (word == lastWord_ && permille == lastPermille_) return;
+        lastWord_ = word;
+        lastPermille_ = permille;
+        std::printf("%s: %llu.%llu%%\r", word, static_cast<unsigned long long>(permille / 10),
+                    static_cast<unsigned long long>(permille % 10));
+        std::fflush(stdout);
+    }
+
+  private:
+    static const char* WordOf(Activity activity) {
+        switch (activity) {
+            case Activity::LoadingVolume: return "Loading";
+            case Activity::VerifyingDataFile:
+            case Activity::ScanningFile:
+            case Activity::CheckingFile:
+            case Activity::SearchingNewFiles:
+            case Activity::Reverifying: return "Scanning";
+            case Activity::ComputingMatrix: return "Solving";
+            case Activity::Recovering:
+            case Activity::Writing: return "Repairing";
+            default: return nullptr;
+        }
+    }
+
+    bool show_;
+    const char* lastWord_ = nullptr;
+    uint64_t lastPermille_ = 0;
+};
+
+// The file a verify or repair is to open: as given, or the base name with
+// ".par2" added.
+std::string ResolveSetFile(const std::string& given) {
+    struct stat st {};
+    if (stat(given.c_str(), &st) == 0) return given;
+    if (!EndsWithNoCase(given, ".par2") && stat((given + ".par2").c_str(), &st) == 0)
+        return given + ".par2";
+    return given;
+}
+
+bool Whole(RecoveryState state) {
+    return state == RecoveryState::Repaired || state == RecoveryState::AllVerified;
+}
+
+bool Repairable(RecoveryState state) {
+    return state == RecoveryState::PartlyJoinable || state == RecoveryState::RepairPossible;
+}
+
+// The per-file lines: what is at each expected name, then the other files
+// that hold a whole copy.
+void PrintTargets(const RecoverySet& set, const Printer& out) {
+    if (!out.At(0)) return;
+    std::vector<std::pair<std::string, std::string>> matches;
+    for (const SourceFileEntryRef& entry : set.entries()) {
+        const SourceRowKind row = RowOf(*entry);
+        const uint32_t found = entry->blockCount - entry->MissingBlockCount();
+        const DiskFile* target = entry->targetFile.get();
+        const bool present = target && target->result != VerifyResult::Missing;
+        if (row == SourceRowKind::Complete || row == SourceRowKind::Repaired) {
+            std::printf("Target: \"%s\" - found.\n", entry->name.c_str());
+            continue;
+        }
+        if (present) {
+            // Blocks found here, not elsewhere.
+            uint32_t here = 0;
+            for (const FoundPlace& place : entry->foundIn)
+                if (place.file.get() == target) here = place.blocks;
+            std::printf("Target: \"%s\" - damaged. Found %u of %u data blocks.\n",
+                        entry->name.c_str(), row == SourceRowKind::Misnamed ? here : found,
+                        entry->blockCount);
+        } else {
+            std::printf("Target: \"%s\" - missing.\n", entry->name.c_str());
+        }
+        if (row == SourceRowKind::Misnamed && entry->completeCopy) {
+            const std::string& path = entry->completeCopy->path;
+            std::string shown = path.compare(0, set.folder().size(), set.folder()) == 0
+                                    ? path.substr(set.folder().size())
+                                    : path;
+            matches.emplace_back(shown, entry->name);
+        }
+    }
+    for (const auto& [file, name] : matches)
+        std::printf("File: \"%s\" - is a match for \"%s\".\n", file.c_str(), name.c_str());
+}
+
+// The summary lines; returns the verify exit code.
+int PrintSummary(const RecoverySet& set, const Printer& out) {
+    const RecoverySetStatus& s = set.status();
+    const int64_t total = s.totalDataBlocks;
+    const int64_t data = static_cast<uint32_t>(s.dataBlocksAvailable);
+    const int64_t recovery = static_cast<uint32_t>(s.recoveryBlocksAvailable);
+    if (out.At(0)) std::printf("\n");
+    if (Whole(s.state)) {
+        if (out.At(0)) std::printf("All files are correct, repair is not required.\n");
+        return kPar2Success;
+    }
+    if (out.At(0)) std::printf("Repair is required.\n");
+    if (out.At(1)) {
+        int misnamed = 0, missing = 0, damaged = 0, ok = 0;
+        for (const SourceFileEntryRef& entry : set.entries()) {
+            const SourceRowKind row = RowOf(*entry);
+            const DiskFile* target = entry->targetFile.get();
+            const bool present = target && target->result != VerifyResult::Missing;
+            if (row == SourceRowKind::Complete || row == SourceRowKind::Repaired) {
+                ++ok;
+            } else if (row == SourceRowKind::Misnamed) {
+                ++misnamed;
+                if (present) ++damaged;
+            } else if (present) {
+                ++damaged;
+            } else {
+                ++missing;
+            }
+        }
+        if (misnamed > 0) std::printf("%d file(s) have the wrong name.\n", misnamed);
+        if (missing > 0) std::printf("%d file(s) are missing.\n", missing);
+        if (damaged > 0) std::printf("%d file(s) exist but are damaged.\n", damaged);
+        if (ok > 0) std::printf("%d file(s) are ok.\n", ok);
+        std::printf("You have %lld out of %lld data blocks available.\n",
+                    static_cast<long long>(data), static_cast<long long>(total));
+        std::printf("You have %lld recovery blocks available.\n",
+                    static_cast<long long>(recovery));
+    }
+    if (Repairable(s.state)) {
+        if (out.At(0)) std::printf("Repair is possible.\n");
+        if (out.At(1) && data < total) {
+            if (recovery > total - data)
+                std::printf("You have an excess of %lld recovery blocks.\n",
+                            static_cast<long long>(recovery - (total - data)));
+            std::printf("%lld recovery blocks will be used to repair.\n",
+                        static_cast<long long>(total - data));
+        }
+        return kPar2RepairPossible;
+    }
+    if (out.At(0)) {
+        std::printf("Repair is not possible.\n");
+        const int64_t need = total - data - recovery;
+        if (need > 0)
+            std::printf("You need %lld more recovery blocks to be able to repair.\n",
+                        static_cast<long long>(need));
+    }
+    return kPar2RepairNotPossible;
+}
+
+void PurgeVolumes(const RecoverySet& set) {
+    std::vector<std::string> paths;
+    for (const auto& [path, file] : set.knownFiles())
+        if (file->kind == FileKind::Volume) paths.push_back(file->path);
+    for (const std::string& path : paths) ::unlink(path.c_str());
+}
+
+int RunVerifyOrRepair(const Par2Arguments& a, StopFlag* stop) {
+    const bool repair = a.operation == Par2Operation::Repair;
+    Printer out{a.verbosity};
+    const std::string given = ResolveSetFile(a.par2File);
+    const std::string path = AbsolutePath(given);
+    struct stat st {};
+    if (stat(path.c_str(), &st) != 0) {
+        std::fprintf(stderr, "The recovery file does not exist: %s\n", given.c_str());
+        return kPar2InvalidArguments;
+    }
+    if (!CheckSetFile(given, path)) return kPar2InvalidArguments;
+    // Files are looked for where the set's names say, below the set's own
+    // folder; another base folder is refused rather than ignored.
+    if (!a.basePath.empty()) {
+        char resolved[PATH_MAX];
+        std::string base = realpath(a.basePath.c_str(), resolved) ? resolved : a.basePath;
+        if (base.empty() || base.back() != '/') base += '/';
+        char setFolder[PATH_MAX];
+        const std::string folder = FolderOf(path);
+        std::string own = realpath(folder.c_str(), setFolder) ? setFolder : folder;
+        if (own.empty() || own.back() != '/') own += '/';
+        if (base != own) {
+            std::fprintf(stderr,
+                         "-B must name the folder of the recovery file on verify and repair "
+                         "(%s); move the recovery files beside the data instead.\n",
+                         own.c_str());
+            return kPar2InvalidArguments;
+        }
+    }
+
+    FolderLock lock;
+    if (repair && !LockSetFolder(lock, given, path, true, stop)) return kPar2FileIoError;
+
+    Par2ProgressObserver observer(out.At(1));
+    std::unique_ptr<RecoverySet> set = OpenAndScanSet(path, observer, stop, false);
+    // Files named after the PAR2 file are searched too, wherever they lie.
+    for (const std::string& extra : a.files) {
+        struct stat es {};
+        if (stat(extra.c_str(), &es) != 0 || !S_ISREG(es.st_mode)) continue;
+        set->ScanFile(nullptr, AbsolutePath(extra), false);
+    }
+    if (!a.files.empty()) set->FinishActivity();
+    if (stop && stop->load() != 0) return kPar2InternalError;
+
+    const RecoverySetStatus& s = set->status();
+    if (s.state == RecoveryState::NothingLoaded ||
+        (s.state == RecoveryState::NeedMoreVolumes && s.totalDataBlocks == 0)) {
+        std::fflush(stdout);
+        std::fprintf(stderr, "Main packet not found.\n");
+        return kPar2InsufficientCriticalData;
+    }
+    if (s.state == RecoveryState::NeedMoreVolumes) {
+        std::fflush(stdout);
+        std::fprintf(stderr, "Repair is not possible: the set's files are not all described.\n");
+        return kPar2InsufficientCriticalData;
+    }
+    if (out.At(1)) {
+        for (const auto& [volumePath, file] : set->knownFiles()) {
+            if (file->kind != FileKind::Volume) continue;
+            std::printf("Loading \"%s\".\n", BaseNameOf(file->path).c_str());
+            if (out.At(2))
+                std::printf("Loaded %s\n", VolumeText(*file).c_str());
+        }
+        std::printf("\nThere are %d recoverable files.\n", s.sourceFileCount);
+        std::printf("There are a total of %lld data blocks.\n\n",
+                    static_cast<long long>(s.totalDataBlocks));
+    }
+    PrintTargets(*set, out);
+    const int verified = PrintSummary(*set, out);
+    if (!repair) {
+        std::fflush(stdout);
+        return verified;
+    }
+    if (verified == kPar2Success) {
+        if (a.purge) PurgeVolumes(*set);
+        std::fflush(stdout);
+        return kPar2Success;
+    }
+    if (verified != kPar2RepairPossible) {
+        std::fflush(stdout);
+        return kPar2RepairNotPossible;
+    }
+    RepairOptions options;
+    options.deleteDamagedFiles = a.purge;
+    options.deleteRecoveryFiles = a.purge;
+    options.useRecycleBin = false;
+    set->SetRepairOptions(options);
+    set->Repair();
+    set->FinishActivity();
+    set->SaveIfLoaded();
+    const RecoverySetStatus& after = set->status();
+    if (out.At(1)) std::printf("\nVerifying repaired files:\n\n");
+    if (out.At(0)) {
+        for (const SourceFileEntryRef& entry : set->entries())
+            if (RowOf(*entry) == SourceRowKind::Repaired)
+                std::printf("Target: \"%s\" - found.\n", entry->name.c_str());
+    }
+    if (after.errorKind == ErrorKind::None && Whole(after.state)) {
+        if (out.At(0)) std::printf("\nRepair complete.\n");
+        std::fflush(stdout);
+        return kPar2Success;
+    }
+    if (out.At(0)) std::printf("\nRepair Failed.\n");
+    std::fflush(stdout);
+    const std::string reason =
+        EnglishRepairError(after.errorKind, after.systemErrorCode, after.errorFile);
+    if (!reason.empty()) std::fprintf(stderr, "%s\n", reason.c_str());
+    return kPar2RepairFailed;
+}
+
+// ---- create
+
+// The set's recovery files of base name `base` already in `folder`.
+bool AnyRecoveryFile(const std::string& folder, const std::string& base, std::string& found) {
+    DIR* dir = opendir(folder.c_str());
+    if (dir == nullptr) return false;
+    bool any = false;
+    while (const dirent* entry = readdir(dir)) {
+        const std::string name = entry->d_name;
+        if (EndsWithNoCase(name, ".par2") && name.size() > 5 &&
+            Par2VolumeSetName(name) == base) {
+            found = folder + name;
+            any = true;
+            break;
+        }
+    }
+    closedir(dir);
+    return any;
+}
+
+// Every regular file below `folder`, for -R.
+bool AddTree(const std::string& folder, std::vector<std::string>& out) {
+    DIR* dir = opendir(folder.c_str());
+    if (dir == nullptr) return false;
+    std::vector<std::string> names;
+    while (const dirent* entry = readdir(dir)) {
+        const std::string name = entry->d_name;
+        if (name != "." && name != "..") names.push_back(name);
+    }
+    closedir(dir);
+    std::sort(names.begin(), names.end());
+    for (const std::string& name : names) {
+        const std::string path = folder + "/" + name;
+        struct stat st {};
+        if (lstat(path.c_str(), &st) != 0) continue;
+        if (S_ISDIR(st.st_mode)) {
+            AddTree(path, out);
+        } else if (S_ISREG(st.st_mode)) {
+            out.push_back(path);
+        }
+    }
+    return true;
+}
+
+// The name the classic tool gives a volume: a lower-case extension and the
+// exponent written with as many digits as first + count needs.
+std::string ClassicVolumeName(const std::string& path, uint64_t lastExponent, uint32_t largest) {
+    const size_t slash = path.rfind('/');
+    const std::string name = path.substr(slash + 1);
+    const size_t vol = name.rfind(".vol");
+    unsigned first = 0, count = 0;
+    if (vol == std::string::npos ||
+        std::sscanf(name.c_str() + vol, ".vol%u+%u", &first, &count) != 2) {
+        return path;
+    }
+    const int exponentDigits = static_cast<int>(std::to_string(lastExponent).size());
+    const int countDigits = static_cast<int>(std::to_string(largest).size());
+    char tail[64];
+    std::snprintf(tail, sizeof tail, ".vol%0*u+%0*u.par2", exponentDigits, first, countDigits,
+                  count);
+    return path.substr(0, slash + 1) + name.substr(0, vol) + tail;
+}
+
+int RunCreate(const Par2Arguments& a, StopFlag* stop) {
+    Printer out{a.verbosity};
+    std::string output = a.par2File;
+    if (!EndsWithNoCase(output, ".par2")) output += ".par2";
+    const size_t slash = output.rfind('/');
+    const std::string folderGiven = slash == std::string::npos ? "." : output.substr(0, slash + 1);
+    const std::string base = output.substr(slash == std::string::npos ? 0 : slash + 1,
+                                           output.size() - 5 - (slash == std::string::npos ? 0 : slash + 1));
+    char resolved[PATH_MAX];
+    if (base.empty() || realpath(folderGiven.c_str(), resolved) == nullptr) {
+        std::fprintf(stderr, "Could not create \"%s\": No such folder.\n", output.c_str());
+        return kPar2FileIoError;
+    }
+    std::string folder = resolved;
+    if (folder.back() != '/') folder += '/';
+
+    // Folders only with -R; without it they are passed over, as the classic tool does.
+    std::vector<std::string> named;
+    for (const std::string& file : a.files) {
+        struct stat st {};
+        if (stat(file.c_str(), &st) != 0) {
+            std::fprintf(stderr, "\"%s\" does not exist.\n", file.c_str());
+            return kPar2InvalidArguments;
+        }
+        if (S_ISDIR(st.st_mode)) {
+            if (a.recurse) AddTree(file, named);
+            continue;
+        }
+        named.push_back(file);
+    }
+    std::string error;
+    std::vector<CreationSourceFile> files;
+    if (!named.empty() && !GatherSources(named, files, error)) {
+        std::fprintf(stderr, "%s\n", error.c_str());
+        return kPar2InvalidArguments;
+    }
+    std::string baseFolder = folder;
+    if (!a.basePath.empty()) {
+        if (realpath(a.basePath.c_str(), resolved) == nullptr) {
+            std::fprintf(stderr, "Base path \"%s\" does not exist.\n", a.basePath.c_str());
+            return kPar2InvalidArguments;
+        }
+        baseFolder = resolved;
+        if (baseFolder.back() != '/') baseFolder += '/';
+    }
+    if (files.empty() || !StoreNamesBelow(baseFolder, base, files, error)) {
+        std::fprintf(stderr, "%s\n", files.empty() ? "You must specify a list of files when creating." : error.c_str());
+        return kPar2InvalidArguments;
+    }
+
+    Settings settings;
+    settings.Load();
+    MachineFigures machine;
+    if (const uint64_t memory = SystemPhysicalMemoryBytes(); memory != 0)
+        machine.physicalMemoryBytes = memory;
+    CreationParameters p(CreationSettingsFrom(settings), machine);
+    p.AddFiles(files);
+    p.baseName = base;
+    p.destinationPath = folder;
+
+    // Block size: as asked, else about 2000 blocks, a multiple of 4; source
+    // files are never split.
+    p.setSplit(false);
+    p.setGranuleRestriction(false);
+    if (a.hasBlockSize) {
+        p.setBlockSize(a.blockSize);
+    } else {
+        p.setSourceBlockCount(a.hasBlockCount ? a.blockCount : 2000);
+    }
+    // Volume sizes: doubling by default, nearly equal with -u, held to the
+    // largest file with -l.
+    if (a.uniform) {
+        p.setSizeScheme(kUniform);
+    } else if (a.limited) {
+        p.setSizeScheme(kLimitedToLargest);
+    } else {
+        p.setSizeScheme(kPowersOfTwo);
+    }
+    if (a.hasRecoveryCount) {
+        p.setRecoveryBlockCount(a.recoveryCount);
+    } else if (a.hasRedundancySize) {
+        p.setRecoveryBlockCount(std::max<uint64_t>(a.redundancySize / std::max<uint64_t>(p.blockSize, 1), 1));
+    } else {
+        p.setRedundancy(a.hasRedundancy ? a.redundancy : 500);
+    }
+    if (a.hasFileCount) {
+        p.setRecoveryFileCount(a.fileCount);
+    } else if (a.uniform) {
+        p.setRecoveryFileCount(static_cast<uint32_t>(std::max<uint64_t>(
+            1, std::min<uint64_t>(p.recoveryBlockCount, 64 - __builtin_clzll(p.recoveryBlockCount | 1)))));
+    }
+    if (a.hasFirst) p.setFirstRecoveryBlock(a.first);
+
+    if (out.At(1)) {
+        std::printf("\nBlock size: %llu\n", static_cast<unsigned long long>(p.blockSize));
+        std::printf("Source file count: %zu\n", files.size());
+        std::printf("Source block count: %llu\n", static_cast<unsigned long long>(p.sourceBlockCount));
+        std::printf("Recovery block count: %llu\n", static_cast<unsigned long long>(p.recoveryBlockCount));
+        std::printf("Recovery file count: %u\n\n", p.recoveryFileCount);
+    }
+
+    FolderLock lock;
+    if (!LockSetFolder(lock, output, folder, true, stop)) return kPar2FileIoError;
+    std::string existing;
+    if (AnyRecoveryFile(folder, base, existing)) {
+        std::fprintf(stderr, "Could not create \"%s\": File already exists.\n", existing.c_str());
+        return kPar2FileIoError;
+    }
+
+    CreationStatusSlot slot;
+    CreationJob job(p, slot, *stop);
+    bool ok = false;
+    std::thread worker([&] { ok = job.run(); });
+    worker.join();
+    job.finish(!ok);
+    if (!ok) {
+        const CreationStatus st = slot.Snapshot();
+        std::string message = EnglishCreationFailure(st.failureCode);
+        if (!st.fileName.empty()) message += ": " + st.fileName;
+        std::fprintf(stderr, "%s\n", message.c_str());
+        return stop && stop->load() != 0 ? kPar2InternalError : kPar2FileIoError;
+    }
+    // Doubling volumes are laid out again in the classic tool's counts.
+    const std::vector<uint32_t> classic = ClassicVolumeCounts(
+        static_cast<uint32_t>(p.recoveryBlockCount), a.hasFileCount ? a.fileCount : 0,
+        a.limited ? std::max<uint64_t>((p.largestFileSize + p.blockSize - 1) / std::max<uint64_t>(p.blockSize, 1), 1) : 0);
+    if (!a.uniform && classic != p.volumeBlockCounts()) {
+        std::string index;
+        std::vector<std::string> volumes, written;
+        for (const std::string& path : job.outputPaths())
+            (BaseNameOf(path).find(".vol") == std::string::npos ? index : volumes.emplace_back()) = path;
+        if (!RepackVolumes(index, volumes, folder + base, p.firstRecoveryBlock, classic, written,
+                           error)) {
+            std::fprintf(stderr, "%s\n", error.c_str());
+            return kPar2FileIoError;
+        }
+        if (out.At(0)) std::printf("Done\n");
+        return kPar2Success;
+    }
+    // The volumes under the names the classic tool gives them.
+    const std::vector<uint32_t> counts = p.volumeBlockCounts();
+    const uint32_t largest = counts.empty() ? 0 : *std::max_element(counts.begin(), counts.end());
+    for (const std::string& path : job.outputPaths()) {
+        const std::string renamed =
+            ClassicVolumeName(path, p.firstRecoveryBlock + p.recoveryBlockCount, largest);
+        if (renamed != path && std::rename(path.c_str(), renamed.c_str()) != 0) {
+            std::fprintf(stderr, "Could not rename \"%s\".\n", path.c_str());
+            return kPar2FileIoError;
+        }
+    }
+    if (out.At(0)) std::printf("Done\n");
+    return kPar2Success;
+}
+
+}  // namespace
+
+int RunPar2Command(const std::string& programName, const std::vector<std::string>& args,
+                   StopFlag* stop) {
+    Par2Arguments parsed;
+    std::string error;
+    if (!ParsePar2Arguments(Par2OperationOfProgram(programName), args, parsed, error)) {
+        std::fprintf(stderr, "%s\n", error.c_str());
+        return kPar2InvalidArguments;
+    }
+    if (parsed.help) {
+        PrintHelp();
+        return kPar2Success;
+    }
+    if (parsed.version > 0) {
+        PrintVersion(parsed.version);
+        return kPar2Success;
+    }
+    try {
+        if (parsed.operation == Par2Operation::Create) return RunCreate(parsed, stop);
+        return RunVerifyOrRepair(parsed, stop);
+    } catch (const std::bad_alloc&) {
+        std::fprintf(stderr, "Out of memory.\n");
+        return kPar2OutOfMemory;
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "Internal error: %s\n", e.what());
+        return kPar2InternalError;
+    }
+}
+
+}  // namespace vantrove::cli

@@ -1,0 +1,35 @@
+#pragma once
+// Volumes laid out as the classic `par2` command lays them out: the block
+// counts of its schemes, and the re-packing of a set's recovery slices into
+// volumes of those counts.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace vantrove::cli {
+
+// The block counts of the volumes for `total` recovery blocks: doubling from
+// 1 until all are placed, the last cut to what is left; with `files` > 0,
+// `files` volumes doubling from the smallest power of two that lets them
+// hold all, the last taking the rest; with `limit` > 0 (sizes held to the
+// largest source file), volumes of `limit` blocks at the end while at least
+// twice that is left, doubling ones before them for the rest.
+std::vector<uint32_t> ClassicVolumeCounts(uint32_t total, uint32_t files, uint64_t limit);
+
+// "<folderAndBase>.vol<first>+<count>.par2" with the exponent written in as
+// many digits as `lastExponent` has and the count in as many as `largest`.
+std::string ClassicVolumePath(const std::string& folderAndBase, uint64_t first, uint32_t count,
+                              uint64_t lastExponent, uint32_t largest);
+
+// Writes the recovery slices found in `volumes` again as volumes of `counts`
+// blocks from exponent `first` (named by ClassicVolumePath), each followed
+// by the packets of the index file `indexPath`, and deletes the old volumes.
+// Returns the new paths; on failure (with `error`) removes what it wrote and
+// leaves the old volumes in place.
+bool RepackVolumes(const std::string& indexPath, const std::vector<std::string>& volumes,
+                   const std::string& folderAndBase, uint64_t first,
+                   const std::vector<uint32_t>& counts, std::vector<std::string>& written,
+                   std::string& error);
+
+}  // namespace vantrove::cli

@@ -1,0 +1,403 @@
+// The classic `par2` command line: the same scenarios run through the
+// installed `par2` and through vantrove-cli started under the name `par2`,
+// comparing exit codes, the lines tools read, restored files and the shape
+// of created sets; and the argument parser on its own. The comparisons are
+// skipped where `par2` is not installed.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <random>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "cli/par2_command.h"
+#include "cli/par2_volumes.h"
+#include "support/shell.h"
+#include "support/test_env.h"
+
+namespace vantrove {
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+using cli::Par2Arguments;
+using cli::Par2Operation;
+using test::ReadFile;
+using test::ShellQuote;
+using test::WriteFile;
+
+bool Parse(Par2Operation implied, std::vector<std::string> args, Par2Arguments& out,
+           std::string* error = nullptr) {
+    std::string message;
+    const bool ok = cli::ParsePar2Arguments(implied, args, out, message);
+    if (error) *error = message;
+    return ok;
+}
+
+TEST(Par2Arguments, AttachedValuesGroupedFlagsAndTheSetName) {
+    Par2Arguments a;
+    ASSERT_TRUE(Parse(Par2Operation::None,
+                      {"c", "-s4000", "-c7", "-f5", "-uqq", "-n3", "-R", "-B", "/x", "set", "f1",
+                       "--", "-odd"},
+                      a));
+    EXPECT_EQ(a.operation, Par2Operation::Create);
+    EXPECT_EQ(a.blockSize, 4000u);
+    EXPECT_EQ(a.recoveryCount, 7u);
+    EXPECT_EQ(a.first, 5u);
+    EXPECT_TRUE(a.uniform && a.recurse);
+    EXPECT_EQ(a.fileCount, 3u);
+    EXPECT_EQ(a.verbosity, -2);
+    EXPECT_EQ(a.basePath, "/x");
+    EXPECT_EQ(a.par2File, "set");
+    EXPECT_EQ(a.files, (std::vector<std::string>{"f1", "-odd"}));
+
+    // -a names the set, so every word is a source.
+    Par2Arguments named;
+    ASSERT_TRUE(Parse(Par2Operation::Create, {"-a", "z", "-rm2", "f1", "f2"}, named));
+    EXPECT_EQ(named.par2File, "z");
+    EXPECT_EQ(named.files.size(), 2u);
+    EXPECT_EQ(named.redundancySize, uint64_t{2} << 20);
+
+    Par2Arguments repair;
+    ASSERT_TRUE(Parse(Par2Operation::None, {"repair", "-pN", "-S100", "-t2", "-m64", "s.par2",
+                                            "download.tmp"},
+                      repair));
+    EXPECT_EQ(repair.operation, Par2Operation::Repair);
+    EXPECT_TRUE(repair.purge && repair.dataSkip);
+    EXPECT_EQ(repair.files, std::vector<std::string>{"download.tmp"});
+
+    Par2Arguments version;
+    ASSERT_TRUE(Parse(Par2Operation::None, {"-VV"}, version));
+    EXPECT_EQ(version.version, 2);
+}
+
+TEST(Par2Volumes, CountsOfTheClassicSchemes) {
+    using V = std::vector<uint32_t>;
+    EXPECT_EQ(cli::ClassicVolumeCounts(100, 0, 0), (V{1, 2, 4, 8, 16, 32, 37}));
+    EXPECT_EQ(cli::ClassicVolumeCounts(100, 3, 0), (V{16, 32, 52}));
+    EXPECT_EQ(cli::ClassicVolumeCounts(10, 3, 0), (V{2, 4, 4}));
+    EXPECT_EQ(cli::ClassicVolumeCounts(1, 0, 0), (V{1}));
+    EXPECT_EQ(cli::ClassicVolumeCounts(0, 0, 0), V{});
+    EXPECT_EQ(cli::ClassicVolumeCounts(40, 0, 8), (V{1, 2, 4, 1, 8, 8, 8, 8}));
+    EXPECT_EQ(cli::ClassicVolumeCounts(200, 0, 75), (V{1, 2, 4, 8, 16, 32, 62, 75}));
+    EXPECT_EQ(cli::ClassicVolumePath("/d/s", 5, 1, 14, 4), "/d/s.vol05+1.par2");
+    EXPECT_EQ(cli::ClassicVolumePath("s", 0, 1, 100, 37), "s.vol000+01.par2");
+}
+
+TEST(Par2Arguments, RefusesWhatTheClassicToolRefuses) {
+    const std::vector<std::vector<std::string>> bad = {
+        {},                                   // no command
+        {"x", "s.par2"},                      // unknown command
+        {"c", "-r", "10", "s", "f"},          // a value is attached, never separate
+        {"c", "-r5", "-c2", "s", "f"},        // redundancy and count
+        {"c", "-s400", "-b100", "s", "f"},    // size and count
+        {"c", "-s401", "s", "f"},             // not a multiple of 4
+        {"c", "-l", "-n2", "s", "f"},         // limited and a file count
+        {"c", "-u", "-l", "s", "f"},          // uniform and limited
+        {"c", "-z", "s", "f"},                // unknown letter
+        {"c", "s"},                           // no files
+        {"v", "-c3", "s.par2"},               // create's option on verify
+        {"v"},                                // no set
+    };
+    for (const auto& args : bad) {
+        Par2Arguments a;
+        std::string error;
+        EXPECT_FALSE(Parse(Par2Operation::None, args, a, &error)) << args.size();
+        EXPECT_FALSE(error.empty());
+    }
+    EXPECT_EQ(cli::Par2OperationOfProgram("/usr/bin/par2repair"), Par2Operation::Repair);
+    EXPECT_TRUE(cli::IsPar2ProgramName("./par2"));
+    EXPECT_FALSE(cli::IsPar2ProgramName("vantrove-cli"));
+}
+
+struct Par2Run {
+    int exitCode = -1;
+    std::vector<std::string> lines;  // stdout and stderr, in order of the stream
+    std::string text;
+};
+
+// The lines that tools read from the output.
+std::vector<std::string> ReadLines(const std::string& text) {
+    static const char* const kKept[] = {
+        "Target: ", "File: ", "All files are correct", "Repair is ", "You have ", "You need ",
+        "Repair complete.", "Repair Failed.", "Main packet not found."};
+    std::vector<std::string> kept;
+    std::istringstream in(text);
+    std::string line;
+    while (std::getline(in, line, '\n')) {
+        // Progress is drawn with carriage returns; the line's end is what stays.
+        const size_t cr = line.rfind('\r');
+        if (cr != std::string::npos) line = line.substr(cr + 1);
+        if (line.rfind("You have an excess", 0) == 0) continue;
+        for (const char* prefix : kKept)
+            if (line.rfind(prefix, 0) == 0) kept.push_back(line);
+    }
+    std::sort(kept.begin(), kept.end());
+    return kept;
+}
+
+class Par2Cli : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        if (!test::HaveCommand("par2")) GTEST_SKIP() << "par2 is not installed";
+        bin_ = dir_.path() + "/bin/";
+        ASSERT_EQ(mkdir(bin_.c_str(), 0755), 0);
+        for (const char* name : {"par2", "par2create", "par2verify", "par2repair"})
+            ASSERT_EQ(symlink(VANTROVE_CLI_PATH, (bin_ + name).c_str()), 0);
+        std::mt19937_64 rng(test::TestSeed());
+        a_ = test::RandomBytes(rng, 300000);
+        b_ = test::RandomBytes(rng, 100003);
+        c_ = test::RandomBytes(rng, 57);
+    }
+
+    // A folder holding the three files, named `name`.
+    std::string MakeFolder(const std::string& name) {
+        const std::string folder = dir_.path() + "/" + name + "/";
+        mkdir(folder.c_str(), 0755);
+        WriteFile(folder + "a.bin", a_);
+        WriteFile(folder + "b.dat", b_);
+        WriteFile(folder + "c.txt", c_);
+        return folder;
+    }
+
+    // Runs `args` in `folder` through the peer (ours = false) or through
+    // vantrove-cli under the name par2.
+    Par2Run Par2(bool ours, const std::string& folder, const std::string& args,
+             const std::string& name = "par2") {
+        const std::string program = ours ? ShellQuote(bin_ + name) : name;
+        test::ShellOutcome o =
+            test::RunShell("cd " + ShellQuote(folder) + " && " + program + " " + args + " 2>&1");
+        return {o.exitCode, ReadLines(o.out), o.out};
+    }
+
+    // The same set in two folders, one for each program.
+    void TwoSets(const std::string& create) {
+        peer_ = MakeFolder("peer");
+        ours_ = MakeFolder("ours");
+        ASSERT_EQ(Par2(false, peer_, "c -q -q " + create + " set.par2 a.bin b.dat c.txt").exitCode,
+                  0);
+        ASSERT_EQ(test::RunShell("cp " + ShellQuote(peer_) + "*.par2 " + ShellQuote(ours_))
+                      .exitCode,
+                  0);
+    }
+
+    void BothDo(const std::string& shell) {
+        for (const std::string& f : {peer_, ours_})
+            ASSERT_EQ(test::RunShell("cd " + ShellQuote(f) + " && " + shell).exitCode, 0);
+    }
+
+    void ExpectSame(const std::string& args, int expectedCode) {
+        const Par2Run peer = Par2(false, peer_, args);
+        const Par2Run ours = Par2(true, ours_, args);
+        EXPECT_EQ(peer.exitCode, expectedCode) << peer.text;
+        EXPECT_EQ(ours.exitCode, peer.exitCode) << ours.text;
+        EXPECT_EQ(ours.lines, peer.lines) << "peer:\n" << peer.text << "\nours:\n" << ours.text;
+    }
+
+    test::TempDir dir_;
+    std::string bin_, peer_, ours_;
+    Bytes a_, b_, c_;
+};
+
+TEST_F(Par2Cli, VerifyAndRepairAsThePeerDoes) {
+    TwoSets("-s4000 -c20");
+    ExpectSame("v set.par2", 0);
+    ExpectSame("v set", 0);  // the base name stands for the set
+
+    // Damage within the redundancy: a hole in a.bin, c.txt gone.
+    BothDo("printf 'XXXXXXXXXXXXXXXXXXXX' | dd of=a.bin bs=1 seek=9000 conv=notrunc 2>/dev/null"
+           " && rm c.txt");
+    ExpectSame("v set.par2", 1);
+    ExpectSame("r set.par2", 0);
+    for (const std::string& f : {peer_, ours_}) {
+        EXPECT_EQ(ReadFile(f + "a.bin"), a_) << f;
+        EXPECT_EQ(ReadFile(f + "c.txt"), c_) << f;
+    }
+    ExpectSame("v set.par2", 0);
+
+    // Beyond it: b.dat gone entirely.
+    BothDo("rm b.dat");
+    ExpectSame("v set.par2", 2);
+    ExpectSame("r set.par2", 2);
+    ExpectSame("v -q set.par2", 2);
+}
+
+TEST_F(Par2Cli, QuietnessAndTheProgramNames) {
+    TwoSets("-s4000 -c20");
+    const Par2Run silent = Par2(true, ours_, "v -q -q set.par2");
+    EXPECT_EQ(silent.exitCode, 0);
+    EXPECT_EQ(silent.text, "");
+    EXPECT_EQ(Par2(false, peer_, "v -qq set.par2").text, "");
+    // Progress as the classic tool draws it, only at the usual verbosity.
+    EXPECT_NE(Par2(true, ours_, "v set.par2").text.find("Scanning: 100.0%\r"), std::string::npos);
+    EXPECT_EQ(Par2(true, ours_, "v -q set.par2").text.find('\r'), std::string::npos);
+
+    EXPECT_EQ(Par2(true, ours_, "set.par2", "par2verify").exitCode, 0);
+    BothDo("rm c.txt");
+    EXPECT_EQ(Par2(true, ours_, "-q set.par2", "par2verify").exitCode, 1);
+    EXPECT_EQ(Par2(true, ours_, "-q set.par2", "par2repair").exitCode, 0);
+    EXPECT_EQ(ReadFile(ours_ + "c.txt"), c_);
+
+    // -p purges the recovery files once the set is whole.
+    EXPECT_EQ(Par2(true, ours_, "r -q -p set.par2").exitCode, 0);
+    EXPECT_FALSE(test::FileExists(ours_ + "set.par2"));
+
+    const Par2Run version = Par2(true, ours_, "-V");
+    EXPECT_EQ(version.exitCode, 0);
+    EXPECT_NE(version.text.find("vantrove"), std::string::npos);
+    EXPECT_EQ(Par2(true, ours_, "-h").exitCode, 0);
+}
+
+TEST_F(Par2Cli, BadArgumentsAndSetsThatCannotBeRead) {
+    peer_ = MakeFolder("peer");
+    ours_ = MakeFolder("ours");
+    for (const char* args : {"c -z s a.bin", "c -s401 s a.bin", "c -r5 -c2 s a.bin",
+                             "c -r 10 s a.bin", "x s.par2", "v"}) {
+        EXPECT_EQ(Par2(false, peer_, args).exitCode, 3) << args;
+        EXPECT_EQ(Par2(true, ours_, args).exitCode, 3) << args;
+    }
+    EXPECT_EQ(Par2(true, ours_, "").exitCode, 3);
+    BothDo("head -c 1000 a.bin > bad.par2");
+    ExpectSame("v bad.par2", 4);
+    EXPECT_EQ(Par2(false, peer_, "v nosuch.par2").exitCode, 3);
+    EXPECT_EQ(Par2(true, ours_, "v nosuch.par2").exitCode, 3);
+}
+
+TEST_F(Par2Cli, ExtraFilesOnTheCommandLineAreSearched) {
+    TwoSets("-s4000 -c4");
+    // A renamed download in another folder holds b.dat.
+    for (const std::string& f : {peer_, ours_}) {
+        ASSERT_EQ(mkdir((f + "dl").c_str(), 0755), 0);
+        ASSERT_EQ(std::rename((f + "b.dat").c_str(), (f + "dl/download.tmp").c_str()), 0);
+    }
+    const Par2Run peer = Par2(false, peer_, "r set.par2 dl/download.tmp");
+    const Par2Run ours = Par2(true, ours_, "r set.par2 dl/download.tmp");
+    EXPECT_EQ(peer.exitCode, 0) << peer.text;
+    EXPECT_EQ(ours.exitCode, 0) << ours.text;
+    EXPECT_EQ(ReadFile(ours_ + "b.dat"), b_);
+    EXPECT_EQ(ReadFile(peer_ + "b.dat"), b_);
+}
+
+// "Block size" and "total of N data blocks" as the peer reads them from a set.
+std::string SetShape(const Par2Run& run) {
+    std::string shape;
+    std::istringstream in(run.text);
+    std::string line;
+    while (std::getline(in, line))
+        if (line.rfind("The block size used was", 0) == 0 ||
+            line.rfind("There are a total of", 0) == 0 || line.rfind("There are ", 0) == 0)
+            shape += line + "\n";
+    return shape;
+}
+
+TEST_F(Par2Cli, CreatedSetsHaveThePeersShapeAndVerifyThere) {
+    peer_ = MakeFolder("peer");
+    ours_ = MakeFolder("ours");
+    for (const char* options : {"", "-r10", "-s4000 -c7", "-b100 -c9", "-u -n3 -c10", "-n3",
+                                "-s4000 -c40 -l", "-c10 -f5", "-u"}) {
+        const std::string args = std::string("c -q -q ") + options + " set a.bin b.dat c.txt";
+        ASSERT_EQ(Par2(false, peer_, args).exitCode, 0) << options;
+        ASSERT_EQ(Par2(true, ours_, args).exitCode, 0) << options;
+        // Each program's set verifies with the other; the block size and
+        // count are the same.
+        const Par2Run peerReadsOurs = Par2(false, ours_, "v set.par2");
+        const Par2Run peerReadsPeer = Par2(false, peer_, "v set.par2");
+        EXPECT_EQ(peerReadsOurs.exitCode, 0) << options << peerReadsOurs.text;
+        EXPECT_EQ(SetShape(peerReadsOurs), SetShape(peerReadsPeer)) << options;
+        EXPECT_EQ(Par2(true, peer_, "v -q set.par2").exitCode, 0) << options;
+        const std::string names = "ls *.par2";
+        EXPECT_EQ(test::RunShell("cd " + ShellQuote(ours_) + " && " + names).out,
+                  test::RunShell("cd " + ShellQuote(peer_) + " && " + names).out)
+            << options;
+        BothDo("rm -f *.par2");
+    }
+    // The peer repairs from the re-laid volumes.
+    ASSERT_EQ(Par2(true, ours_, "c -q -q -r30 set a.bin b.dat c.txt").exitCode, 0);
+    ASSERT_EQ(test::RunShell("cd " + ShellQuote(ours_) + " && rm b.dat").exitCode, 0);
+    EXPECT_EQ(Par2(false, ours_, "r -q set.par2").exitCode, 0);
+    EXPECT_EQ(ReadFile(ours_ + "b.dat"), b_);
+    BothDo("rm -f *.par2");
+
+    // A second create over an existing set is refused.
+    ASSERT_EQ(Par2(true, ours_, "c -q -q -c2 set a.bin").exitCode, 0);
+    ASSERT_EQ(Par2(false, peer_, "c -q -q -c2 set a.bin").exitCode, 0);
+    EXPECT_EQ(Par2(false, peer_, "c -q -q -c2 set a.bin").exitCode, 6);
+    EXPECT_EQ(Par2(true, ours_, "c -q -q -c2 set a.bin").exitCode, 6);
+}
+
+TEST_F(Par2Cli, TreesWithRecursionAndABasePath) {
+    ours_ = MakeFolder("ours");
+    ASSERT_EQ(test::RunShell("cd " + ShellQuote(ours_) +
+                             " && mkdir -p docs/deep && mv a.bin docs/ && mv c.txt docs/deep/")
+                  .exitCode,
+              0);
+    ASSERT_EQ(Par2(true, ours_, "c -q -q -R -c10 set docs b.dat").exitCode, 0);
+    EXPECT_EQ(Par2(false, ours_, "v set.par2").exitCode, 0);
+    ASSERT_EQ(test::RunShell("rm " + ShellQuote(ours_ + "docs/deep/c.txt")).exitCode, 0);
+    const Par2Run peer = Par2(false, ours_, "v set.par2");
+    EXPECT_EQ(peer.exitCode, 1);
+    EXPECT_EQ(Par2(true, ours_, "v set.par2").lines, peer.lines);
+    EXPECT_EQ(Par2(true, ours_, "r -q set.par2").exitCode, 0);
+    EXPECT_EQ(ReadFile(ours_ + "docs/deep/c.txt"), c_);
+
+    // The set elsewhere, names relative to -B.
+    const std::string sets = dir_.path() + "/sets/";
+    ASSERT_EQ(mkdir(sets.c_str(), 0755), 0);
+    ASSERT_EQ(Par2(true, ours_, "c -q -q -c4 -B " + ShellQuote(ours_) + " " +
+                                    ShellQuote(sets + "t") + " b.dat docs/a.bin")
+                  .exitCode,
+              0);
+    EXPECT_EQ(Par2(false, ours_, "v -q -B . " + ShellQuote(sets + "t.par2")).exitCode, 0);
+    // Verifying with another base folder is refused, not ignored.
+    EXPECT_EQ(Par2(true, ours_, "v -q -B . " + ShellQuote(sets + "t.par2")).exitCode, 3);
+    EXPECT_EQ(Par2(true, ours_, "v -q -B. set.par2").exitCode, 0);
+}
+
+TEST_F(Par2Cli, AScriptWrittenForThePeerRunsUnchanged) {
+    ours_ = MakeFolder("ours");
+    const std::string script =
+        "set -e\n"
+        "par2 create -q -q -r10 backup.par2 a.bin b.dat c.txt\n"
+        "par2 verify -q -q backup.par2\n"
+        "printf 'garbage' | dd of=b.dat bs=1 seek=500 conv=notrunc 2>/dev/null\n"
+        "if par2 verify -q -q backup.par2; then echo 'damage not seen'; exit 9; fi\n"
+        "par2 verify -q -q backup.par2 || test $? -eq 1\n"
+        "par2 repair -q -q backup.par2\n"
+        "par2 verify -q -q backup.par2\n";
+    WriteFile(ours_ + "script.sh", script);
+    const test::ShellOutcome run = test::RunShell("cd " + ShellQuote(ours_) + " && PATH=" +
+                                                  ShellQuote(bin_) + ":$PATH sh script.sh");
+    EXPECT_EQ(run.exitCode, 0) << run.out;
+    EXPECT_EQ(ReadFile(ours_ + "b.dat"), b_);
+}
+
+TEST_F(Par2Cli, OlderSetsAndChecksumListsThroughTheSameForms) {
+    ours_ = MakeFolder("ours");
+    if (test::HaveCommand("parchive")) {
+        ASSERT_EQ(test::RunShell("cd " + ShellQuote(ours_) +
+                                 " && parchive a -n2 old.par a.bin b.dat > /dev/null")
+                      .exitCode,
+                  0);
+        EXPECT_EQ(Par2(true, ours_, "v old.par").exitCode, 0);
+        ASSERT_EQ(test::RunShell("rm " + ShellQuote(ours_ + "b.dat")).exitCode, 0);
+        const Par2Run verify = Par2(true, ours_, "v old.par");
+        EXPECT_EQ(verify.exitCode, 1) << verify.text;
+        EXPECT_NE(std::find(verify.lines.begin(), verify.lines.end(), "Target: \"b.dat\" - missing."),
+                  verify.lines.end());
+        EXPECT_EQ(Par2(true, ours_, "r -q old.par").exitCode, 0);
+        EXPECT_EQ(ReadFile(ours_ + "b.dat"), b_);
+    }
+    ASSERT_EQ(test::RunShell("cd " + ShellQuote(ours_) + " && md5sum a.bin c.txt > l.md5").exitCode,
+              0);
+    EXPECT_EQ(Par2(true, ours_, "v l.md5").exitCode, 0);
+    ASSERT_EQ(test::RunShell("cd " + ShellQuote(ours_) + " && echo x >> c.txt").exitCode, 0);
+    const Par2Run damaged = Par2(true, ours_, "v l.md5");
+    EXPECT_EQ(damaged.exitCode, 2);
+    EXPECT_NE(std::find(damaged.lines.begin(), damaged.lines.end(), "Repair is not possible."),
+              damaged.lines.end());
+}
+
+}  // namespace
+}  // namespace vantrove
