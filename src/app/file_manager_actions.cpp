@@ -19,18 +19,6 @@ constexpr char kIcon[] = "document-save";
 constexpr char kEmptyThunarList[] =
     "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<actions>\n</actions>\n";
 
-// The shell word for `text`: in single quotes, each ' written as '\''.
-std::string ShellQuote(const std::string& text) {
-    std::string quoted = "'";
-    for (char c : text) {
-        if (c == '\'') {
-            quoted += "'\\''";
-        } else {
-            quoted += c;
-        }
-    }
-    return quoted + "'";
-}
 
 std::string XmlEscape(const std::string& text) {
     std::string escaped;

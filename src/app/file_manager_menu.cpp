@@ -21,6 +21,9 @@ constexpr char kEntryGroup[] = "Desktop Entry";
 constexpr char kVersionKey[] = "X-Vantrove-Version";
 constexpr char kCommandPlaceholder[] = "@EXEC@";
 
+
+}  // namespace
+
 // The shell word for `text`: in single quotes, each ' written as '\''.
 std::string ShellQuote(const std::string& text) {
     std::string quoted = "'";
@@ -33,8 +36,6 @@ std::string ShellQuote(const std::string& text) {
     }
     return quoted + "'";
 }
-
-}  // namespace
 
 std::string FileManagerMenuModulePath(const ShellEnvironment& environment) {
     return environment.dataHome + "/Vantrove/" + kModuleName;

@@ -47,6 +47,9 @@ std::string FileManagerMenuVersion(const std::string& path);
 // selected files (escaped for a desktop file).
 std::string FileManagerMenuCommand(const std::string& executablePath);
 
+// The shell word for `text`: in single quotes, each ' written as '\''.
+std::string ShellQuote(const std::string& text);
+
 // Writes the module from the resource when no file is at its path. Any
 // failure leaves no file.
 bool UnpackFileManagerMenu(const ShellEnvironment& environment);

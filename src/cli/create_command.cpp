@@ -79,15 +79,6 @@ void CreateUsage() {
                  "exit codes: 0 success, 3 failure\n");
 }
 
-bool ParseNumber(const std::string& text, uint64_t& value) {
-    if (text.empty() || text.size() > 19) return false;
-    value = 0;
-    for (char c : text) {
-        if (c < '0' || c > '9') return false;
-        value = value * 10 + static_cast<uint64_t>(c - '0');
-    }
-    return true;
-}
 
 // "10", "12.5", "0.01": hundredths of a percent; further decimals are cut.
 bool ParsePercent(const std::string& text, uint32_t& hundredths) {
@@ -219,6 +210,16 @@ std::string AbsoluteFolder(const std::string& folder) {
 }
 
 }  // namespace
+
+bool ParseNumber(const std::string& text, uint64_t& value) {
+    if (text.empty() || text.size() > 19) return false;
+    value = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9') return false;
+        value = value * 10 + static_cast<uint64_t>(c - '0');
+    }
+    return true;
+}
 
 bool GatherSources(const std::vector<std::string>& arguments, std::vector<CreationSourceFile>& out,
                    std::string& error) {

@@ -45,6 +45,9 @@ struct CreateArguments {
     uint64_t splitLimit = 0;
 };
 
+// A decimal number of up to 19 digits, nothing else.
+bool ParseNumber(const std::string& text, uint64_t& value);
+
 // The source files named by `arguments`: files as they are, folders with
 // every regular file below them (symbolic links inside not followed), each
 // file once, with absolute paths. False with `error` for a name that is

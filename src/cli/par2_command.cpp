@@ -43,24 +43,14 @@ bool EndsWithNoCase(const std::string& text, const char* tail) {
     return text.size() >= n && strcasecmp(text.c_str() + text.size() - n, tail) == 0;
 }
 
-bool ParseUnsigned(const std::string& text, uint64_t& value) {
-    if (text.empty() || text.size() > 19) return false;
-    value = 0;
-    for (char c : text) {
-        if (c < '0' || c > '9') return false;
-        value = value * 10 + static_cast<uint64_t>(c - '0');
-    }
-    return true;
-}
-
 // "5" or "12.5" in hundredths of a percent.
 bool ParsePercentValue(const std::string& text, uint32_t& hundredths) {
     const size_t dot = text.find('.');
     uint64_t whole = 0, fraction = 0;
-    if (!ParseUnsigned(text.substr(0, dot), whole)) return false;
+    if (!ParseNumber(text.substr(0, dot), whole)) return false;
     if (dot != std::string::npos) {
         std::string digits = (text.substr(dot + 1) + "00").substr(0, 2);
-        if (!ParseUnsigned(digits, fraction)) return false;
+        if (!ParseNumber(digits, fraction)) return false;
     }
     hundredths = static_cast<uint32_t>(std::min<uint64_t>(whole, 1000000) * 100 + fraction);
     return true;
@@ -190,7 +180,7 @@ bool ParsePar2Arguments(Par2Operation implied, const std::vector<std::string>& a
             uint64_t number = 0;
             // Options with a value take the rest of the word.
             const auto numeric = [&](uint64_t& out, bool& flag) {
-                if (!ParseUnsigned(rest, number)) return invalid();
+                if (!ParseNumber(rest, number)) return invalid();
                 out = number;
                 flag = true;
                 return true;
@@ -246,7 +236,7 @@ bool ParsePar2Arguments(Par2Operation implied, const std::vector<std::string>& a
                     if (!create || rest.empty()) return invalid();
                     const char unit = static_cast<char>(std::tolower(rest[0]));
                     if (unit == 'k' || unit == 'm' || unit == 'g') {
-                        if (!ParseUnsigned(rest.substr(1), number) || number == 0) return invalid();
+                        if (!ParseNumber(rest.substr(1), number) || number == 0) return invalid();
                         const int shift = unit == 'k' ? 10 : unit == 'm' ? 20 : 30;
                         parsed.redundancySize = number << shift;
                         parsed.hasRedundancySize = true;
