@@ -8,7 +8,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <map>
 #include <set>
 
 #include <chrono>
@@ -263,7 +262,6 @@ bool GatherSources(const std::vector<std::string>& arguments, std::vector<Creati
 bool StoreNamesBelow(const std::string& baseFolder, const std::string& baseName,
                      std::vector<CreationSourceFile>& files, std::string& error) {
     std::vector<CreationSourceFile> kept;
-    std::map<std::string, std::string> byName;
     for (CreationSourceFile& file : files) {
         if (file.path.size() <= baseFolder.size() ||
             file.path.compare(0, baseFolder.size(), baseFolder) != 0) {
@@ -282,14 +280,13 @@ bool StoreNamesBelow(const std::string& baseFolder, const std::string& baseName,
                     " holds a backslash, which reads back as a folder separator";
             return false;
         }
-        auto [it, added] = byName.emplace(relative, file.path);
-        if (!added) {
-            error = "two files would be stored as " + relative + ": " + it->second + " and " +
-                    file.path;
-            return false;
-        }
         file.storedName = relative;
         kept.push_back(std::move(file));
+    }
+    std::string clash, first, second;
+    if (FindStoredNameClash(kept, clash, first, second)) {
+        error = "two files would be stored as " + clash + ": " + first + " and " + second;
+        return false;
     }
     if (kept.empty()) {
         error = "no source files given";

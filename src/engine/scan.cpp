@@ -85,7 +85,7 @@ void RecoverySet::VerifyFile(SourceFileEntry* expected, const DiskFileRef& file,
         // link: never read there.
         file->result = VerifyResult::Missing;
         SetCheckOnlyFlag(*file, checkOnly);
-        if (file->sourceFile) UpdateEntryState(*file->sourceFile);
+        UpdateEntryState(*file->sourceFile);
         return;
     }
     if (StopRequested()) {
