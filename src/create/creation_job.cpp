@@ -14,6 +14,7 @@
 #include "core/crc32.h"
 #include "core/disk_file.h"
 #include "core/md5.h"
+#include "core/machine.h"
 #include "core/page_region.h"
 #include "core/string_ids.h"
 #include "core/string_table.h"
@@ -28,7 +29,8 @@
 #include "par2/recovery_slice_packet.h"
 #include "rs/block_signature.h"
 #include "rs/galois_field.h"
-#include "rs/memory_test_patterns.h"
+#include "rs/data_pass.h"
+#include "rs/memory_test.h"
 #include "rs/multiply_accumulate.h"
 #include "rs/reed_solomon_matrix.h"
 
@@ -139,14 +141,6 @@ class OrderedWorker {
 };
 
 }  // namespace
-
-uint64_t CreationChunkSize(uint64_t blockSize, uint64_t recoveryBlocks, uint64_t physicalMemory) {
-    const uint64_t budget = physicalMemory / 3;
-    if (recoveryBlocks == 0 || recoveryBlocks * blockSize <= budget) return blockSize;
-    const uint64_t c = std::max<uint64_t>(budget / recoveryBlocks, 1);
-    const uint64_t passes = CeilDiv(blockSize, c);
-    return RoundUp4(CeilDiv(blockSize, passes));
-}
 
 std::string VolumeFileName(const std::string& path, const std::string& base, uint32_t first,
                            uint32_t count, int exponentDigits, int countDigits) {
@@ -357,11 +351,13 @@ bool CreationJob::State::Run() {
     // 4. Memory plan.
     const uint64_t P = params.machine.physicalMemoryBytes;
     if (2 * S * R > P / 2) return Fail(kFailMatrixMemory);
-    chunk = CreationChunkSize(blockSize, R, P);
+    // Without recovery blocks nothing is held per block: the blocks are
+    // read whole.
+    chunk = R == 0 ? blockSize : DataPassChunkSize(blockSize, R, P);
     passes = static_cast<uint32_t>(CeilDiv(blockSize, chunk));
     singlePass = chunk >= blockSize;
 
-    unsigned threads = options.threads != 0 ? options.threads : std::thread::hardware_concurrency();
+    unsigned threads = options.threads != 0 ? options.threads : ProcessorThreads();
     threads = std::clamp(threads, 1u, 64u);
     team = std::make_unique<WorkerTeam>(threads);
     if (threads > 1) {
@@ -618,45 +614,19 @@ bool CreationJob::State::AllocateBuffers() {
 }
 
 bool CreationJob::State::MemoryTest() {
-    std::vector<std::pair<uint8_t*, size_t>> areas;
+    std::vector<MemoryArea> areas;
     areas.push_back({recovery.data(), recovery.size()});
     for (PageRegion& r : readBuffers) areas.push_back({r.data(), r.size()});
-    uint64_t all = 0;
-    for (auto& a : areas) all += a.second;
-    const uint64_t total = all * 32;
-    uint64_t done = 0;
-    Phase(kPhaseMemoryTest, {}, 0, total);
-    const unsigned parts = team->Size();
-    std::atomic<bool> bad{false};
-    for (uint32_t pattern : kMemoryTestPatterns) {
-        for (auto& a : areas) {
-            team->Run([&](unsigned t) {
-                size_t words = a.second / 4;
-                size_t begin = words * t / parts, end = words * (t + 1) / parts;
-                uint32_t* w = reinterpret_cast<uint32_t*>(a.first);
-                for (size_t i = begin; i < end; ++i) w[i] = pattern;
-            });
-            if (options.hooks != nullptr) options.hooks->AfterPatternWritten(a.first, a.second);
-        }
-        done += all;
-        status.SetProgress(done, total);
-        for (auto& a : areas) {
-            team->Run([&](unsigned t) {
-                size_t words = a.second / 4;
-                size_t begin = words * t / parts, end = words * (t + 1) / parts;
-                const uint32_t* w = reinterpret_cast<const uint32_t*>(a.first);
-                // Differences are gathered without a branch so that the
-                // comparison runs at memory speed.
-                uint32_t diff = 0;
-                for (size_t i = begin; i < end; ++i) diff |= w[i] ^ pattern;
-                if (diff != 0) bad = true;
-            });
-        }
-        done += all;
-        status.SetProgress(done, total);
-        if (bad) return Fail(kFailMemoryError);
-        if (Stopped()) return Fail(kFailMemoryError);
-    }
+    Phase(kPhaseMemoryTest, {}, 0, MemoryTestTotal(areas));
+    MemoryTestCallbacks callbacks;
+    callbacks.progress = [this](uint64_t done, uint64_t total) { status.SetProgress(done, total); };
+    callbacks.stopRequested = [this] { return Stopped(); };
+    if (options.hooks != nullptr)
+        callbacks.afterPatternWritten = [this](uint8_t* area, size_t bytes) {
+            options.hooks->AfterPatternWritten(area, bytes);
+        };
+    if (TestWorkingMemory(areas, *team, callbacks) != MemoryTestOutcome::Passed)
+        return Fail(kFailMemoryError);
     return true;
 }
 

@@ -77,11 +77,6 @@ struct CreationJobOptions {
     CreationJobTestHooks* hooks = nullptr;
 };
 
-// Bytes of every block processed in one pass: the whole block when R blocks
-// fit in a third of `physicalMemory`, else the block cut into the fewest
-// nearly equal pieces that fit, rounded up to a multiple of 4.
-uint64_t CreationChunkSize(uint64_t blockSize, uint64_t recoveryBlocks, uint64_t physicalMemory);
-
 // The name of recovery volume: "<path><base>.vol<first>+<count>.PAR2" with the
 // first exponent written with `exponentDigits` and the count with
 // `countDigits` digits at least.

@@ -1,5 +1,5 @@
 #pragma once
-// The data pass of a repair: streams every input block once per chunk,
+// The chunked pass of a repair: streams every input block once per chunk,
 // multiplies it into every missing block held in memory, checks each result
 // with the linear block signature and writes it to its target; in the same
 // pass it copies every present source block that has a copy target.
@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "core/data_block.h"
+#include "core/machine.h"
 #include "rs/data_pass_reporter.h"
 #include "rs/reed_solomon_matrix.h"
 
@@ -50,11 +51,14 @@ struct DataPassJob {
     // One target per missing source block, in ascending index (matrix rows).
     std::vector<DataBlock> outputs;
     uint64_t sliceSize = 0;
-    // Required when there are outputs: DataMissing() = outputs, ColumnCount()
-    // = inputs.
+    // The field of the code: GF(2^16) with `matrix`, GF(2^8) with `matrix8`.
+    // One of them is required when there are outputs: DataMissing() =
+    // outputs, ColumnCount() = inputs. In GF(2^8) the results are checked
+    // with the byte checksum of that field instead of the block signature.
     const ReedSolomonMatrix* matrix = nullptr;
+    const ReedSolomonMatrix8* matrix8 = nullptr;
     // The machine's physical memory; a third of it bounds the output area.
-    uint64_t physicalMemoryBytes = 134217728;
+    uint64_t physicalMemoryBytes = kAssumedPhysicalMemoryBytes;
     // Threads for the arithmetic; 0 takes one per processor.
     uint32_t threads = 0;
     DataPassTestHooks* hooks = nullptr;
