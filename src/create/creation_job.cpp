@@ -290,15 +290,15 @@ struct CreationJob::State {
 
     bool Stopped() const { return stop.load(std::memory_order_relaxed) != 0; }
 
-    bool Fail(int code, const std::string& name = {}) {
+    bool Fail(CreationFailure failure, const std::string& name = {}) {
         CreationStatus st;
         st.phase = kPhaseFailed;
-        st.failureCode = code;
+        st.failureCode = failure;
         st.fileName = name;
         status.Set(st);
         return false;
     }
-    void Phase(int phase, const std::string& name, uint64_t done, uint64_t total) {
+    void Phase(CreationPhase phase, const std::string& name, uint64_t done, uint64_t total) {
         CreationStatus st;
         st.phase = phase;
         st.fileName = name;
@@ -334,21 +334,21 @@ struct CreationJob::State {
 };
 
 bool CreationJob::State::Run() {
-    // 1. No saved verification state of an older set of this name may survive.
+    // No saved verification state of an older set of this name may survive.
     if (!params.extendExistingSet) {
         VerificationCache& cache =
             options.cache != nullptr ? *options.cache : VerificationCache::Default();
         cache.DiscardState(params.destinationPath + params.baseName + kStateExtensionPar2);
     }
-    // 2.
+    // The plan: block size, block counts, splitting, memory.
     blockSize = RoundUp4(params.blockSize);
     if (params.files().empty()) return Fail(kFailNoSourceFiles);
     S = params.sourceBlockCount;
     if (S == 0) return Fail(kFailNoSourceBlocks);
     R = static_cast<uint32_t>(std::min<uint64_t>(params.recoveryBlockCount, 65535));
-    // 3.
     pieceBlocks = params.splitPieceBlocks();
-    // 4. Memory plan.
+    // A matrix of S × R 16-bit coefficients must fit half the memory; the
+    // recovery blocks of a pass take at most a third of it.
     const uint64_t P = params.machine.physicalMemoryBytes;
     if (2 * S * R > P / 2) return Fail(kFailMatrixMemory);
     // Without recovery blocks nothing is held per block: the blocks are
@@ -438,7 +438,7 @@ bool CreationJob::State::HashSources() {
         }
         if (Stopped()) return Fail(kFailDescriptionPacket, src.path);
     }
-    // 6. Sort by file id; the main packet gives the set id.
+    // Sorted by file id; the main packet gives the set id.
     sorted.resize(sources.size());
     for (uint32_t i = 0; i < sorted.size(); ++i) sorted[i] = i;
     std::stable_sort(sorted.begin(), sorted.end(), [&](uint32_t a, uint32_t b) {
@@ -457,9 +457,9 @@ bool CreationJob::State::HashSources() {
         main = &ownMain;
     }
     setId = main->ComputeSetId();
-    // 7.
+    // The creator packet.
     if (!creator.Build(setId)) return Fail(kFailDescriptionPacket);
-    // 8. Blocks in sorted order.
+    // Blocks in the order of the sorted files.
     uint64_t total = 0;
     for (uint32_t i : sorted) total += CeilDiv(sources[i].size, blockSize);
     if (total != S) return Fail(kFailSliceCount);

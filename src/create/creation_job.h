@@ -8,8 +8,8 @@
 // memory, computes the recovery blocks in passes bounded by a third of the
 // physical memory (checking every result with the linear block signature),
 // writes the splits of large source files when asked, and finally reads
-// back the sources, the pieces and every file it wrote. Failures are failure
-// codes 1 … 17 in the status record; finish() then deletes (stopped) or
+// back the sources, the pieces and every file it wrote. A failure is a
+// CreationFailure in the status record; finish() then deletes (stopped) or
 // renames to ".bad" (failed) what was written.
 //
 // Threads: run() and finish() are called once each, in that order, on the
@@ -32,27 +32,6 @@
 namespace vantrove {
 
 class VerificationCache;
-
-// Failure codes of the status record.
-enum CreationFailure : int {
-    kFailNoSourceFiles = 1,
-    kFailNoSourceBlocks = 2,
-    kFailMatrixMemory = 3,
-    kFailDescriptionPacket = 4,
-    kFailSliceCount = 5,
-    kFailCreateOutput = 6,
-    kFailSizeOutput = 7,
-    kFailOutputBuffer = 8,
-    kFailRsComputation = 9,
-    kFailReadSource = 10,
-    kFailWriteData = 11,
-    kFailWriteHeader = 12,
-    kFailWriteCritical = 13,
-    kFailBlockSignature = 14,
-    kFailMemoryError = 15,
-    kFailPar2Verify = 16,
-    kFailDataVerify = 17,
-};
 
 // Lets tests damage memory or files at the points where damage must be
 // caught. Never installed outside tests.
@@ -105,7 +84,8 @@ class CreationJob {
     CreationJob(const CreationJob&) = delete;
     CreationJob& operator=(const CreationJob&) = delete;
 
-    // The whole job; true on success. A failure leaves phase 9 with its code.
+    // The whole job; true on success. A failure leaves kPhaseFailed with
+    // its CreationFailure.
     bool run();
     // Always called after run: closes everything, deletes what was written
     // when the job was stopped, renames the outputs to ".bad" when it failed.

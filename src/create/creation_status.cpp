@@ -32,9 +32,11 @@ CreationStatus CreationStatusSlot::Snapshot() const {
     return status_;
 }
 
-std::string CreationFailureMessage(int code) {
-    if (code < 1 || code > 17) return GetString(kStrCreationFailed);
-    return GetString(kStrCreationFailedNoSourceFiles + code - 1);
+std::string CreationFailureMessage(CreationFailure failure) {
+    // The messages of the failures follow each other in the string table.
+    if (failure < kFailNoSourceFiles || failure > kFailDataVerify)
+        return GetString(kStrCreationFailed);
+    return GetString(kStrCreationFailedNoSourceFiles + (failure - kFailNoSourceFiles));
 }
 
 }  // namespace vantrove

@@ -187,9 +187,9 @@ TEST(CreationJob, NoSourceFilesOrBlocksFail) {
     EXPECT_FALSE(r.ok);
     EXPECT_EQ(r.status.phase, kPhaseFailed);
     EXPECT_EQ(r.status.failureCode, kFailNoSourceFiles);
-    EXPECT_EQ(CreationFailureMessage(1), "Fallito: Nessun file sorgente");
-    EXPECT_EQ(CreationFailureMessage(17), "Fallito:  Verifica Dati Fallita");
-    EXPECT_EQ(CreationFailureMessage(99), "Fallito");
+    EXPECT_EQ(CreationFailureMessage(kFailNoSourceFiles), "Fallito: Nessun file sorgente");
+    EXPECT_EQ(CreationFailureMessage(kFailDataVerify), "Fallito:  Verifica Dati Fallita");
+    EXPECT_EQ(CreationFailureMessage(static_cast<CreationFailure>(99)), "Fallito");
     f.AddFile("empty", 0);
     CreationParameters q = Prepare(f, 4, 0);
     r = RunJob(q);
