@@ -9,6 +9,7 @@
 #include "create/creation_job_state.h"
 #include "rs/block_signature.h"
 #include "rs/memory_test.h"
+#include "rs/output_signatures.h"
 
 namespace vantrove {
 
@@ -280,14 +281,6 @@ bool CreationJob::State::HashesDone(uint64_t block, bool wait) {
 bool CreationJob::State::CheckSignatures(uint64_t length) {
     std::vector<uint16_t> expected(R, 0);
     const unsigned parts = team->Size();
-    std::atomic<bool> bad{false};
-    const MultiplyAccumulateKernel& kernel = ActiveMultiplyAccumulate();
-    if (kernel.fromWorking) {
-        team->Run([&](unsigned t) {
-            for (uint32_t k = t; k < R; k += parts)
-                kernel.fromWorking(recovery.data() + uint64_t{k} * chunk, length);
-        });
-    }
     // expected[k] = Σ_i base_i^e_k · signature_i. In logs each term is
     // log(signature_i) + e_k · log(base_i), and from one exponent to the next
     // it grows by log(base_i): one addition and one look-up per term. Each
@@ -321,16 +314,13 @@ bool CreationJob::State::CheckSignatures(uint64_t length) {
     });
     for (uint32_t k = 0; k < R; ++k)
         for (unsigned t = 0; t < parts; ++t) expected[k] ^= partial[t][k];
-    for (uint32_t k = 0; k < R; ++k) {
-        uint8_t* data = recovery.data() + uint64_t{k} * chunk;
-        if (options.hooks != nullptr) options.hooks->BeforeSignatureCheck(k, data, length);
-    }
-    team->Run([&](unsigned t) {
-        for (uint32_t k = t; k < R; k += parts)
-            if (BlockSignature(recovery.data() + uint64_t{k} * chunk, length) != expected[k])
-                bad = true;
-    });
-    return !bad;
+    std::function<void(uint32_t, uint8_t*)> inspect;
+    if (options.hooks != nullptr)
+        inspect = [&](uint32_t k, uint8_t* data) {
+            options.hooks->BeforeSignatureCheck(k, data, length);
+        };
+    return SignOutputs(*team, CodeField::Gf16, recovery.data(), chunk, R, length, nullptr,
+                       inspect) == expected;
 }
 
 bool CreationJob::State::RunPasses() {
@@ -423,13 +413,7 @@ bool CreationJob::State::RunPasses() {
                 if (!StartRead(b, pass + 1)) return Fail(kFailReadSource);
         }
         if (!WritePass(pass, length)) return false;
-        if (pass + 1 < passes) {
-            CreationStatus st;
-            st.phase = kPhaseComputing;
-            st.done = computeDone;
-            st.total = computeTotal;
-            status.Set(st);
-        }
+        if (pass + 1 < passes) Phase(kPhaseComputing, {}, computeDone, computeTotal);
     }
     return true;
 }

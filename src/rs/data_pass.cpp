@@ -18,6 +18,7 @@
 #include "rs/galois_field.h"
 #include "rs/galois_field8.h"
 #include "rs/memory_test.h"
+#include "rs/output_signatures.h"
 #include "rs/multiply_accumulate.h"
 
 namespace vantrove {
@@ -481,28 +482,14 @@ void DataPass::WriteOutputs(uint64_t offset, size_t length) {
     uint64_t position = 0;
     reporter_.SetProgress(0, total);
 
-    const MultiplyAccumulateKernel& kernel = ActiveMultiplyAccumulate();
-    const bool byteField = job_.matrix8 != nullptr;
-    std::vector<uint16_t> signature(m_, 0);
-    team_->Run([&](unsigned k) {
-        for (uint32_t j = k; j < m_; j += team_->Size()) {
-            if (failed_[j]) continue;
-            uint8_t* data = area_ + j * chunk_;
-            if (kernel.fromWorking && !byteField) kernel.fromWorking(data, length);
-        }
-    });
-    if (job_.hooks != nullptr) {
-        for (uint32_t j = 0; j < m_; ++j)
-            if (!failed_[j])
-                job_.hooks->BeforeSignatureCheck(j, offset, area_ + j * chunk_, length);
-    }
-    team_->Run([&](unsigned k) {
-        for (uint32_t j = k; j < m_; j += team_->Size()) {
-            if (failed_[j]) continue;
-            const uint8_t* data = area_ + j * chunk_;
-            signature[j] = byteField ? BlockChecksum8(data, length) : BlockSignature(data, length);
-        }
-    });
+    std::function<void(uint32_t, uint8_t*)> inspect;
+    if (job_.hooks != nullptr)
+        inspect = [&](uint32_t j, uint8_t* data) {
+            job_.hooks->BeforeSignatureCheck(j, offset, data, length);
+        };
+    const std::vector<uint16_t> signature =
+        SignOutputs(*team_, job_.matrix8 != nullptr ? CodeField::Gf8 : CodeField::Gf16, area_,
+                    chunk_, m_, length, &failed_, inspect);
 
     for (uint32_t j = 0; j < m_; ++j) {
         if (!failed_[j]) {
