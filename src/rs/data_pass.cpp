@@ -136,7 +136,7 @@ bool DataPass::Prepare() {
                       matrix->DataMissing() == m_ && matrix->ColumnCount() == job_.inputs.size()
                 : matrix8 != nullptr && matrix8->DataMissing() == m_ &&
                       matrix8->ColumnCount() == job_.inputs.size();
-        if (!consistent || job_.sliceSize == 0) {
+        if (!consistent) {
             reporter_.RecordError(kErrorDataPassFailed, 0, {});
             return false;
         }
