@@ -79,7 +79,8 @@ class DataPass {
     bool MultiplyBatch8(size_t first, size_t count, size_t length);
     unsigned ThreadsFor(size_t length) const;
     static std::vector<size_t> ByteRanges(size_t length, unsigned threads);
-    void WriteOutputs(uint64_t offset, size_t length);
+    bool WriteOutputs(uint64_t offset, size_t length);
+    void RecordCancel();
     bool IssueRead(RingSlot& slot, const DataBlock& block, uint64_t offset, size_t length);
     bool CompleteRead(RingSlot& slot);
     bool WriteClipped(const DataBlock& target, uint64_t offset, const uint8_t* data, size_t length,
@@ -218,8 +219,7 @@ bool DataPass::MemoryTest() {
             reporter_.RecordError(kErrorMemory, 0, {});
             return false;
         case MemoryTestOutcome::Stopped:
-            cancelled_ = true;
-            reporter_.RecordError(kErrorCancelled, 0, {});
+            RecordCancel();
             return false;
     }
     return false;
@@ -476,7 +476,14 @@ bool DataPass::MultiplyBatch(size_t first, size_t count, size_t length) {
 
 // The outputs go back to the plain layout and are signed on all threads;
 // then, in order, each is checked against its expected signature and written.
-void DataPass::WriteOutputs(uint64_t offset, size_t length) {
+// The pass was ended by the stop flag.
+void DataPass::RecordCancel() {
+    cancelled_ = true;
+    if (job_.recordCancel) reporter_.RecordError(kErrorCancelled, 0, {});
+}
+
+// False when an output failed and the job's failed outputs end the pass.
+bool DataPass::WriteOutputs(uint64_t offset, size_t length) {
     reporter_.SetActivity(kActivityWritingData, kTextWritingRecoveredData);
     const uint64_t total = uint64_t{m_} * length;
     uint64_t position = 0;
@@ -503,10 +510,12 @@ void DataPass::WriteOutputs(uint64_t offset, size_t length) {
                 reporter_.RecordError(kErrorWrite, static_cast<uint32_t>(error),
                                       target.file ? target.file->path : std::string());
             }
+            if (failed_[j] && job_.failedOutput == FailedOutput::EndPass) return false;
         }
         position += length;
         reporter_.SetProgress(position, total);
     }
+    return true;
 }
 
 bool DataPass::ProcessChunk(uint64_t offset, uint64_t chunkLength, uint64_t& position) {
@@ -553,8 +562,7 @@ bool DataPass::ProcessChunk(uint64_t offset, uint64_t chunkLength, uint64_t& pos
             }
         }
         if (m_ > 0 ? !MultiplyBatch(first, count, length) : StopRequested()) {
-            cancelled_ = true;
-            reporter_.RecordError(kErrorCancelled, 0, {});
+            RecordCancel();
             return false;
         }
         for (size_t n = first; n < first + count; ++n) {
@@ -565,13 +573,11 @@ bool DataPass::ProcessChunk(uint64_t offset, uint64_t chunkLength, uint64_t& pos
             reporter_.SetProgress(position, total);
         }
         if (StopRequested()) {
-            cancelled_ = true;
-            reporter_.RecordError(kErrorCancelled, 0, {});
+            RecordCancel();
             return false;
         }
     }
-    if (m_ > 0) WriteOutputs(offset, length);
-    return true;
+    return m_ == 0 || WriteOutputs(offset, length);
 }
 
 bool DataPass::Run(bool& cancelled) {

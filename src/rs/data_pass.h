@@ -41,6 +41,8 @@ class DataPassTestHooks {
                                       size_t length) {}
 };
 
+enum class FailedOutput { Skip, EndPass };
+
 struct DataPassJob {
     // Present source blocks in ascending index, then the recovery blocks used
     // (in the order of the matrix columns). Their files must be open.
@@ -61,6 +63,12 @@ struct DataPassJob {
     uint64_t physicalMemoryBytes = kAssumedPhysicalMemoryBytes;
     // Threads for the arithmetic; 0 takes one per processor.
     uint32_t threads = 0;
+    // What an output that fails its signature check or its write does: it
+    // is skipped while the pass goes on (the verification that follows
+    // finds it), or it ends the pass as a failure.
+    FailedOutput failedOutput = FailedOutput::Skip;
+    // Whether a pass ended by the stop flag records kErrorCancelled.
+    bool recordCancel = true;
     DataPassTestHooks* hooks = nullptr;
 };
 
@@ -79,8 +87,9 @@ uint32_t DataPassRingSize(uint64_t chunk, uint64_t inputs);
 uint32_t DataPassBatchRingSize(uint64_t chunk, uint64_t inputs, uint32_t missing);
 
 // Runs the pass. Returns false when the pass ended early (memory error, read
-// error, stop flag, no memory), with the error recorded through `reporter`;
-// `cancelled` is then set if the stop flag ended it. Outputs that fail their
+// error, stop flag, no memory, or a failed output with FailedOutput::EndPass),
+// with the error recorded through `reporter`; `cancelled` is then set if the
+// stop flag ended it. With FailedOutput::Skip, outputs that fail their
 // signature check or their write are recorded and skipped, and the pass
 // still returns true: the verification that follows catches them.
 bool RunDataPass(const DataPassJob& job, DataPassReporter& reporter, bool& cancelled);
