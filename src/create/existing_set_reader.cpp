@@ -26,13 +26,6 @@ struct Group {
     uint32_t exponentEnd = 0;
 };
 
-bool EqualNoCase(const std::string& a, const std::string& b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::tolower(static_cast<unsigned char>(x)) ==
-                      std::tolower(static_cast<unsigned char>(y));
-           });
-}
-
 void ReadPackets(const std::string& path, std::map<std::array<uint8_t, 16>, Group>& groups) {
     DiskFile file;
     if (!file.open(path)) return;
