@@ -9,8 +9,9 @@
 namespace vantrove {
 namespace {
 
-char LowerAscii(char c) {
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+unsigned char LowerAscii(char c) {
+    const auto u = static_cast<unsigned char>(c);
+    return u >= 'A' && u <= 'Z' ? static_cast<unsigned char>(u - 'A' + 'a') : u;
 }
 
 std::string WithTrailingSlash(std::string folder) {
@@ -37,16 +38,23 @@ std::string ParentFolderOf(std::string_view path) {
     return std::string(path.substr(0, slash));
 }
 
+int CompareIgnoringCase(std::string_view a, std::string_view b) {
+    const size_t n = std::min(a.size(), b.size());
+    for (size_t i = 0; i < n; ++i) {
+        const unsigned char x = LowerAscii(a[i]);
+        const unsigned char y = LowerAscii(b[i]);
+        if (x != y) return x < y ? -1 : 1;
+    }
+    if (a.size() == b.size()) return 0;
+    return a.size() < b.size() ? -1 : 1;
+}
+
 bool LessNoCase(std::string_view a, std::string_view b) {
-    return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
-        return static_cast<unsigned char>(LowerAscii(x)) <
-               static_cast<unsigned char>(LowerAscii(y));
-    });
+    return CompareIgnoringCase(a, b) < 0;
 }
 
 bool EqualNoCase(std::string_view a, std::string_view b) {
-    return std::equal(a.begin(), a.end(), b.begin(), b.end(),
-                      [](char x, char y) { return LowerAscii(x) == LowerAscii(y); });
+    return a.size() == b.size() && CompareIgnoringCase(a, b) == 0;
 }
 
 bool EndsWithNoCase(std::string_view text, std::string_view tail) {

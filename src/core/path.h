@@ -26,8 +26,11 @@ std::string FileNameOfPath(std::string_view path);
 // without a folder.
 std::string ParentFolderOf(std::string_view path);
 
-// Byte order with ASCII letters compared without regard to case: the order
-// of names in the file lists and in a new set.
+// <0, 0, >0: byte order with ASCII letters compared without regard to case
+// (other bytes as unsigned values, whatever the locale).
+int CompareIgnoringCase(std::string_view a, std::string_view b);
+// CompareIgnoringCase(a, b) < 0: the order of names in the file lists and in
+// a new set.
 bool LessNoCase(std::string_view a, std::string_view b);
 // The same bytes up to ASCII case.
 bool EqualNoCase(std::string_view a, std::string_view b);
