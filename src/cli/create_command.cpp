@@ -7,20 +7,20 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstring>
-#include <set>
-
 #include <chrono>
 #include <climits>
 #include <cmath>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
-#include <condition_variable>
+#include <cstring>
 #include <mutex>
+#include <set>
 #include <thread>
 
 #include "app/application.h"
 #include "app/creation_settings.h"
+#include "app/extension_set.h"
 #include "app/settings.h"
 #include "cli/english_texts.h"
 #include "cli/set_report.h"
@@ -29,7 +29,6 @@
 #include "core/string_ids.h"
 #include "core/string_table.h"
 #include "create/creation_job.h"
-#include "create/existing_set_reader.h"
 #include "create/source_files.h"
 #include "par2/volume_name.h"
 
@@ -446,12 +445,10 @@ int RunCreateCommand(const std::vector<std::string>& args, StopFlag* stop) {
     CreationParameters parameters(defaults, machine);
     if (!parsed.extend.empty()) {
         ExistingSetInfo info;
-        if (!ReadExistingSet(parsed.extend, info, error)) {
+        if (!ReadSetForExtension(parsed.extend, info, error)) {
             std::fprintf(stderr, "vantrove-cli create: %s\n", error.c_str());
             return kError;
         }
-        const std::string folder = ResolvedFolder(info.folder);
-        if (!folder.empty()) info.folder = folder;
         parameters.initFromExistingSet(info);
     } else {
         std::vector<CreationSourceFile> files;

@@ -39,7 +39,6 @@
 #include "core/path.h"
 #include "core/string_ids.h"
 #include "core/string_table.h"
-#include "create/existing_set_reader.h"
 #include "create/source_files.h"
 #include "par2/volume_name.h"
 #include "ui/about_box.h"
@@ -187,34 +186,6 @@ QString ChooserNameFilter(int id) {
 
 FileChooser DefaultFileChooser() {
     return ChooseWithQt;
-}
-
-bool ReadSetForExtension(const std::string& folder, const std::string& baseName,
-                         const std::vector<std::string>& knownPaths, ExistingSetInfo& info,
-                         std::string& error) {
-    const auto sameName = [&](const std::string& path) {
-        const std::string name = Par2VolumeSetName(FileNameOfPath(path));
-        return !name.empty() && QString::compare(Q(name), Q(baseName), Qt::CaseInsensitive) == 0;
-    };
-    std::vector<std::string> candidates;
-    for (const std::string& path : knownPaths)
-        if (FolderOfPath(path) == folder && sameName(path)) candidates.push_back(path);
-    candidates.push_back(folder + baseName + "." + GetString(kStrPar2Extension));
-    error = "no volume of the set " + baseName + " in " + folder;
-    for (const std::string& path : candidates) {
-        struct stat st {};
-        if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
-        if (!ReadExistingSet(path, info, error)) continue;
-        // The new volumes go beside the old ones: the folder is made absolute
-        // so that the destination never depends on the current folder.
-        char resolved[PATH_MAX];
-        if (realpath(info.folder.empty() ? "." : info.folder.c_str(), resolved) != nullptr) {
-            info.folder = resolved;
-            if (info.folder.empty() || info.folder.back() != '/') info.folder += '/';
-        }
-        return true;
-    }
-    return false;
 }
 
 MachineFigures CurrentMachineFigures() {
