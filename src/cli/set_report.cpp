@@ -13,17 +13,6 @@
 
 namespace vantrove::cli {
 
-std::string AbsolutePath(const std::string& path) {
-    if (!path.empty() && path[0] == '/') return path;
-    char buffer[4096];
-    if (!getcwd(buffer, sizeof buffer)) return path;
-    std::string cwd = buffer;
-    if (cwd.empty() || cwd.back() != '/') cwd += '/';
-    std::string relative = path;
-    while (relative.compare(0, 2, "./") == 0) relative.erase(0, 2);
-    return cwd + relative;
-}
-
 const char* FormatName(FormatKind kind) {
     switch (kind) {
         case FormatKind::Par1:
@@ -154,14 +143,9 @@ bool CheckSetFile(const std::string& given, const std::string& path) {
     return true;
 }
 
-std::string FolderOf(const std::string& path) {
-    const size_t slash = path.rfind('/');
-    return slash == std::string::npos ? "." : path.substr(0, slash + 1);
-}
-
 bool LockSetFolder(FolderLock& lock, const std::string& given, const std::string& path, bool wait,
                    const StopFlag* stop) {
-    const std::string folder = FolderOf(path);
+    const std::string folder = FolderOfPath(path);
     const auto keepWaiting = [stop] { return stop == nullptr || stop->load() == 0; };
     switch (lock.Acquire(folder, wait, keepWaiting)) {
         case FolderLock::Outcome::Locked:
@@ -242,8 +226,7 @@ void PrintSetReport(const RecoverySet& set, bool asJson,
         std::printf("%s\n", json.text().c_str());
     } else {
         for (const DiskFile* file : volumes) {
-            std::printf("recovery  %-40s %14llu  %s\n",
-                        file->path.substr(file->path.rfind('/') + 1).c_str(),
+            std::printf("recovery  %-40s %14llu  %s\n", FileNameOfPath(file->path).c_str(),
                         static_cast<unsigned long long>(file->size), VolumeText(*file).c_str());
         }
         for (const SourceFileEntryRef& entry : set.entries()) {

@@ -4,10 +4,11 @@
 #include <sys/wait.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <random>
 
-#include "create/existing_set_reader.h"
+#include "app/extension_set.h"
 #include "par2/main_packet.h"
 #include "support/shell.h"
 #include "support/test_env.h"
@@ -140,7 +141,7 @@ TEST(CreateCommand, WritesASetThatPar2AcceptsAndExtendsIt) {
 
     ExistingSetInfo info;
     std::string error;
-    ASSERT_TRUE(ReadExistingSet(f.dir.File("set.vol2+2.PAR2"), info, error)) << error;
+    ASSERT_TRUE(ReadSetForExtension(f.dir.File("set.vol2+2.PAR2"), info, error)) << error;
     EXPECT_EQ(info.baseName, "set");
     EXPECT_EQ(info.firstUnusedExponent, 4u);
     EXPECT_EQ(info.fileDescriptions.size(), 2u);
@@ -189,6 +190,61 @@ TEST(CreateCommand, FailuresExitWith3) {
     const std::string e = f.AddFile("e.bin", 0);
     EXPECT_EQ(f.Create({e, "-o", f.dir.File("x")}), 3);
     EXPECT_TRUE(test::FileExists(f.dir.File("x.par2.bad")) == false);
+}
+
+// Two sets named "set" in one folder, and a recovery slice whose exponent was
+// damaged (its packet hash no longer matches): --extend adds to the set of
+// the file it is given, past the slices that are really there.
+TEST(CreateCommand, ExtendTakesTheNamedSetAndOnlyItsIntactSlices) {
+    CliFixture f;
+    const std::string a = f.AddFile("a.bin", 60000);
+    ASSERT_EQ(f.Create({"-s", "4096", "-c", "4", "--scheme", "powers", a, "-o", f.dir.File("set")}),
+              0);
+    test::TempDir other;
+    const std::string b = other.File("b.bin");
+    test::WriteFile(b, test::RandomBytes(f.rng, 30000));
+    ASSERT_EQ(f.Create({"-s", "4096", "-c", "12", "--scheme", "uniform", "-n", "1", b, "-o",
+                        other.File("set")}),
+              0);
+    // Set B's only volume (exponents 0 to 11) beside set A's, under a name
+    // that sorts before A's volumes.
+    fs::copy_file(other.File("set.vol00+12.PAR2"), f.dir.File("set.vol0+01.par2"));
+
+    // Exponent 3 of A (in set.vol2+2.PAR2) is damaged into 40003.
+    std::vector<uint8_t> volume = test::ReadFile(f.dir.File("set.vol2+2.PAR2"));
+    const uint8_t slice[] = {'R', 'e', 'c', 'v', 'S', 'l', 'i', 'c'};
+    size_t damaged = 0;
+    for (size_t at = 0; at + 68 <= volume.size(); ++at) {
+        if (std::memcmp(volume.data() + at + 56, slice, 8) == 0 && volume[at + 64] == 3 &&
+            std::memcmp(volume.data() + at, "PAR2\0PKT", 8) == 0) {
+            volume[at + 65] = 0x9c;
+            volume[at + 64] = 0x43;
+            ++damaged;
+        }
+    }
+    ASSERT_EQ(damaged, 1u);
+    test::WriteFile(f.dir.File("set.vol2+2.PAR2"), volume);
+
+    ASSERT_EQ(
+        f.Create({"--extend", f.dir.File("set.par2"), "-c", "2", "--scheme", "uniform", "-n", "1"}),
+        0);
+    EXPECT_TRUE(test::FileExists(f.dir.File("set.vol3+2.PAR2")));
+    // The new volume belongs to A: with A's intact volumes it repairs a.bin.
+    const std::vector<uint8_t> original = test::ReadFile(a);
+    std::vector<uint8_t> broken = original;
+    for (size_t i = 0; i < 8192; ++i) broken[10000 + i] ^= 0x5a;
+    test::WriteFile(a, broken);
+    fs::remove(f.dir.File("set.vol0+1.PAR2"));
+    fs::remove(f.dir.File("set.vol1+1.PAR2"));
+    EXPECT_EQ(Sh(std::string(VANTROVE_CLI_PATH) + " repair --no-trash " + f.dir.File("set.par2")),
+              0);
+    EXPECT_EQ(test::ReadFile(a), original);
+
+    // A file with no complete set in it is refused, and nothing is written.
+    test::TempDir junk;
+    test::WriteFile(junk.File("set.par2"), test::RandomBytes(f.rng, 4000));
+    EXPECT_EQ(f.Create({"--extend", junk.File("set.par2"), "-c", "2"}), 3);
+    EXPECT_EQ(std::distance(fs::directory_iterator(junk.path()), fs::directory_iterator()), 1);
 }
 
 TEST(CreateCommand, SplitsLargeFilesIntoVerifiedPieces) {
