@@ -8,6 +8,8 @@
 #include <system_error>
 
 #include "app/process_priority.h"
+#include "app/set_session.h"
+#include "core/folder_lock.h"
 
 namespace vantrove {
 
@@ -49,6 +51,20 @@ void CreationWorker::Run() {
         started_ = true;
     }
     startedSignal_.notify_all();
+    // One job at a time in the output folder, as on the command line. A
+    // folder that cannot be locked is left to the job, which reports why it
+    // cannot write there.
+    FolderLock lock;
+    if (LockJobFolder(lock, parameters_.destinationPath, false, &stop_) ==
+        FolderLock::Outcome::Busy) {
+        CreationStatus busy;
+        busy.phase = kPhaseFailed;
+        busy.failureCode = kFailBusy;
+        status_.Set(busy);
+        exitCode_ = 1;
+        finished_.store(true);
+        return;
+    }
     const bool ok = job_->run();
     job_->finish(!ok);
     exitCode_ = ok ? 0 : 1;

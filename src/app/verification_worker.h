@@ -37,6 +37,7 @@
 #include <string>
 #include <thread>
 
+#include "app/set_session.h"
 #include "engine/recovery_set.h"
 #include "engine/repair_options.h"
 #include "engine/set_observer.h"
@@ -122,8 +123,6 @@ class VerificationWorker {
     bool Handle(Request& request);
     void OnRescanTimer();
     void FinishBatch();
-    void SaveAndDestroySet();
-    void TakeSet(std::unique_ptr<RecoverySet> set);
     bool StopSet() const;
 
     SetObserver* observer_;
@@ -139,8 +138,8 @@ class VerificationWorker {
     bool started_ = false;    // the thread has set itself up
     int threadId_ = 0;        // the worker's kernel thread id
 
-    // Worker thread only.
-    std::unique_ptr<RecoverySet> set_;
+    // Worker thread only: the session owns the current set.
+    SetSession session_;
     bool rescan_ = false;
     bool timerRunning_ = false;
     Clock::time_point timerDue_;
