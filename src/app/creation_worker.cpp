@@ -1,9 +1,5 @@
 #include "app/creation_worker.h"
 
-#include <sys/resource.h>
-#include <sys/syscall.h>
-#include <unistd.h>
-
 #include <condition_variable>
 #include <system_error>
 
@@ -12,14 +8,6 @@
 #include "core/folder_lock.h"
 
 namespace vantrove {
-
-namespace {
-
-int CurrentThreadId() {
-    return static_cast<int>(syscall(SYS_gettid));
-}
-
-}  // namespace
 
 CreationWorker::CreationWorker(CreationParameters& parameters, CreationStatusSlot& status,
                                CreationJobOptions options)
@@ -86,9 +74,7 @@ int CreationWorker::Stop() {
     }
     // Raised so that it reaches its next stop check quickly; without the
     // right to raise it, it keeps its priority.
-    if (!finished_.load())
-        setpriority(PRIO_PROCESS, static_cast<id_t>(threadId),
-                    ProcessBaseNice() + kThreadAboveNormal);
+    if (!finished_.load()) SetThreadPriority(threadId, kThreadAboveNormal);
     stop_.store(1);
     return Join();
 }

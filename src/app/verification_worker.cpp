@@ -1,9 +1,5 @@
 #include "app/verification_worker.h"
 
-#include <sys/resource.h>
-#include <sys/syscall.h>
-#include <unistd.h>
-
 #include <system_error>
 #include <utility>
 
@@ -12,18 +8,6 @@
 namespace vantrove {
 
 namespace {
-
-int CurrentThreadId() {
-    return static_cast<int>(syscall(SYS_gettid));
-}
-
-// Moves another thread of this process to `offset` nice steps from the
-// process's class. Raising a thread above its old value needs a right that
-// the user may not have; the thread then keeps its priority.
-void SetThreadPriority(int threadId, int offset) {
-    if (threadId <= 0) return;
-    setpriority(PRIO_PROCESS, static_cast<id_t>(threadId), ProcessBaseNice() + offset);
-}
 
 // The status handed over while no set is loaded: idle, nothing loaded,
 // progress 1 of 1, every text empty.

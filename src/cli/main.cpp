@@ -30,6 +30,15 @@ void OnSignal(int) {
     gStop.store(1);
 }
 
+// An interrupt or a termination asks the running job to stop at its next
+// check, so that it ends tidily.
+void StopOnSignals() {
+    struct sigaction action {};
+    action.sa_handler = OnSignal;
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+}
+
 void Usage() {
     std::fprintf(stderr,
                  "usage: vantrove-cli verify FILE [--json] [--cached]\n"
@@ -54,10 +63,7 @@ int main(int argc, char** argv) {
     const bool asPar2 = IsPar2ProgramName(argv[0]);
     if (asPar2 || (argc >= 2 && std::strcmp(argv[1], "par2") == 0)) {
         InstallCrashPoints();
-        struct sigaction action {};
-        action.sa_handler = OnSignal;
-        sigaction(SIGINT, &action, nullptr);
-        sigaction(SIGTERM, &action, nullptr);
+        StopOnSignals();
         return RunPar2Command(asPar2 ? argv[0] : "par2",
                               std::vector<std::string>(argv + (asPar2 ? 1 : 2), argv + argc), &gStop);
     }
@@ -72,17 +78,11 @@ int main(int argc, char** argv) {
         return 0;
     }
     if (command == "create") {
-        struct sigaction action {};
-        action.sa_handler = OnSignal;
-        sigaction(SIGINT, &action, nullptr);
-        sigaction(SIGTERM, &action, nullptr);
+        StopOnSignals();
         return RunCreateCommand(std::vector<std::string>(argv + 2, argv + argc), &gStop);
     }
     if (command == "repair") {
-        struct sigaction action {};
-        action.sa_handler = OnSignal;
-        sigaction(SIGINT, &action, nullptr);
-        sigaction(SIGTERM, &action, nullptr);
+        StopOnSignals();
         return RunRepairCommand(std::vector<std::string>(argv + 2, argv + argc), &gStop);
     }
     if (command != "verify") {
@@ -115,10 +115,7 @@ int main(int argc, char** argv) {
     }
     options.progress = isatty(STDERR_FILENO) != 0;
 
-    struct sigaction action {};
-    action.sa_handler = OnSignal;
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
+    StopOnSignals();
 
     return RunVerify(options, &gStop);
 }

@@ -41,7 +41,6 @@ inline ScanMode ScanModeFor(bool cached) {
 // Why the repair leaves the file of `entry` alone.
 std::string UnusableNameReason(const RecoverySet& set, const SourceFileEntry& entry);
 
-const char* FormatName(FormatKind kind);
 SourceRowKind RowOf(const SourceFileEntry& entry);
 std::string VolumeText(const DiskFile& file);
 std::string SourceText(const SourceFileEntry& entry, SourceRowKind row);

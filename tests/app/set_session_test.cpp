@@ -22,19 +22,8 @@ namespace {
 namespace fs = std::filesystem;
 using test::IsIdle;
 
-struct SessionFixture {
-    test::TempDir dir;
-    test::TempDir cacheDir;
-    std::mt19937_64 rng{test::TestSeed()};
-    VerificationCache cache{cacheDir.path() + "/"};
-    test::PacketRecorder packets;
-    test::RecordingClient client{&packets};
-
-    VerificationWorkerOptions Options() {
-        VerificationWorkerOptions options;
-        options.cache = &cache;
-        return options;
-    }
+// A worker fixture whose folder is also named with its '/'.
+struct SessionFixture : test::WorkerFixture {
     std::string Folder() const { return dir.path() + "/"; }
 };
 
@@ -49,27 +38,13 @@ RepairOptions NoTrash() {
 }
 
 // The set "set.par2" over "top.bin" in the folder and "sub/deep.bin" below
-// it (1024-byte blocks, 4 recovery blocks).
+// it.
 bool MakeSetWithSubfolder(const std::string& folder, std::mt19937_64& rng) {
     fs::create_directories(folder + "sub");
     test::WriteFile(folder + "top.bin", test::RandomBytes(rng, 3000));
     test::WriteFile(folder + "sub/deep.bin", test::RandomBytes(rng, 2000));
-    CreationSettings settings;
-    settings.restrictBlockSize = false;
-    CreationParameters parameters(settings);
-    parameters.AddFiles({{folder + "top.bin", 3000, ""}, {folder + "sub/deep.bin", 2000, "sub/deep.bin"}});
-    parameters.setBlockSize(1024);
-    parameters.setRecoveryBlockCount(4);
-    parameters.baseName = "set";
-    parameters.destinationPath = folder;
-    CreationStatusSlot slot;
-    StopFlag stop{0};
-    CreationJobOptions options;
-    options.threads = 1;
-    CreationJob job(parameters, slot, stop, options);
-    const bool ok = job.run();
-    job.finish(!ok);
-    return ok;
+    return test::MakePar2SetOf(
+        folder, {{folder + "top.bin", 3000, ""}, {folder + "sub/deep.bin", 2000, "sub/deep.bin"}});
 }
 
 // A desktop repair asked while another job holds the folder does not start:
