@@ -1,5 +1,7 @@
 #include "app/set_session.h"
 
+#include <thread>
+
 #include "app/application.h"
 #include "app/set_format.h"
 #include "app/settings.h"
@@ -14,13 +16,17 @@ std::string FolderOfPath(const std::string& path) {
     return slash == std::string::npos ? "./" : path.substr(0, slash + 1);
 }
 
-// The machine's memory as a repair should budget it. The desktop measured
-// it at start-up; elsewhere the system is asked (0 when it does not say:
-// the rebuild then takes its own default).
+// What a repair learns of the machine, in one place. The desktop measured
+// the memory at start-up; elsewhere the system is asked (0 when it does not
+// say: the rebuild then takes its own default).
 uint64_t MachineMemoryBytes() {
     if (const Application* application = Application::Current())
         return application->physicalMemoryBytes;
     return SystemPhysicalMemoryBytes();
+}
+
+uint32_t MachineThreads() {
+    return std::thread::hardware_concurrency();  // 0 when unknown: one per core
 }
 
 }  // namespace
@@ -37,6 +43,7 @@ FolderLock::Outcome LockJobFolder(FolderLock& lock, const std::string& folder, b
 RepairOptions RepairOptionsForMachine() {
     RepairOptions options;
     options.physicalMemoryBytes = MachineMemoryBytes();
+    options.threads = MachineThreads();
     return options;
 }
 

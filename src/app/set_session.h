@@ -54,9 +54,9 @@ FolderLock::Outcome LockJobFolder(FolderLock& lock, const std::string& folder, b
                                   const StopFlag* stop);
 
 // The options of a repair: the clean-up choices of `settings` and the
-// machine's memory. Callers adjust the result for their own switches.
+// machine's memory and cores. Callers adjust the result for their own switches.
 RepairOptions RepairOptionsFrom(const Settings& settings);
-// The default clean-up choices with the machine's memory, for a caller that
+// The default clean-up choices with the machine's figures, for a caller that
 // decides the clean-up itself.
 RepairOptions RepairOptionsForMachine();
 

@@ -2,8 +2,11 @@
 // VerificationWorker: the thread on which one verify/repair dialog loads,
 // scans and repairs its set.
 //
-// The worker owns the current RecoverySet and everything in it; no other
-// thread touches the set. The dialog (or the command line, or a test) sends
+// The worker owns a SetSession, and through it the current set and
+// everything in it; no other thread touches the set. Each request is one
+// step of the session: opening (with a saved state taken inside), scanning,
+// verifying again, and repairing under the folder's lock (a busy folder
+// leaves the set with ErrorKind::Busy). The dialog (or the command line, or a test) sends
 // requests through the methods below, which only queue them and return at
 // once: Open, CloseSet, Repair, SetRescan and Reverify. The worker thread
 // takes them in batches: the request that woke it and every request queued
@@ -84,7 +87,8 @@ class VerificationWorker {
     void Open(std::string path);
     // Saves and destroys the current set.
     void CloseSet();
-    // Repairs the current set with `options` (the user's clean-up choices).
+    // Repairs the current set with `options` (RepairOptionsFrom the user's
+    // settings).
     void Repair(const RepairOptions& options);
     // Switches the automatic rescan on (scanning at once) or off.
     void SetRescan(bool on);

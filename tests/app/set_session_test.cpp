@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <thread>
 
 #include "app/application.h"
 #include "app/creation_worker.h"
@@ -192,6 +193,7 @@ TEST(RepairOptionsFrom, TakesTheCleanUpChoicesAndTheMachinesMemory) {
     EXPECT_FALSE(options.useRecycleBin);
     EXPECT_EQ(options.physicalMemoryBytes, RepairOptionsForMachine().physicalMemoryBytes);
     EXPECT_EQ(options.physicalMemoryBytes, SystemPhysicalMemoryBytes());
+    EXPECT_EQ(options.threads, std::thread::hardware_concurrency());
 }
 
 // The desktop creation takes the output folder's lock as the command line
