@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "core/machine.h"
+#include "core/path.h"
 #include "core/string_ids.h"
 #include "core/string_table.h"
 #include "create/creation_job_state.h"
@@ -105,7 +106,7 @@ bool CreationJob::State::HashSources() {
     for (size_t i = 0; i < files.size(); ++i) {
         Source& src = sources[i];
         src.path = files[i].path;
-        src.name = files[i].storedName.empty() ? NameOf(src.path) : files[i].storedName;
+        src.name = files[i].storedName.empty() ? FileNameOfPath(src.path) : files[i].storedName;
         src.file = std::make_shared<DiskFile>();
         Phase(kPhaseHashing, src.name, 0, files[i].size > 0 ? files[i].size : 1);
         if (!src.file->open(src.path)) return Fail(kFailDescriptionPacket, src.path);

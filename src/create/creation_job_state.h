@@ -133,11 +133,6 @@ struct CreationJob::State {
 
     static uint64_t CeilDiv(uint64_t a, uint64_t b) { return b == 0 ? 0 : (a + b - 1) / b; }
     static uint64_t RoundUp4(uint64_t v) { return (v + 3) & ~uint64_t{3}; }
-    // The last component of `path`.
-    static std::string NameOf(const std::string& path) {
-        const size_t slash = path.rfind('/');
-        return slash == std::string::npos ? path : path.substr(slash + 1);
-    }
 
     bool Stopped() const { return stop.load(std::memory_order_relaxed) != 0; }
 

@@ -2,10 +2,10 @@
 // files against the block hashes, and every output file packet by packet.
 
 #include <algorithm>
-#include <cctype>
 #include <functional>
 
 #include "core/crc32.h"
+#include "core/path.h"
 #include "create/creation_job_state.h"
 #include "par2/packet_header.h"
 
@@ -14,13 +14,6 @@ namespace vantrove {
 namespace {
 
 constexpr size_t kVerifyChunk = 1048576;
-
-bool LessNoCase(const std::string& a, const std::string& b) {
-    return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
-        return std::tolower(static_cast<unsigned char>(x)) <
-               std::tolower(static_cast<unsigned char>(y));
-    });
-}
 
 }  // namespace
 
@@ -217,7 +210,7 @@ bool CreationJob::State::VerifyOutputs() {
     bool ok = true;
     std::string failedName;
     for (Output& o : outputs) {
-        Phase(kPhaseVerifyOutput, NameOf(o.path), 0, o.size);
+        Phase(kPhaseVerifyOutput, FileNameOfPath(o.path), 0, o.size);
         if (!CheckWrittenFile(o)) {
             o.file->flags.damaged = true;
             if (failedName.empty()) failedName = o.path;

@@ -33,7 +33,9 @@ CreationStatus CreationStatusSlot::Snapshot() const {
 }
 
 std::string CreationFailureMessage(CreationFailure failure) {
-    // The messages of the failures follow each other in the string table.
+    if (failure == kFailBusy) return GetString(kStrCreationFailedBusy);
+    // The messages of the other failures follow each other in the string
+    // table.
     if (failure < kFailNoSourceFiles || failure > kFailDataVerify)
         return GetString(kStrCreationFailed);
     return GetString(kStrCreationFailedNoSourceFiles + (failure - kFailNoSourceFiles));
