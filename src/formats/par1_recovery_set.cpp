@@ -560,83 +560,28 @@ uint64_t Par1RecoverySet::PhysicalMemory() const {
     return static_cast<uint64_t>(pages) * static_cast<uint64_t>(pageSize);
 }
 
-void Par1RecoverySet::Repair() {
-    if (status_.state != RecoveryState::PartlyJoinable &&
-        status_.state != RecoveryState::RepairPossible) {
-        return;
-    }
-    ClearError();
-    const RecoveryState state = status_.state;
-    const SubState subState = status_.subState;
-    // What a successful repair may delete: damaged targets that the renaming
-    // moves aside, and the volumes whose recovery blocks the set holds.
-    // Nothing else of the folder is ever on this list.
-    std::vector<DiskFileRef> damaged;
+std::vector<DiskFileRef> Par1RecoverySet::CleanUpCandidates(RecoveryState, SubState) const {
+    // The damaged targets (the renaming moves them aside as other data
+    // files) and the volumes whose recovery blocks the set holds. Nothing
+    // else of the folder is ever on this list.
+    std::vector<DiskFileRef> list;
     for (const SourceFileEntryRef& entry : entries_) {
         if (entry->targetFile && entry->targetFile->result == VerifyResult::NotIntact) {
-            damaged.push_back(entry->targetFile);
+            list.push_back(entry->targetFile);
         }
     }
-    auto cleanUpList = [this, &damaged]() {
-        std::vector<DiskFileRef> list;
-        for (const DiskFileRef& file : damaged) {
-            if (file->kind == FileKind::OtherData) list.push_back(file);
+    for (const auto& [exponent, block] : volumes_) {
+        if (std::find(list.begin(), list.end(), block.file) == list.end()) {
+            list.push_back(block.file);
         }
-        for (const auto& [exponent, block] : volumes_) {
-            if (std::find(list.begin(), list.end(), block.file) == list.end()) {
-                list.push_back(block.file);
-            }
-        }
-        return list;
-    };
-
-    if (!RenameFiles()) {
-        NotifyStatus();
-        return;
     }
-    if (subState == SubState::RenameOnly) {
-        UpdateState();
-        RecordRefusedTargets();
-        if (status_.errorKind == ErrorKind::None && status_.state == RecoveryState::AllVerified) {
-            status_.state = RecoveryState::Repaired;
-        }
-        NotifyStatus();
-        CleanUp(cleanUpList());
-        NotifyStatus();
-        return;
-    }
-
-    // The repair is the one the set was ready for when it began.
-    status_.state = state;
-    for (const SourceFileEntryRef& entry : entries_) ClearTargetBlocks(*entry);
-    std::vector<SourceFileEntry*> targets;
-    bool ok = PrepareTargets(targets);
-    bool cancelled = false;
-    if (ok && static_cast<uint32_t>(status_.dataBlocksAvailable) < status_.totalDataBlocks) {
-        ok = ComputeMissing(cancelled);
-    }
-    for (SourceFileEntry* entry : targets) {
-        if (entry->targetFile) entry->targetFile->close();
-    }
-    if (!ok) {
-        if (cancelled && status_.errorKind == ErrorKind::None) {
-            RecordError(ErrorKind::Cancelled, 0, {});
-        }
-        DiscardTargets(targets);
-        NotifyStatus();
-        return;
-    }
-
-    if (!VerifyRebuiltFilesOrDiscard(targets)) {
-        NotifyStatus();
-        return;
-    }
-    CleanUp(cleanUpList());
-    NotifyStatus();
+    return list;
 }
 
-bool Par1RecoverySet::ComputeMissing(bool& cancelled) {
+bool Par1RecoverySet::RebuildTargets(RecoveryState, const std::vector<SourceFileEntry*>&,
+                                     bool& cancelled) {
     cancelled = false;
+    if (static_cast<uint32_t>(status_.dataBlocksAvailable) >= status_.totalDataBlocks) return true;
     SetActivity(Activity::ComputingMatrix, GetString(kStrActivityComputingMatrix));
     NotifyStatus();
 

@@ -40,7 +40,6 @@ class Par1RecoverySet : public ParityRecoverySet {
 
     bool SaveState(const std::string& setPath) override;
     std::unique_ptr<RecoverySet> Open(const std::string& path) override;
-    void Repair() override;
     bool SearchesOtherFiles() const override { return true; }
     bool TriesForeignVolumes() const override { return true; }
     std::string VolumeSetName(const std::string& fileName) const override;
@@ -73,9 +72,12 @@ class Par1RecoverySet : public ParityRecoverySet {
     // 1 no, 2 interrupted (read failure or stop).
     int CheckControlHash(DiskFile& file, const Md5Digest& expected);
     bool TargetOutsideFolder(const DiskFile& file) const;
-    // Rebuilds the missing files into their prepared targets; false on
-    // failure (recorded) or when cancelled.
-    bool ComputeMissing(bool& cancelled);
+    // Repair: the damaged targets and the volumes, and the rebuild of the
+    // missing files into their prepared targets.
+    std::vector<DiskFileRef> CleanUpCandidates(RecoveryState state,
+                                               SubState subState) const override;
+    bool RebuildTargets(RecoveryState state, const std::vector<SourceFileEntry*>& targets,
+                        bool& cancelled) override;
     uint64_t PhysicalMemory() const;
 
     uint32_t generator_ = 0;

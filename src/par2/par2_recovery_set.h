@@ -38,7 +38,6 @@ class Par2RecoverySet : public ParityRecoverySet {
     // RecoverySet
     bool SaveState(const std::string& setPath) override;
     std::unique_ptr<RecoverySet> Open(const std::string& path) override;
-    void Repair() override;
     bool SearchesOtherFiles() const override { return true; }
     bool TriesForeignVolumes() const override { return false; }
     std::string VolumeSetName(const std::string& fileName) const override;
@@ -96,9 +95,11 @@ class Par2RecoverySet : public ParityRecoverySet {
 
     // Repair (par2_repair.cpp): the files that a successful repair may
     // delete, by the state the repair began in; and the copy and
-    // Reed-Solomon step, false on failure, `cancelled` when stopped.
-    std::vector<DiskFileRef> CleanUpCandidates(RecoveryState state, SubState subState) const;
-    bool Rebuild(RecoveryState state, bool& cancelled);
+    // Reed-Solomon step.
+    std::vector<DiskFileRef> CleanUpCandidates(RecoveryState state,
+                                               SubState subState) const override;
+    bool RebuildTargets(RecoveryState state, const std::vector<SourceFileEntry*>& targets,
+                        bool& cancelled) override;
 
     // Whole-file check and sliding block scan (par2_verify.cpp).
     void CheckWholeFile(DiskFile& file, SourceFileEntry*& entryOut, int& resultOut);

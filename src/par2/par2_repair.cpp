@@ -59,79 +59,7 @@ class OpenedFiles {
     std::vector<DiskFileRef> files_;
 };
 
-void CloseTargets(const std::vector<SourceFileEntry*>& list) {
-    for (SourceFileEntry* entry : list) {
-        if (entry->targetFile) entry->targetFile->close();
-    }
-}
-
 }  // namespace
-
-void Par2RecoverySet::Repair() {
-    if (status_.state != RecoveryState::PartlyJoinable &&
-        status_.state != RecoveryState::RepairPossible) {
-        return;
-    }
-    ClearError();
-    const RecoveryState state = status_.state;
-    const SubState subState = status_.subState;
-
-    std::vector<DiskFileRef> cleanUp = CleanUpCandidates(state, subState);
-
-    if (!RenameFiles()) {
-        NotifyStatus();
-        return;
-    }
-
-    if (subState == SubState::RenameOnly) {
-        UpdateState();
-        RecordRefusedTargets();
-        if (status_.errorKind == ErrorKind::None && status_.state == RecoveryState::AllVerified) {
-            status_.state = RecoveryState::Repaired;
-        }
-        NotifyStatus();
-        CleanUp(cleanUp);
-        NotifyStatus();
-        return;
-    }
-
-    // The kind of repair is the one the set was in when it began (renaming
-    // moves files, not blocks). Target blocks of an earlier repair must not
-    // become copy targets again.
-    status_.state = state;
-    for (const SourceFileEntryRef& entry : entries_) ClearTargetBlocks(*entry);
-    std::vector<SourceFileEntry*> targets;
-    if (!PrepareTargets(targets)) {
-        CloseTargets(targets);
-        DiscardTargets(targets);
-        NotifyStatus();
-        return;
-    }
-
-    bool cancelled = false;
-    if (!targets.empty()) {
-        if (!Rebuild(state, cancelled)) {
-            CloseTargets(targets);
-            DiscardTargets(targets);
-            NotifyStatus();
-            return;
-        }
-    }
-    CloseTargets(targets);
-    if (cancelled) {
-        if (status_.errorKind == ErrorKind::None) RecordError(ErrorKind::Cancelled, 0, {});
-        DiscardTargets(targets);
-        NotifyStatus();
-        return;
-    }
-
-    if (!VerifyRebuiltFilesOrDiscard(targets)) {
-        NotifyStatus();
-        return;
-    }
-    CleanUp(cleanUp);
-    NotifyStatus();
-}
 
 std::vector<DiskFileRef> Par2RecoverySet::CleanUpCandidates(RecoveryState state,
                                                             SubState subState) const {
@@ -167,8 +95,11 @@ std::vector<DiskFileRef> Par2RecoverySet::CleanUpCandidates(RecoveryState state,
     return list;
 }
 
-bool Par2RecoverySet::Rebuild(RecoveryState state, bool& cancelled) {
+bool Par2RecoverySet::RebuildTargets(RecoveryState state,
+                                     const std::vector<SourceFileEntry*>& targets,
+                                     bool& cancelled) {
     cancelled = false;
+    if (targets.empty()) return true;
     SetActivity(Activity::ComputingMatrix, GetString(kStrActivityComputingMatrix));
     SetProgress(0, 1);
     NotifyStatus();

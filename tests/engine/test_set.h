@@ -63,6 +63,14 @@ class TestSet : public ParityRecoverySet {
         resultOut = 0;
     }
     std::string CreatorText() const override { return "test"; }
+
+    // ParityRecoverySet
+    std::vector<DiskFileRef> CleanUpCandidates(RecoveryState, SubState) const override {
+        return {};
+    }
+    bool RebuildTargets(RecoveryState, const std::vector<SourceFileEntry*>&, bool&) override {
+        return true;
+    }
 };
 
 class RecordingObserver : public SetObserver {
