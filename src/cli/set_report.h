@@ -40,7 +40,7 @@ std::string UnusableNameReason(const RecoverySet& set, const SourceFileEntry& en
 
 const char* FormatName(FormatKind kind);
 SourceRowKind RowOf(const SourceFileEntry& entry);
-std::string VolumeText(const DiskFile& file);
+std::string VolumeText(const SetFile& file);
 std::string SourceText(const SourceFileEntry& entry, SourceRowKind row);
 // One sentence on what the set needs.
 std::string StatusLine(const RecoverySetStatus& status);

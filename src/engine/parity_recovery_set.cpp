@@ -19,7 +19,7 @@ void ParityRecoverySet::Repair() {
     ClearError();
     const RecoveryState state = status_.state;
     const SubState subState = status_.subState;
-    const std::vector<DiskFileRef> cleanUp = CleanUpCandidates(state, subState);
+    const std::vector<SetFileRef> cleanUp = CleanUpCandidates(state, subState);
 
     if (!RenameFiles()) {
         NotifyStatus();

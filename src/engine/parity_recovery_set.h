@@ -37,7 +37,7 @@ class ParityRecoverySet : public RecoverySet, public BlockProgressSink {
     // The files that a successful repair may delete, gathered before
     // anything is renamed, by the state the repair began in. The clean-up
     // itself keeps targets and intact copies.
-    virtual std::vector<DiskFileRef> CleanUpCandidates(RecoveryState state,
+    virtual std::vector<SetFileRef> CleanUpCandidates(RecoveryState state,
                                                        SubState subState) const = 0;
     // Writes the missing data into the prepared `targets` (opened and sized,
     // their target blocks mapped). False on a failure (recorded); `cancelled`

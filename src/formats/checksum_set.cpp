@@ -66,7 +66,7 @@ void ChecksumSet::Repair() {
     RepairByRenaming();
 }
 
-bool ChecksumSet::LoadVolume(const DiskFileRef& file, bool ignore) {
+bool ChecksumSet::LoadVolume(const SetFileRef& file, bool ignore) {
     if (ignore || !file) return false;
     if (status_.state != RecoveryState::NeedMoreVolumes) {
         // The list is read once. The file that gave it stays the set's own
@@ -137,11 +137,11 @@ void ChecksumSet::StateLoaded() {
     UpdateState();
 }
 
-bool ChecksumSet::TargetOutsideFolder(const DiskFile& file) const {
+bool ChecksumSet::TargetOutsideFolder(const SetFile& file) const {
     return file.kind == FileKind::Target && PathLeavesFolder(file.path, folder_);
 }
 
-int ChecksumSet::HashWholeFile(DiskFile& file, ChecksumOfFile& hash) {
+int ChecksumSet::HashWholeFile(SetFile& file, ChecksumOfFile& hash) {
     const uint64_t size = file.size;
     std::vector<uint8_t> buffer(static_cast<size_t>(std::min<uint64_t>(size, kHashBuffer)));
     SetProgress(0, size);
@@ -158,7 +158,7 @@ int ChecksumSet::HashWholeFile(DiskFile& file, ChecksumOfFile& hash) {
     return 0;
 }
 
-void ChecksumSet::VerifyDataFile(const DiskFileRef& file, SourceFileEntry*& entryOut,
+void ChecksumSet::VerifyDataFile(const SetFileRef& file, SourceFileEntry*& entryOut,
                                  int& resultOut, bool checkOnly) {
     SourceFileEntry* expected = entryOut;
     resultOut = 0;
@@ -217,7 +217,7 @@ void ChecksumSet::VerifyDataFile(const DiskFileRef& file, SourceFileEntry*& entr
     match->dirty = true;
 }
 
-bool ChecksumSet::CheckWholeFile(DiskFile& file, const SourceFileEntry& entry, bool& stopped) {
+bool ChecksumSet::CheckWholeFile(SetFile& file, const SourceFileEntry& entry, bool& stopped) {
     stopped = false;
     if (TargetOutsideFolder(file)) return false;
     ChecksumOfFile hash;

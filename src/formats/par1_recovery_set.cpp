@@ -92,7 +92,7 @@ std::unique_ptr<RecoverySet> Par1RecoverySet::Open(const std::string& path) {
     if (status_.state != RecoveryState::NothingLoaded) {
         if (!setName.empty()) {
             const bool hadList = hasFileList_;
-            DiskFileRef file = KnownOrNewVolume(path);
+            SetFileRef file = KnownOrNewVolume(path);
             if (file->result == VerifyResult::NotVerified ||
                 file->result == VerifyResult::Missing) {
                 LoadVolume(file, false);
@@ -135,7 +135,7 @@ void Par1RecoverySet::LoadFolderVolumes(const std::string& setName) {
         const std::string foundPath = folder_ + found;
         struct stat st;
         if (stat(foundPath.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) continue;
-        DiskFileRef file = KnownOrNewVolume(foundPath);
+        SetFileRef file = KnownOrNewVolume(foundPath);
         if (file->result != VerifyResult::NotVerified) continue;  // read already
         LoadVolume(file, false);
     }
@@ -169,7 +169,7 @@ bool Par1RecoverySet::SameSetAs(const Par1RecoverySet& other) const {
 // ---------------------------------------------------------------------------
 // Reading a PAR 1.0 file
 
-int Par1RecoverySet::CheckControlHash(DiskFile& file, const Md5Digest& expected) {
+int Par1RecoverySet::CheckControlHash(SetFile& file, const Md5Digest& expected) {
     const uint64_t size = file.size;
     SetProgress(0, size);
     Md5Context md5;
@@ -186,7 +186,7 @@ int Par1RecoverySet::CheckControlHash(DiskFile& file, const Md5Digest& expected)
     return md5.Final() == expected ? 0 : 1;
 }
 
-bool Par1RecoverySet::LoadVolume(const DiskFileRef& file, bool deferHashCheck) {
+bool Par1RecoverySet::LoadVolume(const SetFileRef& file, bool deferHashCheck) {
     if (!file) return false;
     file->kind = FileKind::Volume;
     if (!file->open()) {
@@ -283,7 +283,7 @@ bool Par1RecoverySet::LoadVolume(const DiskFileRef& file, bool deferHashCheck) {
     return used;
 }
 
-void Par1RecoverySet::ForgetVolume(DiskFile& file) {
+void Par1RecoverySet::ForgetVolume(SetFile& file) {
     for (auto it = volumes_.begin(); it != volumes_.end();) {
         if (it->second.file.get() == &file) {
             it = volumes_.erase(it);
@@ -298,11 +298,11 @@ void Par1RecoverySet::ForgetVolume(DiskFile& file) {
 // ---------------------------------------------------------------------------
 // Matching data files
 
-bool Par1RecoverySet::TargetOutsideFolder(const DiskFile& file) const {
+bool Par1RecoverySet::TargetOutsideFolder(const SetFile& file) const {
     return file.kind == FileKind::Target && PathLeavesFolder(file.path, folder_);
 }
 
-void Par1RecoverySet::VerifyDataFile(const DiskFileRef& file, SourceFileEntry*& entryOut,
+void Par1RecoverySet::VerifyDataFile(const SetFileRef& file, SourceFileEntry*& entryOut,
                                      int& resultOut, bool checkOnly) {
     SourceFileEntry* expected = entryOut;
     resultOut = 0;
@@ -408,7 +408,7 @@ void Par1RecoverySet::VerifyDataFile(const DiskFileRef& file, SourceFileEntry*& 
     match->foundBlocks[0].length = size;
 }
 
-bool Par1RecoverySet::CheckWholeFile(DiskFile& file, const SourceFileEntry& entry, bool& stopped) {
+bool Par1RecoverySet::CheckWholeFile(SetFile& file, const SourceFileEntry& entry, bool& stopped) {
     stopped = false;
     const Par1EntryDescription* description = DescriptionOf(entry);
     if (!description || file.size != entry.size || file.size == 0 || TargetOutsideFolder(file)) {
@@ -560,11 +560,11 @@ uint64_t Par1RecoverySet::PhysicalMemory() const {
     return static_cast<uint64_t>(pages) * static_cast<uint64_t>(pageSize);
 }
 
-std::vector<DiskFileRef> Par1RecoverySet::CleanUpCandidates(RecoveryState, SubState) const {
+std::vector<SetFileRef> Par1RecoverySet::CleanUpCandidates(RecoveryState, SubState) const {
     // The damaged targets (the renaming moves them aside as other data
     // files) and the volumes whose recovery blocks the set holds. Nothing
     // else of the folder is ever on this list.
-    std::vector<DiskFileRef> list;
+    std::vector<SetFileRef> list;
     for (const SourceFileEntryRef& entry : entries_) {
         if (entry->targetFile && entry->targetFile->result == VerifyResult::NotIntact) {
             list.push_back(entry->targetFile);
@@ -572,7 +572,7 @@ std::vector<DiskFileRef> Par1RecoverySet::CleanUpCandidates(RecoveryState, SubSt
     }
     for (const auto& [exponent, block] : volumes_) {
         if (std::find(list.begin(), list.end(), block.file) == list.end()) {
-            list.push_back(block.file);
+            list.push_back(SetFileOf(block.file));
         }
     }
     return list;

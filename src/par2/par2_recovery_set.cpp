@@ -100,7 +100,7 @@ std::unique_ptr<RecoverySet> Par2RecoverySet::Open(const std::string& path) {
         // One more file for an open set.
         if (!setName.empty()) {
             const bool wasComplete = chosen_ != nullptr;
-            DiskFileRef file = KnownOrNewVolume(path);
+            SetFileRef file = KnownOrNewVolume(path);
             if (file->result == VerifyResult::NotVerified ||
                 file->result == VerifyResult::Missing) {
                 LoadVolume(file, false);
@@ -118,7 +118,7 @@ std::unique_ptr<RecoverySet> Par2RecoverySet::Open(const std::string& path) {
     status_.setName = setName.empty() ? name : setName;
     status_.state = RecoveryState::NeedMoreVolumes;
 
-    DiskFileRef chosen = KnownOrNewVolume(path);
+    SetFileRef chosen = KnownOrNewVolume(path);
     LoadVolume(chosen, false);
 
     if (!chosen_ && !setName.empty() && !StopRequested()) {
@@ -137,7 +137,7 @@ std::unique_ptr<RecoverySet> Par2RecoverySet::Open(const std::string& path) {
                 const std::string foundPath = folder_ + found;
                 struct stat st;
                 if (stat(foundPath.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) continue;
-                DiskFileRef file = KnownOrNewVolume(foundPath);
+                SetFileRef file = KnownOrNewVolume(foundPath);
                 if (file->result == VerifyResult::NotIntact) continue;  // read already
                 LoadVolume(file, false);
             }
@@ -188,7 +188,7 @@ std::vector<PacketGroup*> Par2RecoverySet::GroupsInOrder() const {
     return order;
 }
 
-void Par2RecoverySet::FilePacket(const DiskFileRef& file, uint64_t offset, const uint8_t* header,
+void Par2RecoverySet::FilePacket(const SetFileRef& file, uint64_t offset, const uint8_t* header,
                                  PacketGroup& group, bool& conflicting) {
     PacketHeader parsed;
     ParsePacketHeader(header, parsed);
@@ -255,7 +255,7 @@ void Par2RecoverySet::FilePacket(const DiskFileRef& file, uint64_t offset, const
     }
 }
 
-bool Par2RecoverySet::ReadPackets(const DiskFileRef& file, bool& cancelled) {
+bool Par2RecoverySet::ReadPackets(const SetFileRef& file, bool& cancelled) {
     cancelled = false;
     if (!file->open()) {
         file->result = VerifyResult::Missing;
@@ -353,7 +353,7 @@ bool Par2RecoverySet::ReadPackets(const DiskFileRef& file, bool& cancelled) {
     return !cancelled;
 }
 
-bool Par2RecoverySet::LoadVolume(const DiskFileRef& file, bool checkOnly) {
+bool Par2RecoverySet::LoadVolume(const SetFileRef& file, bool checkOnly) {
     if (!file) return false;
     file->kind = FileKind::Volume;
     bool cancelled = false;
@@ -362,13 +362,13 @@ bool Par2RecoverySet::LoadVolume(const DiskFileRef& file, bool checkOnly) {
     return read;
 }
 
-void Par2RecoverySet::RemoveAllSlicesOf(DiskFile& file) {
+void Par2RecoverySet::RemoveAllSlicesOf(SetFile& file) {
     for (const auto& group : groups_) group->RemoveSlicesOf(&file);
     file.blocksTaken = 0;
     UpdateRecoveryCount();
 }
 
-void Par2RecoverySet::DropForeignSlices(const DiskFileRef& file,
+void Par2RecoverySet::DropForeignSlices(const SetFileRef& file,
                                         const std::vector<PacketGroup*>& contributed,
                                         bool conflicting, bool cancelled, bool becameComplete) {
     if (becameComplete) {
@@ -416,7 +416,7 @@ void Par2RecoverySet::UpdateRecoveryCount() {
         chosen_ ? static_cast<int32_t>(std::min<size_t>(chosen_->slices.size(), INT32_MAX)) : 0;
 }
 
-void Par2RecoverySet::ForgetVolume(DiskFile& file) {
+void Par2RecoverySet::ForgetVolume(SetFile& file) {
     RemoveAllSlicesOf(file);
 }
 
@@ -619,7 +619,7 @@ bool Par2RecoverySet::LoadState(const std::string& key) {
                 [&reader](RecoverySlicePacket& packet) {
                     uint8_t head[kRecoveryDataOffset];
                     if (!reader.ReadBytes(head, sizeof head)) return false;
-                    DiskFileRef file;
+                    SetFileRef file;
                     if (!ReadDiskFileReference(reader, file) || !file) return false;
                     uint64_t offset = reader.ReadU64();
                     uint64_t length = reader.ReadU64();

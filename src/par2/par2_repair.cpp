@@ -61,11 +61,11 @@ class OpenedFiles {
 
 }  // namespace
 
-std::vector<DiskFileRef> Par2RecoverySet::CleanUpCandidates(RecoveryState state,
+std::vector<SetFileRef> Par2RecoverySet::CleanUpCandidates(RecoveryState state,
                                                             SubState subState) const {
-    std::vector<DiskFileRef> list;
-    std::set<const DiskFile*> listed;
-    auto add = [&](const DiskFileRef& file) {
+    std::vector<SetFileRef> list;
+    std::set<const SetFile*> listed;
+    auto add = [&](const SetFileRef& file) {
         if (file && listed.insert(file.get()).second) list.push_back(file);
     };
     if (subState == SubState::NeedRecoveryBlocks) {
@@ -90,7 +90,7 @@ std::vector<DiskFileRef> Par2RecoverySet::CleanUpCandidates(RecoveryState state,
         }
     }
     if (state == RecoveryState::RepairPossible && chosenGroup()) {
-        for (const auto& [exponent, slice] : chosenGroup()->slices) add(slice->data().file);
+        for (const auto& [exponent, slice] : chosenGroup()->slices) add(SetFileOf(slice->data().file));
     }
     return list;
 }
@@ -223,7 +223,7 @@ void Par2RecoverySet::SearchGaps() {
             // Never overwrite: a file of that name that the set does not
             // know is left alone.
             if (access(path.c_str(), F_OK) == 0) continue;
-            auto piece = std::make_shared<DiskFile>(path);
+            auto piece = std::make_shared<SetFile>(path);
             if (!piece->create()) continue;
             if (!piece->write(0, buffer.data(), buffer.size())) {
                 piece->remove();

@@ -32,7 +32,7 @@ const DiskFile* LocationFile(const BlockLookup::Node* node) {
 
 }  // namespace
 
-void Par2RecoverySet::VerifyDataFile(const DiskFileRef& file, SourceFileEntry*& entryOut,
+void Par2RecoverySet::VerifyDataFile(const SetFileRef& file, SourceFileEntry*& entryOut,
                                      int& resultOut, bool checkOnly) {
     resultOut = 0;
     SourceFileEntry* expected = entryOut;
@@ -74,7 +74,7 @@ void Par2RecoverySet::VerifyDataFile(const DiskFileRef& file, SourceFileEntry*& 
     }
 }
 
-void Par2RecoverySet::CheckWholeFile(DiskFile& file, SourceFileEntry*& entryOut, int& resultOut) {
+void Par2RecoverySet::CheckWholeFile(SetFile& file, SourceFileEntry*& entryOut, int& resultOut) {
     const uint64_t size = file.size;
     SourceFileEntry* expected = entryOut;
     SetProgress(0, size);
@@ -121,7 +121,7 @@ void Par2RecoverySet::CheckWholeFile(DiskFile& file, SourceFileEntry*& entryOut,
     if (!match) return;
     resultOut = 2;
     entryOut = match;
-    DiskFileRef self = FindKnownFile(file.path);
+    SetFileRef self = FindKnownFile(file.path);
     for (uint32_t i = 0; i < match->blockCount; ++i) {
         LocateBlock(*match, i, self, static_cast<uint64_t>(i) * status_.blockSize);
     }
@@ -129,7 +129,7 @@ void Par2RecoverySet::CheckWholeFile(DiskFile& file, SourceFileEntry*& entryOut,
     ReportProgress(size);
 }
 
-void Par2RecoverySet::ScanBlocks(const DiskFileRef& file, SourceFileEntry*& entryOut,
+void Par2RecoverySet::ScanBlocks(const SetFileRef& file, SourceFileEntry*& entryOut,
                                  int& resultOut, bool& stopped) {
     const uint64_t size = file->size;
     const uint64_t blockSize = status_.blockSize;
@@ -292,7 +292,7 @@ void Par2RecoverySet::ScanBlocks(const DiskFileRef& file, SourceFileEntry*& entr
 // block. The first CRC that differs ends this check and the file goes to the
 // sliding search; so does a whole-file hash that differs. Either way nothing
 // is recorded here unless the file is intact.
-bool Par2RecoverySet::IntactAtItsPlace(const DiskFileRef& file, SourceFileEntry& entry,
+bool Par2RecoverySet::IntactAtItsPlace(const SetFileRef& file, SourceFileEntry& entry,
                                        bool& stopped) {
     const uint64_t size = file->size;
     const uint64_t blockSize = status_.blockSize;
@@ -342,7 +342,7 @@ bool Par2RecoverySet::IntactAtItsPlace(const DiskFileRef& file, SourceFileEntry&
 // the file up to each such offset, from which the CRC of the rest follows;
 // MD5 is computed only where the CRC is a block's. No ring of block-size
 // buffers is needed, whatever block size the set states.
-void Par2RecoverySet::ScanSmallFile(const DiskFileRef& file, SourceFileEntry*& entryOut,
+void Par2RecoverySet::ScanSmallFile(const SetFileRef& file, SourceFileEntry*& entryOut,
                                     int& resultOut, bool& stopped) {
     const uint64_t size = file->size;
     const uint64_t blockSize = status_.blockSize;
