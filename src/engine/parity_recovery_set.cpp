@@ -12,13 +12,13 @@ void CloseTargets(const std::vector<SourceFileEntry*>& list) {
 }  // namespace
 
 void ParityRecoverySet::Repair() {
-    if (status_.state != RecoveryState::PartlyJoinable &&
-        status_.state != RecoveryState::RepairPossible) {
+    if (status().state != RecoveryState::PartlyJoinable &&
+        status().state != RecoveryState::RepairPossible) {
         return;
     }
     ClearError();
-    const RecoveryState state = status_.state;
-    const SubState subState = status_.subState;
+    const RecoveryState state = status().state;
+    const SubState subState = status().subState;
     const std::vector<SetFileRef> cleanUp = CleanUpCandidates(state, subState);
 
     if (!RenameFiles()) {
@@ -28,9 +28,7 @@ void ParityRecoverySet::Repair() {
     if (subState == SubState::RenameOnly) {
         UpdateState();
         RecordRefusedTargets();
-        if (status_.errorKind == ErrorKind::None && status_.state == RecoveryState::AllVerified) {
-            status_.state = RecoveryState::Repaired;
-        }
+        MarkRepairedUnlessFailed(true);
         NotifyStatus();
         CleanUp(cleanUp);
         NotifyStatus();
@@ -40,14 +38,14 @@ void ParityRecoverySet::Repair() {
     // The kind of repair is the one the set was in when it began (renaming
     // moves files, not blocks). Target blocks of an earlier repair must not
     // become copy targets again.
-    status_.state = state;
+    SetSetState(state);
     for (const SourceFileEntryRef& entry : entries_) ClearTargetBlocks(*entry);
     std::vector<SourceFileEntry*> targets;
     bool cancelled = false;
     const bool ok = PrepareTargets(targets) && RebuildTargets(state, targets, cancelled);
     CloseTargets(targets);
     if (!ok || cancelled) {
-        if (cancelled && status_.errorKind == ErrorKind::None) {
+        if (cancelled && status().errorKind == ErrorKind::None) {
             RecordError(ErrorKind::Cancelled, 0, {});
         }
         DiscardTargets(targets);

@@ -751,6 +751,46 @@ void RecoverySet::SetProgress(uint64_t position, uint64_t total) {
     status_.progressTotal = total;
 }
 
+void RecoverySet::SetProgressPosition(uint64_t position) {
+    status_.progressPosition = position;
+}
+
+void RecoverySet::BeginLoading(const std::string& setName) {
+    status_.setName = setName;
+    status_.state = RecoveryState::NeedMoreVolumes;
+}
+
+void RecoverySet::MarkDescribed() {
+    UpdateCreatorText();
+    status_.state = RecoveryState::Incomplete;
+}
+
+void RecoverySet::UpdateCreatorText() {
+    status_.creatorText = CreatorText();
+}
+
+void RecoverySet::SetSetName(const std::string& name) {
+    status_.setName = name;
+}
+
+void RecoverySet::SetBlockSize(uint64_t blockSize) {
+    status_.blockSize = blockSize;
+}
+
+void RecoverySet::SetRecoveryBlocksAvailable(int32_t count) {
+    status_.recoveryBlocksAvailable = count;
+}
+
+void RecoverySet::SetSetState(RecoveryState state) {
+    status_.state = state;
+}
+
+void RecoverySet::MarkRepairedUnlessFailed(bool onlyIfAllVerified) {
+    if (status_.errorKind != ErrorKind::None) return;
+    if (onlyIfAllVerified && status_.state != RecoveryState::AllVerified) return;
+    status_.state = RecoveryState::Repaired;
+}
+
 void RecoverySet::RecordError(ErrorKind kind, int systemError, const std::string& file) {
     status_.errorKind = kind;
     status_.systemErrorCode = static_cast<uint32_t>(systemError);

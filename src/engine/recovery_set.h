@@ -233,6 +233,24 @@ class RecoverySet {
 
     void SetActivity(Activity activity, const std::string& currentFile);
     void SetProgress(uint64_t position, uint64_t total);
+    void SetProgressPosition(uint64_t position);
+    // The first volume of a set is being read: the set is shown as
+    // `setName` and needs more volumes until its files are described.
+    void BeginLoading(const std::string& setName);
+    // The set's files are described (by a volume or a saved state): it is
+    // incomplete until verified, and shows the program that made it.
+    void MarkDescribed();
+    // Shows the program that made the set, as its files now tell.
+    void UpdateCreatorText();
+    void SetSetName(const std::string& name);
+    void SetBlockSize(uint64_t blockSize);
+    void SetRecoveryBlocksAvailable(int32_t count);
+    // Puts the set into `state` outright (a repair resumes the state it
+    // began in); UpdateState recomputes it from the counters.
+    void SetSetState(RecoveryState state);
+    // A repair that recorded no error leaves the set repaired; with
+    // `onlyIfAllVerified`, only when every file is now complete.
+    void MarkRepairedUnlessFailed(bool onlyIfAllVerified);
     void RecordError(ErrorKind kind, int systemError, const std::string& file);
     void ClearError();
     bool StopRequested() const;
@@ -256,7 +274,6 @@ class RecoverySet {
     // ---- Accessors.
 
     const RecoverySetStatus& status() const { return status_; }
-    RecoverySetStatus& mutableStatus() { return status_; }
     FormatKind formatKind() const { return status_.formatKind; }
     const std::string& folder() const { return folder_; }
     const std::string& baseName() const { return baseName_; }
@@ -297,7 +314,6 @@ class RecoverySet {
     // Replaces the entries (set order).
     void SetEntries(std::vector<SourceFileEntryRef> entries) { entries_ = std::move(entries); }
 
-    RecoverySetStatus status_;
     std::string folder_;                           // ends in '/'
     std::string baseName_;                         // file name without folder
     std::vector<SourceFileEntryRef> entries_;      // set order
@@ -308,6 +324,8 @@ class RecoverySet {
     FileMap expectedNames_;
 
   private:
+    // Written only through the operations above.
+    RecoverySetStatus status_;
     SetObserver* observer_;
     const StopFlag* stopFlag_;
     VerificationCache* cache_ = nullptr;

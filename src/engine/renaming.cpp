@@ -193,7 +193,7 @@ void RecoverySet::VerifyRebuiltFiles(std::vector<SourceFileEntry*>& list) {
         ReportChangedSourceFiles();
     }
     list.clear();
-    if (status_.errorKind == ErrorKind::None) status_.state = RecoveryState::Repaired;
+    MarkRepairedUnlessFailed(false);
     NotifyStatus();
 }
 
@@ -303,9 +303,8 @@ void RecoverySet::RepairByRenaming() {
         return;
     }
     ClearError();
-    if (RenameFiles() && CreateEmptyFiles() && !RecordRefusedTargets() &&
-        status_.errorKind == ErrorKind::None) {
-        status_.state = RecoveryState::Repaired;
+    if (RenameFiles() && CreateEmptyFiles() && !RecordRefusedTargets()) {
+        MarkRepairedUnlessFailed(false);
     }
     NotifyStatus();
 }

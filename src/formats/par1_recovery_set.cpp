@@ -89,7 +89,7 @@ std::unique_ptr<RecoverySet> Par1RecoverySet::Open(const std::string& path) {
     const std::string name = FileNameOfPath(path);
     const std::string setName = VolumeSetName(name);
 
-    if (status_.state != RecoveryState::NothingLoaded) {
+    if (status().state != RecoveryState::NothingLoaded) {
         if (!setName.empty()) {
             const bool hadList = hasFileList_;
             SetFileRef file = KnownOrNewVolume(path);
@@ -99,9 +99,9 @@ std::unique_ptr<RecoverySet> Par1RecoverySet::Open(const std::string& path) {
             }
             NotifyStatus();
             if (!hadList && hasFileList_) return ListObtained();
-        } else if (status_.state == RecoveryState::Incomplete ||
-                   status_.state == RecoveryState::PartlyJoinable ||
-                   status_.state == RecoveryState::RepairPossible) {
+        } else if (status().state == RecoveryState::Incomplete ||
+                   status().state == RecoveryState::PartlyJoinable ||
+                   status().state == RecoveryState::RepairPossible) {
             ScanFile(MatchName(path), path, false);
             NotifyStatus();
         }
@@ -109,8 +109,7 @@ std::unique_ptr<RecoverySet> Par1RecoverySet::Open(const std::string& path) {
     }
 
     SetFolderAndBaseName(FolderOfPath(path), setName.empty() ? name : setName);
-    status_.setName = baseName_;
-    status_.state = RecoveryState::NeedMoreVolumes;
+    BeginLoading(baseName_);
     LoadVolume(KnownOrNewVolume(path), false);
     if (!hasFileList_ && !setName.empty()) LoadFolderVolumes(setName);
     NotifyStatus();
@@ -161,8 +160,8 @@ std::unique_ptr<RecoverySet> Par1RecoverySet::TrySavedState() {
 bool Par1RecoverySet::SameSetAs(const Par1RecoverySet& other) const {
     return other.formatKind() == FormatKind::Par1 && other.folder_ == folder_ &&
            other.baseName_ == baseName_ && other.entries_.size() == entries_.size() &&
-           other.status_.blockSize == status_.blockSize &&
-           other.status_.totalSourceSize == status_.totalSourceSize &&
+           other.status().blockSize == status().blockSize &&
+           other.status().totalSourceSize == status().totalSourceSize &&
            other.protectedEntries_ == protectedEntries_;
 }
 
@@ -245,7 +244,7 @@ bool Par1RecoverySet::LoadVolume(const SetFileRef& file, bool deferHashCheck) {
 
     bool brought = false;
     if (header.volumeNumber != 0 && header.dataOffset != 0 &&
-        header.dataSize == (firstList ? list.blockSize : status_.blockSize)) {
+        header.dataSize == (firstList ? list.blockSize : status().blockSize)) {
         if (deferHashCheck) {
             const int check = CheckControlHash(*file, header.controlHash);
             if (check == 2) return finish(Outcome::Interrupted);
@@ -260,23 +259,22 @@ bool Par1RecoverySet::LoadVolume(const SetFileRef& file, bool deferHashCheck) {
     if (firstList) {
         protectedEntries_ = std::move(list.protectedBytes);
         SetEntries(EntriesOf(list));
-        status_.blockSize = list.blockSize;
+        SetBlockSize(list.blockSize);
         if (!FinishLoading()) {
             entries_.clear();
             protectedEntries_.clear();
             return finish(Outcome::Unused);
         }
         hasFileList_ = true;
-        status_.creatorText = CreatorText();
-        status_.state = RecoveryState::Incomplete;
+        MarkDescribed();
     }
     if (brought) {
         const uint32_t exponent = static_cast<uint32_t>(header.volumeNumber - 1);
         if (!volumes_.count(exponent)) {
-            volumes_[exponent] = DataBlock{file, header.dataOffset, status_.blockSize};
+            volumes_[exponent] = DataBlock{file, header.dataOffset, status().blockSize};
             ++file->blocksTaken;
         }
-        status_.recoveryBlocksAvailable = static_cast<int32_t>(volumes_.size());
+        SetRecoveryBlocksAvailable(static_cast<int32_t>(volumes_.size()));
     }
     const bool used = finish(Outcome::Used);
     if (firstList) ReportAll();
@@ -292,7 +290,7 @@ void Par1RecoverySet::ForgetVolume(SetFile& file) {
         }
     }
     file.blocksTaken = 0;
-    status_.recoveryBlocksAvailable = static_cast<int32_t>(volumes_.size());
+    SetRecoveryBlocksAvailable(static_cast<int32_t>(volumes_.size()));
 }
 
 // ---------------------------------------------------------------------------
@@ -444,7 +442,7 @@ bool Par1RecoverySet::CheckWholeFile(SetFile& file, const SourceFileEntry& entry
 
 bool Par1RecoverySet::SaveState(const std::string& setPath) {
     if (!hasFileList_) return false;
-    return SaveStateFile(setPath + kStateExtensionPar1, kStateTag, status_.totalSourceSize,
+    return SaveStateFile(setPath + kStateExtensionPar1, kStateTag, status().totalSourceSize,
                          [this](StateWriter& writer) {
                              writer.WriteU32(static_cast<uint32_t>(protectedEntries_.size()));
                              writer.WriteBytes(protectedEntries_.data(), protectedEntries_.size());
@@ -522,8 +520,8 @@ bool Par1RecoverySet::LoadState(const std::string& key) {
     if (!ParsePar1FileList(protectedEntries.data(), protectedEntries.size(), entries_.size(),
                            list) ||
         list.protectedBytes.size() != protectedEntries.size() ||
-        list.entries.size() != entries_.size() || list.blockSize != status_.blockSize ||
-        list.totalSize != status_.totalSourceSize || secondValue != status_.totalSourceSize) {
+        list.entries.size() != entries_.size() || list.blockSize != status().blockSize ||
+        list.totalSize != status().totalSourceSize || secondValue != status().totalSourceSize) {
         return false;
     }
     for (size_t i = 0; i < entries_.size(); ++i) {
@@ -534,17 +532,16 @@ bool Par1RecoverySet::LoadState(const std::string& key) {
         }
     }
     for (const auto& [exponent, block] : volumes) {
-        if (block.length != status_.blockSize) return false;
+        if (block.length != status().blockSize) return false;
     }
     protectedEntries_ = std::move(protectedEntries);
     volumes_ = std::move(volumes);
     hash16kUntrusted_ = untrusted != 0;
     generator_ = generator;
     hasFileList_ = true;
-    status_.recoveryBlocksAvailable = static_cast<int32_t>(volumes_.size());
-    status_.setName = baseName_;
-    status_.creatorText = CreatorText();
-    status_.state = RecoveryState::Incomplete;
+    SetRecoveryBlocksAvailable(static_cast<int32_t>(volumes_.size()));
+    SetSetName(baseName_);
+    MarkDescribed();
     UpdateState();
     return true;
 }
@@ -581,7 +578,7 @@ std::vector<SetFileRef> Par1RecoverySet::CleanUpCandidates(RecoveryState, SubSta
 bool Par1RecoverySet::RebuildTargets(RecoveryState, const std::vector<SourceFileEntry*>&,
                                      bool& cancelled) {
     cancelled = false;
-    if (static_cast<uint32_t>(status_.dataBlocksAvailable) >= status_.totalDataBlocks) return true;
+    if (static_cast<uint32_t>(status().dataBlocksAvailable) >= status().totalDataBlocks) return true;
     SetActivity(Activity::ComputingMatrix, GetString(kStrActivityComputingMatrix));
     NotifyStatus();
 
@@ -638,7 +635,7 @@ bool Par1RecoverySet::RebuildTargets(RecoveryState, const std::vector<SourceFile
         RecordError(ErrorKind::ReedSolomon, 0, {});
         return false;
     }
-    job.blockSize = status_.blockSize;
+    job.blockSize = status().blockSize;
     job.matrix = &matrix;
     job.physicalMemoryBytes = PhysicalMemory();
     SetDataPassReporter reporter(*this);

@@ -104,9 +104,9 @@ bool Par2RecoverySet::RebuildTargets(RecoveryState state,
     SetProgress(0, 1);
     NotifyStatus();
 
-    const uint64_t sliceSize = status_.blockSize;
-    const uint32_t total = status_.totalDataBlocks;
-    uint32_t missing = total - std::min<uint32_t>(total, status_.dataBlocksAvailable);
+    const uint64_t sliceSize = status().blockSize;
+    const uint32_t total = status().totalDataBlocks;
+    uint32_t missing = total - std::min<uint32_t>(total, status().dataBlocksAvailable);
     ReedSolomonMatrix matrix;
     DataPassJob job;
     job.sliceSize = sliceSize;
@@ -177,7 +177,7 @@ bool Par2RecoverySet::RebuildTargets(RecoveryState state,
 }
 
 void Par2RecoverySet::SearchGaps() {
-    const uint64_t sliceSize = status_.blockSize;
+    const uint64_t sliceSize = status().blockSize;
     if (sliceSize == 0 || sliceSize > (uint64_t{1} << 31)) return;
     std::vector<uint8_t> buffer;
     for (const SourceFileEntryRef& ref : entries_) {

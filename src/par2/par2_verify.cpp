@@ -123,7 +123,7 @@ void Par2RecoverySet::CheckWholeFile(SetFile& file, SourceFileEntry*& entryOut, 
     entryOut = match;
     SetFileRef self = FindKnownFile(file.path);
     for (uint32_t i = 0; i < match->blockCount; ++i) {
-        LocateBlock(*match, i, self, static_cast<uint64_t>(i) * status_.blockSize);
+        LocateBlock(*match, i, self, static_cast<uint64_t>(i) * status().blockSize);
     }
     match->dirty = true;
     ReportProgress(size);
@@ -132,7 +132,7 @@ void Par2RecoverySet::CheckWholeFile(SetFile& file, SourceFileEntry*& entryOut, 
 void Par2RecoverySet::ScanBlocks(const SetFileRef& file, SourceFileEntry*& entryOut,
                                  int& resultOut, bool& stopped) {
     const uint64_t size = file->size;
-    const uint64_t blockSize = status_.blockSize;
+    const uint64_t blockSize = status().blockSize;
     SourceFileEntry* expected = entryOut;
     SetProgress(0, size);
     if (size < blockSize) {
@@ -244,7 +244,7 @@ void Par2RecoverySet::ScanBlocks(const SetFileRef& file, SourceFileEntry*& entry
         }
         if (scanner->offset() - lastReport >= blockSize || !scanner->More()) {
             lastReport = scanner->offset();
-            status_.progressPosition = std::min(lastReport, size);
+            SetProgressPosition(std::min(lastReport, size));
             NotifyStatus();
             if (StopRequested()) {
                 stopped = true;
@@ -295,7 +295,7 @@ void Par2RecoverySet::ScanBlocks(const SetFileRef& file, SourceFileEntry*& entry
 bool Par2RecoverySet::IntactAtItsPlace(const SetFileRef& file, SourceFileEntry& entry,
                                        bool& stopped) {
     const uint64_t size = file->size;
-    const uint64_t blockSize = status_.blockSize;
+    const uint64_t blockSize = status().blockSize;
     if (size != entry.size || entry.blockCount == 0 || entry.completeCopy ||
         entry.MissingBlockCount() != entry.blockCount) {
         return false;
@@ -314,7 +314,7 @@ bool Par2RecoverySet::IntactAtItsPlace(const SetFileRef& file, SourceFileEntry& 
             node->IsLastInFile() ? scanner->PaddedCrc(node->length()) : scanner->Crc();
         if (crc != node->crc) return false;
         scanner->Skip(node->length());
-        status_.progressPosition = scanner->offset();
+        SetProgressPosition(scanner->offset());
         NotifyStatus();
         if (StopRequested()) {
             stopped = true;
@@ -345,7 +345,7 @@ bool Par2RecoverySet::IntactAtItsPlace(const SetFileRef& file, SourceFileEntry& 
 void Par2RecoverySet::ScanSmallFile(const SetFileRef& file, SourceFileEntry*& entryOut,
                                     int& resultOut, bool& stopped) {
     const uint64_t size = file->size;
-    const uint64_t blockSize = status_.blockSize;
+    const uint64_t blockSize = status().blockSize;
     SourceFileEntry* expected = entryOut;
 
     std::vector<uint64_t> offsets;

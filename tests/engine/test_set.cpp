@@ -37,12 +37,12 @@ SourceFileEntry& TestSet::AddEntry(const std::string& name, uint64_t size) {
 
 bool TestSet::Finish(const std::string& folder, uint64_t blockSize) {
     SetFolderAndBaseName(folder, "set");
-    status_.blockSize = blockSize;
+    SetBlockSize(blockSize);
     for (auto& e : entries_) {
         e->blockCount =
             blockSize == 0 ? 1 : static_cast<uint32_t>((e->size + blockSize - 1) / blockSize);
     }
-    status_.state = RecoveryState::Incomplete;
+    SetSetState(RecoveryState::Incomplete);
     return FinishLoading();
 }
 
@@ -66,7 +66,7 @@ void TestSet::SetTargetResult(SourceFileEntry& entry, VerifyResult result) {
 
 void TestSet::LocateAll(SourceFileEntry& entry, const SetFileRef& file) {
     for (uint32_t i = 0; i < entry.blockCount; ++i) {
-        LocateBlock(entry, i, file, static_cast<uint64_t>(i) * status_.blockSize);
+        LocateBlock(entry, i, file, static_cast<uint64_t>(i) * status().blockSize);
     }
 }
 

@@ -31,8 +31,8 @@ class TestSet : public ParityRecoverySet {
     // Folder, block size, then FinishLoading. Block counts follow the sizes.
     bool Finish(const std::string& folder, uint64_t blockSize);
     SourceFileEntry& Entry(size_t i) { return *entries_[i]; }
-    void SetRecoveryBlocks(int32_t n) { status_.recoveryBlocksAvailable = n; }
-    void ForceState(RecoveryState state) { status_.state = state; }
+    void SetRecoveryBlocks(int32_t n) { SetRecoveryBlocksAvailable(n); }
+    void ForceState(RecoveryState state) { SetSetState(state); }
     std::vector<DataBlock>& MutableFoundBlocks() { return foundBlocks_; }
 
     // A file of kind 2 in the set's folder, entered into the known files.
