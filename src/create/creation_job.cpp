@@ -312,7 +312,7 @@ void CreationJob::State::Finish(bool failed) {
         if (!o.created) continue;
         o.file->close();
         if (o.file->path == o.path) continue;  // in place
-        if (stopped || !(failed || o.file->flags.damaged))
+        if (stopped || !(failed || o.damaged))
             o.file->remove();
         else
             o.file->rename(o.path + ".bad");

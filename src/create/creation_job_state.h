@@ -62,6 +62,7 @@ struct CreationJob::State {
         DiskFileRef file;
         uint64_t size = 0;
         bool created = false;
+        bool damaged = false;  // failed its check after writing
     };
     struct Placement {
         uint32_t output;

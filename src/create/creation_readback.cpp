@@ -212,7 +212,7 @@ bool CreationJob::State::VerifyOutputs() {
     for (Output& o : outputs) {
         Phase(kPhaseVerifyOutput, FileNameOfPath(o.path), 0, o.size);
         if (!CheckWrittenFile(o)) {
-            o.file->flags.damaged = true;
+            o.damaged = true;
             if (failedName.empty()) failedName = o.path;
             ok = false;
         }
