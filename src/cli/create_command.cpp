@@ -79,6 +79,8 @@ void CreateUsage(std::FILE* out) {
                  "  --split BYTES   also split large source files into pieces of this size\n"
                  "  --force         replace recovery files of the same name\n"
                  "  --wait          wait while another job works in the output folder\n"
+                 "  -t, --threads N use N threads\n"
+                 "  -m, --memory MB hold at most about MB megabytes of recovery data\n"
                  "exit codes: 0 success, 3 failure\n");
 }
 

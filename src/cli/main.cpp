@@ -23,6 +23,7 @@
 #include "cli/par2_command.h"
 #include "cli/repair_command.h"
 #include "cli/verify_command.h"
+#include "core/machine.h"
 #include "core/string_table.h"
 
 namespace {
@@ -49,6 +50,8 @@ constexpr char kVerifyUsage[] =
     "  --json     the report as one JSON object\n"
     "  --cached   files whose size and times are unchanged keep their results\n"
     "             from the verification cache\n"
+    "  -t, --threads N   use N threads\n"
+    "  -m, --memory MB   hold at most about MB megabytes of working data\n"
     "exit codes: 0 all data verified, 1 repair possible, 2 repair impossible, 3 error\n";
 
 constexpr char kRepairUsage[] =
@@ -62,6 +65,8 @@ constexpr char kRepairUsage[] =
     "  --delete-recovery  delete the recovery files after a successful repair\n"
     "  --no-trash         delete for good instead of into the trash\n"
     "  --wait             wait while another job works in the set's folder\n"
+    "  -t, --threads N    use N threads\n"
+    "  -m, --memory MB    hold at most about MB megabytes of recovery data\n"
     "exit codes: 0 repaired or nothing to repair, 2 not enough data to repair,\n"
     "3 error or failed repair\n";
 
@@ -74,6 +79,7 @@ void Usage(std::FILE* out) {
                  "       vantrove-cli create --extend SET.par2 [-c COUNT | -r PERCENT] [-n COUNT]\n"
                  "       vantrove-cli par2 c|v|r [par2 options] ...\n"
                  "       vantrove-cli COMMAND --help | --version\n"
+                 "  every command also takes -t/--threads N and -m/--memory MB\n"
                  "  FILE is any volume of a PAR2 set (.par2), of a PAR1 set (.par, .pNN),\n"
                  "  or an SFV (.sfv) or MD5 (.md5) checksum list\n"
                  "verify exit codes: 0 all data verified, 1 repair possible, 2 repair impossible, "
@@ -96,6 +102,68 @@ int AskedForHelpOrVersion(int argc, char** argv, int first) {
         if (arg == "--version") return 2;
     }
     return 0;
+}
+
+// Takes the machine options every command shares out of `args` (up to a
+// "--"): -t/--threads N and -m/--memory MB, values attached or separate.
+// False, with a message, for a value that is not a positive number.
+bool TakeMachineOptions(std::vector<std::string>& args) {
+    unsigned threads = 0;
+    uint64_t memoryMb = 0;
+    std::vector<std::string> rest;
+    bool onlyFiles = false;
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        std::string name, value;
+        bool hasValue = false;
+        if (!onlyFiles) {
+            for (const char* option : {"--threads", "--memory"}) {
+                const std::string long_ = option;
+                if (arg == long_) {
+                    name = long_;
+                } else if (arg.rfind(long_ + "=", 0) == 0) {
+                    name = long_;
+                    value = arg.substr(long_.size() + 1);
+                    hasValue = true;
+                }
+            }
+            if (name.empty() && arg.size() >= 2 && (arg.compare(0, 2, "-t") == 0 ||
+                                                    arg.compare(0, 2, "-m") == 0)) {
+                name = arg.compare(0, 2, "-t") == 0 ? "--threads" : "--memory";
+                if (arg.size() > 2) {
+                    value = arg.substr(2);
+                    hasValue = true;
+                }
+            }
+        }
+        if (arg == "--") onlyFiles = true;
+        if (name.empty()) {
+            rest.push_back(arg);
+            continue;
+        }
+        if (!hasValue) {
+            if (i + 1 >= args.size()) {
+                std::fprintf(stderr, "vantrove-cli: option '%s' needs a value\n", arg.c_str());
+                return false;
+            }
+            value = args[++i];
+        }
+        uint64_t number = 0;
+        if (!vantrove::cli::ParseNumber(value, number) || number == 0 ||
+            (name == "--threads" && number > 1024) || (name == "--memory" && number > (1ull << 40))) {
+            std::fprintf(stderr, "vantrove-cli: option '%s' needs a positive number, not '%s'\n",
+                         arg.c_str(), value.c_str());
+            return false;
+        }
+        if (name == "--threads") {
+            threads = static_cast<unsigned>(number);
+        } else {
+            memoryMb = number;
+        }
+    }
+    args = std::move(rest);
+    vantrove::LimitMachineUse(threads, memoryMb << 20);
+    return true;
 }
 
 }  // namespace
@@ -139,22 +207,23 @@ int main(int argc, char** argv) {
                 return 0;
         }
     }
-    if (command == "create") {
-        StopOnSignals();
-        return RunCreateCommand(std::vector<std::string>(argv + 2, argv + argc), &gStop);
-    }
-    if (command == "repair") {
-        StopOnSignals();
-        return RunRepairCommand(std::vector<std::string>(argv + 2, argv + argc), &gStop);
-    }
-    if (command != "verify") {
+    if (command != "create" && command != "repair" && command != "verify") {
         std::fprintf(stderr, "vantrove-cli: unknown command '%s'\n", command.c_str());
         Usage(stderr);
         return kError;
     }
+    std::vector<std::string> args(argv + 2, argv + argc);
+    if (!TakeMachineOptions(args)) return kError;
+    if (command == "create") {
+        StopOnSignals();
+        return RunCreateCommand(args, &gStop);
+    }
+    if (command == "repair") {
+        StopOnSignals();
+        return RunRepairCommand(args, &gStop);
+    }
     VerifyOptions options;
-    for (int i = 2; i < argc; ++i) {
-        const std::string arg = argv[i];
+    for (const std::string& arg : args) {
         if (arg == "--json") {
             options.json = true;
         } else if (arg == "--cached") {

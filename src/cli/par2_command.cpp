@@ -66,8 +66,8 @@ void PrintHelp() {
         "  -B<path> : Set the basepath to use as reference for the datafiles\n"
         "  -v [-v]  : Be more verbose\n"
         "  -q [-q]  : Be more quiet (-q -q gives silence)\n"
-        "  -m<n>    : Memory (in MB) to use (accepted; memory is chosen by the program)\n"
-        "  -t<n>    : Number of threads (accepted; threads are chosen by the program)\n"
+        "  -m<n>    : Memory (in MB) to use\n"
+        "  -t<n>    : Number of threads used for main processing\n"
         "  -T<n>    : Number of files hashed in parallel (accepted)\n"
         "  --       : Treat all following arguments as filenames\n"
         "Options: (verify or repair)\n"
@@ -813,6 +813,9 @@ int RunPar2Command(const std::string& programName, const std::vector<std::string
         PrintVersion(parsed.version);
         return kPar2Success;
     }
+    // -t and -m bound what the passes take; 0 leaves it to the machine.
+    LimitMachineUse(static_cast<unsigned>(std::min<uint64_t>(parsed.threads, 1024)),
+                    std::min<uint64_t>(parsed.memoryMb, uint64_t{1} << 40) << 20);
     try {
         if (parsed.operation == Par2Operation::Create) return RunCreate(parsed, stop);
         return RunVerifyOrRepair(parsed, stop);

@@ -2,20 +2,39 @@
 
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <thread>
 
 namespace vantrove {
+namespace {
+
+std::atomic<unsigned> gThreadLimit{0};
+std::atomic<uint64_t> gMemoryLimit{0};
+
+}  // namespace
 
 uint64_t PhysicalMemoryBytes() {
     const long pages = sysconf(_SC_PHYS_PAGES);
     const long pageSize = sysconf(_SC_PAGE_SIZE);
-    if (pages <= 0 || pageSize <= 0) return kAssumedPhysicalMemoryBytes;
-    return static_cast<uint64_t>(pages) * static_cast<uint64_t>(pageSize);
+    const uint64_t machine = pages <= 0 || pageSize <= 0
+                                 ? kAssumedPhysicalMemoryBytes
+                                 : static_cast<uint64_t>(pages) * static_cast<uint64_t>(pageSize);
+    const uint64_t limit = gMemoryLimit.load(std::memory_order_relaxed);
+    if (limit == 0) return machine;
+    return std::min(machine, limit > UINT64_MAX / 3 ? UINT64_MAX : limit * 3);
 }
 
 unsigned ProcessorThreads() {
+    if (const unsigned limit = gThreadLimit.load(std::memory_order_relaxed); limit != 0)
+        return limit;
     const unsigned threads = std::thread::hardware_concurrency();
     return threads > 0 ? threads : 1;
+}
+
+void LimitMachineUse(unsigned threads, uint64_t memoryBytes) {
+    gThreadLimit.store(threads, std::memory_order_relaxed);
+    gMemoryLimit.store(memoryBytes, std::memory_order_relaxed);
 }
 
 bool ProcessorHas(ProcessorFeature feature) {

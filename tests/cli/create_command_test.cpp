@@ -291,6 +291,18 @@ TEST(CommandLine, HelpAndVersionOnEveryCommand) {
         EXPECT_EQ(run.out.rfind("vantrove-cli ", 0), 0u) << args << ": " << run.out;
         EXPECT_NE(run.out.find(VANTROVE_VERSION), std::string::npos) << args;
     }
+    // Threads and memory are taken by every command, attached or separate;
+    // a value that is no positive number is refused before anything runs.
+    for (const std::string args : {"verify -t 1 -m 64 x.par2", "repair --threads=2 --memory 8 x.par2",
+                                   "create -t1 -m16 -o x nothing.bin"}) {
+        const test::ShellOutcome run = test::RunShell(cli + " " + args + " 2>&1");
+        EXPECT_EQ(run.out.find("option"), std::string::npos) << args << ": " << run.out;
+    }
+    for (const std::string args : {"verify -t 0 x.par2", "repair -m x.par2", "create --threads=-1 f"}) {
+        const test::ShellOutcome run = test::RunShell(cli + " " + args + " 2>&1");
+        EXPECT_EQ(run.exitCode, 3) << args;
+        EXPECT_NE(run.out.find("option"), std::string::npos) << args << ": " << run.out;
+    }
     // After "--" a word is a file: here a missing one, an error.
     EXPECT_EQ(test::RunShell(cli + " verify -- --help 2>/dev/null").exitCode, 3);
 }

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
+
 namespace vantrove {
 namespace {
 
@@ -13,6 +15,21 @@ TEST(MachineTest, MemoryAndThreadsAreWhatTheSystemReports) {
         EXPECT_EQ(PhysicalMemoryBytes(), uint64_t(pages) * uint64_t(pageSize));
     else
         EXPECT_EQ(PhysicalMemoryBytes(), kAssumedPhysicalMemoryBytes);
+    EXPECT_GE(ProcessorThreads(), 1u);
+}
+
+// The command line's limits: threads as asked, memory three times the
+// limit (the passes take a third) but never more than the machine has; a
+// zero puts the machine's own figures back.
+TEST(MachineTest, LimitsOfARunBoundWhatTheMachineIsSaidToHave) {
+    const uint64_t memory = PhysicalMemoryBytes();
+    LimitMachineUse(3, 16u << 20);
+    EXPECT_EQ(ProcessorThreads(), 3u);
+    EXPECT_EQ(PhysicalMemoryBytes(), std::min<uint64_t>(memory, 48u << 20));
+    LimitMachineUse(0, memory);  // more than a third of the machine: the machine's
+    EXPECT_EQ(PhysicalMemoryBytes(), memory);
+    LimitMachineUse(0, 0);
+    EXPECT_EQ(PhysicalMemoryBytes(), memory);
     EXPECT_GE(ProcessorThreads(), 1u);
 }
 
