@@ -13,17 +13,6 @@
 
 namespace vantrove::cli {
 
-std::string AbsolutePath(const std::string& path) {
-    if (!path.empty() && path[0] == '/') return path;
-    char buffer[4096];
-    if (!getcwd(buffer, sizeof buffer)) return path;
-    std::string cwd = buffer;
-    if (cwd.empty() || cwd.back() != '/') cwd += '/';
-    std::string relative = path;
-    while (relative.compare(0, 2, "./") == 0) relative.erase(0, 2);
-    return cwd + relative;
-}
-
 SourceRowKind RowOf(const SourceFileEntry& entry) {
     const DiskFile* target = entry.targetFile.get();
     if (entry.completeCopy && entry.completeCopy.get() == target) {
@@ -139,11 +128,6 @@ bool CheckSetFile(const std::string& given, const std::string& path) {
     return true;
 }
 
-std::string FolderOf(const std::string& path) {
-    const size_t slash = path.rfind('/');
-    return slash == std::string::npos ? "." : path.substr(0, slash + 1);
-}
-
 bool LockTaken(FolderLock::Outcome outcome, int error, const std::string& given) {
     switch (outcome) {
         case FolderLock::Outcome::Locked:
@@ -163,7 +147,7 @@ bool LockTaken(FolderLock::Outcome outcome, int error, const std::string& given)
 
 bool LockSetFolder(FolderLock& lock, const std::string& given, const std::string& path, bool wait,
                    const StopFlag* stop) {
-    return LockTaken(LockJobFolder(lock, FolderOf(path), wait, stop), lock.error(), given);
+    return LockTaken(LockJobFolder(lock, FolderOfPath(path), wait, stop), lock.error(), given);
 }
 
 std::string UnusableNameReason(const RecoverySet& set, const SourceFileEntry& entry) {
@@ -208,8 +192,7 @@ void PrintSetReport(const RecoverySet& set, bool asJson,
         std::printf("%s\n", json.text().c_str());
     } else {
         for (const DiskFile* file : volumes) {
-            std::printf("recovery  %-40s %14llu  %s\n",
-                        file->path.substr(file->path.rfind('/') + 1).c_str(),
+            std::printf("recovery  %-40s %14llu  %s\n", FileNameOfPath(file->path).c_str(),
                         static_cast<unsigned long long>(file->size), VolumeText(*file).c_str());
         }
         for (const SourceFileEntryRef& entry : set.entries()) {

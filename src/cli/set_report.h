@@ -12,14 +12,11 @@
 #include "cli/json_writer.h"
 #include "app/set_session.h"
 #include "core/folder_lock.h"
+#include "core/path.h"
 #include "engine/recovery_set.h"
 
 namespace vantrove::cli {
 
-// `path` made absolute against the current folder.
-std::string AbsolutePath(const std::string& path);
-// The folder part of `path`, with its '/' ("." for a bare name).
-std::string FolderOf(const std::string& path);
 // True when `path` (`given` as the user wrote it) is a readable file with a
 // name this program opens; otherwise prints why not on stderr.
 bool CheckSetFile(const std::string& given, const std::string& path);

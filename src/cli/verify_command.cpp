@@ -54,7 +54,7 @@ int RunVerify(const VerifyOptions& options, const StopFlag* stop) {
     }
     // Work files of an interrupted repair or creation stay visible until
     // the next job in the folder removes them.
-    for (const std::string& name : ListPartFiles(FolderOf(path)))
+    for (const std::string& name : ListPartFiles(FolderOfPath(path)))
         lines.push_back("leftover  " + name +
                         "  (of an interrupted job; the next repair removes it)");
     PrintSetReport(*set, options.json, {}, lines);

@@ -1,5 +1,7 @@
 #include "ui/verify_dialog.h"
 
+#include <sys/stat.h>
+
 #include <QApplication>
 #include <QCheckBox>
 #include <QClipboard>
@@ -20,11 +22,10 @@
 #include <QRegularExpression>
 #include <QScreen>
 #include <QShortcut>
+#include <QToolButton>
 #include <QTreeWidget>
 #include <QUrl>
 #include <QVBoxLayout>
-#include <sys/stat.h>
-
 #include <cerrno>
 #include <chrono>
 #include <climits>
@@ -33,11 +34,10 @@
 #include "app/repair_error_message.h"
 #include "app/set_session.h"
 #include "app/settings.h"
+#include "core/path.h"
 #include "core/string_ids.h"
 #include "core/string_table.h"
 #include "ui/about_box.h"
-#include <QToolButton>
-
 #include "ui/dialog_menu_button.h"
 #include "ui/dialog_switch.h"
 #include "ui/dropped_paths.h"
@@ -106,11 +106,6 @@ bool Busy(const RecoverySetStatus& status) {
 
 bool RepairRunning(const RecoverySetStatus& status) {
     return status.activity >= Activity::Renaming && status.activity <= Activity::Reverifying;
-}
-
-std::string FolderOf(const std::string& path) {
-    size_t slash = path.rfind('/');
-    return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
 }
 
 FileListIcon VolumeIcon(VolumeDisplayCode code) {
@@ -545,13 +540,13 @@ void VerifyDialog::ShowVolume(const LinePacket& packet) {
         listFormat_ = client_.LatestStatus().formatKind;
         if (listFormat_ != FormatKind::None) RewordRows();
     }
-    if (setFolder_.empty()) setFolder_ = FolderOf(packet.path);
+    if (setFolder_.empty()) setFolder_ = FolderOfPath(packet.path);
     QTreeWidgetItem*& row = volumeRows_[packet.path];
     if (row == nullptr) {
         row = new QTreeWidgetItem(recoveryGroup_);
         row->setData(kNameColumn, kRowTypeRole, int(RowType::Volume));
         row->setData(kNameColumn, kPathRole, Bytes(packet.path));
-        row->setText(kNameColumn, Q(FileNameOf(packet.path)));
+        row->setText(kNameColumn, Q(FileNameOfPath(packet.path)));
         row->setTextAlignment(kSizeColumn, Qt::AlignRight | Qt::AlignVCenter);
         row->setToolTip(kNameColumn, Q(packet.path));
     }
@@ -586,10 +581,10 @@ void VerifyDialog::ShowSourceFile(const LinePacket& packet) {
     if (row == nullptr) {
         row = new QTreeWidgetItem(dataGroup_);
         row->setData(kNameColumn, kRowTypeRole, int(RowType::SourceFile));
-        row->setText(kNameColumn, Q(FileNameOf(packet.path)));
+        row->setText(kNameColumn, Q(FileNameOfPath(packet.path)));
         row->setTextAlignment(kSizeColumn, Qt::AlignRight | Qt::AlignVCenter);
     }
-    const std::string path = setFolder_ + FileNameOf(packet.path);
+    const std::string path = setFolder_ + FileNameOfPath(packet.path);
     row->setData(kNameColumn, kPathRole, Bytes(path));
     row->setToolTip(kNameColumn, Q(path));
     row->setData(kNameColumn, kSourceKindRole, int(packet.rowKind));
@@ -821,7 +816,7 @@ void VerifyDialog::MarkCurrentFile(const RecoverySetStatus& status) {
         if (volume != volumeRows_.end()) {
             row = volume->second;
         } else {
-            auto source = sourceRows_.find(FileNameOf(status.currentFile));
+            auto source = sourceRows_.find(FileNameOfPath(status.currentFile));
             if (source != sourceRows_.end()) row = source->second;
         }
     }

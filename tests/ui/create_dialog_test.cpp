@@ -46,7 +46,7 @@
 #include "app/start_up.h"
 #include "core/disk_file.h"
 #include "core/string_ids.h"
-#include "create/existing_set_reader.h"
+#include "app/extension_set.h"
 #include "support/qt_test_main.h"
 #include "support/test_env.h"
 #include "ui/creation_progress_dialog.h"
@@ -1010,7 +1010,7 @@ class CreateDialogTest : public QObject {
 
         ExistingSetInfo info;
         std::string error;
-        QVERIFY2(ReadSetForExtension(dir_->path() + "/", "base.dat", {}, info, error),
+        QVERIFY2(ReadSetForExtension(Path("base.dat.par2"), info, error),
                  error.c_str());
         auto parameters = std::make_unique<CreationParameters>(CreationSettingsFrom(*settings_),
                                                                CurrentMachineFigures());
@@ -1051,7 +1051,7 @@ class CreateDialogTest : public QObject {
         // written beside the old ones, and the peer accepts the whole set.
         const QString cwd = QDir::currentPath();
         QVERIFY(QDir::setCurrent(Q(dir_->path())));
-        const bool read = ReadSetForExtension("./", "base.dat", {"./base.dat.par2"}, info, error);
+        const bool read = ReadSetForExtension("./base.dat.par2", info, error);
         QDir::setCurrent(cwd);
         QVERIFY2(read, error.c_str());
         QCOMPARE(info.folder, dir_->path() + "/");

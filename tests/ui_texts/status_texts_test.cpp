@@ -47,13 +47,6 @@ std::string Grouped(std::initializer_list<const char*> groups) {
     return text;
 }
 
-TEST(FileNameOf, TextAfterTheLastSlash) {
-    EXPECT_EQ(FileNameOf("/data/x/movie.vol03+04.par2"), "movie.vol03+04.par2");
-    EXPECT_EQ(FileNameOf("plain"), "plain");
-    EXPECT_EQ(FileNameOf("/data/x/"), "");
-    EXPECT_EQ(FileNameOf("a\\b"), "a\\b");  // a backslash is part of a Linux name
-}
-
 TEST(WindowTitle, BusyTitlesNameTheFileOrTheSet) {
     RecoverySetStatus s = Par2Set();
     s.currentFile = "/data/x/movie.vol03+04.par2";

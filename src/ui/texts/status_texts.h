@@ -15,12 +15,10 @@
 #include <string>
 #include <string_view>
 
+#include "core/path.h"
 #include "engine/recovery_set_status.h"
 
 namespace vantrove {
-
-// The text after the last '/' of a path (all of it when there is none).
-std::string FileNameOf(std::string_view path);
 
 // The window title for `status`, or nullopt when the title is to stay as it
 // is. While busy the title names the activity and the current file (loading,
