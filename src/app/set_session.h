@@ -10,7 +10,8 @@
 //            A later Open adds one more file to the current set.
 //   Scan / Reverify
 //   Repair   under the folder's lock: when the session does not hold it yet,
-//            the repair takes it without waiting; when another job holds
+//            the repair takes it without waiting for a job (a moment's lock,
+//            kDesktopLockPatience, is waited out); when another job holds
 //            it, the repair does not start and the set records
 //            ErrorKind::Busy. Holding the lock, the session deletes the
 //            work files that an interrupted job left in the set's folder and
@@ -24,6 +25,7 @@
 // The session owns its set; it is used from one thread at a time, and the
 // observer and stop flag outlive it.
 
+#include <chrono>
 #include <memory>
 #include <string>
 
@@ -49,9 +51,16 @@ enum class ScanMode {
 // Takes `lock` on `folder` (with its '/') for a job that changes files there
 // and, once it holds it, deletes the work files that an interrupted job left
 // in the folder. With `wait`, waits for another job to let go while `stop`
-// (may be null) stays clear.
+// (may be null) stays clear. Without it, a folder found busy is tried again
+// for up to `patience` before the answer is Busy.
 FolderLock::Outcome LockJobFolder(FolderLock& lock, const std::string& folder, bool wait,
-                                  const StopFlag* stop);
+                                  const StopFlag* stop,
+                                  std::chrono::milliseconds patience = {});
+
+// How long the desktop's jobs try a busy folder again. The settings store
+// holds the same kind of lock on its own folder for the moment of a save
+// and gives up after as long; a folder busy for longer has a job in it.
+constexpr std::chrono::milliseconds kDesktopLockPatience{5000};
 
 // The options of a repair: the clean-up choices of `settings` and the
 // machine's memory and cores. Callers adjust the result for their own switches.
@@ -101,7 +110,8 @@ class SetSession {
     std::unique_ptr<RecoverySet> ReleaseSet() { return std::move(set_); }
 
   private:
-    FolderLock::Outcome LockFolder(const std::string& folder, bool wait);
+    FolderLock::Outcome LockFolder(const std::string& folder, bool wait,
+                                   std::chrono::milliseconds patience);
     void Take(std::unique_ptr<RecoverySet> set);
     void RemoveLeftoversInSubfolders();
 
