@@ -43,7 +43,7 @@ void CreationWorker::Run() {
     // folder that cannot be locked is left to the job, which reports why it
     // cannot write there.
     FolderLock lock;
-    if (LockJobFolder(lock, parameters_.destinationPath, false, &stop_, kDesktopLockPatience) ==
+    if (LockJobFolder(lock, parameters_.destinationPath, false, &stop_) ==
         FolderLock::Outcome::Busy) {
         CreationStatus busy;
         busy.phase = kPhaseFailed;

@@ -28,15 +28,9 @@ uint32_t MachineThreads() {
 }  // namespace
 
 FolderLock::Outcome LockJobFolder(FolderLock& lock, const std::string& folder, bool wait,
-                                  const StopFlag* stop, std::chrono::milliseconds patience) {
+                                  const StopFlag* stop) {
     const auto keepWaiting = [stop] { return stop == nullptr || stop->load() == 0; };
-    const auto end = std::chrono::steady_clock::now() + patience;
-    FolderLock::Outcome outcome = lock.Acquire(folder, wait, keepWaiting);
-    while (outcome == FolderLock::Outcome::Busy && !wait && keepWaiting() &&
-           std::chrono::steady_clock::now() < end) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        outcome = lock.Acquire(folder, false, keepWaiting);
-    }
+    const FolderLock::Outcome outcome = lock.Acquire(folder, wait, keepWaiting);
     // No other job of ours works here now: a work file is a leftover.
     if (outcome == FolderLock::Outcome::Locked) RemovePartFiles(folder);
     return outcome;
@@ -64,13 +58,12 @@ SetSession::~SetSession() = default;
 
 FolderLock::Outcome SetSession::LockFolderOf(const std::string& path, bool wait) {
     const std::string folder = FolderOfPath(path);
-    return LockFolder(folder.empty() ? "./" : folder, wait, {});
+    return LockFolder(folder.empty() ? "./" : folder, wait);
 }
 
-FolderLock::Outcome SetSession::LockFolder(const std::string& folder, bool wait,
-                                           std::chrono::milliseconds patience) {
+FolderLock::Outcome SetSession::LockFolder(const std::string& folder, bool wait) {
     if (locked_) return FolderLock::Outcome::Locked;
-    const FolderLock::Outcome outcome = LockJobFolder(lock_, folder, wait, stop_, patience);
+    const FolderLock::Outcome outcome = LockJobFolder(lock_, folder, wait, stop_);
     locked_ = outcome == FolderLock::Outcome::Locked;
     if (locked_) RemoveLeftoversInSubfolders();
     return outcome;
@@ -125,7 +118,7 @@ bool SetSession::Repair(const RepairOptions& options) {
     if (set_ == nullptr) return false;
     const bool lockedHere = !locked_;
     if (lockedHere) {
-        switch (LockFolder(set_->folder(), false, kDesktopLockPatience)) {
+        switch (LockFolder(set_->folder(), false)) {
             case FolderLock::Outcome::Locked:
                 break;
             case FolderLock::Outcome::Busy:

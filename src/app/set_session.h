@@ -10,8 +10,7 @@
 //            A later Open adds one more file to the current set.
 //   Scan / Reverify
 //   Repair   under the folder's lock: when the session does not hold it yet,
-//            the repair takes it without waiting for a job (a moment's lock,
-//            kDesktopLockPatience, is waited out); when another job holds
+//            the repair takes it without waiting; when another job holds
 //            it, the repair does not start and the set records
 //            ErrorKind::Busy. Holding the lock, the session deletes the
 //            work files that an interrupted job left in the set's folder and
@@ -25,7 +24,6 @@
 // The session owns its set; it is used from one thread at a time, and the
 // observer and stop flag outlive it.
 
-#include <chrono>
 #include <memory>
 #include <string>
 
@@ -51,16 +49,9 @@ enum class ScanMode {
 // Takes `lock` on `folder` (with its '/') for a job that changes files there
 // and, once it holds it, deletes the work files that an interrupted job left
 // in the folder. With `wait`, waits for another job to let go while `stop`
-// (may be null) stays clear. Without it, a folder found busy is tried again
-// for up to `patience` before the answer is Busy.
+// (may be null) stays clear.
 FolderLock::Outcome LockJobFolder(FolderLock& lock, const std::string& folder, bool wait,
-                                  const StopFlag* stop,
-                                  std::chrono::milliseconds patience = {});
-
-// How long the desktop's jobs try a busy folder again. The settings store
-// holds the same kind of lock on its own folder for the moment of a save
-// and gives up after as long; a folder busy for longer has a job in it.
-constexpr std::chrono::milliseconds kDesktopLockPatience{5000};
+                                  const StopFlag* stop);
 
 // The options of a repair: the clean-up choices of `settings` and the
 // machine's memory and cores. Callers adjust the result for their own switches.
@@ -110,8 +101,7 @@ class SetSession {
     std::unique_ptr<RecoverySet> ReleaseSet() { return std::move(set_); }
 
   private:
-    FolderLock::Outcome LockFolder(const std::string& folder, bool wait,
-                                   std::chrono::milliseconds patience);
+    FolderLock::Outcome LockFolder(const std::string& folder, bool wait);
     void Take(std::unique_ptr<RecoverySet> set);
     void RemoveLeftoversInSubfolders();
 

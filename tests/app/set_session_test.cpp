@@ -198,7 +198,7 @@ TEST(RepairOptionsFrom, TakesTheCleanUpChoicesAndTheMachinesMemory) {
 
 // The desktop creation takes the output folder's lock as the command line
 // does: while another job holds it, nothing is written.
-TEST(CreationWorkerLock, BusyOutputFolderFailsAndWritesNothing) {
+TEST(CreationWorkerLock, BusyOutputFolderFailsAtOnceAndWritesNothing) {
     test::TempDir dir;
     std::mt19937_64 rng{test::TestSeed()};
     const auto files = test::WriteDataFiles(dir.path(), 2, 3000, rng);
