@@ -12,7 +12,7 @@
 #include <string>
 
 #include "cli/cli_observer.h"
-#include "cli/set_report.h"
+#include "app/set_session.h"
 #include "engine/recovery_set.h"
 #include "fuzz/fuzz_support.h"
 
@@ -57,8 +57,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     {
         StopFlag stop{0};
         cli::CliObserver observer(false);
-        std::unique_ptr<RecoverySet> set = cli::OpenAndScanSet(path, observer, &stop, false);
-        const RecoverySetStatus& status = set->status();
+        SetSession session(&observer, &stop);
+        if (!session.Open(path, ScanMode::ReadEverything)) return 0;
+        session.FinishActivity();
+        const RecoverySetStatus& status = session.set()->status();
         const bool repairable = status.state == RecoveryState::PartlyJoinable ||
                                 status.state == RecoveryState::RepairPossible;
         // Small sets only: a claimed size of terabytes is tried by the scan,
@@ -69,11 +71,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             options.deleteRecoveryFiles = true;
             options.useRecycleBin = false;
             options.physicalMemoryBytes = 64u << 20;
-            set->SetRepairOptions(options);
-            set->Repair();
-            set->FinishActivity();
+            session.Repair(options);
+            session.FinishActivity();
         }
-        set->SaveIfLoaded();
+        session.Save();
     }
     fuzz::CheckOutside();
     return 0;

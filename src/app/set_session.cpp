@@ -6,14 +6,10 @@
 #include "core/disk_file.h"
 #include "core/machine.h"
 #include "core/folder_walk.h"
+#include "core/path.h"
 
 namespace vantrove {
 namespace {
-
-std::string FolderOfPath(const std::string& path) {
-    const size_t slash = path.rfind('/');
-    return slash == std::string::npos ? "./" : path.substr(0, slash + 1);
-}
 
 // What a repair learns of the machine, in one place. The desktop measured
 // the memory at start-up; elsewhere the system is asked (0 when it does not
@@ -60,7 +56,8 @@ SetSession::SetSession(SetObserver* observer, const StopFlag* stop, Verification
 SetSession::~SetSession() = default;
 
 FolderLock::Outcome SetSession::LockFolderOf(const std::string& path, bool wait) {
-    return LockFolder(FolderOfPath(path), wait);
+    const std::string folder = FolderOfPath(path);
+    return LockFolder(folder.empty() ? "./" : folder, wait);
 }
 
 FolderLock::Outcome SetSession::LockFolder(const std::string& folder, bool wait) {

@@ -94,6 +94,9 @@ class SetSession {
 
     RecoverySet* set() { return set_.get(); }
     const RecoverySet* set() const { return set_.get(); }
+    // Takes `set`, an empty set the caller made (of a format chosen by other
+    // means than the name), as the current set; the current one is dropped.
+    void Adopt(std::unique_ptr<RecoverySet> set) { Take(std::move(set)); }
     // Hands the set over to the caller; the session is empty afterwards.
     std::unique_ptr<RecoverySet> ReleaseSet() { return std::move(set_); }
 

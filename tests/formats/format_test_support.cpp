@@ -4,15 +4,16 @@
 
 #include <cstdlib>
 
+#include "app/set_session.h"
+
 namespace vantrove::test {
 
 void OpenLikeWorker(std::unique_ptr<RecoverySet>& set, const std::string& path) {
-    if (std::unique_ptr<RecoverySet> replacement = set->Open(path)) {
-        set = std::move(replacement);
-        set->ReportAll();
-        set->Scan();
-    }
-    set->FinishActivity();
+    SetSession session(set->observer(), set->stopFlag());
+    session.Adopt(std::move(set));
+    session.Open(path);
+    session.FinishActivity();
+    set = session.ReleaseSet();
 }
 
 SourceFileEntry* EntryNamed(RecoverySet& set, const std::string& name) {

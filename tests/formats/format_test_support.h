@@ -11,8 +11,8 @@
 
 namespace vantrove::test {
 
-// Opens `path` in `set` and takes a replacement set when Open returns one
-// (reporting and scanning it, as the worker does).
+// Opens `path` in `set` through a SetSession, as the worker does (a
+// replacement set that Open returns takes the place of `set`).
 void OpenLikeWorker(std::unique_ptr<RecoverySet>& set, const std::string& path);
 
 // The entry named `name`, or null.

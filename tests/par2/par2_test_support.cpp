@@ -1,20 +1,16 @@
 #include "par2_test_support.h"
 
+#include "app/set_session.h"
+
 namespace vantrove::test {
 
 std::unique_ptr<RecoverySet> OpenAndScan(const std::string& path, VerificationCache& cache,
                                          SetObserver* observer, const StopFlag* stop) {
-    auto set = std::make_unique<Par2RecoverySet>(observer, stop);
-    set->SetVerificationCache(&cache);
-    if (std::unique_ptr<RecoverySet> replacement = set->Open(path)) {
-        replacement->SetVerificationCache(&cache);
-        replacement->ReportAll();
-        replacement->Scan();
-        replacement->FinishActivity();
-        return replacement;
-    }
-    set->FinishActivity();
-    return set;
+    SetSession session(observer, stop, &cache);
+    session.Adopt(std::make_unique<Par2RecoverySet>(observer, stop));
+    session.Open(path);
+    session.FinishActivity();
+    return session.ReleaseSet();
 }
 
 int AccessRecorder::BeforeOpen(const std::string& path, bool) {
