@@ -1,6 +1,5 @@
 #include "ui/create_dialog.h"
 
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <QApplication>
@@ -81,23 +80,6 @@ std::string PathBytes(const QString& path) {
 
 QString Grouped(uint64_t value) {
     return Q(FormatGrouped(value));
-}
-
-// An absolute path written one way only: "." components and repeated
-// slashes go, so that "dir/./a" and "dir//a" name the listed "dir/a".
-// ".." stays: behind a symbolic link it need not lead to the folder the
-// text suggests.
-std::string TidyPath(const std::string& path) {
-    std::string tidy;
-    size_t start = 0;
-    while (start <= path.size()) {
-        size_t end = path.find('/', start);
-        if (end == std::string::npos) end = path.size();
-        const std::string part = path.substr(start, end - start);
-        if (!part.empty() && part != ".") tidy += "/" + part;
-        start = end + 1;
-    }
-    return tidy.empty() ? std::string("/") : tidy;
 }
 
 // Room a selection takes in the chooser's name buffer: the folder, then each
@@ -465,44 +447,9 @@ void CreateDialog::Beep() {
 }
 
 void CreateDialog::AddFiles(const std::vector<std::string>& paths) {
-    if (paths.empty()) return;
-    const std::vector<CreationSourceFile>& listed = parameters_->files();
-    std::set<std::string> known;
-    for (const auto& file : listed) known.insert(file.path);
-    std::vector<CreationSourceFile> added;
-    for (std::string path : paths) {
-        if (path.empty()) continue;
-        if (path.front() != '/') {
-            const std::string current = CurrentFolder();
-            path = (current.empty() ? std::string("./") : current) + path;
-        }
-        path = TidyPath(path);
-        if (known.count(path) != 0) continue;
-        struct stat st {};
-        uint64_t size = 0;
-        if (stat(path.c_str(), &st) == 0) {
-            if (S_ISDIR(st.st_mode)) {
-                // A folder adds every regular file below it.
-                std::vector<CreationSourceFile> below;
-                std::string error;
-                AddFolderFiles(path.back() == '/' ? path : path + "/", below, error);
-                for (CreationSourceFile& file : below) {
-                    if (known.insert(file.path).second) added.push_back(std::move(file));
-                }
-                continue;
-            }
-            size = static_cast<uint64_t>(st.st_size);
-        }
-        known.insert(path);
-        added.push_back({path, size, {}});
-    }
-    if (added.empty()) return;
-    // The model keeps the list in the order shown: sorted by path without
-    // regard to case.
-    std::vector<CreationSourceFile> all = listed;
-    all.insert(all.end(), added.begin(), added.end());
-    std::stable_sort(all.begin(), all.end(),
-                     [](const auto& a, const auto& b) { return LessNoCase(a.path, b.path); });
+    bool added = false;
+    std::vector<CreationSourceFile> all = WithFilesAdded(parameters_->files(), paths, added);
+    if (!added) return;
     parameters_->ClearFiles();
     parameters_->AddFiles(all);
     FillFileList();
@@ -938,8 +885,8 @@ void CreateDialog::contextMenuEvent(QContextMenuEvent* event) {
 
 bool CreateDialog::CheckDestination(const std::string& folder) {
     const std::string path = DestinationTestPath(folder);
-    struct stat st {};
-    if (stat(path.c_str(), &st) != 0) {
+    const PathKind kind = KindOfPath(path);
+    if (kind == PathKind::Missing) {
         const std::string question = FormatString(kStrCreateDestinationQuestion, {path});
         if (LocalizedMessageBox(this, question, GetString(kStrBadDestinationCaption),
                                 kMbYesNo | kMbIconQuestion) != kIdYes)
@@ -955,7 +902,7 @@ bool CreateDialog::CheckDestination(const std::string& folder) {
         }
         return true;
     }
-    if (!S_ISDIR(st.st_mode)) {
+    if (kind != PathKind::Folder) {
         LocalizedMessageBox(this, GetString(kStrDestinationIsFile),
                             GetString(kStrBadDestinationCaption), kMbOk | kMbIconExclamation);
         return false;

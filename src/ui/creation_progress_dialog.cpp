@@ -1,7 +1,5 @@
 #include "ui/creation_progress_dialog.h"
 
-#include <sys/stat.h>
-
 #include <QApplication>
 #include <QCloseEvent>
 #include <QContextMenuEvent>
@@ -11,18 +9,18 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
+#include <QToolButton>
 #include <QVBoxLayout>
 
 #include "app/creation_worker.h"
 #include "app/digit_grouping.h"
 #include "app/localized_message_box.h"
 #include "app/settings.h"
+#include "core/path.h"
 #include "core/string_ids.h"
 #include "core/string_table.h"
 #include "ui/about_box.h"
 #include "ui/create_dialog.h"
-#include <QToolButton>
-
 #include "ui/dialog_menu_button.h"
 #include "ui/dialog_switch.h"
 #include "ui/help_key.h"
@@ -52,11 +50,6 @@ QPushButton* Button(const QString& text, QWidget* parent, const char* name) {
     button->setObjectName(QLatin1String(name));
     button->setAutoDefault(false);
     return button;
-}
-
-bool IsFile(const std::string& path) {
-    struct stat st {};
-    return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
 }  // namespace
@@ -249,7 +242,7 @@ void CreationProgressDialog::VerifySet() {
     if (!finished_ || shown_.phase != kPhaseFinished) return;
     // An extension writes no index file; its first new volume names the set.
     std::string path = indexFileName_;
-    if (!IsFile(path) && worker_ && !worker_->outputPaths().empty())
+    if (KindOfPath(path) != PathKind::RegularFile && worker_ && !worker_->outputPaths().empty())
         path = worker_->outputPaths().front();
     SwitchTo(OpenVerifyDialog(settings_, path));
 }

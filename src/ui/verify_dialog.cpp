@@ -1,7 +1,5 @@
 #include "ui/verify_dialog.h"
 
-#include <sys/stat.h>
-
 #include <QApplication>
 #include <QCheckBox>
 #include <QClipboard>
@@ -848,13 +846,10 @@ void VerifyDialog::PostOpen(const std::string& path) {
     if (!worker_ || path.empty()) return;
     // A name that is not there (or not a file) is reported here, in the
     // words of a failed open, instead of leaving an empty set behind.
-    struct stat st {};
     int error = 0;
     if (path.size() >= PATH_MAX) {
         error = ENAMETOOLONG;
-    } else if (stat(path.c_str(), &st) != 0) {
-        error = errno;
-    } else if (S_ISDIR(st.st_mode)) {
+    } else if (KindOfPath(path, &error) == PathKind::Folder) {
         error = EISDIR;
     }
     if (error != 0) {
