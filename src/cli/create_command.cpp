@@ -57,26 +57,31 @@ std::vector<std::string> ExistingRecoveryFiles(const std::string& folder, const 
     return found;
 }
 
-void CreateUsage() {
-    std::fprintf(stderr,
+}  // namespace
+
+void CreateUsage(std::FILE* out) {
+    std::fprintf(out,
                  "usage: vantrove-cli create [options] [-o DIR/BASENAME] [-B BASEDIR] FILE|FOLDER...\n"
                  "       vantrove-cli create --extend SET.par2 [-c COUNT | -r PERCENT] "
                  "[-n COUNT]\n"
                  "  -B BASEDIR      names are stored relative to this folder (default: the\n"
                  "                  folder of -o); every file must lie below it\n"
                  "  FOLDER          adds every regular file below it (links not followed)\n"
-                 "  -s BYTES        block size (not held to the preferred block size)\n"
-                 "  -b COUNT        number of source blocks (likewise)\n"
+                 "  -s BYTES        block size (default: about 2000 blocks, a multiple of 4)\n"
+                 "  -b COUNT        number of source blocks\n"
                  "  -r PERCENT      redundancy (e.g. 10 or 12.5)\n"
                  "  -c COUNT        number of recovery blocks\n"
                  "  -f EXPONENT     exponent of the first recovery block\n"
-                 "  -n COUNT        number of recovery files\n"
+                 "  -n COUNT        number of recovery files (sizes doubling unless\n"
+                 "                  --scheme uniform; not with --scheme limited)\n"
                  "  --scheme powers|limited|uniform   sizes of the recovery files\n"
                  "  --split BYTES   also split large source files into pieces of this size\n"
                  "  --force         replace recovery files of the same name\n"
                  "  --wait          wait while another job works in the output folder\n"
                  "exit codes: 0 success, 3 failure\n");
 }
+
+namespace {
 
 
 // "10", "12.5", "0.01": hundredths of a percent; further decimals are cut.
@@ -388,6 +393,11 @@ bool ParseCreateArguments(const std::vector<std::string>& args, CreateArguments&
             parsed.splitLimit = number;
         }
     }
+    if (parsed.hasFileCount && parsed.hasScheme && parsed.scheme == kLimitedToLargest) {
+        error = "-n cannot be used with --scheme limited: that scheme makes as many files as "
+                "the largest source file needs";
+        return false;
+    }
     if (!parsed.extend.empty()) {
         if (!parsed.files.empty()) {
             error = "--extend takes no files";
@@ -418,9 +428,20 @@ void ApplyCreateArguments(const CreateArguments& a, CreationParameters& p) {
         p.setGranuleRestriction(false);
     if (a.hasBlockSize) p.setBlockSize(a.blockSize);
     if (a.hasBlockCount) p.setSourceBlockCount(a.blockCount);
+    // Neither asked for: about 2000 blocks, whatever the total size, so that
+    // a few small files do not get blocks (and recovery data) far larger
+    // than themselves, and a large set does not get too few blocks.
+    if (!a.hasBlockSize && !a.hasBlockCount && !p.extendExistingSet) {
+        p.setGranuleRestriction(false);
+        p.setSourceBlockCount(kDefaultSourceBlocks);
+    }
     if (a.hasSplit) p.setSplitLimit(a.splitLimit);  // its bounds follow the block size
     if (a.hasRedundancy) p.setRedundancy(a.redundancy);
     if (a.hasRecoveryCount) p.setRecoveryBlockCount(a.recoveryCount);
+    // A count of files under the scheme that derives the count from the
+    // largest file: the sizes double instead, as asked for by the count.
+    if (a.hasFileCount && !a.hasScheme && p.sizeScheme == kLimitedToLargest)
+        p.setSizeScheme(kPowersOfTwo);
     if (a.hasFileCount) p.setRecoveryFileCount(a.fileCount);
     if (a.hasFirst) p.setFirstRecoveryBlock(a.first);
 }
@@ -430,7 +451,7 @@ int RunCreateCommand(const std::vector<std::string>& args, StopFlag* stop) {
     std::string error;
     if (!ParseCreateArguments(args, parsed, error)) {
         std::fprintf(stderr, "vantrove-cli create: %s\n", error.c_str());
-        CreateUsage();
+        CreateUsage(stderr);
         return kError;
     }
 

@@ -92,7 +92,7 @@ void PrintHelp() {
 }
 
 void PrintVersion(int level) {
-    std::printf("vantrove-cli version 0.9 (par2 command line)\n");
+    std::printf("vantrove-cli version %s (par2 command line)\n", VANTROVE_VERSION);
     if (level > 1) std::printf("Part of Vantrove, a PAR 2.0 recovery volume tool.\n");
 }
 
@@ -703,7 +703,7 @@ int RunCreate(const Par2Arguments& a, StopFlag* stop) {
     if (a.hasBlockSize) {
         p.setBlockSize(a.blockSize);
     } else {
-        p.setSourceBlockCount(a.hasBlockCount ? a.blockCount : 2000);
+        p.setSourceBlockCount(a.hasBlockCount ? a.blockCount : kDefaultSourceBlocks);
     }
     // Volume sizes: doubling by default, nearly equal with -u, held to the
     // largest file with -l.

@@ -10,6 +10,7 @@
 
 #include "app/extension_set.h"
 #include "par2/main_packet.h"
+#include "support/shell.h"
 #include "support/test_env.h"
 
 namespace vantrove::cli {
@@ -73,6 +74,36 @@ TEST(CreateArguments, ValuesOutOfRangeAreLimited) {
     EXPECT_EQ(p.recoveryBlockCount, p.sourceBlockCount);
     EXPECT_EQ(p.firstRecoveryBlock + p.recoveryBlockCount, 65536u);
     EXPECT_LE(p.recoveryFileCount, 30u);
+}
+
+// Without -s and -b a set gets about 2000 blocks whatever its size, and a
+// count of files is never dropped: it makes the sizes double unless the
+// scheme that derives the count itself was asked for, which is refused.
+TEST(CreateArguments, DefaultBlockSizeAndFileCountFollowWhatWasAsked) {
+    CreationSettings s;  // the settings' own scheme holds volumes to the largest file
+    for (uint64_t total : {25600ull, 1000000ull, 1000001ull, 3000000000ull}) {
+        CreationParameters p(s);
+        p.AddFiles({{"/d/a", total}});
+        CreateArguments a;
+        ASSERT_TRUE(Parse({"-r", "10", "-n", "3", "f"}, a));
+        ApplyCreateArguments(a, p);
+        // The smallest multiple of 4 that needs no more than 2000 blocks.
+        const uint64_t perBlock = (total + 1999) / 2000;
+        EXPECT_EQ(p.blockSize, (perBlock + 3) / 4 * 4) << total;
+        EXPECT_EQ(p.sizeScheme, kPowersOfTwo) << total;
+        EXPECT_EQ(p.recoveryFileCount, 3u) << total;
+    }
+    CreateArguments limited;
+    std::string error;
+    EXPECT_FALSE(ParseCreateArguments({"-n", "3", "--scheme", "limited", "f"}, limited, error));
+    EXPECT_NE(error.find("-n"), std::string::npos);
+    // An explicit block size keeps its own count.
+    CreationParameters p(s);
+    p.AddFiles({{"/d/a", 1000000}});
+    CreateArguments sized;
+    ASSERT_TRUE(Parse({"-s", "100000", "f"}, sized));
+    ApplyCreateArguments(sized, p);
+    EXPECT_EQ(p.blockSize, 100000u);
 }
 
 int Sh(const std::string& command) {
@@ -235,6 +266,33 @@ TEST(CreateCommand, SplitsLargeFilesIntoVerifiedPieces) {
     if (Sh("command -v par2") == 0) {
         EXPECT_EQ(Sh("cd " + f.dir.path() + " && par2 v set.par2"), 0);
     }
+}
+
+// Every command answers --help on standard output with its own options and
+// --version with the program's version, exit 0, wherever they stand among
+// its options; after "--" they are file names.
+TEST(CommandLine, HelpAndVersionOnEveryCommand) {
+    const std::string cli = VANTROVE_CLI_PATH;
+    struct Case {
+        std::string args, mustHold;
+    };
+    for (const Case& c : {Case{"verify --help", "--cached"}, Case{"repair x.par2 --help", "--keep-damaged"},
+                          Case{"create -r 10 --help", "--scheme"}, Case{"--help", "par2"},
+                          Case{"help", "create"}}) {
+        const test::ShellOutcome run = test::RunShell(cli + " " + c.args);
+        EXPECT_EQ(run.exitCode, 0) << c.args;
+        EXPECT_NE(run.out.find("usage: vantrove-cli"), std::string::npos) << c.args;
+        EXPECT_NE(run.out.find(c.mustHold), std::string::npos) << c.args;
+    }
+    for (const std::string args : {"--version", "verify --version", "repair --version",
+                                   "create --version", "par2 -V"}) {
+        const test::ShellOutcome run = test::RunShell(cli + " " + args);
+        EXPECT_EQ(run.exitCode, 0) << args;
+        EXPECT_EQ(run.out.rfind("vantrove-cli ", 0), 0u) << args << ": " << run.out;
+        EXPECT_NE(run.out.find(VANTROVE_VERSION), std::string::npos) << args;
+    }
+    // After "--" a word is a file: here a missing one, an error.
+    EXPECT_EQ(test::RunShell(cli + " verify -- --help 2>/dev/null").exitCode, 3);
 }
 
 }  // namespace
