@@ -89,9 +89,6 @@ class CreateDialog : public QDialog {
     void SetJobOptions(const CreationJobOptions& options) { jobOptions_ = options; }
     const CreationJobOptions& jobOptions() const { return jobOptions_; }
 
-    // How many times the dialog beeped (with sounds on or off).
-    int beepCount() const { return beeps_; }
-
   public slots:
     void ChooseFiles();      // "Aggiungi File"
     void RemoveSelected();   // "Rimuovi File"
@@ -113,6 +110,9 @@ class CreateDialog : public QDialog {
     void contextMenuEvent(QContextMenuEvent* event) override;
 
   private:
+    // Tests read the dialog's state through it (tests/ui/dialog_probes.h).
+    friend class CreateDialogProbe;
+
     void BuildControls();
     void ConnectControls();
     void RestoreLayout();

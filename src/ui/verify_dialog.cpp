@@ -32,6 +32,7 @@
 #include "app/localized_message_box.h"
 #include "app/repair_error_message.h"
 #include "app/settings.h"
+#include "app/worker_start.h"
 #include "core/path.h"
 #include "core/string_ids.h"
 #include "core/string_table.h"
@@ -167,11 +168,6 @@ std::vector<SourcePlace> PlacesOf(const QTreeWidgetItem* row) {
 
 }  // namespace
 
-static VerifyDialog::WorkerStarter& WorkerStarterSlot() {
-    static VerifyDialog::WorkerStarter starter;
-    return starter;
-}
-
 // ---- Lines from the worker thread.
 
 void VerifyDialog::PacketSink::PostLinePacket(std::unique_ptr<LinePacket> packet) {
@@ -183,26 +179,7 @@ void VerifyDialog::PacketSink::PostLinePacket(std::unique_ptr<LinePacket> packet
         dialog, [dialog, shared]() { dialog->HandlePacket(*shared); }, Qt::QueuedConnection);
 }
 
-void VerifyDialog::DialogClient::StatusChanged(const RecoverySetStatus& status) {
-    WorkerClient::StatusChanged(status);
-    StatusHook hook;
-    {
-        std::lock_guard<std::mutex> lock(hookMutex_);
-        hook = hook_;
-    }
-    if (hook) hook(status);
-}
-
-void VerifyDialog::DialogClient::SetHook(StatusHook hook) {
-    std::lock_guard<std::mutex> lock(hookMutex_);
-    hook_ = std::move(hook);
-}
-
 // ---- Creation.
-
-void VerifyDialog::SetWorkerStarterForTests(WorkerStarter starter) {
-    WorkerStarterSlot() = std::move(starter);
-}
 
 VerifyDialog::VerifyDialog(Settings& settings, const std::string& fileName,
                            bool optionsFromSettings, QWidget* parent)
@@ -237,7 +214,7 @@ VerifyDialog::VerifyDialog(Settings& settings, const std::string& fileName,
     listTimer_.start(kListTimerMs);
 
     worker_ = std::make_unique<VerificationWorker>(&client_);
-    workerStarted_ = WorkerStarterSlot() ? WorkerStarterSlot()(*worker_) : worker_->Start();
+    workerStarted_ = StartWorker(*worker_);
     if (!workerStarted_) worker_.reset();
 
     openButton_->setFocus();
@@ -837,10 +814,6 @@ void VerifyDialog::AnimateList() {
 }
 
 // ---- Commands.
-
-bool VerifyDialog::stopRequested() const {
-    return worker_ && worker_->stopFlag().load() != 0;
-}
 
 void VerifyDialog::PostOpen(const std::string& path) {
     if (!worker_ || path.empty()) return;
