@@ -127,6 +127,14 @@ class CreateDialog : public QDialog {
     // The destination check; false keeps the dialog open.
     bool CheckDestination(const std::string& folder);
 
+    // A number typed into `field`, while there are files to apply it to.
+    bool TypedValue(const QLineEdit* field, uint64_t& value) const;
+    // A spin arrow's step of the model's `value` to `target`: `set` takes
+    // the target when it differs; a beep says the value stayed; then the
+    // texts follow.
+    template <class T, class Set>
+    void StepValue(const T& value, uint64_t target, Set set);
+
     void OnSourceSliderAction(int action);
     void OnRedundancySliderAction(int action);
     void OnSourceBlocksTyped();

@@ -25,6 +25,7 @@
 #include "ui/dialog_switch.h"
 #include "ui/help_key.h"
 #include "ui/last_folder.h"
+#include "ui/named_button.h"
 #include "ui/priority_menu.h"
 #include "ui/segment_bar.h"
 
@@ -43,13 +44,6 @@ QLabel* Value(const QString& text, QWidget* parent, const char* name) {
     label->setObjectName(QLatin1String(name));
     label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     return label;
-}
-
-QPushButton* Button(const QString& text, QWidget* parent, const char* name) {
-    auto* button = new QPushButton(text, parent);
-    button->setObjectName(QLatin1String(name));
-    button->setAutoDefault(false);
-    return button;
 }
 
 }  // namespace
@@ -101,11 +95,11 @@ CreationProgressDialog::CreationProgressDialog(Settings& settings,
     top->addWidget(statusLine_);
 
     auto* buttons = new QHBoxLayout;
-    stopButton_ = Button(Q(GetString(kStrStopButton)), this, "stopButton");
-    verifyButton_ = Button(QStringLiteral("Verifica"), this, "verifyButton");
-    newButton_ = Button(QStringLiteral("Nuovo"), this, "newButton");
-    openButton_ = Button(QStringLiteral("Apri"), this, "openButton");
-    aboutButton_ = Button(QStringLiteral("Informazioni"), this, "aboutButton");
+    stopButton_ = NamedButton(Q(GetString(kStrStopButton)), this, "stopButton");
+    verifyButton_ = NamedButton(QStringLiteral("Verifica"), this, "verifyButton");
+    newButton_ = NamedButton(QStringLiteral("Nuovo"), this, "newButton");
+    openButton_ = NamedButton(QStringLiteral("Apri"), this, "openButton");
+    aboutButton_ = NamedButton(QStringLiteral("Informazioni"), this, "aboutButton");
     for (QPushButton* b : {stopButton_, verifyButton_, newButton_, openButton_, aboutButton_})
         buttons->addWidget(b);
     // The menu button in the bottom corner: this dialog has no Preferenze.

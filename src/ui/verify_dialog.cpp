@@ -45,6 +45,7 @@
 #include "ui/file_list_icons.h"
 #include "ui/help_key.h"
 #include "ui/last_folder.h"
+#include "ui/named_button.h"
 #include "ui/preferences_dialog.h"
 #include "ui/priority_menu.h"
 #include "ui/segment_bar.h"
@@ -360,10 +361,7 @@ void VerifyDialog::BuildControls() {
     bottom->addSpacing(12);
 
     auto makeButton = [this](const char* name, const QString& caption) {
-        auto* button = new QPushButton(caption, this);
-        button->setObjectName(QString::fromLatin1(name));
-        button->setAutoDefault(false);
-        return button;
+        return NamedButton(caption, this, name);
     };
     openButton_ = makeButton("open", QStringLiteral("Apri"));
     addButton_ = makeButton("add", QStringLiteral("&Aggiungi"));
