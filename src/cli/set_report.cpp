@@ -13,21 +13,6 @@
 
 namespace vantrove::cli {
 
-const char* FormatName(FormatKind kind) {
-    switch (kind) {
-        case FormatKind::Par1:
-            return "PAR1";
-        case FormatKind::Par2:
-            return "PAR2";
-        case FormatKind::Md5:
-            return "MD5";
-        case FormatKind::Sfv:
-            return "SFV";
-        default:
-            return "";
-    }
-}
-
 SourceRowKind RowOf(const SourceFileEntry& entry) {
     const DiskFile* target = entry.targetFile.get();
     if (entry.completeCopy && entry.completeCopy.get() == target) {
@@ -205,7 +190,7 @@ void PrintSetReport(const RecoverySet& set, bool asJson,
     if (asJson) {
         JsonWriter json;
         json.BeginObject();
-        json.Key("format").String(FormatName(status.formatKind));
+        json.Key("format").String(SetFormatName(status.formatKind));
         json.Key("state").Number(static_cast<int64_t>(status.state));
         json.Key("subState").Number(static_cast<int64_t>(status.subState));
         json.Key("totalBlocks").Number(status.totalDataBlocks);

@@ -35,7 +35,6 @@ std::unique_ptr<RecoverySet> OpenAndScanSet(const std::string& path, CliObserver
 // Why the repair leaves the file of `entry` alone.
 std::string UnusableNameReason(const RecoverySet& set, const SourceFileEntry& entry);
 
-const char* FormatName(FormatKind kind);
 SourceRowKind RowOf(const SourceFileEntry& entry);
 std::string VolumeText(const DiskFile& file);
 std::string SourceText(const SourceFileEntry& entry, SourceRowKind row);
