@@ -73,6 +73,10 @@ std::string RepairErrorMessage(ErrorKind kind, uint32_t systemErrorCode,
             id = kStrRepairCancelled;
             withFile = false;
             break;
+        case ErrorKind::Busy:
+            id = kStrErrorSetBusy;
+            withFile = false;
+            break;
         default:
             id = kStrRepairFailed;
             withFile = false;

@@ -119,6 +119,8 @@ std::string EnglishRepairError(ErrorKind kind, uint32_t systemErrorCode,
             return "a rebuilt file failed its verification";
         case ErrorKind::Cancelled:
             return "the repair was cancelled";
+        case ErrorKind::Busy:
+            return "the set is busy: another repair or creation is working in its folder";
         default:
             return "repair failed";
     }

@@ -33,6 +33,15 @@ void OnSignal(int) {
     gStop.store(1);
 }
 
+// An interrupt or a termination asks the running job to stop at its next
+// check, so that it ends tidily.
+void StopOnSignals() {
+    struct sigaction action {};
+    action.sa_handler = OnSignal;
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+}
+
 constexpr char kVerifyUsage[] =
     "usage: vantrove-cli verify FILE [--json] [--cached]\n"
     "  FILE is any volume of a PAR2 set (.par2), of a PAR1 set (.par, .pNN),\n"
@@ -98,10 +107,7 @@ int main(int argc, char** argv) {
     const bool asPar2 = IsPar2ProgramName(argv[0]);
     if (asPar2 || (argc >= 2 && std::strcmp(argv[1], "par2") == 0)) {
         InstallCrashPoints();
-        struct sigaction action {};
-        action.sa_handler = OnSignal;
-        sigaction(SIGINT, &action, nullptr);
-        sigaction(SIGTERM, &action, nullptr);
+        StopOnSignals();
         return RunPar2Command(asPar2 ? argv[0] : "par2",
                               std::vector<std::string>(argv + (asPar2 ? 1 : 2), argv + argc), &gStop);
     }
@@ -134,17 +140,11 @@ int main(int argc, char** argv) {
         }
     }
     if (command == "create") {
-        struct sigaction action {};
-        action.sa_handler = OnSignal;
-        sigaction(SIGINT, &action, nullptr);
-        sigaction(SIGTERM, &action, nullptr);
+        StopOnSignals();
         return RunCreateCommand(std::vector<std::string>(argv + 2, argv + argc), &gStop);
     }
     if (command == "repair") {
-        struct sigaction action {};
-        action.sa_handler = OnSignal;
-        sigaction(SIGINT, &action, nullptr);
-        sigaction(SIGTERM, &action, nullptr);
+        StopOnSignals();
         return RunRepairCommand(std::vector<std::string>(argv + 2, argv + argc), &gStop);
     }
     if (command != "verify") {
@@ -177,10 +177,7 @@ int main(int argc, char** argv) {
     }
     options.progress = isatty(STDERR_FILENO) != 0;
 
-    struct sigaction action {};
-    action.sa_handler = OnSignal;
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
+    StopOnSignals();
 
     return RunVerify(options, &gStop);
 }

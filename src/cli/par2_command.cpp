@@ -499,18 +499,21 @@ int RunVerifyOrRepair(const Par2Arguments& a, StopFlag* stop) {
         }
     }
 
-    FolderLock lock;
-    if (repair && !LockSetFolder(lock, given, path, true, stop)) return kPar2FileIoError;
-
     Par2ProgressObserver observer(out.At(1));
-    std::unique_ptr<RecoverySet> set = OpenAndScanSet(path, observer, stop, false);
+    SetSession session(&observer, stop);
+    if (repair && !LockTaken(session.LockFolderOf(path, true), session.lockError(), given))
+        return kPar2FileIoError;
+
+    if (!session.Open(path, ScanMode::ReadEverything)) return kPar2InvalidArguments;
+    session.FinishActivity();
+    RecoverySet* set = session.set();
     // Files named after the PAR2 file are searched too, wherever they lie.
     for (const std::string& extra : a.files) {
         struct stat es {};
         if (stat(extra.c_str(), &es) != 0 || !S_ISREG(es.st_mode)) continue;
         set->ScanFile(nullptr, AbsolutePath(extra), false);
     }
-    if (!a.files.empty()) set->FinishActivity();
+    if (!a.files.empty()) session.FinishActivity();
     if (stop && stop->load() != 0) return kPar2InternalError;
 
     const RecoverySetStatus& s = set->status();
@@ -551,14 +554,14 @@ int RunVerifyOrRepair(const Par2Arguments& a, StopFlag* stop) {
         std::fflush(stdout);
         return kPar2RepairNotPossible;
     }
-    RepairOptions options;
+    // This form keeps to its own switches, not to the settings.
+    RepairOptions options = RepairOptionsForMachine();
     options.deleteDamagedFiles = a.purge;
     options.deleteRecoveryFiles = a.purge;
     options.useRecycleBin = false;
-    set->SetRepairOptions(options);
-    set->Repair();
-    set->FinishActivity();
-    set->SaveIfLoaded();
+    session.Repair(options);
+    session.FinishActivity();
+    session.Save();
     const RecoverySetStatus& after = set->status();
     if (out.At(1)) std::printf("\nVerifying repaired files:\n\n");
     if (out.At(0)) {

@@ -128,14 +128,9 @@ bool CheckSetFile(const std::string& given, const std::string& path) {
     return true;
 }
 
-bool LockSetFolder(FolderLock& lock, const std::string& given, const std::string& path, bool wait,
-                   const StopFlag* stop) {
-    const std::string folder = FolderOfPath(path);
-    const auto keepWaiting = [stop] { return stop == nullptr || stop->load() == 0; };
-    switch (lock.Acquire(folder, wait, keepWaiting)) {
+bool LockTaken(FolderLock::Outcome outcome, int error, const std::string& given) {
+    switch (outcome) {
         case FolderLock::Outcome::Locked:
-            // No other job of ours works here now: a work file is a leftover.
-            RemovePartFiles(folder);
             return true;
         case FolderLock::Outcome::Busy:
             std::fprintf(stderr,
@@ -146,27 +141,13 @@ bool LockSetFolder(FolderLock& lock, const std::string& given, const std::string
         case FolderLock::Outcome::Failed:
             break;
     }
-    std::fprintf(stderr, "vantrove-cli: %s: %s\n", given.c_str(), std::strerror(lock.error()));
+    std::fprintf(stderr, "vantrove-cli: %s: %s\n", given.c_str(), std::strerror(error));
     return false;
 }
 
-std::unique_ptr<RecoverySet> OpenAndScanSet(const std::string& path, CliObserver& observer,
-                                            const StopFlag* stop, bool cached) {
-    std::unique_ptr<RecoverySet> set = NewEmptySet(ChooseSetFormat(path), &observer, stop);
-    if (std::unique_ptr<RecoverySet> replacement = set->Open(path)) {
-        observer.ClearLists();
-        set = std::move(replacement);
-        set->ReportAll();
-        // The saved state only spares reading when asked: silent damage
-        // keeps a file's size and times.
-        if (cached) {
-            set->Scan();
-        } else {
-            set->Reverify();
-        }
-    }
-    set->FinishActivity();
-    return set;
+bool LockSetFolder(FolderLock& lock, const std::string& given, const std::string& path, bool wait,
+                   const StopFlag* stop) {
+    return LockTaken(LockJobFolder(lock, FolderOfPath(path), wait, stop), lock.error(), given);
 }
 
 std::string UnusableNameReason(const RecoverySet& set, const SourceFileEntry& entry) {

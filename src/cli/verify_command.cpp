@@ -35,9 +35,12 @@ int RunVerify(const VerifyOptions& options, const StopFlag* stop) {
     if (!CheckSetFile(options.path, path)) return kError;
 
     CliObserver observer(options.progress);
-    std::unique_ptr<RecoverySet> set = OpenAndScanSet(path, observer, stop, options.cached);
-    set->SaveIfLoaded();
+    SetSession session(&observer, stop);
+    if (!session.Open(path, ScanModeFor(options.cached))) return kError;
+    session.FinishActivity();
+    session.Save();
     observer.EndProgress();
+    const RecoverySet* set = session.set();
 
     // A file whose name the repair may not use is never restored: the set
     // cannot be made whole, whatever the blocks say.

@@ -182,6 +182,7 @@ bool Par2RecoverySet::Rebuild(RecoveryState state, bool& cancelled) {
     job.physicalMemoryBytes = repairOptions().physicalMemoryBytes != 0
                                   ? repairOptions().physicalMemoryBytes
                                   : SystemPhysicalMemory();
+    job.threads = repairOptions().threads;
     OpenedFiles opened;
     bool openFailed = false;
     auto openInput = [&](const DiskFileRef& file) {

@@ -28,9 +28,9 @@
 #include <chrono>
 #include <climits>
 
-#include "app/application.h"
 #include "app/localized_message_box.h"
 #include "app/repair_error_message.h"
+#include "app/set_session.h"
 #include "app/settings.h"
 #include "app/worker_start.h"
 #include "core/path.h"
@@ -332,6 +332,13 @@ void VerifyDialog::BuildControls() {
     timeLineLabel_->setSizePolicy(keepTime);
     timeLineLabel_->hide();
     layout->addWidget(timeLineLabel_);
+
+    leftoverNote_ = new QLabel(this);
+    leftoverNote_->setObjectName(QStringLiteral("leftoverNote"));
+    leftoverNote_->setTextFormat(Qt::PlainText);
+    leftoverNote_->setWordWrap(true);
+    leftoverNote_->hide();
+    layout->addWidget(leftoverNote_);
 
     // Counters on the left, commands on the right.
     auto* bottom = new QHBoxLayout;
@@ -757,6 +764,9 @@ void VerifyDialog::UpdateTexts(const RecoverySetStatus& status) {
     const bool timeShown = RepairTimeLine::Shown(status);
     SetTextIfChanged(timeLineLabel_, Q(timeLine_.text()));
     if (timeLineLabel_->isVisible() != timeShown) timeLineLabel_->setVisible(timeShown);
+    const std::string leftovers = LeftoverNote(status);
+    SetTextIfChanged(leftoverNote_, Q(leftovers));
+    if (leftoverNote_->isVisible() == leftovers.empty()) leftoverNote_->setVisible(!leftovers.empty());
 
     // The list's group rows count what is available.
     if (listFormat_ != FormatKind::None) {
@@ -883,13 +893,7 @@ void VerifyDialog::OnRepair() {
     beepPending_ = true;
     openError_.clear();
     timeLine_.Start(TickCountMs());
-    RepairOptions options;
-    options.deleteDamagedFiles = settings_.deleteDamagedFiles;
-    options.deleteRecoveryFiles = settings_.deleteRecoveryFiles;
-    options.useRecycleBin = settings_.useRecycleBin;
-    if (Application* application = Application::Current())
-        options.physicalMemoryBytes = application->physicalMemoryBytes;
-    worker_->Repair(options);
+    worker_->Repair(RepairOptionsFrom(settings_));
     ++repairsRequested_;
 }
 

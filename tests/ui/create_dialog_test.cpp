@@ -211,6 +211,9 @@ class CreateDialogTest : public QObject {
         if (shot != nullptr) SaveShot(p, QLatin1String(shot));
         if (!QTest::qWaitFor([&] { return p.isNull() || p->finished(); }, kJobTimeoutMs))
             qWarning("the creation did not end in time");
+        else if (!p.isNull() && CreationProgressDialogProbe(p.data()).shownStatus().phase == kPhaseFailed)
+            qWarning("the creation failed: code %d, file \"%s\"", CreationProgressDialogProbe(p.data()).shownStatus().failureCode,
+                     CreationProgressDialogProbe(p.data()).shownStatus().fileName.c_str());
         return p;
     }
 

@@ -214,6 +214,12 @@ bool ErrorLineShown(const RecoverySetStatus& status) {
             status.state == RecoveryState::RepairPossible);
 }
 
+std::string LeftoverNote(const RecoverySetStatus& status) {
+    if (status.activity != Activity::Idle || status.leftoverFiles <= 0) return {};
+    if (status.leftoverFiles == 1) return GetString(kStrLeftoverFilesOne);
+    return FormatString(kStrLeftoverFiles, {status.leftoverFiles});
+}
+
 std::string ErrorLineText(const RecoverySetStatus& status) {
     if (status.errorKind == ErrorKind::None) return GetString(kStrRepairFailed);
     return RepairErrorMessage(status.errorKind, status.systemErrorCode, status.errorFile);

@@ -73,6 +73,11 @@ bool ErrorLineShown(const RecoverySetStatus& status);
 // app/repair_error_message.h); "Riparazione fallita" for an unknown kind.
 std::string ErrorLineText(const RecoverySetStatus& status);
 
+// The note under the progress bar while work files of an interrupted job
+// lie in the set's folder (the next repair removes them); empty while there
+// are none or the set is busy.
+std::string LeftoverNote(const RecoverySetStatus& status);
+
 // How ampersands of the creator text are written: doubled for a control that
 // takes "&x" as a keyboard mnemonic (a button, a label with a buddy), as they
 // are for a label that shows its text as it stands.
