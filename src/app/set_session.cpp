@@ -142,10 +142,9 @@ void SetSession::FinishActivity() {
     if (set_ == nullptr) return;
     // Under the lock the leftovers are gone already; without it they stay
     // visible until the next job in the folder removes them.
-    set_->mutableStatus().leftoverFiles =
-        locked_ || set_->folder().empty()
-            ? 0
-            : static_cast<int32_t>(ListPartFiles(set_->folder()).size());
+    set_->SetLeftoverFiles(locked_ || set_->folder().empty()
+                               ? 0
+                               : static_cast<int32_t>(ListPartFiles(set_->folder()).size()));
     set_->FinishActivity();
 }
 

@@ -12,7 +12,7 @@ void WorkerClient::PostLocked(std::unique_ptr<LinePacket> packet) {
     sink_->PostLinePacket(std::move(packet));
 }
 
-void WorkerClient::ReportVolumeFile(const DiskFile& file) {
+void WorkerClient::ReportVolumeFile(const SetFile& file) {
     auto packet = std::make_unique<LinePacket>();
     packet->kind = LinePacketKind::VolumeFile;
     packet->path = file.path;
@@ -22,7 +22,7 @@ void WorkerClient::ReportVolumeFile(const DiskFile& file) {
     PostLocked(std::move(packet));
 }
 
-void WorkerClient::RemoveVolumeFile(const DiskFile& file) {
+void WorkerClient::RemoveVolumeFile(const SetFile& file) {
     auto packet = std::make_unique<LinePacket>();
     packet->kind = LinePacketKind::RemoveVolumeFile;
     packet->path = file.path;

@@ -33,8 +33,8 @@ class WorkerClient : public SetObserver {
     explicit WorkerClient(LinePacketSink* sink);
 
     // ---- SetObserver, on the worker thread.
-    void ReportVolumeFile(const DiskFile& file) override;
-    void RemoveVolumeFile(const DiskFile& file) override;
+    void ReportVolumeFile(const SetFile& file) override;
+    void RemoveVolumeFile(const SetFile& file) override;
     void StatusChanged(const RecoverySetStatus& status) override;
     void ReportSourceFileLine(SourceRowKind rowKind, FormatKind formatKind, const std::string& name,
                               uint64_t size, uint32_t blockCount,

@@ -57,12 +57,12 @@ const char* RowKindName(SourceRowKind row) {
     return "unverified";
 }
 
-void CliObserver::ReportVolumeFile(const DiskFile& file) {
+void CliObserver::ReportVolumeFile(const SetFile& file) {
     if (!volumes_.count(file.path)) volumeOrder_.push_back(file.path);
     volumes_[file.path] = {file.path, file.size, file.blocksTaken, VolumeDisplayCodeOf(file)};
 }
 
-void CliObserver::RemoveVolumeFile(const DiskFile& file) {
+void CliObserver::RemoveVolumeFile(const SetFile& file) {
     volumes_.erase(file.path);
     volumeOrder_.erase(std::remove(volumeOrder_.begin(), volumeOrder_.end(), file.path),
                        volumeOrder_.end());

@@ -33,8 +33,8 @@ class CliObserver : public SetObserver {
     // `progress`: draw the progress line on stderr.
     explicit CliObserver(bool progress) : progress_(progress) {}
 
-    void ReportVolumeFile(const DiskFile& file) override;
-    void RemoveVolumeFile(const DiskFile& file) override;
+    void ReportVolumeFile(const SetFile& file) override;
+    void RemoveVolumeFile(const SetFile& file) override;
     void StatusChanged(const RecoverySetStatus& status) override;
     void ReportSourceFileLine(SourceRowKind rowKind, FormatKind formatKind, const std::string& name,
                               uint64_t size, uint32_t blockCount,

@@ -377,7 +377,7 @@ void PrintTargets(const RecoverySet& set, const Printer& out) {
     for (const SourceFileEntryRef& entry : set.entries()) {
         const SourceRowKind row = RowOf(*entry);
         const uint32_t found = entry->blockCount - entry->MissingBlockCount();
-        const DiskFile* target = entry->targetFile.get();
+        const SetFile* target = entry->targetFile.get();
         const bool present = target && target->result != VerifyResult::Missing;
         if (row == SourceRowKind::Complete || row == SourceRowKind::Repaired) {
             std::printf("Target: \"%s\" - found.\n", entry->name.c_str());
@@ -422,7 +422,7 @@ int PrintSummary(const RecoverySet& set, const Printer& out) {
         int misnamed = 0, missing = 0, damaged = 0, ok = 0;
         for (const SourceFileEntryRef& entry : set.entries()) {
             const SourceRowKind row = RowOf(*entry);
-            const DiskFile* target = entry->targetFile.get();
+            const SetFile* target = entry->targetFile.get();
             const bool present = target && target->result != VerifyResult::Missing;
             if (row == SourceRowKind::Complete || row == SourceRowKind::Repaired) {
                 ++ok;

@@ -14,7 +14,7 @@
 namespace vantrove::cli {
 
 SourceRowKind RowOf(const SourceFileEntry& entry) {
-    const DiskFile* target = entry.targetFile.get();
+    const SetFile* target = entry.targetFile.get();
     if (entry.completeCopy && entry.completeCopy.get() == target) {
         return target->flags.repaired ? SourceRowKind::Repaired : SourceRowKind::Complete;
     }
@@ -25,7 +25,7 @@ SourceRowKind RowOf(const SourceFileEntry& entry) {
     return SourceRowKind::Damaged;
 }
 
-std::string VolumeText(const DiskFile& file) {
+std::string VolumeText(const SetFile& file) {
     const std::string blocks =
         std::to_string(file.blocksTaken) + (file.blocksTaken == 1 ? " block" : " blocks");
     switch (VolumeDisplayCodeOf(file)) {
@@ -162,7 +162,7 @@ void PrintSetReport(const RecoverySet& set, bool asJson,
                     const std::function<void(JsonWriter&)>& extraJson,
                     const std::vector<std::string>& extraLines) {
     const RecoverySetStatus& status = set.status();
-    std::vector<const DiskFile*> volumes;
+    std::vector<const SetFile*> volumes;
     for (const auto& [filePath, file] : set.knownFiles()) {
         if (file->kind == FileKind::Volume && !file->flags.outOfVolumeList)
             volumes.push_back(file.get());
@@ -191,7 +191,7 @@ void PrintSetReport(const RecoverySet& set, bool asJson,
         json.EndObject();
         std::printf("%s\n", json.text().c_str());
     } else {
-        for (const DiskFile* file : volumes) {
+        for (const SetFile* file : volumes) {
             std::printf("recovery  %-40s %14llu  %s\n", FileNameOfPath(file->path).c_str(),
                         static_cast<unsigned long long>(file->size), VolumeText(*file).c_str());
         }

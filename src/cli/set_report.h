@@ -39,7 +39,7 @@ inline ScanMode ScanModeFor(bool cached) {
 std::string UnusableNameReason(const RecoverySet& set, const SourceFileEntry& entry);
 
 SourceRowKind RowOf(const SourceFileEntry& entry);
-std::string VolumeText(const DiskFile& file);
+std::string VolumeText(const SetFile& file);
 std::string SourceText(const SourceFileEntry& entry, SourceRowKind row);
 // One sentence on what the set needs.
 std::string StatusLine(const RecoverySetStatus& status);

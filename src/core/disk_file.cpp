@@ -166,7 +166,7 @@ bool DiskFile::OpenWith(const std::string& newPath, OpenMode mode) {
     if (!newPath.empty()) path = newPath;
     if (mode == OpenMode::Create) {
         size = 0;
-        result = VerifyResult::NotVerified;
+        PresenceChanged(Presence::Created);
     }
     if (int error = CheckPath(path)) return Fail(error);
     if (FileFaultInjector* injector = detail::CurrentFaultInjector()) {
@@ -195,7 +195,7 @@ bool DiskFile::OpenWith(const std::string& newPath, OpenMode mode) {
     } while (fd < 0 && errno == EINTR);
     if (fd < 0) {
         int error = errno;
-        if (error == ENOENT && mode != OpenMode::Create) result = VerifyResult::Missing;
+        if (error == ENOENT && mode != OpenMode::Create) PresenceChanged(Presence::Missing);
         return Fail(error);
     }
 
@@ -332,10 +332,10 @@ bool DiskFile::remove() {
     }
     if (unlink(path.c_str()) != 0) {
         int error = errno;
-        if (error == ENOENT) result = VerifyResult::Missing;
+        if (error == ENOENT) PresenceChanged(Presence::Missing);
         return Fail(error);
     }
-    result = VerifyResult::Missing;
+    PresenceChanged(Presence::Missing);
     return true;
 }
 

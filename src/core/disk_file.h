@@ -4,8 +4,8 @@
 // It hides the file descriptor, keeps the file's size and times, addresses
 // data with 64-bit offsets, and offers positioned reads and writes, a
 // two-step asynchronous read for the block pipelines, sizing, deletion and
-// renaming with a free-name fallback. It also carries the verification
-// fields that the set model keeps per file.
+// renaming with a free-name fallback. A subclass may keep its own record of
+// the file and hear of the file's creation and disappearance.
 //
 // A DiskFile is shared through DiskFileRef by every list that mentions it and
 // is used by one thread at a time. No operation throws: failures return false
@@ -25,35 +25,7 @@
 
 namespace vantrove {
 
-struct SourceFileEntry;   // engine: the source file whose target this is
 struct AsyncFileChannel;  // a descriptor shared with reads in flight (disk_file_async.cpp)
-
-// What a file is to the set that found it.
-enum class FileKind : uint8_t {
-    None = 0,
-    Target = 1,     // target of a source file
-    OtherData = 2,  // other data file
-    Volume = 3,     // recovery volume or checksum file
-};
-
-// Outcome of verifying a file.
-enum class VerifyResult : uint8_t {
-    NotVerified = 0,
-    Missing = 1,
-    NotIntact = 2,
-    IntactCopy = 3,
-};
-
-struct DiskFileFlags {
-    bool misnamed = false;
-    bool damaged = false;
-    bool outOfVolumeList = false;  // kept out of the volume list
-    bool repaired = false;
-    bool formatFlag = false;  // one further flag a format may use
-    bool unused = false;
-
-    bool operator==(const DiskFileFlags&) const = default;
-};
 
 // Error codes that are not errno values of a system call but describe the
 // same failures: a read beyond the recorded size or a short read.
@@ -63,17 +35,17 @@ class DiskFile {
   public:
     DiskFile() = default;
     explicit DiskFile(std::string path) : path(std::move(path)) {}
-    ~DiskFile();
+    virtual ~DiskFile();
     DiskFile(const DiskFile&) = delete;
     DiskFile& operator=(const DiskFile&) = delete;
 
-    // Creates or truncates the file for reading and writing; size 0; result
-    // NotVerified. The file is held with an exclusive advisory lock while open
+    // Creates or truncates the file for reading and writing; size 0
+    // (PresenceChanged(Created)). The file is held with an exclusive advisory lock while open
     // (a second creator fails with EBUSY, before truncating anything), and a
     // symbolic link at the final component is refused (ELOOP).
     bool create(const std::string& newPath = {});
     // Opens an existing file for reading; reads size and times. A missing
-    // file sets the result to Missing. Only regular files open (a folder
+    // file is reported through PresenceChanged(Missing). Only regular files open (a folder
     // fails with EISDIR, a FIFO or device with EINVAL).
     bool open(const std::string& newPath = {});
     // Opens an existing file for reading and writing (repair targets); like
@@ -103,8 +75,8 @@ class DiskFile {
     // they were, so a failure can still be reported after closing. Reads
     // still in flight finish normally.
     void close();
-    // Deletes the file at `path` (closing it first); the result becomes
-    // Missing, also when the file was already gone (which still fails).
+    // Deletes the file at `path` (closing it first); PresenceChanged(Missing)
+    // follows, also when the file was already gone (which still fails).
     bool remove();
     // Moves the file to `newPath`, or to the first free "%s.%d" name when
     // `newPath` is taken (counter from 1); with no `newPath`, steps aside to
@@ -125,13 +97,13 @@ class DiskFile {
     FileTime creationTime = 0;
     FileTime lastWriteTime = 0;
 
-    // Verification fields kept by the set model.
-    FileKind kind = FileKind::None;
-    VerifyResult result = VerifyResult::NotVerified;
-    DiskFileFlags flags;
-    uint32_t blocksTaken = 0;
-    uint32_t sourceBlockCount = 0;
-    SourceFileEntry* sourceFile = nullptr;  // not owned
+  protected:
+    enum class Presence {
+        Created,  // a create begins: whatever the file held is gone
+        Missing,  // an open or a removal found no file, or a removal succeeded
+    };
+    // Told of the file's creation and disappearance; nothing here.
+    virtual void PresenceChanged(Presence) {}
 
   private:
     bool Fail(int error);

@@ -214,6 +214,7 @@ struct CreationJob::State {
         DiskFileRef file;
         uint64_t size = 0;
         bool created = false;
+        bool damaged = false;  // failed its check after writing
     };
     struct Placement {
         uint32_t output;
@@ -1249,7 +1250,7 @@ bool CreationJob::State::VerifyOutputs() {
     for (Output& o : outputs) {
         Phase(kPhaseVerifyOutput, FileNameOfPath(o.path), 0, o.size);
         if (!CheckWrittenFile(o)) {
-            o.file->flags.damaged = true;
+            o.damaged = true;
             if (failedName.empty()) failedName = o.path;
             ok = false;
         }
@@ -1270,7 +1271,7 @@ void CreationJob::State::Finish(bool failed) {
         if (!o.created) continue;
         o.file->close();
         if (o.file->path == o.path) continue;  // in place
-        if (stopped || !(failed || o.file->flags.damaged))
+        if (stopped || !(failed || o.damaged))
             o.file->remove();
         else
             o.file->rename(o.path + ".bad");

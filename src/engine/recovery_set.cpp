@@ -19,7 +19,7 @@ namespace {
 // set's folder and names as paths below it (earlier states are stale).
 constexpr uint8_t kStateMagicTail[5] = {0, 0, 0, 0x0A, 0x04};
 
-// Bits of a DiskFile record's flags word.
+// Bits of a SetFile record's flags word.
 constexpr uint32_t kKindMask = 0x7;
 constexpr uint32_t kMisnamedBit = 1u << 3;
 constexpr uint32_t kDamagedBit = 1u << 4;
@@ -32,12 +32,12 @@ constexpr uint32_t kUnusedBit = 1u << 10;
 // Minimum bytes of one block record: reference, offset, length.
 constexpr size_t kBlockRecordSize = 20;
 
-void WriteDiskFileRecord(StateWriter& writer, const DiskFile& file);
-bool ReadDiskFileRecord(StateReader& reader, DiskFile& file);
+void WriteDiskFileRecord(StateWriter& writer, const SetFile& file);
+bool ReadDiskFileRecord(StateReader& reader, SetFile& file);
 void WriteEntryRecord(StateWriter& writer, const SourceFileEntry& entry);
 bool ReadEntryRecord(StateReader& reader, SourceFileEntry& entry);
 
-void WriteDiskFileRecord(StateWriter& writer, const DiskFile& file) {
+void WriteDiskFileRecord(StateWriter& writer, const SetFile& file) {
     writer.WriteU64(file.size);
     writer.WriteU64(file.creationTime);
     writer.WriteU64(file.lastWriteTime);
@@ -57,7 +57,7 @@ void WriteDiskFileRecord(StateWriter& writer, const DiskFile& file) {
     WriteEntryReference(writer, file.sourceFile);
 }
 
-bool ReadDiskFileRecord(StateReader& reader, DiskFile& file) {
+bool ReadDiskFileRecord(StateReader& reader, SetFile& file) {
     file.size = reader.ReadU64();
     file.creationTime = reader.ReadU64();
     file.lastWriteTime = reader.ReadU64();
@@ -114,7 +114,7 @@ bool ReadEntryRecord(StateReader& reader, SourceFileEntry& entry) {
     uint32_t places = reader.ReadU32();
     if (reader.failed() || places > reader.remaining() / 4) return false;
     for (uint32_t i = 0; i < places; ++i) {
-        DiskFileRef file;
+        SetFileRef file;
         if (!ReadDiskFileReference(reader, file)) return false;
         if (!file || entry.FindPlace(file.get())) return false;
         entry.foundIn.push_back({file, 0});
@@ -128,7 +128,7 @@ bool ReadEntryRecord(StateReader& reader, SourceFileEntry& entry) {
 // ---------------------------------------------------------------------------
 // Flags and references
 
-uint32_t PackDiskFileFlags(const DiskFile& file) {
+uint32_t PackDiskFileFlags(const SetFile& file) {
     uint32_t bits = static_cast<uint32_t>(file.kind) & kKindMask;
     if (file.flags.misnamed) bits |= kMisnamedBit;
     if (file.flags.damaged) bits |= kDamagedBit;
@@ -140,7 +140,7 @@ uint32_t PackDiskFileFlags(const DiskFile& file) {
     return bits;
 }
 
-void UnpackDiskFileFlags(uint32_t bits, DiskFile& file) {
+void UnpackDiskFileFlags(uint32_t bits, SetFile& file) {
     uint32_t kind = bits & kKindMask;
     file.kind = (kind >= 1 && kind <= 3) ? static_cast<FileKind>(kind) : FileKind::None;
     file.flags.misnamed = bits & kMisnamedBit;
@@ -153,13 +153,21 @@ void UnpackDiskFileFlags(uint32_t bits, DiskFile& file) {
 }
 
 void WriteDiskFileReference(StateWriter& writer, const DiskFile* file) {
-    writer.WriteReference(file, [&writer, file] { WriteDiskFileRecord(writer, *file); });
+    writer.WriteReference(file,
+                          [&writer, file] { WriteDiskFileRecord(writer, SetFileOf(*file)); });
+}
+
+bool ReadDiskFileReference(StateReader& reader, SetFileRef& file) {
+    return reader.ReadReference(
+        StateObjectType::DiskFile, file, [] { return std::make_shared<SetFile>(); },
+        [&reader](SetFile& f) { return ReadDiskFileRecord(reader, f); });
 }
 
 bool ReadDiskFileReference(StateReader& reader, DiskFileRef& file) {
-    return reader.ReadReference(
-        StateObjectType::DiskFile, file, [] { return std::make_shared<DiskFile>(); },
-        [&reader](DiskFile& f) { return ReadDiskFileRecord(reader, f); });
+    SetFileRef record;
+    const bool ok = ReadDiskFileReference(reader, record);
+    file = std::move(record);
+    return ok;
 }
 
 void WriteEntryReference(StateWriter& writer, const SourceFileEntry* entry) {
@@ -235,7 +243,7 @@ void RecoverySet::ReportProgress(uint64_t done) {
 
 void RecoverySet::SearchGaps() {}
 
-void RecoverySet::ForgetVolume(DiskFile&) {}
+void RecoverySet::ForgetVolume(SetFile&) {}
 
 void RecoverySet::MapBlocksToTarget(SourceFileEntry& entry) {
     const uint64_t blockSize = status_.blockSize;
@@ -299,7 +307,7 @@ void RecoverySet::CreateTargets() {
             }
         }
         used.insert(path);
-        auto target = std::make_shared<DiskFile>(path);
+        auto target = std::make_shared<SetFile>(path);
         target->kind = FileKind::Target;
         target->sourceFile = entry.get();
         target->sourceBlockCount = entry->blockCount;
@@ -322,7 +330,7 @@ bool RecoverySet::IsInsideSetFolder(const std::string& path) const {
 bool RecoverySet::IsWritablePlace(const std::string& path) const {
     if (!IsInsideSetFolder(path)) return false;
     if (NamesOwnVolume(path.substr(folder_.size()))) return false;
-    if (DiskFileRef known = FindKnownFile(path); known && known->kind == FileKind::Volume) {
+    if (SetFileRef known = FindKnownFile(path); known && known->kind == FileKind::Volume) {
         return false;
     }
     return true;
@@ -341,7 +349,7 @@ bool RecoverySet::MakeWritablePlace(const std::string& path, int& error) {
 }
 
 bool RecoverySet::TargetReadable(const SourceFileEntry& entry) const {
-    const DiskFileRef& target = entry.targetFile;
+    const SetFileRef& target = entry.targetFile;
     if (!target || PathLeavesFolder(target->path, folder_)) return false;
     if (folder_.empty() || target->path.compare(0, folder_.size(), folder_) != 0) return false;
     const std::string relative = target->path.substr(folder_.size());
@@ -453,7 +461,7 @@ void RecoverySet::SetEntryState(SourceFileEntry& entry, FileState state) {
 }
 
 void RecoverySet::UpdateEntryState(SourceFileEntry& entry) {
-    const DiskFile* target = entry.targetFile.get();
+    const SetFile* target = entry.targetFile.get();
     FileState state;
     if (entry.completeCopy && entry.completeCopy.get() != target) {
         state = FileState::Misnamed;
@@ -544,7 +552,7 @@ void RecoverySet::ClearFoundBlock(SourceFileEntry& entry, uint32_t index) {
     if (index >= entry.foundBlocks.size()) return;
     DataBlock& block = entry.foundBlocks[index];
     if (!block.file) return;
-    if (block.file->blocksTaken > 0) --block.file->blocksTaken;
+    if (SetFileOf(*block.file).blocksTaken > 0) --SetFileOf(*block.file).blocksTaken;
     if (FoundPlace* place = entry.FindPlace(block.file.get())) {
         if (place->blocks > 0) --place->blocks;
     }
@@ -554,13 +562,13 @@ void RecoverySet::ClearFoundBlock(SourceFileEntry& entry, uint32_t index) {
     entry.dirty = true;
 }
 
-void RecoverySet::LocateBlock(SourceFileEntry& entry, uint32_t index, const DiskFileRef& file,
+void RecoverySet::LocateBlock(SourceFileEntry& entry, uint32_t index, const SetFileRef& file,
                               uint64_t offset) {
     if (index >= entry.foundBlocks.size() || !file) return;
     DataBlock& block = entry.foundBlocks[index];
     if (block.file) {
         // The block moves: the old place gives it up.
-        if (block.file->blocksTaken > 0) --block.file->blocksTaken;
+        if (SetFileOf(*block.file).blocksTaken > 0) --SetFileOf(*block.file).blocksTaken;
         if (FoundPlace* place = entry.FindPlace(block.file.get())) {
             if (place->blocks > 0) --place->blocks;
         }
@@ -574,7 +582,7 @@ void RecoverySet::LocateBlock(SourceFileEntry& entry, uint32_t index, const Disk
     entry.dirty = true;
 }
 
-void RecoverySet::ForgetDataFile(DiskFile& file) {
+void RecoverySet::ForgetDataFile(SetFile& file) {
     for (SourceFileEntry* entry : sortedEntries_) {
         bool lost = false;
         for (uint32_t i = 0; i < entry->foundBlocks.size(); ++i) {
@@ -617,7 +625,7 @@ bool RecoverySet::PrepareTargets(std::vector<SourceFileEntry*>& list) {
         if (!rebuildAll && !entry.joinable) continue;
         if (std::find(list.begin(), list.end(), &entry) != list.end()) continue;
 
-        DiskFileRef target = entry.targetFile;
+        SetFileRef target = entry.targetFile;
         int placeError = 0;
         if (!target || entry.unusableName || !MakeWritablePlace(target->path, placeError)) {
             // Only a safe name below the set's folder is ever written; the
@@ -668,7 +676,7 @@ bool RecoverySet::PrepareTargets(std::vector<SourceFileEntry*>& list) {
 void RecoverySet::ReportSourceFile(SourceFileEntry& entry) {
     entry.dirty = false;
     if (!observer_) return;
-    const DiskFile* target = entry.targetFile.get();
+    const SetFile* target = entry.targetFile.get();
     SourceRowKind row;
     std::vector<SourcePlace> places;
     if (entry.completeCopy && entry.completeCopy.get() == target) {
@@ -743,6 +751,50 @@ void RecoverySet::SetProgress(uint64_t position, uint64_t total) {
     status_.progressTotal = total;
 }
 
+void RecoverySet::SetProgressPosition(uint64_t position) {
+    status_.progressPosition = position;
+}
+
+void RecoverySet::BeginLoading(const std::string& setName) {
+    status_.setName = setName;
+    status_.state = RecoveryState::NeedMoreVolumes;
+}
+
+void RecoverySet::MarkDescribed() {
+    UpdateCreatorText();
+    status_.state = RecoveryState::Incomplete;
+}
+
+void RecoverySet::UpdateCreatorText() {
+    status_.creatorText = CreatorText();
+}
+
+void RecoverySet::SetSetName(const std::string& name) {
+    status_.setName = name;
+}
+
+void RecoverySet::SetBlockSize(uint64_t blockSize) {
+    status_.blockSize = blockSize;
+}
+
+void RecoverySet::SetRecoveryBlocksAvailable(int32_t count) {
+    status_.recoveryBlocksAvailable = count;
+}
+
+void RecoverySet::SetLeftoverFiles(int32_t count) {
+    status_.leftoverFiles = count;
+}
+
+void RecoverySet::SetSetState(RecoveryState state) {
+    status_.state = state;
+}
+
+void RecoverySet::MarkRepairedUnlessFailed(bool onlyIfAllVerified) {
+    if (status_.errorKind != ErrorKind::None) return;
+    if (onlyIfAllVerified && status_.state != RecoveryState::AllVerified) return;
+    status_.state = RecoveryState::Repaired;
+}
+
 void RecoverySet::RecordError(ErrorKind kind, int systemError, const std::string& file) {
     status_.errorKind = kind;
     status_.systemErrorCode = static_cast<uint32_t>(systemError);
@@ -757,31 +809,31 @@ bool RecoverySet::StopRequested() const {
     return stopFlag_ != nullptr && stopFlag_->load(std::memory_order_relaxed) != 0;
 }
 
-void RecoverySet::AddKnownFile(const DiskFileRef& file) {
+void RecoverySet::AddKnownFile(const SetFileRef& file) {
     if (file) knownFiles_[file->path] = file;
 }
 
-DiskFileRef RecoverySet::FindKnownFile(const std::string& path) const {
+SetFileRef RecoverySet::FindKnownFile(const std::string& path) const {
     auto it = knownFiles_.find(path);
     return it == knownFiles_.end() ? nullptr : it->second;
 }
 
-DiskFileRef RecoverySet::KnownOrNewVolume(const std::string& path) {
-    DiskFileRef file = FindKnownFile(path);
+SetFileRef RecoverySet::KnownOrNewVolume(const std::string& path) {
+    SetFileRef file = FindKnownFile(path);
     if (!file) {
-        file = std::make_shared<DiskFile>(path);
+        file = std::make_shared<SetFile>(path);
         file->kind = FileKind::Volume;
         AddKnownFile(file);
     }
     return file;
 }
 
-void RecoverySet::RemoveKnownFile(const DiskFile& file) {
+void RecoverySet::RemoveKnownFile(const SetFile& file) {
     auto it = knownFiles_.find(file.path);
     if (it != knownFiles_.end() && it->second.get() == &file) knownFiles_.erase(it);
 }
 
-void RecoverySet::RekeyKnownFile(const DiskFileRef& file, const std::string& oldPath) {
+void RecoverySet::RekeyKnownFile(const SetFileRef& file, const std::string& oldPath) {
     if (!file) return;
     for (FileMap* map : {&knownFiles_, &expectedNames_}) {
         auto it = map->find(oldPath);
@@ -791,7 +843,7 @@ void RecoverySet::RekeyKnownFile(const DiskFileRef& file, const std::string& old
     }
 }
 
-DiskFileRef RecoverySet::FindExpected(const std::string& path) const {
+SetFileRef RecoverySet::FindExpected(const std::string& path) const {
     auto it = expectedNames_.find(path);
     return it == expectedNames_.end() ? nullptr : it->second;
 }
@@ -833,7 +885,7 @@ bool RecoverySet::ReadBaseState(StateReader& reader, uint64_t& secondValue) {
     }
     FileMap files;
     for (uint32_t i = 0; i < fileCount; ++i) {
-        DiskFileRef file;
+        SetFileRef file;
         if (!ReadDiskFileReference(reader, file) || !file) {
             reader.Fail();
             return false;
@@ -905,7 +957,7 @@ bool RecoverySet::LoadStateFile(const std::string& key, const char* tag, uint64_
         }
     }
     for (const DataBlock& block : foundBlocks_) {
-        if (block.file && block.file->sourceFile && !own.count(block.file->sourceFile)) {
+        if (block.file && SetFileOf(*block.file).sourceFile && !own.count(SetFileOf(*block.file).sourceFile)) {
             return false;
         }
     }

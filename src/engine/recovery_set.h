@@ -2,7 +2,7 @@
 // RecoverySet: one loaded verification set, whatever its format.
 //
 // A set knows the files it protects (its SourceFileEntry records), every file
-// on disk that it has looked at (the known files, shared DiskFile objects),
+// on disk that it has looked at (the known files, shared SetFile objects),
 // the target file of each source file under its expected name, where every
 // data block was found, how many recovery blocks it has, and from all that the
 // state of the whole set. Formats derive from it (directly for checksum
@@ -39,7 +39,7 @@ namespace vantrove {
 class VerificationCache;
 
 // Map from path to file, ordered by PathLess.
-using FileMap = std::map<std::string, DiskFileRef, PathLess>;
+using FileMap = std::map<std::string, SetFileRef, PathLess>;
 using SourceFileEntryRef = std::shared_ptr<SourceFileEntry>;
 
 class RecoverySet {
@@ -71,18 +71,18 @@ class RecoverySet {
     // format; empty when it is not one.
     virtual std::string VolumeSetName(const std::string& fileName) const = 0;
     // Reads one volume or checksum file into the set.
-    virtual bool LoadVolume(const DiskFileRef& file, bool checkOnly) = 0;
+    virtual bool LoadVolume(const SetFileRef& file, bool checkOnly) = 0;
     // Verifies one data file; `resultOut` 0 nothing of the set found, 1 blocks
     // found, 2 intact copy of `entryOut` (which holds the expected entry, or
     // null, on entry).
-    virtual void VerifyDataFile(const DiskFileRef& file, SourceFileEntry*& entryOut, int& resultOut,
+    virtual void VerifyDataFile(const SetFileRef& file, SourceFileEntry*& entryOut, int& resultOut,
                                 bool checkOnly) = 0;
     // Recovers single blocks that straddle two found pieces. Nothing here.
     virtual void SearchGaps();
     // The program that made the set, as far as its files tell.
     virtual std::string CreatorText() const = 0;
     // Drops everything taken from a volume file. Nothing here.
-    virtual void ForgetVolume(DiskFile& file);
+    virtual void ForgetVolume(SetFile& file);
     // Points block i of the entry's target table at the entry's target file,
     // offset i × block size, length min(block size, size − offset).
     virtual void MapBlocksToTarget(SourceFileEntry& entry);
@@ -123,10 +123,10 @@ class RecoverySet {
     // Clears every found block that lies in `file`; an entry that loses blocks
     // is marked dirty and, if it had a complete copy, loses it and takes its
     // state from its target file.
-    void ForgetDataFile(DiskFile& file);
+    void ForgetDataFile(SetFile& file);
     // Records block `index` of `entry` as found in `file` at `offset`, keeping
     // the data-block count, the places and the files' block counts right.
-    void LocateBlock(SourceFileEntry& entry, uint32_t index, const DiskFileRef& file,
+    void LocateBlock(SourceFileEntry& entry, uint32_t index, const SetFileRef& file,
                      uint64_t offset);
     // Clears the location of block `index` of `entry`.
     void ClearFoundBlock(SourceFileEntry& entry, uint32_t index);
@@ -145,7 +145,7 @@ class RecoverySet {
     // null); `checkOnly` asks for the whole-file check only.
     void ScanFile(SourceFileEntry* entry, const std::string& path, bool checkOnly);
     // Opens `file`, has the format verify it and records the result.
-    void VerifyFile(SourceFileEntry* expected, const DiskFileRef& file, bool checkOnly,
+    void VerifyFile(SourceFileEntry* expected, const SetFileRef& file, bool checkOnly,
                     bool again);
     // The source file whose expected name `path` is, after the copy-name
     // rules; null when none. `exact` tells whether the name matched as it is.
@@ -185,7 +185,7 @@ class RecoverySet {
     // allow, into the trash when they say so. Targets, and files that hold
     // an entry's intact copy, are never deleted. Deletion failures are
     // ignored.
-    void CleanUp(const std::vector<DiskFileRef>& files);
+    void CleanUp(const std::vector<SetFileRef>& files);
     // After a failed or cancelled rebuild: closes and deletes the target of
     // every entry of `list` (the targets the preparation created), and the
     // entries count as missing again. Empties the list.
@@ -233,6 +233,26 @@ class RecoverySet {
 
     void SetActivity(Activity activity, const std::string& currentFile);
     void SetProgress(uint64_t position, uint64_t total);
+    void SetProgressPosition(uint64_t position);
+    // The first volume of a set is being read: the set is shown as
+    // `setName` and needs more volumes until its files are described.
+    void BeginLoading(const std::string& setName);
+    // The set's files are described (by a volume or a saved state): it is
+    // incomplete until verified, and shows the program that made it.
+    void MarkDescribed();
+    // Shows the program that made the set, as its files now tell.
+    void UpdateCreatorText();
+    void SetSetName(const std::string& name);
+    void SetBlockSize(uint64_t blockSize);
+    void SetRecoveryBlocksAvailable(int32_t count);
+    // Work files of an interrupted job lying in the set's folder.
+    void SetLeftoverFiles(int32_t count);
+    // Puts the set into `state` outright (a repair resumes the state it
+    // began in); UpdateState recomputes it from the counters.
+    void SetSetState(RecoveryState state);
+    // A repair that recorded no error leaves the set repaired; with
+    // `onlyIfAllVerified`, only when every file is now complete.
+    void MarkRepairedUnlessFailed(bool onlyIfAllVerified);
     void RecordError(ErrorKind kind, int systemError, const std::string& file);
     void ClearError();
     bool StopRequested() const;
@@ -241,22 +261,21 @@ class RecoverySet {
 
     // Enters `file` into the known files under its path (replacing a record
     // with the same path).
-    void AddKnownFile(const DiskFileRef& file);
-    DiskFileRef FindKnownFile(const std::string& path) const;
+    void AddKnownFile(const SetFileRef& file);
+    SetFileRef FindKnownFile(const std::string& path) const;
     // The known file at `path`, or a new record for it entered as a volume.
-    DiskFileRef KnownOrNewVolume(const std::string& path);
+    SetFileRef KnownOrNewVolume(const std::string& path);
     // Removes `file` from the known files (if that record is this object).
-    void RemoveKnownFile(const DiskFile& file);
+    void RemoveKnownFile(const SetFile& file);
     // After `file` was renamed from `oldPath`: files it under its new path
     // in the known files (and in the expected names, if it was there).
-    void RekeyKnownFile(const DiskFileRef& file, const std::string& oldPath);
+    void RekeyKnownFile(const SetFileRef& file, const std::string& oldPath);
     // The target recorded under `path`, or null.
-    DiskFileRef FindExpected(const std::string& path) const;
+    SetFileRef FindExpected(const std::string& path) const;
 
     // ---- Accessors.
 
     const RecoverySetStatus& status() const { return status_; }
-    RecoverySetStatus& mutableStatus() { return status_; }
     FormatKind formatKind() const { return status_.formatKind; }
     const std::string& folder() const { return folder_; }
     const std::string& baseName() const { return baseName_; }
@@ -297,7 +316,6 @@ class RecoverySet {
     // Replaces the entries (set order).
     void SetEntries(std::vector<SourceFileEntryRef> entries) { entries_ = std::move(entries); }
 
-    RecoverySetStatus status_;
     std::string folder_;                           // ends in '/'
     std::string baseName_;                         // file name without folder
     std::vector<SourceFileEntryRef> entries_;      // set order
@@ -308,6 +326,8 @@ class RecoverySet {
     FileMap expectedNames_;
 
   private:
+    // Written only through the operations above.
+    RecoverySetStatus status_;
     SetObserver* observer_;
     const StopFlag* stopFlag_;
     VerificationCache* cache_ = nullptr;
@@ -329,6 +349,8 @@ bool ReadStateMagic(StateReader& reader, const char* tag);
 
 // References to the shared objects of the base part, for the format parts.
 void WriteDiskFileReference(StateWriter& writer, const DiskFile* file);
+bool ReadDiskFileReference(StateReader& reader, SetFileRef& file);
+// The same record read into a data block's file.
 bool ReadDiskFileReference(StateReader& reader, DiskFileRef& file);
 void WriteEntryReference(StateWriter& writer, const SourceFileEntry* entry);
 bool ReadEntryReference(StateReader& reader, SourceFileEntryRef& entry);
@@ -341,8 +363,8 @@ void WriteDescriptionReference(StateWriter& writer, const FileDescription* descr
 bool ReadDescriptionReference(StateReader& reader, DescriptionSlot slot,
                               FileDescriptionRef& description);
 
-// The 32-bit flags word of a DiskFile record.
-uint32_t PackDiskFileFlags(const DiskFile& file);
-void UnpackDiskFileFlags(uint32_t bits, DiskFile& file);
+// The 32-bit flags word of a SetFile record.
+uint32_t PackDiskFileFlags(const SetFile& file);
+void UnpackDiskFileFlags(uint32_t bits, SetFile& file);
 
 }  // namespace vantrove

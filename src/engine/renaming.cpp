@@ -30,7 +30,7 @@ bool RecoverySet::RenameFiles() {
     for (const SourceFileEntryRef& ref : entries_) {
         step();
         SourceFileEntry& entry = *ref;
-        DiskFileRef target = entry.targetFile;
+        SetFileRef target = entry.targetFile;
         if (!target || target->result == VerifyResult::Missing) continue;
         if (target->result == VerifyResult::IntactCopy && !target->flags.misnamed) continue;
         // A file under a name the set may not use is never moved.
@@ -68,7 +68,7 @@ bool RecoverySet::RenameFiles() {
     for (const SourceFileEntryRef& ref : entries_) {
         step();
         SourceFileEntry& entry = *ref;
-        DiskFileRef target = entry.targetFile;
+        SetFileRef target = entry.targetFile;
         if (!target || target->result != VerifyResult::Missing || !entry.completeCopy) continue;
         RemoveKnownFile(*target);
         auto it = expectedNames_.find(entry.targetPath);
@@ -82,7 +82,7 @@ bool RecoverySet::RenameFiles() {
         step();
         SourceFileEntry& entry = *ref;
         if (entry.targetFile || !entry.completeCopy) continue;
-        DiskFileRef copy = entry.completeCopy;
+        SetFileRef copy = entry.completeCopy;
         const std::string oldPath = copy->path;
         int placeError = 0;
         if (entry.unusableName || !MakeWritablePlace(entry.targetPath, placeError)) {
@@ -116,7 +116,7 @@ bool RecoverySet::RenameFiles() {
         step();
         SourceFileEntry& entry = *ref;
         if (entry.targetFile) continue;
-        auto target = std::make_shared<DiskFile>(entry.targetPath);
+        auto target = std::make_shared<SetFile>(entry.targetPath);
         target->kind = FileKind::Target;
         target->result = VerifyResult::Missing;
         target->sourceFile = &entry;
@@ -156,7 +156,7 @@ void RecoverySet::VerifyRebuiltFiles(std::vector<SourceFileEntry*>& list) {
     list.erase(std::unique(list.begin(), list.end()), list.end());
     for (SourceFileEntry* entry : list) {
         for (uint32_t i = 0; i < entry->foundBlocks.size(); ++i) ClearFoundBlock(*entry, i);
-        DiskFileRef target = entry->targetFile;
+        SetFileRef target = entry->targetFile;
         if (entry->completeCopy == target) entry->completeCopy.reset();
         SetEntryState(*entry, FileState::Unverified);
         entry->dirty = true;
@@ -193,13 +193,13 @@ void RecoverySet::VerifyRebuiltFiles(std::vector<SourceFileEntry*>& list) {
         ReportChangedSourceFiles();
     }
     list.clear();
-    if (status_.errorKind == ErrorKind::None) status_.state = RecoveryState::Repaired;
+    MarkRepairedUnlessFailed(false);
     NotifyStatus();
 }
 
 void RecoverySet::DiscardTargets(std::vector<SourceFileEntry*>& list) {
     for (SourceFileEntry* entry : list) {
-        DiskFileRef target = entry->targetFile;
+        SetFileRef target = entry->targetFile;
         ClearTargetBlocks(*entry);
         if (target) {
             if (target->blocksTaken > 0) ForgetDataFile(*target);
@@ -220,16 +220,16 @@ void RecoverySet::DiscardTargets(std::vector<SourceFileEntry*>& list) {
     ReportChangedSourceFiles();
 }
 
-void RecoverySet::CleanUp(const std::vector<DiskFileRef>& files) {
+void RecoverySet::CleanUp(const std::vector<SetFileRef>& files) {
     if (status_.state != RecoveryState::Repaired && status_.state != RecoveryState::AllVerified) {
         return;
     }
     const RepairOptions& settings = repairOptions_;
     if (!settings.deleteDamagedFiles && !settings.deleteRecoveryFiles) return;
 
-    std::set<const DiskFile*> seen;
+    std::set<const SetFile*> seen;
     std::vector<std::string> doomed;
-    for (const DiskFileRef& file : files) {
+    for (const SetFileRef& file : files) {
         if (!file || !seen.insert(file.get()).second) continue;
         if (file->kind == FileKind::OtherData) {
             if (!settings.deleteDamagedFiles) continue;
@@ -263,7 +263,7 @@ bool RecoverySet::CreateEmptyFiles() {
     bool ok = true, made = false;
     for (const SourceFileEntryRef& ref : entries_) {
         SourceFileEntry& entry = *ref;
-        DiskFileRef target = entry.targetFile;
+        SetFileRef target = entry.targetFile;
         if (entry.blockCount != 0 || entry.size != 0 || entry.completeCopy || !target ||
             target->result != VerifyResult::Missing) {
             continue;
@@ -303,9 +303,8 @@ void RecoverySet::RepairByRenaming() {
         return;
     }
     ClearError();
-    if (RenameFiles() && CreateEmptyFiles() && !RecordRefusedTargets() &&
-        status_.errorKind == ErrorKind::None) {
-        status_.state = RecoveryState::Repaired;
+    if (RenameFiles() && CreateEmptyFiles() && !RecordRefusedTargets()) {
+        MarkRepairedUnlessFailed(false);
     }
     NotifyStatus();
 }

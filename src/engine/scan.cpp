@@ -20,10 +20,10 @@
 namespace vantrove {
 namespace {
 
-bool CheckOnlyFlag(const DiskFile& file) {
+bool CheckOnlyFlag(const SetFile& file) {
     return file.flags.formatFlag;
 }
-void SetCheckOnlyFlag(DiskFile& file, bool checkOnly) {
+void SetCheckOnlyFlag(SetFile& file, bool checkOnly) {
     file.flags.formatFlag = checkOnly;
 }
 
@@ -38,7 +38,7 @@ bool IsOwnWorkFile(const std::string& path) {
     return extension == "vt1" || extension == "vt2";
 }
 
-bool SameListing(const DiskFile& file, const ListedFile& listed) {
+bool SameListing(const SetFile& file, const ListedFile& listed) {
     return file.size == listed.size && file.creationTime == listed.creationTime &&
            file.lastWriteTime == listed.lastWriteTime;
 }
@@ -67,7 +67,7 @@ SourceFileEntry* RecoverySet::MatchName(const std::string& path, bool* exact) co
     if (exact) *exact = false;
     std::vector<std::string> forms = CopyNameForms(path);
     for (size_t i = 0; i < forms.size(); ++i) {
-        DiskFileRef target = FindExpected(forms[i]);
+        SetFileRef target = FindExpected(forms[i]);
         if (target && target->kind == FileKind::Target && target->sourceFile) {
             if (exact) *exact = i == 0;
             return target->sourceFile;
@@ -76,7 +76,7 @@ SourceFileEntry* RecoverySet::MatchName(const std::string& path, bool* exact) co
     return nullptr;
 }
 
-void RecoverySet::VerifyFile(SourceFileEntry* expected, const DiskFileRef& file, bool checkOnly,
+void RecoverySet::VerifyFile(SourceFileEntry* expected, const SetFileRef& file, bool checkOnly,
                              bool again) {
     if (!file) return;
     if (file->kind == FileKind::Target && file->sourceFile &&
@@ -137,7 +137,7 @@ void RecoverySet::ScanFile(SourceFileEntry* entry, const std::string& path, bool
     }
     if (IsOwnWorkFile(path)) return;
 
-    DiskFileRef file = FindKnownFile(path);
+    SetFileRef file = FindKnownFile(path);
     if (file) {
         if (file->result == VerifyResult::NotIntact && (checkOnly || !CheckOnlyFlag(*file))) return;
         if (file->result == VerifyResult::IntactCopy) return;
@@ -146,7 +146,7 @@ void RecoverySet::ScanFile(SourceFileEntry* entry, const std::string& path, bool
             file->sourceFile->dirty = true;
         }
     } else {
-        file = std::make_shared<DiskFile>(path);
+        file = std::make_shared<SetFile>(path);
         file->kind = FileKind::OtherData;
         file->sourceFile = entry;
         AddKnownFile(file);
@@ -185,7 +185,7 @@ void RecoverySet::Scan() {
     uint64_t total = std::max<uint64_t>(listing.size(), knownFiles_.size());
     SetProgress(0, std::max<uint64_t>(total, 1));
 
-    std::vector<DiskFileRef> vanished, changed;
+    std::vector<SetFileRef> vanished, changed;
     std::vector<const ListedFile*> newNames;
     bool stopped = false;
     uint64_t position = 0;
@@ -197,14 +197,14 @@ void RecoverySet::Scan() {
         }
         ++position;
     };
-    auto isChanged = [](const DiskFile& file, const ListedFile* listed) {
+    auto isChanged = [](const SetFile& file, const ListedFile* listed) {
         if (file.kind == FileKind::None) return false;
         if (file.result == VerifyResult::Missing && file.kind == FileKind::Target) return true;
         return file.result == VerifyResult::NotVerified || !listed || !SameListing(file, *listed);
     };
 
     // Listed files, then the known files that the listing lacks.
-    std::set<const DiskFile*> listedKnown;
+    std::set<const SetFile*> listedKnown;
     for (const ListedFile& listed : listing) {
         if (stopped) break;
         auto it = knownFiles_.find(listed.path);
@@ -242,7 +242,7 @@ void RecoverySet::Scan() {
     if (stopped) return finish();
 
     // Files that are gone.
-    for (const DiskFileRef& file : vanished) {
+    for (const SetFileRef& file : vanished) {
         SourceFileEntry* source = file->sourceFile;
         if (file->kind == FileKind::OtherData || file->kind == FileKind::Volume) {
             if (file->kind == FileKind::OtherData) {
@@ -276,7 +276,7 @@ void RecoverySet::Scan() {
     }
 
     // Files that changed.
-    for (const DiskFileRef& file : changed) {
+    for (const SetFileRef& file : changed) {
         if (StopRequested()) return finish();
         if (file->kind == FileKind::Target || file->kind == FileKind::OtherData) {
             ForgetDataFile(*file);
@@ -365,9 +365,9 @@ void RecoverySet::Scan() {
     }
 
     auto loadNewVolume = [this](const std::string& path) {
-        DiskFileRef file = FindKnownFile(path);
+        SetFileRef file = FindKnownFile(path);
         if (!file) {
-            file = std::make_shared<DiskFile>(path);
+            file = std::make_shared<SetFile>(path);
             file->kind = FileKind::Volume;
             AddKnownFile(file);
         }
@@ -408,9 +408,9 @@ void RecoverySet::Scan() {
 }
 
 void RecoverySet::Reverify() {
-    std::vector<DiskFileRef> files;
+    std::vector<SetFileRef> files;
     for (const auto& [path, file] : knownFiles_) files.push_back(file);
-    for (const DiskFileRef& file : files) {
+    for (const SetFileRef& file : files) {
         file->creationTime = 0;
         file->lastWriteTime = 0;
         if (file->kind == FileKind::Target || file->kind == FileKind::OtherData) {

@@ -6,9 +6,9 @@
 namespace vantrove {
 
 void SetDataPassReporter::SetActivity(int32_t activity, uint32_t textId) {
-    RecoverySetStatus& status = set_.mutableStatus();
-    status.activity = static_cast<Activity>(activity);
-    if (textId != 0) status.currentFile = GetString(static_cast<int>(textId));
+    // Without a text the current file stays what it was.
+    set_.SetActivity(static_cast<Activity>(activity),
+                     textId != 0 ? GetString(static_cast<int>(textId)) : set_.status().currentFile);
     set_.NotifyStatus();
 }
 

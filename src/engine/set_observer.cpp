@@ -2,7 +2,7 @@
 
 namespace vantrove {
 
-VolumeDisplayCode VolumeDisplayCodeOf(const DiskFile& file) {
+VolumeDisplayCode VolumeDisplayCodeOf(const SetFile& file) {
     if (file.result == VerifyResult::NotVerified || file.result == VerifyResult::Missing) {
         return VolumeDisplayCode::NotRead;
     }

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "core/disk_file.h"
+#include "engine/set_file.h"
 #include "engine/recovery_set_status.h"
 
 namespace vantrove {
@@ -45,9 +45,9 @@ class SetObserver {
     virtual ~SetObserver() = default;
     // Adds or refreshes the line of a volume or checksum file: its path, size,
     // blocksTaken and VolumeDisplayCodeOf(file).
-    virtual void ReportVolumeFile(const DiskFile& file) = 0;
+    virtual void ReportVolumeFile(const SetFile& file) = 0;
     // Removes the line of that file.
-    virtual void RemoveVolumeFile(const DiskFile& file) = 0;
+    virtual void RemoveVolumeFile(const SetFile& file) = 0;
     // Takes a copy of the whole status record.
     virtual void StatusChanged(const RecoverySetStatus& status) = 0;
     // Adds or refreshes the line of one source file; `places` is sorted by path.
@@ -62,6 +62,6 @@ class SetObserver {
 // read state: NotVerified not read yet, Missing could not be opened, NotIntact
 // read. A file that was not read shows as such; otherwise its unused and
 // damaged flags decide.
-VolumeDisplayCode VolumeDisplayCodeOf(const DiskFile& file);
+VolumeDisplayCode VolumeDisplayCodeOf(const SetFile& file);
 
 }  // namespace vantrove

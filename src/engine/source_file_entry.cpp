@@ -11,7 +11,7 @@ FoundPlace* SourceFileEntry::FindPlace(const DiskFile* file) {
     return nullptr;
 }
 
-void SourceFileEntry::AddToPlace(const DiskFileRef& file, uint32_t blocks) {
+void SourceFileEntry::AddToPlace(const SetFileRef& file, uint32_t blocks) {
     if (!file) return;
     if (FoundPlace* place = FindPlace(file.get())) {
         place->blocks += blocks;

@@ -17,6 +17,7 @@
 
 #include "core/data_block.h"
 #include "core/disk_file.h"
+#include "engine/set_file.h"
 #include "engine/file_description.h"
 #include "engine/recovery_set_status.h"
 
@@ -24,7 +25,7 @@ namespace vantrove {
 
 // One file holding blocks of an entry, with the number of such blocks.
 struct FoundPlace {
-    DiskFileRef file;
+    SetFileRef file;
     uint32_t blocks = 0;
 };
 
@@ -42,8 +43,8 @@ struct SourceFileEntry {
     std::span<DataBlock> foundBlocks;   // where an intact copy of each block lies
     std::span<DataBlock> targetBlocks;  // where each block goes during a rebuild
 
-    DiskFileRef targetFile;           // the file under the entry's own name, existing or not
-    DiskFileRef completeCopy;         // a file holding an intact copy of the whole file
+    SetFileRef targetFile;           // the file under the entry's own name, existing or not
+    SetFileRef completeCopy;         // a file holding an intact copy of the whole file
     std::vector<FoundPlace> foundIn;  // files in which blocks were found
 
     bool joinable = false;  // not complete, not misnamed, no block missing
@@ -65,7 +66,7 @@ struct SourceFileEntry {
     // The place entry for `file`, or nullptr.
     FoundPlace* FindPlace(const DiskFile* file);
     // Adds `blocks` to the count of `file`, listing it first if needed.
-    void AddToPlace(const DiskFileRef& file, uint32_t blocks);
+    void AddToPlace(const SetFileRef& file, uint32_t blocks);
     // Drops `file` from the places; true if it was listed.
     bool RemovePlace(const DiskFile* file);
     // Number of blocks without a found location.

@@ -17,11 +17,11 @@ constexpr size_t kHashBuffer = 1048576;
 }  // namespace
 
 std::unique_ptr<RecoverySet> ChecksumSet::Open(const std::string& path) {
-    if (status_.state != RecoveryState::NothingLoaded) {
+    if (status().state != RecoveryState::NothingLoaded) {
         // A data file added by the user, once the list is known.
-        if (status_.state == RecoveryState::Incomplete ||
-            status_.state == RecoveryState::PartlyJoinable ||
-            status_.state == RecoveryState::RepairPossible) {
+        if (status().state == RecoveryState::Incomplete ||
+            status().state == RecoveryState::PartlyJoinable ||
+            status().state == RecoveryState::RepairPossible) {
             ScanFile(MatchName(path), path, false);
             NotifyStatus();
         }
@@ -30,11 +30,10 @@ std::unique_ptr<RecoverySet> ChecksumSet::Open(const std::string& path) {
     const std::string name = FileNameOfPath(path);
     const std::string setName = VolumeSetName(name);
     SetFolderAndBaseName(FolderOfPath(path), setName.empty() ? name : setName);
-    status_.setName = baseName_;
-    status_.state = RecoveryState::NeedMoreVolumes;
+    BeginLoading(baseName_);
 
     LoadVolume(KnownOrNewVolume(path), false);
-    if (status_.state == RecoveryState::NeedMoreVolumes) {
+    if (status().state == RecoveryState::NeedMoreVolumes) {
         NotifyStatus();
         return nullptr;
     }
@@ -66,9 +65,9 @@ void ChecksumSet::Repair() {
     RepairByRenaming();
 }
 
-bool ChecksumSet::LoadVolume(const DiskFileRef& file, bool ignore) {
+bool ChecksumSet::LoadVolume(const SetFileRef& file, bool ignore) {
     if (ignore || !file) return false;
-    if (status_.state != RecoveryState::NeedMoreVolumes) {
+    if (status().state != RecoveryState::NeedMoreVolumes) {
         // The list is read once. The file that gave it stays the set's own
         // when a scan looks at it again (after a re-verification, or when it
         // changed on disk); any other list is of no use now.
@@ -117,8 +116,7 @@ bool ChecksumSet::LoadVolume(const DiskFileRef& file, bool ignore) {
     }
     if (!TakeEntries(std::move(entries))) return false;
     ListLoaded();
-    status_.creatorText = CreatorText();
-    status_.state = RecoveryState::Incomplete;
+    MarkDescribed();
     ReportAll();
     NotifyStatus();
     return true;
@@ -126,22 +124,21 @@ bool ChecksumSet::LoadVolume(const DiskFileRef& file, bool ignore) {
 
 bool ChecksumSet::TakeEntries(std::vector<SourceFileEntryRef> entries) {
     SetEntries(std::move(entries));
-    status_.blockSize = 0;
+    SetBlockSize(0);
     return FinishLoading();
 }
 
 void ChecksumSet::StateLoaded() {
-    status_.setName = baseName_;
-    status_.creatorText = CreatorText();
-    status_.state = RecoveryState::Incomplete;
+    SetSetName(baseName_);
+    MarkDescribed();
     UpdateState();
 }
 
-bool ChecksumSet::TargetOutsideFolder(const DiskFile& file) const {
+bool ChecksumSet::TargetOutsideFolder(const SetFile& file) const {
     return file.kind == FileKind::Target && PathLeavesFolder(file.path, folder_);
 }
 
-int ChecksumSet::HashWholeFile(DiskFile& file, ChecksumOfFile& hash) {
+int ChecksumSet::HashWholeFile(SetFile& file, ChecksumOfFile& hash) {
     const uint64_t size = file.size;
     std::vector<uint8_t> buffer(static_cast<size_t>(std::min<uint64_t>(size, kHashBuffer)));
     SetProgress(0, size);
@@ -158,7 +155,7 @@ int ChecksumSet::HashWholeFile(DiskFile& file, ChecksumOfFile& hash) {
     return 0;
 }
 
-void ChecksumSet::VerifyDataFile(const DiskFileRef& file, SourceFileEntry*& entryOut,
+void ChecksumSet::VerifyDataFile(const SetFileRef& file, SourceFileEntry*& entryOut,
                                  int& resultOut, bool checkOnly) {
     SourceFileEntry* expected = entryOut;
     resultOut = 0;
@@ -217,7 +214,7 @@ void ChecksumSet::VerifyDataFile(const DiskFileRef& file, SourceFileEntry*& entr
     match->dirty = true;
 }
 
-bool ChecksumSet::CheckWholeFile(DiskFile& file, const SourceFileEntry& entry, bool& stopped) {
+bool ChecksumSet::CheckWholeFile(SetFile& file, const SourceFileEntry& entry, bool& stopped) {
     stopped = false;
     if (TargetOutsideFolder(file)) return false;
     ChecksumOfFile hash;

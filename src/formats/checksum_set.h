@@ -50,8 +50,8 @@ class ChecksumSet : public RecoverySet {
     bool TriesForeignVolumes() const override { return false; }
     // Reads the list; does nothing when `ignore` is set or the set already
     // has its entries.
-    bool LoadVolume(const DiskFileRef& file, bool ignore) override;
-    void VerifyDataFile(const DiskFileRef& file, SourceFileEntry*& entryOut, int& resultOut,
+    bool LoadVolume(const SetFileRef& file, bool ignore) override;
+    void VerifyDataFile(const SetFileRef& file, SourceFileEntry*& entryOut, int& resultOut,
                         bool checkOnly) override;
     void MapBlocksToTarget(SourceFileEntry&) override {}
     void ClearTargetBlocks(SourceFileEntry&) override {}
@@ -59,7 +59,7 @@ class ChecksumSet : public RecoverySet {
     // The whole-file check used when a file is verified again: hashes `file`
     // (open) and compares it with `entry`. `stopped` tells that the hashing
     // was interrupted (the answer is then false).
-    bool CheckWholeFile(DiskFile& file, const SourceFileEntry& entry, bool& stopped);
+    bool CheckWholeFile(SetFile& file, const SourceFileEntry& entry, bool& stopped);
 
   protected:
     // Parses one line; on an entry appends it (name, description, one
@@ -94,8 +94,8 @@ class ChecksumSet : public RecoverySet {
     std::unique_ptr<RecoverySet> TrySavedState();
     bool SameSetAs(const ChecksumSet& other) const;
     // Hashes the whole open file with progress: 0 done, 1 stopped, 2 read failed.
-    int HashWholeFile(DiskFile& file, ChecksumOfFile& hash);
-    bool TargetOutsideFolder(const DiskFile& file) const;
+    int HashWholeFile(SetFile& file, ChecksumOfFile& hash);
+    bool TargetOutsideFolder(const SetFile& file) const;
 };
 
 }  // namespace vantrove

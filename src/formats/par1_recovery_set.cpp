@@ -89,19 +89,19 @@ std::unique_ptr<RecoverySet> Par1RecoverySet::Open(const std::string& path) {
     const std::string name = FileNameOfPath(path);
     const std::string setName = VolumeSetName(name);
 
-    if (status_.state != RecoveryState::NothingLoaded) {
+    if (status().state != RecoveryState::NothingLoaded) {
         if (!setName.empty()) {
             const bool hadList = hasFileList_;
-            DiskFileRef file = KnownOrNewVolume(path);
+            SetFileRef file = KnownOrNewVolume(path);
             if (file->result == VerifyResult::NotVerified ||
                 file->result == VerifyResult::Missing) {
                 LoadVolume(file, false);
             }
             NotifyStatus();
             if (!hadList && hasFileList_) return ListObtained();
-        } else if (status_.state == RecoveryState::Incomplete ||
-                   status_.state == RecoveryState::PartlyJoinable ||
-                   status_.state == RecoveryState::RepairPossible) {
+        } else if (status().state == RecoveryState::Incomplete ||
+                   status().state == RecoveryState::PartlyJoinable ||
+                   status().state == RecoveryState::RepairPossible) {
             ScanFile(MatchName(path), path, false);
             NotifyStatus();
         }
@@ -109,8 +109,7 @@ std::unique_ptr<RecoverySet> Par1RecoverySet::Open(const std::string& path) {
     }
 
     SetFolderAndBaseName(FolderOfPath(path), setName.empty() ? name : setName);
-    status_.setName = baseName_;
-    status_.state = RecoveryState::NeedMoreVolumes;
+    BeginLoading(baseName_);
     LoadVolume(KnownOrNewVolume(path), false);
     if (!hasFileList_ && !setName.empty()) LoadFolderVolumes(setName);
     NotifyStatus();
@@ -135,7 +134,7 @@ void Par1RecoverySet::LoadFolderVolumes(const std::string& setName) {
         const std::string foundPath = folder_ + found;
         struct stat st;
         if (stat(foundPath.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) continue;
-        DiskFileRef file = KnownOrNewVolume(foundPath);
+        SetFileRef file = KnownOrNewVolume(foundPath);
         if (file->result != VerifyResult::NotVerified) continue;  // read already
         LoadVolume(file, false);
     }
@@ -161,15 +160,15 @@ std::unique_ptr<RecoverySet> Par1RecoverySet::TrySavedState() {
 bool Par1RecoverySet::SameSetAs(const Par1RecoverySet& other) const {
     return other.formatKind() == FormatKind::Par1 && other.folder_ == folder_ &&
            other.baseName_ == baseName_ && other.entries_.size() == entries_.size() &&
-           other.status_.blockSize == status_.blockSize &&
-           other.status_.totalSourceSize == status_.totalSourceSize &&
+           other.status().blockSize == status().blockSize &&
+           other.status().totalSourceSize == status().totalSourceSize &&
            other.protectedEntries_ == protectedEntries_;
 }
 
 // ---------------------------------------------------------------------------
 // Reading a PAR 1.0 file
 
-int Par1RecoverySet::CheckControlHash(DiskFile& file, const Md5Digest& expected) {
+int Par1RecoverySet::CheckControlHash(SetFile& file, const Md5Digest& expected) {
     const uint64_t size = file.size;
     SetProgress(0, size);
     Md5Context md5;
@@ -186,7 +185,7 @@ int Par1RecoverySet::CheckControlHash(DiskFile& file, const Md5Digest& expected)
     return md5.Final() == expected ? 0 : 1;
 }
 
-bool Par1RecoverySet::LoadVolume(const DiskFileRef& file, bool deferHashCheck) {
+bool Par1RecoverySet::LoadVolume(const SetFileRef& file, bool deferHashCheck) {
     if (!file) return false;
     file->kind = FileKind::Volume;
     if (!file->open()) {
@@ -245,7 +244,7 @@ bool Par1RecoverySet::LoadVolume(const DiskFileRef& file, bool deferHashCheck) {
 
     bool brought = false;
     if (header.volumeNumber != 0 && header.dataOffset != 0 &&
-        header.dataSize == (firstList ? list.blockSize : status_.blockSize)) {
+        header.dataSize == (firstList ? list.blockSize : status().blockSize)) {
         if (deferHashCheck) {
             const int check = CheckControlHash(*file, header.controlHash);
             if (check == 2) return finish(Outcome::Interrupted);
@@ -260,30 +259,29 @@ bool Par1RecoverySet::LoadVolume(const DiskFileRef& file, bool deferHashCheck) {
     if (firstList) {
         protectedEntries_ = std::move(list.protectedBytes);
         SetEntries(EntriesOf(list));
-        status_.blockSize = list.blockSize;
+        SetBlockSize(list.blockSize);
         if (!FinishLoading()) {
             entries_.clear();
             protectedEntries_.clear();
             return finish(Outcome::Unused);
         }
         hasFileList_ = true;
-        status_.creatorText = CreatorText();
-        status_.state = RecoveryState::Incomplete;
+        MarkDescribed();
     }
     if (brought) {
         const uint32_t exponent = static_cast<uint32_t>(header.volumeNumber - 1);
         if (!volumes_.count(exponent)) {
-            volumes_[exponent] = DataBlock{file, header.dataOffset, status_.blockSize};
+            volumes_[exponent] = DataBlock{file, header.dataOffset, status().blockSize};
             ++file->blocksTaken;
         }
-        status_.recoveryBlocksAvailable = static_cast<int32_t>(volumes_.size());
+        SetRecoveryBlocksAvailable(static_cast<int32_t>(volumes_.size()));
     }
     const bool used = finish(Outcome::Used);
     if (firstList) ReportAll();
     return used;
 }
 
-void Par1RecoverySet::ForgetVolume(DiskFile& file) {
+void Par1RecoverySet::ForgetVolume(SetFile& file) {
     for (auto it = volumes_.begin(); it != volumes_.end();) {
         if (it->second.file.get() == &file) {
             it = volumes_.erase(it);
@@ -292,17 +290,17 @@ void Par1RecoverySet::ForgetVolume(DiskFile& file) {
         }
     }
     file.blocksTaken = 0;
-    status_.recoveryBlocksAvailable = static_cast<int32_t>(volumes_.size());
+    SetRecoveryBlocksAvailable(static_cast<int32_t>(volumes_.size()));
 }
 
 // ---------------------------------------------------------------------------
 // Matching data files
 
-bool Par1RecoverySet::TargetOutsideFolder(const DiskFile& file) const {
+bool Par1RecoverySet::TargetOutsideFolder(const SetFile& file) const {
     return file.kind == FileKind::Target && PathLeavesFolder(file.path, folder_);
 }
 
-void Par1RecoverySet::VerifyDataFile(const DiskFileRef& file, SourceFileEntry*& entryOut,
+void Par1RecoverySet::VerifyDataFile(const SetFileRef& file, SourceFileEntry*& entryOut,
                                      int& resultOut, bool checkOnly) {
     SourceFileEntry* expected = entryOut;
     resultOut = 0;
@@ -408,7 +406,7 @@ void Par1RecoverySet::VerifyDataFile(const DiskFileRef& file, SourceFileEntry*& 
     match->foundBlocks[0].length = size;
 }
 
-bool Par1RecoverySet::CheckWholeFile(DiskFile& file, const SourceFileEntry& entry, bool& stopped) {
+bool Par1RecoverySet::CheckWholeFile(SetFile& file, const SourceFileEntry& entry, bool& stopped) {
     stopped = false;
     const Par1EntryDescription* description = DescriptionOf(entry);
     if (!description || file.size != entry.size || file.size == 0 || TargetOutsideFolder(file)) {
@@ -444,7 +442,7 @@ bool Par1RecoverySet::CheckWholeFile(DiskFile& file, const SourceFileEntry& entr
 
 bool Par1RecoverySet::SaveState(const std::string& setPath) {
     if (!hasFileList_) return false;
-    return SaveStateFile(setPath + kStateExtensionPar1, kStateTag, status_.totalSourceSize,
+    return SaveStateFile(setPath + kStateExtensionPar1, kStateTag, status().totalSourceSize,
                          [this](StateWriter& writer) {
                              writer.WriteU32(static_cast<uint32_t>(protectedEntries_.size()));
                              writer.WriteBytes(protectedEntries_.data(), protectedEntries_.size());
@@ -522,8 +520,8 @@ bool Par1RecoverySet::LoadState(const std::string& key) {
     if (!ParsePar1FileList(protectedEntries.data(), protectedEntries.size(), entries_.size(),
                            list) ||
         list.protectedBytes.size() != protectedEntries.size() ||
-        list.entries.size() != entries_.size() || list.blockSize != status_.blockSize ||
-        list.totalSize != status_.totalSourceSize || secondValue != status_.totalSourceSize) {
+        list.entries.size() != entries_.size() || list.blockSize != status().blockSize ||
+        list.totalSize != status().totalSourceSize || secondValue != status().totalSourceSize) {
         return false;
     }
     for (size_t i = 0; i < entries_.size(); ++i) {
@@ -534,17 +532,16 @@ bool Par1RecoverySet::LoadState(const std::string& key) {
         }
     }
     for (const auto& [exponent, block] : volumes) {
-        if (block.length != status_.blockSize) return false;
+        if (block.length != status().blockSize) return false;
     }
     protectedEntries_ = std::move(protectedEntries);
     volumes_ = std::move(volumes);
     hash16kUntrusted_ = untrusted != 0;
     generator_ = generator;
     hasFileList_ = true;
-    status_.recoveryBlocksAvailable = static_cast<int32_t>(volumes_.size());
-    status_.setName = baseName_;
-    status_.creatorText = CreatorText();
-    status_.state = RecoveryState::Incomplete;
+    SetRecoveryBlocksAvailable(static_cast<int32_t>(volumes_.size()));
+    SetSetName(baseName_);
+    MarkDescribed();
     UpdateState();
     return true;
 }
@@ -560,83 +557,28 @@ uint64_t Par1RecoverySet::PhysicalMemory() const {
     return static_cast<uint64_t>(pages) * static_cast<uint64_t>(pageSize);
 }
 
-void Par1RecoverySet::Repair() {
-    if (status_.state != RecoveryState::PartlyJoinable &&
-        status_.state != RecoveryState::RepairPossible) {
-        return;
-    }
-    ClearError();
-    const RecoveryState state = status_.state;
-    const SubState subState = status_.subState;
-    // What a successful repair may delete: damaged targets that the renaming
-    // moves aside, and the volumes whose recovery blocks the set holds.
-    // Nothing else of the folder is ever on this list.
-    std::vector<DiskFileRef> damaged;
+std::vector<SetFileRef> Par1RecoverySet::CleanUpCandidates(RecoveryState, SubState) const {
+    // The damaged targets (the renaming moves them aside as other data
+    // files) and the volumes whose recovery blocks the set holds. Nothing
+    // else of the folder is ever on this list.
+    std::vector<SetFileRef> list;
     for (const SourceFileEntryRef& entry : entries_) {
         if (entry->targetFile && entry->targetFile->result == VerifyResult::NotIntact) {
-            damaged.push_back(entry->targetFile);
+            list.push_back(entry->targetFile);
         }
     }
-    auto cleanUpList = [this, &damaged]() {
-        std::vector<DiskFileRef> list;
-        for (const DiskFileRef& file : damaged) {
-            if (file->kind == FileKind::OtherData) list.push_back(file);
+    for (const auto& [exponent, block] : volumes_) {
+        if (std::find(list.begin(), list.end(), block.file) == list.end()) {
+            list.push_back(SetFileOf(block.file));
         }
-        for (const auto& [exponent, block] : volumes_) {
-            if (std::find(list.begin(), list.end(), block.file) == list.end()) {
-                list.push_back(block.file);
-            }
-        }
-        return list;
-    };
-
-    if (!RenameFiles()) {
-        NotifyStatus();
-        return;
     }
-    if (subState == SubState::RenameOnly) {
-        UpdateState();
-        RecordRefusedTargets();
-        if (status_.errorKind == ErrorKind::None && status_.state == RecoveryState::AllVerified) {
-            status_.state = RecoveryState::Repaired;
-        }
-        NotifyStatus();
-        CleanUp(cleanUpList());
-        NotifyStatus();
-        return;
-    }
-
-    // The repair is the one the set was ready for when it began.
-    status_.state = state;
-    for (const SourceFileEntryRef& entry : entries_) ClearTargetBlocks(*entry);
-    std::vector<SourceFileEntry*> targets;
-    bool ok = PrepareTargets(targets);
-    bool cancelled = false;
-    if (ok && static_cast<uint32_t>(status_.dataBlocksAvailable) < status_.totalDataBlocks) {
-        ok = ComputeMissing(cancelled);
-    }
-    for (SourceFileEntry* entry : targets) {
-        if (entry->targetFile) entry->targetFile->close();
-    }
-    if (!ok) {
-        if (cancelled && status_.errorKind == ErrorKind::None) {
-            RecordError(ErrorKind::Cancelled, 0, {});
-        }
-        DiscardTargets(targets);
-        NotifyStatus();
-        return;
-    }
-
-    if (!VerifyRebuiltFilesOrDiscard(targets)) {
-        NotifyStatus();
-        return;
-    }
-    CleanUp(cleanUpList());
-    NotifyStatus();
+    return list;
 }
 
-bool Par1RecoverySet::ComputeMissing(bool& cancelled) {
+bool Par1RecoverySet::RebuildTargets(RecoveryState, const std::vector<SourceFileEntry*>&,
+                                     bool& cancelled) {
     cancelled = false;
+    if (static_cast<uint32_t>(status().dataBlocksAvailable) >= status().totalDataBlocks) return true;
     SetActivity(Activity::ComputingMatrix, GetString(kStrActivityComputingMatrix));
     NotifyStatus();
 
@@ -693,7 +635,7 @@ bool Par1RecoverySet::ComputeMissing(bool& cancelled) {
         RecordError(ErrorKind::ReedSolomon, 0, {});
         return false;
     }
-    job.blockSize = status_.blockSize;
+    job.blockSize = status().blockSize;
     job.matrix = &matrix;
     job.physicalMemoryBytes = PhysicalMemory();
     SetDataPassReporter reporter(*this);

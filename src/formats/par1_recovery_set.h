@@ -40,21 +40,20 @@ class Par1RecoverySet : public ParityRecoverySet {
 
     bool SaveState(const std::string& setPath) override;
     std::unique_ptr<RecoverySet> Open(const std::string& path) override;
-    void Repair() override;
     bool SearchesOtherFiles() const override { return true; }
     bool TriesForeignVolumes() const override { return true; }
     std::string VolumeSetName(const std::string& fileName) const override;
     // Reads one PAR 1.0 file. With `deferHashCheck` its control hash is
     // checked only when it brings a recovery block.
-    bool LoadVolume(const DiskFileRef& file, bool deferHashCheck) override;
-    void VerifyDataFile(const DiskFileRef& file, SourceFileEntry*& entryOut, int& resultOut,
+    bool LoadVolume(const SetFileRef& file, bool deferHashCheck) override;
+    void VerifyDataFile(const SetFileRef& file, SourceFileEntry*& entryOut, int& resultOut,
                         bool checkOnly) override;
     std::string CreatorText() const override;
-    void ForgetVolume(DiskFile& file) override;
+    void ForgetVolume(SetFile& file) override;
 
     // The whole-file check used when a file is verified again: size, 16 KiB
     // hash (unless untrusted) and MD5 against `entry`.
-    bool CheckWholeFile(DiskFile& file, const SourceFileEntry& entry, bool& stopped);
+    bool CheckWholeFile(SetFile& file, const SourceFileEntry& entry, bool& stopped);
 
     uint32_t generator() const { return generator_; }
     bool hash16kUntrusted() const { return hash16kUntrusted_; }
@@ -71,11 +70,14 @@ class Par1RecoverySet : public ParityRecoverySet {
     bool SameSetAs(const Par1RecoverySet& other) const;
     // MD5 of the file from offset 32 to its end equals `expected`: 0 yes,
     // 1 no, 2 interrupted (read failure or stop).
-    int CheckControlHash(DiskFile& file, const Md5Digest& expected);
-    bool TargetOutsideFolder(const DiskFile& file) const;
-    // Rebuilds the missing files into their prepared targets; false on
-    // failure (recorded) or when cancelled.
-    bool ComputeMissing(bool& cancelled);
+    int CheckControlHash(SetFile& file, const Md5Digest& expected);
+    bool TargetOutsideFolder(const SetFile& file) const;
+    // Repair: the damaged targets and the volumes, and the rebuild of the
+    // missing files into their prepared targets.
+    std::vector<SetFileRef> CleanUpCandidates(RecoveryState state,
+                                               SubState subState) const override;
+    bool RebuildTargets(RecoveryState state, const std::vector<SourceFileEntry*>& targets,
+                        bool& cancelled) override;
     uint64_t PhysicalMemory() const;
 
     uint32_t generator_ = 0;

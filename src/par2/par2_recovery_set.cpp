@@ -78,7 +78,7 @@ std::string Par2RecoverySet::CreatorText() const {
 const Md5Digest& Par2RecoverySet::zeroBlockMd5() const {
     if (!zeroMd5Known_) {
         Md5Context zeros;
-        zeros.UpdateZeros(status_.blockSize);
+        zeros.UpdateZeros(status().blockSize);
         zeroMd5_ = zeros.Final();
         zeroMd5Known_ = true;
     }
@@ -96,19 +96,19 @@ std::unique_ptr<RecoverySet> Par2RecoverySet::Open(const std::string& path) {
     const std::string name = FileNameOf(path);
     const std::string setName = VolumeSetName(name);
 
-    if (status_.state != RecoveryState::NothingLoaded) {
+    if (status().state != RecoveryState::NothingLoaded) {
         // One more file for an open set.
         if (!setName.empty()) {
             const bool wasComplete = chosen_ != nullptr;
-            DiskFileRef file = KnownOrNewVolume(path);
+            SetFileRef file = KnownOrNewVolume(path);
             if (file->result == VerifyResult::NotVerified ||
                 file->result == VerifyResult::Missing) {
                 LoadVolume(file, false);
             }
             if (!wasComplete && chosen_) return CompleteOpen();
-        } else if (status_.state == RecoveryState::Incomplete ||
-                   status_.state == RecoveryState::PartlyJoinable ||
-                   status_.state == RecoveryState::RepairPossible) {
+        } else if (status().state == RecoveryState::Incomplete ||
+                   status().state == RecoveryState::PartlyJoinable ||
+                   status().state == RecoveryState::RepairPossible) {
             ScanFile(MatchName(path), path, false);
         }
         return nullptr;
@@ -123,10 +123,9 @@ bool Par2RecoverySet::LoadVolumes(const std::string& path, bool everyVolume) {
     const std::string name = FileNameOf(path);
     const std::string setName = VolumeSetName(name);
     SetFolderAndBaseName(FolderOf(path), setName);
-    status_.setName = setName.empty() ? name : setName;
-    status_.state = RecoveryState::NeedMoreVolumes;
+    BeginLoading(setName.empty() ? name : setName);
 
-    DiskFileRef chosen = KnownOrNewVolume(path);
+    SetFileRef chosen = KnownOrNewVolume(path);
     LoadVolume(chosen, false);
 
     if ((everyVolume || !chosen_) && !setName.empty() && !StopRequested()) {
@@ -145,7 +144,7 @@ bool Par2RecoverySet::LoadVolumes(const std::string& path, bool everyVolume) {
                 const std::string foundPath = folder_ + found;
                 struct stat st;
                 if (stat(foundPath.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) continue;
-                DiskFileRef file = KnownOrNewVolume(foundPath);
+                SetFileRef file = KnownOrNewVolume(foundPath);
                 if (file->result == VerifyResult::NotIntact) continue;  // read already
                 LoadVolume(file, false);
             }
@@ -195,7 +194,7 @@ std::vector<PacketGroup*> Par2RecoverySet::GroupsInOrder() const {
     return order;
 }
 
-void Par2RecoverySet::FilePacket(const DiskFileRef& file, uint64_t offset, const uint8_t* header,
+void Par2RecoverySet::FilePacket(const SetFileRef& file, uint64_t offset, const uint8_t* header,
                                  PacketGroup& group, bool& conflicting) {
     PacketHeader parsed;
     ParsePacketHeader(header, parsed);
@@ -262,7 +261,7 @@ void Par2RecoverySet::FilePacket(const DiskFileRef& file, uint64_t offset, const
     }
 }
 
-bool Par2RecoverySet::ReadPackets(const DiskFileRef& file, bool& cancelled) {
+bool Par2RecoverySet::ReadPackets(const SetFileRef& file, bool& cancelled) {
     cancelled = false;
     if (!file->open()) {
         file->result = VerifyResult::Missing;
@@ -360,7 +359,7 @@ bool Par2RecoverySet::ReadPackets(const DiskFileRef& file, bool& cancelled) {
     return !cancelled;
 }
 
-bool Par2RecoverySet::LoadVolume(const DiskFileRef& file, bool checkOnly) {
+bool Par2RecoverySet::LoadVolume(const SetFileRef& file, bool checkOnly) {
     if (!file) return false;
     file->kind = FileKind::Volume;
     bool cancelled = false;
@@ -369,13 +368,13 @@ bool Par2RecoverySet::LoadVolume(const DiskFileRef& file, bool checkOnly) {
     return read;
 }
 
-void Par2RecoverySet::RemoveAllSlicesOf(DiskFile& file) {
+void Par2RecoverySet::RemoveAllSlicesOf(SetFile& file) {
     for (const auto& group : groups_) group->RemoveSlicesOf(&file);
     file.blocksTaken = 0;
     UpdateRecoveryCount();
 }
 
-void Par2RecoverySet::DropForeignSlices(const DiskFileRef& file,
+void Par2RecoverySet::DropForeignSlices(const SetFileRef& file,
                                         const std::vector<PacketGroup*>& contributed,
                                         bool conflicting, bool cancelled, bool becameComplete) {
     if (becameComplete) {
@@ -419,11 +418,11 @@ void Par2RecoverySet::DropForeignSlices(const DiskFileRef& file,
 }
 
 void Par2RecoverySet::UpdateRecoveryCount() {
-    status_.recoveryBlocksAvailable =
-        chosen_ ? static_cast<int32_t>(std::min<size_t>(chosen_->slices.size(), INT32_MAX)) : 0;
+    SetRecoveryBlocksAvailable(
+        chosen_ ? static_cast<int32_t>(std::min<size_t>(chosen_->slices.size(), INT32_MAX)) : 0);
 }
 
-void Par2RecoverySet::ForgetVolume(DiskFile& file) {
+void Par2RecoverySet::ForgetVolume(SetFile& file) {
     RemoveAllSlicesOf(file);
 }
 
@@ -502,13 +501,13 @@ bool Par2RecoverySet::BuildSet() {
     if (totalBlocks > UINT32_MAX) return false;
     SetEntries(std::move(entries));
     foundBlocks_.clear();
-    status_.blockSize = main.sliceSize();
+    SetBlockSize(main.sliceSize());
     if (!FinishLoading()) return false;
     return PrepareScan();
 }
 
 bool Par2RecoverySet::PrepareScan() {
-    const uint64_t blockSize = status_.blockSize;
+    const uint64_t blockSize = status().blockSize;
     if (blockSize == 0 || blockSize > UINT32_MAX) return false;
     zeroCrc_ = Crc32UpdateZeros(0, blockSize);
     zeroMd5Known_ = false;
@@ -528,8 +527,8 @@ bool Par2RecoverySet::PrepareScan() {
     }
     lookup_.Finish();
     UpdateRecoveryCount();
-    status_.creatorText = CreatorText();
-    if (status_.setName.empty()) status_.setName = baseName_;
+    UpdateCreatorText();
+    if (status().setName.empty()) SetSetName(baseName_);
     return true;
 }
 
@@ -540,7 +539,7 @@ bool Par2RecoverySet::SaveState(const std::string& setPath) {
     if (!chosen_) return false;
     const PacketGroup& group = *chosen_;
     return SaveStateFile(
-        StateKey(setPath), kStateTag, status_.totalSourceSize, [this, &group](StateWriter& writer) {
+        StateKey(setPath), kStateTag, status().totalSourceSize, [this, &group](StateWriter& writer) {
             writer.WriteBytes(group.setId.bytes.data(), 16);
             writer.WriteU32(group.packetCount);
             writer.WriteU32(static_cast<uint32_t>(group.files.size()));
@@ -626,7 +625,7 @@ bool Par2RecoverySet::LoadState(const std::string& key) {
                 [&reader](RecoverySlicePacket& packet) {
                     uint8_t head[kRecoveryDataOffset];
                     if (!reader.ReadBytes(head, sizeof head)) return false;
-                    DiskFileRef file;
+                    SetFileRef file;
                     if (!ReadDiskFileReference(reader, file) || !file) return false;
                     uint64_t offset = reader.ReadU64();
                     uint64_t length = reader.ReadU64();
@@ -674,17 +673,17 @@ bool Par2RecoverySet::LoadState(const std::string& key) {
         return !reader.failed();
     };
     if (!LoadStateFile(key, kStateTag, secondValue, ReadPar2Description, readPart)) return false;
-    if (entries_.empty() || secondValue != status_.totalSourceSize) return false;
+    if (entries_.empty() || secondValue != status().totalSourceSize) return false;
     for (const SourceFileEntryRef& entry : entries_) {
-        if (SliceCountFor(entry->size, status_.blockSize) != entry->blockCount) return false;
+        if (SliceCountFor(entry->size, status().blockSize) != entry->blockCount) return false;
     }
-    if (group->main->sliceSize() != status_.blockSize) return false;
+    if (group->main->sliceSize() != status().blockSize) return false;
     // The volumes read before keep their slices; the set is complete.
     groups_.clear();
     groups_.push_back(std::move(group));
     chosen_ = groups_.back().get();
-    status_.setName = baseName_;
-    status_.state = RecoveryState::Incomplete;
+    SetSetName(baseName_);
+    SetSetState(RecoveryState::Incomplete);
     if (!PrepareScan()) return false;
     NotifyStatus();
     return true;
@@ -692,9 +691,9 @@ bool Par2RecoverySet::LoadState(const std::string& key) {
 
 bool Par2RecoverySet::SameSetAs(const Par2RecoverySet& other) const {
     if (other.formatKind() != FormatKind::Par2 || folder_ != other.folder_ ||
-        baseName_ != other.baseName_ || status_.totalDataBlocks != other.status_.totalDataBlocks ||
-        status_.blockSize != other.status_.blockSize ||
-        status_.totalSourceSize != other.status_.totalSourceSize ||
+        baseName_ != other.baseName_ || status().totalDataBlocks != other.status().totalDataBlocks ||
+        status().blockSize != other.status().blockSize ||
+        status().totalSourceSize != other.status().totalSourceSize ||
         entries_.size() != other.entries_.size()) {
         return false;
     }

@@ -38,15 +38,14 @@ class Par2RecoverySet : public ParityRecoverySet {
     // RecoverySet
     bool SaveState(const std::string& setPath) override;
     std::unique_ptr<RecoverySet> Open(const std::string& path) override;
-    void Repair() override;
     bool SearchesOtherFiles() const override { return true; }
     bool TriesForeignVolumes() const override { return false; }
     std::string VolumeSetName(const std::string& fileName) const override;
-    bool LoadVolume(const DiskFileRef& file, bool checkOnly) override;
-    void VerifyDataFile(const DiskFileRef& file, SourceFileEntry*& entryOut, int& resultOut,
+    bool LoadVolume(const SetFileRef& file, bool checkOnly) override;
+    void VerifyDataFile(const SetFileRef& file, SourceFileEntry*& entryOut, int& resultOut,
                         bool checkOnly) override;
     std::string CreatorText() const override;
-    void ForgetVolume(DiskFile& file) override;
+    void ForgetVolume(SetFile& file) override;
     // Writes single blocks that straddle two found pieces of a file to files
     // of their own (par2_repair.cpp).
     void SearchGaps() override;
@@ -78,9 +77,9 @@ class Par2RecoverySet : public ParityRecoverySet {
 
   private:
     // The packet reader for one volume file.
-    bool ReadPackets(const DiskFileRef& file, bool& cancelled);
+    bool ReadPackets(const SetFileRef& file, bool& cancelled);
     // Files one checked packet at `offset`; false when it is not usable.
-    void FilePacket(const DiskFileRef& file, uint64_t offset, const uint8_t* header,
+    void FilePacket(const SetFileRef& file, uint64_t offset, const uint8_t* header,
                     PacketGroup& group, bool& conflicting);
     PacketGroup& GroupFor(const Md5Digest& setId);
     // Groups in the order in which completeness is tried.
@@ -92,9 +91,9 @@ class Par2RecoverySet : public ParityRecoverySet {
     // Entries known: block size, zero block, lookup, window, counts.
     bool PrepareScan();
     // Clean-up of other sets' slices after a load.
-    void DropForeignSlices(const DiskFileRef& file, const std::vector<PacketGroup*>& contributed,
+    void DropForeignSlices(const SetFileRef& file, const std::vector<PacketGroup*>& contributed,
                            bool conflicting, bool cancelled, bool becameComplete);
-    void RemoveAllSlicesOf(DiskFile& file);
+    void RemoveAllSlicesOf(SetFile& file);
     void UpdateRecoveryCount();
     // Tries the saved state once the set is complete.
     std::unique_ptr<RecoverySet> TrySavedState();
@@ -103,16 +102,18 @@ class Par2RecoverySet : public ParityRecoverySet {
 
     // Repair (par2_repair.cpp): the files that a successful repair may
     // delete, by the state the repair began in; and the copy and
-    // Reed-Solomon step, false on failure, `cancelled` when stopped.
-    std::vector<DiskFileRef> CleanUpCandidates(RecoveryState state, SubState subState) const;
-    bool Rebuild(RecoveryState state, bool& cancelled);
+    // Reed-Solomon step.
+    std::vector<SetFileRef> CleanUpCandidates(RecoveryState state,
+                                               SubState subState) const override;
+    bool RebuildTargets(RecoveryState state, const std::vector<SourceFileEntry*>& targets,
+                        bool& cancelled) override;
 
     // Whole-file check and sliding block scan (par2_verify.cpp).
-    void CheckWholeFile(DiskFile& file, SourceFileEntry*& entryOut, int& resultOut);
-    void ScanBlocks(const DiskFileRef& file, SourceFileEntry*& entryOut, int& resultOut,
+    void CheckWholeFile(SetFile& file, SourceFileEntry*& entryOut, int& resultOut);
+    void ScanBlocks(const SetFileRef& file, SourceFileEntry*& entryOut, int& resultOut,
                     bool& stopped);
-    bool IntactAtItsPlace(const DiskFileRef& file, SourceFileEntry& entry, bool& stopped);
-    void ScanSmallFile(const DiskFileRef& file, SourceFileEntry*& entryOut, int& resultOut,
+    bool IntactAtItsPlace(const SetFileRef& file, SourceFileEntry& entry, bool& stopped);
+    void ScanSmallFile(const SetFileRef& file, SourceFileEntry*& entryOut, int& resultOut,
                        bool& stopped);
 
     std::vector<std::unique_ptr<PacketGroup>> groups_;

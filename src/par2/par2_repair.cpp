@@ -59,85 +59,13 @@ class OpenedFiles {
     std::vector<DiskFileRef> files_;
 };
 
-void CloseTargets(const std::vector<SourceFileEntry*>& list) {
-    for (SourceFileEntry* entry : list) {
-        if (entry->targetFile) entry->targetFile->close();
-    }
-}
-
 }  // namespace
 
-void Par2RecoverySet::Repair() {
-    if (status_.state != RecoveryState::PartlyJoinable &&
-        status_.state != RecoveryState::RepairPossible) {
-        return;
-    }
-    ClearError();
-    const RecoveryState state = status_.state;
-    const SubState subState = status_.subState;
-
-    std::vector<DiskFileRef> cleanUp = CleanUpCandidates(state, subState);
-
-    if (!RenameFiles()) {
-        NotifyStatus();
-        return;
-    }
-
-    if (subState == SubState::RenameOnly) {
-        UpdateState();
-        RecordRefusedTargets();
-        if (status_.errorKind == ErrorKind::None && status_.state == RecoveryState::AllVerified) {
-            status_.state = RecoveryState::Repaired;
-        }
-        NotifyStatus();
-        CleanUp(cleanUp);
-        NotifyStatus();
-        return;
-    }
-
-    // The kind of repair is the one the set was in when it began (renaming
-    // moves files, not blocks). Target blocks of an earlier repair must not
-    // become copy targets again.
-    status_.state = state;
-    for (const SourceFileEntryRef& entry : entries_) ClearTargetBlocks(*entry);
-    std::vector<SourceFileEntry*> targets;
-    if (!PrepareTargets(targets)) {
-        CloseTargets(targets);
-        DiscardTargets(targets);
-        NotifyStatus();
-        return;
-    }
-
-    bool cancelled = false;
-    if (!targets.empty()) {
-        if (!Rebuild(state, cancelled)) {
-            CloseTargets(targets);
-            DiscardTargets(targets);
-            NotifyStatus();
-            return;
-        }
-    }
-    CloseTargets(targets);
-    if (cancelled) {
-        if (status_.errorKind == ErrorKind::None) RecordError(ErrorKind::Cancelled, 0, {});
-        DiscardTargets(targets);
-        NotifyStatus();
-        return;
-    }
-
-    if (!VerifyRebuiltFilesOrDiscard(targets)) {
-        NotifyStatus();
-        return;
-    }
-    CleanUp(cleanUp);
-    NotifyStatus();
-}
-
-std::vector<DiskFileRef> Par2RecoverySet::CleanUpCandidates(RecoveryState state,
+std::vector<SetFileRef> Par2RecoverySet::CleanUpCandidates(RecoveryState state,
                                                             SubState subState) const {
-    std::vector<DiskFileRef> list;
-    std::set<const DiskFile*> listed;
-    auto add = [&](const DiskFileRef& file) {
+    std::vector<SetFileRef> list;
+    std::set<const SetFile*> listed;
+    auto add = [&](const SetFileRef& file) {
         if (file && listed.insert(file.get()).second) list.push_back(file);
     };
     if (subState == SubState::NeedRecoveryBlocks) {
@@ -162,20 +90,23 @@ std::vector<DiskFileRef> Par2RecoverySet::CleanUpCandidates(RecoveryState state,
         }
     }
     if (state == RecoveryState::RepairPossible && chosenGroup()) {
-        for (const auto& [exponent, slice] : chosenGroup()->slices) add(slice->data().file);
+        for (const auto& [exponent, slice] : chosenGroup()->slices) add(SetFileOf(slice->data().file));
     }
     return list;
 }
 
-bool Par2RecoverySet::Rebuild(RecoveryState state, bool& cancelled) {
+bool Par2RecoverySet::RebuildTargets(RecoveryState state,
+                                     const std::vector<SourceFileEntry*>& targets,
+                                     bool& cancelled) {
     cancelled = false;
+    if (targets.empty()) return true;
     SetActivity(Activity::ComputingMatrix, GetString(kStrActivityComputingMatrix));
     SetProgress(0, 1);
     NotifyStatus();
 
-    const uint64_t sliceSize = status_.blockSize;
-    const uint32_t total = status_.totalDataBlocks;
-    uint32_t missing = total - std::min<uint32_t>(total, status_.dataBlocksAvailable);
+    const uint64_t sliceSize = status().blockSize;
+    const uint32_t total = status().totalDataBlocks;
+    uint32_t missing = total - std::min<uint32_t>(total, status().dataBlocksAvailable);
     ReedSolomonMatrix matrix;
     DataPassJob job;
     job.sliceSize = sliceSize;
@@ -247,7 +178,7 @@ bool Par2RecoverySet::Rebuild(RecoveryState state, bool& cancelled) {
 }
 
 void Par2RecoverySet::SearchGaps() {
-    const uint64_t sliceSize = status_.blockSize;
+    const uint64_t sliceSize = status().blockSize;
     if (sliceSize == 0 || sliceSize > (uint64_t{1} << 31)) return;
     std::vector<uint8_t> buffer;
     for (const SourceFileEntryRef& ref : entries_) {
@@ -293,7 +224,7 @@ void Par2RecoverySet::SearchGaps() {
             // Never overwrite: a file of that name that the set does not
             // know is left alone.
             if (access(path.c_str(), F_OK) == 0) continue;
-            auto piece = std::make_shared<DiskFile>(path);
+            auto piece = std::make_shared<SetFile>(path);
             if (!piece->create()) continue;
             if (!piece->write(0, buffer.data(), buffer.size())) {
                 piece->remove();

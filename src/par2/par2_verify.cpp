@@ -32,7 +32,7 @@ const DiskFile* LocationFile(const BlockLookup::Node* node) {
 
 }  // namespace
 
-void Par2RecoverySet::VerifyDataFile(const DiskFileRef& file, SourceFileEntry*& entryOut,
+void Par2RecoverySet::VerifyDataFile(const SetFileRef& file, SourceFileEntry*& entryOut,
                                      int& resultOut, bool checkOnly) {
     resultOut = 0;
     SourceFileEntry* expected = entryOut;
@@ -74,7 +74,7 @@ void Par2RecoverySet::VerifyDataFile(const DiskFileRef& file, SourceFileEntry*& 
     }
 }
 
-void Par2RecoverySet::CheckWholeFile(DiskFile& file, SourceFileEntry*& entryOut, int& resultOut) {
+void Par2RecoverySet::CheckWholeFile(SetFile& file, SourceFileEntry*& entryOut, int& resultOut) {
     const uint64_t size = file.size;
     SourceFileEntry* expected = entryOut;
     SetProgress(0, size);
@@ -121,18 +121,18 @@ void Par2RecoverySet::CheckWholeFile(DiskFile& file, SourceFileEntry*& entryOut,
     if (!match) return;
     resultOut = 2;
     entryOut = match;
-    DiskFileRef self = FindKnownFile(file.path);
+    SetFileRef self = FindKnownFile(file.path);
     for (uint32_t i = 0; i < match->blockCount; ++i) {
-        LocateBlock(*match, i, self, static_cast<uint64_t>(i) * status_.blockSize);
+        LocateBlock(*match, i, self, static_cast<uint64_t>(i) * status().blockSize);
     }
     match->dirty = true;
     ReportProgress(size);
 }
 
-void Par2RecoverySet::ScanBlocks(const DiskFileRef& file, SourceFileEntry*& entryOut,
+void Par2RecoverySet::ScanBlocks(const SetFileRef& file, SourceFileEntry*& entryOut,
                                  int& resultOut, bool& stopped) {
     const uint64_t size = file->size;
-    const uint64_t blockSize = status_.blockSize;
+    const uint64_t blockSize = status().blockSize;
     SourceFileEntry* expected = entryOut;
     SetProgress(0, size);
     if (size < blockSize) {
@@ -244,7 +244,7 @@ void Par2RecoverySet::ScanBlocks(const DiskFileRef& file, SourceFileEntry*& entr
         }
         if (scanner->offset() - lastReport >= blockSize || !scanner->More()) {
             lastReport = scanner->offset();
-            status_.progressPosition = std::min(lastReport, size);
+            SetProgressPosition(std::min(lastReport, size));
             NotifyStatus();
             if (StopRequested()) {
                 stopped = true;
@@ -292,10 +292,10 @@ void Par2RecoverySet::ScanBlocks(const DiskFileRef& file, SourceFileEntry*& entr
 // block. The first CRC that differs ends this check and the file goes to the
 // sliding search; so does a whole-file hash that differs. Either way nothing
 // is recorded here unless the file is intact.
-bool Par2RecoverySet::IntactAtItsPlace(const DiskFileRef& file, SourceFileEntry& entry,
+bool Par2RecoverySet::IntactAtItsPlace(const SetFileRef& file, SourceFileEntry& entry,
                                        bool& stopped) {
     const uint64_t size = file->size;
-    const uint64_t blockSize = status_.blockSize;
+    const uint64_t blockSize = status().blockSize;
     if (size != entry.size || entry.blockCount == 0 || entry.completeCopy ||
         entry.MissingBlockCount() != entry.blockCount) {
         return false;
@@ -314,7 +314,7 @@ bool Par2RecoverySet::IntactAtItsPlace(const DiskFileRef& file, SourceFileEntry&
             node->IsLastInFile() ? scanner->PaddedCrc(node->length()) : scanner->Crc();
         if (crc != node->crc) return false;
         scanner->Skip(node->length());
-        status_.progressPosition = scanner->offset();
+        SetProgressPosition(scanner->offset());
         NotifyStatus();
         if (StopRequested()) {
             stopped = true;
@@ -342,10 +342,10 @@ bool Par2RecoverySet::IntactAtItsPlace(const DiskFileRef& file, SourceFileEntry&
 // the file up to each such offset, from which the CRC of the rest follows;
 // MD5 is computed only where the CRC is a block's. No ring of block-size
 // buffers is needed, whatever block size the set states.
-void Par2RecoverySet::ScanSmallFile(const DiskFileRef& file, SourceFileEntry*& entryOut,
+void Par2RecoverySet::ScanSmallFile(const SetFileRef& file, SourceFileEntry*& entryOut,
                                     int& resultOut, bool& stopped) {
     const uint64_t size = file->size;
-    const uint64_t blockSize = status_.blockSize;
+    const uint64_t blockSize = status().blockSize;
     SourceFileEntry* expected = entryOut;
 
     std::vector<uint64_t> offsets;

@@ -57,16 +57,27 @@ class RecordingInjector : public FileFaultInjector {
     bool RefuseNoReplaceRename() override { return refuseNoReplace; }
 };
 
+// A file that remembers what it last heard of its presence.
+class WatchedFile : public DiskFile {
+  public:
+    using DiskFile::DiskFile;
+    std::string heard;  // "created", "missing", or nothing yet
+
+  protected:
+    void PresenceChanged(Presence presence) override {
+        heard = presence == Presence::Created ? "created" : "missing";
+    }
+};
+
 // ---------------------------------------------------------------------------
 // Opening and creating
 
 TEST(DiskFileOpen, MissingFileIsReportedMissingWithInvalidHandle) {
     TempDir dir;
-    DiskFile file;
-    file.result = VerifyResult::IntactCopy;
+    WatchedFile file;
     EXPECT_FALSE(file.open(dir.File("absent")));
     EXPECT_FALSE(file.isOpen());
-    EXPECT_EQ(file.result, VerifyResult::Missing);
+    EXPECT_EQ(file.heard, "missing");
     EXPECT_EQ(file.lastError(), ENOENT);
     EXPECT_EQ(errno, ENOENT);
     EXPECT_EQ(file.path, dir.File("absent"));
@@ -74,11 +85,11 @@ TEST(DiskFileOpen, MissingFileIsReportedMissingWithInvalidHandle) {
 
 TEST(DiskFileOpen, OtherFailuresDoNotMarkTheFileMissing) {
     TempDir dir;
-    DiskFile file;
+    WatchedFile file;
     EXPECT_FALSE(file.open(dir.path()));  // a folder is not a file
     EXPECT_EQ(file.lastError(), EISDIR);
     EXPECT_FALSE(file.isOpen());
-    EXPECT_EQ(file.result, VerifyResult::NotVerified);
+    EXPECT_EQ(file.heard, "");
 
     // A FIFO under a data file's name must neither hang nor open.
     ASSERT_EQ(mkfifo(dir.File("pipe").c_str(), 0600), 0);
@@ -114,15 +125,14 @@ TEST(DiskFileOpen, CloseRefreshesSizeAndTimes) {
     EXPECT_NE(file.lastWriteTime, 0u);
 }
 
-TEST(DiskFileCreate, TruncatesAndResetsVerificationResult) {
+TEST(DiskFileCreate, TruncatesAndAnnouncesTheFreshFile) {
     TempDir dir;
     WriteFile(dir.File("f"), "old contents");
-    DiskFile file;
-    file.result = VerifyResult::Missing;
+    WatchedFile file;
     ASSERT_TRUE(file.create(dir.File("f")));
     EXPECT_TRUE(file.isOpen());
     EXPECT_EQ(file.size, 0u);
-    EXPECT_EQ(file.result, VerifyResult::NotVerified);
+    EXPECT_EQ(file.heard, "created");
     ASSERT_TRUE(file.write(0, "new", 3));
     char back[3];
     ASSERT_TRUE(file.read(0, back, 3));
@@ -206,11 +216,11 @@ TEST(DiskFileCreate, InjectedOpenFailureLeavesHandleInvalid) {
     RecordingInjector injector;
     injector.openError = EACCES;
     ScopedInjector scope(&injector);
-    DiskFile file;
+    WatchedFile file;
     EXPECT_FALSE(file.open(dir.File("f")));
     EXPECT_FALSE(file.isOpen());
     EXPECT_EQ(file.lastError(), EACCES);
-    EXPECT_EQ(file.result, VerifyResult::NotVerified);
+    EXPECT_EQ(file.heard, "");
 }
 
 // ---------------------------------------------------------------------------
@@ -378,18 +388,18 @@ TEST(DiskFileWrite, SetSizeTruncatesAndExtends) {
 
 TEST(DiskFileRemove, DeletesAndMarksMissing) {
     TempDir dir;
-    DiskFile file;
+    WatchedFile file;
     ASSERT_TRUE(file.create(dir.File("f")));
     ASSERT_TRUE(file.write(0, "x", 1));
     ASSERT_TRUE(file.remove());  // even while open
     EXPECT_FALSE(file.isOpen());
-    EXPECT_EQ(file.result, VerifyResult::Missing);
+    EXPECT_EQ(file.heard, "missing");
     EXPECT_FALSE(FileExists(dir.File("f")));
 
-    file.result = VerifyResult::IntactCopy;
+    file.heard.clear();
     EXPECT_FALSE(file.remove());
     EXPECT_EQ(file.lastError(), ENOENT);
-    EXPECT_EQ(file.result, VerifyResult::Missing);
+    EXPECT_EQ(file.heard, "missing");
 }
 
 // ---------------------------------------------------------------------------

@@ -383,7 +383,7 @@ TEST(RecoverySetReport, RowKindsFollowCopyAndTargetResult) {
     auto other = set.AddOtherFile("elsewhere", 100);
     struct Case {
         VerifyResult result;
-        DiskFileRef copy;
+        SetFileRef copy;
         bool repaired;
         SourceRowKind row;
     } cases[] = {
@@ -452,13 +452,13 @@ TEST(RecoverySetReport, ReportAllListsVolumesThenEntriesByName) {
     set.AddEntry("Alpha", 10);
     set.AddEntry("beta", 10);
     ASSERT_TRUE(set.Finish("/data/", kBlock));
-    auto v1 = std::make_shared<DiskFile>("/data/set.vol1.par2");
+    auto v1 = std::make_shared<SetFile>("/data/set.vol1.par2");
     v1->kind = FileKind::Volume;
     v1->result = VerifyResult::NotIntact;
-    auto v2 = std::make_shared<DiskFile>("/data/set.vol2.par2");
+    auto v2 = std::make_shared<SetFile>("/data/set.vol2.par2");
     v2->kind = FileKind::Volume;
     v2->flags.outOfVolumeList = true;
-    auto v3 = std::make_shared<DiskFile>("/data/set.par2");
+    auto v3 = std::make_shared<SetFile>("/data/set.par2");
     v3->kind = FileKind::Volume;
     for (auto& v : {v1, v2, v3}) set.AddKnownFile(v);
     set.ReportAll();
@@ -481,7 +481,7 @@ TEST(RecoverySetReport, ReportAllListsVolumesThenEntriesByName) {
 }
 
 TEST(RecoverySetReport, VolumeDisplayCodes) {
-    DiskFile f("/v");
+    SetFile f("/v");
     EXPECT_EQ(VolumeDisplayCodeOf(f), VolumeDisplayCode::NotRead);
     f.result = VerifyResult::NotIntact;
     EXPECT_EQ(VolumeDisplayCodeOf(f), VolumeDisplayCode::Used);
@@ -579,7 +579,7 @@ TEST(RecoverySetLoading, TargetsAreUniqueAndEnteredIntoBothMaps) {
         EXPECT_EQ(set.FindExpected(e->targetPath), e->targetFile);
         EXPECT_EQ(set.FindKnownFile(e->targetPath), e->targetFile);
     }
-    DiskFileRef moved = set.Entry(0).targetFile;
+    SetFileRef moved = set.Entry(0).targetFile;
     moved->path = "/data/a.txt.1";
     set.RekeyKnownFile(moved, "/data/a.txt");
     EXPECT_EQ(set.FindExpected("/data/a.txt.1"), moved);

@@ -43,9 +43,9 @@ class RenamingTest : public ::testing::Test {
     std::string At(const std::string& name) const { return Folder() + name; }
 
     // An intact copy of `entry` under `name`, written to disk.
-    DiskFileRef Copy(SourceFileEntry& entry, const std::string& name, const std::string& text) {
+    SetFileRef Copy(SourceFileEntry& entry, const std::string& name, const std::string& text) {
         WriteFile(At(name), text);
-        DiskFileRef file = set.AddOtherFile(name, text.size());
+        SetFileRef file = set.AddOtherFile(name, text.size());
         file->result = VerifyResult::IntactCopy;
         file->sourceFile = &entry;
         entry.completeCopy = file;
@@ -75,8 +75,8 @@ TEST_F(RenamingTest, DamagedFileStepsAsideAndTheCopyTakesItsName) {
     ASSERT_TRUE(set.Finish(Folder(), kBlock));
     Damaged(a, "damaged");
     Intact(b, std::string(100, 'b'));
-    DiskFileRef damagedTarget = a.targetFile;
-    DiskFileRef copy = Copy(a, "copy.bin", std::string(150, 'a'));
+    SetFileRef damagedTarget = a.targetFile;
+    SetFileRef copy = Copy(a, "copy.bin", std::string(150, 'a'));
     set.FinishActivity();
     ASSERT_EQ(set.status().state, RecoveryState::RepairPossible);
     ASSERT_EQ(set.status().subState, SubState::RenameOnly);
@@ -123,7 +123,7 @@ TEST_F(RenamingTest, NameTakenByAnUnknownFileSendsTheCopyToAFreeName) {
     SourceFileEntry& a = set.AddEntry("a.txt", 100);
     ASSERT_TRUE(set.Finish(Folder(), kBlock));
     set.SetTargetResult(a, VerifyResult::Missing);
-    DiskFileRef copy = Copy(a, "copy.bin", std::string(100, 'a'));
+    SetFileRef copy = Copy(a, "copy.bin", std::string(100, 'a'));
     WriteFile(At("a.txt"), "appeared meanwhile");
     set.FinishActivity();
     ASSERT_EQ(set.status().subState, SubState::RenameOnly);
@@ -148,14 +148,14 @@ TEST_F(RenamingTest, TargetHoldingAnotherFilesCopyIsMovedToThatFilesName) {
     set.SetRecoveryBlocks(1);
     // "a" holds b's data; b's own name is empty.
     WriteFile(At("a"), std::string(100, 'b'));
-    DiskFileRef held = a.targetFile;
+    SetFileRef held = a.targetFile;
     held->result = VerifyResult::IntactCopy;
     held->flags.misnamed = true;
     b.completeCopy = held;
     set.LocateAll(b, held);
     set.UpdateEntryState(a);
     set.SetTargetResult(b, VerifyResult::Missing);
-    DiskFileRef bOldTarget = b.targetFile;
+    SetFileRef bOldTarget = b.targetFile;
     set.FinishActivity();
     ASSERT_EQ(a.state, FileState::Damaged);
     ASSERT_EQ(b.state, FileState::Misnamed);
@@ -219,7 +219,7 @@ TEST_F(RenamingTest, FailedRenameIsRecordedAndTheOtherFilesStillMove) {
     ASSERT_TRUE(set.Finish(Folder(), kBlock));
     set.SetTargetResult(a, VerifyResult::Missing);
     set.SetTargetResult(b, VerifyResult::Missing);
-    DiskFileRef ca = Copy(a, "a.copy", std::string(100, 'a'));
+    SetFileRef ca = Copy(a, "a.copy", std::string(100, 'a'));
     Copy(b, "b.copy", std::string(100, 'b'));
     set.FinishActivity();
     ASSERT_EQ(set.status().subState, SubState::RenameOnly);
@@ -256,7 +256,7 @@ TEST_F(RenamingTest, NameLeadingOutOfTheFolderIsRefused) {
     ASSERT_TRUE(escaping.Finish(folder, kBlock));
     escaping.SetTargetResult(e, VerifyResult::Missing);
     WriteFile(folder + "copy", std::string(100, 'e'));
-    DiskFileRef copy = escaping.AddOtherFile("copy", 100);
+    SetFileRef copy = escaping.AddOtherFile("copy", 100);
     copy->result = VerifyResult::IntactCopy;
     e.completeCopy = copy;
     escaping.LocateAll(e, copy);
@@ -319,7 +319,7 @@ class CleanUpTest : public RenamingTest {
         leftover_->sourceFile = a_;
         a_->AddToPlace(leftover_, 0);
         WriteFile(At("set.vol0+1.par2"), "volume");
-        volume_ = std::make_shared<DiskFile>(At("set.vol0+1.par2"));
+        volume_ = std::make_shared<SetFile>(At("set.vol0+1.par2"));
         volume_->kind = FileKind::Volume;
         set.AddKnownFile(volume_);
         set.FinishActivity();
@@ -331,8 +331,8 @@ class CleanUpTest : public RenamingTest {
     }
 
     SourceFileEntry* a_ = nullptr;
-    DiskFileRef leftover_, volume_;
-    std::vector<DiskFileRef> list_;
+    SetFileRef leftover_, volume_;
+    std::vector<SetFileRef> list_;
 };
 
 TEST_F(CleanUpTest, BothSettingsOffDeleteNothing) {

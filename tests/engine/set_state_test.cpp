@@ -1,4 +1,4 @@
-// The saved state of a set: the base part with its DiskFile, SourceFileEntry
+// The saved state of a set: the base part with its SetFile, SourceFileEntry
 // and block records written and read back, and the ways a state file is
 // refused.
 
@@ -64,7 +64,7 @@ class SetStateTest : public ::testing::Test {
         c.AddToPlace(set.AddOtherFile("nothing here", 7), 0);
         set.UpdateEntryState(c);
 
-        auto volume = std::make_shared<DiskFile>(folder + "movie.sfv");
+        auto volume = std::make_shared<SetFile>(folder + "movie.sfv");
         volume->kind = FileKind::Volume;
         volume->result = VerifyResult::NotIntact;
         volume->blocksTaken = 4;
@@ -75,7 +75,7 @@ class SetStateTest : public ::testing::Test {
         set.FinishActivity();
     }
 
-    static void ExpectSameFile(const DiskFile& x, const DiskFile& y) {
+    static void ExpectSameFile(const SetFile& x, const SetFile& y) {
         EXPECT_EQ(x.path, y.path);
         EXPECT_EQ(x.size, y.size) << x.path;
         EXPECT_EQ(x.creationTime, y.creationTime) << x.path;
@@ -117,7 +117,7 @@ TEST_F(SetStateTest, BasePartRoundTripsFilesEntriesAndBlocks) {
     // Files: the same set of paths with equal records.
     ASSERT_EQ(loaded.knownFiles().size(), saved.knownFiles().size());
     for (const auto& [path, file] : saved.knownFiles()) {
-        DiskFileRef other = loaded.FindKnownFile(path);
+        SetFileRef other = loaded.FindKnownFile(path);
         ASSERT_TRUE(other) << path;
         ExpectSameFile(*file, *other);
     }
@@ -186,13 +186,13 @@ TEST_F(SetStateTest, BasePartRoundTripsFilesEntriesAndBlocks) {
 }
 
 TEST_F(SetStateTest, FlagsWordKeepsEveryBitInItsPlace) {
-    DiskFile f;
+    SetFile f;
     f.kind = FileKind::Volume;
     f.flags.misnamed = true;
     f.result = VerifyResult::Missing;
     f.flags.unused = true;
     EXPECT_EQ(PackDiskFileFlags(f), 3u | 1u << 3 | 1u << 6 | 1u << 10);
-    DiskFile g;
+    SetFile g;
     UnpackDiskFileFlags(7u | 1u << 4 | 1u << 5 | 3u << 6 | 1u << 8 | 1u << 9, g);
     EXPECT_EQ(g.kind, FileKind::None);  // kind 7 is no kind
     EXPECT_TRUE(g.flags.damaged && g.flags.outOfVolumeList && g.flags.repaired &&
@@ -259,7 +259,7 @@ TEST_F(SetStateTest, ARecordThatLeavesTheFolderRefusesTheState) {
 TEST_F(SetStateTest, AFileOutsideTheFolderKeepsNoState) {
     TestSet saved;
     Fill(saved);
-    auto outside = std::make_shared<DiskFile>("/elsewhere/added.bin");
+    auto outside = std::make_shared<SetFile>("/elsewhere/added.bin");
     outside->kind = FileKind::OtherData;
     saved.AddKnownFile(outside);
     EXPECT_FALSE(saved.SaveAs(kKey));

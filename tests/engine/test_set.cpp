@@ -37,17 +37,17 @@ SourceFileEntry& TestSet::AddEntry(const std::string& name, uint64_t size) {
 
 bool TestSet::Finish(const std::string& folder, uint64_t blockSize) {
     SetFolderAndBaseName(folder, "set");
-    status_.blockSize = blockSize;
+    SetBlockSize(blockSize);
     for (auto& e : entries_) {
         e->blockCount =
             blockSize == 0 ? 1 : static_cast<uint32_t>((e->size + blockSize - 1) / blockSize);
     }
-    status_.state = RecoveryState::Incomplete;
+    SetSetState(RecoveryState::Incomplete);
     return FinishLoading();
 }
 
-DiskFileRef TestSet::AddOtherFile(const std::string& name, uint64_t size) {
-    auto file = std::make_shared<DiskFile>(folder() + name);
+SetFileRef TestSet::AddOtherFile(const std::string& name, uint64_t size) {
+    auto file = std::make_shared<SetFile>(folder() + name);
     file->kind = FileKind::OtherData;
     file->size = size;
     file->result = VerifyResult::NotIntact;
@@ -64,9 +64,9 @@ void TestSet::SetTargetResult(SourceFileEntry& entry, VerifyResult result) {
     UpdateEntryState(entry);
 }
 
-void TestSet::LocateAll(SourceFileEntry& entry, const DiskFileRef& file) {
+void TestSet::LocateAll(SourceFileEntry& entry, const SetFileRef& file) {
     for (uint32_t i = 0; i < entry.blockCount; ++i) {
-        LocateBlock(entry, i, file, static_cast<uint64_t>(i) * status_.blockSize);
+        LocateBlock(entry, i, file, static_cast<uint64_t>(i) * status().blockSize);
     }
 }
 
@@ -101,7 +101,7 @@ bool TestSet::LoadFrom(const std::string& key) {
     });
 }
 
-void RecordingObserver::ReportVolumeFile(const DiskFile& file) {
+void RecordingObserver::ReportVolumeFile(const SetFile& file) {
     volumes.push_back({file.path, VolumeDisplayCodeOf(file)});
 }
 

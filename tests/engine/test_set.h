@@ -31,16 +31,16 @@ class TestSet : public ParityRecoverySet {
     // Folder, block size, then FinishLoading. Block counts follow the sizes.
     bool Finish(const std::string& folder, uint64_t blockSize);
     SourceFileEntry& Entry(size_t i) { return *entries_[i]; }
-    void SetRecoveryBlocks(int32_t n) { status_.recoveryBlocksAvailable = n; }
-    void ForceState(RecoveryState state) { status_.state = state; }
+    void SetRecoveryBlocks(int32_t n) { SetRecoveryBlocksAvailable(n); }
+    void ForceState(RecoveryState state) { SetSetState(state); }
     std::vector<DataBlock>& MutableFoundBlocks() { return foundBlocks_; }
 
     // A file of kind 2 in the set's folder, entered into the known files.
-    DiskFileRef AddOtherFile(const std::string& name, uint64_t size);
+    SetFileRef AddOtherFile(const std::string& name, uint64_t size);
     // Marks the entry's target verified with `result` and re-evaluates it.
     void SetTargetResult(SourceFileEntry& entry, VerifyResult result);
     // Locates every block of `entry` in `file` at consecutive offsets.
-    void LocateAll(SourceFileEntry& entry, const DiskFileRef& file);
+    void LocateAll(SourceFileEntry& entry, const SetFileRef& file);
 
     // Saved state through the set's cache under `key` ("VT6" magic).
     bool SaveAs(const std::string& key);
@@ -57,12 +57,20 @@ class TestSet : public ParityRecoverySet {
     bool SearchesOtherFiles() const override { return true; }
     bool TriesForeignVolumes() const override { return false; }
     std::string VolumeSetName(const std::string& fileName) const override { return {}; }
-    bool LoadVolume(const DiskFileRef& file, bool checkOnly) override { return false; }
-    void VerifyDataFile(const DiskFileRef& file, SourceFileEntry*& entryOut, int& resultOut,
+    bool LoadVolume(const SetFileRef& file, bool checkOnly) override { return false; }
+    void VerifyDataFile(const SetFileRef& file, SourceFileEntry*& entryOut, int& resultOut,
                         bool checkOnly) override {
         resultOut = 0;
     }
     std::string CreatorText() const override { return "test"; }
+
+    // ParityRecoverySet
+    std::vector<SetFileRef> CleanUpCandidates(RecoveryState, SubState) const override {
+        return {};
+    }
+    bool RebuildTargets(RecoveryState, const std::vector<SourceFileEntry*>&, bool&) override {
+        return true;
+    }
 };
 
 class RecordingObserver : public SetObserver {
@@ -75,8 +83,8 @@ class RecordingObserver : public SetObserver {
         uint32_t blockCount;
         std::vector<SourcePlace> places;
     };
-    void ReportVolumeFile(const DiskFile& file) override;
-    void RemoveVolumeFile(const DiskFile& file) override { removed.push_back(file.path); }
+    void ReportVolumeFile(const SetFile& file) override;
+    void RemoveVolumeFile(const SetFile& file) override { removed.push_back(file.path); }
     void StatusChanged(const RecoverySetStatus& status) override { statuses.push_back(status); }
     void ReportSourceFileLine(SourceRowKind rowKind, FormatKind formatKind, const std::string& name,
                               uint64_t size, uint32_t blockCount,

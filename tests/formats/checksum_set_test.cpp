@@ -237,7 +237,7 @@ TEST_F(ChecksumSetTest, ReverifyKeepsTheListAndFindsChanges) {
     set->Reverify();
     set->FinishActivity();
     EXPECT_EQ(EntryNamed(*set, "a.txt")->state, FileState::Damaged);
-    DiskFileRef list = set->FindKnownFile(PathOf("list.sfv"));
+    SetFileRef list = set->FindKnownFile(PathOf("list.sfv"));
     ASSERT_NE(list, nullptr);
     EXPECT_EQ(list->result, VerifyResult::NotIntact);
     EXPECT_EQ(list->blocksTaken, 1u);
@@ -311,13 +311,13 @@ TEST_F(ChecksumSetTest, WholeFileCheckComparesTheHash) {
     Put("list.sfv", "a.txt " + CrcHex(a) + "\n");
     auto set = OpenSet(Sfv(), "list.sfv");
     auto& sfv = static_cast<SfvChecksumSet&>(*set);
-    DiskFile file;
+    SetFile file;
     ASSERT_TRUE(file.open(PathOf("a.txt")));
     bool stopped = true;
     EXPECT_TRUE(sfv.CheckWholeFile(file, *set->entries()[0], stopped));
     EXPECT_FALSE(stopped);
     Put("a.txt", Text("alpha_contents"));
-    DiskFile changed;
+    SetFile changed;
     ASSERT_TRUE(changed.open(PathOf("a.txt")));
     EXPECT_FALSE(sfv.CheckWholeFile(changed, *set->entries()[0], stopped));
 }

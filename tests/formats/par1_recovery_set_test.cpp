@@ -424,7 +424,7 @@ TEST_F(Par1SetTest, DeferredHashCheckIsMadeOnlyForRecoveryBlocks) {
     auto set = NewSet();
     set->SetFolderAndBaseName(Folder(), "x");
     auto file = [this](const std::string& name) {
-        auto f = std::make_shared<DiskFile>(PathOf(name));
+        auto f = std::make_shared<SetFile>(PathOf(name));
         return f;
     };
     EXPECT_TRUE(set->LoadVolume(file("x.par"), true));  // the list, unchecked

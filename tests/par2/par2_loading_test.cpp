@@ -61,8 +61,8 @@ class Par2Loading : public ::testing::Test {
         return set;
     }
 
-    DiskFile* Known(RecoverySet& set, const std::string& name) {
-        DiskFileRef file = set.FindKnownFile(folder_ + name);
+    SetFile* Known(RecoverySet& set, const std::string& name) {
+        SetFileRef file = set.FindKnownFile(folder_ + name);
         return file.get();
     }
 
@@ -137,7 +137,7 @@ TEST_F(Par2Loading, VolumeConcatenatingTwoSetsKeepsOnlyTheChosenSetsSlices) {
             EXPECT_TRUE(group->slices.empty());
         }
     }
-    const DiskFile* volume = Known(*set, "both.par2");
+    const SetFile* volume = Known(*set, "both.par2");
     ASSERT_NE(volume, nullptr);
     EXPECT_FALSE(volume->flags.unused);
     EXPECT_EQ(volume->blocksTaken, expected);
@@ -152,7 +152,7 @@ TEST_F(Par2Loading, VolumeOfAnotherSetGivesNothingToTheChosenSet) {
     test::WriteVolume(folder_ + "set.par2", x.Critical());
     test::WriteVolume(folder_ + "set.vol0+2.par2", {y.Slice(0), y.Slice(1)});
     auto set = test::OpenAndScan(folder_ + "set.par2", cache_);
-    DiskFileRef foreign = set->FindKnownFile(folder_ + "set.vol0+2.par2");
+    SetFileRef foreign = set->FindKnownFile(folder_ + "set.vol0+2.par2");
     ASSERT_NE(foreign, nullptr);
     EXPECT_TRUE(foreign->flags.unused);
     EXPECT_EQ(foreign->blocksTaken, 0u);
@@ -166,7 +166,7 @@ TEST_F(Par2Loading, ChangedByteInARecoverySliceSkipsOnlyThatPacket) {
     test::WriteVolume(folder_ + "set.par2",
                       {test::Concat(b.Critical()), bad, b.Slice(1), b.Slice(2)});
     auto set = OpenOnly("set.par2");
-    const DiskFile* volume = Known(*set, "set.par2");
+    const SetFile* volume = Known(*set, "set.par2");
     ASSERT_NE(volume, nullptr);
     EXPECT_TRUE(volume->flags.damaged);
     EXPECT_EQ(set->status().recoveryBlocksAvailable, 2);
@@ -200,7 +200,7 @@ TEST_F(Par2Loading, FileOf63BytesYieldsNoPacketAndNoError) {
     test::WriteFile(folder_ + "tiny.par2", Bytes(63, 'P'));
     auto set = OpenOnly("tiny.par2");
     EXPECT_EQ(set->status().state, RecoveryState::NeedMoreVolumes);
-    const DiskFile* volume = Known(*set, "tiny.par2");
+    const SetFile* volume = Known(*set, "tiny.par2");
     ASSERT_NE(volume, nullptr);
     EXPECT_EQ(volume->result, VerifyResult::NotIntact);
     EXPECT_FALSE(volume->flags.damaged);
@@ -213,10 +213,10 @@ TEST_F(Par2Loading, DuplicateExponentKeepsTheFirstSliceRead) {
     test::WriteVolume(folder_ + "set.vol5+1.par2", {b.Slice(5)});
     auto set = test::OpenAndScan(folder_ + "set.par2", cache_);
     EXPECT_EQ(set->status().recoveryBlocksAvailable, 1);
-    DiskFileRef second = set->FindKnownFile(folder_ + "set.vol5+1.par2");
+    SetFileRef second = set->FindKnownFile(folder_ + "set.vol5+1.par2");
     ASSERT_NE(second, nullptr);
     EXPECT_EQ(second->blocksTaken, 0u);
-    DiskFileRef first = set->FindKnownFile(folder_ + "set.par2");
+    SetFileRef first = set->FindKnownFile(folder_ + "set.par2");
     EXPECT_EQ(first->blocksTaken, 1u);
 }
 
@@ -329,7 +329,7 @@ TEST_F(Par2Loading, MissingVolumeIsMarkedAndLoadingGoesOn) {
     auto set = std::make_unique<Par2RecoverySet>(nullptr, nullptr);
     set->SetVerificationCache(&cache_);
     set->Open(folder_ + "absent.par2");
-    DiskFileRef file = set->FindKnownFile(folder_ + "absent.par2");
+    SetFileRef file = set->FindKnownFile(folder_ + "absent.par2");
     ASSERT_NE(file, nullptr);
     EXPECT_EQ(file->result, VerifyResult::Missing);
     EXPECT_EQ(set->status().state, RecoveryState::NeedMoreVolumes);

@@ -27,8 +27,8 @@ constexpr uint64_t kSlice = 1024;
 // Records the status; optionally sets the stop flag once an activity starts.
 class StopObserver : public SetObserver {
   public:
-    void ReportVolumeFile(const DiskFile&) override {}
-    void RemoveVolumeFile(const DiskFile& file) override { removed.push_back(file.path); }
+    void ReportVolumeFile(const SetFile&) override {}
+    void RemoveVolumeFile(const SetFile& file) override { removed.push_back(file.path); }
     void StatusChanged(const RecoverySetStatus& status) override {
         activities.push_back(status.activity);
         if (stop && status.activity == stopAt) stop->store(1);

@@ -206,7 +206,7 @@ TEST_F(Par2Scan, FilesShorterThanABlockAreSearchedWithoutABlockSizedWindow) {
     SourceFileEntry& two = Entry(*set, "two.bin");
     EXPECT_EQ(Where(two, 2), std::make_pair(std::string("two.bin.3"), uint64_t{300}));
     // The block was located already when the later copies were searched.
-    DiskFileRef exact = set->FindKnownFile(folder_ + "two.bin.4");
+    SetFileRef exact = set->FindKnownFile(folder_ + "two.bin.4");
     ASSERT_NE(exact, nullptr);
     EXPECT_EQ(exact->blocksTaken, 0u);
     EXPECT_EQ(set->FindKnownFile(folder_ + "two.bin.5")->blocksTaken, 0u);
@@ -322,8 +322,8 @@ TEST_F(Par2Scan, RescanVerifiesOnlyWhatChanged) {
 class StoppingObserver : public SetObserver {
   public:
     explicit StoppingObserver(StopFlag& stop) : stop_(stop) {}
-    void ReportVolumeFile(const DiskFile&) override {}
-    void RemoveVolumeFile(const DiskFile&) override {}
+    void ReportVolumeFile(const SetFile&) override {}
+    void RemoveVolumeFile(const SetFile&) override {}
     void StatusChanged(const RecoverySetStatus& s) override {
         if (armed_ && s.activity == Activity::VerifyingDataFile && s.progressPosition > 0) {
             stop_.store(1);

@@ -1,0 +1,9 @@
+#include "engine/set_file.h"
+
+namespace vantrove {
+
+void SetFile::PresenceChanged(Presence presence) {
+    result = presence == Presence::Created ? VerifyResult::NotVerified : VerifyResult::Missing;
+}
+
+}  // namespace vantrove
