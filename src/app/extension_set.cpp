@@ -1,7 +1,5 @@
 #include "app/extension_set.h"
 
-#include <sys/stat.h>
-
 #include "core/path.h"
 #include "core/stored_name.h"
 #include "core/string_ids.h"
@@ -27,11 +25,6 @@ std::vector<Md5Digest> AllFileIds(const MainPacket& main) {
     for (uint32_t i = 0; i < main.recoverableFileCount(); ++i) ids.push_back(main.fileId(i));
     for (const Md5Digest& id : main.otherFileIds()) ids.push_back(id);
     return ids;
-}
-
-bool IsRegularFile(const std::string& path) {
-    struct stat st {};
-    return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
 }  // namespace
@@ -93,7 +86,7 @@ bool ReadLoadedSetForExtension(const RecoverySet& loaded, ExistingSetInfo& info,
     }
     candidates.push_back(folder + baseName + "." + GetString(kStrPar2Extension));
     for (const std::string& path : candidates) {
-        if (IsRegularFile(path))
+        if (KindOfPath(path) == PathKind::RegularFile)
             return ReadSetForExtension(path, info, error, &set->chosenGroup()->setId);
     }
     error = "no volume of the set " + baseName + " in " + folder;

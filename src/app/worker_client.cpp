@@ -30,10 +30,23 @@ void WorkerClient::RemoveVolumeFile(const SetFile& file) {
 }
 
 void WorkerClient::StatusChanged(const RecoverySetStatus& status) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    latest_ = status;
-    latest_.timeStamp = TickCountMs();
-    ++statusCount_;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        latest_ = status;
+        latest_.timeStamp = TickCountMs();
+        ++statusCount_;
+    }
+    StatusListener listener;
+    {
+        std::lock_guard<std::mutex> lock(listenerMutex_);
+        listener = listener_;
+    }
+    if (listener) listener(status);
+}
+
+void WorkerClient::SetStatusListener(StatusListener listener) {
+    std::lock_guard<std::mutex> lock(listenerMutex_);
+    listener_ = std::move(listener);
 }
 
 void WorkerClient::ReportSourceFileLine(SourceRowKind rowKind, FormatKind formatKind,

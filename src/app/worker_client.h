@@ -12,11 +12,13 @@
 // has marked itself as closing; ClearLists without the lock.
 //
 // The observer operations run on the worker thread; SampleStatus,
-// LatestStatus and MarkClosing on the reader's thread. The client's lock is
-// the only lock taken by the observer operations, and they never call back
-// into the worker. The client must outlive the worker's use of it.
+// LatestStatus and MarkClosing on the reader's thread. The client's lock, and
+// the listener's lock while the listener is fetched, are the only locks taken
+// by the observer operations, and they never call back into the worker. The client must outlive the
+// worker's use of it.
 
 #include <cstdint>
+#include <functional>
 #include <mutex>
 
 #include "app/line_packet.h"
@@ -49,6 +51,11 @@ class WorkerClient : public SetObserver {
     RecoverySetStatus LatestStatus() const;
     // How many status records have been handed over so far.
     uint64_t StatusCount() const;
+    // Called on the worker thread with every status, once the reader can
+    // sample it: a test holds the worker at a status this way. Empty: none.
+    using StatusListener = std::function<void(const RecoverySetStatus&)>;
+    void SetStatusListener(StatusListener listener);
+
     // From now on no more lines are posted (the reader is going away).
     void MarkClosing();
     bool closing() const;
@@ -61,6 +68,8 @@ class WorkerClient : public SetObserver {
     RecoverySetStatus latest_;
     uint64_t statusCount_ = 0;
     bool closing_ = false;
+    std::mutex listenerMutex_;
+    StatusListener listener_;
 };
 
 }  // namespace vantrove

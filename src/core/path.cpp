@@ -2,9 +2,11 @@
 
 #include <limits.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 
 namespace vantrove {
 namespace {
@@ -74,6 +76,15 @@ std::string AbsolutePath(const std::string& path) {
     std::string_view relative = path;
     while (relative.substr(0, 2) == "./") relative.remove_prefix(2);
     return current + std::string(relative);
+}
+
+PathKind KindOfPath(const std::string& path, int* error) {
+    struct stat st {};
+    const bool found = stat(path.c_str(), &st) == 0;
+    if (error != nullptr) *error = found ? 0 : errno;
+    if (!found) return PathKind::Missing;
+    if (S_ISREG(st.st_mode)) return PathKind::RegularFile;
+    return S_ISDIR(st.st_mode) ? PathKind::Folder : PathKind::Other;
 }
 
 std::string ResolvedFolder(const std::string& folder) {

@@ -1,12 +1,12 @@
 #pragma once
 // Paths as text: the folder and the name of a path, the order of names
-// without regard to case, and a path made absolute.
+// without regard to case, a path made absolute, and what a path names.
 //
 // A path is a byte string with '/' between folders; nothing here looks at
 // character sets, and a '\\' is an ordinary byte of a name. The text
-// functions are pure and safe on any thread; AbsolutePath and ResolvedFolder
-// read the current folder or the file system and so see what the process
-// sees at the moment of the call.
+// functions are pure and safe on any thread; AbsolutePath, ResolvedFolder
+// and KindOfPath read the current folder or the file system and so see what
+// the process sees at the moment of the call.
 
 #include <string>
 #include <string_view>
@@ -45,6 +45,12 @@ std::string CurrentFolder();
 // folder, with its leading "./" dropped. Empty when the path is relative
 // and the current folder cannot be read. No link is followed.
 std::string AbsolutePath(const std::string& path);
+
+// What a path names, links followed.
+enum class PathKind { Missing, RegularFile, Folder, Other };
+// The kind of `path`; Missing whenever it cannot be looked at (with the
+// reason in `error` when given, else 0 there).
+PathKind KindOfPath(const std::string& path, int* error = nullptr);
 
 // The folder as the system finds it (links followed, "." and ".." gone),
 // with a trailing '/'; an empty `folder` means the current one. Empty when

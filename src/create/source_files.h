@@ -18,6 +18,21 @@ namespace vantrove {
 bool AddFolderFiles(const std::string& folder, std::vector<CreationSourceFile>& out,
                     std::string& error);
 
+// `path` as an absolute path written one way only: taken from the current
+// folder when relative, "." components and repeated slashes dropped (so that
+// "dir/./a" and "dir//a" name the listed "dir/a"). ".." stays: behind a
+// symbolic link it need not lead to the folder the text suggests.
+std::string TidyAbsolutePath(const std::string& path);
+
+// `listed` with the files of `paths` added, sorted by path without regard to
+// case (the order the create dialog shows). Each path is made a TidyAbsolutePath;
+// one already listed is left out, a folder brings every regular file below it
+// (unreadable parts of it are passed over), and a file that cannot be looked
+// at is listed with size 0, for the creation to report. `added` tells
+// whether anything new came in.
+std::vector<CreationSourceFile> WithFilesAdded(const std::vector<CreationSourceFile>& listed,
+                                               const std::vector<std::string>& paths, bool& added);
+
 // `path` relative to `folder` (absolute, ending in '/') when it lies below
 // it, else its plain file name.
 std::string StoredNameBelow(const std::string& path, const std::string& folder);

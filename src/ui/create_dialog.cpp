@@ -1,6 +1,5 @@
 #include "ui/create_dialog.h"
 
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <QApplication>
@@ -49,6 +48,7 @@
 #include "ui/file_dialog_filters.h"
 #include "ui/help_key.h"
 #include "ui/last_folder.h"
+#include "ui/named_button.h"
 #include "ui/preferences_dialog.h"
 #include "ui/priority_menu.h"
 #include "ui/spin_arrows.h"
@@ -83,23 +83,6 @@ QString Grouped(uint64_t value) {
     return Q(FormatGrouped(value));
 }
 
-// An absolute path written one way only: "." components and repeated
-// slashes go, so that "dir/./a" and "dir//a" name the listed "dir/a".
-// ".." stays: behind a symbolic link it need not lead to the folder the
-// text suggests.
-std::string TidyPath(const std::string& path) {
-    std::string tidy;
-    size_t start = 0;
-    while (start <= path.size()) {
-        size_t end = path.find('/', start);
-        if (end == std::string::npos) end = path.size();
-        const std::string part = path.substr(start, end - start);
-        if (!part.empty() && part != ".") tidy += "/" + part;
-        start = end + 1;
-    }
-    return tidy.empty() ? std::string("/") : tidy;
-}
-
 // Room a selection takes in the chooser's name buffer: the folder, then each
 // name, each ended by a zero, and a closing zero; one file takes its path.
 size_t SelectionCharacters(const QStringList& files) {
@@ -129,17 +112,19 @@ QLineEdit* NumberField(QWidget* parent, const char* name) {
     return edit;
 }
 
+// `value` one `step` up (direction > 0) or down, staying within
+// [lowest, highest]; unchanged where the step would leave that range.
+uint64_t Stepped(uint64_t value, int direction, uint64_t lowest, uint64_t highest,
+                 uint64_t step = 1) {
+    if (direction > 0 && highest >= step && value <= highest - step) return value + step;
+    if (direction < 0 && value >= lowest && value - lowest >= step) return value - step;
+    return value;
+}
+
 SpinArrows* Spin(QWidget* parent, const char* name) {
     auto* spin = new SpinArrows(parent);
     spin->setObjectName(QLatin1String(name));
     return spin;
-}
-
-QPushButton* Button(const QString& text, QWidget* parent, const char* name) {
-    auto* button = new QPushButton(text, parent);
-    button->setObjectName(QLatin1String(name));
-    button->setAutoDefault(false);
-    return button;
 }
 
 QLabel* Value(QWidget* parent, const char* name) {
@@ -252,13 +237,13 @@ void CreateDialog::BuildControls() {
     top->addWidget(fileList_, 1);
 
     auto* listButtons = new QHBoxLayout;
-    addButton_ = Button(QStringLiteral("Aggiungi File"), this, "addButton");
-    removeButton_ = Button(QStringLiteral("Rimuovi File"), this, "removeButton");
+    addButton_ = NamedButton(QStringLiteral("Aggiungi File"), this, "addButton");
+    removeButton_ = NamedButton(QStringLiteral("Rimuovi File"), this, "removeButton");
     splitCheck_ = new QCheckBox(QStringLiteral("Spezza File"), this);
     splitCheck_->setObjectName(QStringLiteral("splitCheck"));
     splitLimitEdit_ = NumberField(this, "splitLimitEdit");
     splitLimitSpin_ = Spin(this, "splitLimitSpin");
-    clearButton_ = Button(QStringLiteral("Cancella Lista"), this, "clearButton");
+    clearButton_ = NamedButton(QStringLiteral("Cancella Lista"), this, "clearButton");
     listButtons->addWidget(addButton_);
     listButtons->addWidget(removeButton_);
     listButtons->addSpacing(12);
@@ -314,7 +299,7 @@ void CreateDialog::BuildControls() {
     baseNameEdit_->setObjectName(QStringLiteral("baseNameEdit"));
     pathEdit_ = new QLineEdit(recovery);
     pathEdit_->setObjectName(QStringLiteral("pathEdit"));
-    browseButton_ = Button(QStringLiteral("Sfoglia"), recovery, "browseButton");
+    browseButton_ = NamedButton(QStringLiteral("Sfoglia"), recovery, "browseButton");
     grid->addWidget(new QLabel(QStringLiteral("Nome del File di Base:"), recovery), row, 0);
     grid->addWidget(baseNameEdit_, row++, 1, 1, 2);
     grid->addWidget(new QLabel(QStringLiteral("Percorso:"), recovery), row, 0);
@@ -378,11 +363,11 @@ void CreateDialog::BuildControls() {
     top->addWidget(recovery);
 
     auto* buttons = new QHBoxLayout;
-    createButton_ = Button(QStringLiteral("Crea"), this, "createButton");
-    openButton_ = Button(QStringLiteral("Apri"), this, "openButton");
-    exitButton_ = Button(QStringLiteral("Esci"), this, "exitButton");
-    preferencesButton_ = Button(QStringLiteral("Preferenze"), this, "preferencesButton");
-    aboutButton_ = Button(QStringLiteral("Informazioni"), this, "aboutButton");
+    createButton_ = NamedButton(QStringLiteral("Crea"), this, "createButton");
+    openButton_ = NamedButton(QStringLiteral("Apri"), this, "openButton");
+    exitButton_ = NamedButton(QStringLiteral("Esci"), this, "exitButton");
+    preferencesButton_ = NamedButton(QStringLiteral("Preferenze"), this, "preferencesButton");
+    aboutButton_ = NamedButton(QStringLiteral("Informazioni"), this, "aboutButton");
     buttons->addWidget(createButton_);
     buttons->addWidget(openButton_);
     buttons->addWidget(exitButton_);
@@ -465,44 +450,9 @@ void CreateDialog::Beep() {
 }
 
 void CreateDialog::AddFiles(const std::vector<std::string>& paths) {
-    if (paths.empty()) return;
-    const std::vector<CreationSourceFile>& listed = parameters_->files();
-    std::set<std::string> known;
-    for (const auto& file : listed) known.insert(file.path);
-    std::vector<CreationSourceFile> added;
-    for (std::string path : paths) {
-        if (path.empty()) continue;
-        if (path.front() != '/') {
-            const std::string current = CurrentFolder();
-            path = (current.empty() ? std::string("./") : current) + path;
-        }
-        path = TidyPath(path);
-        if (known.count(path) != 0) continue;
-        struct stat st {};
-        uint64_t size = 0;
-        if (stat(path.c_str(), &st) == 0) {
-            if (S_ISDIR(st.st_mode)) {
-                // A folder adds every regular file below it.
-                std::vector<CreationSourceFile> below;
-                std::string error;
-                AddFolderFiles(path.back() == '/' ? path : path + "/", below, error);
-                for (CreationSourceFile& file : below) {
-                    if (known.insert(file.path).second) added.push_back(std::move(file));
-                }
-                continue;
-            }
-            size = static_cast<uint64_t>(st.st_size);
-        }
-        known.insert(path);
-        added.push_back({path, size, {}});
-    }
-    if (added.empty()) return;
-    // The model keeps the list in the order shown: sorted by path without
-    // regard to case.
-    std::vector<CreationSourceFile> all = listed;
-    all.insert(all.end(), added.begin(), added.end());
-    std::stable_sort(all.begin(), all.end(),
-                     [](const auto& a, const auto& b) { return LessNoCase(a.path, b.path); });
+    bool added = false;
+    std::vector<CreationSourceFile> all = WithFilesAdded(parameters_->files(), paths, added);
+    if (!added) return;
     parameters_->ClearFiles();
     parameters_->AddFiles(all);
     FillFileList();
@@ -731,29 +681,38 @@ void CreateDialog::OnRedundancySliderAction(int action) {
 
 // ---- Number fields and their arrows
 
+bool CreateDialog::TypedValue(const QLineEdit* field, uint64_t& value) const {
+    return !parameters_->files().empty() && ReadTypedNumber(S(field->text()), value);
+}
+
+template <class T, class Set>
+void CreateDialog::StepValue(const T& value, uint64_t target, Set set) {
+    const uint64_t previous = value;
+    if (target != previous) set(target);
+    if (value == previous) Beep();
+    Refresh();
+}
+
 void CreateDialog::OnSourceBlocksTyped() {
     CreationParameters& p = *parameters_;
     uint64_t value = 0;
-    if (!p.files().empty() && ReadTypedNumber(S(sourceBlocksEdit_->text()), value))
+    if (TypedValue(sourceBlocksEdit_, value))
         p.setSourceBlockCount(std::clamp(value, p.minSourceBlocks, p.maxSourceBlocks));
     Refresh();
 }
 
 void CreateDialog::OnSourceBlocksStep(int direction) {
     CreationParameters& p = *parameters_;
-    const uint64_t previous = p.sourceBlockCount;
-    uint64_t target = previous;
-    if (direction > 0 && previous < p.maxSourceBlocks) target = previous + 1;
-    if (direction < 0 && previous > p.minSourceBlocks) target = previous - 1;
-    if (target != previous && !p.files().empty()) p.setSourceBlockCount(target);
-    if (p.sourceBlockCount == previous) Beep();
-    Refresh();
+    const uint64_t target = p.files().empty() ? p.sourceBlockCount
+                                              : Stepped(p.sourceBlockCount, direction,
+                                                        p.minSourceBlocks, p.maxSourceBlocks);
+    StepValue(p.sourceBlockCount, target, [&p](uint64_t v) { p.setSourceBlockCount(v); });
 }
 
 void CreateDialog::OnBlockSizeTyped() {
     CreationParameters& p = *parameters_;
     uint64_t value = 0;
-    if (!p.files().empty() && ReadTypedNumber(S(blockSizeEdit_->text()), value))
+    if (TypedValue(blockSizeEdit_, value))
         p.setBlockSize(
             TypedBlockSize(value, p.blockSize, p.blockGranule, p.minBlockSize, p.maxBlockSize));
     Refresh();
@@ -761,16 +720,12 @@ void CreateDialog::OnBlockSizeTyped() {
 
 void CreateDialog::OnBlockSizeStep(int direction) {
     CreationParameters& p = *parameters_;
-    const uint64_t previous = p.blockSize;
-    uint64_t target = previous;
-    if (direction > 0 && previous <= p.maxBlockSize - std::min(p.maxBlockSize, p.blockGranule))
-        target = previous + p.blockGranule;
-    if (direction < 0 && previous >= p.minBlockSize + p.blockGranule)
-        target = previous - p.blockGranule;
-    target = std::clamp(target, p.minBlockSize, p.maxBlockSize);
-    if (target != previous && !p.files().empty()) p.setBlockSize(target);
-    if (p.blockSize == previous) Beep();
-    Refresh();
+    const uint64_t target = p.files().empty()
+                                ? p.blockSize
+                                : std::clamp(Stepped(p.blockSize, direction, p.minBlockSize,
+                                                     p.maxBlockSize, p.blockGranule),
+                                             p.minBlockSize, p.maxBlockSize);
+    StepValue(p.blockSize, target, [&p](uint64_t v) { p.setBlockSize(v); });
 }
 
 void CreateDialog::OnUsenetToggled(bool on) {
@@ -781,7 +736,7 @@ void CreateDialog::OnUsenetToggled(bool on) {
 void CreateDialog::OnRecoveryBlocksTyped() {
     CreationParameters& p = *parameters_;
     uint64_t value = 0;
-    if (!p.files().empty() && ReadTypedNumber(S(recoveryBlocksEdit_->text()), value)) {
+    if (TypedValue(recoveryBlocksEdit_, value)) {
         value = std::min(value, p.sourceBlockCount);
         if (value != p.recoveryBlockCount) p.setRecoveryBlockCount(value);
     }
@@ -790,32 +745,22 @@ void CreateDialog::OnRecoveryBlocksTyped() {
 
 void CreateDialog::OnRecoveryBlocksStep(int direction) {
     CreationParameters& p = *parameters_;
-    const uint64_t previous = p.recoveryBlockCount;
-    uint64_t target = previous;
-    if (direction > 0 && previous < p.sourceBlockCount) target = previous + 1;
-    if (direction < 0 && previous > 0) target = previous - 1;
-    if (target != previous) p.setRecoveryBlockCount(target);
-    if (p.recoveryBlockCount == previous) Beep();
-    Refresh();
+    StepValue(p.recoveryBlockCount, Stepped(p.recoveryBlockCount, direction, 0, p.sourceBlockCount),
+              [&p](uint64_t v) { p.setRecoveryBlockCount(v); });
 }
 
 void CreateDialog::OnFirstBlockTyped() {
     CreationParameters& p = *parameters_;
     uint64_t value = 0;
-    if (!p.files().empty() && ReadTypedNumber(S(firstBlockEdit_->text()), value))
-        p.setFirstRecoveryBlock(value);
+    if (TypedValue(firstBlockEdit_, value)) p.setFirstRecoveryBlock(value);
     Refresh();
 }
 
 void CreateDialog::OnFirstBlockStep(int direction) {
     CreationParameters& p = *parameters_;
-    const uint64_t previous = p.firstRecoveryBlock;
-    uint64_t target = previous;
-    if (direction > 0) target = previous + 1;
-    if (direction < 0 && previous > p.lowestFirstBlock) target = previous - 1;
-    if (target != previous) p.setFirstRecoveryBlock(target);
-    if (p.firstRecoveryBlock == previous) Beep();
-    Refresh();
+    StepValue(p.firstRecoveryBlock,
+              Stepped(p.firstRecoveryBlock, direction, p.lowestFirstBlock, UINT64_MAX),
+              [&p](uint64_t v) { p.setFirstRecoveryBlock(v); });
 }
 
 void CreateDialog::OnSchemeChosen(int index) {
@@ -830,24 +775,19 @@ void CreateDialog::OnSchemeChosen(int index) {
 void CreateDialog::OnFileCountTyped() {
     CreationParameters& p = *parameters_;
     uint64_t value = 0;
-    if (!p.files().empty() && ReadTypedNumber(S(fileCountEdit_->text()), value))
+    if (TypedValue(fileCountEdit_, value))
         p.setRecoveryFileCount(static_cast<uint32_t>(std::min<uint64_t>(value, UINT32_MAX)));
     Refresh();
 }
 
 void CreateDialog::OnFileCountStep(int direction) {
     CreationParameters& p = *parameters_;
-    const uint32_t previous = p.recoveryFileCount;
     if (p.sourceBlockCount == 0) {
         Beep();
         return;
     }
-    uint32_t target = previous;
-    if (direction > 0) target = previous + 1;
-    if (direction < 0 && previous > 1) target = previous - 1;
-    if (target != previous) p.setRecoveryFileCount(target);
-    if (p.recoveryFileCount == previous) Beep();
-    Refresh();
+    StepValue(p.recoveryFileCount, Stepped(p.recoveryFileCount, direction, 1, UINT32_MAX),
+              [&p](uint64_t v) { p.setRecoveryFileCount(static_cast<uint32_t>(v)); });
 }
 
 void CreateDialog::OnSplitToggled(bool on) {
@@ -858,8 +798,7 @@ void CreateDialog::OnSplitToggled(bool on) {
 void CreateDialog::OnSplitLimitTyped() {
     CreationParameters& p = *parameters_;
     uint64_t value = 0;
-    if (!p.files().empty() && ReadTypedNumber(S(splitLimitEdit_->text()), value))
-        p.setSplitLimit(value);
+    if (TypedValue(splitLimitEdit_, value)) p.setSplitLimit(value);
     Refresh();
 }
 
@@ -938,8 +877,8 @@ void CreateDialog::contextMenuEvent(QContextMenuEvent* event) {
 
 bool CreateDialog::CheckDestination(const std::string& folder) {
     const std::string path = DestinationTestPath(folder);
-    struct stat st {};
-    if (stat(path.c_str(), &st) != 0) {
+    const PathKind kind = KindOfPath(path);
+    if (kind == PathKind::Missing) {
         const std::string question = FormatString(kStrCreateDestinationQuestion, {path});
         if (LocalizedMessageBox(this, question, GetString(kStrBadDestinationCaption),
                                 kMbYesNo | kMbIconQuestion) != kIdYes)
@@ -955,7 +894,7 @@ bool CreateDialog::CheckDestination(const std::string& folder) {
         }
         return true;
     }
-    if (!S_ISDIR(st.st_mode)) {
+    if (kind != PathKind::Folder) {
         LocalizedMessageBox(this, GetString(kStrDestinationIsFile),
                             GetString(kStrBadDestinationCaption), kMbOk | kMbIconExclamation);
         return false;

@@ -89,9 +89,6 @@ class CreateDialog : public QDialog {
     void SetJobOptions(const CreationJobOptions& options) { jobOptions_ = options; }
     const CreationJobOptions& jobOptions() const { return jobOptions_; }
 
-    // How many times the dialog beeped (with sounds on or off).
-    int beepCount() const { return beeps_; }
-
   public slots:
     void ChooseFiles();      // "Aggiungi File"
     void RemoveSelected();   // "Rimuovi File"
@@ -113,6 +110,9 @@ class CreateDialog : public QDialog {
     void contextMenuEvent(QContextMenuEvent* event) override;
 
   private:
+    // Tests read the dialog's state through it (tests/ui/dialog_probes.h).
+    friend class CreateDialogProbe;
+
     void BuildControls();
     void ConnectControls();
     void RestoreLayout();
@@ -126,6 +126,14 @@ class CreateDialog : public QDialog {
     void Beep();
     // The destination check; false keeps the dialog open.
     bool CheckDestination(const std::string& folder);
+
+    // A number typed into `field`, while there are files to apply it to.
+    bool TypedValue(const QLineEdit* field, uint64_t& value) const;
+    // A spin arrow's step of the model's `value` to `target`: `set` takes
+    // the target when it differs; a beep says the value stayed; then the
+    // texts follow.
+    template <class T, class Set>
+    void StepValue(const T& value, uint64_t target, Set set);
 
     void OnSourceSliderAction(int action);
     void OnRedundancySliderAction(int action);

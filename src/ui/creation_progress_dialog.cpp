@@ -1,7 +1,5 @@
 #include "ui/creation_progress_dialog.h"
 
-#include <sys/stat.h>
-
 #include <QApplication>
 #include <QCloseEvent>
 #include <QContextMenuEvent>
@@ -11,22 +9,23 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
+#include <QToolButton>
 #include <QVBoxLayout>
 
 #include "app/creation_worker.h"
 #include "app/digit_grouping.h"
 #include "app/localized_message_box.h"
 #include "app/settings.h"
+#include "core/path.h"
 #include "core/string_ids.h"
 #include "core/string_table.h"
 #include "ui/about_box.h"
 #include "ui/create_dialog.h"
-#include <QToolButton>
-
 #include "ui/dialog_menu_button.h"
 #include "ui/dialog_switch.h"
 #include "ui/help_key.h"
 #include "ui/last_folder.h"
+#include "ui/named_button.h"
 #include "ui/priority_menu.h"
 #include "ui/segment_bar.h"
 
@@ -45,18 +44,6 @@ QLabel* Value(const QString& text, QWidget* parent, const char* name) {
     label->setObjectName(QLatin1String(name));
     label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     return label;
-}
-
-QPushButton* Button(const QString& text, QWidget* parent, const char* name) {
-    auto* button = new QPushButton(text, parent);
-    button->setObjectName(QLatin1String(name));
-    button->setAutoDefault(false);
-    return button;
-}
-
-bool IsFile(const std::string& path) {
-    struct stat st {};
-    return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
 }  // namespace
@@ -108,11 +95,11 @@ CreationProgressDialog::CreationProgressDialog(Settings& settings,
     top->addWidget(statusLine_);
 
     auto* buttons = new QHBoxLayout;
-    stopButton_ = Button(Q(GetString(kStrStopButton)), this, "stopButton");
-    verifyButton_ = Button(QStringLiteral("Verifica"), this, "verifyButton");
-    newButton_ = Button(QStringLiteral("Nuovo"), this, "newButton");
-    openButton_ = Button(QStringLiteral("Apri"), this, "openButton");
-    aboutButton_ = Button(QStringLiteral("Informazioni"), this, "aboutButton");
+    stopButton_ = NamedButton(Q(GetString(kStrStopButton)), this, "stopButton");
+    verifyButton_ = NamedButton(QStringLiteral("Verifica"), this, "verifyButton");
+    newButton_ = NamedButton(QStringLiteral("Nuovo"), this, "newButton");
+    openButton_ = NamedButton(QStringLiteral("Apri"), this, "openButton");
+    aboutButton_ = NamedButton(QStringLiteral("Informazioni"), this, "aboutButton");
     for (QPushButton* b : {stopButton_, verifyButton_, newButton_, openButton_, aboutButton_})
         buttons->addWidget(b);
     // The menu button in the bottom corner: this dialog has no Preferenze.
@@ -249,7 +236,7 @@ void CreationProgressDialog::VerifySet() {
     if (!finished_ || shown_.phase != kPhaseFinished) return;
     // An extension writes no index file; its first new volume names the set.
     std::string path = indexFileName_;
-    if (!IsFile(path) && worker_ && !worker_->outputPaths().empty())
+    if (KindOfPath(path) != PathKind::RegularFile && worker_ && !worker_->outputPaths().empty())
         path = worker_->outputPaths().front();
     SwitchTo(OpenVerifyDialog(settings_, path));
 }

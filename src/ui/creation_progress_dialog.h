@@ -50,8 +50,6 @@ class CreationProgressDialog : public QDialog {
     bool finished() const { return finished_; }
     // The chooser of "Apri".
     void SetFileChooser(FileChooser chooser) { fileChooser_ = std::move(chooser); }
-    // The last status record shown.
-    const CreationStatus& shownStatus() const { return shown_; }
     // "<destinationPath><baseName>.par2".
     const std::string& indexFileName() const { return indexFileName_; }
 
@@ -72,6 +70,9 @@ class CreationProgressDialog : public QDialog {
     void contextMenuEvent(QContextMenuEvent* event) override;
 
   private:
+    // Tests read the dialog's state through it (tests/ui/dialog_probes.h).
+    friend class CreationProgressDialogProbe;
+
     void Finish(const CreationStatus& status);
     // Asks whether to stop; on yes stops the job and returns to a create
     // dialog with the same parameters. False when the user said no.

@@ -1,9 +1,9 @@
 #include "ui/dropped_paths.h"
 
-#include <sys/stat.h>
-
 #include <QMimeData>
 #include <QUrl>
+
+#include "core/path.h"
 
 namespace vantrove {
 
@@ -18,8 +18,8 @@ std::vector<std::string> DroppedPaths(const QMimeData* mimeData, bool foldersToo
             QByteArray::fromPercentEncoding(url.path(QUrl::FullyEncoded).toLatin1()).toStdString();
         if (local.empty()) continue;
         // Only files that exist count; a folder only where its files are taken.
-        struct stat st {};
-        if (stat(local.c_str(), &st) != 0 || (S_ISDIR(st.st_mode) && !foldersToo)) continue;
+        const PathKind kind = KindOfPath(local);
+        if (kind == PathKind::Missing || (kind == PathKind::Folder && !foldersToo)) continue;
         paths.push_back(std::move(local));
     }
     return paths;

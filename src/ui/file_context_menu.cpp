@@ -1,13 +1,12 @@
 #include "ui/file_context_menu.h"
 
-#include <sys/stat.h>
-
 #include <QApplication>
 #include <QClipboard>
 #include <QFile>
 #include <QMenu>
 
 #include "app/open_document.h"
+#include "core/path.h"
 
 namespace vantrove {
 
@@ -18,17 +17,12 @@ std::function<void(const std::string&)>& OpenerSlot() {
     return opener;
 }
 
-bool IsFolder(const std::string& path) {
-    struct stat st {};
-    return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
-
 }  // namespace
 
 std::string ContainingFolder(const std::string& path) {
     std::string folder = path;
     while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
-    if (IsFolder(folder)) return folder;
+    if (KindOfPath(folder) == PathKind::Folder) return folder;
     const size_t slash = folder.rfind('/');
     if (slash == std::string::npos) return ".";
     return slash == 0 ? std::string("/") : folder.substr(0, slash);
@@ -47,7 +41,7 @@ void SetDesktopOpenerForTests(std::function<void(const std::string&)> opener) {
 }
 
 void FillFileMenu(QMenu* menu, const std::string& path) {
-    const bool folder = IsFolder(path);
+    const bool folder = KindOfPath(path) == PathKind::Folder;
     QAction* open = menu->addAction(QStringLiteral("Apri"));
     QObject::connect(open, &QAction::triggered, menu, [path]() { OpenWithDesktop(path); });
     if (!folder) {

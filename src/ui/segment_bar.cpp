@@ -23,34 +23,13 @@ QColor Blend(const QColor& a, int wa, const QColor& b, int wb) {
 // colour into the fill, the fill, five rows from the fill into the bottom
 // colour. On a bar too low for all eleven, the bottom rows win.
 QColor RowColour(int y, int height, const QColor& top, const QColor& fill, const QColor& bottom) {
-    switch (height - 1 - y) {
-        case 0:
-            return bottom;
-        case 1:
-            return Blend(fill, 1, bottom, 9);
-        case 2:
-            return Blend(fill, 3, bottom, 7);
-        case 3:
-            return Blend(fill, 5, bottom, 5);
-        case 4:
-            return Blend(fill, 7, bottom, 3);
-        default:
-            break;
-    }
-    switch (y) {
-        case 0:
-            return top;
-        case 1:
-            return Blend(top, 9, fill, 1);
-        case 2:
-            return Blend(top, 7, fill, 3);
-        case 3:
-            return Blend(top, 5, fill, 5);
-        case 4:
-            return Blend(top, 3, fill, 7);
-        default:
-            return fill;
-    }
+    // Row k of a blend (1 to 4) takes 2k - 1 tenths of the fill.
+    const int fromBottom = height - 1 - y;
+    if (fromBottom == 0) return bottom;
+    if (fromBottom < 5) return Blend(fill, 2 * fromBottom - 1, bottom, 11 - 2 * fromBottom);
+    if (y == 0) return top;
+    if (y < 5) return Blend(top, 11 - 2 * y, fill, 2 * y - 1);
+    return fill;
 }
 
 }  // namespace

@@ -1,7 +1,5 @@
 #include "ui/verify_dialog.h"
 
-#include <sys/stat.h>
-
 #include <QApplication>
 #include <QCheckBox>
 #include <QClipboard>
@@ -34,6 +32,7 @@
 #include "app/repair_error_message.h"
 #include "app/set_session.h"
 #include "app/settings.h"
+#include "app/worker_start.h"
 #include "core/path.h"
 #include "core/string_ids.h"
 #include "core/string_table.h"
@@ -46,6 +45,7 @@
 #include "ui/file_list_icons.h"
 #include "ui/help_key.h"
 #include "ui/last_folder.h"
+#include "ui/named_button.h"
 #include "ui/preferences_dialog.h"
 #include "ui/priority_menu.h"
 #include "ui/segment_bar.h"
@@ -169,11 +169,6 @@ std::vector<SourcePlace> PlacesOf(const QTreeWidgetItem* row) {
 
 }  // namespace
 
-static VerifyDialog::WorkerStarter& WorkerStarterSlot() {
-    static VerifyDialog::WorkerStarter starter;
-    return starter;
-}
-
 // ---- Lines from the worker thread.
 
 void VerifyDialog::PacketSink::PostLinePacket(std::unique_ptr<LinePacket> packet) {
@@ -185,26 +180,7 @@ void VerifyDialog::PacketSink::PostLinePacket(std::unique_ptr<LinePacket> packet
         dialog, [dialog, shared]() { dialog->HandlePacket(*shared); }, Qt::QueuedConnection);
 }
 
-void VerifyDialog::DialogClient::StatusChanged(const RecoverySetStatus& status) {
-    WorkerClient::StatusChanged(status);
-    StatusHook hook;
-    {
-        std::lock_guard<std::mutex> lock(hookMutex_);
-        hook = hook_;
-    }
-    if (hook) hook(status);
-}
-
-void VerifyDialog::DialogClient::SetHook(StatusHook hook) {
-    std::lock_guard<std::mutex> lock(hookMutex_);
-    hook_ = std::move(hook);
-}
-
 // ---- Creation.
-
-void VerifyDialog::SetWorkerStarterForTests(WorkerStarter starter) {
-    WorkerStarterSlot() = std::move(starter);
-}
 
 VerifyDialog::VerifyDialog(Settings& settings, const std::string& fileName,
                            bool optionsFromSettings, QWidget* parent)
@@ -239,7 +215,7 @@ VerifyDialog::VerifyDialog(Settings& settings, const std::string& fileName,
     listTimer_.start(kListTimerMs);
 
     worker_ = std::make_unique<VerificationWorker>(&client_);
-    workerStarted_ = WorkerStarterSlot() ? WorkerStarterSlot()(*worker_) : worker_->Start();
+    workerStarted_ = StartWorker(*worker_);
     if (!workerStarted_) worker_.reset();
 
     openButton_->setFocus();
@@ -392,10 +368,7 @@ void VerifyDialog::BuildControls() {
     bottom->addSpacing(12);
 
     auto makeButton = [this](const char* name, const QString& caption) {
-        auto* button = new QPushButton(caption, this);
-        button->setObjectName(QString::fromLatin1(name));
-        button->setAutoDefault(false);
-        return button;
+        return NamedButton(caption, this, name);
     };
     openButton_ = makeButton("open", QStringLiteral("Apri"));
     addButton_ = makeButton("add", QStringLiteral("&Aggiungi"));
@@ -850,21 +823,14 @@ void VerifyDialog::AnimateList() {
 
 // ---- Commands.
 
-bool VerifyDialog::stopRequested() const {
-    return worker_ && worker_->stopFlag().load() != 0;
-}
-
 void VerifyDialog::PostOpen(const std::string& path) {
     if (!worker_ || path.empty()) return;
     // A name that is not there (or not a file) is reported here, in the
     // words of a failed open, instead of leaving an empty set behind.
-    struct stat st {};
     int error = 0;
     if (path.size() >= PATH_MAX) {
         error = ENAMETOOLONG;
-    } else if (stat(path.c_str(), &st) != 0) {
-        error = errno;
-    } else if (S_ISDIR(st.st_mode)) {
+    } else if (KindOfPath(path, &error) == PathKind::Folder) {
         error = EISDIR;
     }
     if (error != 0) {

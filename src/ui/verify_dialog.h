@@ -71,29 +71,8 @@ class VerifyDialog : public QDialog {
     using FileChooser = std::function<std::vector<std::string>(QWidget* parent, bool addMode)>;
     void SetFileChooser(FileChooser chooser) { chooser_ = std::move(chooser); }
 
-    // For tests: how every dialog made from now on starts its worker (null:
-    // the worker's own Start), so that a thread that cannot be made can be
-    // played.
-    using WorkerStarter = std::function<bool(VerificationWorker&)>;
-    static void SetWorkerStarterForTests(WorkerStarter starter);
-
     // Opens the paths as if they had been dropped on the dialog.
     void OpenDroppedPaths(const std::vector<std::string>& paths);
-
-    // ---- For tests: what the dialog sees of its worker.
-    WorkerClient& workerClient() { return client_; }
-    // Called on the worker thread with every status the set hands over, after
-    // the dialog can sample it; a test may hold the worker there.
-    using StatusHook = std::function<void(const RecoverySetStatus&)>;
-    void SetStatusHook(StatusHook hook) { client_.SetHook(std::move(hook)); }
-    const RecoverySetStatus& shownStatus() const { return previous_; }
-    // True once the controls show the last status the worker handed over.
-    bool showsLatestStatus() const { return seen_ == client_.StatusCount(); }
-    bool stopRequested() const;
-    int soundsPlayed() const { return soundsPlayed_; }
-    int repairsRequested() const { return repairsRequested_; }
-    // The number of source-file rows of each kind now in the list.
-    int RowsOfKind(SourceRowKind kind) const;
 
   protected:
     void closeEvent(QCloseEvent* event) override;
@@ -108,17 +87,8 @@ class VerifyDialog : public QDialog {
     void reject() override;
 
   private:
-    // The worker client with the test hook.
-    class DialogClient : public WorkerClient {
-      public:
-        using WorkerClient::WorkerClient;
-        void StatusChanged(const RecoverySetStatus& status) override;
-        void SetHook(StatusHook hook);
-
-      private:
-        std::mutex hookMutex_;
-        StatusHook hook_;
-    };
+    // Tests read the dialog's state through it (tests/ui/dialog_probes.h).
+    friend class VerifyDialogProbe;
 
     class PacketSink : public LinePacketSink {
       public:
@@ -145,6 +115,8 @@ class VerifyDialog : public QDialog {
     void ClearList();
     void UpdateGroupRows();
     void RewordRows();
+    // The number of source-file rows of each kind now in the list.
+    int RowsOfKind(SourceRowKind kind) const;
 
     // ---- Timers.
     void Refresh();
@@ -176,7 +148,7 @@ class VerifyDialog : public QDialog {
 
     Settings& settings_;
     PacketSink sink_{this};
-    DialogClient client_{&sink_};
+    WorkerClient client_{&sink_};
     std::unique_ptr<VerificationWorker> worker_;
     bool workerStarted_ = false;
     bool shutDown_ = false;

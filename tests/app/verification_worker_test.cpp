@@ -314,5 +314,23 @@ TEST(WorkerClient, SamplingSeesOnlyTheLatestRecord) {
     EXPECT_EQ(out.setName, "a");
 }
 
+// A listener hears every status after the reader can sample it, so a test
+// that holds the worker inside the listener sees that very status shown.
+TEST(WorkerClient, TheListenerComesAfterTheStatusCanBeSampled) {
+    WorkerClient client(nullptr);
+    std::vector<std::string> heard;
+    client.SetStatusListener([&](const RecoverySetStatus& status) {
+        heard.push_back(status.setName);
+        EXPECT_EQ(client.LatestStatus().setName, status.setName);
+    });
+    RecoverySetStatus a;
+    a.setName = "a";
+    client.StatusChanged(a);
+    client.SetStatusListener({});
+    client.StatusChanged(a);
+    EXPECT_EQ(heard, std::vector<std::string>{"a"});
+    EXPECT_EQ(client.StatusCount(), 2u);
+}
+
 }  // namespace
 }  // namespace vantrove

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <climits>
 #include <string>
 #include <vector>
@@ -104,6 +105,25 @@ TEST(ResolvedFolder, FollowsLinksAndEndsWithASlash) {
     InFolder inside(real + "inner");
     ASSERT_TRUE(inside.ok());
     EXPECT_EQ(ResolvedFolder(""), real + "inner/");
+}
+
+TEST(KindOfPath, TellsFilesFromFoldersAndSaysWhyOneIsMissing) {
+    test::TempDir dir;
+    const std::string root = ResolvedFolder(dir.path());
+    test::WriteFile(root + "file", std::string("x"));
+    ASSERT_EQ(mkdir((root + "folder").c_str(), 0700), 0);
+    ASSERT_EQ(symlink((root + "folder").c_str(), (root + "link").c_str()), 0);
+    ASSERT_EQ(mkfifo((root + "fifo").c_str(), 0600), 0);
+    int error = -1;
+    EXPECT_EQ(KindOfPath(root + "file", &error), PathKind::RegularFile);
+    EXPECT_EQ(error, 0);
+    EXPECT_EQ(KindOfPath(root + "folder"), PathKind::Folder);
+    EXPECT_EQ(KindOfPath(root + "link"), PathKind::Folder);
+    EXPECT_EQ(KindOfPath(root + "fifo"), PathKind::Other);
+    EXPECT_EQ(KindOfPath(root + "gone", &error), PathKind::Missing);
+    EXPECT_EQ(error, ENOENT);
+    EXPECT_EQ(KindOfPath(root + "file/below", &error), PathKind::Missing);
+    EXPECT_EQ(error, ENOTDIR);
 }
 
 }  // namespace

@@ -8,7 +8,6 @@
 
 #include "ui/create_dialog.h"
 
-#include <algorithm>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -31,6 +30,7 @@
 #include <QTreeWidget>
 #include <QUrl>
 #include <QtTest/QtTest>
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <deque>
@@ -40,16 +40,17 @@
 
 #include "app/application.h"
 #include "app/digit_grouping.h"
+#include "app/extension_set.h"
 #include "app/localized_message_box.h"
 #include "app/make_folders.h"
 #include "app/settings.h"
 #include "app/start_up.h"
 #include "core/disk_file.h"
 #include "core/string_ids.h"
-#include "app/extension_set.h"
 #include "support/qt_test_main.h"
 #include "support/test_env.h"
 #include "ui/creation_progress_dialog.h"
+#include "ui/dialog_probes.h"
 #include "ui/dialog_switch.h"
 #include "ui/preferences_dialog.h"
 #include "ui/qt_startup_host.h"
@@ -210,9 +211,9 @@ class CreateDialogTest : public QObject {
         if (shot != nullptr) SaveShot(p, QLatin1String(shot));
         if (!QTest::qWaitFor([&] { return p.isNull() || p->finished(); }, kJobTimeoutMs))
             qWarning("the creation did not end in time");
-        else if (!p.isNull() && p->shownStatus().phase == kPhaseFailed)
-            qWarning("the creation failed: code %d, file \"%s\"", p->shownStatus().failureCode,
-                     p->shownStatus().fileName.c_str());
+        else if (!p.isNull() && CreationProgressDialogProbe(p.data()).shownStatus().phase == kPhaseFailed)
+            qWarning("the creation failed: code %d, file \"%s\"", CreationProgressDialogProbe(p.data()).shownStatus().failureCode,
+                     CreationProgressDialogProbe(p.data()).shownStatus().fileName.c_str());
         return p;
     }
 
@@ -402,7 +403,7 @@ class CreateDialogTest : public QObject {
         Child<QLineEdit>(d, "pathEdit")->setText(QStringLiteral("uscita è"));
         CreationProgressDialog* progress = CreateAndWait(d);
         QVERIFY(progress != nullptr);
-        QCOMPARE(progress->shownStatus().phase, int{kPhaseFinished});
+        QCOMPARE(CreationProgressDialogProbe(progress).shownStatus().phase, int{kPhaseFinished});
         const std::string made = Path("uscita \xc3\xa8/caf\xe9 \xff.bin.par2");
         QCOMPARE(progress->indexFileName(), made);
         QVERIFY(Exists(made));
@@ -412,9 +413,10 @@ class CreateDialogTest : public QObject {
         QVERIFY(verify != nullptr);
         // The set was read from its volumes; its data file lies in another
         // folder than the set, so it is to be found again.
-        QTRY_COMPARE_WITH_TIMEOUT(int(verify->shownStatus().state),
+        QTRY_COMPARE_WITH_TIMEOUT(int(VerifyDialogProbe(verify).shownStatus().state),
                                   int(RecoveryState::RepairPossible), kJobTimeoutMs);
-        QTRY_VERIFY_WITH_TIMEOUT(verify->shownStatus().activity == Activity::Idle, kJobTimeoutMs);
+        QTRY_VERIFY_WITH_TIMEOUT(VerifyDialogProbe(verify).shownStatus().activity == Activity::Idle,
+                                 kJobTimeoutMs);
         QPointer<QWidget> alive(verify);
         verify->close();
         QTRY_VERIFY_WITH_TIMEOUT(alive.isNull(), kJobTimeoutMs);
@@ -482,7 +484,7 @@ class CreateDialogTest : public QObject {
         Child<QLineEdit>(d, "baseNameEdit")->setText(QStringLiteral("tree"));
         CreationProgressDialog* p = CreateAndWait(d);
         QVERIFY(p != nullptr);
-        QCOMPARE(p->shownStatus().phase, int{kPhaseFinished});
+        QCOMPARE(CreationProgressDialogProbe(p).shownStatus().phase, int{kPhaseFinished});
         if (Exists("/usr/bin/par2")) {
             QProcess peer;
             peer.setWorkingDirectory(Q(Path("tree")));
@@ -577,13 +579,13 @@ class CreateDialogTest : public QObject {
         QCOMPARE(d->parameters().blockSize, uint64_t{1152000});
         Type(d, "blockSizeEdit", QStringLiteral("99999999"));
         QCOMPARE(d->parameters().blockSize, uint64_t{2304000});
-        const int beeps = d->beepCount();
+        const int beeps = CreateDialogProbe(d).beepCount();
         Step(d, "blockSizeSpin", +1);
         QCOMPARE(d->parameters().blockSize, uint64_t{2304000});
-        QCOMPARE(d->beepCount(), beeps + 1);
+        QCOMPARE(CreateDialogProbe(d).beepCount(), beeps + 1);
         Step(d, "blockSizeSpin", -1);
         QCOMPARE(d->parameters().blockSize, uint64_t{1920000});
-        QCOMPARE(d->beepCount(), beeps + 1);
+        QCOMPARE(CreateDialogProbe(d).beepCount(), beeps + 1);
 
         // Without the restriction the granule is 4.
         Child<QCheckBox>(d, "usenetCheck")->click();
@@ -639,9 +641,9 @@ class CreateDialogTest : public QObject {
         QCOMPARE(p.recoveryBlockCount, uint64_t{2});
         redundancy->triggerAction(QAbstractSlider::SliderToMaximum);
         QCOMPARE(p.recoveryBlockCount, p.sourceBlockCount);
-        int beeps = d->beepCount();
+        int beeps = CreateDialogProbe(d).beepCount();
         Step(d, "recoveryBlocksSpin", +1);  // already S
-        QCOMPARE(d->beepCount(), beeps + 1);
+        QCOMPARE(CreateDialogProbe(d).beepCount(), beeps + 1);
         Step(d, "recoveryBlocksSpin", -1);
         QCOMPARE(p.recoveryBlockCount, p.sourceBlockCount - 1);
 
@@ -649,9 +651,9 @@ class CreateDialogTest : public QObject {
         Type(d, "firstBlockEdit", QStringLiteral("70000"));
         QCOMPARE(p.firstRecoveryBlock + p.recoveryBlockCount, uint64_t{65536});
         Type(d, "firstBlockEdit", QStringLiteral("0"));
-        beeps = d->beepCount();
+        beeps = CreateDialogProbe(d).beepCount();
         Step(d, "firstBlockSpin", -1);
-        QCOMPARE(d->beepCount(), beeps + 1);
+        QCOMPARE(CreateDialogProbe(d).beepCount(), beeps + 1);
         QCOMPARE(p.firstRecoveryBlock, uint64_t{0});
 
         // File count: disabled for scheme 2, at most 30 for powers of two.
@@ -669,9 +671,9 @@ class CreateDialogTest : public QObject {
         QCOMPARE(p.recoveryFileCount, uint32_t{500});
         Type(d, "fileCountEdit", QStringLiteral("0"));
         QCOMPARE(p.recoveryFileCount, uint32_t{1});
-        beeps = d->beepCount();
+        beeps = CreateDialogProbe(d).beepCount();
         Step(d, "fileCountSpin", -1);
-        QCOMPARE(d->beepCount(), beeps + 1);
+        QCOMPARE(CreateDialogProbe(d).beepCount(), beeps + 1);
     }
 
     void SplitLimitStepsAndBounds() {
@@ -692,10 +694,10 @@ class CreateDialogTest : public QObject {
         // no further up (it does not wrap round to the smallest).
         Type(d, "splitLimitEdit", QStringLiteral("99.999.999.999.999.999.999"));
         QCOMPARE(p.splitLimit, UINT64_MAX);
-        int beeps = d->beepCount();
+        int beeps = CreateDialogProbe(d).beepCount();
         Step(d, "splitLimitSpin", +1);
         QCOMPARE(p.splitLimit, UINT64_MAX);
-        QCOMPARE(d->beepCount(), beeps + 1);
+        QCOMPARE(CreateDialogProbe(d).beepCount(), beeps + 1);
         const uint64_t topStep = UINT64_MAX / 100000 * 100000;
         Step(d, "splitLimitSpin", -1);
         QCOMPARE(p.splitLimit, topStep);
@@ -703,10 +705,10 @@ class CreateDialogTest : public QObject {
         QCOMPARE(p.splitLimit, topStep - 100000);
         Step(d, "splitLimitSpin", +1);
         QCOMPARE(p.splitLimit, topStep);
-        beeps = d->beepCount();
+        beeps = CreateDialogProbe(d).beepCount();
         Step(d, "splitLimitSpin", +1);
         QCOMPARE(p.splitLimit, topStep);
-        QCOMPARE(d->beepCount(), beeps + 1);
+        QCOMPARE(CreateDialogProbe(d).beepCount(), beeps + 1);
         // Never below the block size.
         Type(d, "splitLimitEdit", QStringLiteral("5"));
         QCOMPARE(p.splitLimit, std::max(p.blockSize, p.splitLowerBound()));
@@ -836,7 +838,7 @@ class CreateDialogTest : public QObject {
         CreationProgressDialog* progress = CreateAndWait(d);
         QVERIFY(progress != nullptr);
         QVERIFY(guard.isNull());  // the create dialog closed
-        QCOMPARE(progress->shownStatus().phase, int{kPhaseFinished});
+        QCOMPARE(CreationProgressDialogProbe(progress).shownStatus().phase, int{kPhaseFinished});
         QVERIFY(Exists(elsewhere + "/data.bin.par2"));
     }
 
@@ -853,7 +855,7 @@ class CreateDialogTest : public QObject {
         const uint32_t redundancy = d->parameters().redundancy;
         CreationProgressDialog* p = CreateAndWait(d, "creation_progress_running.png");
         QVERIFY(p != nullptr);
-        QCOMPARE(p->shownStatus().phase, int{kPhaseFinished});
+        QCOMPARE(CreationProgressDialogProbe(p).shownStatus().phase, int{kPhaseFinished});
         QCOMPARE(p->windowTitle(), QStringLiteral("Vantrove - Riuscita - \"myset.PAR2\""));
         QVERIFY(Text(p, "statusLine").startsWith(QStringLiteral("Completato con Successo in ")));
         QCOMPARE(Child<QPushButton>(p, "stopButton")->text(), QStringLiteral("Esci"));
@@ -891,9 +893,10 @@ class CreateDialogTest : public QObject {
         VerifyDialog* verify = VisibleTopLevels<VerifyDialog>().front();
         QCOMPARE(MainWindow(), static_cast<QWidget*>(verify));
         // The new set is whole: every file verified.
-        QTRY_VERIFY_WITH_TIMEOUT(verify->shownStatus().state == RecoveryState::AllVerified &&
-                                     verify->shownStatus().activity == Activity::Idle,
-                                 kJobTimeoutMs);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            VerifyDialogProbe(verify).shownStatus().state == RecoveryState::AllVerified &&
+                VerifyDialogProbe(verify).shownStatus().activity == Activity::Idle,
+            kJobTimeoutMs);
         QVERIFY(
             verify->windowTitle().startsWith(QStringLiteral("Vantrove - Tutti i dati Verificati")));
         SaveShot(verify, QStringLiteral("create_then_verified.png"));
@@ -948,7 +951,7 @@ class CreateDialogTest : public QObject {
         ::unlink(Path("gone.bin").c_str());  // vanishes before the job reads it
         CreationProgressDialog* p = CreateAndWait(d);
         QVERIFY(p != nullptr);
-        QCOMPARE(p->shownStatus().phase, int{kPhaseFailed});
+        QCOMPARE(CreationProgressDialogProbe(p).shownStatus().phase, int{kPhaseFailed});
         QCOMPARE(p->windowTitle(), QStringLiteral("Vantrove - Fallita - \"gone.bin.PAR2\""));
         QVERIFY(Text(p, "statusLine").startsWith(QStringLiteral("Fallito")));
         QVERIFY(!Child<QPushButton>(p, "verifyButton")->isEnabled());
@@ -981,7 +984,8 @@ class CreateDialogTest : public QObject {
         QCOMPARE(found.size(), size_t{1});
         QPointer<CreationProgressDialog> p = found.front();
         QTRY_VERIFY_WITH_TIMEOUT(slow.reached.load(), kJobTimeoutMs);
-        QTRY_VERIFY_WITH_TIMEOUT(p->shownStatus().phase == kPhaseComputing, kJobTimeoutMs);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            CreationProgressDialogProbe(p).shownStatus().phase == kPhaseComputing, kJobTimeoutMs);
         // No: the job goes on.
         boxes_.answers = {kIdNo};
         Press(p, "stopButton");
@@ -1070,7 +1074,7 @@ class CreateDialogTest : public QObject {
         Type(more, "recoveryBlocksEdit", QStringLiteral("3"));
         CreationProgressDialog* p = CreateAndWait(more);
         QVERIFY(p != nullptr);
-        QCOMPARE(p->shownStatus().phase, int{kPhaseFinished});
+        QCOMPARE(CreationProgressDialogProbe(p).shownStatus().phase, int{kPhaseFinished});
         int volumes = 0;
         for (const std::string& name : FilesIn(dir_->path()))
             if (name.find(".vol") != std::string::npos) ++volumes;

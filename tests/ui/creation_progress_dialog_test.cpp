@@ -27,6 +27,7 @@
 #include "app/settings.h"
 #include "support/qt_test_main.h"
 #include "support/test_env.h"
+#include "ui/dialog_probes.h"
 #include "ui/dialog_switch.h"
 #include "ui/segment_bar.h"
 #include "ui/verify_dialog.h"
@@ -167,7 +168,7 @@ class CreationProgressDialogTest : public QObject {
         QVERIFY(!p.isNull() && p->isVisible() && !p->finished());
         slow.Speed(0);
         QTRY_VERIFY_WITH_TIMEOUT(p->finished(), kTimeoutMs);
-        QCOMPARE(p->shownStatus().phase, int{kPhaseFinished});
+        QCOMPARE(CreationProgressDialogProbe(p).shownStatus().phase, int{kPhaseFinished});
         QCOMPARE(p->windowTitle(), QStringLiteral("Vantrove - Riuscita - \"set.PAR2\""));
         QCOMPARE(ButtonOf(p, "stopButton")->text(), QStringLiteral("Esci"));
         QVERIFY(ButtonOf(p, "verifyButton")->isEnabled());
@@ -213,7 +214,8 @@ class CreationProgressDialogTest : public QObject {
                                              CreationJobOptions{1, nullptr, &slow});
         p->show();
         QVERIFY(p->Start());
-        QTRY_VERIFY_WITH_TIMEOUT(p->shownStatus().phase == kPhaseComputing, kTimeoutMs);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            CreationProgressDialogProbe(p).shownStatus().phase == kPhaseComputing, kTimeoutMs);
         delete p;  // must stop the worker before the parameters go
         const QStringList left = QDir(Q(dir_->path())).entryList(QDir::Files);
         for (const QString& name : left)

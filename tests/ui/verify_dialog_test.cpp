@@ -35,12 +35,14 @@
 
 #include "app/application.h"
 #include "app/localized_message_box.h"
+#include "app/settings.h"
+#include "app/worker_start.h"
 #include "core/disk_file.h"
 #include "core/folder_lock.h"
-#include "app/settings.h"
 #include "support/qt_test_main.h"
 #include "support/shell.h"
 #include "support/test_env.h"
+#include "ui/dialog_probes.h"
 #include "ui/dialog_switch.h"
 #include "ui/file_context_menu.h"
 #include "ui/last_folder.h"
@@ -161,8 +163,9 @@ void SaveScreenshot(QWidget* widget, const QString& name) {
 
 // Waits until the worker is idle and every control shows its last status.
 void Settle(VerifyDialog& dialog) {
-    QTRY_VERIFY_WITH_TIMEOUT(
-        dialog.shownStatus().activity == Activity::Idle && dialog.showsLatestStatus(), kWaitMs);
+    QTRY_VERIFY_WITH_TIMEOUT(VerifyDialogProbe(dialog).shownStatus().activity == Activity::Idle &&
+                                 VerifyDialogProbe(dialog).showsLatestStatus(),
+                             kWaitMs);
 }
 
 }  // namespace
@@ -224,10 +227,11 @@ class VerifyDialogTest : public QObject {
         QTRY_VERIFY_WITH_TIMEOUT(TitleStartsWith(&dialog, "Vantrove - Tutti i dati Verificati - "),
                                  kWaitMs);
         Settle(dialog);
-        QCOMPARE(dialog.shownStatus().state, RecoveryState::AllVerified);
+        QCOMPARE(VerifyDialogProbe(dialog).shownStatus().state, RecoveryState::AllVerified);
         QCOMPARE(dialog.windowTitle(),
                  QStringLiteral("Vantrove - Tutti i dati Verificati - \"set\""));
-        QTRY_COMPARE_WITH_TIMEOUT(dialog.RowsOfKind(SourceRowKind::Complete), 3, kWaitMs);
+        QTRY_COMPARE_WITH_TIMEOUT(VerifyDialogProbe(dialog).RowsOfKind(SourceRowKind::Complete), 3,
+                                  kWaitMs);
         QCOMPARE(Child<QLabel>(&dialog, "counter0")->text(), QStringLiteral("3"));
         QCOMPARE(Child<QLabel>(&dialog, "counter4")->text(), QStringLiteral("3"));
         QCOMPARE(Child<SegmentBar>(&dialog, "statusBar")->GetText(),
@@ -253,7 +257,7 @@ class VerifyDialogTest : public QObject {
         QVERIFY(!list->topLevelItem(1)->child(0)->icon(0).isNull());
         // A file opened from the command line by a user play the sound once
         // it is verified.
-        QCOMPARE(dialog.soundsPlayed(), 1);
+        QCOMPARE(VerifyDialogProbe(dialog).soundsPlayed(), 1);
         SaveScreenshot(&dialog, QStringLiteral("verify_dialog_verified.png"));
     }
 
@@ -266,11 +270,14 @@ class VerifyDialogTest : public QObject {
         QTRY_VERIFY_WITH_TIMEOUT(TitleStartsWith(&dialog, "Vantrove - Riparazione Necessaria - "),
                                  kWaitMs);
         Settle(dialog);
-        QCOMPARE(dialog.shownStatus().state, RecoveryState::RepairPossible);
-        QTRY_COMPARE_WITH_TIMEOUT(dialog.RowsOfKind(SourceRowKind::Missing), 1, kWaitMs);
-        QTRY_COMPARE_WITH_TIMEOUT(dialog.RowsOfKind(SourceRowKind::Damaged), 1, kWaitMs);
-        QTRY_COMPARE_WITH_TIMEOUT(dialog.RowsOfKind(SourceRowKind::Complete), 1, kWaitMs);
-        const RecoverySetStatus status = dialog.shownStatus();
+        QCOMPARE(VerifyDialogProbe(dialog).shownStatus().state, RecoveryState::RepairPossible);
+        QTRY_COMPARE_WITH_TIMEOUT(VerifyDialogProbe(dialog).RowsOfKind(SourceRowKind::Missing), 1,
+                                  kWaitMs);
+        QTRY_COMPARE_WITH_TIMEOUT(VerifyDialogProbe(dialog).RowsOfKind(SourceRowKind::Damaged), 1,
+                                  kWaitMs);
+        QTRY_COMPARE_WITH_TIMEOUT(VerifyDialogProbe(dialog).RowsOfKind(SourceRowKind::Complete), 1,
+                                  kWaitMs);
+        const RecoverySetStatus status = VerifyDialogProbe(dialog).shownStatus();
         const QString expected =
             QStringLiteral("Pronto per il recupero usando %1/%2 Blocchi di recupero")
                 .arg(status.totalDataBlocks - status.dataBlocksAvailable)
@@ -281,7 +288,7 @@ class VerifyDialogTest : public QObject {
         QCOMPARE(repair->text(), QStringLiteral("Ripara"));
         QCOMPARE(Child<QLabel>(&dialog, "counter7")->text(), QStringLiteral("1"));
         QCOMPARE(Child<QLabel>(&dialog, "counter5")->text(), QStringLiteral("1"));
-        QCOMPARE(dialog.soundsPlayed(), 0);
+        QCOMPARE(VerifyDialogProbe(dialog).soundsPlayed(), 0);
         SaveScreenshot(&dialog, QStringLiteral("verify_dialog_repair_needed.png"));
 
         QTest::mouseClick(repair, Qt::LeftButton);
@@ -290,7 +297,7 @@ class VerifyDialogTest : public QObject {
                                  kWaitMs);
         Settle(dialog);
         QVERIFY(set.Intact());
-        QCOMPARE(dialog.shownStatus().state, RecoveryState::Repaired);
+        QCOMPARE(VerifyDialogProbe(dialog).shownStatus().state, RecoveryState::Repaired);
         auto* timeLine = Child<QLabel>(&dialog, "timeLine");
         QVERIFY(timeLine->isVisible());
         QVERIFY2(timeLine->text().startsWith(QStringLiteral("Riparazione riuscita in ")),
@@ -301,8 +308,9 @@ class VerifyDialogTest : public QObject {
                      !timeLine->text().contains(QStringLiteral("@ 0 KB/s")),
                  qPrintable(timeLine->text()));
         QVERIFY(!Child<SegmentBar>(&dialog, "statusBar")->isVisible());
-        QTRY_COMPARE_WITH_TIMEOUT(dialog.RowsOfKind(SourceRowKind::Missing), 0, kWaitMs);
-        QCOMPARE(dialog.soundsPlayed(), 1);
+        QTRY_COMPARE_WITH_TIMEOUT(VerifyDialogProbe(dialog).RowsOfKind(SourceRowKind::Missing), 0,
+                                  kWaitMs);
+        QCOMPARE(VerifyDialogProbe(dialog).soundsPlayed(), 1);
         SaveScreenshot(&dialog, QStringLiteral("verify_dialog_repaired.png"));
     }
 
@@ -334,7 +342,7 @@ class VerifyDialogTest : public QObject {
         QTRY_VERIFY_WITH_TIMEOUT(TitleStartsWith(&dialog, "Vantrove - Riparazione fallita - "),
                                  kWaitMs);
         Settle(dialog);
-        QCOMPARE(dialog.shownStatus().errorKind, ErrorKind::Busy);
+        QCOMPARE(VerifyDialogProbe(dialog).shownStatus().errorKind, ErrorKind::Busy);
         auto* errorLine = Child<QLabel>(&dialog, "errorLine");
         QVERIFY(errorLine->isVisible());
         QCOMPARE(errorLine->text(),
@@ -376,8 +384,10 @@ class VerifyDialogTest : public QObject {
         auto* list = Child<QTreeWidget>(&dialog, "fileList");
         QCOMPARE(list->topLevelItem(0)->text(0), QStringLiteral("File delle Firme di Verifica"));
         QCOMPARE(list->topLevelItem(0)->childCount(), 1);
-        QTRY_COMPARE_WITH_TIMEOUT(dialog.RowsOfKind(SourceRowKind::Missing), 1, kWaitMs);
-        QTRY_COMPARE_WITH_TIMEOUT(dialog.RowsOfKind(SourceRowKind::Complete), 2, kWaitMs);
+        QTRY_COMPARE_WITH_TIMEOUT(VerifyDialogProbe(dialog).RowsOfKind(SourceRowKind::Missing), 1,
+                                  kWaitMs);
+        QTRY_COMPARE_WITH_TIMEOUT(VerifyDialogProbe(dialog).RowsOfKind(SourceRowKind::Complete), 2,
+                                  kWaitMs);
         QVERIFY(Child<QLabel>(&dialog, "creatorLine")
                     ->text()
                     .startsWith(QStringLiteral("File di Verifica creati da :- ")));
@@ -398,8 +408,8 @@ class VerifyDialogTest : public QObject {
                                  kWaitMs);
         Settle(dialog);
         QVERIFY(set.Intact());
-        QCOMPARE(dialog.repairsRequested(), 1);
-        QCOMPARE(dialog.soundsPlayed(), 1);
+        QCOMPARE(VerifyDialogProbe(dialog).repairsRequested(), 1);
+        QCOMPARE(VerifyDialogProbe(dialog).soundsPlayed(), 1);
         // Repairing a set that needed it clears the automatic options.
         QVERIFY(!Child<QCheckBox>(&dialog, "autoRepair")->isChecked());
     }
@@ -409,9 +419,10 @@ class VerifyDialogTest : public QObject {
         QVERIFY(set.Make(4));
         settings_->sounds = false;
         VerifyDialog dialog(*settings_, set.par2);
-        QTRY_VERIFY_WITH_TIMEOUT(dialog.shownStatus().state == RecoveryState::AllVerified, kWaitMs);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            VerifyDialogProbe(dialog).shownStatus().state == RecoveryState::AllVerified, kWaitMs);
         Settle(dialog);
-        QCOMPARE(dialog.soundsPlayed(), 0);
+        QCOMPARE(VerifyDialogProbe(dialog).soundsPlayed(), 0);
     }
 
     // The options from the settings only when asked for (the start-up's
@@ -450,18 +461,18 @@ class VerifyDialogTest : public QObject {
         repairable.recoveryBlocksAvailable = 4;
         QTimer feeder;
         connect(&feeder, &QTimer::timeout,
-                [&]() { dialog.workerClient().StatusChanged(repairable); });
+                [&]() { VerifyDialogProbe(dialog).workerClient().StatusChanged(repairable); });
         feeder.start(10);
         QElapsedTimer clock;
         clock.start();
-        QTRY_VERIFY_WITH_TIMEOUT(dialog.repairsRequested() >= 1, kWaitMs);
-        QTRY_VERIFY_WITH_TIMEOUT(dialog.repairsRequested() >= 3, kWaitMs);
+        QTRY_VERIFY_WITH_TIMEOUT(VerifyDialogProbe(dialog).repairsRequested() >= 1, kWaitMs);
+        QTRY_VERIFY_WITH_TIMEOUT(VerifyDialogProbe(dialog).repairsRequested() >= 3, kWaitMs);
         feeder.stop();
         const qint64 elapsed = clock.elapsed();
         // n attempts need more than n - 1 seconds between the first and the last.
-        QVERIFY2(dialog.repairsRequested() <= 1 + elapsed / 1000,
+        QVERIFY2(VerifyDialogProbe(dialog).repairsRequested() <= 1 + elapsed / 1000,
                  qPrintable(QStringLiteral("%1 attempts in %2 ms")
-                                .arg(dialog.repairsRequested())
+                                .arg(VerifyDialogProbe(dialog).repairsRequested())
                                 .arg(elapsed)));
     }
 
@@ -483,10 +494,13 @@ class VerifyDialogTest : public QObject {
         // The worker hands over its own idle status now and then (after each
         // request), so the running status is handed over again and again.
         QTimer feeder;
-        connect(&feeder, &QTimer::timeout, [&]() { dialog.workerClient().StatusChanged(running); });
+        connect(&feeder, &QTimer::timeout,
+                [&]() { VerifyDialogProbe(dialog).workerClient().StatusChanged(running); });
         feeder.start(10);
         QTRY_VERIFY_WITH_TIMEOUT(
-            stop->isEnabled() && dialog.shownStatus().activity == Activity::Recovering, kWaitMs);
+            stop->isEnabled() &&
+                VerifyDialogProbe(dialog).shownStatus().activity == Activity::Recovering,
+            kWaitMs);
         QCOMPARE(Child<SegmentBar>(&dialog, "progressBar")->GetText(), QStringLiteral("33.3 %"));
         QCOMPARE(dialog.windowTitle(), QStringLiteral("Vantrove - Recupero dati - \"film\""));
         SaveScreenshot(&dialog, QStringLiteral("verify_dialog_recovering.png"));
@@ -511,7 +525,9 @@ class VerifyDialogTest : public QObject {
         running.activity = Activity::ScanningFile;
         monitor->setChecked(true);
         QTRY_VERIFY_WITH_TIMEOUT(
-            stop->isEnabled() && dialog.shownStatus().activity == Activity::ScanningFile, kWaitMs);
+            stop->isEnabled() &&
+                VerifyDialogProbe(dialog).shownStatus().activity == Activity::ScanningFile,
+            kWaitMs);
         QTest::mouseClick(stop, Qt::LeftButton);
         QCOMPARE(boxes_.asked.size(), size_t{2});
         QVERIFY(!monitor->isChecked());
@@ -527,17 +543,21 @@ class VerifyDialogTest : public QObject {
             set.Damage();
             VerifyDialog dialog(*settings_);
             RepairGate gate;
-            dialog.SetStatusHook([&gate](const RecoverySetStatus& status) { gate.Pass(status); });
+            VerifyDialogProbe(dialog).workerClient().SetStatusListener(
+                [&gate](const RecoverySetStatus& status) { gate.Pass(status); });
             dialog.show();
             dialog.OpenDroppedPaths({set.par2});
-            QTRY_VERIFY2_WITH_TIMEOUT(dialog.shownStatus().state == RecoveryState::RepairPossible &&
-                                          dialog.shownStatus().activity == Activity::Idle,
-                                      qPrintable(dialog.windowTitle()), kWaitMs);
+            QTRY_VERIFY2_WITH_TIMEOUT(
+                VerifyDialogProbe(dialog).shownStatus().state == RecoveryState::RepairPossible &&
+                    VerifyDialogProbe(dialog).shownStatus().activity == Activity::Idle,
+                qPrintable(dialog.windowTitle()), kWaitMs);
             QTest::mouseClick(Child<QPushButton>(&dialog, "repair"), Qt::LeftButton);
             auto* stop = Child<QPushButton>(&dialog, "stop");
             QTRY_VERIFY_WITH_TIMEOUT(gate.Holding(), kWaitMs);
             QTRY_VERIFY_WITH_TIMEOUT(
-                stop->isEnabled() && dialog.shownStatus().activity >= Activity::Renaming, kWaitMs);
+                stop->isEnabled() &&
+                    VerifyDialogProbe(dialog).shownStatus().activity >= Activity::Renaming,
+                kWaitMs);
             boxes_.answers = {answer};
             QTest::mouseClick(stop, Qt::LeftButton);
             QCOMPARE(boxes_.asked.size(), size_t{1});
@@ -545,18 +565,19 @@ class VerifyDialogTest : public QObject {
             QCOMPARE(stop->isEnabled(), answer == kIdNo);
             gate.Release();
             QTRY_VERIFY2_WITH_TIMEOUT(
-                dialog.shownStatus().activity == Activity::Idle &&
-                    (dialog.shownStatus().state != RecoveryState::RepairPossible ||
-                     dialog.shownStatus().errorKind != ErrorKind::None),
+                VerifyDialogProbe(dialog).shownStatus().activity == Activity::Idle &&
+                    (VerifyDialogProbe(dialog).shownStatus().state !=
+                         RecoveryState::RepairPossible ||
+                     VerifyDialogProbe(dialog).shownStatus().errorKind != ErrorKind::None),
                 qPrintable(dialog.windowTitle()), kWaitMs);
             Settle(dialog);
             if (answer == kIdNo) {
-                QCOMPARE(dialog.shownStatus().state, RecoveryState::Repaired);
+                QCOMPARE(VerifyDialogProbe(dialog).shownStatus().state, RecoveryState::Repaired);
                 QVERIFY(set.Intact());
                 continue;
             }
-            QCOMPARE(dialog.shownStatus().errorKind, ErrorKind::Cancelled);
-            QCOMPARE(dialog.shownStatus().state, RecoveryState::RepairPossible);
+            QCOMPARE(VerifyDialogProbe(dialog).shownStatus().errorKind, ErrorKind::Cancelled);
+            QCOMPARE(VerifyDialogProbe(dialog).shownStatus().state, RecoveryState::RepairPossible);
             auto* errorLine = Child<QLabel>(&dialog, "errorLine");
             QVERIFY(errorLine->isVisible());
             QCOMPARE(errorLine->text(), QStringLiteral("Riparazione Annullata"));
@@ -582,18 +603,20 @@ class VerifyDialogTest : public QObject {
         uint64_t furthest = 0, total = 0;
         auto dialog = std::make_unique<VerifyDialog>(*settings_);
         VerifyDialog* raw = dialog.get();
-        dialog->SetStatusHook([&](const RecoverySetStatus& status) {
-            if (status.currentFile != junk || status.activity == Activity::Idle) return;
-            std::unique_lock<std::mutex> lock(mutex);
-            furthest = std::max(furthest, status.progressPosition);
-            total = status.progressTotal;
-            if (held) return;
-            held = true;
-            lock.unlock();
-            // Until the dialog asks the worker to stop (a minute at most).
-            for (int i = 0; i < 6000 && !raw->stopRequested(); ++i)
-                std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        });
+        VerifyDialogProbe(dialog.get())
+            .workerClient()
+            .SetStatusListener([&](const RecoverySetStatus& status) {
+                if (status.currentFile != junk || status.activity == Activity::Idle) return;
+                std::unique_lock<std::mutex> lock(mutex);
+                furthest = std::max(furthest, status.progressPosition);
+                total = status.progressTotal;
+                if (held) return;
+                held = true;
+                lock.unlock();
+                // Until the dialog asks the worker to stop (a minute at most).
+                for (int i = 0; i < 6000 && !VerifyDialogProbe(raw).stopRequested(); ++i)
+                    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            });
         dialog->show();
         dialog->OpenDroppedPaths({set.par2});
         QTRY_VERIFY_WITH_TIMEOUT(
@@ -622,11 +645,13 @@ class VerifyDialogTest : public QObject {
         dialog.show();
         // The verified state comes before the worker is idle; Apri works
         // only then.
-        QTRY_VERIFY_WITH_TIMEOUT(dialog.shownStatus().state == RecoveryState::AllVerified &&
-                                     dialog.shownStatus().activity == Activity::Idle &&
-                                     Child<QPushButton>(&dialog, "open")->isEnabled(),
-                                 kWaitMs);
-        QTRY_COMPARE_WITH_TIMEOUT(dialog.RowsOfKind(SourceRowKind::Complete), 3, kWaitMs);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            VerifyDialogProbe(dialog).shownStatus().state == RecoveryState::AllVerified &&
+                VerifyDialogProbe(dialog).shownStatus().activity == Activity::Idle &&
+                Child<QPushButton>(&dialog, "open")->isEnabled(),
+            kWaitMs);
+        QTRY_COMPARE_WITH_TIMEOUT(VerifyDialogProbe(dialog).RowsOfKind(SourceRowKind::Complete), 3,
+                                  kWaitMs);
 
         bool asked = false;
         dialog.SetFileChooser([&](QWidget*, bool addMode) {
@@ -640,14 +665,16 @@ class VerifyDialogTest : public QObject {
         QCOMPARE(list->topLevelItem(0)->childCount(), 0);
         QCOMPARE(list->topLevelItem(1)->childCount(), 0);
         QVERIFY(!Child<QPushButton>(&dialog, "open")->isEnabled());
-        QTRY_VERIFY_WITH_TIMEOUT(dialog.shownStatus().state == RecoveryState::AllVerified &&
-                                     dialog.RowsOfKind(SourceRowKind::Complete) == 2,
-                                 kWaitMs);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            VerifyDialogProbe(dialog).shownStatus().state == RecoveryState::AllVerified &&
+                VerifyDialogProbe(dialog).RowsOfKind(SourceRowKind::Complete) == 2,
+            kWaitMs);
         Settle(dialog);
         QCOMPARE(list->topLevelItem(1)->childCount(), 2);
         for (int i = 0; i < list->topLevelItem(1)->childCount(); ++i)
             QVERIFY(!list->topLevelItem(1)->child(i)->text(0).startsWith(QStringLiteral("alpha")));
-        QCOMPARE(QString::fromStdString(dialog.shownStatus().setName), QStringLiteral("set"));
+        QCOMPARE(QString::fromStdString(VerifyDialogProbe(dialog).shownStatus().setName),
+                 QStringLiteral("set"));
     }
 
     // Checking Rileva scans the folder at once: a file deleted behind the
@@ -657,18 +684,20 @@ class VerifyDialogTest : public QObject {
         QVERIFY(set.Make(15));
         VerifyDialog dialog(*settings_, set.par2);
         dialog.show();
-        QTRY_VERIFY_WITH_TIMEOUT(dialog.shownStatus().state == RecoveryState::AllVerified &&
-                                     dialog.shownStatus().activity == Activity::Idle,
-                                 kWaitMs);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            VerifyDialogProbe(dialog).shownStatus().state == RecoveryState::AllVerified &&
+                VerifyDialogProbe(dialog).shownStatus().activity == Activity::Idle,
+            kWaitMs);
         std::remove(set.dir.File(set.names[2]).c_str());
         QTest::qWait(300);
-        QCOMPARE(dialog.shownStatus().state, RecoveryState::AllVerified);
+        QCOMPARE(VerifyDialogProbe(dialog).shownStatus().state, RecoveryState::AllVerified);
         auto* monitor = Child<QCheckBox>(&dialog, "monitor");
         monitor->click();  // as the user does: toggled and clicked
         QVERIFY(monitor->isChecked());
-        QTRY_VERIFY_WITH_TIMEOUT(dialog.RowsOfKind(SourceRowKind::Missing) == 1 &&
-                                     dialog.shownStatus().state == RecoveryState::RepairPossible,
-                                 kWaitMs);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            VerifyDialogProbe(dialog).RowsOfKind(SourceRowKind::Missing) == 1 &&
+                VerifyDialogProbe(dialog).shownStatus().state == RecoveryState::RepairPossible,
+            kWaitMs);
     }
 
     // Aggiungi adds a file to the set that is open: a volume kept in another
@@ -695,9 +724,10 @@ class VerifyDialogTest : public QObject {
 
         VerifyDialog dialog(*settings_, set.par2);
         dialog.show();
-        QTRY_VERIFY2_WITH_TIMEOUT(dialog.shownStatus().activity == Activity::Idle &&
-                                      dialog.shownStatus().state == RecoveryState::Incomplete,
-                                  qPrintable(dialog.windowTitle()), kWaitMs);
+        QTRY_VERIFY2_WITH_TIMEOUT(
+            VerifyDialogProbe(dialog).shownStatus().activity == Activity::Idle &&
+                VerifyDialogProbe(dialog).shownStatus().state == RecoveryState::Incomplete,
+            qPrintable(dialog.windowTitle()), kWaitMs);
         auto* add = Child<QPushButton>(&dialog, "add");
         QTRY_VERIFY_WITH_TIMEOUT(add->isEnabled(), kWaitMs);
         const int volumesBefore =
@@ -712,9 +742,10 @@ class VerifyDialogTest : public QObject {
         // Nothing was cleared.
         QCOMPARE(Child<QTreeWidget>(&dialog, "fileList")->topLevelItem(0)->childCount(),
                  volumesBefore);
-        QTRY_VERIFY2_WITH_TIMEOUT(dialog.shownStatus().activity == Activity::Idle &&
-                                      dialog.shownStatus().state == RecoveryState::RepairPossible,
-                                  qPrintable(dialog.windowTitle()), kWaitMs);
+        QTRY_VERIFY2_WITH_TIMEOUT(
+            VerifyDialogProbe(dialog).shownStatus().activity == Activity::Idle &&
+                VerifyDialogProbe(dialog).shownStatus().state == RecoveryState::RepairPossible,
+            qPrintable(dialog.windowTitle()), kWaitMs);
         QCOMPARE(QString::fromStdString(LastFolder()),
                  QString::fromStdString(elsewhere.path() + "/"));
     }
@@ -726,9 +757,10 @@ class VerifyDialogTest : public QObject {
         QVERIFY(set.Make(10));
         VerifyDialog dialog(*settings_, set.par2);
         dialog.show();
-        QTRY_VERIFY_WITH_TIMEOUT(dialog.shownStatus().state == RecoveryState::AllVerified &&
-                                     dialog.shownStatus().activity == Activity::Idle,
-                                 kWaitMs);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            VerifyDialogProbe(dialog).shownStatus().state == RecoveryState::AllVerified &&
+                VerifyDialogProbe(dialog).shownStatus().activity == Activity::Idle,
+            kWaitMs);
         const std::string path = set.dir.File(set.names[2]);
         struct stat before {};
         QCOMPARE(stat(path.c_str(), &before), 0);
@@ -739,10 +771,12 @@ class VerifyDialogTest : public QObject {
         QCOMPARE(utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
 
         QTest::keyClick(&dialog, Qt::Key_F5);
-        QTRY_VERIFY_WITH_TIMEOUT(dialog.shownStatus().state == RecoveryState::RepairPossible &&
-                                     dialog.shownStatus().activity == Activity::Idle,
-                                 kWaitMs);
-        QTRY_COMPARE_WITH_TIMEOUT(dialog.RowsOfKind(SourceRowKind::Damaged), 1, kWaitMs);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            VerifyDialogProbe(dialog).shownStatus().state == RecoveryState::RepairPossible &&
+                VerifyDialogProbe(dialog).shownStatus().activity == Activity::Idle,
+            kWaitMs);
+        QTRY_COMPARE_WITH_TIMEOUT(VerifyDialogProbe(dialog).RowsOfKind(SourceRowKind::Damaged), 1,
+                                  kWaitMs);
     }
 
     void DroppedFilesAreOpened() {
@@ -760,7 +794,8 @@ class VerifyDialogTest : public QObject {
         QVERIFY(enter.isAccepted());
         QDropEvent drop(QPointF(at), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
         QApplication::sendEvent(target, &drop);
-        QTRY_VERIFY_WITH_TIMEOUT(dialog.shownStatus().state == RecoveryState::AllVerified, kWaitMs);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            VerifyDialogProbe(dialog).shownStatus().state == RecoveryState::AllVerified, kWaitMs);
         QCOMPARE(QString::fromStdString(LastFolder()),
                  QString::fromStdString(set.dir.path() + "/"));
     }
@@ -775,10 +810,11 @@ class VerifyDialogTest : public QObject {
         VerifyDialog dialog(*settings_, set.par2);
         dialog.show();
         QVERIFY(QTest::qWaitForWindowExposed(&dialog));
-        QTRY_VERIFY_WITH_TIMEOUT(dialog.shownStatus().activity == Activity::Idle &&
-                                     dialog.RowsOfKind(SourceRowKind::Missing) == 1 &&
-                                     dialog.RowsOfKind(SourceRowKind::Complete) == 2,
-                                 kWaitMs);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            VerifyDialogProbe(dialog).shownStatus().activity == Activity::Idle &&
+                VerifyDialogProbe(dialog).RowsOfKind(SourceRowKind::Missing) == 1 &&
+                VerifyDialogProbe(dialog).RowsOfKind(SourceRowKind::Complete) == 2,
+            kWaitMs);
         auto* list = Child<QTreeWidget>(&dialog, "fileList");
         QTreeWidgetItem* dataGroup = list->topLevelItem(1);
         auto menuAt = [&](QTreeWidgetItem* row) {
@@ -853,16 +889,19 @@ class VerifyDialogTest : public QObject {
         running.progressPosition = 1;
         running.progressTotal = 3;
         QTimer feeder;
-        connect(&feeder, &QTimer::timeout, [&]() { dialog.workerClient().StatusChanged(running); });
+        connect(&feeder, &QTimer::timeout,
+                [&]() { VerifyDialogProbe(dialog).workerClient().StatusChanged(running); });
         feeder.start(10);
         auto* exit = Child<QPushButton>(&dialog, "exit");
         QTRY_VERIFY_WITH_TIMEOUT(
-            !exit->isEnabled() && dialog.shownStatus().activity == Activity::Recovering, kWaitMs);
+            !exit->isEnabled() &&
+                VerifyDialogProbe(dialog).shownStatus().activity == Activity::Recovering,
+            kWaitMs);
         const size_t asked = boxes_.asked.size();
         QTest::keyClick(&dialog, Qt::Key_Escape);
         QCoreApplication::processEvents();
         QVERIFY(dialog.isVisible());
-        QVERIFY(!dialog.stopRequested());
+        QVERIFY(!VerifyDialogProbe(dialog).stopRequested());
         QCOMPARE(boxes_.asked.size(), asked);
 
         running.activity = Activity::Idle;
@@ -948,9 +987,9 @@ class VerifyDialogTest : public QObject {
         auto* dialog = qobject_cast<VerifyDialog*>(host.mainDialog());
         QVERIFY(dialog != nullptr);
         QPointer<VerifyDialog> alive(dialog);
-        QTRY_VERIFY_WITH_TIMEOUT(dialog->shownStatus().state == RecoveryState::AllVerified,
-                                 kWaitMs);
-        QVERIFY(dialog->shownStatus().setName == "caf\xe9");
+        QTRY_VERIFY_WITH_TIMEOUT(
+            VerifyDialogProbe(dialog).shownStatus().state == RecoveryState::AllVerified, kWaitMs);
+        QVERIFY(VerifyDialogProbe(dialog).shownStatus().setName == "caf\xe9");
         dialog->close();
         QTRY_VERIFY_WITH_TIMEOUT(alive.isNull(), kWaitMs);
     }
@@ -970,7 +1009,8 @@ class VerifyDialogTest : public QObject {
                  0);
         VerifyDialog dialog(*settings_, set.par2);
         dialog.show();
-        QTRY_VERIFY_WITH_TIMEOUT(dialog.shownStatus().state == RecoveryState::AllVerified, kWaitMs);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            VerifyDialogProbe(dialog).shownStatus().state == RecoveryState::AllVerified, kWaitMs);
         Settle(dialog);
         auto* list = Child<QTreeWidget>(&dialog, "fileList");
         QCOMPARE(list->topLevelItem(0)->childCount(), 10);
@@ -994,9 +1034,10 @@ class VerifyDialogTest : public QObject {
         VerifyDialog dialog(*settings_, set.par2);
         dialog.show();
         QVERIFY(QTest::qWaitForWindowExposed(&dialog));
-        QTRY_VERIFY_WITH_TIMEOUT(dialog.RowsOfKind(SourceRowKind::Missing) == 1 &&
-                                     dialog.RowsOfKind(SourceRowKind::Complete) == 2,
-                                 kWaitMs);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            VerifyDialogProbe(dialog).RowsOfKind(SourceRowKind::Missing) == 1 &&
+                VerifyDialogProbe(dialog).RowsOfKind(SourceRowKind::Complete) == 2,
+            kWaitMs);
         Settle(dialog);
         std::vector<std::string> opened;
         SetDesktopOpenerForTests([&](const std::string& path) { opened.push_back(path); });
@@ -1027,7 +1068,7 @@ class VerifyDialogTest : public QObject {
         QVERIFY(!dialog.windowTitle().contains(QStringLiteral("Seleziona più")));
         QVERIFY(Child<QLabel>(&dialog, "creatorLine")->text().isEmpty());
         QVERIFY(Child<QPushButton>(&dialog, "open")->isEnabled());
-        QCOMPARE(dialog.shownStatus().state, RecoveryState::NothingLoaded);
+        QCOMPARE(VerifyDialogProbe(dialog).shownStatus().state, RecoveryState::NothingLoaded);
         SaveScreenshot(&dialog, QStringLiteral("verify_dialog_file_not_found.png"));
 
         // A real set opened next replaces the message.
@@ -1035,8 +1076,8 @@ class VerifyDialogTest : public QObject {
         QVERIFY(set.Make(21));
         dialog.SetFileChooser([&](QWidget*, bool) { return std::vector<std::string>{set.par2}; });
         QTest::mouseClick(Child<QPushButton>(&dialog, "open"), Qt::LeftButton);
-        QTRY_VERIFY_WITH_TIMEOUT(dialog.shownStatus().state == RecoveryState::AllVerified,
-                                 kWaitMs);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            VerifyDialogProbe(dialog).shownStatus().state == RecoveryState::AllVerified, kWaitMs);
         Settle(dialog);
         QVERIFY(!errorLine->isVisible());
     }
@@ -1044,13 +1085,13 @@ class VerifyDialogTest : public QObject {
     // Without its worker a verify dialog is not opened: the switch says so
     // and the window the user came from stays.
     void DialogWithoutWorkerIsNotOpened() {
-        VerifyDialog::SetWorkerStarterForTests([](VerificationWorker&) { return false; });
+        SetWorkerStarter([](VerificationWorker&) { return false; });
         auto* owner = new QWidget;
         owner->setAttribute(Qt::WA_DeleteOnClose);
         owner->show();
         SetMainWindow(owner);
         QWidget* dialog = OpenVerifyDialog(*settings_, {});
-        VerifyDialog::SetWorkerStarterForTests(nullptr);
+        SetWorkerStarter(nullptr);
         QVERIFY(dialog == nullptr);
         QCOMPARE(boxes_.asked.size(), size_t{1});
         QVERIFY(boxes_.asked[0].text.find("thread") != std::string::npos);
@@ -1075,15 +1116,17 @@ class VerifyDialogTest : public QObject {
         set.Damage();
         VerifyDialog dialog(*settings_, set.par2);
         dialog.show();
-        QTRY_VERIFY_WITH_TIMEOUT(dialog.shownStatus().state == RecoveryState::RepairPossible,
-                                 kWaitMs);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            VerifyDialogProbe(dialog).shownStatus().state == RecoveryState::RepairPossible,
+            kWaitMs);
         auto* volumes = Child<QTreeWidget>(&dialog, "fileList")->topLevelItem(0);
         const int listed = volumes->childCount();
         QTest::mouseClick(Child<QPushButton>(&dialog, "repair"), Qt::LeftButton);
-        QTRY_VERIFY_WITH_TIMEOUT(dialog.shownStatus().state == RecoveryState::Repaired &&
-                                     dialog.shownStatus().activity == Activity::Idle &&
-                                     volumes->childCount() < listed,
-                                 kWaitMs);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            VerifyDialogProbe(dialog).shownStatus().state == RecoveryState::Repaired &&
+                VerifyDialogProbe(dialog).shownStatus().activity == Activity::Idle &&
+                volumes->childCount() < listed,
+            kWaitMs);
         Settle(dialog);
         QVERIFY(set.Intact());
         auto* stop = Child<QPushButton>(&dialog, "stop");
@@ -1114,9 +1157,10 @@ class VerifyDialogTest : public QObject {
         QPointer<VerifyDialog> alive(dialog);
         SetMainWindow(dialog);
         dialog->show();
-        QTRY_VERIFY_WITH_TIMEOUT(dialog->shownStatus().state == RecoveryState::AllVerified &&
-                                     Child<QPushButton>(dialog, "stop")->isEnabled(),
-                                 kWaitMs);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            VerifyDialogProbe(dialog).shownStatus().state == RecoveryState::AllVerified &&
+                Child<QPushButton>(dialog, "stop")->isEnabled(),
+            kWaitMs);
         for (const auto& entry : std::filesystem::directory_iterator(set.dir.path())) {
             if (entry.path().extension() == ".par2") std::filesystem::remove(entry.path());
         }
@@ -1145,10 +1189,11 @@ class VerifyDialogTest : public QObject {
             QPointer<VerifyDialog> alive(dialog);
             SetMainWindow(dialog);
             dialog->show();
-            QTRY_VERIFY_WITH_TIMEOUT(dialog->shownStatus().state == RecoveryState::AllVerified &&
-                                         dialog->shownStatus().activity == Activity::Idle &&
-                                         Child<QPushButton>(dialog, button)->isEnabled(),
-                                     kWaitMs);
+            QTRY_VERIFY_WITH_TIMEOUT(
+                VerifyDialogProbe(dialog).shownStatus().state == RecoveryState::AllVerified &&
+                    VerifyDialogProbe(dialog).shownStatus().activity == Activity::Idle &&
+                    Child<QPushButton>(dialog, button)->isEnabled(),
+                kWaitMs);
             if (QByteArray(button) == "stop")
                 QCOMPARE(Child<QPushButton>(dialog, button)->text(), QStringLiteral("Extra"));
             QTest::mouseClick(Child<QPushButton>(dialog, button), Qt::LeftButton);
