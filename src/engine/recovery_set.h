@@ -42,6 +42,13 @@ class VerificationCache;
 using FileMap = std::map<std::string, SetFileRef, PathLess>;
 using SourceFileEntryRef = std::shared_ptr<SourceFileEntry>;
 
+// What verifying one data file found.
+enum class DataFileOutcome {
+    NothingFound,  // nothing of the set
+    BlocksFound,   // blocks of the set, not a whole intact file
+    IntactCopy,    // an intact copy of the entry handed back
+};
+
 class RecoverySet {
   public:
     // `observer` and `stopFlag` may be null (nothing reported; never stopped);
@@ -72,10 +79,9 @@ class RecoverySet {
     virtual std::string VolumeSetName(const std::string& fileName) const = 0;
     // Reads one volume or checksum file into the set.
     virtual bool LoadVolume(const SetFileRef& file, bool checkOnly) = 0;
-    // Verifies one data file; `resultOut` 0 nothing of the set found, 1 blocks
-    // found, 2 intact copy of `entryOut` (which holds the expected entry, or
-    // null, on entry).
-    virtual void VerifyDataFile(const SetFileRef& file, SourceFileEntry*& entryOut, int& resultOut,
+    // Verifies one data file into `outcome`; `entryOut` holds the expected
+    // entry (or null) on entry and the entry of an intact copy on return.
+    virtual void VerifyDataFile(const SetFileRef& file, SourceFileEntry*& entryOut, DataFileOutcome& outcome,
                                 bool checkOnly) = 0;
     // Recovers single blocks that straddle two found pieces. Nothing here.
     virtual void SearchGaps();

@@ -58,9 +58,9 @@ class TestSet : public ParityRecoverySet {
     bool TriesForeignVolumes() const override { return false; }
     std::string VolumeSetName(const std::string& fileName) const override { return {}; }
     bool LoadVolume(const SetFileRef& file, bool checkOnly) override { return false; }
-    void VerifyDataFile(const SetFileRef& file, SourceFileEntry*& entryOut, int& resultOut,
+    void VerifyDataFile(const SetFileRef& file, SourceFileEntry*& entryOut, DataFileOutcome& outcome,
                         bool checkOnly) override {
-        resultOut = 0;
+        outcome = DataFileOutcome::NothingFound;
     }
     std::string CreatorText() const override { return "test"; }
 
