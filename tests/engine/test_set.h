@@ -35,7 +35,7 @@ class TestSet : public ParityRecoverySet {
     void ForceState(RecoveryState state) { SetSetState(state); }
     std::vector<DataBlock>& MutableFoundBlocks() { return foundBlocks_; }
 
-    // A file of kind 2 in the set's folder, entered into the known files.
+    // An other data file in the set's folder, entered into the known files.
     SetFileRef AddOtherFile(const std::string& name, uint64_t size);
     // Marks the entry's target verified with `result` and re-evaluates it.
     void SetTargetResult(SourceFileEntry& entry, VerifyResult result);
