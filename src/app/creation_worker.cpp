@@ -1,23 +1,13 @@
 #include "app/creation_worker.h"
 
-#include <sys/resource.h>
-#include <sys/syscall.h>
-#include <unistd.h>
-
 #include <condition_variable>
 #include <system_error>
 
 #include "app/process_priority.h"
+#include "app/set_session.h"
+#include "core/folder_lock.h"
 
 namespace vantrove {
-
-namespace {
-
-int CurrentThreadId() {
-    return static_cast<int>(syscall(SYS_gettid));
-}
-
-}  // namespace
 
 CreationWorker::CreationWorker(CreationParameters& parameters, CreationStatusSlot& status,
                                CreationJobOptions options)
@@ -49,6 +39,20 @@ void CreationWorker::Run() {
         started_ = true;
     }
     startedSignal_.notify_all();
+    // One job at a time in the output folder, as on the command line. A
+    // folder that cannot be locked is left to the job, which reports why it
+    // cannot write there.
+    FolderLock lock;
+    if (LockJobFolder(lock, parameters_.destinationPath, false, &stop_) ==
+        FolderLock::Outcome::Busy) {
+        CreationStatus busy;
+        busy.phase = kPhaseFailed;
+        busy.failureCode = kFailBusy;
+        status_.Set(busy);
+        exitCode_ = 1;
+        finished_.store(true);
+        return;
+    }
     const bool ok = job_->run();
     job_->finish(!ok);
     exitCode_ = ok ? 0 : 1;
@@ -70,9 +74,7 @@ int CreationWorker::Stop() {
     }
     // Raised so that it reaches its next stop check quickly; without the
     // right to raise it, it keeps its priority.
-    if (!finished_.load())
-        setpriority(PRIO_PROCESS, static_cast<id_t>(threadId),
-                    ProcessBaseNice() + kThreadAboveNormal);
+    if (!finished_.load()) SetThreadPriority(threadId, kThreadAboveNormal);
     stop_.store(1);
     return Join();
 }

@@ -2,9 +2,11 @@
 // CreationWorker: the thread on which one creation job runs.
 //
 // Start() starts the thread at the lowest thread priority of the process and
-// returns once it runs; the thread runs the whole job (CreationJob::run,
-// then finish) and ends with exit code 0 when the job succeeded and 1 when
-// it failed or was stopped. Progress travels through the job's status slot,
+// returns once it runs; the thread takes the lock on the output folder
+// (deleting the work files an interrupted job left there), runs the whole
+// job (CreationJob::run, then finish) and ends with exit code 0 when the job
+// succeeded and 1 when it failed or was stopped. When another job holds the
+// folder's lock, the job does not start: the status records kFailBusy. Progress travels through the job's status slot,
 // which the progress dialog (or the command line) copies on its own timer.
 // Stop() raises the thread's priority, sets the job's stop flag and waits
 // for the thread. A worker lives for one job.

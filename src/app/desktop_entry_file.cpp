@@ -7,6 +7,8 @@
 #include <cerrno>
 #include <cstdio>
 
+#include "core/path.h"
+
 namespace vantrove {
 namespace {
 
@@ -191,10 +193,9 @@ bool MakeFolders(const std::string& path) {
 }
 
 bool WriteTextFileAtomically(const std::string& path, std::string_view text, unsigned mode) {
-    size_t slash = path.rfind('/');
-    if (slash == std::string::npos || slash == 0) return false;
-    if (!MakeFolders(path.substr(0, slash))) return false;
-    std::string temporary = path.substr(0, slash + 1) + "." + path.substr(slash + 1) + ".XXXXXX";
+    const std::string folder = ParentFolderOf(path);
+    if (folder == "." || folder == "/" || !MakeFolders(folder)) return false;
+    std::string temporary = FolderOfPath(path) + "." + FileNameOfPath(path) + ".XXXXXX";
     int fd = mkstemp(temporary.data());
     if (fd < 0) return false;
     bool ok = WriteAll(fd, text) && fchmod(fd, mode) == 0 && fsync(fd) == 0;

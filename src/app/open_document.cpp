@@ -9,6 +9,8 @@
 #include <thread>
 #include <vector>
 
+#include "core/path.h"
+
 extern char** environ;
 
 namespace vantrove {
@@ -54,8 +56,7 @@ std::string ExecutableFolder() {
     ssize_t n = readlink("/proc/self/exe", buffer.data(), buffer.size());
     if (n <= 0 || static_cast<size_t>(n) >= buffer.size()) return std::string();
     std::string path(buffer.data(), static_cast<size_t>(n));
-    size_t slash = path.rfind('/');
-    return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+    return FolderOfPath(path);
 }
 
 std::string HelpDocumentPath(const std::string& executableFolder) {

@@ -21,16 +21,12 @@ int Clamp(int nice) {
     return nice < -20 ? -20 : (nice > 19 ? 19 : nice);
 }
 
-pid_t CurrentThreadId() {
-    return static_cast<pid_t>(syscall(SYS_gettid));
-}
-
 // Ids of every thread of this process.
 std::vector<pid_t> ThreadIds() {
     std::vector<pid_t> ids;
     DIR* dir = opendir("/proc/self/task");
     if (dir == nullptr) {
-        ids.push_back(CurrentThreadId());
+        ids.push_back(static_cast<pid_t>(CurrentThreadId()));
         return ids;
     }
     while (dirent* entry = readdir(dir)) {
@@ -94,6 +90,15 @@ bool SetProcessNice(int nice) {
 void SetCurrentThreadPriority(int offset) {
     setpriority(PRIO_PROCESS, static_cast<id_t>(CurrentThreadId()),
                 Clamp(g_baseNice.load() + offset));
+}
+
+int CurrentThreadId() {
+    return static_cast<int>(syscall(SYS_gettid));
+}
+
+void SetThreadPriority(int threadId, int offset) {
+    if (threadId <= 0) return;
+    setpriority(PRIO_PROCESS, static_cast<id_t>(threadId), Clamp(g_baseNice.load() + offset));
 }
 
 int ProcessBaseNice() {

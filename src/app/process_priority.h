@@ -43,6 +43,14 @@ bool SetProcessNice(int nice);
 // (kThreadBelowNormal for the user-interface thread).
 void SetCurrentThreadPriority(int offset);
 
+// The kernel's id of the calling thread.
+int CurrentThreadId();
+
+// Moves thread `threadId` of this process (0 or less: none) `offset` nice
+// steps from the process's class; a controlling thread uses it to raise a
+// worker that is to stop soon.
+void SetThreadPriority(int threadId, int offset);
+
 // The nice value the process's class has now, as far as this program set it
 // (the inherited value until then).
 int ProcessBaseNice();

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "core/disk_file.h"
+#include "core/path.h"
 #include "core/string_ids.h"
 #include "core/string_table.h"
 
@@ -16,11 +17,6 @@ std::string Fill(const std::string& format, const char* marker, const std::strin
     size_t at = text.find(marker);
     if (at != std::string::npos) text.replace(at, 2, value);
     return text;
-}
-
-std::string NameOf(const std::string& path) {
-    size_t slash = path.rfind('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
 }  // namespace
@@ -77,6 +73,10 @@ std::string RepairErrorMessage(ErrorKind kind, uint32_t systemErrorCode,
             id = kStrRepairCancelled;
             withFile = false;
             break;
+        case ErrorKind::Busy:
+            id = kStrErrorSetBusy;
+            withFile = false;
+            break;
         default:
             id = kStrRepairFailed;
             withFile = false;
@@ -84,7 +84,7 @@ std::string RepairErrorMessage(ErrorKind kind, uint32_t systemErrorCode,
     }
     std::string text = GetString(id);
     if (!withFile) return text;
-    return Fill(text, "%s", NameOf(errorFile)) + ": " + SystemErrorMessage(systemErrorCode);
+    return Fill(text, "%s", FileNameOfPath(errorFile)) + ": " + SystemErrorMessage(systemErrorCode);
 }
 
 }  // namespace vantrove

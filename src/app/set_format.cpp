@@ -1,5 +1,6 @@
 #include "app/set_format.h"
 
+#include "core/path.h"
 #include "formats/md5_checksum_set.h"
 #include "formats/par1_format.h"
 #include "formats/par1_recovery_set.h"
@@ -10,8 +11,7 @@
 namespace vantrove {
 
 FormatKind ChooseSetFormat(const std::string& path) {
-    const size_t slash = path.rfind('/');
-    const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    const std::string name = FileNameOfPath(path);
     if (!Par1VolumeSetName(name).empty()) return FormatKind::Par1;
     if (!Par2VolumeSetName(name).empty()) return FormatKind::Par2;
     if (!Md5ChecksumSet(nullptr, nullptr).VolumeSetName(name).empty()) return FormatKind::Md5;

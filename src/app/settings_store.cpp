@@ -12,6 +12,8 @@
 #include <cstring>
 #include <thread>
 
+#include "core/path.h"
+
 namespace vantrove {
 namespace {
 
@@ -192,18 +194,11 @@ bool ParseValueLine(std::string_view line, StoreValue& value) {
     return false;
 }
 
-std::string FolderOf(const std::string& path) {
-    size_t slash = path.rfind('/');
-    if (slash == std::string::npos) return ".";
-    if (slash == 0) return "/";
-    return path.substr(0, slash);
-}
-
 // Creates `folder` and its missing parents with mode 0700.
 bool MakeFolders(const std::string& folder) {
     struct stat st;
     if (stat(folder.c_str(), &st) == 0) return S_ISDIR(st.st_mode);
-    std::string parent = FolderOf(folder);
+    std::string parent = ParentFolderOf(folder);
     if (parent != folder && parent != "." && !MakeFolders(parent)) return false;
     return mkdir(folder.c_str(), 0700) == 0 || errno == EEXIST;
 }
@@ -559,7 +554,7 @@ bool SettingsStore::WriteFileAtomically(const std::string& folder) {
 
 bool SettingsStore::Update(const std::function<void(SettingsStore&)>& change) {
     if (filePath_.empty()) return false;
-    std::string folder = FolderOf(filePath_);
+    std::string folder = ParentFolderOf(filePath_);
     if (!MakeFolders(folder)) return false;
     FolderLock lock(folder);
     if (!lock.locked()) return false;

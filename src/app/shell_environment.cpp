@@ -3,6 +3,7 @@
 #include <cstdlib>
 
 #include "app/open_document.h"
+#include "core/path.h"
 
 namespace vantrove {
 namespace {
@@ -45,8 +46,7 @@ std::vector<std::string> FolderList(const char* name, const char* fallback) {
 }  // namespace
 
 std::string ShellEnvironment::ExecutableName() const {
-    size_t slash = executablePath.rfind('/');
-    return slash == std::string::npos ? executablePath : executablePath.substr(slash + 1);
+    return FileNameOfPath(executablePath);
 }
 
 ShellEnvironment CurrentShellEnvironment() {

@@ -13,6 +13,7 @@
 #include "app/desktop_entry_file.h"
 #include "app/file_manager_menu.h"
 #include "app/program_icon.h"
+#include "core/path.h"
 #include "core/string_ids.h"
 #include "core/string_table.h"
 
@@ -39,10 +40,6 @@ constexpr char kEntryGroup[] = "Desktop Entry";
 std::string Lower(std::string text) {
     for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     return text;
-}
-
-bool EqualNoCase(const std::string& a, const std::string& b) {
-    return Lower(a) == Lower(b);
 }
 
 // Our own MIME type for a file type name: PAR_Recovery_Volume ->
@@ -164,8 +161,7 @@ std::string ExecProgramName(const std::string& exec) {
         size_t end = exec.find_first_of(" \t", start);
         program = exec.substr(start, end == std::string::npos ? std::string::npos : end - start);
     }
-    size_t slash = program.rfind('/');
-    return slash == std::string::npos ? program : program.substr(slash + 1);
+    return FileNameOfPath(program);
 }
 
 std::string QuoteExecArgument(const std::string& argument) {

@@ -1,30 +1,13 @@
 #include "app/verification_worker.h"
 
-#include <sys/resource.h>
-#include <sys/syscall.h>
-#include <unistd.h>
-
 #include <system_error>
 #include <utility>
 
 #include "app/process_priority.h"
-#include "app/set_format.h"
 
 namespace vantrove {
 
 namespace {
-
-int CurrentThreadId() {
-    return static_cast<int>(syscall(SYS_gettid));
-}
-
-// Moves another thread of this process to `offset` nice steps from the
-// process's class. Raising a thread above its old value needs a right that
-// the user may not have; the thread then keeps its priority.
-void SetThreadPriority(int threadId, int offset) {
-    if (threadId <= 0) return;
-    setpriority(PRIO_PROCESS, static_cast<id_t>(threadId), ProcessBaseNice() + offset);
-}
 
 // The status handed over while no set is loaded: idle, nothing loaded,
 // progress 1 of 1, every text empty.
@@ -38,7 +21,10 @@ RecoverySetStatus EmptyStatus() {
 }  // namespace
 
 VerificationWorker::VerificationWorker(SetObserver* observer, VerificationWorkerOptions options)
-    : observer_(observer), options_(options), stopFlag_(std::make_shared<StopFlag>(0)) {}
+    : observer_(observer),
+      options_(options),
+      stopFlag_(std::make_shared<StopFlag>(0)),
+      session_(observer, stopFlag_.get(), options.cache) {}
 
 VerificationWorker::~VerificationWorker() {
     if (running()) Quit();
@@ -122,7 +108,7 @@ int VerificationWorker::Stop(RequestKind kind) {
 
 int VerificationWorker::Quit() {
     const int code = Stop(RequestKind::Quit);
-    set_.reset();  // normally destroyed by the thread already
+    session_.ReleaseSet();  // normally destroyed by the thread already
     return code;
 }
 
@@ -130,8 +116,8 @@ DetachedSet VerificationWorker::Detach() {
     DetachedSet detached;
     detached.exitCode = Stop(RequestKind::Detach);
     detached.stopFlag = stopFlag_;
-    if (set_ != nullptr && set_->formatKind() == FormatKind::Par2) detached.set = std::move(set_);
-    set_.reset();
+    std::unique_ptr<RecoverySet> set = session_.ReleaseSet();
+    if (set != nullptr && set->formatKind() == FormatKind::Par2) detached.set = std::move(set);
     return detached;
 }
 
@@ -190,58 +176,31 @@ bool VerificationWorker::StopSet() const {
 }
 
 void VerificationWorker::FinishBatch() {
-    if (set_ != nullptr) {
-        set_->FinishActivity();
+    if (session_.set() != nullptr) {
+        session_.FinishActivity();
     } else if (observer_ != nullptr) {
         observer_->StatusChanged(EmptyStatus());
     }
 }
 
-void VerificationWorker::SaveAndDestroySet() {
-    if (set_ == nullptr) return;
-    set_->SaveIfLoaded();
-    set_.reset();
-}
-
-void VerificationWorker::TakeSet(std::unique_ptr<RecoverySet> set) {
-    if (options_.cache != nullptr) set->SetVerificationCache(options_.cache);
-    set_ = std::move(set);
-}
-
 bool VerificationWorker::Handle(Request& request) {
     switch (request.kind) {
         case RequestKind::Quit:
-            SaveAndDestroySet();
+            session_.Close();
             return true;
         case RequestKind::Close:
-            SaveAndDestroySet();
+            session_.Close();
             return false;
-        case RequestKind::Open: {
-            if (StopSet()) return false;
-            if (set_ == nullptr) {
-                const FormatKind kind = ChooseSetFormat(request.path);
-                if (kind == FormatKind::None) return false;
-                TakeSet(NewEmptySet(kind, observer_, stopFlag_.get()));
-                if (set_ == nullptr) return false;
-            }
-            if (std::unique_ptr<RecoverySet> replacement = set_->Open(request.path)) {
-                if (observer_ != nullptr) observer_->ClearLists();
-                set_.reset();
-                TakeSet(std::move(replacement));
-                set_->ReportAll();
-                set_->Scan();
-            }
+        case RequestKind::Open:
+            if (!StopSet()) session_.Open(request.path);
             return false;
-        }
         case RequestKind::Repair:
-            if (StopSet() || set_ == nullptr) return false;
-            set_->SetRepairOptions(request.repair);
-            set_->Repair();
+            if (!StopSet()) session_.Repair(request.repair);
             return false;
         case RequestKind::Rescan:
             rescan_ = request.on;
             if (rescan_) {
-                if (!StopSet() && set_ != nullptr) set_->Scan();
+                if (!StopSet()) session_.Scan();
                 timerRunning_ = true;
                 timerDue_ = Clock::now() + options_.rescanPeriod;
             } else {
@@ -249,11 +208,10 @@ bool VerificationWorker::Handle(Request& request) {
             }
             return false;
         case RequestKind::Reverify:
-            if (StopSet() || set_ == nullptr) return false;
-            set_->Reverify();
+            if (!StopSet()) session_.Reverify();
             return false;
         case RequestKind::Detach:
-            if (set_ != nullptr) set_->SaveIfLoaded();
+            session_.Save();
             return true;
     }
     return false;
@@ -262,7 +220,7 @@ bool VerificationWorker::Handle(Request& request) {
 void VerificationWorker::OnRescanTimer() {
     timerRunning_ = false;
     if (rescan_) {
-        if (set_ != nullptr) set_->Scan();
+        session_.Scan();
         timerRunning_ = true;
         timerDue_ = Clock::now() + options_.rescanPeriod;
     }

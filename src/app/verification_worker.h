@@ -2,8 +2,11 @@
 // VerificationWorker: the thread on which one verify/repair dialog loads,
 // scans and repairs its set.
 //
-// The worker owns the current RecoverySet and everything in it; no other
-// thread touches the set. The dialog (or the command line, or a test) sends
+// The worker owns a SetSession, and through it the current set and
+// everything in it; no other thread touches the set. Each request is one
+// step of the session: opening (with a saved state taken inside), scanning,
+// verifying again, and repairing under the folder's lock (a busy folder
+// leaves the set with ErrorKind::Busy). The dialog (or the command line, or a test) sends
 // requests through the methods below, which only queue them and return at
 // once: Open, CloseSet, Repair, SetRescan and Reverify. The worker thread
 // takes them in batches: the request that woke it and every request queued
@@ -37,6 +40,7 @@
 #include <string>
 #include <thread>
 
+#include "app/set_session.h"
 #include "engine/recovery_set.h"
 #include "engine/repair_options.h"
 #include "engine/set_observer.h"
@@ -83,7 +87,8 @@ class VerificationWorker {
     void Open(std::string path);
     // Saves and destroys the current set.
     void CloseSet();
-    // Repairs the current set with `options` (the user's clean-up choices).
+    // Repairs the current set with `options` (RepairOptionsFrom the user's
+    // settings).
     void Repair(const RepairOptions& options);
     // Switches the automatic rescan on (scanning at once) or off.
     void SetRescan(bool on);
@@ -122,8 +127,6 @@ class VerificationWorker {
     bool Handle(Request& request);
     void OnRescanTimer();
     void FinishBatch();
-    void SaveAndDestroySet();
-    void TakeSet(std::unique_ptr<RecoverySet> set);
     bool StopSet() const;
 
     SetObserver* observer_;
@@ -139,8 +142,8 @@ class VerificationWorker {
     bool started_ = false;    // the thread has set itself up
     int threadId_ = 0;        // the worker's kernel thread id
 
-    // Worker thread only.
-    std::unique_ptr<RecoverySet> set_;
+    // Worker thread only: the session owns the current set.
+    SetSession session_;
     bool rescan_ = false;
     bool timerRunning_ = false;
     Clock::time_point timerDue_;

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "core/path.h"
+
 namespace vantrove::cli {
 namespace {
 
@@ -33,11 +35,6 @@ const char* ActivityText(Activity activity) {
         default:
             return "Working";
     }
-}
-
-std::string BaseName(const std::string& path) {
-    size_t slash = path.rfind('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
 }  // namespace
@@ -81,7 +78,7 @@ void CliObserver::StatusChanged(const RecoverySetStatus& status) {
     uint64_t permille = status.progressPosition >= status.progressTotal
                             ? 1000
                             : status.progressPosition * 1000 / status.progressTotal;
-    std::string name = BaseName(status.currentFile);
+    std::string name = FileNameOfPath(status.currentFile);
     if (name.size() > 40) name = "..." + name.substr(name.size() - 37);
     std::fprintf(stderr, "\r\033[K%s %s %3u.%u %%", ActivityText(status.activity), name.c_str(),
                  static_cast<unsigned>(permille / 10), static_cast<unsigned>(permille % 10));

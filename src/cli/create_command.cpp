@@ -7,28 +7,28 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstring>
-#include <set>
-
 #include <chrono>
 #include <climits>
 #include <cmath>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
-#include <condition_variable>
+#include <cstring>
 #include <mutex>
+#include <set>
 #include <thread>
 
 #include "app/application.h"
 #include "app/creation_settings.h"
+#include "app/extension_set.h"
 #include "app/settings.h"
 #include "cli/english_texts.h"
 #include "cli/set_report.h"
 #include "cli/verify_command.h"
+#include "core/path.h"
 #include "core/string_ids.h"
 #include "core/string_table.h"
 #include "create/creation_job.h"
-#include "create/existing_set_reader.h"
 #include "create/source_files.h"
 #include "par2/volume_name.h"
 
@@ -45,11 +45,11 @@ std::vector<std::string> ExistingRecoveryFiles(const std::string& folder, const 
     while (const dirent* entry = readdir(dir)) {
         const std::string name = entry->d_name;
         if (name.size() < base.size() + 5 || name.compare(0, base.size(), base) != 0 ||
-            strcasecmp(name.c_str() + name.size() - 5, ".par2") != 0) {
+            !EndsWithNoCase(name, ".par2")) {
             continue;
         }
         const bool index = name.size() == base.size() + 5;
-        const bool volume = strncasecmp(name.c_str() + base.size(), ".vol", 4) == 0;
+        const bool volume = EqualNoCase(std::string_view(name).substr(base.size(), 4), ".vol");
         if (index || volume) found.push_back(name);
     }
     closedir(dir);
@@ -57,26 +57,31 @@ std::vector<std::string> ExistingRecoveryFiles(const std::string& folder, const 
     return found;
 }
 
-void CreateUsage() {
-    std::fprintf(stderr,
+}  // namespace
+
+void CreateUsage(std::FILE* out) {
+    std::fprintf(out,
                  "usage: vantrove-cli create [options] [-o DIR/BASENAME] [-B BASEDIR] FILE|FOLDER...\n"
                  "       vantrove-cli create --extend SET.par2 [-c COUNT | -r PERCENT] "
                  "[-n COUNT]\n"
                  "  -B BASEDIR      names are stored relative to this folder (default: the\n"
                  "                  folder of -o); every file must lie below it\n"
                  "  FOLDER          adds every regular file below it (links not followed)\n"
-                 "  -s BYTES        block size (not held to the preferred block size)\n"
-                 "  -b COUNT        number of source blocks (likewise)\n"
+                 "  -s BYTES        block size (default: about 2000 blocks, a multiple of 4)\n"
+                 "  -b COUNT        number of source blocks\n"
                  "  -r PERCENT      redundancy (e.g. 10 or 12.5)\n"
                  "  -c COUNT        number of recovery blocks\n"
                  "  -f EXPONENT     exponent of the first recovery block\n"
-                 "  -n COUNT        number of recovery files\n"
+                 "  -n COUNT        number of recovery files (sizes doubling unless\n"
+                 "                  --scheme uniform; not with --scheme limited)\n"
                  "  --scheme powers|limited|uniform   sizes of the recovery files\n"
                  "  --split BYTES   also split large source files into pieces of this size\n"
                  "  --force         replace recovery files of the same name\n"
                  "  --wait          wait while another job works in the output folder\n"
                  "exit codes: 0 success, 3 failure\n");
 }
+
+namespace {
 
 
 // "10", "12.5", "0.01": hundredths of a percent; further decimals are cut.
@@ -200,14 +205,6 @@ void DrawBar(const std::string& text, const CreationStatus& st) {
     std::fflush(stderr);
 }
 
-std::string AbsoluteFolder(const std::string& folder) {
-    char resolved[PATH_MAX];
-    if (realpath(folder.empty() ? "." : folder.c_str(), resolved) == nullptr) return {};
-    std::string result = resolved;
-    if (result.empty() || result.back() != '/') result += '/';
-    return result;
-}
-
 }  // namespace
 
 bool ParseNumber(const std::string& text, uint64_t& value) {
@@ -230,7 +227,7 @@ bool GatherSources(const std::vector<std::string>& arguments, std::vector<Creati
             return false;
         }
         if (S_ISDIR(st.st_mode)) {
-            const std::string folder = AbsoluteFolder(path);
+            const std::string folder = ResolvedFolder(path);
             if (folder.empty() || !AddFolderFiles(folder, found, error)) {
                 if (error.empty()) error = "cannot read the folder " + path;
                 return false;
@@ -241,10 +238,8 @@ bool GatherSources(const std::vector<std::string>& arguments, std::vector<Creati
             error = "not a readable file: " + path;
             return false;
         }
-        const size_t slash = path.rfind('/');
-        const std::string folder =
-            AbsoluteFolder(slash == std::string::npos ? "." : path.substr(0, slash + 1));
-        const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+        const std::string folder = ResolvedFolder(FolderOfPath(path));
+        const std::string name = FileNameOfPath(path);
         if (folder.empty()) {
             error = "not a readable file: " + path;
             return false;
@@ -272,7 +267,7 @@ bool StoreNamesBelow(const std::string& baseFolder, const std::string& baseName,
         std::string relative = file.path.substr(baseFolder.size());
         // The set's own recovery files are never among its sources.
         if (relative.find('/') == std::string::npos &&
-            strcasecmp(Par2VolumeSetName(relative).c_str(), baseName.c_str()) == 0) {
+            EqualNoCase(Par2VolumeSetName(relative), baseName)) {
             continue;
         }
         if (relative.find('\\') != std::string::npos) {
@@ -398,6 +393,11 @@ bool ParseCreateArguments(const std::vector<std::string>& args, CreateArguments&
             parsed.splitLimit = number;
         }
     }
+    if (parsed.hasFileCount && parsed.hasScheme && parsed.scheme == kLimitedToLargest) {
+        error = "-n cannot be used with --scheme limited: that scheme makes as many files as "
+                "the largest source file needs";
+        return false;
+    }
     if (!parsed.extend.empty()) {
         if (!parsed.files.empty()) {
             error = "--extend takes no files";
@@ -428,9 +428,20 @@ void ApplyCreateArguments(const CreateArguments& a, CreationParameters& p) {
         p.setGranuleRestriction(false);
     if (a.hasBlockSize) p.setBlockSize(a.blockSize);
     if (a.hasBlockCount) p.setSourceBlockCount(a.blockCount);
+    // Neither asked for: about 2000 blocks, whatever the total size, so that
+    // a few small files do not get blocks (and recovery data) far larger
+    // than themselves, and a large set does not get too few blocks.
+    if (!a.hasBlockSize && !a.hasBlockCount && !p.extendExistingSet) {
+        p.setGranuleRestriction(false);
+        p.setSourceBlockCount(kDefaultSourceBlocks);
+    }
     if (a.hasSplit) p.setSplitLimit(a.splitLimit);  // its bounds follow the block size
     if (a.hasRedundancy) p.setRedundancy(a.redundancy);
     if (a.hasRecoveryCount) p.setRecoveryBlockCount(a.recoveryCount);
+    // A count of files under the scheme that derives the count from the
+    // largest file: the sizes double instead, as asked for by the count.
+    if (a.hasFileCount && !a.hasScheme && p.sizeScheme == kLimitedToLargest)
+        p.setSizeScheme(kPowersOfTwo);
     if (a.hasFileCount) p.setRecoveryFileCount(a.fileCount);
     if (a.hasFirst) p.setFirstRecoveryBlock(a.first);
 }
@@ -440,7 +451,7 @@ int RunCreateCommand(const std::vector<std::string>& args, StopFlag* stop) {
     std::string error;
     if (!ParseCreateArguments(args, parsed, error)) {
         std::fprintf(stderr, "vantrove-cli create: %s\n", error.c_str());
-        CreateUsage();
+        CreateUsage(stderr);
         return kError;
     }
 
@@ -455,12 +466,10 @@ int RunCreateCommand(const std::vector<std::string>& args, StopFlag* stop) {
     CreationParameters parameters(defaults, machine);
     if (!parsed.extend.empty()) {
         ExistingSetInfo info;
-        if (!ReadExistingSet(parsed.extend, info, error)) {
+        if (!ReadSetForExtension(parsed.extend, info, error)) {
             std::fprintf(stderr, "vantrove-cli create: %s\n", error.c_str());
             return kError;
         }
-        const std::string folder = AbsoluteFolder(info.folder);
-        if (!folder.empty()) info.folder = folder;
         parameters.initFromExistingSet(info);
     } else {
         std::vector<CreationSourceFile> files;
@@ -471,19 +480,13 @@ int RunCreateCommand(const std::vector<std::string>& args, StopFlag* stop) {
         parameters.AddFiles(files);
         std::string output = parsed.output;
         if (output.empty()) output = parameters.defaultPath + parameters.offeredBaseName();
-        const size_t slash = output.rfind('/');
-        std::string base = slash == std::string::npos ? output : output.substr(slash + 1);
-        if (base.size() > 5) {
-            std::string tail = base.substr(base.size() - 5);
-            for (char& c : tail) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-            if (tail == ".par2") base.resize(base.size() - 5);
-        }
+        std::string base = FileNameOfPath(output);
+        if (base.size() > 5 && EndsWithNoCase(base, ".par2")) base.resize(base.size() - 5);
         if (base.empty()) {
             std::fprintf(stderr, "vantrove-cli create: no base name for the recovery files\n");
             return kError;
         }
-        const std::string folder =
-            AbsoluteFolder(slash == std::string::npos ? "." : output.substr(0, slash + 1));
+        const std::string folder = ResolvedFolder(FolderOfPath(output));
         if (folder.empty()) {
             std::fprintf(stderr, "vantrove-cli create: no such folder for %s\n", output.c_str());
             return kError;
@@ -494,7 +497,7 @@ int RunCreateCommand(const std::vector<std::string>& args, StopFlag* stop) {
         // Names are stored relative to the base folder, so that a tree
         // verifies and repairs in place.
         const std::string baseFolder =
-            parsed.basePath.empty() ? folder : AbsoluteFolder(parsed.basePath);
+            parsed.basePath.empty() ? folder : ResolvedFolder(parsed.basePath);
         if (baseFolder.empty()) {
             std::fprintf(stderr, "vantrove-cli create: no such base folder: %s\n",
                          parsed.basePath.c_str());

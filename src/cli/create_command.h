@@ -15,6 +15,7 @@
 // sampled every 250 ms.
 
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -44,6 +45,12 @@ struct CreateArguments {
     uint32_t scheme = 0;
     uint64_t splitLimit = 0;
 };
+
+// Source blocks of a set when neither a block size nor a count is given.
+constexpr uint64_t kDefaultSourceBlocks = 2000;
+
+// The usage text of `vantrove-cli create`.
+void CreateUsage(std::FILE* out);
 
 // A decimal number of up to 19 digits, nothing else.
 bool ParseNumber(const std::string& text, uint64_t& value);

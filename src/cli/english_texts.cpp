@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "core/path.h"
 #include "create/creation_status.h"
 
 namespace vantrove::cli {
@@ -13,11 +14,6 @@ namespace {
 
 std::string Count(uint64_t n, const char* unit) {
     return std::to_string(n) + " " + unit + (n == 1 ? "" : "s");
-}
-
-std::string NameOf(const std::string& path) {
-    const size_t slash = path.rfind('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
 }  // namespace
@@ -123,13 +119,15 @@ std::string EnglishRepairError(ErrorKind kind, uint32_t systemErrorCode,
             return "a rebuilt file failed its verification";
         case ErrorKind::Cancelled:
             return "the repair was cancelled";
+        case ErrorKind::Busy:
+            return "the set is busy: another repair or creation is working in its folder";
         default:
             return "repair failed";
     }
     const int code = static_cast<int>(systemErrorCode);
     const std::string reason =
         code != 0 ? std::string(std::strerror(code)) : "error " + std::to_string(code);
-    return std::string(verb) + " \"" + NameOf(errorFile) + "\": " + reason;
+    return std::string(verb) + " \"" + FileNameOfPath(errorFile) + "\": " + reason;
 }
 
 }  // namespace vantrove::cli

@@ -3,6 +3,9 @@
 //
 //   vantrove-cli verify FILE [--json] [--cached]
 //   vantrove-cli repair FILE [--json] [--cached] [--keep-damaged] [--delete-recovery] [--no-trash]
+//   vantrove-cli create [options] -o DIR/BASENAME FILE|FOLDER...
+//   vantrove-cli par2 ARGS...    (and the program under the names par2, par2create, ...)
+//   vantrove-cli COMMAND --help | --version
 //
 // Exit codes: 0 all data verified, 1 repair possible, 2 repair impossible,
 // 3 error (bad arguments, unreadable file, unrecognised name).
@@ -30,19 +33,69 @@ void OnSignal(int) {
     gStop.store(1);
 }
 
-void Usage() {
-    std::fprintf(stderr,
+// An interrupt or a termination asks the running job to stop at its next
+// check, so that it ends tidily.
+void StopOnSignals() {
+    struct sigaction action {};
+    action.sa_handler = OnSignal;
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+}
+
+constexpr char kVerifyUsage[] =
+    "usage: vantrove-cli verify FILE [--json] [--cached]\n"
+    "  FILE is any volume of a PAR2 set (.par2), of a PAR1 set (.par, .pNN),\n"
+    "  or an SFV (.sfv) or MD5 (.md5) checksum list\n"
+    "  --json     the report as one JSON object\n"
+    "  --cached   files whose size and times are unchanged keep their results\n"
+    "             from the verification cache\n"
+    "exit codes: 0 all data verified, 1 repair possible, 2 repair impossible, 3 error\n";
+
+constexpr char kRepairUsage[] =
+    "usage: vantrove-cli repair FILE [--json] [--cached] [--keep-damaged] "
+    "[--delete-recovery] [--no-trash] [--wait]\n"
+    "  FILE is any volume of a PAR2 set (.par2), of a PAR1 set (.par, .pNN),\n"
+    "  or an SFV (.sfv) or MD5 (.md5) checksum list\n"
+    "  --json             the report as one JSON object\n"
+    "  --cached           unchanged files keep their results from the cache\n"
+    "  --keep-damaged     keep the damaged data files after a repair\n"
+    "  --delete-recovery  delete the recovery files after a successful repair\n"
+    "  --no-trash         delete for good instead of into the trash\n"
+    "  --wait             wait while another job works in the set's folder\n"
+    "exit codes: 0 repaired or nothing to repair, 2 not enough data to repair,\n"
+    "3 error or failed repair\n";
+
+void Usage(std::FILE* out) {
+    std::fprintf(out,
                  "usage: vantrove-cli verify FILE [--json] [--cached]\n"
                  "       vantrove-cli repair FILE [--json] [--cached] [--keep-damaged] "
-                 "[--delete-recovery] [--no-trash]\n"
+                 "[--delete-recovery] [--no-trash] [--wait]\n"
                  "       vantrove-cli create [options] -o DIR/BASENAME FILE...\n"
                  "       vantrove-cli create --extend SET.par2 [-c COUNT | -r PERCENT] [-n COUNT]\n"
+                 "       vantrove-cli par2 c|v|r [par2 options] ...\n"
+                 "       vantrove-cli COMMAND --help | --version\n"
                  "  FILE is any volume of a PAR2 set (.par2), of a PAR1 set (.par, .pNN),\n"
                  "  or an SFV (.sfv) or MD5 (.md5) checksum list\n"
                  "verify exit codes: 0 all data verified, 1 repair possible, 2 repair impossible, "
                  "3 error\n"
                  "repair exit codes: 0 repaired or nothing to repair, 2 not enough data to "
                  "repair, 3 error or failed repair\n");
+}
+
+void PrintVersion() {
+    std::printf("vantrove-cli %s\n", VANTROVE_VERSION);
+}
+
+// `--help` or `--version` anywhere among a command's options (not after
+// "--", where every word is a file): 1 for help, 2 for the version, else 0.
+int AskedForHelpOrVersion(int argc, char** argv, int first) {
+    for (int i = first; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--") break;
+        if (arg == "--help" || arg == "-h") return 1;
+        if (arg == "--version") return 2;
+    }
+    return 0;
 }
 
 }  // namespace
@@ -54,40 +107,49 @@ int main(int argc, char** argv) {
     const bool asPar2 = IsPar2ProgramName(argv[0]);
     if (asPar2 || (argc >= 2 && std::strcmp(argv[1], "par2") == 0)) {
         InstallCrashPoints();
-        struct sigaction action {};
-        action.sa_handler = OnSignal;
-        sigaction(SIGINT, &action, nullptr);
-        sigaction(SIGTERM, &action, nullptr);
+        StopOnSignals();
         return RunPar2Command(asPar2 ? argv[0] : "par2",
                               std::vector<std::string>(argv + (asPar2 ? 1 : 2), argv + argc), &gStop);
     }
     if (argc < 2) {
-        Usage();
+        Usage(stderr);
         return kError;
     }
     InstallCrashPoints();
     const std::string command = argv[1];
-    if (command == "-h" || command == "--help") {
-        Usage();
+    if (command == "-h" || command == "--help" || command == "help") {
+        Usage(stdout);
         return 0;
     }
+    if (command == "--version" || command == "-V") {
+        PrintVersion();
+        return 0;
+    }
+    if (command == "create" || command == "repair" || command == "verify") {
+        switch (AskedForHelpOrVersion(argc, argv, 2)) {
+            case 1:
+                if (command == "create") {
+                    CreateUsage(stdout);
+                } else {
+                    std::fputs(command == "repair" ? kRepairUsage : kVerifyUsage, stdout);
+                }
+                return 0;
+            case 2:
+                PrintVersion();
+                return 0;
+        }
+    }
     if (command == "create") {
-        struct sigaction action {};
-        action.sa_handler = OnSignal;
-        sigaction(SIGINT, &action, nullptr);
-        sigaction(SIGTERM, &action, nullptr);
+        StopOnSignals();
         return RunCreateCommand(std::vector<std::string>(argv + 2, argv + argc), &gStop);
     }
     if (command == "repair") {
-        struct sigaction action {};
-        action.sa_handler = OnSignal;
-        sigaction(SIGINT, &action, nullptr);
-        sigaction(SIGTERM, &action, nullptr);
+        StopOnSignals();
         return RunRepairCommand(std::vector<std::string>(argv + 2, argv + argc), &gStop);
     }
     if (command != "verify") {
         std::fprintf(stderr, "vantrove-cli: unknown command '%s'\n", command.c_str());
-        Usage();
+        Usage(stderr);
         return kError;
     }
     VerifyOptions options;
@@ -99,26 +161,23 @@ int main(int argc, char** argv) {
             options.cached = true;
         } else if (arg.size() > 1 && arg[0] == '-' && arg != "--") {
             std::fprintf(stderr, "vantrove-cli: unknown option '%s'\n", arg.c_str());
-            Usage();
+            std::fputs(kVerifyUsage, stderr);
             return kError;
         } else if (options.path.empty()) {
             options.path = arg;
         } else {
             std::fprintf(stderr, "vantrove-cli: more than one FILE given\n");
-            Usage();
+            std::fputs(kVerifyUsage, stderr);
             return kError;
         }
     }
     if (options.path.empty()) {
-        Usage();
+        std::fputs(kVerifyUsage, stderr);
         return kError;
     }
     options.progress = isatty(STDERR_FILENO) != 0;
 
-    struct sigaction action {};
-    action.sa_handler = OnSignal;
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
+    StopOnSignals();
 
     return RunVerify(options, &gStop);
 }

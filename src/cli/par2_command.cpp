@@ -25,6 +25,7 @@
 #include "cli/english_texts.h"
 #include "cli/par2_volumes.h"
 #include "cli/set_report.h"
+#include "core/path.h"
 #include "create/creation_job.h"
 #include "create/creation_status.h"
 #include "create/source_files.h"
@@ -32,16 +33,6 @@
 
 namespace vantrove::cli {
 namespace {
-
-std::string BaseNameOf(const std::string& path) {
-    const size_t slash = path.rfind('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-bool EndsWithNoCase(const std::string& text, const char* tail) {
-    const size_t n = std::strlen(tail);
-    return text.size() >= n && strcasecmp(text.c_str() + text.size() - n, tail) == 0;
-}
 
 // "5" or "12.5" in hundredths of a percent.
 bool ParsePercentValue(const std::string& text, uint32_t& hundredths) {
@@ -101,7 +92,7 @@ void PrintHelp() {
 }
 
 void PrintVersion(int level) {
-    std::printf("vantrove-cli version 0.9 (par2 command line)\n");
+    std::printf("vantrove-cli version %s (par2 command line)\n", VANTROVE_VERSION);
     if (level > 1) std::printf("Part of Vantrove, a PAR 2.0 recovery volume tool.\n");
 }
 
@@ -114,7 +105,7 @@ struct Printer {
 }  // namespace
 
 Par2Operation Par2OperationOfProgram(const std::string& programName) {
-    const std::string name = BaseNameOf(programName);
+    const std::string name = FileNameOfPath(programName);
     if (name == "par2create") return Par2Operation::Create;
     if (name == "par2verify") return Par2Operation::Verify;
     if (name == "par2repair") return Par2Operation::Repair;
@@ -122,7 +113,7 @@ Par2Operation Par2OperationOfProgram(const std::string& programName) {
 }
 
 bool IsPar2ProgramName(const std::string& programName) {
-    return BaseNameOf(programName) == "par2" ||
+    return FileNameOfPath(programName) == "par2" ||
            Par2OperationOfProgram(programName) != Par2Operation::None;
 }
 
@@ -495,13 +486,10 @@ int RunVerifyOrRepair(const Par2Arguments& a, StopFlag* stop) {
     // Files are looked for where the set's names say, below the set's own
     // folder; another base folder is refused rather than ignored.
     if (!a.basePath.empty()) {
-        char resolved[PATH_MAX];
-        std::string base = realpath(a.basePath.c_str(), resolved) ? resolved : a.basePath;
-        if (base.empty() || base.back() != '/') base += '/';
-        char setFolder[PATH_MAX];
-        const std::string folder = FolderOf(path);
-        std::string own = realpath(folder.c_str(), setFolder) ? setFolder : folder;
-        if (own.empty() || own.back() != '/') own += '/';
+        std::string base = ResolvedFolder(a.basePath);
+        if (base.empty()) base = a.basePath.back() == '/' ? a.basePath : a.basePath + '/';
+        std::string own = ResolvedFolder(FolderOfPath(path));
+        if (own.empty()) own = FolderOfPath(path);
         if (base != own) {
             std::fprintf(stderr,
                          "-B must name the folder of the recovery file on verify and repair "
@@ -511,18 +499,21 @@ int RunVerifyOrRepair(const Par2Arguments& a, StopFlag* stop) {
         }
     }
 
-    FolderLock lock;
-    if (repair && !LockSetFolder(lock, given, path, true, stop)) return kPar2FileIoError;
-
     Par2ProgressObserver observer(out.At(1));
-    std::unique_ptr<RecoverySet> set = OpenAndScanSet(path, observer, stop, false);
+    SetSession session(&observer, stop);
+    if (repair && !LockTaken(session.LockFolderOf(path, true), session.lockError(), given))
+        return kPar2FileIoError;
+
+    if (!session.Open(path, ScanMode::ReadEverything)) return kPar2InvalidArguments;
+    session.FinishActivity();
+    RecoverySet* set = session.set();
     // Files named after the PAR2 file are searched too, wherever they lie.
     for (const std::string& extra : a.files) {
         struct stat es {};
         if (stat(extra.c_str(), &es) != 0 || !S_ISREG(es.st_mode)) continue;
         set->ScanFile(nullptr, AbsolutePath(extra), false);
     }
-    if (!a.files.empty()) set->FinishActivity();
+    if (!a.files.empty()) session.FinishActivity();
     if (stop && stop->load() != 0) return kPar2InternalError;
 
     const RecoverySetStatus& s = set->status();
@@ -540,7 +531,7 @@ int RunVerifyOrRepair(const Par2Arguments& a, StopFlag* stop) {
     if (out.At(1)) {
         for (const auto& [volumePath, file] : set->knownFiles()) {
             if (file->kind != FileKind::Volume) continue;
-            std::printf("Loading \"%s\".\n", BaseNameOf(file->path).c_str());
+            std::printf("Loading \"%s\".\n", FileNameOfPath(file->path).c_str());
             if (out.At(2))
                 std::printf("Loaded %s\n", VolumeText(*file).c_str());
         }
@@ -563,14 +554,14 @@ int RunVerifyOrRepair(const Par2Arguments& a, StopFlag* stop) {
         std::fflush(stdout);
         return kPar2RepairNotPossible;
     }
-    RepairOptions options;
+    // This form keeps to its own switches, not to the settings.
+    RepairOptions options = RepairOptionsForMachine();
     options.deleteDamagedFiles = a.purge;
     options.deleteRecoveryFiles = a.purge;
     options.useRecycleBin = false;
-    set->SetRepairOptions(options);
-    set->Repair();
-    set->FinishActivity();
-    set->SaveIfLoaded();
+    session.Repair(options);
+    session.FinishActivity();
+    session.Save();
     const RecoverySetStatus& after = set->status();
     if (out.At(1)) std::printf("\nVerifying repaired files:\n\n");
     if (out.At(0)) {
@@ -638,8 +629,7 @@ bool AddTree(const std::string& folder, std::vector<std::string>& out) {
 // The name the classic tool gives a volume: a lower-case extension and the
 // exponent written with as many digits as first + count needs.
 std::string ClassicVolumeName(const std::string& path, uint64_t lastExponent, uint32_t largest) {
-    const size_t slash = path.rfind('/');
-    const std::string name = path.substr(slash + 1);
+    const std::string name = FileNameOfPath(path);
     const size_t vol = name.rfind(".vol");
     unsigned first = 0, count = 0;
     if (vol == std::string::npos ||
@@ -651,24 +641,20 @@ std::string ClassicVolumeName(const std::string& path, uint64_t lastExponent, ui
     char tail[64];
     std::snprintf(tail, sizeof tail, ".vol%0*u+%0*u.par2", exponentDigits, first, countDigits,
                   count);
-    return path.substr(0, slash + 1) + name.substr(0, vol) + tail;
+    return FolderOfPath(path) + name.substr(0, vol) + tail;
 }
 
 int RunCreate(const Par2Arguments& a, StopFlag* stop) {
     Printer out{a.verbosity};
     std::string output = a.par2File;
     if (!EndsWithNoCase(output, ".par2")) output += ".par2";
-    const size_t slash = output.rfind('/');
-    const std::string folderGiven = slash == std::string::npos ? "." : output.substr(0, slash + 1);
-    const std::string base = output.substr(slash == std::string::npos ? 0 : slash + 1,
-                                           output.size() - 5 - (slash == std::string::npos ? 0 : slash + 1));
-    char resolved[PATH_MAX];
-    if (base.empty() || realpath(folderGiven.c_str(), resolved) == nullptr) {
+    const std::string name = FileNameOfPath(output);
+    const std::string base = name.substr(0, name.size() - 5);
+    const std::string folder = base.empty() ? std::string() : ResolvedFolder(FolderOfPath(output));
+    if (folder.empty()) {
         std::fprintf(stderr, "Could not create \"%s\": No such folder.\n", output.c_str());
         return kPar2FileIoError;
     }
-    std::string folder = resolved;
-    if (folder.back() != '/') folder += '/';
 
     // Folders only with -R; without it they are passed over, as the classic tool does.
     std::vector<std::string> named;
@@ -692,12 +678,11 @@ int RunCreate(const Par2Arguments& a, StopFlag* stop) {
     }
     std::string baseFolder = folder;
     if (!a.basePath.empty()) {
-        if (realpath(a.basePath.c_str(), resolved) == nullptr) {
+        baseFolder = ResolvedFolder(a.basePath);
+        if (baseFolder.empty()) {
             std::fprintf(stderr, "Base path \"%s\" does not exist.\n", a.basePath.c_str());
             return kPar2InvalidArguments;
         }
-        baseFolder = resolved;
-        if (baseFolder.back() != '/') baseFolder += '/';
     }
     if (files.empty() || !StoreNamesBelow(baseFolder, base, files, error)) {
         std::fprintf(stderr, "%s\n", files.empty() ? "You must specify a list of files when creating." : error.c_str());
@@ -721,7 +706,7 @@ int RunCreate(const Par2Arguments& a, StopFlag* stop) {
     if (a.hasBlockSize) {
         p.setBlockSize(a.blockSize);
     } else {
-        p.setSourceBlockCount(a.hasBlockCount ? a.blockCount : 2000);
+        p.setSourceBlockCount(a.hasBlockCount ? a.blockCount : kDefaultSourceBlocks);
     }
     // Volume sizes: doubling by default, nearly equal with -u, held to the
     // largest file with -l.
@@ -783,8 +768,10 @@ int RunCreate(const Par2Arguments& a, StopFlag* stop) {
     if (!a.uniform && classic != p.volumeBlockCounts()) {
         std::string index;
         std::vector<std::string> volumes, written;
-        for (const std::string& path : job.outputPaths())
-            (BaseNameOf(path).find(".vol") == std::string::npos ? index : volumes.emplace_back()) = path;
+        for (const std::string& path : job.outputPaths()) {
+            const bool volume = FileNameOfPath(path).find(".vol") != std::string::npos;
+            (volume ? volumes.emplace_back() : index) = path;
+        }
         if (!RepackVolumes(index, volumes, folder + base, p.firstRecoveryBlock, classic, written,
                            error)) {
             std::fprintf(stderr, "%s\n", error.c_str());

@@ -9,8 +9,6 @@
 #include "app/settings.h"
 #include "cli/cli_observer.h"
 #include "cli/set_report.h"
-#include "core/disk_file.h"
-#include "core/folder_walk.h"
 
 namespace vantrove::cli {
 namespace {
@@ -62,37 +60,32 @@ bool ParseRepairArguments(const std::vector<std::string>& args, RepairCommandOpt
 int RunRepair(const RepairCommandOptions& options, const StopFlag* stop) {
     const std::string path = AbsolutePath(options.path);
     if (!CheckSetFile(options.path, path)) return kRepairError;
-    FolderLock lock;
-    if (!LockSetFolder(lock, options.path, path, options.wait, stop)) return kRepairError;
+    CliObserver observer(options.progress);
+    SetSession session(&observer, stop);
+    if (!LockTaken(session.LockFolderOf(path, options.wait), session.lockError(), options.path))
+        return kRepairError;
 
     Settings settings;
     settings.Load();
-    RepairOptions repairOptions;
-    repairOptions.deleteDamagedFiles = settings.deleteDamagedFiles && !options.keepDamaged;
-    repairOptions.deleteRecoveryFiles = settings.deleteRecoveryFiles || options.deleteRecovery;
-    repairOptions.useRecycleBin = settings.useRecycleBin && !options.noTrash;
+    RepairOptions repairOptions = RepairOptionsFrom(settings);
+    repairOptions.deleteDamagedFiles = repairOptions.deleteDamagedFiles && !options.keepDamaged;
+    repairOptions.deleteRecoveryFiles = repairOptions.deleteRecoveryFiles || options.deleteRecovery;
+    repairOptions.useRecycleBin = repairOptions.useRecycleBin && !options.noTrash;
 
-    CliObserver observer(options.progress);
-    std::unique_ptr<RecoverySet> set = OpenAndScanSet(path, observer, stop, options.cached);
-    // Work files of an interrupted job also lie in the subfolders the set
-    // names; only real folders below the set's are looked into.
-    for (const std::string& sub : set->SubfoldersNamed()) {
-        if (PrepareFoldersOf(set->folder(), sub + "/x", false)) {
-            RemovePartFiles(set->folder() + sub + "/");
-        }
-    }
+    if (!session.Open(path, ScanModeFor(options.cached))) return kRepairError;
+    session.FinishActivity();
+    const RecoverySet* set = session.set();
     const RecoveryState before = set->status().state;
     const bool stoppedEarly = stop && stop->load() != 0;
     bool attempted = false;
     if (!stoppedEarly && Repairable(before)) {
         attempted = true;
-        set->SetRepairOptions(repairOptions);
-        set->Repair();
+        session.Repair(repairOptions);
         // Keep the outcome: the end of the activity recounts the state but
         // leaves the error of the repair in place.
-        set->FinishActivity();
+        session.FinishActivity();
     }
-    set->SaveIfLoaded();
+    session.Save();
     observer.EndProgress();
 
     const RecoverySetStatus& status = set->status();

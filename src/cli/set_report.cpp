@@ -13,32 +13,6 @@
 
 namespace vantrove::cli {
 
-std::string AbsolutePath(const std::string& path) {
-    if (!path.empty() && path[0] == '/') return path;
-    char buffer[4096];
-    if (!getcwd(buffer, sizeof buffer)) return path;
-    std::string cwd = buffer;
-    if (cwd.empty() || cwd.back() != '/') cwd += '/';
-    std::string relative = path;
-    while (relative.compare(0, 2, "./") == 0) relative.erase(0, 2);
-    return cwd + relative;
-}
-
-const char* FormatName(FormatKind kind) {
-    switch (kind) {
-        case FormatKind::Par1:
-            return "PAR1";
-        case FormatKind::Par2:
-            return "PAR2";
-        case FormatKind::Md5:
-            return "MD5";
-        case FormatKind::Sfv:
-            return "SFV";
-        default:
-            return "";
-    }
-}
-
 SourceRowKind RowOf(const SourceFileEntry& entry) {
     const SetFile* target = entry.targetFile.get();
     if (entry.completeCopy && entry.completeCopy.get() == target) {
@@ -154,19 +128,9 @@ bool CheckSetFile(const std::string& given, const std::string& path) {
     return true;
 }
 
-std::string FolderOf(const std::string& path) {
-    const size_t slash = path.rfind('/');
-    return slash == std::string::npos ? "." : path.substr(0, slash + 1);
-}
-
-bool LockSetFolder(FolderLock& lock, const std::string& given, const std::string& path, bool wait,
-                   const StopFlag* stop) {
-    const std::string folder = FolderOf(path);
-    const auto keepWaiting = [stop] { return stop == nullptr || stop->load() == 0; };
-    switch (lock.Acquire(folder, wait, keepWaiting)) {
+bool LockTaken(FolderLock::Outcome outcome, int error, const std::string& given) {
+    switch (outcome) {
         case FolderLock::Outcome::Locked:
-            // No other job of ours works here now: a work file is a leftover.
-            RemovePartFiles(folder);
             return true;
         case FolderLock::Outcome::Busy:
             std::fprintf(stderr,
@@ -177,27 +141,13 @@ bool LockSetFolder(FolderLock& lock, const std::string& given, const std::string
         case FolderLock::Outcome::Failed:
             break;
     }
-    std::fprintf(stderr, "vantrove-cli: %s: %s\n", given.c_str(), std::strerror(lock.error()));
+    std::fprintf(stderr, "vantrove-cli: %s: %s\n", given.c_str(), std::strerror(error));
     return false;
 }
 
-std::unique_ptr<RecoverySet> OpenAndScanSet(const std::string& path, CliObserver& observer,
-                                            const StopFlag* stop, bool cached) {
-    std::unique_ptr<RecoverySet> set = NewEmptySet(ChooseSetFormat(path), &observer, stop);
-    if (std::unique_ptr<RecoverySet> replacement = set->Open(path)) {
-        observer.ClearLists();
-        set = std::move(replacement);
-        set->ReportAll();
-        // The saved state only spares reading when asked: silent damage
-        // keeps a file's size and times.
-        if (cached) {
-            set->Scan();
-        } else {
-            set->Reverify();
-        }
-    }
-    set->FinishActivity();
-    return set;
+bool LockSetFolder(FolderLock& lock, const std::string& given, const std::string& path, bool wait,
+                   const StopFlag* stop) {
+    return LockTaken(LockJobFolder(lock, FolderOfPath(path), wait, stop), lock.error(), given);
 }
 
 std::string UnusableNameReason(const RecoverySet& set, const SourceFileEntry& entry) {
@@ -221,7 +171,7 @@ void PrintSetReport(const RecoverySet& set, bool asJson,
     if (asJson) {
         JsonWriter json;
         json.BeginObject();
-        json.Key("format").String(FormatName(status.formatKind));
+        json.Key("format").String(SetFormatName(status.formatKind));
         json.Key("state").Number(static_cast<int64_t>(status.state));
         json.Key("subState").Number(static_cast<int64_t>(status.subState));
         json.Key("totalBlocks").Number(status.totalDataBlocks);
@@ -242,8 +192,7 @@ void PrintSetReport(const RecoverySet& set, bool asJson,
         std::printf("%s\n", json.text().c_str());
     } else {
         for (const SetFile* file : volumes) {
-            std::printf("recovery  %-40s %14llu  %s\n",
-                        file->path.substr(file->path.rfind('/') + 1).c_str(),
+            std::printf("recovery  %-40s %14llu  %s\n", FileNameOfPath(file->path).c_str(),
                         static_cast<unsigned long long>(file->size), VolumeText(*file).c_str());
         }
         for (const SourceFileEntryRef& entry : set.entries()) {

@@ -1,7 +1,7 @@
 #pragma once
 // What the verify and repair commands share: checking the FILE argument,
-// opening and scanning its set the way the verification worker does, and
-// printing the report of files and state as text or JSON.
+// locking its folder, and printing the report of files and state as text or
+// JSON. The set itself travels through a SetSession, as in the desktop.
 
 #include <functional>
 #include <memory>
@@ -10,35 +10,34 @@
 
 #include "cli/cli_observer.h"
 #include "cli/json_writer.h"
+#include "app/set_session.h"
 #include "core/folder_lock.h"
+#include "core/path.h"
 #include "engine/recovery_set.h"
 
 namespace vantrove::cli {
 
-// `path` made absolute against the current folder.
-std::string AbsolutePath(const std::string& path);
-// The folder part of `path`, with its '/' ("." for a bare name).
-std::string FolderOf(const std::string& path);
 // True when `path` (`given` as the user wrote it) is a readable file with a
 // name this program opens; otherwise prints why not on stderr.
 bool CheckSetFile(const std::string& given, const std::string& path);
-// Takes `lock` on the folder of `path` (`given` as the user wrote it) for a
-// job that changes files there, then deletes the work files that an
-// interrupted job left there. When another job holds the lock, prints that
-// the set is busy and returns false at once, or with `wait` waits for it (a
-// stop ends the wait).
+// True when `outcome` says the folder lock was taken; otherwise prints on
+// stderr why not (`given` is the FILE as the user wrote it, `error` the
+// lock's error).
+bool LockTaken(FolderLock::Outcome outcome, int error, const std::string& given);
+// Takes `lock` on the folder of `path` for a job that changes files there,
+// then deletes the work files that an interrupted job left there. When
+// another job holds the lock, prints that the set is busy and returns false
+// at once, or with `wait` waits for it (a stop ends the wait).
 bool LockSetFolder(FolderLock& lock, const std::string& given, const std::string& path, bool wait,
                    const StopFlag* stop);
-// Opens the set of `path`, scans its folder (or takes its saved state) and
-// finishes the activity. Never null.
-// Every file is read unless `cached` lets unchanged files (same size and
-// times) keep their results from the verification cache.
-std::unique_ptr<RecoverySet> OpenAndScanSet(const std::string& path, CliObserver& observer,
-                                            const StopFlag* stop, bool cached);
+// How a command that reports on a set reads its files: `cached` lets
+// unchanged files (same size and times) keep their saved results.
+inline ScanMode ScanModeFor(bool cached) {
+    return cached ? ScanMode::Cached : ScanMode::ReadEverything;
+}
 // Why the repair leaves the file of `entry` alone.
 std::string UnusableNameReason(const RecoverySet& set, const SourceFileEntry& entry);
 
-const char* FormatName(FormatKind kind);
 SourceRowKind RowOf(const SourceFileEntry& entry);
 std::string VolumeText(const SetFile& file);
 std::string SourceText(const SourceFileEntry& entry, SourceRowKind row);

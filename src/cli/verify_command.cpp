@@ -35,9 +35,12 @@ int RunVerify(const VerifyOptions& options, const StopFlag* stop) {
     if (!CheckSetFile(options.path, path)) return kError;
 
     CliObserver observer(options.progress);
-    std::unique_ptr<RecoverySet> set = OpenAndScanSet(path, observer, stop, options.cached);
-    set->SaveIfLoaded();
+    SetSession session(&observer, stop);
+    if (!session.Open(path, ScanModeFor(options.cached))) return kError;
+    session.FinishActivity();
+    session.Save();
     observer.EndProgress();
+    const RecoverySet* set = session.set();
 
     // A file whose name the repair may not use is never restored: the set
     // cannot be made whole, whatever the blocks say.
@@ -51,7 +54,7 @@ int RunVerify(const VerifyOptions& options, const StopFlag* stop) {
     }
     // Work files of an interrupted repair or creation stay visible until
     // the next job in the folder removes them.
-    for (const std::string& name : ListPartFiles(FolderOf(path)))
+    for (const std::string& name : ListPartFiles(FolderOfPath(path)))
         lines.push_back("leftover  " + name +
                         "  (of an interrupted job; the next repair removes it)");
     PrintSetReport(*set, options.json, {}, lines);

@@ -18,6 +18,7 @@
 #include <limits>
 
 #include "core/disk_file_io.h"
+#include "core/path.h"
 
 namespace vantrove {
 
@@ -385,9 +386,7 @@ bool DiskFile::moveIntoPlace(const std::string& finalPath, bool replace) {
     }
     if (error != 0) return Fail(error);
     path = finalPath;
-    const size_t slash = path.rfind('/');
-    const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
-    const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int dir = ::open(ParentFolderOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dir >= 0) {
         fsync(dir);
         ::close(dir);
@@ -401,17 +400,13 @@ constexpr size_t kPartSuffixLength = sizeof kPartSuffix - 1;
 }  // namespace
 
 std::string PartPathOf(const std::string& path) {
-    const size_t slash = path.rfind('/');
-    const size_t start = slash == std::string::npos ? 0 : slash + 1;
-    return path.substr(0, start) + "." + path.substr(start) + kPartSuffix;
+    return FolderOfPath(path) + "." + FileNameOfPath(path) + kPartSuffix;
 }
 
 std::string FinalPathOfPart(const std::string& path) {
-    const size_t slash = path.rfind('/');
-    const size_t start = slash == std::string::npos ? 0 : slash + 1;
-    const std::string name = path.substr(start);
+    const std::string name = FileNameOfPath(path);
     if (!IsPartFileName(name)) return path;
-    return path.substr(0, start) + name.substr(1, name.size() - 1 - kPartSuffixLength);
+    return FolderOfPath(path) + name.substr(1, name.size() - 1 - kPartSuffixLength);
 }
 
 bool IsPartFileName(const std::string& name) {

@@ -12,6 +12,7 @@
 
 #include "core/disk_file.h"
 #include "core/disk_file_io.h"
+#include "core/path.h"
 
 namespace vantrove {
 namespace {
@@ -19,30 +20,8 @@ namespace {
 // Candidate names tried in one trash before giving up.
 constexpr int kMaxTrashNames = 10000;
 
-std::string FolderPart(const std::string& path) {
-    size_t slash = path.rfind('/');
-    if (slash == std::string::npos) return ".";
-    if (slash == 0) return "/";
-    return path.substr(0, slash);
-}
-
-std::string NamePart(const std::string& path) {
-    size_t slash = path.rfind('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
 bool IsAbsolute(const char* path) {
     return path != nullptr && path[0] == '/';
-}
-
-// The path as an absolute one, relative paths taken from the current folder.
-std::string AbsolutePath(const std::string& path) {
-    if (!path.empty() && path[0] == '/') return path;
-    char buffer[PATH_MAX];
-    if (!getcwd(buffer, sizeof buffer)) return {};
-    std::string cwd = buffer;
-    if (cwd.empty() || cwd.back() != '/') cwd += '/';
-    return cwd + path;
 }
 
 // Percent-encodes everything but unreserved characters and '/', as the
@@ -134,7 +113,7 @@ int TrashInto(const std::string& trash, const std::string& absolute) {
     if (int error = EnsurePrivateFolder(files)) return error;
     if (int error = EnsurePrivateFolder(info)) return error;
 
-    const std::string name = NamePart(absolute);
+    const std::string name = FileNameOfPath(absolute);
     const std::string record =
         "[Trash Info]\nPath=" + EncodePath(absolute) + "\nDeletionDate=" + DeletionDate() + "\n";
     for (int n = 1; n <= kMaxTrashNames; ++n) {
@@ -166,7 +145,7 @@ int TrashInto(const std::string& trash, const std::string& absolute) {
 std::string MountTop(const std::string& folder, dev_t device) {
     std::string current = folder;
     while (current != "/") {
-        std::string parent = FolderPart(current);
+        std::string parent = ParentFolderOf(current);
         struct stat st {};
         if (stat(parent.c_str(), &st) != 0 || st.st_dev != device) break;
         current = parent;
@@ -176,7 +155,7 @@ std::string MountTop(const std::string& folder, dev_t device) {
 
 int TrashOnItsFileSystem(const std::string& absolute, dev_t device) {
     char resolved[PATH_MAX];
-    if (!realpath(FolderPart(absolute).c_str(), resolved)) return errno;
+    if (!realpath(ParentFolderOf(absolute).c_str(), resolved)) return errno;
     const std::string top = MountTop(resolved, device);
     const std::string base = top == "/" ? "" : top;
     const std::string uid = std::to_string(geteuid());
@@ -213,9 +192,9 @@ int MoveToTrash(const std::string& path) {
     if (!home.empty()) {
         // The home trash lives under the data folder; make that first, so
         // that a fresh account gets a real trash and not a stray folder.
-        error = EnsureFolders(FolderPart(home));
+        error = EnsureFolders(ParentFolderOf(home));
         struct stat homeSt {};
-        if (error == 0 && stat(FolderPart(home).c_str(), &homeSt) != 0) error = errno;
+        if (error == 0 && stat(ParentFolderOf(home).c_str(), &homeSt) != 0) error = errno;
         if (error == 0) {
             error = homeSt.st_dev == st.st_dev ? TrashInto(home, absolute) : EXDEV;
         }

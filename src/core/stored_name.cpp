@@ -87,14 +87,4 @@ bool PathLeavesFolder(const std::string& path, const std::string& folder) {
     return !(resolved.size() > base.size() && resolved.compare(0, base.size(), base) == 0);
 }
 
-std::string FolderOfPath(const std::string& path) {
-    size_t slash = path.rfind('/');
-    return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
-}
-
-std::string FileNameOfPath(const std::string& path) {
-    size_t slash = path.rfind('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
 }  // namespace vantrove

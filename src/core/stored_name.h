@@ -17,6 +17,8 @@
 #include <string>
 #include <string_view>
 
+#include "core/path.h"
+
 namespace vantrove {
 
 // The name as a path of this system: everything before the first zero byte,
@@ -37,10 +39,5 @@ std::string ResolvedEntryPath(const std::string& folder, const std::string& name
 
 // True unless `path`, resolved lexically, lies strictly inside `folder`.
 bool PathLeavesFolder(const std::string& path, const std::string& folder);
-
-// The folder part of a path, up to and including its last '/'.
-std::string FolderOfPath(const std::string& path);
-// The file-name part of a path.
-std::string FileNameOfPath(const std::string& path);
 
 }  // namespace vantrove

@@ -32,6 +32,7 @@ constexpr int kStrErrorMemoryTest = 659;
 constexpr int kStrErrorSystemCode = 660;
 constexpr int kStrErrorVerificationFailed = 661;
 constexpr int kStrRepairCancelled = 662;
+constexpr int kStrErrorSetBusy = 679;
 
 // PAR1 creator names
 constexpr int kStrClientVersionMajorMinorSub = 508;
@@ -117,6 +118,7 @@ constexpr int kStrCreationFailedMemoryError = 639;
 constexpr int kStrCreationFailedPar2Verify = 640;
 constexpr int kStrCreationFailedDataVerify = 641;
 constexpr int kStrCreationFailed = 642;
+constexpr int kStrCreationFailedBusy = 682;
 
 // Verify/repair dialog: buttons and stop question
 constexpr int kStrRepairButton = 643;
@@ -126,6 +128,8 @@ constexpr int kStrStopButton = 646;
 constexpr int kStrExtraButton = 647;
 constexpr int kStrStopRepairQuestion = 670;
 constexpr int kStrStopRepairCaption = 671;
+constexpr int kStrLeftoverFilesOne = 680;
+constexpr int kStrLeftoverFiles = 681;
 
 // Verify/repair dialog: window titles while busy, by activity
 constexpr int kStrTitleLoading = 547;

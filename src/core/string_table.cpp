@@ -43,7 +43,7 @@ constexpr std::optional<int> UncoveredIdIn(const StringEntry* entries, std::size
 
 // A broken table stops the build here rather than the program at start-up.
 static_assert(!DuplicateIdIn(kStrings, kStringCount), "an id appears twice in the table");
-static_assert(!OutOfRangeIdIn(kStrings, kStringCount), "an id lies outside 500..678");
+static_assert(!OutOfRangeIdIn(kStrings, kStringCount), "an id lies outside 500..682");
 static_assert(!UncoveredIdIn(kStrings, kStringCount), "an id has no text or an empty one");
 static_assert(kStringCount == kStringIdCount, "the table must hold exactly one entry per id");
 

@@ -15,6 +15,7 @@
 #include "core/disk_file.h"
 #include "core/md5.h"
 #include "core/page_region.h"
+#include "core/path.h"
 #include "core/string_ids.h"
 #include "core/string_table.h"
 #include "core/worker_team.h"
@@ -58,18 +59,6 @@ int DecimalDigits(uint64_t v) {
         ++digits;
     }
     return digits;
-}
-
-std::string NameOf(const std::string& path) {
-    size_t slash = path.rfind('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-bool LessNoCase(const std::string& a, const std::string& b) {
-    return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
-        return std::tolower(static_cast<unsigned char>(x)) <
-               std::tolower(static_cast<unsigned char>(y));
-    });
 }
 
 // A thread that runs posted work items one after another, in order. MD5 is
@@ -419,7 +408,7 @@ bool CreationJob::State::HashSources() {
     for (size_t i = 0; i < files.size(); ++i) {
         Source& src = sources[i];
         src.path = files[i].path;
-        src.name = files[i].storedName.empty() ? NameOf(src.path) : files[i].storedName;
+        src.name = files[i].storedName.empty() ? FileNameOfPath(src.path) : files[i].storedName;
         src.file = std::make_shared<DiskFile>();
         Phase(kPhaseHashing, src.name, 0, files[i].size > 0 ? files[i].size : 1);
         if (!src.file->open(src.path)) return Fail(kFailDescriptionPacket, src.path);
@@ -1259,7 +1248,7 @@ bool CreationJob::State::VerifyOutputs() {
     bool ok = true;
     std::string failedName;
     for (Output& o : outputs) {
-        Phase(kPhaseVerifyOutput, NameOf(o.path), 0, o.size);
+        Phase(kPhaseVerifyOutput, FileNameOfPath(o.path), 0, o.size);
         if (!CheckWrittenFile(o)) {
             o.damaged = true;
             if (failedName.empty()) failedName = o.path;

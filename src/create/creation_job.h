@@ -52,6 +52,9 @@ enum CreationFailure : int {
     kFailMemoryError = 15,
     kFailPar2Verify = 16,
     kFailDataVerify = 17,
+    // Another repair or creation holds the lock on the output folder; the
+    // job did not start.
+    kFailBusy = 18,
 };
 
 // Lets tests damage memory or files at the points where damage must be

@@ -7,6 +7,7 @@
 #include <climits>
 #include <cmath>
 
+#include "core/path.h"
 #include "core/string_ids.h"
 #include "core/string_table.h"
 #include "par2/file_description_packet.h"
@@ -34,21 +35,6 @@ uint64_t BlockCount(const std::vector<uint64_t>& sizes, uint64_t blockSize) {
     uint64_t count = 0;
     for (uint64_t s : sizes) count += CeilDiv(s, blockSize);
     return count;
-}
-
-std::string CurrentFolder(bool& ok) {
-    char buffer[PATH_MAX];
-    if (getcwd(buffer, sizeof buffer) == nullptr) {
-        ok = false;
-        return {};
-    }
-    ok = true;
-    return buffer;
-}
-
-std::string NamePart(const std::string& path) {
-    size_t slash = path.rfind('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
 // The longest common prefix of a and b without regard to case.
@@ -232,17 +218,11 @@ void CreationParameters::ComputeNames() {
     if (files_.empty()) return;
     bool first = true;
     for (const auto& f : files_) {
-        std::string folder;
-        std::string name;
-        size_t slash = f.path.rfind('/');
-        if (slash != std::string::npos) {
-            folder = f.path.substr(0, slash + 1);
-            name = f.path.substr(slash + 1);
-        } else {
-            bool ok = false;
-            folder = CurrentFolder(ok);
-            if (!ok && first) folder = "./";
-            name = f.path;
+        std::string folder = FolderOfPath(f.path);
+        const std::string name = FileNameOfPath(f.path);
+        if (folder.empty()) {
+            folder = CurrentFolder();
+            if (folder.empty() && first) folder = "./";
         }
         if (first) {
             if (folder.empty() || folder.back() != '/') folder += '/';
@@ -286,7 +266,7 @@ void CreationParameters::ComputeBounds() {
         totalDataSize += f.size;
         largestFileSize = std::max(largestFileSize, f.size);
         if (f.size > 0) ++nonEmptyFileCount;
-        paddedNameBytes += (NamePart(f.path).size() + 3) & ~uint64_t{3};
+        paddedNameBytes += (FileNameOfPath(f.path).size() + 3) & ~uint64_t{3};
     }
     if (nonEmptyFileCount == 0) {
         minBlockSize = maxBlockSize = blockGranule;

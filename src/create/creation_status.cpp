@@ -33,6 +33,7 @@ CreationStatus CreationStatusSlot::Snapshot() const {
 }
 
 std::string CreationFailureMessage(int code) {
+    if (code == 18) return GetString(kStrCreationFailedBusy);  // the output folder is busy
     if (code < 1 || code > 17) return GetString(kStrCreationFailed);
     return GetString(kStrCreationFailedNoSourceFiles + code - 1);
 }

@@ -8,6 +8,8 @@
 #include <cstring>
 #include <map>
 
+#include "core/path.h"
+
 namespace vantrove {
 
 bool AddFolderFiles(const std::string& folder, std::vector<CreationSourceFile>& out,
@@ -42,8 +44,7 @@ std::string StoredNameBelow(const std::string& path, const std::string& folder) 
         path.compare(0, folder.size(), folder) == 0) {
         return path.substr(folder.size());
     }
-    const size_t slash = path.rfind('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
+    return FileNameOfPath(path);
 }
 
 bool FindStoredNameClash(const std::vector<CreationSourceFile>& files, std::string& name,

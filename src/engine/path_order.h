@@ -8,10 +8,9 @@
 
 #include <string_view>
 
-namespace vantrove {
+#include "core/path.h"
 
-// <0, 0, >0 comparing ASCII letters without regard to case.
-int CompareIgnoringCase(std::string_view a, std::string_view b);
+namespace vantrove {
 
 struct PathLess {
     bool operator()(std::string_view a, std::string_view b) const;

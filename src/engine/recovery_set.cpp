@@ -781,6 +781,10 @@ void RecoverySet::SetRecoveryBlocksAvailable(int32_t count) {
     status_.recoveryBlocksAvailable = count;
 }
 
+void RecoverySet::SetLeftoverFiles(int32_t count) {
+    status_.leftoverFiles = count;
+}
+
 void RecoverySet::SetSetState(RecoveryState state) {
     status_.state = state;
 }

@@ -34,6 +34,7 @@ enum class ErrorKind : int32_t {
     Signature = 8,     // computed data failed its checksum (probable memory error)
     VerifyFailed = 9,  // a rebuilt file failed its verification
     Cancelled = 10,    // the user cancelled the repair
+    Busy = 11,         // another job holds the lock on the set's folder
 };
 
 // The state of the whole set, recomputed from the counters by UpdateState.
@@ -108,6 +109,9 @@ struct RecoverySetStatus {
     int32_t unverifiedFiles = 0;
     int32_t joinableFiles = 0;  // not complete, not misnamed, every block found
     uint32_t timeStamp = 0;     // milliseconds since system start at the last hand-over
+    // Work files of an interrupted job in the set's folder; the next repair
+    // there removes them.
+    int32_t leftoverFiles = 0;
 
     // The counter that belongs to `state`.
     int32_t& CounterFor(FileState state);

@@ -2,9 +2,10 @@
 // RepairOptions: what the driver of a set tells it about a repair.
 //
 // A copy of the clean-up options of the user's settings and of the machine's
-// memory size, handed to a set by whoever drives it (the verification
-// worker, the command line), so that the engine does not depend on the
-// settings store or the application object. Plain value.
+// memory size and cores, handed to a set by whoever drives it (the
+// verification worker, the command line; both make it with RepairOptionsFrom
+// in app/set_session.h), so that the engine does not depend on the settings
+// store or the application object. Plain value.
 
 #include <cstdint>
 
@@ -20,6 +21,8 @@ struct RepairOptions {
     // Physical memory of the machine, of which a rebuild uses a third; 0
     // asks the system (128 MiB when it does not say).
     uint64_t physicalMemoryBytes = 0;
+    // Threads of the rebuild's multiply-accumulate; 0 takes one per core.
+    uint32_t threads = 0;
 };
 
 }  // namespace vantrove

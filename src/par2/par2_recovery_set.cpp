@@ -114,18 +114,26 @@ std::unique_ptr<RecoverySet> Par2RecoverySet::Open(const std::string& path) {
         return nullptr;
     }
 
+    LoadVolumes(path, false);
+    NotifyStatus();
+    return CompleteOpen();
+}
+
+bool Par2RecoverySet::LoadVolumes(const std::string& path, bool everyVolume) {
+    const std::string name = FileNameOf(path);
+    const std::string setName = VolumeSetName(name);
     SetFolderAndBaseName(FolderOf(path), setName);
     BeginLoading(setName.empty() ? name : setName);
 
     SetFileRef chosen = KnownOrNewVolume(path);
     LoadVolume(chosen, false);
 
-    if (!chosen_ && !setName.empty() && !StopRequested()) {
+    if ((everyVolume || !chosen_) && !setName.empty() && !StopRequested()) {
         // The other volumes of the set, in the order the folder lists them.
         const std::string folder = folder_.empty() ? std::string("./") : folder_;
         if (DIR* dir = opendir(folder.c_str())) {
             while (struct dirent* entry = readdir(dir)) {
-                if (chosen_ || StopRequested()) break;
+                if ((chosen_ && !everyVolume) || StopRequested()) break;
                 if (entry->d_type == DT_DIR) continue;
                 const std::string found = entry->d_name;
                 if (found.size() < setName.size() ||
@@ -143,8 +151,7 @@ std::unique_ptr<RecoverySet> Par2RecoverySet::Open(const std::string& path) {
             closedir(dir);
         }
     }
-    NotifyStatus();
-    return CompleteOpen();
+    return chosen_ != nullptr;
 }
 
 std::unique_ptr<RecoverySet> Par2RecoverySet::CompleteOpen() {

@@ -50,6 +50,13 @@ class Par2RecoverySet : public ParityRecoverySet {
     // of their own (par2_repair.cpp).
     void SearchGaps() override;
 
+    // Reads the volume at `path`, then the other volumes of its base name in
+    // its folder, as Open does for a fresh set, but looks at no data file and
+    // takes no saved state. With `everyVolume` the reading goes on once a set
+    // is complete, so that every recovery slice in the folder is known. True
+    // when a set was chosen.
+    bool LoadVolumes(const std::string& path, bool everyVolume);
+
     // The group that became the set (null while the set is incomplete).
     const PacketGroup* chosenGroup() const { return chosen_; }
     const std::vector<std::unique_ptr<PacketGroup>>& groups() const { return groups_; }

@@ -113,6 +113,7 @@ bool Par2RecoverySet::RebuildTargets(RecoveryState state,
     job.physicalMemoryBytes = repairOptions().physicalMemoryBytes != 0
                                   ? repairOptions().physicalMemoryBytes
                                   : SystemPhysicalMemory();
+    job.threads = repairOptions().threads;
     OpenedFiles opened;
     bool openFailed = false;
     auto openInput = [&](const DiskFileRef& file) {

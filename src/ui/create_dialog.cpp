@@ -21,6 +21,7 @@
 #include <QMimeData>
 #include <QPushButton>
 #include <QSlider>
+#include <QToolButton>
 #include <QTreeWidget>
 #include <QUrl>
 #include <QVBoxLayout>
@@ -35,17 +36,15 @@
 #include "app/make_folders.h"
 #include "app/repair_error_message.h"
 #include "app/settings.h"
+#include "core/path.h"
 #include "core/string_ids.h"
 #include "core/string_table.h"
-#include "create/existing_set_reader.h"
+#include "create/source_files.h"
 #include "par2/volume_name.h"
 #include "ui/about_box.h"
 #include "ui/creation_progress_dialog.h"
-#include <QToolButton>
-
 #include "ui/dialog_menu_button.h"
 #include "ui/dialog_switch.h"
-#include "create/source_files.h"
 #include "ui/dropped_paths.h"
 #include "ui/file_dialog_filters.h"
 #include "ui/help_key.h"
@@ -84,14 +83,6 @@ QString Grouped(uint64_t value) {
     return Q(FormatGrouped(value));
 }
 
-std::string CurrentFolderSlash() {
-    char buffer[PATH_MAX];
-    if (getcwd(buffer, sizeof buffer) == nullptr) return "./";
-    std::string folder = buffer;
-    if (folder.empty() || folder.back() != '/') folder += '/';
-    return folder;
-}
-
 // An absolute path written one way only: "." components and repeated
 // slashes go, so that "dir/./a" and "dir//a" name the listed "dir/a".
 // ".." stays: behind a symbolic link it need not lead to the folder the
@@ -109,30 +100,13 @@ std::string TidyPath(const std::string& path) {
     return tidy.empty() ? std::string("/") : tidy;
 }
 
-bool LessNoCase(const std::string& a, const std::string& b) {
-    return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
-        return std::tolower(static_cast<unsigned char>(x)) <
-               std::tolower(static_cast<unsigned char>(y));
-    });
-}
-
-std::string FolderOf(const std::string& path) {
-    const size_t slash = path.rfind('/');
-    return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
-}
-
-std::string NameOf(const std::string& path) {
-    const size_t slash = path.rfind('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
 // Room a selection takes in the chooser's name buffer: the folder, then each
 // name, each ended by a zero, and a closing zero; one file takes its path.
 size_t SelectionCharacters(const QStringList& files) {
     if (files.isEmpty()) return 1;
     if (files.size() == 1) return static_cast<size_t>(files.front().size()) + 2;
-    size_t total = S(files.front()).size() - NameOf(S(files.front())).size() + 1;
-    for (const QString& file : files) total += NameOf(S(file)).size() + 1;
+    size_t total = S(files.front()).size() - FileNameOfPath(S(files.front())).size() + 1;
+    for (const QString& file : files) total += FileNameOfPath(S(file)).size() + 1;
     return total + 1;
 }
 
@@ -212,34 +186,6 @@ QString ChooserNameFilter(int id) {
 
 FileChooser DefaultFileChooser() {
     return ChooseWithQt;
-}
-
-bool ReadSetForExtension(const std::string& folder, const std::string& baseName,
-                         const std::vector<std::string>& knownPaths, ExistingSetInfo& info,
-                         std::string& error) {
-    const auto sameName = [&](const std::string& path) {
-        const std::string name = Par2VolumeSetName(NameOf(path));
-        return !name.empty() && QString::compare(Q(name), Q(baseName), Qt::CaseInsensitive) == 0;
-    };
-    std::vector<std::string> candidates;
-    for (const std::string& path : knownPaths)
-        if (FolderOf(path) == folder && sameName(path)) candidates.push_back(path);
-    candidates.push_back(folder + baseName + "." + GetString(kStrPar2Extension));
-    error = "no volume of the set " + baseName + " in " + folder;
-    for (const std::string& path : candidates) {
-        struct stat st {};
-        if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
-        if (!ReadExistingSet(path, info, error)) continue;
-        // The new volumes go beside the old ones: the folder is made absolute
-        // so that the destination never depends on the current folder.
-        char resolved[PATH_MAX];
-        if (realpath(info.folder.empty() ? "." : info.folder.c_str(), resolved) != nullptr) {
-            info.folder = resolved;
-            if (info.folder.empty() || info.folder.back() != '/') info.folder += '/';
-        }
-        return true;
-    }
-    return false;
 }
 
 MachineFigures CurrentMachineFigures() {
@@ -526,7 +472,10 @@ void CreateDialog::AddFiles(const std::vector<std::string>& paths) {
     std::vector<CreationSourceFile> added;
     for (std::string path : paths) {
         if (path.empty()) continue;
-        if (path.front() != '/') path = CurrentFolderSlash() + path;
+        if (path.front() != '/') {
+            const std::string current = CurrentFolder();
+            path = (current.empty() ? std::string("./") : current) + path;
+        }
         path = TidyPath(path);
         if (known.count(path) != 0) continue;
         struct stat st {};
@@ -577,7 +526,7 @@ void CreateDialog::FillFileList() {
         item->setText(0, Q(StoredNameBelow(file.path, destination)));
         item->setText(1, Grouped(file.size));
         item->setTextAlignment(1, Qt::AlignRight | Qt::AlignVCenter);
-        item->setText(2, Q(FolderOf(file.path)));
+        item->setText(2, Q(FolderOfPath(file.path)));
         item->setData(0, Qt::UserRole, QVariant::fromValue<qulonglong>(index));
         items << item;
     }

@@ -57,13 +57,6 @@ using FolderChooser =
     std::function<QString(QWidget* parent, const QString& title, const QString& folder)>;
 FileChooser DefaultFileChooser();
 
-// What the extension of a loaded PAR 2.0 set needs, read again from one of
-// its volumes in `folder` (any file whose name gives `baseName` as its set
-// name). False with `error` set when none of them holds a complete set.
-bool ReadSetForExtension(const std::string& folder, const std::string& baseName,
-                         const std::vector<std::string>& knownPaths, ExistingSetInfo& info,
-                         std::string& error);
-
 class CreateDialog : public QDialog {
     Q_OBJECT
 

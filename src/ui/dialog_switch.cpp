@@ -4,6 +4,7 @@
 #include <QPointer>
 #include <QWidget>
 
+#include "app/extension_set.h"
 #include "app/localized_message_box.h"
 #include "app/settings.h"
 #include "create/creation_parameters.h"
@@ -81,12 +82,9 @@ QWidget* OpenCreateDialogForSet(Settings& settings, DetachedSet set) {
     if (!set.set) return nullptr;
     // The set's packets are read again from its volumes, so the new volumes
     // take exactly what is on disk.
-    std::vector<std::string> known;
-    for (const auto& [path, file] : set.set->knownFiles()) known.push_back(path);
     ExistingSetInfo info;
     std::string error;
-    if (!ReadSetForExtension(set.set->folder(), set.set->baseName(), known, info, error))
-        return nullptr;
+    if (!ReadLoadedSetForExtension(*set.set, info, error)) return nullptr;
     auto parameters = std::make_unique<CreationParameters>(CreationSettingsFrom(settings),
                                                            CurrentMachineFigures());
     parameters->initFromExistingSet(info);

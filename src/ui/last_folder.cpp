@@ -1,5 +1,9 @@
 #include "ui/last_folder.h"
 
+#include <utility>
+
+#include "core/path.h"
+
 namespace vantrove {
 
 namespace {
@@ -16,9 +20,8 @@ const std::string& LastFolder() {
 }
 
 void RememberFolderOf(const std::string& path) {
-    size_t slash = path.rfind('/');
-    if (slash == std::string::npos) return;
-    Folder() = path.substr(0, slash + 1);
+    std::string folder = FolderOfPath(path);
+    if (!folder.empty()) Folder() = std::move(folder);
 }
 
 void SetLastFolder(const std::string& folder) {

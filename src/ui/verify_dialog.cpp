@@ -1,5 +1,7 @@
 #include "ui/verify_dialog.h"
 
+#include <sys/stat.h>
+
 #include <QApplication>
 #include <QCheckBox>
 #include <QClipboard>
@@ -20,24 +22,22 @@
 #include <QRegularExpression>
 #include <QScreen>
 #include <QShortcut>
+#include <QToolButton>
 #include <QTreeWidget>
 #include <QUrl>
 #include <QVBoxLayout>
-#include <sys/stat.h>
-
 #include <cerrno>
 #include <chrono>
 #include <climits>
 
-#include "app/application.h"
 #include "app/localized_message_box.h"
 #include "app/repair_error_message.h"
+#include "app/set_session.h"
 #include "app/settings.h"
+#include "core/path.h"
 #include "core/string_ids.h"
 #include "core/string_table.h"
 #include "ui/about_box.h"
-#include <QToolButton>
-
 #include "ui/dialog_menu_button.h"
 #include "ui/dialog_switch.h"
 #include "ui/dropped_paths.h"
@@ -106,11 +106,6 @@ bool Busy(const RecoverySetStatus& status) {
 
 bool RepairRunning(const RecoverySetStatus& status) {
     return status.activity >= Activity::Renaming && status.activity <= Activity::Reverifying;
-}
-
-std::string FolderOf(const std::string& path) {
-    size_t slash = path.rfind('/');
-    return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
 }
 
 FileListIcon VolumeIcon(VolumeDisplayCode code) {
@@ -362,6 +357,13 @@ void VerifyDialog::BuildControls() {
     timeLineLabel_->hide();
     layout->addWidget(timeLineLabel_);
 
+    leftoverNote_ = new QLabel(this);
+    leftoverNote_->setObjectName(QStringLiteral("leftoverNote"));
+    leftoverNote_->setTextFormat(Qt::PlainText);
+    leftoverNote_->setWordWrap(true);
+    leftoverNote_->hide();
+    layout->addWidget(leftoverNote_);
+
     // Counters on the left, commands on the right.
     auto* bottom = new QHBoxLayout;
     auto* counters = new QGridLayout;
@@ -538,13 +540,13 @@ void VerifyDialog::ShowVolume(const LinePacket& packet) {
         listFormat_ = client_.LatestStatus().formatKind;
         if (listFormat_ != FormatKind::None) RewordRows();
     }
-    if (setFolder_.empty()) setFolder_ = FolderOf(packet.path);
+    if (setFolder_.empty()) setFolder_ = FolderOfPath(packet.path);
     QTreeWidgetItem*& row = volumeRows_[packet.path];
     if (row == nullptr) {
         row = new QTreeWidgetItem(recoveryGroup_);
         row->setData(kNameColumn, kRowTypeRole, int(RowType::Volume));
         row->setData(kNameColumn, kPathRole, Bytes(packet.path));
-        row->setText(kNameColumn, Q(FileNameOf(packet.path)));
+        row->setText(kNameColumn, Q(FileNameOfPath(packet.path)));
         row->setTextAlignment(kSizeColumn, Qt::AlignRight | Qt::AlignVCenter);
         row->setToolTip(kNameColumn, Q(packet.path));
     }
@@ -579,10 +581,10 @@ void VerifyDialog::ShowSourceFile(const LinePacket& packet) {
     if (row == nullptr) {
         row = new QTreeWidgetItem(dataGroup_);
         row->setData(kNameColumn, kRowTypeRole, int(RowType::SourceFile));
-        row->setText(kNameColumn, Q(FileNameOf(packet.path)));
+        row->setText(kNameColumn, Q(FileNameOfPath(packet.path)));
         row->setTextAlignment(kSizeColumn, Qt::AlignRight | Qt::AlignVCenter);
     }
-    const std::string path = setFolder_ + FileNameOf(packet.path);
+    const std::string path = setFolder_ + FileNameOfPath(packet.path);
     row->setData(kNameColumn, kPathRole, Bytes(path));
     row->setToolTip(kNameColumn, Q(path));
     row->setData(kNameColumn, kSourceKindRole, int(packet.rowKind));
@@ -789,6 +791,9 @@ void VerifyDialog::UpdateTexts(const RecoverySetStatus& status) {
     const bool timeShown = RepairTimeLine::Shown(status);
     SetTextIfChanged(timeLineLabel_, Q(timeLine_.text()));
     if (timeLineLabel_->isVisible() != timeShown) timeLineLabel_->setVisible(timeShown);
+    const std::string leftovers = LeftoverNote(status);
+    SetTextIfChanged(leftoverNote_, Q(leftovers));
+    if (leftoverNote_->isVisible() == leftovers.empty()) leftoverNote_->setVisible(!leftovers.empty());
 
     // The list's group rows count what is available.
     if (listFormat_ != FormatKind::None) {
@@ -811,7 +816,7 @@ void VerifyDialog::MarkCurrentFile(const RecoverySetStatus& status) {
         if (volume != volumeRows_.end()) {
             row = volume->second;
         } else {
-            auto source = sourceRows_.find(FileNameOf(status.currentFile));
+            auto source = sourceRows_.find(FileNameOfPath(status.currentFile));
             if (source != sourceRows_.end()) row = source->second;
         }
     }
@@ -922,13 +927,7 @@ void VerifyDialog::OnRepair() {
     beepPending_ = true;
     openError_.clear();
     timeLine_.Start(TickCountMs());
-    RepairOptions options;
-    options.deleteDamagedFiles = settings_.deleteDamagedFiles;
-    options.deleteRecoveryFiles = settings_.deleteRecoveryFiles;
-    options.useRecycleBin = settings_.useRecycleBin;
-    if (Application* application = Application::Current())
-        options.physicalMemoryBytes = application->physicalMemoryBytes;
-    worker_->Repair(options);
+    worker_->Repair(RepairOptionsFrom(settings_));
     ++repairsRequested_;
 }
 

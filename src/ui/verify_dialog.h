@@ -228,6 +228,7 @@ class VerifyDialog : public QDialog {
     SegmentBar* statusBar_ = nullptr;
     QLabel* timeLineLabel_ = nullptr;
     QLabel* errorLine_ = nullptr;
+    QLabel* leftoverNote_ = nullptr;
 };
 
 }  // namespace vantrove

@@ -30,7 +30,9 @@ TEST(RepairErrorMessage, OtherKindsStandAlone) {
     EXPECT_EQ(RepairErrorMessage(ErrorKind::Cancelled, 0, ""), "Riparazione Annullata");
     EXPECT_EQ(RepairErrorMessage(ErrorKind::Signature, 0, ""),
               "Errore Firma di verifica: Probabile errore di memoria");
-    EXPECT_EQ(RepairErrorMessage(static_cast<ErrorKind>(11), 3, "/a"), "Riparazione fallita");
+    EXPECT_EQ(RepairErrorMessage(ErrorKind::Busy, 3, "/a"),
+              "Serie occupata: un'altra riparazione o creazione sta lavorando nella sua cartella");
+    EXPECT_EQ(RepairErrorMessage(static_cast<ErrorKind>(12), 3, "/a"), "Riparazione fallita");
 }
 
 }  // namespace

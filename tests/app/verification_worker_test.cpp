@@ -17,22 +17,7 @@ using namespace std::chrono_literals;
 using test::IsIdle;
 using Steady = std::chrono::steady_clock;
 
-struct WorkerFixture {
-    test::TempDir dir;
-    test::TempDir cacheDir;
-    std::mt19937_64 rng{test::TestSeed()};
-    VerificationCache cache{cacheDir.path() + "/"};
-    test::PacketRecorder packets;
-    test::RecordingClient client{&packets};
-
-    VerificationWorkerOptions Options(std::chrono::milliseconds rescan = 30000ms) {
-        VerificationWorkerOptions options;
-        options.rescanPeriod = rescan;
-        options.cache = &cache;
-        return options;
-    }
-    bool StateSaved() { return !test::FilesEndingIn(cacheDir.path(), ".vt").empty(); }
-};
+using test::WorkerFixture;
 
 bool Verified(const RecoverySetStatus& s) {
     return IsIdle(s) && s.state == RecoveryState::AllVerified;

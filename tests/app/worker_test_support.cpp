@@ -25,11 +25,15 @@ std::vector<std::string> WriteDataFiles(const std::string& folder, int count, si
 }
 
 bool MakePar2Set(const std::string& folder, const std::vector<std::string>& files) {
+    std::vector<CreationSourceFile> sources;
+    for (const std::string& path : files) sources.push_back({path, fs::file_size(path)});
+    return MakePar2SetOf(folder, sources);
+}
+
+bool MakePar2SetOf(const std::string& folder, const std::vector<CreationSourceFile>& sources) {
     CreationSettings settings;
     settings.restrictBlockSize = false;
     CreationParameters parameters(settings);
-    std::vector<CreationSourceFile> sources;
-    for (const std::string& path : files) sources.push_back({path, fs::file_size(path)});
     parameters.AddFiles(sources);
     parameters.setBlockSize(1024);
     parameters.setRecoveryBlockCount(4);

@@ -14,8 +14,12 @@
 #include <vector>
 
 #include "app/line_packet.h"
+#include "app/verification_worker.h"
 #include "app/worker_client.h"
+#include "create/creation_parameters.h"
+#include "engine/verification_cache.h"
 #include "engine/stop_flag.h"
+#include "support/test_env.h"
 
 namespace vantrove::test {
 
@@ -25,6 +29,9 @@ std::vector<std::string> WriteDataFiles(const std::string& folder, int count, si
 // Makes the PAR 2.0 set "<folder>/set.par2" (with volumes) for `files`;
 // false when the creation job failed.
 bool MakePar2Set(const std::string& folder, const std::vector<std::string>& files);
+// The same for `sources` with their stored names (1024-byte blocks, 4
+// recovery blocks).
+bool MakePar2SetOf(const std::string& folder, const std::vector<CreationSourceFile>& sources);
 // Writes "<folder>/set.sfv" listing `files` with their CRC-32.
 std::string MakeSfvList(const std::string& folder, const std::vector<std::string>& files);
 // Names of the files in `folder` ending in `suffix`.
@@ -85,6 +92,26 @@ class RecordingClient : public WorkerClient {
     bool holding_ = false;
     bool armed_ = false;
     bool released_ = false;
+};
+
+// What a worker test needs: a folder for the set, a cache of its own and a
+// client that records what the worker hands over.
+struct WorkerFixture {
+    TempDir dir;
+    TempDir cacheDir;
+    std::mt19937_64 rng{TestSeed()};
+    VerificationCache cache{cacheDir.path() + "/"};
+    PacketRecorder packets;
+    RecordingClient client{&packets};
+
+    VerificationWorkerOptions Options(
+        std::chrono::milliseconds rescan = std::chrono::milliseconds(30000)) {
+        VerificationWorkerOptions options;
+        options.rescanPeriod = rescan;
+        options.cache = &cache;
+        return options;
+    }
+    bool StateSaved() { return !FilesEndingIn(cacheDir.path(), ".vt").empty(); }
 };
 
 // The worker's end of a batch: idle with a progress of 1 of 1.

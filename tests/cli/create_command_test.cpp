@@ -4,11 +4,13 @@
 #include <sys/wait.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <random>
 
-#include "create/existing_set_reader.h"
+#include "app/extension_set.h"
 #include "par2/main_packet.h"
+#include "support/shell.h"
 #include "support/test_env.h"
 
 namespace vantrove::cli {
@@ -74,6 +76,36 @@ TEST(CreateArguments, ValuesOutOfRangeAreLimited) {
     EXPECT_LE(p.recoveryFileCount, 30u);
 }
 
+// Without -s and -b a set gets about 2000 blocks whatever its size, and a
+// count of files is never dropped: it makes the sizes double unless the
+// scheme that derives the count itself was asked for, which is refused.
+TEST(CreateArguments, DefaultBlockSizeAndFileCountFollowWhatWasAsked) {
+    CreationSettings s;  // the settings' own scheme holds volumes to the largest file
+    for (uint64_t total : {25600ull, 1000000ull, 1000001ull, 3000000000ull}) {
+        CreationParameters p(s);
+        p.AddFiles({{"/d/a", total}});
+        CreateArguments a;
+        ASSERT_TRUE(Parse({"-r", "10", "-n", "3", "f"}, a));
+        ApplyCreateArguments(a, p);
+        // The smallest multiple of 4 that needs no more than 2000 blocks.
+        const uint64_t perBlock = (total + 1999) / 2000;
+        EXPECT_EQ(p.blockSize, (perBlock + 3) / 4 * 4) << total;
+        EXPECT_EQ(p.sizeScheme, kPowersOfTwo) << total;
+        EXPECT_EQ(p.recoveryFileCount, 3u) << total;
+    }
+    CreateArguments limited;
+    std::string error;
+    EXPECT_FALSE(ParseCreateArguments({"-n", "3", "--scheme", "limited", "f"}, limited, error));
+    EXPECT_NE(error.find("-n"), std::string::npos);
+    // An explicit block size keeps its own count.
+    CreationParameters p(s);
+    p.AddFiles({{"/d/a", 1000000}});
+    CreateArguments sized;
+    ASSERT_TRUE(Parse({"-s", "100000", "f"}, sized));
+    ApplyCreateArguments(sized, p);
+    EXPECT_EQ(p.blockSize, 100000u);
+}
+
 int Sh(const std::string& command) {
     int rc = std::system((command + " >/dev/null 2>&1").c_str());
     return WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
@@ -109,7 +141,7 @@ TEST(CreateCommand, WritesASetThatPar2AcceptsAndExtendsIt) {
 
     ExistingSetInfo info;
     std::string error;
-    ASSERT_TRUE(ReadExistingSet(f.dir.File("set.vol2+2.PAR2"), info, error)) << error;
+    ASSERT_TRUE(ReadSetForExtension(f.dir.File("set.vol2+2.PAR2"), info, error)) << error;
     EXPECT_EQ(info.baseName, "set");
     EXPECT_EQ(info.firstUnusedExponent, 4u);
     EXPECT_EQ(info.fileDescriptions.size(), 2u);
@@ -160,6 +192,61 @@ TEST(CreateCommand, FailuresExitWith3) {
     EXPECT_TRUE(test::FileExists(f.dir.File("x.par2.bad")) == false);
 }
 
+// Two sets named "set" in one folder, and a recovery slice whose exponent was
+// damaged (its packet hash no longer matches): --extend adds to the set of
+// the file it is given, past the slices that are really there.
+TEST(CreateCommand, ExtendTakesTheNamedSetAndOnlyItsIntactSlices) {
+    CliFixture f;
+    const std::string a = f.AddFile("a.bin", 60000);
+    ASSERT_EQ(f.Create({"-s", "4096", "-c", "4", "--scheme", "powers", a, "-o", f.dir.File("set")}),
+              0);
+    test::TempDir other;
+    const std::string b = other.File("b.bin");
+    test::WriteFile(b, test::RandomBytes(f.rng, 30000));
+    ASSERT_EQ(f.Create({"-s", "4096", "-c", "12", "--scheme", "uniform", "-n", "1", b, "-o",
+                        other.File("set")}),
+              0);
+    // Set B's only volume (exponents 0 to 11) beside set A's, under a name
+    // that sorts before A's volumes.
+    fs::copy_file(other.File("set.vol00+12.PAR2"), f.dir.File("set.vol0+01.par2"));
+
+    // Exponent 3 of A (in set.vol2+2.PAR2) is damaged into 40003.
+    std::vector<uint8_t> volume = test::ReadFile(f.dir.File("set.vol2+2.PAR2"));
+    const uint8_t slice[] = {'R', 'e', 'c', 'v', 'S', 'l', 'i', 'c'};
+    size_t damaged = 0;
+    for (size_t at = 0; at + 68 <= volume.size(); ++at) {
+        if (std::memcmp(volume.data() + at + 56, slice, 8) == 0 && volume[at + 64] == 3 &&
+            std::memcmp(volume.data() + at, "PAR2\0PKT", 8) == 0) {
+            volume[at + 65] = 0x9c;
+            volume[at + 64] = 0x43;
+            ++damaged;
+        }
+    }
+    ASSERT_EQ(damaged, 1u);
+    test::WriteFile(f.dir.File("set.vol2+2.PAR2"), volume);
+
+    ASSERT_EQ(
+        f.Create({"--extend", f.dir.File("set.par2"), "-c", "2", "--scheme", "uniform", "-n", "1"}),
+        0);
+    EXPECT_TRUE(test::FileExists(f.dir.File("set.vol3+2.PAR2")));
+    // The new volume belongs to A: with A's intact volumes it repairs a.bin.
+    const std::vector<uint8_t> original = test::ReadFile(a);
+    std::vector<uint8_t> broken = original;
+    for (size_t i = 0; i < 8192; ++i) broken[10000 + i] ^= 0x5a;
+    test::WriteFile(a, broken);
+    fs::remove(f.dir.File("set.vol0+1.PAR2"));
+    fs::remove(f.dir.File("set.vol1+1.PAR2"));
+    EXPECT_EQ(Sh(std::string(VANTROVE_CLI_PATH) + " repair --no-trash " + f.dir.File("set.par2")),
+              0);
+    EXPECT_EQ(test::ReadFile(a), original);
+
+    // A file with no complete set in it is refused, and nothing is written.
+    test::TempDir junk;
+    test::WriteFile(junk.File("set.par2"), test::RandomBytes(f.rng, 4000));
+    EXPECT_EQ(f.Create({"--extend", junk.File("set.par2"), "-c", "2"}), 3);
+    EXPECT_EQ(std::distance(fs::directory_iterator(junk.path()), fs::directory_iterator()), 1);
+}
+
 TEST(CreateCommand, SplitsLargeFilesIntoVerifiedPieces) {
     CliFixture f;
     const std::string a = f.AddFile("big.iso", 100000);
@@ -179,6 +266,33 @@ TEST(CreateCommand, SplitsLargeFilesIntoVerifiedPieces) {
     if (Sh("command -v par2") == 0) {
         EXPECT_EQ(Sh("cd " + f.dir.path() + " && par2 v set.par2"), 0);
     }
+}
+
+// Every command answers --help on standard output with its own options and
+// --version with the program's version, exit 0, wherever they stand among
+// its options; after "--" they are file names.
+TEST(CommandLine, HelpAndVersionOnEveryCommand) {
+    const std::string cli = VANTROVE_CLI_PATH;
+    struct Case {
+        std::string args, mustHold;
+    };
+    for (const Case& c : {Case{"verify --help", "--cached"}, Case{"repair x.par2 --help", "--keep-damaged"},
+                          Case{"create -r 10 --help", "--scheme"}, Case{"--help", "par2"},
+                          Case{"help", "create"}}) {
+        const test::ShellOutcome run = test::RunShell(cli + " " + c.args);
+        EXPECT_EQ(run.exitCode, 0) << c.args;
+        EXPECT_NE(run.out.find("usage: vantrove-cli"), std::string::npos) << c.args;
+        EXPECT_NE(run.out.find(c.mustHold), std::string::npos) << c.args;
+    }
+    for (const std::string args : {"--version", "verify --version", "repair --version",
+                                   "create --version", "par2 -V"}) {
+        const test::ShellOutcome run = test::RunShell(cli + " " + args);
+        EXPECT_EQ(run.exitCode, 0) << args;
+        EXPECT_EQ(run.out.rfind("vantrove-cli ", 0), 0u) << args << ": " << run.out;
+        EXPECT_NE(run.out.find(VANTROVE_VERSION), std::string::npos) << args;
+    }
+    // After "--" a word is a file: here a missing one, an error.
+    EXPECT_EQ(test::RunShell(cli + " verify -- --help 2>/dev/null").exitCode, 3);
 }
 
 }  // namespace

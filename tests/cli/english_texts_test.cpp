@@ -39,6 +39,8 @@ TEST(EnglishTexts, FailuresAndPhases) {
               std::string("Cannot open \"a.bin\": ") + std::strerror(ENOENT));
     EXPECT_EQ(EnglishRepairError(ErrorKind::None, 0, ""), "");
     EXPECT_EQ(EnglishRepairError(ErrorKind::Cancelled, 0, ""), "the repair was cancelled");
+    EXPECT_EQ(EnglishRepairError(ErrorKind::Busy, 0, "/d/"),
+              "the set is busy: another repair or creation is working in its folder");
 }
 
 // What `create` prints at its end: English, with the job's time and speed.

@@ -46,7 +46,7 @@
 #include "app/start_up.h"
 #include "core/disk_file.h"
 #include "core/string_ids.h"
-#include "create/existing_set_reader.h"
+#include "app/extension_set.h"
 #include "support/qt_test_main.h"
 #include "support/test_env.h"
 #include "ui/creation_progress_dialog.h"
@@ -210,6 +210,9 @@ class CreateDialogTest : public QObject {
         if (shot != nullptr) SaveShot(p, QLatin1String(shot));
         if (!QTest::qWaitFor([&] { return p.isNull() || p->finished(); }, kJobTimeoutMs))
             qWarning("the creation did not end in time");
+        else if (!p.isNull() && p->shownStatus().phase == kPhaseFailed)
+            qWarning("the creation failed: code %d, file \"%s\"", p->shownStatus().failureCode,
+                     p->shownStatus().fileName.c_str());
         return p;
     }
 
@@ -1010,7 +1013,7 @@ class CreateDialogTest : public QObject {
 
         ExistingSetInfo info;
         std::string error;
-        QVERIFY2(ReadSetForExtension(dir_->path() + "/", "base.dat", {}, info, error),
+        QVERIFY2(ReadSetForExtension(Path("base.dat.par2"), info, error),
                  error.c_str());
         auto parameters = std::make_unique<CreationParameters>(CreationSettingsFrom(*settings_),
                                                                CurrentMachineFigures());
@@ -1051,7 +1054,7 @@ class CreateDialogTest : public QObject {
         // written beside the old ones, and the peer accepts the whole set.
         const QString cwd = QDir::currentPath();
         QVERIFY(QDir::setCurrent(Q(dir_->path())));
-        const bool read = ReadSetForExtension("./", "base.dat", {"./base.dat.par2"}, info, error);
+        const bool read = ReadSetForExtension("./base.dat.par2", info, error);
         QDir::setCurrent(cwd);
         QVERIFY2(read, error.c_str());
         QCOMPARE(info.folder, dir_->path() + "/");

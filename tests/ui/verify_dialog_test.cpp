@@ -36,6 +36,7 @@
 #include "app/application.h"
 #include "app/localized_message_box.h"
 #include "core/disk_file.h"
+#include "core/folder_lock.h"
 #include "app/settings.h"
 #include "support/qt_test_main.h"
 #include "support/shell.h"
@@ -307,6 +308,53 @@ class VerifyDialogTest : public QObject {
 
     // A checksum list is worded as one: its group row, the creator line, and
     // a title that says "missing" when the file it lacks is missing.
+    // Another job holds the folder: the repair does not start, the error line
+    // says why, and nothing changes. Work files of an interrupted job are
+    // noted until the repair that gets the lock removes them.
+    void BusyFolderStopsTheRepairAndLeftoversAreNoted() {
+        TestSet set;
+        QVERIFY(set.Make(7));
+        set.Damage();
+        const std::vector<uint8_t> damaged = test::ReadFile(set.dir.File(set.names[1]));
+        test::WriteFile(set.dir.File(".alpha.bin.vantrove-part"), std::string("half"));
+        VerifyDialog dialog(*settings_, set.par2);
+        dialog.show();
+        QTRY_VERIFY_WITH_TIMEOUT(TitleStartsWith(&dialog, "Vantrove - Riparazione Necessaria - "),
+                                 kWaitMs);
+        Settle(dialog);
+        auto* note = Child<QLabel>(&dialog, "leftoverNote");
+        QTRY_VERIFY_WITH_TIMEOUT(note->isVisible(), kWaitMs);
+        QVERIFY2(note->text().startsWith(QStringLiteral("Nella cartella c'è 1 file di lavoro")),
+                 qPrintable(note->text()));
+
+        FolderLock other;
+        QCOMPARE(other.Acquire(set.dir.path() + "/", false), FolderLock::Outcome::Locked);
+        auto* repair = Child<QPushButton>(&dialog, "repair");
+        QTest::mouseClick(repair, Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(TitleStartsWith(&dialog, "Vantrove - Riparazione fallita - "),
+                                 kWaitMs);
+        Settle(dialog);
+        QCOMPARE(dialog.shownStatus().errorKind, ErrorKind::Busy);
+        auto* errorLine = Child<QLabel>(&dialog, "errorLine");
+        QVERIFY(errorLine->isVisible());
+        QCOMPARE(errorLine->text(),
+                 QStringLiteral("Serie occupata: un'altra riparazione o creazione sta lavorando "
+                                "nella sua cartella"));
+        QVERIFY(!test::FileExists(set.dir.File(set.names[0])));
+        QVERIFY(test::ReadFile(set.dir.File(set.names[1])) == damaged);
+        QVERIFY(test::FileExists(set.dir.File(".alpha.bin.vantrove-part")));
+
+        other.Release();
+        QTRY_VERIFY_WITH_TIMEOUT(repair->isEnabled(), kWaitMs);
+        QTest::mouseClick(repair, Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(TitleStartsWith(&dialog, "Vantrove - Riparazione completata - "),
+                                 kWaitMs);
+        Settle(dialog);
+        QVERIFY(set.Intact());
+        QVERIFY(!test::FileExists(set.dir.File(".alpha.bin.vantrove-part")));
+        QTRY_VERIFY_WITH_TIMEOUT(!note->isVisible(), kWaitMs);
+    }
+
     void ChecksumListWithAMissingFile() {
         if (!test::HaveCommand("md5sum")) QSKIP("md5sum is not installed");
         TestSet set;

@@ -47,13 +47,6 @@ std::string Grouped(std::initializer_list<const char*> groups) {
     return text;
 }
 
-TEST(FileNameOf, TextAfterTheLastSlash) {
-    EXPECT_EQ(FileNameOf("/data/x/movie.vol03+04.par2"), "movie.vol03+04.par2");
-    EXPECT_EQ(FileNameOf("plain"), "plain");
-    EXPECT_EQ(FileNameOf("/data/x/"), "");
-    EXPECT_EQ(FileNameOf("a\\b"), "a\\b");  // a backslash is part of a Linux name
-}
-
 TEST(WindowTitle, BusyTitlesNameTheFileOrTheSet) {
     RecoverySetStatus s = Par2Set();
     s.currentFile = "/data/x/movie.vol03+04.par2";
@@ -285,6 +278,21 @@ TEST(Buttons, RepairAndStopFollowActivityAndState) {
     EXPECT_FALSE(StopButton(c).extra);
 }
 
+TEST(LeftoverNote, SaysHowManyWorkFilesWaitWhileIdle) {
+    RecoverySetStatus s = Par2Set();
+    EXPECT_EQ(LeftoverNote(s), "");
+    s.leftoverFiles = 1;
+    EXPECT_EQ(LeftoverNote(s),
+              "Nella cartella c'è 1 file di lavoro di un'operazione interrotta: la prossima "
+              "riparazione lo rimuove");
+    s.leftoverFiles = 3;
+    EXPECT_EQ(LeftoverNote(s),
+              "Nella cartella ci sono 3 file di lavoro di un'operazione interrotta: la prossima "
+              "riparazione li rimuove");
+    s.activity = Activity::ScanningFile;
+    EXPECT_EQ(LeftoverNote(s), "");
+}
+
 TEST(ErrorLine, ShownOnlyWhenIdleInARepairableStateWithAnError) {
     RecoverySetStatus s = Par2Set();
     s.state = RecoveryState::RepairPossible;
@@ -320,7 +328,8 @@ TEST(ErrorLine, TextByKindWithFileAndSystemText) {
         {8, "Errore Firma di verifica: Probabile errore di memoria"},
         {9, "Verifica fallita"},
         {10, "Riparazione Annullata"},
-        {11, "Riparazione fallita"},
+        {11, "Serie occupata: un'altra riparazione o creazione sta lavorando nella sua cartella"},
+        {12, "Riparazione fallita"},
         {-1, "Riparazione fallita"},
     };
     for (const Case& c : cases) {

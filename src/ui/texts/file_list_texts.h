@@ -17,7 +17,7 @@ namespace vantrove {
 
 // Name column of the group rows: "File di recupero" (parity sets) or "File
 // delle Firme di Verifica" (checksum sets), and "File di dati". Other rows
-// show their file name without folder (FileNameOf), place rows their path.
+// show their file name without folder (FileNameOfPath), place rows their path.
 std::string RecoveryGroupName(FormatKind format);
 std::string DataGroupName();
 

@@ -108,17 +108,12 @@ std::optional<std::string> IdleTitle(const RecoverySetStatus& s, int missingFile
 
 }  // namespace
 
-std::string FileNameOf(std::string_view path) {
-    size_t slash = path.rfind('/');
-    return std::string(slash == std::string_view::npos ? path : path.substr(slash + 1));
-}
-
 std::optional<std::string> WindowTitle(const RecoverySetStatus& status, int missingFiles) {
     if (status.activity == Activity::Idle) return IdleTitle(status, missingFiles);
     BusyTitle title = BusyTitleFor(status.activity);
     if (title.id == 0) return std::nullopt;
     return FormatString(title.id,
-                        {title.namesFile ? FileNameOf(status.currentFile) : status.setName});
+                        {title.namesFile ? FileNameOfPath(status.currentFile) : status.setName});
 }
 
 bool StatusLineShown(const RecoverySetStatus& status) {
@@ -217,6 +212,12 @@ bool ErrorLineShown(const RecoverySetStatus& status) {
     return status.activity == Activity::Idle && status.errorKind != ErrorKind::None &&
            (status.state == RecoveryState::PartlyJoinable ||
             status.state == RecoveryState::RepairPossible);
+}
+
+std::string LeftoverNote(const RecoverySetStatus& status) {
+    if (status.activity != Activity::Idle || status.leftoverFiles <= 0) return {};
+    if (status.leftoverFiles == 1) return GetString(kStrLeftoverFilesOne);
+    return FormatString(kStrLeftoverFiles, {status.leftoverFiles});
 }
 
 std::string ErrorLineText(const RecoverySetStatus& status) {

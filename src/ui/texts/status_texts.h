@@ -15,12 +15,10 @@
 #include <string>
 #include <string_view>
 
+#include "core/path.h"
 #include "engine/recovery_set_status.h"
 
 namespace vantrove {
-
-// The text after the last '/' of a path (all of it when there is none).
-std::string FileNameOf(std::string_view path);
 
 // The window title for `status`, or nullopt when the title is to stay as it
 // is. While busy the title names the activity and the current file (loading,
@@ -74,6 +72,11 @@ bool ErrorLineShown(const RecoverySetStatus& status);
 // kind involves a file (the same message as the command line's,
 // app/repair_error_message.h); "Riparazione fallita" for an unknown kind.
 std::string ErrorLineText(const RecoverySetStatus& status);
+
+// The note under the progress bar while work files of an interrupted job
+// lie in the set's folder (the next repair removes them); empty while there
+// are none or the set is busy.
+std::string LeftoverNote(const RecoverySetStatus& status);
 
 // How ampersands of the creator text are written: doubled for a control that
 // takes "&x" as a keyboard mnemonic (a button, a label with a buddy), as they
