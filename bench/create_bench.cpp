@@ -26,6 +26,7 @@
 #include <thread>
 #include <vector>
 
+#include "core/machine.h"
 #include "create/creation_job.h"
 
 namespace vantrove {
@@ -101,7 +102,7 @@ Measure RunChild(F child) {
 }
 
 unsigned Threads() {
-    return std::max(1u, std::thread::hardware_concurrency());
+    return ProcessorThreads();
 }
 
 int CreateOurs(const std::vector<std::string>& files, const std::string& out) {
@@ -109,8 +110,7 @@ int CreateOurs(const std::vector<std::string>& files, const std::string& out) {
     settings.restrictBlockSize = false;
     settings.recoveryFileSizeScheme = kPowersOfTwo;
     MachineFigures machine;
-    machine.physicalMemoryBytes = static_cast<uint64_t>(sysconf(_SC_PHYS_PAGES)) *
-                                  static_cast<uint64_t>(sysconf(_SC_PAGE_SIZE));
+    machine.physicalMemoryBytes = PhysicalMemoryBytes();
     CreationParameters p(settings, machine);
     std::vector<CreationSourceFile> list;
     for (const auto& f : files) list.push_back({f, fs::file_size(f)});

@@ -17,6 +17,7 @@
 #include <random>
 #include <vector>
 
+#include "core/machine.h"
 #include "rs/block_signature.h"
 #include "rs/data_pass.h"
 #include "rs/multiply_accumulate.h"
@@ -223,8 +224,7 @@ class RebuildSetup {
             job_.outputs.push_back({target_, j * kSlice, kSlice});
         job_.sliceSize = kSlice;
         job_.matrix = &matrix_;
-        job_.physicalMemoryBytes = static_cast<uint64_t>(sysconf(_SC_PHYS_PAGES)) *
-                                   static_cast<uint64_t>(sysconf(_SC_PAGE_SIZE));
+        job_.physicalMemoryBytes = PhysicalMemoryBytes();
     }
 
     ~RebuildSetup() {

@@ -1,7 +1,6 @@
 #include "app/application.h"
 
 #include <fcntl.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
@@ -12,6 +11,7 @@
 #include <random>
 #include <vector>
 
+#include "core/machine.h"
 #include "rs/multiply_accumulate.h"
 #include "rs/product_tables.h"
 
@@ -70,13 +70,6 @@ int64_t CounterFrequency() {
     return 1000000000;
 }  // ReadCounter counts nanoseconds
 
-uint64_t SystemPhysicalMemoryBytes() {
-    long pages = sysconf(_SC_PHYS_PAGES);
-    long pageSize = sysconf(_SC_PAGE_SIZE);
-    if (pages <= 0 || pageSize <= 0) return 0;
-    return static_cast<uint64_t>(pages) * static_cast<uint64_t>(pageSize);
-}
-
 void ComputeSpeedRates(int64_t iterations, int64_t setupTicks, int64_t processTicks,
                        int64_t frequency, int64_t& tableSetupsPerSecond, int64_t& bytesPerSecond) {
     if (iterations <= 0 || frequency <= 0) return;
@@ -108,8 +101,7 @@ Application* Application::Current() {
 }
 
 void Application::MeasureMemory() {
-    physicalMemoryBytes = SystemPhysicalMemoryBytes();
-    if (physicalMemoryBytes == 0) physicalMemoryBytes = kDefaultPhysicalMemoryBytes;
+    physicalMemoryBytes = PhysicalMemoryBytes();
 }
 
 void Application::MeasureSpeed() {

@@ -18,9 +18,11 @@
 #include <cstdint>
 #include <functional>
 
+#include "core/machine.h"
+
 namespace vantrove {
 
-constexpr uint64_t kDefaultPhysicalMemoryBytes = 134217728;  // 128 MiB
+constexpr uint64_t kDefaultPhysicalMemoryBytes = kAssumedPhysicalMemoryBytes;
 constexpr int64_t kDefaultBytesPerSecond = 262144000;        // 250 MiB/s
 
 // The speed measurement's view of the multiply-accumulate kernel: the table
@@ -82,9 +84,6 @@ class Application {
 // measurement times. It owns a set of product tables (384 KiB), built here
 // and released with the last copy. Empty when the tables cannot be allocated.
 SpeedKernel ActiveSpeedKernel();
-
-// Total physical memory as the system reports it; 0 when it does not.
-uint64_t SystemPhysicalMemoryBytes();
 
 // The current value of the high-resolution counter and its frequency.
 int64_t ReadCounter();

@@ -1,11 +1,10 @@
 #include "app/set_session.h"
 
-#include <thread>
-
 #include "app/application.h"
 #include "app/set_format.h"
 #include "app/settings.h"
 #include "core/disk_file.h"
+#include "core/machine.h"
 #include "core/folder_walk.h"
 
 namespace vantrove {
@@ -22,11 +21,11 @@ std::string FolderOfPath(const std::string& path) {
 uint64_t MachineMemoryBytes() {
     if (const Application* application = Application::Current())
         return application->physicalMemoryBytes;
-    return SystemPhysicalMemoryBytes();
+    return PhysicalMemoryBytes();
 }
 
 uint32_t MachineThreads() {
-    return std::thread::hardware_concurrency();  // 0 when unknown: one per core
+    return ProcessorThreads();
 }
 
 }  // namespace

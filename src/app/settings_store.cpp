@@ -240,33 +240,44 @@ bool MoveAside(const std::string& path) {
     return false;
 }
 
-class FolderLock {
+// Serialises the read-modify-write of one store between processes: an
+// exclusive flock on "<store>.lock" beside it (created once, left in place).
+// The lock lives on its own file, not on the folder, so that a repair or
+// creation holding its folder lock never keeps the settings from being
+// saved, nor the other way round. Also keeps the folder open, so that a
+// rename into it can be made durable.
+class StoreLock {
   public:
-    explicit FolderLock(const std::string& folder) {
-        fd_ = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        if (fd_ < 0) return;
+    StoreLock(const std::string& folder, const std::string& lockPath) {
+        folderFd_ = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (folderFd_ < 0) return;
+        lockFd_ = open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY,
+                       0600);
+        if (lockFd_ < 0) return;
         auto deadline = std::chrono::steady_clock::now() + kLockPatience;
-        while (flock(fd_, LOCK_EX | LOCK_NB) != 0) {
+        while (flock(lockFd_, LOCK_EX | LOCK_NB) != 0) {
             if ((errno != EWOULDBLOCK && errno != EINTR) ||
                 std::chrono::steady_clock::now() >= deadline) {
-                close(fd_);
-                fd_ = -1;
+                close(lockFd_);
+                lockFd_ = -1;
                 return;
             }
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         }
     }
-    ~FolderLock() {
-        if (fd_ >= 0) close(fd_);  // closing releases the lock
+    ~StoreLock() {
+        if (lockFd_ >= 0) close(lockFd_);  // closing releases the lock
+        if (folderFd_ >= 0) close(folderFd_);
     }
-    FolderLock(const FolderLock&) = delete;
-    FolderLock& operator=(const FolderLock&) = delete;
+    StoreLock(const StoreLock&) = delete;
+    StoreLock& operator=(const StoreLock&) = delete;
 
-    bool locked() const { return fd_ >= 0; }
-    int fd() const { return fd_; }
+    bool locked() const { return folderFd_ >= 0 && lockFd_ >= 0; }
+    int folderFd() const { return folderFd_; }
 
   private:
-    int fd_ = -1;
+    int folderFd_ = -1;
+    int lockFd_ = -1;
 };
 
 }  // namespace
@@ -556,7 +567,7 @@ bool SettingsStore::Update(const std::function<void(SettingsStore&)>& change) {
     if (filePath_.empty()) return false;
     std::string folder = ParentFolderOf(filePath_);
     if (!MakeFolders(folder)) return false;
-    FolderLock lock(folder);
+    StoreLock lock(folder, filePath_ + ".lock");
     if (!lock.locked()) return false;
 
     switch (Read()) {
@@ -572,7 +583,7 @@ bool SettingsStore::Update(const std::function<void(SettingsStore&)>& change) {
     }
     change(*this);
     if (!WriteFileAtomically(folder)) return false;
-    fsync(lock.fd());  // make the rename itself durable
+    fsync(lock.folderFd());  // make the rename itself durable
     return true;
 }
 

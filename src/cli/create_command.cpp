@@ -25,6 +25,7 @@
 #include "cli/english_texts.h"
 #include "cli/set_report.h"
 #include "cli/verify_command.h"
+#include "core/machine.h"
 #include "core/path.h"
 #include "core/string_ids.h"
 #include "core/string_table.h"
@@ -460,8 +461,7 @@ int RunCreateCommand(const std::vector<std::string>& args, StopFlag* stop) {
     settings.ComputePreferredBlockSize();
     CreationSettings defaults = CreationSettingsFrom(settings);
     MachineFigures machine;
-    const uint64_t memory = SystemPhysicalMemoryBytes();
-    if (memory != 0) machine.physicalMemoryBytes = memory;
+    machine.physicalMemoryBytes = PhysicalMemoryBytes();
 
     CreationParameters parameters(defaults, machine);
     if (!parsed.extend.empty()) {

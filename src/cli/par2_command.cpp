@@ -25,6 +25,7 @@
 #include "cli/english_texts.h"
 #include "cli/par2_volumes.h"
 #include "cli/set_report.h"
+#include "core/machine.h"
 #include "core/path.h"
 #include "create/creation_job.h"
 #include "create/creation_status.h"
@@ -692,8 +693,7 @@ int RunCreate(const Par2Arguments& a, StopFlag* stop) {
     Settings settings;
     settings.Load();
     MachineFigures machine;
-    if (const uint64_t memory = SystemPhysicalMemoryBytes(); memory != 0)
-        machine.physicalMemoryBytes = memory;
+    machine.physicalMemoryBytes = PhysicalMemoryBytes();
     CreationParameters p(CreationSettingsFrom(settings), machine);
     p.AddFiles(files);
     p.baseName = base;

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "core/crc32_kernels.h"
+#include "core/machine.h"
 
 #if defined(__x86_64__) || defined(__i386__)
 #include <immintrin.h>
@@ -309,13 +310,13 @@ uint32_t Crc32UpdateZeros_log(uint32_t crc, uint64_t count) {
 #ifdef VANTROVE_CRC32_X86
 
 bool Crc32HaveClmul() {
-    return __builtin_cpu_supports("pclmul") && __builtin_cpu_supports("sse4.1");
+    return ProcessorHas(ProcessorFeature::Pclmul) && ProcessorHas(ProcessorFeature::Sse41);
 }
 
 bool Crc32HaveVpclmul() {
-    return __builtin_cpu_supports("vpclmulqdq") && __builtin_cpu_supports("avx512f") &&
-           __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vl") &&
-           __builtin_cpu_supports("avx512dq") && __builtin_cpu_supports("pclmul");
+    return ProcessorHas(ProcessorFeature::Vpclmulqdq) && ProcessorHas(ProcessorFeature::Avx512f) &&
+           ProcessorHas(ProcessorFeature::Avx512bw) && ProcessorHas(ProcessorFeature::Avx512vl) &&
+           ProcessorHas(ProcessorFeature::Avx512dq) && ProcessorHas(ProcessorFeature::Pclmul);
 }
 
 uint32_t Crc32Update_clmul(uint32_t crc, const void* data, size_t length) {

@@ -36,6 +36,7 @@
 
 #include "core/disk_file.h"
 #include "core/disk_file_io.h"
+#include "core/machine.h"
 
 #if defined(VANTROVE_HAVE_URING)
 #include <liburing.h>
@@ -101,7 +102,7 @@ class ReaderPool {
         {
             std::lock_guard lock(queueMutex_);
             if (workers_.empty()) {
-                unsigned count = std::clamp(std::thread::hardware_concurrency(), 2u, 8u);
+                unsigned count = std::clamp(ProcessorThreads(), 2u, 8u);
                 try {
                     for (unsigned i = 0; i < count; ++i) workers_.emplace_back([this] { Run(); });
                 } catch (const std::system_error&) {

@@ -7,6 +7,8 @@
 #include <immintrin.h>
 #endif
 
+#include "core/machine.h"
+
 namespace vantrove {
 namespace {
 
@@ -334,7 +336,7 @@ __attribute__((target("avx512f"))) void Compress16(uint32_t* states,
 #pragma GCC diagnostic pop
 
 bool HaveAvx512() {
-    static const bool have = __builtin_cpu_supports("avx512f");
+    static const bool have = ProcessorHas(ProcessorFeature::Avx512f);
     return have;
 }
 #else

@@ -8,8 +8,8 @@
 // memory, computes the recovery blocks in passes bounded by a third of the
 // physical memory (checking every result with the linear block signature),
 // writes the splits of large source files when asked, and finally reads
-// back the sources, the pieces and every file it wrote. Failures are failure
-// codes 1 … 17 in the status record; finish() then deletes (stopped) or
+// back the sources, the pieces and every file it wrote. A failure is a
+// CreationFailure in the status record; finish() then deletes (stopped) or
 // renames to ".bad" (failed) what was written.
 //
 // Threads: run() and finish() are called once each, in that order, on the
@@ -27,35 +27,12 @@
 
 #include "create/creation_parameters.h"
 #include "create/creation_status.h"
+#include "create/volume_layout.h"
 #include "engine/stop_flag.h"
 
 namespace vantrove {
 
 class VerificationCache;
-
-// Failure codes of the status record.
-enum CreationFailure : int {
-    kFailNoSourceFiles = 1,
-    kFailNoSourceBlocks = 2,
-    kFailMatrixMemory = 3,
-    kFailDescriptionPacket = 4,
-    kFailSliceCount = 5,
-    kFailCreateOutput = 6,
-    kFailSizeOutput = 7,
-    kFailOutputBuffer = 8,
-    kFailRsComputation = 9,
-    kFailReadSource = 10,
-    kFailWriteData = 11,
-    kFailWriteHeader = 12,
-    kFailWriteCritical = 13,
-    kFailBlockSignature = 14,
-    kFailMemoryError = 15,
-    kFailPar2Verify = 16,
-    kFailDataVerify = 17,
-    // Another repair or creation holds the lock on the output folder; the
-    // job did not start.
-    kFailBusy = 18,
-};
 
 // Lets tests damage memory or files at the points where damage must be
 // caught. Never installed outside tests.
@@ -80,31 +57,6 @@ struct CreationJobOptions {
     CreationJobTestHooks* hooks = nullptr;
 };
 
-// Bytes of every block processed in one pass: the whole block when R blocks
-// fit in a third of `physicalMemory`, else the block cut into the fewest
-// nearly equal pieces that fit, rounded up to a multiple of 4.
-uint64_t CreationChunkSize(uint64_t blockSize, uint64_t recoveryBlocks, uint64_t physicalMemory);
-
-// The name of recovery volume: "<path><base>.vol<first>+<count>.PAR2" with the
-// first exponent written with `exponentDigits` and the count with
-// `countDigits` digits at least.
-std::string VolumeFileName(const std::string& path, const std::string& base, uint32_t first,
-                           uint32_t count, int exponentDigits, int countDigits);
-
-// One placed packet of a volume, as laid out before anything is written.
-struct VolumeLayoutEntry {
-    enum Kind { kSlice, kCritical, kCreator } kind;
-    uint32_t index;  // slice number within the volume, or critical list position
-    uint64_t offset;
-};
-
-// The layout of one volume of `count` slices of `blockSize` bytes with L =
-// critical packets of the given sizes and a creator packet of
-// `creatorSize` bytes; returns the volume size.
-uint64_t LayOutVolume(uint32_t count, uint64_t blockSize,
-                      const std::vector<uint64_t>& criticalSizes, uint64_t creatorSize,
-                      std::vector<VolumeLayoutEntry>& entries);
-
 class CreationJob {
   public:
     CreationJob(CreationParameters& parameters, CreationStatusSlot& status, const StopFlag& stop,
@@ -113,7 +65,8 @@ class CreationJob {
     CreationJob(const CreationJob&) = delete;
     CreationJob& operator=(const CreationJob&) = delete;
 
-    // The whole job; true on success. A failure leaves phase 9 with its code.
+    // The whole job; true on success. A failure leaves kPhaseFailed with
+    // its CreationFailure.
     bool run();
     // Always called after run: closes everything, deletes what was written
     // when the job was stopped, renames the outputs to ".bad" when it failed.

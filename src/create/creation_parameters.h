@@ -22,6 +22,8 @@
 #include <string>
 #include <vector>
 
+#include "core/machine.h"
+
 namespace vantrove {
 
 class MainPacket;
@@ -47,7 +49,7 @@ struct CreationSettings {
 
 // What start-up measured about the machine.
 struct MachineFigures {
-    uint64_t physicalMemoryBytes = 134217728;
+    uint64_t physicalMemoryBytes = kAssumedPhysicalMemoryBytes;
     int64_t bytesPerSecond = 262144000;
     int64_t tableSetupsPerSecond = 0;  // 0 while unmeasured
 };

@@ -32,10 +32,13 @@ CreationStatus CreationStatusSlot::Snapshot() const {
     return status_;
 }
 
-std::string CreationFailureMessage(int code) {
-    if (code == 18) return GetString(kStrCreationFailedBusy);  // the output folder is busy
-    if (code < 1 || code > 17) return GetString(kStrCreationFailed);
-    return GetString(kStrCreationFailedNoSourceFiles + code - 1);
+std::string CreationFailureMessage(CreationFailure failure) {
+    if (failure == kFailBusy) return GetString(kStrCreationFailedBusy);
+    // The messages of the other failures follow each other in the string
+    // table.
+    if (failure < kFailNoSourceFiles || failure > kFailDataVerify)
+        return GetString(kStrCreationFailed);
+    return GetString(kStrCreationFailedNoSourceFiles + (failure - kFailNoSourceFiles));
 }
 
 }  // namespace vantrove

@@ -12,6 +12,7 @@
 
 namespace vantrove {
 
+// What a creation job is doing; the numbers are those of the status record.
 enum CreationPhase : int {
     kPhaseNone = 0,
     kPhaseHashing = 1,  // hashing a source file (name given)
@@ -22,14 +23,39 @@ enum CreationPhase : int {
     kPhaseVerifySplit = 6,     // verifying a split piece (name given)
     kPhaseReverifySource = 7,  // re-verifying a source file (name given)
     kPhaseVerifyOutput = 8,    // verifying a written recovery file (name given)
-    kPhaseFailed = 9,          // failure code given
+    kPhaseFailed = 9,          // the failure given
     kPhaseFinished = 10,
 };
 
+// Why a creation job failed; the numbers are those of the status record.
+enum CreationFailure : int {
+    kFailNone = 0,
+    kFailNoSourceFiles = 1,
+    kFailNoSourceBlocks = 2,
+    kFailMatrixMemory = 3,
+    kFailDescriptionPacket = 4,
+    kFailSliceCount = 5,
+    kFailCreateOutput = 6,
+    kFailSizeOutput = 7,
+    kFailOutputBuffer = 8,
+    kFailRsComputation = 9,
+    kFailReadSource = 10,
+    kFailWriteData = 11,
+    kFailWriteHeader = 12,
+    kFailWriteCritical = 13,
+    kFailBlockSignature = 14,
+    kFailMemoryError = 15,
+    kFailPar2Verify = 16,
+    kFailDataVerify = 17,
+    // Another repair or creation holds the lock on the output folder; the
+    // job did not start.
+    kFailBusy = 18,
+};
+
 struct CreationStatus {
-    int phase = kPhaseNone;
+    CreationPhase phase = kPhaseNone;
     uint64_t tick = 0;  // milliseconds of the steady clock at the last write
-    int failureCode = 0;
+    CreationFailure failureCode = kFailNone;  // with kPhaseFailed
     std::string fileName;
     uint64_t done = 0;
     uint64_t total = 0;
@@ -51,7 +77,7 @@ class CreationStatusSlot {
     CreationStatus status_;
 };
 
-// The message shown for a failure code ("Fallito" for an unknown one).
-std::string CreationFailureMessage(int code);
+// The message shown for a failure ("Fallito" for an unknown one).
+std::string CreationFailureMessage(CreationFailure failure);
 
 }  // namespace vantrove

@@ -252,7 +252,7 @@ class RecoverySet {
     void SetSetName(const std::string& name);
     void SetBlockSize(uint64_t blockSize);
     void SetRecoveryBlocksAvailable(int32_t count);
-    // Work files of interrupted jobs left in the set's folder.
+    // Work files of an interrupted job lying in the set's folder.
     void SetLeftoverFiles(int32_t count);
     // Puts the set into `state` outright (a repair resumes the state it
     // began in); UpdateState recomputes it from the counters.

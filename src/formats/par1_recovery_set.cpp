@@ -3,12 +3,12 @@
 #include <dirent.h>
 #include <strings.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <set>
 
+#include "core/machine.h"
 #include "core/string_ids.h"
 #include "core/string_table.h"
 #include "engine/set_data_pass_reporter.h"
@@ -23,7 +23,6 @@ namespace {
 
 constexpr const char* kStateTag = "VT1";
 constexpr size_t kHashBuffer = 1048576;
-constexpr uint64_t kDefaultPhysicalMemory = 134217728;
 // A recovery block as an object of the saved state.
 constexpr StateObjectType kRecoveryBlockObject =
     static_cast<StateObjectType>(static_cast<int32_t>(StateObjectType::FormatBase) + 1);
@@ -551,10 +550,7 @@ bool Par1RecoverySet::LoadState(const std::string& key) {
 
 uint64_t Par1RecoverySet::PhysicalMemory() const {
     if (repairOptions().physicalMemoryBytes != 0) return repairOptions().physicalMemoryBytes;
-    const long pages = sysconf(_SC_PHYS_PAGES);
-    const long pageSize = sysconf(_SC_PAGE_SIZE);
-    if (pages <= 0 || pageSize <= 0) return kDefaultPhysicalMemory;
-    return static_cast<uint64_t>(pages) * static_cast<uint64_t>(pageSize);
+    return PhysicalMemoryBytes();
 }
 
 std::vector<SetFileRef> Par1RecoverySet::CleanUpCandidates(RecoveryState, SubState) const {

@@ -13,6 +13,7 @@
 
 #include "core/crc32.h"
 #include "core/md5.h"
+#include "core/machine.h"
 #include "core/string_ids.h"
 #include "core/string_table.h"
 #include "engine/set_data_pass_reporter.h"
@@ -22,16 +23,6 @@
 
 namespace vantrove {
 namespace {
-
-// Memory assumed when the system does not tell.
-constexpr uint64_t kDefaultPhysicalMemory = 134217728;
-
-uint64_t SystemPhysicalMemory() {
-    long pages = sysconf(_SC_PHYS_PAGES);
-    long pageSize = sysconf(_SC_PAGE_SIZE);
-    if (pages <= 0 || pageSize <= 0) return kDefaultPhysicalMemory;
-    return static_cast<uint64_t>(pages) * static_cast<uint64_t>(pageSize);
-}
 
 const Par2BlockChecksums* ChecksumsOf(const SourceFileEntry& entry) {
     return static_cast<const Par2BlockChecksums*>(
@@ -112,7 +103,7 @@ bool Par2RecoverySet::RebuildTargets(RecoveryState state,
     job.sliceSize = sliceSize;
     job.physicalMemoryBytes = repairOptions().physicalMemoryBytes != 0
                                   ? repairOptions().physicalMemoryBytes
-                                  : SystemPhysicalMemory();
+                                  : PhysicalMemoryBytes();
     job.threads = repairOptions().threads;
     OpenedFiles opened;
     bool openFailed = false;

@@ -2,10 +2,6 @@
 
 #include <sys/mman.h>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-
 #include <algorithm>
 #include <cerrno>
 #include <condition_variable>
@@ -16,10 +12,13 @@
 #include <thread>
 
 #include "core/async_read_request.h"
+#include "core/machine.h"
 #include "core/worker_team.h"
 #include "rs/block_signature.h"
 #include "rs/galois_field.h"
-#include "rs/memory_test_patterns.h"
+#include "rs/galois_field8.h"
+#include "rs/memory_test.h"
+#include "rs/output_signatures.h"
 #include "rs/multiply_accumulate.h"
 
 namespace vantrove {
@@ -28,9 +27,6 @@ namespace {
 constexpr uint64_t kRingBytes = 10000000;
 constexpr uint32_t kRingMin = 3;
 constexpr uint32_t kRingMax = 80;
-constexpr size_t kMemoryTestStep = 262144;  // progress is reported after this many bytes
-// Steps of the memory test each thread takes per start of the team.
-constexpr size_t kMemoryTestStepsPerThread = 32;
 // Below this many bytes per thread the arithmetic stays on one thread.
 constexpr size_t kMinBytesPerThread = 65536;
 // Bytes of an output that stay in the first-level cache while a batch of
@@ -48,28 +44,6 @@ constexpr size_t kTileInputBytes = 65536;
 constexpr size_t kOutputsPerCall = 6;
 // Room for the prepared coefficient tables of one batch.
 constexpr size_t kTableBytes = size_t{16} << 20;
-
-// Writes `count` copies of `pattern` from `w` on. The bulk goes with
-// streaming stores straight to memory: the old contents need not be read
-// in first, and the read-back then comes from memory rather than a cache.
-void FillWords(uint32_t* w, size_t count, uint32_t pattern) {
-    size_t i = 0;
-#if defined(__SSE2__)
-    for (; i < count && (reinterpret_cast<uintptr_t>(w + i) & 15) != 0; ++i) w[i] = pattern;
-    const __m128i v = _mm_set1_epi32(static_cast<int>(pattern));
-    for (; i + 16 <= count; i += 16) {
-        auto* p = reinterpret_cast<__m128i*>(w + i);
-        _mm_stream_si128(p, v);
-        _mm_stream_si128(p + 1, v);
-        _mm_stream_si128(p + 2, v);
-        _mm_stream_si128(p + 3, v);
-    }
-    // Streaming stores are weakly ordered: finish them before the words are
-    // read back, on this thread or another.
-    _mm_sfence();
-#endif
-    for (; i < count; ++i) w[i] = pattern;
-}
 
 uint64_t RoundUp4(uint64_t v) {
     return (v + 3) & ~uint64_t{3};
@@ -100,11 +74,13 @@ class DataPass {
   private:
     bool Prepare();
     bool MemoryTest();
-    enum class TestOutcome { Passed, Differs, Stopped };
-    TestOutcome FillAndCheck(uint32_t pattern, uint64_t& position, uint64_t total);
     bool ProcessChunk(uint64_t offset, uint64_t length, uint64_t& position);
     bool MultiplyBatch(size_t first, size_t count, size_t length);
-    void WriteOutputs(uint64_t offset, size_t length);
+    bool MultiplyBatch8(size_t first, size_t count, size_t length);
+    unsigned ThreadsFor(size_t length) const;
+    static std::vector<size_t> ByteRanges(size_t length, unsigned threads);
+    bool WriteOutputs(uint64_t offset, size_t length);
+    void RecordCancel();
     bool IssueRead(RingSlot& slot, const DataBlock& block, uint64_t offset, size_t length);
     bool CompleteRead(RingSlot& slot);
     bool WriteClipped(const DataBlock& target, uint64_t offset, const uint8_t* data, size_t length,
@@ -154,8 +130,14 @@ void DataPass::Release() {
 bool DataPass::Prepare() {
     if (m_ > 0) {
         const ReedSolomonMatrix* matrix = job_.matrix;
-        if (matrix == nullptr || matrix->Products() == nullptr || matrix->DataMissing() != m_ ||
-            matrix->ColumnCount() != job_.inputs.size()) {
+        const ReedSolomonMatrix8* matrix8 = job_.matrix8;
+        const bool consistent =
+            matrix != nullptr
+                ? matrix8 == nullptr && matrix->Products() != nullptr &&
+                      matrix->DataMissing() == m_ && matrix->ColumnCount() == job_.inputs.size()
+                : matrix8 != nullptr && matrix8->DataMissing() == m_ &&
+                      matrix8->ColumnCount() == job_.inputs.size();
+        if (!consistent) {
             reporter_.RecordError(kErrorDataPassFailed, 0, {});
             return false;
         }
@@ -196,7 +178,7 @@ bool DataPass::Prepare() {
         const size_t tableBytes = words != 0 ? words * sizeof(uint64_t) : sizeof(FactorTable);
         const size_t group =
             std::clamp<size_t>(kTableBytes / (tableBytes * std::max(r, 1u)), 1, std::max(m_, 1u));
-        tableSlots_ = m_ > 0 ? group * r : 0;
+        tableSlots_ = m_ > 0 && job_.matrix != nullptr ? group * r : 0;
         if (words != 0)
             packed_.resize(tableSlots_ * words);
         else
@@ -206,7 +188,7 @@ bool DataPass::Prepare() {
         return false;
     }
 
-    unsigned threads = job_.threads != 0 ? job_.threads : std::thread::hardware_concurrency();
+    unsigned threads = job_.threads != 0 ? job_.threads : ProcessorThreads();
     threads = std::clamp(threads, 1u, 64u);
     threads = static_cast<unsigned>(std::min<uint64_t>(
         threads,
@@ -216,102 +198,31 @@ bool DataPass::Prepare() {
     return true;
 }
 
-// Writes `pattern` over every buffer, then reads it back; the output area
-// first, then the ring buffers in order. The threads take consecutive steps
-// of kMemoryTestStep bytes; progress is reported step by step.
-DataPass::TestOutcome DataPass::FillAndCheck(uint32_t pattern, uint64_t& position, uint64_t total) {
-    std::vector<std::pair<uint8_t*, size_t>> buffers;
-    if (areaBytes_ > 0) buffers.emplace_back(area_, areaBytes_);
-    for (RingSlot& slot : ring_) buffers.emplace_back(slot.buffer, static_cast<size_t>(chunk_));
-    // Every buffer cut into steps of kMemoryTestStep bytes, in order.
-    struct Step {
-        uint32_t* words;
-        size_t count;
-    };
-    std::vector<Step> steps;
-    const size_t stepWords = kMemoryTestStep / 4;
-    for (auto [data, bytes] : buffers) {
-        const size_t words = bytes / 4;
-        for (size_t w = 0; w < words; w += stepWords)
-            steps.push_back(
-                {reinterpret_cast<uint32_t*>(data) + w, std::min(stepWords, words - w)});
-    }
-    const unsigned threads = team_->Size();
-    const size_t perGroup = size_t{threads} * kMemoryTestStepsPerThread;
-    std::vector<uint32_t> difference(perGroup);
-
-    // Runs `work(words, count)` over every step, a group of steps at a time
-    // shared by the threads (which pay for every start of the team, so the
-    // groups are large); progress is reported step by step afterwards, up to
-    // the first step that found a difference. False when one did or the
-    // stop flag was set.
-    auto walk = [&](auto work, TestOutcome& outcome) {
-        for (size_t group = 0; group < steps.size(); group += perGroup) {
-            const size_t n = std::min(perGroup, steps.size() - group);
-            team_->Run([&](unsigned k) {
-                for (size_t i = k; i < n; i += threads)
-                    difference[i] = work(steps[group + i].words, steps[group + i].count);
-            });
-            for (size_t i = 0; i < n; ++i) {
-                if (difference[i] != 0) {
-                    outcome = TestOutcome::Differs;
-                    return false;
-                }
-                position += 4 * steps[group + i].count;
-                reporter_.SetProgress(position, total);
-            }
-            if (StopRequested()) {
-                outcome = TestOutcome::Stopped;
-                return false;
-            }
-        }
-        return true;
-    };
-    auto fill = [pattern](uint32_t* w, size_t count) -> uint32_t {
-        FillWords(w, count, pattern);
-        return 0;
-    };
-    auto check = [pattern](const uint32_t* w, size_t count) -> uint32_t {
-        uint32_t d = 0;
-        for (size_t i = 0; i < count; ++i) d |= w[i] ^ pattern;
-        return d;
-    };
-
-    TestOutcome outcome = TestOutcome::Passed;
-    const auto lowByte = static_cast<uint8_t>(pattern);
-    // Bytes after the last whole word of a buffer (none while chunks are
-    // multiples of 4) take the pattern's low byte.
-    if (!walk(fill, outcome)) return outcome;
-    for (auto [data, bytes] : buffers)
-        for (size_t i = bytes / 4 * 4; i < bytes; ++i) data[i] = lowByte;
-    if (job_.hooks != nullptr)
-        for (auto [data, bytes] : buffers) job_.hooks->AfterPatternWritten(data, bytes);
-    if (!walk(check, outcome)) return outcome;
-    for (auto [data, bytes] : buffers)
-        for (size_t i = bytes / 4 * 4; i < bytes; ++i)
-            if (data[i] != lowByte) return TestOutcome::Differs;
-    return TestOutcome::Passed;
-}
-
 bool DataPass::MemoryTest() {
     reporter_.SetActivity(kActivityMemoryTest, 0);
-    const uint64_t total = (ring_.size() * chunk_ + areaBytes_) * 32;
-    uint64_t position = 0;
-    reporter_.SetProgress(0, total);
-    for (uint32_t pattern : kMemoryTestPatterns) {
-        switch (FillAndCheck(pattern, position, total)) {
-            case TestOutcome::Passed:
-                break;
-            case TestOutcome::Differs:
-                reporter_.RecordError(kErrorMemory, 0, {});
-                return false;
-            case TestOutcome::Stopped:
-                cancelled_ = true;
-                reporter_.RecordError(kErrorCancelled, 0, {});
-                return false;
-        }
+    std::vector<MemoryArea> areas;
+    if (areaBytes_ > 0) areas.push_back({area_, areaBytes_});
+    for (RingSlot& slot : ring_) areas.push_back({slot.buffer, static_cast<size_t>(chunk_)});
+    MemoryTestCallbacks callbacks;
+    callbacks.progress = [this](uint64_t done, uint64_t total) {
+        reporter_.SetProgress(done, total);
+    };
+    callbacks.stopRequested = [this] { return StopRequested(); };
+    if (job_.hooks != nullptr)
+        callbacks.afterPatternWritten = [this](uint8_t* area, size_t bytes) {
+            job_.hooks->AfterPatternWritten(area, bytes);
+        };
+    switch (TestWorkingMemory(areas, *team_, callbacks)) {
+        case MemoryTestOutcome::Passed:
+            return true;
+        case MemoryTestOutcome::Differs:
+            reporter_.RecordError(kErrorMemory, 0, {});
+            return false;
+        case MemoryTestOutcome::Stopped:
+            RecordCancel();
+            return false;
     }
-    return true;
+    return false;
 }
 
 bool DataPass::IssueRead(RingSlot& slot, const DataBlock& block, uint64_t offset, size_t length) {
@@ -377,7 +288,70 @@ bool DataPass::WriteClipped(const DataBlock& target, uint64_t offset, const uint
 // stays in the first-level cache while all inputs of the batch are added to
 // it. Each thread also takes the signatures of its range of every input; the
 // pieces are joined afterwards. The stop flag is tested after each output.
+unsigned DataPass::ThreadsFor(size_t length) const {
+    return static_cast<unsigned>(
+        std::min<size_t>(team_->Size(), std::max<size_t>(1, length / kMinBytesPerThread)));
+}
+
+// Byte ranges of a chunk of `length` bytes for `threads` threads; every
+// range but the last starts on a multiple of 256.
+std::vector<size_t> DataPass::ByteRanges(size_t length, unsigned threads) {
+    std::vector<size_t> bounds(threads + 1);
+    for (unsigned k = 0; k <= threads; ++k)
+        bounds[k] = k == threads ? length : (length * k / threads) & ~size_t{255};
+    return bounds;
+}
+
+// The GF(2^8) form of MultiplyBatch: each thread takes a byte range of
+// every output and adds the batch's inputs in, one at a time; the inputs'
+// checksums are shared among the threads.
+bool DataPass::MultiplyBatch8(size_t first, size_t count, size_t length) {
+    const ReedSolomonMatrix8& matrix = *job_.matrix8;
+    const MultiplyAccumulate8Kernel& kernel = ActiveMultiplyAccumulate8();
+    const size_t r = ring_.size();
+    std::vector<Factor8Table> factors(size_t{m_} * count);
+    std::vector<uint8_t> checksums(count);
+    const unsigned threads = ThreadsFor(length);
+    const std::vector<size_t> bounds = ByteRanges(length, threads);
+    const unsigned team = team_->Size();
+    std::atomic<bool> stopped{false};
+    team_->Run([&](unsigned k) {
+        for (size_t t = k; t < factors.size(); t += team)
+            kernel.prepare(matrix.Coefficient(static_cast<uint32_t>(t / count),
+                                              active_[first + t % count]),
+                           factors[t]);
+        for (size_t b = k; b < count; b += team)
+            checksums[b] = BlockChecksum8(ring_[(first + b) % r].buffer, length);
+    });
+    team_->Run([&](unsigned k) {
+        if (k >= threads) return;
+        const size_t begin = bounds[k], end = bounds[k + 1];
+        for (uint32_t j = 0; j < m_; ++j) {
+            if (failed_[j]) continue;
+            for (size_t b = 0; b < count; ++b) {
+                const Factor8Table& factor = factors[size_t{j} * count + b];
+                if (factor.factor != 0)
+                    kernel.apply(factor, ring_[(first + b) % r].buffer + begin,
+                                 area_ + j * chunk_ + begin, end - begin);
+            }
+            if (StopRequested()) {
+                stopped.store(true, std::memory_order_relaxed);
+                return;
+            }
+        }
+    });
+    if (stopped.load(std::memory_order_relaxed)) return false;
+    for (uint32_t j = 0; j < m_; ++j) {
+        uint8_t e = static_cast<uint8_t>(expected_[j]);
+        for (size_t b = 0; b < count; ++b)
+            e ^= Gf8Multiply(factors[size_t{j} * count + b].factor, checksums[b]);
+        expected_[j] = e;
+    }
+    return true;
+}
+
 bool DataPass::MultiplyBatch(size_t first, size_t count, size_t length) {
+    if (job_.matrix8 != nullptr) return MultiplyBatch8(first, count, length);
     const ReedSolomonMatrix& matrix = *job_.matrix;
     const MultiplyAccumulateKernel& kernel = ActiveMultiplyAccumulate();
     const size_t r = ring_.size();
@@ -394,15 +368,12 @@ bool DataPass::MultiplyBatch(size_t first, size_t count, size_t length) {
     std::vector<const FactorTable*> tables(words != 0 ? 0 : group * count);
     for (size_t t = 0; t < tables.size(); ++t) tables[t] = &tables_[t];
 
-    const unsigned threads = static_cast<unsigned>(
-        std::min<size_t>(team_->Size(), std::max<size_t>(1, length / kMinBytesPerThread)));
+    const unsigned threads = ThreadsFor(length);
     // Chunks too short to give every thread a byte range of its own: the
     // threads take the outputs in turns instead, each over the whole chunk.
     const unsigned team = team_->Size();
     const bool byOutputs = threads < team;
-    std::vector<size_t> bounds(threads + 1);
-    for (unsigned k = 0; k <= threads; ++k)
-        bounds[k] = k == threads ? length : (length * k / threads) & ~size_t{255};
+    const std::vector<size_t> bounds = ByteRanges(length, threads);
     std::vector<uint16_t> partial(size_t{threads} * count, 0);
     std::atomic<bool> stopped{false};
     // Smaller tiles for larger batches, so the inputs of a tile stay in
@@ -505,30 +476,27 @@ bool DataPass::MultiplyBatch(size_t first, size_t count, size_t length) {
 
 // The outputs go back to the plain layout and are signed on all threads;
 // then, in order, each is checked against its expected signature and written.
-void DataPass::WriteOutputs(uint64_t offset, size_t length) {
+// The pass was ended by the stop flag.
+void DataPass::RecordCancel() {
+    cancelled_ = true;
+    if (job_.recordCancel) reporter_.RecordError(kErrorCancelled, 0, {});
+}
+
+// False when an output failed and the job's failed outputs end the pass.
+bool DataPass::WriteOutputs(uint64_t offset, size_t length) {
     reporter_.SetActivity(kActivityWritingData, kTextWritingRecoveredData);
     const uint64_t total = uint64_t{m_} * length;
     uint64_t position = 0;
     reporter_.SetProgress(0, total);
 
-    const MultiplyAccumulateKernel& kernel = ActiveMultiplyAccumulate();
-    std::vector<uint16_t> signature(m_, 0);
-    team_->Run([&](unsigned k) {
-        for (uint32_t j = k; j < m_; j += team_->Size()) {
-            if (failed_[j]) continue;
-            uint8_t* data = area_ + j * chunk_;
-            if (kernel.fromWorking) kernel.fromWorking(data, length);
-        }
-    });
-    if (job_.hooks != nullptr) {
-        for (uint32_t j = 0; j < m_; ++j)
-            if (!failed_[j])
-                job_.hooks->BeforeSignatureCheck(j, offset, area_ + j * chunk_, length);
-    }
-    team_->Run([&](unsigned k) {
-        for (uint32_t j = k; j < m_; j += team_->Size())
-            if (!failed_[j]) signature[j] = BlockSignature(area_ + j * chunk_, length);
-    });
+    std::function<void(uint32_t, uint8_t*)> inspect;
+    if (job_.hooks != nullptr)
+        inspect = [&](uint32_t j, uint8_t* data) {
+            job_.hooks->BeforeSignatureCheck(j, offset, data, length);
+        };
+    const std::vector<uint16_t> signature =
+        SignOutputs(*team_, job_.matrix8 != nullptr ? CodeField::Gf8 : CodeField::Gf16, area_,
+                    chunk_, m_, length, &failed_, inspect);
 
     for (uint32_t j = 0; j < m_; ++j) {
         if (!failed_[j]) {
@@ -542,10 +510,12 @@ void DataPass::WriteOutputs(uint64_t offset, size_t length) {
                 reporter_.RecordError(kErrorWrite, static_cast<uint32_t>(error),
                                       target.file ? target.file->path : std::string());
             }
+            if (failed_[j] && job_.failedOutput == FailedOutput::EndPass) return false;
         }
         position += length;
         reporter_.SetProgress(position, total);
     }
+    return true;
 }
 
 bool DataPass::ProcessChunk(uint64_t offset, uint64_t chunkLength, uint64_t& position) {
@@ -592,8 +562,7 @@ bool DataPass::ProcessChunk(uint64_t offset, uint64_t chunkLength, uint64_t& pos
             }
         }
         if (m_ > 0 ? !MultiplyBatch(first, count, length) : StopRequested()) {
-            cancelled_ = true;
-            reporter_.RecordError(kErrorCancelled, 0, {});
+            RecordCancel();
             return false;
         }
         for (size_t n = first; n < first + count; ++n) {
@@ -604,13 +573,11 @@ bool DataPass::ProcessChunk(uint64_t offset, uint64_t chunkLength, uint64_t& pos
             reporter_.SetProgress(position, total);
         }
         if (StopRequested()) {
-            cancelled_ = true;
-            reporter_.RecordError(kErrorCancelled, 0, {});
+            RecordCancel();
             return false;
         }
     }
-    if (m_ > 0) WriteOutputs(offset, length);
-    return true;
+    return m_ == 0 || WriteOutputs(offset, length);
 }
 
 bool DataPass::Run(bool& cancelled) {

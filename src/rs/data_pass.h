@@ -1,5 +1,5 @@
 #pragma once
-// The data pass of a repair: streams every input block once per chunk,
+// The chunked pass of a repair: streams every input block once per chunk,
 // multiplies it into every missing block held in memory, checks each result
 // with the linear block signature and writes it to its target; in the same
 // pass it copies every present source block that has a copy target.
@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "core/data_block.h"
+#include "core/machine.h"
 #include "rs/data_pass_reporter.h"
 #include "rs/reed_solomon_matrix.h"
 
@@ -40,6 +41,8 @@ class DataPassTestHooks {
                                       size_t length) {}
 };
 
+enum class FailedOutput { Skip, EndPass };
+
 struct DataPassJob {
     // Present source blocks in ascending index, then the recovery blocks used
     // (in the order of the matrix columns). Their files must be open.
@@ -50,13 +53,22 @@ struct DataPassJob {
     // One target per missing source block, in ascending index (matrix rows).
     std::vector<DataBlock> outputs;
     uint64_t sliceSize = 0;
-    // Required when there are outputs: DataMissing() = outputs, ColumnCount()
-    // = inputs.
+    // The field of the code: GF(2^16) with `matrix`, GF(2^8) with `matrix8`.
+    // One of them is required when there are outputs: DataMissing() =
+    // outputs, ColumnCount() = inputs. In GF(2^8) the results are checked
+    // with the byte checksum of that field instead of the block signature.
     const ReedSolomonMatrix* matrix = nullptr;
+    const ReedSolomonMatrix8* matrix8 = nullptr;
     // The machine's physical memory; a third of it bounds the output area.
-    uint64_t physicalMemoryBytes = 134217728;
+    uint64_t physicalMemoryBytes = kAssumedPhysicalMemoryBytes;
     // Threads for the arithmetic; 0 takes one per processor.
     uint32_t threads = 0;
+    // What an output that fails its signature check or its write does: it
+    // is skipped while the pass goes on (the verification that follows
+    // finds it), or it ends the pass as a failure.
+    FailedOutput failedOutput = FailedOutput::Skip;
+    // Whether a pass ended by the stop flag records kErrorCancelled.
+    bool recordCancel = true;
     DataPassTestHooks* hooks = nullptr;
 };
 
@@ -75,8 +87,9 @@ uint32_t DataPassRingSize(uint64_t chunk, uint64_t inputs);
 uint32_t DataPassBatchRingSize(uint64_t chunk, uint64_t inputs, uint32_t missing);
 
 // Runs the pass. Returns false when the pass ended early (memory error, read
-// error, stop flag, no memory), with the error recorded through `reporter`;
-// `cancelled` is then set if the stop flag ended it. Outputs that fail their
+// error, stop flag, no memory, or a failed output with FailedOutput::EndPass),
+// with the error recorded through `reporter`; `cancelled` is then set if the
+// stop flag ended it. With FailedOutput::Skip, outputs that fail their
 // signature check or their write are recorded and skipped, and the pass
 // still returns true: the verification that follows catches them.
 bool RunDataPass(const DataPassJob& job, DataPassReporter& reporter, bool& cancelled);

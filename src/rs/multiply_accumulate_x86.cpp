@@ -19,6 +19,8 @@
 
 #include <immintrin.h>
 
+#include "core/machine.h"
+
 // GCC 12 reports the deliberately undefined pass-through operand inside some
 // AVX-512 intrinsics as maybe-uninitialized.
 #if !defined(__clang__)
@@ -27,14 +29,17 @@
 
 namespace vantrove::kernels {
 
+using vantrove::ProcessorFeature;
+using vantrove::ProcessorHas;
+
 bool HasSsse3() {
-    return __builtin_cpu_supports("ssse3");
+    return ProcessorHas(ProcessorFeature::Ssse3);
 }
 bool HasAvx2() {
-    return __builtin_cpu_supports("avx2");
+    return ProcessorHas(ProcessorFeature::Avx2);
 }
 bool HasAvx512bw() {
-    return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw");
+    return ProcessorHas(ProcessorFeature::Avx512f) && ProcessorHas(ProcessorFeature::Avx512bw);
 }
 bool HasGfni512() {
 #if defined(__clang__)
@@ -42,7 +47,8 @@ bool HasGfni512() {
     // kernel tests); such a build keeps to the AVX-512BW kernels.
     return false;
 #else
-    return HasAvx512bw() && __builtin_cpu_supports("avx512vbmi") && __builtin_cpu_supports("gfni");
+    return HasAvx512bw() && ProcessorHas(ProcessorFeature::Avx512vbmi) &&
+           ProcessorHas(ProcessorFeature::Gfni);
 #endif
 }
 

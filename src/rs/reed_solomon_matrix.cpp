@@ -6,6 +6,7 @@
 #include <thread>
 #include <type_traits>
 
+#include "core/machine.h"
 #include "core/worker_team.h"
 
 #include "rs/galois_field.h"
@@ -247,7 +248,7 @@ bool BasicReedSolomonMatrix<Field>::Eliminate(std::vector<Element>& right,
     unsigned threads = 1;
     std::unique_ptr<WorkerTeam> team;
     if (bands > 1 && uint64_t{dataMissing} * outCount * inCount >= kEliminationPerThread) {
-        threads = std::min<unsigned>(std::clamp(std::thread::hardware_concurrency(), 1u, 64u),
+        threads = std::min<unsigned>(std::clamp(ProcessorThreads(), 1u, 64u),
                                      bands);
         if (threads > 1) {
             team = std::make_unique<WorkerTeam>(threads);

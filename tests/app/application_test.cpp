@@ -7,6 +7,7 @@
 #include <random>
 #include <vector>
 
+#include "core/machine.h"
 #include "rs/multiply_accumulate.h"
 #include "support/test_env.h"
 
@@ -84,7 +85,7 @@ TEST(Application, MemoryIsTheSystemFigure) {
     Application app;
     app.physicalMemoryBytes = 1;
     app.MeasureMemory();
-    EXPECT_EQ(app.physicalMemoryBytes, SystemPhysicalMemoryBytes());
+    EXPECT_EQ(app.physicalMemoryBytes, PhysicalMemoryBytes());
     EXPECT_GT(app.physicalMemoryBytes, 0u);
 }
 

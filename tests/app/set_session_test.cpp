@@ -192,8 +192,8 @@ TEST(RepairOptionsFrom, TakesTheCleanUpChoicesAndTheMachinesMemory) {
     EXPECT_TRUE(options.deleteRecoveryFiles);
     EXPECT_FALSE(options.useRecycleBin);
     EXPECT_EQ(options.physicalMemoryBytes, RepairOptionsForMachine().physicalMemoryBytes);
-    EXPECT_EQ(options.physicalMemoryBytes, SystemPhysicalMemoryBytes());
-    EXPECT_EQ(options.threads, std::thread::hardware_concurrency());
+    EXPECT_EQ(options.physicalMemoryBytes, PhysicalMemoryBytes());
+    EXPECT_EQ(options.threads, ProcessorThreads());
 }
 
 // The desktop creation takes the output folder's lock as the command line

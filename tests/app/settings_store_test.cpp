@@ -3,11 +3,13 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <random>
 #include <thread>
 
+#include "core/folder_lock.h"
 #include "support/test_env.h"
 
 namespace vantrove {
@@ -67,12 +69,13 @@ TEST(SettingsStore, ContentSurvivesWriteAndRead) {
             EXPECT_EQ(a.text, b.text);
         }
     }
-    // Nothing but the store is left in its folder: the temporary file is gone.
-    size_t entries = 0;
-    for ([[maybe_unused]] auto& e : std::filesystem::directory_iterator(dir.File("sub/folder"))) {
-        ++entries;
-    }
-    EXPECT_EQ(entries, 1u);
+    // Nothing but the store and its lock file is left in its folder: the
+    // temporary file is gone.
+    std::vector<std::string> entries;
+    for (auto& e : std::filesystem::directory_iterator(dir.File("sub/folder")))
+        entries.push_back(e.path().filename().string());
+    std::sort(entries.begin(), entries.end());
+    EXPECT_EQ(entries, (std::vector<std::string>{"settings.reg", "settings.reg.lock"}));
     struct stat st;
     ASSERT_EQ(stat(path.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 077, 0u) << "the store is private to its user";
@@ -264,6 +267,28 @@ TEST(SettingsStore, ConcurrentUpdatesLoseNothing) {
     ASSERT_NE(check.FindKey("Two"), nullptr);
     EXPECT_EQ(check.FindKey("One")->values.size(), static_cast<size_t>(kRounds));
     EXPECT_EQ(check.FindKey("Two")->values.size(), static_cast<size_t>(kRounds));
+}
+
+// A repair or creation holds its folder's lock for the whole job; settings
+// kept in that folder are still saved at once, and the job's lock is still
+// free while a save is going on.
+TEST(SettingsStore, AJobLockOnTheFolderNeverBlocksASave) {
+    TempDir dir;
+    std::string path = dir.File("settings.reg");
+    FolderLock job;
+    ASSERT_EQ(job.Acquire(dir.path(), false), FolderLock::Outcome::Locked);
+    SettingsStore store(path);
+    EXPECT_TRUE(store.Update([&](SettingsStore& s) { s.SetDword("Key", "v", 1); }));
+    job.Release();
+    store.Update([&](SettingsStore& s) {
+        s.SetDword("Key", "w", 2);
+        FolderLock during;
+        EXPECT_EQ(during.Acquire(dir.path(), false), FolderLock::Outcome::Locked);
+    });
+    SettingsStore check(path);
+    ASSERT_EQ(check.Read(), StoreReadResult::Loaded);
+    ASSERT_NE(check.FindKey("Key"), nullptr);
+    EXPECT_EQ(check.FindKey("Key")->values.size(), 2u);
 }
 
 TEST(SettingsStore, DeleteKeyTreeRemovesOnlyThatTree) {

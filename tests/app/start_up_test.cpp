@@ -5,6 +5,7 @@
 #include <map>
 
 #include "app/localized_message_box.h"
+#include "core/machine.h"
 #include "core/string_table.h"
 #include "support/test_env.h"
 
@@ -105,7 +106,7 @@ TEST(StartUp, FirstRunShowsPreferencesBeforeEverythingElse) {
     EXPECT_TRUE(host.listExistedDuringPreferences) << "the command line is read afterwards";
     EXPECT_FALSE(test::FileExists(list));
     EXPECT_EQ(host.opened.createFileNames, (Names{"/data/a.bin", "/data/b.bin"}));
-    EXPECT_EQ(app.physicalMemoryBytes, SystemPhysicalMemoryBytes());
+    EXPECT_EQ(app.physicalMemoryBytes, PhysicalMemoryBytes());
 
     // The next start finds the store: no preferences, the saved priority.
     FakeHost second;

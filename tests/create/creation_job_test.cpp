@@ -9,6 +9,7 @@
 #include <random>
 
 #include "core/disk_file.h"
+#include "rs/data_pass.h"
 #include "support/test_env.h"
 
 namespace vantrove {
@@ -98,11 +99,11 @@ CreationParameters Prepare(Fixture& f, uint64_t blockSize, uint64_t recovery,
 
 TEST(CreationJob, ChunkSizePlansThePasses) {
     const uint64_t memory = uint64_t{512} << 20;
-    EXPECT_EQ(CreationChunkSize(384000, 600, memory), 192000u);
-    EXPECT_EQ(CreationChunkSize(384000, 10000, memory), 17456u);
+    EXPECT_EQ(DataPassChunkSize(384000, 600, memory), 192000u);
+    EXPECT_EQ(DataPassChunkSize(384000, 10000, memory), 17456u);
     EXPECT_EQ((384000 + 17455) / 17456, 22);
-    EXPECT_EQ(CreationChunkSize(384000, 100, memory), 384000u);
-    EXPECT_EQ(CreationChunkSize(384000, 0, memory), 384000u);
+    EXPECT_EQ(DataPassChunkSize(384000, 100, memory), 384000u);
+    EXPECT_EQ(DataPassChunkSize(384000, 0, memory), 384000u);
 }
 
 TEST(CreationJob, VolumeNamesCarryTheirDigitWidths) {
@@ -186,9 +187,9 @@ TEST(CreationJob, NoSourceFilesOrBlocksFail) {
     EXPECT_FALSE(r.ok);
     EXPECT_EQ(r.status.phase, kPhaseFailed);
     EXPECT_EQ(r.status.failureCode, kFailNoSourceFiles);
-    EXPECT_EQ(CreationFailureMessage(1), "Fallito: Nessun file sorgente");
-    EXPECT_EQ(CreationFailureMessage(17), "Fallito:  Verifica Dati Fallita");
-    EXPECT_EQ(CreationFailureMessage(99), "Fallito");
+    EXPECT_EQ(CreationFailureMessage(kFailNoSourceFiles), "Fallito: Nessun file sorgente");
+    EXPECT_EQ(CreationFailureMessage(kFailDataVerify), "Fallito:  Verifica Dati Fallita");
+    EXPECT_EQ(CreationFailureMessage(static_cast<CreationFailure>(99)), "Fallito");
     f.AddFile("empty", 0);
     CreationParameters q = Prepare(f, 4, 0);
     r = RunJob(q);

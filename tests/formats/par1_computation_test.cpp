@@ -51,11 +51,11 @@ class Par1ComputationTest : public ::testing::Test {
   protected:
     void SetUp() override {
         std::mt19937_64 rng(test::TestSeed());
-        const size_t sizes[4] = {5000, 4093, 777, 1};
+        const std::vector<size_t> sizes = Sizes();
         for (int i = 0; i < 4; ++i) {
             build_.files.push_back({Named("f", i), test::RandomBytes(rng, sizes[i])});
         }
-        blockSize_ = 5000;
+        blockSize_ = sizes[0];
         for (int i : {0, 3}) Open(i, build_.files[i].data);
         for (uint32_t e : {0u, 1u}) {
             recovery_.push_back(std::make_shared<DiskFile>());
@@ -73,6 +73,8 @@ class Par1ComputationTest : public ::testing::Test {
         ASSERT_TRUE(matrix_.AddOutput(true, 1));
         ASSERT_TRUE(matrix_.Compute(nullptr));
     }
+
+    virtual std::vector<size_t> Sizes() const { return {5000, 4093, 777, 1}; }
 
     void Open(int i, const Bytes& data) {
         const std::string path = dir_.File(Named("in", i));
@@ -114,22 +116,46 @@ TEST_F(Par1ComputationTest, MissingFilesAreRebuiltExactly) {
     EXPECT_FALSE(cancelled);
     EXPECT_EQ(reporter_.errorKind, 0);
     ExpectRebuilt();
-    EXPECT_EQ(reporter_.lastTotal, 2u * 4 * blockSize_);
+    // The last progress is that of writing the two rebuilt files.
+    EXPECT_EQ(reporter_.lastTotal, 2u * blockSize_);
     EXPECT_EQ(reporter_.lastPosition, reporter_.lastTotal);
     EXPECT_EQ(reporter_.activities.front(), kActivityMemoryTest);
 }
 
 TEST_F(Par1ComputationTest, SeveralChunksGiveTheSameBytes) {
     // A third of 3000 bytes for two outputs: chunks of at most 500 bytes.
-    EXPECT_EQ(Par1ChunkSize(5000, 2, 3000), 500u);
-    EXPECT_EQ(Par1ChunkSize(5000, 2, 3u << 20), 5000u);
-    EXPECT_EQ(Par1ChunkSize(4001, 1, 3000), 804u);  // 5 pieces of 801, rounded up to 4
+    EXPECT_EQ(DataPassChunkSize(5000, 2, 3000), 500u);
+    EXPECT_EQ(DataPassChunkSize(5000, 2, 3u << 20), 5000u);
+    EXPECT_EQ(DataPassChunkSize(4001, 1, 3000), 804u);  // 5 pieces of 801, rounded up to 4
     bool cancelled = false;
     ASSERT_TRUE(RunPar1Computation(Job(3000), reporter_, cancelled));
     int passes = 0;
     for (int32_t a : reporter_.activities) passes += a == kActivityRecoveringData;
     EXPECT_EQ(passes, 10);
     ExpectRebuilt();
+}
+
+// Files large enough that every helper thread takes a byte range of its own.
+class Par1ComputationLargeTest : public Par1ComputationTest {
+  protected:
+    std::vector<size_t> Sizes() const override { return {400000, 300001, 77777, 1}; }
+};
+
+TEST_F(Par1ComputationLargeTest, ThreadsGiveTheSameBytesInOneChunkOrMany) {
+    for (uint32_t threads : {1u, 2u, 3u}) {
+        for (uint64_t memory : {uint64_t{1} << 30, uint64_t{600000}}) {
+            Par1ComputationJob job = Job(memory);
+            job.threads = threads;
+            bool cancelled = true;
+            ASSERT_TRUE(RunPar1Computation(job, reporter_, cancelled)) << threads << " " << memory;
+            EXPECT_FALSE(cancelled);
+            EXPECT_EQ(reporter_.errorKind, 0);
+            for (DiskFileRef& t : targets_) t->close();
+            EXPECT_EQ(test::ReadFile(dir_.File("out1")), build_.files[1].data) << threads;
+            EXPECT_EQ(test::ReadFile(dir_.File("out2")), build_.files[2].data) << threads;
+            for (DiskFileRef& t : targets_) ASSERT_TRUE(t->create(t->path));
+        }
+    }
 }
 
 class DamageHooks : public DataPassTestHooks {

@@ -7,7 +7,7 @@ namespace {
 
 constexpr uint64_t kMiB = 1024 * 1024;
 
-CreationStatus At(int phase, uint64_t tick, uint64_t done = 0, uint64_t total = 1,
+CreationStatus At(CreationPhase phase, uint64_t tick, uint64_t done = 0, uint64_t total = 1,
                   std::string name = {}) {
     CreationStatus s;
     s.phase = phase;
@@ -61,9 +61,9 @@ TEST(CreationProgressTexts, StatusLineOfEachPhase) {
     EXPECT_EQ(line.Update(At(kPhaseVerifyOutput, 80, 0, 1, "/d/a.vol0+1.PAR2")),
               "Verifica dei file di recupero a.vol0+1.PAR2");
     CreationStatus failed = At(kPhaseFailed, 90);
-    failed.failureCode = 6;
+    failed.failureCode = kFailCreateOutput;
     EXPECT_EQ(line.Update(failed), "Fallito: Impossibile creare il file di destinazione");
-    failed.failureCode = 99;
+    failed.failureCode = static_cast<CreationFailure>(99);
     EXPECT_EQ(line.Update(failed), "Fallito");
 }
 

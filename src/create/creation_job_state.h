@@ -1,0 +1,183 @@
+#pragma once
+// The working state of a CreationJob, shared by the files that carry out its
+// steps: creation_job.cpp (plan, packets, layout, outputs, clean-up),
+// creation_passes.cpp (buffers, memory test, the recovery passes) and
+// creation_readback.cpp (reading back what was written). Private to create/.
+
+#include <atomic>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "core/async_read_request.h"
+#include "core/disk_file.h"
+#include "core/md5.h"
+#include "core/page_region.h"
+#include "core/worker_team.h"
+#include "create/creation_job.h"
+#include "create/ordered_worker.h"
+#include "create/split_plan.h"
+#include "par2/creator_packet.h"
+#include "par2/file_description_packet.h"
+#include "par2/ifsc_packet.h"
+#include "par2/main_packet.h"
+#include "par2/recovery_slice_packet.h"
+#include "rs/galois_field.h"
+#include "rs/multiply_accumulate.h"
+#include "rs/reed_solomon_matrix.h"
+
+namespace vantrove {
+
+struct CreationJob::State {
+    CreationParameters& params;
+    CreationStatusSlot& status;
+    const StopFlag& stop;
+    CreationJobOptions options;
+
+    struct Source {
+        std::string path;
+        std::string name;
+        DiskFileRef file;
+        uint64_t size = 0;
+        std::shared_ptr<FileDescriptionPacket> description;
+        std::shared_ptr<IfscPacket> ifsc;
+        uint64_t firstBlock = 0;
+        uint64_t blockCount = 0;
+        std::vector<SplitPiece> pieces;
+        std::vector<DiskFileRef> pieceFiles;
+        Md5Context fileMd5;  // whole-file hash fed a group at a time
+        bool fileMd5Used = false;
+    };
+    struct Block {
+        uint32_t source = 0;
+        uint64_t offset = 0;  // in the source file
+        uint64_t length = 0;
+        Md5Context md5;
+        uint32_t crc = 0;
+        int32_t piece = -1;  // index into the source's pieces
+        uint64_t pieceOffset = 0;
+    };
+    struct Output {
+        std::string path;
+        DiskFileRef file;
+        uint64_t size = 0;
+        bool created = false;
+        bool damaged = false;  // failed its check after writing
+    };
+    struct Placement {
+        uint32_t output;
+        uint64_t offset;
+        const PacketBuffer* packet;
+    };
+    struct Slice {
+        uint32_t output;
+        uint64_t offset;
+        RecoverySlicePacket packet;
+    };
+
+    uint64_t blockSize = 0;
+    uint64_t S = 0;
+    uint32_t R = 0;
+    uint64_t chunk = 0;
+    uint32_t passes = 0;
+    bool singlePass = true;
+    uint64_t pieceBlocks = 0;
+
+    std::vector<Source> sources;   // in the user's order
+    std::vector<uint32_t> sorted;  // source indices by file id
+    std::vector<Block> blocks;
+    std::vector<const PacketBuffer*> critical;
+    MainPacket ownMain;
+    const MainPacket* main = nullptr;
+    CreatorPacket creator;
+    Md5Digest setId;
+    std::vector<Output> outputs;
+    std::vector<Placement> placements;
+    std::vector<Slice> slices;
+    ReedSolomonMatrix matrix;
+    // Recovery block k multiplies source block i by base_i ^ exponent_k:
+    // the coefficients follow from the bases and exponents and are computed
+    // where they are used rather than kept as an R × S matrix.
+    uint16_t Exponent(uint32_t k) const {
+        return static_cast<uint16_t>(params.firstRecoveryBlock + k);
+    }
+    static uint16_t Coefficient(uint64_t input, uint16_t exponent) {
+        return Gf16Power(Gf16InputBase(static_cast<uint32_t>(input)), exponent);
+    }
+
+    PageRegion recovery;
+    std::vector<PageRegion> readBuffers;
+    std::vector<AsyncReadRequest> requests;
+    std::vector<uint64_t> requestAvail;
+    std::unique_ptr<WorkerTeam> team;
+    std::unique_ptr<OrderedWorker> blockHasher;
+    std::unique_ptr<OrderedWorker> fileHasher;
+    std::vector<uint16_t> signatures;  // per block, of the current pass
+    // Copies of the blocks of one group in the kernel's working layout, and
+    // the prepared coefficients of the group (R × group).
+    uint32_t group = 1;
+    uint64_t workingStride = 0;
+    PageRegion working;
+    std::vector<FactorTable> tables;
+    std::vector<uint64_t> blockTickets, fileTickets;
+    // The order in which the passes take the blocks: one block of each file
+    // in turn, so that the whole-file hashes of several files can run side
+    // by side. Position p of a pass handles block visit[p].
+    std::vector<uint64_t> visit;
+    std::vector<uint64_t> groupAvail;  // per position in the group: bytes within the file
+
+    uint64_t computeDone = 0;
+    uint64_t computeTotal = 0;
+
+    State(CreationParameters& p, CreationStatusSlot& s, const StopFlag& f, CreationJobOptions o)
+        : params(p), status(s), stop(f), options(o) {}
+
+    static uint64_t CeilDiv(uint64_t a, uint64_t b) { return b == 0 ? 0 : (a + b - 1) / b; }
+    static uint64_t RoundUp4(uint64_t v) { return (v + 3) & ~uint64_t{3}; }
+
+    bool Stopped() const { return stop.load(std::memory_order_relaxed) != 0; }
+
+    bool Fail(CreationFailure failure, const std::string& name = {}) {
+        CreationStatus st;
+        st.phase = kPhaseFailed;
+        st.failureCode = failure;
+        st.fileName = name;
+        status.Set(st);
+        return false;
+    }
+    void Phase(CreationPhase phase, const std::string& name, uint64_t done, uint64_t total) {
+        CreationStatus st;
+        st.phase = phase;
+        st.fileName = name;
+        st.done = done;
+        st.total = total;
+        status.Set(st);
+    }
+
+    bool Run();
+    bool HashSources();
+    bool LayOut();
+    bool CreateOutputs();
+    bool CreatePieces();
+    bool AllocateBuffers();
+    bool MemoryTest();
+    bool ComputeMatrix();
+    bool RunPasses();
+    bool StartRead(uint64_t block, uint32_t pass);
+    bool CompleteRead(uint64_t block, uint32_t pass, uint8_t*& data, uint64_t& length);
+    void MultiplyGroup(uint64_t first, uint32_t count, uint64_t length);
+    bool HashesDone(uint64_t block, bool wait);
+    void HashGroup(uint64_t first, uint32_t count, uint64_t length);
+    bool CheckSignatures(uint64_t length);
+    bool WritePass(uint32_t pass, uint64_t length);
+    bool FinishPackets();
+    bool PutInPlace();
+    bool WritePlacements();
+    bool VerifyPieces();
+    bool ReverifySources();
+    bool VerifyOutputs();
+    bool CheckWrittenFile(Output& output);
+    void Finish(bool failed);
+};
+
+}  // namespace vantrove

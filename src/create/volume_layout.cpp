@@ -1,0 +1,57 @@
+#include "create/volume_layout.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+
+#include "core/string_ids.h"
+#include "core/string_table.h"
+#include "create/creation_parameters.h"
+#include "par2/recovery_slice_packet.h"
+
+namespace vantrove {
+
+std::string VolumeFileName(const std::string& path, const std::string& base, uint32_t first,
+                           uint32_t count, int exponentDigits, int countDigits) {
+    std::string extension = GetString(kStrPar2Extension);
+    for (char& ch : extension) ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
+    char format[64];
+    std::snprintf(format, sizeof format, "%%s%%s.vol%%0%dd+%%0%dd.%s", exponentDigits, countDigits,
+                  extension.c_str());
+    int length = std::snprintf(nullptr, 0, format, path.c_str(), base.c_str(), first, count);
+    std::string name(static_cast<size_t>(std::max(length, 0)) + 1, '\0');
+    std::snprintf(name.data(), name.size(), format, path.c_str(), base.c_str(), first, count);
+    name.resize(name.size() - 1);
+    return name;
+}
+
+uint64_t LayOutVolume(uint32_t count, uint64_t blockSize,
+                      const std::vector<uint64_t>& criticalSizes, uint64_t creatorSize,
+                      std::vector<VolumeLayoutEntry>& entries) {
+    const uint64_t L = criticalSizes.size();
+    const uint64_t b = BitLength(count);
+    uint64_t accumulator = 0;
+    uint64_t offset = 0;
+    const uint64_t kNone = UINT64_MAX;
+    uint64_t position = kNone;
+    auto placeCritical = [&] {
+        if (position == kNone || position >= L) position = 0;
+        entries.push_back({VolumeLayoutEntry::kCritical, static_cast<uint32_t>(position), offset});
+        offset += criticalSizes[position];
+        ++position;
+    };
+    for (uint32_t slice = 0; slice < count; ++slice) {
+        entries.push_back({VolumeLayoutEntry::kSlice, slice, offset});
+        offset += kRecoveryDataOffset + blockSize;
+        accumulator += L * b;
+        while (L > 0 && accumulator >= count) {
+            placeCritical();
+            accumulator -= count;
+        }
+    }
+    while (position != kNone && position < L) placeCritical();
+    entries.push_back({VolumeLayoutEntry::kCreator, 0, offset});
+    return offset + creatorSize;
+}
+
+}  // namespace vantrove

@@ -1,0 +1,38 @@
+#include "rs/output_signatures.h"
+
+#include "core/worker_team.h"
+#include "rs/block_signature.h"
+#include "rs/galois_field8.h"
+#include "rs/multiply_accumulate.h"
+
+namespace vantrove {
+
+std::vector<uint16_t> SignOutputs(WorkerTeam& team, CodeField field, uint8_t* area,
+                                  uint64_t stride, uint32_t count, size_t length,
+                                  const std::vector<uint8_t>* skip,
+                                  const std::function<void(uint32_t, uint8_t*)>& inspect) {
+    const unsigned threads = team.Size();
+    auto skipped = [skip](uint32_t j) { return skip != nullptr && (*skip)[j] != 0; };
+    const MultiplyAccumulateKernel& kernel = ActiveMultiplyAccumulate();
+    if (field == CodeField::Gf16 && kernel.fromWorking != nullptr) {
+        team.Run([&](unsigned k) {
+            for (uint32_t j = k; j < count; j += threads)
+                if (!skipped(j)) kernel.fromWorking(area + j * stride, length);
+        });
+    }
+    if (inspect)
+        for (uint32_t j = 0; j < count; ++j)
+            if (!skipped(j)) inspect(j, area + j * stride);
+    std::vector<uint16_t> signatures(count, 0);
+    team.Run([&](unsigned k) {
+        for (uint32_t j = k; j < count; j += threads) {
+            if (skipped(j)) continue;
+            const uint8_t* data = area + j * stride;
+            signatures[j] = field == CodeField::Gf8 ? BlockChecksum8(data, length)
+                                                   : BlockSignature(data, length);
+        }
+    });
+    return signatures;
+}
+
+}  // namespace vantrove
