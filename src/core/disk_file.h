@@ -60,17 +60,24 @@ class DiskFile {
     bool write(uint64_t offset, const void* buffer, size_t length);
     // Truncates or extends the file to `newSize`.
     bool setSize(uint64_t newSize);
+    // How an asynchronous read stands. Unscoped so that callers that still
+    // compare with the plain numbers (0, 1, 2) keep their meaning.
+    enum ReadStatus : int {
+        ReadFailed = 0,
+        ReadPending = 1,
+        ReadComplete = 2,
+    };
     // Starts a read of request.length bytes at request.offset into
-    // request.buffer: 2 complete (exactly `length` bytes already arrived),
-    // 1 pending, 0 error (closed file, a read already under way in the
-    // request, or an immediate completion with fewer bytes). A read is not
-    // held to the recorded size: the file's real end decides. REQUIRES: the
-    // request is idle and its buffer stays valid until it is idle again.
-    int beginRead(AsyncReadRequest& request);
-    // Finishes a read, waiting for it when it is pending: 2 when exactly
-    // `length` bytes arrived, else 0 (request.transferred says how many).
-    // The request returns to idle either way.
-    int completeRead(AsyncReadRequest& request);
+    // request.buffer: ReadComplete (exactly `length` bytes already arrived),
+    // ReadPending, or ReadFailed (closed file, a read already under way in
+    // the request, or an immediate completion with fewer bytes). A read is
+    // not held to the recorded size: the file's real end decides. REQUIRES:
+    // the request is idle and its buffer stays valid until it is idle again.
+    ReadStatus beginRead(AsyncReadRequest& request);
+    // Finishes a read, waiting for it when it is pending: ReadComplete when
+    // exactly `length` bytes arrived, else ReadFailed (request.transferred
+    // says how many). The request returns to idle either way.
+    ReadStatus completeRead(AsyncReadRequest& request);
     // Refreshes size and times, then closes. Keeps lastError() and errno as
     // they were, so a failure can still be reported after closing. Reads
     // still in flight finish normally.
@@ -110,8 +117,8 @@ class DiskFile {
     bool RefreshFromHandle();
     enum class OpenMode { Read, ReadWrite, Create };
     bool OpenWith(const std::string& newPath, OpenMode mode);
-    int FailRead(AsyncReadRequest& request, int error);
-    int FinishAsyncRead(AsyncReadRequest& request);
+    ReadStatus FailRead(AsyncReadRequest& request, int error);
+    ReadStatus FinishAsyncRead(AsyncReadRequest& request);
     bool CheckRead(uint64_t offset, size_t length);
     void ReleaseDescriptor();
 

@@ -477,14 +477,14 @@ void DiskFile::ReleaseDescriptor() {
     fd_ = -1;
 }
 
-int DiskFile::FailRead(AsyncReadRequest& request, int error) {
+DiskFile::ReadStatus DiskFile::FailRead(AsyncReadRequest& request, int error) {
     request.state = 0;
     Fail(error);
-    return 0;
+    return ReadFailed;
 }
 
-int DiskFile::beginRead(AsyncReadRequest& request) {
-    if (request.state != 0) return Fail(EBUSY), 0;  // still owned by an earlier read
+DiskFile::ReadStatus DiskFile::beginRead(AsyncReadRequest& request) {
+    if (request.state != 0) return Fail(EBUSY), ReadFailed;  // still owned by an earlier read
     request.transferred = 0;
     if (fd_ < 0) return FailRead(request, EBADF);
     if (request.length != 0 && !request.buffer) return FailRead(request, EFAULT);
@@ -494,7 +494,7 @@ int DiskFile::beginRead(AsyncReadRequest& request) {
     }
     if (request.length == 0) {
         request.state = 2;
-        return 2;
+        return ReadComplete;
     }
 
     AsyncReadMode mode = CurrentAsyncReadMode();
@@ -508,7 +508,7 @@ int DiskFile::beginRead(AsyncReadRequest& request) {
     op->mode = mode;
     if (mode == AsyncReadMode::Sync) {
         request.state = 1;
-        return 1;
+        return ReadPending;
     }
 
     if (!channel_) channel_ = new AsyncFileChannel(fd_);
@@ -524,7 +524,7 @@ int DiskFile::beginRead(AsyncReadRequest& request) {
 
     if (mode == AsyncReadMode::Threads) {
         ReaderPool::Instance().Start(op);
-        return 1;
+        return ReadPending;
     }
 
     if (op->ring != ring) op->ring = std::move(ring);
@@ -535,12 +535,12 @@ int DiskFile::beginRead(AsyncReadRequest& request) {
         return FailRead(request, op->error);
     }
     // A read the page cache could serve has completed during submission.
-    if (!op->ring->IsIdle(op)) return 1;
-    if (FinishAsyncRead(request) == 2) {
+    if (!op->ring->IsIdle(op)) return ReadPending;
+    if (FinishAsyncRead(request) == ReadComplete) {
         request.state = 2;
-        return 2;
+        return ReadComplete;
     }
-    return 0;
+    return ReadFailed;
 }
 
 // Takes the outcome of the request's finished operation: 2 when all bytes
@@ -548,7 +548,7 @@ int DiskFile::beginRead(AsyncReadRequest& request) {
 // reason of its own (a file system without support, a cancellation because
 // the thread that started it ended) is finished with pread when the file is
 // still open, so such a failure never reaches the caller as a read error.
-int DiskFile::FinishAsyncRead(AsyncReadRequest& request) {
+DiskFile::ReadStatus DiskFile::FinishAsyncRead(AsyncReadRequest& request) {
     AsyncReadOperation* op = request.operation.get();
     if (op->mode == AsyncReadMode::Uring && op->error != 0 && op->error != kErrorHandleEof &&
         fd_ >= 0) {
@@ -558,29 +558,29 @@ int DiskFile::FinishAsyncRead(AsyncReadRequest& request) {
         op->done += static_cast<uint32_t>(got);
     }
     request.transferred = op->done;
-    if (op->done == request.length && op->error == 0) return 2;
+    if (op->done == request.length && op->error == 0) return ReadComplete;
     return FailRead(request, op->error ? op->error : kErrorHandleEof);
 }
 
-int DiskFile::completeRead(AsyncReadRequest& request) {
+DiskFile::ReadStatus DiskFile::completeRead(AsyncReadRequest& request) {
     int state = request.state;
     request.state = 0;
     if (state == 2) {
-        if (request.transferred == request.length) return 2;
-        return Fail(kErrorHandleEof), 0;
+        if (request.transferred == request.length) return ReadComplete;
+        return Fail(kErrorHandleEof), ReadFailed;
     }
-    if (state != 1) return Fail(EINVAL), 0;
+    if (state != 1) return Fail(EINVAL), ReadFailed;
 
     AsyncReadOperation* op = request.operation.get();
     if (!op || op->mode == AsyncReadMode::Sync) {
         // Deferred read: done now. Like the other modes, the file's real end
         // decides, not the recorded size.
-        if (fd_ < 0) return Fail(EBADF), 0;
+        if (fd_ < 0) return Fail(EBADF), ReadFailed;
         size_t got = 0;
         int error = detail::PreadFully(fd_, request.offset, request.buffer, request.length, &got);
         request.transferred = static_cast<uint32_t>(got);
-        if (error) return Fail(error), 0;
-        return 2;
+        if (error) return Fail(error), ReadFailed;
+        return ReadComplete;
     }
 
     op->WaitIdle();

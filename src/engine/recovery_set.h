@@ -7,7 +7,7 @@
 // data block was found, how many recovery blocks it has, and from all that the
 // state of the whole set. Formats derive from it (directly for checksum
 // files, through ParityRecoverySet for parity volumes) and implement the
-// fifteen virtual operations below; everything format-independent lives
+// format operations below; everything format-independent lives
 // here: the entry states with their counters, the set-state rules, the
 // reporting to the SetObserver, the preparation of rebuild targets and the
 // base part of the saved state.
@@ -42,13 +42,20 @@ class VerificationCache;
 using FileMap = std::map<std::string, SetFileRef, PathLess>;
 using SourceFileEntryRef = std::shared_ptr<SourceFileEntry>;
 
+// What verifying one data file found.
+enum class DataFileOutcome {
+    NothingFound,  // nothing of the set
+    BlocksFound,   // blocks of the set, not a whole intact file
+    IntactCopy,    // an intact copy of the entry handed back
+};
+
 class RecoverySet {
   public:
     // `observer` and `stopFlag` may be null (nothing reported; never stopped);
     // both must outlive the set.
     RecoverySet(FormatKind formatKind, SetObserver* observer, const StopFlag* stopFlag);
 
-    // ---- The fifteen operations, in slot order.
+    // ---- The format operations.
 
     // Stores `done` as the progress position and hands the status record to
     // the observer.
@@ -72,10 +79,9 @@ class RecoverySet {
     virtual std::string VolumeSetName(const std::string& fileName) const = 0;
     // Reads one volume or checksum file into the set.
     virtual bool LoadVolume(const SetFileRef& file, bool checkOnly) = 0;
-    // Verifies one data file; `resultOut` 0 nothing of the set found, 1 blocks
-    // found, 2 intact copy of `entryOut` (which holds the expected entry, or
-    // null, on entry).
-    virtual void VerifyDataFile(const SetFileRef& file, SourceFileEntry*& entryOut, int& resultOut,
+    // Verifies one data file into `outcome`; `entryOut` holds the expected
+    // entry (or null) on entry and the entry of an intact copy on return.
+    virtual void VerifyDataFile(const SetFileRef& file, SourceFileEntry*& entryOut, DataFileOutcome& outcome,
                                 bool checkOnly) = 0;
     // Recovers single blocks that straddle two found pieces. Nothing here.
     virtual void SearchGaps();
@@ -91,7 +97,7 @@ class RecoverySet {
 
     // ---- Loading.
 
-    // Gives every entry without one its target file (kind 1, under the set's
+    // Gives every entry without one its target file (a Target, under the set's
     // folder + its stored name, made unique as "%s(%d)%s") and enters it into
     // the expected names. A name that is no safe path below the folder gets
     // its lexically resolved path (where it may be read, if that lies
@@ -153,12 +159,12 @@ class RecoverySet {
 
     // ---- Repair support.
 
-    // Before a rebuild: for every entry that the repair will write (set state
-    // 4: every entry that is not complete or misnamed; state 3: the joinable
-    // ones) opens its target for writing or creates it, sizes it and maps its
+    // Before a rebuild: for every entry that the repair will write
+    // (RepairPossible: every entry that is not complete or misnamed;
+    // PartlyJoinable: the joinable ones) opens its target for writing or creates it, sizes it and maps its
     // target blocks. Each entry is appended to `list` once its file exists, so
-    // DiscardTargets can undo a failure. Stops at the first failure (error
-    // kind 2 or 3 recorded) and returns false.
+    // DiscardTargets can undo a failure. Stops at the first failure
+    // (CreateTarget or Open recorded) and returns false.
     bool PrepareTargets(std::vector<SourceFileEntry*>& list);
 
     // ---- Renaming, joining and cleanup (renaming.cpp).
@@ -167,11 +173,11 @@ class RecoverySet {
     // over the entries: damaged targets step aside to a free name, missing
     // targets that have an intact copy elsewhere are forgotten, intact copies
     // are renamed to their entry's name, and entries still without a target
-    // get a fresh (missing) one. False when a rename failed (error kind 1
+    // get a fresh (missing) one. False when a rename failed (Rename
     // recorded; the other files are still processed).
     bool RenameFiles();
     // After a rebuild: verifies again every file of `list` (the entries the
-    // repair wrote). One that is not intact records error kind 9 unless an
+    // repair wrote). One that is not intact records VerifyFailed unless an
     // error is already recorded; one that is gets the repaired flag. Empties
     // the list; without any error recorded the set becomes repaired.
     void VerifyRebuiltFiles(std::vector<SourceFileEntry*>& list);
@@ -180,8 +186,8 @@ class RecoverySet {
     // nothing half-made; the damaged originals were moved aside, never
     // written to). Empties the list; returns whether no error is recorded.
     bool VerifyRebuiltFilesOrDiscard(std::vector<SourceFileEntry*>& list);
-    // After a successful repair (set state 5 or 6): deletes the damaged data
-    // files (kind 2) and volumes (kind 3) of `files` as the repair options
+    // After a successful repair (Repaired or AllVerified): deletes the
+    // other data files and volumes among `files` as the repair options
     // allow, into the trash when they say so. Targets, and files that hold
     // an entry's intact copy, are never deleted. Deletion failures are
     // ignored.
@@ -190,7 +196,8 @@ class RecoverySet {
     // every entry of `list` (the targets the preparation created), and the
     // entries count as missing again. Empties the list.
     void DiscardTargets(std::vector<SourceFileEntry*>& list);
-    // The repair of formats without recovery data: in set state 3 or 4,
+    // The repair of formats without recovery data: when PartlyJoinable or
+    // RepairPossible,
     // RenameFiles and CreateEmptyFiles, and the set is repaired when that
     // recorded no error.
     void RepairByRenaming();

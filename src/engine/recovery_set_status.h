@@ -48,7 +48,7 @@ enum class RecoveryState : int32_t {
     AllVerified = 6,
 };
 
-// Refines states 3 and 4; None in every other state.
+// Refines PartlyJoinable and RepairPossible; None in every other state.
 enum class SubState : int32_t {
     None = 0,
     NeedRecoveryBlocks = 1,
@@ -83,7 +83,6 @@ enum class FileState : int32_t {
 };
 
 struct RecoverySetStatus {
-    uint32_t reserved0 = 0;
     FormatKind formatKind = FormatKind::None;
     ErrorKind errorKind = ErrorKind::None;
     uint32_t systemErrorCode = 0;  // errno at the failure
@@ -98,7 +97,6 @@ struct RecoverySetStatus {
     uint64_t progressTotal = 0;
     uint64_t blockSize = 0;
     uint32_t totalDataBlocks = 0;  // source blocks; 0 while no file is described
-    uint32_t reserved1 = 0;
     uint64_t totalSourceSize = 0;
     int32_t sourceFileCount = 0;
     int32_t recoveryBlocksAvailable = 0;  // PAR1: one per recovery volume

@@ -114,13 +114,13 @@ void RecoverySet::VerifyFile(SourceFileEntry* expected, const SetFileRef& file, 
     SetActivity(activity, file->path);
 
     SourceFileEntry* found = expected;
-    int result = 0;
+    DataFileOutcome result = DataFileOutcome::NothingFound;
     VerifyDataFile(file, found, result, checkOnly);
     file->close();
 
-    file->flags.damaged = result != 2;
+    file->flags.damaged = result != DataFileOutcome::IntactCopy;
     file->flags.misnamed = false;
-    if (result == 2 && found) {
+    if (result == DataFileOutcome::IntactCopy && found) {
         if (expected && expected != found) file->flags.misnamed = true;
         file->result = VerifyResult::IntactCopy;
         found->completeCopy = file;

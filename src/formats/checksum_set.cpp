@@ -138,27 +138,27 @@ bool ChecksumSet::TargetOutsideFolder(const SetFile& file) const {
     return file.kind == FileKind::Target && PathLeavesFolder(file.path, folder_);
 }
 
-int ChecksumSet::HashWholeFile(SetFile& file, ChecksumOfFile& hash) {
+ChecksumSet::Hashing ChecksumSet::HashWholeFile(SetFile& file, ChecksumOfFile& hash) {
     const uint64_t size = file.size;
     std::vector<uint8_t> buffer(static_cast<size_t>(std::min<uint64_t>(size, kHashBuffer)));
     SetProgress(0, size);
     uint64_t position = 0;
     while (position < size) {
         const size_t length = static_cast<size_t>(std::min<uint64_t>(size - position, kHashBuffer));
-        if (!file.read(position, buffer.data(), length)) return 2;
+        if (!file.read(position, buffer.data(), length)) return Hashing::ReadFailed;
         HashUpdate(hash, buffer.data(), length);
         position += length;
         ReportProgress(position);
-        if (StopRequested() && position < size) return 1;
+        if (StopRequested() && position < size) return Hashing::Stopped;
     }
     HashFinish(hash);
-    return 0;
+    return Hashing::Done;
 }
 
 void ChecksumSet::VerifyDataFile(const SetFileRef& file, SourceFileEntry*& entryOut,
-                                 int& resultOut, bool checkOnly) {
+                                 DataFileOutcome& outcome, bool checkOnly) {
     SourceFileEntry* expected = entryOut;
-    resultOut = 0;
+    outcome = DataFileOutcome::NothingFound;
     if (checkOnly) return;  // no whole-file check of its own
     auto recordAgainstExpected = [&]() {
         if (expected && !expected->FindPlace(file.get())) {
@@ -172,7 +172,7 @@ void ChecksumSet::VerifyDataFile(const SetFileRef& file, SourceFileEntry*& entry
         return;
     }
     ChecksumOfFile hash;
-    if (HashWholeFile(*file, hash) != 0) {
+    if (HashWholeFile(*file, hash) != Hashing::Done) {
         // Not read to its end: not verified.
         file->result = VerifyResult::NotVerified;
         return;
@@ -186,7 +186,7 @@ void ChecksumSet::VerifyDataFile(const SetFileRef& file, SourceFileEntry*& entry
         if (expected && expected->blockCount == 0 && !expected->completeCopy &&
             HashMatches(*expected, hash)) {
             entryOut = expected;
-            resultOut = 2;
+            outcome = DataFileOutcome::IntactCopy;
         } else {
             recordAgainstExpected();
         }
@@ -208,7 +208,7 @@ void ChecksumSet::VerifyDataFile(const SetFileRef& file, SourceFileEntry*& entry
         return;
     }
     entryOut = match;
-    resultOut = 2;
+    outcome = DataFileOutcome::IntactCopy;
     LocateBlock(*match, 0, file, 0);
     match->foundBlocks[0].length = file->size;
     match->dirty = true;
@@ -218,10 +218,10 @@ bool ChecksumSet::CheckWholeFile(SetFile& file, const SourceFileEntry& entry, bo
     stopped = false;
     if (TargetOutsideFolder(file)) return false;
     ChecksumOfFile hash;
-    int outcome = file.size == 0 ? 0 : HashWholeFile(file, hash);
+    const Hashing outcome = file.size == 0 ? Hashing::Done : HashWholeFile(file, hash);
     if (file.size == 0) HashFinish(hash);
-    stopped = outcome == 1;
-    return outcome == 0 && file.size != 0 && HashMatches(entry, hash);
+    stopped = outcome == Hashing::Stopped;
+    return outcome == Hashing::Done && file.size != 0 && HashMatches(entry, hash);
 }
 
 std::string ListSetName(const std::string& fileName, const char* extension) {

@@ -51,7 +51,7 @@ class ChecksumSet : public RecoverySet {
     // Reads the list; does nothing when `ignore` is set or the set already
     // has its entries.
     bool LoadVolume(const SetFileRef& file, bool ignore) override;
-    void VerifyDataFile(const SetFileRef& file, SourceFileEntry*& entryOut, int& resultOut,
+    void VerifyDataFile(const SetFileRef& file, SourceFileEntry*& entryOut, DataFileOutcome& outcome,
                         bool checkOnly) override;
     void MapBlocksToTarget(SourceFileEntry&) override {}
     void ClearTargetBlocks(SourceFileEntry&) override {}
@@ -93,8 +93,9 @@ class ChecksumSet : public RecoverySet {
   private:
     std::unique_ptr<RecoverySet> TrySavedState();
     bool SameSetAs(const ChecksumSet& other) const;
-    // Hashes the whole open file with progress: 0 done, 1 stopped, 2 read failed.
-    int HashWholeFile(SetFile& file, ChecksumOfFile& hash);
+    // Hashes the whole open file with progress.
+    enum class Hashing { Done, Stopped, ReadFailed };
+    Hashing HashWholeFile(SetFile& file, ChecksumOfFile& hash);
     bool TargetOutsideFolder(const SetFile& file) const;
 };
 

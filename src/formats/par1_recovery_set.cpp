@@ -167,7 +167,7 @@ bool Par1RecoverySet::SameSetAs(const Par1RecoverySet& other) const {
 // ---------------------------------------------------------------------------
 // Reading a PAR 1.0 file
 
-int Par1RecoverySet::CheckControlHash(SetFile& file, const Md5Digest& expected) {
+Par1RecoverySet::ControlHash Par1RecoverySet::CheckControlHash(SetFile& file, const Md5Digest& expected) {
     const uint64_t size = file.size;
     SetProgress(0, size);
     Md5Context md5;
@@ -175,13 +175,13 @@ int Par1RecoverySet::CheckControlHash(SetFile& file, const Md5Digest& expected) 
     uint64_t position = kPar1ControlHashStart;
     while (position < size) {
         const size_t length = static_cast<size_t>(std::min<uint64_t>(size - position, kHashBuffer));
-        if (!file.read(position, buffer.data(), length)) return 2;
+        if (!file.read(position, buffer.data(), length)) return ControlHash::Interrupted;
         md5.Update(buffer.data(), length);
         position += length;
         ReportProgress(position);
-        if (StopRequested() && position < size) return 2;
+        if (StopRequested() && position < size) return ControlHash::Interrupted;
     }
-    return md5.Final() == expected ? 0 : 1;
+    return md5.Final() == expected ? ControlHash::Matches : ControlHash::Differs;
 }
 
 bool Par1RecoverySet::LoadVolume(const SetFileRef& file, bool deferHashCheck) {
@@ -219,9 +219,9 @@ bool Par1RecoverySet::LoadVolume(const SetFileRef& file, bool deferHashCheck) {
         return finish(Outcome::Unused);
     }
     if (!deferHashCheck) {
-        const int check = CheckControlHash(*file, header.controlHash);
-        if (check == 2) return finish(Outcome::Interrupted);
-        if (check == 1) return finish(Outcome::Damaged);
+        const ControlHash check = CheckControlHash(*file, header.controlHash);
+        if (check == ControlHash::Interrupted) return finish(Outcome::Interrupted);
+        if (check == ControlHash::Differs) return finish(Outcome::Damaged);
     }
     if (!Par1HeaderUsable(header, file->size)) return finish(Outcome::Unused);
 
@@ -245,9 +245,9 @@ bool Par1RecoverySet::LoadVolume(const SetFileRef& file, bool deferHashCheck) {
     if (header.volumeNumber != 0 && header.dataOffset != 0 &&
         header.dataSize == (firstList ? list.blockSize : status().blockSize)) {
         if (deferHashCheck) {
-            const int check = CheckControlHash(*file, header.controlHash);
-            if (check == 2) return finish(Outcome::Interrupted);
-            if (check == 1) return finish(Outcome::Damaged);
+            const ControlHash check = CheckControlHash(*file, header.controlHash);
+            if (check == ControlHash::Interrupted) return finish(Outcome::Interrupted);
+            if (check == ControlHash::Differs) return finish(Outcome::Damaged);
         }
         brought = true;
     }
@@ -300,9 +300,9 @@ bool Par1RecoverySet::TargetOutsideFolder(const SetFile& file) const {
 }
 
 void Par1RecoverySet::VerifyDataFile(const SetFileRef& file, SourceFileEntry*& entryOut,
-                                     int& resultOut, bool checkOnly) {
+                                     DataFileOutcome& outcome, bool checkOnly) {
     SourceFileEntry* expected = entryOut;
-    resultOut = 0;
+    outcome = DataFileOutcome::NothingFound;
     auto recordAgainstExpected = [&]() {
         if (expected && !expected->FindPlace(file.get())) {
             expected->AddToPlace(file, 0);
@@ -330,7 +330,7 @@ void Par1RecoverySet::VerifyDataFile(const SetFileRef& file, SourceFileEntry*& e
         if (d && expected->size == 0 && !expected->foundBlocks[0].file &&
             d->hash == Md5Of(nullptr, 0)) {
             entryOut = expected;
-            resultOut = 2;
+            outcome = DataFileOutcome::IntactCopy;
             file->result = VerifyResult::NotIntact;
             LocateBlock(*expected, 0, file, 0);
             expected->foundBlocks[0].length = 0;
@@ -400,7 +400,7 @@ void Par1RecoverySet::VerifyDataFile(const SetFileRef& file, SourceFileEntry*& e
         return;
     }
     entryOut = match;
-    resultOut = 2;
+    outcome = DataFileOutcome::IntactCopy;
     LocateBlock(*match, 0, file, 0);
     match->foundBlocks[0].length = size;
 }

@@ -46,7 +46,7 @@ class Par1RecoverySet : public ParityRecoverySet {
     // Reads one PAR 1.0 file. With `deferHashCheck` its control hash is
     // checked only when it brings a recovery block.
     bool LoadVolume(const SetFileRef& file, bool deferHashCheck) override;
-    void VerifyDataFile(const SetFileRef& file, SourceFileEntry*& entryOut, int& resultOut,
+    void VerifyDataFile(const SetFileRef& file, SourceFileEntry*& entryOut, DataFileOutcome& outcome,
                         bool checkOnly) override;
     std::string CreatorText() const override;
     void ForgetVolume(SetFile& file) override;
@@ -68,9 +68,10 @@ class Par1RecoverySet : public ParityRecoverySet {
     std::unique_ptr<RecoverySet> TrySavedState();
     bool LoadState(const std::string& key);
     bool SameSetAs(const Par1RecoverySet& other) const;
-    // MD5 of the file from offset 32 to its end equals `expected`: 0 yes,
-    // 1 no, 2 interrupted (read failure or stop).
-    int CheckControlHash(SetFile& file, const Md5Digest& expected);
+    // Whether the MD5 of the file from offset 32 to its end equals
+    // `expected`; Interrupted by a read failure or a stop.
+    enum class ControlHash { Matches, Differs, Interrupted };
+    ControlHash CheckControlHash(SetFile& file, const Md5Digest& expected);
     bool TargetOutsideFolder(const SetFile& file) const;
     // Repair: the damaged targets and the volumes, and the rebuild of the
     // missing files into their prepared targets.

@@ -42,7 +42,7 @@ class Par2RecoverySet : public ParityRecoverySet {
     bool TriesForeignVolumes() const override { return false; }
     std::string VolumeSetName(const std::string& fileName) const override;
     bool LoadVolume(const SetFileRef& file, bool checkOnly) override;
-    void VerifyDataFile(const SetFileRef& file, SourceFileEntry*& entryOut, int& resultOut,
+    void VerifyDataFile(const SetFileRef& file, SourceFileEntry*& entryOut, DataFileOutcome& outcome,
                         bool checkOnly) override;
     std::string CreatorText() const override;
     void ForgetVolume(SetFile& file) override;
@@ -109,11 +109,11 @@ class Par2RecoverySet : public ParityRecoverySet {
                         bool& cancelled) override;
 
     // Whole-file check and sliding block scan (par2_verify.cpp).
-    void CheckWholeFile(SetFile& file, SourceFileEntry*& entryOut, int& resultOut);
-    void ScanBlocks(const SetFileRef& file, SourceFileEntry*& entryOut, int& resultOut,
+    void CheckWholeFile(SetFile& file, SourceFileEntry*& entryOut, DataFileOutcome& outcome);
+    void ScanBlocks(const SetFileRef& file, SourceFileEntry*& entryOut, DataFileOutcome& outcome,
                     bool& stopped);
     bool IntactAtItsPlace(const SetFileRef& file, SourceFileEntry& entry, bool& stopped);
-    void ScanSmallFile(const SetFileRef& file, SourceFileEntry*& entryOut, int& resultOut,
+    void ScanSmallFile(const SetFileRef& file, SourceFileEntry*& entryOut, DataFileOutcome& outcome,
                        bool& stopped);
 
     std::vector<std::unique_ptr<PacketGroup>> groups_;

@@ -33,8 +33,8 @@ const DiskFile* LocationFile(const BlockLookup::Node* node) {
 }  // namespace
 
 void Par2RecoverySet::VerifyDataFile(const SetFileRef& file, SourceFileEntry*& entryOut,
-                                     int& resultOut, bool checkOnly) {
-    resultOut = 0;
+                                     DataFileOutcome& outcome, bool checkOnly) {
+    outcome = DataFileOutcome::NothingFound;
     SourceFileEntry* expected = entryOut;
     if (chosen_ && file->size == 0 && expected && expected->size == 0 &&
         !expected->completeCopy) {
@@ -44,7 +44,7 @@ void Par2RecoverySet::VerifyDataFile(const SetFileRef& file, SourceFileEntry*& e
         const Par2FileDescription* description = DescriptionOf(*expected);
         file->result = VerifyResult::NotIntact;
         file->flags.formatFlag = checkOnly;
-        if (description && description->fileHash() == Md5Of(nullptr, 0)) resultOut = 2;
+        if (description && description->fileHash() == Md5Of(nullptr, 0)) outcome = DataFileOutcome::IntactCopy;
         return;
     }
     if (!chosen_ || file->size == 0) {
@@ -54,27 +54,27 @@ void Par2RecoverySet::VerifyDataFile(const SetFileRef& file, SourceFileEntry*& e
     }
     bool stopped = false;
     if (checkOnly) {
-        CheckWholeFile(*file, entryOut, resultOut);
+        CheckWholeFile(*file, entryOut, outcome);
         stopped = StopRequested();
     } else {
-        ScanBlocks(file, entryOut, resultOut, stopped);
+        ScanBlocks(file, entryOut, outcome, stopped);
     }
     if (stopped) {
         // Not looked at to its end: leave it unverified so that the next
         // scan takes it up again, and claim nothing about it.
         file->result = VerifyResult::NotVerified;
-        if (resultOut == 2) resultOut = 1;
+        if (outcome == DataFileOutcome::IntactCopy) outcome = DataFileOutcome::BlocksFound;
         return;
     }
     file->result = VerifyResult::NotIntact;
     file->flags.formatFlag = checkOnly;
-    if (expected && resultOut == 0 && !expected->FindPlace(file.get())) {
+    if (expected && outcome == DataFileOutcome::NothingFound && !expected->FindPlace(file.get())) {
         expected->AddToPlace(file, 0);
         expected->dirty = true;
     }
 }
 
-void Par2RecoverySet::CheckWholeFile(SetFile& file, SourceFileEntry*& entryOut, int& resultOut) {
+void Par2RecoverySet::CheckWholeFile(SetFile& file, SourceFileEntry*& entryOut, DataFileOutcome& outcome) {
     const uint64_t size = file.size;
     SourceFileEntry* expected = entryOut;
     SetProgress(0, size);
@@ -119,7 +119,7 @@ void Par2RecoverySet::CheckWholeFile(SetFile& file, SourceFileEntry*& entryOut, 
         }
     }
     if (!match) return;
-    resultOut = 2;
+    outcome = DataFileOutcome::IntactCopy;
     entryOut = match;
     SetFileRef self = FindKnownFile(file.path);
     for (uint32_t i = 0; i < match->blockCount; ++i) {
@@ -130,18 +130,18 @@ void Par2RecoverySet::CheckWholeFile(SetFile& file, SourceFileEntry*& entryOut, 
 }
 
 void Par2RecoverySet::ScanBlocks(const SetFileRef& file, SourceFileEntry*& entryOut,
-                                 int& resultOut, bool& stopped) {
+                                 DataFileOutcome& outcome, bool& stopped) {
     const uint64_t size = file->size;
     const uint64_t blockSize = status().blockSize;
     SourceFileEntry* expected = entryOut;
     SetProgress(0, size);
     if (size < blockSize) {
-        ScanSmallFile(file, entryOut, resultOut, stopped);
+        ScanSmallFile(file, entryOut, outcome, stopped);
         return;
     }
     if (expected && IntactAtItsPlace(file, *expected, stopped)) {
         entryOut = expected;
-        resultOut = 2;
+        outcome = DataFileOutcome::IntactCopy;
         return;
     }
     if (stopped) return;
@@ -155,7 +155,7 @@ void Par2RecoverySet::ScanBlocks(const SetFileRef& file, SourceFileEntry*& entry
 
     BlockLookup::Node* hint = nullptr;
     uint32_t matches = 0;
-    int result = 2;
+    DataFileOutcome result = DataFileOutcome::IntactCopy;
     uint64_t lastReport = 0;
 
     // The block at the window, by the matching rules; `accounted` tells that
@@ -219,16 +219,16 @@ void Par2RecoverySet::ScanBlocks(const SetFileRef& file, SourceFileEntry*& entry
         if (found) {
             if (matches == 0) {
                 entryOut = found->entry;
-                result = (found->indexInFile == 0 && offset == 0) ? 2 : 1;
+                result = (found->indexInFile == 0 && offset == 0) ? DataFileOutcome::IntactCopy : DataFileOutcome::BlocksFound;
             } else if (found != hint) {
-                result = 1;
+                result = DataFileOutcome::BlocksFound;
             }
             LocateBlock(*found->entry, found->indexInFile, file, offset);
             ++matches;
             hint = found->nextInFile;
             scanner->Skip(found->length());
         } else {
-            result = 1;
+            result = DataFileOutcome::BlocksFound;
             hint = nullptr;
             if (accounted) {
                 scanner->Skip(blockSize);
@@ -257,7 +257,7 @@ void Par2RecoverySet::ScanBlocks(const SetFileRef& file, SourceFileEntry*& entry
         stopped = true;
     }
     if (stopped) {
-        resultOut = matches == 0 ? 0 : 1;
+        outcome = matches == 0 ? DataFileOutcome::NothingFound : DataFileOutcome::BlocksFound;
         return;
     }
     Md5Digest whole, head;
@@ -266,21 +266,21 @@ void Par2RecoverySet::ScanBlocks(const SetFileRef& file, SourceFileEntry*& entry
     if (!hashed) {
         RecordError(ErrorKind::Read, scanner->error(), file->path);
         stopped = true;
-        resultOut = matches == 0 ? 0 : 1;
+        outcome = matches == 0 ? DataFileOutcome::NothingFound : DataFileOutcome::BlocksFound;
         return;
     }
     if (matches == 0) {
-        resultOut = 0;
+        outcome = DataFileOutcome::NothingFound;
         return;
     }
-    if (result == 2) {
+    if (result == DataFileOutcome::IntactCopy) {
         const Par2FileDescription* d = DescriptionOf(*entryOut);
         if (matches != entryOut->blockCount || size != entryOut->size ||
             !(whole == d->fileHash()) || !(head == d->hash16k())) {
-            result = 1;
+            result = DataFileOutcome::BlocksFound;
         }
     }
-    resultOut = result;
+    outcome = result;
 }
 
 // The common case first: a file that is an intact copy of the source file it
@@ -343,7 +343,7 @@ bool Par2RecoverySet::IntactAtItsPlace(const SetFileRef& file, SourceFileEntry& 
 // MD5 is computed only where the CRC is a block's. No ring of block-size
 // buffers is needed, whatever block size the set states.
 void Par2RecoverySet::ScanSmallFile(const SetFileRef& file, SourceFileEntry*& entryOut,
-                                    int& resultOut, bool& stopped) {
+                                    DataFileOutcome& outcome, bool& stopped) {
     const uint64_t size = file->size;
     const uint64_t blockSize = status().blockSize;
     SourceFileEntry* expected = entryOut;
@@ -463,21 +463,21 @@ void Par2RecoverySet::ScanSmallFile(const SetFileRef& file, SourceFileEntry*& en
     }
     SetProgress(size, size);
     if (!found) {
-        resultOut = 0;
+        outcome = DataFileOutcome::NothingFound;
         return;
     }
     entryOut = found->entry;
     // Every window before the match held nothing.
-    int result = (found->indexInFile == 0 && foundAt == 0) ? 2 : 1;
+    DataFileOutcome result = (found->indexInFile == 0 && foundAt == 0) ? DataFileOutcome::IntactCopy : DataFileOutcome::BlocksFound;
     LocateBlock(*found->entry, found->indexInFile, file, foundAt);
-    if (result == 2) {
+    if (result == DataFileOutcome::IntactCopy) {
         const Par2FileDescription* d = DescriptionOf(*entryOut);
         if (entryOut->blockCount != 1 || size != entryOut->size || !(whole == d->fileHash()) ||
             !(head == d->hash16k())) {
-            result = 1;
+            result = DataFileOutcome::BlocksFound;
         }
     }
-    resultOut = result;
+    outcome = result;
 }
 
 }  // namespace vantrove

@@ -35,7 +35,7 @@ class TestSet : public ParityRecoverySet {
     void ForceState(RecoveryState state) { SetSetState(state); }
     std::vector<DataBlock>& MutableFoundBlocks() { return foundBlocks_; }
 
-    // A file of kind 2 in the set's folder, entered into the known files.
+    // An other data file in the set's folder, entered into the known files.
     SetFileRef AddOtherFile(const std::string& name, uint64_t size);
     // Marks the entry's target verified with `result` and re-evaluates it.
     void SetTargetResult(SourceFileEntry& entry, VerifyResult result);
@@ -58,9 +58,9 @@ class TestSet : public ParityRecoverySet {
     bool TriesForeignVolumes() const override { return false; }
     std::string VolumeSetName(const std::string& fileName) const override { return {}; }
     bool LoadVolume(const SetFileRef& file, bool checkOnly) override { return false; }
-    void VerifyDataFile(const SetFileRef& file, SourceFileEntry*& entryOut, int& resultOut,
+    void VerifyDataFile(const SetFileRef& file, SourceFileEntry*& entryOut, DataFileOutcome& outcome,
                         bool checkOnly) override {
-        resultOut = 0;
+        outcome = DataFileOutcome::NothingFound;
     }
     std::string CreatorText() const override { return "test"; }
 
