@@ -8,6 +8,7 @@
 #include <algorithm>
 
 #include "core/folder_walk.h"
+#include "core/path.h"
 #include "engine/path_order.h"
 
 namespace vantrove {
@@ -74,9 +75,8 @@ bool ListFolderBelow(const std::string& base, const std::string& relative,
 }
 
 bool StatFile(const std::string& path, ListedFile& out) {
-    size_t slash = path.rfind('/');
     out.path = path;
-    out.name = slash == std::string::npos ? path : path.substr(slash + 1);
+    out.name = FileNameOfPath(path);
     return StatAt(AT_FDCWD, path.c_str(), out);
 }
 

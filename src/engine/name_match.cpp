@@ -1,8 +1,8 @@
 #include "engine/name_match.h"
 
-#include <strings.h>
-
 #include <cctype>
+
+#include "core/path.h"
 
 namespace vantrove {
 namespace {
@@ -43,7 +43,7 @@ std::string WithoutCopySuffix(const std::string& name) {
 
     // "(N).tmp", also taking a '.' that stands before the '('.
     static constexpr size_t kTmp = 4;
-    if (n - start >= kTmp + 3 && strcasecmp(name.c_str() + n - kTmp, ".tmp") == 0 &&
+    if (n - start >= kTmp + 3 && EqualNoCase(std::string_view(name).substr(n - kTmp), ".tmp") &&
         name[n - kTmp - 1] == ')') {
         size_t close = n - kTmp - 1;
         size_t first = DigitRunStart(name, start, close);

@@ -1,6 +1,5 @@
 #include "engine/recovery_set.h"
 
-#include <strings.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -9,6 +8,7 @@
 #include <set>
 
 #include "core/folder_walk.h"
+#include "core/path.h"
 #include "core/stored_name.h"
 #include "engine/verification_cache.h"
 
@@ -281,7 +281,7 @@ void RecoverySet::SetFolderAndBaseName(std::string folder, std::string baseName)
 bool RecoverySet::NamesOwnVolume(const std::string& name) const {
     if (name.find('/') != std::string::npos) return false;
     const std::string setName = VolumeSetName(name);
-    return !setName.empty() && strcasecmp(setName.c_str(), baseName_.c_str()) == 0;
+    return !setName.empty() && EqualNoCase(setName, baseName_);
 }
 
 void RecoverySet::CreateTargets() {

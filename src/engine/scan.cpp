@@ -6,13 +6,13 @@
 // check only) is kept in DiskFile::flags.formatFlag, so that it survives in
 // the saved state with the file's result.
 
-#include <strings.h>
 #include <sys/stat.h>
 
 #include <algorithm>
 #include <set>
 
 #include "core/stored_name.h"
+#include "core/path.h"
 #include "engine/folder_listing.h"
 #include "engine/name_match.h"
 #include "engine/recovery_set.h"
@@ -30,8 +30,8 @@ void SetCheckOnlyFlag(SetFile& file, bool checkOnly) {
 // A work file of a job (see PartPathOf), or a state file: the text after the
 // last '.' is exactly one of the program's own state-file extensions.
 bool IsOwnWorkFile(const std::string& path) {
-    size_t slash = path.rfind('/');
-    if (IsPartFileName(slash == std::string::npos ? path : path.substr(slash + 1))) return true;
+    if (IsPartFileName(FileNameOfPath(path))) return true;
+    const size_t slash = path.rfind('/');
     size_t dot = path.rfind('.');
     if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return false;
     std::string extension = path.substr(dot + 1);
@@ -326,7 +326,7 @@ void RecoverySet::Scan() {
         std::string setName = VolumeSetName(listed->name);
         if (setName.empty()) {
             otherFiles.push_back(listed->path);
-        } else if (strcasecmp(setName.c_str(), baseName_.c_str()) == 0) {
+        } else if (EqualNoCase(setName, baseName_)) {
             ownVolumes.push_back(listed->path);
         } else {
             foreignVolumes.push_back(listed->path);

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "core/disk_file.h"
+#include "core/path.h"
 
 namespace vantrove {
 namespace {
@@ -100,8 +101,7 @@ std::string WithSlash(std::string folder) {
 
 // The key's file name without folder and without its last extension.
 std::string StateBaseName(const std::string& key) {
-    size_t slash = key.rfind('/');
-    std::string name = slash == std::string::npos ? key : key.substr(slash + 1);
+    std::string name = FileNameOfPath(key);
     size_t dot = name.rfind('.');
     if (dot != std::string::npos) name.resize(dot);
     return name;

@@ -1,7 +1,6 @@
 #include "formats/par1_recovery_set.h"
 
 #include <dirent.h>
-#include <strings.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -9,6 +8,7 @@
 #include <set>
 
 #include "core/machine.h"
+#include "core/path.h"
 #include "core/string_ids.h"
 #include "core/string_table.h"
 #include "engine/set_data_pass_reporter.h"
@@ -125,11 +125,11 @@ void Par1RecoverySet::LoadFolderVolumes(const std::string& setName) {
         const std::string found = entry->d_name;
         // "<set name>.p??", compared without regard to case.
         if (found.size() != setName.size() + 4 ||
-            strncasecmp(found.c_str(), setName.c_str(), setName.size()) != 0 ||
-            strncasecmp(found.c_str() + setName.size(), ".p", 2) != 0) {
+            !EqualNoCase(std::string_view(found).substr(0, setName.size()), setName) ||
+            !EqualNoCase(std::string_view(found).substr(setName.size(), 2), ".p")) {
             continue;
         }
-        if (strcasecmp(VolumeSetName(found).c_str(), setName.c_str()) != 0) continue;
+        if (!EqualNoCase(VolumeSetName(found), setName)) continue;
         const std::string foundPath = folder_ + found;
         struct stat st;
         if (stat(foundPath.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) continue;

@@ -1,13 +1,13 @@
 #include "par2/par2_recovery_set.h"
 
 #include <dirent.h>
-#include <strings.h>
 #include <sys/stat.h>
 
 #include <algorithm>
 #include <cstring>
 
 #include "core/crc32.h"
+#include "core/path.h"
 #include "engine/verification_cache.h"
 #include "par2/packet_coding.h"
 #include "par2/packet_header.h"
@@ -39,16 +39,6 @@ Md5Digest NextId(Md5Digest id) {
     return id;
 }
 
-std::string FileNameOf(const std::string& path) {
-    size_t slash = path.rfind('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-std::string FolderOf(const std::string& path) {
-    size_t slash = path.rfind('/');
-    return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
-}
-
 const Par2FileDescription* DescriptionOf(const SourceFileEntry& entry) {
     return static_cast<const Par2FileDescription*>(
         entry.Description(DescriptionSlot::Par2FileDescription).get());
@@ -67,7 +57,7 @@ Par2RecoverySet::Par2RecoverySet(SetObserver* observer, const StopFlag* stopFlag
 Par2RecoverySet::~Par2RecoverySet() = default;
 
 std::string Par2RecoverySet::VolumeSetName(const std::string& fileName) const {
-    return Par2VolumeSetName(FileNameOf(fileName));
+    return Par2VolumeSetName(FileNameOfPath(fileName));
 }
 
 std::string Par2RecoverySet::CreatorText() const {
@@ -93,7 +83,7 @@ std::string Par2RecoverySet::StateKey(const std::string& setPath) {
 // Opening
 
 std::unique_ptr<RecoverySet> Par2RecoverySet::Open(const std::string& path) {
-    const std::string name = FileNameOf(path);
+    const std::string name = FileNameOfPath(path);
     const std::string setName = VolumeSetName(name);
 
     if (status().state != RecoveryState::NothingLoaded) {
@@ -120,9 +110,9 @@ std::unique_ptr<RecoverySet> Par2RecoverySet::Open(const std::string& path) {
 }
 
 bool Par2RecoverySet::LoadVolumes(const std::string& path, bool everyVolume) {
-    const std::string name = FileNameOf(path);
+    const std::string name = FileNameOfPath(path);
     const std::string setName = VolumeSetName(name);
-    SetFolderAndBaseName(FolderOf(path), setName);
+    SetFolderAndBaseName(FolderOfPath(path), setName);
     BeginLoading(setName.empty() ? name : setName);
 
     SetFileRef chosen = KnownOrNewVolume(path);
@@ -137,10 +127,10 @@ bool Par2RecoverySet::LoadVolumes(const std::string& path, bool everyVolume) {
                 if (entry->d_type == DT_DIR) continue;
                 const std::string found = entry->d_name;
                 if (found.size() < setName.size() ||
-                    strncasecmp(found.c_str(), setName.c_str(), setName.size()) != 0) {
+                    !EqualNoCase(std::string_view(found).substr(0, setName.size()), setName)) {
                     continue;
                 }
-                if (strcasecmp(Par2VolumeSetName(found).c_str(), setName.c_str()) != 0) continue;
+                if (!EqualNoCase(Par2VolumeSetName(found), setName)) continue;
                 const std::string foundPath = folder_ + found;
                 struct stat st;
                 if (stat(foundPath.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) continue;
