@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <utility>
 
 #include "core/disk_file.h"
 #include "core/path.h"
@@ -31,59 +32,33 @@ std::string SystemErrorMessage(uint32_t systemErrorCode) {
     return text;
 }
 
+bool ErrorKindNamesFile(ErrorKind kind) {
+    return kind == ErrorKind::Rename || kind == ErrorKind::CreateTarget || kind == ErrorKind::Open ||
+           kind == ErrorKind::Read || kind == ErrorKind::Write;
+}
+
 std::string RepairErrorMessage(ErrorKind kind, uint32_t systemErrorCode,
                                const std::string& errorFile) {
-    int id = 0;
-    bool withFile = true;
-    switch (kind) {
-        case ErrorKind::None:
-            return {};
-        case ErrorKind::Rename:
-            id = kStrErrorCannotRename;
-            break;
-        case ErrorKind::CreateTarget:
-            id = kStrErrorCannotCreate;
-            break;
-        case ErrorKind::Open:
-            id = kStrErrorCannotOpen;
-            break;
-        case ErrorKind::Read:
-            id = kStrErrorCannotRead;
-            break;
-        case ErrorKind::Write:
-            id = kStrErrorCannotWrite;
-            break;
-        case ErrorKind::ReedSolomon:
-            id = kStrErrorReedSolomon;
-            withFile = false;
-            break;
-        case ErrorKind::MemoryTest:
-            id = kStrErrorMemoryTest;
-            withFile = false;
-            break;
-        case ErrorKind::Signature:
-            id = kStrErrorSignatureMismatch;
-            withFile = false;
-            break;
-        case ErrorKind::VerifyFailed:
-            id = kStrErrorVerificationFailed;
-            withFile = false;
-            break;
-        case ErrorKind::Cancelled:
-            id = kStrRepairCancelled;
-            withFile = false;
-            break;
-        case ErrorKind::Busy:
-            id = kStrErrorSetBusy;
-            withFile = false;
-            break;
-        default:
-            id = kStrRepairFailed;
-            withFile = false;
-            break;
+    static constexpr std::pair<ErrorKind, int> kTexts[] = {
+        {ErrorKind::Rename, kStrErrorCannotRename},
+        {ErrorKind::CreateTarget, kStrErrorCannotCreate},
+        {ErrorKind::Open, kStrErrorCannotOpen},
+        {ErrorKind::Read, kStrErrorCannotRead},
+        {ErrorKind::Write, kStrErrorCannotWrite},
+        {ErrorKind::ReedSolomon, kStrErrorReedSolomon},
+        {ErrorKind::MemoryTest, kStrErrorMemoryTest},
+        {ErrorKind::Signature, kStrErrorSignatureMismatch},
+        {ErrorKind::VerifyFailed, kStrErrorVerificationFailed},
+        {ErrorKind::Cancelled, kStrRepairCancelled},
+        {ErrorKind::Busy, kStrErrorSetBusy},
+    };
+    if (kind == ErrorKind::None) return {};
+    int id = kStrRepairFailed;
+    for (const auto& [listed, listedId] : kTexts) {
+        if (listed == kind) id = listedId;
     }
     std::string text = GetString(id);
-    if (!withFile) return text;
+    if (!ErrorKindNamesFile(kind)) return text;
     return Fill(text, "%s", FileNameOfPath(errorFile)) + ": " + SystemErrorMessage(systemErrorCode);
 }
 

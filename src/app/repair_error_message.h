@@ -15,6 +15,11 @@ namespace vantrove {
 std::string RepairErrorMessage(ErrorKind kind, uint32_t systemErrorCode,
                                const std::string& errorFile);
 
+// Whether a repair failure of this kind happened on one file (rename,
+// create, open, read, write), so that its message names the file and the
+// system's reason; the other kinds are about the computation or the set.
+bool ErrorKindNamesFile(ErrorKind kind);
+
 // The system's text for an errno value, or "Errore %d" when it has none.
 std::string SystemErrorMessage(uint32_t systemErrorCode);
 

@@ -4,7 +4,9 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <utility>
 
+#include "app/repair_error_message.h"
 #include "core/path.h"
 #include "create/creation_status.h"
 
@@ -90,44 +92,30 @@ std::string EnglishCreationFailure(int code) {
 
 std::string EnglishRepairError(ErrorKind kind, uint32_t systemErrorCode,
                                const std::string& errorFile) {
-    const char* verb = nullptr;
-    switch (kind) {
-        case ErrorKind::None:
-            return {};
-        case ErrorKind::Rename:
-            verb = "Cannot rename";
-            break;
-        case ErrorKind::CreateTarget:
-            verb = "Cannot create";
-            break;
-        case ErrorKind::Open:
-            verb = "Cannot open";
-            break;
-        case ErrorKind::Read:
-            verb = "Cannot read from";
-            break;
-        case ErrorKind::Write:
-            verb = "Cannot write to";
-            break;
-        case ErrorKind::ReedSolomon:
-            return "error in the Reed-Solomon computation";
-        case ErrorKind::MemoryTest:
-            return "a memory error was found";
-        case ErrorKind::Signature:
-            return "computed data failed its checksum: probably a memory error";
-        case ErrorKind::VerifyFailed:
-            return "a rebuilt file failed its verification";
-        case ErrorKind::Cancelled:
-            return "the repair was cancelled";
-        case ErrorKind::Busy:
-            return "the set is busy: another repair or creation is working in its folder";
-        default:
-            return "repair failed";
+    static constexpr std::pair<ErrorKind, const char*> kTexts[] = {
+        {ErrorKind::Rename, "Cannot rename"},
+        {ErrorKind::CreateTarget, "Cannot create"},
+        {ErrorKind::Open, "Cannot open"},
+        {ErrorKind::Read, "Cannot read from"},
+        {ErrorKind::Write, "Cannot write to"},
+        {ErrorKind::ReedSolomon, "error in the Reed-Solomon computation"},
+        {ErrorKind::MemoryTest, "a memory error was found"},
+        {ErrorKind::Signature, "computed data failed its checksum: probably a memory error"},
+        {ErrorKind::VerifyFailed, "a rebuilt file failed its verification"},
+        {ErrorKind::Cancelled, "the repair was cancelled"},
+        {ErrorKind::Busy, "the set is busy: another repair or creation is working in its folder"},
+    };
+    if (kind == ErrorKind::None) return {};
+    std::string text = "repair failed";
+    for (const auto& [listed, listedText] : kTexts) {
+        if (listed == kind) text = listedText;
     }
+    // For a kind that names a file, the text is the verb before its name.
+    if (!ErrorKindNamesFile(kind)) return text;
     const int code = static_cast<int>(systemErrorCode);
     const std::string reason =
         code != 0 ? std::string(std::strerror(code)) : "error " + std::to_string(code);
-    return std::string(verb) + " \"" + FileNameOfPath(errorFile) + "\": " + reason;
+    return text + " \"" + FileNameOfPath(errorFile) + "\": " + reason;
 }
 
 }  // namespace vantrove::cli

@@ -27,25 +27,34 @@ std::vector<Button> ButtonsOf(unsigned style) {
     }
 }
 
-QString CaptionOf(Button button) {
-    switch (button) {
-        case QMessageBox::Ok:
-            return QStringLiteral("OK");
-        case QMessageBox::Cancel:
-            return QStringLiteral("Annulla");
-        case QMessageBox::Abort:
-            return QStringLiteral("Interrompi");
-        case QMessageBox::Retry:
-            return QStringLiteral("Riprova");
-        case QMessageBox::Ignore:
-            return QStringLiteral("Ignora");
-        case QMessageBox::Yes:
-            return QStringLiteral("Sì");
-        case QMessageBox::No:
-            return QStringLiteral("No");
-        default:
-            return QString();
+// The buttons a box can show: the Italian caption each carries and the
+// answer each gives.
+struct ButtonFace {
+    Button button;
+    const char* caption;
+    int answer;
+};
+
+constexpr ButtonFace kButtonFaces[] = {
+    {QMessageBox::Ok, "OK", kIdOk},
+    {QMessageBox::Cancel, "Annulla", kIdCancel},
+    {QMessageBox::Abort, "Interrompi", kIdAbort},
+    {QMessageBox::Retry, "Riprova", kIdRetry},
+    {QMessageBox::Ignore, "Ignora", kIdIgnore},
+    {QMessageBox::Yes, "Sì", kIdYes},
+    {QMessageBox::No, "No", kIdNo},
+};
+
+const ButtonFace* FaceOf(Button button) {
+    for (const ButtonFace& face : kButtonFaces) {
+        if (face.button == button) return &face;
     }
+    return nullptr;
+}
+
+QString CaptionOf(Button button) {
+    const ButtonFace* face = FaceOf(button);
+    return face != nullptr ? QString::fromUtf8(face->caption) : QString();
 }
 
 QMessageBox::Icon IconOf(unsigned style) {
@@ -66,22 +75,8 @@ QMessageBox::Icon IconOf(unsigned style) {
 }  // namespace
 
 int AnswerOf(QMessageBox::StandardButton button) {
-    switch (button) {
-        case QMessageBox::Ok:
-            return kIdOk;
-        case QMessageBox::Abort:
-            return kIdAbort;
-        case QMessageBox::Retry:
-            return kIdRetry;
-        case QMessageBox::Ignore:
-            return kIdIgnore;
-        case QMessageBox::Yes:
-            return kIdYes;
-        case QMessageBox::No:
-            return kIdNo;
-        default:
-            return kIdCancel;
-    }
+    const ButtonFace* face = FaceOf(button);
+    return face != nullptr ? face->answer : kIdCancel;
 }
 
 std::unique_ptr<QMessageBox> BuildMessageBox(QWidget* owner, const std::string& text,
