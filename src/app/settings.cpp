@@ -2,6 +2,7 @@
 
 #include <cinttypes>
 #include <cstdio>
+#include <cstring>
 #include <limits>
 
 namespace vantrove {
@@ -15,43 +16,60 @@ constexpr char kShell[] = "Shell";
 // terminating zero included; a longer text is not read.
 constexpr size_t kSplitLimitBufferBytes = 40;
 
-void ReadAny(const SettingsStore& store, const char* key, const char* name, uint32_t& field) {
-    uint32_t v;
-    if (store.QueryDword(key, name, v)) field = v;
-}
+// How a stored value becomes its field. A value that is missing, has the
+// wrong type or fails the check leaves the field as it was.
+enum class Check {
+    Any,          // any number
+    Range,        // a number from `low` to `high`
+    Quad,         // a number above 3, rounded down to a multiple of 4
+    Flag,         // zero or not
+    SplitLimit,   // the split limit, kept as text
+};
 
-void ReadRange(const SettingsStore& store, const char* key, const char* name, uint32_t low,
-               uint32_t high, uint32_t& field) {
-    uint32_t v;
-    if (store.QueryDword(key, name, v) && v >= low && v <= high) field = v;
-}
+struct StoredValue {
+    const char* key;
+    const char* name;
+    Check check;
+    uint32_t Settings::*number = nullptr;  // the field, unless a flag or the split limit
+    bool Settings::*flag = nullptr;        // the field of a flag
+    uint32_t low = 0;
+    uint32_t high = UINT32_MAX;
+};
 
-// Values above 3, rounded down to a multiple of 4.
-void ReadQuad(const SettingsStore& store, const char* key, const char* name, uint32_t& field) {
-    uint32_t v;
-    if (store.QueryDword(key, name, v) && v > 3) field = v & ~3u;
-}
-
-void ReadFlag(const SettingsStore& store, const char* key, const char* name, bool& field) {
-    uint32_t v;
-    if (store.QueryDword(key, name, v)) field = v != 0;
-}
-
-// Writing a value moves it behind the key's other values, so a save leaves
-// its values in the order it writes them.
-void Put(SettingsStore& s, const char* key, const char* name, uint32_t value) {
-    s.DeleteValue(key, name);
-    s.SetDword(key, name, value);
-}
-
-void Put(SettingsStore& s, const char* key, const char* name, bool value) {
-    Put(s, key, name, uint32_t{value ? 1u : 0u});
-}
-
-void PutString(SettingsStore& s, const char* key, const char* name, const std::string& value) {
-    s.DeleteValue(key, name);
-    s.SetString(key, name, value);
-}
+// Every stored value, in the order a save writes them.
+const StoredValue kStoredValues[] = {
+    {kLayout, "CreateFilenameWidth", Check::Any, &Settings::createFilenameWidth},
+    {kLayout, "CreateFilesizeWidth", Check::Any, &Settings::createFilesizeWidth},
+    {kLayout, "VerifyFilenameWidth", Check::Any, &Settings::verifyFilenameWidth},
+    {kLayout, "VerifyFilesizeWidth", Check::Any, &Settings::verifyFilesizeWidth},
+    {kLayout, "OpenDialogueHeight", Check::Any, &Settings::openDialogueHeight},
+    {kLayout, "CreateDialogueHeight", Check::Any, &Settings::createDialogueHeight},
+    {kOptions, "BlockSizeChoice", Check::Range, &Settings::blockSizeChoice, nullptr, 0, 2},
+    {kOptions, "ExactBlockSize", Check::Quad, &Settings::exactBlockSize},
+    {kOptions, "YEncLineCount", Check::Range, &Settings::yEncLineCount, nullptr, 1, UINT32_MAX},
+    {kOptions, "UUEncodeLineCount", Check::Quad, &Settings::uuEncodeLineCount},
+    {kOptions, "RecoveryBlockFraction", Check::Range, &Settings::recoveryBlockFraction, nullptr,
+     1, 10000},
+    {kOptions, "RecoveryFileSizeScheme", Check::Range, &Settings::recoveryFileSizeScheme, nullptr,
+     1, 3},
+    {kOptions, "Priority", Check::Range, &Settings::priority, nullptr, 0, 3},
+    {kOptions, "UniformRecoveryFiles", Check::Flag, nullptr, &Settings::uniformRecoveryFiles},
+    {kOptions, "NoPacketRepetition", Check::Flag, nullptr, &Settings::noPacketRepetition},
+    {kOptions, "RestrictBlockSize", Check::Flag, nullptr, &Settings::restrictBlockSize},
+    {kOptions, "SplitSourceFiles", Check::Flag, nullptr, &Settings::splitSourceFiles},
+    {kOptions, "SplitSourceLimit", Check::SplitLimit},
+    {kOptions, "RepairAutomatically", Check::Flag, nullptr, &Settings::repairAutomatically},
+    {kOptions, "MonitorAutomatically", Check::Flag, nullptr, &Settings::monitorAutomatically},
+    {kOptions, "DeleteDamagedFiles", Check::Flag, nullptr, &Settings::deleteDamagedFiles},
+    {kOptions, "DeleteRecoveryFiles", Check::Flag, nullptr, &Settings::deleteRecoveryFiles},
+    {kOptions, "UseRecycleBin", Check::Flag, nullptr, &Settings::useRecycleBin},
+    {kOptions, "JoinSplitFiles", Check::Flag, nullptr, &Settings::joinSplitFiles},
+    {kOptions, "Sounds", Check::Flag, nullptr, &Settings::sounds},
+    {kShell, "ExplorerMenu", Check::Flag, nullptr, &Settings::explorerMenu},
+    {kShell, "PAR2Association", Check::Flag, nullptr, &Settings::par2Association},
+    {kShell, "PAR1Association", Check::Flag, nullptr, &Settings::par1Association},
+    {kShell, "SFVMD5Association", Check::Flag, nullptr, &Settings::sfvMd5Association},
+};
 
 }  // namespace
 
@@ -112,102 +130,70 @@ void Settings::ComputePreferredBlockSize() {
 bool Settings::Load() {
     SettingsStore store(storePath_);
     if (store.Read() != StoreReadResult::Loaded) return false;
-    if (store.HasKey(kLayout)) LoadLayout(store);
-    if (store.HasKey(kOptions)) LoadOptions(store);
+    for (const char* key : {kLayout, kOptions, kShell}) {
+        if (store.HasKey(key)) LoadKey(store, key);
+    }
     ComputePreferredBlockSize();
-    if (store.HasKey(kShell)) LoadShell(store);
     return true;
 }
 
-void Settings::LoadLayout(const SettingsStore& store) {
-    ReadAny(store, kLayout, "CreateFilenameWidth", createFilenameWidth);
-    ReadAny(store, kLayout, "CreateFilesizeWidth", createFilesizeWidth);
-    ReadAny(store, kLayout, "VerifyFilenameWidth", verifyFilenameWidth);
-    ReadAny(store, kLayout, "VerifyFilesizeWidth", verifyFilesizeWidth);
-    ReadAny(store, kLayout, "OpenDialogueHeight", openDialogueHeight);
-    ReadAny(store, kLayout, "CreateDialogueHeight", createDialogueHeight);
-}
-
-void Settings::LoadOptions(const SettingsStore& store) {
-    ReadRange(store, kOptions, "BlockSizeChoice", 0, 2, blockSizeChoice);
-    ReadQuad(store, kOptions, "ExactBlockSize", exactBlockSize);
-    ReadRange(store, kOptions, "YEncLineCount", 1, UINT32_MAX, yEncLineCount);
-    ReadQuad(store, kOptions, "UUEncodeLineCount", uuEncodeLineCount);
-    ReadRange(store, kOptions, "RecoveryBlockFraction", 1, 10000, recoveryBlockFraction);
-    ReadRange(store, kOptions, "RecoveryFileSizeScheme", 1, 3, recoveryFileSizeScheme);
-    ReadRange(store, kOptions, "Priority", 0, 3, priority);
-    ReadFlag(store, kOptions, "UniformRecoveryFiles", uniformRecoveryFiles);
-    ReadFlag(store, kOptions, "NoPacketRepetition", noPacketRepetition);
-    ReadFlag(store, kOptions, "RestrictBlockSize", restrictBlockSize);
-    ReadFlag(store, kOptions, "SplitSourceFiles", splitSourceFiles);
-    std::string limit;
-    if (store.QueryString(kOptions, "SplitSourceLimit", limit) &&
-        limit.size() < kSplitLimitBufferBytes) {
-        splitSourceLimit = ParseSplitSourceLimit(limit);
+void Settings::LoadKey(const SettingsStore& store, const char* key) {
+    for (const StoredValue& value : kStoredValues) {
+        if (std::strcmp(value.key, key) != 0) continue;
+        if (value.check == Check::SplitLimit) {
+            std::string limit;
+            if (store.QueryString(key, value.name, limit) &&
+                limit.size() < kSplitLimitBufferBytes) {
+                splitSourceLimit = ParseSplitSourceLimit(limit);
+            }
+            continue;
+        }
+        uint32_t v;
+        if (!store.QueryDword(key, value.name, v)) continue;
+        switch (value.check) {
+            case Check::Any:
+                this->*value.number = v;
+                break;
+            case Check::Range:
+                if (v >= value.low && v <= value.high) this->*value.number = v;
+                break;
+            case Check::Quad:
+                if (v > 3) this->*value.number = v & ~3u;
+                break;
+            case Check::Flag:
+                this->*value.flag = v != 0;
+                break;
+            case Check::SplitLimit:
+                break;
+        }
     }
-    ReadFlag(store, kOptions, "RepairAutomatically", repairAutomatically);
-    ReadFlag(store, kOptions, "MonitorAutomatically", monitorAutomatically);
-    ReadFlag(store, kOptions, "JoinSplitFiles", joinSplitFiles);
-    ReadFlag(store, kOptions, "DeleteDamagedFiles", deleteDamagedFiles);
-    ReadFlag(store, kOptions, "DeleteRecoveryFiles", deleteRecoveryFiles);
-    ReadFlag(store, kOptions, "UseRecycleBin", useRecycleBin);
-    ReadFlag(store, kOptions, "Sounds", sounds);
 }
 
-void Settings::LoadShell(const SettingsStore& store) {
-    ReadFlag(store, kShell, "ExplorerMenu", explorerMenu);
-    ReadFlag(store, kShell, "PAR2Association", par2Association);
-    ReadFlag(store, kShell, "PAR1Association", par1Association);
-    ReadFlag(store, kShell, "SFVMD5Association", sfvMd5Association);
-}
-
-void Settings::SaveLayout() const {
+// Writing a value moves it behind the key's other values, so a save leaves
+// its values in the order it writes them.
+void Settings::SaveKey(const char* key) const {
     SettingsStore store(storePath_);
-    store.Update([this](SettingsStore& s) {
-        Put(s, kLayout, "CreateFilenameWidth", createFilenameWidth);
-        Put(s, kLayout, "CreateFilesizeWidth", createFilesizeWidth);
-        Put(s, kLayout, "VerifyFilenameWidth", verifyFilenameWidth);
-        Put(s, kLayout, "VerifyFilesizeWidth", verifyFilesizeWidth);
-        Put(s, kLayout, "OpenDialogueHeight", openDialogueHeight);
-        Put(s, kLayout, "CreateDialogueHeight", createDialogueHeight);
+    store.Update([this, key](SettingsStore& s) {
+        for (const StoredValue& value : kStoredValues) {
+            if (std::strcmp(value.key, key) != 0) continue;
+            s.DeleteValue(key, value.name);
+            if (value.check == Check::SplitLimit) {
+                char limit[32];
+                std::snprintf(limit, sizeof limit, "%" PRId64, splitSourceLimit);
+                s.SetString(key, value.name, limit);
+            } else if (value.check == Check::Flag) {
+                s.SetDword(key, value.name, this->*value.flag ? 1u : 0u);
+            } else {
+                s.SetDword(key, value.name, this->*value.number);
+            }
+        }
     });
 }
 
-void Settings::SaveOptions() const {
-    SettingsStore store(storePath_);
-    store.Update([this](SettingsStore& s) {
-        Put(s, kOptions, "BlockSizeChoice", blockSizeChoice);
-        Put(s, kOptions, "ExactBlockSize", exactBlockSize);
-        Put(s, kOptions, "YEncLineCount", yEncLineCount);
-        Put(s, kOptions, "UUEncodeLineCount", uuEncodeLineCount);
-        Put(s, kOptions, "RecoveryBlockFraction", recoveryBlockFraction);
-        Put(s, kOptions, "RecoveryFileSizeScheme", recoveryFileSizeScheme);
-        Put(s, kOptions, "Priority", priority);
-        Put(s, kOptions, "UniformRecoveryFiles", uniformRecoveryFiles);
-        Put(s, kOptions, "NoPacketRepetition", noPacketRepetition);
-        Put(s, kOptions, "RestrictBlockSize", restrictBlockSize);
-        Put(s, kOptions, "SplitSourceFiles", splitSourceFiles);
-        char limit[32];
-        std::snprintf(limit, sizeof limit, "%" PRId64, splitSourceLimit);
-        PutString(s, kOptions, "SplitSourceLimit", limit);
-        Put(s, kOptions, "RepairAutomatically", repairAutomatically);
-        Put(s, kOptions, "MonitorAutomatically", monitorAutomatically);
-        Put(s, kOptions, "DeleteDamagedFiles", deleteDamagedFiles);
-        Put(s, kOptions, "DeleteRecoveryFiles", deleteRecoveryFiles);
-        Put(s, kOptions, "UseRecycleBin", useRecycleBin);
-        Put(s, kOptions, "JoinSplitFiles", joinSplitFiles);
-        Put(s, kOptions, "Sounds", sounds);
-    });
-}
+void Settings::SaveLayout() const { SaveKey(kLayout); }
 
-void Settings::SaveShell() const {
-    SettingsStore store(storePath_);
-    store.Update([this](SettingsStore& s) {
-        Put(s, kShell, "ExplorerMenu", explorerMenu);
-        Put(s, kShell, "PAR2Association", par2Association);
-        Put(s, kShell, "PAR1Association", par1Association);
-        Put(s, kShell, "SFVMD5Association", sfvMd5Association);
-    });
-}
+void Settings::SaveOptions() const { SaveKey(kOptions); }
+
+void Settings::SaveShell() const { SaveKey(kShell); }
 
 }  // namespace vantrove

@@ -92,9 +92,9 @@ class Settings {
     uint32_t preferredBlockSize = 384000;
 
   private:
-    void LoadLayout(const SettingsStore& store);
-    void LoadOptions(const SettingsStore& store);
-    void LoadShell(const SettingsStore& store);
+    // Reads, or writes, the values kept under one key of the store.
+    void LoadKey(const SettingsStore& store, const char* key);
+    void SaveKey(const char* key) const;
 
     std::string storePath_;
 };

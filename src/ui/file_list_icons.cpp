@@ -81,40 +81,29 @@ QPixmap Draw(FileListIcon kind) {
     // Recovery files are bluish sheets, data files white ones.
     const QColor volumePaper(0xDD, 0xE6, 0xFF), volumeEdge(0x30, 0x45, 0x9A);
     const QColor dataPaper(0xFF, 0xFF, 0xFF), dataEdge(0x55, 0x55, 0x55);
+    const bool volume = kind == FileListIcon::RecoveryGroup || kind == FileListIcon::VolumeGood ||
+                        kind == FileListIcon::VolumeBad || kind == FileListIcon::VolumeUnknown;
+    const bool group = kind == FileListIcon::RecoveryGroup || kind == FileListIcon::DataGroup;
+    DrawPage(p, volume ? volumePaper : dataPaper, volume ? volumeEdge : dataEdge, group);
+    // A file's state is the mark on its sheet; the same for volumes and data files.
     switch (kind) {
-        case FileListIcon::RecoveryGroup:
-            DrawPage(p, volumePaper, volumeEdge, true);
-            break;
-        case FileListIcon::DataGroup:
-            DrawPage(p, dataPaper, dataEdge, true);
-            break;
         case FileListIcon::VolumeGood:
-            DrawPage(p, volumePaper, volumeEdge, false);
+        case FileListIcon::FileGood:
             DrawMark(p, Mark::Check, green);
             break;
         case FileListIcon::VolumeBad:
-            DrawPage(p, volumePaper, volumeEdge, false);
+        case FileListIcon::FileBad:
             DrawMark(p, Mark::Cross, red);
             break;
         case FileListIcon::VolumeUnknown:
-            DrawPage(p, volumePaper, volumeEdge, false);
+        case FileListIcon::FileUnknown:
             DrawMark(p, Mark::Question, grey);
-            break;
-        case FileListIcon::FileGood:
-            DrawPage(p, dataPaper, dataEdge, false);
-            DrawMark(p, Mark::Check, green);
             break;
         case FileListIcon::FileMisnamed:
-            DrawPage(p, dataPaper, dataEdge, false);
             DrawMark(p, Mark::Arrows, amber);
             break;
-        case FileListIcon::FileBad:
-            DrawPage(p, dataPaper, dataEdge, false);
-            DrawMark(p, Mark::Cross, red);
-            break;
-        case FileListIcon::FileUnknown:
-            DrawPage(p, dataPaper, dataEdge, false);
-            DrawMark(p, Mark::Question, grey);
+        case FileListIcon::RecoveryGroup:
+        case FileListIcon::DataGroup:
             break;
     }
     return pixmap;

@@ -20,40 +20,27 @@ bool IsRepairActivity(Activity activity) {
     return activity >= Activity::Renaming && activity <= Activity::Writing;
 }
 
-// Title while busy: the text and whether it names the current file (else the
-// set). 0 for an activity without a title of its own.
+// Title while busy: the text of each activity and whether it names the
+// current file (else the set). An activity not listed has no title of its own.
 struct BusyTitle {
+    Activity activity;
     int id;
     bool namesFile;
 };
 
-BusyTitle BusyTitleFor(Activity activity) {
-    switch (activity) {
-        case Activity::LoadingVolume:
-            return {kStrTitleLoading, true};
-        case Activity::VerifyingDataFile:
-        case Activity::Reverifying:
-            return {kStrTitleVerifying, true};
-        case Activity::ScanningFile:
-            return {kStrTitleScanning, true};
-        case Activity::CheckingFile:
-            return {kStrTitleChecking, true};
-        case Activity::SearchingNewFiles:
-            return {kStrTitleSearchingNewFiles, false};
-        case Activity::Renaming:
-            return {kStrTitleRenaming, false};
-        case Activity::ComputingMatrix:
-            return {kStrTitleComputingMatrix, false};
-        case Activity::MemoryTest:
-            return {kStrTitleTestingMemory, false};
-        case Activity::Recovering:
-            return {kStrTitleRecoveringData, false};
-        case Activity::Writing:
-            return {kStrTitleWritingData, false};
-        default:
-            return {0, false};
-    }
-}
+constexpr BusyTitle kBusyTitles[] = {
+    {Activity::LoadingVolume, kStrTitleLoading, true},
+    {Activity::VerifyingDataFile, kStrTitleVerifying, true},
+    {Activity::Reverifying, kStrTitleVerifying, true},
+    {Activity::ScanningFile, kStrTitleScanning, true},
+    {Activity::CheckingFile, kStrTitleChecking, true},
+    {Activity::SearchingNewFiles, kStrTitleSearchingNewFiles, false},
+    {Activity::Renaming, kStrTitleRenaming, false},
+    {Activity::ComputingMatrix, kStrTitleComputingMatrix, false},
+    {Activity::MemoryTest, kStrTitleTestingMemory, false},
+    {Activity::Recovering, kStrTitleRecoveringData, false},
+    {Activity::Writing, kStrTitleWritingData, false},
+};
 
 // Blocks (or, for PAR1, files) the set still lacks: total less those found
 // and the recovery blocks that can stand in for the rest.
@@ -110,10 +97,12 @@ std::optional<std::string> IdleTitle(const RecoverySetStatus& s, int missingFile
 
 std::optional<std::string> WindowTitle(const RecoverySetStatus& status, int missingFiles) {
     if (status.activity == Activity::Idle) return IdleTitle(status, missingFiles);
-    BusyTitle title = BusyTitleFor(status.activity);
-    if (title.id == 0) return std::nullopt;
-    return FormatString(title.id,
-                        {title.namesFile ? FileNameOfPath(status.currentFile) : status.setName});
+    for (const BusyTitle& title : kBusyTitles) {
+        if (title.activity != status.activity) continue;
+        return FormatString(title.id,
+                            {title.namesFile ? FileNameOfPath(status.currentFile) : status.setName});
+    }
+    return std::nullopt;
 }
 
 bool StatusLineShown(const RecoverySetStatus& status) {
