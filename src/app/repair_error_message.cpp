@@ -2,12 +2,12 @@
 
 #include <cstdio>
 #include <cstring>
-#include <utility>
 
 #include "core/disk_file.h"
 #include "core/path.h"
 #include "core/string_ids.h"
 #include "core/string_table.h"
+#include "core/table_lookup.h"
 
 namespace vantrove {
 namespace {
@@ -33,8 +33,8 @@ std::string SystemErrorMessage(uint32_t systemErrorCode) {
 }
 
 bool ErrorKindNamesFile(ErrorKind kind) {
-    return kind == ErrorKind::Rename || kind == ErrorKind::CreateTarget || kind == ErrorKind::Open ||
-           kind == ErrorKind::Read || kind == ErrorKind::Write;
+    return kind == ErrorKind::Rename || kind == ErrorKind::CreateTarget ||
+           kind == ErrorKind::Open || kind == ErrorKind::Read || kind == ErrorKind::Write;
 }
 
 std::string RepairErrorMessage(ErrorKind kind, uint32_t systemErrorCode,
@@ -53,11 +53,7 @@ std::string RepairErrorMessage(ErrorKind kind, uint32_t systemErrorCode,
         {ErrorKind::Busy, kStrErrorSetBusy},
     };
     if (kind == ErrorKind::None) return {};
-    int id = kStrRepairFailed;
-    for (const auto& [listed, listedId] : kTexts) {
-        if (listed == kind) id = listedId;
-    }
-    std::string text = GetString(id);
+    std::string text = GetString(LookUp(kTexts, kind, kStrRepairFailed));
     if (!ErrorKindNamesFile(kind)) return text;
     return Fill(text, "%s", FileNameOfPath(errorFile)) + ": " + SystemErrorMessage(systemErrorCode);
 }

@@ -1,6 +1,7 @@
 #include "app/set_format.h"
 
 #include "core/path.h"
+#include "core/table_lookup.h"
 #include "formats/md5_checksum_set.h"
 #include "formats/par1_format.h"
 #include "formats/par1_recovery_set.h"
@@ -37,19 +38,13 @@ std::unique_ptr<RecoverySet> NewEmptySet(FormatKind kind, SetObserver* observer,
 }
 
 const char* SetFormatName(FormatKind kind) {
-    switch (kind) {
-        case FormatKind::Par1:
-            return "PAR1";
-        case FormatKind::Par2:
-            return "PAR2";
-        case FormatKind::Md5:
-            return "MD5";
-        case FormatKind::Sfv:
-            return "SFV";
-        case FormatKind::None:
-            break;
-    }
-    return "";
+    static constexpr std::pair<FormatKind, const char*> kNames[] = {
+        {FormatKind::Par1, "PAR1"},
+        {FormatKind::Par2, "PAR2"},
+        {FormatKind::Md5, "MD5"},
+        {FormatKind::Sfv, "SFV"},
+    };
+    return LookUp(kNames, kind, "");
 }
 
 }  // namespace vantrove

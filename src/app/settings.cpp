@@ -19,11 +19,11 @@ constexpr size_t kSplitLimitBufferBytes = 40;
 // How a stored value becomes its field. A value that is missing, has the
 // wrong type or fails the check leaves the field as it was.
 enum class Check {
-    Any,          // any number
-    Range,        // a number from `low` to `high`
-    Quad,         // a number above 3, rounded down to a multiple of 4
-    Flag,         // zero or not
-    SplitLimit,   // the split limit, kept as text
+    Any,         // any number
+    Range,       // a number from `low` to `high`
+    Quad,        // a number above 3, rounded down to a multiple of 4
+    Flag,        // zero or not
+    SplitLimit,  // the split limit, kept as text
 };
 
 struct StoredValue {
@@ -48,8 +48,8 @@ const StoredValue kStoredValues[] = {
     {kOptions, "ExactBlockSize", Check::Quad, &Settings::exactBlockSize},
     {kOptions, "YEncLineCount", Check::Range, &Settings::yEncLineCount, nullptr, 1, UINT32_MAX},
     {kOptions, "UUEncodeLineCount", Check::Quad, &Settings::uuEncodeLineCount},
-    {kOptions, "RecoveryBlockFraction", Check::Range, &Settings::recoveryBlockFraction, nullptr,
-     1, 10000},
+    {kOptions, "RecoveryBlockFraction", Check::Range, &Settings::recoveryBlockFraction, nullptr, 1,
+     10000},
     {kOptions, "RecoveryFileSizeScheme", Check::Range, &Settings::recoveryFileSizeScheme, nullptr,
      1, 3},
     {kOptions, "Priority", Check::Range, &Settings::priority, nullptr, 0, 3},
@@ -190,10 +190,16 @@ void Settings::SaveKey(const char* key) const {
     });
 }
 
-void Settings::SaveLayout() const { SaveKey(kLayout); }
+void Settings::SaveLayout() const {
+    SaveKey(kLayout);
+}
 
-void Settings::SaveOptions() const { SaveKey(kOptions); }
+void Settings::SaveOptions() const {
+    SaveKey(kOptions);
+}
 
-void Settings::SaveShell() const { SaveKey(kShell); }
+void Settings::SaveShell() const {
+    SaveKey(kShell);
+}
 
 }  // namespace vantrove

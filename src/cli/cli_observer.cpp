@@ -4,57 +4,37 @@
 #include <cstdio>
 
 #include "core/path.h"
+#include "core/table_lookup.h"
 
 namespace vantrove::cli {
 namespace {
 
 const char* ActivityText(Activity activity) {
-    switch (activity) {
-        case Activity::LoadingVolume:
-            return "Loading";
-        case Activity::VerifyingDataFile:
-            return "Verifying";
-        case Activity::ScanningFile:
-            return "Scanning";
-        case Activity::CheckingFile:
-            return "Checking";
-        case Activity::SearchingNewFiles:
-            return "Searching for new files";
-        case Activity::Renaming:
-            return "Renaming";
-        case Activity::ComputingMatrix:
-            return "Computing the Reed-Solomon matrix";
-        case Activity::MemoryTest:
-            return "Testing memory";
-        case Activity::Recovering:
-            return "Recovering data";
-        case Activity::Writing:
-            return "Writing recovered data";
-        case Activity::Reverifying:
-            return "Verifying again";
-        default:
-            return "Working";
-    }
+    static constexpr std::pair<Activity, const char*> kTexts[] = {
+        {Activity::LoadingVolume, "Loading"},
+        {Activity::VerifyingDataFile, "Verifying"},
+        {Activity::ScanningFile, "Scanning"},
+        {Activity::CheckingFile, "Checking"},
+        {Activity::SearchingNewFiles, "Searching for new files"},
+        {Activity::Renaming, "Renaming"},
+        {Activity::ComputingMatrix, "Computing the Reed-Solomon matrix"},
+        {Activity::MemoryTest, "Testing memory"},
+        {Activity::Recovering, "Recovering data"},
+        {Activity::Writing, "Writing recovered data"},
+        {Activity::Reverifying, "Verifying again"},
+    };
+    return LookUp(kTexts, activity, "Working");
 }
 
 }  // namespace
 
 const char* RowKindName(SourceRowKind row) {
-    switch (row) {
-        case SourceRowKind::Complete:
-            return "complete";
-        case SourceRowKind::Misnamed:
-            return "misnamed";
-        case SourceRowKind::Damaged:
-            return "damaged";
-        case SourceRowKind::Missing:
-            return "missing";
-        case SourceRowKind::NotVerified:
-            return "unverified";
-        case SourceRowKind::Repaired:
-            return "repaired";
-    }
-    return "unverified";
+    static constexpr std::pair<SourceRowKind, const char*> kNames[] = {
+        {SourceRowKind::Complete, "complete"},      {SourceRowKind::Misnamed, "misnamed"},
+        {SourceRowKind::Damaged, "damaged"},        {SourceRowKind::Missing, "missing"},
+        {SourceRowKind::NotVerified, "unverified"}, {SourceRowKind::Repaired, "repaired"},
+    };
+    return LookUp(kNames, row, "unverified");
 }
 
 void CliObserver::ReportVolumeFile(const SetFile& file) {

@@ -4,10 +4,10 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
-#include <utility>
 
 #include "app/repair_error_message.h"
 #include "core/path.h"
+#include "core/table_lookup.h"
 #include "create/creation_status.h"
 
 namespace vantrove::cli {
@@ -106,10 +106,7 @@ std::string EnglishRepairError(ErrorKind kind, uint32_t systemErrorCode,
         {ErrorKind::Busy, "the set is busy: another repair or creation is working in its folder"},
     };
     if (kind == ErrorKind::None) return {};
-    std::string text = "repair failed";
-    for (const auto& [listed, listedText] : kTexts) {
-        if (listed == kind) text = listedText;
-    }
+    const std::string text = LookUp(kTexts, kind, "repair failed");
     // For a kind that names a file, the text is the verb before its name.
     if (!ErrorKindNamesFile(kind)) return text;
     const int code = static_cast<int>(systemErrorCode);

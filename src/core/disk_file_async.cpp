@@ -37,6 +37,7 @@
 #include "core/disk_file.h"
 #include "core/disk_file_io.h"
 #include "core/machine.h"
+#include "core/table_lookup.h"
 
 #if defined(VANTROVE_HAVE_URING)
 #include <liburing.h>
@@ -420,15 +421,12 @@ bool AsyncUringAvailable() {
 }
 
 const char* AsyncReadModeName(AsyncReadMode mode) {
-    switch (mode) {
-        case AsyncReadMode::Sync:
-            return "sync";
-        case AsyncReadMode::Threads:
-            return "threads";
-        case AsyncReadMode::Uring:
-            return "uring";
-    }
-    return "?";
+    static constexpr std::pair<AsyncReadMode, const char*> kNames[] = {
+        {AsyncReadMode::Sync, "sync"},
+        {AsyncReadMode::Threads, "threads"},
+        {AsyncReadMode::Uring, "uring"},
+    };
+    return LookUp(kNames, mode, "?");
 }
 
 // ---------------------------------------------------------------------------

@@ -99,8 +99,8 @@ std::optional<std::string> WindowTitle(const RecoverySetStatus& status, int miss
     if (status.activity == Activity::Idle) return IdleTitle(status, missingFiles);
     for (const BusyTitle& title : kBusyTitles) {
         if (title.activity != status.activity) continue;
-        return FormatString(title.id,
-                            {title.namesFile ? FileNameOfPath(status.currentFile) : status.setName});
+        return FormatString(
+            title.id, {title.namesFile ? FileNameOfPath(status.currentFile) : status.setName});
     }
     return std::nullopt;
 }
