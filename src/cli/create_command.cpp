@@ -19,6 +19,7 @@
 #include <thread>
 
 #include "app/application.h"
+#include "app/creation_estimate.h"
 #include "app/creation_settings.h"
 #include "app/extension_set.h"
 #include "app/settings.h"
@@ -125,70 +126,26 @@ std::string ShownName(const std::string& name) {
 // smoothed speed of the computing phase.
 class CreationProgress {
   public:
-    explicit CreationProgress(uint64_t startTick) : start_(startTick) {}
+    explicit CreationProgress(uint64_t startTick) : estimate_(startTick) {}
 
     std::string Line(const CreationStatus& st) {
-        std::string text;
-        switch (st.phase) {
-            case kPhaseHashing:
-                text = EnglishCreationPhase(kPhaseHashing) + " " + ShownName(st.fileName);
-                break;
-            case kPhaseMemoryTest:
-                text = EnglishCreationPhase(kPhaseMemoryTest);
-                break;
-            case kPhaseMatrix:
-                text = EnglishCreationPhase(kPhaseMatrix);
-                break;
-            case kPhaseComputing:
-                text = ComputingLine(st);
-                break;
-            case kPhaseWriting:
-                text = EnglishCreationPhase(kPhaseWriting);
-                break;
-            case kPhaseVerifySplit:
-                text = EnglishCreationPhase(kPhaseVerifySplit) + " " + ShownName(st.fileName);
-                break;
-            case kPhaseReverifySource:
-                text = EnglishCreationPhase(kPhaseReverifySource) + " " + ShownName(st.fileName);
-                break;
-            case kPhaseVerifyOutput:
-                text = EnglishCreationPhase(kPhaseVerifyOutput) + " " + ShownName(st.fileName);
-                break;
-            default:
-                break;
+        if (estimate_.Update(st)) {
+            last_ = Duration(estimate_.remainingSeconds()) + " / " +
+                    Duration(estimate_.totalSeconds()) + " @ " + Speed(estimate_.speed());
         }
-        if (st.phase != kPhaseComputing) {
-            previous_ = st;
+        if (st.phase == kPhaseComputing) return last_;
+        std::string text = EnglishCreationPhase(st.phase);
+        // Phases that work through one file name it.
+        if (st.phase == kPhaseHashing || st.phase == kPhaseVerifySplit ||
+            st.phase == kPhaseReverifySource || st.phase == kPhaseVerifyOutput) {
+            text += ' ';
+            text += ShownName(st.fileName);
         }
         return text;
     }
 
-    double speed() const { return g_ > 0 ? h_ / g_ : 0; }
-
   private:
-    std::string ComputingLine(const CreationStatus& st) {
-        if (previous_.phase == kPhaseComputing && st.tick != previous_.tick) {
-            const double d = static_cast<double>(st.tick - previous_.tick) * 0.001;
-            const double r =
-                static_cast<double>(st.done - std::min(st.done, previous_.done)) / 1048576.0 / d;
-            const double w = std::pow(0.9, d);
-            g_ = 1 - w + w * g_;
-            h_ = w * h_ + (1 - w) * r;
-            const double s = speed();
-            if (s > 0) {
-                const uint64_t remaining = static_cast<uint64_t>(
-                    static_cast<double>(st.total - std::min(st.total, st.done)) / 1048576.0 / s);
-                const uint64_t total = remaining + (st.tick - start_) / 1000;
-                last_ = Duration(remaining) + " / " + Duration(total) + " @ " + Speed(s);
-            }
-        }
-        previous_ = st;
-        return last_;
-    }
-
-    uint64_t start_;
-    CreationStatus previous_;
-    double g_ = 0, h_ = 0;
+    CreationEstimate estimate_;
     std::string last_;
 };
 
@@ -294,6 +251,26 @@ bool StoreNamesBelow(const std::string& baseFolder, const std::string& baseName,
     return true;
 }
 
+namespace {
+
+// The options that take a whole number as it is: the field each fills and
+// the flag that says it was given.
+struct NumberOption {
+    const char* name;
+    bool CreateArguments::*given;
+    uint64_t CreateArguments::*value;
+};
+
+constexpr NumberOption kNumberOptions[] = {
+    {"-s", &CreateArguments::hasBlockSize, &CreateArguments::blockSize},
+    {"-b", &CreateArguments::hasBlockCount, &CreateArguments::blockCount},
+    {"-c", &CreateArguments::hasRecoveryCount, &CreateArguments::recoveryCount},
+    {"-f", &CreateArguments::hasFirst, &CreateArguments::first},
+    {"--split", &CreateArguments::hasSplit, &CreateArguments::splitLimit},
+};
+
+}  // namespace
+
 bool ParseCreateArguments(const std::vector<std::string>& args, CreateArguments& parsed,
                           std::string& error) {
     bool onlyFiles = false;
@@ -346,34 +323,25 @@ bool ParseCreateArguments(const std::vector<std::string>& args, CreateArguments&
             if (!numeric) error = "option '" + name + "' needs a number, not '" + value + "'";
             return numeric;
         };
-        if (name == "-o") {
+        const auto numberOption =
+            std::find_if(std::begin(kNumberOptions), std::end(kNumberOptions),
+                         [&name](const NumberOption& option) { return name == option.name; });
+        if (numberOption != std::end(kNumberOptions)) {
+            if (!needNumber()) return false;
+            parsed.*numberOption->given = true;
+            parsed.*numberOption->value = number;
+        } else if (name == "-o") {
             parsed.output = value;
         } else if (name == "-B") {
             parsed.basePath = value;
         } else if (name == "--extend") {
             parsed.extend = value;
-        } else if (name == "-s") {
-            if (!needNumber()) return false;
-            parsed.hasBlockSize = true;
-            parsed.blockSize = number;
-        } else if (name == "-b") {
-            if (!needNumber()) return false;
-            parsed.hasBlockCount = true;
-            parsed.blockCount = number;
         } else if (name == "-r") {
             if (!ParsePercent(value, parsed.redundancy)) {
                 error = "option '-r' needs a percentage, not '" + value + "'";
                 return false;
             }
             parsed.hasRedundancy = true;
-        } else if (name == "-c") {
-            if (!needNumber()) return false;
-            parsed.hasRecoveryCount = true;
-            parsed.recoveryCount = number;
-        } else if (name == "-f") {
-            if (!needNumber()) return false;
-            parsed.hasFirst = true;
-            parsed.first = number;
         } else if (name == "-n") {
             if (!needNumber()) return false;
             parsed.hasFileCount = true;
@@ -390,10 +358,6 @@ bool ParseCreateArguments(const std::vector<std::string>& args, CreateArguments&
                 error = "--scheme takes powers, limited or uniform, not '" + value + "'";
                 return false;
             }
-        } else if (name == "--split") {
-            if (!needNumber()) return false;
-            parsed.hasSplit = true;
-            parsed.splitLimit = number;
         }
     }
     if (parsed.hasFileCount && parsed.hasScheme && parsed.scheme == kLimitedToLargest) {

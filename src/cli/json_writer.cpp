@@ -47,30 +47,33 @@ void JsonWriter::Separate() {
     }
 }
 
-JsonWriter& JsonWriter::BeginObject() {
+JsonWriter& JsonWriter::Open(char bracket) {
     Separate();
-    text_ += '{';
+    text_ += bracket;
     first_.push_back(true);
     return *this;
+}
+
+JsonWriter& JsonWriter::Close(char bracket) {
+    text_ += bracket;
+    first_.pop_back();
+    return *this;
+}
+
+JsonWriter& JsonWriter::BeginObject() {
+    return Open('{');
 }
 
 JsonWriter& JsonWriter::EndObject() {
-    text_ += '}';
-    first_.pop_back();
-    return *this;
+    return Close('}');
 }
 
 JsonWriter& JsonWriter::BeginArray() {
-    Separate();
-    text_ += '[';
-    first_.push_back(true);
-    return *this;
+    return Open('[');
 }
 
 JsonWriter& JsonWriter::EndArray() {
-    text_ += ']';
-    first_.pop_back();
-    return *this;
+    return Close(']');
 }
 
 JsonWriter& JsonWriter::Key(const std::string& key) {

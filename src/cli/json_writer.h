@@ -27,6 +27,9 @@ class JsonWriter {
 
   private:
     void Separate();
+    // Starts or ends an object or array with its bracket.
+    JsonWriter& Open(char bracket);
+    JsonWriter& Close(char bracket);
     void Quoted(const std::string& value);
 
     std::string text_;

@@ -20,6 +20,7 @@
 
 #include "cli/crash_points.h"
 #include "cli/create_command.h"
+#include "cli/flag_arguments.h"
 #include "cli/par2_command.h"
 #include "cli/repair_command.h"
 #include "cli/verify_command.h"
@@ -223,24 +224,9 @@ int main(int argc, char** argv) {
         return RunRepairCommand(args, &gStop);
     }
     VerifyOptions options;
-    for (const std::string& arg : args) {
-        if (arg == "--json") {
-            options.json = true;
-        } else if (arg == "--cached") {
-            options.cached = true;
-        } else if (arg.size() > 1 && arg[0] == '-' && arg != "--") {
-            std::fprintf(stderr, "vantrove-cli: unknown option '%s'\n", arg.c_str());
-            std::fputs(kVerifyUsage, stderr);
-            return kError;
-        } else if (options.path.empty()) {
-            options.path = arg;
-        } else {
-            std::fprintf(stderr, "vantrove-cli: more than one FILE given\n");
-            std::fputs(kVerifyUsage, stderr);
-            return kError;
-        }
-    }
-    if (options.path.empty()) {
+    if (!ReadFlagsAndFile(args, {{"--json", &options.json}, {"--cached", &options.cached}},
+                          options.path) ||
+        options.path.empty()) {
         std::fputs(kVerifyUsage, stderr);
         return kError;
     }

@@ -5,9 +5,10 @@
 #include <cstdio>
 #include <memory>
 
-#include "cli/english_texts.h"
 #include "app/settings.h"
 #include "cli/cli_observer.h"
+#include "cli/english_texts.h"
+#include "cli/flag_arguments.h"
 #include "cli/set_report.h"
 
 namespace vantrove::cli {
@@ -24,31 +25,15 @@ bool Whole(RecoveryState state) {
 }  // namespace
 
 bool ParseRepairArguments(const std::vector<std::string>& args, RepairCommandOptions& options) {
-    bool onlyFiles = false;
-    for (const std::string& arg : args) {
-        if (!onlyFiles && arg == "--") {
-            onlyFiles = true;
-        } else if (!onlyFiles && arg == "--json") {
-            options.json = true;
-        } else if (!onlyFiles && arg == "--keep-damaged") {
-            options.keepDamaged = true;
-        } else if (!onlyFiles && arg == "--delete-recovery") {
-            options.deleteRecovery = true;
-        } else if (!onlyFiles && arg == "--no-trash") {
-            options.noTrash = true;
-        } else if (!onlyFiles && arg == "--cached") {
-            options.cached = true;
-        } else if (!onlyFiles && arg == "--wait") {
-            options.wait = true;
-        } else if (!onlyFiles && arg.size() > 1 && arg[0] == '-') {
-            std::fprintf(stderr, "vantrove-cli: unknown option '%s'\n", arg.c_str());
-            return false;
-        } else if (options.path.empty()) {
-            options.path = arg;
-        } else {
-            std::fprintf(stderr, "vantrove-cli: more than one FILE given\n");
-            return false;
-        }
+    if (!ReadFlagsAndFile(args,
+                          {{"--json", &options.json},
+                           {"--keep-damaged", &options.keepDamaged},
+                           {"--delete-recovery", &options.deleteRecovery},
+                           {"--no-trash", &options.noTrash},
+                           {"--cached", &options.cached},
+                           {"--wait", &options.wait}},
+                          options.path)) {
+        return false;
     }
     if (options.path.empty()) {
         std::fprintf(stderr, "vantrove-cli: repair needs a FILE\n");

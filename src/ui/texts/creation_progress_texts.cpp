@@ -52,10 +52,11 @@ std::string CreationTitle(int phase, const std::string& baseName) {
 }
 
 double CreationProgressLine::speed() const {
-    return g_ > 0 ? h_ / g_ : 0;
+    return estimate_.speed();
 }
 
 const std::string& CreationProgressLine::Update(const CreationStatus& status) {
+    const bool estimated = estimate_.Update(status);
     const std::string name = ShownCreationFileName(status.fileName);
     switch (status.phase) {
         case kPhaseHashing:
@@ -68,7 +69,11 @@ const std::string& CreationProgressLine::Update(const CreationStatus& status) {
             text_ = GetString(kStrActivityComputingMatrix);
             break;
         case kPhaseComputing:
-            UpdateEstimate(status);
+            if (estimated) {
+                text_ = FormatText("%s / %s @ %s",
+                                   {DurationText(estimate_.remainingSeconds()),
+                                    DurationText(estimate_.totalSeconds()), SpeedText(speed())});
+            }
             break;
         case kPhaseWriting:
             text_ = GetString(kStrPhaseWritingRecoveryData);
@@ -99,34 +104,7 @@ const std::string& CreationProgressLine::Update(const CreationStatus& status) {
         default:
             break;
     }
-    previous_ = status;
-    havePrevious_ = true;
     return text_;
-}
-
-void CreationProgressLine::UpdateEstimate(const CreationStatus& status) {
-    if (!havePrevious_ || previous_.phase != kPhaseComputing || status.tick <= previous_.tick)
-        return;
-    const double d = static_cast<double>(status.tick - previous_.tick) * 0.001;
-    // Progress never runs backwards within a phase; a record that says so
-    // counts as no progress rather than a negative speed.
-    const uint64_t advanced = status.done > previous_.done ? status.done - previous_.done : 0;
-    const double r = static_cast<double>(advanced) / kMiB / d;
-    const double w = std::pow(0.9, d);
-    g_ = 1 - w + w * g_;
-    h_ = w * h_ + (1 - w) * r;
-    const double s = speed();
-    if (!(s > 0) || !std::isfinite(s)) return;  // no estimate from a standstill
-    const uint64_t left = status.total > status.done ? status.total - status.done : 0;
-    const double remaining = static_cast<double>(left) / kMiB / s;
-    const double elapsed =
-        static_cast<double>(status.tick > startTick_ ? status.tick - startTick_ : 0) / 1000;
-    // Whole seconds, as the estimate is truncated before the elapsed time is
-    // added.
-    const double remainingWhole = std::floor(remaining);
-    text_ = FormatText("%s / %s @ %s",
-                       {DurationText(remainingWhole),
-                        DurationText(remainingWhole + std::floor(elapsed)), SpeedText(s)});
 }
 
 }  // namespace vantrove

@@ -6,13 +6,13 @@
 // and the closing line of a finished job.
 //
 // CreationProgressLine keeps what the texts need from one tick to the next
-// (the record shown last, the two smoothing sums of the speed, the line
-// shown); it is owned by the dialog and used on its thread only. The free
-// functions are pure and may be called from any thread.
+// (the speed estimate, the line shown); it is owned by the dialog and used on its thread only. The
+// free functions are pure and may be called from any thread.
 
 #include <cstdint>
 #include <string>
 
+#include "app/creation_estimate.h"
 #include "create/creation_status.h"
 
 namespace vantrove {
@@ -33,7 +33,8 @@ std::string CreationTitle(int phase, const std::string& baseName);
 class CreationProgressLine {
   public:
     // `startTick`: the steady-clock milliseconds when the dialog was made.
-    explicit CreationProgressLine(uint64_t startTick) : startTick_(startTick) {}
+    explicit CreationProgressLine(uint64_t startTick)
+        : startTick_(startTick), estimate_(startTick) {}
 
     // Takes one tick's record and returns the status line: the phase's text,
     // the time estimate while recovery data are computed, the result once
@@ -52,14 +53,9 @@ class CreationProgressLine {
     double speed() const;
 
   private:
-    void UpdateEstimate(const CreationStatus& status);
-
     uint64_t startTick_;
     uint64_t jobBytes_ = 0;
-    CreationStatus previous_;  // the record shown last
-    bool havePrevious_ = false;
-    double g_ = 0;  // weights seen so far (tends to 1)
-    double h_ = 0;  // weighted sum of momentary speeds
+    CreationEstimate estimate_;
     std::string text_;
 };
 
