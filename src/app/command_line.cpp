@@ -7,6 +7,8 @@
 
 #include <cerrno>
 
+#include "app/desktop_entry_file.h"
+
 namespace vantrove {
 namespace {
 
@@ -47,22 +49,8 @@ bool ReadListFile(const std::string& path, std::vector<std::string>& names) {
     }
 
     std::string content;
-    bool readOk = true;
-    char buffer[65536];
-    for (;;) {
-        ssize_t n = read(fd, buffer, sizeof buffer);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            readOk = false;
-            break;
-        }
-        if (n == 0) break;
-        if (content.size() + static_cast<size_t>(n) > kMaxListFileBytes) {
-            readOk = false;
-            break;
-        }
-        content.append(buffer, static_cast<size_t>(n));
-    }
+    const bool readOk =
+        ReadToEnd(fd, content, kMaxListFileBytes) && content.size() <= kMaxListFileBytes;
 
     if (readOk) {
         size_t start = 0;

@@ -152,6 +152,18 @@ std::string JoinDesktopList(const std::vector<std::string>& items) {
     return value;
 }
 
+bool ReadToEnd(int fd, std::string& text, size_t limit) {
+    char buffer[65536];
+    while (text.size() <= limit) {
+        ssize_t n = read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return false;
+        if (n == 0) break;
+        text.append(buffer, static_cast<size_t>(n));
+    }
+    return true;
+}
+
 bool ReadTextFile(const std::string& path, std::string& text) {
     // Not blocking: a named pipe in place of a file must not stop the
     // program until someone writes to it; it is refused below.
@@ -163,19 +175,9 @@ bool ReadTextFile(const std::string& path, std::string& text) {
         return false;
     }
     text.clear();
-    char buffer[8192];
-    for (;;) {
-        ssize_t n = read(fd, buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) {
-            close(fd);
-            return false;
-        }
-        if (n == 0) break;
-        text.append(buffer, static_cast<size_t>(n));
-    }
+    const bool read = ReadToEnd(fd, text);
     close(fd);
-    return true;
+    return read;
 }
 
 bool MakeFolders(const std::string& path) {

@@ -15,6 +15,7 @@
 // Plain data: one thread at a time per object; the file helpers may be called
 // from any thread.
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -54,6 +55,9 @@ std::vector<std::string> SplitDesktopList(std::string_view value);
 // {a, b} -> "a;b;"
 std::string JoinDesktopList(const std::vector<std::string>& items);
 
+// Appends what the descriptor `fd` holds from where it stands to `text`,
+// stopping early once `text` is longer than `limit`. False on a read error.
+bool ReadToEnd(int fd, std::string& text, size_t limit = SIZE_MAX);
 // Reads a whole file; false when it cannot be read.
 bool ReadTextFile(const std::string& path, std::string& text);
 // Writes `text` to a temporary file beside `path` and renames it over `path`,

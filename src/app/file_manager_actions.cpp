@@ -21,18 +21,8 @@ constexpr char kEmptyThunarList[] =
 
 
 std::string XmlEscape(const std::string& text) {
-    std::string escaped;
-    for (char c : text) {
-        switch (c) {
-            case '&': escaped += "&amp;"; break;
-            case '<': escaped += "&lt;"; break;
-            case '>': escaped += "&gt;"; break;
-            case '\'': escaped += "&apos;"; break;
-            case '"': escaped += "&quot;"; break;
-            default: escaped += c;
-        }
-    }
-    return escaped;
+    return EscapeCharacters(
+        text, {{'&', "&amp;"}, {'<', "&lt;"}, {'>', "&gt;"}, {'\'', "&apos;"}, {'"', "&quot;"}});
 }
 
 // The line that marks a script as ours.
@@ -109,6 +99,13 @@ bool WriteSharedFile(const std::string& path, const std::string& text) {
     return WriteTextFileAtomically(target, text, mode);
 }
 
+// The opening of our scripts: the interpreter, the mark, what the script
+// starts the create dialog on, and the program in $program.
+std::string ScriptStart(const char* files, const std::string& executablePath) {
+    return "#!/bin/sh\n" + VersionLine() + "# Starts the create dialog of Vantrove on " + files +
+           ".\nprogram=" + ShellQuote(executablePath) + "\n";
+}
+
 }  // namespace
 
 std::string FileManagerRunnerPath(const ShellEnvironment& environment) {
@@ -128,11 +125,7 @@ std::string ThunarActionsPath(const ShellEnvironment& environment) {
 }
 
 std::string FileManagerRunnerScript(const std::string& executablePath) {
-    return "#!/bin/sh\n" + VersionLine() +
-           "# Starts the create dialog of Vantrove on the files given as arguments.\n"
-           "program=" +
-           ShellQuote(executablePath) +
-           "\n"
+    return ScriptStart("the files given as arguments", executablePath) +
            "if [ \"$#\" -gt 1 ] && l=$(mktemp) && printf '%s\\n' \"$@\" > \"$l\"; then\n"
            "    exec \"$program\" /create /list \"$l\"\n"
            "fi\n"
@@ -140,11 +133,7 @@ std::string FileManagerRunnerScript(const std::string& executablePath) {
 }
 
 std::string NautilusScript(const std::string& executablePath) {
-    return "#!/bin/sh\n" + VersionLine() +
-           "# Starts the create dialog of Vantrove on the files selected in Nautilus.\n"
-           "program=" +
-           ShellQuote(executablePath) +
-           "\n"
+    return ScriptStart("the files selected in Nautilus", executablePath) +
            "l=$(mktemp) || exit 1\n"
            "printf '%s\\n' \"$NAUTILUS_SCRIPT_SELECTED_FILE_PATHS\" | sed '/^$/d' > \"$l\"\n"
            "n=$(wc -l < \"$l\")\n"

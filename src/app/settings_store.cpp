@@ -12,6 +12,7 @@
 #include <cstring>
 #include <thread>
 
+#include "app/desktop_entry_file.h"
 #include "core/path.h"
 
 namespace vantrove {
@@ -195,11 +196,11 @@ bool ParseValueLine(std::string_view line, StoreValue& value) {
 }
 
 // Creates `folder` and its missing parents with mode 0700.
-bool MakeFolders(const std::string& folder) {
+bool MakePrivateFolders(const std::string& folder) {
     struct stat st;
     if (stat(folder.c_str(), &st) == 0) return S_ISDIR(st.st_mode);
     std::string parent = ParentFolderOf(folder);
-    if (parent != folder && parent != "." && !MakeFolders(parent)) return false;
+    if (parent != folder && parent != "." && !MakePrivateFolders(parent)) return false;
     return mkdir(folder.c_str(), 0700) == 0 || errno == EEXIST;
 }
 
@@ -309,18 +310,7 @@ StoreReadResult SettingsStore::Read() {
         return StoreReadResult::Unavailable;
     }
     std::string text;
-    char buffer[8192];
-    bool failed = false;
-    while (text.size() <= kMaxStoreBytes) {
-        ssize_t n = read(fd, buffer, sizeof buffer);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            failed = true;
-            break;
-        }
-        if (n == 0) break;
-        text.append(buffer, static_cast<size_t>(n));
-    }
+    const bool failed = !ReadToEnd(fd, text, kMaxStoreBytes);
     close(fd);
     if (failed) return StoreReadResult::Unavailable;
     if (text.size() > kMaxStoreBytes) {
@@ -566,7 +556,7 @@ bool SettingsStore::WriteFileAtomically(const std::string& folder) {
 bool SettingsStore::Update(const std::function<void(SettingsStore&)>& change) {
     if (filePath_.empty()) return false;
     std::string folder = ParentFolderOf(filePath_);
-    if (!MakeFolders(folder)) return false;
+    if (!MakePrivateFolders(folder)) return false;
     StoreLock lock(folder, filePath_ + ".lock");
     if (!lock.locked()) return false;
 

@@ -51,26 +51,7 @@ std::string OwnTypeName(const FileAssociationInfo& info) {
 }
 
 std::string XmlEscape(const std::string& text) {
-    std::string out;
-    for (char c : text) {
-        switch (c) {
-            case '&':
-                out += "&amp;";
-                break;
-            case '<':
-                out += "&lt;";
-                break;
-            case '>':
-                out += "&gt;";
-                break;
-            case '"':
-                out += "&quot;";
-                break;
-            default:
-                out += c;
-        }
-    }
-    return out;
+    return EscapeCharacters(text, {{'&', "&amp;"}, {'<', "&lt;"}, {'>', "&gt;"}, {'"', "&quot;"}});
 }
 
 // The type of our package file: the first type attribute of a mime-type.
@@ -181,27 +162,23 @@ std::string QuoteExecArgument(const std::string& argument) {
     return quoted + "\"";
 }
 
-std::string EscapeDesktopValue(const std::string& value) {
+std::string EscapeCharacters(const std::string& text,
+                             std::initializer_list<std::pair<char, const char*>> escapes) {
     std::string out;
-    for (char c : value) {
-        switch (c) {
-            case '\\':
-                out += "\\\\";
-                break;
-            case '\n':
-                out += "\\n";
-                break;
-            case '\t':
-                out += "\\t";
-                break;
-            case '\r':
-                out += "\\r";
-                break;
-            default:
-                out += c;
+    for (char c : text) {
+        const auto escape = std::find_if(escapes.begin(), escapes.end(),
+                                         [c](const auto& listed) { return listed.first == c; });
+        if (escape != escapes.end()) {
+            out += escape->second;
+        } else {
+            out += c;
         }
     }
     return out;
+}
+
+std::string EscapeDesktopValue(const std::string& value) {
+    return EscapeCharacters(value, {{'\\', "\\\\"}, {'\n', "\\n"}, {'\t', "\\t"}, {'\r', "\\r"}});
 }
 
 ShellIntegration::ShellIntegration(ShellEnvironment environment)

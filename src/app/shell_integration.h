@@ -30,7 +30,9 @@
 // Used on the user-interface thread (the preferences dialog's OK).
 
 #include <functional>
+#include <initializer_list>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/settings.h"
@@ -65,6 +67,10 @@ std::string ExecProgramName(const std::string& exec);
 // One argument of an Exec line: quoted when it holds a reserved character,
 // with '"', '`', '$' and '\' escaped inside the quotes and '%' doubled.
 std::string QuoteExecArgument(const std::string& argument);
+
+// `text` with every character that `escapes` lists replaced by its escape.
+std::string EscapeCharacters(const std::string& text,
+                             std::initializer_list<std::pair<char, const char*>> escapes);
 
 // A value as a desktop file stores it: '\' doubled, line breaks and tabs
 // written as escapes.
