@@ -8,6 +8,7 @@
 #include <cerrno>
 
 #include "app/desktop_entry_file.h"
+#include "core/path.h"
 
 namespace vantrove {
 namespace {
@@ -53,17 +54,12 @@ bool ReadListFile(const std::string& path, std::vector<std::string>& names) {
         ReadToEnd(fd, content, kMaxListFileBytes) && content.size() <= kMaxListFileBytes;
 
     if (readOk) {
-        size_t start = 0;
-        while (start <= content.size()) {
-            size_t end = content.find('\n', start);
-            if (end == std::string::npos) end = content.size();
-            std::string line = content.substr(start, end - start);
+        for (std::string_view line : SplitAt(content, '\n')) {
             // A name with a zero byte could never be opened as written; it
             // would name a different, shorter path.
-            if (!line.empty() && line.find('\0') == std::string::npos) {
-                names.push_back(std::move(line));
+            if (!line.empty() && line.find('\0') == std::string_view::npos) {
+                names.emplace_back(line);
             }
-            start = end + 1;
         }
     }
     unlink(path.c_str());

@@ -37,12 +37,9 @@ bool WriteAll(int fd, std::string_view text) {
 void DesktopEntryFile::Parse(std::string_view text) {
     lines_.clear();
     std::string group;
-    size_t start = 0;
-    while (start < text.size()) {
-        size_t end = text.find('\n', start);
-        if (end == std::string_view::npos) end = text.size();
+    for (std::string_view lineText : LinesOf(text)) {
         Line line;
-        line.text = std::string(text.substr(start, end - start));
+        line.text = std::string(lineText);
         std::string_view body = Trim(line.text);
         if (!body.empty() && body.front() == '[' && body.back() == ']') {
             group = std::string(body.substr(1, body.size() - 2));
@@ -55,7 +52,6 @@ void DesktopEntryFile::Parse(std::string_view text) {
         }
         line.group = group;
         lines_.push_back(std::move(line));
-        start = end + 1;
     }
 }
 
@@ -135,13 +131,9 @@ std::vector<std::string> DesktopEntryFile::Keys(std::string_view group) const {
 
 std::vector<std::string> SplitDesktopList(std::string_view value) {
     std::vector<std::string> items;
-    size_t start = 0;
-    while (start <= value.size()) {
-        size_t end = value.find(';', start);
-        if (end == std::string_view::npos) end = value.size();
-        std::string_view item = Trim(value.substr(start, end - start));
+    for (std::string_view part : SplitAt(value, ';')) {
+        std::string_view item = Trim(part);
         if (!item.empty()) items.emplace_back(item);
-        start = end + 1;
     }
     return items;
 }

@@ -32,13 +32,9 @@ std::vector<std::string> FolderList(const char* name, const char* fallback) {
     std::string value = Variable(name);
     if (value.empty()) value = fallback;
     std::vector<std::string> folders;
-    size_t start = 0;
-    while (start <= value.size()) {
-        size_t end = value.find(':', start);
-        if (end == std::string::npos) end = value.size();
-        std::string folder = value.substr(start, end - start);
-        if (!folder.empty() && folder[0] == '/') folders.push_back(WithoutTrailingSlash(folder));
-        start = end + 1;
+    for (std::string_view folder : SplitAt(value, ':')) {
+        if (!folder.empty() && folder[0] == '/')
+            folders.push_back(WithoutTrailingSlash(std::string(folder)));
     }
     return folders;
 }

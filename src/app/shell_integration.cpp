@@ -73,12 +73,8 @@ std::string TypeFromGlobs(const std::string& text, bool withWeights, const std::
     wanted += Lower(extension);
     std::string best;
     long bestWeight = -1;
-    size_t start = 0;
-    while (start < text.size()) {
-        size_t end = text.find('\n', start);
-        if (end == std::string::npos) end = text.size();
-        std::string line = text.substr(start, end - start);
-        start = end + 1;
+    for (std::string_view lineText : LinesOf(text)) {
+        std::string line(lineText);
         if (line.empty() || line[0] == '#') continue;
         long weight = 50;
         if (withWeights) {

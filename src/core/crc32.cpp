@@ -140,6 +140,21 @@ __attribute__((target("pclmul,sse4.1"))) inline __m128i Pair128(FoldPair f) {
     return _mm_set_epi64x(static_cast<long long>(f.high), static_cast<long long>(f.low));
 }
 
+// Folds the buffer's remaining whole 16-byte blocks into the 128-bit
+// remainder `x` and finishes its last 0-15 bytes.
+__attribute__((target("pclmul,sse4.1"))) inline uint32_t FinishFrom128(__m128i x, const uint8_t* p,
+                                                                       size_t length) {
+    const __m128i k128 = Pair128(kFold128);
+    while (length >= 16) {
+        x = _mm_xor_si128(Fold128(x, k128), _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
+        p += 16;
+        length -= 16;
+    }
+    alignas(16) uint8_t remainder[16];
+    _mm_store_si128(reinterpret_cast<__m128i*>(remainder), x);
+    return FinishFolded(remainder, p, length);
+}
+
 __attribute__((target("pclmul,sse4.1"))) uint32_t ClmulRegister(uint32_t c, const uint8_t* p,
                                                                 size_t length) {
     // Four independent accumulators, 64 bytes a round.
@@ -166,14 +181,7 @@ __attribute__((target("pclmul,sse4.1"))) uint32_t ClmulRegister(uint32_t c, cons
     __m128i x = _mm_xor_si128(Fold128(x0, k128), x1);
     x = _mm_xor_si128(Fold128(x, k128), x2);
     x = _mm_xor_si128(Fold128(x, k128), x3);
-    while (length >= 16) {
-        x = _mm_xor_si128(Fold128(x, k128), _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
-        p += 16;
-        length -= 16;
-    }
-    alignas(16) uint8_t remainder[16];
-    _mm_store_si128(reinterpret_cast<__m128i*>(remainder), x);
-    return FinishFolded(remainder, p, length);
+    return FinishFrom128(x, p, length);
 }
 
 #define VANTROVE_AVX512_TARGET "pclmul,sse4.1,avx2,avx512f,avx512bw,avx512vl,avx512dq,vpclmulqdq"
@@ -238,16 +246,7 @@ __attribute__((target(VANTROVE_AVX512_TARGET))) uint32_t VpclmulRegister(uint32_
         return _mm_load_si128(reinterpret_cast<const __m128i*>(lanes + 16 * i));
     };
     __m128i y = _mm_xor_si128(_mm_xor_si128(lane(0), lane(1)), _mm_xor_si128(lane(2), lane(7)));
-    const __m128i k128 =
-        _mm_set_epi64x(static_cast<long long>(kFold128.high), static_cast<long long>(kFold128.low));
-    while (length >= 16) {
-        y = _mm_xor_si128(Fold128(y, k128), _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
-        p += 16;
-        length -= 16;
-    }
-    alignas(16) uint8_t remainder[16];
-    _mm_store_si128(reinterpret_cast<__m128i*>(remainder), y);
-    return FinishFolded(remainder, p, length);
+    return FinishFrom128(y, p, length);
 }
 
 #endif  // VANTROVE_CRC32_X86

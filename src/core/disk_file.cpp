@@ -90,29 +90,39 @@ int MoveNoReplace(const std::string& from, const std::string& to) {
     return result;
 }
 
-}  // namespace
-
-namespace detail {
-
-int PreadFully(int fd, uint64_t offset, uint8_t* buffer, size_t length, size_t* done) {
-    size_t got = 0;
+// Repeats a positioned transfer (pread or pwrite) until `length` bytes have
+// moved: in pieces of at most kMaxTransfer bytes, again after a signal.
+// Returns 0, or the errno of the failure (`atEnd` for a call that moved
+// nothing); `*done` holds the bytes moved.
+template <typename Transfer, typename Byte>
+int TransferFully(Transfer transfer, int fd, uint64_t offset, Byte* buffer, size_t length,
+                  int atEnd, size_t* done) {
+    size_t moved = 0;
     int error = 0;
-    while (got < length) {
-        size_t chunk = std::min(length - got, kMaxTransfer);
-        ssize_t n = pread(fd, buffer + got, chunk, static_cast<off_t>(offset + got));
+    while (moved < length) {
+        size_t chunk = std::min(length - moved, kMaxTransfer);
+        ssize_t n = transfer(fd, buffer + moved, chunk, static_cast<off_t>(offset + moved));
         if (n < 0) {
             if (errno == EINTR) continue;
             error = errno;
             break;
         }
         if (n == 0) {
-            error = kErrorHandleEof;
+            error = atEnd;
             break;
         }
-        got += static_cast<size_t>(n);
+        moved += static_cast<size_t>(n);
     }
-    *done = got;
+    *done = moved;
     return error;
+}
+
+}  // namespace
+
+namespace detail {
+
+int PreadFully(int fd, uint64_t offset, uint8_t* buffer, size_t length, size_t* done) {
+    return TransferFully(pread, fd, offset, buffer, length, kErrorHandleEof, done);
 }
 
 FileFaultInjector* CurrentFaultInjector() {
@@ -280,18 +290,10 @@ bool DiskFile::write(uint64_t offset, const void* buffer, size_t length) {
     if (FileFaultInjector* injector = detail::CurrentFaultInjector()) {
         if (int error = injector->BeforeWrite(*this, offset, length)) return Fail(error);
     }
-    const uint8_t* data = static_cast<const uint8_t*>(buffer);
     size_t done = 0;
-    while (done < length) {
-        size_t chunk = std::min(length - done, kMaxTransfer);
-        ssize_t n = pwrite(fd_, data + done, chunk, static_cast<off_t>(offset + done));
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return Fail(errno);
-        }
-        if (n == 0) return Fail(ENOSPC);
-        done += static_cast<size_t>(n);
-    }
+    if (int error = TransferFully(pwrite, fd_, offset, static_cast<const uint8_t*>(buffer), length,
+                                  ENOSPC, &done))
+        return Fail(error);
     if (offset + length > size) size = offset + length;
     return true;
 }

@@ -33,6 +33,25 @@ std::string FileNameOfPath(std::string_view path) {
     return std::string(slash == std::string_view::npos ? path : path.substr(slash + 1));
 }
 
+std::vector<std::string_view> SplitAt(std::string_view text, char separator) {
+    std::vector<std::string_view> parts;
+    size_t start = 0;
+    for (;;) {
+        const size_t end = text.find(separator, start);
+        if (end == std::string_view::npos) break;
+        parts.push_back(text.substr(start, end - start));
+        start = end + 1;
+    }
+    parts.push_back(text.substr(start));
+    return parts;
+}
+
+std::vector<std::string_view> LinesOf(std::string_view text) {
+    std::vector<std::string_view> lines = SplitAt(text, '\n');
+    if (lines.back().empty()) lines.pop_back();
+    return lines;
+}
+
 std::string ParentFolderOf(std::string_view path) {
     const size_t slash = path.rfind('/');
     if (slash == std::string_view::npos) return ".";

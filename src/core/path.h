@@ -10,6 +10,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace vantrove {
 
@@ -25,6 +26,14 @@ std::string FileNameOfPath(std::string_view path);
 // without a trailing '/', "/" for a name in the root and "." for a name
 // without a folder.
 std::string ParentFolderOf(std::string_view path);
+
+// The parts of `text` between the separators, empty ones included: "a/b/"
+// gives "a", "b" and "", and "" gives one empty part. The parts point into
+// `text`.
+std::vector<std::string_view> SplitAt(std::string_view text, char separator);
+// The lines of `text` without their '\n'; a final '\n' ends the last line
+// rather than starting an empty one, and "" has no lines.
+std::vector<std::string_view> LinesOf(std::string_view text);
 
 // <0, 0, >0: byte order with ASCII letters compared without regard to case
 // (other bytes as unsigned values, whatever the locale).

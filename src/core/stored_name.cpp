@@ -3,6 +3,8 @@
 #include <string_view>
 #include <vector>
 
+#include "core/path.h"
+
 namespace vantrove {
 namespace {
 
@@ -11,22 +13,20 @@ namespace {
 // is left of it).
 std::string NormalisedPath(const std::string& path) {
     const bool absolute = !path.empty() && path[0] == '/';
-    std::vector<std::string> parts;
-    size_t start = 0;
-    while (start <= path.size()) {
-        size_t end = path.find('/', start);
-        if (end == std::string::npos) end = path.size();
-        std::string part = path.substr(start, end - start);
+    std::vector<std::string_view> parts;
+    for (std::string_view part : SplitAt(path, '/')) {
         if (part == "..") {
             if (parts.empty()) return {};
             parts.pop_back();
         } else if (!part.empty() && part != ".") {
-            parts.push_back(std::move(part));
+            parts.push_back(part);
         }
-        start = end + 1;
     }
     std::string out;
-    for (const std::string& part : parts) out += "/" + part;
+    for (std::string_view part : parts) {
+        out += '/';
+        out += part;
+    }
     if (!absolute) return out.empty() ? std::string(".") : out.substr(1);
     return out.empty() ? std::string("/") : out;
 }
@@ -43,26 +43,16 @@ std::string StoredName(std::string_view raw) {
 
 bool IsSafeStoredName(std::string_view name) {
     if (name.empty() || name[0] == '/') return false;
-    size_t start = 0;
-    while (start <= name.size()) {
-        size_t end = name.find('/', start);
-        if (end == std::string_view::npos) end = name.size();
-        std::string_view part = name.substr(start, end - start);
+    for (std::string_view part : SplitAt(name, '/')) {
         if (part.empty() || part == "." || part == "..") return false;
-        start = end + 1;
     }
     return name.find('\0') == std::string_view::npos;
 }
 
 bool IsPlainRelativeName(const std::string& name) {
     if (name.empty() || name[0] == '/') return false;
-    size_t start = 0;
-    while (start <= name.size()) {
-        size_t end = name.find('/', start);
-        if (end == std::string::npos) end = name.size();
-        std::string_view part(name.data() + start, end - start);
+    for (std::string_view part : SplitAt(name, '/')) {
         if (part == "." || part == "..") return false;
-        start = end + 1;
     }
     return true;
 }
