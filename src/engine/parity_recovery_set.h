@@ -38,7 +38,7 @@ class ParityRecoverySet : public RecoverySet, public BlockProgressSink {
     // anything is renamed, by the state the repair began in. The clean-up
     // itself keeps targets and intact copies.
     virtual std::vector<SetFileRef> CleanUpCandidates(RecoveryState state,
-                                                      SubState subState) const = 0;
+                                                       SubState subState) const = 0;
     // Writes the missing data into the prepared `targets` (opened and sized,
     // their target blocks mapped). False on a failure (recorded); `cancelled`
     // when the stop flag ended it.

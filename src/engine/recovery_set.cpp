@@ -153,7 +153,8 @@ void UnpackDiskFileFlags(uint32_t bits, SetFile& file) {
 }
 
 void WriteDiskFileReference(StateWriter& writer, const DiskFile* file) {
-    writer.WriteReference(file, [&writer, file] { WriteDiskFileRecord(writer, SetFileOf(*file)); });
+    writer.WriteReference(file,
+                          [&writer, file] { WriteDiskFileRecord(writer, SetFileOf(*file)); });
 }
 
 bool ReadDiskFileReference(StateReader& reader, SetFileRef& file) {
@@ -956,8 +957,7 @@ bool RecoverySet::LoadStateFile(const std::string& key, const char* tag, uint64_
         }
     }
     for (const DataBlock& block : foundBlocks_) {
-        if (block.file && SetFileOf(*block.file).sourceFile &&
-            !own.count(SetFileOf(*block.file).sourceFile)) {
+        if (block.file && SetFileOf(*block.file).sourceFile && !own.count(SetFileOf(*block.file).sourceFile)) {
             return false;
         }
     }

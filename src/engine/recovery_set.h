@@ -26,9 +26,9 @@
 
 #include "core/data_block.h"
 #include "core/disk_file.h"
+#include "engine/repair_options.h"
 #include "engine/path_order.h"
 #include "engine/recovery_set_status.h"
-#include "engine/repair_options.h"
 #include "engine/set_observer.h"
 #include "engine/source_file_entry.h"
 #include "engine/state_stream.h"
@@ -81,8 +81,8 @@ class RecoverySet {
     virtual bool LoadVolume(const SetFileRef& file, bool checkOnly) = 0;
     // Verifies one data file into `outcome`; `entryOut` holds the expected
     // entry (or null) on entry and the entry of an intact copy on return.
-    virtual void VerifyDataFile(const SetFileRef& file, SourceFileEntry*& entryOut,
-                                DataFileOutcome& outcome, bool checkOnly) = 0;
+    virtual void VerifyDataFile(const SetFileRef& file, SourceFileEntry*& entryOut, DataFileOutcome& outcome,
+                                bool checkOnly) = 0;
     // Recovers single blocks that straddle two found pieces. Nothing here.
     virtual void SearchGaps();
     // The program that made the set, as far as its files tell.

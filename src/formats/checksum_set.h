@@ -24,8 +24,8 @@
 #include <vector>
 
 #include "core/md5.h"
-#include "core/stored_name.h"
 #include "engine/recovery_set.h"
+#include "core/stored_name.h"
 
 namespace vantrove {
 

@@ -574,8 +574,7 @@ std::vector<SetFileRef> Par1RecoverySet::CleanUpCandidates(RecoveryState, SubSta
 bool Par1RecoverySet::RebuildTargets(RecoveryState, const std::vector<SourceFileEntry*>&,
                                      bool& cancelled) {
     cancelled = false;
-    if (static_cast<uint32_t>(status().dataBlocksAvailable) >= status().totalDataBlocks)
-        return true;
+    if (static_cast<uint32_t>(status().dataBlocksAvailable) >= status().totalDataBlocks) return true;
     SetActivity(Activity::ComputingMatrix, GetString(kStrActivityComputingMatrix));
     NotifyStatus();
 

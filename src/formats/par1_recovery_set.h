@@ -76,7 +76,7 @@ class Par1RecoverySet : public ParityRecoverySet {
     // Repair: the damaged targets and the volumes, and the rebuild of the
     // missing files into their prepared targets.
     std::vector<SetFileRef> CleanUpCandidates(RecoveryState state,
-                                              SubState subState) const override;
+                                               SubState subState) const override;
     bool RebuildTargets(RecoveryState state, const std::vector<SourceFileEntry*>& targets,
                         bool& cancelled) override;
     uint64_t PhysicalMemory() const;

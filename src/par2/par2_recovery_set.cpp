@@ -529,8 +529,7 @@ bool Par2RecoverySet::SaveState(const std::string& setPath) {
     if (!chosen_) return false;
     const PacketGroup& group = *chosen_;
     return SaveStateFile(
-        StateKey(setPath), kStateTag, status().totalSourceSize,
-        [this, &group](StateWriter& writer) {
+        StateKey(setPath), kStateTag, status().totalSourceSize, [this, &group](StateWriter& writer) {
             writer.WriteBytes(group.setId.bytes.data(), 16);
             writer.WriteU32(group.packetCount);
             writer.WriteU32(static_cast<uint32_t>(group.files.size()));
@@ -682,8 +681,7 @@ bool Par2RecoverySet::LoadState(const std::string& key) {
 
 bool Par2RecoverySet::SameSetAs(const Par2RecoverySet& other) const {
     if (other.formatKind() != FormatKind::Par2 || folder_ != other.folder_ ||
-        baseName_ != other.baseName_ ||
-        status().totalDataBlocks != other.status().totalDataBlocks ||
+        baseName_ != other.baseName_ || status().totalDataBlocks != other.status().totalDataBlocks ||
         status().blockSize != other.status().blockSize ||
         status().totalSourceSize != other.status().totalSourceSize ||
         entries_.size() != other.entries_.size()) {

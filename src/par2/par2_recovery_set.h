@@ -104,7 +104,7 @@ class Par2RecoverySet : public ParityRecoverySet {
     // delete, by the state the repair began in; and the copy and
     // Reed-Solomon step.
     std::vector<SetFileRef> CleanUpCandidates(RecoveryState state,
-                                              SubState subState) const override;
+                                               SubState subState) const override;
     bool RebuildTargets(RecoveryState state, const std::vector<SourceFileEntry*>& targets,
                         bool& cancelled) override;
 

@@ -65,7 +65,9 @@ class TestSet : public ParityRecoverySet {
     std::string CreatorText() const override { return "test"; }
 
     // ParityRecoverySet
-    std::vector<SetFileRef> CleanUpCandidates(RecoveryState, SubState) const override { return {}; }
+    std::vector<SetFileRef> CleanUpCandidates(RecoveryState, SubState) const override {
+        return {};
+    }
     bool RebuildTargets(RecoveryState, const std::vector<SourceFileEntry*>&, bool&) override {
         return true;
     }
