@@ -46,6 +46,7 @@
 #include "ui/dialog_switch.h"
 #include "ui/dropped_paths.h"
 #include "ui/file_dialog_filters.h"
+#include "ui/file_list_view.h"
 #include "ui/help_key.h"
 #include "ui/last_folder.h"
 #include "ui/named_button.h"
@@ -223,17 +224,10 @@ void CreateDialog::BuildControls() {
     topRow->addWidget(MakeDialogMenuButton(
         this, [this] { ShowPreferences(); }, [this] { ShowAbout(); }));
     top->addLayout(topRow);
-    fileList_ = new QTreeWidget(this);
-    fileList_->setObjectName(QStringLiteral("fileList"));
-    fileList_->setColumnCount(3);
-    fileList_->setHeaderLabels({Q(GetString(kStrColumnFileName)), Q(GetString(kStrColumnSize)),
-                                Q(GetString(kStrColumnPath))});
+    fileList_ = MakeFileList(this, kStrColumnPath);
     fileList_->setRootIsDecorated(false);
     fileList_->setSelectionMode(QAbstractItemView::ExtendedSelection);
-    fileList_->setUniformRowHeights(true);
     fileList_->setMinimumHeight(120);
-    fileList_->setAcceptDrops(false);  // drops go to the dialog
-    fileList_->headerItem()->setTextAlignment(1, Qt::AlignRight | Qt::AlignVCenter);
     top->addWidget(fileList_, 1);
 
     auto* listButtons = new QHBoxLayout;
@@ -681,8 +675,13 @@ void CreateDialog::OnRedundancySliderAction(int action) {
 
 // ---- Number fields and their arrows
 
-bool CreateDialog::TypedValue(const QLineEdit* field, uint64_t& value) const {
-    return !parameters_->files().empty() && ReadTypedNumber(S(field->text()), value);
+template <class Apply>
+void CreateDialog::ApplyTyped(const QLineEdit* field, Apply apply) {
+    uint64_t value = 0;
+    if (!parameters_->files().empty() && ReadTypedNumber(S(field->text()), value)) {
+        apply(*parameters_, value);
+    }
+    Refresh();
 }
 
 template <class T, class Set>
@@ -694,11 +693,9 @@ void CreateDialog::StepValue(const T& value, uint64_t target, Set set) {
 }
 
 void CreateDialog::OnSourceBlocksTyped() {
-    CreationParameters& p = *parameters_;
-    uint64_t value = 0;
-    if (TypedValue(sourceBlocksEdit_, value))
+    ApplyTyped(sourceBlocksEdit_, [](CreationParameters& p, uint64_t value) {
         p.setSourceBlockCount(std::clamp(value, p.minSourceBlocks, p.maxSourceBlocks));
-    Refresh();
+    });
 }
 
 void CreateDialog::OnSourceBlocksStep(int direction) {
@@ -710,12 +707,10 @@ void CreateDialog::OnSourceBlocksStep(int direction) {
 }
 
 void CreateDialog::OnBlockSizeTyped() {
-    CreationParameters& p = *parameters_;
-    uint64_t value = 0;
-    if (TypedValue(blockSizeEdit_, value))
+    ApplyTyped(blockSizeEdit_, [](CreationParameters& p, uint64_t value) {
         p.setBlockSize(
             TypedBlockSize(value, p.blockSize, p.blockGranule, p.minBlockSize, p.maxBlockSize));
-    Refresh();
+    });
 }
 
 void CreateDialog::OnBlockSizeStep(int direction) {
@@ -734,13 +729,10 @@ void CreateDialog::OnUsenetToggled(bool on) {
 }
 
 void CreateDialog::OnRecoveryBlocksTyped() {
-    CreationParameters& p = *parameters_;
-    uint64_t value = 0;
-    if (TypedValue(recoveryBlocksEdit_, value)) {
+    ApplyTyped(recoveryBlocksEdit_, [](CreationParameters& p, uint64_t value) {
         value = std::min(value, p.sourceBlockCount);
         if (value != p.recoveryBlockCount) p.setRecoveryBlockCount(value);
-    }
-    Refresh();
+    });
 }
 
 void CreateDialog::OnRecoveryBlocksStep(int direction) {
@@ -750,10 +742,8 @@ void CreateDialog::OnRecoveryBlocksStep(int direction) {
 }
 
 void CreateDialog::OnFirstBlockTyped() {
-    CreationParameters& p = *parameters_;
-    uint64_t value = 0;
-    if (TypedValue(firstBlockEdit_, value)) p.setFirstRecoveryBlock(value);
-    Refresh();
+    ApplyTyped(firstBlockEdit_,
+               [](CreationParameters& p, uint64_t value) { p.setFirstRecoveryBlock(value); });
 }
 
 void CreateDialog::OnFirstBlockStep(int direction) {
@@ -773,11 +763,9 @@ void CreateDialog::OnSchemeChosen(int index) {
 }
 
 void CreateDialog::OnFileCountTyped() {
-    CreationParameters& p = *parameters_;
-    uint64_t value = 0;
-    if (TypedValue(fileCountEdit_, value))
+    ApplyTyped(fileCountEdit_, [](CreationParameters& p, uint64_t value) {
         p.setRecoveryFileCount(static_cast<uint32_t>(std::min<uint64_t>(value, UINT32_MAX)));
-    Refresh();
+    });
 }
 
 void CreateDialog::OnFileCountStep(int direction) {
@@ -796,10 +784,8 @@ void CreateDialog::OnSplitToggled(bool on) {
 }
 
 void CreateDialog::OnSplitLimitTyped() {
-    CreationParameters& p = *parameters_;
-    uint64_t value = 0;
-    if (TypedValue(splitLimitEdit_, value)) p.setSplitLimit(value);
-    Refresh();
+    ApplyTyped(splitLimitEdit_,
+               [](CreationParameters& p, uint64_t value) { p.setSplitLimit(value); });
 }
 
 void CreateDialog::OnSplitLimitStep(int direction) {

@@ -127,8 +127,10 @@ class CreateDialog : public QDialog {
     // The destination check; false keeps the dialog open.
     bool CheckDestination(const std::string& folder);
 
-    // A number typed into `field`, while there are files to apply it to.
-    bool TypedValue(const QLineEdit* field, uint64_t& value) const;
+    // A number typed into `field`: while there are files to apply it to,
+    // `apply` gives it to the parameters; then the texts follow.
+    template <class Apply>
+    void ApplyTyped(const QLineEdit* field, Apply apply);
     // A spin arrow's step of the model's `value` to `target`: `set` takes
     // the target when it differs; a beep says the value stayed; then the
     // texts follow.

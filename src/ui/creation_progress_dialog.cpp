@@ -81,11 +81,8 @@ CreationProgressDialog::CreationProgressDialog(Settings& settings,
     progressBar_ = new SegmentBar(this);
     progressBar_->setObjectName(QStringLiteral("progressBar"));
     progressBar_->SetSegmentCount(2);
-    // Done in blue, the rest in grey.
-    progressBar_->SetColours(0, QColor(0x86, 0x99, 0xFA), QColor(0x09, 0x1D, 0xB3),
-                             QColor(0x08, 0x1C, 0x92));
-    progressBar_->SetColours(1, QColor(0xE5, 0xE5, 0xE5), QColor(0x61, 0x61, 0x61),
-                             QColor(0x6C, 0x6C, 0x6C));
+    progressBar_->SetColours(0, kProgressDoneShades);
+    progressBar_->SetColours(1, kProgressRestShades);
     progressBar_->setMinimumHeight(22);
     top->addWidget(progressBar_);
 

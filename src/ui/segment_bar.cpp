@@ -34,6 +34,11 @@ QColor RowColour(int y, int height, const QColor& top, const QColor& fill, const
 
 }  // namespace
 
+const SegmentShades kProgressDoneShades{QColor(0x86, 0x99, 0xFA), QColor(0x09, 0x1D, 0xB3),
+                                        QColor(0x08, 0x1C, 0x92)};
+const SegmentShades kProgressRestShades{QColor(0xE5, 0xE5, 0xE5), QColor(0x61, 0x61, 0x61),
+                                        QColor(0x6C, 0x6C, 0x6C)};
+
 SegmentBar::SegmentBar(QWidget* parent) : QFrame(parent) {
     setFrameStyle(QFrame::WinPanel | QFrame::Sunken);
     setCursor(Qt::ArrowCursor);

@@ -22,6 +22,18 @@
 
 namespace vantrove {
 
+// The three shades a segment is painted in: its top edge, its fill and its
+// bottom edge.
+struct SegmentShades {
+    QColor top;
+    QColor fill;
+    QColor bottom;
+};
+
+// A progress bar's done part, in blue, and its rest, in grey.
+extern const SegmentShades kProgressDoneShades;
+extern const SegmentShades kProgressRestShades;
+
 class SegmentBar : public QFrame {
     Q_OBJECT
 
@@ -43,6 +55,9 @@ class SegmentBar : public QFrame {
 
     // Colours of segment `index`; repaints its span only if they changed.
     void SetColours(int index, const QColor& top, const QColor& fill, const QColor& bottom);
+    void SetColours(int index, const SegmentShades& shades) {
+        SetColours(index, shades.top, shades.fill, shades.bottom);
+    }
 
     // Value of segment `index` (0 for the last is taken as 1). Earlier
     // segments above it are lowered to it, later ones below it raised to it;

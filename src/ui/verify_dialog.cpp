@@ -43,6 +43,7 @@
 #include "ui/file_context_menu.h"
 #include "ui/file_dialog_filters.h"
 #include "ui/file_list_icons.h"
+#include "ui/file_list_view.h"
 #include "ui/help_key.h"
 #include "ui/last_folder.h"
 #include "ui/named_button.h"
@@ -68,13 +69,14 @@ constexpr const char* kExtraFailedMessage =
     "Impossibile leggere di nuovo i Volumi di Recupero del set: non è possibile aggiungerne "
     "altri.";
 
-// The block bar's missing blocks, and the grey of an empty bar.
-const QColor kMissingTop(0xFF, 0xD9, 0xD9);
-const QColor kMissingFill(0x66, 0x14, 0x0C);
-const QColor kMissingBottom(0x80, 0x21, 0x00);
-const QColor kEmptyTop(0xE5, 0xE5, 0xE5);
-const QColor kEmptyFill(0x61, 0x61, 0x61);
-const QColor kEmptyBottom(0x6C, 0x6C, 0x6C);
+// The block bar: blocks found in green, blocks the recovery data stand in
+// for in amber, missing blocks in red.
+const SegmentShades kFoundShades{QColor(0xAE, 0xF8, 0xB3), QColor(0x00, 0x47, 0x10),
+                                 QColor(0x00, 0x6A, 0x23)};
+const SegmentShades kCoveredShades{QColor(0xFD, 0xE6, 0xC1), QColor(0x66, 0x4E, 0x0C),
+                                   QColor(0x7E, 0x71, 0x00)};
+const SegmentShades kMissingShades{QColor(0xFF, 0xD9, 0xD9), QColor(0x66, 0x14, 0x0C),
+                                   QColor(0x80, 0x21, 0x00)};
 
 // Item data of the list's rows.
 constexpr int kRowTypeRole = Qt::UserRole;
@@ -247,19 +249,12 @@ void VerifyDialog::BuildControls() {
         this, [this] { OnPreferences(); }, [this] { OnAbout(); }));
     layout->addLayout(topRow);
 
-    fileList_ = new QTreeWidget(this);
-    fileList_->setObjectName(QStringLiteral("fileList"));
-    fileList_->setColumnCount(3);
-    fileList_->setHeaderLabels(
-        {Str(kStrColumnFileName), Str(kStrColumnSize), Str(kStrColumnStatus)});
-    fileList_->headerItem()->setTextAlignment(kSizeColumn, Qt::AlignRight | Qt::AlignVCenter);
+    fileList_ = MakeFileList(this, kStrColumnStatus);
     fileList_->setRootIsDecorated(true);
-    fileList_->setUniformRowHeights(true);
     fileList_->setSelectionBehavior(QAbstractItemView::SelectRows);
     fileList_->setSelectionMode(QAbstractItemView::SingleSelection);
     fileList_->setIconSize(QSize(16, 16));
     fileList_->setContextMenuPolicy(Qt::CustomContextMenu);
-    fileList_->setAcceptDrops(false);  // drops go on to the dialog
     fileList_->viewport()->setAcceptDrops(false);
     fileList_->header()->setStretchLastSection(true);
     fileList_->header()->setSectionsMovable(false);
@@ -297,11 +292,9 @@ void VerifyDialog::BuildControls() {
     statusBar_ = new SegmentBar(this);
     statusBar_->setObjectName(QStringLiteral("statusBar"));
     statusBar_->SetSegmentCount(3);
-    statusBar_->SetColours(0, QColor(0xAE, 0xF8, 0xB3), QColor(0x00, 0x47, 0x10),
-                           QColor(0x00, 0x6A, 0x23));
-    statusBar_->SetColours(1, QColor(0xFD, 0xE6, 0xC1), QColor(0x66, 0x4E, 0x0C),
-                           QColor(0x7E, 0x71, 0x00));
-    statusBar_->SetColours(2, kEmptyTop, kEmptyFill, kEmptyBottom);
+    statusBar_->SetColours(0, kFoundShades);
+    statusBar_->SetColours(1, kCoveredShades);
+    statusBar_->SetColours(2, kProgressRestShades);
     QSizePolicy keep = statusBar_->sizePolicy();
     keep.setRetainSizeWhenHidden(true);
     statusBar_->setSizePolicy(keep);
@@ -309,9 +302,8 @@ void VerifyDialog::BuildControls() {
 
     progressBar_ = new SegmentBar(this);
     progressBar_->setObjectName(QStringLiteral("progressBar"));
-    progressBar_->SetColours(0, QColor(0x86, 0x99, 0xFA), QColor(0x09, 0x1D, 0xB3),
-                             QColor(0x08, 0x1C, 0x92));
-    progressBar_->SetColours(1, kEmptyTop, kEmptyFill, kEmptyBottom);
+    progressBar_->SetColours(0, kProgressDoneShades);
+    progressBar_->SetColours(1, kProgressRestShades);
     errorLine_ = new QLabel(this);
     errorLine_->setObjectName(QStringLiteral("errorLine"));
     errorLine_->setTextFormat(Qt::PlainText);
@@ -726,11 +718,7 @@ void VerifyDialog::UpdateTexts(const RecoverySetStatus& status) {
     const bool statusShown = StatusLineShown(status);
     // Until a set describes its blocks the bar is empty (in the grey of an
     // empty progress bar), not a bar of blocks that are all missing.
-    if (status.totalDataBlocks == 0) {
-        statusBar_->SetColours(2, kEmptyTop, kEmptyFill, kEmptyBottom);
-    } else {
-        statusBar_->SetColours(2, kMissingTop, kMissingFill, kMissingBottom);
-    }
+    statusBar_->SetColours(2, status.totalDataBlocks == 0 ? kProgressRestShades : kMissingShades);
     if (statusShown) {
         BlockBarValues values = StatusBarValues(status);
         statusBar_->SetValue(2, values.total);

@@ -15,6 +15,18 @@
 namespace vantrove {
 namespace {
 
+TEST(PathParts, SplitKeepsEmptyPartsAndLinesDropTheLastBreak) {
+    using Parts = std::vector<std::string_view>;
+    EXPECT_EQ(SplitAt("a/b/", '/'), (Parts{"a", "b", ""}));
+    EXPECT_EQ(SplitAt("/a//b", '/'), (Parts{"", "a", "", "b"}));
+    EXPECT_EQ(SplitAt("", ':'), (Parts{""}));
+    EXPECT_EQ(SplitAt("plain", ':'), (Parts{"plain"}));
+    EXPECT_EQ(LinesOf("one\ntwo\n"), (Parts{"one", "two"}));
+    EXPECT_EQ(LinesOf("one\n\nthree"), (Parts{"one", "", "three"}));
+    EXPECT_EQ(LinesOf("one\n\n"), (Parts{"one", ""}));
+    EXPECT_TRUE(LinesOf("").empty());
+}
+
 TEST(PathParts, FolderKeepsItsSlashAndTheNameIsTheRest) {
     EXPECT_EQ(FolderOfPath("/data/x/movie.vol03+04.par2"), "/data/x/");
     EXPECT_EQ(FileNameOfPath("/data/x/movie.vol03+04.par2"), "movie.vol03+04.par2");
