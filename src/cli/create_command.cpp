@@ -41,11 +41,9 @@ namespace {
 // The recovery files of a set named `base` already in `folder`: the index
 // file and the volumes.
 std::vector<std::string> ExistingRecoveryFiles(const std::string& folder, const std::string& base) {
-    std::vector<std::string> found;
-    DIR* dir = opendir(folder.c_str());
-    if (dir == nullptr) return found;
-    while (const dirent* entry = readdir(dir)) {
-        const std::string name = entry->d_name;
+    std::vector<std::string> names, found;
+    ListFolder(folder, names);
+    for (const std::string& name : names) {
         if (name.size() < base.size() + 5 || name.compare(0, base.size(), base) != 0 ||
             !EndsWithNoCase(name, ".par2")) {
             continue;
@@ -54,8 +52,6 @@ std::vector<std::string> ExistingRecoveryFiles(const std::string& folder, const 
         const bool volume = EqualNoCase(std::string_view(name).substr(base.size(), 4), ".vol");
         if (index || volume) found.push_back(name);
     }
-    closedir(dir);
-    std::sort(found.begin(), found.end());
     return found;
 }
 

@@ -605,15 +605,8 @@ bool AnyRecoveryFile(const std::string& folder, const std::string& base, std::st
 
 // Every regular file below `folder`, for -R.
 bool AddTree(const std::string& folder, std::vector<std::string>& out) {
-    DIR* dir = opendir(folder.c_str());
-    if (dir == nullptr) return false;
     std::vector<std::string> names;
-    while (const dirent* entry = readdir(dir)) {
-        const std::string name = entry->d_name;
-        if (name != "." && name != "..") names.push_back(name);
-    }
-    closedir(dir);
-    std::sort(names.begin(), names.end());
+    if (!ListFolder(folder, names)) return false;
     for (const std::string& name : names) {
         const std::string path = folder + "/" + name;
         struct stat st {};

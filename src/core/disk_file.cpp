@@ -419,13 +419,10 @@ bool IsPartFileName(const std::string& name) {
 
 std::vector<std::string> ListPartFiles(const std::string& folder) {
     std::vector<std::string> names;
-    DIR* dir = opendir(folder.empty() ? "." : folder.c_str());
-    if (dir == nullptr) return names;
-    while (const dirent* entry = readdir(dir)) {
-        if (IsPartFileName(entry->d_name)) names.emplace_back(entry->d_name);
-    }
-    closedir(dir);
-    std::sort(names.begin(), names.end());
+    ListFolder(folder.empty() ? "." : folder, names);
+    names.erase(std::remove_if(names.begin(), names.end(),
+                               [](const std::string& name) { return !IsPartFileName(name); }),
+                names.end());
     return names;
 }
 

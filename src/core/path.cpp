@@ -1,5 +1,6 @@
 #include "core/path.h"
 
+#include <dirent.h>
 #include <limits.h>
 #include <stdlib.h>
 #include <sys/stat.h>
@@ -110,6 +111,18 @@ std::string ResolvedFolder(const std::string& folder) {
     char resolved[PATH_MAX];
     if (realpath(folder.empty() ? "." : folder.c_str(), resolved) == nullptr) return {};
     return WithTrailingSlash(resolved);
+}
+
+bool ListFolder(const std::string& folder, std::vector<std::string>& names) {
+    DIR* dir = opendir(folder.c_str());
+    if (dir == nullptr) return false;
+    while (const dirent* entry = readdir(dir)) {
+        const std::string_view name = entry->d_name;
+        if (name != "." && name != "..") names.emplace_back(name);
+    }
+    closedir(dir);
+    std::sort(names.begin(), names.end());
+    return true;
 }
 
 }  // namespace vantrove

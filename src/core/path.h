@@ -61,6 +61,10 @@ enum class PathKind { Missing, RegularFile, Folder, Other };
 // reason in `error` when given, else 0 there).
 PathKind KindOfPath(const std::string& path, int* error = nullptr);
 
+// The names in `folder` in byte order, without "."
+// and "..". False, with errno set, when the folder cannot be read.
+bool ListFolder(const std::string& folder, std::vector<std::string>& names);
+
 // The folder as the system finds it (links followed, "." and ".." gone),
 // with a trailing '/'; an empty `folder` means the current one. Empty when
 // the folder cannot be reached.

@@ -15,18 +15,11 @@ namespace vantrove {
 
 bool AddFolderFiles(const std::string& folder, std::vector<CreationSourceFile>& out,
                     std::string& error) {
-    DIR* dir = opendir(folder.c_str());
-    if (!dir) {
+    std::vector<std::string> names;
+    if (!ListFolder(folder, names)) {
         error = "cannot read the folder " + folder + ": " + std::strerror(errno);
         return false;
     }
-    std::vector<std::string> names;
-    while (struct dirent* entry = readdir(dir)) {
-        const std::string name = entry->d_name;
-        if (name != "." && name != "..") names.push_back(name);
-    }
-    closedir(dir);
-    std::sort(names.begin(), names.end());
     for (const std::string& name : names) {
         const std::string path = folder + name;
         struct stat st {};
