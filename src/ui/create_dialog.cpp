@@ -128,6 +128,16 @@ SpinArrows* Spin(QWidget* parent, const char* name) {
     return spin;
 }
 
+// A slider over the scale of the parameters' values.
+QSlider* ScaleSlider(QWidget* parent, const char* name) {
+    auto* slider = new QSlider(Qt::Horizontal, parent);
+    slider->setObjectName(QLatin1String(name));
+    slider->setRange(0, kSliderRange);
+    slider->setSingleStep(1);
+    slider->setPageStep(kSliderPageStep);
+    return slider;
+}
+
 QLabel* Value(QWidget* parent, const char* name) {
     auto* label = new QLabel(parent);
     label->setObjectName(QLatin1String(name));
@@ -144,6 +154,23 @@ QWidget* FieldWithSpin(QLineEdit* field, SpinArrows* spin, QWidget* parent) {
     row->addWidget(field);
     row->addWidget(spin);
     return box;
+}
+
+// Where a slider action moves a value kept from `low` to `high`: to an end
+// for the to-minimum and to-maximum actions, else to `atPosition`, the value
+// at the slider's new position. A single or page step moves at least one
+// from `previous` where the scale alone would not.
+uint64_t SliderTarget(int action, uint64_t previous, uint64_t low, uint64_t high,
+                      uint64_t atPosition) {
+    if (action == QAbstractSlider::SliderToMinimum) return low;
+    if (action == QAbstractSlider::SliderToMaximum) return high;
+    const bool up = action == QAbstractSlider::SliderSingleStepAdd ||
+                    action == QAbstractSlider::SliderPageStepAdd;
+    const bool down = action == QAbstractSlider::SliderSingleStepSub ||
+                      action == QAbstractSlider::SliderPageStepSub;
+    if (up && atPosition <= previous && previous < high) return previous + 1;
+    if (down && atPosition >= previous && previous > low) return previous - 1;
+    return atPosition;
 }
 
 }  // namespace
@@ -219,11 +246,9 @@ CreateDialog::~CreateDialog() = default;
 void CreateDialog::BuildControls() {
     auto* top = new QVBoxLayout(this);
 
-    auto* topRow = new QHBoxLayout;
-    topRow->addWidget(new QLabel(QStringLiteral("File sorgente:"), this), 1);
-    topRow->addWidget(MakeDialogMenuButton(
-        this, [this] { ShowPreferences(); }, [this] { ShowAbout(); }));
-    top->addLayout(topRow);
+    AddTopRowWithMenu(
+        top, this, new QLabel(QStringLiteral("File sorgente:"), this),
+        [this] { ShowPreferences(); }, [this] { ShowAbout(); });
     fileList_ = MakeFileList(this, kStrColumnPath);
     fileList_->setRootIsDecorated(false);
     fileList_->setSelectionMode(QAbstractItemView::ExtendedSelection);
@@ -264,11 +289,7 @@ void CreateDialog::BuildControls() {
 
     auto* blocks = new QGroupBox(QStringLiteral("Allocazione blocchi:"), this);
     auto* blocksGrid = new QGridLayout(blocks);
-    sourceSlider_ = new QSlider(Qt::Horizontal, blocks);
-    sourceSlider_->setObjectName(QStringLiteral("sourceSlider"));
-    sourceSlider_->setRange(0, kSliderRange);
-    sourceSlider_->setSingleStep(1);
-    sourceSlider_->setPageStep(kSliderPageStep);
+    sourceSlider_ = ScaleSlider(blocks, "sourceSlider");
     sourceBlocksEdit_ = NumberField(blocks, "sourceBlocksEdit");
     sourceBlocksSpin_ = Spin(blocks, "sourceBlocksSpin");
     usenetCheck_ = new QCheckBox(
@@ -300,11 +321,7 @@ void CreateDialog::BuildControls() {
     grid->addWidget(pathEdit_, row, 1);
     grid->addWidget(browseButton_, row++, 2);
 
-    redundancySlider_ = new QSlider(Qt::Horizontal, recovery);
-    redundancySlider_->setObjectName(QStringLiteral("redundancySlider"));
-    redundancySlider_->setRange(0, kSliderRange);
-    redundancySlider_->setSingleStep(1);
-    redundancySlider_->setPageStep(kSliderPageStep);
+    redundancySlider_ = ScaleSlider(recovery, "redundancySlider");
     redundancyValue_ = Value(recovery, "redundancyValue");
     grid->addWidget(new QLabel(QStringLiteral("Ridondanza:"), recovery), row, 0);
     grid->addWidget(redundancySlider_, row, 1);
@@ -391,26 +408,37 @@ void CreateDialog::ConnectControls() {
     connect(sourceSlider_, &QSlider::actionTriggered, this, &CreateDialog::OnSourceSliderAction);
     connect(redundancySlider_, &QSlider::actionTriggered, this,
             &CreateDialog::OnRedundancySliderAction);
-    connect(sourceBlocksEdit_, &QLineEdit::editingFinished, this,
-            &CreateDialog::OnSourceBlocksTyped);
-    connect(sourceBlocksSpin_, &SpinArrows::stepped, this, &CreateDialog::OnSourceBlocksStep);
-    connect(blockSizeEdit_, &QLineEdit::editingFinished, this, &CreateDialog::OnBlockSizeTyped);
-    connect(blockSizeSpin_, &SpinArrows::stepped, this, &CreateDialog::OnBlockSizeStep);
     connect(usenetCheck_, &QCheckBox::clicked, this, &CreateDialog::OnUsenetToggled);
-    connect(recoveryBlocksEdit_, &QLineEdit::editingFinished, this,
-            &CreateDialog::OnRecoveryBlocksTyped);
-    connect(recoveryBlocksSpin_, &SpinArrows::stepped, this, &CreateDialog::OnRecoveryBlocksStep);
-    connect(firstBlockEdit_, &QLineEdit::editingFinished, this, &CreateDialog::OnFirstBlockTyped);
-    connect(firstBlockSpin_, &SpinArrows::stepped, this, &CreateDialog::OnFirstBlockStep);
     connect(schemeCombo_, QOverload<int>::of(&QComboBox::activated), this,
             &CreateDialog::OnSchemeChosen);
-    connect(fileCountEdit_, &QLineEdit::editingFinished, this, &CreateDialog::OnFileCountTyped);
-    connect(fileCountSpin_, &SpinArrows::stepped, this, &CreateDialog::OnFileCountStep);
     connect(splitCheck_, &QCheckBox::clicked, this, &CreateDialog::OnSplitToggled);
-    connect(splitLimitEdit_, &QLineEdit::editingFinished, this, &CreateDialog::OnSplitLimitTyped);
-    connect(splitLimitSpin_, &SpinArrows::stepped, this, &CreateDialog::OnSplitLimitStep);
     connect(baseNameEdit_, &QLineEdit::textChanged, this, &CreateDialog::OnBaseNameEdited);
     connect(pathEdit_, &QLineEdit::textChanged, this, &CreateDialog::OnPathEdited);
+
+    // The number fields: a number typed in, or a step of the field's arrows.
+    const struct {
+        QLineEdit* edit;
+        void (CreateDialog::*typed)();
+        SpinArrows* spin;
+        void (CreateDialog::*step)(int);
+    } numberFields[] = {
+        {sourceBlocksEdit_, &CreateDialog::OnSourceBlocksTyped, sourceBlocksSpin_,
+         &CreateDialog::OnSourceBlocksStep},
+        {blockSizeEdit_, &CreateDialog::OnBlockSizeTyped, blockSizeSpin_,
+         &CreateDialog::OnBlockSizeStep},
+        {recoveryBlocksEdit_, &CreateDialog::OnRecoveryBlocksTyped, recoveryBlocksSpin_,
+         &CreateDialog::OnRecoveryBlocksStep},
+        {firstBlockEdit_, &CreateDialog::OnFirstBlockTyped, firstBlockSpin_,
+         &CreateDialog::OnFirstBlockStep},
+        {fileCountEdit_, &CreateDialog::OnFileCountTyped, fileCountSpin_,
+         &CreateDialog::OnFileCountStep},
+        {splitLimitEdit_, &CreateDialog::OnSplitLimitTyped, splitLimitSpin_,
+         &CreateDialog::OnSplitLimitStep},
+    };
+    for (const auto& field : numberFields) {
+        connect(field.edit, &QLineEdit::editingFinished, this, field.typed);
+        connect(field.spin, &SpinArrows::stepped, this, field.step);
+    }
 }
 
 void CreateDialog::RestoreLayout() {
@@ -616,26 +644,9 @@ void CreateDialog::OnSourceSliderAction(int action) {
     if (p.files().empty() || !p.fileListEditable) return;
     const uint64_t previous = p.sourceBlockCount;
     const uint64_t previousBlockSize = p.blockSize;
-    uint64_t target = 0;
-    switch (action) {
-        case QAbstractSlider::SliderToMinimum:
-            target = p.minSourceBlocks;
-            break;
-        case QAbstractSlider::SliderToMaximum:
-            target = p.maxSourceBlocks;
-            break;
-        default: {
-            target = p.sourceBlocksAt(static_cast<uint32_t>(sourceSlider_->sliderPosition()));
-            const bool up = action == QAbstractSlider::SliderSingleStepAdd ||
-                            action == QAbstractSlider::SliderPageStepAdd;
-            const bool down = action == QAbstractSlider::SliderSingleStepSub ||
-                              action == QAbstractSlider::SliderPageStepSub;
-            // A step moves at least one block where the scale alone would not.
-            if (up && target <= previous && previous < p.maxSourceBlocks) target = previous + 1;
-            if (down && target >= previous && previous > p.minSourceBlocks) target = previous - 1;
-            break;
-        }
-    }
+    const uint64_t target =
+        SliderTarget(action, previous, p.minSourceBlocks, p.maxSourceBlocks,
+                     p.sourceBlocksAt(static_cast<uint32_t>(sourceSlider_->sliderPosition())));
     p.setSourceBlockCount(target);
     const auto distance = [](uint64_t a, uint64_t b) { return a > b ? a - b : b - a; };
     if (distance(p.sourceBlockCount, target) > distance(previous, target))
@@ -648,25 +659,9 @@ void CreateDialog::OnRedundancySliderAction(int action) {
     if (p.files().empty()) return;
     const uint64_t s = p.sourceBlockCount;
     const uint64_t previous = p.recoveryBlockCount;
-    uint64_t target = 0;
-    switch (action) {
-        case QAbstractSlider::SliderToMinimum:
-            target = 1;
-            break;
-        case QAbstractSlider::SliderToMaximum:
-            target = s;
-            break;
-        default: {
-            target = p.recoveryBlocksAt(static_cast<uint32_t>(redundancySlider_->sliderPosition()));
-            const bool up = action == QAbstractSlider::SliderSingleStepAdd ||
-                            action == QAbstractSlider::SliderPageStepAdd;
-            const bool down = action == QAbstractSlider::SliderSingleStepSub ||
-                              action == QAbstractSlider::SliderPageStepSub;
-            if (up && target <= previous && previous < s) target = previous + 1;
-            if (down && target >= previous && previous > 1) target = previous - 1;
-            break;
-        }
-    }
+    uint64_t target = SliderTarget(
+        action, previous, 1, s,
+        p.recoveryBlocksAt(static_cast<uint32_t>(redundancySlider_->sliderPosition())));
     if (s == 0) return;
     target = std::clamp<uint64_t>(target, 1, s);
     p.setRecoveryBlockCount(target);

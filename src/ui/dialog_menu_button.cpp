@@ -1,7 +1,9 @@
 #include "ui/dialog_menu_button.h"
 
+#include <QBoxLayout>
 #include <QMenu>
 #include <QToolButton>
+#include <utility>
 
 #include "ui/help_key.h"
 #include "ui/priority_menu.h"
@@ -39,6 +41,14 @@ QToolButton* MakeDialogMenuButton(QWidget* dialog, std::function<void()> prefere
     QObject::connect(help, &QAction::triggered, dialog, [] { RunHelp(); });
     button->setMenu(menu);
     return button;
+}
+
+void AddTopRowWithMenu(QBoxLayout* layout, QWidget* dialog, QWidget* left,
+                       std::function<void()> preferences, std::function<void()> about) {
+    auto* row = new QHBoxLayout;
+    row->addWidget(left, 1);
+    row->addWidget(MakeDialogMenuButton(dialog, std::move(preferences), std::move(about)));
+    layout->addLayout(row);
 }
 
 }  // namespace vantrove

@@ -6,6 +6,7 @@
 
 #include <functional>
 
+class QBoxLayout;
 class QToolButton;
 class QWidget;
 
@@ -16,5 +17,10 @@ namespace vantrove {
 // null `preferences` leaves the entry out.
 QToolButton* MakeDialogMenuButton(QWidget* dialog, std::function<void()> preferences,
                                   std::function<void()> about);
+
+// Adds a dialog's top row to `layout`: `left` taking the width, the menu
+// button (as MakeDialogMenuButton makes it) at the right.
+void AddTopRowWithMenu(QBoxLayout* layout, QWidget* dialog, QWidget* left,
+                       std::function<void()> preferences, std::function<void()> about);
 
 }  // namespace vantrove

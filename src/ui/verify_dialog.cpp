@@ -36,6 +36,7 @@
 #include "core/path.h"
 #include "core/string_ids.h"
 #include "core/string_table.h"
+#include "core/table_lookup.h"
 #include "ui/about_box.h"
 #include "ui/dialog_menu_button.h"
 #include "ui/dialog_switch.h"
@@ -111,32 +112,23 @@ bool RepairRunning(const RecoverySetStatus& status) {
 }
 
 FileListIcon VolumeIcon(VolumeDisplayCode code) {
-    switch (code) {
-        case VolumeDisplayCode::Used:
-            return FileListIcon::VolumeGood;
-        case VolumeDisplayCode::NotRead:
-            return FileListIcon::VolumeUnknown;
-        case VolumeDisplayCode::Damaged:
-        case VolumeDisplayCode::Unused:
-            return FileListIcon::VolumeBad;
-    }
-    return FileListIcon::VolumeUnknown;
+    static constexpr std::pair<VolumeDisplayCode, FileListIcon> kIcons[] = {
+        {VolumeDisplayCode::Used, FileListIcon::VolumeGood},
+        {VolumeDisplayCode::Damaged, FileListIcon::VolumeBad},
+        {VolumeDisplayCode::Unused, FileListIcon::VolumeBad},
+    };
+    return LookUp(kIcons, code, FileListIcon::VolumeUnknown);
 }
 
 FileListIcon SourceIcon(SourceRowKind kind) {
-    switch (kind) {
-        case SourceRowKind::Complete:
-        case SourceRowKind::Repaired:
-            return FileListIcon::FileGood;
-        case SourceRowKind::Misnamed:
-            return FileListIcon::FileMisnamed;
-        case SourceRowKind::Damaged:
-        case SourceRowKind::Missing:
-            return FileListIcon::FileBad;
-        case SourceRowKind::NotVerified:
-            return FileListIcon::FileUnknown;
-    }
-    return FileListIcon::FileUnknown;
+    static constexpr std::pair<SourceRowKind, FileListIcon> kIcons[] = {
+        {SourceRowKind::Complete, FileListIcon::FileGood},
+        {SourceRowKind::Repaired, FileListIcon::FileGood},
+        {SourceRowKind::Misnamed, FileListIcon::FileMisnamed},
+        {SourceRowKind::Damaged, FileListIcon::FileBad},
+        {SourceRowKind::Missing, FileListIcon::FileBad},
+    };
+    return LookUp(kIcons, kind, FileListIcon::FileUnknown);
 }
 
 void SetTextIfChanged(QLabel* label, const QString& text) {
@@ -243,11 +235,8 @@ void VerifyDialog::BuildControls() {
     creatorLine_ = new QLabel(this);
     creatorLine_->setObjectName(QStringLiteral("creatorLine"));
     creatorLine_->setTextFormat(Qt::PlainText);
-    auto* topRow = new QHBoxLayout;
-    topRow->addWidget(creatorLine_, 1);
-    topRow->addWidget(MakeDialogMenuButton(
-        this, [this] { OnPreferences(); }, [this] { OnAbout(); }));
-    layout->addLayout(topRow);
+    AddTopRowWithMenu(
+        layout, this, creatorLine_, [this] { OnPreferences(); }, [this] { OnAbout(); });
 
     fileList_ = MakeFileList(this, kStrColumnStatus);
     fileList_->setRootIsDecorated(true);
