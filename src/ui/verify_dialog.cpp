@@ -61,10 +61,8 @@ namespace {
 constexpr int kRefreshMs = 100;
 constexpr int kListTimerMs = 500;
 constexpr int64_t kAutoRepairIntervalMs = 1000;
-constexpr int kMinimumWidth = 600;
-constexpr int kMinimumHeight = 440;
-constexpr int kDefaultWidth = 720;
-constexpr int kDefaultHeight = 520;
+constexpr QSize kMinimumSize(600, 440);
+constexpr QSize kDefaultSize(720, 520);
 
 constexpr const char* kExtraFailedMessage =
     "Impossibile leggere di nuovo i Volumi di Recupero del set: non è possibile aggiungerne "
@@ -398,7 +396,7 @@ void VerifyDialog::BuildControls() {
     aboutButton_->setEnabled(kAboutBoxAvailable);
     preferencesButton_->setEnabled(kPreferencesAvailable);
 
-    setMinimumSize(kMinimumWidth, kMinimumHeight);
+    setMinimumSize(kMinimumSize);
 }
 
 void VerifyDialog::RestoreLayout() {
@@ -408,7 +406,7 @@ void VerifyDialog::RestoreLayout() {
     // The stored height (0 before the first close), never below the minimum;
     // the first time, tall enough for a set of ten volumes and ten files
     // without scrolling, within the screen.
-    const int width = std::max(sizeHint().width(), kDefaultWidth);
+    const int width = std::max(sizeHint().width(), kDefaultSize.width());
     int height = settings_.openDialogueHeight != 0
                      ? std::max(pixels(settings_.openDialogueHeight), minimumHeight())
                      : std::max(sizeHint().height(), DefaultHeight());
@@ -428,7 +426,7 @@ int VerifyDialog::DefaultHeight() const {
                              fileList_->iconSize().height() + 2);
     const int list = fileList_->header()->sizeHint().height() + kRowsShown * row +
                      2 * fileList_->frameWidth() + 4;
-    return std::max(kDefaultHeight,
+    return std::max(kDefaultSize.height(),
                     sizeHint().height() - fileList_->sizeHint().height() + list);
 }
 
