@@ -78,11 +78,8 @@ CreationProgressDialog::CreationProgressDialog(Settings& settings,
     figures->setColumnStretch(0, 1);
     top->addLayout(figures);
 
-    progressBar_ = new SegmentBar(this);
-    progressBar_->setObjectName(QStringLiteral("progressBar"));
-    progressBar_->SetSegmentCount(2);
-    progressBar_->SetColours(0, kProgressDoneShades);
-    progressBar_->SetColours(1, kProgressRestShades);
+    progressBar_ = SegmentBar::WithShades(this, QStringLiteral("progressBar"),
+                                          {kProgressDoneShades, kProgressRestShades});
     progressBar_->setMinimumHeight(22);
     top->addWidget(progressBar_);
 

@@ -61,6 +61,16 @@ SegmentBar* SegmentBar::CreateInPlaceOf(QWidget* dialog, const QString& placehol
     return bar;
 }
 
+SegmentBar* SegmentBar::WithShades(QWidget* parent, const QString& name,
+                                   std::initializer_list<SegmentShades> shades) {
+    auto* bar = new SegmentBar(parent);
+    bar->setObjectName(name);
+    bar->SetSegmentCount(static_cast<int>(shades.size()));
+    int index = 0;
+    for (const SegmentShades& segment : shades) bar->SetColours(index++, segment);
+    return bar;
+}
+
 void SegmentBar::SetSegmentCount(int count) {
     count = std::max(count, 1);
     segments_.assign(count, Segment{0, 0, kPureBlue, kPureBlue, kPureBlue});

@@ -18,6 +18,7 @@
 #include <QFrame>
 #include <QString>
 #include <cstdint>
+#include <initializer_list>
 #include <vector>
 
 namespace vantrove {
@@ -46,6 +47,11 @@ class SegmentBar : public QFrame {
     // `placeholderName`: same parent, geometry, object name and place in a
     // layout; the placeholder is deleted. nullptr when there is no such child.
     static SegmentBar* CreateInPlaceOf(QWidget* dialog, const QString& placeholderName);
+
+    // A new bar named `name` with one segment for each of `shades`, painted
+    // in them (values as SetSegmentCount leaves them).
+    static SegmentBar* WithShades(QWidget* parent, const QString& name,
+                                  std::initializer_list<SegmentShades> shades);
 
     // Replaces the segments by `count` new ones (at least 1): all but the
     // last with value 0 and pure blue; the last with value 1, reaching the

@@ -276,21 +276,15 @@ void VerifyDialog::BuildControls() {
 
     // The block bar with the status line, the progress bar (or the error line
     // in its place) and the time line.
-    statusBar_ = new SegmentBar(this);
-    statusBar_->setObjectName(QStringLiteral("statusBar"));
-    statusBar_->SetSegmentCount(3);
-    statusBar_->SetColours(0, kFoundShades);
-    statusBar_->SetColours(1, kCoveredShades);
-    statusBar_->SetColours(2, kProgressRestShades);
+    statusBar_ = SegmentBar::WithShades(this, QStringLiteral("statusBar"),
+                                        {kFoundShades, kCoveredShades, kProgressRestShades});
     QSizePolicy keep = statusBar_->sizePolicy();
     keep.setRetainSizeWhenHidden(true);
     statusBar_->setSizePolicy(keep);
     layout->addWidget(statusBar_);
 
-    progressBar_ = new SegmentBar(this);
-    progressBar_->setObjectName(QStringLiteral("progressBar"));
-    progressBar_->SetColours(0, kProgressDoneShades);
-    progressBar_->SetColours(1, kProgressRestShades);
+    progressBar_ = SegmentBar::WithShades(this, QStringLiteral("progressBar"),
+                                          {kProgressDoneShades, kProgressRestShades});
     errorLine_ = new QLabel(this);
     errorLine_->setObjectName(QStringLiteral("errorLine"));
     errorLine_->setTextFormat(Qt::PlainText);
@@ -377,15 +371,20 @@ void VerifyDialog::BuildControls() {
     bottom->addLayout(commands);
     layout->addLayout(bottom);
 
-    connect(openButton_, &QPushButton::clicked, this, &VerifyDialog::OnOpen);
-    connect(addButton_, &QPushButton::clicked, this, &VerifyDialog::OnAdd);
+    // The command buttons and what each runs.
+    const std::pair<QPushButton*, void (VerifyDialog::*)()> commandButtons[] = {
+        {openButton_, &VerifyDialog::OnOpen},
+        {addButton_, &VerifyDialog::OnAdd},
+        {repairButton_, &VerifyDialog::OnRepair},
+        {stopButton_, &VerifyDialog::OnStop},
+        {newButton_, &VerifyDialog::OnNew},
+        {aboutButton_, &VerifyDialog::OnAbout},
+        {preferencesButton_, &VerifyDialog::OnPreferences},
+        {exitButton_, &VerifyDialog::OnExit},
+    };
+    for (const auto& [button, command] : commandButtons)
+        connect(button, &QPushButton::clicked, this, command);
     connect(monitorBox_, &QCheckBox::clicked, this, &VerifyDialog::OnMonitor);
-    connect(repairButton_, &QPushButton::clicked, this, &VerifyDialog::OnRepair);
-    connect(stopButton_, &QPushButton::clicked, this, &VerifyDialog::OnStop);
-    connect(newButton_, &QPushButton::clicked, this, &VerifyDialog::OnNew);
-    connect(aboutButton_, &QPushButton::clicked, this, &VerifyDialog::OnAbout);
-    connect(preferencesButton_, &QPushButton::clicked, this, &VerifyDialog::OnPreferences);
-    connect(exitButton_, &QPushButton::clicked, this, &VerifyDialog::OnExit);
     auto* reverify = new QShortcut(QKeySequence(Qt::Key_F5), this);
     connect(reverify, &QShortcut::activated, this, &VerifyDialog::OnReverify);
 
