@@ -96,6 +96,26 @@ class SegmentBarTest : public QObject {
         QCOMPARE(bar.End(0), kWidth);
     }
 
+    // A bar made with its shades: one segment each, painted in the fill.
+    void WithShadesGivesOneSegmentPerShade() {
+        QWidget parent;
+        const SegmentShades green{QColor(0, 255, 0), QColor(0, 128, 0), QColor(0, 64, 0)};
+        const SegmentShades red{QColor(255, 0, 0), QColor(128, 0, 0), QColor(64, 0, 0)};
+        SegmentBar* bar = SegmentBar::WithShades(&parent, QStringLiteral("bar"),
+                                                 {green, red, kProgressRestShades});
+        QCOMPARE(bar->parentWidget(), &parent);
+        QCOMPARE(bar->objectName(), QStringLiteral("bar"));
+        QCOMPARE(bar->SegmentCount(), 3);
+        bar->resize(kWidth + 2 * kFrame, kHeight + 2 * kFrame);
+        bar->SetValue(2, 4);
+        bar->SetValue(1, 2);
+        bar->SetValue(0, 1);
+        const QImage image = bar->grab().toImage();
+        QCOMPARE(Pixel(image, 0, 10).rgb(), green.fill.rgb());
+        QCOMPARE(Pixel(image, kWidth / 4, 10).rgb(), red.fill.rgb());
+        QCOMPARE(Pixel(image, kWidth - 1, 10).rgb(), kProgressRestShades.fill.rgb());
+    }
+
     void HalfTheTotalFillsHalfTheWidth() {
         SegmentBar bar;
         bar.resize(kWidth + 2 * kFrame, kHeight + 2 * kFrame);
