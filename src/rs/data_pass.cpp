@@ -398,32 +398,62 @@ bool DataPass::MultiplyBatch(size_t first, size_t count, size_t length) {
     const size_t tileBytes = std::clamp<size_t>(
         kTileInputBytes / count / kWorkingBlockBytes * kWorkingBlockBytes, 2048, kTileBytes);
 
-    // Signatures from the data as read, then the kernel's working layout.
-    team_->Run([&](unsigned k) {
-        if (k >= threads) return;
-        const size_t begin = bounds[k], end = bounds[k + 1];
-        for (size_t b = 0; b < count; ++b) {
-            partial[k * count + b] = BlockSignature(inputs[b] + begin, end - begin);
-            if (kernel.toWorking) kernel.toWorking(inputs[b] + begin, end - begin);
-        }
-    });
-    for (uint32_t groupFirst = 0; groupFirst < m_; groupFirst += static_cast<uint32_t>(group)) {
-        const uint32_t groupEnd = static_cast<uint32_t>(std::min<size_t>(m_, groupFirst + group));
-        team_->Run([&](unsigned k) {
-            // Each thread prepares its share of the tables; all use all.
-            FactorTable scratch;
-            for (size_t t = k; t < size_t{groupEnd - groupFirst} * count; t += team) {
-                const auto j = static_cast<uint32_t>(groupFirst + t / count);
-                const uint16_t factor = coefficient(j, columns[t % count]);
-                if (words == 0) {
-                    kernel.prepare(products, factor, tables_[t]);
-                } else {
-                    kernel.prepare(products, factor, scratch);
-                    std::memcpy(&packed_[t * words], scratch.words, words * sizeof(uint64_t));
-                }
+    // Each thread prepares its share of the tables of a group; all use all.
+    auto prepareGroup = [&](unsigned k, uint32_t groupFirst, uint32_t groupEnd) {
+        FactorTable scratch;
+        for (size_t t = k; t < size_t{groupEnd - groupFirst} * count; t += team) {
+            const auto j = static_cast<uint32_t>(groupFirst + t / count);
+            const uint16_t factor = coefficient(j, columns[t % count]);
+            if (words == 0) {
+                kernel.prepare(products, factor, tables_[t]);
+            } else {
+                kernel.prepare(products, factor, scratch);
+                std::memcpy(&packed_[t * words], scratch.words, words * sizeof(uint64_t));
             }
-        });
+        }
+    };
+    auto groupEndOf = [&](uint32_t groupFirst) {
+        return static_cast<uint32_t>(std::min<size_t>(m_, groupFirst + group));
+    };
+    // Signatures from the data as read, then the kernel's working layout;
+    // with them the tables of the first group.
+    team_->Run([&](unsigned k) {
+        if (k < threads) {
+            const size_t begin = bounds[k], end = bounds[k + 1];
+            for (size_t b = 0; b < count; ++b) {
+                partial[k * count + b] = BlockSignature(inputs[b] + begin, end - begin);
+                if (kernel.toWorking) kernel.toWorking(inputs[b] + begin, end - begin);
+            }
+        }
+        prepareGroup(k, 0, groupEndOf(0));
+    });
+    std::vector<uint16_t> signatures(count);
+    for (size_t b = 0; b < count; ++b) {
+        uint16_t signature = 0;
+        for (unsigned k = 0; k < threads; ++k)
+            signature ^= BlockSignatureAppendZeros(partial[k * count + b], length - bounds[k + 1]);
+        signatures[b] = signature;
+    }
+    // Each thread adds the inputs' signatures into its share of the outputs.
+    auto addSignatures = [&](unsigned k) {
+        if (code != nullptr) {
+            AddCodeSignatures(k, columns, signatures);
+            return;
+        }
+        for (uint32_t j = k; j < m_; j += team) {
+            if (failed_[j]) continue;
+            const uint16_t* row = matrix->Row(j);
+            uint16_t e = expected_[j];
+            for (size_t b = 0; b < count; ++b) e ^= Gf16Multiply(row[columns[b]], signatures[b]);
+            expected_[j] = e;
+        }
+    };
+    for (uint32_t groupFirst = 0; groupFirst < m_; groupFirst += static_cast<uint32_t>(group)) {
+        const uint32_t groupEnd = groupEndOf(groupFirst);
+        if (groupFirst > 0) team_->Run([&](unsigned k) { prepareGroup(k, groupFirst, groupEnd); });
         team_->Run([&](unsigned k) {
+            // The expected signatures go with the last group's arithmetic.
+            if (groupEnd == m_) addSignatures(k);
             if (!byOutputs && k >= threads) return;
             const size_t begin = byOutputs ? 0 : bounds[k], end = byOutputs ? length : bounds[k + 1];
             // The outputs of this thread: all, or every team-th from the k-th.
@@ -469,30 +499,7 @@ bool DataPass::MultiplyBatch(size_t first, size_t count, size_t length) {
         });
         if (stopped.load(std::memory_order_relaxed)) return false;
     }
-    if (stopped.load(std::memory_order_relaxed)) return false;
-
-    std::vector<uint16_t> signatures(count);
-    for (size_t b = 0; b < count; ++b) {
-        uint16_t signature = 0;
-        for (unsigned k = 0; k < threads; ++k)
-            signature ^= BlockSignatureAppendZeros(partial[k * count + b], length - bounds[k + 1]);
-        signatures[b] = signature;
-    }
-    // Each thread adds the inputs' signatures into its share of the outputs.
-    team_->Run([&](unsigned k) {
-        if (code != nullptr) {
-            AddCodeSignatures(k, columns, signatures);
-            return;
-        }
-        for (uint32_t j = k; j < m_; j += team) {
-            if (failed_[j]) continue;
-            const uint16_t* row = matrix->Row(j);
-            uint16_t e = expected_[j];
-            for (size_t b = 0; b < count; ++b) e ^= Gf16Multiply(row[columns[b]], signatures[b]);
-            expected_[j] = e;
-        }
-    });
-    return true;
+    return !stopped.load(std::memory_order_relaxed);
 }
 
 // The expected signatures of a RecoveryCode for thread k's share of the
