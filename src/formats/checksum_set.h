@@ -15,7 +15,7 @@
 // its entry's target path keeps the name as written, so the repair never
 // renames a file to it.
 //
-// Used by the verification worker only, like every RecoverySet.
+// Owned by its RecoverySet, used on the set's thread only.
 
 #include <cstdint>
 #include <memory>
@@ -25,6 +25,7 @@
 
 #include "core/md5.h"
 #include "engine/recovery_set.h"
+#include "engine/set_format.h"
 #include "core/stored_name.h"
 
 namespace vantrove {
@@ -40,21 +41,25 @@ struct ChecksumOfFile {
     Md5Digest md5;          // set when the file is done
 };
 
-class ChecksumSet : public RecoverySet {
+class ChecksumSet : public SetFormat {
   public:
-    using RecoverySet::RecoverySet;
+    explicit ChecksumSet(RecoverySet& set) : set_(set) {}
 
-    std::unique_ptr<RecoverySet> Open(const std::string& path) override;
-    void Repair() override;
-    bool SearchesOtherFiles() const override { return false; }
-    bool TriesForeignVolumes() const override { return false; }
+    // SetFormat
     // Reads the list; does nothing when `ignore` is set or the set already
     // has its entries.
     bool LoadVolume(const SetFileRef& file, bool ignore) override;
+    // Another list given to an open set is looked at as a data file.
+    bool TakesMoreVolumes() const override { return false; }
+    bool Described() const override;
+    bool SearchesOtherFiles() const override { return false; }
+    bool TriesForeignVolumes() const override { return false; }
     void VerifyDataFile(const SetFileRef& file, SourceFileEntry*& entryOut, DataFileOutcome& outcome,
                         bool checkOnly) override;
-    void MapBlocksToTarget(SourceFileEntry&) override {}
-    void ClearTargetBlocks(SourceFileEntry&) override {}
+    // A list holds no recovery data: its repair only renames.
+    bool HasRecoveryData() const override { return false; }
+    // True when both lists name the same files with the same hashes.
+    bool SameSetAs(const SetFormat& other) const override;
 
     // The whole-file check used when a file is verified again: hashes `file`
     // (open) and compares it with `entry`. `stopped` tells that the hashing
@@ -70,10 +75,6 @@ class ChecksumSet : public RecoverySet {
     virtual void HashFinish(ChecksumOfFile& hash) const {}
     // True when `entry` carries the hash `hash`.
     virtual bool HashMatches(const SourceFileEntry& entry, const ChecksumOfFile& hash) const = 0;
-    // A fresh, empty set of the same format (for the saved state).
-    virtual std::unique_ptr<ChecksumSet> NewEmptySet() const = 0;
-    // Reads the saved state under the set path `setPath` into this fresh set.
-    virtual bool LoadState(const std::string& setPath) = 0;
     // True when both entries describe the same file (name and hash).
     virtual bool SameEntry(const SourceFileEntry& a, const SourceFileEntry& b) const = 0;
     // Called after the entries of a list were taken.
@@ -90,9 +91,9 @@ class ChecksumSet : public RecoverySet {
     bool ReadStateEntries(StateReader& reader,
                           bool (*named)(const SourceFileEntry& entry));
 
+    RecoverySet& set_;
+
   private:
-    std::unique_ptr<RecoverySet> TrySavedState();
-    bool SameSetAs(const ChecksumSet& other) const;
     // Hashes the whole open file with progress.
     enum class Hashing { Done, Stopped, ReadFailed };
     Hashing HashWholeFile(SetFile& file, ChecksumOfFile& hash);

@@ -27,8 +27,9 @@ void Md5ListEntryDescription::WriteState(StateWriter& writer) const {
     writer.WriteString(name);
 }
 
-Md5ChecksumSet::Md5ChecksumSet(SetObserver* observer, const StopFlag* stopFlag)
-    : ChecksumSet(FormatKind::Md5, observer, stopFlag) {}
+std::unique_ptr<RecoverySet> NewMd5Set(SetObserver* observer, const StopFlag* stopFlag) {
+    return MakeRecoverySet<Md5ChecksumSet>(FormatKind::Md5, observer, stopFlag);
+}
 
 const Md5ListEntryDescription* Md5ChecksumSet::DescriptionOf(const SourceFileEntry& entry) {
     return dynamic_cast<const Md5ListEntryDescription*>(
@@ -73,8 +74,8 @@ bool Md5ChecksumSet::HashMatches(const SourceFileEntry& entry, const ChecksumOfF
     return description && description->digest == hash.md5;
 }
 
-std::unique_ptr<ChecksumSet> Md5ChecksumSet::NewEmptySet() const {
-    return std::make_unique<Md5ChecksumSet>(observer(), stopFlag());
+std::unique_ptr<SetFormat> Md5ChecksumSet::NewFormatFor(RecoverySet& set) const {
+    return std::make_unique<Md5ChecksumSet>(set);
 }
 
 bool Md5ChecksumSet::SameEntry(const SourceFileEntry& a, const SourceFileEntry& b) const {
@@ -84,11 +85,11 @@ bool Md5ChecksumSet::SameEntry(const SourceFileEntry& a, const SourceFileEntry& 
 }
 
 bool Md5ChecksumSet::SaveState(const std::string& setPath) {
-    if (entries_.empty()) return false;
-    return SaveStateFile(setPath + kStateExtensionMd5, kStateTag, 0, [this](StateWriter& writer) {
+    if (set_.entries().empty()) return false;
+    return set_.SaveStateFile(setPath + kStateExtensionMd5, kStateTag, 0, [this](StateWriter& writer) {
         writer.WriteI32(md5LineStyle_);
-        writer.WriteU32(static_cast<uint32_t>(entries_.size()));
-        for (const SourceFileEntryRef& entry : entries_) WriteEntryReference(writer, entry.get());
+        writer.WriteU32(static_cast<uint32_t>(set_.entries().size()));
+        for (const SourceFileEntryRef& entry : set_.entries()) WriteEntryReference(writer, entry.get());
     });
 }
 
@@ -101,7 +102,7 @@ bool Md5ChecksumSet::LoadState(const std::string& setPath) {
             return description != nullptr && description->name == entry.name;
         });
     };
-    if (!LoadStateFile(setPath + kStateExtensionMd5, kStateTag, secondValue, ReadMd5Description,
+    if (!set_.LoadStateFile(setPath + kStateExtensionMd5, kStateTag, secondValue, ReadMd5Description,
                        readPart)) {
         return false;
     }

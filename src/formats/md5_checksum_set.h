@@ -24,11 +24,16 @@ struct Md5ListEntryDescription : FileDescription {
     void WriteState(StateWriter& writer) const override;
 };
 
-class Md5ChecksumSet : public ChecksumSet {
+// A recovery set of one MD5 list, not yet loaded.
+std::unique_ptr<RecoverySet> NewMd5Set(SetObserver* observer, const StopFlag* stopFlag);
+
+class Md5ChecksumSet final : public ChecksumSet {
   public:
-    Md5ChecksumSet(SetObserver* observer, const StopFlag* stopFlag);
+    explicit Md5ChecksumSet(RecoverySet& set) : ChecksumSet(set) {}
 
     bool SaveState(const std::string& setPath) override;
+    bool LoadState(const std::string& setPath) override;
+    std::unique_ptr<SetFormat> NewFormatFor(RecoverySet& set) const override;
     // The name without ".md5" (either case) when it ends so, else empty.
     std::string VolumeSetName(const std::string& fileName) const override;
     // The program that writes lines of `md5LineStyle`; "unknown" before any.
@@ -42,8 +47,6 @@ class Md5ChecksumSet : public ChecksumSet {
     void HashUpdate(ChecksumOfFile& hash, const void* data, size_t length) const override;
     void HashFinish(ChecksumOfFile& hash) const override;
     bool HashMatches(const SourceFileEntry& entry, const ChecksumOfFile& hash) const override;
-    std::unique_ptr<ChecksumSet> NewEmptySet() const override;
-    bool LoadState(const std::string& setPath) override;
     bool SameEntry(const SourceFileEntry& a, const SourceFileEntry& b) const override;
 
   private:

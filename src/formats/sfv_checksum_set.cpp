@@ -30,8 +30,9 @@ void SfvEntryDescription::WriteState(StateWriter& writer) const {
     writer.WriteString(name);
 }
 
-SfvChecksumSet::SfvChecksumSet(SetObserver* observer, const StopFlag* stopFlag)
-    : ChecksumSet(FormatKind::Sfv, observer, stopFlag) {}
+std::unique_ptr<RecoverySet> NewSfvSet(SetObserver* observer, const StopFlag* stopFlag) {
+    return MakeRecoverySet<SfvChecksumSet>(FormatKind::Sfv, observer, stopFlag);
+}
 
 const SfvEntryDescription* SfvChecksumSet::DescriptionOf(const SourceFileEntry& entry) {
     return dynamic_cast<const SfvEntryDescription*>(
@@ -70,8 +71,8 @@ bool SfvChecksumSet::HashMatches(const SourceFileEntry& entry, const ChecksumOfF
     return description && description->crc == hash.crc;
 }
 
-std::unique_ptr<ChecksumSet> SfvChecksumSet::NewEmptySet() const {
-    return std::make_unique<SfvChecksumSet>(observer(), stopFlag());
+std::unique_ptr<SetFormat> SfvChecksumSet::NewFormatFor(RecoverySet& set) const {
+    return std::make_unique<SfvChecksumSet>(set);
 }
 
 bool SfvChecksumSet::SameEntry(const SourceFileEntry& a, const SourceFileEntry& b) const {
@@ -81,10 +82,10 @@ bool SfvChecksumSet::SameEntry(const SourceFileEntry& a, const SourceFileEntry& 
 }
 
 bool SfvChecksumSet::SaveState(const std::string& setPath) {
-    if (entries_.empty()) return false;
-    return SaveStateFile(setPath + kStateExtensionSfv, kStateTag, 0, [this](StateWriter& writer) {
-        writer.WriteU32(static_cast<uint32_t>(entries_.size()));
-        for (const SourceFileEntryRef& entry : entries_) WriteEntryReference(writer, entry.get());
+    if (set_.entries().empty()) return false;
+    return set_.SaveStateFile(setPath + kStateExtensionSfv, kStateTag, 0, [this](StateWriter& writer) {
+        writer.WriteU32(static_cast<uint32_t>(set_.entries().size()));
+        for (const SourceFileEntryRef& entry : set_.entries()) WriteEntryReference(writer, entry.get());
     });
 }
 
@@ -96,7 +97,7 @@ bool SfvChecksumSet::LoadState(const std::string& setPath) {
             return description != nullptr && description->name == entry.name;
         });
     };
-    if (!LoadStateFile(setPath + kStateExtensionSfv, kStateTag, secondValue, ReadSfvDescription,
+    if (!set_.LoadStateFile(setPath + kStateExtensionSfv, kStateTag, secondValue, ReadSfvDescription,
                        readPart)) {
         return false;
     }

@@ -23,11 +23,16 @@ struct SfvEntryDescription : FileDescription {
     void WriteState(StateWriter& writer) const override;
 };
 
-class SfvChecksumSet : public ChecksumSet {
+// A recovery set of one SFV list, not yet loaded.
+std::unique_ptr<RecoverySet> NewSfvSet(SetObserver* observer, const StopFlag* stopFlag);
+
+class SfvChecksumSet final : public ChecksumSet {
   public:
-    SfvChecksumSet(SetObserver* observer, const StopFlag* stopFlag);
+    explicit SfvChecksumSet(RecoverySet& set) : ChecksumSet(set) {}
 
     bool SaveState(const std::string& setPath) override;
+    bool LoadState(const std::string& setPath) override;
+    std::unique_ptr<SetFormat> NewFormatFor(RecoverySet& set) const override;
     // The name without ".sfv" (either case) when it ends so, else empty.
     std::string VolumeSetName(const std::string& fileName) const override;
     // "sconosciuto": a list does not tell who made it.
@@ -39,8 +44,6 @@ class SfvChecksumSet : public ChecksumSet {
     bool ParseListLine(std::string_view line, std::vector<SourceFileEntryRef>& entries) override;
     void HashUpdate(ChecksumOfFile& hash, const void* data, size_t length) const override;
     bool HashMatches(const SourceFileEntry& entry, const ChecksumOfFile& hash) const override;
-    std::unique_ptr<ChecksumSet> NewEmptySet() const override;
-    bool LoadState(const std::string& setPath) override;
     bool SameEntry(const SourceFileEntry& a, const SourceFileEntry& b) const override;
 };
 
