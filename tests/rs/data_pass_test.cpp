@@ -718,8 +718,17 @@ class Creation : public DataPassVisitor {
         EXPECT_EQ(offset + visits.back().length, slice_);
     }
 
+    // Runs the pass, which must succeed, and checks what the visitor saw.
+    void RunAndCheck(RecordingReporter& reporter) {
+        bool cancelled = false;
+        ASSERT_TRUE(RunDataPass(job_, reporter, cancelled));
+        EXPECT_TRUE(reporter.errors.empty());
+        ExpectEveryInputOncePerChunk();
+        EXPECT_EQ(wrongInputs, 0);
+        EXPECT_EQ(wrongOutputs, 0);
+    }
+
     DataPassJob& job() { return job_; }
-    const std::string& recoveryPath() const { return recovery_->path; }
 
     std::vector<Visit> visits;
     std::vector<std::pair<uint32_t, uint64_t>> outputVisits;
@@ -747,13 +756,8 @@ TEST(DataPassCreation, VisitorSeesEveryInputOncePerChunkInOrder) {
         creation.job().physicalMemoryBytes = 3 * 3 * 140000;
         creation.job().threads = threads;
         RecordingReporter reporter;
-        bool cancelled = false;
-        ASSERT_TRUE(RunDataPass(creation.job(), reporter, cancelled));
-        EXPECT_TRUE(reporter.errors.empty());
-        creation.ExpectEveryInputOncePerChunk();
+        creation.RunAndCheck(reporter);
         EXPECT_EQ(reporter.Count(kActivityWritingData), 3);
-        EXPECT_EQ(creation.wrongInputs, 0);
-        EXPECT_EQ(creation.wrongOutputs, 0);
         EXPECT_EQ(creation.teamSize, threads);
         // Each output once per chunk, in order.
         ASSERT_EQ(creation.outputVisits.size(), 9u);
@@ -767,11 +771,7 @@ TEST(DataPassCreation, SmallBlocksAndManyOutputs) {
     Creation creation(90, 2048, 100, 40);
     creation.job().threads = 3;
     RecordingReporter reporter;
-    bool cancelled = false;
-    ASSERT_TRUE(RunDataPass(creation.job(), reporter, cancelled));
-    EXPECT_TRUE(reporter.errors.empty());
-    creation.ExpectEveryInputOncePerChunk();
-    EXPECT_EQ(creation.wrongInputs, 0);
+    creation.RunAndCheck(reporter);
     EXPECT_TRUE(creation.RecoveryIsRight());
 }
 
@@ -779,10 +779,7 @@ TEST(DataPassCreation, WithoutOutputsTheVisitorStillSeesEveryInput) {
     Creation creation(7, 5000, 3, 0);
     creation.job().threads = 2;
     RecordingReporter reporter;
-    bool cancelled = false;
-    ASSERT_TRUE(RunDataPass(creation.job(), reporter, cancelled));
-    creation.ExpectEveryInputOncePerChunk();
-    EXPECT_EQ(creation.wrongInputs, 0);
+    creation.RunAndCheck(reporter);
     EXPECT_EQ(creation.teamSize, 2u);
     EXPECT_TRUE(creation.outputVisits.empty());
 }
