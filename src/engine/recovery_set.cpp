@@ -1,5 +1,6 @@
 #include "engine/recovery_set.h"
 
+#include <dirent.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -78,6 +79,37 @@ std::unique_ptr<RecoverySet> RecoverySet::Open(const std::string& path) {
     NotifyStatus();
     if (!format_->Described()) return nullptr;
     return CompleteOpen();
+}
+
+std::vector<std::string> RecoverySet::VolumesNamed(const std::string& setName) const {
+    std::vector<std::string> paths;
+    const std::string folder = folder_.empty() ? std::string("./") : folder_;
+    DIR* dir = opendir(folder.c_str());
+    if (!dir) return paths;
+    while (struct dirent* entry = readdir(dir)) {
+        if (entry->d_type == DT_DIR) continue;
+        const std::string found = entry->d_name;
+        if (!EqualNoCase(format_->VolumeSetName(found), setName)) continue;
+        const std::string path = folder_ + found;
+        struct stat st;
+        if (stat(path.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) continue;
+        paths.push_back(path);
+    }
+    closedir(dir);
+    return paths;
+}
+
+bool RecoverySet::BeginReadingVolume(const SetFileRef& file) {
+    file->kind = FileKind::Volume;
+    if (!file->open()) {
+        file->result = VerifyResult::Missing;
+        if (observer_) observer_->ReportVolumeFile(*file);
+        return false;
+    }
+    SetActivity(Activity::LoadingVolume, file->path);
+    SetProgress(0, std::max<uint64_t>(file->size, 1));
+    NotifyStatus();
+    return true;
 }
 
 std::unique_ptr<RecoverySet> RecoverySet::CompleteOpen() {

@@ -141,6 +141,15 @@ class RecoverySet : public BlockProgressSink {
     // Clears the location of block `index` of `entry`.
     void ClearFoundBlock(SourceFileEntry& entry, uint32_t index);
 
+    // The files of the set's folder whose names the format gives the set
+    // name `setName` (compared without regard to case), in the order the
+    // folder lists them; folders are left out.
+    std::vector<std::string> VolumesNamed(const std::string& setName) const;
+    // A volume or list file is about to be read: marks it a volume and
+    // opens it. When that fails it is missing (reported, false); else the
+    // status shows it being loaded, with its size as the progress total.
+    bool BeginReadingVolume(const SetFileRef& file);
+
     // ---- Scanning the folder (scan.cpp).
 
     // Looks at the set's folder (and the subfolders its names reach into)

@@ -46,15 +46,7 @@ bool ChecksumSet::LoadVolume(const SetFileRef& file, bool ignore) {
         if (set_.observer()) set_.observer()->ReportVolumeFile(*file);
         return true;
     }
-    file->kind = FileKind::Volume;
-    if (!file->open()) {
-        file->result = VerifyResult::Missing;
-        if (set_.observer()) set_.observer()->ReportVolumeFile(*file);
-        return false;
-    }
-    set_.SetActivity(Activity::LoadingVolume, file->path);
-    set_.SetProgress(0, std::max<uint64_t>(file->size, 1));
-    set_.NotifyStatus();
+    if (!set_.BeginReadingVolume(file)) return false;
 
     std::vector<SourceFileEntryRef> entries;
     ChecksumListRead outcome = ReadChecksumList(
@@ -203,15 +195,56 @@ std::string ListSetName(const std::string& fileName, const char* extension) {
     return fileName.substr(0, fileName.size() - n);
 }
 
-bool ChecksumSet::ReadStateEntries(StateReader& reader,
-                                   bool (*named)(const SourceFileEntry& entry)) {
+void ChecksumSet::AddListedEntry(std::vector<SourceFileEntryRef>& entries,
+                                 std::shared_ptr<ListLineDescription> description,
+                                 bool empty) const {
+    auto entry = std::make_shared<SourceFileEntry>();
+    description->name = StoredName(description->name);
+    entry->name = description->name;
+    entry->blockCount = empty ? 0 : 1;
+    entry->Description(kind_.slot) = std::move(description);
+    entries.push_back(std::move(entry));
+}
+
+std::string ChecksumSet::VolumeSetName(const std::string& fileName) const {
+    return ListSetName(fileName, kind_.listExtension);
+}
+
+bool ChecksumSet::SaveState(const std::string& setPath) {
+    if (set_.entries().empty()) return false;
+    return set_.SaveStateFile(setPath + kind_.stateExtension, kind_.stateTag, 0,
+                              [this](StateWriter& writer) {
+                                  WriteListState(writer);
+                                  writer.WriteU32(static_cast<uint32_t>(set_.entries().size()));
+                                  for (const SourceFileEntryRef& entry : set_.entries()) {
+                                      WriteEntryReference(writer, entry.get());
+                                  }
+                              });
+}
+
+bool ChecksumSet::LoadState(const std::string& setPath) {
+    uint64_t secondValue = 0;
+    auto readPart = [this](StateReader& reader) -> bool {
+        ReadListState(reader);
+        return ReadStateEntries(reader);
+    };
+    if (!set_.LoadStateFile(setPath + kind_.stateExtension, kind_.stateTag, secondValue,
+                            kind_.readDescription, readPart)) {
+        return false;
+    }
+    StateLoaded();
+    return true;
+}
+
+bool ChecksumSet::ReadStateEntries(StateReader& reader) {
     const uint32_t count = reader.ReadU32();
     if (reader.failed() || count == 0 || count > reader.remaining() / 4) return false;
     std::vector<SourceFileEntryRef> entries;
     for (uint32_t i = 0; i < count; ++i) {
         SourceFileEntryRef entry;
         if (!ReadEntryReference(reader, entry) || !entry) return false;
-        if (entry->blockCount > 1 || !named(*entry)) return false;
+        const ListLineDescription* line = LineOf<ListLineDescription>(*entry);
+        if (entry->blockCount > 1 || line == nullptr || line->name != entry->name) return false;
         entries.push_back(std::move(entry));
     }
     set_.SetEntries(std::move(entries));

@@ -88,27 +88,12 @@ std::string Par1RecoverySet::CreatorText() const {
 // Opening
 
 void Par1RecoverySet::LoadFolderVolumes(const std::string& setName) {
-    const std::string folder = set_.folder().empty() ? std::string("./") : set_.folder();
-    DIR* dir = opendir(folder.c_str());
-    if (!dir) return;
-    while (struct dirent* entry = readdir(dir)) {
+    for (const std::string& path : set_.VolumesNamed(setName)) {
         if (hasFileList_ || set_.StopRequested()) break;
-        const std::string found = entry->d_name;
-        // "<set name>.p??", compared without regard to case.
-        if (found.size() != setName.size() + 4 ||
-            !EqualNoCase(std::string_view(found).substr(0, setName.size()), setName) ||
-            !EqualNoCase(std::string_view(found).substr(setName.size(), 2), ".p")) {
-            continue;
-        }
-        if (!EqualNoCase(VolumeSetName(found), setName)) continue;
-        const std::string foundPath = set_.folder() + found;
-        struct stat st;
-        if (stat(foundPath.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) continue;
-        SetFileRef file = set_.KnownOrNewVolume(foundPath);
+        SetFileRef file = set_.KnownOrNewVolume(path);
         if (file->result != VerifyResult::NotVerified) continue;  // read already
         LoadVolume(file, false);
     }
-    closedir(dir);
 }
 
 std::unique_ptr<SetFormat> Par1RecoverySet::NewFormatFor(RecoverySet& set) const {
@@ -147,16 +132,7 @@ Par1RecoverySet::ControlHash Par1RecoverySet::CheckControlHash(SetFile& file, co
 }
 
 bool Par1RecoverySet::LoadVolume(const SetFileRef& file, bool deferHashCheck) {
-    if (!file) return false;
-    file->kind = FileKind::Volume;
-    if (!file->open()) {
-        file->result = VerifyResult::Missing;
-        if (set_.observer()) set_.observer()->ReportVolumeFile(*file);
-        return false;
-    }
-    set_.SetActivity(Activity::LoadingVolume, file->path);
-    set_.SetProgress(0, std::max<uint64_t>(file->size, 1));
-    set_.NotifyStatus();
+    if (!file || !set_.BeginReadingVolume(file)) return false;
 
     // How the file ends: used, read but of no use, damaged, or not read.
     enum class Outcome { Used, Unused, Damaged, Interrupted };

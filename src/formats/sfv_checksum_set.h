@@ -17,9 +17,8 @@
 namespace vantrove {
 
 // One line of an SFV list: the CRC-32 and the name as written.
-struct SfvEntryDescription : FileDescription {
+struct SfvEntryDescription : ListLineDescription {
     uint32_t crc = 0;
-    std::string name;
     void WriteState(StateWriter& writer) const override;
 };
 
@@ -28,17 +27,12 @@ std::unique_ptr<RecoverySet> NewSfvSet(SetObserver* observer, const StopFlag* st
 
 class SfvChecksumSet final : public ChecksumSet {
   public:
-    explicit SfvChecksumSet(RecoverySet& set) : ChecksumSet(set) {}
+    explicit SfvChecksumSet(RecoverySet& set);
 
-    bool SaveState(const std::string& setPath) override;
-    bool LoadState(const std::string& setPath) override;
     std::unique_ptr<SetFormat> NewFormatFor(RecoverySet& set) const override;
-    // The name without ".sfv" (either case) when it ends so, else empty.
-    std::string VolumeSetName(const std::string& fileName) const override;
     // "sconosciuto": a list does not tell who made it.
     std::string CreatorText() const override;
 
-    static const SfvEntryDescription* DescriptionOf(const SourceFileEntry& entry);
 
   protected:
     bool ParseListLine(std::string_view line, std::vector<SourceFileEntryRef>& entries) override;

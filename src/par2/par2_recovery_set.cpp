@@ -49,6 +49,21 @@ const Par2BlockChecksums* ChecksumsOf(const SourceFileEntry& entry) {
         entry.Description(DescriptionSlot::Par2BlockChecksums).get());
 }
 
+// Keeps the first copy of a packet in `slot`; a later copy that differs
+// from it marks the group as holding conflicting packets. True when
+// `packet` was kept.
+template <class Packet>
+bool KeepFirst(std::shared_ptr<Packet>& slot, std::shared_ptr<Packet>& packet, PacketGroup& group,
+               bool& conflicting) {
+    if (!slot) {
+        slot = std::move(packet);
+        ++group.packetCount;
+        return true;
+    }
+    if (!slot->SameAs(*packet)) conflicting = true;
+    return false;
+}
+
 }  // namespace
 
 std::unique_ptr<RecoverySet> NewPar2Set(SetObserver* observer, const StopFlag* stopFlag) {
@@ -105,26 +120,12 @@ void Par2RecoverySet::LoadFolderVolumes(const std::string& setName) {
 
 void Par2RecoverySet::LoadFolderVolumes(const std::string& setName, bool everyVolume) {
     // The other volumes of the set, in the order the folder lists them.
-    const std::string folder = set_.folder().empty() ? std::string("./") : set_.folder();
-    DIR* dir = opendir(folder.c_str());
-    if (!dir) return;
-    while (struct dirent* entry = readdir(dir)) {
+    for (const std::string& path : set_.VolumesNamed(setName)) {
         if ((chosen_ && !everyVolume) || set_.StopRequested()) break;
-        if (entry->d_type == DT_DIR) continue;
-        const std::string found = entry->d_name;
-        if (found.size() < setName.size() ||
-            !EqualNoCase(std::string_view(found).substr(0, setName.size()), setName)) {
-            continue;
-        }
-        if (!EqualNoCase(Par2VolumeSetName(found), setName)) continue;
-        const std::string foundPath = set_.folder() + found;
-        struct stat st;
-        if (stat(foundPath.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) continue;
-        SetFileRef file = set_.KnownOrNewVolume(foundPath);
+        SetFileRef file = set_.KnownOrNewVolume(path);
         if (file->result == VerifyResult::NotIntact) continue;  // read already
         LoadVolume(file, false);
     }
-    closedir(dir);
 }
 
 std::unique_ptr<SetFormat> Par2RecoverySet::NewFormatFor(RecoverySet& set) const {
@@ -162,45 +163,30 @@ void Par2RecoverySet::FilePacket(const SetFileRef& file, uint64_t offset, const 
             auto packet = std::make_shared<Par2FileDescription>();
             if (!packet->Read(*file, offset, header)) return;
             Par2FileRecord& record = group.files[packet->fileId()];
-            if (!record.description) {
-                record.name = StoredName(packet->name());
-                record.description = std::move(packet);
-                ++group.packetCount;
-            } else if (!record.description->SameAs(*packet)) {
-                conflicting = true;
+            const std::string name = packet->name();
+            if (KeepFirst(record.description, packet, group, conflicting)) {
+                record.name = StoredName(name);
             }
             return;
         }
         case PacketType::Ifsc: {
             auto packet = std::make_shared<Par2BlockChecksums>();
             if (!packet->Read(*file, offset, header)) return;
-            Par2FileRecord& record = group.files[packet->fileId()];
-            if (!record.checksums) {
-                record.checksums = std::move(packet);
-                ++group.packetCount;
-            } else if (!record.checksums->SameAs(*packet)) {
-                conflicting = true;
-            }
+            KeepFirst(group.files[packet->fileId()].checksums, packet, group, conflicting);
             return;
         }
         case PacketType::Main: {
             auto packet = std::make_shared<Par2MainPacket>();
             if (!packet->Read(*file, offset, header)) return;
-            if (!group.main) {
-                group.main = std::move(packet);
-                ++group.packetCount;
-            } else if (!group.main->SameAs(*packet)) {
-                conflicting = true;
-            }
+            KeepFirst(group.main, packet, group, conflicting);
             return;
         }
         case PacketType::Creator: {
+            // Creators may differ between volumes without harm.
             auto packet = std::make_shared<Par2CreatorPacket>();
             if (!packet->Read(*file, offset, header)) return;
-            if (!group.creator) {
-                group.creator = std::move(packet);
-                ++group.packetCount;
-            }
+            bool differs = false;
+            KeepFirst(group.creator, packet, group, differs);
             return;
         }
         case PacketType::RecoverySlice: {
