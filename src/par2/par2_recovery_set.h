@@ -118,6 +118,10 @@ class Par2RecoverySet final : public SetFormat {
     void ScanBlocks(const SetFileRef& file, SourceFileEntry*& entryOut, DataFileOutcome& outcome,
                     bool& stopped);
     bool IntactAtItsPlace(const SetFileRef& file, SourceFileEntry& entry, bool& stopped);
+    // Reads the next piece of `file` from `at` (up to the buffer's size and
+    // the file's end) into `buffer`: its length, or 0 at the end or after a
+    // read error (recorded).
+    size_t ReadNext(SetFile& file, uint64_t at, std::vector<uint8_t>& buffer);
     void ScanSmallFile(const SetFileRef& file, SourceFileEntry*& entryOut, DataFileOutcome& outcome,
                        bool& stopped);
 

@@ -367,9 +367,8 @@ void Par2RecoverySet::ScanSmallFile(const SetFileRef& file, SourceFileEntry*& en
     uint64_t position = 0;
     size_t next = 0;
     while (position < size) {
-        const size_t chunk = static_cast<size_t>(std::min<uint64_t>(buffer.size(), size - position));
-        if (!file->read(position, buffer.data(), chunk)) {
-            set_.RecordError(ErrorKind::Read, file->lastError(), file->path);
+        const size_t chunk = ReadNext(*file, position, buffer);
+        if (chunk == 0) {
             stopped = true;
             return;
         }
@@ -421,9 +420,8 @@ void Par2RecoverySet::ScanSmallFile(const SetFileRef& file, SourceFileEntry*& en
             at = size;
         }
         while (at < size) {
-            const size_t chunk = static_cast<size_t>(std::min<uint64_t>(buffer.size(), size - at));
-            if (!file->read(at, buffer.data(), chunk)) {
-                set_.RecordError(ErrorKind::Read, file->lastError(), file->path);
+            const size_t chunk = ReadNext(*file, at, buffer);
+            if (chunk == 0) {
                 stopped = true;
                 return;
             }
@@ -478,6 +476,16 @@ void Par2RecoverySet::ScanSmallFile(const SetFileRef& file, SourceFileEntry*& en
         }
     }
     outcome = result;
+}
+
+size_t Par2RecoverySet::ReadNext(SetFile& file, uint64_t at, std::vector<uint8_t>& buffer) {
+    if (at >= file.size) return 0;
+    const size_t chunk = static_cast<size_t>(std::min<uint64_t>(buffer.size(), file.size - at));
+    if (!file.read(at, buffer.data(), chunk)) {
+        set_.RecordError(ErrorKind::Read, file.lastError(), file.path);
+        return 0;
+    }
+    return chunk;
 }
 
 }  // namespace vantrove
