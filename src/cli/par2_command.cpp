@@ -720,7 +720,12 @@ int RunCreate(const Par2Arguments& a, StopFlag* stop) {
     if (a.hasRecoveryCount) {
         p.setRecoveryBlockCount(a.recoveryCount);
     } else if (a.hasRedundancySize) {
-        p.setRecoveryBlockCount(std::max<uint64_t>(a.redundancySize / std::max<uint64_t>(p.blockSize, 1), 1));
+        const int64_t count = ClassicBlocksForSize(a.redundancySize, p.blockSize,
+                                                   p.sourceBlockCount,
+                                                   a.hasFileCount ? a.fileCount : 0);
+        // A target below the index's budget still gets one block, unless
+        // the files asked for take it all.
+        p.setRecoveryBlockCount(count < 0 && !a.hasFileCount ? 1 : std::max<int64_t>(count, 0));
     } else {
         p.setRedundancy(a.hasRedundancy ? a.redundancy : 500);
     }
@@ -731,6 +736,10 @@ int RunCreate(const Par2Arguments& a, StopFlag* stop) {
             1, std::min<uint64_t>(p.recoveryBlockCount, 64 - __builtin_clzll(p.recoveryBlockCount | 1)))));
     }
     if (a.hasFirst) p.setFirstRecoveryBlock(a.first);
+    if (a.hasFileCount && a.fileCount > p.recoveryBlockCount) {
+        std::fprintf(stderr, "Too many recovery files specified.\n");
+        return kPar2InvalidArguments;
+    }
 
     if (out.At(1)) {
         std::printf("\nBlock size: %llu\n", static_cast<unsigned long long>(p.blockSize));

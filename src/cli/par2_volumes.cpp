@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstring>
 #include <map>
 
@@ -93,6 +94,24 @@ bool CopyRange(int from, uint64_t offset, uint64_t length, int to, std::vector<u
 }
 
 }  // namespace
+
+int64_t ClassicBlocksForSize(uint64_t target, uint64_t blockSize, uint64_t sourceBlocks,
+                             uint32_t files) {
+    const int64_t perFile = static_cast<int64_t>(21 * sourceBlocks);
+    const int64_t perBlock = static_cast<int64_t>(blockSize + 70);
+    const int64_t size = static_cast<int64_t>(std::min<uint64_t>(target, INT64_MAX / 2));
+    int64_t budgeted = files;
+    if (files == 0) {
+        budgeted = 1;
+        if (size >= 15 * perFile) {
+            budgeted = 0;
+            for (int64_t rest = (size - 15 * perFile) / perBlock; rest > 0; rest >>= 1)
+                ++budgeted;
+        }
+    }
+    const int64_t left = size - budgeted * perFile;
+    return left < 0 ? -1 : left / perBlock;
+}
 
 std::vector<uint32_t> ClassicVolumeCounts(uint32_t total, uint32_t files, uint64_t limit) {
     std::vector<uint32_t> counts;

@@ -9,6 +9,17 @@
 
 namespace vantrove::cli {
 
+// The recovery block count the classic tool gives a target size of recovery
+// data (-r<k|m|g><n>). Each recovery file is budgeted 21 bytes per source
+// block for its copy of the index and each recovery block its size plus 70
+// bytes; `files` is the number of recovery files asked for, 0 when the
+// count is left to the scheme, which then budgets one file below fifteen
+// files' worth of index and otherwise as many files as the bits of the
+// blocks the rest of the target holds. The result may be 0 or negative
+// when the target does not cover the budgeted files.
+int64_t ClassicBlocksForSize(uint64_t target, uint64_t blockSize, uint64_t sourceBlocks,
+                             uint32_t files);
+
 // The block counts of the volumes for `total` recovery blocks: doubling from
 // 1 until all are placed, the last cut to what is left; with `files` > 0,
 // `files` volumes doubling from the smallest power of two that lets them

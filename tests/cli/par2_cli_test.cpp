@@ -86,6 +86,25 @@ TEST(Par2Volumes, CountsOfTheClassicSchemes) {
     EXPECT_EQ(cli::ClassicVolumePath("s", 0, 1, 100, 37), "s.vol000+01.par2");
 }
 
+TEST(Par2Volumes, BlocksForATargetSizeAsTheClassicToolCounts) {
+    // One file of 2000 blocks of 2100 bytes: one file's index budgeted below
+    // fifteen files' worth, then the bits of what the rest holds.
+    EXPECT_EQ(cli::ClassicBlocksForSize(300 << 10, 2100, 2000, 0), 122);
+    EXPECT_EQ(cli::ClassicBlocksForSize(615 << 10, 2100, 2000, 0), 270);
+    EXPECT_EQ(cli::ClassicBlocksForSize(616 << 10, 2100, 2000, 0), 290);
+    EXPECT_EQ(cli::ClassicBlocksForSize(620 << 10, 2100, 2000, 0), 253);
+    EXPECT_EQ(cli::ClassicBlocksForSize(1000 << 10, 2100, 2000, 0), 317);
+    EXPECT_EQ(cli::ClassicBlocksForSize(2000 << 10, 2100, 2000, 0), 750);
+    // Too small a target: nothing left, or less than nothing.
+    EXPECT_EQ(cli::ClassicBlocksForSize(42 << 10, 2100, 2000, 0), 0);
+    EXPECT_LT(cli::ClassicBlocksForSize(41 << 10, 2100, 2000, 0), 0);
+    // A file count asked for is budgeted as given.
+    EXPECT_EQ(cli::ClassicBlocksForSize(300 << 10, 2100, 2000, 4), 64);
+    EXPECT_EQ(cli::ClassicBlocksForSize(100 << 10, 8400, 500, 3), 8);
+    EXPECT_EQ(cli::ClassicBlocksForSize(40 << 10, 8400, 500, 3), 1);  // fewer than the files
+    EXPECT_LT(cli::ClassicBlocksForSize(30 << 10, 8400, 500, 3), 0);
+}
+
 TEST(Par2Arguments, RefusesWhatTheClassicToolRefuses) {
     const std::vector<std::vector<std::string>> bad = {
         {},                                   // no command
@@ -325,6 +344,30 @@ TEST_F(Par2Cli, CreatedSetsHaveThePeersShapeAndVerifyThere) {
     ASSERT_EQ(Par2(false, peer_, "c -q -q -c2 set a.bin").exitCode, 0);
     EXPECT_EQ(Par2(false, peer_, "c -q -q -c2 set a.bin").exitCode, 6);
     EXPECT_EQ(Par2(true, ours_, "c -q -q -c2 set a.bin").exitCode, 6);
+}
+
+TEST_F(Par2Cli, RecoveryDataGivenAsASizeGivesThePeersBlockCounts) {
+    peer_ = MakeFolder("peer");
+    ours_ = MakeFolder("ours");
+    // 102 source blocks of 4000 bytes: below, at and above the point where
+    // the budget of the index copies changes, with each scheme.
+    for (const char* options :
+         {"-rk20", "-rk31", "-rk33", "-rk40", "-rk100", "-rk300", "-rm1", "-rk60 -n3",
+          "-rk45 -u", "-rk120 -u -n4", "-rk150 -l", "-rk200 -f7"}) {
+        const std::string args = std::string("c -q -q -s4000 ") + options + " set a.bin b.dat c.txt";
+        ASSERT_EQ(Par2(false, peer_, args).exitCode, 0) << options;
+        ASSERT_EQ(Par2(true, ours_, args).exitCode, 0) << options;
+        const std::string names = "ls *.par2";
+        EXPECT_EQ(test::RunShell("cd " + ShellQuote(ours_) + " && " + names).out,
+                  test::RunShell("cd " + ShellQuote(peer_) + " && " + names).out)
+            << options;
+        BothDo("rm -f *.par2");
+    }
+    // More files than the target holds blocks for is refused by both.
+    EXPECT_EQ(Par2(false, peer_, "c -q -q -s4000 -rk10 -n3 set a.bin").exitCode, 3);
+    EXPECT_EQ(Par2(true, ours_, "c -q -q -s4000 -rk10 -n3 set a.bin").exitCode, 3);
+    EXPECT_EQ(Par2(true, ours_, "c -q -q -c2 -n3 set a.bin").exitCode, 3);
+    EXPECT_FALSE(test::FileExists(ours_ + "set.par2"));
 }
 
 TEST_F(Par2Cli, TreesWithRecursionAndABasePath) {
