@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <exception>
+#include <map>
 #include <memory>
 #include <new>
 #include <set>
@@ -316,6 +317,24 @@ class Par2ProgressObserver : public CliObserver {
   public:
     explicit Par2ProgressObserver(bool show) : CliObserver(false), show_(show) {}
 
+    void ReportSourceFileLine(SourceRowKind rowKind, FormatKind formatKind, const std::string& name,
+                              uint64_t size, uint32_t blockCount,
+                              const std::vector<SourcePlace>& places) override {
+        CliObserver::ReportSourceFileLine(rowKind, formatKind, name, size, blockCount, places);
+        for (const SourcePlace& place : places) {
+            uint32_t& most = mostFound_[{name, place.path}];
+            most = std::max(most, place.blockCount);
+        }
+    }
+
+    // The most blocks of `name` ever seen in the file at `path`: a file's
+    // blocks move to an intact copy found later, but its own line still
+    // tells what it holds.
+    uint32_t MostFoundIn(const std::string& name, const std::string& path) const {
+        const auto found = mostFound_.find({name, path});
+        return found == mostFound_.end() ? 0 : found->second;
+    }
+
     void StatusChanged(const RecoverySetStatus& status) override {
         CliObserver::StatusChanged(status);
         if (!show_ || status.progressTotal == 0) return;
@@ -348,6 +367,7 @@ class Par2ProgressObserver : public CliObserver {
     }
 
     bool show_;
+    std::map<std::pair<std::string, std::string>, uint32_t> mostFound_;
     const char* lastWord_ = nullptr;
     uint64_t lastPermille_ = 0;
 };
@@ -372,7 +392,8 @@ bool Repairable(RecoveryState state) {
 
 // The per-file lines: what is at each expected name, then the other files
 // that hold a whole copy.
-void PrintTargets(const RecoverySet& set, const Printer& out) {
+void PrintTargets(const RecoverySet& set, const Par2ProgressObserver& observer,
+                  const Printer& out) {
     if (!out.At(0)) return;
     std::vector<std::pair<std::string, std::string>> matches;
     for (const SourceFileEntryRef& entry : set.entries()) {
@@ -389,6 +410,8 @@ void PrintTargets(const RecoverySet& set, const Printer& out) {
             uint32_t here = 0;
             for (const FoundPlace& place : entry->foundIn)
                 if (place.file.get() == target) here = place.blocks;
+            if (row == SourceRowKind::Misnamed)
+                here = std::max(here, observer.MostFoundIn(entry->name, target->path));
             std::printf("Target: \"%s\" - damaged. Found %u of %u data blocks.\n",
                         entry->name.c_str(), row == SourceRowKind::Misnamed ? here : found,
                         entry->blockCount);
@@ -429,7 +452,6 @@ int PrintSummary(const RecoverySet& set, const Printer& out) {
                 ++ok;
             } else if (row == SourceRowKind::Misnamed) {
                 ++misnamed;
-                if (present) ++damaged;
             } else if (present) {
                 ++damaged;
             } else {
@@ -540,7 +562,7 @@ int RunVerifyOrRepair(const Par2Arguments& a, StopFlag* stop) {
         std::printf("There are a total of %lld data blocks.\n\n",
                     static_cast<long long>(s.totalDataBlocks));
     }
-    PrintTargets(*set, out);
+    PrintTargets(*set, observer, out);
     const int verified = PrintSummary(*set, out);
     if (!repair) {
         std::fflush(stdout);

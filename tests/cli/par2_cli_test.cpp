@@ -299,6 +299,22 @@ TEST_F(Par2Cli, ExtraFilesOnTheCommandLineAreSearched) {
     EXPECT_EQ(ReadFile(peer_ + "b.dat"), b_);
 }
 
+TEST_F(Par2Cli, ADamagedFileWithAnIntactCopyElsewhereCountsItsOwnBlocks) {
+    TwoSets("-s4000 -c4");
+    // The copy's name sorts before the damaged file's.
+    BothDo("cp a.bin 0copy.bin"
+           " && printf 'XXXXXXXXXXXX' | dd of=a.bin bs=1 seek=9000 conv=notrunc 2>/dev/null");
+    ExpectSame("v set.par2 0copy.bin", 1);
+    const Par2Run ours = Par2(true, ours_, "v set.par2 0copy.bin");
+    EXPECT_NE(std::find(ours.lines.begin(), ours.lines.end(),
+                        "Target: \"a.bin\" - damaged. Found 74 of 75 data blocks."),
+              ours.lines.end())
+        << ours.text;
+    EXPECT_EQ(ours.text.find("exist but are damaged"), std::string::npos) << ours.text;
+    ExpectSame("r set.par2 0copy.bin", 0);
+    EXPECT_EQ(ReadFile(ours_ + "a.bin"), a_);
+}
+
 // "Block size" and "total of N data blocks" as the peer reads them from a set.
 std::string SetShape(const Par2Run& run) {
     std::string shape;
