@@ -135,7 +135,7 @@ double InChild(Work work) {
 
 bool RepairOnce(const std::string& cacheFolder) {
     VerificationCache cache(cacheFolder);
-    auto set = std::make_unique<Par2RecoverySet>(nullptr, nullptr);
+    std::unique_ptr<RecoverySet> set = NewPar2Set(nullptr, nullptr);
     set->SetVerificationCache(&cache);
     std::unique_ptr<RecoverySet> current;
     if (std::unique_ptr<RecoverySet> replacement = set->Open(Set().index)) {

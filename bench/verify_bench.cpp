@@ -98,7 +98,7 @@ double InChild(Work work) {
 // Verifies the set in this process with the cache in `cacheFolder`.
 bool VerifyOnce(const std::string& cacheFolder) {
     VerificationCache cache(cacheFolder);
-    auto set = std::make_unique<Par2RecoverySet>(nullptr, nullptr);
+    std::unique_ptr<RecoverySet> set = NewPar2Set(nullptr, nullptr);
     set->SetVerificationCache(&cache);
     std::unique_ptr<RecoverySet> current;
     if (std::unique_ptr<RecoverySet> replacement = set->Open(Set().index)) {

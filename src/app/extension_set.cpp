@@ -36,7 +36,8 @@ bool ReadSetForExtension(const std::string& path, ExistingSetInfo& info, std::st
         error = "not a PAR2 file name: " + path;
         return false;
     }
-    Par2RecoverySet set(nullptr, nullptr);
+    std::unique_ptr<RecoverySet> loaded = NewPar2Set(nullptr, nullptr);
+    Par2RecoverySet& set = *loaded->FormatAs<Par2RecoverySet>();
     set.LoadVolumes(path, true);
     const PacketGroup* group = setId ? CompleteGroupOf(set, *setId) : set.chosenGroup();
     error = "no complete PAR2 set found in " + path;
@@ -70,15 +71,15 @@ bool ReadSetForExtension(const std::string& path, ExistingSetInfo& info, std::st
 
 bool ReadLoadedSetForExtension(const RecoverySet& loaded, ExistingSetInfo& info,
                                std::string& error) {
-    const auto* set = dynamic_cast<const Par2RecoverySet*>(&loaded);
+    const auto* set = loaded.FormatAs<Par2RecoverySet>();
     if (set == nullptr || set->chosenGroup() == nullptr) {
         error = "not a complete PAR2 set";
         return false;
     }
-    const std::string& folder = set->folder();
-    const std::string& baseName = set->baseName();
+    const std::string& folder = loaded.folder();
+    const std::string& baseName = loaded.baseName();
     std::vector<std::string> candidates;
-    for (const auto& [path, file] : set->knownFiles()) {
+    for (const auto& [path, file] : loaded.knownFiles()) {
         if (FolderOfPath(path) == folder &&
             EqualNoCase(Par2VolumeSetName(FileNameOfPath(path)), baseName)) {
             candidates.push_back(path);

@@ -14,8 +14,8 @@ FormatKind ChooseSetFormat(const std::string& path) {
     const std::string name = FileNameOfPath(path);
     if (!Par1VolumeSetName(name).empty()) return FormatKind::Par1;
     if (!Par2VolumeSetName(name).empty()) return FormatKind::Par2;
-    if (!Md5ChecksumSet(nullptr, nullptr).VolumeSetName(name).empty()) return FormatKind::Md5;
-    if (!SfvChecksumSet(nullptr, nullptr).VolumeSetName(name).empty()) return FormatKind::Sfv;
+    if (!ListSetName(name, ".md5").empty()) return FormatKind::Md5;
+    if (!ListSetName(name, ".sfv").empty()) return FormatKind::Sfv;
     return FormatKind::None;
 }
 
@@ -23,13 +23,13 @@ std::unique_ptr<RecoverySet> NewEmptySet(FormatKind kind, SetObserver* observer,
                                          const StopFlag* stopFlag) {
     switch (kind) {
         case FormatKind::Par1:
-            return std::make_unique<Par1RecoverySet>(observer, stopFlag);
+            return NewPar1Set(observer, stopFlag);
         case FormatKind::Par2:
-            return std::make_unique<Par2RecoverySet>(observer, stopFlag);
+            return NewPar2Set(observer, stopFlag);
         case FormatKind::Md5:
-            return std::make_unique<Md5ChecksumSet>(observer, stopFlag);
+            return NewMd5Set(observer, stopFlag);
         case FormatKind::Sfv:
-            return std::make_unique<SfvChecksumSet>(observer, stopFlag);
+            return NewSfvSet(observer, stopFlag);
         case FormatKind::None:
             break;
     }

@@ -15,14 +15,14 @@ namespace vantrove {
 
 class StateWriter;
 
-// The five description slots of an entry, in the order the saved state
-// writes them.
+// The five description slots of an entry, numbered from 0 in the order the
+// saved state writes them.
 enum class DescriptionSlot : int {
-    Par2FileDescription = 0,
-    Par2BlockChecksums = 1,
-    Par1FileEntry = 2,
-    Md5ListEntry = 3,
-    SfvEntry = 4,
+    Par2FileDescription,
+    Par2BlockChecksums,
+    Par1FileEntry,
+    Md5ListEntry,
+    SfvEntry
 };
 constexpr int kDescriptionSlotCount = 5;
 

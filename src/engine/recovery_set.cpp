@@ -1,5 +1,6 @@
 #include "engine/recovery_set.h"
 
+#include <dirent.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -13,215 +14,6 @@
 #include "engine/verification_cache.h"
 
 namespace vantrove {
-namespace {
-
-// The last byte is the layout's version: 4 stores file paths relative to the
-// set's folder and names as paths below it (earlier states are stale).
-constexpr uint8_t kStateMagicTail[5] = {0, 0, 0, 0x0A, 0x04};
-
-// Bits of a SetFile record's flags word.
-constexpr uint32_t kKindMask = 0x7;
-constexpr uint32_t kMisnamedBit = 1u << 3;
-constexpr uint32_t kDamagedBit = 1u << 4;
-constexpr uint32_t kOutOfVolumeListBit = 1u << 5;
-constexpr int kResultShift = 6;
-constexpr uint32_t kRepairedBit = 1u << 8;
-constexpr uint32_t kFormatFlagBit = 1u << 9;
-constexpr uint32_t kUnusedBit = 1u << 10;
-
-// Minimum bytes of one block record: reference, offset, length.
-constexpr size_t kBlockRecordSize = 20;
-
-void WriteDiskFileRecord(StateWriter& writer, const SetFile& file);
-bool ReadDiskFileRecord(StateReader& reader, SetFile& file);
-void WriteEntryRecord(StateWriter& writer, const SourceFileEntry& entry);
-bool ReadEntryRecord(StateReader& reader, SourceFileEntry& entry);
-
-void WriteDiskFileRecord(StateWriter& writer, const SetFile& file) {
-    writer.WriteU64(file.size);
-    writer.WriteU64(file.creationTime);
-    writer.WriteU64(file.lastWriteTime);
-    // Paths are kept relative to the set's folder; a file elsewhere (one
-    // the user added from another folder) is not kept at all.
-    const std::string& base = writer.baseFolder();
-    if (base.empty() || file.path.size() <= base.size() ||
-        file.path.compare(0, base.size(), base) != 0 ||
-        !IsSafeStoredName(std::string_view(file.path).substr(base.size()))) {
-        writer.Refuse();
-        return;
-    }
-    writer.WriteString(std::string_view(file.path).substr(base.size()));
-    writer.WriteU32(PackDiskFileFlags(file));
-    writer.WriteU32(file.blocksTaken);
-    writer.WriteU32(file.sourceBlockCount);
-    WriteEntryReference(writer, file.sourceFile);
-}
-
-bool ReadDiskFileRecord(StateReader& reader, SetFile& file) {
-    file.size = reader.ReadU64();
-    file.creationTime = reader.ReadU64();
-    file.lastWriteTime = reader.ReadU64();
-    // A saved state is untrusted: a record that leaves the set's folder
-    // refuses the whole state.
-    std::string relative;
-    reader.ReadString(relative);
-    if (reader.baseFolder().empty() || !IsSafeStoredName(relative)) {
-        reader.Fail();
-        return false;
-    }
-    file.path = reader.baseFolder() + relative;
-    UnpackDiskFileFlags(reader.ReadU32(), file);
-    file.blocksTaken = reader.ReadU32();
-    file.sourceBlockCount = reader.ReadU32();
-    SourceFileEntryRef entry;
-    if (!ReadEntryReference(reader, entry)) return false;
-    file.sourceFile = entry.get();
-    return !reader.failed();
-}
-
-void WriteEntryRecord(StateWriter& writer, const SourceFileEntry& entry) {
-    for (const FileDescriptionRef& description : entry.descriptions) {
-        WriteDescriptionReference(writer, description.get());
-    }
-    WriteDiskFileReference(writer, entry.targetFile.get());
-    WriteDiskFileReference(writer, entry.completeCopy.get());
-    writer.WriteString(entry.name);
-    const std::string& base = writer.baseFolder();
-    if (entry.targetPath.size() <= base.size() ||
-        entry.targetPath.compare(0, base.size(), base) != 0) {
-        writer.Refuse();
-        return;
-    }
-    writer.WriteString(std::string_view(entry.targetPath).substr(base.size()));
-    writer.WriteU32(static_cast<uint32_t>(entry.foundIn.size()));
-    for (const FoundPlace& place : entry.foundIn) WriteDiskFileReference(writer, place.file.get());
-}
-
-bool ReadEntryRecord(StateReader& reader, SourceFileEntry& entry) {
-    for (int slot = 0; slot < kDescriptionSlotCount; ++slot) {
-        if (!ReadDescriptionReference(reader, static_cast<DescriptionSlot>(slot),
-                                      entry.descriptions[slot])) {
-            return false;
-        }
-    }
-    if (!ReadDiskFileReference(reader, entry.targetFile)) return false;
-    if (!ReadDiskFileReference(reader, entry.completeCopy)) return false;
-    reader.ReadString(entry.name);
-    std::string relative;
-    reader.ReadString(relative);
-    if (!IsSafeStoredName(relative)) return false;
-    entry.targetPath = reader.baseFolder() + relative;
-    uint32_t places = reader.ReadU32();
-    if (reader.failed() || places > reader.remaining() / 4) return false;
-    for (uint32_t i = 0; i < places; ++i) {
-        SetFileRef file;
-        if (!ReadDiskFileReference(reader, file)) return false;
-        if (!file || entry.FindPlace(file.get())) return false;
-        entry.foundIn.push_back({file, 0});
-    }
-    if (entry.targetFile) entry.blockCount = entry.targetFile->sourceBlockCount;
-    return !reader.failed();
-}
-
-}  // namespace
-
-// ---------------------------------------------------------------------------
-// Flags and references
-
-uint32_t PackDiskFileFlags(const SetFile& file) {
-    uint32_t bits = static_cast<uint32_t>(file.kind) & kKindMask;
-    if (file.flags.misnamed) bits |= kMisnamedBit;
-    if (file.flags.damaged) bits |= kDamagedBit;
-    if (file.flags.outOfVolumeList) bits |= kOutOfVolumeListBit;
-    bits |= (static_cast<uint32_t>(file.result) & 3u) << kResultShift;
-    if (file.flags.repaired) bits |= kRepairedBit;
-    if (file.flags.formatFlag) bits |= kFormatFlagBit;
-    if (file.flags.unused) bits |= kUnusedBit;
-    return bits;
-}
-
-void UnpackDiskFileFlags(uint32_t bits, SetFile& file) {
-    uint32_t kind = bits & kKindMask;
-    file.kind = (kind >= 1 && kind <= 3) ? static_cast<FileKind>(kind) : FileKind::None;
-    file.flags.misnamed = bits & kMisnamedBit;
-    file.flags.damaged = bits & kDamagedBit;
-    file.flags.outOfVolumeList = bits & kOutOfVolumeListBit;
-    file.result = static_cast<VerifyResult>((bits >> kResultShift) & 3u);
-    file.flags.repaired = bits & kRepairedBit;
-    file.flags.formatFlag = bits & kFormatFlagBit;
-    file.flags.unused = bits & kUnusedBit;
-}
-
-void WriteDiskFileReference(StateWriter& writer, const DiskFile* file) {
-    writer.WriteReference(file,
-                          [&writer, file] { WriteDiskFileRecord(writer, SetFileOf(*file)); });
-}
-
-bool ReadDiskFileReference(StateReader& reader, SetFileRef& file) {
-    return reader.ReadReference(
-        StateObjectType::DiskFile, file, [] { return std::make_shared<SetFile>(); },
-        [&reader](SetFile& f) { return ReadDiskFileRecord(reader, f); });
-}
-
-bool ReadDiskFileReference(StateReader& reader, DiskFileRef& file) {
-    SetFileRef record;
-    const bool ok = ReadDiskFileReference(reader, record);
-    file = std::move(record);
-    return ok;
-}
-
-void WriteEntryReference(StateWriter& writer, const SourceFileEntry* entry) {
-    writer.WriteReference(entry, [&writer, entry] { WriteEntryRecord(writer, *entry); });
-}
-
-bool ReadEntryReference(StateReader& reader, SourceFileEntryRef& entry) {
-    return reader.ReadReference(
-        StateObjectType::SourceFileEntry, entry, [] { return std::make_shared<SourceFileEntry>(); },
-        [&reader](SourceFileEntry& e) { return ReadEntryRecord(reader, e); });
-}
-
-void WriteDescriptionReference(StateWriter& writer, const FileDescription* description) {
-    writer.WriteReference(description, [&writer, description] { description->WriteState(writer); });
-}
-
-bool ReadDescriptionReference(StateReader& reader, DescriptionSlot slot,
-                              FileDescriptionRef& description) {
-    description.reset();
-    std::shared_ptr<void> existing;
-    int32_t index = 0;
-    if (!reader.ReadReferenceHeader(StateObjectType::Description, existing, index)) return false;
-    if (index == 0) {
-        description = std::static_pointer_cast<FileDescription>(existing);
-        return true;
-    }
-    // Descriptions never refer back to themselves, so the object is made by
-    // the format's reader from its bytes and registered afterwards.
-    if (reader.descriptionReader()) description = reader.descriptionReader()(slot, reader);
-    reader.EndObject();
-    if (!description || reader.failed()) {
-        description.reset();
-        reader.Fail();
-        return false;
-    }
-    reader.Register(index, StateObjectType::Description, description);
-    return true;
-}
-
-void WriteStateMagic(StateWriter& writer, const char* tag) {
-    writer.WriteBytes(tag, 3);
-    writer.WriteBytes(kStateMagicTail, sizeof kStateMagicTail);
-}
-
-bool ReadStateMagic(StateReader& reader, const char* tag) {
-    uint8_t magic[8];
-    if (!reader.ReadBytes(magic, sizeof magic)) return false;
-    if (std::memcmp(magic, tag, 3) != 0 ||
-        std::memcmp(magic + 3, kStateMagicTail, sizeof kStateMagicTail) != 0) {
-        reader.Fail();
-        return false;
-    }
-    return true;
-}
 
 // ---------------------------------------------------------------------------
 // Construction and the default operations
@@ -241,9 +33,101 @@ void RecoverySet::ReportProgress(uint64_t done) {
     if (observer_) observer_->StatusChanged(status_);
 }
 
-void RecoverySet::SearchGaps() {}
+void RecoverySet::SetBlockProgress(uint32_t done, uint32_t total) {
+    SetProgress(done, total);
+    NotifyStatus();
+}
 
-void RecoverySet::ForgetVolume(SetFile&) {}
+bool RecoverySet::SaveState(const std::string& setPath) {
+    return format_->SaveState(setPath);
+}
+
+// ---------------------------------------------------------------------------
+// Opening
+
+std::unique_ptr<RecoverySet> RecoverySet::Open(const std::string& path) {
+    const std::string name = FileNameOfPath(path);
+    const std::string setName = format_->VolumeSetName(name);
+
+    if (status_.state != RecoveryState::NothingLoaded) {
+        if (!setName.empty() && format_->TakesMoreVolumes()) {
+            // One more volume for an open set.
+            const bool wasDescribed = format_->Described();
+            SetFileRef file = KnownOrNewVolume(path);
+            if (file->result == VerifyResult::NotVerified ||
+                file->result == VerifyResult::Missing) {
+                format_->LoadVolume(file, false);
+            }
+            NotifyStatus();
+            if (!wasDescribed && format_->Described()) return CompleteOpen();
+        } else if (status_.state == RecoveryState::Incomplete ||
+                   status_.state == RecoveryState::PartlyJoinable ||
+                   status_.state == RecoveryState::RepairPossible) {
+            // A data file added by the user, once the files are known.
+            ScanFile(MatchName(path), path, false);
+            NotifyStatus();
+        }
+        return nullptr;
+    }
+
+    SetFolderAndBaseName(FolderOfPath(path), setName.empty() ? name : setName);
+    BeginLoading(baseName_);
+    format_->LoadVolume(KnownOrNewVolume(path), false);
+    if (!format_->Described() && !setName.empty() && !StopRequested()) {
+        format_->LoadFolderVolumes(setName);
+    }
+    NotifyStatus();
+    if (!format_->Described()) return nullptr;
+    return CompleteOpen();
+}
+
+std::vector<std::string> RecoverySet::VolumesNamed(const std::string& setName) const {
+    std::vector<std::string> paths;
+    const std::string folder = folder_.empty() ? std::string("./") : folder_;
+    DIR* dir = opendir(folder.c_str());
+    if (!dir) return paths;
+    while (struct dirent* entry = readdir(dir)) {
+        if (entry->d_type == DT_DIR) continue;
+        const std::string found = entry->d_name;
+        if (!EqualNoCase(format_->VolumeSetName(found), setName)) continue;
+        const std::string path = folder_ + found;
+        struct stat st;
+        if (stat(path.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) continue;
+        paths.push_back(path);
+    }
+    closedir(dir);
+    return paths;
+}
+
+bool RecoverySet::BeginReadingVolume(const SetFileRef& file) {
+    file->kind = FileKind::Volume;
+    if (!file->open()) {
+        file->result = VerifyResult::Missing;
+        if (observer_) observer_->ReportVolumeFile(*file);
+        return false;
+    }
+    SetActivity(Activity::LoadingVolume, file->path);
+    SetProgress(0, std::max<uint64_t>(file->size, 1));
+    NotifyStatus();
+    return true;
+}
+
+std::unique_ptr<RecoverySet> RecoverySet::CompleteOpen() {
+    if (std::unique_ptr<RecoverySet> replacement = TrySavedState()) return replacement;
+    Scan();
+    return nullptr;
+}
+
+std::unique_ptr<RecoverySet> RecoverySet::TrySavedState() {
+    if (baseName_.empty()) return nullptr;
+    auto fresh = std::make_unique<RecoverySet>(formatKind(), observer_, stopFlag_);
+    fresh->BindFormat(format_->NewFormatFor(*fresh));
+    fresh->SetVerificationCache(&cache());
+    fresh->SetRepairOptions(repairOptions_);
+    if (!fresh->format_->LoadState(folder_ + baseName_)) return nullptr;
+    if (!format_->SameSetAs(*fresh->format_)) return nullptr;
+    return fresh;
+}
 
 void RecoverySet::MapBlocksToTarget(SourceFileEntry& entry) {
     const uint64_t blockSize = status_.blockSize;
@@ -280,7 +164,7 @@ void RecoverySet::SetFolderAndBaseName(std::string folder, std::string baseName)
 
 bool RecoverySet::NamesOwnVolume(const std::string& name) const {
     if (name.find('/') != std::string::npos) return false;
-    const std::string setName = VolumeSetName(name);
+    const std::string setName = format_->VolumeSetName(name);
     return !setName.empty() && EqualNoCase(setName, baseName_);
 }
 
@@ -450,6 +334,11 @@ bool RecoverySet::FinishLoading() {
     return true;
 }
 
+void RecoverySet::ForgetEntries() {
+    entries_.clear();
+    foundBlocks_.clear();
+}
+
 // ---------------------------------------------------------------------------
 // State
 
@@ -615,62 +504,6 @@ void RecoverySet::ForgetDataFile(SetFile& file) {
 }
 
 // ---------------------------------------------------------------------------
-// Repair support
-
-bool RecoverySet::PrepareTargets(std::vector<SourceFileEntry*>& list) {
-    const bool rebuildAll = status_.state == RecoveryState::RepairPossible;
-    for (const SourceFileEntryRef& ref : entries_) {
-        SourceFileEntry& entry = *ref;
-        if (entry.state == FileState::Complete || entry.state == FileState::Misnamed) continue;
-        if (!rebuildAll && !entry.joinable) continue;
-        if (std::find(list.begin(), list.end(), &entry) != list.end()) continue;
-
-        SetFileRef target = entry.targetFile;
-        int placeError = 0;
-        if (!target || entry.unusableName || !MakeWritablePlace(target->path, placeError)) {
-            // Only a safe name below the set's folder is ever written; the
-            // rest of the set is still repaired, and the refusal reported.
-            if (std::find(refusedTargets_.begin(), refusedTargets_.end(), &entry) ==
-                refusedTargets_.end()) {
-                refusedTargets_.push_back(&entry);
-            }
-            continue;
-        }
-        struct stat st;
-        bool exists = lstat(target->path.c_str(), &st) == 0;
-        if (exists && (!S_ISREG(st.st_mode) || target->result == VerifyResult::Missing ||
-                       target->result == VerifyResult::NotVerified)) {
-            // Whatever lies there now is not the damaged copy the scan saw
-            // (or is no plain file): never overwrite it.
-            RecordError(ErrorKind::CreateTarget, S_ISLNK(st.st_mode) ? ELOOP : EEXIST,
-                        target->path);
-            return false;
-        }
-        if (exists) {
-            if (!target->openForWrite()) {
-                RecordError(ErrorKind::Open, target->lastError(), target->path);
-                return false;
-            }
-        } else if (const std::string finalPath = target->path; !target->create(
-                       finalPath == entry.targetPath ? PartPathOf(finalPath) : finalPath)) {
-            // A missing file is rebuilt under a work name beside it and takes
-            // its name only once verified (see VerifyRebuiltFiles).
-            target->path = finalPath;
-            RecordError(ErrorKind::CreateTarget, target->lastError(), target->path);
-            return false;
-        }
-        target->kind = FileKind::Target;
-        list.push_back(&entry);
-        if (!target->setSize(entry.size)) {
-            RecordError(ErrorKind::CreateTarget, target->lastError(), entry.targetPath);
-            return false;
-        }
-        MapBlocksToTarget(entry);
-    }
-    return true;
-}
-
-// ---------------------------------------------------------------------------
 // Reporting
 
 void RecoverySet::ReportSourceFile(SourceFileEntry& entry) {
@@ -766,7 +599,7 @@ void RecoverySet::MarkDescribed() {
 }
 
 void RecoverySet::UpdateCreatorText() {
-    status_.creatorText = CreatorText();
+    status_.creatorText = format_->CreatorText();
 }
 
 void RecoverySet::SetSetName(const std::string& name) {
@@ -848,120 +681,5 @@ SetFileRef RecoverySet::FindExpected(const std::string& path) const {
     return it == expectedNames_.end() ? nullptr : it->second;
 }
 
-// ---------------------------------------------------------------------------
-// Saved state
-
-void RecoverySet::WriteBaseState(StateWriter& writer, uint64_t secondValue) const {
-    writer.WriteString(folder_);
-    writer.WriteString(baseName_);
-    writer.WriteU32(static_cast<uint32_t>(foundBlocks_.size()));
-    writer.WriteU64(status_.blockSize);
-    writer.WriteU64(secondValue);
-    writer.WriteU32(static_cast<uint32_t>(knownFiles_.size()));
-    for (const auto& [path, file] : knownFiles_) WriteDiskFileReference(writer, file.get());
-    for (const DataBlock& block : foundBlocks_) {
-        WriteDiskFileReference(writer, block.file.get());
-        writer.WriteU64(block.offset);
-        writer.WriteU64(block.length);
-    }
-}
-
-bool RecoverySet::ReadBaseState(StateReader& reader, uint64_t& secondValue) {
-    std::string folder, baseName;
-    reader.ReadString(folder);
-    reader.ReadString(baseName);
-    if (folder.empty() || folder[0] != '/' || folder.back() != '/') {
-        reader.Fail();
-        return false;
-    }
-    reader.SetBaseFolder(folder);
-    uint32_t totalBlocks = reader.ReadU32();
-    uint64_t blockSize = reader.ReadU64();
-    secondValue = reader.ReadU64();
-    uint32_t fileCount = reader.ReadU32();
-    if (reader.failed() || fileCount > reader.remaining() / 4) {
-        reader.Fail();
-        return false;
-    }
-    FileMap files;
-    for (uint32_t i = 0; i < fileCount; ++i) {
-        SetFileRef file;
-        if (!ReadDiskFileReference(reader, file) || !file) {
-            reader.Fail();
-            return false;
-        }
-        files[file->path] = file;
-    }
-    if (totalBlocks > reader.remaining() / kBlockRecordSize) {
-        reader.Fail();
-        return false;
-    }
-    std::vector<DataBlock> blocks(totalBlocks);
-    for (DataBlock& block : blocks) {
-        if (!ReadDiskFileReference(reader, block.file)) return false;
-        block.offset = reader.ReadU64();
-        block.length = reader.ReadU64();
-    }
-    if (reader.failed()) return false;
-    folder_ = std::move(folder);
-    baseName_ = std::move(baseName);
-    status_.blockSize = blockSize;
-    status_.totalDataBlocks = totalBlocks;
-    knownFiles_ = std::move(files);
-    foundBlocks_ = std::move(blocks);
-    return true;
-}
-
-bool RecoverySet::SaveStateFile(const std::string& key, const char* tag, uint64_t secondValue,
-                                const std::function<void(StateWriter&)>& writeFormatPart) {
-    StateWriter writer;
-    if (!cache().OpenStateForWrite(key, writer)) return false;
-    writer.SetBaseFolder(folder_);
-    WriteStateMagic(writer, tag);
-    WriteBaseState(writer, secondValue);
-    if (writeFormatPart) writeFormatPart(writer);
-    return writer.CloseStream();
-}
-
-bool RecoverySet::LoadStateFile(const std::string& key, const char* tag, uint64_t& secondValue,
-                                StateReader::DescriptionReader readDescription,
-                                const std::function<bool(StateReader&)>& readFormatPart) {
-    StateReader reader;
-    if (!cache().OpenStateForRead(key, reader)) return false;
-    reader.SetDescriptionReader(std::move(readDescription));
-    if (!ReadStateMagic(reader, tag) || !ReadBaseState(reader, secondValue)) return false;
-    if (!readFormatPart || !readFormatPart(reader) || !reader.CheckDigest()) return false;
-
-    // Every file that names a source file must name one of this set's
-    // entries, and every entry's target must name the entry.
-    std::set<const SourceFileEntry*> own;
-    uint64_t blocks = 0;
-    for (const SourceFileEntryRef& entry : entries_) {
-        if (!entry || !own.insert(entry.get()).second) return false;
-        if (!entry->targetFile || entry->targetFile->sourceFile != entry.get()) return false;
-        blocks += entry->blockCount;
-    }
-    // The block records read are the whole truth: nothing is allocated for
-    // counts that only the entries claim.
-    if (blocks != foundBlocks_.size()) return false;
-    for (const auto& [path, file] : knownFiles_) {
-        if (file->sourceFile && !own.count(file->sourceFile)) return false;
-    }
-    for (const SourceFileEntryRef& entry : entries_) {
-        for (const FoundPlace& place : entry->foundIn) {
-            if (place.file->sourceFile && !own.count(place.file->sourceFile)) return false;
-        }
-        if (entry->completeCopy && entry->completeCopy->sourceFile &&
-            !own.count(entry->completeCopy->sourceFile)) {
-            return false;
-        }
-    }
-    for (const DataBlock& block : foundBlocks_) {
-        if (block.file && SetFileOf(*block.file).sourceFile && !own.count(SetFileOf(*block.file).sourceFile)) {
-            return false;
-        }
-    }
-    return FinishLoading();
-}
 
 }  // namespace vantrove

@@ -5,16 +5,18 @@
 // on disk that it has looked at (the known files, shared SetFile objects),
 // the target file of each source file under its expected name, where every
 // data block was found, how many recovery blocks it has, and from all that the
-// state of the whole set. Formats derive from it (directly for checksum
-// files, through ParityRecoverySet for parity volumes) and implement the
-// format operations below; everything format-independent lives
-// here: the entry states with their counters, the set-state rules, the
-// reporting to the SetObserver, the preparation of rebuild targets and the
-// base part of the saved state.
+// state of the whole set. Its format (a SetFormat it owns) reads the set's
+// volumes or checksum list, verifies data files and rebuilds missing data;
+// everything format-independent lives here: opening (with the saved state),
+// the scan of the folder, the entry states with their counters, the set-state
+// rules, the reporting to the SetObserver, the steps of a repair and the base
+// part of the saved state. Formats change the set only through its
+// operations; the status record is written nowhere else.
 //
-// The verification worker creates, drives and destroys a set; only that
-// thread touches it. The observer is called on that thread. The stop flag is
-// the worker's, written by another thread and polled here.
+// The verification worker (or the command line) creates, drives and destroys
+// a set through a SetSession; only that thread touches it. The observer is
+// called on that thread. The stop flag is the caller's, written by another
+// thread and polled here.
 
 #include <atomic>
 #include <cstdint>
@@ -26,13 +28,15 @@
 
 #include "core/data_block.h"
 #include "core/disk_file.h"
-#include "engine/repair_options.h"
 #include "engine/path_order.h"
 #include "engine/recovery_set_status.h"
+#include "engine/repair_options.h"
+#include "engine/set_format.h"
 #include "engine/set_observer.h"
 #include "engine/source_file_entry.h"
 #include "engine/state_stream.h"
 #include "engine/stop_flag.h"
+#include "rs/block_progress_sink.h"
 
 namespace vantrove {
 
@@ -42,58 +46,53 @@ class VerificationCache;
 using FileMap = std::map<std::string, SetFileRef, PathLess>;
 using SourceFileEntryRef = std::shared_ptr<SourceFileEntry>;
 
-// What verifying one data file found.
-enum class DataFileOutcome {
-    NothingFound,  // nothing of the set
-    BlocksFound,   // blocks of the set, not a whole intact file
-    IntactCopy,    // an intact copy of the entry handed back
-};
-
-class RecoverySet {
+class RecoverySet : public BlockProgressSink {
   public:
     // `observer` and `stopFlag` may be null (nothing reported; never stopped);
-    // both must outlive the set.
+    // both must outlive the set. The set has no format until BindFormat.
     RecoverySet(FormatKind formatKind, SetObserver* observer, const StopFlag* stopFlag);
+    ~RecoverySet() override;
+    RecoverySet(const RecoverySet&) = delete;
+    RecoverySet& operator=(const RecoverySet&) = delete;
 
-    // ---- The format operations.
+    // Gives the set its format, made for this set (see MakeRecoverySet).
+    void BindFormat(std::unique_ptr<SetFormat> format) { format_ = std::move(format); }
+    SetFormat& format() const { return *format_; }
+    // The format as its own class, or null when it is of another.
+    template <class Format>
+    Format* FormatAs() const {
+        return dynamic_cast<Format*>(format_.get());
+    }
 
+    // ---- The road of a set.
+
+    // Loads the first file of a set, or adds one file to it: a volume of an
+    // open set is read as one, another file is verified as a data file.
+    // Once the set's files are described, a saved state that matches them
+    // is read into a fresh set of the same format and returned: the caller
+    // drops this set for it, reports it and scans it. Otherwise this set
+    // scans its folder itself, and null is returned.
+    std::unique_ptr<RecoverySet> Open(const std::string& path);
+    // Does what the set state allows: with recovery data, renames what only
+    // needs a new name and, unless renaming was all that was needed,
+    // prepares the targets, has the format rebuild them, verifies them again
+    // and, on success, deletes what the repair options allow among the
+    // format's clean-up candidates (a failed or cancelled rebuild leaves no
+    // target behind); without recovery data, RepairByRenaming.
+    void Repair();
+    // Writes the verification state through the format. False when nothing
+    // was written.
+    bool SaveState(const std::string& setPath);
     // Stores `done` as the progress position and hands the status record to
     // the observer.
-    virtual void ReportProgress(uint64_t done);
-    virtual ~RecoverySet();
-    // Writes the verification state to the set's state file. `setPath` is the
-    // set's folder followed by its base name; the format adds its extension to
-    // form the cache key. False when nothing was written.
-    virtual bool SaveState(const std::string& setPath) = 0;
-    // Loads the first file of a set, or adds one file to it. May return a
-    // replacement: the saved state loaded into a fresh set of the same format.
-    virtual std::unique_ptr<RecoverySet> Open(const std::string& path) = 0;
-    // Does what the set state allows (full repair, or only renaming).
-    virtual void Repair() = 0;
-    // While blocks are missing, check other files of the folder as copies.
-    virtual bool SearchesOtherFiles() const = 0;
-    // While blocks are missing, load volumes that name another set.
-    virtual bool TriesForeignVolumes() const = 0;
-    // The set name `fileName` gives as a volume or checksum file of this
-    // format; empty when it is not one.
-    virtual std::string VolumeSetName(const std::string& fileName) const = 0;
-    // Reads one volume or checksum file into the set.
-    virtual bool LoadVolume(const SetFileRef& file, bool checkOnly) = 0;
-    // Verifies one data file into `outcome`; `entryOut` holds the expected
-    // entry (or null) on entry and the entry of an intact copy on return.
-    virtual void VerifyDataFile(const SetFileRef& file, SourceFileEntry*& entryOut, DataFileOutcome& outcome,
-                                bool checkOnly) = 0;
-    // Recovers single blocks that straddle two found pieces. Nothing here.
-    virtual void SearchGaps();
-    // The program that made the set, as far as its files tell.
-    virtual std::string CreatorText() const = 0;
-    // Drops everything taken from a volume file. Nothing here.
-    virtual void ForgetVolume(SetFile& file);
+    void ReportProgress(uint64_t done);
+    // Progress position `done` of `total` blocks, then NotifyStatus.
+    void SetBlockProgress(uint32_t done, uint32_t total) override;
     // Points block i of the entry's target table at the entry's target file,
     // offset i × block size, length min(block size, size − offset).
-    virtual void MapBlocksToTarget(SourceFileEntry& entry);
+    void MapBlocksToTarget(SourceFileEntry& entry);
     // Clears every location of the entry's target table.
-    virtual void ClearTargetBlocks(SourceFileEntry& entry);
+    void ClearTargetBlocks(SourceFileEntry& entry);
 
     // ---- Loading.
 
@@ -112,6 +111,11 @@ class RecoverySet {
     // places, resets the counters (all unverified) and evaluates every entry.
     // False when the format's found-block array does not match the entries.
     bool FinishLoading();
+    // Replaces the entries (set order).
+    void SetEntries(std::vector<SourceFileEntryRef> entries) { entries_ = std::move(entries); }
+    // Drops the entries and the found blocks (a described set that could
+    // not be held).
+    void ForgetEntries();
 
     // ---- State.
 
@@ -136,6 +140,15 @@ class RecoverySet {
                      uint64_t offset);
     // Clears the location of block `index` of `entry`.
     void ClearFoundBlock(SourceFileEntry& entry, uint32_t index);
+
+    // The files of the set's folder whose names the format gives the set
+    // name `setName` (compared without regard to case), in the order the
+    // folder lists them; folders are left out.
+    std::vector<std::string> VolumesNamed(const std::string& setName) const;
+    // A volume or list file is about to be read: marks it a volume and
+    // opens it. When that fails it is missing (reported, false); else the
+    // status shows it being loaded, with its size as the progress total.
+    bool BeginReadingVolume(const SetFileRef& file);
 
     // ---- Scanning the folder (scan.cpp).
 
@@ -290,6 +303,7 @@ class RecoverySet {
     const std::vector<SourceFileEntryRef>& entries() const { return entries_; }
     const std::vector<SourceFileEntry*>& sortedEntries() const { return sortedEntries_; }
     const std::vector<DataBlock>& foundBlocks() const { return foundBlocks_; }
+    const std::vector<DataBlock>& targetBlocks() const { return targetBlocks_; }
     const FileMap& knownFiles() const { return knownFiles_; }
     const FileMap& expectedNames() const { return expectedNames_; }
     SetObserver* observer() const { return observer_; }
@@ -299,14 +313,7 @@ class RecoverySet {
     VerificationCache& cache() const;
     void SetVerificationCache(VerificationCache* cache) { cache_ = cache; }
 
-  protected:
     // ---- Saved state: the format-independent part.
-
-    // Writes the base part: folder, base name, total data blocks, block size,
-    // `secondValue`, the known files and one record per found block.
-    void WriteBaseState(StateWriter& writer, uint64_t secondValue) const;
-    // Reads what WriteBaseState wrote into this (fresh) set.
-    bool ReadBaseState(StateReader& reader, uint64_t& secondValue);
 
     // Writes a whole state file through the cache: magic with `tag` ("VT1",
     // "VT2", "VT5", "VT6"), base part, `writeFormatPart`, digest.
@@ -320,9 +327,30 @@ class RecoverySet {
                        StateReader::DescriptionReader readDescription,
                        const std::function<bool(StateReader&)>& readFormatPart);
 
-    // Replaces the entries (set order).
-    void SetEntries(std::vector<SourceFileEntryRef> entries) { entries_ = std::move(entries); }
+  protected:
+    // The found-block table itself, for sets filled by hand in tests.
+    std::vector<DataBlock>& foundBlocksToFill() { return foundBlocks_; }
 
+  private:
+    // Once the files are described: the saved state if it matches (returned
+    // for the caller to take), else a scan of the folder.
+    std::unique_ptr<RecoverySet> CompleteOpen();
+    // A fresh set of the same format holding the saved state, when that
+    // state describes the same set; else null.
+    std::unique_ptr<RecoverySet> TrySavedState();
+
+    // Writes the base part: folder, base name, total data blocks, block size,
+    // `secondValue`, the known files and one record per found block.
+    void WriteBaseState(StateWriter& writer, uint64_t secondValue) const;
+    // Reads what WriteBaseState wrote into this (fresh) set.
+    bool ReadBaseState(StateReader& reader, uint64_t& secondValue);
+
+    // Records the first refused target as the repair's error; false if none.
+    bool RecordRefusedTargets();
+    // True when `name` is one of the set's own recovery files.
+    bool NamesOwnVolume(const std::string& name) const;
+
+    std::unique_ptr<SetFormat> format_;
     std::string folder_;                           // ends in '/'
     std::string baseName_;                         // file name without folder
     std::vector<SourceFileEntryRef> entries_;      // set order
@@ -331,24 +359,26 @@ class RecoverySet {
     std::vector<DataBlock> targetBlocks_;          // set-wide, in set order
     FileMap knownFiles_;
     FileMap expectedNames_;
-
-  private:
     // Written only through the operations above.
     RecoverySetStatus status_;
     SetObserver* observer_;
     const StopFlag* stopFlag_;
     VerificationCache* cache_ = nullptr;
     RepairOptions repairOptions_;
-
-  protected:
     // Entries whose names PrepareTargets or RenameFiles refused this repair;
     // VerifyRebuiltFilesOrDiscard reports them as a failure to create.
     std::vector<SourceFileEntry*> refusedTargets_;
-    // Records the first refused target as the repair's error; false if none.
-    bool RecordRefusedTargets();
-    // True when `name` is one of the set's own recovery files.
-    bool NamesOwnVolume(const std::string& name) const;
 };
+
+// A set of `kind` bound to a fresh `Format`; `Format` is constructed from
+// the set it serves.
+template <class Format>
+std::unique_ptr<RecoverySet> MakeRecoverySet(FormatKind kind, SetObserver* observer,
+                                             const StopFlag* stopFlag) {
+    auto set = std::make_unique<RecoverySet>(kind, observer, stopFlag);
+    set->BindFormat(std::make_unique<Format>(*set));
+    return set;
+}
 
 // State-file magic: the three-letter tag, a zero byte and 00 00 0A 03.
 void WriteStateMagic(StateWriter& writer, const char* tag);

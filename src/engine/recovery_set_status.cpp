@@ -1,23 +1,16 @@
 #include "engine/recovery_set_status.h"
 
 #include <chrono>
+#include <iterator>
 
 namespace vantrove {
 
 int32_t& RecoverySetStatus::CounterFor(FileState state) {
-    switch (state) {
-        case FileState::Damaged:
-            return damagedFiles;
-        case FileState::Misnamed:
-            return misnamedFiles;
-        case FileState::Missing:
-            return missingFiles;
-        case FileState::Complete:
-            return completeFiles;
-        case FileState::Unverified:
-            break;
-    }
-    return unverifiedFiles;
+    // In the order of FileState.
+    int32_t* const counters[] = {&unverifiedFiles, &missingFiles, &completeFiles, &misnamedFiles,
+                                 &damagedFiles};
+    const auto index = static_cast<size_t>(state);
+    return index < std::size(counters) ? *counters[index] : unverifiedFiles;
 }
 
 int32_t RecoverySetStatus::CounterFor(FileState state) const {

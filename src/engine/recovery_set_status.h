@@ -12,13 +12,7 @@
 namespace vantrove {
 
 // Which format a set is. Fixed when the set is constructed.
-enum class FormatKind : int32_t {
-    None = 0,
-    Par1 = 1,
-    Par2 = 2,
-    Md5 = 3,
-    Sfv = 4,
-};
+enum class FormatKind : int32_t { None = 0, Par1 = 1, Par2 = 2, Md5 = 3, Sfv = 4 };
 
 // What went wrong in the last repair. Any value not listed here means that
 // the repair failed for another reason.
@@ -49,12 +43,7 @@ enum class RecoveryState : int32_t {
 };
 
 // Refines PartlyJoinable and RepairPossible; None in every other state.
-enum class SubState : int32_t {
-    None = 0,
-    NeedRecoveryBlocks = 1,
-    CanJoin = 2,
-    RenameOnly = 3,
-};
+enum class SubState : int32_t { None = 0, NeedRecoveryBlocks = 1, CanJoin = 2, RenameOnly = 3 };
 
 // What the set is doing right now; the window title and the status line
 // follow it.
@@ -73,14 +62,9 @@ enum class Activity : int32_t {
     Reverifying = 11,
 };
 
-// The state of one source file. The numbers are stored and shown; keep them.
-enum class FileState : int32_t {
-    Unverified = 0,
-    Missing = 1,
-    Complete = 2,
-    Misnamed = 3,
-    Damaged = 4,
-};
+// The state of one source file, numbered from 0 in this order. The numbers
+// are stored and shown; keep them.
+enum class FileState : int32_t { Unverified, Missing, Complete, Misnamed, Damaged };
 
 struct RecoverySetStatus {
     FormatKind formatKind = FormatKind::None;

@@ -242,7 +242,7 @@ void RecoverySet::CleanUp(const std::vector<SetFileRef>& files) {
             ForgetDataFile(*file);
         } else if (file->kind == FileKind::Volume) {
             if (!settings.deleteRecoveryFiles) continue;
-            ForgetVolume(*file);
+            format_->ForgetVolume(*file);
             if (observer_) observer_->RemoveVolumeFile(*file);
         } else {
             continue;  // targets are never deleted

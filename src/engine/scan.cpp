@@ -115,7 +115,7 @@ void RecoverySet::VerifyFile(SourceFileEntry* expected, const SetFileRef& file, 
 
     SourceFileEntry* found = expected;
     DataFileOutcome result = DataFileOutcome::NothingFound;
-    VerifyDataFile(file, found, result, checkOnly);
+    format_->VerifyDataFile(file, found, result, checkOnly);
     file->close();
 
     file->flags.damaged = result != DataFileOutcome::IntactCopy;
@@ -168,8 +168,8 @@ void RecoverySet::Scan() {
     SetActivity(Activity::SearchingNewFiles, {});
     SetProgress(0, 1);
     NotifyStatus();
-    const bool searchesOtherFiles = SearchesOtherFiles();
-    const bool triesForeignVolumes = TriesForeignVolumes();
+    const bool searchesOtherFiles = format_->SearchesOtherFiles();
+    const bool triesForeignVolumes = format_->TriesForeignVolumes();
 
     // The set's folder, then every subfolder its names reach into, each
     // only through real folders.
@@ -255,7 +255,7 @@ void RecoverySet::Scan() {
                     }
                 }
             } else {
-                ForgetVolume(*file);
+                format_->ForgetVolume(*file);
                 if (observer()) observer()->RemoveVolumeFile(*file);
             }
             RemoveKnownFile(*file);
@@ -296,8 +296,8 @@ void RecoverySet::Scan() {
                 }
             }
         } else if (file->kind == FileKind::Volume) {
-            ForgetVolume(*file);
-            bool loaded = LoadVolume(file, CheckOnlyFlag(*file));
+            format_->ForgetVolume(*file);
+            bool loaded = format_->LoadVolume(file, CheckOnlyFlag(*file));
             SetActivity(Activity::SearchingNewFiles, {});
             if (!loaded) {
                 if (observer()) observer()->RemoveVolumeFile(*file);
@@ -323,7 +323,7 @@ void RecoverySet::Scan() {
             (exact ? targetNames : candidates).push_back({entry, listed->path});
             continue;
         }
-        std::string setName = VolumeSetName(listed->name);
+        std::string setName = format_->VolumeSetName(listed->name);
         if (setName.empty()) {
             otherFiles.push_back(listed->path);
         } else if (EqualNoCase(setName, baseName_)) {
@@ -371,7 +371,7 @@ void RecoverySet::Scan() {
             file->kind = FileKind::Volume;
             AddKnownFile(file);
         }
-        LoadVolume(file, false);
+        format_->LoadVolume(file, false);
         SetActivity(Activity::SearchingNewFiles, {});
     };
     for (const std::string& path : ownVolumes) {
@@ -385,7 +385,7 @@ void RecoverySet::Scan() {
                static_cast<uint32_t>(status_.dataBlocksAvailable);
     };
     if (blocksMissing()) {
-        SearchGaps();
+        format_->SearchGaps();
         NotifyStatus();
         if (searchesOtherFiles) {
             for (const std::string& path : otherFiles) {
@@ -419,7 +419,7 @@ void RecoverySet::Reverify() {
             // or its source file would stay unverified.
             if (file->kind == FileKind::Target) file->result = VerifyResult::NotVerified;
         } else if (file->kind == FileKind::Volume) {
-            ForgetVolume(*file);
+            format_->ForgetVolume(*file);
             file->result = VerifyResult::NotVerified;
             if (observer() && !file->flags.outOfVolumeList) observer()->ReportVolumeFile(*file);
         }

@@ -16,14 +16,8 @@
 namespace vantrove {
 
 // The kind of line shown for a source file.
-enum class SourceRowKind : int32_t {
-    Complete = 0,
-    Misnamed = 1,
-    Damaged = 2,
-    Missing = 3,
-    NotVerified = 4,
-    Repaired = 5,
-};
+// Numbered from 0 in this order.
+enum class SourceRowKind : int32_t { Complete, Misnamed, Damaged, Missing, NotVerified, Repaired };
 
 // The display code of a volume or checksum file line.
 enum class VolumeDisplayCode : int32_t {

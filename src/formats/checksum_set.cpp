@@ -16,82 +16,44 @@ constexpr size_t kHashBuffer = 1048576;
 
 }  // namespace
 
-std::unique_ptr<RecoverySet> ChecksumSet::Open(const std::string& path) {
-    if (status().state != RecoveryState::NothingLoaded) {
-        // A data file added by the user, once the list is known.
-        if (status().state == RecoveryState::Incomplete ||
-            status().state == RecoveryState::PartlyJoinable ||
-            status().state == RecoveryState::RepairPossible) {
-            ScanFile(MatchName(path), path, false);
-            NotifyStatus();
-        }
-        return nullptr;
-    }
-    const std::string name = FileNameOfPath(path);
-    const std::string setName = VolumeSetName(name);
-    SetFolderAndBaseName(FolderOfPath(path), setName.empty() ? name : setName);
-    BeginLoading(baseName_);
-
-    LoadVolume(KnownOrNewVolume(path), false);
-    if (status().state == RecoveryState::NeedMoreVolumes) {
-        NotifyStatus();
-        return nullptr;
-    }
-    if (std::unique_ptr<RecoverySet> replacement = TrySavedState()) return replacement;
-    Scan();
-    return nullptr;
+bool ChecksumSet::Described() const {
+    return set_.status().state != RecoveryState::NothingLoaded &&
+           set_.status().state != RecoveryState::NeedMoreVolumes;
 }
 
-std::unique_ptr<RecoverySet> ChecksumSet::TrySavedState() {
-    std::unique_ptr<ChecksumSet> fresh = NewEmptySet();
-    fresh->SetVerificationCache(&cache());
-    fresh->SetRepairOptions(repairOptions());
-    if (!fresh->LoadState(folder_ + baseName_) || !SameSetAs(*fresh)) return nullptr;
-    return fresh;
-}
-
-bool ChecksumSet::SameSetAs(const ChecksumSet& other) const {
-    if (other.formatKind() != formatKind() || other.folder_ != folder_ ||
-        other.baseName_ != baseName_ || other.entries_.size() != entries_.size()) {
+bool ChecksumSet::SameSetAs(const SetFormat& format) const {
+    const auto* theirs = dynamic_cast<const ChecksumSet*>(&format);
+    if (theirs == nullptr) return false;
+    const RecoverySet& other = theirs->set_;
+    if (other.formatKind() != set_.formatKind() || other.folder() != set_.folder() ||
+        other.baseName() != set_.baseName() || other.entries().size() != set_.entries().size()) {
         return false;
     }
-    for (size_t i = 0; i < entries_.size(); ++i) {
-        if (!SameEntry(*entries_[i], *other.entries_[i])) return false;
+    for (size_t i = 0; i < set_.entries().size(); ++i) {
+        if (!SameEntry(*set_.entries()[i], *other.entries()[i])) return false;
     }
     return true;
 }
 
-void ChecksumSet::Repair() {
-    RepairByRenaming();
-}
-
 bool ChecksumSet::LoadVolume(const SetFileRef& file, bool ignore) {
     if (ignore || !file) return false;
-    if (status().state != RecoveryState::NeedMoreVolumes) {
+    if (set_.status().state != RecoveryState::NeedMoreVolumes) {
         // The list is read once. The file that gave it stays the set's own
         // when a scan looks at it again (after a re-verification, or when it
         // changed on disk); any other list is of no use now.
         if (file->kind != FileKind::Volume || file->blocksTaken == 0) return false;
         file->result = VerifyResult::NotIntact;
-        if (observer()) observer()->ReportVolumeFile(*file);
+        if (set_.observer()) set_.observer()->ReportVolumeFile(*file);
         return true;
     }
-    file->kind = FileKind::Volume;
-    if (!file->open()) {
-        file->result = VerifyResult::Missing;
-        if (observer()) observer()->ReportVolumeFile(*file);
-        return false;
-    }
-    SetActivity(Activity::LoadingVolume, file->path);
-    SetProgress(0, std::max<uint64_t>(file->size, 1));
-    NotifyStatus();
+    if (!set_.BeginReadingVolume(file)) return false;
 
     std::vector<SourceFileEntryRef> entries;
     ChecksumListRead outcome = ReadChecksumList(
         *file, [this, &entries](std::string_view line) { return ParseListLine(line, entries); },
         [this](uint64_t position) {
-            ReportProgress(position);
-            return !StopRequested();
+            set_.ReportProgress(position);
+            return !set_.StopRequested();
         });
     file->close();
 
@@ -101,7 +63,7 @@ bool ChecksumSet::LoadVolume(const SetFileRef& file, bool ignore) {
         entries.clear();
         if (outcome == ChecksumListRead::Stopped) {
             file->result = VerifyResult::NotVerified;
-            if (observer()) observer()->ReportVolumeFile(*file);
+            if (set_.observer()) set_.observer()->ReportVolumeFile(*file);
             return false;
         }
         file->flags.damaged = true;
@@ -109,47 +71,47 @@ bool ChecksumSet::LoadVolume(const SetFileRef& file, bool ignore) {
     file->result = VerifyResult::NotIntact;
     file->blocksTaken = static_cast<uint32_t>(entries.size());
     file->flags.unused = entries.empty();
-    if (observer()) observer()->ReportVolumeFile(*file);
+    if (set_.observer()) set_.observer()->ReportVolumeFile(*file);
     if (entries.empty()) {
-        NotifyStatus();
+        set_.NotifyStatus();
         return false;
     }
     if (!TakeEntries(std::move(entries))) return false;
     ListLoaded();
-    MarkDescribed();
-    ReportAll();
-    NotifyStatus();
+    set_.MarkDescribed();
+    set_.ReportAll();
+    set_.NotifyStatus();
     return true;
 }
 
 bool ChecksumSet::TakeEntries(std::vector<SourceFileEntryRef> entries) {
-    SetEntries(std::move(entries));
-    SetBlockSize(0);
-    return FinishLoading();
+    set_.SetEntries(std::move(entries));
+    set_.SetBlockSize(0);
+    return set_.FinishLoading();
 }
 
 void ChecksumSet::StateLoaded() {
-    SetSetName(baseName_);
-    MarkDescribed();
-    UpdateState();
+    set_.SetSetName(set_.baseName());
+    set_.MarkDescribed();
+    set_.UpdateState();
 }
 
 bool ChecksumSet::TargetOutsideFolder(const SetFile& file) const {
-    return file.kind == FileKind::Target && PathLeavesFolder(file.path, folder_);
+    return file.kind == FileKind::Target && PathLeavesFolder(file.path, set_.folder());
 }
 
 ChecksumSet::Hashing ChecksumSet::HashWholeFile(SetFile& file, ChecksumOfFile& hash) {
     const uint64_t size = file.size;
     std::vector<uint8_t> buffer(static_cast<size_t>(std::min<uint64_t>(size, kHashBuffer)));
-    SetProgress(0, size);
+    set_.SetProgress(0, size);
     uint64_t position = 0;
     while (position < size) {
         const size_t length = static_cast<size_t>(std::min<uint64_t>(size - position, kHashBuffer));
         if (!file.read(position, buffer.data(), length)) return Hashing::ReadFailed;
         HashUpdate(hash, buffer.data(), length);
         position += length;
-        ReportProgress(position);
-        if (StopRequested() && position < size) return Hashing::Stopped;
+        set_.ReportProgress(position);
+        if (set_.StopRequested() && position < size) return Hashing::Stopped;
     }
     HashFinish(hash);
     return Hashing::Done;
@@ -193,7 +155,7 @@ void ChecksumSet::VerifyDataFile(const SetFileRef& file, SourceFileEntry*& entry
         return;
     }
     SourceFileEntry* match = nullptr;
-    for (const SourceFileEntryRef& entry : entries_) {
+    for (const SourceFileEntryRef& entry : set_.entries()) {
         if (entry->blockCount == 1 && !entry->foundBlocks[0].file && HashMatches(*entry, hash)) {
             match = entry.get();
             break;
@@ -209,7 +171,7 @@ void ChecksumSet::VerifyDataFile(const SetFileRef& file, SourceFileEntry*& entry
     }
     entryOut = match;
     outcome = DataFileOutcome::IntactCopy;
-    LocateBlock(*match, 0, file, 0);
+    set_.LocateBlock(*match, 0, file, 0);
     match->foundBlocks[0].length = file->size;
     match->dirty = true;
 }
@@ -233,18 +195,59 @@ std::string ListSetName(const std::string& fileName, const char* extension) {
     return fileName.substr(0, fileName.size() - n);
 }
 
-bool ChecksumSet::ReadStateEntries(StateReader& reader,
-                                   bool (*named)(const SourceFileEntry& entry)) {
+void ChecksumSet::AddListedEntry(std::vector<SourceFileEntryRef>& entries,
+                                 std::shared_ptr<ListLineDescription> description,
+                                 bool empty) const {
+    auto entry = std::make_shared<SourceFileEntry>();
+    description->name = StoredName(description->name);
+    entry->name = description->name;
+    entry->blockCount = empty ? 0 : 1;
+    entry->Description(kind_.slot) = std::move(description);
+    entries.push_back(std::move(entry));
+}
+
+std::string ChecksumSet::VolumeSetName(const std::string& fileName) const {
+    return ListSetName(fileName, kind_.listExtension);
+}
+
+bool ChecksumSet::SaveState(const std::string& setPath) {
+    if (set_.entries().empty()) return false;
+    return set_.SaveStateFile(setPath + kind_.stateExtension, kind_.stateTag, 0,
+                              [this](StateWriter& writer) {
+                                  WriteListState(writer);
+                                  writer.WriteU32(static_cast<uint32_t>(set_.entries().size()));
+                                  for (const SourceFileEntryRef& entry : set_.entries()) {
+                                      WriteEntryReference(writer, entry.get());
+                                  }
+                              });
+}
+
+bool ChecksumSet::LoadState(const std::string& setPath) {
+    uint64_t secondValue = 0;
+    auto readPart = [this](StateReader& reader) -> bool {
+        ReadListState(reader);
+        return ReadStateEntries(reader);
+    };
+    if (!set_.LoadStateFile(setPath + kind_.stateExtension, kind_.stateTag, secondValue,
+                            kind_.readDescription, readPart)) {
+        return false;
+    }
+    StateLoaded();
+    return true;
+}
+
+bool ChecksumSet::ReadStateEntries(StateReader& reader) {
     const uint32_t count = reader.ReadU32();
     if (reader.failed() || count == 0 || count > reader.remaining() / 4) return false;
     std::vector<SourceFileEntryRef> entries;
     for (uint32_t i = 0; i < count; ++i) {
         SourceFileEntryRef entry;
         if (!ReadEntryReference(reader, entry) || !entry) return false;
-        if (entry->blockCount > 1 || !named(*entry)) return false;
+        const ListLineDescription* line = LineOf<ListLineDescription>(*entry);
+        if (entry->blockCount > 1 || line == nullptr || line->name != entry->name) return false;
         entries.push_back(std::move(entry));
     }
-    SetEntries(std::move(entries));
+    set_.SetEntries(std::move(entries));
     return !reader.failed();
 }
 

@@ -15,7 +15,7 @@
 // its entry's target path keeps the name as written, so the repair never
 // renames a file to it.
 //
-// Used by the verification worker only, like every RecoverySet.
+// Owned by its RecoverySet, used on the set's thread only.
 
 #include <cstdint>
 #include <memory>
@@ -24,7 +24,9 @@
 #include <vector>
 
 #include "core/md5.h"
+#include "engine/file_description.h"
 #include "engine/recovery_set.h"
+#include "engine/set_format.h"
 #include "core/stored_name.h"
 
 namespace vantrove {
@@ -33,6 +35,21 @@ namespace vantrove {
 // (compared without regard to case), or empty when it does not end so.
 std::string ListSetName(const std::string& fileName, const char* extension);
 
+// One line of a checksum list: the name as written, and (in the format's
+// own description) the hash.
+struct ListLineDescription : FileDescription {
+    std::string name;
+};
+
+// What tells one kind of checksum list from another.
+struct ChecksumListKind {
+    const char* listExtension;   // of the list file, e.g. ".sfv"
+    const char* stateExtension;  // of its saved state
+    const char* stateTag;        // the saved state's magic
+    DescriptionSlot slot;        // where an entry keeps its line
+    StateReader::DescriptionReader readDescription;
+};
+
 // The hash of a whole data file, in the form the format compares.
 struct ChecksumOfFile {
     uint32_t crc = 0;
@@ -40,21 +57,31 @@ struct ChecksumOfFile {
     Md5Digest md5;          // set when the file is done
 };
 
-class ChecksumSet : public RecoverySet {
+class ChecksumSet : public SetFormat {
   public:
-    using RecoverySet::RecoverySet;
+    ChecksumSet(RecoverySet& set, const ChecksumListKind& kind) : set_(set), kind_(kind) {}
 
-    std::unique_ptr<RecoverySet> Open(const std::string& path) override;
-    void Repair() override;
-    bool SearchesOtherFiles() const override { return false; }
-    bool TriesForeignVolumes() const override { return false; }
+    // SetFormat
+    // The name without the list's extension (either case) when it ends so,
+    // else empty.
+    std::string VolumeSetName(const std::string& fileName) const override;
     // Reads the list; does nothing when `ignore` is set or the set already
     // has its entries.
     bool LoadVolume(const SetFileRef& file, bool ignore) override;
+    // Another list given to an open set is looked at as a data file.
+    bool TakesMoreVolumes() const override { return false; }
+    bool Described() const override;
+    bool SearchesOtherFiles() const override { return false; }
+    bool TriesForeignVolumes() const override { return false; }
     void VerifyDataFile(const SetFileRef& file, SourceFileEntry*& entryOut, DataFileOutcome& outcome,
                         bool checkOnly) override;
-    void MapBlocksToTarget(SourceFileEntry&) override {}
-    void ClearTargetBlocks(SourceFileEntry&) override {}
+    // A list holds no recovery data: its repair only renames.
+    bool HasRecoveryData() const override { return false; }
+    // True when both lists name the same files with the same hashes.
+    bool SameSetAs(const SetFormat& other) const override;
+    // The entries, each with its line, after what WriteListState adds.
+    bool SaveState(const std::string& setPath) override;
+    bool LoadState(const std::string& setPath) override;
 
     // The whole-file check used when a file is verified again: hashes `file`
     // (open) and compares it with `entry`. `stopped` tells that the hashing
@@ -70,29 +97,42 @@ class ChecksumSet : public RecoverySet {
     virtual void HashFinish(ChecksumOfFile& hash) const {}
     // True when `entry` carries the hash `hash`.
     virtual bool HashMatches(const SourceFileEntry& entry, const ChecksumOfFile& hash) const = 0;
-    // A fresh, empty set of the same format (for the saved state).
-    virtual std::unique_ptr<ChecksumSet> NewEmptySet() const = 0;
-    // Reads the saved state under the set path `setPath` into this fresh set.
-    virtual bool LoadState(const std::string& setPath) = 0;
     // True when both entries describe the same file (name and hash).
     virtual bool SameEntry(const SourceFileEntry& a, const SourceFileEntry& b) const = 0;
     // Called after the entries of a list were taken.
     virtual void ListLoaded() {}
 
+    // What the format keeps in its saved state before the entries.
+    virtual void WriteListState(StateWriter& writer) const {}
+    virtual void ReadListState(StateReader& reader) {}
+
+    // Appends the entry of one parsed line: `description` holds the line's
+    // name (made a stored name here) and hash; `empty` tells that the hash
+    // is that of an empty file (no data to find; a missing one is made again).
+    void AddListedEntry(std::vector<SourceFileEntryRef>& entries,
+                        std::shared_ptr<ListLineDescription> description, bool empty) const;
+    // The line of `entry`, as the format's `Description`; null when the
+    // entry holds no line of this kind of list.
+    template <class Description>
+    const Description* LineOf(const SourceFileEntry& entry) const {
+        return dynamic_cast<const Description*>(entry.Description(kind_.slot).get());
+    }
+
     // Gives the entries of a freshly read list (or saved state) the targets
     // that need care (unusual names), then finishes loading.
     bool TakeEntries(std::vector<SourceFileEntryRef> entries);
+
+    RecoverySet& set_;
+
+  private:
     // After a saved state was read: the set is ready for its scan.
     void StateLoaded();
     // Reads the entries of a saved state (a count, then the entry
-    // references) and takes them. Every entry must be one block whose
-    // description of this format (`named` tells) carries the entry's name.
-    bool ReadStateEntries(StateReader& reader,
-                          bool (*named)(const SourceFileEntry& entry));
+    // references) and takes them. Every entry must be one block whose line
+    // carries the entry's name.
+    bool ReadStateEntries(StateReader& reader);
 
-  private:
-    std::unique_ptr<RecoverySet> TrySavedState();
-    bool SameSetAs(const ChecksumSet& other) const;
+    const ChecksumListKind& kind_;
     // Hashes the whole open file with progress.
     enum class Hashing { Done, Stopped, ReadFailed };
     Hashing HashWholeFile(SetFile& file, ChecksumOfFile& hash);

@@ -9,9 +9,6 @@
 namespace vantrove {
 namespace {
 
-constexpr const char* kStateTag = "VT5";
-constexpr const char* kListExtension = ".md5";
-
 FileDescriptionRef ReadMd5Description(DescriptionSlot slot, StateReader& reader) {
     if (slot != DescriptionSlot::Md5ListEntry) return nullptr;
     auto description = std::make_shared<Md5ListEntryDescription>();
@@ -20,6 +17,9 @@ FileDescriptionRef ReadMd5Description(DescriptionSlot slot, StateReader& reader)
     return description;
 }
 
+const ChecksumListKind kMd5List = {".md5", kStateExtensionMd5, "VT5", DescriptionSlot::Md5ListEntry,
+                                    ReadMd5Description};
+
 }  // namespace
 
 void Md5ListEntryDescription::WriteState(StateWriter& writer) const {
@@ -27,16 +27,11 @@ void Md5ListEntryDescription::WriteState(StateWriter& writer) const {
     writer.WriteString(name);
 }
 
-Md5ChecksumSet::Md5ChecksumSet(SetObserver* observer, const StopFlag* stopFlag)
-    : ChecksumSet(FormatKind::Md5, observer, stopFlag) {}
-
-const Md5ListEntryDescription* Md5ChecksumSet::DescriptionOf(const SourceFileEntry& entry) {
-    return dynamic_cast<const Md5ListEntryDescription*>(
-        entry.Description(DescriptionSlot::Md5ListEntry).get());
+std::unique_ptr<RecoverySet> NewMd5Set(SetObserver* observer, const StopFlag* stopFlag) {
+    return MakeRecoverySet<Md5ChecksumSet>(FormatKind::Md5, observer, stopFlag);
 }
 
-std::string Md5ChecksumSet::VolumeSetName(const std::string& fileName) const {
-    return ListSetName(fileName, kListExtension);
+Md5ChecksumSet::Md5ChecksumSet(RecoverySet& set) : ChecksumSet(set, kMd5List) {
 }
 
 std::string Md5ChecksumSet::CreatorText() const {
@@ -49,14 +44,9 @@ bool Md5ChecksumSet::ParseListLine(std::string_view line,
     const int32_t style = ParseMd5Line(line, description->name, description->digest);
     if (style == kMd5StyleNone) return false;
     md5LineStyle_ = style;
-    auto entry = std::make_shared<SourceFileEntry>();
-    description->name = StoredName(description->name);
-    entry->name = description->name;
-    // The hash of nothing lists an empty file: it has no data to find,
-    // and a missing one is made again.
-    entry->blockCount = description->digest == Md5Of(nullptr, 0) ? 0 : 1;
-    entry->Description(DescriptionSlot::Md5ListEntry) = std::move(description);
-    entries.push_back(std::move(entry));
+    // The hash of nothing lists an empty file.
+    const bool empty = description->digest == Md5Of(nullptr, 0);
+    AddListedEntry(entries, std::move(description), empty);
     return true;
 }
 
@@ -68,45 +58,27 @@ void Md5ChecksumSet::HashFinish(ChecksumOfFile& hash) const {
     hash.md5 = hash.md5Context.Final();
 }
 
+void Md5ChecksumSet::WriteListState(StateWriter& writer) const {
+    writer.WriteI32(md5LineStyle_);
+}
+
+void Md5ChecksumSet::ReadListState(StateReader& reader) {
+    md5LineStyle_ = reader.ReadI32();
+}
+
 bool Md5ChecksumSet::HashMatches(const SourceFileEntry& entry, const ChecksumOfFile& hash) const {
-    const Md5ListEntryDescription* description = DescriptionOf(entry);
+    const Md5ListEntryDescription* description = LineOf<Md5ListEntryDescription>(entry);
     return description && description->digest == hash.md5;
 }
 
-std::unique_ptr<ChecksumSet> Md5ChecksumSet::NewEmptySet() const {
-    return std::make_unique<Md5ChecksumSet>(observer(), stopFlag());
+std::unique_ptr<SetFormat> Md5ChecksumSet::NewFormatFor(RecoverySet& set) const {
+    return std::make_unique<Md5ChecksumSet>(set);
 }
 
 bool Md5ChecksumSet::SameEntry(const SourceFileEntry& a, const SourceFileEntry& b) const {
-    const Md5ListEntryDescription* da = DescriptionOf(a);
-    const Md5ListEntryDescription* db = DescriptionOf(b);
+    const Md5ListEntryDescription* da = LineOf<Md5ListEntryDescription>(a);
+    const Md5ListEntryDescription* db = LineOf<Md5ListEntryDescription>(b);
     return da && db && da->digest == db->digest && da->name == db->name && a.name == b.name;
-}
-
-bool Md5ChecksumSet::SaveState(const std::string& setPath) {
-    if (entries_.empty()) return false;
-    return SaveStateFile(setPath + kStateExtensionMd5, kStateTag, 0, [this](StateWriter& writer) {
-        writer.WriteI32(md5LineStyle_);
-        writer.WriteU32(static_cast<uint32_t>(entries_.size()));
-        for (const SourceFileEntryRef& entry : entries_) WriteEntryReference(writer, entry.get());
-    });
-}
-
-bool Md5ChecksumSet::LoadState(const std::string& setPath) {
-    uint64_t secondValue = 0;
-    auto readPart = [this](StateReader& reader) -> bool {
-        md5LineStyle_ = reader.ReadI32();
-        return ReadStateEntries(reader, [](const SourceFileEntry& entry) {
-            const Md5ListEntryDescription* description = DescriptionOf(entry);
-            return description != nullptr && description->name == entry.name;
-        });
-    };
-    if (!LoadStateFile(setPath + kStateExtensionMd5, kStateTag, secondValue, ReadMd5Description,
-                       readPart)) {
-        return false;
-    }
-    StateLoaded();
-    return true;
 }
 
 }  // namespace vantrove

@@ -18,32 +18,31 @@
 namespace vantrove {
 
 // One line of an MD5 list: the digest and the name as written.
-struct Md5ListEntryDescription : FileDescription {
+struct Md5ListEntryDescription : ListLineDescription {
     Md5Digest digest;
-    std::string name;
     void WriteState(StateWriter& writer) const override;
 };
 
-class Md5ChecksumSet : public ChecksumSet {
-  public:
-    Md5ChecksumSet(SetObserver* observer, const StopFlag* stopFlag);
+// A recovery set of one MD5 list, not yet loaded.
+std::unique_ptr<RecoverySet> NewMd5Set(SetObserver* observer, const StopFlag* stopFlag);
 
-    bool SaveState(const std::string& setPath) override;
-    // The name without ".md5" (either case) when it ends so, else empty.
-    std::string VolumeSetName(const std::string& fileName) const override;
+class Md5ChecksumSet final : public ChecksumSet {
+  public:
+    explicit Md5ChecksumSet(RecoverySet& set);
+
+    std::unique_ptr<SetFormat> NewFormatFor(RecoverySet& set) const override;
     // The program that writes lines of `md5LineStyle`; "unknown" before any.
     std::string CreatorText() const override;
 
     int32_t md5LineStyle() const { return md5LineStyle_; }
-    static const Md5ListEntryDescription* DescriptionOf(const SourceFileEntry& entry);
 
   protected:
+    void WriteListState(StateWriter& writer) const override;
+    void ReadListState(StateReader& reader) override;
     bool ParseListLine(std::string_view line, std::vector<SourceFileEntryRef>& entries) override;
     void HashUpdate(ChecksumOfFile& hash, const void* data, size_t length) const override;
     void HashFinish(ChecksumOfFile& hash) const override;
     bool HashMatches(const SourceFileEntry& entry, const ChecksumOfFile& hash) const override;
-    std::unique_ptr<ChecksumSet> NewEmptySet() const override;
-    bool LoadState(const std::string& setPath) override;
     bool SameEntry(const SourceFileEntry& a, const SourceFileEntry& b) const override;
 
   private:

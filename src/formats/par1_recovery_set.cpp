@@ -65,8 +65,11 @@ void Par1EntryDescription::WriteState(StateWriter& writer) const {
     writer.WriteString(name);
 }
 
-Par1RecoverySet::Par1RecoverySet(SetObserver* observer, const StopFlag* stopFlag)
-    : ParityRecoverySet(FormatKind::Par1, observer, stopFlag) {}
+std::unique_ptr<RecoverySet> NewPar1Set(SetObserver* observer, const StopFlag* stopFlag) {
+    return MakeRecoverySet<Par1RecoverySet>(FormatKind::Par1, observer, stopFlag);
+}
+
+Par1RecoverySet::Par1RecoverySet(RecoverySet& set) : set_(set) {}
 
 const Par1EntryDescription* Par1RecoverySet::DescriptionOf(const SourceFileEntry& entry) {
     return dynamic_cast<const Par1EntryDescription*>(
@@ -84,84 +87,28 @@ std::string Par1RecoverySet::CreatorText() const {
 // ---------------------------------------------------------------------------
 // Opening
 
-std::unique_ptr<RecoverySet> Par1RecoverySet::Open(const std::string& path) {
-    const std::string name = FileNameOfPath(path);
-    const std::string setName = VolumeSetName(name);
-
-    if (status().state != RecoveryState::NothingLoaded) {
-        if (!setName.empty()) {
-            const bool hadList = hasFileList_;
-            SetFileRef file = KnownOrNewVolume(path);
-            if (file->result == VerifyResult::NotVerified ||
-                file->result == VerifyResult::Missing) {
-                LoadVolume(file, false);
-            }
-            NotifyStatus();
-            if (!hadList && hasFileList_) return ListObtained();
-        } else if (status().state == RecoveryState::Incomplete ||
-                   status().state == RecoveryState::PartlyJoinable ||
-                   status().state == RecoveryState::RepairPossible) {
-            ScanFile(MatchName(path), path, false);
-            NotifyStatus();
-        }
-        return nullptr;
-    }
-
-    SetFolderAndBaseName(FolderOfPath(path), setName.empty() ? name : setName);
-    BeginLoading(baseName_);
-    LoadVolume(KnownOrNewVolume(path), false);
-    if (!hasFileList_ && !setName.empty()) LoadFolderVolumes(setName);
-    NotifyStatus();
-    if (!hasFileList_) return nullptr;
-    return ListObtained();
-}
-
 void Par1RecoverySet::LoadFolderVolumes(const std::string& setName) {
-    const std::string folder = folder_.empty() ? std::string("./") : folder_;
-    DIR* dir = opendir(folder.c_str());
-    if (!dir) return;
-    while (struct dirent* entry = readdir(dir)) {
-        if (hasFileList_ || StopRequested()) break;
-        const std::string found = entry->d_name;
-        // "<set name>.p??", compared without regard to case.
-        if (found.size() != setName.size() + 4 ||
-            !EqualNoCase(std::string_view(found).substr(0, setName.size()), setName) ||
-            !EqualNoCase(std::string_view(found).substr(setName.size(), 2), ".p")) {
-            continue;
-        }
-        if (!EqualNoCase(VolumeSetName(found), setName)) continue;
-        const std::string foundPath = folder_ + found;
-        struct stat st;
-        if (stat(foundPath.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) continue;
-        SetFileRef file = KnownOrNewVolume(foundPath);
+    for (const std::string& path : set_.VolumesNamed(setName)) {
+        if (hasFileList_ || set_.StopRequested()) break;
+        SetFileRef file = set_.KnownOrNewVolume(path);
         if (file->result != VerifyResult::NotVerified) continue;  // read already
         LoadVolume(file, false);
     }
-    closedir(dir);
 }
 
-std::unique_ptr<RecoverySet> Par1RecoverySet::ListObtained() {
-    if (std::unique_ptr<RecoverySet> replacement = TrySavedState()) return replacement;
-    Scan();
-    return nullptr;
+std::unique_ptr<SetFormat> Par1RecoverySet::NewFormatFor(RecoverySet& set) const {
+    return std::make_unique<Par1RecoverySet>(set);
 }
 
-std::unique_ptr<RecoverySet> Par1RecoverySet::TrySavedState() {
-    if (baseName_.empty()) return nullptr;
-    auto fresh = std::make_unique<Par1RecoverySet>(observer(), stopFlag());
-    fresh->SetVerificationCache(&cache());
-    fresh->SetRepairOptions(repairOptions());
-    if (!fresh->LoadState(folder_ + baseName_ + kStateExtensionPar1)) return nullptr;
-    if (!SameSetAs(*fresh)) return nullptr;
-    return fresh;
-}
-
-bool Par1RecoverySet::SameSetAs(const Par1RecoverySet& other) const {
-    return other.formatKind() == FormatKind::Par1 && other.folder_ == folder_ &&
-           other.baseName_ == baseName_ && other.entries_.size() == entries_.size() &&
-           other.status().blockSize == status().blockSize &&
-           other.status().totalSourceSize == status().totalSourceSize &&
-           other.protectedEntries_ == protectedEntries_;
+bool Par1RecoverySet::SameSetAs(const SetFormat& format) const {
+    const auto* theirs = dynamic_cast<const Par1RecoverySet*>(&format);
+    if (theirs == nullptr) return false;
+    const RecoverySet& other = theirs->set_;
+    return other.formatKind() == FormatKind::Par1 && other.folder() == set_.folder() &&
+           other.baseName() == set_.baseName() && other.entries().size() == set_.entries().size() &&
+           other.status().blockSize == set_.status().blockSize &&
+           other.status().totalSourceSize == set_.status().totalSourceSize &&
+           theirs->protectedEntries_ == protectedEntries_;
 }
 
 // ---------------------------------------------------------------------------
@@ -169,7 +116,7 @@ bool Par1RecoverySet::SameSetAs(const Par1RecoverySet& other) const {
 
 Par1RecoverySet::ControlHash Par1RecoverySet::CheckControlHash(SetFile& file, const Md5Digest& expected) {
     const uint64_t size = file.size;
-    SetProgress(0, size);
+    set_.SetProgress(0, size);
     Md5Context md5;
     std::vector<uint8_t> buffer(static_cast<size_t>(std::min<uint64_t>(size, kHashBuffer)));
     uint64_t position = kPar1ControlHashStart;
@@ -178,23 +125,14 @@ Par1RecoverySet::ControlHash Par1RecoverySet::CheckControlHash(SetFile& file, co
         if (!file.read(position, buffer.data(), length)) return ControlHash::Interrupted;
         md5.Update(buffer.data(), length);
         position += length;
-        ReportProgress(position);
-        if (StopRequested() && position < size) return ControlHash::Interrupted;
+        set_.ReportProgress(position);
+        if (set_.StopRequested() && position < size) return ControlHash::Interrupted;
     }
     return md5.Final() == expected ? ControlHash::Matches : ControlHash::Differs;
 }
 
 bool Par1RecoverySet::LoadVolume(const SetFileRef& file, bool deferHashCheck) {
-    if (!file) return false;
-    file->kind = FileKind::Volume;
-    if (!file->open()) {
-        file->result = VerifyResult::Missing;
-        if (observer()) observer()->ReportVolumeFile(*file);
-        return false;
-    }
-    SetActivity(Activity::LoadingVolume, file->path);
-    SetProgress(0, std::max<uint64_t>(file->size, 1));
-    NotifyStatus();
+    if (!file || !set_.BeginReadingVolume(file)) return false;
 
     // How the file ends: used, read but of no use, damaged, or not read.
     enum class Outcome { Used, Unused, Damaged, Interrupted };
@@ -207,8 +145,8 @@ bool Par1RecoverySet::LoadVolume(const SetFileRef& file, bool deferHashCheck) {
             file->flags.damaged = outcome == Outcome::Damaged;
             file->flags.unused = outcome != Outcome::Used;
         }
-        if (observer()) observer()->ReportVolumeFile(*file);
-        NotifyStatus();
+        if (set_.observer()) set_.observer()->ReportVolumeFile(*file);
+        set_.NotifyStatus();
         return outcome == Outcome::Used;
     };
 
@@ -243,7 +181,7 @@ bool Par1RecoverySet::LoadVolume(const SetFileRef& file, bool deferHashCheck) {
 
     bool brought = false;
     if (header.volumeNumber != 0 && header.dataOffset != 0 &&
-        header.dataSize == (firstList ? list.blockSize : status().blockSize)) {
+        header.dataSize == (firstList ? list.blockSize : set_.status().blockSize)) {
         if (deferHashCheck) {
             const ControlHash check = CheckControlHash(*file, header.controlHash);
             if (check == ControlHash::Interrupted) return finish(Outcome::Interrupted);
@@ -257,26 +195,26 @@ bool Par1RecoverySet::LoadVolume(const SetFileRef& file, bool deferHashCheck) {
     hash16kUntrusted_ = header.generator == kPar1UntrustedHashGenerator;
     if (firstList) {
         protectedEntries_ = std::move(list.protectedBytes);
-        SetEntries(EntriesOf(list));
-        SetBlockSize(list.blockSize);
-        if (!FinishLoading()) {
-            entries_.clear();
+        set_.SetEntries(EntriesOf(list));
+        set_.SetBlockSize(list.blockSize);
+        if (!set_.FinishLoading()) {
+            set_.ForgetEntries();
             protectedEntries_.clear();
             return finish(Outcome::Unused);
         }
         hasFileList_ = true;
-        MarkDescribed();
+        set_.MarkDescribed();
     }
     if (brought) {
         const uint32_t exponent = static_cast<uint32_t>(header.volumeNumber - 1);
         if (!volumes_.count(exponent)) {
-            volumes_[exponent] = DataBlock{file, header.dataOffset, status().blockSize};
+            volumes_[exponent] = DataBlock{file, header.dataOffset, set_.status().blockSize};
             ++file->blocksTaken;
         }
-        SetRecoveryBlocksAvailable(static_cast<int32_t>(volumes_.size()));
+        set_.SetRecoveryBlocksAvailable(static_cast<int32_t>(volumes_.size()));
     }
     const bool used = finish(Outcome::Used);
-    if (firstList) ReportAll();
+    if (firstList) set_.ReportAll();
     return used;
 }
 
@@ -289,14 +227,14 @@ void Par1RecoverySet::ForgetVolume(SetFile& file) {
         }
     }
     file.blocksTaken = 0;
-    SetRecoveryBlocksAvailable(static_cast<int32_t>(volumes_.size()));
+    set_.SetRecoveryBlocksAvailable(static_cast<int32_t>(volumes_.size()));
 }
 
 // ---------------------------------------------------------------------------
 // Matching data files
 
 bool Par1RecoverySet::TargetOutsideFolder(const SetFile& file) const {
-    return file.kind == FileKind::Target && PathLeavesFolder(file.path, folder_);
+    return file.kind == FileKind::Target && PathLeavesFolder(file.path, set_.folder());
 }
 
 void Par1RecoverySet::VerifyDataFile(const SetFileRef& file, SourceFileEntry*& entryOut,
@@ -316,12 +254,12 @@ void Par1RecoverySet::VerifyDataFile(const SetFileRef& file, SourceFileEntry*& e
     // A whole-file comparison is all there is: the check is always full.
     file->flags.formatFlag = false;
     const uint64_t size = file->size;
-    SetProgress(0, std::max<uint64_t>(size, 1));
+    set_.SetProgress(0, std::max<uint64_t>(size, 1));
     auto firstFrom = [this, size](size_t from, auto&& wanted) -> size_t {
-        for (size_t i = from; i < entries_.size(); ++i) {
-            if (entries_[i]->size == size && wanted(*entries_[i])) return i;
+        for (size_t i = from; i < set_.entries().size(); ++i) {
+            if (set_.entries()[i]->size == size && wanted(*set_.entries()[i])) return i;
         }
-        return entries_.size();
+        return set_.entries().size();
     };
     if (size == 0) {
         // An empty file is the listed empty file of its own name and no
@@ -332,7 +270,7 @@ void Par1RecoverySet::VerifyDataFile(const SetFileRef& file, SourceFileEntry*& e
             entryOut = expected;
             outcome = DataFileOutcome::IntactCopy;
             file->result = VerifyResult::NotIntact;
-            LocateBlock(*expected, 0, file, 0);
+            set_.LocateBlock(*expected, 0, file, 0);
             expected->foundBlocks[0].length = 0;
             return;
         }
@@ -341,7 +279,7 @@ void Par1RecoverySet::VerifyDataFile(const SetFileRef& file, SourceFileEntry*& e
         return;
     }
     size_t start = firstFrom(0, [](const SourceFileEntry&) { return true; });
-    if (start == entries_.size()) {
+    if (start == set_.entries().size()) {
         file->result = VerifyResult::NotIntact;
         recordAgainstExpected();
         return;
@@ -363,7 +301,7 @@ void Par1RecoverySet::VerifyDataFile(const SetFileRef& file, SourceFileEntry*& e
     };
     if (trustHead) {
         start = firstFrom(start, headMatches);
-        if (start == entries_.size()) {
+        if (start == set_.entries().size()) {
             file->result = VerifyResult::NotIntact;
             recordAgainstExpected();
             return;
@@ -371,7 +309,7 @@ void Par1RecoverySet::VerifyDataFile(const SetFileRef& file, SourceFileEntry*& e
     }
 
     uint64_t position = headLength;
-    ReportProgress(position);
+    set_.ReportProgress(position);
     while (position < size) {
         const size_t length = static_cast<size_t>(std::min<uint64_t>(size - position, kHashBuffer));
         if (!file->read(position, buffer.data(), length)) {
@@ -380,8 +318,8 @@ void Par1RecoverySet::VerifyDataFile(const SetFileRef& file, SourceFileEntry*& e
         }
         md5.Update(buffer.data(), length);
         position += length;
-        ReportProgress(position);
-        if (StopRequested() && position < size) {
+        set_.ReportProgress(position);
+        if (set_.StopRequested() && position < size) {
             file->result = VerifyResult::NotVerified;
             return;
         }
@@ -393,7 +331,7 @@ void Par1RecoverySet::VerifyDataFile(const SetFileRef& file, SourceFileEntry*& e
     };
     const size_t found = firstFrom(start, matches);
     file->result = VerifyResult::NotIntact;
-    SourceFileEntry* match = found < entries_.size() ? entries_[found].get() : nullptr;
+    SourceFileEntry* match = found < set_.entries().size() ? set_.entries()[found].get() : nullptr;
     if (match && expected && expected != match && matches(*expected)) match = expected;
     if (!match) {
         recordAgainstExpected();
@@ -401,7 +339,7 @@ void Par1RecoverySet::VerifyDataFile(const SetFileRef& file, SourceFileEntry*& e
     }
     entryOut = match;
     outcome = DataFileOutcome::IntactCopy;
-    LocateBlock(*match, 0, file, 0);
+    set_.LocateBlock(*match, 0, file, 0);
     match->foundBlocks[0].length = size;
 }
 
@@ -427,8 +365,8 @@ bool Par1RecoverySet::CheckWholeFile(SetFile& file, const SourceFileEntry& entry
             !(md5.Final() == description->hash16k)) {
             return false;
         }
-        ReportProgress(position);
-        if (StopRequested() && position < file.size) {
+        set_.ReportProgress(position);
+        if (set_.StopRequested() && position < file.size) {
             stopped = true;
             return false;
         }
@@ -441,12 +379,12 @@ bool Par1RecoverySet::CheckWholeFile(SetFile& file, const SourceFileEntry& entry
 
 bool Par1RecoverySet::SaveState(const std::string& setPath) {
     if (!hasFileList_) return false;
-    return SaveStateFile(setPath + kStateExtensionPar1, kStateTag, status().totalSourceSize,
+    return set_.SaveStateFile(setPath + kStateExtensionPar1, kStateTag, set_.status().totalSourceSize,
                          [this](StateWriter& writer) {
                              writer.WriteU32(static_cast<uint32_t>(protectedEntries_.size()));
                              writer.WriteBytes(protectedEntries_.data(), protectedEntries_.size());
-                             writer.WriteU32(static_cast<uint32_t>(entries_.size()));
-                             for (const SourceFileEntryRef& entry : entries_) {
+                             writer.WriteU32(static_cast<uint32_t>(set_.entries().size()));
+                             for (const SourceFileEntryRef& entry : set_.entries()) {
                                  WriteEntryReference(writer, entry.get());
                              }
                              writer.WriteU32(static_cast<uint32_t>(volumes_.size()));
@@ -464,7 +402,8 @@ bool Par1RecoverySet::SaveState(const std::string& setPath) {
                          });
 }
 
-bool Par1RecoverySet::LoadState(const std::string& key) {
+bool Par1RecoverySet::LoadState(const std::string& setPath) {
+    const std::string key = setPath + kStateExtensionPar1;
     uint64_t secondValue = 0;
     std::map<uint32_t, DataBlock> volumes;
     std::vector<uint8_t> protectedEntries;
@@ -509,39 +448,39 @@ bool Par1RecoverySet::LoadState(const std::string& key) {
         }
         untrusted = reader.ReadU32();
         generator = reader.ReadU32();
-        SetEntries(std::move(entries));
+        set_.SetEntries(std::move(entries));
         return !reader.failed();
     };
-    if (!LoadStateFile(key, kStateTag, secondValue, ReadPar1Description, readPart)) return false;
+    if (!set_.LoadStateFile(key, kStateTag, secondValue, ReadPar1Description, readPart)) return false;
 
     // The saved list must describe the saved entries.
     Par1FileList list;
-    if (!ParsePar1FileList(protectedEntries.data(), protectedEntries.size(), entries_.size(),
+    if (!ParsePar1FileList(protectedEntries.data(), protectedEntries.size(), set_.entries().size(),
                            list) ||
         list.protectedBytes.size() != protectedEntries.size() ||
-        list.entries.size() != entries_.size() || list.blockSize != status().blockSize ||
-        list.totalSize != status().totalSourceSize || secondValue != status().totalSourceSize) {
+        list.entries.size() != set_.entries().size() || list.blockSize != set_.status().blockSize ||
+        list.totalSize != set_.status().totalSourceSize || secondValue != set_.status().totalSourceSize) {
         return false;
     }
-    for (size_t i = 0; i < entries_.size(); ++i) {
-        const Par1EntryDescription* d = DescriptionOf(*entries_[i]);
+    for (size_t i = 0; i < set_.entries().size(); ++i) {
+        const Par1EntryDescription* d = DescriptionOf(*set_.entries()[i]);
         if (d->size != list.entries[i].size || !(d->hash == list.entries[i].hash) ||
             !(d->hash16k == list.entries[i].hash16k) || d->name != list.entries[i].name) {
             return false;
         }
     }
     for (const auto& [exponent, block] : volumes) {
-        if (block.length != status().blockSize) return false;
+        if (block.length != set_.status().blockSize) return false;
     }
     protectedEntries_ = std::move(protectedEntries);
     volumes_ = std::move(volumes);
     hash16kUntrusted_ = untrusted != 0;
     generator_ = generator;
     hasFileList_ = true;
-    SetRecoveryBlocksAvailable(static_cast<int32_t>(volumes_.size()));
-    SetSetName(baseName_);
-    MarkDescribed();
-    UpdateState();
+    set_.SetRecoveryBlocksAvailable(static_cast<int32_t>(volumes_.size()));
+    set_.SetSetName(set_.baseName());
+    set_.MarkDescribed();
+    set_.UpdateState();
     return true;
 }
 
@@ -549,7 +488,7 @@ bool Par1RecoverySet::LoadState(const std::string& key) {
 // Repair
 
 uint64_t Par1RecoverySet::PhysicalMemory() const {
-    if (repairOptions().physicalMemoryBytes != 0) return repairOptions().physicalMemoryBytes;
+    if (set_.repairOptions().physicalMemoryBytes != 0) return set_.repairOptions().physicalMemoryBytes;
     return PhysicalMemoryBytes();
 }
 
@@ -558,7 +497,7 @@ std::vector<SetFileRef> Par1RecoverySet::CleanUpCandidates(RecoveryState, SubSta
     // files) and the volumes whose recovery blocks the set holds. Nothing
     // else of the folder is ever on this list.
     std::vector<SetFileRef> list;
-    for (const SourceFileEntryRef& entry : entries_) {
+    for (const SourceFileEntryRef& entry : set_.entries()) {
         if (entry->targetFile && entry->targetFile->result == VerifyResult::NotIntact) {
             list.push_back(entry->targetFile);
         }
@@ -574,9 +513,9 @@ std::vector<SetFileRef> Par1RecoverySet::CleanUpCandidates(RecoveryState, SubSta
 bool Par1RecoverySet::RebuildTargets(RecoveryState, const std::vector<SourceFileEntry*>&,
                                      bool& cancelled) {
     cancelled = false;
-    if (static_cast<uint32_t>(status().dataBlocksAvailable) >= status().totalDataBlocks) return true;
-    SetActivity(Activity::ComputingMatrix, GetString(kStrActivityComputingMatrix));
-    NotifyStatus();
+    if (static_cast<uint32_t>(set_.status().dataBlocksAvailable) >= set_.status().totalDataBlocks) return true;
+    set_.SetActivity(Activity::ComputingMatrix, GetString(kStrActivityComputingMatrix));
+    set_.NotifyStatus();
 
     Par1ComputationJob job;
     std::vector<bool> present;
@@ -591,13 +530,13 @@ bool Par1RecoverySet::RebuildTargets(RecoveryState, const std::vector<SourceFile
     auto openInput = [this, &openFailed, &opened](const DataBlock& block) {
         if (openFailed || block.file->isOpen()) return;
         if (!block.file->open()) {
-            RecordError(ErrorKind::Open, block.file->lastError(), block.file->path);
+            set_.RecordError(ErrorKind::Open, block.file->lastError(), block.file->path);
             openFailed = true;
             return;
         }
         opened.files.push_back(block.file);
     };
-    for (const SourceFileEntryRef& entry : entries_) {
+    for (const SourceFileEntryRef& entry : set_.entries()) {
         const DataBlock& found = entry->foundBlocks[0];
         if (found.file) {
             openInput(found);
@@ -611,7 +550,7 @@ bool Par1RecoverySet::RebuildTargets(RecoveryState, const std::vector<SourceFile
     ReedSolomonMatrix8 matrix;
     const size_t missing = job.outputs.size();
     for (const auto& [exponent, block] : volumes_) {
-        if (job.inputs.size() >= entries_.size()) break;
+        if (job.inputs.size() >= set_.entries().size()) break;
         openInput(block);
         job.inputs.push_back(block);
         matrix.AddOutput(true, static_cast<uint16_t>(exponent));
@@ -622,19 +561,19 @@ bool Par1RecoverySet::RebuildTargets(RecoveryState, const std::vector<SourceFile
         // was refused): it is computed with the others and dropped.
         if (!output.file && output.length == 0) continue;
         if (!output.file || !output.file->isOpen()) {
-            RecordError(ErrorKind::Open, output.file ? output.file->lastError() : EBADF,
+            set_.RecordError(ErrorKind::Open, output.file ? output.file->lastError() : EBADF,
                         output.file ? output.file->path : std::string());
             return false;
         }
     }
-    if (!matrix.SetInput(present) || missing > volumes_.size() || !matrix.Compute(this)) {
-        RecordError(ErrorKind::ReedSolomon, 0, {});
+    if (!matrix.SetInput(present) || missing > volumes_.size() || !matrix.Compute(&set_)) {
+        set_.RecordError(ErrorKind::ReedSolomon, 0, {});
         return false;
     }
-    job.blockSize = status().blockSize;
+    job.blockSize = set_.status().blockSize;
     job.matrix = &matrix;
     job.physicalMemoryBytes = PhysicalMemory();
-    SetDataPassReporter reporter(*this);
+    SetDataPassReporter reporter(set_);
     return RunPar1Computation(job, reporter, cancelled);
 }
 

@@ -1,5 +1,5 @@
 #pragma once
-// Par1RecoverySet: a set in the PAR 1.0 format.
+// Par1RecoverySet: the PAR 1.0 format of a recovery set.
 //
 // The main file "x.par" and the recovery volumes "x.p01", "x.p02", ... all
 // carry the list of protected files (size, MD5 of the whole file and of its
@@ -11,7 +11,7 @@
 // from the present files and the lowest-numbered volumes. Its saved state
 // has the extension ".vt1".
 //
-// Used by the verification worker only, like every RecoverySet.
+// Owned by its RecoverySet (NewPar1Set), used on the set's thread only.
 
 #include <cstdint>
 #include <map>
@@ -21,7 +21,8 @@
 
 #include "core/md5.h"
 #include "engine/file_description.h"
-#include "engine/parity_recovery_set.h"
+#include "engine/recovery_set.h"
+#include "engine/set_format.h"
 
 namespace vantrove {
 
@@ -34,22 +35,40 @@ struct Par1EntryDescription : FileDescription {
     void WriteState(StateWriter& writer) const override;
 };
 
-class Par1RecoverySet : public ParityRecoverySet {
-  public:
-    Par1RecoverySet(SetObserver* observer, const StopFlag* stopFlag);
+// A recovery set of PAR 1.0 files, not yet loaded.
+std::unique_ptr<RecoverySet> NewPar1Set(SetObserver* observer, const StopFlag* stopFlag);
 
-    bool SaveState(const std::string& setPath) override;
-    std::unique_ptr<RecoverySet> Open(const std::string& path) override;
-    bool SearchesOtherFiles() const override { return true; }
-    bool TriesForeignVolumes() const override { return true; }
+class Par1RecoverySet final : public SetFormat {
+  public:
+    explicit Par1RecoverySet(RecoverySet& set);
+
+    // SetFormat
     std::string VolumeSetName(const std::string& fileName) const override;
     // Reads one PAR 1.0 file. With `deferHashCheck` its control hash is
     // checked only when it brings a recovery block.
     bool LoadVolume(const SetFileRef& file, bool deferHashCheck) override;
+    // The other "<set name>.p??" files of the folder, until one gives the
+    // file list.
+    void LoadFolderVolumes(const std::string& setName) override;
+    bool TakesMoreVolumes() const override { return true; }
+    bool Described() const override { return hasFileList_; }
+    void ForgetVolume(SetFile& file) override;
+    std::string CreatorText() const override;
+    bool SearchesOtherFiles() const override { return true; }
+    bool TriesForeignVolumes() const override { return true; }
     void VerifyDataFile(const SetFileRef& file, SourceFileEntry*& entryOut, DataFileOutcome& outcome,
                         bool checkOnly) override;
-    std::string CreatorText() const override;
-    void ForgetVolume(SetFile& file) override;
+    bool HasRecoveryData() const override { return true; }
+    // Repair: the damaged targets and the volumes, and the rebuild of the
+    // missing files into their prepared targets.
+    std::vector<SetFileRef> CleanUpCandidates(RecoveryState state,
+                                               SubState subState) const override;
+    bool RebuildTargets(RecoveryState state, const std::vector<SourceFileEntry*>& targets,
+                        bool& cancelled) override;
+    bool SaveState(const std::string& setPath) override;
+    bool LoadState(const std::string& setPath) override;
+    bool SameSetAs(const SetFormat& other) const override;
+    std::unique_ptr<SetFormat> NewFormatFor(RecoverySet& set) const override;
 
     // The whole-file check used when a file is verified again: size, 16 KiB
     // hash (unless untrusted) and MD5 against `entry`.
@@ -63,24 +82,14 @@ class Par1RecoverySet : public ParityRecoverySet {
     static const Par1EntryDescription* DescriptionOf(const SourceFileEntry& entry);
 
   private:
-    void LoadFolderVolumes(const std::string& setName);
-    std::unique_ptr<RecoverySet> ListObtained();
-    std::unique_ptr<RecoverySet> TrySavedState();
-    bool LoadState(const std::string& key);
-    bool SameSetAs(const Par1RecoverySet& other) const;
     // Whether the MD5 of the file from offset 32 to its end equals
     // `expected`; Interrupted by a read failure or a stop.
     enum class ControlHash { Matches, Differs, Interrupted };
     ControlHash CheckControlHash(SetFile& file, const Md5Digest& expected);
     bool TargetOutsideFolder(const SetFile& file) const;
-    // Repair: the damaged targets and the volumes, and the rebuild of the
-    // missing files into their prepared targets.
-    std::vector<SetFileRef> CleanUpCandidates(RecoveryState state,
-                                               SubState subState) const override;
-    bool RebuildTargets(RecoveryState state, const std::vector<SourceFileEntry*>& targets,
-                        bool& cancelled) override;
     uint64_t PhysicalMemory() const;
 
+    RecoverySet& set_;
     uint32_t generator_ = 0;
     bool hash16kUntrusted_ = false;
     bool hasFileList_ = false;

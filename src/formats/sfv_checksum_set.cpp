@@ -12,9 +12,6 @@
 namespace vantrove {
 namespace {
 
-constexpr const char* kStateTag = "VT6";
-constexpr const char* kListExtension = ".sfv";
-
 FileDescriptionRef ReadSfvDescription(DescriptionSlot slot, StateReader& reader) {
     if (slot != DescriptionSlot::SfvEntry) return nullptr;
     auto description = std::make_shared<SfvEntryDescription>();
@@ -23,6 +20,9 @@ FileDescriptionRef ReadSfvDescription(DescriptionSlot slot, StateReader& reader)
     return description;
 }
 
+const ChecksumListKind kSfvList = {".sfv", kStateExtensionSfv, "VT6", DescriptionSlot::SfvEntry,
+                                    ReadSfvDescription};
+
 }  // namespace
 
 void SfvEntryDescription::WriteState(StateWriter& writer) const {
@@ -30,16 +30,11 @@ void SfvEntryDescription::WriteState(StateWriter& writer) const {
     writer.WriteString(name);
 }
 
-SfvChecksumSet::SfvChecksumSet(SetObserver* observer, const StopFlag* stopFlag)
-    : ChecksumSet(FormatKind::Sfv, observer, stopFlag) {}
-
-const SfvEntryDescription* SfvChecksumSet::DescriptionOf(const SourceFileEntry& entry) {
-    return dynamic_cast<const SfvEntryDescription*>(
-        entry.Description(DescriptionSlot::SfvEntry).get());
+std::unique_ptr<RecoverySet> NewSfvSet(SetObserver* observer, const StopFlag* stopFlag) {
+    return MakeRecoverySet<SfvChecksumSet>(FormatKind::Sfv, observer, stopFlag);
 }
 
-std::string SfvChecksumSet::VolumeSetName(const std::string& fileName) const {
-    return ListSetName(fileName, kListExtension);
+SfvChecksumSet::SfvChecksumSet(RecoverySet& set) : ChecksumSet(set, kSfvList) {
 }
 
 std::string SfvChecksumSet::CreatorText() const {
@@ -50,14 +45,9 @@ bool SfvChecksumSet::ParseListLine(std::string_view line,
                                    std::vector<SourceFileEntryRef>& entries) {
     auto description = std::make_shared<SfvEntryDescription>();
     if (!ParseSfvLine(line, description->name, description->crc)) return false;
-    auto entry = std::make_shared<SourceFileEntry>();
-    description->name = StoredName(description->name);
-    entry->name = description->name;
-    // A CRC of 00000000 lists an empty file: it has no data to find, and
-    // a missing one is made again.
-    entry->blockCount = description->crc == 0 ? 0 : 1;
-    entry->Description(DescriptionSlot::SfvEntry) = std::move(description);
-    entries.push_back(std::move(entry));
+    // A CRC of 00000000 lists an empty file.
+    const bool empty = description->crc == 0;
+    AddListedEntry(entries, std::move(description), empty);
     return true;
 }
 
@@ -66,42 +56,18 @@ void SfvChecksumSet::HashUpdate(ChecksumOfFile& hash, const void* data, size_t l
 }
 
 bool SfvChecksumSet::HashMatches(const SourceFileEntry& entry, const ChecksumOfFile& hash) const {
-    const SfvEntryDescription* description = DescriptionOf(entry);
+    const SfvEntryDescription* description = LineOf<SfvEntryDescription>(entry);
     return description && description->crc == hash.crc;
 }
 
-std::unique_ptr<ChecksumSet> SfvChecksumSet::NewEmptySet() const {
-    return std::make_unique<SfvChecksumSet>(observer(), stopFlag());
+std::unique_ptr<SetFormat> SfvChecksumSet::NewFormatFor(RecoverySet& set) const {
+    return std::make_unique<SfvChecksumSet>(set);
 }
 
 bool SfvChecksumSet::SameEntry(const SourceFileEntry& a, const SourceFileEntry& b) const {
-    const SfvEntryDescription* da = DescriptionOf(a);
-    const SfvEntryDescription* db = DescriptionOf(b);
+    const SfvEntryDescription* da = LineOf<SfvEntryDescription>(a);
+    const SfvEntryDescription* db = LineOf<SfvEntryDescription>(b);
     return da && db && da->crc == db->crc && da->name == db->name && a.name == b.name;
-}
-
-bool SfvChecksumSet::SaveState(const std::string& setPath) {
-    if (entries_.empty()) return false;
-    return SaveStateFile(setPath + kStateExtensionSfv, kStateTag, 0, [this](StateWriter& writer) {
-        writer.WriteU32(static_cast<uint32_t>(entries_.size()));
-        for (const SourceFileEntryRef& entry : entries_) WriteEntryReference(writer, entry.get());
-    });
-}
-
-bool SfvChecksumSet::LoadState(const std::string& setPath) {
-    uint64_t secondValue = 0;
-    auto readPart = [this](StateReader& reader) -> bool {
-        return ReadStateEntries(reader, [](const SourceFileEntry& entry) {
-            const SfvEntryDescription* description = DescriptionOf(entry);
-            return description != nullptr && description->name == entry.name;
-        });
-    };
-    if (!LoadStateFile(setPath + kStateExtensionSfv, kStateTag, secondValue, ReadSfvDescription,
-                       readPart)) {
-        return false;
-    }
-    StateLoaded();
-    return true;
 }
 
 }  // namespace vantrove

@@ -17,30 +17,27 @@
 namespace vantrove {
 
 // One line of an SFV list: the CRC-32 and the name as written.
-struct SfvEntryDescription : FileDescription {
+struct SfvEntryDescription : ListLineDescription {
     uint32_t crc = 0;
-    std::string name;
     void WriteState(StateWriter& writer) const override;
 };
 
-class SfvChecksumSet : public ChecksumSet {
-  public:
-    SfvChecksumSet(SetObserver* observer, const StopFlag* stopFlag);
+// A recovery set of one SFV list, not yet loaded.
+std::unique_ptr<RecoverySet> NewSfvSet(SetObserver* observer, const StopFlag* stopFlag);
 
-    bool SaveState(const std::string& setPath) override;
-    // The name without ".sfv" (either case) when it ends so, else empty.
-    std::string VolumeSetName(const std::string& fileName) const override;
+class SfvChecksumSet final : public ChecksumSet {
+  public:
+    explicit SfvChecksumSet(RecoverySet& set);
+
+    std::unique_ptr<SetFormat> NewFormatFor(RecoverySet& set) const override;
     // "sconosciuto": a list does not tell who made it.
     std::string CreatorText() const override;
 
-    static const SfvEntryDescription* DescriptionOf(const SourceFileEntry& entry);
 
   protected:
     bool ParseListLine(std::string_view line, std::vector<SourceFileEntryRef>& entries) override;
     void HashUpdate(ChecksumOfFile& hash, const void* data, size_t length) const override;
     bool HashMatches(const SourceFileEntry& entry, const ChecksumOfFile& hash) const override;
-    std::unique_ptr<ChecksumSet> NewEmptySet() const override;
-    bool LoadState(const std::string& setPath) override;
     bool SameEntry(const SourceFileEntry& a, const SourceFileEntry& b) const override;
 };
 

@@ -14,6 +14,19 @@ namespace {
 
 constexpr size_t kDefaultChunk = 262144;
 
+// The packet types the program reads, with their type fields.
+struct KnownPacketType {
+    PacketType type;
+    const PacketTypeBytes* bytes;
+};
+constexpr KnownPacketType kKnownPacketTypes[] = {
+    {PacketType::Main, &kMainPacketType},
+    {PacketType::FileDescription, &kFileDescriptionPacketType},
+    {PacketType::Ifsc, &kIfscPacketType},
+    {PacketType::RecoverySlice, &kRecoverySlicePacketType},
+    {PacketType::Creator, &kCreatorPacketType},
+};
+
 }  // namespace
 
 PacketType PacketHeader::type() const {
@@ -21,28 +34,15 @@ PacketType PacketHeader::type() const {
 }
 
 PacketType PacketTypeOf(const PacketTypeBytes& typeBytes) {
-    if (typeBytes == kMainPacketType) return PacketType::Main;
-    if (typeBytes == kFileDescriptionPacketType) return PacketType::FileDescription;
-    if (typeBytes == kIfscPacketType) return PacketType::Ifsc;
-    if (typeBytes == kRecoverySlicePacketType) return PacketType::RecoverySlice;
-    if (typeBytes == kCreatorPacketType) return PacketType::Creator;
+    for (const KnownPacketType& known : kKnownPacketTypes) {
+        if (typeBytes == *known.bytes) return known.type;
+    }
     return PacketType::Other;
 }
 
 const PacketTypeBytes& PacketTypeBytesOf(PacketType type) {
-    switch (type) {
-        case PacketType::Main:
-            return kMainPacketType;
-        case PacketType::FileDescription:
-            return kFileDescriptionPacketType;
-        case PacketType::Ifsc:
-            return kIfscPacketType;
-        case PacketType::RecoverySlice:
-            return kRecoverySlicePacketType;
-        case PacketType::Creator:
-            return kCreatorPacketType;
-        case PacketType::Other:
-            break;
+    for (const KnownPacketType& known : kKnownPacketTypes) {
+        if (type == known.type) return *known.bytes;
     }
     static constexpr PacketTypeBytes kNone{};
     return kNone;

@@ -49,10 +49,28 @@ const Par2BlockChecksums* ChecksumsOf(const SourceFileEntry& entry) {
         entry.Description(DescriptionSlot::Par2BlockChecksums).get());
 }
 
+// Keeps the first copy of a packet in `slot`; a later copy that differs
+// from it marks the group as holding conflicting packets. True when
+// `packet` was kept.
+template <class Packet>
+bool KeepFirst(std::shared_ptr<Packet>& slot, std::shared_ptr<Packet>& packet, PacketGroup& group,
+               bool& conflicting) {
+    if (!slot) {
+        slot = std::move(packet);
+        ++group.packetCount;
+        return true;
+    }
+    if (!slot->SameAs(*packet)) conflicting = true;
+    return false;
+}
+
 }  // namespace
 
-Par2RecoverySet::Par2RecoverySet(SetObserver* observer, const StopFlag* stopFlag)
-    : ParityRecoverySet(FormatKind::Par2, observer, stopFlag) {}
+std::unique_ptr<RecoverySet> NewPar2Set(SetObserver* observer, const StopFlag* stopFlag) {
+    return MakeRecoverySet<Par2RecoverySet>(FormatKind::Par2, observer, stopFlag);
+}
+
+Par2RecoverySet::Par2RecoverySet(RecoverySet& set) : set_(set) {}
 
 Par2RecoverySet::~Par2RecoverySet() = default;
 
@@ -68,7 +86,7 @@ std::string Par2RecoverySet::CreatorText() const {
 const Md5Digest& Par2RecoverySet::zeroBlockMd5() const {
     if (!zeroMd5Known_) {
         Md5Context zeros;
-        zeros.UpdateZeros(status().blockSize);
+        zeros.UpdateZeros(set_.status().blockSize);
         zeroMd5_ = zeros.Final();
         zeroMd5Known_ = true;
     }
@@ -82,84 +100,36 @@ std::string Par2RecoverySet::StateKey(const std::string& setPath) {
 // ---------------------------------------------------------------------------
 // Opening
 
-std::unique_ptr<RecoverySet> Par2RecoverySet::Open(const std::string& path) {
-    const std::string name = FileNameOfPath(path);
-    const std::string setName = VolumeSetName(name);
-
-    if (status().state != RecoveryState::NothingLoaded) {
-        // One more file for an open set.
-        if (!setName.empty()) {
-            const bool wasComplete = chosen_ != nullptr;
-            SetFileRef file = KnownOrNewVolume(path);
-            if (file->result == VerifyResult::NotVerified ||
-                file->result == VerifyResult::Missing) {
-                LoadVolume(file, false);
-            }
-            if (!wasComplete && chosen_) return CompleteOpen();
-        } else if (status().state == RecoveryState::Incomplete ||
-                   status().state == RecoveryState::PartlyJoinable ||
-                   status().state == RecoveryState::RepairPossible) {
-            ScanFile(MatchName(path), path, false);
-        }
-        return nullptr;
-    }
-
-    LoadVolumes(path, false);
-    NotifyStatus();
-    return CompleteOpen();
-}
-
 bool Par2RecoverySet::LoadVolumes(const std::string& path, bool everyVolume) {
     const std::string name = FileNameOfPath(path);
     const std::string setName = VolumeSetName(name);
-    SetFolderAndBaseName(FolderOfPath(path), setName);
-    BeginLoading(setName.empty() ? name : setName);
+    set_.SetFolderAndBaseName(FolderOfPath(path), setName);
+    set_.BeginLoading(setName.empty() ? name : setName);
 
-    SetFileRef chosen = KnownOrNewVolume(path);
+    SetFileRef chosen = set_.KnownOrNewVolume(path);
     LoadVolume(chosen, false);
-
-    if ((everyVolume || !chosen_) && !setName.empty() && !StopRequested()) {
-        // The other volumes of the set, in the order the folder lists them.
-        const std::string folder = folder_.empty() ? std::string("./") : folder_;
-        if (DIR* dir = opendir(folder.c_str())) {
-            while (struct dirent* entry = readdir(dir)) {
-                if ((chosen_ && !everyVolume) || StopRequested()) break;
-                if (entry->d_type == DT_DIR) continue;
-                const std::string found = entry->d_name;
-                if (found.size() < setName.size() ||
-                    !EqualNoCase(std::string_view(found).substr(0, setName.size()), setName)) {
-                    continue;
-                }
-                if (!EqualNoCase(Par2VolumeSetName(found), setName)) continue;
-                const std::string foundPath = folder_ + found;
-                struct stat st;
-                if (stat(foundPath.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) continue;
-                SetFileRef file = KnownOrNewVolume(foundPath);
-                if (file->result == VerifyResult::NotIntact) continue;  // read already
-                LoadVolume(file, false);
-            }
-            closedir(dir);
-        }
+    if ((everyVolume || !chosen_) && !setName.empty() && !set_.StopRequested()) {
+        LoadFolderVolumes(setName, everyVolume);
     }
     return chosen_ != nullptr;
 }
 
-std::unique_ptr<RecoverySet> Par2RecoverySet::CompleteOpen() {
-    if (!chosen_) return nullptr;
-    // A matching saved state replaces this set; the caller scans that one.
-    // Otherwise this set looks at its folder now.
-    if (std::unique_ptr<RecoverySet> replacement = TrySavedState()) return replacement;
-    Scan();
-    return nullptr;
+void Par2RecoverySet::LoadFolderVolumes(const std::string& setName) {
+    LoadFolderVolumes(setName, false);
 }
 
-std::unique_ptr<RecoverySet> Par2RecoverySet::TrySavedState() {
-    if (baseName_.empty()) return nullptr;
-    auto fresh = std::make_unique<Par2RecoverySet>(observer(), stopFlag());
-    fresh->SetVerificationCache(&cache());
-    if (!fresh->LoadState(StateKey(folder_ + baseName_))) return nullptr;
-    if (!SameSetAs(*fresh)) return nullptr;
-    return fresh;
+void Par2RecoverySet::LoadFolderVolumes(const std::string& setName, bool everyVolume) {
+    // The other volumes of the set, in the order the folder lists them.
+    for (const std::string& path : set_.VolumesNamed(setName)) {
+        if ((chosen_ && !everyVolume) || set_.StopRequested()) break;
+        SetFileRef file = set_.KnownOrNewVolume(path);
+        if (file->result == VerifyResult::NotIntact) continue;  // read already
+        LoadVolume(file, false);
+    }
+}
+
+std::unique_ptr<SetFormat> Par2RecoverySet::NewFormatFor(RecoverySet& set) const {
+    return std::make_unique<Par2RecoverySet>(set);
 }
 
 // ---------------------------------------------------------------------------
@@ -193,45 +163,30 @@ void Par2RecoverySet::FilePacket(const SetFileRef& file, uint64_t offset, const 
             auto packet = std::make_shared<Par2FileDescription>();
             if (!packet->Read(*file, offset, header)) return;
             Par2FileRecord& record = group.files[packet->fileId()];
-            if (!record.description) {
-                record.name = StoredName(packet->name());
-                record.description = std::move(packet);
-                ++group.packetCount;
-            } else if (!record.description->SameAs(*packet)) {
-                conflicting = true;
+            const std::string name = packet->name();
+            if (KeepFirst(record.description, packet, group, conflicting)) {
+                record.name = StoredName(name);
             }
             return;
         }
         case PacketType::Ifsc: {
             auto packet = std::make_shared<Par2BlockChecksums>();
             if (!packet->Read(*file, offset, header)) return;
-            Par2FileRecord& record = group.files[packet->fileId()];
-            if (!record.checksums) {
-                record.checksums = std::move(packet);
-                ++group.packetCount;
-            } else if (!record.checksums->SameAs(*packet)) {
-                conflicting = true;
-            }
+            KeepFirst(group.files[packet->fileId()].checksums, packet, group, conflicting);
             return;
         }
         case PacketType::Main: {
             auto packet = std::make_shared<Par2MainPacket>();
             if (!packet->Read(*file, offset, header)) return;
-            if (!group.main) {
-                group.main = std::move(packet);
-                ++group.packetCount;
-            } else if (!group.main->SameAs(*packet)) {
-                conflicting = true;
-            }
+            KeepFirst(group.main, packet, group, conflicting);
             return;
         }
         case PacketType::Creator: {
+            // Creators may differ between volumes without harm.
             auto packet = std::make_shared<Par2CreatorPacket>();
             if (!packet->Read(*file, offset, header)) return;
-            if (!group.creator) {
-                group.creator = std::move(packet);
-                ++group.packetCount;
-            }
+            bool differs = false;
+            KeepFirst(group.creator, packet, group, differs);
             return;
         }
         case PacketType::RecoverySlice: {
@@ -258,9 +213,9 @@ bool Par2RecoverySet::ReadPackets(const SetFileRef& file, bool& cancelled) {
         return false;
     }
     file->flags.damaged = false;
-    SetActivity(Activity::LoadingVolume, file->path);
-    SetProgress(0, std::max<uint64_t>(file->size, 1));
-    NotifyStatus();
+    set_.SetActivity(Activity::LoadingVolume, file->path);
+    set_.SetProgress(0, std::max<uint64_t>(file->size, 1));
+    set_.NotifyStatus();
 
     std::vector<uint8_t> buffer(kReadBuffer);
     std::vector<PacketGroup*> contributed;
@@ -269,13 +224,13 @@ bool Par2RecoverySet::ReadPackets(const SetFileRef& file, bool& cancelled) {
     uint64_t position = 0;
     uint8_t header[kPacketHeaderSize];
     auto progress = [this](uint64_t at) {
-        ReportProgress(at);
-        return !StopRequested();
+        set_.ReportProgress(at);
+        return !set_.StopRequested();
     };
 
     while (size >= kPacketHeaderSize && position <= size - kPacketHeaderSize) {
         if (!file->read(position, header, kPacketHeaderSize)) break;
-        if (StopRequested()) {
+        if (set_.StopRequested()) {
             cancelled = true;
             break;
         }
@@ -339,13 +294,13 @@ bool Par2RecoverySet::ReadPackets(const SetFileRef& file, bool& cancelled) {
         position += parsed.length;
     }
     file->close();
-    ReportProgress(size);
+    set_.ReportProgress(size);
     if (!cancelled) file->result = VerifyResult::NotIntact;  // read to its end
 
     bool becameComplete = false;
     if (!chosen_) becameComplete = ChooseGroup();
     if (chosen_) DropForeignSlices(file, contributed, conflicting, cancelled, becameComplete);
-    if (observer() && !file->flags.outOfVolumeList) observer()->ReportVolumeFile(*file);
+    if (set_.observer() && !file->flags.outOfVolumeList) set_.observer()->ReportVolumeFile(*file);
     return !cancelled;
 }
 
@@ -354,7 +309,7 @@ bool Par2RecoverySet::LoadVolume(const SetFileRef& file, bool checkOnly) {
     file->kind = FileKind::Volume;
     bool cancelled = false;
     bool read = ReadPackets(file, cancelled);
-    NotifyStatus();
+    set_.NotifyStatus();
     return read;
 }
 
@@ -369,7 +324,7 @@ void Par2RecoverySet::DropForeignSlices(const SetFileRef& file,
                                         bool conflicting, bool cancelled, bool becameComplete) {
     if (becameComplete) {
         // Files read before the set was chosen keep only its slices.
-        for (const auto& [path, known] : knownFiles_) {
+        for (const auto& [path, known] : set_.knownFiles()) {
             if (known->kind != FileKind::Volume || known->result != VerifyResult::NotIntact ||
                 known->blocksTaken == 0) {
                 continue;
@@ -380,8 +335,8 @@ void Par2RecoverySet::DropForeignSlices(const SetFileRef& file,
             }
             if (known->blocksTaken == 0 && !chosen_->HasSlicesOf(known.get())) {
                 known->flags.unused = true;
-                if (observer() && known != file && !known->flags.outOfVolumeList) {
-                    observer()->ReportVolumeFile(*known);
+                if (set_.observer() && known != file && !known->flags.outOfVolumeList) {
+                    set_.observer()->ReportVolumeFile(*known);
                 }
             }
         }
@@ -408,7 +363,7 @@ void Par2RecoverySet::DropForeignSlices(const SetFileRef& file,
 }
 
 void Par2RecoverySet::UpdateRecoveryCount() {
-    SetRecoveryBlocksAvailable(
+    set_.SetRecoveryBlocksAvailable(
         chosen_ ? static_cast<int32_t>(std::min<size_t>(chosen_->slices.size(), INT32_MAX)) : 0);
 }
 
@@ -426,8 +381,7 @@ bool Par2RecoverySet::ChooseGroup() {
         if (!BuildSet()) {
             // A set that cannot be held (too many blocks) stays incomplete.
             chosen_ = nullptr;
-            entries_.clear();
-            foundBlocks_.clear();
+            set_.ForgetEntries();
             continue;
         }
         return true;
@@ -489,22 +443,22 @@ bool Par2RecoverySet::BuildSet() {
         entries.push_back(std::move(entry));
     }
     if (totalBlocks > UINT32_MAX) return false;
-    SetEntries(std::move(entries));
-    foundBlocks_.clear();
-    SetBlockSize(main.sliceSize());
-    if (!FinishLoading()) return false;
+    set_.ForgetEntries();
+    set_.SetEntries(std::move(entries));
+    set_.SetBlockSize(main.sliceSize());
+    if (!set_.FinishLoading()) return false;
     return PrepareScan();
 }
 
 bool Par2RecoverySet::PrepareScan() {
-    const uint64_t blockSize = status().blockSize;
+    const uint64_t blockSize = set_.status().blockSize;
     if (blockSize == 0 || blockSize > UINT32_MAX) return false;
     zeroCrc_ = Crc32UpdateZeros(0, blockSize);
     zeroMd5Known_ = false;
     window_.Build(static_cast<uint32_t>(blockSize));
 
     lookup_.Clear();
-    for (const SourceFileEntryRef& entry : entries_) {
+    for (const SourceFileEntryRef& entry : set_.entries()) {
         const Par2BlockChecksums* checksums = ChecksumsOf(*entry);
         if (!checksums && entry->blockCount == 0) continue;  // an empty file
         if (!checksums) return false;
@@ -517,8 +471,8 @@ bool Par2RecoverySet::PrepareScan() {
     }
     lookup_.Finish();
     UpdateRecoveryCount();
-    UpdateCreatorText();
-    if (status().setName.empty()) SetSetName(baseName_);
+    set_.UpdateCreatorText();
+    if (set_.status().setName.empty()) set_.SetSetName(set_.baseName());
     return true;
 }
 
@@ -528,8 +482,8 @@ bool Par2RecoverySet::PrepareScan() {
 bool Par2RecoverySet::SaveState(const std::string& setPath) {
     if (!chosen_) return false;
     const PacketGroup& group = *chosen_;
-    return SaveStateFile(
-        StateKey(setPath), kStateTag, status().totalSourceSize, [this, &group](StateWriter& writer) {
+    return set_.SaveStateFile(
+        StateKey(setPath), kStateTag, set_.status().totalSourceSize, [this, &group](StateWriter& writer) {
             writer.WriteBytes(group.setId.bytes.data(), 16);
             writer.WriteU32(group.packetCount);
             writer.WriteU32(static_cast<uint32_t>(group.files.size()));
@@ -559,8 +513,8 @@ bool Par2RecoverySet::SaveState(const std::string& setPath) {
                 writer.WriteBytes(creator->bytes().data(), creator->bytes().size());
             });
             writer.WriteU32(group.exponentEnd);
-            writer.WriteU32(static_cast<uint32_t>(entries_.size()));
-            for (const SourceFileEntryRef& entry : entries_) {
+            writer.WriteU32(static_cast<uint32_t>(set_.entries().size()));
+            for (const SourceFileEntryRef& entry : set_.entries()) {
                 WriteEntryReference(writer, entry.get());
                 writer.WriteI32(static_cast<int32_t>(entry->state));
             }
@@ -581,7 +535,8 @@ bool ReadTypedDescription(StateReader& reader, DescriptionSlot slot, std::shared
 
 }  // namespace
 
-bool Par2RecoverySet::LoadState(const std::string& key) {
+bool Par2RecoverySet::LoadState(const std::string& setPath) {
+    const std::string key = StateKey(setPath);
     auto group = std::make_unique<PacketGroup>(Md5Digest{}, 0);
     uint64_t secondValue = 0;
     auto readPart = [this, &group](StateReader& reader) -> bool {
@@ -659,37 +614,41 @@ bool Par2RecoverySet::LoadState(const std::string& key) {
             if (entry->blockCount != (checksums ? checksums->sliceCount() : 0)) return false;
             entries.push_back(std::move(entry));
         }
-        SetEntries(std::move(entries));
+        set_.SetEntries(std::move(entries));
         return !reader.failed();
     };
-    if (!LoadStateFile(key, kStateTag, secondValue, ReadPar2Description, readPart)) return false;
-    if (entries_.empty() || secondValue != status().totalSourceSize) return false;
-    for (const SourceFileEntryRef& entry : entries_) {
-        if (SliceCountFor(entry->size, status().blockSize) != entry->blockCount) return false;
+    if (!set_.LoadStateFile(key, kStateTag, secondValue, ReadPar2Description, readPart)) return false;
+    if (set_.entries().empty() || secondValue != set_.status().totalSourceSize) return false;
+    for (const SourceFileEntryRef& entry : set_.entries()) {
+        if (SliceCountFor(entry->size, set_.status().blockSize) != entry->blockCount) return false;
     }
-    if (group->main->sliceSize() != status().blockSize) return false;
+    if (group->main->sliceSize() != set_.status().blockSize) return false;
     // The volumes read before keep their slices; the set is complete.
     groups_.clear();
     groups_.push_back(std::move(group));
     chosen_ = groups_.back().get();
-    SetSetName(baseName_);
-    SetSetState(RecoveryState::Incomplete);
+    set_.SetSetName(set_.baseName());
+    set_.SetSetState(RecoveryState::Incomplete);
     if (!PrepareScan()) return false;
-    NotifyStatus();
+    set_.NotifyStatus();
     return true;
 }
 
-bool Par2RecoverySet::SameSetAs(const Par2RecoverySet& other) const {
-    if (other.formatKind() != FormatKind::Par2 || folder_ != other.folder_ ||
-        baseName_ != other.baseName_ || status().totalDataBlocks != other.status().totalDataBlocks ||
-        status().blockSize != other.status().blockSize ||
-        status().totalSourceSize != other.status().totalSourceSize ||
-        entries_.size() != other.entries_.size()) {
+bool Par2RecoverySet::SameSetAs(const SetFormat& format) const {
+    const auto* theirs = dynamic_cast<const Par2RecoverySet*>(&format);
+    if (theirs == nullptr) return false;
+    const RecoverySet& other = theirs->set_;
+    if (other.formatKind() != FormatKind::Par2 || set_.folder() != other.folder() ||
+        set_.baseName() != other.baseName() ||
+        set_.status().totalDataBlocks != other.status().totalDataBlocks ||
+        set_.status().blockSize != other.status().blockSize ||
+        set_.status().totalSourceSize != other.status().totalSourceSize ||
+        set_.entries().size() != other.entries().size()) {
         return false;
     }
-    for (size_t i = 0; i < entries_.size(); ++i) {
-        const SourceFileEntry& a = *entries_[i];
-        const SourceFileEntry& b = *other.entries_[i];
+    for (size_t i = 0; i < set_.entries().size(); ++i) {
+        const SourceFileEntry& a = *set_.entries()[i];
+        const SourceFileEntry& b = *other.entries()[i];
         const Par2FileDescription* da = DescriptionOf(a);
         const Par2FileDescription* db = DescriptionOf(b);
         const Par2BlockChecksums* ca = ChecksumsOf(a);

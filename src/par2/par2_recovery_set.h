@@ -1,7 +1,8 @@
 #pragma once
-// Par2RecoverySet: a PAR 2.0 set opened from any of its volume files.
+// Par2RecoverySet: the PAR 2.0 format of a recovery set, opened from any of
+// its volume files.
 //
-// Open reads the chosen volume packet by packet (each checked by its MD5),
+// The set's Open reads the chosen volume packet by packet (each checked by its MD5),
 // searches the folder for the other volumes of the same base name, and reads
 // them until one recovery set id has a main packet and complete descriptions
 // of its files. That group becomes the set: its files become the source
@@ -12,11 +13,11 @@
 // volumes are dropped once the set is chosen.
 //
 // The set's verification state is saved in the cache under the key
-// "<folder><base name>.vt2" and read back by Open; a state that matches the
+// "<folder><base name>.vt2" and read back by the set's Open; a state that matches the
 // freshly loaded set in every respect replaces it, so that unchanged files
 // are not hashed again.
 //
-// Created, driven and destroyed by the verification worker, like every set.
+// Owned by its RecoverySet (NewPar2Set), used on the set's thread only.
 
 #include <cstdint>
 #include <memory>
@@ -25,30 +26,50 @@
 
 #include "core/crc32_window.h"
 #include "engine/block_lookup.h"
-#include "engine/parity_recovery_set.h"
+#include "engine/recovery_set.h"
+#include "engine/set_format.h"
 #include "par2/packet_group.h"
 
 namespace vantrove {
 
-class Par2RecoverySet : public ParityRecoverySet {
+// A recovery set of PAR 2.0 volumes, not yet loaded.
+std::unique_ptr<RecoverySet> NewPar2Set(SetObserver* observer, const StopFlag* stopFlag);
+
+class Par2RecoverySet final : public SetFormat {
   public:
-    Par2RecoverySet(SetObserver* observer, const StopFlag* stopFlag);
+    explicit Par2RecoverySet(RecoverySet& set);
     ~Par2RecoverySet() override;
 
-    // RecoverySet
-    bool SaveState(const std::string& setPath) override;
-    std::unique_ptr<RecoverySet> Open(const std::string& path) override;
-    bool SearchesOtherFiles() const override { return true; }
-    bool TriesForeignVolumes() const override { return false; }
+    // SetFormat
     std::string VolumeSetName(const std::string& fileName) const override;
     bool LoadVolume(const SetFileRef& file, bool checkOnly) override;
+    void LoadFolderVolumes(const std::string& setName) override;
+    bool TakesMoreVolumes() const override { return true; }
+    bool Described() const override { return chosen_ != nullptr; }
+    void ForgetVolume(SetFile& file) override;
+    std::string CreatorText() const override;
+    bool SearchesOtherFiles() const override { return true; }
+    bool TriesForeignVolumes() const override { return false; }
     void VerifyDataFile(const SetFileRef& file, SourceFileEntry*& entryOut, DataFileOutcome& outcome,
                         bool checkOnly) override;
-    std::string CreatorText() const override;
-    void ForgetVolume(SetFile& file) override;
     // Writes single blocks that straddle two found pieces of a file to files
     // of their own (par2_repair.cpp).
     void SearchGaps() override;
+    bool HasRecoveryData() const override { return true; }
+    // Repair (par2_repair.cpp): the files that a successful repair may
+    // delete, by the state the repair began in; and the copy and
+    // Reed-Solomon step.
+    std::vector<SetFileRef> CleanUpCandidates(RecoveryState state,
+                                               SubState subState) const override;
+    bool RebuildTargets(RecoveryState state, const std::vector<SourceFileEntry*>& targets,
+                        bool& cancelled) override;
+    bool SaveState(const std::string& setPath) override;
+    bool LoadState(const std::string& setPath) override;
+    // True when `other` describes the same set as this one: folder, base
+    // name, blocks, slice size, data size and every file with its hashes,
+    // name and block checksums.
+    bool SameSetAs(const SetFormat& other) const override;
+    std::unique_ptr<SetFormat> NewFormatFor(RecoverySet& set) const override;
 
     // Reads the volume at `path`, then the other volumes of its base name in
     // its folder, as Open does for a fresh set, but looks at no data file and
@@ -67,13 +88,6 @@ class Par2RecoverySet : public ParityRecoverySet {
 
     // The cache key of a set: folder + base name + ".vt2".
     static std::string StateKey(const std::string& setPath);
-    // Reads the saved state of `key` into this fresh set. False when there
-    // is none or it cannot be used.
-    bool LoadState(const std::string& key);
-    // True when `other` describes the same set as this one: folder, base
-    // name, blocks, slice size, data size and every file with its hashes,
-    // name and block checksums.
-    bool SameSetAs(const Par2RecoverySet& other) const;
 
   private:
     // The packet reader for one volume file.
@@ -95,27 +109,23 @@ class Par2RecoverySet : public ParityRecoverySet {
                            bool conflicting, bool cancelled, bool becameComplete);
     void RemoveAllSlicesOf(SetFile& file);
     void UpdateRecoveryCount();
-    // Tries the saved state once the set is complete.
-    std::unique_ptr<RecoverySet> TrySavedState();
-    // Once complete: the saved state if it matches, else a scan of the folder.
-    std::unique_ptr<RecoverySet> CompleteOpen();
-
-    // Repair (par2_repair.cpp): the files that a successful repair may
-    // delete, by the state the repair began in; and the copy and
-    // Reed-Solomon step.
-    std::vector<SetFileRef> CleanUpCandidates(RecoveryState state,
-                                               SubState subState) const override;
-    bool RebuildTargets(RecoveryState state, const std::vector<SourceFileEntry*>& targets,
-                        bool& cancelled) override;
+    // LoadFolderVolumes, going on after the set is complete with
+    // `everyVolume`.
+    void LoadFolderVolumes(const std::string& setName, bool everyVolume);
 
     // Whole-file check and sliding block scan (par2_verify.cpp).
     void CheckWholeFile(SetFile& file, SourceFileEntry*& entryOut, DataFileOutcome& outcome);
     void ScanBlocks(const SetFileRef& file, SourceFileEntry*& entryOut, DataFileOutcome& outcome,
                     bool& stopped);
     bool IntactAtItsPlace(const SetFileRef& file, SourceFileEntry& entry, bool& stopped);
+    // Reads the next piece of `file` from `at` (up to the buffer's size and
+    // the file's end) into `buffer`: its length, or 0 at the end or after a
+    // read error (recorded).
+    size_t ReadNext(SetFile& file, uint64_t at, std::vector<uint8_t>& buffer);
     void ScanSmallFile(const SetFileRef& file, SourceFileEntry*& entryOut, DataFileOutcome& outcome,
                        bool& stopped);
 
+    RecoverySet& set_;
     std::vector<std::unique_ptr<PacketGroup>> groups_;
     PacketGroup* chosen_ = nullptr;
     uint64_t nextGroupSequence_ = 0;

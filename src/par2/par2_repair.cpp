@@ -60,7 +60,7 @@ std::vector<SetFileRef> Par2RecoverySet::CleanUpCandidates(RecoveryState state,
         if (file && listed.insert(file.get()).second) list.push_back(file);
     };
     if (subState == SubState::NeedRecoveryBlocks) {
-        for (const auto& [path, file] : knownFiles_) {
+        for (const auto& [path, file] : set_.knownFiles()) {
             if (file->kind != FileKind::Volume && file->blocksTaken > 0 &&
                 file->result != VerifyResult::IntactCopy) {
                 add(file);
@@ -68,14 +68,14 @@ std::vector<SetFileRef> Par2RecoverySet::CleanUpCandidates(RecoveryState state,
         }
     } else if (subState == SubState::CanJoin) {
         std::map<const DiskFile*, std::pair<bool, bool>> holds;  // joinable, other
-        for (const SourceFileEntryRef& entry : entries_) {
+        for (const SourceFileEntryRef& entry : set_.entries()) {
             for (const DataBlock& block : entry->foundBlocks) {
                 if (!block.file) continue;
                 auto& h = holds[block.file.get()];
                 (entry->joinable ? h.first : h.second) = true;
             }
         }
-        for (const auto& [path, file] : knownFiles_) {
+        for (const auto& [path, file] : set_.knownFiles()) {
             auto it = holds.find(file.get());
             if (it != holds.end() && it->second.first && !it->second.second) add(file);
         }
@@ -91,44 +91,44 @@ bool Par2RecoverySet::RebuildTargets(RecoveryState state,
                                      bool& cancelled) {
     cancelled = false;
     if (targets.empty()) return true;
-    SetActivity(Activity::ComputingMatrix, GetString(kStrActivityComputingMatrix));
-    SetProgress(0, 1);
-    NotifyStatus();
+    set_.SetActivity(Activity::ComputingMatrix, GetString(kStrActivityComputingMatrix));
+    set_.SetProgress(0, 1);
+    set_.NotifyStatus();
 
-    const uint64_t sliceSize = status().blockSize;
-    const uint32_t total = status().totalDataBlocks;
-    uint32_t missing = total - std::min<uint32_t>(total, status().dataBlocksAvailable);
+    const uint64_t sliceSize = set_.status().blockSize;
+    const uint32_t total = set_.status().totalDataBlocks;
+    uint32_t missing = total - std::min<uint32_t>(total, set_.status().dataBlocksAvailable);
     ReedSolomonMatrix matrix;
     DataPassJob job;
     job.sliceSize = sliceSize;
-    job.physicalMemoryBytes = repairOptions().physicalMemoryBytes != 0
-                                  ? repairOptions().physicalMemoryBytes
+    job.physicalMemoryBytes = set_.repairOptions().physicalMemoryBytes != 0
+                                  ? set_.repairOptions().physicalMemoryBytes
                                   : PhysicalMemoryBytes();
-    job.threads = repairOptions().threads;
+    job.threads = set_.repairOptions().threads;
     OpenedFiles opened;
     bool openFailed = false;
     auto openInput = [&](const DiskFileRef& file) {
         if (opened.Open(file)) return;
-        RecordError(ErrorKind::Open, file->lastError(), file->path);
+        set_.RecordError(ErrorKind::Open, file->lastError(), file->path);
         openFailed = true;
     };
 
     if (state == RecoveryState::RepairPossible) {
         std::vector<bool> present(total, false);
         for (uint32_t k = 0; k < total; ++k) {
-            const DataBlock& found = foundBlocks_[k];
+            const DataBlock& found = set_.foundBlocks()[k];
             if (found.file) {
                 openInput(found.file);
                 present[k] = true;
                 job.inputs.push_back(found);
-                job.copyTargets.push_back(targetBlocks_[k]);
+                job.copyTargets.push_back(set_.targetBlocks()[k]);
             } else {
-                job.outputs.push_back(targetBlocks_[k]);
+                job.outputs.push_back(set_.targetBlocks()[k]);
             }
         }
         missing = static_cast<uint32_t>(job.outputs.size());
         if (!matrix.SetInput(present)) {
-            RecordError(ErrorKind::ReedSolomon, 0, {});
+            set_.RecordError(ErrorKind::ReedSolomon, 0, {});
             return false;
         }
         // The lowest exponents first, and no more than the missing blocks.
@@ -147,39 +147,39 @@ bool Par2RecoverySet::RebuildTargets(RecoveryState state,
         }
         if (openFailed) return false;
         if (missing > 0) {
-            if (!matrix.Compute(this)) {
-                RecordError(ErrorKind::ReedSolomon, 0, {});
+            if (!matrix.Compute(&set_)) {
+                set_.RecordError(ErrorKind::ReedSolomon, 0, {});
                 return false;
             }
             job.matrix = &matrix;
         }
     } else {
         for (uint32_t k = 0; k < total; ++k) {
-            const DataBlock& found = foundBlocks_[k];
-            if (!found.file || !targetBlocks_[k].file) continue;
+            const DataBlock& found = set_.foundBlocks()[k];
+            if (!found.file || !set_.targetBlocks()[k].file) continue;
             openInput(found.file);
             job.inputs.push_back(found);
-            job.copyTargets.push_back(targetBlocks_[k]);
+            job.copyTargets.push_back(set_.targetBlocks()[k]);
         }
         if (openFailed) return false;
     }
 
-    SetDataPassReporter reporter(*this);
+    SetDataPassReporter reporter(set_);
     return RunDataPass(job, reporter, cancelled);
 }
 
 void Par2RecoverySet::SearchGaps() {
-    const uint64_t sliceSize = status().blockSize;
+    const uint64_t sliceSize = set_.status().blockSize;
     if (sliceSize == 0 || sliceSize > (uint64_t{1} << 31)) return;
     std::vector<uint8_t> buffer;
-    for (const SourceFileEntryRef& ref : entries_) {
+    for (const SourceFileEntryRef& ref : set_.entries()) {
         SourceFileEntry& entry = *ref;
         if (entry.state != FileState::Missing && entry.state != FileState::Damaged) continue;
         if (entry.blockCount < 3) continue;
         const Par2BlockChecksums* checksums = ChecksumsOf(entry);
         if (!checksums || checksums->sliceCount() != entry.blockCount) continue;
         for (uint32_t k = 1; k + 1 < entry.blockCount; ++k) {
-            if (StopRequested()) return;
+            if (set_.StopRequested()) return;
             const DataBlock& before = entry.foundBlocks[k - 1];
             const DataBlock& gap = entry.foundBlocks[k];
             const DataBlock& after = entry.foundBlocks[k + 1];
@@ -195,7 +195,7 @@ void Par2RecoverySet::SearchGaps() {
             const std::string path =
                 entry.targetPath + ".#" + std::to_string(static_cast<uint64_t>(k) * sliceSize) +
                 "-" + std::to_string((static_cast<uint64_t>(k) + 1) * sliceSize - 1) + "#";
-            if (path.size() >= PATH_MAX || !IsWritablePlace(path) || FindKnownFile(path)) {
+            if (path.size() >= PATH_MAX || !set_.IsWritablePlace(path) || set_.FindKnownFile(path)) {
                 continue;
             }
 
@@ -226,9 +226,9 @@ void Par2RecoverySet::SearchGaps() {
             piece->result = VerifyResult::NotIntact;
             piece->flags.damaged = true;
             piece->sourceFile = &entry;
-            AddKnownFile(piece);
-            LocateBlock(entry, k, piece, 0);
-            UpdateEntryState(entry);
+            set_.AddKnownFile(piece);
+            set_.LocateBlock(entry, k, piece, 0);
+            set_.UpdateEntryState(entry);
         }
     }
 }

@@ -55,7 +55,7 @@ void Par2RecoverySet::VerifyDataFile(const SetFileRef& file, SourceFileEntry*& e
     bool stopped = false;
     if (checkOnly) {
         CheckWholeFile(*file, entryOut, outcome);
-        stopped = StopRequested();
+        stopped = set_.StopRequested();
     } else {
         ScanBlocks(file, entryOut, outcome, stopped);
     }
@@ -77,9 +77,9 @@ void Par2RecoverySet::VerifyDataFile(const SetFileRef& file, SourceFileEntry*& e
 void Par2RecoverySet::CheckWholeFile(SetFile& file, SourceFileEntry*& entryOut, DataFileOutcome& outcome) {
     const uint64_t size = file.size;
     SourceFileEntry* expected = entryOut;
-    SetProgress(0, size);
+    set_.SetProgress(0, size);
     bool anySize = false;
-    for (const SourceFileEntryRef& entry : entries_) anySize |= entry->size == size;
+    for (const SourceFileEntryRef& entry : set_.entries()) anySize |= entry->size == size;
     if (!anySize) return;
 
     const size_t headLength = static_cast<size_t>(std::min<uint64_t>(size, 16384));
@@ -90,7 +90,7 @@ void Par2RecoverySet::CheckWholeFile(SetFile& file, SourceFileEntry*& entryOut, 
     const Md5Digest head = md5.Final();
 
     bool headMatches = false;
-    for (const SourceFileEntryRef& entry : entries_) {
+    for (const SourceFileEntryRef& entry : set_.entries()) {
         if (entry->size == size && DescriptionOf(*entry)->hash16k() == head) headMatches = true;
     }
     if (!headMatches) return;
@@ -102,13 +102,13 @@ void Par2RecoverySet::CheckWholeFile(SetFile& file, SourceFileEntry*& entryOut, 
         if (!file.read(position, buffer.data(), chunk)) return;
         md5.Update(buffer.data(), chunk);
         position += chunk;
-        ReportProgress(position);
-        if (StopRequested()) return;
+        set_.ReportProgress(position);
+        if (set_.StopRequested()) return;
     }
     const Md5Digest whole = md5.Final();
 
     SourceFileEntry* match = nullptr;
-    for (const SourceFileEntryRef& entry : entries_) {
+    for (const SourceFileEntryRef& entry : set_.entries()) {
         const Par2FileDescription* d = DescriptionOf(*entry);
         if (entry->size != size || !(d->hash16k() == head) || !(d->fileHash() == whole)) continue;
         if (entry->MissingBlockCount() == 0) continue;
@@ -121,20 +121,20 @@ void Par2RecoverySet::CheckWholeFile(SetFile& file, SourceFileEntry*& entryOut, 
     if (!match) return;
     outcome = DataFileOutcome::IntactCopy;
     entryOut = match;
-    SetFileRef self = FindKnownFile(file.path);
+    SetFileRef self = set_.FindKnownFile(file.path);
     for (uint32_t i = 0; i < match->blockCount; ++i) {
-        LocateBlock(*match, i, self, static_cast<uint64_t>(i) * status().blockSize);
+        set_.LocateBlock(*match, i, self, static_cast<uint64_t>(i) * set_.status().blockSize);
     }
     match->dirty = true;
-    ReportProgress(size);
+    set_.ReportProgress(size);
 }
 
 void Par2RecoverySet::ScanBlocks(const SetFileRef& file, SourceFileEntry*& entryOut,
                                  DataFileOutcome& outcome, bool& stopped) {
     const uint64_t size = file->size;
-    const uint64_t blockSize = status().blockSize;
+    const uint64_t blockSize = set_.status().blockSize;
     SourceFileEntry* expected = entryOut;
-    SetProgress(0, size);
+    set_.SetProgress(0, size);
     if (size < blockSize) {
         ScanSmallFile(file, entryOut, outcome, stopped);
         return;
@@ -148,7 +148,7 @@ void Par2RecoverySet::ScanBlocks(const SetFileRef& file, SourceFileEntry*& entry
 
     auto scanner = std::make_unique<BlockScanner>();
     if (!scanner->Start(*file, window_)) {
-        RecordError(ErrorKind::Read, scanner->error(), file->path);
+        set_.RecordError(ErrorKind::Read, scanner->error(), file->path);
         return;
     }
     const CrcFilter filter = lookup_.filter();
@@ -223,7 +223,7 @@ void Par2RecoverySet::ScanBlocks(const SetFileRef& file, SourceFileEntry*& entry
             } else if (found != hint) {
                 result = DataFileOutcome::BlocksFound;
             }
-            LocateBlock(*found->entry, found->indexInFile, file, offset);
+            set_.LocateBlock(*found->entry, found->indexInFile, file, offset);
             ++matches;
             hint = found->nextInFile;
             scanner->Skip(found->length());
@@ -244,16 +244,16 @@ void Par2RecoverySet::ScanBlocks(const SetFileRef& file, SourceFileEntry*& entry
         }
         if (scanner->offset() - lastReport >= blockSize || !scanner->More()) {
             lastReport = scanner->offset();
-            SetProgressPosition(std::min(lastReport, size));
-            NotifyStatus();
-            if (StopRequested()) {
+            set_.SetProgressPosition(std::min(lastReport, size));
+            set_.NotifyStatus();
+            if (set_.StopRequested()) {
                 stopped = true;
                 break;
             }
         }
     }
     if (scanner->failed()) {
-        RecordError(ErrorKind::Read, scanner->error(), file->path);
+        set_.RecordError(ErrorKind::Read, scanner->error(), file->path);
         stopped = true;
     }
     if (stopped) {
@@ -262,9 +262,9 @@ void Par2RecoverySet::ScanBlocks(const SetFileRef& file, SourceFileEntry*& entry
     }
     Md5Digest whole, head;
     bool hashed = scanner->Finish(&whole, &head);
-    SetProgress(size, size);
+    set_.SetProgress(size, size);
     if (!hashed) {
-        RecordError(ErrorKind::Read, scanner->error(), file->path);
+        set_.RecordError(ErrorKind::Read, scanner->error(), file->path);
         stopped = true;
         outcome = matches == 0 ? DataFileOutcome::NothingFound : DataFileOutcome::BlocksFound;
         return;
@@ -295,7 +295,7 @@ void Par2RecoverySet::ScanBlocks(const SetFileRef& file, SourceFileEntry*& entry
 bool Par2RecoverySet::IntactAtItsPlace(const SetFileRef& file, SourceFileEntry& entry,
                                        bool& stopped) {
     const uint64_t size = file->size;
-    const uint64_t blockSize = status().blockSize;
+    const uint64_t blockSize = set_.status().blockSize;
     if (size != entry.size || entry.blockCount == 0 || entry.completeCopy ||
         entry.MissingBlockCount() != entry.blockCount) {
         return false;
@@ -314,9 +314,9 @@ bool Par2RecoverySet::IntactAtItsPlace(const SetFileRef& file, SourceFileEntry& 
             node->IsLastInFile() ? scanner->PaddedCrc(node->length()) : scanner->Crc();
         if (crc != node->crc) return false;
         scanner->Skip(node->length());
-        SetProgressPosition(scanner->offset());
-        NotifyStatus();
-        if (StopRequested()) {
+        set_.SetProgressPosition(scanner->offset());
+        set_.NotifyStatus();
+        if (set_.StopRequested()) {
             stopped = true;
             return false;
         }
@@ -328,9 +328,9 @@ bool Par2RecoverySet::IntactAtItsPlace(const SetFileRef& file, SourceFileEntry& 
         return false;
     }
     for (uint32_t i = 0; i < entry.blockCount; ++i) {
-        LocateBlock(entry, i, file, static_cast<uint64_t>(i) * blockSize);
+        set_.LocateBlock(entry, i, file, static_cast<uint64_t>(i) * blockSize);
     }
-    SetProgress(size, size);
+    set_.SetProgress(size, size);
     return true;
 }
 
@@ -345,7 +345,7 @@ bool Par2RecoverySet::IntactAtItsPlace(const SetFileRef& file, SourceFileEntry& 
 void Par2RecoverySet::ScanSmallFile(const SetFileRef& file, SourceFileEntry*& entryOut,
                                     DataFileOutcome& outcome, bool& stopped) {
     const uint64_t size = file->size;
-    const uint64_t blockSize = status().blockSize;
+    const uint64_t blockSize = set_.status().blockSize;
     SourceFileEntry* expected = entryOut;
 
     std::vector<uint64_t> offsets;
@@ -367,9 +367,8 @@ void Par2RecoverySet::ScanSmallFile(const SetFileRef& file, SourceFileEntry*& en
     uint64_t position = 0;
     size_t next = 0;
     while (position < size) {
-        const size_t chunk = static_cast<size_t>(std::min<uint64_t>(buffer.size(), size - position));
-        if (!file->read(position, buffer.data(), chunk)) {
-            RecordError(ErrorKind::Read, file->lastError(), file->path);
+        const size_t chunk = ReadNext(*file, position, buffer);
+        if (chunk == 0) {
             stopped = true;
             return;
         }
@@ -421,9 +420,8 @@ void Par2RecoverySet::ScanSmallFile(const SetFileRef& file, SourceFileEntry*& en
             at = size;
         }
         while (at < size) {
-            const size_t chunk = static_cast<size_t>(std::min<uint64_t>(buffer.size(), size - at));
-            if (!file->read(at, buffer.data(), chunk)) {
-                RecordError(ErrorKind::Read, file->lastError(), file->path);
+            const size_t chunk = ReadNext(*file, at, buffer);
+            if (chunk == 0) {
                 stopped = true;
                 return;
             }
@@ -461,7 +459,7 @@ void Par2RecoverySet::ScanSmallFile(const SetFileRef& file, SourceFileEntry*& en
             break;  // the search skips a whole block: past the end
         }
     }
-    SetProgress(size, size);
+    set_.SetProgress(size, size);
     if (!found) {
         outcome = DataFileOutcome::NothingFound;
         return;
@@ -469,7 +467,7 @@ void Par2RecoverySet::ScanSmallFile(const SetFileRef& file, SourceFileEntry*& en
     entryOut = found->entry;
     // Every window before the match held nothing.
     DataFileOutcome result = (found->indexInFile == 0 && foundAt == 0) ? DataFileOutcome::IntactCopy : DataFileOutcome::BlocksFound;
-    LocateBlock(*found->entry, found->indexInFile, file, foundAt);
+    set_.LocateBlock(*found->entry, found->indexInFile, file, foundAt);
     if (result == DataFileOutcome::IntactCopy) {
         const Par2FileDescription* d = DescriptionOf(*entryOut);
         if (entryOut->blockCount != 1 || size != entryOut->size || !(whole == d->fileHash()) ||
@@ -478,6 +476,16 @@ void Par2RecoverySet::ScanSmallFile(const SetFileRef& file, SourceFileEntry*& en
         }
     }
     outcome = result;
+}
+
+size_t Par2RecoverySet::ReadNext(SetFile& file, uint64_t at, std::vector<uint8_t>& buffer) {
+    if (at >= file.size) return 0;
+    const size_t chunk = static_cast<size_t>(std::min<uint64_t>(buffer.size(), file.size - at));
+    if (!file.read(at, buffer.data(), chunk)) {
+        set_.RecordError(ErrorKind::Read, file.lastError(), file.path);
+        return 0;
+    }
+    return chunk;
 }
 
 }  // namespace vantrove

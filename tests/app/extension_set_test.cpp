@@ -180,9 +180,9 @@ TEST(ExtensionSet, TwoSetsOfOneBaseNameEachExtendTheirOwn) {
     // The verification opens A from one of its own volumes, without the
     // index; B's volume is among the files it has seen.
     fs::remove(a.Path("set.par2"));
-    Par2RecoverySet loaded(nullptr, nullptr);
-    std::unique_ptr<RecoverySet> replacement = loaded.Open(VolumeWithSlice(a.dir.path(), 1));
-    const RecoverySet& verified = replacement ? *replacement : loaded;
+    std::unique_ptr<RecoverySet> loaded = NewPar2Set(nullptr, nullptr);
+    std::unique_ptr<RecoverySet> replacement = loaded->Open(VolumeWithSlice(a.dir.path(), 1));
+    const RecoverySet& verified = replacement ? *replacement : *loaded;
     ASSERT_TRUE(verified.knownFiles().count(bVolume)) << "B's volume was not looked at";
     ExistingSetInfo extra;
     ASSERT_TRUE(ReadLoadedSetForExtension(verified, extra, error)) << error;

@@ -196,8 +196,8 @@ TEST_F(VerifyCli, SecondRunOnUnchangedFilesHashesNothing) {
         uint64_t bytes = 0;
     } counter;
     SetFileFaultInjector(&counter);
-    Par2RecoverySet set(nullptr, nullptr);
-    std::unique_ptr<RecoverySet> replacement = set.Open(folder_ + "set.par2");
+    std::unique_ptr<RecoverySet> set = NewPar2Set(nullptr, nullptr);
+    std::unique_ptr<RecoverySet> replacement = set->Open(folder_ + "set.par2");
     SetFileFaultInjector(nullptr);
     ASSERT_NE(replacement, nullptr) << "the saved state of the first run was not used";
     SetFileFaultInjector(&counter);

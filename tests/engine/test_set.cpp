@@ -20,7 +20,9 @@ FileDescriptionRef TestDescription::Read(DescriptionSlot slot, StateReader& read
 }
 
 TestSet::TestSet(SetObserver* observer, const StopFlag* stop)
-    : ParityRecoverySet(FormatKind::Sfv, observer, stop) {}
+    : RecoverySet(FormatKind::Sfv, observer, stop) {
+    BindFormat(std::make_unique<TestFormat>(*this));
+}
 
 SourceFileEntry& TestSet::AddEntry(const std::string& name, uint64_t size) {
     auto entry = std::make_shared<SourceFileEntry>();
@@ -31,14 +33,16 @@ SourceFileEntry& TestSet::AddEntry(const std::string& name, uint64_t size) {
     entry->Description(DescriptionSlot::SfvEntry) = d;
     entry->name = name;
     entry->size = size;
-    entries_.push_back(entry);
+    std::vector<SourceFileEntryRef> list = entries();
+    list.push_back(entry);
+    SetEntries(std::move(list));
     return *entry;
 }
 
 bool TestSet::Finish(const std::string& folder, uint64_t blockSize) {
     SetFolderAndBaseName(folder, "set");
     SetBlockSize(blockSize);
-    for (auto& e : entries_) {
+    for (const SourceFileEntryRef& e : entries()) {
         e->blockCount =
             blockSize == 0 ? 1 : static_cast<uint32_t>((e->size + blockSize - 1) / blockSize);
     }
@@ -70,15 +74,11 @@ void TestSet::LocateAll(SourceFileEntry& entry, const SetFileRef& file) {
     }
 }
 
-bool TestSet::SaveState(const std::string& setPath) {
-    return SaveAs(setPath + ".vt6");
-}
-
 bool TestSet::SaveAs(const std::string& key) {
     return SaveStateFile(key, "VT6", secondValue, [this](StateWriter& w) {
-        size_t count = listOnlyFirstEntry ? std::min<size_t>(1, entries_.size()) : entries_.size();
+        size_t count = listOnlyFirstEntry ? std::min<size_t>(1, entries().size()) : entries().size();
         w.WriteU32(static_cast<uint32_t>(count));
-        for (size_t i = 0; i < count; ++i) WriteEntryReference(w, entries_[i].get());
+        for (size_t i = 0; i < count; ++i) WriteEntryReference(w, entries()[i].get());
     });
 }
 

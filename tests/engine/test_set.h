@@ -8,7 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "engine/parity_recovery_set.h"
+#include "engine/recovery_set.h"
+#include "engine/set_format.h"
 #include "engine/set_observer.h"
 #include "engine/state_stream.h"
 
@@ -22,7 +23,9 @@ struct TestDescription : FileDescription {
     static FileDescriptionRef Read(DescriptionSlot slot, StateReader& reader);
 };
 
-class TestSet : public ParityRecoverySet {
+// A set of the test format: a RecoverySet bound to a TestFormat, with helpers
+// that fill it by hand.
+class TestSet : public RecoverySet {
   public:
     explicit TestSet(SetObserver* observer = nullptr, const StopFlag* stop = nullptr);
 
@@ -30,10 +33,10 @@ class TestSet : public ParityRecoverySet {
     SourceFileEntry& AddEntry(const std::string& name, uint64_t size);
     // Folder, block size, then FinishLoading. Block counts follow the sizes.
     bool Finish(const std::string& folder, uint64_t blockSize);
-    SourceFileEntry& Entry(size_t i) { return *entries_[i]; }
+    SourceFileEntry& Entry(size_t i) { return *entries()[i]; }
     void SetRecoveryBlocks(int32_t n) { SetRecoveryBlocksAvailable(n); }
     void ForceState(RecoveryState state) { SetSetState(state); }
-    std::vector<DataBlock>& MutableFoundBlocks() { return foundBlocks_; }
+    std::vector<DataBlock>& MutableFoundBlocks() { return foundBlocksToFill(); }
 
     // An other data file in the set's folder, entered into the known files.
     SetFileRef AddOtherFile(const std::string& name, uint64_t size);
@@ -49,28 +52,32 @@ class TestSet : public ParityRecoverySet {
     // Writes only the first entry into the format part's list (a damaged
     // writer: the other entries are then only reachable through files).
     bool listOnlyFirstEntry = false;
+};
 
-    // RecoverySet
-    bool SaveState(const std::string& setPath) override;
-    std::unique_ptr<RecoverySet> Open(const std::string& path) override { return nullptr; }
-    void Repair() override {}
-    bool SearchesOtherFiles() const override { return true; }
-    bool TriesForeignVolumes() const override { return false; }
+// The format of a TestSet: recovery data that rebuilds nothing, no volumes.
+class TestFormat final : public SetFormat {
+  public:
+    explicit TestFormat(TestSet& set) : set_(set) {}
+
     std::string VolumeSetName(const std::string& fileName) const override { return {}; }
     bool LoadVolume(const SetFileRef& file, bool checkOnly) override { return false; }
+    bool TakesMoreVolumes() const override { return false; }
+    bool Described() const override { return true; }
+    std::string CreatorText() const override { return "test"; }
+    bool SearchesOtherFiles() const override { return true; }
+    bool TriesForeignVolumes() const override { return false; }
     void VerifyDataFile(const SetFileRef& file, SourceFileEntry*& entryOut, DataFileOutcome& outcome,
                         bool checkOnly) override {
         outcome = DataFileOutcome::NothingFound;
     }
-    std::string CreatorText() const override { return "test"; }
+    bool HasRecoveryData() const override { return true; }
+    bool SaveState(const std::string& setPath) override { return set_.SaveAs(setPath + ".vt6"); }
+    bool LoadState(const std::string& setPath) override { return set_.LoadFrom(setPath + ".vt6"); }
+    bool SameSetAs(const SetFormat& other) const override { return false; }
+    std::unique_ptr<SetFormat> NewFormatFor(RecoverySet& set) const override { return nullptr; }
 
-    // ParityRecoverySet
-    std::vector<SetFileRef> CleanUpCandidates(RecoveryState, SubState) const override {
-        return {};
-    }
-    bool RebuildTargets(RecoveryState, const std::vector<SourceFileEntry*>&, bool&) override {
-        return true;
-    }
+  private:
+    TestSet& set_;
 };
 
 class RecordingObserver : public SetObserver {

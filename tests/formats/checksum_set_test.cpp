@@ -56,12 +56,12 @@ class ChecksumSetTest : public ::testing::Test {
     void Put(const std::string& name, const std::string& text) { Put(name, Text(text)); }
 
     std::unique_ptr<RecoverySet> Sfv() {
-        auto set = std::make_unique<SfvChecksumSet>(nullptr, nullptr);
+        std::unique_ptr<RecoverySet> set = NewSfvSet(nullptr, nullptr);
         set->SetVerificationCache(&cache_);
         return set;
     }
     std::unique_ptr<RecoverySet> Md5() {
-        auto set = std::make_unique<Md5ChecksumSet>(nullptr, nullptr);
+        std::unique_ptr<RecoverySet> set = NewMd5Set(nullptr, nullptr);
         set->SetVerificationCache(&cache_);
         return set;
     }
@@ -211,7 +211,7 @@ TEST_F(ChecksumSetTest, DotDotNameInsideTheFolderIsVerifiedButNeverARenameTarget
     // The same name with its file under another name: found by the user,
     // but the repair does not create "sub/../a.txt".
     TempDir other;
-    auto second = std::make_unique<SfvChecksumSet>(nullptr, nullptr);
+    std::unique_ptr<RecoverySet> second = NewSfvSet(nullptr, nullptr);
     VerificationCache cache(other.path() + "/cache/");
     second->SetVerificationCache(&cache);
     WriteFile(other.File("list.sfv"), "sub/../b.txt " + CrcHex(a) + "\n");
@@ -280,8 +280,8 @@ TEST_F(ChecksumSetTest, Md5StateKeepsTheLineStyle) {
     std::unique_ptr<RecoverySet> set = Md5();
     std::unique_ptr<RecoverySet> replacement = set->Open(PathOf("list.md5"));
     ASSERT_NE(replacement, nullptr);
-    EXPECT_EQ(replacement->CreatorText(), "UNIX MD5 sum");
-    EXPECT_EQ(static_cast<Md5ChecksumSet&>(*replacement).md5LineStyle(), kMd5StyleBsd);
+    EXPECT_EQ(replacement->format().CreatorText(), "UNIX MD5 sum");
+    EXPECT_EQ(replacement->FormatAs<Md5ChecksumSet>()->md5LineStyle(), kMd5StyleBsd);
 }
 
 TEST_F(ChecksumSetTest, MixedLayoutsNameTheProgramOfTheLastEntry) {
@@ -295,8 +295,10 @@ TEST_F(ChecksumSetTest, MixedLayoutsNameTheProgramOfTheLastEntry) {
 }
 
 TEST_F(ChecksumSetTest, VolumeSetNamesNeedTheirOwnExtension) {
-    SfvChecksumSet sfv(nullptr, nullptr);
-    Md5ChecksumSet md5(nullptr, nullptr);
+    std::unique_ptr<RecoverySet> sfvSet = NewSfvSet(nullptr, nullptr);
+    std::unique_ptr<RecoverySet> md5Set = NewMd5Set(nullptr, nullptr);
+    SetFormat& sfv = sfvSet->format();
+    SetFormat& md5 = md5Set->format();
     EXPECT_EQ(sfv.VolumeSetName("movie.SFV"), "movie");
     EXPECT_EQ(sfv.VolumeSetName("movie.sfvx"), "");
     EXPECT_EQ(sfv.VolumeSetName("movie.md5"), "");
@@ -310,7 +312,7 @@ TEST_F(ChecksumSetTest, WholeFileCheckComparesTheHash) {
     Put("a.txt", a);
     Put("list.sfv", "a.txt " + CrcHex(a) + "\n");
     auto set = OpenSet(Sfv(), "list.sfv");
-    auto& sfv = static_cast<SfvChecksumSet&>(*set);
+    auto& sfv = *set->FormatAs<SfvChecksumSet>();
     SetFile file;
     ASSERT_TRUE(file.open(PathOf("a.txt")));
     bool stopped = true;

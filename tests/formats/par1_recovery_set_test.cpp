@@ -65,7 +65,7 @@ class Par1SetTest : public ::testing::Test {
         WriteFile(PathOf(name), MakePar1File(build, number));
     }
     std::unique_ptr<RecoverySet> NewSet(uint64_t memory = 0) {
-        auto set = std::make_unique<Par1RecoverySet>(nullptr, nullptr);
+        std::unique_ptr<RecoverySet> set = NewPar1Set(nullptr, nullptr);
         set->SetVerificationCache(&cache_);
         RepairOptions options;
         options.physicalMemoryBytes = memory;
@@ -79,7 +79,7 @@ class Par1SetTest : public ::testing::Test {
         return set;
     }
     static Par1RecoverySet& Par1(std::unique_ptr<RecoverySet>& set) {
-        return static_cast<Par1RecoverySet&>(*set);
+        return *set->FormatAs<Par1RecoverySet>();
     }
     TempDir dir_;
     VerificationCache cache_;
@@ -427,10 +427,10 @@ TEST_F(Par1SetTest, DeferredHashCheckIsMadeOnlyForRecoveryBlocks) {
         auto f = std::make_shared<SetFile>(PathOf(name));
         return f;
     };
-    EXPECT_TRUE(set->LoadVolume(file("x.par"), true));  // the list, unchecked
+    EXPECT_TRUE(set->format().LoadVolume(file("x.par"), true));  // the list, unchecked
     EXPECT_EQ(set->status().sourceFileCount, 3);
-    EXPECT_FALSE(set->LoadVolume(file("x.p01"), true));  // a block: checked, refused
-    EXPECT_TRUE(set->LoadVolume(file("x.p02"), true));
+    EXPECT_FALSE(set->format().LoadVolume(file("x.p01"), true));  // a block: checked, refused
+    EXPECT_TRUE(set->format().LoadVolume(file("x.p02"), true));
     EXPECT_EQ(set->status().recoveryBlocksAvailable, 1);
 }
 
@@ -503,7 +503,7 @@ TEST_F(Par1SetTest, StopFlagCancelsTheRebuild) {
     WriteVolume(build, 1, "x.p01");
     std::remove(PathOf("two.bin").c_str());
     StopFlag stop{0};
-    std::unique_ptr<RecoverySet> set = std::make_unique<Par1RecoverySet>(nullptr, &stop);
+    std::unique_ptr<RecoverySet> set = NewPar1Set(nullptr, &stop);
     set->SetVerificationCache(&cache_);
     OpenLikeWorker(set, PathOf("x.par"));
     ASSERT_EQ(set->status().state, RecoveryState::RepairPossible);

@@ -54,8 +54,8 @@ class Par2Loading : public ::testing::Test {
         return b;
     }
 
-    std::unique_ptr<Par2RecoverySet> OpenOnly(const std::string& name) {
-        auto set = std::make_unique<Par2RecoverySet>(nullptr, nullptr);
+    std::unique_ptr<RecoverySet> OpenOnly(const std::string& name) {
+        auto set = NewPar2Set(nullptr, nullptr);
         set->SetVerificationCache(&cache_);
         EXPECT_EQ(set->Open(folder_ + name), nullptr);
         return set;
@@ -124,15 +124,15 @@ TEST_F(Par2Loading, VolumeConcatenatingTwoSetsKeepsOnlyTheChosenSetsSlices) {
                       {test::Concat(x.Critical()), x.Slice(0), x.Slice(1),
                        test::Concat(y.Critical()), y.Slice(0), y.Slice(1), y.Slice(2)});
     auto set = OpenOnly("both.par2");
-    ASSERT_NE(set->chosenGroup(), nullptr);
-    ASSERT_EQ(set->groups().size(), 2u);
-    const PacketGroup* chosen = set->chosenGroup();
+    ASSERT_NE(test::Par2Of(*set).chosenGroup(), nullptr);
+    ASSERT_EQ(test::Par2Of(*set).groups().size(), 2u);
+    const PacketGroup* chosen = test::Par2Of(*set).chosenGroup();
     const bool isX = chosen->setId == x.setId();
     EXPECT_TRUE(isX || chosen->setId == y.setId());
     const uint32_t expected = isX ? 2 : 3;
     EXPECT_EQ(chosen->slices.size(), expected);
     EXPECT_EQ(set->status().recoveryBlocksAvailable, static_cast<int32_t>(expected));
-    for (const auto& group : set->groups()) {
+    for (const auto& group : test::Par2Of(*set).groups()) {
         if (group.get() != chosen) {
             EXPECT_TRUE(group->slices.empty());
         }
@@ -170,8 +170,8 @@ TEST_F(Par2Loading, ChangedByteInARecoverySliceSkipsOnlyThatPacket) {
     ASSERT_NE(volume, nullptr);
     EXPECT_TRUE(volume->flags.damaged);
     EXPECT_EQ(set->status().recoveryBlocksAvailable, 2);
-    EXPECT_EQ(set->chosenGroup()->slices.count(0), 0u);
-    EXPECT_EQ(set->chosenGroup()->slices.count(2), 1u);
+    EXPECT_EQ(test::Par2Of(*set).chosenGroup()->slices.count(0), 0u);
+    EXPECT_EQ(test::Par2Of(*set).chosenGroup()->slices.count(2), 1u);
 }
 
 TEST_F(Par2Loading, GarbageBeforeThePacketsIsSkippedWhereverTheMagicFalls) {
@@ -189,7 +189,7 @@ TEST_F(Par2Loading, GarbageBeforeThePacketsIsSkippedWhereverTheMagicFalls) {
         name += ".par2";
         test::WriteVolume(folder_ + name, {junk, test::Concat(b.Critical()), b.Slice(0)});
         auto set = OpenOnly(name);
-        ASSERT_NE(set->chosenGroup(), nullptr);
+        ASSERT_NE(test::Par2Of(*set).chosenGroup(), nullptr);
         EXPECT_EQ(set->entries().size(), 2u);
         EXPECT_EQ(set->status().recoveryBlocksAvailable, 1);
         EXPECT_TRUE(Known(*set, name)->flags.damaged);
@@ -204,7 +204,7 @@ TEST_F(Par2Loading, FileOf63BytesYieldsNoPacketAndNoError) {
     ASSERT_NE(volume, nullptr);
     EXPECT_EQ(volume->result, VerifyResult::NotIntact);
     EXPECT_FALSE(volume->flags.damaged);
-    EXPECT_TRUE(set->groups().empty());
+    EXPECT_TRUE(test::Par2Of(*set).groups().empty());
 }
 
 TEST_F(Par2Loading, DuplicateExponentKeepsTheFirstSliceRead) {
@@ -228,13 +228,13 @@ TEST_F(Par2Loading, MainPacketListingOneFileTwiceGivesTwoEntries) {
     b.Build({b.fileId(0)});
     test::WriteVolume(folder_ + "dup.par2", b.Critical());
     auto set = OpenOnly("dup.par2");
-    ASSERT_NE(set->chosenGroup(), nullptr);
+    ASSERT_NE(test::Par2Of(*set).chosenGroup(), nullptr);
     ASSERT_EQ(set->entries().size(), 2u);
     EXPECT_EQ(set->entries()[0]->name, "only.bin");
     EXPECT_EQ(set->entries()[1]->name, "only.bin");
     EXPECT_NE(set->entries()[0]->targetPath, set->entries()[1]->targetPath);
     EXPECT_EQ(set->status().totalDataBlocks, 4u);
-    EXPECT_EQ(set->chosenGroup()->files.size(), 2u);
+    EXPECT_EQ(test::Par2Of(*set).chosenGroup()->files.size(), 2u);
 }
 
 TEST_F(Par2Loading, NamesWithoutABaseNameAreNeverSearchedFor) {
@@ -247,10 +247,10 @@ TEST_F(Par2Loading, NamesWithoutABaseNameAreNeverSearchedFor) {
     EXPECT_EQ(Known(*x, "2004.par2"), nullptr);
     // 2004.par2 itself loads, and searches nothing.
     test::AccessRecorder recorder;
-    auto set = std::make_unique<Par2RecoverySet>(nullptr, nullptr);
+    auto set = NewPar2Set(nullptr, nullptr);
     set->SetVerificationCache(&cache_);
     set->Open(folder_ + "2004.par2");
-    EXPECT_NE(set->chosenGroup(), nullptr);
+    EXPECT_NE(test::Par2Of(*set).chosenGroup(), nullptr);
     for (const std::string& path : recorder.opened()) {
         EXPECT_EQ(path.find("x2004"), std::string::npos);
     }
@@ -296,7 +296,7 @@ TEST_F(Par2Loading, ChecksumPacketWhoseCountDoesNotFitTheLengthLeavesTheSetIncom
     critical[1] = description;
     test::WriteVolume(folder_ + "lie.par2", critical);
     auto set = OpenOnly("lie.par2");
-    EXPECT_EQ(set->chosenGroup(), nullptr);
+    EXPECT_EQ(test::Par2Of(*set).chosenGroup(), nullptr);
     EXPECT_EQ(set->status().state, RecoveryState::NeedMoreVolumes);
     EXPECT_EQ(set->status().totalDataBlocks, 0u);
 }
@@ -326,7 +326,7 @@ TEST_F(Par2Loading, HugeSliceSizeCostsNoBlockSizedMemory) {
 }
 
 TEST_F(Par2Loading, MissingVolumeIsMarkedAndLoadingGoesOn) {
-    auto set = std::make_unique<Par2RecoverySet>(nullptr, nullptr);
+    auto set = NewPar2Set(nullptr, nullptr);
     set->SetVerificationCache(&cache_);
     set->Open(folder_ + "absent.par2");
     SetFileRef file = set->FindKnownFile(folder_ + "absent.par2");

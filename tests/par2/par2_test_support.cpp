@@ -7,7 +7,7 @@ namespace vantrove::test {
 std::unique_ptr<RecoverySet> OpenAndScan(const std::string& path, VerificationCache& cache,
                                          SetObserver* observer, const StopFlag* stop) {
     SetSession session(observer, stop, &cache);
-    session.Adopt(std::make_unique<Par2RecoverySet>(observer, stop));
+    session.Adopt(NewPar2Set(observer, stop));
     session.Open(path);
     session.FinishActivity();
     return session.ReleaseSet();

@@ -21,6 +21,11 @@ std::unique_ptr<RecoverySet> OpenAndScan(const std::string& path, VerificationCa
                                          SetObserver* observer = nullptr,
                                          const StopFlag* stop = nullptr);
 
+// The PAR 2.0 format of a set made by NewPar2Set.
+inline Par2RecoverySet& Par2Of(const RecoverySet& set) {
+    return *set.FormatAs<Par2RecoverySet>();
+}
+
 // Records opens and bytes read while installed.
 class AccessRecorder : public FileFaultInjector {
   public:
