@@ -382,6 +382,28 @@ std::string ResolveSetFile(const std::string& given) {
     return given;
 }
 
+// The recovery files of set `setName` in `folder`, `first` leading.
+std::vector<std::string> SetVolumesIn(const std::string& folder, const std::string& setName,
+                                      const std::string& first) {
+    std::vector<std::string> volumes{first};
+    DIR* dir = opendir(folder.c_str());
+    if (dir == nullptr) return volumes;
+    std::vector<std::string> names;
+    while (const dirent* entry = readdir(dir)) {
+        const std::string name = entry->d_name;
+        if (EqualNoCase(Par2VolumeSetName(name), setName)) names.push_back(name);
+    }
+    closedir(dir);
+    std::sort(names.begin(), names.end());
+    for (const std::string& name : names) {
+        struct stat st {};
+        const std::string volume = folder + name;
+        if (volume != first && lstat(volume.c_str(), &st) == 0 && S_ISREG(st.st_mode))
+            volumes.push_back(volume);
+    }
+    return volumes;
+}
+
 bool Whole(RecoveryState state) {
     return state == RecoveryState::Repaired || state == RecoveryState::AllVerified;
 }
@@ -506,28 +528,42 @@ int RunVerifyOrRepair(const Par2Arguments& a, StopFlag* stop) {
         return kPar2InvalidArguments;
     }
     if (!CheckSetFile(given, path)) return kPar2InvalidArguments;
-    // Files are looked for where the set's names say, below the set's own
-    // folder; another base folder is refused rather than ignored.
+    // Files are looked for where the set's names say, below the base folder:
+    // the recovery file's own folder, or the one -B names.
+    std::string own = ResolvedFolder(FolderOfPath(path));
+    if (own.empty()) own = FolderOfPath(path);
+    std::string base = own;
     if (!a.basePath.empty()) {
-        std::string base = ResolvedFolder(a.basePath);
-        if (base.empty()) base = a.basePath.back() == '/' ? a.basePath : a.basePath + '/';
-        std::string own = ResolvedFolder(FolderOfPath(path));
-        if (own.empty()) own = FolderOfPath(path);
-        if (base != own) {
-            std::fprintf(stderr,
-                         "-B must name the folder of the recovery file on verify and repair "
-                         "(%s); move the recovery files beside the data instead.\n",
-                         own.c_str());
+        base = ResolvedFolder(a.basePath);
+        if (base.empty()) {
+            std::fprintf(stderr, "Base path \"%s\" does not exist.\n", a.basePath.c_str());
             return kPar2InvalidArguments;
         }
     }
+    const std::string setName = Par2VolumeSetName(FileNameOfPath(path));
+    const bool elsewhere = base != own;
+    if (elsewhere && setName.empty()) {
+        std::fprintf(stderr,
+                     "-B names another folder than the one of \"%s\"; only PAR2 sets can be "
+                     "verified against another folder.\n",
+                     given.c_str());
+        return kPar2InvalidArguments;
+    }
+    // With another base folder the set is anchored there under its own name,
+    // so that its files are looked for, scanned and written below that
+    // folder only; its recovery files are then added from where they lie.
+    const std::string anchor = elsewhere ? base + FileNameOfPath(path) : path;
 
     Par2ProgressObserver observer(out.At(1));
     SetSession session(&observer, stop);
-    if (repair && !LockTaken(session.LockFolderOf(path, true), session.lockError(), given))
+    if (repair && !LockTaken(session.LockFolderOf(anchor, true), session.lockError(), given))
         return kPar2FileIoError;
 
-    if (!session.Open(path, ScanMode::ReadEverything)) return kPar2InvalidArguments;
+    if (!session.Open(anchor, ScanMode::ReadEverything)) return kPar2InvalidArguments;
+    if (elsewhere) {
+        for (const std::string& volume : SetVolumesIn(own, setName, path))
+            session.Open(volume, ScanMode::ReadEverything);
+    }
     session.FinishActivity();
     RecoverySet* set = session.set();
     // Files named after the PAR2 file are searched too, wherever they lie.
@@ -553,7 +589,7 @@ int RunVerifyOrRepair(const Par2Arguments& a, StopFlag* stop) {
     }
     if (out.At(1)) {
         for (const auto& [volumePath, file] : set->knownFiles()) {
-            if (file->kind != FileKind::Volume) continue;
+            if (file->kind != FileKind::Volume || file->result == VerifyResult::Missing) continue;
             std::printf("Loading \"%s\".\n", FileNameOfPath(file->path).c_str());
             if (out.At(2))
                 std::printf("Loaded %s\n", VolumeText(*file).c_str());
@@ -593,6 +629,8 @@ int RunVerifyOrRepair(const Par2Arguments& a, StopFlag* stop) {
                 std::printf("Target: \"%s\" - found.\n", entry->name.c_str());
     }
     if (after.errorKind == ErrorKind::None && Whole(after.state)) {
+        // Recovery files apart from the base folder are the command's to purge.
+        if (a.purge) PurgeVolumes(*set);
         if (out.At(0)) std::printf("\nRepair complete.\n");
         std::fflush(stdout);
         return kPar2Success;

@@ -409,9 +409,54 @@ TEST_F(Par2Cli, TreesWithRecursionAndABasePath) {
                   .exitCode,
               0);
     EXPECT_EQ(Par2(false, ours_, "v -q -B . " + ShellQuote(sets + "t.par2")).exitCode, 0);
-    // Verifying with another base folder is refused, not ignored.
-    EXPECT_EQ(Par2(true, ours_, "v -q -B . " + ShellQuote(sets + "t.par2")).exitCode, 3);
+    EXPECT_EQ(Par2(true, ours_, "v -q -B . " + ShellQuote(sets + "t.par2")).exitCode, 0);
     EXPECT_EQ(Par2(true, ours_, "v -q -B. set.par2").exitCode, 0);
+    EXPECT_EQ(Par2(true, ours_, "v -q -B nosuch set.par2").exitCode, 3);
+}
+
+TEST_F(Par2Cli, ABaseFolderApartFromTheRecoveryFiles) {
+    peer_ = MakeFolder("peer");
+    ours_ = MakeFolder("ours");
+    // The recovery files in a folder of their own, names relative to the data.
+    for (const std::string& f : {peer_, ours_}) {
+        ASSERT_EQ(test::RunShell("cd " + ShellQuote(f) + " && mkdir docs sets && mv c.txt docs/")
+                      .exitCode,
+                  0);
+        ASSERT_EQ(Par2(false, f, "c -q -q -s4000 -c20 -B " + ShellQuote(f) + " sets/t a.bin b.dat docs/c.txt")
+                      .exitCode,
+                  0);
+    }
+    const std::string verify = "v -B . sets/t.par2";
+    ExpectSame(verify, 0);
+    BothDo("rm docs/c.txt && printf 'XXXXXXXX' | dd of=a.bin bs=1 seek=7000 conv=notrunc 2>/dev/null");
+    ExpectSame(verify, 1);
+    // The same from inside the recovery files' folder, the base given back.
+    for (const std::string& f : {peer_, ours_}) {
+        const Par2Run run = Par2(f == ours_, f + "sets/", "v -q -B " + ShellQuote(f) + " t.par2");
+        EXPECT_EQ(run.exitCode, 1) << run.text;
+    }
+    ExpectSame("r -B . sets/t.par2", 0);
+    for (const std::string& f : {peer_, ours_}) {
+        EXPECT_EQ(ReadFile(f + "a.bin"), a_) << f;
+        EXPECT_EQ(ReadFile(f + "docs/c.txt"), c_) << f;
+    }
+    ExpectSame(verify, 0);
+    EXPECT_FALSE(test::FileExists(ours_ + "sets/c.txt"));
+    EXPECT_FALSE(test::FileExists(ours_ + "t.par2"));
+
+    // A folder on the way that is a link is never written through.
+    const std::string outside = dir_.path() + "/outside/";
+    ASSERT_EQ(test::RunShell("cd " + ShellQuote(ours_) + " && mkdir " + ShellQuote(outside) +
+                             " && rm -r docs && ln -s " + ShellQuote(outside) + " docs")
+                  .exitCode,
+              0);
+    EXPECT_NE(Par2(true, ours_, "r -q -B . sets/t.par2").exitCode, 0);
+    EXPECT_FALSE(test::FileExists(outside + "c.txt"));
+    // -p removes the recovery files where they lie once the set is whole.
+    ASSERT_EQ(test::RunShell("cd " + ShellQuote(ours_) + " && rm docs && mkdir docs").exitCode, 0);
+    EXPECT_EQ(Par2(true, ours_, "r -q -p -B . sets/t.par2").exitCode, 0);
+    EXPECT_EQ(ReadFile(ours_ + "docs/c.txt"), c_);
+    EXPECT_FALSE(test::FileExists(ours_ + "sets/t.par2"));
 }
 
 TEST_F(Par2Cli, AScriptWrittenForThePeerRunsUnchanged) {
