@@ -777,15 +777,23 @@ int RunCreate(const Par2Arguments& a, StopFlag* stop) {
     } else {
         p.setSizeScheme(kPowersOfTwo);
     }
+    // -l holds volumes to the blocks of the largest source file.
+    const uint64_t limit =
+        a.limited ? std::max<uint64_t>((p.largestFileSize + p.blockSize - 1) /
+                                           std::max<uint64_t>(p.blockSize, 1),
+                                       1)
+                  : 0;
+    bool filesChecked = true;
     if (a.hasRecoveryCount) {
         p.setRecoveryBlockCount(a.recoveryCount);
     } else if (a.hasRedundancySize) {
         const int64_t count = ClassicBlocksForSize(a.redundancySize, p.blockSize,
                                                    p.sourceBlockCount,
-                                                   a.hasFileCount ? a.fileCount : 0);
-        // A target below the index's budget still gets one block, unless
-        // the files asked for take it all.
-        p.setRecoveryBlockCount(count < 0 && !a.hasFileCount ? 1 : std::max<int64_t>(count, 0));
+                                                   a.hasFileCount ? a.fileCount : 0, limit);
+        // A target below the budget still gets one block; one that leaves
+        // nothing for blocks gives the index alone, whatever -n asks.
+        p.setRecoveryBlockCount(count < 0 ? 1 : static_cast<uint64_t>(count));
+        filesChecked = count != 0;
     } else {
         p.setRedundancy(a.hasRedundancy ? a.redundancy : 500);
     }
@@ -796,7 +804,7 @@ int RunCreate(const Par2Arguments& a, StopFlag* stop) {
             1, std::min<uint64_t>(p.recoveryBlockCount, 64 - __builtin_clzll(p.recoveryBlockCount | 1)))));
     }
     if (a.hasFirst) p.setFirstRecoveryBlock(a.first);
-    if (a.hasFileCount && a.fileCount > p.recoveryBlockCount) {
+    if (a.hasFileCount && filesChecked && a.fileCount > p.recoveryBlockCount) {
         std::fprintf(stderr, "Too many recovery files specified.\n");
         return kPar2InvalidArguments;
     }
@@ -832,8 +840,9 @@ int RunCreate(const Par2Arguments& a, StopFlag* stop) {
     }
     // Doubling volumes are laid out again in the classic tool's counts.
     const std::vector<uint32_t> classic = ClassicVolumeCounts(
-        static_cast<uint32_t>(p.recoveryBlockCount), a.hasFileCount ? a.fileCount : 0,
-        a.limited ? std::max<uint64_t>((p.largestFileSize + p.blockSize - 1) / std::max<uint64_t>(p.blockSize, 1), 1) : 0);
+        static_cast<uint32_t>(p.recoveryBlockCount), a.hasFileCount ? a.fileCount : 0, limit);
+    const uint64_t lastExponent = ClassicNamingExponent(
+        p.firstRecoveryBlock, static_cast<uint32_t>(p.recoveryBlockCount), limit);
     if (!a.uniform && classic != p.volumeBlockCounts()) {
         std::string index;
         std::vector<std::string> volumes, written;
@@ -841,8 +850,8 @@ int RunCreate(const Par2Arguments& a, StopFlag* stop) {
             const bool volume = FileNameOfPath(path).find(".vol") != std::string::npos;
             (volume ? volumes.emplace_back() : index) = path;
         }
-        if (!RepackVolumes(index, volumes, folder + base, p.firstRecoveryBlock, classic, written,
-                           error)) {
+        if (!RepackVolumes(index, volumes, folder + base, p.firstRecoveryBlock, classic,
+                           lastExponent, written, error)) {
             std::fprintf(stderr, "%s\n", error.c_str());
             return kPar2FileIoError;
         }
@@ -853,8 +862,7 @@ int RunCreate(const Par2Arguments& a, StopFlag* stop) {
     const std::vector<uint32_t> counts = p.volumeBlockCounts();
     const uint32_t largest = counts.empty() ? 0 : *std::max_element(counts.begin(), counts.end());
     for (const std::string& path : job.outputPaths()) {
-        const std::string renamed =
-            ClassicVolumeName(path, p.firstRecoveryBlock + p.recoveryBlockCount, largest);
+        const std::string renamed = ClassicVolumeName(path, lastExponent, largest);
         if (renamed != path && std::rename(path.c_str(), renamed.c_str()) != 0) {
             std::fprintf(stderr, "Could not rename \"%s\".\n", path.c_str());
             return kPar2FileIoError;

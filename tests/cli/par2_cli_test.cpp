@@ -78,10 +78,17 @@ TEST(Par2Volumes, CountsOfTheClassicSchemes) {
     EXPECT_EQ(cli::ClassicVolumeCounts(100, 0, 0), (V{1, 2, 4, 8, 16, 32, 37}));
     EXPECT_EQ(cli::ClassicVolumeCounts(100, 3, 0), (V{16, 32, 52}));
     EXPECT_EQ(cli::ClassicVolumeCounts(10, 3, 0), (V{2, 4, 4}));
+    EXPECT_EQ(cli::ClassicVolumeCounts(10, 5, 0), (V{1, 2, 4, 3, 0}));  // the last holds none
     EXPECT_EQ(cli::ClassicVolumeCounts(1, 0, 0), (V{1}));
     EXPECT_EQ(cli::ClassicVolumeCounts(0, 0, 0), V{});
     EXPECT_EQ(cli::ClassicVolumeCounts(40, 0, 8), (V{1, 2, 4, 1, 8, 8, 8, 8}));
     EXPECT_EQ(cli::ClassicVolumeCounts(200, 0, 75), (V{1, 2, 4, 8, 16, 32, 62, 75}));
+    // The exponent's width: the end of the set, or the start of the last
+    // held volume.
+    EXPECT_EQ(cli::ClassicNamingExponent(0, 122, 0), 122u);
+    EXPECT_EQ(cli::ClassicNamingExponent(0, 100, 75), 100u);
+    EXPECT_EQ(cli::ClassicNamingExponent(0, 171, 75), 96u);
+    EXPECT_EQ(cli::ClassicNamingExponent(3, 249, 52), 200u);
     EXPECT_EQ(cli::ClassicVolumePath("/d/s", 5, 1, 14, 4), "/d/s.vol05+1.par2");
     EXPECT_EQ(cli::ClassicVolumePath("s", 0, 1, 100, 37), "s.vol000+01.par2");
 }
@@ -89,20 +96,24 @@ TEST(Par2Volumes, CountsOfTheClassicSchemes) {
 TEST(Par2Volumes, BlocksForATargetSizeAsTheClassicToolCounts) {
     // One file of 2000 blocks of 2100 bytes: one file's index budgeted below
     // fifteen files' worth, then the bits of what the rest holds.
-    EXPECT_EQ(cli::ClassicBlocksForSize(300 << 10, 2100, 2000, 0), 122);
-    EXPECT_EQ(cli::ClassicBlocksForSize(615 << 10, 2100, 2000, 0), 270);
-    EXPECT_EQ(cli::ClassicBlocksForSize(616 << 10, 2100, 2000, 0), 290);
-    EXPECT_EQ(cli::ClassicBlocksForSize(620 << 10, 2100, 2000, 0), 253);
-    EXPECT_EQ(cli::ClassicBlocksForSize(1000 << 10, 2100, 2000, 0), 317);
-    EXPECT_EQ(cli::ClassicBlocksForSize(2000 << 10, 2100, 2000, 0), 750);
+    EXPECT_EQ(cli::ClassicBlocksForSize(300 << 10, 2100, 2000, 0, 0), 122);
+    EXPECT_EQ(cli::ClassicBlocksForSize(615 << 10, 2100, 2000, 0, 0), 270);
+    EXPECT_EQ(cli::ClassicBlocksForSize(616 << 10, 2100, 2000, 0, 0), 290);
+    EXPECT_EQ(cli::ClassicBlocksForSize(620 << 10, 2100, 2000, 0, 0), 253);
+    EXPECT_EQ(cli::ClassicBlocksForSize(1000 << 10, 2100, 2000, 0, 0), 317);
+    EXPECT_EQ(cli::ClassicBlocksForSize(2000 << 10, 2100, 2000, 0, 0), 750);
     // Too small a target: nothing left, or less than nothing.
-    EXPECT_EQ(cli::ClassicBlocksForSize(42 << 10, 2100, 2000, 0), 0);
-    EXPECT_LT(cli::ClassicBlocksForSize(41 << 10, 2100, 2000, 0), 0);
+    EXPECT_EQ(cli::ClassicBlocksForSize(42 << 10, 2100, 2000, 0, 0), 0);
+    EXPECT_LT(cli::ClassicBlocksForSize(41 << 10, 2100, 2000, 0, 0), 0);
     // A file count asked for is budgeted as given.
-    EXPECT_EQ(cli::ClassicBlocksForSize(300 << 10, 2100, 2000, 4), 64);
-    EXPECT_EQ(cli::ClassicBlocksForSize(100 << 10, 8400, 500, 3), 8);
-    EXPECT_EQ(cli::ClassicBlocksForSize(40 << 10, 8400, 500, 3), 1);  // fewer than the files
-    EXPECT_LT(cli::ClassicBlocksForSize(30 << 10, 8400, 500, 3), 0);
+    EXPECT_EQ(cli::ClassicBlocksForSize(300 << 10, 2100, 2000, 4, 0), 64);
+    EXPECT_EQ(cli::ClassicBlocksForSize(100 << 10, 8400, 500, 3, 0), 8);
+    EXPECT_EQ(cli::ClassicBlocksForSize(40 << 10, 8400, 500, 3, 0), 1);  // fewer than the files
+    EXPECT_LT(cli::ClassicBlocksForSize(30 << 10, 8400, 500, 3, 0), 0);
+    // Volumes held to 100 blocks: as many files as that scheme lays out.
+    EXPECT_EQ(cli::ClassicBlocksForSize(300 << 10, 1000, 1000, 0, 100), 267);
+    EXPECT_EQ(cli::ClassicBlocksForSize(560 << 10, 1000, 1000, 0, 100), 359);
+    EXPECT_EQ(cli::ClassicBlocksForSize(860 << 10, 1000, 1000, 0, 100), 587);
 }
 
 TEST(Par2Arguments, RefusesWhatTheClassicToolRefuses) {
@@ -369,7 +380,8 @@ TEST_F(Par2Cli, RecoveryDataGivenAsASizeGivesThePeersBlockCounts) {
     // the budget of the index copies changes, with each scheme.
     for (const char* options :
          {"-rk20", "-rk31", "-rk33", "-rk40", "-rk100", "-rk300", "-rm1", "-rk60 -n3",
-          "-rk45 -u", "-rk120 -u -n4", "-rk150 -l", "-rk200 -f7"}) {
+          "-rk45 -u", "-rk120 -u -n4", "-rk150 -l", "-rk700 -l", "-rk200 -f7",
+          "-rk7 -n3", "-c10 -n5", "-c3 -n3"}) {
         const std::string args = std::string("c -q -q -s4000 ") + options + " set a.bin b.dat c.txt";
         ASSERT_EQ(Par2(false, peer_, args).exitCode, 0) << options;
         ASSERT_EQ(Par2(true, ours_, args).exitCode, 0) << options;
