@@ -372,6 +372,16 @@ class Par2ProgressObserver : public CliObserver {
     uint64_t lastPermille_ = 0;
 };
 
+// The folder -B names, into `folder` (left as it is without -B); false,
+// with the message printed, when it does not exist.
+bool ResolveBasePath(const std::string& given, std::string& folder) {
+    if (given.empty()) return true;
+    folder = ResolvedFolder(given);
+    if (!folder.empty()) return true;
+    std::fprintf(stderr, "Base path \"%s\" does not exist.\n", given.c_str());
+    return false;
+}
+
 // The file a verify or repair is to open: as given, or the base name with
 // ".par2" added.
 std::string ResolveSetFile(const std::string& given) {
@@ -533,13 +543,7 @@ int RunVerifyOrRepair(const Par2Arguments& a, StopFlag* stop) {
     std::string own = ResolvedFolder(FolderOfPath(path));
     if (own.empty()) own = FolderOfPath(path);
     std::string base = own;
-    if (!a.basePath.empty()) {
-        base = ResolvedFolder(a.basePath);
-        if (base.empty()) {
-            std::fprintf(stderr, "Base path \"%s\" does not exist.\n", a.basePath.c_str());
-            return kPar2InvalidArguments;
-        }
-    }
+    if (!ResolveBasePath(a.basePath, base)) return kPar2InvalidArguments;
     const std::string setName = Par2VolumeSetName(FileNameOfPath(path));
     const bool elsewhere = base != own;
     if (elsewhere && setName.empty()) {
@@ -738,13 +742,7 @@ int RunCreate(const Par2Arguments& a, StopFlag* stop) {
         return kPar2InvalidArguments;
     }
     std::string baseFolder = folder;
-    if (!a.basePath.empty()) {
-        baseFolder = ResolvedFolder(a.basePath);
-        if (baseFolder.empty()) {
-            std::fprintf(stderr, "Base path \"%s\" does not exist.\n", a.basePath.c_str());
-            return kPar2InvalidArguments;
-        }
-    }
+    if (!ResolveBasePath(a.basePath, baseFolder)) return kPar2InvalidArguments;
     if (files.empty() || !StoreNamesBelow(baseFolder, base, files, error)) {
         std::fprintf(stderr, "%s\n", files.empty() ? "You must specify a list of files when creating." : error.c_str());
         return kPar2InvalidArguments;
