@@ -553,10 +553,12 @@ int RunVerifyOrRepair(const Par2Arguments& a, StopFlag* stop) {
                      given.c_str());
         return kPar2InvalidArguments;
     }
-    // With another base folder the set is anchored there under its own name,
-    // so that its files are looked for, scanned and written below that
-    // folder only; its recovery files are then added from where they lie.
-    const std::string anchor = elsewhere ? base + FileNameOfPath(path) : path;
+    // With another base folder the set is anchored there, so that its files
+    // are looked for, scanned and written below that folder only; its
+    // recovery files are then added from where they lie. The anchor names no
+    // file, so that recovery files of another set of the same name lying in
+    // the base folder are not taken for this one.
+    const std::string anchor = elsewhere ? base + "." + setName + ".vantrove-base.par2" : path;
 
     Par2ProgressObserver observer(out.At(1));
     SetSession session(&observer, stop);

@@ -382,7 +382,8 @@ TEST_F(Par2Cli, RecoveryDataGivenAsASizeGivesThePeersBlockCounts) {
          {"-rk20", "-rk31", "-rk33", "-rk40", "-rk100", "-rk300", "-rm1", "-rk60 -n3",
           "-rk45 -u", "-rk120 -u -n4", "-rk150 -l", "-rk700 -l", "-rk200 -f7",
           "-rk7 -n3", "-c10 -n5", "-c3 -n3"}) {
-        const std::string args = std::string("c -q -q -s4000 ") + options + " set a.bin b.dat c.txt";
+        const std::string args =
+            std::string("c -q -q -s4000 ") + options + " set a.bin b.dat c.txt";
         ASSERT_EQ(Par2(false, peer_, args).exitCode, 0) << options;
         ASSERT_EQ(Par2(true, ours_, args).exitCode, 0) << options;
         const std::string names = "ls *.par2";
@@ -434,13 +435,15 @@ TEST_F(Par2Cli, ABaseFolderApartFromTheRecoveryFiles) {
         ASSERT_EQ(test::RunShell("cd " + ShellQuote(f) + " && mkdir docs sets && mv c.txt docs/")
                       .exitCode,
                   0);
-        ASSERT_EQ(Par2(false, f, "c -q -q -s4000 -c20 -B " + ShellQuote(f) + " sets/t a.bin b.dat docs/c.txt")
+        ASSERT_EQ(Par2(false, f,
+                       "c -q -q -s4000 -c20 -B " + ShellQuote(f) + " sets/t a.bin b.dat docs/c.txt")
                       .exitCode,
                   0);
     }
     const std::string verify = "v -B . sets/t.par2";
     ExpectSame(verify, 0);
-    BothDo("rm docs/c.txt && printf 'XXXXXXXX' | dd of=a.bin bs=1 seek=7000 conv=notrunc 2>/dev/null");
+    BothDo("rm docs/c.txt"
+           " && printf 'XXXXXXXX' | dd of=a.bin bs=1 seek=7000 conv=notrunc 2>/dev/null");
     ExpectSame(verify, 1);
     // The same from inside the recovery files' folder, the base given back.
     for (const std::string& f : {peer_, ours_}) {
@@ -454,7 +457,22 @@ TEST_F(Par2Cli, ABaseFolderApartFromTheRecoveryFiles) {
     }
     ExpectSame(verify, 0);
     EXPECT_FALSE(test::FileExists(ours_ + "sets/c.txt"));
-    EXPECT_FALSE(test::FileExists(ours_ + "t.par2"));
+    // Nothing is left in the base folder but the data.
+    EXPECT_EQ(test::RunShell("cd " + ShellQuote(ours_) +
+                             " && ls -A | grep -v -x -e a.bin -e a.bin.1 -e b.dat -e docs -e sets")
+                  .out,
+              "");
+
+    // Another set of the same name in the base folder is not taken for it.
+    ASSERT_EQ(Par2(false, ours_, "c -q -q -c2 t b.dat").exitCode, 0);
+    ASSERT_EQ(test::RunShell("cd " + ShellQuote(ours_) + " && rm docs/c.txt").exitCode, 0);
+    const Par2Run other = Par2(true, ours_, "v -B . sets/t.par2");
+    EXPECT_EQ(other.exitCode, 1) << other.text;
+    EXPECT_NE(std::find(other.lines.begin(), other.lines.end(),
+                        "Target: \"docs/c.txt\" - missing."),
+              other.lines.end())
+        << other.text;
+    ASSERT_EQ(test::RunShell("cd " + ShellQuote(ours_) + " && rm t*.par2").exitCode, 0);
 
     // A folder on the way that is a link is never written through.
     const std::string outside = dir_.path() + "/outside/";
