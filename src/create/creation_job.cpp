@@ -43,26 +43,20 @@ bool CreationJob::State::Run() {
     // recovery blocks of a pass take at most a third of it.
     const uint64_t P = params.machine.physicalMemoryBytes;
     if (2 * S * R > P / 2) return Fail(kFailMatrixMemory);
-    // Without recovery blocks nothing is held per block: the blocks are
-    // read whole.
-    chunk = R == 0 ? blockSize : DataPassChunkSize(blockSize, R, P);
+    // The pass's chunk: without recovery blocks nothing is held per block,
+    // and the blocks are read whole.
+    chunk = DataPassChunkSize(blockSize, R, P);
     passes = static_cast<uint32_t>(CeilDiv(blockSize, chunk));
     singlePass = chunk >= blockSize;
 
     unsigned threads = options.threads != 0 ? options.threads : ProcessorThreads();
     threads = std::clamp(threads, 1u, 64u);
     team = std::make_unique<WorkerTeam>(threads);
-    if (threads > 1) {
-        blockHasher = std::make_unique<OrderedWorker>();
-        if (singlePass) fileHasher = std::make_unique<OrderedWorker>();
-    }
 
     if (!HashSources()) return false;
     if (!LayOut()) return false;
     if (!CreateOutputs()) return false;
     if (!CreatePieces()) return false;
-    if (!AllocateBuffers()) return false;
-    if (!MemoryTest()) return false;
     if (!ComputeMatrix()) return false;
     if (!RunPasses()) return false;
     if (!FinishPackets()) return false;
@@ -72,9 +66,6 @@ bool CreationJob::State::Run() {
         s.file->close();
         for (auto& f : s.pieceFiles) f->close();
     }
-    requests.clear();
-    readBuffers.clear();
-    recovery.Release();
     if (options.hooks != nullptr) options.hooks->BeforeVerification();
     if (!VerifyPieces()) return false;
     if (!ReverifySources()) return false;
@@ -302,11 +293,6 @@ bool CreationJob::State::WritePlacements() {
 
 void CreationJob::State::Finish(bool failed) {
     const bool stopped = Stopped();
-    blockHasher.reset();
-    fileHasher.reset();
-    requests.clear();  // waits for reads in flight
-    readBuffers.clear();
-    recovery.Release();
     team.reset();
     for (Output& o : outputs) {
         if (!o.created) continue;

@@ -43,7 +43,7 @@ class CreationJobTestHooks {
     virtual void AfterPatternWritten(uint8_t* area, size_t bytes) {}
     // Before the signature of recovery chunk `k` of a pass is checked.
     virtual void BeforeSignatureCheck(uint32_t k, uint8_t* data, size_t length) {}
-    // After block `block` of pass `pass` has been multiplied in.
+    // After block `block` of pass `pass` has been read and hashed.
     virtual void AfterBlock(uint32_t pass, uint32_t block) {}
     // After all output is written and closed, before anything is verified.
     virtual void BeforeVerification() {}

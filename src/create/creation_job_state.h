@@ -1,7 +1,7 @@
 #pragma once
 // The working state of a CreationJob, shared by the files that carry out its
 // steps: creation_job.cpp (plan, packets, layout, outputs, clean-up),
-// creation_passes.cpp (buffers, memory test, the recovery passes) and
+// creation_passes.cpp (the recovery passes, run by the shared pass of rs/) and
 // creation_readback.cpp (reading back what was written). Private to create/.
 
 #include <atomic>
@@ -9,13 +9,10 @@
 #include <string>
 #include <vector>
 
-#include "core/async_read_request.h"
 #include "core/disk_file.h"
 #include "core/md5.h"
-#include "core/page_region.h"
 #include "core/worker_team.h"
 #include "create/creation_job.h"
-#include "create/ordered_worker.h"
 #include "create/split_plan.h"
 #include "par2/creator_packet.h"
 #include "par2/file_description_packet.h"
@@ -23,7 +20,6 @@
 #include "par2/main_packet.h"
 #include "par2/recovery_slice_packet.h"
 #include "rs/galois_field.h"
-#include "rs/multiply_accumulate.h"
 #include "rs/reed_solomon_matrix.h"
 
 namespace vantrove {
@@ -101,33 +97,12 @@ struct CreationJob::State {
     uint16_t Exponent(uint32_t k) const {
         return static_cast<uint16_t>(params.firstRecoveryBlock + k);
     }
-    static uint16_t Coefficient(uint64_t input, uint16_t exponent) {
-        return Gf16Power(Gf16InputBase(static_cast<uint32_t>(input)), exponent);
-    }
 
-    PageRegion recovery;
-    std::vector<PageRegion> readBuffers;
-    std::vector<AsyncReadRequest> requests;
-    std::vector<uint64_t> requestAvail;
     std::unique_ptr<WorkerTeam> team;
-    std::unique_ptr<OrderedWorker> blockHasher;
-    std::unique_ptr<OrderedWorker> fileHasher;
-    std::vector<uint16_t> signatures;  // per block, of the current pass
-    // Copies of the blocks of one group in the kernel's working layout, and
-    // the prepared coefficients of the group (R × group).
-    uint32_t group = 1;
-    uint64_t workingStride = 0;
-    PageRegion working;
-    std::vector<FactorTable> tables;
-    std::vector<uint64_t> blockTickets, fileTickets;
     // The order in which the passes take the blocks: one block of each file
     // in turn, so that the whole-file hashes of several files can run side
     // by side. Position p of a pass handles block visit[p].
     std::vector<uint64_t> visit;
-    std::vector<uint64_t> groupAvail;  // per position in the group: bytes within the file
-
-    uint64_t computeDone = 0;
-    uint64_t computeTotal = 0;
 
     State(CreationParameters& p, CreationStatusSlot& s, const StopFlag& f, CreationJobOptions o)
         : params(p), status(s), stop(f), options(o) {}
@@ -159,17 +134,13 @@ struct CreationJob::State {
     bool LayOut();
     bool CreateOutputs();
     bool CreatePieces();
-    bool AllocateBuffers();
-    bool MemoryTest();
     bool ComputeMatrix();
     bool RunPasses();
-    bool StartRead(uint64_t block, uint32_t pass);
-    bool CompleteRead(uint64_t block, uint32_t pass, uint8_t*& data, uint64_t& length);
-    void MultiplyGroup(uint64_t first, uint32_t count, uint64_t length);
-    bool HashesDone(uint64_t block, bool wait);
-    void HashGroup(uint64_t first, uint32_t count, uint64_t length);
-    bool CheckSignatures(uint64_t length);
-    bool WritePass(uint32_t pass, uint64_t length);
+    class Pass;
+    void HashInputs(size_t first, const uint8_t* const* data, size_t count, uint64_t offset,
+                    size_t length, WorkerTeam& team);
+    // The final name of the output or piece written under `workPath`.
+    std::string FinalNameOf(const std::string& workPath) const;
     bool FinishPackets();
     bool PutInPlace();
     bool WritePlacements();

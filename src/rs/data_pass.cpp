@@ -77,6 +77,8 @@ class DataPass {
     bool ProcessChunk(uint64_t offset, uint64_t length, uint64_t& position);
     bool MultiplyBatch(size_t first, size_t count, size_t length);
     bool MultiplyBatch8(size_t first, size_t count, size_t length);
+    void AddCodeSignatures(unsigned k, const std::vector<uint32_t>& columns,
+                           const std::vector<uint16_t>& signatures);
     unsigned ThreadsFor(size_t length) const;
     static std::vector<size_t> ByteRanges(size_t length, unsigned threads);
     bool WriteOutputs(uint64_t offset, size_t length);
@@ -131,12 +133,19 @@ bool DataPass::Prepare() {
     if (m_ > 0) {
         const ReedSolomonMatrix* matrix = job_.matrix;
         const ReedSolomonMatrix8* matrix8 = job_.matrix8;
+        const RecoveryCode* code = job_.code;
+        const int given = (matrix != nullptr) + (matrix8 != nullptr) + (code != nullptr);
         const bool consistent =
-            matrix != nullptr
-                ? matrix8 == nullptr && matrix->Products() != nullptr &&
-                      matrix->DataMissing() == m_ && matrix->ColumnCount() == job_.inputs.size()
-                : matrix8 != nullptr && matrix8->DataMissing() == m_ &&
-                      matrix8->ColumnCount() == job_.inputs.size();
+            given == 1 &&
+            (matrix != nullptr
+                 ? matrix->Products() != nullptr && matrix->DataMissing() == m_ &&
+                       matrix->ColumnCount() == job_.inputs.size()
+             : matrix8 != nullptr
+                 ? matrix8->DataMissing() == m_ && matrix8->ColumnCount() == job_.inputs.size()
+                 : code->products != nullptr && code->exponents.size() == m_ &&
+                       code->inputIndices.size() == job_.inputs.size() &&
+                       std::all_of(code->inputIndices.begin(), code->inputIndices.end(),
+                                   [](uint32_t i) { return i < kGf16MaxInputs; }));
         if (!consistent) {
             reporter_.RecordError(kErrorDataPassFailed, 0, {});
             return false;
@@ -144,7 +153,7 @@ bool DataPass::Prepare() {
     }
     for (uint32_t c = 0; c < job_.inputs.size(); ++c) {
         const bool copies = c < job_.copyTargets.size() && job_.copyTargets[c].file != nullptr;
-        if (m_ > 0 || copies) active_.push_back(c);
+        if (m_ > 0 || copies || job_.visitor != nullptr) active_.push_back(c);
     }
     chunk_ = DataPassChunkSize(job_.sliceSize, m_, job_.physicalMemoryBytes);
     const uint32_t r = DataPassBatchRingSize(chunk_, active_.size(), m_);
@@ -178,7 +187,7 @@ bool DataPass::Prepare() {
         const size_t tableBytes = words != 0 ? words * sizeof(uint64_t) : sizeof(FactorTable);
         const size_t group =
             std::clamp<size_t>(kTableBytes / (tableBytes * std::max(r, 1u)), 1, std::max(m_, 1u));
-        tableSlots_ = m_ > 0 && job_.matrix != nullptr ? group * r : 0;
+        tableSlots_ = m_ > 0 && job_.matrix8 == nullptr ? group * r : 0;
         if (words != 0)
             packed_.resize(tableSlots_ * words);
         else
@@ -190,10 +199,12 @@ bool DataPass::Prepare() {
 
     unsigned threads = job_.threads != 0 ? job_.threads : ProcessorThreads();
     threads = std::clamp(threads, 1u, 64u);
-    threads = static_cast<unsigned>(std::min<uint64_t>(
-        threads,
-        std::max<uint64_t>(1, std::max<uint64_t>(chunk_, areaBytes_) / kMinBytesPerThread)));
-    if (m_ == 0) threads = 1;
+    if (job_.visitor == nullptr) {
+        threads = static_cast<unsigned>(std::min<uint64_t>(
+            threads,
+            std::max<uint64_t>(1, std::max<uint64_t>(chunk_, areaBytes_) / kMinBytesPerThread)));
+        if (m_ == 0) threads = 1;
+    }
     team_ = std::make_unique<WorkerTeam>(threads);
     return true;
 }
@@ -352,7 +363,13 @@ bool DataPass::MultiplyBatch8(size_t first, size_t count, size_t length) {
 
 bool DataPass::MultiplyBatch(size_t first, size_t count, size_t length) {
     if (job_.matrix8 != nullptr) return MultiplyBatch8(first, count, length);
-    const ReedSolomonMatrix& matrix = *job_.matrix;
+    const ReedSolomonMatrix* matrix = job_.matrix;
+    const RecoveryCode* code = job_.code;
+    const ProductTables& products = matrix != nullptr ? *matrix->Products() : *code->products;
+    auto coefficient = [&](uint32_t j, uint32_t column) -> uint16_t {
+        if (matrix != nullptr) return matrix->Coefficient(j, column);
+        return Gf16Power(Gf16InputBase(code->inputIndices[column]), code->exponents[j]);
+    };
     const MultiplyAccumulateKernel& kernel = ActiveMultiplyAccumulate();
     const size_t r = ring_.size();
     std::vector<uint32_t> columns(count);
@@ -381,32 +398,62 @@ bool DataPass::MultiplyBatch(size_t first, size_t count, size_t length) {
     const size_t tileBytes = std::clamp<size_t>(
         kTileInputBytes / count / kWorkingBlockBytes * kWorkingBlockBytes, 2048, kTileBytes);
 
-    // Signatures from the data as read, then the kernel's working layout.
-    team_->Run([&](unsigned k) {
-        if (k >= threads) return;
-        const size_t begin = bounds[k], end = bounds[k + 1];
-        for (size_t b = 0; b < count; ++b) {
-            partial[k * count + b] = BlockSignature(inputs[b] + begin, end - begin);
-            if (kernel.toWorking) kernel.toWorking(inputs[b] + begin, end - begin);
-        }
-    });
-    for (uint32_t groupFirst = 0; groupFirst < m_; groupFirst += static_cast<uint32_t>(group)) {
-        const uint32_t groupEnd = static_cast<uint32_t>(std::min<size_t>(m_, groupFirst + group));
-        team_->Run([&](unsigned k) {
-            // Each thread prepares its share of the tables; all use all.
-            FactorTable scratch;
-            for (size_t t = k; t < size_t{groupEnd - groupFirst} * count; t += team) {
-                const auto j = static_cast<uint32_t>(groupFirst + t / count);
-                const uint16_t factor = matrix.Coefficient(j, columns[t % count]);
-                if (words == 0) {
-                    kernel.prepare(*matrix.Products(), factor, tables_[t]);
-                } else {
-                    kernel.prepare(*matrix.Products(), factor, scratch);
-                    std::memcpy(&packed_[t * words], scratch.words, words * sizeof(uint64_t));
-                }
+    // Each thread prepares its share of the tables of a group; all use all.
+    auto prepareGroup = [&](unsigned k, uint32_t groupFirst, uint32_t groupEnd) {
+        FactorTable scratch;
+        for (size_t t = k; t < size_t{groupEnd - groupFirst} * count; t += team) {
+            const auto j = static_cast<uint32_t>(groupFirst + t / count);
+            const uint16_t factor = coefficient(j, columns[t % count]);
+            if (words == 0) {
+                kernel.prepare(products, factor, tables_[t]);
+            } else {
+                kernel.prepare(products, factor, scratch);
+                std::memcpy(&packed_[t * words], scratch.words, words * sizeof(uint64_t));
             }
-        });
+        }
+    };
+    auto groupEndOf = [&](uint32_t groupFirst) {
+        return static_cast<uint32_t>(std::min<size_t>(m_, groupFirst + group));
+    };
+    // Signatures from the data as read, then the kernel's working layout;
+    // with them the tables of the first group.
+    team_->Run([&](unsigned k) {
+        if (k < threads) {
+            const size_t begin = bounds[k], end = bounds[k + 1];
+            for (size_t b = 0; b < count; ++b) {
+                partial[k * count + b] = BlockSignature(inputs[b] + begin, end - begin);
+                if (kernel.toWorking) kernel.toWorking(inputs[b] + begin, end - begin);
+            }
+        }
+        prepareGroup(k, 0, groupEndOf(0));
+    });
+    std::vector<uint16_t> signatures(count);
+    for (size_t b = 0; b < count; ++b) {
+        uint16_t signature = 0;
+        for (unsigned k = 0; k < threads; ++k)
+            signature ^= BlockSignatureAppendZeros(partial[k * count + b], length - bounds[k + 1]);
+        signatures[b] = signature;
+    }
+    // Each thread adds the inputs' signatures into its share of the outputs.
+    auto addSignatures = [&](unsigned k) {
+        if (code != nullptr) {
+            AddCodeSignatures(k, columns, signatures);
+            return;
+        }
+        for (uint32_t j = k; j < m_; j += team) {
+            if (failed_[j]) continue;
+            const uint16_t* row = matrix->Row(j);
+            uint16_t e = expected_[j];
+            for (size_t b = 0; b < count; ++b) e ^= Gf16Multiply(row[columns[b]], signatures[b]);
+            expected_[j] = e;
+        }
+    };
+    for (uint32_t groupFirst = 0; groupFirst < m_; groupFirst += static_cast<uint32_t>(group)) {
+        const uint32_t groupEnd = groupEndOf(groupFirst);
+        if (groupFirst > 0) team_->Run([&](unsigned k) { prepareGroup(k, groupFirst, groupEnd); });
         team_->Run([&](unsigned k) {
+            // The expected signatures go with the last group's arithmetic.
+            if (groupEnd == m_) addSignatures(k);
             if (!byOutputs && k >= threads) return;
             const size_t begin = byOutputs ? 0 : bounds[k], end = byOutputs ? length : bounds[k + 1];
             // The outputs of this thread: all, or every team-th from the k-th.
@@ -452,26 +499,42 @@ bool DataPass::MultiplyBatch(size_t first, size_t count, size_t length) {
         });
         if (stopped.load(std::memory_order_relaxed)) return false;
     }
-    if (stopped.load(std::memory_order_relaxed)) return false;
+    return !stopped.load(std::memory_order_relaxed);
+}
 
-    std::vector<uint16_t> signatures(count);
-    for (size_t b = 0; b < count; ++b) {
-        uint16_t signature = 0;
-        for (unsigned k = 0; k < threads; ++k)
-            signature ^= BlockSignatureAppendZeros(partial[k * count + b], length - bounds[k + 1]);
-        signatures[b] = signature;
+// The expected signatures of a RecoveryCode for thread k's share of the
+// outputs, a run of consecutive ones: Σ base_c^e_j · signature_c over the
+// batch. In logs each term is log(signature_c) + e_j · log(base_c), and from
+// one exponent to the next it grows by log(base_c): one addition and one
+// look-up per term.
+void DataPass::AddCodeSignatures(unsigned k, const std::vector<uint32_t>& columns,
+                                 const std::vector<uint16_t>& signatures) {
+    const RecoveryCode& code = *job_.code;
+    const unsigned team = team_->Size();
+    const auto jBegin = static_cast<uint32_t>(uint64_t{m_} * k / team);
+    const auto jEnd = static_cast<uint32_t>(uint64_t{m_} * (k + 1) / team);
+    const uint16_t* antilog = Gf16AntilogTable();
+    std::vector<uint32_t> steps, logs;
+    for (size_t b = 0; b < columns.size(); ++b) {
+        if (signatures[b] == 0) continue;  // adds nothing to any output
+        steps.push_back(Gf16InputBaseLog(code.inputIndices[columns[b]]));
+        logs.push_back(Gf16Log(signatures[b]));
     }
-    // Each thread adds the inputs' signatures into its share of the outputs.
-    team_->Run([&](unsigned k) {
-        for (uint32_t j = k; j < m_; j += team) {
-            if (failed_[j]) continue;
-            const uint16_t* row = matrix.Row(j);
-            uint16_t e = expected_[j];
-            for (size_t b = 0; b < count; ++b) e ^= Gf16Multiply(row[columns[b]], signatures[b]);
-            expected_[j] = e;
+    const size_t n = steps.size();
+    std::vector<uint32_t> at(n);
+    for (uint32_t j = jBegin; j < jEnd; ++j) {
+        const uint16_t e = code.exponents[j];
+        if (j == jBegin || e == 0 || e != static_cast<uint16_t>(code.exponents[j - 1] + 1)) {
+            for (size_t t = 0; t < n; ++t) at[t] = (logs[t] + uint64_t{e} * steps[t]) % kGf16Order;
         }
-    });
-    return true;
+        uint16_t sum = 0;
+        for (size_t t = 0; t < n; ++t) {
+            sum ^= antilog[at[t]];
+            const uint32_t next = at[t] + steps[t];
+            at[t] = next >= kGf16Order ? next - kGf16Order : next;
+        }
+        if (!failed_[j]) expected_[j] ^= sum;
+    }
 }
 
 // The outputs go back to the plain layout and are signed on all threads;
@@ -501,14 +564,18 @@ bool DataPass::WriteOutputs(uint64_t offset, size_t length) {
     for (uint32_t j = 0; j < m_; ++j) {
         if (!failed_[j]) {
             int error = 0;
+            uint8_t* data = area_ + j * chunk_;
             if (signature[j] != expected_[j]) {
                 failed_[j] = 1;
                 reporter_.RecordError(kErrorSignatureMismatch, 0, {});
-            } else if (!WriteClipped(job_.outputs[j], offset, area_ + j * chunk_, length, error)) {
-                failed_[j] = 1;
-                const DataBlock& target = job_.outputs[j];
-                reporter_.RecordError(kErrorWrite, static_cast<uint32_t>(error),
-                                      target.file ? target.file->path : std::string());
+            } else {
+                if (job_.visitor != nullptr) job_.visitor->VisitOutput(j, offset, data, length);
+                if (!WriteClipped(job_.outputs[j], offset, data, length, error)) {
+                    failed_[j] = 1;
+                    const DataBlock& target = job_.outputs[j];
+                    reporter_.RecordError(kErrorWrite, static_cast<uint32_t>(error),
+                                          target.file ? target.file->path : std::string());
+                }
             }
             if (failed_[j] && job_.failedOutput == FailedOutput::EndPass) return false;
         }
@@ -556,10 +623,17 @@ bool DataPass::ProcessChunk(uint64_t offset, uint64_t chunkLength, uint64_t& pos
             if (column < job_.copyTargets.size() && job_.copyTargets[column].file != nullptr) {
                 int error = 0;
                 const DataBlock& target = job_.copyTargets[column];
-                if (!WriteClipped(target, offset, slot.buffer, length, error))
+                if (!WriteClipped(target, offset, slot.buffer, length, error)) {
                     reporter_.RecordError(kErrorWrite, static_cast<uint32_t>(error),
                                           target.file->path);
+                    if (job_.failedOutput == FailedOutput::EndPass) return false;
+                }
             }
+        }
+        if (job_.visitor != nullptr) {
+            std::vector<const uint8_t*> data(count);
+            for (size_t n = 0; n < count; ++n) data[n] = ring_[(first + n) % r].buffer;
+            job_.visitor->VisitInputs(first, data.data(), count, offset, length, *team_);
         }
         if (m_ > 0 ? !MultiplyBatch(first, count, length) : StopRequested()) {
             RecordCancel();

@@ -16,6 +16,11 @@
 // byte range of the chunk for every output; progress, the stop flag, the
 // errors recorded and the bytes written are the same as with one thread. All
 // reporting happens on the calling thread.
+//
+// Creation runs the same pass: its outputs are the recovery blocks of a
+// RecoveryCode instead of the rows of a solved matrix, and a
+// DataPassVisitor sees every input as it is read (to hash it) and every
+// output once it has passed its check.
 
 #include <cstdint>
 #include <vector>
@@ -26,6 +31,8 @@
 #include "rs/reed_solomon_matrix.h"
 
 namespace vantrove {
+
+class WorkerTeam;
 
 // Lets tests damage working memory at the two points where damage must be
 // caught. Never installed outside tests.
@@ -43,6 +50,36 @@ class DataPassTestHooks {
 
 enum class FailedOutput { Skip, EndPass };
 
+// Sees the data of a pass as it goes by.
+class DataPassVisitor {
+  public:
+    virtual ~DataPassVisitor() = default;
+    // The chunk at `offset` (`length` bytes, zeros past a block's end) of
+    // inputs first … first+count-1, counted in the order of
+    // DataPassJob::inputs; data[i] holds input first+i. Called on the
+    // calling thread for every input of every chunk exactly once, in input
+    // order, before any of them is multiplied; the data must not be
+    // changed. `team` runs work on the pass's threads.
+    virtual void VisitInputs(size_t first, const uint8_t* const* data, size_t count,
+                             uint64_t offset, size_t length, WorkerTeam& team) = 0;
+    // Output `output`'s chunk at `offset`, once it has passed its check and
+    // before it is written; called on the calling thread, chunk by chunk in
+    // order.
+    virtual void VisitOutput(uint32_t output, uint64_t offset, const uint8_t* data,
+                             size_t length) {}
+};
+
+// The recovery blocks of a creation: every input present, output j adds
+// input c times base_{inputIndices[c]} ^ exponents[j]. The coefficients are
+// computed where they are used, so no outputs × inputs matrix is held.
+struct RecoveryCode {
+    const ProductTables* products = nullptr;
+    // Per input (in the order of DataPassJob::inputs): its source block index.
+    std::vector<uint32_t> inputIndices;
+    // Per output: the exponent of its recovery block.
+    std::vector<uint16_t> exponents;
+};
+
 struct DataPassJob {
     // Present source blocks in ascending index, then the recovery blocks used
     // (in the order of the matrix columns). Their files must be open.
@@ -57,19 +94,26 @@ struct DataPassJob {
     // One of them is required when there are outputs: DataMissing() =
     // outputs, ColumnCount() = inputs. In GF(2^8) the results are checked
     // with the byte checksum of that field instead of the block signature.
+    // A creation gives `code` instead of a matrix.
     const ReedSolomonMatrix* matrix = nullptr;
     const ReedSolomonMatrix8* matrix8 = nullptr;
+    const RecoveryCode* code = nullptr;
     // The machine's physical memory; a third of it bounds the output area.
     uint64_t physicalMemoryBytes = kAssumedPhysicalMemoryBytes;
     // Threads for the arithmetic; 0 takes one per processor.
     uint32_t threads = 0;
     // What an output that fails its signature check or its write does: it
     // is skipped while the pass goes on (the verification that follows
-    // finds it), or it ends the pass as a failure.
+    // finds it), or it ends the pass as a failure. With EndPass a copy that
+    // cannot be written ends the pass as well.
     FailedOutput failedOutput = FailedOutput::Skip;
     // Whether a pass ended by the stop flag records kErrorCancelled.
     bool recordCancel = true;
     DataPassTestHooks* hooks = nullptr;
+    // With a visitor every input is read, whether or not anything is
+    // computed from it or copied, and the visitor's work may take every
+    // thread even where the arithmetic would take one.
+    DataPassVisitor* visitor = nullptr;
 };
 
 // Chunk size for `missing` outputs of `sliceSize` bytes within a third of

@@ -2,12 +2,12 @@
 
 #include <array>
 
+#include "rs/log_tables.h"
+
 namespace vantrove {
 namespace {
 
-struct Gf16Tables {
-    std::array<uint16_t, 65536> log{};
-    std::array<uint16_t, 65536> antilog{};
+struct Gf16Tables : LogTables<uint16_t, kGf16Order, kGf16Polynomial> {
     std::array<uint16_t, kGf16MaxInputs> baseLog{};
 };
 
@@ -18,16 +18,6 @@ constexpr bool CoprimeTo65535(uint32_t j) {
 
 constexpr Gf16Tables BuildGf16Tables() {
     Gf16Tables t;
-    uint32_t v = 1;
-    for (uint32_t i = 0; i < kGf16Order; ++i) {
-        t.log[v] = static_cast<uint16_t>(i);
-        t.antilog[i] = static_cast<uint16_t>(v);
-        v <<= 1;
-        if (v & 0x10000) v ^= kGf16Polynomial;
-    }
-    t.log[0] = 0xFFFF;
-    t.antilog[kGf16Order] = 0;
-
     uint32_t k = 0;
     for (uint32_t j = 1; j < kGf16Order && k < kGf16MaxInputs; ++j) {
         if (CoprimeTo65535(j)) t.baseLog[k++] = static_cast<uint16_t>(j);

@@ -3,12 +3,12 @@
 #include <array>
 #include <cstring>
 
+#include "rs/log_tables.h"
+
 namespace vantrove {
 namespace {
 
-struct Gf8Tables {
-    std::array<uint8_t, 256> log{};
-    std::array<uint8_t, 256> antilog{};
+struct Gf8Tables : LogTables<uint8_t, kGf8Order, kGf8Polynomial> {
     std::array<std::array<uint8_t, 256>, 256> product{};
     // checksum[k - 1][b] = b · 0x1D^k for k = 1 … 4
     std::array<std::array<uint8_t, 256>, 4> checksum{};
@@ -23,15 +23,6 @@ constexpr uint8_t MultiplyWith(const Gf8Tables& t, uint32_t a, uint32_t b) {
 
 constexpr Gf8Tables BuildGf8Tables() {
     Gf8Tables t;
-    uint32_t v = 1;
-    for (uint32_t i = 0; i < kGf8Order; ++i) {
-        t.log[v] = static_cast<uint8_t>(i);
-        t.antilog[i] = static_cast<uint8_t>(v);
-        v <<= 1;
-        if (v & 0x100) v ^= kGf8Polynomial;
-    }
-    t.log[0] = 255;
-    t.antilog[255] = 0;
     for (uint32_t a = 0; a < 256; ++a)
         for (uint32_t b = 0; b < 256; ++b) t.product[a][b] = MultiplyWith(t, a, b);
     uint32_t power = 1;

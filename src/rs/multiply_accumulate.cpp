@@ -142,19 +142,29 @@ constexpr MultiplyAccumulate8Kernel kAvx512bwx8{"avx512bw", kernels::PrepareNibb
 constexpr MultiplyAccumulate8Kernel kGfni8{"gfni", kernels::PrepareMatrix8,
                                            kernels::ApplyGfni512x8};
 
+// The kernels of one field that this CPU can run, the fastest last.
+template <typename Kernel, size_t Most>
+struct KernelList {
+    std::array<const Kernel*, Most> kernels{};
+    size_t count = 0;
+
+    void Add(const Kernel& kernel) { kernels[count++] = &kernel; }
+    std::span<const Kernel* const> All() const { return {kernels.data(), count}; }
+    // The fastest, or the first (the reference) when the reference is forced.
+    const Kernel& Active() const { return *kernels[ReferenceKernelsForced() ? 0 : count - 1]; }
+};
+
 struct KernelLists {
-    std::array<const MultiplyAccumulateKernel*, 6> wide{};
-    size_t wideCount = 0;
-    std::array<const MultiplyAccumulate8Kernel*, 5> narrow{};
-    size_t narrowCount = 0;
+    KernelList<MultiplyAccumulateKernel, 6> wide;
+    KernelList<MultiplyAccumulate8Kernel, 5> narrow;
 };
 
 const KernelLists& Lists() {
     static const KernelLists lists = [] {
         KernelLists l;
         auto add = [&l](const MultiplyAccumulateKernel& w, const MultiplyAccumulate8Kernel& n) {
-            l.wide[l.wideCount++] = &w;
-            l.narrow[l.narrowCount++] = &n;
+            l.wide.Add(w);
+            l.narrow.Add(n);
         };
         add(kReference, kReference8);
         if (kernels::HasSsse3()) add(kSsse3, kSsse3x8);
@@ -162,7 +172,7 @@ const KernelLists& Lists() {
         if (kernels::HasAvx512bw()) add(kAvx512bw, kAvx512bwx8);
         if (kernels::HasGfni512()) {
             add(kGfni, kGfni8);
-            l.wide[l.wideCount++] = &kGfniTower;
+            l.wide.Add(kGfniTower);
         }
         return l;
     }();
@@ -331,13 +341,12 @@ const MultiplyAccumulateKernel& ReferenceMultiplyAccumulate() {
 }
 
 const MultiplyAccumulateKernel& ActiveMultiplyAccumulate() {
-    static const MultiplyAccumulateKernel* const active =
-        ReferenceKernelsForced() ? &kReference : Lists().wide[Lists().wideCount - 1];
-    return *active;
+    static const MultiplyAccumulateKernel& active = Lists().wide.Active();
+    return active;
 }
 
 std::span<const MultiplyAccumulateKernel* const> AvailableMultiplyAccumulateKernels() {
-    return {Lists().wide.data(), Lists().wideCount};
+    return Lists().wide.All();
 }
 
 const MultiplyAccumulate8Kernel& ReferenceMultiplyAccumulate8() {
@@ -345,13 +354,12 @@ const MultiplyAccumulate8Kernel& ReferenceMultiplyAccumulate8() {
 }
 
 const MultiplyAccumulate8Kernel& ActiveMultiplyAccumulate8() {
-    static const MultiplyAccumulate8Kernel* const active =
-        ReferenceKernelsForced() ? &kReference8 : Lists().narrow[Lists().narrowCount - 1];
-    return *active;
+    static const MultiplyAccumulate8Kernel& active = Lists().narrow.Active();
+    return active;
 }
 
 std::span<const MultiplyAccumulate8Kernel* const> AvailableMultiplyAccumulate8Kernels() {
-    return {Lists().narrow.data(), Lists().narrowCount};
+    return Lists().narrow.All();
 }
 
 }  // namespace vantrove

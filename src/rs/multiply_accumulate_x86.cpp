@@ -13,7 +13,10 @@
 //
 // Only intrinsics and plain code live inside the target regions: an inline
 // library template instantiated there could be merged with the baseline copy
-// and run on a CPU without the features.
+// and run on a CPU without the features. The GF(2^16) shuffle kernel is
+// written once (shuffle_kernels.inc) and included in each region in an
+// unnamed namespace of its own, over that region's vector type, so each copy
+// stays local.
 
 #include "rs/multiply_accumulate_x86.h"
 
@@ -25,6 +28,19 @@
 // AVX-512 intrinsics as maybe-uninitialized.
 #if !defined(__clang__)
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
+
+// A target region: the functions between VANTROVE_TARGET_BEGIN("features")
+// and VANTROVE_TARGET_END() are compiled for those features.
+#define VANTROVE_PRAGMA(text) _Pragma(#text)
+#if defined(__clang__)
+#define VANTROVE_TARGET_BEGIN(features) \
+    VANTROVE_PRAGMA(clang attribute push(__attribute__((target(features))), apply_to = function))
+#define VANTROVE_TARGET_END() VANTROVE_PRAGMA(clang attribute pop)
+#else
+#define VANTROVE_TARGET_BEGIN(features) \
+    VANTROVE_PRAGMA(GCC push_options) VANTROVE_PRAGMA(GCC target(features))
+#define VANTROVE_TARGET_END() VANTROVE_PRAGMA(GCC pop_options)
 #endif
 
 namespace vantrove::kernels {
@@ -53,43 +69,34 @@ bool HasGfni512() {
 }
 
 // ---------------------------------------------------------------- SSSE3
-#if defined(__clang__)
-#pragma clang attribute push(__attribute__((target("ssse3"))), apply_to = function)
-#else
-#pragma GCC push_options
-#pragma GCC target("ssse3")
-#endif
+VANTROVE_TARGET_BEGIN("ssse3")
+
+namespace {
+namespace ssse3 {
+struct Vec {
+    using V = __m128i;
+    static constexpr size_t kBytes = 16;
+    static V Load(const uint8_t* p) { return _mm_loadu_si128(reinterpret_cast<const V*>(p)); }
+    static void Store(uint8_t* p, V v) { _mm_storeu_si128(reinterpret_cast<V*>(p), v); }
+    static V Table(const uint8_t* p) { return _mm_load_si128(reinterpret_cast<const V*>(p)); }
+    static V Words(short w) { return _mm_set1_epi16(w); }
+    static V Bytes(char b) { return _mm_set1_epi8(b); }
+    static V And(V a, V b) { return _mm_and_si128(a, b); }
+    static V Xor(V a, V b) { return _mm_xor_si128(a, b); }
+    static V Xor3(V a, V b, V c) { return _mm_xor_si128(a, _mm_xor_si128(b, c)); }
+    template <int N>
+    static V ShiftWords(V a) { return _mm_srli_epi16(a, N); }
+    static V Shuffle(V table, V index) { return _mm_shuffle_epi8(table, index); }
+    static V PackWords(V a, V b) { return _mm_packus_epi16(a, b); }
+    static V InterleaveLow(V a, V b) { return _mm_unpacklo_epi8(a, b); }
+    static V InterleaveHigh(V a, V b) { return _mm_unpackhi_epi8(a, b); }
+};
+#include "rs/shuffle_kernels.inc"
+}  // namespace ssse3
+}  // namespace
 
 void ApplySsse3(const FactorTable& table, const uint8_t* in, uint8_t* out, size_t length) {
-    if (table.factor == 0) return;
-    const auto* t = reinterpret_cast<const __m128i*>(table.words);
-    const __m128i t0l = _mm_load_si128(t + 0), t0h = _mm_load_si128(t + 1);
-    const __m128i t1l = _mm_load_si128(t + 2), t1h = _mm_load_si128(t + 3);
-    const __m128i t2l = _mm_load_si128(t + 4), t2h = _mm_load_si128(t + 5);
-    const __m128i t3l = _mm_load_si128(t + 6), t3h = _mm_load_si128(t + 7);
-    const __m128i lowMask = _mm_set1_epi16(0x00FF);
-    const __m128i nibble = _mm_set1_epi8(0x0F);
-    size_t i = 0;
-    for (; i + 32 <= length; i += 32) {
-        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i));
-        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i + 16));
-        const __m128i lo = _mm_packus_epi16(_mm_and_si128(a, lowMask), _mm_and_si128(b, lowMask));
-        const __m128i hi = _mm_packus_epi16(_mm_srli_epi16(a, 8), _mm_srli_epi16(b, 8));
-        const __m128i n0 = _mm_and_si128(lo, nibble);
-        const __m128i n1 = _mm_and_si128(_mm_srli_epi16(lo, 4), nibble);
-        const __m128i n2 = _mm_and_si128(hi, nibble);
-        const __m128i n3 = _mm_and_si128(_mm_srli_epi16(hi, 4), nibble);
-        const __m128i rl =
-            _mm_xor_si128(_mm_xor_si128(_mm_shuffle_epi8(t0l, n0), _mm_shuffle_epi8(t1l, n1)),
-                          _mm_xor_si128(_mm_shuffle_epi8(t2l, n2), _mm_shuffle_epi8(t3l, n3)));
-        const __m128i rh =
-            _mm_xor_si128(_mm_xor_si128(_mm_shuffle_epi8(t0h, n0), _mm_shuffle_epi8(t1h, n1)),
-                          _mm_xor_si128(_mm_shuffle_epi8(t2h, n2), _mm_shuffle_epi8(t3h, n3)));
-        auto* o = reinterpret_cast<__m128i*>(out + i);
-        _mm_storeu_si128(o, _mm_xor_si128(_mm_loadu_si128(o), _mm_unpacklo_epi8(rl, rh)));
-        _mm_storeu_si128(o + 1, _mm_xor_si128(_mm_loadu_si128(o + 1), _mm_unpackhi_epi8(rl, rh)));
-    }
-    Tail16(table.factor, in + i, out + i, length - i);
+    ssse3::Apply16(table, in, out, length);
 }
 
 void ApplySsse3x8(const Factor8Table& table, const uint8_t* in, uint8_t* out, size_t length) {
@@ -109,59 +116,39 @@ void ApplySsse3x8(const Factor8Table& table, const uint8_t* in, uint8_t* out, si
     Tail8(table.factor, in + i, out + i, length - i);
 }
 
-#if defined(__clang__)
-#pragma clang attribute pop
-#else
-#pragma GCC pop_options
-#endif
+VANTROVE_TARGET_END()
 
 // ---------------------------------------------------------------- AVX2
-#if defined(__clang__)
-#pragma clang attribute push(__attribute__((target("avx2"))), apply_to = function)
-#else
-#pragma GCC push_options
-#pragma GCC target("avx2")
-#endif
+VANTROVE_TARGET_BEGIN("avx2")
+
+namespace {
+namespace avx2 {
+struct Vec {
+    using V = __m256i;
+    static constexpr size_t kBytes = 32;
+    static V Load(const uint8_t* p) { return _mm256_loadu_si256(reinterpret_cast<const V*>(p)); }
+    static void Store(uint8_t* p, V v) { _mm256_storeu_si256(reinterpret_cast<V*>(p), v); }
+    static V Table(const uint8_t* p) {
+        return _mm256_broadcastsi128_si256(_mm_load_si128(reinterpret_cast<const __m128i*>(p)));
+    }
+    static V Words(short w) { return _mm256_set1_epi16(w); }
+    static V Bytes(char b) { return _mm256_set1_epi8(b); }
+    static V And(V a, V b) { return _mm256_and_si256(a, b); }
+    static V Xor(V a, V b) { return _mm256_xor_si256(a, b); }
+    static V Xor3(V a, V b, V c) { return _mm256_xor_si256(a, _mm256_xor_si256(b, c)); }
+    template <int N>
+    static V ShiftWords(V a) { return _mm256_srli_epi16(a, N); }
+    static V Shuffle(V table, V index) { return _mm256_shuffle_epi8(table, index); }
+    static V PackWords(V a, V b) { return _mm256_packus_epi16(a, b); }
+    static V InterleaveLow(V a, V b) { return _mm256_unpacklo_epi8(a, b); }
+    static V InterleaveHigh(V a, V b) { return _mm256_unpackhi_epi8(a, b); }
+};
+#include "rs/shuffle_kernels.inc"
+}  // namespace avx2
+}  // namespace
 
 void ApplyAvx2(const FactorTable& table, const uint8_t* in, uint8_t* out, size_t length) {
-    if (table.factor == 0) return;
-    const auto* t = reinterpret_cast<const __m128i*>(table.words);
-    const __m256i t0l = _mm256_broadcastsi128_si256(_mm_load_si128(t + 0));
-    const __m256i t0h = _mm256_broadcastsi128_si256(_mm_load_si128(t + 1));
-    const __m256i t1l = _mm256_broadcastsi128_si256(_mm_load_si128(t + 2));
-    const __m256i t1h = _mm256_broadcastsi128_si256(_mm_load_si128(t + 3));
-    const __m256i t2l = _mm256_broadcastsi128_si256(_mm_load_si128(t + 4));
-    const __m256i t2h = _mm256_broadcastsi128_si256(_mm_load_si128(t + 5));
-    const __m256i t3l = _mm256_broadcastsi128_si256(_mm_load_si128(t + 6));
-    const __m256i t3h = _mm256_broadcastsi128_si256(_mm_load_si128(t + 7));
-    const __m256i lowMask = _mm256_set1_epi16(0x00FF);
-    const __m256i nibble = _mm256_set1_epi8(0x0F);
-    size_t i = 0;
-    for (; i + 64 <= length; i += 64) {
-        const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in + i));
-        const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in + i + 32));
-        // Per 128-bit lane: the low (high) bytes of a's words, then of b's.
-        const __m256i lo =
-            _mm256_packus_epi16(_mm256_and_si256(a, lowMask), _mm256_and_si256(b, lowMask));
-        const __m256i hi = _mm256_packus_epi16(_mm256_srli_epi16(a, 8), _mm256_srli_epi16(b, 8));
-        const __m256i n0 = _mm256_and_si256(lo, nibble);
-        const __m256i n1 = _mm256_and_si256(_mm256_srli_epi16(lo, 4), nibble);
-        const __m256i n2 = _mm256_and_si256(hi, nibble);
-        const __m256i n3 = _mm256_and_si256(_mm256_srli_epi16(hi, 4), nibble);
-        const __m256i rl = _mm256_xor_si256(
-            _mm256_xor_si256(_mm256_shuffle_epi8(t0l, n0), _mm256_shuffle_epi8(t1l, n1)),
-            _mm256_xor_si256(_mm256_shuffle_epi8(t2l, n2), _mm256_shuffle_epi8(t3l, n3)));
-        const __m256i rh = _mm256_xor_si256(
-            _mm256_xor_si256(_mm256_shuffle_epi8(t0h, n0), _mm256_shuffle_epi8(t1h, n1)),
-            _mm256_xor_si256(_mm256_shuffle_epi8(t2h, n2), _mm256_shuffle_epi8(t3h, n3)));
-        // The lane-wise unpack undoes the lane-wise pack: low half is a, high half b.
-        auto* o = reinterpret_cast<__m256i*>(out + i);
-        _mm256_storeu_si256(o,
-                            _mm256_xor_si256(_mm256_loadu_si256(o), _mm256_unpacklo_epi8(rl, rh)));
-        _mm256_storeu_si256(
-            o + 1, _mm256_xor_si256(_mm256_loadu_si256(o + 1), _mm256_unpackhi_epi8(rl, rh)));
-    }
-    Tail16(table.factor, in + i, out + i, length - i);
+    avx2::Apply16(table, in, out, length);
 }
 
 void ApplyAvx2x8(const Factor8Table& table, const uint8_t* in, uint8_t* out, size_t length) {
@@ -183,56 +170,39 @@ void ApplyAvx2x8(const Factor8Table& table, const uint8_t* in, uint8_t* out, siz
     Tail8(table.factor, in + i, out + i, length - i);
 }
 
-#if defined(__clang__)
-#pragma clang attribute pop
-#else
-#pragma GCC pop_options
-#endif
+VANTROVE_TARGET_END()
 
 // ---------------------------------------------------------------- AVX-512BW
-#if defined(__clang__)
-#pragma clang attribute push(__attribute__((target("avx512f,avx512bw"))), apply_to = function)
-#else
-#pragma GCC push_options
-#pragma GCC target("avx512f,avx512bw")
-#endif
+VANTROVE_TARGET_BEGIN("avx512f,avx512bw")
+
+namespace {
+namespace avx512bw {
+struct Vec {
+    using V = __m512i;
+    static constexpr size_t kBytes = 64;
+    static V Load(const uint8_t* p) { return _mm512_loadu_si512(p); }
+    static void Store(uint8_t* p, V v) { _mm512_storeu_si512(p, v); }
+    static V Table(const uint8_t* p) {
+        return _mm512_broadcast_i32x4(_mm_load_si128(reinterpret_cast<const __m128i*>(p)));
+    }
+    static V Words(short w) { return _mm512_set1_epi16(w); }
+    static V Bytes(char b) { return _mm512_set1_epi8(b); }
+    static V And(V a, V b) { return _mm512_and_si512(a, b); }
+    static V Xor(V a, V b) { return _mm512_xor_si512(a, b); }
+    static V Xor3(V a, V b, V c) { return _mm512_ternarylogic_epi64(a, b, c, 0x96); }
+    template <int N>
+    static V ShiftWords(V a) { return _mm512_srli_epi16(a, N); }
+    static V Shuffle(V table, V index) { return _mm512_shuffle_epi8(table, index); }
+    static V PackWords(V a, V b) { return _mm512_packus_epi16(a, b); }
+    static V InterleaveLow(V a, V b) { return _mm512_unpacklo_epi8(a, b); }
+    static V InterleaveHigh(V a, V b) { return _mm512_unpackhi_epi8(a, b); }
+};
+#include "rs/shuffle_kernels.inc"
+}  // namespace avx512bw
+}  // namespace
 
 void ApplyAvx512bw(const FactorTable& table, const uint8_t* in, uint8_t* out, size_t length) {
-    if (table.factor == 0) return;
-    const auto* t = reinterpret_cast<const __m128i*>(table.words);
-    const __m512i t0l = _mm512_broadcast_i32x4(_mm_load_si128(t + 0));
-    const __m512i t0h = _mm512_broadcast_i32x4(_mm_load_si128(t + 1));
-    const __m512i t1l = _mm512_broadcast_i32x4(_mm_load_si128(t + 2));
-    const __m512i t1h = _mm512_broadcast_i32x4(_mm_load_si128(t + 3));
-    const __m512i t2l = _mm512_broadcast_i32x4(_mm_load_si128(t + 4));
-    const __m512i t2h = _mm512_broadcast_i32x4(_mm_load_si128(t + 5));
-    const __m512i t3l = _mm512_broadcast_i32x4(_mm_load_si128(t + 6));
-    const __m512i t3h = _mm512_broadcast_i32x4(_mm_load_si128(t + 7));
-    const __m512i lowMask = _mm512_set1_epi16(0x00FF);
-    const __m512i nibble = _mm512_set1_epi8(0x0F);
-    size_t i = 0;
-    for (; i + 128 <= length; i += 128) {
-        const __m512i a = _mm512_loadu_si512(in + i);
-        const __m512i b = _mm512_loadu_si512(in + i + 64);
-        const __m512i lo =
-            _mm512_packus_epi16(_mm512_and_si512(a, lowMask), _mm512_and_si512(b, lowMask));
-        const __m512i hi = _mm512_packus_epi16(_mm512_srli_epi16(a, 8), _mm512_srli_epi16(b, 8));
-        const __m512i n0 = _mm512_and_si512(lo, nibble);
-        const __m512i n1 = _mm512_and_si512(_mm512_srli_epi16(lo, 4), nibble);
-        const __m512i n2 = _mm512_and_si512(hi, nibble);
-        const __m512i n3 = _mm512_and_si512(_mm512_srli_epi16(hi, 4), nibble);
-        const __m512i rl = _mm512_ternarylogic_epi64(
-            _mm512_xor_si512(_mm512_shuffle_epi8(t0l, n0), _mm512_shuffle_epi8(t1l, n1)),
-            _mm512_shuffle_epi8(t2l, n2), _mm512_shuffle_epi8(t3l, n3), 0x96);
-        const __m512i rh = _mm512_ternarylogic_epi64(
-            _mm512_xor_si512(_mm512_shuffle_epi8(t0h, n0), _mm512_shuffle_epi8(t1h, n1)),
-            _mm512_shuffle_epi8(t2h, n2), _mm512_shuffle_epi8(t3h, n3), 0x96);
-        _mm512_storeu_si512(
-            out + i, _mm512_xor_si512(_mm512_loadu_si512(out + i), _mm512_unpacklo_epi8(rl, rh)));
-        _mm512_storeu_si512(out + i + 64, _mm512_xor_si512(_mm512_loadu_si512(out + i + 64),
-                                                           _mm512_unpackhi_epi8(rl, rh)));
-    }
-    Tail16(table.factor, in + i, out + i, length - i);
+    avx512bw::Apply16(table, in, out, length);
 }
 
 void ApplyAvx512bwx8(const Factor8Table& table, const uint8_t* in, uint8_t* out, size_t length) {
@@ -253,11 +223,7 @@ void ApplyAvx512bwx8(const Factor8Table& table, const uint8_t* in, uint8_t* out,
     Tail8(table.factor, in + i, out + i, length - i);
 }
 
-#if defined(__clang__)
-#pragma clang attribute pop
-#else
-#pragma GCC pop_options
-#endif
+VANTROVE_TARGET_END()
 
 // ---------------------------------------------------------------- GFNI (AVX-512)
 namespace {
@@ -298,12 +264,7 @@ constexpr GfniIndex kGfniIndex = MakeGfniIndex();
 
 }  // namespace
 
-#if defined(__clang__)
-#pragma clang attribute push(__attribute__((target("avx512f,avx512bw,avx512vbmi,gfni"))), apply_to = function)
-#else
-#pragma GCC push_options
-#pragma GCC target("avx512f,avx512bw,avx512vbmi,gfni")
-#endif
+VANTROVE_TARGET_BEGIN("avx512f,avx512bw,avx512vbmi,gfni")
 
 namespace {
 
@@ -789,10 +750,6 @@ void ApplyGfni512x8(const Factor8Table& table, const uint8_t* in, uint8_t* out, 
     Tail8(table.factor, in + i, out + i, length - i);
 }
 
-#if defined(__clang__)
-#pragma clang attribute pop
-#else
-#pragma GCC pop_options
-#endif
+VANTROVE_TARGET_END()
 
 }  // namespace vantrove::kernels

@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "core/worker_team.h"
+#include "rs/galois_field.h"
 #include "rs/multiply_accumulate.h"
 #include "support/test_env.h"
 
@@ -535,18 +537,30 @@ TEST(DataPass, WriteFailureOfAnOutputFailsOnlyThatOutput) {
     EXPECT_EQ(rebuild.TargetBlock(5), rebuild.SourceBlock(5));
 }
 
-TEST(DataPass, WriteFailureOfACopyIsRecordedAndThePassGoesOn) {
-    Rebuild rebuild(6, 4096, 4096, {4});
+// Runs the pass of six blocks, the fifth missing, with the copy of block 0
+// failing its write: that is the one error recorded.
+bool RunWithFailedCopy(FailedOutput failedOutput, Rebuild& rebuild) {
+    rebuild.job().failedOutput = failedOutput;
     Injector injector;
     injector.failWritePath = rebuild.targetPath();
-    injector.failWriteFrom = 0;  // the copy of block 0
+    injector.failWriteFrom = 0;
     injector.failWriteTo = 4096;
     ScopedInjector scoped(&injector);
     RecordingReporter reporter;
     bool cancelled = false;
-    EXPECT_TRUE(rebuild.Run(reporter, cancelled));
-    ASSERT_EQ(reporter.errors.size(), 1u);
-    EXPECT_EQ(reporter.errors[0].kind, kErrorWrite);
+    const bool ok = rebuild.Run(reporter, cancelled);
+    EXPECT_FALSE(cancelled);
+    EXPECT_EQ(reporter.errors.size(), 1u);
+    if (!reporter.errors.empty()) {
+        EXPECT_EQ(reporter.errors[0].kind, kErrorWrite);
+        EXPECT_EQ(reporter.errors[0].path, rebuild.targetPath());
+    }
+    return ok;
+}
+
+TEST(DataPass, WriteFailureOfACopyIsRecordedAndThePassGoesOn) {
+    Rebuild rebuild(6, 4096, 4096, {4});
+    EXPECT_TRUE(RunWithFailedCopy(FailedOutput::Skip, rebuild));
     for (uint32_t k = 1; k < 6; ++k) EXPECT_EQ(rebuild.TargetBlock(k), rebuild.SourceBlock(k));
 }
 
@@ -609,6 +623,220 @@ TEST(DataPass, InconsistentJobIsRefused) {
     EXPECT_FALSE(rebuild.Run(reporter, cancelled));
     ASSERT_EQ(reporter.errors.size(), 1u);
     EXPECT_EQ(reporter.errors[0].kind, kErrorDataPassFailed);
+}
+
+// Every input present and recovery blocks as outputs, in the way a creation
+// runs the pass: the inputs are taken in a shuffled order, and a visitor
+// records what the pass shows it.
+class Creation : public DataPassVisitor {
+  public:
+    struct Visit {
+        size_t first, count;
+        uint64_t offset;
+        size_t length;
+    };
+
+    Creation(uint32_t count, uint64_t slice, uint64_t lastLength, uint32_t recoveryCount,
+             uint32_t threads = 0)
+        : slice_(slice) {
+        std::mt19937_64 rng(test::TestSeed());
+        sources_ = std::make_shared<DiskFile>(dir_.File("sources"));
+        std::vector<uint8_t> all;
+        for (uint32_t k = 0; k < count; ++k) {
+            const uint64_t length = k + 1 == count ? lastLength : slice;
+            auto block = test::RandomBytes(rng, length);
+            all.insert(all.end(), block.begin(), block.end());
+            block.resize(slice, 0);
+            blocks_.push_back(block);
+            lengths_.push_back(length);
+        }
+        test::WriteFile(sources_->path, all);
+        EXPECT_TRUE(sources_->open());
+        recovery_ = std::make_shared<DiskFile>(dir_.File("recovery"));
+        EXPECT_TRUE(recovery_->create());
+
+        // Inputs in a shuffled order; exponents 5, 6, then a gap and a run
+        // of consecutive ones.
+        for (uint32_t k = 0; k < count; ++k) order_.push_back(k);
+        std::shuffle(order_.begin(), order_.end(), rng);
+        EXPECT_TRUE(products_.SetInput(count));
+        for (uint32_t j = 0; j < recoveryCount; ++j)
+            code_.exponents.push_back(static_cast<uint16_t>(j < 2 ? 5 + j : 20 + j));
+        code_.products = products_.Products();
+        for (uint32_t k : order_) {
+            job_.inputs.push_back({sources_, k * slice, lengths_[k]});
+            code_.inputIndices.push_back(k);
+        }
+        for (uint32_t j = 0; j < recoveryCount; ++j)
+            job_.outputs.push_back({recovery_, j * slice, slice});
+        job_.sliceSize = slice;
+        job_.code = recoveryCount > 0 ? &code_ : nullptr;
+        job_.physicalMemoryBytes = uint64_t{1} << 32;
+        job_.threads = threads;
+        job_.visitor = this;
+    }
+
+    void VisitInputs(size_t first, const uint8_t* const* data, size_t count, uint64_t offset,
+                     size_t length, WorkerTeam& team) override {
+        visits.push_back({first, count, offset, length});
+        teamSize = team.Size();
+        for (size_t i = 0; i < count; ++i) {
+            const std::vector<uint8_t>& block = blocks_[order_[first + i]];
+            if (!std::equal(data[i], data[i] + length, block.begin() + offset)) ++wrongInputs;
+        }
+    }
+    void VisitOutput(uint32_t output, uint64_t offset, const uint8_t* data,
+                     size_t length) override {
+        outputVisits.emplace_back(output, offset);
+        const std::vector<uint8_t> expected = Expected(output);
+        if (!std::equal(data, data + length, expected.begin() + offset)) ++wrongOutputs;
+    }
+
+    // Recovery block j as the creation rows of the matrix give it.
+    std::vector<uint8_t> Expected(uint32_t j) const {
+        const auto& kernel = ReferenceMultiplyAccumulate();
+        std::vector<uint8_t> out(slice_, 0);
+        FactorTable table;
+        for (uint32_t k = 0; k < blocks_.size(); ++k) {
+            kernel.prepare(*products_.Products(),
+                           Gf16Power(Gf16InputBase(k), code_.exponents[j]), table);
+            kernel.apply(table, blocks_[k].data(), out.data(), slice_);
+        }
+        return out;
+    }
+    bool RecoveryIsRight() const {
+        const auto data = test::ReadFile(recovery_->path);
+        for (uint32_t j = 0; j < job_.outputs.size(); ++j) {
+            const std::vector<uint8_t> expected = Expected(j);
+            if (data.size() < (j + 1) * slice_ ||
+                !std::equal(expected.begin(), expected.end(), data.begin() + j * slice_))
+                return false;
+        }
+        return true;
+    }
+    // Every input seen exactly once per chunk, in input order, chunk after
+    // chunk, with the chunks covering the slice.
+    void ExpectEveryInputOncePerChunk() const {
+        uint64_t offset = 0;
+        size_t next = 0;
+        for (const Visit& v : visits) {
+            if (next == job_.inputs.size()) {
+                offset += visits[&v - visits.data() - 1].length;
+                next = 0;
+            }
+            EXPECT_EQ(v.offset, offset);
+            EXPECT_EQ(v.first, next);
+            next += v.count;
+        }
+        EXPECT_EQ(next, job_.inputs.size());
+        EXPECT_EQ(offset + visits.back().length, slice_);
+    }
+
+    // Runs the pass, which must succeed, and checks what the visitor saw.
+    void RunAndCheck(RecordingReporter& reporter) {
+        bool cancelled = false;
+        ASSERT_TRUE(RunDataPass(job_, reporter, cancelled));
+        EXPECT_TRUE(reporter.errors.empty());
+        ExpectEveryInputOncePerChunk();
+        EXPECT_EQ(wrongInputs, 0);
+        EXPECT_EQ(wrongOutputs, 0);
+    }
+
+    DataPassJob& job() { return job_; }
+
+    std::vector<Visit> visits;
+    std::vector<std::pair<uint32_t, uint64_t>> outputVisits;
+    int wrongInputs = 0;
+    int wrongOutputs = 0;
+    unsigned teamSize = 0;
+
+  private:
+    TempDir dir_;
+    uint64_t slice_;
+    std::vector<std::vector<uint8_t>> blocks_;
+    std::vector<uint64_t> lengths_;
+    std::vector<uint32_t> order_;
+    DiskFileRef sources_, recovery_;
+    ReedSolomonMatrix products_;
+    RecoveryCode code_;
+    DataPassJob job_;
+};
+
+TEST(DataPassCreation, VisitorSeesEveryInputOncePerChunkInOrder) {
+    for (uint32_t threads : {1u, 2u, 4u}) {
+        SCOPED_TRACE(threads);
+        // Long slices for byte ranges per thread, cut into three chunks.
+        Creation creation(11, 400004, 1234, 3, threads);
+        creation.job().physicalMemoryBytes = 3 * 3 * 140000;
+        RecordingReporter reporter;
+        creation.RunAndCheck(reporter);
+        EXPECT_EQ(reporter.Count(kActivityWritingData), 3);
+        EXPECT_EQ(creation.teamSize, threads);
+        // Each output once per chunk, in order.
+        ASSERT_EQ(creation.outputVisits.size(), 9u);
+        for (size_t n = 0; n < 9; ++n) EXPECT_EQ(creation.outputVisits[n].first, n % 3);
+        EXPECT_TRUE(creation.RecoveryIsRight());
+    }
+}
+
+TEST(DataPassCreation, SmallBlocksAndManyOutputs) {
+    // Blocks too short to split: the threads share the outputs.
+    Creation creation(90, 2048, 100, 40, 3);
+    RecordingReporter reporter;
+    creation.RunAndCheck(reporter);
+    EXPECT_TRUE(creation.RecoveryIsRight());
+}
+
+TEST(DataPassCreation, WithoutOutputsTheVisitorStillSeesEveryInput) {
+    Creation creation(7, 5000, 3, 0, 2);
+    RecordingReporter reporter;
+    creation.RunAndCheck(reporter);
+    EXPECT_EQ(creation.teamSize, 2u);
+    EXPECT_TRUE(creation.outputVisits.empty());
+}
+
+class DamageOutput : public DataPassTestHooks {
+  public:
+    void BeforeSignatureCheck(uint32_t output, uint64_t, uint8_t* data, size_t length) override {
+        if (output == 1) data[length / 3] ^= 0x08;
+    }
+};
+
+TEST(DataPassCreation, DamagedRecoveryBlockEndsThePass) {
+    Creation creation(6, 8192, 8192, 3);
+    DamageOutput hooks;
+    creation.job().hooks = &hooks;
+    creation.job().failedOutput = FailedOutput::EndPass;
+    RecordingReporter reporter;
+    bool cancelled = false;
+    EXPECT_FALSE(RunDataPass(creation.job(), reporter, cancelled));
+    ASSERT_EQ(reporter.errors.size(), 1u);
+    EXPECT_EQ(reporter.errors[0].kind, kErrorSignatureMismatch);
+    // Output 0 passed and was shown; the damaged one was not.
+    ASSERT_EQ(creation.outputVisits.size(), 1u);
+    EXPECT_EQ(creation.outputVisits[0].first, 0u);
+}
+
+TEST(DataPassCreation, CodeAndMatrixTogetherAreRefused) {
+    Creation creation(4, 4096, 4096, 2);
+    ReedSolomonMatrix matrix;
+    ASSERT_TRUE(matrix.SetInput(4));
+    ASSERT_TRUE(matrix.AddOutput(false, 0));
+    ASSERT_TRUE(matrix.AddOutput(false, 1));
+    ASSERT_TRUE(matrix.Compute(nullptr));
+    creation.job().matrix = &matrix;
+    RecordingReporter reporter;
+    bool cancelled = false;
+    EXPECT_FALSE(RunDataPass(creation.job(), reporter, cancelled));
+    ASSERT_EQ(reporter.errors.size(), 1u);
+    EXPECT_EQ(reporter.errors[0].kind, kErrorDataPassFailed);
+}
+
+TEST(DataPass, WithEndPassAFailedCopyEndsThePass) {
+    Rebuild rebuild(6, 4096, 4096, {4});
+    EXPECT_FALSE(RunWithFailedCopy(FailedOutput::EndPass, rebuild));
+    // Nothing after the failed copy was written: no rebuilt block.
+    EXPECT_NE(rebuild.TargetBlock(4), rebuild.SourceBlock(4));
 }
 
 }  // namespace
