@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <exception>
+#include <map>
 #include <memory>
 #include <new>
 #include <set>
@@ -316,6 +317,24 @@ class Par2ProgressObserver : public CliObserver {
   public:
     explicit Par2ProgressObserver(bool show) : CliObserver(false), show_(show) {}
 
+    void ReportSourceFileLine(SourceRowKind rowKind, FormatKind formatKind, const std::string& name,
+                              uint64_t size, uint32_t blockCount,
+                              const std::vector<SourcePlace>& places) override {
+        CliObserver::ReportSourceFileLine(rowKind, formatKind, name, size, blockCount, places);
+        for (const SourcePlace& place : places) {
+            uint32_t& most = mostFound_[{name, place.path}];
+            most = std::max(most, place.blockCount);
+        }
+    }
+
+    // The most blocks of `name` ever seen in the file at `path`: a file's
+    // blocks move to an intact copy found later, but its own line still
+    // tells what it holds.
+    uint32_t MostFoundIn(const std::string& name, const std::string& path) const {
+        const auto found = mostFound_.find({name, path});
+        return found == mostFound_.end() ? 0 : found->second;
+    }
+
     void StatusChanged(const RecoverySetStatus& status) override {
         CliObserver::StatusChanged(status);
         if (!show_ || status.progressTotal == 0) return;
@@ -348,9 +367,20 @@ class Par2ProgressObserver : public CliObserver {
     }
 
     bool show_;
+    std::map<std::pair<std::string, std::string>, uint32_t> mostFound_;
     const char* lastWord_ = nullptr;
     uint64_t lastPermille_ = 0;
 };
+
+// The folder -B names, into `folder` (left as it is without -B); false,
+// with the message printed, when it does not exist.
+bool ResolveBasePath(const std::string& given, std::string& folder) {
+    if (given.empty()) return true;
+    folder = ResolvedFolder(given);
+    if (!folder.empty()) return true;
+    std::fprintf(stderr, "Base path \"%s\" does not exist.\n", given.c_str());
+    return false;
+}
 
 // The file a verify or repair is to open: as given, or the base name with
 // ".par2" added.
@@ -360,6 +390,28 @@ std::string ResolveSetFile(const std::string& given) {
     if (!EndsWithNoCase(given, ".par2") && stat((given + ".par2").c_str(), &st) == 0)
         return given + ".par2";
     return given;
+}
+
+// The recovery files of set `setName` in `folder`, `first` leading.
+std::vector<std::string> SetVolumesIn(const std::string& folder, const std::string& setName,
+                                      const std::string& first) {
+    std::vector<std::string> volumes{first};
+    DIR* dir = opendir(folder.c_str());
+    if (dir == nullptr) return volumes;
+    std::vector<std::string> names;
+    while (const dirent* entry = readdir(dir)) {
+        const std::string name = entry->d_name;
+        if (EqualNoCase(Par2VolumeSetName(name), setName)) names.push_back(name);
+    }
+    closedir(dir);
+    std::sort(names.begin(), names.end());
+    for (const std::string& name : names) {
+        struct stat st {};
+        const std::string volume = folder + name;
+        if (volume != first && lstat(volume.c_str(), &st) == 0 && S_ISREG(st.st_mode))
+            volumes.push_back(volume);
+    }
+    return volumes;
 }
 
 bool Whole(RecoveryState state) {
@@ -372,7 +424,8 @@ bool Repairable(RecoveryState state) {
 
 // The per-file lines: what is at each expected name, then the other files
 // that hold a whole copy.
-void PrintTargets(const RecoverySet& set, const Printer& out) {
+void PrintTargets(const RecoverySet& set, const Par2ProgressObserver& observer,
+                  const Printer& out) {
     if (!out.At(0)) return;
     std::vector<std::pair<std::string, std::string>> matches;
     for (const SourceFileEntryRef& entry : set.entries()) {
@@ -389,6 +442,8 @@ void PrintTargets(const RecoverySet& set, const Printer& out) {
             uint32_t here = 0;
             for (const FoundPlace& place : entry->foundIn)
                 if (place.file.get() == target) here = place.blocks;
+            if (row == SourceRowKind::Misnamed)
+                here = std::max(here, observer.MostFoundIn(entry->name, target->path));
             std::printf("Target: \"%s\" - damaged. Found %u of %u data blocks.\n",
                         entry->name.c_str(), row == SourceRowKind::Misnamed ? here : found,
                         entry->blockCount);
@@ -429,7 +484,6 @@ int PrintSummary(const RecoverySet& set, const Printer& out) {
                 ++ok;
             } else if (row == SourceRowKind::Misnamed) {
                 ++misnamed;
-                if (present) ++damaged;
             } else if (present) {
                 ++damaged;
             } else {
@@ -484,28 +538,38 @@ int RunVerifyOrRepair(const Par2Arguments& a, StopFlag* stop) {
         return kPar2InvalidArguments;
     }
     if (!CheckSetFile(given, path)) return kPar2InvalidArguments;
-    // Files are looked for where the set's names say, below the set's own
-    // folder; another base folder is refused rather than ignored.
-    if (!a.basePath.empty()) {
-        std::string base = ResolvedFolder(a.basePath);
-        if (base.empty()) base = a.basePath.back() == '/' ? a.basePath : a.basePath + '/';
-        std::string own = ResolvedFolder(FolderOfPath(path));
-        if (own.empty()) own = FolderOfPath(path);
-        if (base != own) {
-            std::fprintf(stderr,
-                         "-B must name the folder of the recovery file on verify and repair "
-                         "(%s); move the recovery files beside the data instead.\n",
-                         own.c_str());
-            return kPar2InvalidArguments;
-        }
+    // Files are looked for where the set's names say, below the base folder:
+    // the recovery file's own folder, or the one -B names.
+    std::string own = ResolvedFolder(FolderOfPath(path));
+    if (own.empty()) own = FolderOfPath(path);
+    std::string base = own;
+    if (!ResolveBasePath(a.basePath, base)) return kPar2InvalidArguments;
+    const std::string setName = Par2VolumeSetName(FileNameOfPath(path));
+    const bool elsewhere = base != own;
+    if (elsewhere && setName.empty()) {
+        std::fprintf(stderr,
+                     "-B names another folder than the one of \"%s\"; only PAR2 sets can be "
+                     "verified against another folder.\n",
+                     given.c_str());
+        return kPar2InvalidArguments;
     }
+    // With another base folder the set is anchored there, so that its files
+    // are looked for, scanned and written below that folder only; its
+    // recovery files are then added from where they lie. The anchor names no
+    // file, so that recovery files of another set of the same name lying in
+    // the base folder are not taken for this one.
+    const std::string anchor = elsewhere ? base + "." + setName + ".vantrove-base.par2" : path;
 
     Par2ProgressObserver observer(out.At(1));
     SetSession session(&observer, stop);
-    if (repair && !LockTaken(session.LockFolderOf(path, true), session.lockError(), given))
+    if (repair && !LockTaken(session.LockFolderOf(anchor, true), session.lockError(), given))
         return kPar2FileIoError;
 
-    if (!session.Open(path, ScanMode::ReadEverything)) return kPar2InvalidArguments;
+    if (!session.Open(anchor, ScanMode::ReadEverything)) return kPar2InvalidArguments;
+    if (elsewhere) {
+        for (const std::string& volume : SetVolumesIn(own, setName, path))
+            session.Open(volume, ScanMode::ReadEverything);
+    }
     session.FinishActivity();
     RecoverySet* set = session.set();
     // Files named after the PAR2 file are searched too, wherever they lie.
@@ -531,7 +595,7 @@ int RunVerifyOrRepair(const Par2Arguments& a, StopFlag* stop) {
     }
     if (out.At(1)) {
         for (const auto& [volumePath, file] : set->knownFiles()) {
-            if (file->kind != FileKind::Volume) continue;
+            if (file->kind != FileKind::Volume || file->result == VerifyResult::Missing) continue;
             std::printf("Loading \"%s\".\n", FileNameOfPath(file->path).c_str());
             if (out.At(2))
                 std::printf("Loaded %s\n", VolumeText(*file).c_str());
@@ -540,7 +604,7 @@ int RunVerifyOrRepair(const Par2Arguments& a, StopFlag* stop) {
         std::printf("There are a total of %lld data blocks.\n\n",
                     static_cast<long long>(s.totalDataBlocks));
     }
-    PrintTargets(*set, out);
+    PrintTargets(*set, observer, out);
     const int verified = PrintSummary(*set, out);
     if (!repair) {
         std::fflush(stdout);
@@ -571,6 +635,8 @@ int RunVerifyOrRepair(const Par2Arguments& a, StopFlag* stop) {
                 std::printf("Target: \"%s\" - found.\n", entry->name.c_str());
     }
     if (after.errorKind == ErrorKind::None && Whole(after.state)) {
+        // Recovery files apart from the base folder are the command's to purge.
+        if (a.purge) PurgeVolumes(*set);
         if (out.At(0)) std::printf("\nRepair complete.\n");
         std::fflush(stdout);
         return kPar2Success;
@@ -671,13 +737,7 @@ int RunCreate(const Par2Arguments& a, StopFlag* stop) {
         return kPar2InvalidArguments;
     }
     std::string baseFolder = folder;
-    if (!a.basePath.empty()) {
-        baseFolder = ResolvedFolder(a.basePath);
-        if (baseFolder.empty()) {
-            std::fprintf(stderr, "Base path \"%s\" does not exist.\n", a.basePath.c_str());
-            return kPar2InvalidArguments;
-        }
-    }
+    if (!ResolveBasePath(a.basePath, baseFolder)) return kPar2InvalidArguments;
     if (files.empty() || !StoreNamesBelow(baseFolder, base, files, error)) {
         std::fprintf(stderr, "%s\n", files.empty() ? "You must specify a list of files when creating." : error.c_str());
         return kPar2InvalidArguments;
@@ -710,10 +770,23 @@ int RunCreate(const Par2Arguments& a, StopFlag* stop) {
     } else {
         p.setSizeScheme(kPowersOfTwo);
     }
+    // -l holds volumes to the blocks of the largest source file.
+    const uint64_t limit =
+        a.limited ? std::max<uint64_t>((p.largestFileSize + p.blockSize - 1) /
+                                           std::max<uint64_t>(p.blockSize, 1),
+                                       1)
+                  : 0;
+    bool filesChecked = true;
     if (a.hasRecoveryCount) {
         p.setRecoveryBlockCount(a.recoveryCount);
     } else if (a.hasRedundancySize) {
-        p.setRecoveryBlockCount(std::max<uint64_t>(a.redundancySize / std::max<uint64_t>(p.blockSize, 1), 1));
+        const int64_t count = ClassicBlocksForSize(a.redundancySize, p.blockSize,
+                                                   p.sourceBlockCount,
+                                                   a.hasFileCount ? a.fileCount : 0, limit);
+        // A target below the budget still gets one block; one that leaves
+        // nothing for blocks gives the index alone, whatever -n asks.
+        p.setRecoveryBlockCount(count < 0 ? 1 : static_cast<uint64_t>(count));
+        filesChecked = count != 0;
     } else {
         p.setRedundancy(a.hasRedundancy ? a.redundancy : 500);
     }
@@ -724,6 +797,10 @@ int RunCreate(const Par2Arguments& a, StopFlag* stop) {
             1, std::min<uint64_t>(p.recoveryBlockCount, 64 - __builtin_clzll(p.recoveryBlockCount | 1)))));
     }
     if (a.hasFirst) p.setFirstRecoveryBlock(a.first);
+    if (a.hasFileCount && filesChecked && a.fileCount > p.recoveryBlockCount) {
+        std::fprintf(stderr, "Too many recovery files specified.\n");
+        return kPar2InvalidArguments;
+    }
 
     if (out.At(1)) {
         std::printf("\nBlock size: %llu\n", static_cast<unsigned long long>(p.blockSize));
@@ -756,8 +833,9 @@ int RunCreate(const Par2Arguments& a, StopFlag* stop) {
     }
     // Doubling volumes are laid out again in the classic tool's counts.
     const std::vector<uint32_t> classic = ClassicVolumeCounts(
-        static_cast<uint32_t>(p.recoveryBlockCount), a.hasFileCount ? a.fileCount : 0,
-        a.limited ? std::max<uint64_t>((p.largestFileSize + p.blockSize - 1) / std::max<uint64_t>(p.blockSize, 1), 1) : 0);
+        static_cast<uint32_t>(p.recoveryBlockCount), a.hasFileCount ? a.fileCount : 0, limit);
+    const uint64_t lastExponent = ClassicNamingExponent(
+        p.firstRecoveryBlock, static_cast<uint32_t>(p.recoveryBlockCount), limit);
     if (!a.uniform && classic != p.volumeBlockCounts()) {
         std::string index;
         std::vector<std::string> volumes, written;
@@ -765,8 +843,8 @@ int RunCreate(const Par2Arguments& a, StopFlag* stop) {
             const bool volume = FileNameOfPath(path).find(".vol") != std::string::npos;
             (volume ? volumes.emplace_back() : index) = path;
         }
-        if (!RepackVolumes(index, volumes, folder + base, p.firstRecoveryBlock, classic, written,
-                           error)) {
+        if (!RepackVolumes(index, volumes, folder + base, p.firstRecoveryBlock, classic,
+                           lastExponent, written, error)) {
             std::fprintf(stderr, "%s\n", error.c_str());
             return kPar2FileIoError;
         }
@@ -777,8 +855,7 @@ int RunCreate(const Par2Arguments& a, StopFlag* stop) {
     const std::vector<uint32_t> counts = p.volumeBlockCounts();
     const uint32_t largest = counts.empty() ? 0 : *std::max_element(counts.begin(), counts.end());
     for (const std::string& path : job.outputPaths()) {
-        const std::string renamed =
-            ClassicVolumeName(path, p.firstRecoveryBlock + p.recoveryBlockCount, largest);
+        const std::string renamed = ClassicVolumeName(path, lastExponent, largest);
         if (renamed != path && std::rename(path.c_str(), renamed.c_str()) != 0) {
             std::fprintf(stderr, "Could not rename \"%s\".\n", path.c_str());
             return kPar2FileIoError;

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstring>
 #include <map>
 
@@ -94,20 +95,40 @@ bool CopyRange(int from, uint64_t offset, uint64_t length, int to, std::vector<u
 
 }  // namespace
 
+int64_t ClassicBlocksForSize(uint64_t target, uint64_t blockSize, uint64_t sourceBlocks,
+                             uint32_t files, uint64_t limit) {
+    const int64_t perFile = static_cast<int64_t>(21 * sourceBlocks);
+    const int64_t perBlock = static_cast<int64_t>(blockSize + 70);
+    const int64_t size = static_cast<int64_t>(std::min<uint64_t>(target, INT64_MAX / 2));
+    int64_t budgeted = files;
+    if (files == 0) {
+        budgeted = 1;
+        if (size >= 15 * perFile) {
+            const int64_t rest = (size - 15 * perFile) / perBlock;
+            budgeted = static_cast<int64_t>(
+                ClassicVolumeCounts(static_cast<uint32_t>(std::min<int64_t>(rest, UINT32_MAX)), 0,
+                                    limit)
+                    .size());
+        }
+    }
+    const int64_t left = size - budgeted * perFile;
+    return left < 0 ? -1 : left / perBlock;
+}
+
+uint64_t ClassicNamingExponent(uint64_t first, uint32_t total, uint64_t limit) {
+    return first + (limit > 0 && total >= 2 * limit ? total - limit : total);
+}
+
 std::vector<uint32_t> ClassicVolumeCounts(uint32_t total, uint32_t files, uint64_t limit) {
     std::vector<uint32_t> counts;
     if (total == 0) return counts;
     if (limit > 0) {
         // Volumes of `limit` blocks at the end, doubling ones before them
         // for the rest.
-        uint64_t rest = total;
-        uint32_t full = 0;
-        while (rest >= 2 * limit) {
-            rest -= limit;
-            ++full;
-        }
-        counts = ClassicVolumeCounts(static_cast<uint32_t>(rest), 0, 0);
-        counts.insert(counts.end(), full, static_cast<uint32_t>(limit));
+        uint32_t rest = total;
+        if (rest >= 2 * limit) rest -= static_cast<uint32_t>((rest - limit) / limit * limit);
+        counts = ClassicVolumeCounts(rest, 0, 0);
+        counts.insert(counts.end(), (total - rest) / limit, static_cast<uint32_t>(limit));
         return counts;
     }
     uint64_t size = 1;
@@ -116,7 +137,7 @@ std::vector<uint32_t> ClassicVolumeCounts(uint32_t total, uint32_t files, uint64
         while (size * span < total && size < total) size <<= 1;
     }
     uint64_t left = total;
-    while (left > 0) {
+    while (left > 0 || counts.size() < files) {
         const bool last = files > 0 && counts.size() + 1 == files;
         const uint64_t take = last ? left : std::min(size, left);
         counts.push_back(static_cast<uint32_t>(take));
@@ -138,8 +159,8 @@ std::string ClassicVolumePath(const std::string& folderAndBase, uint64_t first, 
 
 bool RepackVolumes(const std::string& indexPath, const std::vector<std::string>& volumes,
                    const std::string& folderAndBase, uint64_t first,
-                   const std::vector<uint32_t>& counts, std::vector<std::string>& written,
-                   std::string& error) {
+                   const std::vector<uint32_t>& counts, uint64_t lastExponent,
+                   std::vector<std::string>& written, std::string& error) {
     // Where every slice lies, by exponent.
     std::map<uint32_t, SlicePlace> slices;
     for (const std::string& volume : volumes) {
@@ -183,7 +204,7 @@ bool RepackVolumes(const std::string& indexPath, const std::vector<std::string>&
     uint64_t exponent = first;
     for (uint32_t count : counts) {
         const std::string path =
-            ClassicVolumePath(folderAndBase, exponent, count, first + total, largest);
+            ClassicVolumePath(folderAndBase, exponent, count, lastExponent, largest);
         const std::string work = path + ".part";
         const int out = ::open(work.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
         if (out < 0) {

@@ -9,13 +9,30 @@
 
 namespace vantrove::cli {
 
+// The recovery block count the classic tool gives a target size of recovery
+// data (-r<k|m|g><n>). Each recovery file is budgeted 21 bytes per source
+// block for its copy of the index and each recovery block its size plus 70
+// bytes. `files` is the number of recovery files asked for; when it is 0 the
+// scheme decides: below fifteen files' budget one file, else as many files
+// as the scheme (doubling, or held to `limit` blocks) lays out for the blocks
+// the rest of the target holds. Negative when the target does not cover the
+// budgeted files.
+int64_t ClassicBlocksForSize(uint64_t target, uint64_t blockSize, uint64_t sourceBlocks,
+                             uint32_t files, uint64_t limit);
+
 // The block counts of the volumes for `total` recovery blocks: doubling from
 // 1 until all are placed, the last cut to what is left; with `files` > 0,
 // `files` volumes doubling from the smallest power of two that lets them
 // hold all, the last taking the rest; with `limit` > 0 (sizes held to the
 // largest source file), volumes of `limit` blocks at the end while at least
-// twice that is left, doubling ones before them for the rest.
+// twice that is left, doubling ones before them for the rest. With `files`
+// given, volumes left over once all blocks are placed hold none.
 std::vector<uint32_t> ClassicVolumeCounts(uint32_t total, uint32_t files, uint64_t limit);
+
+// The exponent whose digits set the width of the exponents in the volume
+// names of `total` blocks from `first`: the end of the last volume, or with
+// volumes held to `limit` blocks the start of the last one.
+uint64_t ClassicNamingExponent(uint64_t first, uint32_t total, uint64_t limit);
 
 // "<folderAndBase>.vol<first>+<count>.par2" with the exponent written in as
 // many digits as `lastExponent` has and the count in as many as `largest`.
@@ -23,13 +40,14 @@ std::string ClassicVolumePath(const std::string& folderAndBase, uint64_t first, 
                               uint64_t lastExponent, uint32_t largest);
 
 // Writes the recovery slices found in `volumes` again as volumes of `counts`
-// blocks from exponent `first` (named by ClassicVolumePath), each followed
+// blocks from exponent `first` (named by ClassicVolumePath with
+// `lastExponent`), each followed
 // by the packets of the index file `indexPath`, and deletes the old volumes.
 // Returns the new paths; on failure (with `error`) removes what it wrote and
 // leaves the old volumes in place.
 bool RepackVolumes(const std::string& indexPath, const std::vector<std::string>& volumes,
                    const std::string& folderAndBase, uint64_t first,
-                   const std::vector<uint32_t>& counts, std::vector<std::string>& written,
-                   std::string& error);
+                   const std::vector<uint32_t>& counts, uint64_t lastExponent,
+                   std::vector<std::string>& written, std::string& error);
 
 }  // namespace vantrove::cli

@@ -60,22 +60,17 @@ class DiskFile {
     bool write(uint64_t offset, const void* buffer, size_t length);
     // Truncates or extends the file to `newSize`.
     bool setSize(uint64_t newSize);
-    // How an asynchronous read stands. Unscoped so that callers that still
-    // compare with the plain numbers (0, 1, 2) keep their meaning.
-    enum ReadStatus : int {
-        ReadFailed = 0,
-        ReadPending = 1,
-        ReadComplete = 2,
-    };
+    // How an asynchronous read stands.
+    enum class ReadStatus { Failed, Pending, Complete };
     // Starts a read of request.length bytes at request.offset into
-    // request.buffer: ReadComplete (exactly `length` bytes already arrived),
-    // ReadPending, or ReadFailed (closed file, a read already under way in
+    // request.buffer: Complete (exactly `length` bytes already arrived),
+    // Pending, or Failed (closed file, a read already under way in
     // the request, or an immediate completion with fewer bytes). A read is
     // not held to the recorded size: the file's real end decides. REQUIRES:
     // the request is idle and its buffer stays valid until it is idle again.
     ReadStatus beginRead(AsyncReadRequest& request);
-    // Finishes a read, waiting for it when it is pending: ReadComplete when
-    // exactly `length` bytes arrived, else ReadFailed (request.transferred
+    // Finishes a read, waiting for it when it is pending: Complete when
+    // exactly `length` bytes arrived, else Failed (request.transferred
     // says how many). The request returns to idle either way.
     ReadStatus completeRead(AsyncReadRequest& request);
     // Refreshes size and times, then closes. Keeps lastError() and errno as

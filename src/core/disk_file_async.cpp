@@ -478,11 +478,11 @@ void DiskFile::ReleaseDescriptor() {
 DiskFile::ReadStatus DiskFile::FailRead(AsyncReadRequest& request, int error) {
     request.state = 0;
     Fail(error);
-    return ReadFailed;
+    return ReadStatus::Failed;
 }
 
 DiskFile::ReadStatus DiskFile::beginRead(AsyncReadRequest& request) {
-    if (request.state != 0) return Fail(EBUSY), ReadFailed;  // still owned by an earlier read
+    if (request.state != 0) return Fail(EBUSY), ReadStatus::Failed;  // still owned by an earlier read
     request.transferred = 0;
     if (fd_ < 0) return FailRead(request, EBADF);
     if (request.length != 0 && !request.buffer) return FailRead(request, EFAULT);
@@ -492,7 +492,7 @@ DiskFile::ReadStatus DiskFile::beginRead(AsyncReadRequest& request) {
     }
     if (request.length == 0) {
         request.state = 2;
-        return ReadComplete;
+        return ReadStatus::Complete;
     }
 
     AsyncReadMode mode = CurrentAsyncReadMode();
@@ -506,7 +506,7 @@ DiskFile::ReadStatus DiskFile::beginRead(AsyncReadRequest& request) {
     op->mode = mode;
     if (mode == AsyncReadMode::Sync) {
         request.state = 1;
-        return ReadPending;
+        return ReadStatus::Pending;
     }
 
     if (!channel_) channel_ = new AsyncFileChannel(fd_);
@@ -522,7 +522,7 @@ DiskFile::ReadStatus DiskFile::beginRead(AsyncReadRequest& request) {
 
     if (mode == AsyncReadMode::Threads) {
         ReaderPool::Instance().Start(op);
-        return ReadPending;
+        return ReadStatus::Pending;
     }
 
     if (op->ring != ring) op->ring = std::move(ring);
@@ -533,12 +533,12 @@ DiskFile::ReadStatus DiskFile::beginRead(AsyncReadRequest& request) {
         return FailRead(request, op->error);
     }
     // A read the page cache could serve has completed during submission.
-    if (!op->ring->IsIdle(op)) return ReadPending;
-    if (FinishAsyncRead(request) == ReadComplete) {
+    if (!op->ring->IsIdle(op)) return ReadStatus::Pending;
+    if (FinishAsyncRead(request) == ReadStatus::Complete) {
         request.state = 2;
-        return ReadComplete;
+        return ReadStatus::Complete;
     }
-    return ReadFailed;
+    return ReadStatus::Failed;
 }
 
 // Takes the outcome of the request's finished operation: 2 when all bytes
@@ -556,7 +556,7 @@ DiskFile::ReadStatus DiskFile::FinishAsyncRead(AsyncReadRequest& request) {
         op->done += static_cast<uint32_t>(got);
     }
     request.transferred = op->done;
-    if (op->done == request.length && op->error == 0) return ReadComplete;
+    if (op->done == request.length && op->error == 0) return ReadStatus::Complete;
     return FailRead(request, op->error ? op->error : kErrorHandleEof);
 }
 
@@ -564,21 +564,21 @@ DiskFile::ReadStatus DiskFile::completeRead(AsyncReadRequest& request) {
     int state = request.state;
     request.state = 0;
     if (state == 2) {
-        if (request.transferred == request.length) return ReadComplete;
-        return Fail(kErrorHandleEof), ReadFailed;
+        if (request.transferred == request.length) return ReadStatus::Complete;
+        return Fail(kErrorHandleEof), ReadStatus::Failed;
     }
-    if (state != 1) return Fail(EINVAL), ReadFailed;
+    if (state != 1) return Fail(EINVAL), ReadStatus::Failed;
 
     AsyncReadOperation* op = request.operation.get();
     if (!op || op->mode == AsyncReadMode::Sync) {
         // Deferred read: done now. Like the other modes, the file's real end
         // decides, not the recorded size.
-        if (fd_ < 0) return Fail(EBADF), ReadFailed;
+        if (fd_ < 0) return Fail(EBADF), ReadStatus::Failed;
         size_t got = 0;
         int error = detail::PreadFully(fd_, request.offset, request.buffer, request.length, &got);
         request.transferred = static_cast<uint32_t>(got);
-        if (error) return Fail(error), ReadFailed;
-        return ReadComplete;
+        if (error) return Fail(error), ReadStatus::Failed;
+        return ReadStatus::Complete;
     }
 
     op->WaitIdle();

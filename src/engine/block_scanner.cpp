@@ -236,7 +236,7 @@ void BlockScanner::IssueReads() {
             request.length = static_cast<uint32_t>(ChunkLength(readSeq_));
             request.transferred = 0;
             request.buffer = buffer;
-            if (file_->beginRead(request) == DiskFile::ReadFailed) {
+            if (file_->beginRead(request) == DiskFile::ReadStatus::Failed) {
                 // Reported when the scan reaches this chunk, so that the
                 // data before it are still searched.
                 readError_ = file_->lastError();
@@ -266,7 +266,7 @@ bool BlockScanner::Ensure(uint64_t seqEnd) {
         }
         if (headSeq_ < dataChunks_) {
             AsyncReadRequest& request = requests_[headSeq_ % count_];
-            if (file_->completeRead(request) != DiskFile::ReadComplete) {
+            if (file_->completeRead(request) != DiskFile::ReadStatus::Complete) {
                 int error = file_->lastError();
                 return Fail(error != 0 ? error : EIO);
             }

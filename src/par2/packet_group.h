@@ -10,6 +10,7 @@
 // touches them.
 
 #include <cstdint>
+#include <cstring>
 #include <map>
 #include <memory>
 #include <string>
@@ -22,7 +23,18 @@
 namespace vantrove {
 
 struct DigestLess {
-    bool operator()(const Md5Digest& a, const Md5Digest& b) const { return a.bytes < b.bytes; }
+    // Byte-wise order, compared as two big-endian words: a set of many
+    // files looks its records up hundreds of thousands of times.
+    bool operator()(const Md5Digest& a, const Md5Digest& b) const {
+        const uint64_t a0 = Word(a, 0), b0 = Word(b, 0);
+        if (a0 != b0) return a0 < b0;
+        return Word(a, 8) < Word(b, 8);
+    }
+    static uint64_t Word(const Md5Digest& digest, size_t at) {
+        uint64_t word;
+        std::memcpy(&word, digest.bytes.data() + at, sizeof word);
+        return __builtin_bswap64(word);
+    }
 };
 
 // What a group knows of one file id.

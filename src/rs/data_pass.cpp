@@ -254,21 +254,21 @@ bool DataPass::IssueRead(RingSlot& slot, const DataBlock& block, uint64_t offset
     slot.request.offset = block.offset + offset;
     slot.request.length = static_cast<uint32_t>(count);
     slot.request.buffer = slot.buffer;
-    const int started = block.file->beginRead(slot.request);
-    if (started == 0) {
+    const DiskFile::ReadStatus started = block.file->beginRead(slot.request);
+    if (started == DiskFile::ReadStatus::Failed) {
         reporter_.RecordError(kErrorRead, static_cast<uint32_t>(block.file->lastError()),
                               block.file->path);
         return false;
     }
     slot.inFlight = true;
-    slot.waited = started == 1;
+    slot.waited = started == DiskFile::ReadStatus::Pending;
     return true;
 }
 
 bool DataPass::CompleteRead(RingSlot& slot) {
     if (!slot.inFlight) return true;
     slot.inFlight = false;
-    if (slot.block->file->completeRead(slot.request) != 2) {
+    if (slot.block->file->completeRead(slot.request) != DiskFile::ReadStatus::Complete) {
         const int error = slot.block->file->lastError();
         reporter_.RecordError(kErrorRead, static_cast<uint32_t>(error != 0 ? error : EIO),
                               slot.block->file->path);

@@ -78,12 +78,42 @@ TEST(Par2Volumes, CountsOfTheClassicSchemes) {
     EXPECT_EQ(cli::ClassicVolumeCounts(100, 0, 0), (V{1, 2, 4, 8, 16, 32, 37}));
     EXPECT_EQ(cli::ClassicVolumeCounts(100, 3, 0), (V{16, 32, 52}));
     EXPECT_EQ(cli::ClassicVolumeCounts(10, 3, 0), (V{2, 4, 4}));
+    EXPECT_EQ(cli::ClassicVolumeCounts(10, 5, 0), (V{1, 2, 4, 3, 0}));  // the last holds none
     EXPECT_EQ(cli::ClassicVolumeCounts(1, 0, 0), (V{1}));
     EXPECT_EQ(cli::ClassicVolumeCounts(0, 0, 0), V{});
     EXPECT_EQ(cli::ClassicVolumeCounts(40, 0, 8), (V{1, 2, 4, 1, 8, 8, 8, 8}));
     EXPECT_EQ(cli::ClassicVolumeCounts(200, 0, 75), (V{1, 2, 4, 8, 16, 32, 62, 75}));
+    // The exponent's width: the end of the set, or the start of the last
+    // held volume.
+    EXPECT_EQ(cli::ClassicNamingExponent(0, 122, 0), 122u);
+    EXPECT_EQ(cli::ClassicNamingExponent(0, 100, 75), 100u);
+    EXPECT_EQ(cli::ClassicNamingExponent(0, 171, 75), 96u);
+    EXPECT_EQ(cli::ClassicNamingExponent(3, 249, 52), 200u);
     EXPECT_EQ(cli::ClassicVolumePath("/d/s", 5, 1, 14, 4), "/d/s.vol05+1.par2");
     EXPECT_EQ(cli::ClassicVolumePath("s", 0, 1, 100, 37), "s.vol000+01.par2");
+}
+
+TEST(Par2Volumes, BlocksForATargetSizeAsTheClassicToolCounts) {
+    // One file of 2000 blocks of 2100 bytes: one file's index budgeted below
+    // fifteen files' worth, then the bits of what the rest holds.
+    EXPECT_EQ(cli::ClassicBlocksForSize(300 << 10, 2100, 2000, 0, 0), 122);
+    EXPECT_EQ(cli::ClassicBlocksForSize(615 << 10, 2100, 2000, 0, 0), 270);
+    EXPECT_EQ(cli::ClassicBlocksForSize(616 << 10, 2100, 2000, 0, 0), 290);
+    EXPECT_EQ(cli::ClassicBlocksForSize(620 << 10, 2100, 2000, 0, 0), 253);
+    EXPECT_EQ(cli::ClassicBlocksForSize(1000 << 10, 2100, 2000, 0, 0), 317);
+    EXPECT_EQ(cli::ClassicBlocksForSize(2000 << 10, 2100, 2000, 0, 0), 750);
+    // Too small a target: nothing left, or less than nothing.
+    EXPECT_EQ(cli::ClassicBlocksForSize(42 << 10, 2100, 2000, 0, 0), 0);
+    EXPECT_LT(cli::ClassicBlocksForSize(41 << 10, 2100, 2000, 0, 0), 0);
+    // A file count asked for is budgeted as given.
+    EXPECT_EQ(cli::ClassicBlocksForSize(300 << 10, 2100, 2000, 4, 0), 64);
+    EXPECT_EQ(cli::ClassicBlocksForSize(100 << 10, 8400, 500, 3, 0), 8);
+    EXPECT_EQ(cli::ClassicBlocksForSize(40 << 10, 8400, 500, 3, 0), 1);  // fewer than the files
+    EXPECT_LT(cli::ClassicBlocksForSize(30 << 10, 8400, 500, 3, 0), 0);
+    // Volumes held to 100 blocks: as many files as that scheme lays out.
+    EXPECT_EQ(cli::ClassicBlocksForSize(300 << 10, 1000, 1000, 0, 100), 267);
+    EXPECT_EQ(cli::ClassicBlocksForSize(560 << 10, 1000, 1000, 0, 100), 359);
+    EXPECT_EQ(cli::ClassicBlocksForSize(860 << 10, 1000, 1000, 0, 100), 587);
 }
 
 TEST(Par2Arguments, RefusesWhatTheClassicToolRefuses) {
@@ -280,6 +310,22 @@ TEST_F(Par2Cli, ExtraFilesOnTheCommandLineAreSearched) {
     EXPECT_EQ(ReadFile(peer_ + "b.dat"), b_);
 }
 
+TEST_F(Par2Cli, ADamagedFileWithAnIntactCopyElsewhereCountsItsOwnBlocks) {
+    TwoSets("-s4000 -c4");
+    // The copy's name sorts before the damaged file's.
+    BothDo("cp a.bin 0copy.bin"
+           " && printf 'XXXXXXXXXXXX' | dd of=a.bin bs=1 seek=9000 conv=notrunc 2>/dev/null");
+    ExpectSame("v set.par2 0copy.bin", 1);
+    const Par2Run ours = Par2(true, ours_, "v set.par2 0copy.bin");
+    EXPECT_NE(std::find(ours.lines.begin(), ours.lines.end(),
+                        "Target: \"a.bin\" - damaged. Found 74 of 75 data blocks."),
+              ours.lines.end())
+        << ours.text;
+    EXPECT_EQ(ours.text.find("exist but are damaged"), std::string::npos) << ours.text;
+    ExpectSame("r set.par2 0copy.bin", 0);
+    EXPECT_EQ(ReadFile(ours_ + "a.bin"), a_);
+}
+
 // "Block size" and "total of N data blocks" as the peer reads them from a set.
 std::string SetShape(const Par2Run& run) {
     std::string shape;
@@ -327,6 +373,32 @@ TEST_F(Par2Cli, CreatedSetsHaveThePeersShapeAndVerifyThere) {
     EXPECT_EQ(Par2(true, ours_, "c -q -q -c2 set a.bin").exitCode, 6);
 }
 
+TEST_F(Par2Cli, RecoveryDataGivenAsASizeGivesThePeersBlockCounts) {
+    peer_ = MakeFolder("peer");
+    ours_ = MakeFolder("ours");
+    // 102 source blocks of 4000 bytes: below, at and above the point where
+    // the budget of the index copies changes, with each scheme.
+    for (const char* options :
+         {"-rk20", "-rk31", "-rk33", "-rk40", "-rk100", "-rk300", "-rm1", "-rk60 -n3",
+          "-rk45 -u", "-rk120 -u -n4", "-rk150 -l", "-rk700 -l", "-rk200 -f7",
+          "-rk7 -n3", "-c10 -n5", "-c3 -n3"}) {
+        const std::string args =
+            std::string("c -q -q -s4000 ") + options + " set a.bin b.dat c.txt";
+        ASSERT_EQ(Par2(false, peer_, args).exitCode, 0) << options;
+        ASSERT_EQ(Par2(true, ours_, args).exitCode, 0) << options;
+        const std::string names = "ls *.par2";
+        EXPECT_EQ(test::RunShell("cd " + ShellQuote(ours_) + " && " + names).out,
+                  test::RunShell("cd " + ShellQuote(peer_) + " && " + names).out)
+            << options;
+        BothDo("rm -f *.par2");
+    }
+    // More files than the target holds blocks for is refused by both.
+    EXPECT_EQ(Par2(false, peer_, "c -q -q -s4000 -rk10 -n3 set a.bin").exitCode, 3);
+    EXPECT_EQ(Par2(true, ours_, "c -q -q -s4000 -rk10 -n3 set a.bin").exitCode, 3);
+    EXPECT_EQ(Par2(true, ours_, "c -q -q -c2 -n3 set a.bin").exitCode, 3);
+    EXPECT_FALSE(test::FileExists(ours_ + "set.par2"));
+}
+
 TEST_F(Par2Cli, TreesWithRecursionAndABasePath) {
     ours_ = MakeFolder("ours");
     ASSERT_EQ(test::RunShell("cd " + ShellQuote(ours_) +
@@ -350,9 +422,71 @@ TEST_F(Par2Cli, TreesWithRecursionAndABasePath) {
                   .exitCode,
               0);
     EXPECT_EQ(Par2(false, ours_, "v -q -B . " + ShellQuote(sets + "t.par2")).exitCode, 0);
-    // Verifying with another base folder is refused, not ignored.
-    EXPECT_EQ(Par2(true, ours_, "v -q -B . " + ShellQuote(sets + "t.par2")).exitCode, 3);
+    EXPECT_EQ(Par2(true, ours_, "v -q -B . " + ShellQuote(sets + "t.par2")).exitCode, 0);
     EXPECT_EQ(Par2(true, ours_, "v -q -B. set.par2").exitCode, 0);
+    EXPECT_EQ(Par2(true, ours_, "v -q -B nosuch set.par2").exitCode, 3);
+}
+
+TEST_F(Par2Cli, ABaseFolderApartFromTheRecoveryFiles) {
+    peer_ = MakeFolder("peer");
+    ours_ = MakeFolder("ours");
+    // The recovery files in a folder of their own, names relative to the data.
+    for (const std::string& f : {peer_, ours_}) {
+        ASSERT_EQ(test::RunShell("cd " + ShellQuote(f) + " && mkdir docs sets && mv c.txt docs/")
+                      .exitCode,
+                  0);
+        ASSERT_EQ(Par2(false, f,
+                       "c -q -q -s4000 -c20 -B " + ShellQuote(f) + " sets/t a.bin b.dat docs/c.txt")
+                      .exitCode,
+                  0);
+    }
+    const std::string verify = "v -B . sets/t.par2";
+    ExpectSame(verify, 0);
+    BothDo("rm docs/c.txt"
+           " && printf 'XXXXXXXX' | dd of=a.bin bs=1 seek=7000 conv=notrunc 2>/dev/null");
+    ExpectSame(verify, 1);
+    // The same from inside the recovery files' folder, the base given back.
+    for (const std::string& f : {peer_, ours_}) {
+        const Par2Run run = Par2(f == ours_, f + "sets/", "v -q -B " + ShellQuote(f) + " t.par2");
+        EXPECT_EQ(run.exitCode, 1) << run.text;
+    }
+    ExpectSame("r -B . sets/t.par2", 0);
+    for (const std::string& f : {peer_, ours_}) {
+        EXPECT_EQ(ReadFile(f + "a.bin"), a_) << f;
+        EXPECT_EQ(ReadFile(f + "docs/c.txt"), c_) << f;
+    }
+    ExpectSame(verify, 0);
+    EXPECT_FALSE(test::FileExists(ours_ + "sets/c.txt"));
+    // Nothing is left in the base folder but the data.
+    EXPECT_EQ(test::RunShell("cd " + ShellQuote(ours_) +
+                             " && ls -A | grep -v -x -e a.bin -e a.bin.1 -e b.dat -e docs -e sets")
+                  .out,
+              "");
+
+    // Another set of the same name in the base folder is not taken for it.
+    ASSERT_EQ(Par2(false, ours_, "c -q -q -c2 t b.dat").exitCode, 0);
+    ASSERT_EQ(test::RunShell("cd " + ShellQuote(ours_) + " && rm docs/c.txt").exitCode, 0);
+    const Par2Run other = Par2(true, ours_, "v -B . sets/t.par2");
+    EXPECT_EQ(other.exitCode, 1) << other.text;
+    EXPECT_NE(std::find(other.lines.begin(), other.lines.end(),
+                        "Target: \"docs/c.txt\" - missing."),
+              other.lines.end())
+        << other.text;
+    ASSERT_EQ(test::RunShell("cd " + ShellQuote(ours_) + " && rm t*.par2").exitCode, 0);
+
+    // A folder on the way that is a link is never written through.
+    const std::string outside = dir_.path() + "/outside/";
+    ASSERT_EQ(test::RunShell("cd " + ShellQuote(ours_) + " && mkdir " + ShellQuote(outside) +
+                             " && rm -r docs && ln -s " + ShellQuote(outside) + " docs")
+                  .exitCode,
+              0);
+    EXPECT_NE(Par2(true, ours_, "r -q -B . sets/t.par2").exitCode, 0);
+    EXPECT_FALSE(test::FileExists(outside + "c.txt"));
+    // -p removes the recovery files where they lie once the set is whole.
+    ASSERT_EQ(test::RunShell("cd " + ShellQuote(ours_) + " && rm docs && mkdir docs").exitCode, 0);
+    EXPECT_EQ(Par2(true, ours_, "r -q -p -B . sets/t.par2").exitCode, 0);
+    EXPECT_EQ(ReadFile(ours_ + "docs/c.txt"), c_);
+    EXPECT_FALSE(test::FileExists(ours_ + "sets/t.par2"));
 }
 
 TEST_F(Par2Cli, AScriptWrittenForThePeerRunsUnchanged) {

@@ -63,16 +63,16 @@ TEST_P(AsyncReadTest, ManyOutstandingRandomReadsDeliverTheFileBytes) {
         request.length = length;
         buffers[slot].assign(length, 0xEE);
         request.buffer = buffers[slot].data();
-        int begun = file->beginRead(request);
-        ASSERT_NE(begun, 0) << "lastError " << file->lastError();
-        EXPECT_EQ(request.state, begun);
+        DiskFile::ReadStatus begun = file->beginRead(request);
+        ASSERT_NE(begun, DiskFile::ReadStatus::Failed) << "lastError " << file->lastError();
+        EXPECT_EQ(request.state, static_cast<int>(begun));
         ++started;
     };
     for (int slot = 0; slot < slots; ++slot) startNext(slot);
     for (int round = 0; round < 6; ++round) {
         for (int slot = 0; slot < slots; ++slot) {
             AsyncReadRequest& request = requests[slot];
-            ASSERT_EQ(file->completeRead(request), 2) << "lastError " << file->lastError();
+            ASSERT_EQ(file->completeRead(request), DiskFile::ReadStatus::Complete) << "lastError " << file->lastError();
             EXPECT_EQ(request.state, 0);
             EXPECT_EQ(request.transferred, request.length);
             viaRead.assign(request.length, 0);
@@ -99,13 +99,13 @@ TEST_P(AsyncReadTest, SequentialPipelineOfLargeReadsCoversTheFile) {
         requests[slot].length = static_cast<uint32_t>(std::min<uint64_t>(chunk, fileSize - next));
         requests[slot].buffer = buffers[slot].data();
         next += requests[slot].length;
-        ASSERT_NE(file->beginRead(requests[slot]), 0);
+        ASSERT_NE(file->beginRead(requests[slot]), DiskFile::ReadStatus::Failed);
     };
     for (int slot = 0; slot < depth; ++slot) issue(slot);
     uint64_t verified = 0;
     for (int slot = 0; verified < fileSize; slot = (slot + 1) % depth) {
         ASSERT_EQ(requests[slot].offset, verified);
-        ASSERT_EQ(file->completeRead(requests[slot]), 2);
+        ASSERT_EQ(file->completeRead(requests[slot]), DiskFile::ReadStatus::Complete);
         ASSERT_TRUE(Matches(requests[slot]));
         verified += requests[slot].length;
         issue(slot);
@@ -122,10 +122,10 @@ TEST_P(AsyncReadTest, MoreRequestsThanTheRingHoldsAllComplete) {
         requests[i].offset = (static_cast<uint64_t>(i) * 1499) % (data_.size() - 512);
         requests[i].length = 512;
         requests[i].buffer = buffers.data() + i * 512;
-        ASSERT_NE(file->beginRead(requests[i]), 0);
+        ASSERT_NE(file->beginRead(requests[i]), DiskFile::ReadStatus::Failed);
     }
     for (int i = 0; i < count; ++i) {
-        ASSERT_EQ(file->completeRead(requests[i]), 2);
+        ASSERT_EQ(file->completeRead(requests[i]), DiskFile::ReadStatus::Complete);
         ASSERT_TRUE(Matches(requests[i])) << i;
     }
 }
@@ -138,9 +138,9 @@ TEST_P(AsyncReadTest, ReadPastTheEndCompletesWithZero) {
         request.offset = offset;
         request.length = 100;
         request.buffer = buffer.data();
-        int begun = file->beginRead(request);
-        int finished = begun == 1 ? file->completeRead(request) : begun;
-        EXPECT_EQ(finished, 0) << "offset " << offset;
+        DiskFile::ReadStatus begun = file->beginRead(request);
+        DiskFile::ReadStatus finished = begun == DiskFile::ReadStatus::Pending ? file->completeRead(request) : begun;
+        EXPECT_EQ(finished, DiskFile::ReadStatus::Failed) << "offset " << offset;
         EXPECT_EQ(request.state, 0);
         EXPECT_EQ(file->lastError(), kErrorHandleEof);
         EXPECT_LT(request.transferred, 100u);
@@ -164,8 +164,8 @@ TEST_P(AsyncReadTest, TheFilesRealEndDecidesNotTheRecordedSize) {
     request.offset = 900;
     request.length = 300;
     request.buffer = buffer.data();
-    ASSERT_NE(file->beginRead(request), 0);
-    EXPECT_EQ(file->completeRead(request), 2);
+    ASSERT_NE(file->beginRead(request), DiskFile::ReadStatus::Failed);
+    EXPECT_EQ(file->completeRead(request), DiskFile::ReadStatus::Complete);
     EXPECT_TRUE(Matches(request));
 }
 
@@ -175,7 +175,7 @@ TEST_P(AsyncReadTest, InvalidHandleOrInjectedFaultFailsAtOnce) {
     request.length = 16;
     request.buffer = buffer.data();
     DiskFile closed(dir_.File("none"));
-    EXPECT_EQ(closed.beginRead(request), 0);
+    EXPECT_EQ(closed.beginRead(request), DiskFile::ReadStatus::Failed);
     EXPECT_EQ(closed.lastError(), EBADF);
     EXPECT_EQ(request.state, 0);
 
@@ -184,13 +184,13 @@ TEST_P(AsyncReadTest, InvalidHandleOrInjectedFaultFailsAtOnce) {
     } injector;
     DiskFileRef file = MakeFile("f", 64);
     SetFileFaultInjector(&injector);
-    int begun = file->beginRead(request);
+    DiskFile::ReadStatus begun = file->beginRead(request);
     SetFileFaultInjector(nullptr);
-    EXPECT_EQ(begun, 0);
+    EXPECT_EQ(begun, DiskFile::ReadStatus::Failed);
     EXPECT_EQ(file->lastError(), EIO);
     EXPECT_EQ(request.state, 0);
     // Completing an idle request is an error, not a success.
-    EXPECT_EQ(file->completeRead(request), 0);
+    EXPECT_EQ(file->completeRead(request), DiskFile::ReadStatus::Failed);
 }
 
 TEST_P(AsyncReadTest, DestroyingAPendingRequestWaitsForItsRead) {
@@ -202,7 +202,7 @@ TEST_P(AsyncReadTest, DestroyingAPendingRequestWaitsForItsRead) {
             requests[i].offset = static_cast<uint64_t>(i) * buffers[i].size();
             requests[i].length = static_cast<uint32_t>(buffers[i].size());
             requests[i].buffer = buffers[i].data();
-            ASSERT_NE(file->beginRead(requests[i]), 0);
+            ASSERT_NE(file->beginRead(requests[i]), DiskFile::ReadStatus::Failed);
         }
     }                                               // destroyed without completeRead
     if (GetParam() == AsyncReadMode::Sync) return;  // deferred reads never started
@@ -220,24 +220,24 @@ TEST_P(AsyncReadTest, PendingReadsSurviveCloseAndMove) {
     request.offset = 0;
     request.length = static_cast<uint32_t>(buffer.size());
     request.buffer = buffer.data();
-    int begun = file->beginRead(request);
-    ASSERT_NE(begun, 0);
+    DiskFile::ReadStatus begun = file->beginRead(request);
+    ASSERT_NE(begun, DiskFile::ReadStatus::Failed);
 
     AsyncReadRequest moved(std::move(request));
-    EXPECT_EQ(moved.state, begun);
+    EXPECT_EQ(moved.state, static_cast<int>(begun));
     file->close();  // the read in flight keeps what it needs
     if (GetParam() == AsyncReadMode::Sync) {
-        EXPECT_EQ(file->completeRead(moved), 0);  // a deferred read needs the open file
+        EXPECT_EQ(file->completeRead(moved), DiskFile::ReadStatus::Failed);  // a deferred read needs the open file
         return;
     }
-    EXPECT_EQ(file->completeRead(moved), 2);
+    EXPECT_EQ(file->completeRead(moved), DiskFile::ReadStatus::Complete);
     EXPECT_TRUE(Matches(moved));
     // Reopening gets a fresh descriptor that works.
     ASSERT_TRUE(file->open());
     moved.offset = 10;
     moved.length = 100;
-    ASSERT_NE(file->beginRead(moved), 0);
-    EXPECT_EQ(file->completeRead(moved), 2);
+    ASSERT_NE(file->beginRead(moved), DiskFile::ReadStatus::Failed);
+    EXPECT_EQ(file->completeRead(moved), DiskFile::ReadStatus::Complete);
     EXPECT_TRUE(Matches(moved));
 }
 
@@ -257,12 +257,12 @@ TEST_P(AsyncReadTest, ReadsStartedByAThreadThatEndedStillComplete) {
             requests[i].offset = static_cast<uint64_t>(i) * (size / 8);
             requests[i].length = size / 8;
             requests[i].buffer = buffer.data() + requests[i].offset;
-            EXPECT_NE(file->beginRead(requests[i]), 0);
+            EXPECT_NE(file->beginRead(requests[i]), DiskFile::ReadStatus::Failed);
         }
     });
     starter.join();
     for (int i = 0; i < 8; ++i) {
-        EXPECT_EQ(file->completeRead(requests[i]), 2) << i << " lastError " << file->lastError();
+        EXPECT_EQ(file->completeRead(requests[i]), DiskFile::ReadStatus::Complete) << i << " lastError " << file->lastError();
     }
     EXPECT_EQ(buffer, data_);
 }
@@ -282,10 +282,10 @@ TEST_P(AsyncReadTest, SeveralThreadsReadTheirOwnFiles) {
                 requests[i].offset = base + i * 64 * 1024;
                 requests[i].length = 64 * 1024;
                 requests[i].buffer = buffers[i].data();
-                *ok &= file->beginRead(requests[i]) != 0;
+                *ok &= file->beginRead(requests[i]) != DiskFile::ReadStatus::Failed;
             }
             for (int i = 0; i < 8; ++i) {
-                *ok &= file->completeRead(requests[i]) == 2;
+                *ok &= file->completeRead(requests[i]) == DiskFile::ReadStatus::Complete;
                 *ok &= std::memcmp(buffers[i].data(), expected->data() + requests[i].offset,
                                    64 * 1024) == 0;
             }
