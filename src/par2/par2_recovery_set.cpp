@@ -470,6 +470,15 @@ bool Par2RecoverySet::PrepareScan() {
         }
     }
     lookup_.Finish();
+    // The distinct block lengths, shortest first, for the scan of files
+    // shorter than a block.
+    blockLengths_.clear();
+    for (const BlockLookup::Node& node : lookup_.nodes()) {
+        if (node.length() > 0) blockLengths_.push_back(node.length());
+    }
+    std::sort(blockLengths_.begin(), blockLengths_.end());
+    blockLengths_.erase(std::unique(blockLengths_.begin(), blockLengths_.end()),
+                        blockLengths_.end());
     UpdateRecoveryCount();
     set_.UpdateCreatorText();
     if (set_.status().setName.empty()) set_.SetSetName(set_.baseName());

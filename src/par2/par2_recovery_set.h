@@ -130,6 +130,7 @@ class Par2RecoverySet final : public SetFormat {
     PacketGroup* chosen_ = nullptr;
     uint64_t nextGroupSequence_ = 0;
     BlockLookup lookup_;
+    std::vector<uint64_t> blockLengths_;  // distinct, ascending
     Crc32Window window_;
     uint32_t zeroCrc_ = 0;
     mutable Md5Digest zeroMd5_;

@@ -348,12 +348,14 @@ void Par2RecoverySet::ScanSmallFile(const SetFileRef& file, SourceFileEntry*& en
     const uint64_t blockSize = set_.status().blockSize;
     SourceFileEntry* expected = entryOut;
 
+    // Where a block of each length would end at the file's end, in
+    // ascending order: the longest blocks first.
     std::vector<uint64_t> offsets;
-    for (const BlockLookup::Node& node : lookup_.nodes()) {
-        if (node.length() > 0 && node.length() <= size) offsets.push_back(size - node.length());
+    const auto fitting = std::upper_bound(blockLengths_.begin(), blockLengths_.end(), size);
+    for (auto length = fitting; length != blockLengths_.begin();) {
+        --length;
+        offsets.push_back(size - *length);
     }
-    std::sort(offsets.begin(), offsets.end());
-    offsets.erase(std::unique(offsets.begin(), offsets.end()), offsets.end());
 
     // One pass: whole-file MD5 (and of its first 16 KiB), CRC up to each
     // offset. The file is read in whole buffers; the offsets only split the
