@@ -422,13 +422,25 @@ bool Repairable(RecoveryState state) {
     return state == RecoveryState::PartlyJoinable || state == RecoveryState::RepairPossible;
 }
 
+// The set's files in the order the classic tool lists them: by name,
+// byte by byte.
+std::vector<const SourceFileEntry*> InNameOrder(const RecoverySet& set) {
+    std::vector<const SourceFileEntry*> entries;
+    for (const SourceFileEntryRef& entry : set.entries()) entries.push_back(entry.get());
+    std::stable_sort(entries.begin(), entries.end(),
+                     [](const SourceFileEntry* a, const SourceFileEntry* b) {
+                         return a->name < b->name;
+                     });
+    return entries;
+}
+
 // The per-file lines: what is at each expected name, then the other files
 // that hold a whole copy.
 void PrintTargets(const RecoverySet& set, const Par2ProgressObserver& observer,
                   const Printer& out) {
     if (!out.At(0)) return;
     std::vector<std::pair<std::string, std::string>> matches;
-    for (const SourceFileEntryRef& entry : set.entries()) {
+    for (const SourceFileEntry* entry : InNameOrder(set)) {
         const SourceRowKind row = RowOf(*entry);
         const uint32_t found = entry->blockCount - entry->MissingBlockCount();
         const SetFile* target = entry->targetFile.get();
@@ -630,7 +642,7 @@ int RunVerifyOrRepair(const Par2Arguments& a, StopFlag* stop) {
     const RecoverySetStatus& after = set->status();
     if (out.At(1)) std::printf("\nVerifying repaired files:\n\n");
     if (out.At(0)) {
-        for (const SourceFileEntryRef& entry : set->entries())
+        for (const SourceFileEntry* entry : InNameOrder(*set))
             if (RowOf(*entry) == SourceRowKind::Repaired)
                 std::printf("Target: \"%s\" - found.\n", entry->name.c_str());
     }

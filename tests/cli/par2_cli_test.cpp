@@ -254,6 +254,44 @@ TEST_F(Par2Cli, VerifyAndRepairAsThePeerDoes) {
     ExpectSame("v -q set.par2", 2);
 }
 
+// The "Target:" lines of an output, in the order printed.
+std::vector<std::string> TargetLinesInOrder(const std::string& text) {
+    std::vector<std::string> targets;
+    std::istringstream in(text);
+    std::string line;
+    while (std::getline(in, line, '\n')) {
+        const size_t cr = line.rfind('\r');
+        if (cr != std::string::npos) line = line.substr(cr + 1);
+        if (line.rfind("Target: ", 0) == 0) targets.push_back(line);
+    }
+    return targets;
+}
+
+TEST_F(Par2Cli, TargetLinesComeInTheOrderOfTheNames) {
+    // Names whose byte order differs from case-insensitive and from file-id order.
+    peer_ = dir_.path() + "/peer/";
+    ours_ = dir_.path() + "/ours/";
+    for (const std::string& folder : {peer_, ours_}) {
+        mkdir(folder.c_str(), 0755);
+        for (const char* name : {"B.bin", "a.bin", "C.bin", "10.bin", "9.bin", "_x.bin", "zz.bin"})
+            WriteFile(folder + name, Bytes(a_.begin(), a_.begin() + 5000 + name[0]));
+    }
+    const std::string names = "B.bin a.bin C.bin 10.bin 9.bin _x.bin zz.bin";
+    ASSERT_EQ(Par2(false, peer_, "c -q -q -s1024 -c40 set.par2 " + names).exitCode, 0);
+    ASSERT_EQ(test::RunShell("cp " + ShellQuote(peer_) + "*.par2 " + ShellQuote(ours_)).exitCode,
+              0);
+    BothDo("rm a.bin && printf 'XXXX' | dd of=C.bin bs=1 seek=100 conv=notrunc 2>/dev/null");
+    // One file at a time: hashing several at once, the peer prints each
+    // line when its file is done.
+    for (const char* args : {"v -t1 -T1 set.par2", "r -t1 -T1 set.par2"}) {
+        const Par2Run peer = Par2(false, peer_, args);
+        const Par2Run ours = Par2(true, ours_, args);
+        EXPECT_EQ(ours.exitCode, peer.exitCode) << ours.text;
+        EXPECT_EQ(TargetLinesInOrder(ours.text), TargetLinesInOrder(peer.text))
+            << "peer:\n" << peer.text << "\nours:\n" << ours.text;
+    }
+}
+
 TEST_F(Par2Cli, QuietnessAndTheProgramNames) {
     TwoSets("-s4000 -c20");
     const Par2Run silent = Par2(true, ours_, "v -q -q set.par2");
