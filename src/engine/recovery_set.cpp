@@ -681,5 +681,4 @@ SetFileRef RecoverySet::FindExpected(const std::string& path) const {
     return it == expectedNames_.end() ? nullptr : it->second;
 }
 
-
 }  // namespace vantrove

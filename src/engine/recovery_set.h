@@ -164,8 +164,7 @@ class RecoverySet : public BlockProgressSink {
     // null); `checkOnly` asks for the whole-file check only.
     void ScanFile(SourceFileEntry* entry, const std::string& path, bool checkOnly);
     // Opens `file`, has the format verify it and records the result.
-    void VerifyFile(SourceFileEntry* expected, const SetFileRef& file, bool checkOnly,
-                    bool again);
+    void VerifyFile(SourceFileEntry* expected, const SetFileRef& file, bool checkOnly, bool again);
     // The source file whose expected name `path` is, after the copy-name
     // rules; null when none. `exact` tells whether the name matched as it is.
     SourceFileEntry* MatchName(const std::string& path, bool* exact = nullptr) const;
@@ -174,8 +173,8 @@ class RecoverySet : public BlockProgressSink {
 
     // Before a rebuild: for every entry that the repair will write
     // (RepairPossible: every entry that is not complete or misnamed;
-    // PartlyJoinable: the joinable ones) opens its target for writing or creates it, sizes it and maps its
-    // target blocks. Each entry is appended to `list` once its file exists, so
+    // PartlyJoinable: the joinable ones) opens its target for writing or creates it, sizes it and
+    // maps its target blocks. Each entry is appended to `list` once its file exists, so
     // DiscardTargets can undo a failure. Stops at the first failure
     // (CreateTarget or Open recorded) and returns false.
     bool PrepareTargets(std::vector<SourceFileEntry*>& list);

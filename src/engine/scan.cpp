@@ -11,8 +11,8 @@
 #include <algorithm>
 #include <set>
 
-#include "core/stored_name.h"
 #include "core/path.h"
+#include "core/stored_name.h"
 #include "engine/folder_listing.h"
 #include "engine/name_match.h"
 #include "engine/recovery_set.h"
@@ -79,8 +79,7 @@ SourceFileEntry* RecoverySet::MatchName(const std::string& path, bool* exact) co
 void RecoverySet::VerifyFile(SourceFileEntry* expected, const SetFileRef& file, bool checkOnly,
                              bool again) {
     if (!file) return;
-    if (file->kind == FileKind::Target && file->sourceFile &&
-        !TargetReadable(*file->sourceFile)) {
+    if (file->kind == FileKind::Target && file->sourceFile && !TargetReadable(*file->sourceFile)) {
         // Its name leads out of the set's folder or through a symbolic
         // link: never read there.
         file->result = VerifyResult::Missing;

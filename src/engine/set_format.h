@@ -75,7 +75,7 @@ class SetFormat {
     // anything is renamed, by the state the repair began in. The clean-up
     // itself keeps targets and intact copies.
     virtual std::vector<SetFileRef> CleanUpCandidates(RecoveryState state,
-                                                       SubState subState) const {
+                                                      SubState subState) const {
         return {};
     }
     // Writes the missing data into the prepared `targets` (opened and sized,

@@ -151,8 +151,7 @@ void UnpackDiskFileFlags(uint32_t bits, SetFile& file) {
 }
 
 void WriteDiskFileReference(StateWriter& writer, const DiskFile* file) {
-    writer.WriteReference(file,
-                          [&writer, file] { WriteDiskFileRecord(writer, SetFileOf(*file)); });
+    writer.WriteReference(file, [&writer, file] { WriteDiskFileRecord(writer, SetFileOf(*file)); });
 }
 
 bool ReadDiskFileReference(StateReader& reader, SetFileRef& file) {
@@ -330,7 +329,8 @@ bool RecoverySet::LoadStateFile(const std::string& key, const char* tag, uint64_
         }
     }
     for (const DataBlock& block : foundBlocks_) {
-        if (block.file && SetFileOf(*block.file).sourceFile && !own.count(SetFileOf(*block.file).sourceFile)) {
+        if (block.file && SetFileOf(*block.file).sourceFile &&
+            !own.count(SetFileOf(*block.file).sourceFile)) {
             return false;
         }
     }

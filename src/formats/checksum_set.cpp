@@ -6,8 +6,8 @@
 #include <set>
 #include <vector>
 
-#include "formats/checksum_list.h"
 #include "core/stored_name.h"
+#include "formats/checksum_list.h"
 
 namespace vantrove {
 namespace {
@@ -188,8 +188,7 @@ bool ChecksumSet::CheckWholeFile(SetFile& file, const SourceFileEntry& entry, bo
 
 std::string ListSetName(const std::string& fileName, const char* extension) {
     const size_t n = std::char_traits<char>::length(extension);
-    if (fileName.size() < n ||
-        strcasecmp(fileName.c_str() + fileName.size() - n, extension) != 0) {
+    if (fileName.size() < n || strcasecmp(fileName.c_str() + fileName.size() - n, extension) != 0) {
         return {};
     }
     return fileName.substr(0, fileName.size() - n);

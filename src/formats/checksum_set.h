@@ -24,10 +24,10 @@
 #include <vector>
 
 #include "core/md5.h"
+#include "core/stored_name.h"
 #include "engine/file_description.h"
 #include "engine/recovery_set.h"
 #include "engine/set_format.h"
-#include "core/stored_name.h"
 
 namespace vantrove {
 
@@ -73,8 +73,8 @@ class ChecksumSet : public SetFormat {
     bool Described() const override;
     bool SearchesOtherFiles() const override { return false; }
     bool TriesForeignVolumes() const override { return false; }
-    void VerifyDataFile(const SetFileRef& file, SourceFileEntry*& entryOut, DataFileOutcome& outcome,
-                        bool checkOnly) override;
+    void VerifyDataFile(const SetFileRef& file, SourceFileEntry*& entryOut,
+                        DataFileOutcome& outcome, bool checkOnly) override;
     // A list holds no recovery data: its repair only renames.
     bool HasRecoveryData() const override { return false; }
     // True when both lists name the same files with the same hashes.
@@ -118,13 +118,12 @@ class ChecksumSet : public SetFormat {
         return dynamic_cast<const Description*>(entry.Description(kind_.slot).get());
     }
 
-    // Gives the entries of a freshly read list (or saved state) the targets
-    // that need care (unusual names), then finishes loading.
-    bool TakeEntries(std::vector<SourceFileEntryRef> entries);
-
     RecoverySet& set_;
 
   private:
+    // Gives the entries of a freshly read list (or saved state) the targets
+    // that need care (unusual names), then finishes loading.
+    bool TakeEntries(std::vector<SourceFileEntryRef> entries);
     // After a saved state was read: the set is ready for its scan.
     void StateLoaded();
     // Reads the entries of a saved state (a count, then the entry

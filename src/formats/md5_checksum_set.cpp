@@ -18,7 +18,7 @@ FileDescriptionRef ReadMd5Description(DescriptionSlot slot, StateReader& reader)
 }
 
 const ChecksumListKind kMd5List = {".md5", kStateExtensionMd5, "VT5", DescriptionSlot::Md5ListEntry,
-                                    ReadMd5Description};
+                                   ReadMd5Description};
 
 }  // namespace
 
@@ -31,8 +31,7 @@ std::unique_ptr<RecoverySet> NewMd5Set(SetObserver* observer, const StopFlag* st
     return MakeRecoverySet<Md5ChecksumSet>(FormatKind::Md5, observer, stopFlag);
 }
 
-Md5ChecksumSet::Md5ChecksumSet(RecoverySet& set) : ChecksumSet(set, kMd5List) {
-}
+Md5ChecksumSet::Md5ChecksumSet(RecoverySet& set) : ChecksumSet(set, kMd5List) {}
 
 std::string Md5ChecksumSet::CreatorText() const {
     return Md5StyleCreator(md5LineStyle_);

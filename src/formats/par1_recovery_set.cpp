@@ -9,11 +9,11 @@
 
 #include "core/machine.h"
 #include "core/path.h"
+#include "core/stored_name.h"
 #include "core/string_ids.h"
 #include "core/string_table.h"
 #include "engine/set_data_pass_reporter.h"
 #include "engine/verification_cache.h"
-#include "core/stored_name.h"
 #include "formats/par1_computation.h"
 #include "formats/par1_format.h"
 #include "rs/reed_solomon_matrix.h"
@@ -114,7 +114,8 @@ bool Par1RecoverySet::SameSetAs(const SetFormat& format) const {
 // ---------------------------------------------------------------------------
 // Reading a PAR 1.0 file
 
-Par1RecoverySet::ControlHash Par1RecoverySet::CheckControlHash(SetFile& file, const Md5Digest& expected) {
+Par1RecoverySet::ControlHash Par1RecoverySet::CheckControlHash(SetFile& file,
+                                                               const Md5Digest& expected) {
     const uint64_t size = file.size;
     set_.SetProgress(0, size);
     Md5Context md5;
@@ -379,27 +380,28 @@ bool Par1RecoverySet::CheckWholeFile(SetFile& file, const SourceFileEntry& entry
 
 bool Par1RecoverySet::SaveState(const std::string& setPath) {
     if (!hasFileList_) return false;
-    return set_.SaveStateFile(setPath + kStateExtensionPar1, kStateTag, set_.status().totalSourceSize,
-                         [this](StateWriter& writer) {
-                             writer.WriteU32(static_cast<uint32_t>(protectedEntries_.size()));
-                             writer.WriteBytes(protectedEntries_.data(), protectedEntries_.size());
-                             writer.WriteU32(static_cast<uint32_t>(set_.entries().size()));
-                             for (const SourceFileEntryRef& entry : set_.entries()) {
-                                 WriteEntryReference(writer, entry.get());
-                             }
-                             writer.WriteU32(static_cast<uint32_t>(volumes_.size()));
-                             for (const auto& [exponent, volumeBlock] : volumes_) {
-                                 writer.WriteU32(exponent);
-                                 const auto& block = volumeBlock;  // clang 14 captures no bindings
-                                 writer.WriteReference(&block, [&writer, &block] {
-                                     WriteDiskFileReference(writer, block.file.get());
-                                     writer.WriteU64(block.offset);
-                                     writer.WriteU64(block.length);
-                                 });
-                             }
-                             writer.WriteU32(hash16kUntrusted_ ? 1 : 0);
-                             writer.WriteU32(generator_);
-                         });
+    return set_.SaveStateFile(
+        setPath + kStateExtensionPar1, kStateTag, set_.status().totalSourceSize,
+        [this](StateWriter& writer) {
+            writer.WriteU32(static_cast<uint32_t>(protectedEntries_.size()));
+            writer.WriteBytes(protectedEntries_.data(), protectedEntries_.size());
+            writer.WriteU32(static_cast<uint32_t>(set_.entries().size()));
+            for (const SourceFileEntryRef& entry : set_.entries()) {
+                WriteEntryReference(writer, entry.get());
+            }
+            writer.WriteU32(static_cast<uint32_t>(volumes_.size()));
+            for (const auto& [exponent, volumeBlock] : volumes_) {
+                writer.WriteU32(exponent);
+                const auto& block = volumeBlock;  // clang 14 captures no bindings
+                writer.WriteReference(&block, [&writer, &block] {
+                    WriteDiskFileReference(writer, block.file.get());
+                    writer.WriteU64(block.offset);
+                    writer.WriteU64(block.length);
+                });
+            }
+            writer.WriteU32(hash16kUntrusted_ ? 1 : 0);
+            writer.WriteU32(generator_);
+        });
 }
 
 bool Par1RecoverySet::LoadState(const std::string& setPath) {
@@ -451,7 +453,8 @@ bool Par1RecoverySet::LoadState(const std::string& setPath) {
         set_.SetEntries(std::move(entries));
         return !reader.failed();
     };
-    if (!set_.LoadStateFile(key, kStateTag, secondValue, ReadPar1Description, readPart)) return false;
+    if (!set_.LoadStateFile(key, kStateTag, secondValue, ReadPar1Description, readPart))
+        return false;
 
     // The saved list must describe the saved entries.
     Par1FileList list;
@@ -459,7 +462,8 @@ bool Par1RecoverySet::LoadState(const std::string& setPath) {
                            list) ||
         list.protectedBytes.size() != protectedEntries.size() ||
         list.entries.size() != set_.entries().size() || list.blockSize != set_.status().blockSize ||
-        list.totalSize != set_.status().totalSourceSize || secondValue != set_.status().totalSourceSize) {
+        list.totalSize != set_.status().totalSourceSize ||
+        secondValue != set_.status().totalSourceSize) {
         return false;
     }
     for (size_t i = 0; i < set_.entries().size(); ++i) {
@@ -488,7 +492,8 @@ bool Par1RecoverySet::LoadState(const std::string& setPath) {
 // Repair
 
 uint64_t Par1RecoverySet::PhysicalMemory() const {
-    if (set_.repairOptions().physicalMemoryBytes != 0) return set_.repairOptions().physicalMemoryBytes;
+    if (set_.repairOptions().physicalMemoryBytes != 0)
+        return set_.repairOptions().physicalMemoryBytes;
     return PhysicalMemoryBytes();
 }
 
@@ -513,7 +518,8 @@ std::vector<SetFileRef> Par1RecoverySet::CleanUpCandidates(RecoveryState, SubSta
 bool Par1RecoverySet::RebuildTargets(RecoveryState, const std::vector<SourceFileEntry*>&,
                                      bool& cancelled) {
     cancelled = false;
-    if (static_cast<uint32_t>(set_.status().dataBlocksAvailable) >= set_.status().totalDataBlocks) return true;
+    if (static_cast<uint32_t>(set_.status().dataBlocksAvailable) >= set_.status().totalDataBlocks)
+        return true;
     set_.SetActivity(Activity::ComputingMatrix, GetString(kStrActivityComputingMatrix));
     set_.NotifyStatus();
 
@@ -562,7 +568,7 @@ bool Par1RecoverySet::RebuildTargets(RecoveryState, const std::vector<SourceFile
         if (!output.file && output.length == 0) continue;
         if (!output.file || !output.file->isOpen()) {
             set_.RecordError(ErrorKind::Open, output.file ? output.file->lastError() : EBADF,
-                        output.file ? output.file->path : std::string());
+                             output.file ? output.file->path : std::string());
             return false;
         }
     }

@@ -56,13 +56,13 @@ class Par1RecoverySet final : public SetFormat {
     std::string CreatorText() const override;
     bool SearchesOtherFiles() const override { return true; }
     bool TriesForeignVolumes() const override { return true; }
-    void VerifyDataFile(const SetFileRef& file, SourceFileEntry*& entryOut, DataFileOutcome& outcome,
-                        bool checkOnly) override;
+    void VerifyDataFile(const SetFileRef& file, SourceFileEntry*& entryOut,
+                        DataFileOutcome& outcome, bool checkOnly) override;
     bool HasRecoveryData() const override { return true; }
     // Repair: the damaged targets and the volumes, and the rebuild of the
     // missing files into their prepared targets.
     std::vector<SetFileRef> CleanUpCandidates(RecoveryState state,
-                                               SubState subState) const override;
+                                              SubState subState) const override;
     bool RebuildTargets(RecoveryState state, const std::vector<SourceFileEntry*>& targets,
                         bool& cancelled) override;
     bool SaveState(const std::string& setPath) override;

@@ -2,8 +2,8 @@
 
 #include <strings.h>
 
-#include "core/stored_name.h"
 #include "core/crc32.h"
+#include "core/stored_name.h"
 #include "core/string_ids.h"
 #include "core/string_table.h"
 #include "engine/verification_cache.h"
@@ -21,7 +21,7 @@ FileDescriptionRef ReadSfvDescription(DescriptionSlot slot, StateReader& reader)
 }
 
 const ChecksumListKind kSfvList = {".sfv", kStateExtensionSfv, "VT6", DescriptionSlot::SfvEntry,
-                                    ReadSfvDescription};
+                                   ReadSfvDescription};
 
 }  // namespace
 
@@ -34,8 +34,7 @@ std::unique_ptr<RecoverySet> NewSfvSet(SetObserver* observer, const StopFlag* st
     return MakeRecoverySet<SfvChecksumSet>(FormatKind::Sfv, observer, stopFlag);
 }
 
-SfvChecksumSet::SfvChecksumSet(RecoverySet& set) : ChecksumSet(set, kSfvList) {
-}
+SfvChecksumSet::SfvChecksumSet(RecoverySet& set) : ChecksumSet(set, kSfvList) {}
 
 std::string SfvChecksumSet::CreatorText() const {
     return GetString(kStrUnknown);

@@ -33,7 +33,6 @@ class SfvChecksumSet final : public ChecksumSet {
     // "sconosciuto": a list does not tell who made it.
     std::string CreatorText() const override;
 
-
   protected:
     bool ParseListLine(std::string_view line, std::vector<SourceFileEntryRef>& entries) override;
     void HashUpdate(ChecksumOfFile& hash, const void* data, size_t length) const override;

@@ -8,10 +8,10 @@
 
 #include "core/crc32.h"
 #include "core/path.h"
+#include "core/stored_name.h"
 #include "engine/verification_cache.h"
 #include "par2/packet_coding.h"
 #include "par2/packet_header.h"
-#include "core/stored_name.h"
 #include "par2/volume_name.h"
 
 namespace vantrove {
@@ -492,7 +492,8 @@ bool Par2RecoverySet::SaveState(const std::string& setPath) {
     if (!chosen_) return false;
     const PacketGroup& group = *chosen_;
     return set_.SaveStateFile(
-        StateKey(setPath), kStateTag, set_.status().totalSourceSize, [this, &group](StateWriter& writer) {
+        StateKey(setPath), kStateTag, set_.status().totalSourceSize,
+        [this, &group](StateWriter& writer) {
             writer.WriteBytes(group.setId.bytes.data(), 16);
             writer.WriteU32(group.packetCount);
             writer.WriteU32(static_cast<uint32_t>(group.files.size()));
@@ -626,7 +627,8 @@ bool Par2RecoverySet::LoadState(const std::string& setPath) {
         set_.SetEntries(std::move(entries));
         return !reader.failed();
     };
-    if (!set_.LoadStateFile(key, kStateTag, secondValue, ReadPar2Description, readPart)) return false;
+    if (!set_.LoadStateFile(key, kStateTag, secondValue, ReadPar2Description, readPart))
+        return false;
     if (set_.entries().empty() || secondValue != set_.status().totalSourceSize) return false;
     for (const SourceFileEntryRef& entry : set_.entries()) {
         if (SliceCountFor(entry->size, set_.status().blockSize) != entry->blockCount) return false;

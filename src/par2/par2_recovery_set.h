@@ -50,8 +50,8 @@ class Par2RecoverySet final : public SetFormat {
     std::string CreatorText() const override;
     bool SearchesOtherFiles() const override { return true; }
     bool TriesForeignVolumes() const override { return false; }
-    void VerifyDataFile(const SetFileRef& file, SourceFileEntry*& entryOut, DataFileOutcome& outcome,
-                        bool checkOnly) override;
+    void VerifyDataFile(const SetFileRef& file, SourceFileEntry*& entryOut,
+                        DataFileOutcome& outcome, bool checkOnly) override;
     // Writes single blocks that straddle two found pieces of a file to files
     // of their own (par2_repair.cpp).
     void SearchGaps() override;
@@ -60,7 +60,7 @@ class Par2RecoverySet final : public SetFormat {
     // delete, by the state the repair began in; and the copy and
     // Reed-Solomon step.
     std::vector<SetFileRef> CleanUpCandidates(RecoveryState state,
-                                               SubState subState) const override;
+                                              SubState subState) const override;
     bool RebuildTargets(RecoveryState state, const std::vector<SourceFileEntry*>& targets,
                         bool& cancelled) override;
     bool SaveState(const std::string& setPath) override;

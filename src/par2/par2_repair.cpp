@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "core/crc32.h"
-#include "core/md5.h"
 #include "core/machine.h"
+#include "core/md5.h"
 #include "core/string_ids.h"
 #include "core/string_table.h"
 #include "engine/set_data_pass_reporter.h"
@@ -53,7 +53,7 @@ class OpenedFiles {
 }  // namespace
 
 std::vector<SetFileRef> Par2RecoverySet::CleanUpCandidates(RecoveryState state,
-                                                            SubState subState) const {
+                                                           SubState subState) const {
     std::vector<SetFileRef> list;
     std::set<const SetFile*> listed;
     auto add = [&](const SetFileRef& file) {
@@ -81,7 +81,8 @@ std::vector<SetFileRef> Par2RecoverySet::CleanUpCandidates(RecoveryState state,
         }
     }
     if (state == RecoveryState::RepairPossible && chosenGroup()) {
-        for (const auto& [exponent, slice] : chosenGroup()->slices) add(SetFileOf(slice->data().file));
+        for (const auto& [exponent, slice] : chosenGroup()->slices)
+            add(SetFileOf(slice->data().file));
     }
     return list;
 }
@@ -195,7 +196,8 @@ void Par2RecoverySet::SearchGaps() {
             const std::string path =
                 entry.targetPath + ".#" + std::to_string(static_cast<uint64_t>(k) * sliceSize) +
                 "-" + std::to_string((static_cast<uint64_t>(k) + 1) * sliceSize - 1) + "#";
-            if (path.size() >= PATH_MAX || !set_.IsWritablePlace(path) || set_.FindKnownFile(path)) {
+            if (path.size() >= PATH_MAX || !set_.IsWritablePlace(path) ||
+                set_.FindKnownFile(path)) {
                 continue;
             }
 

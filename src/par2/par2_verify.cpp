@@ -36,15 +36,15 @@ void Par2RecoverySet::VerifyDataFile(const SetFileRef& file, SourceFileEntry*& e
                                      DataFileOutcome& outcome, bool checkOnly) {
     outcome = DataFileOutcome::NothingFound;
     SourceFileEntry* expected = entryOut;
-    if (chosen_ && file->size == 0 && expected && expected->size == 0 &&
-        !expected->completeCopy) {
+    if (chosen_ && file->size == 0 && expected && expected->size == 0 && !expected->completeCopy) {
         // An empty file has no blocks: it is the listed empty file of its
         // own name when the description's hash is the hash of nothing. Never
         // a copy of another name, as every empty file would match.
         const Par2FileDescription* description = DescriptionOf(*expected);
         file->result = VerifyResult::NotIntact;
         file->flags.formatFlag = checkOnly;
-        if (description && description->fileHash() == Md5Of(nullptr, 0)) outcome = DataFileOutcome::IntactCopy;
+        if (description && description->fileHash() == Md5Of(nullptr, 0))
+            outcome = DataFileOutcome::IntactCopy;
         return;
     }
     if (!chosen_ || file->size == 0) {
@@ -74,7 +74,8 @@ void Par2RecoverySet::VerifyDataFile(const SetFileRef& file, SourceFileEntry*& e
     }
 }
 
-void Par2RecoverySet::CheckWholeFile(SetFile& file, SourceFileEntry*& entryOut, DataFileOutcome& outcome) {
+void Par2RecoverySet::CheckWholeFile(SetFile& file, SourceFileEntry*& entryOut,
+                                     DataFileOutcome& outcome) {
     const uint64_t size = file.size;
     SourceFileEntry* expected = entryOut;
     set_.SetProgress(0, size);
@@ -219,7 +220,8 @@ void Par2RecoverySet::ScanBlocks(const SetFileRef& file, SourceFileEntry*& entry
         if (found) {
             if (matches == 0) {
                 entryOut = found->entry;
-                result = (found->indexInFile == 0 && offset == 0) ? DataFileOutcome::IntactCopy : DataFileOutcome::BlocksFound;
+                result = (found->indexInFile == 0 && offset == 0) ? DataFileOutcome::IntactCopy
+                                                                  : DataFileOutcome::BlocksFound;
             } else if (found != hint) {
                 result = DataFileOutcome::BlocksFound;
             }
@@ -388,7 +390,8 @@ void Par2RecoverySet::ScanSmallFile(const SetFileRef& file, SourceFileEntry*& en
         while (at < end) {
             while (next < offsets.size() && offsets[next] == at) prefixCrc[next++] = crc;
             const uint64_t until = next < offsets.size() ? std::min(end, offsets[next]) : end;
-            crc = Crc32Update(crc, buffer.data() + (at - position), static_cast<size_t>(until - at));
+            crc =
+                Crc32Update(crc, buffer.data() + (at - position), static_cast<size_t>(until - at));
             at = until;
         }
         position = end;
@@ -468,7 +471,9 @@ void Par2RecoverySet::ScanSmallFile(const SetFileRef& file, SourceFileEntry*& en
     }
     entryOut = found->entry;
     // Every window before the match held nothing.
-    DataFileOutcome result = (found->indexInFile == 0 && foundAt == 0) ? DataFileOutcome::IntactCopy : DataFileOutcome::BlocksFound;
+    DataFileOutcome result = (found->indexInFile == 0 && foundAt == 0)
+                                 ? DataFileOutcome::IntactCopy
+                                 : DataFileOutcome::BlocksFound;
     set_.LocateBlock(*found->entry, found->indexInFile, file, foundAt);
     if (result == DataFileOutcome::IntactCopy) {
         const Par2FileDescription* d = DescriptionOf(*entryOut);

@@ -76,7 +76,8 @@ void TestSet::LocateAll(SourceFileEntry& entry, const SetFileRef& file) {
 
 bool TestSet::SaveAs(const std::string& key) {
     return SaveStateFile(key, "VT6", secondValue, [this](StateWriter& w) {
-        size_t count = listOnlyFirstEntry ? std::min<size_t>(1, entries().size()) : entries().size();
+        size_t count =
+            listOnlyFirstEntry ? std::min<size_t>(1, entries().size()) : entries().size();
         w.WriteU32(static_cast<uint32_t>(count));
         for (size_t i = 0; i < count; ++i) WriteEntryReference(w, entries()[i].get());
     });

@@ -66,8 +66,8 @@ class TestFormat final : public SetFormat {
     std::string CreatorText() const override { return "test"; }
     bool SearchesOtherFiles() const override { return true; }
     bool TriesForeignVolumes() const override { return false; }
-    void VerifyDataFile(const SetFileRef& file, SourceFileEntry*& entryOut, DataFileOutcome& outcome,
-                        bool checkOnly) override {
+    void VerifyDataFile(const SetFileRef& file, SourceFileEntry*& entryOut,
+                        DataFileOutcome& outcome, bool checkOnly) override {
         outcome = DataFileOutcome::NothingFound;
     }
     bool HasRecoveryData() const override { return true; }
