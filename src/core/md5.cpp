@@ -1,5 +1,6 @@
 #include "core/md5.h"
 
+#include <atomic>
 #include <bit>
 #include <cstring>
 
@@ -8,6 +9,7 @@
 #endif
 
 #include "core/machine.h"
+#include "core/md5_kernels.h"
 
 namespace vantrove {
 namespace {
@@ -425,12 +427,31 @@ void Compress8Avx2(uint32_t*, const uint8_t* const*, size_t) {}
 void Compress8Avx512(uint32_t*, const uint8_t* const*, size_t) {}
 #endif
 
+std::atomic<Md5ManyKernel> manyKernel{Md5ManyKernel::Best};
+
 }  // namespace
+
+bool Md5ManyKernelAvailable(Md5ManyKernel kernel) {
+    switch (kernel) {
+        case Md5ManyKernel::Best:
+        case Md5ManyKernel::Scalar:
+            return true;
+        case Md5ManyKernel::Avx2:
+            return HaveAvx2();
+    }
+    return false;
+}
+
+void SetMd5ManyKernel(Md5ManyKernel kernel) {
+    manyKernel.store(kernel, std::memory_order_relaxed);
+}
 
 void Md5Context::UpdateMany(Md5Context* const* contexts, const uint8_t* const* data, size_t count,
                             size_t length) {
     const size_t blocks = length / 64;
-    const bool vector = HaveAvx2() || HaveAvx512();
+    const Md5ManyKernel kernel = manyKernel.load(std::memory_order_relaxed);
+    const bool wide = kernel == Md5ManyKernel::Best && HaveAvx512Vl();
+    const bool vector = kernel != Md5ManyKernel::Scalar && HaveAvx2();
     if (blocks == 0 || !vector) {
         for (size_t i = 0; i < count; ++i) contexts[i]->Update(data[i], length);
         return;
@@ -451,11 +472,11 @@ void Md5Context::UpdateMany(Md5Context* const* contexts, const uint8_t* const* d
                 std::memcpy(states + 4 * l, lane[src]->state_, 16);
                 inputs[l] = laneData[src];
             }
-            if (filled > 8 && HaveAvx512Vl()) {
+            if (filled > 8 && wide) {
                 Compress16(states, inputs, blocks);
             } else {
                 for (size_t first = 0; first < filled; first += 8) {
-                    if (HaveAvx512Vl()) {
+                    if (wide) {
                         Compress8Avx512(states + 4 * first, inputs + first, blocks);
                     } else {
                         Compress8Avx2(states + 4 * first, inputs + first, blocks);
