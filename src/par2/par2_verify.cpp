@@ -408,6 +408,9 @@ void Par2RecoverySet::CheckAhead(const SetFileRef& file, SourceFileEntry& entry,
         batch.push_back(std::move(checked));
         owners.emplace_back(&next, nextEntry);
     }
+    // One file alone gains nothing here: the scanner hashes it on two
+    // threads, the CRCs on one and the MD5 on the other.
+    if (batch.size() == 1) return;
     const bool finished = IntactCheck::Run(batch, set_.status().blockSize, [&](uint64_t position) {
         set_.SetProgressPosition(std::min(position, size));
         set_.NotifyStatus();
