@@ -294,7 +294,10 @@ void Par2RecoverySet::ScanBlocks(const SetFileRef& file, SourceFileEntry*& entry
 // thread), and the hashes of the whole file stand in for the MD5 of every
 // block. The first CRC that differs ends this check and the file goes to the
 // sliding search; so does a whole-file hash that differs. Either way nothing
-// is recorded here unless the file is intact.
+// is recorded here unless the file is intact. When further data files are
+// expected after this one, the same check runs for them together with this
+// one (CheckAhead) and each takes its result when its turn comes; a file
+// checked alone goes through the scanner.
 bool Par2RecoverySet::IntactAtItsPlace(const SetFileRef& file, SourceFileEntry& entry,
                                        bool& stopped) {
     const uint64_t size = file->size;
