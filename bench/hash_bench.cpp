@@ -12,6 +12,7 @@
 #include "core/crc32.h"
 #include "core/crc32_kernels.h"
 #include "core/md5.h"
+#include "core/md5_kernels.h"
 
 #ifdef VANTROVE_BENCH_HAVE_OPENSSL
 #include <openssl/evp.h>
@@ -86,6 +87,18 @@ void BM_Md5_Many2(benchmark::State& state) { Md5Many(state, 2); }
 void BM_Md5_Many4(benchmark::State& state) { Md5Many(state, 4); }
 void BM_Md5_Many8(benchmark::State& state) { Md5Many(state, 8); }
 void BM_Md5_Many16(benchmark::State& state) { Md5Many(state, 16); }
+// The same with the AVX2 kernel only, as on processors without AVX-512.
+void Md5ManyAvx2(benchmark::State& state, size_t streams) {
+    if (!vantrove::Md5ManyKernelAvailable(vantrove::Md5ManyKernel::Avx2)) {
+        state.SkipWithError("no AVX2");
+        return;
+    }
+    vantrove::SetMd5ManyKernel(vantrove::Md5ManyKernel::Avx2);
+    Md5Many(state, streams);
+    vantrove::SetMd5ManyKernel(vantrove::Md5ManyKernel::Best);
+}
+void BM_Md5_Many8Avx2(benchmark::State& state) { Md5ManyAvx2(state, 8); }
+void BM_Md5_Many16Avx2(benchmark::State& state) { Md5ManyAvx2(state, 16); }
 
 #ifdef VANTROVE_BENCH_HAVE_OPENSSL
 void BM_Md5_OpenSSL(benchmark::State& state) {
@@ -154,6 +167,8 @@ BENCHMARK(BM_Md5_Many2) SIZES;
 BENCHMARK(BM_Md5_Many4) SIZES;
 BENCHMARK(BM_Md5_Many8) SIZES;
 BENCHMARK(BM_Md5_Many16) SIZES;
+BENCHMARK(BM_Md5_Many8Avx2) SIZES;
+BENCHMARK(BM_Md5_Many16Avx2) SIZES;
 #ifdef VANTROVE_BENCH_HAVE_OPENSSL
 BENCHMARK(BM_Md5_OpenSSL) SIZES;
 #endif

@@ -376,6 +376,7 @@ __attribute__((target("avx512f,avx512vl"))) void Compress8Avx512(uint32_t* state
 
 typedef uint32_t U32x16 __attribute__((vector_size(64)));
 
+// Sixteen lanes in 512-bit vectors.
 __attribute__((target("avx512f,avx512vl"))) void Compress16(uint32_t* states,
                                                             const uint8_t* const* data,
                                                             size_t blocks) {
@@ -388,9 +389,8 @@ __attribute__((target("avx512f,avx512vl"))) void Compress16(uint32_t* states,
         LoadWords8(hi, data + 8, 64 * blk);
         U32x16 x[16];
         for (int w = 0; w < 16; ++w) {
-            x[w] = reinterpret_cast<U32x16>(
-                _mm512_inserti64x4(_mm512_castsi256_si512(reinterpret_cast<__m256i>(lo[w])),
-                                   reinterpret_cast<__m256i>(hi[w]), 1));
+            x[w] = __builtin_shufflevector(lo[w], hi[w], 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12,
+                                           13, 14, 15);
         }
         Rounds(v, x);
     }
@@ -475,12 +475,11 @@ void Md5Context::UpdateMany(Md5Context* const* contexts, const uint8_t* const* d
             if (filled > 8 && wide) {
                 Compress16(states, inputs, blocks);
             } else {
+                // Two sets of eight one after the other: with sixteen
+                // 256-bit registers, interleaving them would spill.
                 for (size_t first = 0; first < filled; first += 8) {
-                    if (wide) {
-                        Compress8Avx512(states + 4 * first, inputs + first, blocks);
-                    } else {
-                        Compress8Avx2(states + 4 * first, inputs + first, blocks);
-                    }
+                    (wide ? Compress8Avx512 : Compress8Avx2)(states + 4 * first, inputs + first,
+                                                             blocks);
                 }
             }
             for (size_t l = 0; l < filled; ++l) {
