@@ -146,6 +146,8 @@ struct CreationJob::State {
     bool WritePlacements();
     bool VerifyPieces();
     bool ReverifySources();
+    struct ReadBackFile;
+    bool ReadBack(CreationPhase phase, const std::vector<ReadBackFile>& files);
     bool VerifyOutputs();
     bool CheckWrittenFile(Output& output);
     void Finish(bool failed);
