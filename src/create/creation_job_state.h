@@ -104,8 +104,8 @@ struct CreationJob::State {
     // by side. Position p of a pass handles block visit[p].
     std::vector<uint64_t> visit;
 
-    State(CreationParameters& p, CreationStatusSlot& s, const StopFlag& f, CreationJobOptions o)
-        : params(p), status(s), stop(f), options(o) {}
+    State(CreationParameters& p, CreationStatusSlot& s, const StopFlag& f, CreationJobOptions o);
+    ~State();
 
     static uint64_t CeilDiv(uint64_t a, uint64_t b) { return b == 0 ? 0 : (a + b - 1) / b; }
     static uint64_t RoundUp4(uint64_t v) { return (v + 3) & ~uint64_t{3}; }
@@ -137,6 +137,11 @@ struct CreationJob::State {
     bool ComputeMatrix();
     bool RunPasses();
     class Pass;
+    class FileHashThread;
+    // Set while a pass runs when the whole-file MD5s have a thread of their own.
+    std::unique_ptr<FileHashThread> fileHashThread;
+    // What the read buffers of a pass may take to hold sixteen blocks at once.
+    static constexpr uint64_t kHashRingBytes = uint64_t{64} << 20;
     void HashInputs(size_t first, const uint8_t* const* data, size_t count, uint64_t offset,
                     size_t length, WorkerTeam& team);
     // The final name of the output or piece written under `workPath`.
