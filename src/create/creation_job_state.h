@@ -140,8 +140,9 @@ struct CreationJob::State {
     class FileHashThread;
     // Set while a pass runs when the whole-file MD5s have a thread of their own.
     std::unique_ptr<FileHashThread> fileHashThread;
-    // What the read buffers of a pass may take to hold sixteen blocks at once.
-    static constexpr uint64_t kHashRingBytes = uint64_t{64} << 20;
+    // What the read buffers of a pass may take to hold more blocks at once
+    // for their MD5s to run side by side.
+    static constexpr uint64_t kHashRingBytes = uint64_t{16} << 20;
     void HashInputs(size_t first, const uint8_t* const* data, size_t count, uint64_t offset,
                     size_t length, WorkerTeam& team);
     // The final name of the output or piece written under `workPath`.

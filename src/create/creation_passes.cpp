@@ -356,10 +356,11 @@ bool CreationJob::State::RunPasses() {
     if (R > 0) job.code = &code;
     job.physicalMemoryBytes = params.machine.physicalMemoryBytes;
     job.threads = team->Size();
-    // The block MD5s run sixteen side by side: batches of sixteen blocks,
-    // where their buffers take no more than kHashRingBytes.
+    // The block MD5s of a batch run side by side: at least four blocks, the
+    // fewest the vector unit takes, and up to sixteen where their buffers
+    // take no more than kHashRingBytes.
     job.visitorBatch = static_cast<uint32_t>(
-        std::clamp<uint64_t>(kHashRingBytes / std::max<uint64_t>(chunk, 1), 1, 16));
+        std::clamp<uint64_t>(kHashRingBytes / std::max<uint64_t>(chunk, 1), 4, 16));
     // One file holding most of the data makes its whole-file MD5 the longest
     // chain of work: it gets a thread of its own, and the pass one fewer.
     uint64_t total = 0, largest = 0;

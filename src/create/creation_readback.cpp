@@ -304,18 +304,19 @@ bool CreationJob::State::CheckWrittenFile(Output& output) {
     return offset == file.size;
 }
 
+// The written files are checked side by side, each taken in turn by the
+// next free thread; a failure names the first damaged file in output order.
 bool CreationJob::State::VerifyOutputs() {
-    bool ok = true;
-    std::string failedName;
-    for (Output& o : outputs) {
-        Phase(kPhaseVerifyOutput, FileNameOfPath(o.path), 0, o.size);
-        if (!CheckWrittenFile(o)) {
-            o.damaged = true;
-            if (failedName.empty()) failedName = o.path;
-            ok = false;
+    std::atomic<size_t> next{0};
+    team->Run([&](unsigned) {
+        for (size_t n; (n = next.fetch_add(1)) < outputs.size();) {
+            Output& o = outputs[n];
+            Phase(kPhaseVerifyOutput, FileNameOfPath(o.path), 0, o.size);
+            if (!CheckWrittenFile(o)) o.damaged = true;
         }
-    }
-    if (!ok) return Fail(kFailPar2Verify, failedName);
+    });
+    for (const Output& o : outputs)
+        if (o.damaged) return Fail(kFailPar2Verify, o.path);
     return true;
 }
 
