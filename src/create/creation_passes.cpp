@@ -182,8 +182,16 @@ class CreationJob::State::Pass final : public DataPassReporter,
                 job_.options.hooks->AfterBlock(pass, static_cast<uint32_t>(job_.visit[p]));
         }
     }
+    // The outputs of a chunk stay in memory until the next chunk: once the
+    // last is seen, the packet hashes of all of them run side by side.
     void VisitOutput(uint32_t output, uint64_t, const uint8_t* data, size_t length) override {
-        job_.slices[output].packet.FeedData(data, length);
+        packets_.push_back(&job_.slices[output].packet);
+        outputData_.push_back(data);
+        if (packets_.size() < job_.slices.size()) return;
+        RecoverySlicePacket::FeedDataMany(packets_.data(), outputData_.data(), packets_.size(),
+                                          length);
+        packets_.clear();
+        outputData_.clear();
     }
 
     void AfterPatternWritten(uint8_t* area, size_t bytes) override {
@@ -199,6 +207,8 @@ class CreationJob::State::Pass final : public DataPassReporter,
     bool failed_ = false;
     CreationFailure failure_ = kFailOutputBuffer;
     std::string failedName_;
+    std::vector<RecoverySlicePacket*> packets_;
+    std::vector<const uint8_t*> outputData_;
 };
 
 bool CreationJob::State::ComputeMatrix() {

@@ -64,7 +64,7 @@ class DataPassVisitor {
                              uint64_t offset, size_t length, WorkerTeam& team) = 0;
     // Output `output`'s chunk at `offset`, once it has passed its check and
     // before it is written; called on the calling thread, chunk by chunk in
-    // order.
+    // order. The data stay as they are until the pass takes the next chunk.
     virtual void VisitOutput(uint32_t output, uint64_t offset, const uint8_t* data, size_t length) {
     }
 };
