@@ -143,6 +143,11 @@ struct CreationJob::State {
     // What the read buffers of a pass may take to hold more blocks at once
     // for their MD5s to run side by side.
     static constexpr uint64_t kHashRingBytes = uint64_t{16} << 20;
+    // The most recovery blocks for which the whole-file MD5 of one file
+    // still outlasts the arithmetic of the pass on the fastest kernels: a
+    // whole-file MD5 costs about as much as multiplying the data into a
+    // hundred recovery blocks.
+    static constexpr uint32_t kFileHashThreadMostOutputs = 48;
     void HashInputs(size_t first, const uint8_t* const* data, size_t count, uint64_t offset,
                     size_t length, WorkerTeam& team);
     // The final name of the output or piece written under `workPath`.

@@ -372,13 +372,16 @@ bool CreationJob::State::RunPasses() {
     job.visitorBatch = static_cast<uint32_t>(
         std::clamp<uint64_t>(kHashRingBytes / std::max<uint64_t>(chunk, 1), 4, 16));
     // One file holding most of the data makes its whole-file MD5 the longest
-    // chain of work: it gets a thread of its own, and the pass one fewer.
+    // chain of work: it gets a thread of its own, and the pass one fewer,
+    // unless the recovery blocks are so many that the arithmetic, not the
+    // hash, is what takes longest and wants every thread.
     uint64_t total = 0, largest = 0;
     for (const Source& src : sources) {
         total += src.size;
         largest = std::max(largest, src.size);
     }
-    if (singlePass && !params.extendExistingSet && job.threads > 1 && 2 * largest > total) {
+    if (singlePass && !params.extendExistingSet && job.threads > 1 && 2 * largest > total &&
+        R <= kFileHashThreadMostOutputs) {
         fileHashThread = std::make_unique<FileHashThread>();
         job.threads -= 1;
     }

@@ -297,6 +297,18 @@ class ChangeBeforeReadBack : public CreationJobTestHooks {
     }
 };
 
+// Runs the job with `change` made to the file at `path` before the read-back.
+JobResult RunChanged(CreationParameters& p, const std::string& path,
+                     std::function<void(std::vector<uint8_t>&)> change, uint32_t threads = 0) {
+    ChangeBeforeReadBack hooks;
+    hooks.path = path;
+    hooks.change = std::move(change);
+    CreationJobOptions options;
+    options.threads = threads;
+    options.hooks = &hooks;
+    return RunJob(p, options);
+}
+
 // The read-back compares every block of every source, however the blocks
 // are spread over the streams and threads: a change anywhere, in one pass
 // or in several, fails the job with the changed file's name.
@@ -323,13 +335,7 @@ TEST(CreationJob, ReadBackCatchesAChangeInAnySourceBlock) {
                 const std::vector<uint8_t> original = test::ReadFile(f.dir.File(name));
                 CreationParameters p = Prepare(f, 4096, 6);
                 if (memory != 0) p.machine.physicalMemoryBytes = memory;
-                ChangeBeforeReadBack hooks;
-                hooks.path = f.dir.File(name);
-                hooks.change = change;
-                CreationJobOptions options;
-                options.threads = threads;
-                options.hooks = &hooks;
-                JobResult r = RunJob(p, options);
+                JobResult r = RunChanged(p, f.dir.File(name), change, threads);
                 EXPECT_FALSE(r.ok);
                 EXPECT_EQ(r.status.failureCode, kFailDataVerify) << name << " " << threads;
                 EXPECT_EQ(r.status.fileName, f.dir.File(name)) << threads << " " << memory;
@@ -350,12 +356,8 @@ TEST(CreationJob, ReadBackCatchesADamagedVolumeOrPiece) {
     f.AddFile("a.bin", 50000);
     {
         CreationParameters p = Prepare(f, 1000, 6);
-        ChangeBeforeReadBack hooks;
-        hooks.path = PartPathOf(f.dir.File("set.vol1+2.PAR2"));
-        hooks.change = [](std::vector<uint8_t>& d) { d[d.size() / 2] ^= 1; };
-        CreationJobOptions options;
-        options.hooks = &hooks;
-        JobResult r = RunJob(p, options);
+        JobResult r = RunChanged(p, PartPathOf(f.dir.File("set.vol1+2.PAR2")),
+                                 [](std::vector<uint8_t>& d) { d[d.size() / 2] ^= 1; });
         EXPECT_FALSE(r.ok);
         EXPECT_EQ(r.status.failureCode, kFailPar2Verify);
         EXPECT_EQ(r.status.fileName, f.dir.File("set.vol1+2.PAR2"));
@@ -366,12 +368,8 @@ TEST(CreationJob, ReadBackCatchesADamagedVolumeOrPiece) {
         CreationParameters p = Prepare(f, 1000, 6);
         p.setSplit(true);
         p.setSplitLimit(20000);
-        ChangeBeforeReadBack hooks;
-        hooks.path = PartPathOf(f.dir.File("a.bin.002"));
-        hooks.change = [](std::vector<uint8_t>& d) { d[7] ^= 1; };
-        CreationJobOptions options;
-        options.hooks = &hooks;
-        JobResult r = RunJob(p, options);
+        JobResult r = RunChanged(p, PartPathOf(f.dir.File("a.bin.002")),
+                                 [](std::vector<uint8_t>& d) { d[7] ^= 1; });
         EXPECT_FALSE(r.ok);
         EXPECT_EQ(r.status.failureCode, kFailDataVerify);
         EXPECT_EQ(r.status.fileName, f.dir.File("a.bin.002"));
@@ -460,6 +458,14 @@ TEST(CreationJob, WrittenBytesMatchTheReferenceDigests) {
          0,
          0,
          "eada4495f9082f9dab366919ed0e4cf3"},
+        {"one file, many recovery blocks",
+         {200003},
+         2048,
+         60,
+         2,
+         0,
+         0,
+         "ca7fd57cd7b1d4b6b3947e18e30847cf"},
         {"small blocks", {65536, 30000}, 512, 40, 2, 0, 0, "ed4d316047f5e078055496b4406b0b36"},
         {"several passes",
          {300001, 123457},
