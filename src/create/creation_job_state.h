@@ -104,8 +104,8 @@ struct CreationJob::State {
     // by side. Position p of a pass handles block visit[p].
     std::vector<uint64_t> visit;
 
-    State(CreationParameters& p, CreationStatusSlot& s, const StopFlag& f, CreationJobOptions o)
-        : params(p), status(s), stop(f), options(o) {}
+    State(CreationParameters& p, CreationStatusSlot& s, const StopFlag& f, CreationJobOptions o);
+    ~State();
 
     static uint64_t CeilDiv(uint64_t a, uint64_t b) { return b == 0 ? 0 : (a + b - 1) / b; }
     static uint64_t RoundUp4(uint64_t v) { return (v + 3) & ~uint64_t{3}; }
@@ -137,6 +137,17 @@ struct CreationJob::State {
     bool ComputeMatrix();
     bool RunPasses();
     class Pass;
+    class FileHashThread;
+    // Set while a pass runs when the whole-file MD5s have a thread of their own.
+    std::unique_ptr<FileHashThread> fileHashThread;
+    // What the read buffers of a pass may take to hold more blocks at once
+    // for their MD5s to run side by side.
+    static constexpr uint64_t kHashRingBytes = uint64_t{16} << 20;
+    // The most recovery blocks for which the whole-file MD5 of one file
+    // still outlasts the arithmetic of the pass on the fastest kernels: a
+    // whole-file MD5 costs about as much as multiplying the data into a
+    // hundred recovery blocks.
+    static constexpr uint32_t kFileHashThreadMostOutputs = 48;
     void HashInputs(size_t first, const uint8_t* const* data, size_t count, uint64_t offset,
                     size_t length, WorkerTeam& team);
     // The final name of the output or piece written under `workPath`.
@@ -146,6 +157,8 @@ struct CreationJob::State {
     bool WritePlacements();
     bool VerifyPieces();
     bool ReverifySources();
+    struct ReadBackFile;
+    bool ReadBack(CreationPhase phase, const std::vector<ReadBackFile>& files);
     bool VerifyOutputs();
     bool CheckWrittenFile(Output& output);
     void Finish(bool failed);

@@ -6,7 +6,11 @@
 // to a split piece are the pass's copies.
 
 #include <algorithm>
+#include <condition_variable>
 #include <cstring>
+#include <deque>
+#include <mutex>
+#include <thread>
 
 #include "core/crc32.h"
 #include "create/creation_job_state.h"
@@ -29,11 +33,93 @@ class MatrixProgress : public BlockProgressSink {
 
 }  // namespace
 
+// Runs whole-file MD5s on a thread of its own, on copies of the data handed
+// to it, so that the pass goes on as soon as the bytes are copied. A file
+// that holds most of the data has its whole-file MD5 as one serial stream,
+// the longest chain of work in the pass: on its own thread it never waits
+// for the arithmetic, and the arithmetic waits for it only when every copy
+// buffer is full.
+class CreationJob::State::FileHashThread {
+  public:
+    FileHashThread() : thread_([this] { Loop(); }) {}
+    ~FileHashThread() { Finish(); }
+
+    // Appends `length` bytes at `data` to `context`.
+    void Feed(Md5Context* context, const uint8_t* data, size_t length) {
+        while (length > 0) {
+            const size_t n = std::min(length, kPieceBytes);
+            std::unique_lock lock(mutex_);
+            space_.wait(lock, [&] { return !free_.empty() || made_ < kPieces; });
+            std::vector<uint8_t> buffer;
+            if (!free_.empty()) {
+                buffer = std::move(free_.back());
+                free_.pop_back();
+            } else {
+                ++made_;
+            }
+            lock.unlock();
+            buffer.resize(kPieceBytes);
+            std::memcpy(buffer.data(), data, n);
+            lock.lock();
+            queue_.push_back({context, std::move(buffer), n});
+            work_.notify_one();
+            data += n;
+            length -= n;
+        }
+    }
+    // Waits until everything fed is hashed; the thread then ends.
+    void Finish() {
+        {
+            std::lock_guard lock(mutex_);
+            quit_ = true;
+        }
+        work_.notify_one();
+        if (thread_.joinable()) thread_.join();
+    }
+
+  private:
+    static constexpr size_t kPieceBytes = 1048576;
+    static constexpr size_t kPieces = 16;
+    struct Piece {
+        Md5Context* context;
+        std::vector<uint8_t> buffer;
+        size_t length;
+    };
+
+    void Loop() {
+        std::unique_lock lock(mutex_);
+        for (;;) {
+            work_.wait(lock, [&] { return quit_ || !queue_.empty(); });
+            if (queue_.empty()) return;
+            Piece piece = std::move(queue_.front());
+            queue_.pop_front();
+            lock.unlock();
+            piece.context->Update(piece.buffer.data(), piece.length);
+            lock.lock();
+            free_.push_back(std::move(piece.buffer));
+            space_.notify_one();
+        }
+    }
+
+    std::mutex mutex_;
+    std::condition_variable work_, space_;
+    std::deque<Piece> queue_;
+    std::vector<std::vector<uint8_t>> free_;
+    size_t made_ = 0;
+    bool quit_ = false;
+    std::thread thread_;
+};
+
+CreationJob::State::State(CreationParameters& p, CreationStatusSlot& s, const StopFlag& f,
+                          CreationJobOptions o)
+    : params(p), status(s), stop(f), options(o) {}
+CreationJob::State::~State() = default;
+
 // Turns what the shared pass reports into the creation's phases and failure
 // codes, and does the creation's share of the work on the data it passes.
 class CreationJob::State::Pass final : public DataPassReporter,
-                                        public DataPassVisitor,
-                                        public DataPassTestHooks {
+                                       public DataPassVisitor,
+                                       public DataPassTestHooks {
   public:
     explicit Pass(State& job) : job_(job) {}
 
@@ -96,8 +182,16 @@ class CreationJob::State::Pass final : public DataPassReporter,
                 job_.options.hooks->AfterBlock(pass, static_cast<uint32_t>(job_.visit[p]));
         }
     }
+    // The outputs of a chunk stay in memory until the next chunk: once the
+    // last is seen, the packet hashes of all of them run side by side.
     void VisitOutput(uint32_t output, uint64_t, const uint8_t* data, size_t length) override {
-        job_.slices[output].packet.FeedData(data, length);
+        packets_.push_back(&job_.slices[output].packet);
+        outputData_.push_back(data);
+        if (packets_.size() < job_.slices.size()) return;
+        RecoverySlicePacket::FeedDataMany(packets_.data(), outputData_.data(), packets_.size(),
+                                          length);
+        packets_.clear();
+        outputData_.clear();
     }
 
     void AfterPatternWritten(uint8_t* area, size_t bytes) override {
@@ -113,6 +207,8 @@ class CreationJob::State::Pass final : public DataPassReporter,
     bool failed_ = false;
     CreationFailure failure_ = kFailOutputBuffer;
     std::string failedName_;
+    std::vector<RecoverySlicePacket*> packets_;
+    std::vector<const uint8_t*> outputData_;
 };
 
 bool CreationJob::State::ComputeMatrix() {
@@ -142,24 +238,48 @@ std::string CreationJob::State::FinalNameOf(const std::string& workPath) const {
 
 // The block hashes (MD5 of several blocks side by side, CRC-32) and, in a
 // single pass, the whole-file hashes of the inputs at positions
-// first … first+count-1 of `visit`, as read: one thread takes the block
-// hashes, another the file hashes.
+// first … first+count-1 of `visit`, as read: the block hashes on the pass's
+// threads, the file hashes on another thread of the team or on the file hash
+// thread.
 void CreationJob::State::HashInputs(size_t first, const uint8_t* const* data, size_t count,
                                     uint64_t offset, size_t length, WorkerTeam& team) {
-    auto hashBlocks = [&] {
-        std::vector<Md5Context*> contexts(count);
-        for (size_t g = 0; g < count; ++g) {
+    // Blocks of the batch in runs of at least sixteen per thread, so that
+    // each thread keeps its vector lanes full.
+    const size_t blockThreads = std::clamp<size_t>(count / 16, 1, team.Size());
+    auto hashBlocks = [&](size_t t, size_t threads) {
+        const size_t begin = count * t / threads;
+        const size_t end = count * (t + 1) / threads;
+        std::vector<Md5Context*> contexts(end - begin);
+        for (size_t g = begin; g < end; ++g) {
             Block& block = blocks[visit[first + g]];
-            contexts[g] = &block.md5;
+            contexts[g - begin] = &block.md5;
             block.crc = Crc32Update(block.crc, data[g], length);
         }
-        Md5Context::UpdateMany(contexts.data(), data, count, length);
+        Md5Context::UpdateMany(contexts.data(), data + begin, end - begin, length);
     };
+    // The part of input g's chunk that lies within its file.
+    auto withinFile = [&](size_t g) {
+        const Block& block = blocks[visit[first + g]];
+        return block.length > offset ? std::min<uint64_t>(length, block.length - offset) : 0;
+    };
+    const bool fileHashes = singlePass && !params.extendExistingSet;
+    if (fileHashes && fileHashThread != nullptr) {
+        // In visit order, which is file order within each file.
+        for (size_t g = 0; g < count; ++g) {
+            Source& src = sources[blocks[visit[first + g]].source];
+            src.fileMd5Used = true;
+            fileHashThread->Feed(&src.fileMd5, data[g], withinFile(g));
+        }
+        team.Run([&](unsigned t) {
+            if (t < blockThreads) hashBlocks(t, blockThreads);
+        });
+        return;
+    }
     // The batch holds a few consecutive blocks of each of several files, in
     // file order within each file; round by round the files that read a
     // full chunk go side by side.
     auto hashFiles = [&] {
-        if (!(singlePass && !params.extendExistingSet)) return;
+        if (!fileHashes) return;
         std::vector<std::vector<size_t>> perSource;
         std::vector<uint32_t> sourceOf;
         for (size_t g = 0; g < count; ++g) {
@@ -184,10 +304,7 @@ void CreationJob::State::HashInputs(size_t first, const uint8_t* const* data, si
                 const size_t g = perSource[f][round];
                 Source& src = sources[sourceOf[f]];
                 src.fileMd5Used = true;
-                // The part of the chunk that lies within the file.
-                const Block& block = blocks[visit[first + g]];
-                const uint64_t avail =
-                    block.length > offset ? std::min<uint64_t>(length, block.length - offset) : 0;
+                const uint64_t avail = withinFile(g);
                 if (avail == length) {
                     contexts.push_back(&src.fileMd5);
                     inputs.push_back(data[g]);
@@ -200,12 +317,12 @@ void CreationJob::State::HashInputs(size_t first, const uint8_t* const* data, si
         }
     };
     if (team.Size() == 1) {
-        hashBlocks();
+        hashBlocks(0, 1);
         hashFiles();
         return;
     }
     team.Run([&](unsigned t) {
-        if (t == 0) hashBlocks();
+        if (t == 0) hashBlocks(0, 1);
         if (t == 1) hashFiles();
     });
 }
@@ -248,14 +365,35 @@ bool CreationJob::State::RunPasses() {
     job.sliceSize = blockSize;
     if (R > 0) job.code = &code;
     job.physicalMemoryBytes = params.machine.physicalMemoryBytes;
-    job.threads = options.threads;
+    job.threads = team->Size();
+    // The block MD5s of a batch run side by side: at least four blocks, the
+    // fewest the vector unit takes, and up to sixteen where their buffers
+    // take no more than kHashRingBytes.
+    job.visitorBatch = static_cast<uint32_t>(
+        std::clamp<uint64_t>(kHashRingBytes / std::max<uint64_t>(chunk, 1), 4, 16));
+    // One file holding most of the data makes its whole-file MD5 the longest
+    // chain of work: it gets a thread of its own, and the pass one fewer,
+    // unless the recovery blocks are so many that the arithmetic, not the
+    // hash, is what takes longest and wants every thread.
+    uint64_t total = 0, largest = 0;
+    for (const Source& src : sources) {
+        total += src.size;
+        largest = std::max(largest, src.size);
+    }
+    if (singlePass && !params.extendExistingSet && job.threads > 1 && 2 * largest > total &&
+        R <= kFileHashThreadMostOutputs) {
+        fileHashThread = std::make_unique<FileHashThread>();
+        job.threads -= 1;
+    }
     // A creation fails with its first failed block.
     job.failedOutput = FailedOutput::EndPass;
     Pass pass(*this);
     job.visitor = &pass;
     if (options.hooks != nullptr) job.hooks = &pass;
     bool cancelled = false;
-    if (!RunDataPass(job, pass, cancelled)) return Fail(pass.failure(), pass.failedName());
+    const bool ok = RunDataPass(job, pass, cancelled);
+    fileHashThread.reset();
+    if (!ok) return Fail(pass.failure(), pass.failedName());
     return true;
 }
 

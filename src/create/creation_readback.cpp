@@ -2,7 +2,8 @@
 // files against the block hashes, and every output file packet by packet.
 
 #include <algorithm>
-#include <functional>
+#include <atomic>
+#include <cstdint>
 
 #include "core/crc32.h"
 #include "core/path.h"
@@ -13,176 +14,274 @@ namespace vantrove {
 
 namespace {
 
-constexpr size_t kVerifyChunk = 1048576;
+// Bytes read from one file at a time, small enough for a thread's sixteen
+// pieces to be hashed while they are still in the processor's caches.
+constexpr size_t kVerifyChunk = 262144;
+// Streams hashed side by side on one thread.
+constexpr size_t kLanes = 16;
+// The read buffers of all threads together stay within this.
+constexpr uint64_t kReadBackMemory = uint64_t{16} << 20;
+// A stretch of a file taken by one stream at a time is at most this long.
+constexpr uint64_t kStretchBytes = uint64_t{8} << 20;
 
 }  // namespace
+
+// A file read back: its size and the MD5 and CRC-32 of each of its blocks
+// must be those recorded when its data went through the pass, and its
+// whole-file MD5 that of its description where that digest was not taken
+// from those same bytes.
+struct CreationJob::State::ReadBackFile {
+    std::string path;        // the file read
+    std::string failedName;  // the name a failure gives
+    std::string shownName;   // the name the status shows
+    uint64_t size = 0;
+    uint64_t firstBlock = 0;  // its first block in `blocks`
+    const Md5Digest* whole = nullptr;
+};
 
 namespace {
-// Hashes `size` bytes of `file` block by block (the last block padded with
-// zeros to `blockSize`), calling `onBlock` with each block's MD5 and CRC-32
-// and feeding every byte read to `whole` when given. False on a read error
-// or when `progress` asks to stop.
-bool HashBlocks(DiskFile& file, uint64_t size, uint64_t blockSize, Md5Context* whole,
-                const std::function<bool(uint64_t, const Md5Digest&, uint32_t)>& onBlock,
-                const std::function<bool(uint64_t)>& progress) {
-    std::vector<uint8_t> buffer(kVerifyChunk);
-    uint64_t position = 0;
-    uint64_t index = 0;
-    while (position < size) {
-        const uint64_t length = std::min(blockSize, size - position);
-        Md5Context md5;
-        uint32_t crc = 0;
-        uint64_t at = 0;
-        while (at < length) {
-            const size_t n = static_cast<size_t>(std::min<uint64_t>(kVerifyChunk, length - at));
-            if (!file.read(position + at, buffer.data(), n)) return false;
-            md5.Update(buffer.data(), n);
-            crc = Crc32Update(crc, buffer.data(), n);
-            if (whole != nullptr) whole->Update(buffer.data(), n);
-            at += n;
-            if (progress && !progress(position + at)) return false;
-        }
-        md5.UpdateZeros(blockSize - length);
-        crc = Crc32UpdateZeros(crc, blockSize - length);
-        if (!onBlock(index, md5.Final(), crc)) return false;
-        position += length;
-        ++index;
-    }
-    return true;
-}
+
+// A stretch of one file, starting on a block boundary, read and hashed by
+// one stream; a file whose whole-file MD5 is checked is one stretch.
+struct Stretch {
+    uint32_t file;
+    uint64_t begin;
+    uint64_t end;
+};
+
+struct Stream {
+    size_t stretch = SIZE_MAX;
+    DiskFile file;
+    uint64_t position = 0;    // in the file: the next byte to hash
+    uint64_t blockStart = 0;  // where the block being hashed starts
+    uint64_t end = 0;         // of the stretch
+    const uint8_t* data = nullptr;
+    uint64_t buffered = 0;  // bytes at `data` not hashed yet
+    Md5Context block, whole;
+    uint32_t crc = 0;
+    std::vector<uint8_t> buffer;
+};
+
 }  // namespace
 
-bool CreationJob::State::VerifyPieces() {
-    struct Item {
-        std::string path;
-        uint32_t source;
-        size_t piece;
-    };
-    std::vector<Item> items;
-    for (uint32_t s = 0; s < sources.size(); ++s)
-        for (size_t k = 0; k < sources[s].pieces.size(); ++k)
-            items.push_back({sources[s].pieces[k].path, s, k});
-    std::sort(items.begin(), items.end(),
-              [](const Item& a, const Item& b) { return a.path < b.path; });
-    for (const Item& item : items) {
-        const Source& src = sources[item.source];
-        const SplitPiece& piece = src.pieces[item.piece];
-        Phase(kPhaseVerifySplit, item.path, 0, piece.size);
-        DiskFile file;
-        if (!file.open(PartPathOf(item.path)) || file.size != piece.size ||
-            CeilDiv(file.size, blockSize) != piece.blockCount)
-            return Fail(kFailDataVerify, item.path);
-        bool ok = HashBlocks(
-            file, file.size, blockSize, nullptr,
-            [&](uint64_t j, const Md5Digest& md5, uint32_t crc) {
-                const Block& block = blocks[src.firstBlock + piece.firstBlock + j];
-                return block.md5.Final() == md5 && block.crc == crc;
-            },
-            [&](uint64_t position) {
-                status.SetProgress(position, piece.size);
-                return !Stopped();
-            });
-        if (!ok) return Fail(kFailDataVerify, item.path);
+// Reads `files` back. Every block is an independent stream: the blocks of
+// one file are read and hashed side by side like those of different files,
+// up to kLanes streams per thread on every thread of the team.
+//
+// When a file's whole-file MD5 was computed in the pass from the very bytes
+// whose block MD5s and CRC-32s were recorded, comparing every block of the
+// file as it now is with those, and its size, shows that it is byte for byte
+// what the pass hashed, up to an MD5 collision within a block, the same bound
+// a whole-file MD5 gives: so that digest is the file's, and it is not taken
+// again. Files whose whole-file MD5 came from another read carry it in
+// `whole` and are hashed whole, in one stream.
+bool CreationJob::State::ReadBack(CreationPhase phase, const std::vector<ReadBackFile>& files) {
+    if (files.empty()) return true;
+    const unsigned threads = team->Size();
+    uint64_t total = 0;
+    for (const ReadBackFile& f : files) total += f.size;
+    const uint64_t stretchBytes =
+        std::clamp<uint64_t>(total / (uint64_t{threads} * kLanes), blockSize, kStretchBytes);
+    const uint64_t stretchBlocks = std::max<uint64_t>(1, stretchBytes / blockSize);
+    std::vector<Stretch> stretches;
+    for (uint32_t i = 0; i < files.size(); ++i) {
+        const ReadBackFile& f = files[i];
+        const uint64_t step = f.whole != nullptr ? f.size : stretchBlocks * blockSize;
+        uint64_t at = 0;
+        do {
+            const uint64_t end = std::min(f.size, at + step);
+            stretches.push_back({i, at, end});
+            at = end;
+        } while (at < f.size);
     }
+    // Large blocks are read a piece at a time, small ones many to a read.
+    const uint64_t bufferBytes =
+        blockSize >= kVerifyChunk ? kVerifyChunk : kVerifyChunk / blockSize * blockSize;
+    const size_t lanes = static_cast<size_t>(
+        std::clamp<uint64_t>(std::min<uint64_t>(kReadBackMemory / (bufferBytes * threads),
+                                                CeilDiv(stretches.size(), threads)),
+                             1, kLanes));
+
+    Phase(phase, files[0].shownName, 0, std::max<uint64_t>(total, 1));
+    std::atomic<size_t> next{0};
+    std::atomic<size_t> failed{SIZE_MAX};
+    std::atomic<uint64_t> done{0};
+    std::atomic<uint32_t> shown{0};
+    auto fail = [&](size_t stretch) {
+        size_t was = failed.load();
+        while (stretch < was && !failed.compare_exchange_weak(was, stretch)) {
+        }
+    };
+    auto ended = [&] { return failed.load() != SIZE_MAX || Stopped(); };
+
+    // Takes the next stretch into `s`; false when none is left or it cannot
+    // be opened as the file it should be.
+    auto take = [&](Stream& s) {
+        const size_t taken = next.fetch_add(1);
+        if (taken >= stretches.size()) return false;
+        const Stretch& st = stretches[taken];
+        const ReadBackFile& f = files[st.file];
+        uint32_t was = shown.load();
+        while (st.file > was && !shown.compare_exchange_weak(was, st.file)) {
+        }
+        if (st.file > was) Phase(phase, f.shownName, done.load(), std::max<uint64_t>(total, 1));
+        if (!s.file.open(f.path) || s.file.size != f.size) {
+            fail(taken);
+            return false;
+        }
+        s.stretch = taken;
+        s.position = s.blockStart = st.begin;
+        s.end = st.end;
+        s.block.Reset();
+        s.whole.Reset();
+        s.crc = 0;
+        return true;
+    };
+    // The block ending at `s.position` is complete: compare it.
+    auto checkBlock = [&](Stream& s) {
+        const ReadBackFile& f = files[stretches[s.stretch].file];
+        const uint64_t real = s.position - s.blockStart;
+        s.block.UpdateZeros(blockSize - real);
+        const Block& expected = blocks[f.firstBlock + s.blockStart / blockSize];
+        const bool match = expected.md5.Final() == s.block.Final() &&
+                           expected.crc == Crc32UpdateZeros(s.crc, blockSize - real);
+        s.block.Reset();
+        s.crc = 0;
+        s.blockStart = s.position;
+        return match;
+    };
+    // The stretch of `s` is hashed to its end.
+    auto finishStretch = [&](Stream& s) {
+        const ReadBackFile& f = files[stretches[s.stretch].file];
+        s.file.close();
+        const bool ok = f.whole == nullptr || s.whole.Final() == *f.whole;
+        s.stretch = SIZE_MAX;
+        return ok;
+    };
+
+    team->Run([&](unsigned t) {
+        std::vector<Stream> streams(lanes);
+        std::vector<Md5Context*> contexts;
+        std::vector<const uint8_t*> inputs;
+        std::vector<Stream*> active;
+        bool more = true;
+        while (!ended()) {
+            // Every stream reads its next piece, taking a new stretch when
+            // its own is done.
+            active.clear();
+            for (Stream& s : streams) {
+                while (s.stretch == SIZE_MAX && more) {
+                    more = take(s);
+                    if (!more) break;
+                    // An empty file has no block: only its size and digest.
+                    const size_t taken = s.stretch;
+                    if (s.position == s.end && !finishStretch(s)) fail(taken);
+                }
+                if (s.stretch == SIZE_MAX) continue;
+                const uint64_t blockEnd = s.blockStart + blockSize;
+                const uint64_t want =
+                    std::min(s.end - s.position, blockSize >= kVerifyChunk
+                                                     ? std::min(bufferBytes, blockEnd - s.position)
+                                                     : bufferBytes);
+                if (s.buffer.size() < want) s.buffer.resize(want);
+                if (!s.file.read(s.position, s.buffer.data(), want)) {
+                    fail(s.stretch);
+                    break;
+                }
+                s.data = s.buffer.data();
+                s.buffered = want;
+                done.fetch_add(want);
+                active.push_back(&s);
+            }
+            if (active.empty() || ended()) break;
+            // Hashed to the end of the current block of each stream, the
+            // part common to all side by side: a length on a 64-byte boundary
+            // keeps every stream fit to go on side by side.
+            while (!active.empty()) {
+                uint64_t shortest = UINT64_MAX;
+                bool ragged = false;
+                for (Stream* s : active) {
+                    const uint64_t n =
+                        std::min(s->buffered, s->blockStart + blockSize - s->position);
+                    ragged = ragged || (shortest != UINT64_MAX && n != shortest);
+                    shortest = std::min(shortest, n);
+                }
+                uint64_t length = ragged ? shortest & ~uint64_t{63} : shortest;
+                contexts.clear();
+                inputs.clear();
+                for (Stream* s : active) {
+                    const uint64_t n =
+                        std::min(s->buffered, s->blockStart + blockSize - s->position);
+                    // A stream within 64 bytes of its block's end takes that
+                    // end on its own.
+                    const uint64_t take = length == 0 ? (n < 64 ? n : 0) : length;
+                    if (take == 0) continue;
+                    if (length == 0)
+                        s->block.Update(s->data, take);
+                    else {
+                        contexts.push_back(&s->block);
+                        inputs.push_back(s->data);
+                    }
+                    s->crc = Crc32Update(s->crc, s->data, take);
+                    if (files[stretches[s->stretch].file].whole != nullptr)
+                        s->whole.Update(s->data, take);
+                    s->data += take;
+                    s->buffered -= take;
+                    s->position += take;
+                }
+                Md5Context::UpdateMany(contexts.data(), inputs.data(), contexts.size(), length);
+                size_t kept = 0;
+                for (Stream* s : active) {
+                    const uint64_t fileEnd = files[stretches[s->stretch].file].size;
+                    if (s->position == s->blockStart + blockSize || s->position == fileEnd) {
+                        if (!checkBlock(*s)) fail(s->stretch);
+                    }
+                    if (s->position == s->end) {
+                        const size_t taken = s->stretch;
+                        if (!finishStretch(*s)) fail(taken);
+                    } else if (s->buffered > 0) {
+                        active[kept++] = s;
+                    }
+                }
+                active.resize(kept);
+            }
+            if (t == 0) status.SetProgress(done.load(), total);
+        }
+    });
+    if (failed.load() != SIZE_MAX)
+        return Fail(kFailDataVerify, files[stretches[failed.load()].file].failedName);
+    if (Stopped()) return Fail(kFailDataVerify);
     return true;
 }
 
-// The source files are read again in lockstep, up to sixteen at a time, a
-// piece of 1 MiB (or to the next block boundary) from each per step: the
-// MD5s of their blocks and of the whole files then run as sixteen streams
-// side by side, the block hashes on one thread and the file hashes on
-// another. The status names the first file of the batch; files are taken in
-// order of name compared without regard to case.
+bool CreationJob::State::VerifyPieces() {
+    std::vector<ReadBackFile> files;
+    for (const Source& src : sources)
+        for (const SplitPiece& piece : src.pieces)
+            files.push_back({PartPathOf(piece.path), piece.path, piece.path, piece.size,
+                             src.firstBlock + piece.firstBlock, nullptr});
+    std::sort(files.begin(), files.end(), [](const ReadBackFile& a, const ReadBackFile& b) {
+        return a.failedName < b.failedName;
+    });
+    return ReadBack(kPhaseVerifySplit, files);
+}
+
+// The source files, in order of name compared without regard to case.
 bool CreationJob::State::ReverifySources() {
     std::vector<uint32_t> order(sources.size());
     for (uint32_t i = 0; i < order.size(); ++i) order[i] = i;
     std::stable_sort(order.begin(), order.end(), [&](uint32_t a, uint32_t b) {
         return LessNoCase(sources[a].name, sources[b].name);
     });
-    constexpr size_t kLanes = 16;
-    const uint64_t piece = std::min<uint64_t>(kVerifyChunk, blockSize);
-    std::vector<std::vector<uint8_t>> buffers(kLanes, std::vector<uint8_t>(piece));
-    for (size_t start = 0; start < order.size(); start += kLanes) {
-        const size_t lanes = std::min(kLanes, order.size() - start);
-        std::vector<DiskFile> files(lanes);
-        std::vector<Md5Context> whole(lanes), block(lanes);
-        std::vector<uint32_t> crc(lanes, 0);
-        uint64_t longest = 0;
-        for (size_t l = 0; l < lanes; ++l) {
-            const Source& src = sources[order[start + l]];
-            if (!files[l].open(src.path) || files[l].size != src.size ||
-                CeilDiv(files[l].size, blockSize) != src.blockCount)
-                return Fail(kFailDataVerify, src.path);
-            longest = std::max(longest, src.size);
-        }
-        const Source& shown = sources[order[start]];
-        Phase(kPhaseReverifySource, shown.name, 0, longest > 0 ? longest : 1);
-        uint64_t position = 0;
-        while (position < longest) {
-            const uint64_t blockEnd = (position / blockSize + 1) * blockSize;
-            const uint64_t step = std::min(piece, blockEnd - position);
-            // Lanes that read the whole step go side by side; a file's tail
-            // is hashed on its own.
-            std::vector<size_t> full, partial;
-            std::vector<uint64_t> got(lanes, 0);
-            for (size_t l = 0; l < lanes; ++l) {
-                const uint64_t size = files[l].size;
-                if (position >= size) continue;
-                got[l] = std::min(step, size - position);
-                if (!files[l].read(position, buffers[l].data(), got[l]))
-                    return Fail(kFailDataVerify, files[l].path);
-                (got[l] == step ? full : partial).push_back(l);
-            }
-            auto hash = [&](bool wholeFile) {
-                std::vector<Md5Context*> contexts;
-                std::vector<const uint8_t*> inputs;
-                for (size_t l : full) {
-                    contexts.push_back(wholeFile ? &whole[l] : &block[l]);
-                    inputs.push_back(buffers[l].data());
-                }
-                Md5Context::UpdateMany(contexts.data(), inputs.data(), contexts.size(), step);
-                for (size_t l : partial)
-                    (wholeFile ? whole[l] : block[l]).Update(buffers[l].data(), got[l]);
-                if (!wholeFile)
-                    for (size_t l = 0; l < lanes; ++l)
-                        if (got[l] > 0) crc[l] = Crc32Update(crc[l], buffers[l].data(), got[l]);
-            };
-            team->Run([&](unsigned t) {
-                if (team->Size() == 1) {
-                    hash(false);
-                    hash(true);
-                } else if (t < 2) {
-                    hash(t == 1);
-                }
-            });
-            position += step;
-            // At a block boundary (or a file's end) the block hashes are due.
-            for (size_t l = 0; l < lanes; ++l) {
-                if (got[l] == 0) continue;
-                const uint64_t size = files[l].size;
-                if (position != blockEnd && position < size) continue;
-                const uint64_t blockStart = blockEnd - blockSize;
-                const uint64_t real = std::min(size, blockEnd) - blockStart;
-                block[l].UpdateZeros(blockSize - real);
-                crc[l] = Crc32UpdateZeros(crc[l], blockSize - real);
-                const Source& src = sources[order[start + l]];
-                const SliceChecksum entry =
-                    src.ifsc->entry(static_cast<uint32_t>(blockStart / blockSize));
-                if (!(entry.md5 == block[l].Final()) || entry.crc32 != crc[l])
-                    return Fail(kFailDataVerify, src.path);
-                block[l].Reset();
-                crc[l] = 0;
-            }
-            status.SetProgress(position, longest);
-            if (Stopped()) return Fail(kFailDataVerify);
-        }
-        for (size_t l = 0; l < lanes; ++l) {
-            const Source& src = sources[order[start + l]];
-            if (!(whole[l].Final() == src.description->fileHash()))
-                return Fail(kFailDataVerify, src.path);
-        }
+    std::vector<Md5Digest> digests(sources.size());
+    std::vector<ReadBackFile> files;
+    for (uint32_t i : order) {
+        const Source& src = sources[i];
+        digests[i] = src.description->fileHash();
+        files.push_back({src.path, src.path, src.name, src.size, src.firstBlock,
+                         src.fileMd5Used ? nullptr : &digests[i]});
     }
-    return true;
+    return ReadBack(kPhaseReverifySource, files);
 }
 
 bool CreationJob::State::CheckWrittenFile(Output& output) {
@@ -206,18 +305,19 @@ bool CreationJob::State::CheckWrittenFile(Output& output) {
     return offset == file.size;
 }
 
+// The written files are checked side by side, each taken in turn by the
+// next free thread; a failure names the first damaged file in output order.
 bool CreationJob::State::VerifyOutputs() {
-    bool ok = true;
-    std::string failedName;
-    for (Output& o : outputs) {
-        Phase(kPhaseVerifyOutput, FileNameOfPath(o.path), 0, o.size);
-        if (!CheckWrittenFile(o)) {
-            o.damaged = true;
-            if (failedName.empty()) failedName = o.path;
-            ok = false;
+    std::atomic<size_t> next{0};
+    team->Run([&](unsigned) {
+        for (size_t n; (n = next.fetch_add(1)) < outputs.size();) {
+            Output& o = outputs[n];
+            Phase(kPhaseVerifyOutput, FileNameOfPath(o.path), 0, o.size);
+            if (!CheckWrittenFile(o)) o.damaged = true;
         }
-    }
-    if (!ok) return Fail(kFailPar2Verify, failedName);
+    });
+    for (const Output& o : outputs)
+        if (o.damaged) return Fail(kFailPar2Verify, o.path);
     return true;
 }
 

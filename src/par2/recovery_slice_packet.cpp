@@ -1,6 +1,8 @@
 #include "par2/recovery_slice_packet.h"
 
+#include <algorithm>
 #include <cstring>
+#include <vector>
 
 #include "core/disk_file.h"
 #include "par2/packet_coding.h"
@@ -32,6 +34,32 @@ bool RecoverySlicePacket::BuildHead(const Md5Digest& setId, uint32_t exponent, u
 void RecoverySlicePacket::FeedData(const void* data, size_t length) {
     running_.Update(data, length);
     fed_ += length;
+}
+
+void RecoverySlicePacket::FeedDataMany(RecoverySlicePacket* const* packets,
+                                       const uint8_t* const* data, size_t count, size_t length) {
+    if (count == 0) return;
+    // The hashes start with the head's last 36 bytes: the first bytes of
+    // data complete their 64-byte block one by one, and from that boundary
+    // on the hashes run side by side.
+    auto leadOf = [&](const RecoverySlicePacket& packet) {
+        return std::min<size_t>(length, (64 - packet.running_.totalBytes() % 64) % 64);
+    };
+    const size_t lead = leadOf(*packets[0]);
+    std::vector<Md5Context*> contexts;
+    std::vector<const uint8_t*> rest;
+    for (size_t i = 0; i < count; ++i) {
+        RecoverySlicePacket& packet = *packets[i];
+        if (leadOf(packet) != lead) {
+            packet.FeedData(data[i], length);
+            continue;
+        }
+        packet.FeedData(data[i], lead);
+        contexts.push_back(&packet.running_);
+        rest.push_back(data[i] + lead);
+        packet.fed_ += length - lead;
+    }
+    Md5Context::UpdateMany(contexts.data(), rest.data(), contexts.size(), length - lead);
 }
 
 bool RecoverySlicePacket::Finish() {

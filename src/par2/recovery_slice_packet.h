@@ -23,6 +23,10 @@ class RecoverySlicePacket {
     bool BuildHead(const Md5Digest& setId, uint32_t exponent, uint64_t sliceSize);
     // Appends recovery data to the packet hash, in order.
     void FeedData(const void* data, size_t length);
+    // The same as FeedData(data[i], length) on *packets[i] for i < count,
+    // the packet hashes side by side.
+    static void FeedDataMany(RecoverySlicePacket* const* packets, const uint8_t* const* data,
+                             size_t count, size_t length);
     // Writes the packet hash into the head; false unless exactly the slice
     // size was fed.
     bool Finish();

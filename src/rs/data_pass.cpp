@@ -156,7 +156,9 @@ bool DataPass::Prepare() {
         if (m_ > 0 || copies || job_.visitor != nullptr) active_.push_back(c);
     }
     chunk_ = DataPassChunkSize(job_.sliceSize, m_, job_.physicalMemoryBytes);
-    const uint32_t r = DataPassBatchRingSize(chunk_, active_.size(), m_);
+    const uint32_t r = std::max<uint32_t>(
+        DataPassBatchRingSize(chunk_, active_.size(), m_),
+        static_cast<uint32_t>(std::min<uint64_t>(job_.visitorBatch, active_.size())));
 
     ring_ = std::vector<RingSlot>(r);
     for (RingSlot& slot : ring_) {

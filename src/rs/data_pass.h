@@ -64,9 +64,9 @@ class DataPassVisitor {
                              uint64_t offset, size_t length, WorkerTeam& team) = 0;
     // Output `output`'s chunk at `offset`, once it has passed its check and
     // before it is written; called on the calling thread, chunk by chunk in
-    // order.
-    virtual void VisitOutput(uint32_t output, uint64_t offset, const uint8_t* data,
-                             size_t length) {}
+    // order. The data stay as they are until the pass takes the next chunk.
+    virtual void VisitOutput(uint32_t output, uint64_t offset, const uint8_t* data, size_t length) {
+    }
 };
 
 // The recovery blocks of a creation: every input present, output j adds
@@ -114,6 +114,9 @@ struct DataPassJob {
     // computed from it or copied, and the visitor's work may take every
     // thread even where the arithmetic would take one.
     DataPassVisitor* visitor = nullptr;
+    // Inputs the visitor would see together at least (when there are that
+    // many): the ring holds at least this many buffers.
+    uint32_t visitorBatch = 0;
 };
 
 // Chunk size for `missing` outputs of `sliceSize` bytes within a third of

@@ -6,9 +6,11 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <random>
 
 #include "core/disk_file.h"
+#include "core/md5.h"
 #include "rs/data_pass.h"
 #include "support/test_env.h"
 
@@ -282,6 +284,98 @@ TEST(CreationJob, SourceChangedDuringCreationGivesCode17AndBadNames) {
                                         "set.vol1+2.PAR2.bad"}));
 }
 
+// Changes one file written by the job, or a source, once everything is
+// written and before it is read back.
+class ChangeBeforeReadBack : public CreationJobTestHooks {
+  public:
+    std::string path;
+    std::function<void(std::vector<uint8_t>&)> change;
+    void BeforeVerification() override {
+        std::vector<uint8_t> data = test::ReadFile(path);
+        change(data);
+        test::WriteFile(path, data);
+    }
+};
+
+// Runs the job with `change` made to the file at `path` before the read-back.
+JobResult RunChanged(CreationParameters& p, const std::string& path,
+                     std::function<void(std::vector<uint8_t>&)> change, uint32_t threads = 0) {
+    ChangeBeforeReadBack hooks;
+    hooks.path = path;
+    hooks.change = std::move(change);
+    CreationJobOptions options;
+    options.threads = threads;
+    options.hooks = &hooks;
+    return RunJob(p, options);
+}
+
+// The read-back compares every block of every source, however the blocks
+// are spread over the streams and threads: a change anywhere, in one pass
+// or in several, fails the job with the changed file's name.
+TEST(CreationJob, ReadBackCatchesAChangeInAnySourceBlock) {
+    Fixture f;
+    f.AddFile("a.bin", 20000);
+    f.AddFile("b.bin", 1234567);
+    f.AddFile("c.bin", 5);
+    f.AddFile("d.bin", 0);
+    const std::vector<std::pair<std::string, std::function<void(std::vector<uint8_t>&)>>> changes =
+        {
+            {"b.bin", [](std::vector<uint8_t>& d) { d[0] ^= 1; }},
+            {"b.bin", [](std::vector<uint8_t>& d) { d[d.size() / 2 + 3] ^= 0x80; }},
+            {"b.bin", [](std::vector<uint8_t>& d) { d.back() ^= 4; }},
+            {"b.bin", [](std::vector<uint8_t>& d) { d.push_back(0); }},
+            {"b.bin", [](std::vector<uint8_t>& d) { d.pop_back(); }},
+            {"a.bin", [](std::vector<uint8_t>& d) { d[19999] ^= 2; }},
+            {"c.bin", [](std::vector<uint8_t>& d) { d[4] ^= 2; }},
+            {"d.bin", [](std::vector<uint8_t>& d) { d.push_back(0); }},
+        };
+    for (uint32_t threads : {1u, 2u}) {
+        for (uint64_t memory : {uint64_t{0}, uint64_t{6 * 3 * 3000}}) {
+            for (const auto& [name, change] : changes) {
+                const std::vector<uint8_t> original = test::ReadFile(f.dir.File(name));
+                CreationParameters p = Prepare(f, 4096, 6);
+                if (memory != 0) p.machine.physicalMemoryBytes = memory;
+                JobResult r = RunChanged(p, f.dir.File(name), change, threads);
+                EXPECT_FALSE(r.ok);
+                EXPECT_EQ(r.status.failureCode, kFailDataVerify) << name << " " << threads;
+                EXPECT_EQ(r.status.fileName, f.dir.File(name)) << threads << " " << memory;
+                test::WriteFile(f.dir.File(name), original);
+                for (const auto& path : r.outputs) {
+                    fs::remove(path + ".bad");
+                    fs::remove(path);
+                }
+            }
+        }
+    }
+}
+
+// A written volume or split piece that no longer reads back as written fails
+// the job: volumes are kept with ".bad" added.
+TEST(CreationJob, ReadBackCatchesADamagedVolumeOrPiece) {
+    Fixture f;
+    f.AddFile("a.bin", 50000);
+    {
+        CreationParameters p = Prepare(f, 1000, 6);
+        JobResult r = RunChanged(p, PartPathOf(f.dir.File("set.vol1+2.PAR2")),
+                                 [](std::vector<uint8_t>& d) { d[d.size() / 2] ^= 1; });
+        EXPECT_FALSE(r.ok);
+        EXPECT_EQ(r.status.failureCode, kFailPar2Verify);
+        EXPECT_EQ(r.status.fileName, f.dir.File("set.vol1+2.PAR2"));
+        EXPECT_TRUE(test::FileExists(f.dir.File("set.vol1+2.PAR2.bad")));
+        for (const auto& path : r.outputs) fs::remove(path + ".bad");
+    }
+    {
+        CreationParameters p = Prepare(f, 1000, 6);
+        p.setSplit(true);
+        p.setSplitLimit(20000);
+        JobResult r = RunChanged(p, PartPathOf(f.dir.File("a.bin.002")),
+                                 [](std::vector<uint8_t>& d) { d[7] ^= 1; });
+        EXPECT_FALSE(r.ok);
+        EXPECT_EQ(r.status.failureCode, kFailDataVerify);
+        EXPECT_EQ(r.status.fileName, f.dir.File("a.bin.002"));
+    }
+}
+
 class DamageMemory : public CreationJobTestHooks {
   public:
     bool memory = false;
@@ -335,6 +429,86 @@ TEST(CreationJob, ThreadsAndPassesGiveTheSameBytes) {
     EXPECT_GT(many.second, 5u);
     EXPECT_EQ(one.first, two.first);
     EXPECT_EQ(one.first, many.first);
+}
+
+// What a set of options writes, as one digest over every output in order
+// (and every split piece): these were taken from a build whose read of the
+// sources hashed every block and every file in separate streams, so any
+// change in how the data are read, hashed or multiplied that alters a
+// single byte shows here.
+TEST(CreationJob, WrittenBytesMatchTheReferenceDigests) {
+    struct Case {
+        const char* what;
+        std::vector<size_t> sizes;
+        uint64_t blockSize;
+        uint64_t recovery;
+        uint32_t threads;
+        uint64_t memory;  // 0: the default
+        uint64_t split;   // 0: none
+        const char* digest;
+    };
+    const std::vector<Case> cases = {
+        {"one file", {1000003}, 40000, 5, 2, 0, 0, "2061fa44af62f706a1232bb63110a615"},
+        {"one file, one thread", {1000003}, 40000, 5, 1, 0, 0, "2061fa44af62f706a1232bb63110a615"},
+        {"many files and an empty one",
+         {70001, 3, 0, 250000, 64, 40000},
+         4096,
+         12,
+         2,
+         0,
+         0,
+         "eada4495f9082f9dab366919ed0e4cf3"},
+        {"one file, many recovery blocks",
+         {200003},
+         2048,
+         60,
+         2,
+         0,
+         0,
+         "ca7fd57cd7b1d4b6b3947e18e30847cf"},
+        {"small blocks", {65536, 30000}, 512, 40, 2, 0, 0, "ed4d316047f5e078055496b4406b0b36"},
+        {"several passes",
+         {300001, 123457},
+         20000,
+         12,
+         2,
+         12 * 3 * 3000,
+         0,
+         "4aff26eba977670134be661cd5561182"},
+        {"several passes, one thread",
+         {300001, 123457},
+         20000,
+         12,
+         1,
+         12 * 3 * 3000,
+         0,
+         "4aff26eba977670134be661cd5561182"},
+        {"split", {250000, 9000}, 10000, 6, 2, 0, 60000, "756268287758eac8deb58a7db2aae17b"},
+        {"no recovery", {123456, 77}, 8192, 0, 2, 0, 0, "e8f7286434bbf0912a538c31305342bc"},
+    };
+    for (const Case& c : cases) {
+        Fixture f;
+        f.rng.seed(20261208);
+        for (size_t i = 0; i < c.sizes.size(); ++i)
+            f.AddFile("file" + std::to_string(i) + ".bin", c.sizes[i]);
+        CreationParameters p = Prepare(f, c.blockSize, c.recovery);
+        if (c.memory != 0) p.machine.physicalMemoryBytes = c.memory;
+        if (c.split != 0) {
+            p.setSplit(true);
+            p.setSplitLimit(c.split);
+        }
+        CreationJobOptions options;
+        options.threads = c.threads;
+        JobResult r = RunJob(p, options);
+        ASSERT_TRUE(r.ok) << c.what << ": " << r.status.failureCode;
+        Md5Context all;
+        for (const std::string& name : ListFolder(f.dir.path())) {
+            const std::vector<uint8_t> bytes = test::ReadFile(f.dir.File(name));
+            all.Update(name.data(), name.size());
+            all.Update(bytes.data(), bytes.size());
+        }
+        EXPECT_EQ(all.Final().ToHex(), c.digest) << c.what;
+    }
 }
 
 // Debian's par2 checks and repairs what we write.
