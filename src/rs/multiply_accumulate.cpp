@@ -107,6 +107,14 @@ constexpr MultiplyAccumulateKernel kAvx2{"avx2",
                                          ApplyManyPlain<kernels::ApplyAvx2>,
                                          0,
                                          nullptr};
+constexpr MultiplyAccumulateKernel kAvx2Planes{"avx2-planes",
+                                               kernels::PrepareNibbles16,
+                                               kernels::ApplyAvx2,
+                                               kernels::ToPlanesAvx2,
+                                               kernels::FromPlanesAvx2,
+                                               kernels::ApplyManyPlanesAvx2,
+                                               kernels::kPlanesPackedWords,
+                                               kernels::ApplyManyPackedPlanesAvx2};
 constexpr MultiplyAccumulateKernel kAvx512bw{"avx512bw",
                                              kernels::PrepareNibbles16,
                                              kernels::ApplyAvx512bw,
@@ -155,7 +163,7 @@ struct KernelList {
 };
 
 struct KernelLists {
-    KernelList<MultiplyAccumulateKernel, 6> wide;
+    KernelList<MultiplyAccumulateKernel, 7> wide;
     KernelList<MultiplyAccumulate8Kernel, 5> narrow;
 };
 
@@ -168,7 +176,10 @@ const KernelLists& Lists() {
         };
         add(kReference, kReference8);
         if (kernels::HasSsse3()) add(kSsse3, kSsse3x8);
-        if (kernels::HasAvx2()) add(kAvx2, kAvx2x8);
+        if (kernels::HasAvx2()) {
+            add(kAvx2, kAvx2x8);
+            l.wide.Add(kAvx2Planes);
+        }
         if (kernels::HasAvx512bw()) add(kAvx512bw, kAvx512bwx8);
         if (kernels::HasGfni512()) {
             add(kGfni, kGfni8);

@@ -170,6 +170,180 @@ void ApplyAvx2x8(const Factor8Table& table, const uint8_t* in, uint8_t* out, siz
     Tail8(table.factor, in + i, out + i, length - i);
 }
 
+// ---- The AVX2 kernel in byte planes
+//
+// Working layout: each 128-byte block (64 elements) holds the low bytes of
+// its elements in its first 64 bytes and their high bytes in the last 64,
+// in the order the lane-wise pack leaves them (the same for every buffer,
+// and undone exactly by the lane-wise interleave). In that layout the
+// nibble look-ups apply directly: no split and no interleave per product,
+// and the nibbles of an input are taken once for every output it goes to.
+
+namespace {
+namespace planes {
+
+// Data of one 128-byte block: low bytes of the two halves, then high bytes.
+struct Block {
+    __m256i lo0, lo1, hi0, hi1;
+};
+
+inline Block LoadBlock(const uint8_t* p) {
+    return {_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)),
+            _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 32)),
+            _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 64)),
+            _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 96))};
+}
+
+inline void StoreBlock(uint8_t* p, const Block& b) {
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(p), b.lo0);
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(p + 32), b.lo1);
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(p + 64), b.hi0);
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(p + 96), b.hi1);
+}
+
+// The four nibbles of 32 elements: low and high nibble of the low bytes,
+// then of the high bytes; index vectors for the look-ups.
+struct Nibbles {
+    __m256i n0, n1, n2, n3;
+};
+
+inline Nibbles Split(__m256i lo, __m256i hi) {
+    const __m256i mask = _mm256_set1_epi8(0x0F);
+    return {_mm256_and_si256(lo, mask), _mm256_and_si256(_mm256_srli_epi16(lo, 4), mask),
+            _mm256_and_si256(hi, mask), _mm256_and_si256(_mm256_srli_epi16(hi, 4), mask)};
+}
+
+inline __m256i Table(const uint8_t* t) {
+    return _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(t)));
+}
+
+// lo ⊕= low bytes and hi ⊕= high bytes of the products of the elements
+// whose nibbles are `x`, by the factor of the nibble table `t`
+// (PrepareNibbles16: per nibble 16 low then 16 high product bytes). Each
+// table is loaded once for both halves of a block.
+inline void Accumulate(const uint8_t* t, const Nibbles& x, const Nibbles& y, __m256i& lo0,
+                       __m256i& hi0, __m256i& lo1, __m256i& hi1) {
+    __m256i l = Table(t), h = Table(t + 16);
+    __m256i rl0 = _mm256_shuffle_epi8(l, x.n0), rh0 = _mm256_shuffle_epi8(h, x.n0);
+    __m256i rl1 = _mm256_shuffle_epi8(l, y.n0), rh1 = _mm256_shuffle_epi8(h, y.n0);
+    l = Table(t + 32), h = Table(t + 48);
+    rl0 = _mm256_xor_si256(rl0, _mm256_shuffle_epi8(l, x.n1));
+    rh0 = _mm256_xor_si256(rh0, _mm256_shuffle_epi8(h, x.n1));
+    rl1 = _mm256_xor_si256(rl1, _mm256_shuffle_epi8(l, y.n1));
+    rh1 = _mm256_xor_si256(rh1, _mm256_shuffle_epi8(h, y.n1));
+    l = Table(t + 64), h = Table(t + 80);
+    rl0 = _mm256_xor_si256(rl0, _mm256_shuffle_epi8(l, x.n2));
+    rh0 = _mm256_xor_si256(rh0, _mm256_shuffle_epi8(h, x.n2));
+    rl1 = _mm256_xor_si256(rl1, _mm256_shuffle_epi8(l, y.n2));
+    rh1 = _mm256_xor_si256(rh1, _mm256_shuffle_epi8(h, y.n2));
+    l = Table(t + 96), h = Table(t + 112);
+    lo0 = _mm256_xor_si256(lo0, _mm256_xor_si256(rl0, _mm256_shuffle_epi8(l, x.n3)));
+    hi0 = _mm256_xor_si256(hi0, _mm256_xor_si256(rh0, _mm256_shuffle_epi8(h, x.n3)));
+    lo1 = _mm256_xor_si256(lo1, _mm256_xor_si256(rl1, _mm256_shuffle_epi8(l, y.n3)));
+    hi1 = _mm256_xor_si256(hi1, _mm256_xor_si256(rh1, _mm256_shuffle_epi8(h, y.n3)));
+}
+
+// Blocks [0, whole) of `Outputs` outputs: each gets Σ_b table(j, b) · input_b.
+// Per block the outputs stay in registers while every input is added in,
+// and each input's nibbles are taken once for all the outputs.
+template <int Outputs, typename TableAt>
+inline void Blocks(TableAt tableAt, const uint8_t* const* inputs, size_t count,
+                   uint8_t* const* outputs, size_t whole) {
+    for (size_t i = 0; i < whole; i += 128) {
+        Block acc[Outputs];
+        for (int j = 0; j < Outputs; ++j) acc[j] = LoadBlock(outputs[j] + i);
+        for (size_t b = 0; b < count; ++b) {
+            const Block x = LoadBlock(inputs[b] + i);
+            const Nibbles first = Split(x.lo0, x.hi0);
+            const Nibbles second = Split(x.lo1, x.hi1);
+            for (int j = 0; j < Outputs; ++j)
+                Accumulate(tableAt(j, b), first, second, acc[j].lo0, acc[j].hi0, acc[j].lo1,
+                           acc[j].hi1);
+        }
+        for (int j = 0; j < Outputs; ++j) StoreBlock(outputs[j] + i, acc[j]);
+    }
+}
+
+// The rest after the whole blocks, in the plain layout, one product at a
+// time; the factor is the table's product of 1.
+void PlainRest(const uint8_t* t, const uint8_t* in, uint8_t* out, size_t length) {
+    FactorTable table;
+    __builtin_memcpy(table.words, t, 128);
+    table.factor = static_cast<uint16_t>(t[1] | (t[17] << 8));
+    avx2::Apply16(table, in, out, length);
+}
+
+}  // namespace planes
+}  // namespace
+
+void ToPlanesAvx2(uint8_t* data, size_t length) {
+    const __m256i lowMask = _mm256_set1_epi16(0x00FF);
+    for (uint8_t* const end = data + (length & ~size_t{127}); data != end; data += 128) {
+        const auto* v = reinterpret_cast<const __m256i*>(data);
+        const __m256i a = _mm256_loadu_si256(v), b = _mm256_loadu_si256(v + 1);
+        const __m256i c = _mm256_loadu_si256(v + 2), d = _mm256_loadu_si256(v + 3);
+        planes::StoreBlock(
+            data, {_mm256_packus_epi16(_mm256_and_si256(a, lowMask), _mm256_and_si256(b, lowMask)),
+                   _mm256_packus_epi16(_mm256_and_si256(c, lowMask), _mm256_and_si256(d, lowMask)),
+                   _mm256_packus_epi16(_mm256_srli_epi16(a, 8), _mm256_srli_epi16(b, 8)),
+                   _mm256_packus_epi16(_mm256_srli_epi16(c, 8), _mm256_srli_epi16(d, 8))});
+    }
+}
+
+void FromPlanesAvx2(uint8_t* data, size_t length) {
+    for (uint8_t* const end = data + (length & ~size_t{127}); data != end; data += 128) {
+        const planes::Block x = planes::LoadBlock(data);
+        planes::StoreBlock(data, {_mm256_unpacklo_epi8(x.lo0, x.hi0),
+                                  _mm256_unpackhi_epi8(x.lo0, x.hi0),
+                                  _mm256_unpacklo_epi8(x.lo1, x.hi1),
+                                  _mm256_unpackhi_epi8(x.lo1, x.hi1)});
+    }
+}
+
+void ApplyManyPlanesAvx2(const FactorTable* const* tables, const uint8_t* const* inputs,
+                         size_t count, uint8_t* out, size_t length) {
+    // Zero factors left out, in groups, so the inner loop only computes.
+    constexpr size_t kGroup = 32;
+    const uint8_t* t[kGroup];
+    const uint8_t* data[kGroup];
+    const size_t whole = length & ~size_t{127};
+    for (size_t first = 0; first < count; first += kGroup) {
+        size_t n = 0;
+        for (size_t b = first; b < count && b < first + kGroup; ++b) {
+            if (tables[b]->factor == 0) continue;
+            t[n] = reinterpret_cast<const uint8_t*>(tables[b]->words);
+            data[n++] = inputs[b];
+        }
+        if (n == 0) continue;
+        planes::Blocks<1>([&t](int, size_t b) { return t[b]; }, data, n, &out, whole);
+        for (size_t b = 0; b < n; ++b)
+            planes::PlainRest(t[b], data[b] + whole, out + whole, length - whole);
+    }
+}
+
+// Two outputs at a time share each input's loads and nibbles; more would
+// not leave the outputs' sums in registers.
+void ApplyManyPackedPlanesAvx2(const uint64_t* const* packed, const uint8_t* const* inputs,
+                               size_t count, uint8_t* const* outputs, size_t outputCount,
+                               size_t length) {
+    const size_t whole = length & ~size_t{127};
+    for (size_t j = 0; j < outputCount; j += 2) {
+        const uint64_t* const* p = packed + j;
+        auto tableAt = [p](int k, size_t b) {
+            return reinterpret_cast<const uint8_t*>(p[k] + b * kPlanesPackedWords);
+        };
+        if (outputCount - j >= 2)
+            planes::Blocks<2>(tableAt, inputs, count, outputs + j, whole);
+        else
+            planes::Blocks<1>(tableAt, inputs, count, outputs + j, whole);
+    }
+    if (whole == length) return;
+    for (size_t j = 0; j < outputCount; ++j)
+        for (size_t b = 0; b < count; ++b)
+            planes::PlainRest(reinterpret_cast<const uint8_t*>(packed[j] + b * kPlanesPackedWords),
+                              inputs[b] + whole, outputs[j] + whole, length - whole);
+}
+
 VANTROVE_TARGET_END()
 
 // ---------------------------------------------------------------- AVX-512BW

@@ -65,6 +65,18 @@ bool HasGfni512();
 
 void ApplySsse3(const FactorTable& table, const uint8_t* in, uint8_t* out, size_t length);
 void ApplyAvx2(const FactorTable& table, const uint8_t* in, uint8_t* out, size_t length);
+// Working layout of the AVX2 kernel in byte planes: in each 128-byte block
+// the low bytes of its 64 elements, then their high bytes (in the order of
+// the lane-wise pack). Its tables are PrepareNibbles16's, 128 bytes, so they
+// pack into kPlanesPackedWords words.
+inline constexpr size_t kPlanesPackedWords = 16;
+void ToPlanesAvx2(uint8_t* data, size_t length);
+void FromPlanesAvx2(uint8_t* data, size_t length);
+void ApplyManyPlanesAvx2(const FactorTable* const* tables, const uint8_t* const* inputs,
+                         size_t count, uint8_t* out, size_t length);
+void ApplyManyPackedPlanesAvx2(const uint64_t* const* packed, const uint8_t* const* inputs,
+                               size_t count, uint8_t* const* outputs, size_t outputCount,
+                               size_t length);
 void ApplyAvx512bw(const FactorTable& table, const uint8_t* in, uint8_t* out, size_t length);
 void ApplyGfni512(const FactorTable& table, const uint8_t* in, uint8_t* out, size_t length);
 // Working layout of the affine kernel: in each 128-byte block the 64 low
