@@ -158,8 +158,26 @@ struct KernelList {
 
     void Add(const Kernel& kernel) { kernels[count++] = &kernel; }
     std::span<const Kernel* const> All() const { return {kernels.data(), count}; }
-    // The fastest, or the first (the reference) when the reference is forced.
-    const Kernel& Active() const { return *kernels[ReferenceKernelsForced() ? 0 : count - 1]; }
+    // The fastest, or the first (the reference) when the reference is
+    // forced, or the one ForcedKernelName names. In a list that lacks it, a
+    // kernel whose name is the forced name's first part ("avx2" for
+    // "avx2-planes") stands in for it.
+    const Kernel& Active() const {
+        if (ReferenceKernelsForced()) return *kernels[0];
+        const Kernel* chosen = kernels[count - 1];
+        if (const char* forced = ForcedKernelName()) {
+            size_t longest = 0;
+            for (size_t k = 0; k < count; ++k) {
+                const size_t n = std::strlen(kernels[k]->name);
+                if (n > longest && std::strncmp(forced, kernels[k]->name, n) == 0 &&
+                    (forced[n] == '\0' || forced[n] == '-')) {
+                    chosen = kernels[k];
+                    longest = n;
+                }
+            }
+        }
+        return *chosen;
+    }
 };
 
 struct KernelLists {
@@ -345,6 +363,11 @@ void PrepareMatrix8(uint8_t factor, Factor8Table& table) {
 bool ReferenceKernelsForced() {
     const char* value = std::getenv("VANTROVE_FORCE_REFERENCE");
     return value != nullptr && value[0] != '\0' && std::strcmp(value, "0") != 0;
+}
+
+const char* ForcedKernelName() {
+    const char* value = std::getenv("VANTROVE_KERNEL");
+    return value != nullptr && value[0] != '\0' ? value : nullptr;
 }
 
 const MultiplyAccumulateKernel& ReferenceMultiplyAccumulate() {

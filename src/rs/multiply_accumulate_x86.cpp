@@ -217,50 +217,47 @@ inline __m256i Table(const uint8_t* t) {
     return _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(t)));
 }
 
-// lo ⊕= low bytes and hi ⊕= high bytes of the products of the elements
+// lo ⊕= low bytes and hi ⊕= high bytes of the products of the 32 elements
 // whose nibbles are `x`, by the factor of the nibble table `t`
-// (PrepareNibbles16: per nibble 16 low then 16 high product bytes). Each
-// table is loaded once for both halves of a block.
-inline void Accumulate(const uint8_t* t, const Nibbles& x, const Nibbles& y, __m256i& lo0,
-                       __m256i& hi0, __m256i& lo1, __m256i& hi1) {
-    __m256i l = Table(t), h = Table(t + 16);
-    __m256i rl0 = _mm256_shuffle_epi8(l, x.n0), rh0 = _mm256_shuffle_epi8(h, x.n0);
-    __m256i rl1 = _mm256_shuffle_epi8(l, y.n0), rh1 = _mm256_shuffle_epi8(h, y.n0);
-    l = Table(t + 32), h = Table(t + 48);
-    rl0 = _mm256_xor_si256(rl0, _mm256_shuffle_epi8(l, x.n1));
-    rh0 = _mm256_xor_si256(rh0, _mm256_shuffle_epi8(h, x.n1));
-    rl1 = _mm256_xor_si256(rl1, _mm256_shuffle_epi8(l, y.n1));
-    rh1 = _mm256_xor_si256(rh1, _mm256_shuffle_epi8(h, y.n1));
-    l = Table(t + 64), h = Table(t + 80);
-    rl0 = _mm256_xor_si256(rl0, _mm256_shuffle_epi8(l, x.n2));
-    rh0 = _mm256_xor_si256(rh0, _mm256_shuffle_epi8(h, x.n2));
-    rl1 = _mm256_xor_si256(rl1, _mm256_shuffle_epi8(l, y.n2));
-    rh1 = _mm256_xor_si256(rh1, _mm256_shuffle_epi8(h, y.n2));
-    l = Table(t + 96), h = Table(t + 112);
-    lo0 = _mm256_xor_si256(lo0, _mm256_xor_si256(rl0, _mm256_shuffle_epi8(l, x.n3)));
-    hi0 = _mm256_xor_si256(hi0, _mm256_xor_si256(rh0, _mm256_shuffle_epi8(h, x.n3)));
-    lo1 = _mm256_xor_si256(lo1, _mm256_xor_si256(rl1, _mm256_shuffle_epi8(l, y.n3)));
-    hi1 = _mm256_xor_si256(hi1, _mm256_xor_si256(rh1, _mm256_shuffle_epi8(h, y.n3)));
+// (PrepareNibbles16: per nibble 16 low then 16 high product bytes).
+inline void Accumulate(const uint8_t* t, const Nibbles& x, __m256i& lo, __m256i& hi) {
+    lo = _mm256_xor_si256(lo, _mm256_shuffle_epi8(Table(t), x.n0));
+    hi = _mm256_xor_si256(hi, _mm256_shuffle_epi8(Table(t + 16), x.n0));
+    lo = _mm256_xor_si256(lo, _mm256_shuffle_epi8(Table(t + 32), x.n1));
+    hi = _mm256_xor_si256(hi, _mm256_shuffle_epi8(Table(t + 48), x.n1));
+    lo = _mm256_xor_si256(lo, _mm256_shuffle_epi8(Table(t + 64), x.n2));
+    hi = _mm256_xor_si256(hi, _mm256_shuffle_epi8(Table(t + 80), x.n2));
+    lo = _mm256_xor_si256(lo, _mm256_shuffle_epi8(Table(t + 96), x.n3));
+    hi = _mm256_xor_si256(hi, _mm256_shuffle_epi8(Table(t + 112), x.n3));
 }
 
 // Blocks [0, whole) of `Outputs` outputs: each gets Σ_b table(j, b) · input_b.
-// Per block the outputs stay in registers while every input is added in,
-// and each input's nibbles are taken once for all the outputs.
+// A block is taken in its two halves of 32 elements (low bytes at 32 · h,
+// high bytes at 64 + 32 · h); per half the outputs stay in registers while
+// every input is added in, and each input's nibbles are taken once for all
+// the outputs. Halves rather than whole blocks keep everything in the
+// sixteen vector registers.
 template <int Outputs, typename TableAt>
 inline void Blocks(TableAt tableAt, const uint8_t* const* inputs, size_t count,
                    uint8_t* const* outputs, size_t whole) {
-    for (size_t i = 0; i < whole; i += 128) {
-        Block acc[Outputs];
-        for (int j = 0; j < Outputs; ++j) acc[j] = LoadBlock(outputs[j] + i);
-        for (size_t b = 0; b < count; ++b) {
-            const Block x = LoadBlock(inputs[b] + i);
-            const Nibbles first = Split(x.lo0, x.hi0);
-            const Nibbles second = Split(x.lo1, x.hi1);
-            for (int j = 0; j < Outputs; ++j)
-                Accumulate(tableAt(j, b), first, second, acc[j].lo0, acc[j].hi0, acc[j].lo1,
-                           acc[j].hi1);
+    for (size_t i = 0; i < whole; i += 32) {
+        // i runs over the low-byte parts: 0, 32, then 128, 160, ...
+        if ((i & 64) != 0) continue;
+        __m256i lo[Outputs], hi[Outputs];
+        for (int j = 0; j < Outputs; ++j) {
+            lo[j] = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(outputs[j] + i));
+            hi[j] = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(outputs[j] + i + 64));
         }
-        for (int j = 0; j < Outputs; ++j) StoreBlock(outputs[j] + i, acc[j]);
+        for (size_t b = 0; b < count; ++b) {
+            const uint8_t* x = inputs[b] + i;
+            const Nibbles n = Split(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(x)),
+                                    _mm256_loadu_si256(reinterpret_cast<const __m256i*>(x + 64)));
+            for (int j = 0; j < Outputs; ++j) Accumulate(tableAt(j, b), n, lo[j], hi[j]);
+        }
+        for (int j = 0; j < Outputs; ++j) {
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(outputs[j] + i), lo[j]);
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(outputs[j] + i + 64), hi[j]);
+        }
     }
 }
 
@@ -293,10 +290,9 @@ void ToPlanesAvx2(uint8_t* data, size_t length) {
 void FromPlanesAvx2(uint8_t* data, size_t length) {
     for (uint8_t* const end = data + (length & ~size_t{127}); data != end; data += 128) {
         const planes::Block x = planes::LoadBlock(data);
-        planes::StoreBlock(data, {_mm256_unpacklo_epi8(x.lo0, x.hi0),
-                                  _mm256_unpackhi_epi8(x.lo0, x.hi0),
-                                  _mm256_unpacklo_epi8(x.lo1, x.hi1),
-                                  _mm256_unpackhi_epi8(x.lo1, x.hi1)});
+        planes::StoreBlock(
+            data, {_mm256_unpacklo_epi8(x.lo0, x.hi0), _mm256_unpackhi_epi8(x.lo0, x.hi0),
+                   _mm256_unpacklo_epi8(x.lo1, x.hi1), _mm256_unpackhi_epi8(x.lo1, x.hi1)});
     }
 }
 
@@ -321,18 +317,20 @@ void ApplyManyPlanesAvx2(const FactorTable* const* tables, const uint8_t* const*
     }
 }
 
-// Two outputs at a time share each input's loads and nibbles; more would
+// Three outputs at a time share each input's loads and nibbles; more would
 // not leave the outputs' sums in registers.
 void ApplyManyPackedPlanesAvx2(const uint64_t* const* packed, const uint8_t* const* inputs,
                                size_t count, uint8_t* const* outputs, size_t outputCount,
                                size_t length) {
     const size_t whole = length & ~size_t{127};
-    for (size_t j = 0; j < outputCount; j += 2) {
+    for (size_t j = 0; j < outputCount; j += 3) {
         const uint64_t* const* p = packed + j;
         auto tableAt = [p](int k, size_t b) {
             return reinterpret_cast<const uint8_t*>(p[k] + b * kPlanesPackedWords);
         };
-        if (outputCount - j >= 2)
+        if (outputCount - j >= 3)
+            planes::Blocks<3>(tableAt, inputs, count, outputs + j, whole);
+        else if (outputCount - j == 2)
             planes::Blocks<2>(tableAt, inputs, count, outputs + j, whole);
         else
             planes::Blocks<1>(tableAt, inputs, count, outputs + j, whole);

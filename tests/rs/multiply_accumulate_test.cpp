@@ -232,9 +232,20 @@ TEST(MultiplyAccumulate, DispatcherHonoursTheReferenceSwitch) {
     if (ReferenceKernelsForced()) {
         EXPECT_EQ(&ActiveMultiplyAccumulate(), &ReferenceMultiplyAccumulate());
         EXPECT_EQ(&ActiveMultiplyAccumulate8(), &ReferenceMultiplyAccumulate8());
-    } else {
+    } else if (ForcedKernelName() == nullptr) {
         EXPECT_EQ(&ActiveMultiplyAccumulate(), kernels.back());
         EXPECT_EQ(&ActiveMultiplyAccumulate8(), AvailableMultiplyAccumulate8Kernels().back());
+    } else {
+        // A forced kernel this CPU has is used, and the GF(2^8) kernel of the
+        // same instruction set with it.
+        const std::string forced = ForcedKernelName();
+        bool available = false;
+        for (const auto* kernel : kernels) available = available || kernel->name == forced;
+        if (available) {
+            EXPECT_EQ(ActiveMultiplyAccumulate().name, forced);
+            EXPECT_EQ(forced.rfind(ActiveMultiplyAccumulate8().name, 0), 0u)
+                << ActiveMultiplyAccumulate8().name;
+        }
     }
     std::string names;
     for (const auto* kernel : kernels) names += std::string(kernel->name) + " ";
