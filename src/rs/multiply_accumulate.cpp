@@ -107,14 +107,14 @@ constexpr MultiplyAccumulateKernel kAvx2{"avx2",
                                          ApplyManyPlain<kernels::ApplyAvx2>,
                                          0,
                                          nullptr};
-constexpr MultiplyAccumulateKernel kAvx2Planes{"avx2-planes",
-                                               kernels::PrepareNibbles16,
-                                               kernels::ApplyAvx2,
-                                               kernels::ToPlanesAvx2,
-                                               kernels::FromPlanesAvx2,
-                                               kernels::ApplyManyPlanesAvx2,
-                                               kernels::kPlanesPackedWords,
-                                               kernels::ApplyManyPackedPlanesAvx2};
+constexpr MultiplyAccumulateKernel kAvx2Tower{"avx2-tower",
+                                              kernels::PrepareTowerNibbles16,
+                                              kernels::ApplyTowerPlainAvx2,
+                                              kernels::ToTowerAvx2,
+                                              kernels::FromTowerAvx2,
+                                              kernels::ApplyManyTowerAvx2,
+                                              kernels::kTowerNibblesPackedWords,
+                                              kernels::ApplyManyPackedTowerAvx2};
 constexpr MultiplyAccumulateKernel kAvx512bw{"avx512bw",
                                              kernels::PrepareNibbles16,
                                              kernels::ApplyAvx512bw,
@@ -161,7 +161,7 @@ struct KernelList {
     // The fastest, or the first (the reference) when the reference is
     // forced, or the one ForcedKernelName names. In a list that lacks it, a
     // kernel whose name is the forced name's first part ("avx2" for
-    // "avx2-planes") stands in for it.
+    // "avx2-tower") stands in for it.
     const Kernel& Active() const {
         if (ReferenceKernelsForced()) return *kernels[0];
         const Kernel* chosen = kernels[count - 1];
@@ -196,7 +196,7 @@ const KernelLists& Lists() {
         if (kernels::HasSsse3()) add(kSsse3, kSsse3x8);
         if (kernels::HasAvx2()) {
             add(kAvx2, kAvx2x8);
-            l.wide.Add(kAvx2Planes);
+            l.wide.Add(kAvx2Tower);
         }
         if (kernels::HasAvx512bw()) add(kAvx512bw, kAvx512bwx8);
         if (kernels::HasGfni512()) {
@@ -230,7 +230,10 @@ void Tail8(uint8_t factor, const uint8_t* in, uint8_t* out, size_t length) {
 
 void PrepareNibbles16(const ProductTables& p, uint16_t factor, FactorTable& table) {
     table.factor = factor;
-    auto* bytes = reinterpret_cast<uint8_t*>(table.words);
+    NibbleTables16(p, factor, reinterpret_cast<uint8_t*>(table.words));
+}
+
+void NibbleTables16(const ProductTables& p, uint16_t factor, uint8_t* bytes) {
     for (uint32_t k = 0; k < 4; ++k) {
         for (uint32_t n = 0; n < 16; ++n) {
             const uint16_t product = p.Multiply(factor, static_cast<uint16_t>(n << (4 * k)));
@@ -348,6 +351,79 @@ void PrepareTower16(const ProductTables&, uint16_t factor, FactorTable& table) {
     m[6] = t.times[f0 ^ f1];
     m[7] = factor;
     std::memcpy(table.words, m, sizeof m);
+}
+
+namespace {
+
+// The image of byte x under the bit matrix m (AffineMatrix's layout).
+uint8_t AffineImage(uint64_t m, uint8_t x) {
+    uint8_t y = 0;
+    for (int i = 0; i < 8; ++i) {
+        const auto row = static_cast<uint8_t>(m >> (8 * (7 - i)));
+        y |= static_cast<uint8_t>((std::popcount(static_cast<uint8_t>(row & x)) & 1) << i);
+    }
+    return y;
+}
+
+// The 16-bit linear map `image` as nibble tables (NibbleTables16's layout).
+template <typename Map>
+void LinearMapNibbles(Map image, uint8_t bytes[128]) {
+    for (uint32_t k = 0; k < 4; ++k) {
+        for (uint32_t n = 0; n < 16; ++n) {
+            const uint16_t v = image(static_cast<uint16_t>(n << (4 * k)));
+            bytes[32 * k + n] = static_cast<uint8_t>(v);
+            bytes[32 * k + 16 + n] = static_cast<uint8_t>(v >> 8);
+        }
+    }
+}
+
+}  // namespace
+
+const TowerNibbleTables& TowerNibbles() {
+    static const std::unique_ptr<const TowerNibbleTables> nibbles = [] {
+        const TowerTables& t = Tower();
+        auto x = std::make_unique<TowerNibbleTables>();
+        LinearMapNibbles(
+            [&t](uint16_t v) {
+                return static_cast<uint16_t>(t.coordinatesOfLow[v & 0xFF] ^
+                                             t.coordinatesOfHigh[v >> 8]);
+            },
+            x->toTower);
+        LinearMapNibbles(
+            [&t](uint16_t c) {
+                const auto a0 = static_cast<uint8_t>(c), a1 = static_cast<uint8_t>(c >> 8);
+                const uint8_t low =
+                    AffineImage(t.fromTower[0], a0) ^ AffineImage(t.fromTower[1], a1);
+                const uint8_t high =
+                    AffineImage(t.fromTower[2], a0) ^ AffineImage(t.fromTower[3], a1);
+                return static_cast<uint16_t>(low | (high << 8));
+            },
+            x->fromTower);
+        for (uint32_t k = 0; k < 256; ++k) {
+            for (uint32_t n = 0; n < 16; ++n) {
+                const auto low = static_cast<uint8_t>(n), high = static_cast<uint8_t>(n << 4);
+                x->times[k][n] = AffineImage(t.times[k], low);
+                x->times[k][16 + n] = AffineImage(t.times[k], high);
+                x->timesLambda[k][n] = AffineImage(t.timesLambda[k], low);
+                x->timesLambda[k][16 + n] = AffineImage(t.timesLambda[k], high);
+            }
+        }
+        return x;
+    }();
+    return *nibbles;
+}
+
+void PrepareTowerNibbles16(const ProductTables& products, uint16_t factor, FactorTable& table) {
+    const TowerTables& t = Tower();
+    const TowerNibbleTables& x = TowerNibbles();
+    table.factor = factor;
+    auto* bytes = reinterpret_cast<uint8_t*>(table.words);
+    const uint16_t c = t.coordinatesOfLow[factor & 0xFF] ^ t.coordinatesOfHigh[factor >> 8];
+    const uint32_t f0 = c & 0xFF, f1 = c >> 8;
+    std::memcpy(bytes, x.times[f0], 32);
+    std::memcpy(bytes + 32, x.timesLambda[f1], 32);
+    std::memcpy(bytes + 64, x.times[f0 ^ f1], 32);
+    NibbleTables16(products, factor, bytes + kTowerPlainOffset);
 }
 
 void PrepareMatrix8(uint8_t factor, Factor8Table& table) {

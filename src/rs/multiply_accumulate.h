@@ -9,13 +9,15 @@
 //
 // The reference ("ref") reads 32-bit little-endian words and handles two
 // field elements per word through four look-ups. The fast kernels ("ssse3",
-// "avx2", "avx512bw": nibble shuffles; "avx2-planes": the same shuffles on
-// data kept in byte planes, several inputs and outputs at a time; "gfni": affine bit-matrix
-// transforms on 512-bit vectors; "gfni-tower": the same, with the field taken as a degree-two
-// extension of its 256-element subfield so that a product needs three affine transforms instead of
-// four) are compiled for their instruction sets with function target attributes and are offered
-// only when the CPU has them. The active kernel is chosen once, on first use, as the fastest
-// available; setting the environment variable VANTROVE_FORCE_REFERENCE=1 forces the reference, and
+// "avx2", "avx512bw": nibble shuffles; "gfni": affine bit-matrix transforms
+// on 512-bit vectors; "gfni-tower": the same, with the field taken as a
+// degree-two extension of its 256-element subfield so that a product needs
+// three affine transforms instead of four; "avx2-tower": that extension with
+// nibble shuffles, six look-ups per product instead of eight, on data kept
+// in byte planes) are compiled for their instruction sets with function
+// target attributes and are offered only when the CPU has them. The active
+// kernel is chosen once, on first use, as the fastest available; setting the
+// environment variable VANTROVE_FORCE_REFERENCE=1 forces the reference, and
 // VANTROVE_KERNEL=<name> a kernel of that name when the CPU can run it (to
 // measure or test a kernel on a machine that has faster ones).
 //

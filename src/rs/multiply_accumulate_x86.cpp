@@ -170,7 +170,7 @@ void ApplyAvx2x8(const Factor8Table& table, const uint8_t* in, uint8_t* out, siz
     Tail8(table.factor, in + i, out + i, length - i);
 }
 
-// ---- The AVX2 kernel in byte planes
+// ---- The AVX2 kernels in byte planes
 //
 // Working layout: each 128-byte block (64 elements) holds the low bytes of
 // its elements in its first 64 bytes and their high bytes in the last 64,
@@ -178,6 +178,11 @@ void ApplyAvx2x8(const Factor8Table& table, const uint8_t* in, uint8_t* out, siz
 // and undone exactly by the lane-wise interleave). In that layout the
 // nibble look-ups apply directly: no split and no interleave per product,
 // and the nibbles of an input are taken once for every output it goes to.
+//
+// The degree-two form ("tower") keeps the coordinates a0 and a1 of each
+// element (see TowerTables) in place of its low and high byte. A product
+// then takes three multiplications in the 256-element subfield, six
+// look-ups instead of eight, which are what bounds these loops.
 
 namespace {
 namespace planes {
@@ -201,35 +206,76 @@ inline void StoreBlock(uint8_t* p, const Block& b) {
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(p + 96), b.hi1);
 }
 
-// The four nibbles of 32 elements: low and high nibble of the low bytes,
-// then of the high bytes; index vectors for the look-ups.
-struct Nibbles {
-    __m256i n0, n1, n2, n3;
-};
+// The planes of the 64 elements at p (plain layout).
+inline Block Pack(const uint8_t* p) {
+    const Block x = LoadBlock(p);  // four runs of 16 elements, not planes yet
+    const __m256i lowMask = _mm256_set1_epi16(0x00FF);
+    return {_mm256_packus_epi16(_mm256_and_si256(x.lo0, lowMask), _mm256_and_si256(x.lo1, lowMask)),
+            _mm256_packus_epi16(_mm256_and_si256(x.hi0, lowMask), _mm256_and_si256(x.hi1, lowMask)),
+            _mm256_packus_epi16(_mm256_srli_epi16(x.lo0, 8), _mm256_srli_epi16(x.lo1, 8)),
+            _mm256_packus_epi16(_mm256_srli_epi16(x.hi0, 8), _mm256_srli_epi16(x.hi1, 8))};
+}
 
-inline Nibbles Split(__m256i lo, __m256i hi) {
-    const __m256i mask = _mm256_set1_epi8(0x0F);
-    return {_mm256_and_si256(lo, mask), _mm256_and_si256(_mm256_srli_epi16(lo, 4), mask),
-            _mm256_and_si256(hi, mask), _mm256_and_si256(_mm256_srli_epi16(hi, 4), mask)};
+// Planes back to the plain layout at p.
+inline void Unpack(uint8_t* p, const Block& x) {
+    StoreBlock(p, {_mm256_unpacklo_epi8(x.lo0, x.hi0), _mm256_unpackhi_epi8(x.lo0, x.hi0),
+                   _mm256_unpacklo_epi8(x.lo1, x.hi1), _mm256_unpackhi_epi8(x.lo1, x.hi1)});
 }
 
 inline __m256i Table(const uint8_t* t) {
     return _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(t)));
 }
 
-// lo ⊕= low bytes and hi ⊕= high bytes of the products of the 32 elements
-// whose nibbles are `x`, by the factor of the nibble table `t`
-// (PrepareNibbles16: per nibble 16 low then 16 high product bytes).
-inline void Accumulate(const uint8_t* t, const Nibbles& x, __m256i& lo, __m256i& hi) {
-    lo = _mm256_xor_si256(lo, _mm256_shuffle_epi8(Table(t), x.n0));
-    hi = _mm256_xor_si256(hi, _mm256_shuffle_epi8(Table(t + 16), x.n0));
-    lo = _mm256_xor_si256(lo, _mm256_shuffle_epi8(Table(t + 32), x.n1));
-    hi = _mm256_xor_si256(hi, _mm256_shuffle_epi8(Table(t + 48), x.n1));
-    lo = _mm256_xor_si256(lo, _mm256_shuffle_epi8(Table(t + 64), x.n2));
-    hi = _mm256_xor_si256(hi, _mm256_shuffle_epi8(Table(t + 80), x.n2));
-    lo = _mm256_xor_si256(lo, _mm256_shuffle_epi8(Table(t + 96), x.n3));
-    hi = _mm256_xor_si256(hi, _mm256_shuffle_epi8(Table(t + 112), x.n3));
+inline __m256i Look(const uint8_t* t, __m256i index) {
+    return _mm256_shuffle_epi8(Table(t), index);
 }
+
+inline __m256i LowNibbles(__m256i x) {
+    return _mm256_and_si256(x, _mm256_set1_epi8(0x0F));
+}
+
+inline __m256i HighNibbles(__m256i x) {
+    return _mm256_and_si256(_mm256_srli_epi16(x, 4), _mm256_set1_epi8(0x0F));
+}
+
+// Products by a 16-bit linear map given by nibble tables (NibbleTables16:
+// per nibble 16 low then 16 high result bytes), on low and high planes.
+struct Plain {
+    struct Nibbles {
+        __m256i n0, n1, n2, n3;
+    };
+    static Nibbles Split(__m256i lo, __m256i hi) {
+        return {LowNibbles(lo), HighNibbles(lo), LowNibbles(hi), HighNibbles(hi)};
+    }
+    // lo ⊕= low bytes and hi ⊕= high bytes of the images of the 32
+    // elements whose nibbles are x.
+    static void Accumulate(const uint8_t* t, const Nibbles& x, __m256i& lo, __m256i& hi) {
+        lo = _mm256_xor_si256(lo, _mm256_xor_si256(Look(t, x.n0), Look(t + 32, x.n1)));
+        hi = _mm256_xor_si256(hi, _mm256_xor_si256(Look(t + 16, x.n0), Look(t + 48, x.n1)));
+        lo = _mm256_xor_si256(lo, _mm256_xor_si256(Look(t + 64, x.n2), Look(t + 96, x.n3)));
+        hi = _mm256_xor_si256(hi, _mm256_xor_si256(Look(t + 80, x.n2), Look(t + 112, x.n3)));
+    }
+};
+
+// Products in coordinates, by the three subfield tables of
+// PrepareTowerNibbles16: lo ⊕= f0·a0 ⊕ λf1·a1, hi ⊕= f0·a0 ⊕ (f0 + f1)(a0 + a1).
+struct Tower {
+    struct Nibbles {
+        __m256i a0l, a0h, a1l, a1h, sl, sh;
+    };
+    static Nibbles Split(__m256i a0, __m256i a1) {
+        const __m256i s = _mm256_xor_si256(a0, a1);
+        return {LowNibbles(a0),  HighNibbles(a0), LowNibbles(a1),
+                HighNibbles(a1), LowNibbles(s),   HighNibbles(s)};
+    }
+    static void Accumulate(const uint8_t* t, const Nibbles& x, __m256i& lo, __m256i& hi) {
+        const __m256i p = _mm256_xor_si256(Look(t, x.a0l), Look(t + 16, x.a0h));
+        lo = _mm256_xor_si256(
+            lo, _mm256_xor_si256(p, _mm256_xor_si256(Look(t + 32, x.a1l), Look(t + 48, x.a1h))));
+        hi = _mm256_xor_si256(
+            hi, _mm256_xor_si256(p, _mm256_xor_si256(Look(t + 64, x.sl), Look(t + 80, x.sh))));
+    }
+};
 
 // Blocks [0, whole) of `Outputs` outputs: each gets Σ_b table(j, b) · input_b.
 // A block is taken in its two halves of 32 elements (low bytes at 32 · h,
@@ -237,7 +283,7 @@ inline void Accumulate(const uint8_t* t, const Nibbles& x, __m256i& lo, __m256i&
 // every input is added in, and each input's nibbles are taken once for all
 // the outputs. Halves rather than whole blocks keep everything in the
 // sixteen vector registers.
-template <int Outputs, typename TableAt>
+template <typename Form, int Outputs, typename TableAt>
 inline void Blocks(TableAt tableAt, const uint8_t* const* inputs, size_t count,
                    uint8_t* const* outputs, size_t whole) {
     for (size_t i = 0; i < whole; i += 32) {
@@ -250,9 +296,10 @@ inline void Blocks(TableAt tableAt, const uint8_t* const* inputs, size_t count,
         }
         for (size_t b = 0; b < count; ++b) {
             const uint8_t* x = inputs[b] + i;
-            const Nibbles n = Split(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(x)),
-                                    _mm256_loadu_si256(reinterpret_cast<const __m256i*>(x + 64)));
-            for (int j = 0; j < Outputs; ++j) Accumulate(tableAt(j, b), n, lo[j], hi[j]);
+            const typename Form::Nibbles n =
+                Form::Split(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(x)),
+                            _mm256_loadu_si256(reinterpret_cast<const __m256i*>(x + 64)));
+            for (int j = 0; j < Outputs; ++j) Form::Accumulate(tableAt(j, b), n, lo[j], hi[j]);
         }
         for (int j = 0; j < Outputs; ++j) {
             _mm256_storeu_si256(reinterpret_cast<__m256i*>(outputs[j] + i), lo[j]);
@@ -261,85 +308,109 @@ inline void Blocks(TableAt tableAt, const uint8_t* const* inputs, size_t count,
     }
 }
 
-// The rest after the whole blocks, in the plain layout, one product at a
-// time; the factor is the table's product of 1.
-void PlainRest(const uint8_t* t, const uint8_t* in, uint8_t* out, size_t length) {
-    FactorTable table;
-    __builtin_memcpy(table.words, t, 128);
-    table.factor = static_cast<uint16_t>(t[1] | (t[17] << 8));
-    avx2::Apply16(table, in, out, length);
+// All outputs, three at a time: three share each input's loads and nibbles;
+// more would not leave the outputs' sums in registers.
+template <typename Form, typename TableAt>
+inline void Outputs(TableAt tableAt, const uint8_t* const* inputs, size_t count,
+                    uint8_t* const* outputs, size_t outputCount, size_t whole) {
+    for (size_t j = 0; j < outputCount; j += 3) {
+        auto at = [&tableAt, j](int k, size_t b) { return tableAt(j + k, b); };
+        if (outputCount - j >= 3)
+            Blocks<Form, 3>(at, inputs, count, outputs + j, whole);
+        else if (outputCount - j == 2)
+            Blocks<Form, 2>(at, inputs, count, outputs + j, whole);
+        else
+            Blocks<Form, 1>(at, inputs, count, outputs + j, whole);
+    }
+}
+
+// The change of basis of one block between planes and coordinates.
+inline Block Transform(const uint8_t* t, const Block& x) {
+    Block y{_mm256_setzero_si256(), _mm256_setzero_si256(), _mm256_setzero_si256(),
+            _mm256_setzero_si256()};
+    Plain::Accumulate(t, Plain::Split(x.lo0, x.hi0), y.lo0, y.hi0);
+    Plain::Accumulate(t, Plain::Split(x.lo1, x.hi1), y.lo1, y.hi1);
+    return y;
 }
 
 }  // namespace planes
 }  // namespace
 
-void ToPlanesAvx2(uint8_t* data, size_t length) {
-    const __m256i lowMask = _mm256_set1_epi16(0x00FF);
-    for (uint8_t* const end = data + (length & ~size_t{127}); data != end; data += 128) {
-        const auto* v = reinterpret_cast<const __m256i*>(data);
-        const __m256i a = _mm256_loadu_si256(v), b = _mm256_loadu_si256(v + 1);
-        const __m256i c = _mm256_loadu_si256(v + 2), d = _mm256_loadu_si256(v + 3);
-        planes::StoreBlock(
-            data, {_mm256_packus_epi16(_mm256_and_si256(a, lowMask), _mm256_and_si256(b, lowMask)),
-                   _mm256_packus_epi16(_mm256_and_si256(c, lowMask), _mm256_and_si256(d, lowMask)),
-                   _mm256_packus_epi16(_mm256_srli_epi16(a, 8), _mm256_srli_epi16(b, 8)),
-                   _mm256_packus_epi16(_mm256_srli_epi16(c, 8), _mm256_srli_epi16(d, 8))});
-    }
+void ToTowerAvx2(uint8_t* data, size_t length) {
+    const uint8_t* t = TowerNibbles().toTower;
+    for (uint8_t* const end = data + (length & ~size_t{127}); data != end; data += 128)
+        planes::StoreBlock(data, planes::Transform(t, planes::Pack(data)));
 }
 
-void FromPlanesAvx2(uint8_t* data, size_t length) {
-    for (uint8_t* const end = data + (length & ~size_t{127}); data != end; data += 128) {
-        const planes::Block x = planes::LoadBlock(data);
-        planes::StoreBlock(
-            data, {_mm256_unpacklo_epi8(x.lo0, x.hi0), _mm256_unpackhi_epi8(x.lo0, x.hi0),
-                   _mm256_unpacklo_epi8(x.lo1, x.hi1), _mm256_unpackhi_epi8(x.lo1, x.hi1)});
-    }
+void FromTowerAvx2(uint8_t* data, size_t length) {
+    const uint8_t* t = TowerNibbles().fromTower;
+    for (uint8_t* const end = data + (length & ~size_t{127}); data != end; data += 128)
+        planes::Unpack(data, planes::Transform(t, planes::LoadBlock(data)));
 }
 
-void ApplyManyPlanesAvx2(const FactorTable* const* tables, const uint8_t* const* inputs,
-                         size_t count, uint8_t* out, size_t length) {
-    // Zero factors left out, in groups, so the inner loop only computes.
+namespace {
+
+// The rest after the whole blocks of the degree-two kernel, shorter than a
+// block and in the plain layout: copied into zero-filled blocks, converted,
+// multiplied as whole blocks and converted back. The zero bytes past the
+// end add nothing, and only bytes below the end are copied back.
+template <typename TableAt>
+void TowerRest(TableAt tableAt, const uint8_t* const* inputs, size_t count, uint8_t* const* outputs,
+               size_t outputCount, size_t whole, size_t length) {
+    const size_t rest = length - whole;
+    if (rest == 0) return;
     constexpr size_t kGroup = 32;
-    const uint8_t* t[kGroup];
+    alignas(32) uint8_t in[kGroup][128];
+    alignas(32) uint8_t out[128];
     const uint8_t* data[kGroup];
-    const size_t whole = length & ~size_t{127};
+    uint8_t* const o = out;
     for (size_t first = 0; first < count; first += kGroup) {
-        size_t n = 0;
-        for (size_t b = first; b < count && b < first + kGroup; ++b) {
-            if (tables[b]->factor == 0) continue;
-            t[n] = reinterpret_cast<const uint8_t*>(tables[b]->words);
-            data[n++] = inputs[b];
+        const size_t n = count - first < kGroup ? count - first : kGroup;
+        for (size_t b = 0; b < n; ++b) {
+            __builtin_memset(in[b], 0, 128);
+            __builtin_memcpy(in[b], inputs[first + b] + whole, rest);
+            ToTowerAvx2(in[b], 128);
+            data[b] = in[b];
         }
-        if (n == 0) continue;
-        planes::Blocks<1>([&t](int, size_t b) { return t[b]; }, data, n, &out, whole);
-        for (size_t b = 0; b < n; ++b)
-            planes::PlainRest(t[b], data[b] + whole, out + whole, length - whole);
+        for (size_t j = 0; j < outputCount; ++j) {
+            __builtin_memset(out, 0, 128);
+            __builtin_memcpy(out, outputs[j] + whole, rest);
+            ToTowerAvx2(out, 128);
+            planes::Blocks<planes::Tower, 1>(
+                [&tableAt, j, first](int, size_t b) { return tableAt(j, first + b); }, data, n, &o,
+                128);
+            FromTowerAvx2(out, 128);
+            __builtin_memcpy(outputs[j] + whole, out, rest);
+        }
     }
 }
 
-// Three outputs at a time share each input's loads and nibbles; more would
-// not leave the outputs' sums in registers.
-void ApplyManyPackedPlanesAvx2(const uint64_t* const* packed, const uint8_t* const* inputs,
-                               size_t count, uint8_t* const* outputs, size_t outputCount,
-                               size_t length) {
+}  // namespace
+
+void ApplyTowerPlainAvx2(const FactorTable& table, const uint8_t* in, uint8_t* out, size_t length) {
+    avx2::Apply16(reinterpret_cast<const uint8_t*>(table.words) + kTowerPlainOffset, table.factor,
+                  in, out, length);
+}
+
+void ApplyManyTowerAvx2(const FactorTable* const* tables, const uint8_t* const* inputs,
+                        size_t count, uint8_t* out, size_t length) {
     const size_t whole = length & ~size_t{127};
-    for (size_t j = 0; j < outputCount; j += 3) {
-        const uint64_t* const* p = packed + j;
-        auto tableAt = [p](int k, size_t b) {
-            return reinterpret_cast<const uint8_t*>(p[k] + b * kPlanesPackedWords);
-        };
-        if (outputCount - j >= 3)
-            planes::Blocks<3>(tableAt, inputs, count, outputs + j, whole);
-        else if (outputCount - j == 2)
-            planes::Blocks<2>(tableAt, inputs, count, outputs + j, whole);
-        else
-            planes::Blocks<1>(tableAt, inputs, count, outputs + j, whole);
-    }
-    if (whole == length) return;
-    for (size_t j = 0; j < outputCount; ++j)
-        for (size_t b = 0; b < count; ++b)
-            planes::PlainRest(reinterpret_cast<const uint8_t*>(packed[j] + b * kPlanesPackedWords),
-                              inputs[b] + whole, outputs[j] + whole, length - whole);
+    auto tableAt = [tables](size_t, size_t b) {
+        return reinterpret_cast<const uint8_t*>(tables[b]->words);
+    };
+    planes::Outputs<planes::Tower>(tableAt, inputs, count, &out, 1, whole);
+    TowerRest(tableAt, inputs, count, &out, 1, whole, length);
+}
+
+void ApplyManyPackedTowerAvx2(const uint64_t* const* packed, const uint8_t* const* inputs,
+                              size_t count, uint8_t* const* outputs, size_t outputCount,
+                              size_t length) {
+    const size_t whole = length & ~size_t{127};
+    auto tableAt = [packed](size_t j, size_t b) {
+        return reinterpret_cast<const uint8_t*>(packed[j] + b * kTowerNibblesPackedWords);
+    };
+    planes::Outputs<planes::Tower>(tableAt, inputs, count, outputs, outputCount, whole);
+    TowerRest(tableAt, inputs, count, outputs, outputCount, whole, length);
 }
 
 VANTROVE_TARGET_END()

@@ -17,6 +17,7 @@ void Tail8(uint8_t factor, const uint8_t* input, uint8_t* output, size_t length)
 // Nibble tables shared by the shuffle kernels: for nibble k of the 16-bit
 // input (k = 0 lowest), 16 low bytes then 16 high bytes of factor·(n << 4k).
 void PrepareNibbles16(const ProductTables& products, uint16_t factor, FactorTable& table);
+void NibbleTables16(const ProductTables& products, uint16_t factor, uint8_t bytes[128]);
 // For GF(2^8): 16 products of the low nibble, then 16 of the high nibble.
 void PrepareNibbles8(uint8_t factor, Factor8Table& table);
 // Bit matrices for affine transforms: qwords low←low, low←high, high←low,
@@ -58,6 +59,25 @@ const TowerTables& Tower();
 inline constexpr size_t kTowerPackedWords = 8;
 void PrepareTower16(const ProductTables& products, uint16_t factor, FactorTable& table);
 
+// The degree-two form with nibble look-ups instead of affine transforms.
+// Changes of basis in the layout of NibbleTables16 (plain element →
+// coordinates a0 | a1 << 8, and back), and per element k of K the nibble
+// tables (16 images of the low nibble, then 16 of the high nibble) of the
+// multiplication by k and by λk, in coordinates.
+struct TowerNibbleTables {
+    uint8_t toTower[128];
+    uint8_t fromTower[128];
+    uint8_t times[256][32];
+    uint8_t timesLambda[256][32];
+};
+const TowerNibbleTables& TowerNibbles();
+// Bytes 0–95: the nibble tables of f0·a0, λf1·a1 and (f0 + f1)(a0 + a1);
+// from kTowerPlainOffset the plain nibble tables (NibbleTables16) for the
+// products in the plain layout.
+inline constexpr size_t kTowerNibblesPackedWords = 12;
+inline constexpr size_t kTowerPlainOffset = 128;
+void PrepareTowerNibbles16(const ProductTables& products, uint16_t factor, FactorTable& table);
+
 bool HasSsse3();
 bool HasAvx2();
 bool HasAvx512bw();
@@ -65,18 +85,17 @@ bool HasGfni512();
 
 void ApplySsse3(const FactorTable& table, const uint8_t* in, uint8_t* out, size_t length);
 void ApplyAvx2(const FactorTable& table, const uint8_t* in, uint8_t* out, size_t length);
-// Working layout of the AVX2 kernel in byte planes: in each 128-byte block
-// the low bytes of its 64 elements, then their high bytes (in the order of
-// the lane-wise pack). Its tables are PrepareNibbles16's, 128 bytes, so they
-// pack into kPlanesPackedWords words.
-inline constexpr size_t kPlanesPackedWords = 16;
-void ToPlanesAvx2(uint8_t* data, size_t length);
-void FromPlanesAvx2(uint8_t* data, size_t length);
-void ApplyManyPlanesAvx2(const FactorTable* const* tables, const uint8_t* const* inputs,
-                         size_t count, uint8_t* out, size_t length);
-void ApplyManyPackedPlanesAvx2(const uint64_t* const* packed, const uint8_t* const* inputs,
-                               size_t count, uint8_t* const* outputs, size_t outputCount,
-                               size_t length);
+// Working layout of the AVX2 degree-two kernel: in each 128-byte block the
+// a0 coordinates of its 64 elements, then their a1 coordinates, in the order
+// the lane-wise pack of AVX2 leaves them.
+void ToTowerAvx2(uint8_t* data, size_t length);
+void FromTowerAvx2(uint8_t* data, size_t length);
+void ApplyTowerPlainAvx2(const FactorTable& table, const uint8_t* in, uint8_t* out, size_t length);
+void ApplyManyTowerAvx2(const FactorTable* const* tables, const uint8_t* const* inputs,
+                        size_t count, uint8_t* out, size_t length);
+void ApplyManyPackedTowerAvx2(const uint64_t* const* packed, const uint8_t* const* inputs,
+                              size_t count, uint8_t* const* outputs, size_t outputCount,
+                              size_t length);
 void ApplyAvx512bw(const FactorTable& table, const uint8_t* in, uint8_t* out, size_t length);
 void ApplyGfni512(const FactorTable& table, const uint8_t* in, uint8_t* out, size_t length);
 // Working layout of the affine kernel: in each 128-byte block the 64 low
