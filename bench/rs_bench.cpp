@@ -154,6 +154,30 @@ void PackedArguments(benchmark::internal::Benchmark* b) {
 }
 BENCHMARK(BM_MultiplyAccumulatePacked)->Apply(PackedArguments);
 
+// The change into a kernel's working layout and back, over 1 MiB: the data
+// pass pays it once per input and output of a chunk.
+void BM_WorkingLayoutRoundTrip(benchmark::State& state) {
+    const auto& kernel = *AvailableMultiplyAccumulateKernels()[static_cast<size_t>(state.range(0))];
+    if (kernel.toWorking == nullptr) {
+        state.SkipWithError("no working layout");
+        return;
+    }
+    AlignedBytes data(Random(1 << 20, 5));
+    for (auto _ : state) {
+        kernel.toWorking(data.data.get(), data.size);
+        kernel.fromWorking(data.data.get(), data.size);
+        benchmark::ClobberMemory();
+    }
+    state.SetLabel(kernel.name);
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * data.size));
+}
+void WorkingLayoutIndices(benchmark::internal::Benchmark* b) {
+    const auto kernels = AvailableMultiplyAccumulateKernels();
+    for (size_t k = 0; k < kernels.size(); ++k)
+        if (kernels[k]->toWorking != nullptr) b->Arg(static_cast<int64_t>(k));
+}
+BENCHMARK(BM_WorkingLayoutRoundTrip)->Apply(WorkingLayoutIndices);
+
 // The block signature that checks every input and output of the data pass.
 void BM_BlockSignature(benchmark::State& state) {
     const auto data = Random(1 << 20, 3);

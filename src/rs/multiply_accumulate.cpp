@@ -275,6 +275,32 @@ void PrepareMatrices16(const ProductTables&, uint16_t factor, FactorTable& table
     std::memcpy(table.words, m, sizeof m);
 }
 
+namespace {
+
+// The image of byte x under the bit matrix m (AffineMatrix's layout).
+uint8_t AffineImage(uint64_t m, uint8_t x) {
+    uint8_t y = 0;
+    for (int i = 0; i < 8; ++i) {
+        const auto row = static_cast<uint8_t>(m >> (8 * (7 - i)));
+        y |= static_cast<uint8_t>((std::popcount(static_cast<uint8_t>(row & x)) & 1) << i);
+    }
+    return y;
+}
+
+// The 16-bit linear map `image` as nibble tables (NibbleTables16's layout).
+template <typename Map>
+void LinearMapNibbles(Map image, uint8_t bytes[128]) {
+    for (uint32_t k = 0; k < 4; ++k) {
+        for (uint32_t n = 0; n < 16; ++n) {
+            const uint16_t v = image(static_cast<uint16_t>(n << (4 * k)));
+            bytes[32 * k + n] = static_cast<uint8_t>(v);
+            bytes[32 * k + 16 + n] = static_cast<uint8_t>(v >> 8);
+        }
+    }
+}
+
+}  // namespace
+
 const TowerTables& Tower() {
     static const std::unique_ptr<const TowerTables> tower = [] {
         auto t = std::make_unique<TowerTables>();
@@ -333,6 +359,32 @@ const TowerTables& Tower() {
             FactorMatrices16(static_cast<uint16_t>(k), t->plainOfLow[k]);
             FactorMatrices16(static_cast<uint16_t>(k << 8), t->plainOfHigh[k]);
         }
+        // The same maps as nibble tables for the shuffle kernels.
+        LinearMapNibbles(
+            [&t](uint16_t v) {
+                return static_cast<uint16_t>(t->coordinatesOfLow[v & 0xFF] ^
+                                             t->coordinatesOfHigh[v >> 8]);
+            },
+            t->toTowerNibbles);
+        LinearMapNibbles(
+            [&t](uint16_t c) {
+                const auto a0 = static_cast<uint8_t>(c), a1 = static_cast<uint8_t>(c >> 8);
+                const uint8_t low =
+                    AffineImage(t->fromTower[0], a0) ^ AffineImage(t->fromTower[1], a1);
+                const uint8_t high =
+                    AffineImage(t->fromTower[2], a0) ^ AffineImage(t->fromTower[3], a1);
+                return static_cast<uint16_t>(low | (high << 8));
+            },
+            t->fromTowerNibbles);
+        for (uint32_t k = 0; k < 256; ++k) {
+            for (uint32_t n = 0; n < 16; ++n) {
+                const auto low = static_cast<uint8_t>(n), high = static_cast<uint8_t>(n << 4);
+                t->timesNibbles[k][n] = AffineImage(t->times[k], low);
+                t->timesNibbles[k][16 + n] = AffineImage(t->times[k], high);
+                t->timesLambdaNibbles[k][n] = AffineImage(t->timesLambda[k], low);
+                t->timesLambdaNibbles[k][16 + n] = AffineImage(t->timesLambda[k], high);
+            }
+        }
         return t;
     }();
     return *tower;
@@ -353,76 +405,15 @@ void PrepareTower16(const ProductTables&, uint16_t factor, FactorTable& table) {
     std::memcpy(table.words, m, sizeof m);
 }
 
-namespace {
-
-// The image of byte x under the bit matrix m (AffineMatrix's layout).
-uint8_t AffineImage(uint64_t m, uint8_t x) {
-    uint8_t y = 0;
-    for (int i = 0; i < 8; ++i) {
-        const auto row = static_cast<uint8_t>(m >> (8 * (7 - i)));
-        y |= static_cast<uint8_t>((std::popcount(static_cast<uint8_t>(row & x)) & 1) << i);
-    }
-    return y;
-}
-
-// The 16-bit linear map `image` as nibble tables (NibbleTables16's layout).
-template <typename Map>
-void LinearMapNibbles(Map image, uint8_t bytes[128]) {
-    for (uint32_t k = 0; k < 4; ++k) {
-        for (uint32_t n = 0; n < 16; ++n) {
-            const uint16_t v = image(static_cast<uint16_t>(n << (4 * k)));
-            bytes[32 * k + n] = static_cast<uint8_t>(v);
-            bytes[32 * k + 16 + n] = static_cast<uint8_t>(v >> 8);
-        }
-    }
-}
-
-}  // namespace
-
-const TowerNibbleTables& TowerNibbles() {
-    static const std::unique_ptr<const TowerNibbleTables> nibbles = [] {
-        const TowerTables& t = Tower();
-        auto x = std::make_unique<TowerNibbleTables>();
-        LinearMapNibbles(
-            [&t](uint16_t v) {
-                return static_cast<uint16_t>(t.coordinatesOfLow[v & 0xFF] ^
-                                             t.coordinatesOfHigh[v >> 8]);
-            },
-            x->toTower);
-        LinearMapNibbles(
-            [&t](uint16_t c) {
-                const auto a0 = static_cast<uint8_t>(c), a1 = static_cast<uint8_t>(c >> 8);
-                const uint8_t low =
-                    AffineImage(t.fromTower[0], a0) ^ AffineImage(t.fromTower[1], a1);
-                const uint8_t high =
-                    AffineImage(t.fromTower[2], a0) ^ AffineImage(t.fromTower[3], a1);
-                return static_cast<uint16_t>(low | (high << 8));
-            },
-            x->fromTower);
-        for (uint32_t k = 0; k < 256; ++k) {
-            for (uint32_t n = 0; n < 16; ++n) {
-                const auto low = static_cast<uint8_t>(n), high = static_cast<uint8_t>(n << 4);
-                x->times[k][n] = AffineImage(t.times[k], low);
-                x->times[k][16 + n] = AffineImage(t.times[k], high);
-                x->timesLambda[k][n] = AffineImage(t.timesLambda[k], low);
-                x->timesLambda[k][16 + n] = AffineImage(t.timesLambda[k], high);
-            }
-        }
-        return x;
-    }();
-    return *nibbles;
-}
-
 void PrepareTowerNibbles16(const ProductTables& products, uint16_t factor, FactorTable& table) {
     const TowerTables& t = Tower();
-    const TowerNibbleTables& x = TowerNibbles();
     table.factor = factor;
     auto* bytes = reinterpret_cast<uint8_t*>(table.words);
     const uint16_t c = t.coordinatesOfLow[factor & 0xFF] ^ t.coordinatesOfHigh[factor >> 8];
     const uint32_t f0 = c & 0xFF, f1 = c >> 8;
-    std::memcpy(bytes, x.times[f0], 32);
-    std::memcpy(bytes + 32, x.timesLambda[f1], 32);
-    std::memcpy(bytes + 64, x.times[f0 ^ f1], 32);
+    std::memcpy(bytes, t.timesNibbles[f0], 32);
+    std::memcpy(bytes + 32, t.timesLambdaNibbles[f1], 32);
+    std::memcpy(bytes + 64, t.timesNibbles[f0 ^ f1], 32);
     NibbleTables16(products, factor, bytes + kTowerPlainOffset);
 }
 

@@ -337,13 +337,13 @@ inline Block Transform(const uint8_t* t, const Block& x) {
 }  // namespace
 
 void ToTowerAvx2(uint8_t* data, size_t length) {
-    const uint8_t* t = TowerNibbles().toTower;
+    const uint8_t* t = Tower().toTowerNibbles;
     for (uint8_t* const end = data + (length & ~size_t{127}); data != end; data += 128)
         planes::StoreBlock(data, planes::Transform(t, planes::Pack(data)));
 }
 
 void FromTowerAvx2(uint8_t* data, size_t length) {
-    const uint8_t* t = TowerNibbles().fromTower;
+    const uint8_t* t = Tower().fromTowerNibbles;
     for (uint8_t* const end = data + (length & ~size_t{127}); data != end; data += 128)
         planes::Unpack(data, planes::Transform(t, planes::LoadBlock(data)));
 }

@@ -51,6 +51,14 @@ struct TowerTables {
     // linear in the factor).
     uint64_t plainOfLow[256][4];
     uint64_t plainOfHigh[256][4];
+    // For the shuffle kernels, in the layout of NibbleTables16: the change
+    // from plain elements to coordinates (a0 | a1 << 8) and back; and per k
+    // the images of the 16 low nibbles, then of the 16 high nibbles, under
+    // the multiplication by k and by λk.
+    uint8_t toTowerNibbles[128];
+    uint8_t fromTowerNibbles[128];
+    uint8_t timesNibbles[256][32];
+    uint8_t timesLambdaNibbles[256][32];
 };
 const TowerTables& Tower();
 // 64-bit words 0–3: the four plain matrices (as PrepareMatrices16); 4–6:
@@ -59,19 +67,8 @@ const TowerTables& Tower();
 inline constexpr size_t kTowerPackedWords = 8;
 void PrepareTower16(const ProductTables& products, uint16_t factor, FactorTable& table);
 
-// The degree-two form with nibble look-ups instead of affine transforms.
-// Changes of basis in the layout of NibbleTables16 (plain element →
-// coordinates a0 | a1 << 8, and back), and per element k of K the nibble
-// tables (16 images of the low nibble, then 16 of the high nibble) of the
-// multiplication by k and by λk, in coordinates.
-struct TowerNibbleTables {
-    uint8_t toTower[128];
-    uint8_t fromTower[128];
-    uint8_t times[256][32];
-    uint8_t timesLambda[256][32];
-};
-const TowerNibbleTables& TowerNibbles();
-// Bytes 0–95: the nibble tables of f0·a0, λf1·a1 and (f0 + f1)(a0 + a1);
+// The table of the degree-two form with nibble look-ups instead of affine
+// transforms (the AVX2 kernel). Bytes 0–95: the nibble tables of f0·a0, λf1·a1 and (f0 + f1)(a0 + a1);
 // from kTowerPlainOffset the plain nibble tables (NibbleTables16) for the
 // products in the plain layout.
 inline constexpr size_t kTowerNibblesPackedWords = 12;
