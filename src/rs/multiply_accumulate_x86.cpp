@@ -263,10 +263,11 @@ struct Tower {
     struct Nibbles {
         __m256i a0l, a0h, a1l, a1h, sl, sh;
     };
+    // The nibbles of a0 + a1 are the sums of those of a0 and a1.
     static Nibbles Split(__m256i a0, __m256i a1) {
-        const __m256i s = _mm256_xor_si256(a0, a1);
-        return {LowNibbles(a0),  HighNibbles(a0), LowNibbles(a1),
-                HighNibbles(a1), LowNibbles(s),   HighNibbles(s)};
+        const __m256i a0l = LowNibbles(a0), a0h = HighNibbles(a0);
+        const __m256i a1l = LowNibbles(a1), a1h = HighNibbles(a1);
+        return {a0l, a0h, a1l, a1h, _mm256_xor_si256(a0l, a1l), _mm256_xor_si256(a0h, a1h)};
     }
     static void Accumulate(const uint8_t* t, const Nibbles& x, __m256i& lo, __m256i& hi) {
         const __m256i p = _mm256_xor_si256(Look(t, x.a0l), Look(t + 16, x.a0h));
