@@ -143,15 +143,15 @@ void Pipeline(benchmark::State& state, AsyncReadMode mode, bool cold, bool crc) 
             requests[slot].length = static_cast<uint32_t>(std::min<uint64_t>(chunk, size - next));
             requests[slot].buffer = buffers[slot].data();
             next += requests[slot].length;
-            int begun = file.beginRead(requests[slot]);
-            if (begun == 0) abort();
-            immediate += begun == 2;
+            const DiskFile::ReadStatus begun = file.beginRead(requests[slot]);
+            if (begun == DiskFile::ReadStatus::Failed) abort();
+            immediate += begun == DiskFile::ReadStatus::Complete;
             ++started;
         };
         for (size_t slot = 0; slot < depth; ++slot) issue(slot);
         uint64_t done = 0;
         for (size_t slot = 0; done < size; slot = (slot + 1) % depth) {
-            if (file.completeRead(requests[slot]) != 2) abort();
+            if (file.completeRead(requests[slot]) != DiskFile::ReadStatus::Complete) abort();
             benchmark::DoNotOptimize(Consume(crc, requests[slot].buffer, requests[slot].length));
             done += requests[slot].length;
             issue(slot);

@@ -170,19 +170,19 @@ void ApplyAvx2x8(const Factor8Table& table, const uint8_t* in, uint8_t* out, siz
     Tail8(table.factor, in + i, out + i, length - i);
 }
 
-// ---- The AVX2 kernels in byte planes
+// ---- The AVX2 kernel of the degree-two form ("avx2-tower")
 //
-// Working layout: each 128-byte block (64 elements) holds the low bytes of
-// its elements in its first 64 bytes and their high bytes in the last 64,
-// in the order the lane-wise pack leaves them (the same for every buffer,
-// and undone exactly by the lane-wise interleave). In that layout the
-// nibble look-ups apply directly: no split and no interleave per product,
-// and the nibbles of an input are taken once for every output it goes to.
-//
-// The degree-two form ("tower") keeps the coordinates a0 and a1 of each
-// element (see TowerTables) in place of its low and high byte. A product
-// then takes three multiplications in the 256-element subfield, six
-// look-ups instead of eight, which are what bounds these loops.
+// Working layout: each 128-byte block (64 elements) holds the coordinates
+// a0 of its elements (see TowerTables) in its first 64 bytes and their
+// coordinates a1 in the last 64, in the order the lane-wise pack leaves
+// them (the same for every buffer, and undone exactly by the lane-wise
+// interleave). A product then takes three multiplications in the
+// 256-element subfield, six nibble look-ups instead of the eight of the
+// plain form, and the look-ups are what bounds these loops. In this layout
+// they apply directly, with no split and interleave per product, and the
+// nibbles of an input are taken once for every output it goes to. The
+// changes of layout are products by fixed linear maps on byte planes
+// ("Plain" below), paid once per input and output of a chunk.
 
 namespace {
 namespace planes {
