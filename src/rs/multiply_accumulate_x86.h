@@ -68,9 +68,9 @@ inline constexpr size_t kTowerPackedWords = 8;
 void PrepareTower16(const ProductTables& products, uint16_t factor, FactorTable& table);
 
 // The table of the degree-two form with nibble look-ups instead of affine
-// transforms (the AVX2 kernel). Bytes 0–95: the nibble tables of f0·a0, λf1·a1 and (f0 + f1)(a0 + a1);
-// from kTowerPlainOffset the plain nibble tables (NibbleTables16) for the
-// products in the plain layout.
+// transforms (the AVX2 kernel). Bytes 0–95: the nibble tables of f0·a0,
+// λf1·a1 and (f0 + f1)(a0 + a1); from kTowerPlainOffset the plain nibble
+// tables (NibbleTables16) for the products in the plain layout.
 inline constexpr size_t kTowerNibblesPackedWords = 12;
 inline constexpr size_t kTowerPlainOffset = 128;
 void PrepareTowerNibbles16(const ProductTables& products, uint16_t factor, FactorTable& table);
