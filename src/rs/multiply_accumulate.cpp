@@ -230,10 +230,7 @@ void Tail8(uint8_t factor, const uint8_t* in, uint8_t* out, size_t length) {
 
 void PrepareNibbles16(const ProductTables& p, uint16_t factor, FactorTable& table) {
     table.factor = factor;
-    NibbleTables16(p, factor, reinterpret_cast<uint8_t*>(table.words));
-}
-
-void NibbleTables16(const ProductTables& p, uint16_t factor, uint8_t* bytes) {
+    auto* bytes = reinterpret_cast<uint8_t*>(table.words);
     for (uint32_t k = 0; k < 4; ++k) {
         for (uint32_t n = 0; n < 16; ++n) {
             const uint16_t product = p.Multiply(factor, static_cast<uint16_t>(n << (4 * k)));
@@ -287,7 +284,7 @@ uint8_t AffineImage(uint64_t m, uint8_t x) {
     return y;
 }
 
-// The 16-bit linear map `image` as nibble tables (NibbleTables16's layout).
+// The 16-bit linear map `image` as nibble tables (PrepareNibbles16's layout).
 template <typename Map>
 void LinearMapNibbles(Map image, uint8_t bytes[128]) {
     for (uint32_t k = 0; k < 4; ++k) {
@@ -384,6 +381,11 @@ const TowerTables& Tower() {
                 t->timesLambdaNibbles[k][n] = AffineImage(t->timesLambda[k], low);
                 t->timesLambdaNibbles[k][16 + n] = AffineImage(t->timesLambda[k], high);
             }
+            const auto low = static_cast<uint16_t>(k), high = static_cast<uint16_t>(k << 8);
+            LinearMapNibbles([low](uint16_t v) { return Gf16Multiply(low, v); },
+                             t->plainNibblesOfLow[k]);
+            LinearMapNibbles([high](uint16_t v) { return Gf16Multiply(high, v); },
+                             t->plainNibblesOfHigh[k]);
         }
         return t;
     }();
@@ -405,7 +407,9 @@ void PrepareTower16(const ProductTables&, uint16_t factor, FactorTable& table) {
     std::memcpy(table.words, m, sizeof m);
 }
 
-void PrepareTowerNibbles16(const ProductTables& products, uint16_t factor, FactorTable& table) {
+// From tables only: the data pass prepares a table for every pair of input
+// and output, which for many small blocks is millions of them.
+void PrepareTowerNibbles16(const ProductTables&, uint16_t factor, FactorTable& table) {
     const TowerTables& t = Tower();
     table.factor = factor;
     auto* bytes = reinterpret_cast<uint8_t*>(table.words);
@@ -414,7 +418,10 @@ void PrepareTowerNibbles16(const ProductTables& products, uint16_t factor, Facto
     std::memcpy(bytes, t.timesNibbles[f0], 32);
     std::memcpy(bytes + 32, t.timesLambdaNibbles[f1], 32);
     std::memcpy(bytes + 64, t.timesNibbles[f0 ^ f1], 32);
-    NibbleTables16(products, factor, bytes + kTowerPlainOffset);
+    uint8_t* plain = bytes + kTowerPlainOffset;
+    const uint8_t* low = t.plainNibblesOfLow[factor & 0xFF];
+    const uint8_t* high = t.plainNibblesOfHigh[factor >> 8];
+    for (size_t i = 0; i < 128; ++i) plain[i] = low[i] ^ high[i];
 }
 
 void PrepareMatrix8(uint8_t factor, Factor8Table& table) {

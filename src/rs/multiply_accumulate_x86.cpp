@@ -238,7 +238,7 @@ inline __m256i HighNibbles(__m256i x) {
     return _mm256_and_si256(_mm256_srli_epi16(x, 4), _mm256_set1_epi8(0x0F));
 }
 
-// Products by a 16-bit linear map given by nibble tables (NibbleTables16:
+// Products by a 16-bit linear map given by nibble tables (PrepareNibbles16:
 // per nibble 16 low then 16 high result bytes), on low and high planes.
 struct Plain {
     struct Nibbles {

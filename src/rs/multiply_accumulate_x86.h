@@ -17,7 +17,6 @@ void Tail8(uint8_t factor, const uint8_t* input, uint8_t* output, size_t length)
 // Nibble tables shared by the shuffle kernels: for nibble k of the 16-bit
 // input (k = 0 lowest), 16 low bytes then 16 high bytes of factor·(n << 4k).
 void PrepareNibbles16(const ProductTables& products, uint16_t factor, FactorTable& table);
-void NibbleTables16(const ProductTables& products, uint16_t factor, uint8_t bytes[128]);
 // For GF(2^8): 16 products of the low nibble, then 16 of the high nibble.
 void PrepareNibbles8(uint8_t factor, Factor8Table& table);
 // Bit matrices for affine transforms: qwords low←low, low←high, high←low,
@@ -51,7 +50,7 @@ struct TowerTables {
     // linear in the factor).
     uint64_t plainOfLow[256][4];
     uint64_t plainOfHigh[256][4];
-    // For the shuffle kernels, in the layout of NibbleTables16: the change
+    // For the shuffle kernels, in the layout of PrepareNibbles16: the change
     // from plain elements to coordinates (a0 | a1 << 8) and back; and per k
     // the images of the 16 low nibbles, then of the 16 high nibbles, under
     // the multiplication by k and by λk.
@@ -59,6 +58,10 @@ struct TowerTables {
     uint8_t fromTowerNibbles[128];
     uint8_t timesNibbles[256][32];
     uint8_t timesLambdaNibbles[256][32];
+    // PrepareNibbles16's tables of v and of v·256, for v a byte (the tables are linear
+    // in the factor too).
+    uint8_t plainNibblesOfLow[256][128];
+    uint8_t plainNibblesOfHigh[256][128];
 };
 const TowerTables& Tower();
 // 64-bit words 0–3: the four plain matrices (as PrepareMatrices16); 4–6:
@@ -70,7 +73,7 @@ void PrepareTower16(const ProductTables& products, uint16_t factor, FactorTable&
 // The table of the degree-two form with nibble look-ups instead of affine
 // transforms (the AVX2 kernel). Bytes 0–95: the nibble tables of f0·a0,
 // λf1·a1 and (f0 + f1)(a0 + a1); from kTowerPlainOffset the plain nibble
-// tables (NibbleTables16) for the products in the plain layout.
+// tables (PrepareNibbles16) for the products in the plain layout.
 inline constexpr size_t kTowerNibblesPackedWords = 12;
 inline constexpr size_t kTowerPlainOffset = 128;
 void PrepareTowerNibbles16(const ProductTables& products, uint16_t factor, FactorTable& table);
