@@ -228,16 +228,24 @@ void Tail8(uint8_t factor, const uint8_t* in, uint8_t* out, size_t length) {
     for (size_t i = 0; i < length; ++i) out[i] ^= row[in[i]];
 }
 
-void PrepareNibbles16(const ProductTables& p, uint16_t factor, FactorTable& table) {
+namespace {
+
+// PrepareNibbles16's tables of `factor` from the rows of its two bytes (the
+// tables are linear in the factor) rather than from 64 products: the data
+// pass prepares a table for every pair of input and output, millions of
+// them when the blocks are many and small.
+void PlainNibbles16(uint16_t factor, uint8_t bytes[128]) {
+    const TowerTables& t = Tower();
+    const uint8_t* low = t.plainNibblesOfLow[factor & 0xFF];
+    const uint8_t* high = t.plainNibblesOfHigh[factor >> 8];
+    for (size_t i = 0; i < 128; ++i) bytes[i] = low[i] ^ high[i];
+}
+
+}  // namespace
+
+void PrepareNibbles16(const ProductTables&, uint16_t factor, FactorTable& table) {
     table.factor = factor;
-    auto* bytes = reinterpret_cast<uint8_t*>(table.words);
-    for (uint32_t k = 0; k < 4; ++k) {
-        for (uint32_t n = 0; n < 16; ++n) {
-            const uint16_t product = p.Multiply(factor, static_cast<uint16_t>(n << (4 * k)));
-            bytes[32 * k + n] = static_cast<uint8_t>(product);
-            bytes[32 * k + 16 + n] = static_cast<uint8_t>(product >> 8);
-        }
-    }
+    PlainNibbles16(factor, reinterpret_cast<uint8_t*>(table.words));
 }
 
 void PrepareNibbles8(uint8_t factor, Factor8Table& table) {
@@ -407,8 +415,7 @@ void PrepareTower16(const ProductTables&, uint16_t factor, FactorTable& table) {
     std::memcpy(table.words, m, sizeof m);
 }
 
-// From tables only: the data pass prepares a table for every pair of input
-// and output, which for many small blocks is millions of them.
+// From precomputed rows only, as PrepareNibbles16.
 void PrepareTowerNibbles16(const ProductTables&, uint16_t factor, FactorTable& table) {
     const TowerTables& t = Tower();
     table.factor = factor;
@@ -418,10 +425,7 @@ void PrepareTowerNibbles16(const ProductTables&, uint16_t factor, FactorTable& t
     std::memcpy(bytes, t.timesNibbles[f0], 32);
     std::memcpy(bytes + 32, t.timesLambdaNibbles[f1], 32);
     std::memcpy(bytes + 64, t.timesNibbles[f0 ^ f1], 32);
-    uint8_t* plain = bytes + kTowerPlainOffset;
-    const uint8_t* low = t.plainNibblesOfLow[factor & 0xFF];
-    const uint8_t* high = t.plainNibblesOfHigh[factor >> 8];
-    for (size_t i = 0; i < 128; ++i) plain[i] = low[i] ^ high[i];
+    PlainNibbles16(factor, bytes + kTowerPlainOffset);
 }
 
 void PrepareMatrix8(uint8_t factor, Factor8Table& table) {
