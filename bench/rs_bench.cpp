@@ -15,6 +15,7 @@
 #include <memory>
 #include <new>
 #include <random>
+#include <utility>
 #include <vector>
 
 #include "core/machine.h"
@@ -107,16 +108,20 @@ void KernelIndices(benchmark::internal::Benchmark* b) {
 BENCHMARK(BM_MultiplyAccumulateMany)->Apply(KernelIndices);
 
 // The same shape with the packed tables, several outputs per call as the
-// data pass hands them (state.range(1)), for the kernels that take them.
-// Bytes are input bytes times outputs.
+// data pass hands them (state.range(1)), for the kernels that take them;
+// also the data pass's largest batch, 32 inputs over 2 KiB tiles
+// (state.range(2): inputs, state.range(3): tile bytes). Bytes are input
+// bytes times outputs.
 void BM_MultiplyAccumulatePacked(benchmark::State& state) {
     const auto& kernel = *AvailableMultiplyAccumulateKernels()[static_cast<size_t>(state.range(0))];
     if (kernel.applyManyPacked == nullptr) {
         state.SkipWithError("no packed tables");
         return;
     }
-    const size_t length = 4096, count = 8, words = kernel.packedWords;
+    const size_t words = kernel.packedWords;
     const auto outputCount = static_cast<size_t>(state.range(1));
+    const auto count = static_cast<size_t>(state.range(2));
+    const auto length = static_cast<size_t>(state.range(3));
     std::vector<AlignedBytes> inputs, outputs;
     std::vector<const uint8_t*> inputPointers;
     std::vector<uint8_t*> outputPointers;
@@ -150,7 +155,9 @@ void PackedArguments(benchmark::internal::Benchmark* b) {
     const auto kernels = AvailableMultiplyAccumulateKernels();
     for (size_t k = 0; k < kernels.size(); ++k)
         if (kernels[k]->applyManyPacked != nullptr)
-            for (int64_t outputs : {1, 6}) b->Args({static_cast<int64_t>(k), outputs});
+            for (int64_t outputs : {1, 6})
+                for (auto [count, length] : {std::pair{8, 4096}, std::pair{32, 2048}})
+                    b->Args({static_cast<int64_t>(k), outputs, count, length});
 }
 BENCHMARK(BM_MultiplyAccumulatePacked)->Apply(PackedArguments);
 
