@@ -15,6 +15,7 @@
 #include <memory>
 #include <new>
 #include <random>
+#include <utility>
 #include <vector>
 
 #include "core/machine.h"
@@ -105,6 +106,84 @@ void KernelIndices(benchmark::internal::Benchmark* b) {
     b->DenseRange(0, static_cast<int64_t>(AvailableMultiplyAccumulateKernels().size()) - 1);
 }
 BENCHMARK(BM_MultiplyAccumulateMany)->Apply(KernelIndices);
+
+// The same shape with the packed tables, several outputs per call as the
+// data pass hands them (state.range(1)), for the kernels that take them;
+// also the data pass's largest batch, 32 inputs over 2 KiB tiles
+// (state.range(2): inputs, state.range(3): tile bytes). Bytes are input
+// bytes times outputs.
+void BM_MultiplyAccumulatePacked(benchmark::State& state) {
+    const auto& kernel = *AvailableMultiplyAccumulateKernels()[static_cast<size_t>(state.range(0))];
+    if (kernel.applyManyPacked == nullptr) {
+        state.SkipWithError("no packed tables");
+        return;
+    }
+    const size_t words = kernel.packedWords;
+    const auto outputCount = static_cast<size_t>(state.range(1));
+    const auto count = static_cast<size_t>(state.range(2));
+    const auto length = static_cast<size_t>(state.range(3));
+    std::vector<AlignedBytes> inputs, outputs;
+    std::vector<const uint8_t*> inputPointers;
+    std::vector<uint8_t*> outputPointers;
+    std::vector<uint64_t> packed(outputCount * count * words);
+    std::vector<const uint64_t*> packedPointers;
+    FactorTable table;
+    for (size_t b = 0; b < count; ++b) {
+        inputs.emplace_back(Random(length, 10 + b));
+        kernel.toWorking(inputs.back().data.get(), length);
+        inputPointers.push_back(inputs.back().data.get());
+    }
+    for (size_t j = 0; j < outputCount; ++j) {
+        outputs.emplace_back(Random(length, 40 + j));
+        outputPointers.push_back(outputs.back().data.get());
+        for (size_t b = 0; b < count; ++b) {
+            kernel.prepare(Products(), static_cast<uint16_t>(0x1234 + 977 * b + 31 * j), table);
+            std::memcpy(&packed[(j * count + b) * words], table.words, words * sizeof(uint64_t));
+        }
+        packedPointers.push_back(&packed[j * count * words]);
+    }
+    for (auto _ : state) {
+        kernel.applyManyPacked(packedPointers.data(), inputPointers.data(), count,
+                               outputPointers.data(), outputCount, length);
+        benchmark::ClobberMemory();
+    }
+    state.SetLabel(kernel.name);
+    state.SetBytesProcessed(
+        static_cast<int64_t>(state.iterations() * length * count * outputCount));
+}
+void PackedArguments(benchmark::internal::Benchmark* b) {
+    const auto kernels = AvailableMultiplyAccumulateKernels();
+    for (size_t k = 0; k < kernels.size(); ++k)
+        if (kernels[k]->applyManyPacked != nullptr)
+            for (int64_t outputs : {1, 6})
+                for (auto [count, length] : {std::pair{8, 4096}, std::pair{32, 2048}})
+                    b->Args({static_cast<int64_t>(k), outputs, count, length});
+}
+BENCHMARK(BM_MultiplyAccumulatePacked)->Apply(PackedArguments);
+
+// The change into a kernel's working layout and back, over 1 MiB: the data
+// pass pays it once per input and output of a chunk.
+void BM_WorkingLayoutRoundTrip(benchmark::State& state) {
+    const auto& kernel = *AvailableMultiplyAccumulateKernels()[static_cast<size_t>(state.range(0))];
+    if (kernel.toWorking == nullptr) {
+        state.SkipWithError("no working layout");
+        return;
+    }
+    AlignedBytes data(Random(1 << 20, 5));
+    for (auto _ : state) {
+        kernel.toWorking(data.data.get(), data.size);
+        kernel.fromWorking(data.data.get(), data.size);
+        benchmark::ClobberMemory();
+    }
+    state.SetLabel(kernel.name);
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * data.size));
+}
+void WorkingLayoutIndices(benchmark::internal::Benchmark* b) {
+    const auto kernels = AvailableMultiplyAccumulateKernels();
+    for (size_t k = 0; k < kernels.size(); ++k)
+        if (kernels[k]->toWorking != nullptr) b->Arg(static_cast<int64_t>(k));
+}
+BENCHMARK(BM_WorkingLayoutRoundTrip)->Apply(WorkingLayoutIndices);
 
 // The block signature that checks every input and output of the data pass.
 void BM_BlockSignature(benchmark::State& state) {

@@ -107,6 +107,14 @@ constexpr MultiplyAccumulateKernel kAvx2{"avx2",
                                          ApplyManyPlain<kernels::ApplyAvx2>,
                                          0,
                                          nullptr};
+constexpr MultiplyAccumulateKernel kAvx2Tower{"avx2-tower",
+                                              kernels::PrepareTowerNibbles16,
+                                              kernels::ApplyTowerPlainAvx2,
+                                              kernels::ToTowerAvx2,
+                                              kernels::FromTowerAvx2,
+                                              kernels::ApplyManyTowerAvx2,
+                                              kernels::kTowerNibblesPackedWords,
+                                              kernels::ApplyManyPackedTowerAvx2};
 constexpr MultiplyAccumulateKernel kAvx512bw{"avx512bw",
                                              kernels::PrepareNibbles16,
                                              kernels::ApplyAvx512bw,
@@ -150,12 +158,30 @@ struct KernelList {
 
     void Add(const Kernel& kernel) { kernels[count++] = &kernel; }
     std::span<const Kernel* const> All() const { return {kernels.data(), count}; }
-    // The fastest, or the first (the reference) when the reference is forced.
-    const Kernel& Active() const { return *kernels[ReferenceKernelsForced() ? 0 : count - 1]; }
+    // The fastest, or the first (the reference) when the reference is
+    // forced, or the one ForcedKernelName names. In a list that lacks it, a
+    // kernel whose name is the forced name's first part ("avx2" for
+    // "avx2-tower") stands in for it.
+    const Kernel& Active() const {
+        if (ReferenceKernelsForced()) return *kernels[0];
+        const Kernel* chosen = kernels[count - 1];
+        if (const char* forced = ForcedKernelName()) {
+            size_t longest = 0;
+            for (size_t k = 0; k < count; ++k) {
+                const size_t n = std::strlen(kernels[k]->name);
+                if (n > longest && std::strncmp(forced, kernels[k]->name, n) == 0 &&
+                    (forced[n] == '\0' || forced[n] == '-')) {
+                    chosen = kernels[k];
+                    longest = n;
+                }
+            }
+        }
+        return *chosen;
+    }
 };
 
 struct KernelLists {
-    KernelList<MultiplyAccumulateKernel, 6> wide;
+    KernelList<MultiplyAccumulateKernel, 7> wide;
     KernelList<MultiplyAccumulate8Kernel, 5> narrow;
 };
 
@@ -168,7 +194,10 @@ const KernelLists& Lists() {
         };
         add(kReference, kReference8);
         if (kernels::HasSsse3()) add(kSsse3, kSsse3x8);
-        if (kernels::HasAvx2()) add(kAvx2, kAvx2x8);
+        if (kernels::HasAvx2()) {
+            add(kAvx2, kAvx2x8);
+            l.wide.Add(kAvx2Tower);
+        }
         if (kernels::HasAvx512bw()) add(kAvx512bw, kAvx512bwx8);
         if (kernels::HasGfni512()) {
             add(kGfni, kGfni8);
@@ -199,16 +228,24 @@ void Tail8(uint8_t factor, const uint8_t* in, uint8_t* out, size_t length) {
     for (size_t i = 0; i < length; ++i) out[i] ^= row[in[i]];
 }
 
-void PrepareNibbles16(const ProductTables& p, uint16_t factor, FactorTable& table) {
+namespace {
+
+// PrepareNibbles16's tables of `factor` from the rows of its two bytes (the
+// tables are linear in the factor) rather than from 64 products: the data
+// pass prepares a table for every pair of input and output, millions of
+// them when the blocks are many and small.
+void PlainNibbles16(uint16_t factor, uint8_t bytes[128]) {
+    const TowerTables& t = Tower();
+    const uint8_t* low = t.plainNibblesOfLow[factor & 0xFF];
+    const uint8_t* high = t.plainNibblesOfHigh[factor >> 8];
+    for (size_t i = 0; i < 128; ++i) bytes[i] = low[i] ^ high[i];
+}
+
+}  // namespace
+
+void PrepareNibbles16(const ProductTables&, uint16_t factor, FactorTable& table) {
     table.factor = factor;
-    auto* bytes = reinterpret_cast<uint8_t*>(table.words);
-    for (uint32_t k = 0; k < 4; ++k) {
-        for (uint32_t n = 0; n < 16; ++n) {
-            const uint16_t product = p.Multiply(factor, static_cast<uint16_t>(n << (4 * k)));
-            bytes[32 * k + n] = static_cast<uint8_t>(product);
-            bytes[32 * k + 16 + n] = static_cast<uint8_t>(product >> 8);
-        }
-    }
+    PlainNibbles16(factor, reinterpret_cast<uint8_t*>(table.words));
 }
 
 void PrepareNibbles8(uint8_t factor, Factor8Table& table) {
@@ -242,6 +279,32 @@ void PrepareMatrices16(const ProductTables&, uint16_t factor, FactorTable& table
     FactorMatrices16(factor, m);
     std::memcpy(table.words, m, sizeof m);
 }
+
+namespace {
+
+// The image of byte x under the bit matrix m (AffineMatrix's layout).
+uint8_t AffineImage(uint64_t m, uint8_t x) {
+    uint8_t y = 0;
+    for (int i = 0; i < 8; ++i) {
+        const auto row = static_cast<uint8_t>(m >> (8 * (7 - i)));
+        y |= static_cast<uint8_t>((std::popcount(static_cast<uint8_t>(row & x)) & 1) << i);
+    }
+    return y;
+}
+
+// The 16-bit linear map `image` as nibble tables (PrepareNibbles16's layout).
+template <typename Map>
+void LinearMapNibbles(Map image, uint8_t bytes[128]) {
+    for (uint32_t k = 0; k < 4; ++k) {
+        for (uint32_t n = 0; n < 16; ++n) {
+            const uint16_t v = image(static_cast<uint16_t>(n << (4 * k)));
+            bytes[32 * k + n] = static_cast<uint8_t>(v);
+            bytes[32 * k + 16 + n] = static_cast<uint8_t>(v >> 8);
+        }
+    }
+}
+
+}  // namespace
 
 const TowerTables& Tower() {
     static const std::unique_ptr<const TowerTables> tower = [] {
@@ -301,6 +364,37 @@ const TowerTables& Tower() {
             FactorMatrices16(static_cast<uint16_t>(k), t->plainOfLow[k]);
             FactorMatrices16(static_cast<uint16_t>(k << 8), t->plainOfHigh[k]);
         }
+        // The same maps as nibble tables for the shuffle kernels.
+        LinearMapNibbles(
+            [&t](uint16_t v) {
+                return static_cast<uint16_t>(t->coordinatesOfLow[v & 0xFF] ^
+                                             t->coordinatesOfHigh[v >> 8]);
+            },
+            t->toTowerNibbles);
+        LinearMapNibbles(
+            [&t](uint16_t c) {
+                const auto a0 = static_cast<uint8_t>(c), a1 = static_cast<uint8_t>(c >> 8);
+                const uint8_t low =
+                    AffineImage(t->fromTower[0], a0) ^ AffineImage(t->fromTower[1], a1);
+                const uint8_t high =
+                    AffineImage(t->fromTower[2], a0) ^ AffineImage(t->fromTower[3], a1);
+                return static_cast<uint16_t>(low | (high << 8));
+            },
+            t->fromTowerNibbles);
+        for (uint32_t k = 0; k < 256; ++k) {
+            for (uint32_t n = 0; n < 16; ++n) {
+                const auto low = static_cast<uint8_t>(n), high = static_cast<uint8_t>(n << 4);
+                t->timesNibbles[k][n] = AffineImage(t->times[k], low);
+                t->timesNibbles[k][16 + n] = AffineImage(t->times[k], high);
+                t->timesLambdaNibbles[k][n] = AffineImage(t->timesLambda[k], low);
+                t->timesLambdaNibbles[k][16 + n] = AffineImage(t->timesLambda[k], high);
+            }
+            const auto low = static_cast<uint16_t>(k), high = static_cast<uint16_t>(k << 8);
+            LinearMapNibbles([low](uint16_t v) { return Gf16Multiply(low, v); },
+                             t->plainNibblesOfLow[k]);
+            LinearMapNibbles([high](uint16_t v) { return Gf16Multiply(high, v); },
+                             t->plainNibblesOfHigh[k]);
+        }
         return t;
     }();
     return *tower;
@@ -321,6 +415,19 @@ void PrepareTower16(const ProductTables&, uint16_t factor, FactorTable& table) {
     std::memcpy(table.words, m, sizeof m);
 }
 
+// From precomputed rows only, as PrepareNibbles16.
+void PrepareTowerNibbles16(const ProductTables&, uint16_t factor, FactorTable& table) {
+    const TowerTables& t = Tower();
+    table.factor = factor;
+    auto* bytes = reinterpret_cast<uint8_t*>(table.words);
+    const uint16_t c = t.coordinatesOfLow[factor & 0xFF] ^ t.coordinatesOfHigh[factor >> 8];
+    const uint32_t f0 = c & 0xFF, f1 = c >> 8;
+    std::memcpy(bytes, t.timesNibbles[f0], 32);
+    std::memcpy(bytes + 32, t.timesLambdaNibbles[f1], 32);
+    std::memcpy(bytes + 64, t.timesNibbles[f0 ^ f1], 32);
+    PlainNibbles16(factor, bytes + kTowerPlainOffset);
+}
+
 void PrepareMatrix8(uint8_t factor, Factor8Table& table) {
     table.factor = factor;
     uint8_t image[8];
@@ -334,6 +441,11 @@ void PrepareMatrix8(uint8_t factor, Factor8Table& table) {
 bool ReferenceKernelsForced() {
     const char* value = std::getenv("VANTROVE_FORCE_REFERENCE");
     return value != nullptr && value[0] != '\0' && std::strcmp(value, "0") != 0;
+}
+
+const char* ForcedKernelName() {
+    const char* value = std::getenv("VANTROVE_KERNEL");
+    return value != nullptr && value[0] != '\0' ? value : nullptr;
 }
 
 const MultiplyAccumulateKernel& ReferenceMultiplyAccumulate() {

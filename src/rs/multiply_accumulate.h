@@ -12,10 +12,14 @@
 // "avx2", "avx512bw": nibble shuffles; "gfni": affine bit-matrix transforms
 // on 512-bit vectors; "gfni-tower": the same, with the field taken as a
 // degree-two extension of its 256-element subfield so that a product needs
-// three affine transforms instead of four) are compiled for their instruction sets with function
+// three affine transforms instead of four; "avx2-tower": that extension with
+// nibble shuffles, six look-ups per product instead of eight, on data kept
+// in byte planes) are compiled for their instruction sets with function
 // target attributes and are offered only when the CPU has them. The active
 // kernel is chosen once, on first use, as the fastest available; setting the
-// environment variable VANTROVE_FORCE_REFERENCE=1 forces the reference.
+// environment variable VANTROVE_FORCE_REFERENCE=1 forces the reference, and
+// VANTROVE_KERNEL=<name> a kernel of that name when the CPU can run it (to
+// measure or test a kernel on a machine that has faster ones).
 //
 // Lengths are in bytes and need not be a multiple of anything: a final odd
 // byte is the low byte of a field element whose high byte is taken as zero,
@@ -94,5 +98,7 @@ std::span<const MultiplyAccumulate8Kernel* const> AvailableMultiplyAccumulate8Ke
 
 // True when VANTROVE_FORCE_REFERENCE asks for the reference kernels.
 bool ReferenceKernelsForced();
+// The kernel name VANTROVE_KERNEL asks for, or null.
+const char* ForcedKernelName();
 
 }  // namespace vantrove

@@ -170,6 +170,250 @@ void ApplyAvx2x8(const Factor8Table& table, const uint8_t* in, uint8_t* out, siz
     Tail8(table.factor, in + i, out + i, length - i);
 }
 
+// ---- The AVX2 kernel of the degree-two form ("avx2-tower")
+//
+// Working layout: each 128-byte block (64 elements) holds the coordinates
+// a0 of its elements (see TowerTables) in its first 64 bytes and their
+// coordinates a1 in the last 64, in the order the lane-wise pack leaves
+// them (the same for every buffer, and undone exactly by the lane-wise
+// interleave). A product then takes three multiplications in the
+// 256-element subfield, six nibble look-ups instead of the eight of the
+// plain form, and the look-ups are what bounds these loops. In this layout
+// they apply directly, with no split and interleave per product, and the
+// nibbles of an input are taken once for every output it goes to. The
+// changes of layout are products by fixed linear maps on byte planes
+// ("Plain" below), paid once per input and output of a chunk.
+
+namespace {
+namespace planes {
+
+// Data of one 128-byte block: low bytes of the two halves, then high bytes.
+struct Block {
+    __m256i lo0, lo1, hi0, hi1;
+};
+
+inline Block LoadBlock(const uint8_t* p) {
+    return {_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)),
+            _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 32)),
+            _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 64)),
+            _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 96))};
+}
+
+inline void StoreBlock(uint8_t* p, const Block& b) {
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(p), b.lo0);
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(p + 32), b.lo1);
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(p + 64), b.hi0);
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(p + 96), b.hi1);
+}
+
+// The planes of the 64 elements at p (plain layout).
+inline Block Pack(const uint8_t* p) {
+    const Block x = LoadBlock(p);  // four runs of 16 elements, not planes yet
+    const __m256i lowMask = _mm256_set1_epi16(0x00FF);
+    return {_mm256_packus_epi16(_mm256_and_si256(x.lo0, lowMask), _mm256_and_si256(x.lo1, lowMask)),
+            _mm256_packus_epi16(_mm256_and_si256(x.hi0, lowMask), _mm256_and_si256(x.hi1, lowMask)),
+            _mm256_packus_epi16(_mm256_srli_epi16(x.lo0, 8), _mm256_srli_epi16(x.lo1, 8)),
+            _mm256_packus_epi16(_mm256_srli_epi16(x.hi0, 8), _mm256_srli_epi16(x.hi1, 8))};
+}
+
+// Planes back to the plain layout at p.
+inline void Unpack(uint8_t* p, const Block& x) {
+    StoreBlock(p, {_mm256_unpacklo_epi8(x.lo0, x.hi0), _mm256_unpackhi_epi8(x.lo0, x.hi0),
+                   _mm256_unpacklo_epi8(x.lo1, x.hi1), _mm256_unpackhi_epi8(x.lo1, x.hi1)});
+}
+
+inline __m256i Table(const uint8_t* t) {
+    return _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(t)));
+}
+
+inline __m256i Look(const uint8_t* t, __m256i index) {
+    return _mm256_shuffle_epi8(Table(t), index);
+}
+
+inline __m256i LowNibbles(__m256i x) {
+    return _mm256_and_si256(x, _mm256_set1_epi8(0x0F));
+}
+
+inline __m256i HighNibbles(__m256i x) {
+    return _mm256_and_si256(_mm256_srli_epi16(x, 4), _mm256_set1_epi8(0x0F));
+}
+
+// Products by a 16-bit linear map given by nibble tables (PrepareNibbles16:
+// per nibble 16 low then 16 high result bytes), on low and high planes.
+struct Plain {
+    struct Nibbles {
+        __m256i n0, n1, n2, n3;
+    };
+    static Nibbles Split(__m256i lo, __m256i hi) {
+        return {LowNibbles(lo), HighNibbles(lo), LowNibbles(hi), HighNibbles(hi)};
+    }
+    // lo ⊕= low bytes and hi ⊕= high bytes of the images of the 32
+    // elements whose nibbles are x.
+    static void Accumulate(const uint8_t* t, const Nibbles& x, __m256i& lo, __m256i& hi) {
+        lo = _mm256_xor_si256(lo, _mm256_xor_si256(Look(t, x.n0), Look(t + 32, x.n1)));
+        hi = _mm256_xor_si256(hi, _mm256_xor_si256(Look(t + 16, x.n0), Look(t + 48, x.n1)));
+        lo = _mm256_xor_si256(lo, _mm256_xor_si256(Look(t + 64, x.n2), Look(t + 96, x.n3)));
+        hi = _mm256_xor_si256(hi, _mm256_xor_si256(Look(t + 80, x.n2), Look(t + 112, x.n3)));
+    }
+};
+
+// Products in coordinates, by the three subfield tables of
+// PrepareTowerNibbles16: lo ⊕= f0·a0 ⊕ λf1·a1, hi ⊕= f0·a0 ⊕ (f0 + f1)(a0 + a1).
+struct Tower {
+    struct Nibbles {
+        __m256i a0l, a0h, a1l, a1h, sl, sh;
+    };
+    // The nibbles of a0 + a1 are the sums of those of a0 and a1.
+    static Nibbles Split(__m256i a0, __m256i a1) {
+        const __m256i a0l = LowNibbles(a0), a0h = HighNibbles(a0);
+        const __m256i a1l = LowNibbles(a1), a1h = HighNibbles(a1);
+        return {a0l, a0h, a1l, a1h, _mm256_xor_si256(a0l, a1l), _mm256_xor_si256(a0h, a1h)};
+    }
+    static void Accumulate(const uint8_t* t, const Nibbles& x, __m256i& lo, __m256i& hi) {
+        const __m256i p = _mm256_xor_si256(Look(t, x.a0l), Look(t + 16, x.a0h));
+        lo = _mm256_xor_si256(
+            lo, _mm256_xor_si256(p, _mm256_xor_si256(Look(t + 32, x.a1l), Look(t + 48, x.a1h))));
+        hi = _mm256_xor_si256(
+            hi, _mm256_xor_si256(p, _mm256_xor_si256(Look(t + 64, x.sl), Look(t + 80, x.sh))));
+    }
+};
+
+// Blocks [0, whole) of `Outputs` outputs: each gets Σ_b table(j, b) · input_b.
+// A block is taken in its two halves of 32 elements (low bytes at 32 · h,
+// high bytes at 64 + 32 · h); per half the outputs stay in registers while
+// every input is added in, and each input's nibbles are taken once for all
+// the outputs. Halves rather than whole blocks keep everything in the
+// sixteen vector registers.
+template <typename Form, int Outputs, typename TableAt>
+inline void Blocks(TableAt tableAt, const uint8_t* const* inputs, size_t count,
+                   uint8_t* const* outputs, size_t whole) {
+    for (size_t i = 0; i < whole; i += 32) {
+        // i runs over the low-byte parts: 0, 32, then 128, 160, ...
+        if ((i & 64) != 0) continue;
+        __m256i lo[Outputs], hi[Outputs];
+        for (int j = 0; j < Outputs; ++j) {
+            lo[j] = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(outputs[j] + i));
+            hi[j] = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(outputs[j] + i + 64));
+        }
+        for (size_t b = 0; b < count; ++b) {
+            const uint8_t* x = inputs[b] + i;
+            const typename Form::Nibbles n =
+                Form::Split(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(x)),
+                            _mm256_loadu_si256(reinterpret_cast<const __m256i*>(x + 64)));
+            for (int j = 0; j < Outputs; ++j) Form::Accumulate(tableAt(j, b), n, lo[j], hi[j]);
+        }
+        for (int j = 0; j < Outputs; ++j) {
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(outputs[j] + i), lo[j]);
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(outputs[j] + i + 64), hi[j]);
+        }
+    }
+}
+
+// All outputs, three at a time: three share each input's loads and nibbles;
+// more would not leave the outputs' sums in registers.
+template <typename Form, typename TableAt>
+inline void Outputs(TableAt tableAt, const uint8_t* const* inputs, size_t count,
+                    uint8_t* const* outputs, size_t outputCount, size_t whole) {
+    for (size_t j = 0; j < outputCount; j += 3) {
+        auto at = [&tableAt, j](int k, size_t b) { return tableAt(j + k, b); };
+        if (outputCount - j >= 3)
+            Blocks<Form, 3>(at, inputs, count, outputs + j, whole);
+        else if (outputCount - j == 2)
+            Blocks<Form, 2>(at, inputs, count, outputs + j, whole);
+        else
+            Blocks<Form, 1>(at, inputs, count, outputs + j, whole);
+    }
+}
+
+// The change of basis of one block between planes and coordinates.
+inline Block Transform(const uint8_t* t, const Block& x) {
+    Block y{_mm256_setzero_si256(), _mm256_setzero_si256(), _mm256_setzero_si256(),
+            _mm256_setzero_si256()};
+    Plain::Accumulate(t, Plain::Split(x.lo0, x.hi0), y.lo0, y.hi0);
+    Plain::Accumulate(t, Plain::Split(x.lo1, x.hi1), y.lo1, y.hi1);
+    return y;
+}
+
+}  // namespace planes
+}  // namespace
+
+void ToTowerAvx2(uint8_t* data, size_t length) {
+    const uint8_t* t = Tower().toTowerNibbles;
+    for (uint8_t* const end = data + (length & ~size_t{127}); data != end; data += 128)
+        planes::StoreBlock(data, planes::Transform(t, planes::Pack(data)));
+}
+
+void FromTowerAvx2(uint8_t* data, size_t length) {
+    const uint8_t* t = Tower().fromTowerNibbles;
+    for (uint8_t* const end = data + (length & ~size_t{127}); data != end; data += 128)
+        planes::Unpack(data, planes::Transform(t, planes::LoadBlock(data)));
+}
+
+namespace {
+
+// The rest after the whole blocks of the degree-two kernel, shorter than a
+// block and in the plain layout: copied into zero-filled blocks, converted,
+// multiplied as whole blocks and converted back. The zero bytes past the
+// end add nothing, and only bytes below the end are copied back.
+template <typename TableAt>
+void TowerRest(TableAt tableAt, const uint8_t* const* inputs, size_t count, uint8_t* const* outputs,
+               size_t outputCount, size_t whole, size_t length) {
+    const size_t rest = length - whole;
+    if (rest == 0) return;
+    constexpr size_t kGroup = 32;
+    alignas(32) uint8_t in[kGroup][128];
+    alignas(32) uint8_t out[128];
+    const uint8_t* data[kGroup];
+    uint8_t* const o = out;
+    for (size_t first = 0; first < count; first += kGroup) {
+        const size_t n = count - first < kGroup ? count - first : kGroup;
+        for (size_t b = 0; b < n; ++b) {
+            __builtin_memset(in[b], 0, 128);
+            __builtin_memcpy(in[b], inputs[first + b] + whole, rest);
+            ToTowerAvx2(in[b], 128);
+            data[b] = in[b];
+        }
+        for (size_t j = 0; j < outputCount; ++j) {
+            __builtin_memset(out, 0, 128);
+            __builtin_memcpy(out, outputs[j] + whole, rest);
+            ToTowerAvx2(out, 128);
+            planes::Blocks<planes::Tower, 1>(
+                [&tableAt, j, first](int, size_t b) { return tableAt(j, first + b); }, data, n, &o,
+                128);
+            FromTowerAvx2(out, 128);
+            __builtin_memcpy(outputs[j] + whole, out, rest);
+        }
+    }
+}
+
+}  // namespace
+
+void ApplyTowerPlainAvx2(const FactorTable& table, const uint8_t* in, uint8_t* out, size_t length) {
+    avx2::Apply16(reinterpret_cast<const uint8_t*>(table.words) + kTowerPlainOffset, table.factor,
+                  in, out, length);
+}
+
+void ApplyManyTowerAvx2(const FactorTable* const* tables, const uint8_t* const* inputs,
+                        size_t count, uint8_t* out, size_t length) {
+    const size_t whole = length & ~size_t{127};
+    auto tableAt = [tables](size_t, size_t b) {
+        return reinterpret_cast<const uint8_t*>(tables[b]->words);
+    };
+    planes::Outputs<planes::Tower>(tableAt, inputs, count, &out, 1, whole);
+    TowerRest(tableAt, inputs, count, &out, 1, whole, length);
+}
+
+void ApplyManyPackedTowerAvx2(const uint64_t* const* packed, const uint8_t* const* inputs,
+                              size_t count, uint8_t* const* outputs, size_t outputCount,
+                              size_t length) {
+    const size_t whole = length & ~size_t{127};
+    auto tableAt = [packed](size_t j, size_t b) {
+        return reinterpret_cast<const uint8_t*>(packed[j] + b * kTowerNibblesPackedWords);
+    };
+    planes::Outputs<planes::Tower>(tableAt, inputs, count, outputs, outputCount, whole);
+    TowerRest(tableAt, inputs, count, outputs, outputCount, whole, length);
+}
+
 VANTROVE_TARGET_END()
 
 // ---------------------------------------------------------------- AVX-512BW

@@ -50,6 +50,18 @@ struct TowerTables {
     // linear in the factor).
     uint64_t plainOfLow[256][4];
     uint64_t plainOfHigh[256][4];
+    // For the shuffle kernels, in the layout of PrepareNibbles16: the change
+    // from plain elements to coordinates (a0 | a1 << 8) and back; and per k
+    // the images of the 16 low nibbles, then of the 16 high nibbles, under
+    // the multiplication by k and by λk.
+    uint8_t toTowerNibbles[128];
+    uint8_t fromTowerNibbles[128];
+    uint8_t timesNibbles[256][32];
+    uint8_t timesLambdaNibbles[256][32];
+    // PrepareNibbles16's tables of v and of v·256, for v a byte (the tables are linear
+    // in the factor too).
+    uint8_t plainNibblesOfLow[256][128];
+    uint8_t plainNibblesOfHigh[256][128];
 };
 const TowerTables& Tower();
 // 64-bit words 0–3: the four plain matrices (as PrepareMatrices16); 4–6:
@@ -58,6 +70,14 @@ const TowerTables& Tower();
 inline constexpr size_t kTowerPackedWords = 8;
 void PrepareTower16(const ProductTables& products, uint16_t factor, FactorTable& table);
 
+// The table of the degree-two form with nibble look-ups instead of affine
+// transforms (the AVX2 kernel). Bytes 0–95: the nibble tables of f0·a0,
+// λf1·a1 and (f0 + f1)(a0 + a1); from kTowerPlainOffset the plain nibble
+// tables (PrepareNibbles16) for the products in the plain layout.
+inline constexpr size_t kTowerNibblesPackedWords = 12;
+inline constexpr size_t kTowerPlainOffset = 128;
+void PrepareTowerNibbles16(const ProductTables& products, uint16_t factor, FactorTable& table);
+
 bool HasSsse3();
 bool HasAvx2();
 bool HasAvx512bw();
@@ -65,6 +85,17 @@ bool HasGfni512();
 
 void ApplySsse3(const FactorTable& table, const uint8_t* in, uint8_t* out, size_t length);
 void ApplyAvx2(const FactorTable& table, const uint8_t* in, uint8_t* out, size_t length);
+// Working layout of the AVX2 degree-two kernel: in each 128-byte block the
+// a0 coordinates of its 64 elements, then their a1 coordinates, in the order
+// the lane-wise pack of AVX2 leaves them.
+void ToTowerAvx2(uint8_t* data, size_t length);
+void FromTowerAvx2(uint8_t* data, size_t length);
+void ApplyTowerPlainAvx2(const FactorTable& table, const uint8_t* in, uint8_t* out, size_t length);
+void ApplyManyTowerAvx2(const FactorTable* const* tables, const uint8_t* const* inputs,
+                        size_t count, uint8_t* out, size_t length);
+void ApplyManyPackedTowerAvx2(const uint64_t* const* packed, const uint8_t* const* inputs,
+                              size_t count, uint8_t* const* outputs, size_t outputCount,
+                              size_t length);
 void ApplyAvx512bw(const FactorTable& table, const uint8_t* in, uint8_t* out, size_t length);
 void ApplyGfni512(const FactorTable& table, const uint8_t* in, uint8_t* out, size_t length);
 // Working layout of the affine kernel: in each 128-byte block the 64 low

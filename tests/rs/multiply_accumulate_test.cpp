@@ -225,6 +225,68 @@ TEST(MultiplyAccumulate, PackedTablesServeSeveralOutputsAtOnce) {
     }
 }
 
+// The kernels with packed tables on the shape the data pass hands them: a
+// batch of inputs (more than one group of them, too) into six outputs over
+// a tile, with the edge factors, a rest shorter than a block and buffers at
+// odd addresses; and the layout's conversions undo each other.
+TEST(MultiplyAccumulate, PackedKernelsOnTheDataPassShape) {
+    std::mt19937_64 rng(test::TestSeed() + 6);
+    const auto& reference = ReferenceMultiplyAccumulate();
+    const std::vector<uint16_t> edges = {0, 1, 2, 0xFFFF, 0x8000, 0x0100, 0x00FF};
+    for (const MultiplyAccumulateKernel* kernel : AvailableMultiplyAccumulateKernels()) {
+        if (kernel->applyManyPacked == nullptr) continue;
+        SCOPED_TRACE(kernel->name);
+        const size_t words = kernel->packedWords;
+        for (size_t length : {0, 2, 127, 4096, 2048 + 128 + 3}) {
+            auto data = test::RandomBytes(rng, length + 1);
+            const auto before = data;
+            kernel->toWorking(data.data() + 1, length);
+            kernel->fromWorking(data.data() + 1, length);
+            ASSERT_EQ(data, before) << "length " << length;
+            for (size_t count : {8, 33}) {
+                constexpr size_t kOutputs = 6;
+                // Each buffer one byte into its vector, so none is aligned.
+                std::vector<std::vector<uint8_t>> inputs, out, expected;
+                std::vector<uint8_t*> outPointers;
+                for (size_t b = 0; b < count; ++b)
+                    inputs.push_back(test::RandomBytes(rng, length + 1));
+                std::vector<std::vector<uint64_t>> packed(kOutputs,
+                                                          std::vector<uint64_t>(count * words));
+                std::vector<const uint64_t*> packedPointers;
+                for (size_t j = 0; j < kOutputs; ++j) {
+                    out.push_back(test::RandomBytes(rng, length + 1));
+                    expected.push_back(out.back());
+                    for (size_t b = 0; b < count; ++b) {
+                        const auto f = (j + b) % 2 == 0 ? edges[(j + b / 2) % edges.size()]
+                                                        : static_cast<uint16_t>(rng());
+                        FactorTable table;
+                        reference.prepare(Products(), f, table);
+                        reference.apply(table, inputs[b].data() + 1, expected[j].data() + 1,
+                                        length);
+                        kernel->prepare(Products(), f, table);
+                        std::memcpy(&packed[j][b * words], table.words, words * sizeof(uint64_t));
+                    }
+                    packedPointers.push_back(packed[j].data());
+                    outPointers.push_back(out[j].data() + 1);
+                    kernel->toWorking(outPointers.back(), length);
+                }
+                std::vector<const uint8_t*> inputPointers;
+                for (auto& input : inputs) {
+                    kernel->toWorking(input.data() + 1, length);
+                    inputPointers.push_back(input.data() + 1);
+                }
+                kernel->applyManyPacked(packedPointers.data(), inputPointers.data(), count,
+                                        outPointers.data(), kOutputs, length);
+                for (size_t j = 0; j < kOutputs; ++j) {
+                    kernel->fromWorking(outPointers[j], length);
+                    ASSERT_EQ(out[j], expected[j])
+                        << "length " << length << " count " << count << " output " << j;
+                }
+            }
+        }
+    }
+}
+
 TEST(MultiplyAccumulate, DispatcherHonoursTheReferenceSwitch) {
     const auto kernels = AvailableMultiplyAccumulateKernels();
     ASSERT_FALSE(kernels.empty());
@@ -232,9 +294,20 @@ TEST(MultiplyAccumulate, DispatcherHonoursTheReferenceSwitch) {
     if (ReferenceKernelsForced()) {
         EXPECT_EQ(&ActiveMultiplyAccumulate(), &ReferenceMultiplyAccumulate());
         EXPECT_EQ(&ActiveMultiplyAccumulate8(), &ReferenceMultiplyAccumulate8());
-    } else {
+    } else if (ForcedKernelName() == nullptr) {
         EXPECT_EQ(&ActiveMultiplyAccumulate(), kernels.back());
         EXPECT_EQ(&ActiveMultiplyAccumulate8(), AvailableMultiplyAccumulate8Kernels().back());
+    } else {
+        // A forced kernel this CPU has is used, and the GF(2^8) kernel of the
+        // same instruction set with it.
+        const std::string forced = ForcedKernelName();
+        bool available = false;
+        for (const auto* kernel : kernels) available = available || kernel->name == forced;
+        if (available) {
+            EXPECT_EQ(ActiveMultiplyAccumulate().name, forced);
+            EXPECT_EQ(forced.rfind(ActiveMultiplyAccumulate8().name, 0), 0u)
+                << ActiveMultiplyAccumulate8().name;
+        }
     }
     std::string names;
     for (const auto* kernel : kernels) names += std::string(kernel->name) + " ";
