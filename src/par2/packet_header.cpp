@@ -96,4 +96,47 @@ PacketHashCheck VerifyPacketHash(DiskFile& file, uint64_t offset, const uint8_t*
                                                                      : PacketHashCheck::Mismatch;
 }
 
+bool VerifyPacketHashes(DiskFile& file, const uint64_t* offsets, const uint64_t* lengths,
+                        const Md5Digest* hashes, size_t count, PacketHashCheck* results,
+                        const PacketProgress& progress) {
+    constexpr size_t kPiece = 262144;
+    count = std::min(count, kPacketsSideBySide);
+    std::vector<uint8_t> buffers(count * kPiece);
+    std::vector<Md5Context> contexts(count);
+    std::vector<bool> failed(count, false);
+    // Bytes 32 .. length-1 of each packet, read in step.
+    uint64_t longest = 0;
+    for (size_t i = 0; i < count; ++i) longest = std::max(longest, lengths[i] - kPacketHashedFrom);
+    std::vector<Md5Context*> side;
+    std::vector<const uint8_t*> data;
+    for (uint64_t at = 0; at < longest; at += kPiece) {
+        side.clear();
+        data.clear();
+        for (size_t i = 0; i < count; ++i) {
+            const uint64_t hashed = lengths[i] - kPacketHashedFrom;
+            if (failed[i] || at >= hashed) continue;
+            const size_t piece = static_cast<size_t>(std::min<uint64_t>(kPiece, hashed - at));
+            uint8_t* buffer = buffers.data() + i * kPiece;
+            if (!file.read(offsets[i] + kPacketHashedFrom + at, buffer, piece)) {
+                failed[i] = true;
+                continue;
+            }
+            if (piece == kPiece) {
+                side.push_back(&contexts[i]);
+                data.push_back(buffer);
+            } else {
+                contexts[i].Update(buffer, piece);
+            }
+        }
+        Md5Context::UpdateMany(side.data(), data.data(), side.size(), kPiece);
+        if (progress && !progress(offsets[0] + std::min(longest, at + kPiece))) return false;
+    }
+    for (size_t i = 0; i < count; ++i) {
+        results[i] = failed[i]                            ? PacketHashCheck::ReadError
+                     : contexts[i].Final() == hashes[i] ? PacketHashCheck::Valid
+                                                        : PacketHashCheck::Mismatch;
+    }
+    return true;
+}
+
 }  // namespace vantrove

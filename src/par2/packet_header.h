@@ -65,4 +65,16 @@ using PacketProgress = std::function<bool(uint64_t position)>;
 PacketHashCheck VerifyPacketHash(DiskFile& file, uint64_t offset, const uint8_t* header,
                                  std::vector<uint8_t>& buffer, const PacketProgress& progress = {});
 
+// The same check for several packets of `file` at once: the packet at
+// offsets[i] (its header accepted, its length within the file) claims the
+// hash hashes[i] over its bytes 32 .. lengths[i]-1. The packets are read in
+// step, a piece of each at a time, and their MD5s run side by side, so a
+// volume of many recovery slices is checked with the vector unit. Sets
+// results[i] to Valid, Mismatch or ReadError; false (results unset) when
+// `progress` asks to stop. At most kPacketsSideBySide packets.
+inline constexpr size_t kPacketsSideBySide = 16;
+bool VerifyPacketHashes(DiskFile& file, const uint64_t* offsets, const uint64_t* lengths,
+                        const Md5Digest* hashes, size_t count, PacketHashCheck* results,
+                        const PacketProgress& progress = {});
+
 }  // namespace vantrove

@@ -81,6 +81,23 @@ Md5Digest RepeatedFileId(const uint8_t* repeated) {
     return id;
 }
 
+// Consecutive recovery slices of one volume, for the check side by side.
+struct SliceRun {
+    size_t count = 0;
+    uint64_t offsets[kPacketsSideBySide];
+    uint64_t lengths[kPacketsSideBySide];
+    Md5Digest hashes[kPacketsSideBySide];
+    uint8_t headers[kPacketsSideBySide][kPacketHeaderSize];
+
+    void Add(uint64_t offset, const uint8_t* header, const PacketHeader& parsed) {
+        offsets[count] = offset;
+        lengths[count] = parsed.length;
+        hashes[count] = parsed.packetHash;
+        if (headers[count] != header) std::memcpy(headers[count], header, kPacketHeaderSize);
+        ++count;
+    }
+};
+
 }  // namespace
 
 std::unique_ptr<RecoverySet> NewPar2Set(SetObserver* observer, const StopFlag* stopFlag) {
@@ -306,6 +323,56 @@ bool Par2RecoverySet::ReadPackets(const SetFileRef& file, bool& cancelled) {
             file->flags.damaged = true;
             break;
         }
+        auto fileChecked = [&](uint64_t at, const uint8_t* bytes, const PacketHeader& packet,
+                               const uint8_t* repeated) {
+            PacketGroup& group = GroupFor(packet.setId);
+            FilePacket(file, at, bytes, group, conflicting, repeated);
+            if (std::find(contributed.begin(), contributed.end(), &group) == contributed.end()) {
+                contributed.push_back(&group);
+            }
+        };
+        if (parsed.type() == PacketType::RecoverySlice) {
+            // A run of recovery slices has its hashes checked side by side;
+            // they are filed in order, and the first that fails ends the run
+            // where a check of one packet at a time would have left off.
+            SliceRun run;
+            run.Add(position, header, parsed);
+            uint64_t next = position + parsed.length;
+            while (run.count < kPacketsSideBySide && next <= size - kPacketHeaderSize) {
+                uint8_t* following = run.headers[run.count];
+                PacketHeader packet;
+                if (!file->read(next, following, kPacketHeaderSize) ||
+                    !ParsePacketHeader(following, packet) ||
+                    packet.type() != PacketType::RecoverySlice || packet.length > size - next) {
+                    break;
+                }
+                run.Add(next, following, packet);
+                next += packet.length;
+            }
+            if (run.count > 1) {
+                PacketHashCheck results[kPacketsSideBySide];
+                if (!VerifyPacketHashes(*file, run.offsets, run.lengths, run.hashes, run.count,
+                                        results, progress)) {
+                    cancelled = true;
+                    break;
+                }
+                bool readError = false;
+                for (size_t i = 0; i < run.count; ++i) {
+                    if (results[i] != PacketHashCheck::Valid) {
+                        file->flags.damaged = true;
+                        readError = results[i] == PacketHashCheck::ReadError;
+                        position = run.offsets[i] + 1;
+                        break;
+                    }
+                    PacketHeader packet;
+                    ParsePacketHeader(run.headers[i], packet);
+                    fileChecked(run.offsets[i], run.headers[i], packet, nullptr);
+                    position = run.offsets[i] + run.lengths[i];
+                }
+                if (readError) break;
+                continue;
+            }
+        }
         PacketHashCheck check = verified_.Check(*file, position, header, parsed, buffer, progress);
         if (check == PacketHashCheck::Cancelled) {
             cancelled = true;
@@ -320,11 +387,7 @@ bool Par2RecoverySet::ReadPackets(const SetFileRef& file, bool& cancelled) {
             ++position;
             continue;
         }
-        PacketGroup& group = GroupFor(parsed.setId);
-        FilePacket(file, position, header, group, conflicting, verified_.repeated());
-        if (std::find(contributed.begin(), contributed.end(), &group) == contributed.end()) {
-            contributed.push_back(&group);
-        }
+        fileChecked(position, header, parsed, verified_.repeated());
         position += parsed.length;
     }
     file->close();

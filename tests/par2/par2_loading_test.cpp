@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstring>
 #include <random>
+#include <set>
 
 #include "par2/packet_format.h"
 #include "par2/packet_group.h"
@@ -247,6 +248,37 @@ TEST(Par2PacketGroup, FindFileAnswersAsTheMapDoes) {
         }
         if (round == 2) group.files[ids[55]].name = "late";
         for (int k = 0; k < 20; ++k) check(ids[rng() % ids.size()]);
+    }
+}
+
+// Runs of recovery slices are checked side by side: every good slice of a
+// run longer than one batch is counted, a changed one (first, in the middle,
+// at a batch's edge, last) loses only itself, and a slice cut short at the
+// end of the volume is left out.
+TEST_F(Par2Loading, LongRunsOfSlicesLoseOnlyTheirChangedSlices) {
+    Par2SetBuilder& b = TwoFileSet();
+    test::WriteVolume(folder_ + "set.par2", b.Critical());
+    std::vector<Bytes> parts;
+    std::set<uint32_t> bad = {0, 7, 15, 16, 33};
+    for (uint32_t e = 0; e < 40; ++e) {
+        Bytes slice = b.Slice(e);
+        if (bad.count(e)) slice[slice.size() - 1 - e] ^= 0x10;
+        parts.push_back(slice);
+    }
+    Bytes cut = b.Slice(40);
+    cut.resize(cut.size() - 3);
+    parts.push_back(cut);
+    test::WriteVolume(folder_ + "set.vol0+41.par2", parts);
+
+    auto set = test::OpenAndScan(folder_ + "set.par2", cache_);
+    const SetFile* volume = Known(*set, "set.vol0+41.par2");
+    ASSERT_NE(volume, nullptr);
+    EXPECT_TRUE(volume->flags.damaged);
+    EXPECT_EQ(set->status().recoveryBlocksAvailable, 40 - static_cast<int32_t>(bad.size()));
+    const PacketGroup* group = test::Par2Of(*set).chosenGroup();
+    ASSERT_NE(group, nullptr);
+    for (uint32_t e = 0; e <= 40; ++e) {
+        EXPECT_EQ(group->slices.count(e), e < 40 && !bad.count(e) ? 1u : 0u) << e;
     }
 }
 
