@@ -40,6 +40,8 @@ constexpr uint64_t kBatchAreaShare = 3;
 // the first-level cache for small batches; larger ones take tiles of at
 // least 2 KiB, measured faster than the smaller tiles that would fit.
 constexpr size_t kTileInputBytes = 65536;
+// Bytes of every row that one thread takes at least when solving the sums.
+constexpr size_t kMinStepBytes = 512;
 // Outputs handed to one call of a kernel that takes several.
 constexpr size_t kOutputsPerCall = 6;
 // Room for the prepared coefficient tables of one batch.
@@ -65,7 +67,10 @@ struct RingSlot {
 class DataPass {
   public:
     DataPass(const DataPassJob& job, DataPassReporter& reporter)
-        : job_(job), reporter_(reporter), m_(static_cast<uint32_t>(job.outputs.size())) {}
+        : job_(job),
+          reporter_(reporter),
+          m_(static_cast<uint32_t>(job.outputs.size())),
+          stepped_(job.matrix != nullptr && job.matrix->Stepped()) {}
 
     ~DataPass() { Release(); }
 
@@ -82,6 +87,15 @@ class DataPass {
     unsigned ThreadsFor(size_t length) const;
     static std::vector<size_t> ByteRanges(size_t length, unsigned threads);
     bool WriteOutputs(uint64_t offset, size_t length);
+    void SolveSums(size_t length);
+    // Whether output j is left out of the arithmetic: one that failed, except
+    // in the unsolved form, where every row is needed to solve the others.
+    bool LeftOut(uint32_t j) const { return failed_[j] != 0 && !stepped_; }
+    // The unsolved rows' coefficient of input `column`: a power of its base,
+    // found from the logs.
+    uint16_t UnsolvedCoefficient(uint32_t j, uint32_t column) const;
+    void AddUnsolvedSignatures(unsigned k, const std::vector<uint32_t>& columns,
+                               const std::vector<uint16_t>& signatures);
     void RecordCancel();
     bool IssueRead(RingSlot& slot, const DataBlock& block, uint64_t offset, size_t length);
     bool CompleteRead(RingSlot& slot);
@@ -93,6 +107,15 @@ class DataPass {
     const DataPassJob& job_;
     DataPassReporter& reporter_;
     const uint32_t m_;
+    // The matrix is unsolved: the area holds the sums of the unsolved rows
+    // until the elimination steps are taken on them, chunk by chunk.
+    const bool stepped_;
+    // Per column the log of the base of a present input, or kOwnBlock for a
+    // recovery block (1 in its own row, 0 elsewhere).
+    static constexpr uint32_t kOwnBlock = ~uint32_t{0};
+    std::vector<uint32_t> columnLogs_;
+    std::vector<uint16_t> rowExponents_;
+    const uint16_t* antilog_ = nullptr;
     std::vector<uint32_t> active_;  // the inputs that are read
     uint64_t chunk_ = 0;
     uint8_t* area_ = nullptr;
@@ -150,6 +173,14 @@ bool DataPass::Prepare() {
             reporter_.RecordError(kErrorDataPassFailed, 0, {});
             return false;
         }
+    }
+    if (stepped_) {
+        const ReedSolomonMatrix& matrix = *job_.matrix;
+        const std::vector<uint32_t>& present = matrix.PresentIndices();
+        columnLogs_.assign(job_.inputs.size(), kOwnBlock);
+        for (size_t c = 0; c < present.size(); ++c) columnLogs_[c] = Gf16InputBaseLog(present[c]);
+        for (uint32_t j = 0; j < m_; ++j) rowExponents_.push_back(matrix.RowExponent(j));
+        antilog_ = Gf16AntilogTable();
     }
     for (uint32_t c = 0; c < job_.inputs.size(); ++c) {
         const bool copies = c < job_.copyTargets.size() && job_.copyTargets[c].file != nullptr;
@@ -367,6 +398,7 @@ bool DataPass::MultiplyBatch(size_t first, size_t count, size_t length) {
     const RecoveryCode* code = job_.code;
     const ProductTables& products = matrix != nullptr ? *matrix->Products() : *code->products;
     auto coefficient = [&](uint32_t j, uint32_t column) -> uint16_t {
+        if (stepped_) return UnsolvedCoefficient(j, column);
         if (matrix != nullptr) return matrix->Coefficient(j, column);
         return Gf16Power(Gf16InputBase(code->inputIndices[column]), code->exponents[j]);
     };
@@ -408,7 +440,9 @@ bool DataPass::MultiplyBatch(size_t first, size_t count, size_t length) {
                 kernel.prepare(products, factor, tables_[t]);
             } else {
                 kernel.prepare(products, factor, scratch);
-                std::memcpy(&packed_[t * words], scratch.words, words * sizeof(uint64_t));
+                uint64_t* to = &packed_[t * words];
+                for (size_t w = 0; w < words; ++w)
+                    std::memcpy(to + w, &scratch.words[2 * w], sizeof(uint64_t));
             }
         }
     };
@@ -440,8 +474,12 @@ bool DataPass::MultiplyBatch(size_t first, size_t count, size_t length) {
             AddCodeSignatures(k, columns, signatures);
             return;
         }
+        if (stepped_) {
+            AddUnsolvedSignatures(k, columns, signatures);
+            return;
+        }
         for (uint32_t j = k; j < m_; j += team) {
-            if (failed_[j]) continue;
+            if (LeftOut(j)) continue;
             const uint16_t* row = matrix->Row(j);
             uint16_t e = expected_[j];
             for (size_t b = 0; b < count; ++b) e ^= Gf16Multiply(row[columns[b]], signatures[b]);
@@ -472,7 +510,7 @@ bool DataPass::MultiplyBatch(size_t first, size_t count, size_t length) {
                         uint8_t* outputs[kOutputsPerCall];
                         size_t n = 0;
                         for (; j < groupEnd && n < kOutputsPerCall; j += jStep) {
-                            if (failed_[j]) continue;
+                            if (LeftOut(j)) continue;
                             packed[n] = &packed_[(j - groupFirst) * count * words];
                             outputs[n++] = area_ + j * chunk_ + tile;
                         }
@@ -487,7 +525,7 @@ bool DataPass::MultiplyBatch(size_t first, size_t count, size_t length) {
                     continue;
                 }
                 for (uint32_t j = jFirst; j < groupEnd; j += jStep) {
-                    if (failed_[j]) continue;
+                    if (LeftOut(j)) continue;
                     kernel.applyMany(&tables[(j - groupFirst) * count], tileInputs.data(), count,
                                      area_ + j * chunk_ + tile, tileLength);
                     if (StopRequested()) {
@@ -539,6 +577,91 @@ void DataPass::AddCodeSignatures(unsigned k, const std::vector<uint32_t>& column
 
 // The outputs go back to the plain layout and are signed on all threads;
 // then, in order, each is checked against its expected signature and written.
+namespace {
+
+// x modulo the field's order, for x below 2^32.
+inline uint32_t ReduceLog(uint32_t x) {
+    const uint32_t f = (x >> 16) + (x & 0xFFFF);
+    return f >= kGf16Order ? f - kGf16Order : f;
+}
+
+}  // namespace
+
+uint16_t DataPass::UnsolvedCoefficient(uint32_t j, uint32_t column) const {
+    const uint32_t log = columnLogs_[column];
+    if (log == kOwnBlock) return column - (columnLogs_.size() - m_) == j ? 1 : 0;
+    return antilog_[ReduceLog(uint32_t{rowExponents_[j]} * log)];
+}
+
+// The expected signatures of thread k's share of the unsolved rows: each
+// term base_c^e_j · signature_c taken as one sum of logs.
+void DataPass::AddUnsolvedSignatures(unsigned k, const std::vector<uint32_t>& columns,
+                                     const std::vector<uint16_t>& signatures) {
+    const unsigned team = team_->Size();
+    const size_t firstOwn = columnLogs_.size() - m_;
+    std::vector<uint32_t> logs, sigLogs;
+    for (size_t b = 0; b < columns.size(); ++b) {
+        const uint32_t column = columns[b];
+        if (signatures[b] == 0) continue;  // adds nothing to any row
+        if (columnLogs_[column] == kOwnBlock) {
+            const auto j = static_cast<uint32_t>(column - firstOwn);
+            if (j % team == k) expected_[j] ^= signatures[b];
+            continue;
+        }
+        logs.push_back(columnLogs_[column]);
+        sigLogs.push_back(Gf16Log(signatures[b]));
+    }
+    for (uint32_t j = k; j < m_; j += team) {
+        const uint32_t e = rowExponents_[j];
+        uint16_t sum = 0;
+        for (size_t t = 0; t < logs.size(); ++t) sum ^= antilog_[ReduceLog(e * logs[t] + sigLogs[t])];
+        expected_[j] ^= sum;
+    }
+}
+
+// The unsolved form: the area holds, in plain bytes, the sums of every
+// input times the unsolved rows, and expected_ their predicted signatures.
+// The elimination steps taken on both turn them into the missing blocks and
+// their signatures; the signature check that follows then covers the sums
+// and the steps alike. Each thread takes a byte range of every row.
+void DataPass::SolveSums(size_t length) {
+    const ReedSolomonMatrix& matrix = *job_.matrix;
+    const MultiplyAccumulateKernel& kernel = ActiveMultiplyAccumulate();
+    const ProductTables& products = *matrix.Products();
+    const unsigned threads = static_cast<unsigned>(
+        std::min<size_t>(team_->Size(), std::max<size_t>(1, length / kMinStepBytes)));
+    team_->Run([&](unsigned k) {
+        if (k < threads) {
+            const size_t begin = (length * k / threads) & ~size_t{63};
+            const size_t end = k + 1 == threads ? length : (length * (k + 1) / threads) & ~size_t{63};
+            const size_t n = end - begin;
+            auto row = [&](uint32_t j) { return area_ + j * chunk_ + begin; };
+            FactorTable table;
+            std::vector<uint8_t> scaled(n);
+            matrix.ReplaySteps(
+                [&](uint32_t i, uint16_t inverse) {
+                    std::fill(scaled.begin(), scaled.end(), uint8_t{0});
+                    kernel.prepare(products, inverse, table);
+                    kernel.apply(table, row(i), scaled.data(), n);
+                    std::memcpy(row(i), scaled.data(), n);
+                },
+                [&](uint32_t j, uint32_t i, uint16_t factor) {
+                    kernel.prepare(products, factor, table);
+                    kernel.apply(table, row(i), row(j), n);
+                });
+        }
+        if (k + 1 == team_->Size()) {
+            matrix.ReplaySteps(
+                [&](uint32_t i, uint16_t inverse) {
+                    expected_[i] = Gf16Multiply(expected_[i], inverse);
+                },
+                [&](uint32_t j, uint32_t i, uint16_t factor) {
+                    expected_[j] ^= Gf16Multiply(factor, expected_[i]);
+                });
+        }
+    });
+}
+
 // The pass was ended by the stop flag.
 void DataPass::RecordCancel() {
     cancelled_ = true;
@@ -557,9 +680,13 @@ bool DataPass::WriteOutputs(uint64_t offset, size_t length) {
         inspect = [&](uint32_t j, uint8_t* data) {
             job_.hooks->BeforeSignatureCheck(j, offset, data, length);
         };
+    if (stepped_) {
+        OutputsToPlain(*team_, area_, chunk_, m_, length, nullptr);
+        SolveSums(length);
+    }
     const std::vector<uint16_t> signature =
         SignOutputs(*team_, job_.matrix8 != nullptr ? CodeField::Gf8 : CodeField::Gf16, area_,
-                    chunk_, m_, length, &failed_, inspect);
+                    chunk_, m_, length, &failed_, inspect, stepped_);
 
     for (uint32_t j = 0; j < m_; ++j) {
         if (!failed_[j]) {
@@ -588,7 +715,7 @@ bool DataPass::WriteOutputs(uint64_t offset, size_t length) {
 bool DataPass::ProcessChunk(uint64_t offset, uint64_t chunkLength, uint64_t& position) {
     const auto length = static_cast<size_t>(chunkLength);
     for (uint32_t j = 0; j < m_; ++j)
-        if (!failed_[j]) std::memset(area_ + j * chunk_, 0, length);
+        if (!LeftOut(j)) std::memset(area_ + j * chunk_, 0, length);
     std::fill(expected_.begin(), expected_.end(), uint16_t{0});
 
     reporter_.SetActivity(kActivityRecoveringData, kTextRecoveryData);
