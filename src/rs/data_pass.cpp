@@ -47,6 +47,12 @@ constexpr size_t kOutputsPerCall = 6;
 // Room for the prepared coefficient tables of one batch.
 constexpr size_t kTableBytes = size_t{16} << 20;
 
+// x modulo the field's order, for x below 2^32.
+inline uint32_t ReduceLog(uint32_t x) {
+    const uint32_t f = (x >> 16) + (x & 0xFFFF);
+    return f >= kGf16Order ? f - kGf16Order : f;
+}
+
 uint64_t RoundUp4(uint64_t v) {
     return (v + 3) & ~uint64_t{3};
 }
@@ -397,12 +403,6 @@ bool DataPass::MultiplyBatch(size_t first, size_t count, size_t length) {
     const ReedSolomonMatrix* matrix = job_.matrix;
     const RecoveryCode* code = job_.code;
     const ProductTables& products = matrix != nullptr ? *matrix->Products() : *code->products;
-    auto coefficient = [&](uint32_t j, uint32_t column) -> uint16_t {
-        if (stepped_) return UnsolvedCoefficient(j, column);
-        if (matrix != nullptr) return matrix->Coefficient(j, column);
-        return Gf16Power(Gf16InputBase(code->inputIndices[column]), code->exponents[j]);
-    };
-    const MultiplyAccumulateKernel& kernel = ActiveMultiplyAccumulate();
     const size_t r = ring_.size();
     std::vector<uint32_t> columns(count);
     std::vector<uint8_t*> inputs(count);
@@ -410,6 +410,18 @@ bool DataPass::MultiplyBatch(size_t first, size_t count, size_t length) {
         columns[b] = active_[first + b];
         inputs[b] = ring_[(first + b) % r].buffer;
     }
+    // A creation's coefficients are powers of the inputs' bases, taken from
+    // their logs.
+    const uint16_t* antilog = Gf16AntilogTable();
+    std::vector<uint32_t> baseLogs(code != nullptr ? count : 0);
+    for (size_t b = 0; b < baseLogs.size(); ++b)
+        baseLogs[b] = Gf16InputBaseLog(code->inputIndices[columns[b]]);
+    auto coefficient = [&](uint32_t j, size_t b) -> uint16_t {
+        if (stepped_) return UnsolvedCoefficient(j, columns[b]);
+        if (matrix != nullptr) return matrix->Coefficient(j, columns[b]);
+        return antilog[ReduceLog(uint32_t{code->exponents[j]} * baseLogs[b])];
+    };
+    const MultiplyAccumulateKernel& kernel = ActiveMultiplyAccumulate();
     // The prepared tables of a group of outputs for the whole batch; many
     // outputs are taken a group at a time so the tables stay small.
     const size_t group = std::max<size_t>(1, tableSlots_ / count);
@@ -430,12 +442,16 @@ bool DataPass::MultiplyBatch(size_t first, size_t count, size_t length) {
     const size_t tileBytes = std::clamp<size_t>(
         kTileInputBytes / count / kWorkingBlockBytes * kWorkingBlockBytes, 2048, kTileBytes);
 
-    // Each thread prepares its share of the tables of a group; all use all.
+    // Each thread prepares a run of the tables of a group; all use all.
     auto prepareGroup = [&](unsigned k, uint32_t groupFirst, uint32_t groupEnd) {
         FactorTable scratch;
-        for (size_t t = k; t < size_t{groupEnd - groupFirst} * count; t += team) {
-            const auto j = static_cast<uint32_t>(groupFirst + t / count);
-            const uint16_t factor = coefficient(j, columns[t % count]);
+        const size_t all = size_t{groupEnd - groupFirst} * count;
+        const size_t tEnd = all * (k + 1) / team;
+        size_t t = all * k / team;
+        auto j = static_cast<uint32_t>(groupFirst + t / count);
+        size_t b = t % count;
+        for (; t < tEnd; ++t, b = b + 1 == count ? 0 : b + 1, j += b == 0) {
+            const uint16_t factor = coefficient(j, b);
             if (words == 0) {
                 kernel.prepare(products, factor, tables_[t]);
             } else {
@@ -577,16 +593,6 @@ void DataPass::AddCodeSignatures(unsigned k, const std::vector<uint32_t>& column
 
 // The outputs go back to the plain layout and are signed on all threads;
 // then, in order, each is checked against its expected signature and written.
-namespace {
-
-// x modulo the field's order, for x below 2^32.
-inline uint32_t ReduceLog(uint32_t x) {
-    const uint32_t f = (x >> 16) + (x & 0xFFFF);
-    return f >= kGf16Order ? f - kGf16Order : f;
-}
-
-}  // namespace
-
 uint16_t DataPass::UnsolvedCoefficient(uint32_t j, uint32_t column) const {
     const uint32_t log = columnLogs_[column];
     if (log == kOwnBlock) return column - (columnLogs_.size() - m_) == j ? 1 : 0;
