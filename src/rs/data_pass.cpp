@@ -88,6 +88,10 @@ class DataPass {
     bool ProcessChunk(uint64_t offset, uint64_t length, uint64_t& position);
     bool MultiplyBatch(size_t first, size_t count, size_t length);
     bool MultiplyBatch8(size_t first, size_t count, size_t length);
+    template <typename Coefficient>
+    bool MultiplyOwnOutputs(unsigned k, const std::vector<uint32_t>& columns,
+                            const std::vector<uint8_t*>& inputs, size_t length, size_t tileBytes,
+                            const Coefficient& coefficient);
     void AddCodeSignatures(unsigned k, const std::vector<uint32_t>& columns,
                            const std::vector<uint16_t>& signatures);
     unsigned ThreadsFor(size_t length) const;
@@ -135,6 +139,11 @@ class DataPass {
     std::vector<FactorTable> tables_;
     std::vector<uint64_t> packed_;
     size_t tableSlots_ = 0;
+    // Chunks too short to be cut into byte ranges: every thread prepares the
+    // packed tables of its own outputs itself, a few outputs at a time right
+    // before it uses them, so they stay in cache and no thread waits for the
+    // tables of another; then the shared tables above are not kept.
+    bool ownTables_ = false;
     bool cancelled_ = false;
 };
 
@@ -214,26 +223,6 @@ bool DataPass::Prepare() {
         }
         area_ = static_cast<uint8_t*>(area);
     }
-    failed_.assign(m_, 0);
-    expected_.assign(m_, 0);
-    try {
-        // Tables for as many outputs as fit kTableBytes for a whole ring, and
-        // at least for one output.
-        const MultiplyAccumulateKernel& kernel = ActiveMultiplyAccumulate();
-        const size_t words = kernel.applyManyPacked != nullptr ? kernel.packedWords : 0;
-        const size_t tableBytes = words != 0 ? words * sizeof(uint64_t) : sizeof(FactorTable);
-        const size_t group =
-            std::clamp<size_t>(kTableBytes / (tableBytes * std::max(r, 1u)), 1, std::max(m_, 1u));
-        tableSlots_ = m_ > 0 && job_.matrix8 == nullptr ? group * r : 0;
-        if (words != 0)
-            packed_.resize(tableSlots_ * words);
-        else
-            tables_.resize(tableSlots_);
-    } catch (const std::bad_alloc&) {
-        reporter_.RecordError(kErrorDataPassFailed, ENOMEM, {});
-        return false;
-    }
-
     unsigned threads = job_.threads != 0 ? job_.threads : ProcessorThreads();
     threads = std::clamp(threads, 1u, 64u);
     if (job_.visitor == nullptr) {
@@ -243,6 +232,30 @@ bool DataPass::Prepare() {
         if (m_ == 0) threads = 1;
     }
     team_ = std::make_unique<WorkerTeam>(threads);
+    failed_.assign(m_, 0);
+    expected_.assign(m_, 0);
+    try {
+        // Tables for as many outputs as fit kTableBytes for a whole ring, and
+        // at least for one output.
+        const MultiplyAccumulateKernel& kernel = ActiveMultiplyAccumulate();
+        const size_t words = kernel.applyManyPacked != nullptr ? kernel.packedWords : 0;
+        ownTables_ = words != 0 && m_ > 0 && job_.matrix8 == nullptr &&
+                     ThreadsFor(static_cast<size_t>(chunk_)) < team_->Size();
+        const size_t tableBytes = words != 0 ? words * sizeof(uint64_t) : sizeof(FactorTable);
+        const size_t group =
+            std::clamp<size_t>(kTableBytes / (tableBytes * std::max(r, 1u)), 1, std::max(m_, 1u));
+        tableSlots_ = m_ > 0 && job_.matrix8 == nullptr ? group * r : 0;
+        if (ownTables_)
+            tableSlots_ = 0;
+        else if (words != 0)
+            packed_.resize(tableSlots_ * words);
+        else
+            tables_.resize(tableSlots_);
+    } catch (const std::bad_alloc&) {
+        reporter_.RecordError(kErrorDataPassFailed, ENOMEM, {});
+        return false;
+    }
+
     return true;
 }
 
@@ -475,7 +488,7 @@ bool DataPass::MultiplyBatch(size_t first, size_t count, size_t length) {
                 if (kernel.toWorking) kernel.toWorking(inputs[b] + begin, end - begin);
             }
         }
-        prepareGroup(k, 0, groupEndOf(0));
+        if (!ownTables_) prepareGroup(k, 0, groupEndOf(0));
     });
     std::vector<uint16_t> signatures(count);
     for (size_t b = 0; b < count; ++b) {
@@ -502,6 +515,14 @@ bool DataPass::MultiplyBatch(size_t first, size_t count, size_t length) {
             expected_[j] = e;
         }
     };
+    if (ownTables_) {
+        team_->Run([&](unsigned k) {
+            addSignatures(k);
+            if (!MultiplyOwnOutputs(k, columns, inputs, length, tileBytes, coefficient))
+                stopped.store(true, std::memory_order_relaxed);
+        });
+        return !stopped.load(std::memory_order_relaxed);
+    }
     for (uint32_t groupFirst = 0; groupFirst < m_; groupFirst += static_cast<uint32_t>(group)) {
         const uint32_t groupEnd = groupEndOf(groupFirst);
         if (groupFirst > 0) team_->Run([&](unsigned k) { prepareGroup(k, groupFirst, groupEnd); });
@@ -554,6 +575,55 @@ bool DataPass::MultiplyBatch(size_t first, size_t count, size_t length) {
         if (stopped.load(std::memory_order_relaxed)) return false;
     }
     return !stopped.load(std::memory_order_relaxed);
+}
+
+// Thread k's outputs (every team-th from the k-th) over the whole chunk, a
+// few at a time: their packed tables for the batch are prepared into the
+// thread's own room, then used for every tile while they are in cache.
+// False when the stop flag ended it.
+template <typename Coefficient>
+bool DataPass::MultiplyOwnOutputs(unsigned k, const std::vector<uint32_t>& columns,
+                                  const std::vector<uint8_t*>& inputs, size_t length,
+                                  size_t tileBytes, const Coefficient& coefficient) {
+    const MultiplyAccumulateKernel& kernel = ActiveMultiplyAccumulate();
+    const ProductTables& products =
+        job_.matrix != nullptr ? *job_.matrix->Products() : *job_.code->products;
+    const size_t words = kernel.packedWords;
+    const size_t count = columns.size();
+    const unsigned team = team_->Size();
+    std::vector<uint64_t> own(kOutputsPerCall * count * words);
+    std::vector<uint16_t> factors(count);
+    std::vector<const uint8_t*> tileInputs(count);
+    FactorTable scratch;
+    uint32_t j = k;
+    while (j < m_) {
+        const uint64_t* packed[kOutputsPerCall];
+        uint8_t* outputs[kOutputsPerCall];
+        size_t n = 0;
+        for (; j < m_ && n < kOutputsPerCall; j += team) {
+            if (LeftOut(j)) continue;
+            // The factors first, so that their look-ups overlap.
+            for (size_t b = 0; b < count; ++b) factors[b] = coefficient(j, b);
+            uint64_t* to = &own[n * count * words];
+            for (size_t b = 0; b < count; ++b, to += words) {
+                kernel.prepare(products, factors[b], scratch);
+                for (size_t w = 0; w < words; ++w)
+                    std::memcpy(to + w, &scratch.words[2 * w], sizeof(uint64_t));
+            }
+            packed[n] = &own[n * count * words];
+            outputs[n++] = area_ + j * chunk_;
+        }
+        if (n == 0) break;
+        for (size_t tile = 0; tile < length; tile += tileBytes) {
+            const size_t tileLength = std::min(tileBytes, length - tile);
+            uint8_t* tileOutputs[kOutputsPerCall];
+            for (size_t i = 0; i < n; ++i) tileOutputs[i] = outputs[i] + tile;
+            for (size_t b = 0; b < count; ++b) tileInputs[b] = inputs[b] + tile;
+            kernel.applyManyPacked(packed, tileInputs.data(), count, tileOutputs, n, tileLength);
+        }
+        if (StopRequested()) return false;
+    }
+    return true;
 }
 
 // The expected signatures of a RecoveryCode for thread k's share of the
