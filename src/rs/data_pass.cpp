@@ -53,6 +53,16 @@ inline uint32_t ReduceLog(uint32_t x) {
     return f >= kGf16Order ? f - kGf16Order : f;
 }
 
+// The first `words` 64-bit words of a prepared table, where a kernel packs
+// them. The usual size is copied as a constant, without a call.
+inline void CopyPacked(uint64_t* to, const FactorTable& table, size_t words) {
+    constexpr size_t kUsualWords = 8;
+    if (words == kUsualWords)
+        std::memcpy(to, table.words, kUsualWords * sizeof(uint64_t));
+    else
+        std::memcpy(to, table.words, words * sizeof(uint64_t));
+}
+
 uint64_t RoundUp4(uint64_t v) {
     return (v + 3) & ~uint64_t{3};
 }
@@ -469,9 +479,7 @@ bool DataPass::MultiplyBatch(size_t first, size_t count, size_t length) {
                 kernel.prepare(products, factor, tables_[t]);
             } else {
                 kernel.prepare(products, factor, scratch);
-                uint64_t* to = &packed_[t * words];
-                for (size_t w = 0; w < words; ++w)
-                    std::memcpy(to + w, &scratch.words[2 * w], sizeof(uint64_t));
+                CopyPacked(&packed_[t * words], scratch, words);
             }
         }
     };
@@ -607,8 +615,7 @@ bool DataPass::MultiplyOwnOutputs(unsigned k, const std::vector<uint32_t>& colum
             uint64_t* to = &own[n * count * words];
             for (size_t b = 0; b < count; ++b, to += words) {
                 kernel.prepare(products, factors[b], scratch);
-                for (size_t w = 0; w < words; ++w)
-                    std::memcpy(to + w, &scratch.words[2 * w], sizeof(uint64_t));
+                CopyPacked(to, scratch, words);
             }
             packed[n] = &own[n * count * words];
             outputs[n++] = area_ + j * chunk_;
