@@ -4,6 +4,10 @@
 
 namespace vantrove {
 
+namespace {
+constexpr size_t kMaxRecordedLookups = 1u << 20;
+}  // namespace
+
 uint64_t SliceCountFor(uint64_t length, uint64_t sliceSize) {
     if (sliceSize == 0) return 0;
     return length / sliceSize + (length % sliceSize != 0 ? 1 : 0);
@@ -27,11 +31,36 @@ bool PacketGroup::IsComplete() {
         const Par2FileRecord& record = it->second;
         if (record.checksums->sliceCount() !=
             SliceCountFor(record.description->fileLength(), sliceSize)) {
+            lookups_.clear();
+            replayAt_ = 0;
+            lastValid_ = false;
             files.erase(it);
             complete = false;
         }
     }
     return complete;
+}
+
+Par2FileRecord* PacketGroup::FindFile(const Md5Digest& id) {
+    if (lastValid_ && last_->first == id) return &last_->second;
+    FileIterator it;
+    if (replayAt_ < lookups_.size() && lookups_[replayAt_]->first == id) {
+        it = lookups_[replayAt_++];
+    } else {
+        it = files.find(id);
+        if (it == files.end()) return nullptr;
+        const uint32_t at = it->second.lookupIndex;
+        if (at < lookups_.size() && lookups_[at] == it) {
+            replayAt_ = at + 1;
+        } else if (lookups_.size() < kMaxRecordedLookups) {
+            it->second.lookupIndex = static_cast<uint32_t>(lookups_.size());
+            lookups_.push_back(it);
+            replayAt_ = lookups_.size();
+        }
+    }
+    last_ = it;
+    lastValid_ = true;
+    return &it->second;
 }
 
 uint32_t PacketGroup::RemoveSlicesOf(const DiskFile* file) {

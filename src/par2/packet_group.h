@@ -14,6 +14,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "core/disk_file.h"
 #include "core/md5.h"
@@ -42,6 +43,8 @@ struct Par2FileRecord {
     std::shared_ptr<Par2FileDescription> description;
     std::shared_ptr<Par2BlockChecksums> checksums;
     std::string name;  // the description's name as a path of this system
+    // Where PacketGroup::FindFile recorded its first lookup of this record.
+    uint32_t lookupIndex = UINT32_MAX;
 };
 
 class PacketGroup {
@@ -58,6 +61,12 @@ class PacketGroup {
     // fits the file length. A file whose two packets disagree loses both.
     bool IsComplete();
 
+    // The record of `id`, or nullptr. Volumes repeat their packets in the
+    // same order, so the records are kept in the order first looked up, and
+    // a lookup first tries the record looked up last and the one recorded
+    // after it.
+    Par2FileRecord* FindFile(const Md5Digest& id);
+
     // Removes every slice held by `file`; returns how many went.
     uint32_t RemoveSlicesOf(const DiskFile* file);
     bool HasSlicesOf(const DiskFile* file) const;
@@ -70,6 +79,15 @@ class PacketGroup {
     std::map<uint32_t, std::shared_ptr<RecoverySlicePacket>> slices;
     std::shared_ptr<Par2MainPacket> main;
     std::shared_ptr<Par2CreatorPacket> creator;
+
+  private:
+    using FileIterator = std::map<Md5Digest, Par2FileRecord, DigestLess>::iterator;
+    // FindFile's recorded answers and where the replay stands. Records are
+    // erased only by IsComplete, which forgets the recording.
+    std::vector<FileIterator> lookups_;
+    size_t replayAt_ = 0;
+    FileIterator last_;
+    bool lastValid_ = false;
 };
 
 // ceil(length / sliceSize); 0 for a slice size of 0.

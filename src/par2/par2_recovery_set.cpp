@@ -64,6 +64,23 @@ bool KeepFirst(std::shared_ptr<Packet>& slot, std::shared_ptr<Packet>& packet, P
     return false;
 }
 
+// True when `slot` already keeps a byte-identical copy of the repeated
+// packet whose hashed bytes (from the set id on) are `repeated`: filing it
+// again would change nothing.
+template <class Packet>
+bool AlreadyKept(const std::shared_ptr<Packet>& slot, const uint8_t* repeated, uint64_t length) {
+    return repeated != nullptr && slot && slot->length() == length &&
+           std::memcmp(slot->bytes().data() + kPacketHashedFrom, repeated,
+                       static_cast<size_t>(length - kPacketHashedFrom)) == 0;
+}
+
+// The file id at the start of a repeated description or IFSC packet's body.
+Md5Digest RepeatedFileId(const uint8_t* repeated) {
+    Md5Digest id;
+    std::memcpy(id.bytes.data(), repeated + (kPacketHeaderSize - kPacketHashedFrom), id.bytes.size());
+    return id;
+}
+
 }  // namespace
 
 std::unique_ptr<RecoverySet> NewPar2Set(SetObserver* observer, const StopFlag* stopFlag) {
@@ -155,9 +172,26 @@ std::vector<PacketGroup*> Par2RecoverySet::GroupsInOrder() const {
 }
 
 void Par2RecoverySet::FilePacket(const SetFileRef& file, uint64_t offset, const uint8_t* header,
-                                 PacketGroup& group, bool& conflicting) {
+                                 PacketGroup& group, bool& conflicting, const uint8_t* repeated) {
     PacketHeader parsed;
     ParsePacketHeader(header, parsed);
+    if (repeated != nullptr) {
+        const PacketType type = parsed.type();
+        if (type == PacketType::FileDescription || type == PacketType::Ifsc) {
+            const Par2FileRecord* record = group.FindFile(RepeatedFileId(repeated));
+            if (record != nullptr &&
+                (type == PacketType::FileDescription
+                     ? AlreadyKept(record->description, repeated, parsed.length)
+                     : AlreadyKept(record->checksums, repeated, parsed.length))) {
+                return;
+            }
+        } else if (type == PacketType::Main ? AlreadyKept(group.main, repeated, parsed.length)
+                   : type == PacketType::Creator
+                       ? AlreadyKept(group.creator, repeated, parsed.length)
+                       : false) {
+            return;
+        }
+    }
     switch (parsed.type()) {
         case PacketType::FileDescription: {
             auto packet = std::make_shared<Par2FileDescription>();
@@ -272,7 +306,7 @@ bool Par2RecoverySet::ReadPackets(const SetFileRef& file, bool& cancelled) {
             file->flags.damaged = true;
             break;
         }
-        PacketHashCheck check = VerifyPacketHash(*file, position, header, buffer, progress);
+        PacketHashCheck check = verified_.Check(*file, position, header, parsed, buffer, progress);
         if (check == PacketHashCheck::Cancelled) {
             cancelled = true;
             break;
@@ -287,7 +321,7 @@ bool Par2RecoverySet::ReadPackets(const SetFileRef& file, bool& cancelled) {
             continue;
         }
         PacketGroup& group = GroupFor(parsed.setId);
-        FilePacket(file, position, header, group, conflicting);
+        FilePacket(file, position, header, group, conflicting, verified_.repeated());
         if (std::find(contributed.begin(), contributed.end(), &group) == contributed.end()) {
             contributed.push_back(&group);
         }

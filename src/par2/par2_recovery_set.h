@@ -29,6 +29,7 @@
 #include "engine/recovery_set.h"
 #include "engine/set_format.h"
 #include "par2/packet_group.h"
+#include "par2/verified_packets.h"
 
 namespace vantrove {
 
@@ -92,9 +93,11 @@ class Par2RecoverySet final : public SetFormat {
   private:
     // The packet reader for one volume file.
     bool ReadPackets(const SetFileRef& file, bool& cancelled);
-    // Files one checked packet at `offset`; false when it is not usable.
+    // Files one checked packet at `offset`. `repeated` (the hashed bytes of
+    // a packet that repeats one checked before, or nullptr) lets a copy the
+    // group already keeps pass without being read again.
     void FilePacket(const SetFileRef& file, uint64_t offset, const uint8_t* header,
-                    PacketGroup& group, bool& conflicting);
+                    PacketGroup& group, bool& conflicting, const uint8_t* repeated);
     PacketGroup& GroupFor(const Md5Digest& setId);
     // Groups in the order in which completeness is tried.
     std::vector<PacketGroup*> GroupsInOrder() const;
@@ -135,6 +138,8 @@ class Par2RecoverySet final : public SetFormat {
     uint32_t zeroCrc_ = 0;
     mutable Md5Digest zeroMd5_;
     mutable bool zeroMd5Known_ = false;
+    // Packets already checked, for the copies the volumes repeat.
+    VerifiedPackets verified_;
 };
 
 }  // namespace vantrove

@@ -402,6 +402,31 @@ void Par2RecoverySet::ScanSmallFile(const SetFileRef& file, SourceFileEntry*& en
     const uint32_t wholeCrc = crc;
     const CrcFilter filter = lookup_.filter();
 
+    // The MD5 of the window at `offset` (to the file's end, then zeros to
+    // the block size). A window of the whole file continues the pass's MD5;
+    // a file that fits the buffer is still in it from the pass. False on a
+    // read error.
+    auto windowMd5 = [&](uint64_t offset, Md5Digest& digest) {
+        Md5Context window;
+        uint64_t at = offset;
+        if (offset == 0) {
+            window = md5;
+            at = size;
+        } else if (size <= buffer.size()) {
+            window.Update(buffer.data() + offset, static_cast<size_t>(size - offset));
+            at = size;
+        }
+        while (at < size) {
+            const size_t chunk = ReadNext(*file, at, buffer);
+            if (chunk == 0) return false;
+            window.Update(buffer.data(), chunk);
+            at += chunk;
+        }
+        window.UpdateZeros(blockSize - (size - offset));
+        digest = window.Final();
+        return true;
+    };
+
     BlockLookup::Node* found = nullptr;
     uint64_t foundAt = 0;
     for (size_t i = 0; i < offsets.size() && !found; ++i) {
@@ -413,28 +438,28 @@ void Par2RecoverySet::ScanSmallFile(const SetFileRef& file, SourceFileEntry*& en
         if (!filter.MayContain(windowCrc)) continue;
         BlockLookup::Node* crcNode = lookup_.FindCrc(windowCrc);
         if (!crcNode) continue;
-        // A window of the whole file continues the pass's MD5; a file that
-        // fits the buffer is still in it from the pass.
-        Md5Context window;
-        uint64_t at = offset;
-        if (offset == 0) {
-            window = md5;
-            at = size;
-        } else if (size <= buffer.size()) {
-            window.Update(buffer.data() + offset, static_cast<size_t>(real));
-            at = size;
+        // The whole file as the expected file's one block: when its size,
+        // both whole-file digests and the window's CRC are that block's, the
+        // window holds the very bytes the block was hashed from, so its MD5
+        // is the recorded one and the block-size run of zeros that pads it
+        // need not be hashed again.
+        BlockLookup::Node* node = nullptr;
+        if (offset == 0 && expected && expected->size == size) {
+            BlockLookup::Node* first = lookup_.FirstBlockOf(expected);
+            const Par2FileDescription* d = DescriptionOf(*expected);
+            if (first && first->indexInFile == 0 && first->crc == windowCrc &&
+                d->fileHash() == whole && d->hash16k() == head) {
+                node = lookup_.FindMd5(crcNode, first->md5);
+            }
         }
-        while (at < size) {
-            const size_t chunk = ReadNext(*file, at, buffer);
-            if (chunk == 0) {
+        if (!node) {
+            Md5Digest digest;
+            if (!windowMd5(offset, digest)) {
                 stopped = true;
                 return;
             }
-            window.Update(buffer.data(), chunk);
-            at += chunk;
+            node = lookup_.FindMd5(crcNode, digest);
         }
-        window.UpdateZeros(blockSize - real);
-        BlockLookup::Node* node = lookup_.FindMd5(crcNode, window.Final());
         if (!node) continue;
 
         // The matching rules, for a short window without a hint.

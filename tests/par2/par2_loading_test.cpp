@@ -6,8 +6,10 @@
 
 #include <algorithm>
 #include <cstring>
+#include <random>
 
 #include "par2/packet_format.h"
+#include "par2/packet_group.h"
 #include "par2/volume_name.h"
 #include "par2_set_builder.h"
 #include "par2_test_support.h"
@@ -172,6 +174,80 @@ TEST_F(Par2Loading, ChangedByteInARecoverySliceSkipsOnlyThatPacket) {
     EXPECT_EQ(set->status().recoveryBlocksAvailable, 2);
     EXPECT_EQ(test::Par2Of(*set).chosenGroup()->slices.count(0), 0u);
     EXPECT_EQ(test::Par2Of(*set).chosenGroup()->slices.count(2), 1u);
+}
+
+// Copies of packets that every volume repeats are checked by their bytes:
+// a copy that keeps the packet hash of a checked packet but differs from it
+// in any byte is refused, wherever the byte lies, and the copy checked first
+// stays the set's.
+TEST_F(Par2Loading, RepeatedPacketChangedInOneByteIsRefused) {
+    Par2SetBuilder& b = TwoFileSet();
+    test::WriteVolume(folder_ + "set.par2", b.Critical());
+    const Bytes& description = b.description(0);
+    const Bytes& checksums = b.checksums(1);
+    // The set id, the body's first byte, a byte of the name, the last byte.
+    const size_t places[] = {32, 64, description.size() - 5, description.size() - 1};
+    uint32_t exponent = 0;
+    for (size_t place : places) {
+        Bytes bad = description;
+        bad[place] ^= 0x01;
+        Bytes badChecksums = checksums;
+        badChecksums[std::min(place, checksums.size() - 1)] ^= 0x80;
+        const std::string name = "set.vol" + std::to_string(exponent) + "+1.par2";
+        test::WriteVolume(folder_ + name, {bad, badChecksums, b.main(), b.Slice(exponent)});
+        ++exponent;
+    }
+    // A volume whose repeated packets are all intact.
+    test::WriteVolume(folder_ + "set.vol9+1.par2",
+                      {test::Concat(b.Critical()), b.Slice(9)});
+
+    auto set = test::OpenAndScan(folder_ + "set.par2", cache_);
+    EXPECT_EQ(set->status().state, RecoveryState::AllVerified);
+    EXPECT_EQ(set->status().recoveryBlocksAvailable, 5);
+    for (uint32_t e = 0; e < exponent; ++e) {
+        const SetFile* volume = Known(*set, "set.vol" + std::to_string(e) + "+1.par2");
+        ASSERT_NE(volume, nullptr);
+        EXPECT_TRUE(volume->flags.damaged) << e;
+    }
+    const SetFile* intact = Known(*set, "set.vol9+1.par2");
+    ASSERT_NE(intact, nullptr);
+    EXPECT_FALSE(intact->flags.damaged);
+    const PacketGroup* group = test::Par2Of(*set).chosenGroup();
+    ASSERT_NE(group, nullptr);
+    auto record = group->files.find(b.fileId(0));
+    ASSERT_NE(record, group->files.end());
+    EXPECT_EQ(record->second.description->bytes(), description);
+}
+
+// The records of a group are found whatever order the lookups come in:
+// the order of a first volume replayed, another order, repeats, unknown
+// ids, records added between lookups.
+TEST(Par2PacketGroup, FindFileAnswersAsTheMapDoes) {
+    PacketGroup group(Md5Of("set", 3), 0);
+    std::vector<Md5Digest> ids;
+    for (int i = 0; i < 60; ++i) {
+        ids.push_back(Md5Of(&i, sizeof i));
+        if (i < 50) group.files[ids.back()].name = std::to_string(i);
+    }
+    std::mt19937_64 rng(test::TestSeed());
+    std::vector<Md5Digest> first = ids;
+    std::shuffle(first.begin(), first.end(), rng);
+    auto check = [&](const Md5Digest& id) {
+        auto it = group.files.find(id);
+        Par2FileRecord* found = group.FindFile(id);
+        ASSERT_EQ(found, it == group.files.end() ? nullptr : &it->second);
+    };
+    for (int round = 0; round < 6; ++round) {
+        std::vector<Md5Digest> order = first;
+        if (round == 3) std::shuffle(order.begin(), order.end(), rng);
+        if (round == 4) std::reverse(order.begin(), order.end());
+        for (const Md5Digest& id : order) {
+            check(id);
+            check(id);  // a description and its checksums
+        }
+        if (round == 2) group.files[ids[55]].name = "late";
+        for (int k = 0; k < 20; ++k) check(ids[rng() % ids.size()]);
+    }
 }
 
 TEST_F(Par2Loading, GarbageBeforeThePacketsIsSkippedWhereverTheMagicFalls) {
