@@ -529,40 +529,26 @@ TEST(DataPass, SolvedSumsAreCheckedOneByOne) {
     }
 }
 
-TEST(DataPass, FailedRowStillSolvesTheOthersInLaterChunks) {
-    // Row 0 fails its check in the first chunk. In the unsolved form every
-    // row takes part in solving the others, so the second chunk must still
-    // compute it: block 5 comes out whole.
-    Rebuild rebuild(8, 4000, 4000, {1, 5});
-    rebuild.UseSteps();
-    rebuild.job().physicalMemoryBytes = 3 * 2 * 2000;  // two chunks
-    DamageMemory hooks;
-    hooks.damageOutput = 0;
-    rebuild.job().hooks = &hooks;
-    RecordingReporter reporter;
-    bool cancelled = false;
-    EXPECT_TRUE(rebuild.Run(reporter, cancelled));
-    ASSERT_EQ(reporter.errors.size(), 1u);
-    EXPECT_EQ(reporter.Count(kActivityWritingData), 2);
-    EXPECT_EQ(rebuild.TargetBlock(5), rebuild.SourceBlock(5));
-    EXPECT_EQ(rebuild.TargetBlock(1), std::vector<uint8_t>(4000, 0));
-}
-
 TEST(DataPass, FailedOutputIsSkippedInLaterChunks) {
     // Output 0 fails its check in the first chunk; the second chunk is still
-    // computed and written for the others.
-    Rebuild rebuild(8, 4000, 4000, {1, 5});
-    rebuild.job().physicalMemoryBytes = 3 * 2 * 2000;  // two chunks
-    DamageMemory hooks;
-    hooks.damageOutput = 0;
-    rebuild.job().hooks = &hooks;
-    RecordingReporter reporter;
-    bool cancelled = false;
-    EXPECT_TRUE(rebuild.Run(reporter, cancelled));
-    ASSERT_EQ(reporter.errors.size(), 1u);
-    EXPECT_EQ(reporter.Count(kActivityWritingData), 2);
-    EXPECT_EQ(rebuild.TargetBlock(5), rebuild.SourceBlock(5));
-    EXPECT_EQ(rebuild.TargetBlock(1), std::vector<uint8_t>(4000, 0));
+    // computed and written for the others. With the matrix left unsolved,
+    // every row takes part in solving the others, so the failed row must
+    // still be computed in the second chunk for block 5 to come out whole.
+    for (bool unsolved : {false, true}) {
+        Rebuild rebuild(8, 4000, 4000, {1, 5});
+        if (unsolved) rebuild.UseSteps();
+        rebuild.job().physicalMemoryBytes = 3 * 2 * 2000;  // two chunks
+        DamageMemory hooks;
+        hooks.damageOutput = 0;
+        rebuild.job().hooks = &hooks;
+        RecordingReporter reporter;
+        bool cancelled = false;
+        EXPECT_TRUE(rebuild.Run(reporter, cancelled));
+        ASSERT_EQ(reporter.errors.size(), 1u);
+        EXPECT_EQ(reporter.Count(kActivityWritingData), 2);
+        EXPECT_EQ(rebuild.TargetBlock(5), rebuild.SourceBlock(5)) << unsolved;
+        EXPECT_EQ(rebuild.TargetBlock(1), std::vector<uint8_t>(4000, 0));
+    }
 }
 
 TEST(DataPass, ReadFailureEndsThePassWithItsFile) {
