@@ -111,6 +111,14 @@ class DataPass {
     // Whether output j is left out of the arithmetic: one that failed, except
     // in the unsolved form, where every row is needed to solve the others.
     bool LeftOut(uint32_t j) const { return failed_[j] != 0 && !stepped_; }
+    // The next outputs from j on, every step-th below end, that are not left
+    // out: at most kOutputsPerCall of them into `chosen`, j moved past them.
+    size_t NextOutputs(uint32_t& j, uint32_t end, uint32_t step, uint32_t* chosen) const {
+        size_t n = 0;
+        for (; j < end && n < kOutputsPerCall; j += step)
+            if (!LeftOut(j)) chosen[n++] = j;
+        return n;
+    }
     // The unsolved rows' coefficient of input `column`: a power of its base,
     // found from the logs.
     uint16_t UnsolvedCoefficient(uint32_t j, uint32_t column) const;
@@ -553,11 +561,11 @@ bool DataPass::MultiplyBatch(size_t first, size_t count, size_t length) {
                     while (j < groupEnd) {
                         const uint64_t* packed[kOutputsPerCall];
                         uint8_t* outputs[kOutputsPerCall];
-                        size_t n = 0;
-                        for (; j < groupEnd && n < kOutputsPerCall; j += jStep) {
-                            if (LeftOut(j)) continue;
-                            packed[n] = &packed_[(j - groupFirst) * count * words];
-                            outputs[n++] = area_ + j * chunk_ + tile;
+                        uint32_t chosen[kOutputsPerCall];
+                        const size_t n = NextOutputs(j, groupEnd, jStep, chosen);
+                        for (size_t i = 0; i < n; ++i) {
+                            packed[i] = &packed_[(chosen[i] - groupFirst) * count * words];
+                            outputs[i] = area_ + chosen[i] * chunk_ + tile;
                         }
                         if (n > 0)
                             kernel.applyManyPacked(packed, tileInputs.data(), count, outputs, n,
@@ -607,18 +615,18 @@ bool DataPass::MultiplyOwnOutputs(unsigned k, const std::vector<uint32_t>& colum
     while (j < m_) {
         const uint64_t* packed[kOutputsPerCall];
         uint8_t* outputs[kOutputsPerCall];
-        size_t n = 0;
-        for (; j < m_ && n < kOutputsPerCall; j += team) {
-            if (LeftOut(j)) continue;
+        uint32_t chosen[kOutputsPerCall];
+        const size_t n = NextOutputs(j, m_, team, chosen);
+        for (size_t i = 0; i < n; ++i) {
             // The factors first, so that their look-ups overlap.
-            for (size_t b = 0; b < count; ++b) factors[b] = coefficient(j, b);
-            uint64_t* to = &own[n * count * words];
+            for (size_t b = 0; b < count; ++b) factors[b] = coefficient(chosen[i], b);
+            uint64_t* to = &own[i * count * words];
+            packed[i] = to;
+            outputs[i] = area_ + chosen[i] * chunk_;
             for (size_t b = 0; b < count; ++b, to += words) {
                 kernel.prepare(products, factors[b], scratch);
                 CopyPacked(to, scratch, words);
             }
-            packed[n] = &own[n * count * words];
-            outputs[n++] = area_ + j * chunk_;
         }
         if (n == 0) break;
         for (size_t tile = 0; tile < length; tile += tileBytes) {
