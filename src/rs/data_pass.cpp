@@ -456,7 +456,7 @@ bool DataPass::MultiplyBatch(size_t first, size_t count, size_t length) {
     // The prepared tables of a group of outputs for the whole batch; many
     // outputs are taken a group at a time so the tables stay small.
     const size_t group = std::max<size_t>(1, tableSlots_ / count);
-    const size_t words = packed_.empty() ? 0 : kernel.packedWords;
+    const size_t words = packed_.empty() && !ownTables_ ? 0 : kernel.packedWords;
     std::vector<const FactorTable*> tables(words != 0 ? 0 : group * count);
     for (size_t t = 0; t < tables.size(); ++t) tables[t] = &tables_[t];
 
