@@ -18,6 +18,11 @@
 #   VANTROVE_BENCH_TURBO  the peer's path; without it the comparison is skipped
 #   VANTROVE_BENCH_RUNS   counted runs of each command (default 3), A B A B ...
 #   VANTROVE_BENCH_SCALE  divides every data size (default 1; 4 for a quick look)
+#   VANTROVE_BENCH_CLASSIC a second peer with the same command line (e.g.
+#                         /usr/bin/par2), run once per command after the
+#                         others, for its peak memory only; a run is ended
+#                         after VANTROVE_BENCH_CLASSIC_SECONDS (default 900),
+#                         and its peak is then the peak until that moment
 #   VANTROVE_BENCH_THREADS the peer's threads (default 2); vantrove-cli uses
 #                         every core, so run this on a two-core machine or
 #                         pin both with taskset
@@ -38,6 +43,8 @@ peer=${VANTROVE_BENCH_TURBO:-}
 runs=${VANTROVE_BENCH_RUNS:-3}
 scale=${VANTROVE_BENCH_SCALE:-1}
 threads=${VANTROVE_BENCH_THREADS:-2}
+classic=${VANTROVE_BENCH_CLASSIC:-}
+classic_seconds=${VANTROVE_BENCH_CLASSIC_SECONDS:-900}
 
 if [ ! -x "$cli" ]; then
     echo "no vantrove-cli in $build" >&2
@@ -59,6 +66,7 @@ mkdir -p "$XDG_CACHE_HOME" "$XDG_CONFIG_HOME"
 
 echo "processor: $(lscpu | sed -n 's/^Model name: *//p'), $(nproc) cores; threads $threads; runs $runs; scale 1/$scale"
 echo "peer: $peer"
+[ -n "$classic" ] && echo "peak memory also against: $classic"
 
 # make_file PATH BYTES SEED: pseudo-random, incompressible content.
 make_file() {
@@ -102,6 +110,15 @@ compare() {
         -v load="$(cut -d' ' -f1 /proc/loadavg)" 'BEGIN {
         printf "%-22s wall %7.2f s vs %7.2f s = %5.2f x | cpu %7.2f s vs %7.2f s = %5.2f x | peak %6.0f MiB vs %6.0f MiB = %5.2f x | load %s\n",
             n, ow, pw, ow / pw, oc, pc, (pc > 0 ? oc / pc : 0), om / 1024, pm / 1024, (pm > 0 ? om / pm : 0), load }'
+    if [ -n "$classic" ]; then
+        : >"$work/classic.txt"
+        sh -c "$prepare"
+        time_one "$work/classic.txt" timeout "$classic_seconds" sh -c "$classic ${theirs#"$peer "}"
+        cm=$(median "$work/classic.txt" 3) cw=$(median "$work/classic.txt" 1)
+        awk -v n="$name" -v om="$om" -v cm="$cm" -v cw="$cw" 'BEGIN {
+            printf "%-22s peak %6.0f MiB vs %6.0f MiB of the second peer = %5.2f x (its wall %.1f s, one run)\n",
+                n, om / 1024, cm / 1024, (cm > 0 ? om / cm : 0), cw }'
+    fi
 }
 
 mib=1048576
