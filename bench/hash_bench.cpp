@@ -12,6 +12,7 @@
 #include "core/crc32.h"
 #include "core/crc32_kernels.h"
 #include "core/md5.h"
+#include "core/md5_kernels.h"
 
 #ifdef VANTROVE_BENCH_HAVE_OPENSSL
 #include <openssl/evp.h>
@@ -55,6 +56,49 @@ void BM_Md5_OursZeros(benchmark::State& state) {
     }
     SetBytes(state, size);
 }
+
+// `streams` streams hashed side by side (UpdateMany), the buffer split
+// evenly between them; the rate counts the bytes of every stream.
+void Md5Many(benchmark::State& state, size_t streams) {
+    const size_t size = static_cast<size_t>(state.range(0));
+    const size_t each = size / streams / 64 * 64;
+    const auto& data = Buffer();
+    std::vector<vantrove::Md5Context> contexts(streams);
+    std::vector<vantrove::Md5Context*> pointers;
+    std::vector<const uint8_t*> starts;
+    for (size_t i = 0; i < streams; ++i) {
+        pointers.push_back(&contexts[i]);
+        starts.push_back(data.data() + i * each);
+    }
+    for (auto _ : state) {
+        for (auto& context : contexts) context.Reset();
+        // Pieces of 64 KiB per stream, as a lockstep reader feeds them.
+        for (size_t done = 0; done < each; done += 65536) {
+            const size_t n = std::min<size_t>(65536, each - done);
+            std::vector<const uint8_t*> at(starts);
+            for (auto& p : at) p += done;
+            vantrove::Md5Context::UpdateMany(pointers.data(), at.data(), streams, n);
+        }
+        benchmark::DoNotOptimize(contexts[0].Final());
+    }
+    SetBytes(state, each * streams);
+}
+void BM_Md5_Many2(benchmark::State& state) { Md5Many(state, 2); }
+void BM_Md5_Many4(benchmark::State& state) { Md5Many(state, 4); }
+void BM_Md5_Many8(benchmark::State& state) { Md5Many(state, 8); }
+void BM_Md5_Many16(benchmark::State& state) { Md5Many(state, 16); }
+// The same with the AVX2 kernel only, as on processors without AVX-512.
+void Md5ManyAvx2(benchmark::State& state, size_t streams) {
+    if (!vantrove::Md5ManyKernelAvailable(vantrove::Md5ManyKernel::Avx2)) {
+        state.SkipWithError("no AVX2");
+        return;
+    }
+    vantrove::SetMd5ManyKernel(vantrove::Md5ManyKernel::Avx2);
+    Md5Many(state, streams);
+    vantrove::SetMd5ManyKernel(vantrove::Md5ManyKernel::Best);
+}
+void BM_Md5_Many8Avx2(benchmark::State& state) { Md5ManyAvx2(state, 8); }
+void BM_Md5_Many16Avx2(benchmark::State& state) { Md5ManyAvx2(state, 16); }
 
 #ifdef VANTROVE_BENCH_HAVE_OPENSSL
 void BM_Md5_OpenSSL(benchmark::State& state) {
@@ -119,6 +163,12 @@ void BM_Crc32_OursZeros(benchmark::State& state) {
 #define SIZES ->Arg(1 << 20)->Arg(64 << 20)->Unit(benchmark::kMillisecond)
 
 BENCHMARK(BM_Md5_Ours) SIZES;
+BENCHMARK(BM_Md5_Many2) SIZES;
+BENCHMARK(BM_Md5_Many4) SIZES;
+BENCHMARK(BM_Md5_Many8) SIZES;
+BENCHMARK(BM_Md5_Many16) SIZES;
+BENCHMARK(BM_Md5_Many8Avx2) SIZES;
+BENCHMARK(BM_Md5_Many16Avx2) SIZES;
 #ifdef VANTROVE_BENCH_HAVE_OPENSSL
 BENCHMARK(BM_Md5_OpenSSL) SIZES;
 #endif

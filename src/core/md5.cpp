@@ -1,5 +1,6 @@
 #include "core/md5.h"
 
+#include <atomic>
 #include <bit>
 #include <cstring>
 
@@ -8,6 +9,7 @@
 #endif
 
 #include "core/machine.h"
+#include "core/md5_kernels.h"
 
 namespace vantrove {
 namespace {
@@ -270,67 +272,130 @@ constexpr int kMd5S[4][4] = {{7, 12, 17, 22}, {5, 9, 14, 20}, {4, 11, 16, 23}, {
 #if !defined(__clang__)
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 #endif
-// Sixteen streams, one per 32-bit lane. `states` holds a, b, c, d of lane
-// i at [4i .. 4i+3]; lane i reads `blocks` 64-byte blocks from data[i].
-__attribute__((target("avx512f"))) void Compress16(uint32_t* states,
-                                                   const uint8_t* const* data, size_t blocks) {
-    alignas(64) uint32_t lanes[4][16];
-    for (int l = 0; l < 16; ++l)
-        for (int j = 0; j < 4; ++j) lanes[j][l] = states[4 * l + j];
-    __m512i a0 = _mm512_load_si512(lanes[0]), b0 = _mm512_load_si512(lanes[1]);
-    __m512i c0 = _mm512_load_si512(lanes[2]), d0 = _mm512_load_si512(lanes[3]);
-    // Addresses relative to lane 0, for the gathers.
-    alignas(64) int64_t offsets[16];
-    for (int l = 0; l < 16; ++l) offsets[l] = data[l] - data[0];
-    const __m512i offLo = _mm512_load_si512(offsets), offHi = _mm512_load_si512(offsets + 8);
-    const uint8_t* base = data[0];
-    for (size_t blk = 0; blk < blocks; ++blk, base += 64) {
-        __m512i x[16];
-        for (int w = 0; w < 16; ++w) {
-            const __m256i lo = _mm512_i64gather_epi32(offLo, base + 4 * w, 1);
-            const __m256i hi = _mm512_i64gather_epi32(offHi, base + 4 * w, 1);
-            x[w] = _mm512_inserti64x4(_mm512_castsi256_si512(lo), hi, 1);
+// Streams side by side, one per 32-bit lane: eight in 256-bit vectors, or
+// sixteen in 512-bit vectors. The kernels are written with the compiler's
+// vector types, so that one body serves AVX2 and AVX-512 (whose rotate and
+// three-input logic instructions the compiler then uses). `states` holds a,
+// b, c, d of lane i at [4i .. 4i+3]; lane i reads `blocks` 64-byte blocks
+// from data[i]. The message words are loaded whole and transposed into
+// lanes, which is much faster than gathering them.
+typedef uint32_t U32x8 __attribute__((vector_size(32)));
+
+// Lane l of x[w] gets word w of the 64-byte block at data[l] + offset.
+__attribute__((target("avx2"), always_inline)) inline void LoadWords8(U32x8* x,
+                                                                      const uint8_t* const* data,
+                                                                      size_t offset) {
+    for (int half = 0; half < 2; ++half) {
+        __m256i r[8];
+        for (int l = 0; l < 8; ++l) {
+            r[l] =
+                _mm256_loadu_si256(reinterpret_cast<const __m256i*>(data[l] + offset + 32 * half));
         }
-        __m512i a = a0, b = b0, c = c0, d = d0;
-#pragma GCC unroll 64
-        for (int i = 0; i < 64; ++i) {
-            const int round = i / 16;
-            __m512i f;
-            int g;
-            if (round == 0) {
-                f = _mm512_ternarylogic_epi32(b, c, d, 0xCA);
-                g = i;
-            } else if (round == 1) {
-                f = _mm512_ternarylogic_epi32(d, b, c, 0xCA);
-                g = (5 * i + 1) % 16;
-            } else if (round == 2) {
-                f = _mm512_ternarylogic_epi32(b, c, d, 0x96);
-                g = (3 * i + 5) % 16;
-            } else {
-                f = _mm512_ternarylogic_epi32(b, c, d, 0x39);
-                g = (7 * i) % 16;
-            }
-            __m512i sum = _mm512_add_epi32(_mm512_add_epi32(a, f),
-                                           _mm512_add_epi32(x[g], _mm512_set1_epi32(
-                                                                      static_cast<int>(kMd5K[i]))));
-            sum = _mm512_rolv_epi32(sum, _mm512_set1_epi32(kMd5S[round][i % 4]));
-            const __m512i next = _mm512_add_epi32(b, sum);
-            a = d;
-            d = c;
-            c = b;
-            b = next;
+        // An 8 x 8 transpose of 32-bit words.
+        __m256i t[8], u[8];
+        for (int p = 0; p < 4; ++p) {
+            t[2 * p] = _mm256_unpacklo_epi32(r[2 * p], r[2 * p + 1]);
+            t[2 * p + 1] = _mm256_unpackhi_epi32(r[2 * p], r[2 * p + 1]);
         }
-        a0 = _mm512_add_epi32(a0, a);
-        b0 = _mm512_add_epi32(b0, b);
-        c0 = _mm512_add_epi32(c0, c);
-        d0 = _mm512_add_epi32(d0, d);
+        for (int q = 0; q < 2; ++q) {
+            u[4 * q + 0] = _mm256_unpacklo_epi64(t[4 * q], t[4 * q + 2]);
+            u[4 * q + 1] = _mm256_unpackhi_epi64(t[4 * q], t[4 * q + 2]);
+            u[4 * q + 2] = _mm256_unpacklo_epi64(t[4 * q + 1], t[4 * q + 3]);
+            u[4 * q + 3] = _mm256_unpackhi_epi64(t[4 * q + 1], t[4 * q + 3]);
+        }
+        for (int w = 0; w < 4; ++w) {
+            x[8 * half + w] =
+                reinterpret_cast<U32x8>(_mm256_permute2x128_si256(u[w], u[4 + w], 0x20));
+            x[8 * half + 4 + w] =
+                reinterpret_cast<U32x8>(_mm256_permute2x128_si256(u[w], u[4 + w], 0x31));
+        }
     }
-    _mm512_store_si512(lanes[0], a0);
-    _mm512_store_si512(lanes[1], b0);
-    _mm512_store_si512(lanes[2], c0);
-    _mm512_store_si512(lanes[3], d0);
-    for (int l = 0; l < 16; ++l)
-        for (int j = 0; j < 4; ++j) states[4 * l + j] = lanes[j][l];
+}
+
+template <typename V>
+__attribute__((always_inline)) inline void Rounds(V* state, const V* x) {
+    V a = state[0], b = state[1], c = state[2], d = state[3];
+#pragma GCC unroll 64
+    for (int i = 0; i < 64; ++i) {
+        const int round = i / 16;
+        V f;
+        int g;
+        if (round == 0) {
+            f = d ^ (b & (c ^ d));
+            g = i;
+        } else if (round == 1) {
+            f = c ^ (d & (b ^ c));
+            g = (5 * i + 1) % 16;
+        } else if (round == 2) {
+            f = b ^ c ^ d;
+            g = (3 * i + 5) % 16;
+        } else {
+            f = c ^ (b | ~d);
+            g = (7 * i) % 16;
+        }
+        const int s = kMd5S[round][i % 4];
+        V sum = (a + (x[g] + kMd5K[i])) + f;
+        sum = (sum << s) | (sum >> (32 - s));
+        a = d;
+        d = c;
+        c = b;
+        b = b + sum;
+    }
+    state[0] += a;
+    state[1] += b;
+    state[2] += c;
+    state[3] += d;
+}
+
+// `states` as for Compress16, for eight lanes; the same body compiled for
+// each instruction set.
+#define VT_MD5_COMPRESS8_BODY                                    \
+    U32x8 v[4];                                                  \
+    for (int j = 0; j < 4; ++j)                                  \
+        for (int l = 0; l < 8; ++l) v[j][l] = states[4 * l + j]; \
+    for (size_t blk = 0; blk < blocks; ++blk) {                  \
+        U32x8 x[16];                                             \
+        LoadWords8(x, data, 64 * blk);                           \
+        Rounds(v, x);                                            \
+    }                                                            \
+    for (int j = 0; j < 4; ++j)                                  \
+        for (int l = 0; l < 8; ++l) states[4 * l + j] = v[j][l];
+
+__attribute__((target("avx2"))) void Compress8Avx2(uint32_t* states, const uint8_t* const* data,
+                                                   size_t blocks) {
+    VT_MD5_COMPRESS8_BODY
+}
+
+__attribute__((target("avx512f,avx512vl"))) void Compress8Avx512(uint32_t* states,
+                                                                 const uint8_t* const* data,
+                                                                 size_t blocks) {
+    VT_MD5_COMPRESS8_BODY
+}
+
+#undef VT_MD5_COMPRESS8_BODY
+
+typedef uint32_t U32x16 __attribute__((vector_size(64)));
+
+// Sixteen lanes in 512-bit vectors.
+__attribute__((target("avx512f,avx512vl"))) void Compress16(uint32_t* states,
+                                                            const uint8_t* const* data,
+                                                            size_t blocks) {
+    U32x16 v[4];
+    for (int j = 0; j < 4; ++j)
+        for (int l = 0; l < 16; ++l) v[j][l] = states[4 * l + j];
+    for (size_t blk = 0; blk < blocks; ++blk) {
+        U32x8 lo[16], hi[16];
+        LoadWords8(lo, data, 64 * blk);
+        LoadWords8(hi, data + 8, 64 * blk);
+        U32x16 x[16];
+        for (int w = 0; w < 16; ++w) {
+            x[w] = __builtin_shufflevector(lo[w], hi[w], 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12,
+                                           13, 14, 15);
+        }
+        Rounds(v, x);
+    }
+    for (int j = 0; j < 4; ++j)
+        for (int l = 0; l < 16; ++l) states[4 * l + j] = v[j][l];
 }
 
 #pragma GCC diagnostic pop
@@ -339,55 +404,102 @@ bool HaveAvx512() {
     static const bool have = ProcessorHas(ProcessorFeature::Avx512f);
     return have;
 }
+bool HaveAvx512Vl() {
+    static const bool have = HaveAvx512() && ProcessorHas(ProcessorFeature::Avx512vl);
+    return have;
+}
+bool HaveAvx2() {
+    static const bool have = ProcessorHas(ProcessorFeature::Avx2);
+    return have;
+}
 #else
-bool HaveAvx512() { return false; }
+bool HaveAvx512() {
+    return false;
+}
+bool HaveAvx512Vl() {
+    return false;
+}
+bool HaveAvx2() {
+    return false;
+}
 void Compress16(uint32_t*, const uint8_t* const*, size_t) {}
+void Compress8Avx2(uint32_t*, const uint8_t* const*, size_t) {}
+void Compress8Avx512(uint32_t*, const uint8_t* const*, size_t) {}
 #endif
+
+std::atomic<Md5ManyKernel> manyKernel{Md5ManyKernel::Best};
 
 }  // namespace
 
-constexpr size_t kMinVectorStreams = 4;
+bool Md5ManyKernelAvailable(Md5ManyKernel kernel) {
+    switch (kernel) {
+        case Md5ManyKernel::Best:
+        case Md5ManyKernel::Scalar:
+            return true;
+        case Md5ManyKernel::Avx2:
+            return HaveAvx2();
+    }
+    return false;
+}
+
+void SetMd5ManyKernel(Md5ManyKernel kernel) {
+    manyKernel.store(kernel, std::memory_order_relaxed);
+}
 
 void Md5Context::UpdateMany(Md5Context* const* contexts, const uint8_t* const* data, size_t count,
                             size_t length) {
-    size_t i = 0;
     const size_t blocks = length / 64;
-    // The vector unit always runs sixteen lanes; for a few streams one at a
-    // time is cheaper.
-    if (HaveAvx512() && blocks > 0 && count >= kMinVectorStreams) {
-        // Streams on a block boundary go to the vector unit in sixteens.
-        Md5Context* lane[16];
-        const uint8_t* laneData[16];
-        size_t filled = 0;
-        auto flush = [&] {
-            if (filled == 0) return;
+    const Md5ManyKernel kernel = manyKernel.load(std::memory_order_relaxed);
+    const bool wide = kernel == Md5ManyKernel::Best && HaveAvx512Vl();
+    const bool vector = kernel != Md5ManyKernel::Scalar && HaveAvx2();
+    if (blocks == 0 || !vector) {
+        for (size_t i = 0; i < count; ++i) contexts[i]->Update(data[i], length);
+        return;
+    }
+    // Streams on a block boundary go to the vector unit, up to sixteen at
+    // a time; the others (and the tails) one at a time.
+    Md5Context* lane[16];
+    const uint8_t* laneData[16];
+    size_t filled = 0;
+    auto flush = [&] {
+        if (filled == 1) {
+            lane[0]->Update(laneData[0], length);
+        } else if (filled > 1) {
             alignas(64) uint32_t states[64];
+            const uint8_t* inputs[16];
             for (size_t l = 0; l < 16; ++l) {
                 const size_t src = l < filled ? l : 0;
                 std::memcpy(states + 4 * l, lane[src]->state_, 16);
-                if (l >= filled) laneData[l] = laneData[0];
+                inputs[l] = laneData[src];
             }
-            Compress16(states, laneData, blocks);
+            if (filled > 8 && wide) {
+                Compress16(states, inputs, blocks);
+            } else {
+                // Two sets of eight one after the other: with sixteen
+                // 256-bit registers, interleaving them would spill.
+                for (size_t first = 0; first < filled; first += 8) {
+                    (wide ? Compress8Avx512 : Compress8Avx2)(states + 4 * first, inputs + first,
+                                                             blocks);
+                }
+            }
             for (size_t l = 0; l < filled; ++l) {
                 std::memcpy(lane[l]->state_, states + 4 * l, 16);
                 lane[l]->totalBytes_ += blocks * 64;
                 lane[l]->Update(laneData[l] + blocks * 64, length - blocks * 64);
             }
-            filled = 0;
-        };
-        for (; i < count; ++i) {
-            if (contexts[i]->buffered_ != 0) {
-                contexts[i]->Update(data[i], length);
-                continue;
-            }
-            lane[filled] = contexts[i];
-            laneData[filled] = data[i];
-            if (++filled == 16) flush();
         }
-        flush();
-        return;
+        filled = 0;
+    };
+    for (size_t i = 0; i < count; ++i) {
+        if (contexts[i]->buffered_ != 0) {
+            contexts[i]->Update(data[i], length);
+            continue;
+        }
+        lane[filled] = contexts[i];
+        laneData[filled] = data[i];
+        if (++filled == 16) flush();
     }
-    for (; i < count; ++i) contexts[i]->Update(data[i], length);
+    flush();
 }
 
 }  // namespace vantrove

@@ -274,7 +274,13 @@ void RecoverySet::Scan() {
         NotifyStatus();
     }
 
-    // Files that changed.
+    // Files that changed. The format may read several data files ahead;
+    // what it read is dropped once this loop is over, however it ends.
+    struct ExpectedFiles {
+        SetFormat& format;
+        ~ExpectedFiles() { format.ExpectDataFiles({}); }
+    } expectedFiles{*format_};
+    format_->ExpectDataFiles(changed);
     for (const SetFileRef& file : changed) {
         if (StopRequested()) return finish();
         if (file->kind == FileKind::Target || file->kind == FileKind::OtherData) {
@@ -308,6 +314,7 @@ void RecoverySet::Scan() {
         }
         NotifyStatus();
     }
+    format_->ExpectDataFiles({});
 
     // New names, by what they are called.
     struct Candidate {

@@ -63,6 +63,10 @@ class SetFormat {
     // entry (or null) on entry and the entry of an intact copy on return.
     virtual void VerifyDataFile(const SetFileRef& file, SourceFileEntry*& entryOut,
                                 DataFileOutcome& outcome, bool checkOnly) = 0;
+    // The data files that VerifyDataFile is about to be asked about, in that
+    // order, so that a format may read several of them at once; an empty
+    // list when that run of calls is over (whatever was read ahead goes).
+    virtual void ExpectDataFiles(const std::vector<SetFileRef>& files) {}
     // After a scan: recovers single blocks that straddle two found pieces.
     virtual void SearchGaps() {}
 

@@ -20,6 +20,7 @@
 // Owned by its RecoverySet (NewPar2Set), used on the set's thread only.
 
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -53,6 +54,7 @@ class Par2RecoverySet final : public SetFormat {
     bool TriesForeignVolumes() const override { return false; }
     void VerifyDataFile(const SetFileRef& file, SourceFileEntry*& entryOut,
                         DataFileOutcome& outcome, bool checkOnly) override;
+    void ExpectDataFiles(const std::vector<SetFileRef>& files) override;
     // Writes single blocks that straddle two found pieces of a file to files
     // of their own (par2_repair.cpp).
     void SearchGaps() override;
@@ -121,6 +123,15 @@ class Par2RecoverySet final : public SetFormat {
     void ScanBlocks(const SetFileRef& file, SourceFileEntry*& entryOut, DataFileOutcome& outcome,
                     bool& stopped);
     bool IntactAtItsPlace(const SetFileRef& file, SourceFileEntry& entry, bool& stopped);
+    // The CRCs of the entry's blocks when they lie one after another from
+    // block 0, each of the block size but the last; false otherwise.
+    bool CrcsInPlace(SourceFileEntry& entry, std::vector<uint32_t>& crcs) const;
+    // Whether the next data files expected may be checked at their places
+    // together with `file`: targets that are still wholly missing.
+    bool MayCheckAhead(const SetFile& file, SourceFileEntry& entry) const;
+    // Checks `file` at its place together with the expected files after it,
+    // keeping the results in checkedAhead_.
+    void CheckAhead(const SetFileRef& file, SourceFileEntry& entry, bool& stopped);
     // Reads the next piece of `file` from `at` (up to the buffer's size and
     // the file's end) into `buffer`: its length, or 0 at the end or after a
     // read error (recorded).
@@ -136,6 +147,15 @@ class Par2RecoverySet final : public SetFormat {
     std::vector<uint64_t> blockLengths_;  // distinct, ascending
     Crc32Window window_;
     uint32_t zeroCrc_ = 0;
+    // The data files to be verified next (ExpectDataFiles) and what the
+    // check at their places found, taken once each.
+    struct CheckedAhead {
+        SourceFileEntry* entry = nullptr;
+        bool crcsMatch = false;
+        Md5Digest whole, head;
+    };
+    std::vector<SetFileRef> expectedFiles_;
+    std::map<const SetFile*, CheckedAhead> checkedAhead_;
     mutable Md5Digest zeroMd5_;
     mutable bool zeroMd5Known_ = false;
     // Packets already checked, for the copies the volumes repeat.

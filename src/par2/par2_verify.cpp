@@ -10,6 +10,7 @@
 #include "core/crc32.h"
 #include "core/md5.h"
 #include "engine/block_scanner.h"
+#include "engine/intact_check.h"
 #include "par2/par2_recovery_set.h"
 
 namespace vantrove {
@@ -293,7 +294,10 @@ void Par2RecoverySet::ScanBlocks(const SetFileRef& file, SourceFileEntry*& entry
 // thread), and the hashes of the whole file stand in for the MD5 of every
 // block. The first CRC that differs ends this check and the file goes to the
 // sliding search; so does a whole-file hash that differs. Either way nothing
-// is recorded here unless the file is intact.
+// is recorded here unless the file is intact. When further data files are
+// expected after this one, the same check runs for them together with this
+// one (CheckAhead) and each takes its result when its turn comes; a file
+// checked alone goes through the scanner.
 bool Par2RecoverySet::IntactAtItsPlace(const SetFileRef& file, SourceFileEntry& entry,
                                        bool& stopped) {
     const uint64_t size = file->size;
@@ -305,6 +309,24 @@ bool Par2RecoverySet::IntactAtItsPlace(const SetFileRef& file, SourceFileEntry& 
     const Par2FileDescription* description = DescriptionOf(entry);
     BlockLookup::Node* node = lookup_.FirstBlockOf(&entry);
     if (!description || !node || node->indexInFile != 0) return false;
+
+    if (std::find(expectedFiles_.begin(), expectedFiles_.end(), file) != expectedFiles_.end()) {
+        if (!checkedAhead_.count(file.get())) CheckAhead(file, entry, stopped);
+        if (stopped) return false;
+        auto checked = checkedAhead_.find(file.get());
+        if (checked != checkedAhead_.end() && checked->second.entry == &entry) {
+            const bool intact = checked->second.crcsMatch &&
+                                checked->second.whole == description->fileHash() &&
+                                checked->second.head == description->hash16k();
+            checkedAhead_.erase(checked);
+            if (!intact) return false;
+            for (uint32_t i = 0; i < entry.blockCount; ++i) {
+                set_.LocateBlock(entry, i, file, static_cast<uint64_t>(i) * blockSize);
+            }
+            set_.SetProgress(size, size);
+            return true;
+        }
+    }
 
     auto scanner = std::make_unique<BlockScanner>();
     if (!scanner->Start(*file, window_)) return false;
@@ -334,6 +356,78 @@ bool Par2RecoverySet::IntactAtItsPlace(const SetFileRef& file, SourceFileEntry& 
     }
     set_.SetProgress(size, size);
     return true;
+}
+
+void Par2RecoverySet::ExpectDataFiles(const std::vector<SetFileRef>& files) {
+    expectedFiles_ = files;
+    checkedAhead_.clear();
+}
+
+bool Par2RecoverySet::CrcsInPlace(SourceFileEntry& entry, std::vector<uint32_t>& crcs) const {
+    const uint64_t blockSize = set_.status().blockSize;
+    crcs.clear();
+    for (const BlockLookup::Node* node = lookup_.FirstBlockOf(&entry); node;
+         node = node->nextInFile) {
+        const uint64_t offset = static_cast<uint64_t>(crcs.size()) * blockSize;
+        if (node->indexInFile != crcs.size() || offset >= entry.size ||
+            node->length() != std::min(blockSize, entry.size - offset)) {
+            return false;
+        }
+        crcs.push_back(node->crc);
+    }
+    return crcs.size() == entry.blockCount && !crcs.empty();
+}
+
+bool Par2RecoverySet::MayCheckAhead(const SetFile& file, SourceFileEntry& entry) const {
+    return file.kind == FileKind::Target && !file.flags.formatFlag &&
+           entry.size >= set_.status().blockSize && entry.blockCount > 0 && !entry.completeCopy &&
+           entry.MissingBlockCount() == entry.blockCount && DescriptionOf(entry) &&
+           set_.TargetReadable(entry);
+}
+
+// The check at its place of `file` and of the expected files after it that
+// will take the same check, all at once: their pieces are read side by side
+// so that their MD5s share the vector unit and both cores. Progress is that
+// of `file`, which is among the first to end. The results wait in
+// checkedAhead_ for each file's turn; a stop request leaves none.
+void Par2RecoverySet::CheckAhead(const SetFileRef& file, SourceFileEntry& entry, bool& stopped) {
+    constexpr size_t kMostFiles = 32;
+    const uint64_t size = file->size;
+    std::vector<IntactCheckFile> batch(1);
+    std::vector<std::pair<const SetFile*, SourceFileEntry*>> owners;
+    if (!CrcsInPlace(entry, batch[0].blockCrcs)) return;
+    batch[0].path = file->path;
+    batch[0].size = size;
+    owners.emplace_back(file.get(), &entry);
+    auto at = std::find(expectedFiles_.begin(), expectedFiles_.end(), file);
+    for (++at; at != expectedFiles_.end() && batch.size() < kMostFiles; ++at) {
+        const SetFile& next = **at;
+        SourceFileEntry* nextEntry = next.sourceFile;
+        if (!nextEntry || checkedAhead_.count(&next) || !MayCheckAhead(next, *nextEntry)) continue;
+        IntactCheckFile checked;
+        if (!CrcsInPlace(*nextEntry, checked.blockCrcs)) continue;
+        checked.path = next.path;
+        checked.size = nextEntry->size;
+        batch.push_back(std::move(checked));
+        owners.emplace_back(&next, nextEntry);
+    }
+    // One file alone gains nothing here: the scanner hashes it on two
+    // threads, the CRCs on one and the MD5 on the other.
+    if (batch.size() == 1) return;
+    const bool finished = IntactCheck::Run(batch, set_.status().blockSize, [&](uint64_t position) {
+        set_.SetProgressPosition(std::min(position, size));
+        set_.NotifyStatus();
+        return !set_.StopRequested();
+    });
+    if (!finished) {
+        stopped = true;
+        return;
+    }
+    for (size_t i = 0; i < batch.size(); ++i) {
+        if (!batch[i].finished) continue;
+        checkedAhead_[owners[i].first] = {owners[i].second, batch[i].crcsMatch, batch[i].whole,
+                                          batch[i].head};
+    }
 }
 
 // A file shorter than one block: every window of the sliding search is

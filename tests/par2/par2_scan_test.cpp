@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <map>
 
 #include "par2_set_builder.h"
 #include "par2_test_support.h"
@@ -316,6 +317,72 @@ TEST_F(Par2Scan, RescanVerifiesOnlyWhatChanged) {
     EXPECT_GT(recorder.BytesRead("/two.bin"), 0u);
     EXPECT_EQ(Entry(*set, "two.bin").state, FileState::Damaged);
     EXPECT_EQ(Entry(*set, "one.bin").state, FileState::Complete);
+}
+
+// Several data files verified in one scan, intact and damaged in every way
+// at once: each gets what it would get alone, and an intact file is read once.
+TEST_F(Par2Scan, ManyFilesOfEveryKindInOneScan) {
+    std::map<std::string, Bytes> original;
+    const std::pair<const char*, uint64_t> sizes[] = {
+        {"a.bin", 5 * kSlice},       {"b.bin", 4 * kSlice + 512}, {"c.bin", 6 * kSlice},
+        {"d.bin", 5 * kSlice + 300}, {"e.bin", 4 * kSlice},       {"f.bin", 3 * kSlice},
+        {"g.bin", 3 * kSlice},       {"h.bin", 7 * kSlice + 1}};
+    for (const auto& [name, size] : sizes) {
+        original[name] = test::RandomBytes(rng_, size);
+        builder_.AddFile(name, original[name]);
+    }
+    builder_.Build();
+    test::WriteVolume(folder_ + "set.par2", builder_.Critical());
+    Bytes c = original["c.bin"];
+    c[3 * kSlice + 7] ^= 0x10;
+    test::WriteFile(folder_ + "c.bin", c);
+    const Bytes& d = original["d.bin"];
+    test::WriteFile(folder_ + "d.bin", Bytes(d.begin(), d.end() - 200));
+    Bytes e = original["e.bin"];
+    e.resize(e.size() + 50, 0x55);
+    test::WriteFile(folder_ + "e.bin", e);
+    test::WriteFile(folder_ + "f.bin", original["g.bin"]);
+    test::WriteFile(folder_ + "g.bin", original["f.bin"]);
+    // The last byte differs: only the last block is bad.
+    Bytes h = original["h.bin"];
+    h.back() ^= 1;
+    test::WriteFile(folder_ + "h.bin", h);
+
+    test::AccessRecorder recorder;
+    auto set = Scan();
+    auto expectAtPlace = [&](const std::string& name, std::vector<uint32_t> missing) {
+        SourceFileEntry& entry = Entry(*set, name);
+        for (uint32_t i = 0; i < entry.blockCount; ++i) {
+            const bool gone = std::count(missing.begin(), missing.end(), i) > 0;
+            EXPECT_EQ(Where(entry, i), gone ? std::make_pair(std::string(), uint64_t{0})
+                                            : std::make_pair(name, i * kSlice))
+                << name << " block " << i;
+        }
+    };
+    for (const char* name : {"a.bin", "b.bin"}) {
+        EXPECT_EQ(Entry(*set, name).state, FileState::Complete) << name;
+        expectAtPlace(name, {});
+        std::string path = "/";
+        path += name;
+        EXPECT_EQ(recorder.BytesRead(path), original[name].size()) << name;
+    }
+    EXPECT_EQ(Entry(*set, "c.bin").state, FileState::Damaged);
+    expectAtPlace("c.bin", {3});
+    EXPECT_EQ(Entry(*set, "d.bin").state, FileState::Damaged);
+    expectAtPlace("d.bin", {5});
+    EXPECT_EQ(Entry(*set, "e.bin").state, FileState::Damaged);
+    expectAtPlace("e.bin", {});
+    EXPECT_EQ(Entry(*set, "h.bin").state, FileState::Damaged);
+    expectAtPlace("h.bin", {7});
+    // The swapped pair: each one's blocks are found in the other.
+    for (uint32_t i = 0; i < 3; ++i) {
+        EXPECT_EQ(Where(Entry(*set, "f.bin"), i), std::make_pair(std::string("g.bin"), i * kSlice));
+        EXPECT_EQ(Where(Entry(*set, "g.bin"), i), std::make_pair(std::string("f.bin"), i * kSlice));
+    }
+    EXPECT_EQ(Entry(*set, "f.bin").state, FileState::Misnamed);
+    EXPECT_EQ(Entry(*set, "g.bin").state, FileState::Misnamed);
+    // No recovery data: c, d and h cannot be made whole.
+    EXPECT_EQ(set->status().state, RecoveryState::PartlyJoinable);
 }
 
 // Stops the scan as soon as a data file's verification reports progress.

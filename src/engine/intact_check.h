@@ -1,0 +1,55 @@
+#pragma once
+// IntactCheck: reads several data files side by side and tells, for each,
+// whether every block's CRC-32 is the expected one at its place, together
+// with the MD5 of the whole file and of its first 16,384 bytes.
+//
+// This is the work of the check of a file that should be an intact copy
+// (block i at offset i x block size, the last block zero-padded to the block
+// size), done for many files at once: the files advance in lockstep, one
+// piece of each per round, so that their MD5 streams run side by side in
+// Md5Context::UpdateMany, and the files are shared between the calling
+// thread and one more. A file whose size differs or one of whose CRCs
+// differs leaves the lockstep at once and is read no further; a file that
+// cannot be opened or read is reported as not matching.
+//
+// Run drives everything from the calling thread, which also asks `progress`
+// (with the position its own files have reached) whether to go on; a false
+// answer ends the run with every file not yet finished left unfinished.
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "core/md5.h"
+
+namespace vantrove {
+
+struct IntactCheckFile {
+    std::string path;
+    uint64_t size = 0;                // the size the file should have
+    std::vector<uint32_t> blockCrcs;  // CRC-32 of each block, padded to the block size
+
+    // Results.
+    bool finished = false;   // read to its end (or stopped at a difference)
+    bool crcsMatch = false;  // finished, of the right size, every CRC as expected
+    Md5Digest whole, head;   // valid when crcsMatch
+};
+
+class IntactCheck {
+  public:
+    struct Options {
+        // Bytes read of each file per round; a multiple of 16,384.
+        uint32_t pieceSize = 262144;
+        // Threads, the calling one included.
+        unsigned threads = 2;
+    };
+
+    // Returns false when `progress` asked to stop.
+    static bool Run(std::vector<IntactCheckFile>& files, uint64_t blockSize,
+                    const std::function<bool(uint64_t position)>& progress);
+    static bool Run(std::vector<IntactCheckFile>& files, uint64_t blockSize,
+                    const std::function<bool(uint64_t position)>& progress, const Options& options);
+};
+
+}  // namespace vantrove
