@@ -9,12 +9,14 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <memory>
 #include <new>
 #include <random>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -237,52 +239,52 @@ void Kernel8Arguments(benchmark::internal::Benchmark* b) {
 }
 BENCHMARK(BM_MultiplyAccumulate8)->Apply(Kernel8Arguments);
 
-// Rebuilding 100 missing 1 MiB blocks from 1000 inputs (900 present source
-// blocks and 100 recovery blocks), files in a temporary folder (page cache).
+// Rebuilding `missing` blocks of `slice` bytes from `sources` inputs (the
+// present source blocks and as many recovery blocks as are missing), files
+// in a temporary folder (page cache), below TMPDIR when it is set.
 class RebuildSetup {
   public:
-    static constexpr uint32_t kSources = 1000;
-    static constexpr uint32_t kMissing = 100;
-    static constexpr uint64_t kSlice = 1 << 20;
-
-    RebuildSetup() {
-        char pattern[] = "/tmp/vantrove-rs-bench-XXXXXX";
-        dir_ = mkdtemp(pattern);
+    RebuildSetup(uint32_t sources, uint32_t missing, uint64_t slice)
+        : sourceCount(sources), missingCount(missing), sliceBytes(slice) {
+        const char* tmp = std::getenv("TMPDIR");
+        std::string pattern = std::string(tmp != nullptr && tmp[0] != '\0' ? tmp : "/tmp") +
+                              "/vantrove-rs-bench-XXXXXX";
+        dir_ = mkdtemp(pattern.data());
         std::mt19937_64 rng(7);
-        std::vector<std::vector<uint8_t>> blocks(kSources);
+        std::vector<std::vector<uint8_t>> blocks(sourceCount);
         {
             std::ofstream out(dir_ + "/sources", std::ios::binary);
             for (auto& block : blocks) {
-                block.resize(kSlice);
-                for (size_t i = 0; i < kSlice; i += 8) {
+                block.resize(sliceBytes);
+                for (size_t i = 0; i < sliceBytes; i += 8) {
                     const uint64_t v = rng();
                     std::memcpy(block.data() + i, &v, 8);
                 }
-                out.write(reinterpret_cast<const char*>(block.data()), kSlice);
+                out.write(reinterpret_cast<const char*>(block.data()), sliceBytes);
             }
         }
         ReedSolomonMatrix creation;
-        creation.SetInput(kSources);
-        for (uint16_t e = 0; e < kMissing; ++e) creation.AddOutput(false, e);
+        creation.SetInput(sourceCount);
+        for (uint16_t e = 0; e < missingCount; ++e) creation.AddOutput(false, e);
         creation.Compute(nullptr);
         {
             const auto& kernel = ActiveMultiplyAccumulate();
-            std::vector<uint8_t> recovery(kSlice);
+            std::vector<uint8_t> recovery(sliceBytes);
             std::ofstream out(dir_ + "/recovery", std::ios::binary);
             FactorTable table;
-            for (uint32_t r = 0; r < kMissing; ++r) {
+            for (uint32_t r = 0; r < missingCount; ++r) {
                 std::fill(recovery.begin(), recovery.end(), 0);
-                for (uint32_t k = 0; k < kSources; ++k) {
+                for (uint32_t k = 0; k < sourceCount; ++k) {
                     kernel.prepare(*creation.Products(), creation.Coefficient(r, k), table);
-                    kernel.apply(table, blocks[k].data(), recovery.data(), kSlice);
+                    kernel.apply(table, blocks[k].data(), recovery.data(), sliceBytes);
                 }
-                out.write(reinterpret_cast<const char*>(recovery.data()), kSlice);
+                out.write(reinterpret_cast<const char*>(recovery.data()), sliceBytes);
             }
         }
-        expected_.resize(kMissing);
-        std::vector<bool> present(kSources, true);
-        for (uint32_t j = 0; j < kMissing; ++j) {
-            const uint32_t k = j * (kSources / kMissing) + 3;
+        expected_.resize(missingCount);
+        std::vector<bool> present(sourceCount, true);
+        for (uint32_t j = 0; j < missingCount; ++j) {
+            const uint32_t k = j * (sourceCount / missingCount) + sourceCount / missingCount / 2;
             present[k] = false;
             expected_[j] = blocks[k];
         }
@@ -293,15 +295,15 @@ class RebuildSetup {
         recovery_->open();
         target_->create();
         matrix_.SetInput(present);
-        for (uint16_t e = 0; e < kMissing; ++e) matrix_.AddOutput(true, e);
+        for (uint16_t e = 0; e < missingCount; ++e) matrix_.AddOutput(true, e);
         matrix_.Compute(nullptr);
         for (uint32_t k : matrix_.PresentIndices())
-            job_.inputs.push_back({sources_, k * kSlice, kSlice});
-        for (uint32_t e = 0; e < kMissing; ++e)
-            job_.inputs.push_back({recovery_, e * kSlice, kSlice});
-        for (uint32_t j = 0; j < kMissing; ++j)
-            job_.outputs.push_back({target_, j * kSlice, kSlice});
-        job_.sliceSize = kSlice;
+            job_.inputs.push_back({sources_, k * sliceBytes, sliceBytes});
+        for (uint32_t e = 0; e < missingCount; ++e)
+            job_.inputs.push_back({recovery_, e * sliceBytes, sliceBytes});
+        for (uint32_t j = 0; j < missingCount; ++j)
+            job_.outputs.push_back({target_, j * sliceBytes, sliceBytes});
+        job_.sliceSize = sliceBytes;
         job_.matrix = &matrix_;
         job_.physicalMemoryBytes = PhysicalMemoryBytes();
     }
@@ -315,12 +317,17 @@ class RebuildSetup {
     }
 
     DataPassJob& job() { return job_; }
+    ReedSolomonMatrix& matrix() { return matrix_; }
+
+    const uint32_t sourceCount;
+    const uint32_t missingCount;
+    const uint64_t sliceBytes;
 
     // The rebuilt blocks, read back from the target file.
     bool TargetMatches() {
-        std::vector<uint8_t> data(kSlice);
-        for (uint32_t j = 0; j < kMissing; ++j) {
-            if (!target_->read(j * kSlice, data.data(), kSlice) || data != expected_[j])
+        std::vector<uint8_t> data(sliceBytes);
+        for (uint32_t j = 0; j < missingCount; ++j) {
+            if (!target_->read(j * sliceBytes, data.data(), sliceBytes) || data != expected_[j])
                 return false;
         }
         return true;
@@ -347,7 +354,7 @@ class QuietReporter : public DataPassReporter {
 };
 
 RebuildSetup& Setup() {
-    static RebuildSetup setup;
+    static RebuildSetup setup(1000, 100, 1 << 20);
     return setup;
 }
 
@@ -364,10 +371,10 @@ void BM_Rebuild100From1000(benchmark::State& state) {
         }
     }
     if (!setup.TargetMatches()) state.SkipWithError("the rebuilt blocks differ");
-    const double inputBytes = double{RebuildSetup::kSources} * RebuildSetup::kSlice;
+    const double inputBytes = double{setup.sourceCount} * setup.sliceBytes;
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * inputBytes));
     state.counters["mac_bytes_per_second"] = benchmark::Counter(
-        inputBytes * RebuildSetup::kMissing * static_cast<double>(state.iterations()),
+        inputBytes * setup.missingCount * static_cast<double>(state.iterations()),
         benchmark::Counter::kIsRate);
     state.SetLabel(ActiveMultiplyAccumulate().name);
 }
@@ -375,6 +382,34 @@ BENCHMARK(BM_Rebuild100From1000)
     ->Arg(1)
     ->Arg(2)
     ->Iterations(3)
+    ->UseRealTime()
+    ->MeasureProcessCPUTime()
+    ->Unit(benchmark::kMillisecond);
+
+// Many small blocks: 768 missing blocks of 1 KiB among 16384, on two
+// threads, the matrix's computation included. state.range(0): 0 solves the
+// wide matrix before the pass, 1 leaves it unsolved and the pass solves the
+// sums of the blocks.
+void BM_RebuildSmallBlocks(benchmark::State& state) {
+    static RebuildSetup setup(16384, 768, 1024);
+    setup.job().threads = 2;
+    QuietReporter reporter;
+    bool cancelled = false;
+    for (auto _ : state) {
+        const bool computed = state.range(0) == 0 ? setup.matrix().Compute(nullptr)
+                                                  : setup.matrix().ComputeSteps(nullptr);
+        if (!computed || !RunDataPass(setup.job(), reporter, cancelled) || reporter.errors != 0) {
+            state.SkipWithError("the rebuild failed");
+            return;
+        }
+    }
+    if (!setup.TargetMatches()) state.SkipWithError("the rebuilt blocks differ");
+    state.SetLabel(state.range(0) == 0 ? "solved matrix" : "unsolved matrix");
+}
+BENCHMARK(BM_RebuildSmallBlocks)
+    ->Arg(0)
+    ->Arg(1)
+    ->Iterations(2)
     ->UseRealTime()
     ->MeasureProcessCPUTime()
     ->Unit(benchmark::kMillisecond);

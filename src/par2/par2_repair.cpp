@@ -148,7 +148,12 @@ bool Par2RecoverySet::RebuildTargets(RecoveryState state,
         }
         if (openFailed) return false;
         if (missing > 0) {
-            if (!matrix.Compute(&set_)) {
+            // Many short blocks: the data pass solves the sums of the
+            // blocks rather than the wide matrix.
+            const bool solved = ReedSolomonMatrix::StepsCheaper(sliceSize, matrix.ColumnCount())
+                                    ? matrix.ComputeSteps(&set_)
+                                    : matrix.Compute(&set_);
+            if (!solved) {
                 set_.RecordError(ErrorKind::ReedSolomon, 0, {});
                 return false;
             }

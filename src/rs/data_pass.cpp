@@ -40,10 +40,28 @@ constexpr uint64_t kBatchAreaShare = 3;
 // the first-level cache for small batches; larger ones take tiles of at
 // least 2 KiB, measured faster than the smaller tiles that would fit.
 constexpr size_t kTileInputBytes = 65536;
+// Bytes of every row that one thread takes at least when solving the sums.
+constexpr size_t kMinStepBytes = 512;
 // Outputs handed to one call of a kernel that takes several.
 constexpr size_t kOutputsPerCall = 6;
 // Room for the prepared coefficient tables of one batch.
 constexpr size_t kTableBytes = size_t{16} << 20;
+
+// x modulo the field's order, for x below 2^32.
+inline uint32_t ReduceLog(uint32_t x) {
+    const uint32_t f = (x >> 16) + (x & 0xFFFF);
+    return f >= kGf16Order ? f - kGf16Order : f;
+}
+
+// The first `words` 64-bit words of a prepared table, where a kernel packs
+// them. The usual size is copied as a constant, without a call.
+inline void CopyPacked(uint64_t* to, const FactorTable& table, size_t words) {
+    constexpr size_t kUsualWords = 8;
+    if (words == kUsualWords)
+        std::memcpy(to, table.words, kUsualWords * sizeof(uint64_t));
+    else
+        std::memcpy(to, table.words, words * sizeof(uint64_t));
+}
 
 uint64_t RoundUp4(uint64_t v) {
     return (v + 3) & ~uint64_t{3};
@@ -65,7 +83,10 @@ struct RingSlot {
 class DataPass {
   public:
     DataPass(const DataPassJob& job, DataPassReporter& reporter)
-        : job_(job), reporter_(reporter), m_(static_cast<uint32_t>(job.outputs.size())) {}
+        : job_(job),
+          reporter_(reporter),
+          m_(static_cast<uint32_t>(job.outputs.size())),
+          stepped_(job.matrix != nullptr && job.matrix->Stepped()) {}
 
     ~DataPass() { Release(); }
 
@@ -77,11 +98,32 @@ class DataPass {
     bool ProcessChunk(uint64_t offset, uint64_t length, uint64_t& position);
     bool MultiplyBatch(size_t first, size_t count, size_t length);
     bool MultiplyBatch8(size_t first, size_t count, size_t length);
+    template <typename Coefficient>
+    bool MultiplyOwnOutputs(unsigned k, const std::vector<uint32_t>& columns,
+                            const std::vector<uint8_t*>& inputs, size_t length, size_t tileBytes,
+                            const Coefficient& coefficient);
     void AddCodeSignatures(unsigned k, const std::vector<uint32_t>& columns,
                            const std::vector<uint16_t>& signatures);
     unsigned ThreadsFor(size_t length) const;
     static std::vector<size_t> ByteRanges(size_t length, unsigned threads);
     bool WriteOutputs(uint64_t offset, size_t length);
+    void SolveSums(size_t length);
+    // Whether output j is left out of the arithmetic: one that failed, except
+    // in the unsolved form, where every row is needed to solve the others.
+    bool LeftOut(uint32_t j) const { return failed_[j] != 0 && !stepped_; }
+    // The next outputs from j on, every step-th below end, that are not left
+    // out: at most kOutputsPerCall of them into `chosen`, j moved past them.
+    size_t NextOutputs(uint32_t& j, uint32_t end, uint32_t step, uint32_t* chosen) const {
+        size_t n = 0;
+        for (; j < end && n < kOutputsPerCall; j += step)
+            if (!LeftOut(j)) chosen[n++] = j;
+        return n;
+    }
+    // The unsolved rows' coefficient of input `column`: a power of its base,
+    // found from the logs.
+    uint16_t UnsolvedCoefficient(uint32_t j, uint32_t column) const;
+    void AddUnsolvedSignatures(unsigned k, const std::vector<uint32_t>& columns,
+                               const std::vector<uint16_t>& signatures);
     void RecordCancel();
     bool IssueRead(RingSlot& slot, const DataBlock& block, uint64_t offset, size_t length);
     bool CompleteRead(RingSlot& slot);
@@ -93,6 +135,15 @@ class DataPass {
     const DataPassJob& job_;
     DataPassReporter& reporter_;
     const uint32_t m_;
+    // The matrix is unsolved: the area holds the sums of the unsolved rows
+    // until the elimination steps are taken on them, chunk by chunk.
+    const bool stepped_;
+    // Per column the log of the base of a present input, or kOwnBlock for a
+    // recovery block (1 in its own row, 0 elsewhere).
+    static constexpr uint32_t kOwnBlock = ~uint32_t{0};
+    std::vector<uint32_t> columnLogs_;
+    std::vector<uint16_t> rowExponents_;
+    const uint16_t* antilog_ = nullptr;
     std::vector<uint32_t> active_;  // the inputs that are read
     uint64_t chunk_ = 0;
     uint8_t* area_ = nullptr;
@@ -106,6 +157,11 @@ class DataPass {
     std::vector<FactorTable> tables_;
     std::vector<uint64_t> packed_;
     size_t tableSlots_ = 0;
+    // Chunks too short to be cut into byte ranges: every thread prepares the
+    // packed tables of its own outputs itself, a few outputs at a time right
+    // before it uses them, so they stay in cache and no thread waits for the
+    // tables of another; then the shared tables above are not kept.
+    bool ownTables_ = false;
     bool cancelled_ = false;
 };
 
@@ -151,6 +207,14 @@ bool DataPass::Prepare() {
             return false;
         }
     }
+    if (stepped_) {
+        const ReedSolomonMatrix& matrix = *job_.matrix;
+        const std::vector<uint32_t>& present = matrix.PresentIndices();
+        columnLogs_.assign(job_.inputs.size(), kOwnBlock);
+        for (size_t c = 0; c < present.size(); ++c) columnLogs_[c] = Gf16InputBaseLog(present[c]);
+        for (uint32_t j = 0; j < m_; ++j) rowExponents_.push_back(matrix.RowExponent(j));
+        antilog_ = Gf16AntilogTable();
+    }
     for (uint32_t c = 0; c < job_.inputs.size(); ++c) {
         const bool copies = c < job_.copyTargets.size() && job_.copyTargets[c].file != nullptr;
         if (m_ > 0 || copies || job_.visitor != nullptr) active_.push_back(c);
@@ -179,26 +243,6 @@ bool DataPass::Prepare() {
         }
         area_ = static_cast<uint8_t*>(area);
     }
-    failed_.assign(m_, 0);
-    expected_.assign(m_, 0);
-    try {
-        // Tables for as many outputs as fit kTableBytes for a whole ring, and
-        // at least for one output.
-        const MultiplyAccumulateKernel& kernel = ActiveMultiplyAccumulate();
-        const size_t words = kernel.applyManyPacked != nullptr ? kernel.packedWords : 0;
-        const size_t tableBytes = words != 0 ? words * sizeof(uint64_t) : sizeof(FactorTable);
-        const size_t group =
-            std::clamp<size_t>(kTableBytes / (tableBytes * std::max(r, 1u)), 1, std::max(m_, 1u));
-        tableSlots_ = m_ > 0 && job_.matrix8 == nullptr ? group * r : 0;
-        if (words != 0)
-            packed_.resize(tableSlots_ * words);
-        else
-            tables_.resize(tableSlots_);
-    } catch (const std::bad_alloc&) {
-        reporter_.RecordError(kErrorDataPassFailed, ENOMEM, {});
-        return false;
-    }
-
     unsigned threads = job_.threads != 0 ? job_.threads : ProcessorThreads();
     threads = std::clamp(threads, 1u, 64u);
     if (job_.visitor == nullptr) {
@@ -208,6 +252,30 @@ bool DataPass::Prepare() {
         if (m_ == 0) threads = 1;
     }
     team_ = std::make_unique<WorkerTeam>(threads);
+    failed_.assign(m_, 0);
+    expected_.assign(m_, 0);
+    try {
+        // Tables for as many outputs as fit kTableBytes for a whole ring, and
+        // at least for one output.
+        const MultiplyAccumulateKernel& kernel = ActiveMultiplyAccumulate();
+        const size_t words = kernel.applyManyPacked != nullptr ? kernel.packedWords : 0;
+        ownTables_ = words != 0 && m_ > 0 && job_.matrix8 == nullptr &&
+                     ThreadsFor(static_cast<size_t>(chunk_)) < team_->Size();
+        const size_t tableBytes = words != 0 ? words * sizeof(uint64_t) : sizeof(FactorTable);
+        const size_t group =
+            std::clamp<size_t>(kTableBytes / (tableBytes * std::max(r, 1u)), 1, std::max(m_, 1u));
+        tableSlots_ = m_ > 0 && job_.matrix8 == nullptr ? group * r : 0;
+        if (ownTables_)
+            tableSlots_ = 0;
+        else if (words != 0)
+            packed_.resize(tableSlots_ * words);
+        else
+            tables_.resize(tableSlots_);
+    } catch (const std::bad_alloc&) {
+        reporter_.RecordError(kErrorDataPassFailed, ENOMEM, {});
+        return false;
+    }
+
     return true;
 }
 
@@ -368,11 +436,6 @@ bool DataPass::MultiplyBatch(size_t first, size_t count, size_t length) {
     const ReedSolomonMatrix* matrix = job_.matrix;
     const RecoveryCode* code = job_.code;
     const ProductTables& products = matrix != nullptr ? *matrix->Products() : *code->products;
-    auto coefficient = [&](uint32_t j, uint32_t column) -> uint16_t {
-        if (matrix != nullptr) return matrix->Coefficient(j, column);
-        return Gf16Power(Gf16InputBase(code->inputIndices[column]), code->exponents[j]);
-    };
-    const MultiplyAccumulateKernel& kernel = ActiveMultiplyAccumulate();
     const size_t r = ring_.size();
     std::vector<uint32_t> columns(count);
     std::vector<uint8_t*> inputs(count);
@@ -380,10 +443,22 @@ bool DataPass::MultiplyBatch(size_t first, size_t count, size_t length) {
         columns[b] = active_[first + b];
         inputs[b] = ring_[(first + b) % r].buffer;
     }
+    // A creation's coefficients are powers of the inputs' bases, taken from
+    // their logs.
+    const uint16_t* antilog = Gf16AntilogTable();
+    std::vector<uint32_t> baseLogs(code != nullptr ? count : 0);
+    for (size_t b = 0; b < baseLogs.size(); ++b)
+        baseLogs[b] = Gf16InputBaseLog(code->inputIndices[columns[b]]);
+    auto coefficient = [&](uint32_t j, size_t b) -> uint16_t {
+        if (stepped_) return UnsolvedCoefficient(j, columns[b]);
+        if (matrix != nullptr) return matrix->Coefficient(j, columns[b]);
+        return antilog[ReduceLog(uint32_t{code->exponents[j]} * baseLogs[b])];
+    };
+    const MultiplyAccumulateKernel& kernel = ActiveMultiplyAccumulate();
     // The prepared tables of a group of outputs for the whole batch; many
     // outputs are taken a group at a time so the tables stay small.
     const size_t group = std::max<size_t>(1, tableSlots_ / count);
-    const size_t words = packed_.empty() ? 0 : kernel.packedWords;
+    const size_t words = packed_.empty() && !ownTables_ ? 0 : kernel.packedWords;
     std::vector<const FactorTable*> tables(words != 0 ? 0 : group * count);
     for (size_t t = 0; t < tables.size(); ++t) tables[t] = &tables_[t];
 
@@ -400,17 +475,21 @@ bool DataPass::MultiplyBatch(size_t first, size_t count, size_t length) {
     const size_t tileBytes = std::clamp<size_t>(
         kTileInputBytes / count / kWorkingBlockBytes * kWorkingBlockBytes, 2048, kTileBytes);
 
-    // Each thread prepares its share of the tables of a group; all use all.
+    // Each thread prepares a run of the tables of a group; all use all.
     auto prepareGroup = [&](unsigned k, uint32_t groupFirst, uint32_t groupEnd) {
         FactorTable scratch;
-        for (size_t t = k; t < size_t{groupEnd - groupFirst} * count; t += team) {
-            const auto j = static_cast<uint32_t>(groupFirst + t / count);
-            const uint16_t factor = coefficient(j, columns[t % count]);
+        const size_t all = size_t{groupEnd - groupFirst} * count;
+        const size_t tEnd = all * (k + 1) / team;
+        size_t t = all * k / team;
+        auto j = static_cast<uint32_t>(groupFirst + t / count);
+        size_t b = t % count;
+        for (; t < tEnd; ++t, b = b + 1 == count ? 0 : b + 1, j += b == 0) {
+            const uint16_t factor = coefficient(j, b);
             if (words == 0) {
                 kernel.prepare(products, factor, tables_[t]);
             } else {
                 kernel.prepare(products, factor, scratch);
-                std::memcpy(&packed_[t * words], scratch.words, words * sizeof(uint64_t));
+                CopyPacked(&packed_[t * words], scratch, words);
             }
         }
     };
@@ -427,7 +506,7 @@ bool DataPass::MultiplyBatch(size_t first, size_t count, size_t length) {
                 if (kernel.toWorking) kernel.toWorking(inputs[b] + begin, end - begin);
             }
         }
-        prepareGroup(k, 0, groupEndOf(0));
+        if (!ownTables_) prepareGroup(k, 0, groupEndOf(0));
     });
     std::vector<uint16_t> signatures(count);
     for (size_t b = 0; b < count; ++b) {
@@ -442,14 +521,26 @@ bool DataPass::MultiplyBatch(size_t first, size_t count, size_t length) {
             AddCodeSignatures(k, columns, signatures);
             return;
         }
+        if (stepped_) {
+            AddUnsolvedSignatures(k, columns, signatures);
+            return;
+        }
         for (uint32_t j = k; j < m_; j += team) {
-            if (failed_[j]) continue;
+            if (LeftOut(j)) continue;
             const uint16_t* row = matrix->Row(j);
             uint16_t e = expected_[j];
             for (size_t b = 0; b < count; ++b) e ^= Gf16Multiply(row[columns[b]], signatures[b]);
             expected_[j] = e;
         }
     };
+    if (ownTables_) {
+        team_->Run([&](unsigned k) {
+            addSignatures(k);
+            if (!MultiplyOwnOutputs(k, columns, inputs, length, tileBytes, coefficient))
+                stopped.store(true, std::memory_order_relaxed);
+        });
+        return !stopped.load(std::memory_order_relaxed);
+    }
     for (uint32_t groupFirst = 0; groupFirst < m_; groupFirst += static_cast<uint32_t>(group)) {
         const uint32_t groupEnd = groupEndOf(groupFirst);
         if (groupFirst > 0) team_->Run([&](unsigned k) { prepareGroup(k, groupFirst, groupEnd); });
@@ -472,11 +563,11 @@ bool DataPass::MultiplyBatch(size_t first, size_t count, size_t length) {
                     while (j < groupEnd) {
                         const uint64_t* packed[kOutputsPerCall];
                         uint8_t* outputs[kOutputsPerCall];
-                        size_t n = 0;
-                        for (; j < groupEnd && n < kOutputsPerCall; j += jStep) {
-                            if (failed_[j]) continue;
-                            packed[n] = &packed_[(j - groupFirst) * count * words];
-                            outputs[n++] = area_ + j * chunk_ + tile;
+                        uint32_t chosen[kOutputsPerCall];
+                        const size_t n = NextOutputs(j, groupEnd, jStep, chosen);
+                        for (size_t i = 0; i < n; ++i) {
+                            packed[i] = &packed_[(chosen[i] - groupFirst) * count * words];
+                            outputs[i] = area_ + chosen[i] * chunk_ + tile;
                         }
                         if (n > 0)
                             kernel.applyManyPacked(packed, tileInputs.data(), count, outputs, n,
@@ -489,7 +580,7 @@ bool DataPass::MultiplyBatch(size_t first, size_t count, size_t length) {
                     continue;
                 }
                 for (uint32_t j = jFirst; j < groupEnd; j += jStep) {
-                    if (failed_[j]) continue;
+                    if (LeftOut(j)) continue;
                     kernel.applyMany(&tables[(j - groupFirst) * count], tileInputs.data(), count,
                                      area_ + j * chunk_ + tile, tileLength);
                     if (StopRequested()) {
@@ -502,6 +593,54 @@ bool DataPass::MultiplyBatch(size_t first, size_t count, size_t length) {
         if (stopped.load(std::memory_order_relaxed)) return false;
     }
     return !stopped.load(std::memory_order_relaxed);
+}
+
+// Thread k's outputs (every team-th from the k-th) over the whole chunk, a
+// few at a time: their packed tables for the batch are prepared into the
+// thread's own room, then used for every tile while they are in cache.
+// False when the stop flag ended it.
+template <typename Coefficient>
+bool DataPass::MultiplyOwnOutputs(unsigned k, const std::vector<uint32_t>& columns,
+                                  const std::vector<uint8_t*>& inputs, size_t length,
+                                  size_t tileBytes, const Coefficient& coefficient) {
+    const MultiplyAccumulateKernel& kernel = ActiveMultiplyAccumulate();
+    const ProductTables& products =
+        job_.matrix != nullptr ? *job_.matrix->Products() : *job_.code->products;
+    const size_t words = kernel.packedWords;
+    const size_t count = columns.size();
+    const unsigned team = team_->Size();
+    std::vector<uint64_t> own(kOutputsPerCall * count * words);
+    std::vector<uint16_t> factors(count);
+    std::vector<const uint8_t*> tileInputs(count);
+    FactorTable scratch;
+    uint32_t j = k;
+    while (j < m_) {
+        const uint64_t* packed[kOutputsPerCall];
+        uint8_t* outputs[kOutputsPerCall];
+        uint32_t chosen[kOutputsPerCall];
+        const size_t n = NextOutputs(j, m_, team, chosen);
+        for (size_t i = 0; i < n; ++i) {
+            // The factors first, so that their look-ups overlap.
+            for (size_t b = 0; b < count; ++b) factors[b] = coefficient(chosen[i], b);
+            uint64_t* to = &own[i * count * words];
+            packed[i] = to;
+            outputs[i] = area_ + chosen[i] * chunk_;
+            for (size_t b = 0; b < count; ++b, to += words) {
+                kernel.prepare(products, factors[b], scratch);
+                CopyPacked(to, scratch, words);
+            }
+        }
+        if (n == 0) break;
+        for (size_t tile = 0; tile < length; tile += tileBytes) {
+            const size_t tileLength = std::min(tileBytes, length - tile);
+            uint8_t* tileOutputs[kOutputsPerCall];
+            for (size_t i = 0; i < n; ++i) tileOutputs[i] = outputs[i] + tile;
+            for (size_t b = 0; b < count; ++b) tileInputs[b] = inputs[b] + tile;
+            kernel.applyManyPacked(packed, tileInputs.data(), count, tileOutputs, n, tileLength);
+        }
+        if (StopRequested()) return false;
+    }
+    return true;
 }
 
 // The expected signatures of a RecoveryCode for thread k's share of the
@@ -541,6 +680,81 @@ void DataPass::AddCodeSignatures(unsigned k, const std::vector<uint32_t>& column
 
 // The outputs go back to the plain layout and are signed on all threads;
 // then, in order, each is checked against its expected signature and written.
+uint16_t DataPass::UnsolvedCoefficient(uint32_t j, uint32_t column) const {
+    const uint32_t log = columnLogs_[column];
+    if (log == kOwnBlock) return column - (columnLogs_.size() - m_) == j ? 1 : 0;
+    return antilog_[ReduceLog(uint32_t{rowExponents_[j]} * log)];
+}
+
+// The expected signatures of thread k's share of the unsolved rows: each
+// term base_c^e_j · signature_c taken as one sum of logs.
+void DataPass::AddUnsolvedSignatures(unsigned k, const std::vector<uint32_t>& columns,
+                                     const std::vector<uint16_t>& signatures) {
+    const unsigned team = team_->Size();
+    const size_t firstOwn = columnLogs_.size() - m_;
+    std::vector<uint32_t> logs, sigLogs;
+    for (size_t b = 0; b < columns.size(); ++b) {
+        const uint32_t column = columns[b];
+        if (signatures[b] == 0) continue;  // adds nothing to any row
+        if (columnLogs_[column] == kOwnBlock) {
+            const auto j = static_cast<uint32_t>(column - firstOwn);
+            if (j % team == k) expected_[j] ^= signatures[b];
+            continue;
+        }
+        logs.push_back(columnLogs_[column]);
+        sigLogs.push_back(Gf16Log(signatures[b]));
+    }
+    for (uint32_t j = k; j < m_; j += team) {
+        const uint32_t e = rowExponents_[j];
+        uint16_t sum = 0;
+        for (size_t t = 0; t < logs.size(); ++t) sum ^= antilog_[ReduceLog(e * logs[t] + sigLogs[t])];
+        expected_[j] ^= sum;
+    }
+}
+
+// The unsolved form: the area holds, in plain bytes, the sums of every
+// input times the unsolved rows, and expected_ their predicted signatures.
+// The elimination steps taken on both turn them into the missing blocks and
+// their signatures; the signature check that follows then covers the sums
+// and the steps alike. Each thread takes a byte range of every row.
+void DataPass::SolveSums(size_t length) {
+    const ReedSolomonMatrix& matrix = *job_.matrix;
+    const MultiplyAccumulateKernel& kernel = ActiveMultiplyAccumulate();
+    const ProductTables& products = *matrix.Products();
+    const unsigned threads = static_cast<unsigned>(
+        std::min<size_t>(team_->Size(), std::max<size_t>(1, length / kMinStepBytes)));
+    team_->Run([&](unsigned k) {
+        if (k < threads) {
+            const size_t begin = (length * k / threads) & ~size_t{63};
+            const size_t end = k + 1 == threads ? length : (length * (k + 1) / threads) & ~size_t{63};
+            const size_t n = end - begin;
+            auto row = [&](uint32_t j) { return area_ + j * chunk_ + begin; };
+            FactorTable table;
+            std::vector<uint8_t> scaled(n);
+            matrix.ReplaySteps(
+                [&](uint32_t i, uint16_t inverse) {
+                    std::fill(scaled.begin(), scaled.end(), uint8_t{0});
+                    kernel.prepare(products, inverse, table);
+                    kernel.apply(table, row(i), scaled.data(), n);
+                    std::memcpy(row(i), scaled.data(), n);
+                },
+                [&](uint32_t j, uint32_t i, uint16_t factor) {
+                    kernel.prepare(products, factor, table);
+                    kernel.apply(table, row(i), row(j), n);
+                });
+        }
+        if (k + 1 == team_->Size()) {
+            matrix.ReplaySteps(
+                [&](uint32_t i, uint16_t inverse) {
+                    expected_[i] = Gf16Multiply(expected_[i], inverse);
+                },
+                [&](uint32_t j, uint32_t i, uint16_t factor) {
+                    expected_[j] ^= Gf16Multiply(factor, expected_[i]);
+                });
+        }
+    });
+}
+
 // The pass was ended by the stop flag.
 void DataPass::RecordCancel() {
     cancelled_ = true;
@@ -559,9 +773,13 @@ bool DataPass::WriteOutputs(uint64_t offset, size_t length) {
         inspect = [&](uint32_t j, uint8_t* data) {
             job_.hooks->BeforeSignatureCheck(j, offset, data, length);
         };
+    if (stepped_) {
+        OutputsToPlain(*team_, area_, chunk_, m_, length, nullptr);
+        SolveSums(length);
+    }
     const std::vector<uint16_t> signature =
         SignOutputs(*team_, job_.matrix8 != nullptr ? CodeField::Gf8 : CodeField::Gf16, area_,
-                    chunk_, m_, length, &failed_, inspect);
+                    chunk_, m_, length, &failed_, inspect, stepped_);
 
     for (uint32_t j = 0; j < m_; ++j) {
         if (!failed_[j]) {
@@ -590,7 +808,7 @@ bool DataPass::WriteOutputs(uint64_t offset, size_t length) {
 bool DataPass::ProcessChunk(uint64_t offset, uint64_t chunkLength, uint64_t& position) {
     const auto length = static_cast<size_t>(chunkLength);
     for (uint32_t j = 0; j < m_; ++j)
-        if (!failed_[j]) std::memset(area_ + j * chunk_, 0, length);
+        if (!LeftOut(j)) std::memset(area_ + j * chunk_, 0, length);
     std::fill(expected_.begin(), expected_.end(), uint16_t{0});
 
     reporter_.SetActivity(kActivityRecoveringData, kTextRecoveryData);

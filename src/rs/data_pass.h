@@ -17,6 +17,12 @@
 // errors recorded and the bytes written are the same as with one thread. All
 // reporting happens on the calling thread.
 //
+// A matrix left unsolved (ReedSolomonMatrix::ComputeSteps) works in the same
+// area: each chunk first gathers the sums of every input times the unsolved
+// rows, then the elimination steps turn the sums into the missing blocks, and
+// only then are they signed and checked against the signatures predicted
+// through the same steps.
+//
 // Creation runs the same pass: its outputs are the recovery blocks of a
 // RecoveryCode instead of the rows of a solved matrix, and a
 // DataPassVisitor sees every input as it is read (to hash it) and every

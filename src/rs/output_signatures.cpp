@@ -10,16 +10,11 @@ namespace vantrove {
 std::vector<uint16_t> SignOutputs(WorkerTeam& team, CodeField field, uint8_t* area,
                                   uint64_t stride, uint32_t count, size_t length,
                                   const std::vector<uint8_t>* skip,
-                                  const std::function<void(uint32_t, uint8_t*)>& inspect) {
+                                  const std::function<void(uint32_t, uint8_t*)>& inspect,
+                                  bool plain) {
     const unsigned threads = team.Size();
     auto skipped = [skip](uint32_t j) { return skip != nullptr && (*skip)[j] != 0; };
-    const MultiplyAccumulateKernel& kernel = ActiveMultiplyAccumulate();
-    if (field == CodeField::Gf16 && kernel.fromWorking != nullptr) {
-        team.Run([&](unsigned k) {
-            for (uint32_t j = k; j < count; j += threads)
-                if (!skipped(j)) kernel.fromWorking(area + j * stride, length);
-        });
-    }
+    if (field == CodeField::Gf16 && !plain) OutputsToPlain(team, area, stride, count, length, skip);
     if (inspect)
         for (uint32_t j = 0; j < count; ++j)
             if (!skipped(j)) inspect(j, area + j * stride);
@@ -33,6 +28,17 @@ std::vector<uint16_t> SignOutputs(WorkerTeam& team, CodeField field, uint8_t* ar
         }
     });
     return signatures;
+}
+
+void OutputsToPlain(WorkerTeam& team, uint8_t* area, uint64_t stride, uint32_t count,
+                    size_t length, const std::vector<uint8_t>* skip) {
+    const MultiplyAccumulateKernel& kernel = ActiveMultiplyAccumulate();
+    if (kernel.fromWorking == nullptr) return;
+    const unsigned threads = team.Size();
+    team.Run([&](unsigned k) {
+        for (uint32_t j = k; j < count; j += threads)
+            if (skip == nullptr || (*skip)[j] == 0) kernel.fromWorking(area + j * stride, length);
+    });
 }
 
 }  // namespace vantrove

@@ -122,17 +122,40 @@ void BasicReedSolomonMatrix<Field>::AddScaled(Element* row, const Element* sourc
 
 template <typename Field>
 bool BasicReedSolomonMatrix<Field>::Compute(BlockProgressSink* progress) {
+    return Build(false, progress);
+}
+
+template <typename Field>
+bool BasicReedSolomonMatrix<Field>::ComputeSteps(BlockProgressSink* progress) {
+    return Build(true, progress);
+}
+
+template <typename Field>
+bool BasicReedSolomonMatrix<Field>::StepsCheaper(uint64_t blockBytes, uint32_t columns) {
+    // Solving the wide matrix takes every step over 2-byte elements of all
+    // the columns; the unsolved form takes them over the block's bytes.
+    return blockBytes < uint64_t{columns} * sizeof(Element);
+}
+
+template <typename Field>
+bool BasicReedSolomonMatrix<Field>::Build(bool stepped, BlockProgressSink* progress) {
     const uint32_t dataPresent = DataPresent();
     const uint32_t dataMissing = DataMissing();
     const uint32_t outCount = OutputCount();
     const uint32_t inCount = ColumnCount();
     left_.clear();
+    stepped_ = false;
+    rowExponents_.clear();
+    stepInverses_.clear();
+    stepFactors_.clear();
     if (parPresent_ < dataMissing || outCount == 0 || !TablesReady(tables_)) return false;
+    if (stepped && (parMissing_ > 0 || dataMissing == 0)) return false;
 
     std::vector<Element> right;
     try {
-        left_.assign(size_t{outCount} * inCount, 0);
+        if (!stepped) left_.assign(size_t{outCount} * inCount, 0);
         if (dataMissing > 0) right.assign(size_t{outCount} * outCount, 0);
+        rowExponents_.reserve(outCount);
     } catch (const std::bad_alloc&) {
         left_.clear();
         return false;
@@ -149,9 +172,12 @@ bool BasicReedSolomonMatrix<Field>::Compute(BlockProgressSink* progress) {
     for (uint32_t r = 0; r < dataMissing; ++r) {
         Report(progress, r, total);
         const uint16_t e = nextRow(true).exponent;
-        Element* row = &left_[size_t{r} * inCount];
-        for (uint32_t c = 0; c < dataPresent; ++c) row[c] = Power(bases_[presentIndex_[c]], e);
-        row[dataPresent + r] = 1;
+        rowExponents_.push_back(e);
+        if (!stepped) {
+            Element* row = &left_[size_t{r} * inCount];
+            for (uint32_t c = 0; c < dataPresent; ++c) row[c] = Power(bases_[presentIndex_[c]], e);
+            row[dataPresent + r] = 1;
+        }
         Element* rightRow = &right[size_t{r} * outCount];
         for (uint32_t k = 0; k < dataMissing; ++k) rightRow[k] = Power(bases_[missingIndex_[k]], e);
     }
@@ -172,10 +198,18 @@ bool BasicReedSolomonMatrix<Field>::Compute(BlockProgressSink* progress) {
     }
 
     if (dataMissing > 0) {
-        const bool solved = Eliminate(right, progress);
+        std::vector<Element> inverses;
+        std::vector<Element> factors;
+        bool solved = EliminateRight(right, inverses, factors, progress);
         right.clear();
         right.shrink_to_fit();
-        if (!solved) {
+        if (solved && stepped) {
+            stepInverses_ = std::move(inverses);
+            stepFactors_ = std::move(factors);
+            stepped_ = true;
+        } else if (solved) {
+            ReplayOnLeft(inverses, factors);
+        } else {
             left_.clear();
             return false;
         }
@@ -203,14 +237,14 @@ constexpr uint32_t kMinBandColumns = 1024;
 // instead of the whole matrix streaming through memory once per pivot, and
 // the bands, independent of each other, are shared among the processors.
 template <typename Field>
-bool BasicReedSolomonMatrix<Field>::Eliminate(std::vector<Element>& right,
-                                              BlockProgressSink* progress) {
+bool BasicReedSolomonMatrix<Field>::EliminateRight(std::vector<Element>& right,
+                                                   std::vector<Element>& inverses,
+                                                   std::vector<Element>& factors,
+                                                   BlockProgressSink* progress) const {
     const uint32_t dataMissing = DataMissing();
     const uint32_t outCount = OutputCount();
-    const uint32_t inCount = ColumnCount();
     std::vector<Element> scaled(outCount);
-    std::vector<Element> inverses(dataMissing, Element{1});
-    std::vector<Element> factors;
+    inverses.assign(dataMissing, Element{1});
     try {
         factors.assign(size_t{dataMissing} * outCount, Element{0});
     } catch (const std::bad_alloc&) {
@@ -240,7 +274,15 @@ bool BasicReedSolomonMatrix<Field>::Eliminate(std::vector<Element>& right,
             AddScaled(rowRight + i, pivotRight + i, f, outCount - i);
         }
     }
+    return true;
+}
 
+template <typename Field>
+void BasicReedSolomonMatrix<Field>::ReplayOnLeft(const std::vector<Element>& inverses,
+                                                 const std::vector<Element>& factors) {
+    const uint32_t dataMissing = DataMissing();
+    const uint32_t outCount = OutputCount();
+    const uint32_t inCount = ColumnCount();
     const uint64_t rowBytes = uint64_t{outCount} * sizeof(Element);
     uint64_t width = std::max<uint64_t>(kMinBandColumns, kBandBytes / std::max<uint64_t>(rowBytes, 1));
     width = std::min<uint64_t>((width + 63) & ~uint64_t{63}, inCount);
@@ -279,17 +321,22 @@ bool BasicReedSolomonMatrix<Field>::Eliminate(std::vector<Element>& right,
         team->Run(replay);
     else
         replay(0);
-    return true;
 }
 
 template <typename Field>
 typename Field::Element BasicReedSolomonMatrix<Field>::Coefficient(uint32_t row,
                                                                    uint32_t column) const {
+    if (stepped_) {
+        const uint32_t dataPresent = DataPresent();
+        if (column < dataPresent) return Power(bases_[presentIndex_[column]], rowExponents_[row]);
+        return column - dataPresent == row ? Element{1} : Element{0};
+    }
     return left_[size_t{row} * ColumnCount() + column];
 }
 
 template <typename Field>
 const typename Field::Element* BasicReedSolomonMatrix<Field>::Row(uint32_t row) const {
+    if (stepped_) return nullptr;
     return &left_[size_t{row} * ColumnCount()];
 }
 

@@ -13,6 +13,13 @@
 // matrix is the plain table of powers base_c^e; for a repair it is solved by
 // Gauss–Jordan elimination without row exchange, which fails on a zero pivot.
 //
+// A repair of many small blocks may instead keep the matrix unsolved
+// (ComputeSteps): the steps of the elimination of the square system of the
+// missing inputs are kept, and the caller first adds every input into the
+// unsolved rows, then takes the same steps on the sums (ReplaySteps). That
+// costs missing² × block bytes instead of the missing² × columns of solving
+// the wide matrix, far less where blocks are short and there are many.
+//
 // ReedSolomonMatrix works in GF(2^16) with the bases of the two-byte format
 // (input k gets 2^j_k, j_k the k-th exponent coprime to 65535, at most 32768
 // inputs) and owns the product tables of that field. ReedSolomonMatrix8 works
@@ -55,6 +62,33 @@ class BasicReedSolomonMatrix {
     // enough present recovery blocks, nothing to compute, a zero pivot, or no
     // memory. `progress` may be null.
     bool Compute(BlockProgressSink* progress);
+    // The unsolved form for a repair that produces only missing inputs (no
+    // missing recovery rows): Coefficient gives row r's powers of the bases
+    // of the present inputs, 1 in the column of row r's own recovery block
+    // and 0 in the others; Row is not available. False as for Compute, and
+    // when a missing recovery row was added.
+    bool ComputeSteps(BlockProgressSink* progress);
+    // Whether the elimination of `missing` rows is cheaper taken on the
+    // sums of blocks of `blockBytes` than on the wide matrix of `columns`.
+    static bool StepsCheaper(uint64_t blockBytes, uint32_t columns);
+    bool Stepped() const { return stepped_; }
+    // The recovery exponent of an unsolved row. REQUIRES: Stepped().
+    uint16_t RowExponent(uint32_t row) const { return rowExponents_[row]; }
+    // The solving steps, in order, on `count` rows of values: step i divides
+    // row i by its pivot, then adds a multiple of it to every other row.
+    // `scale(i, inverse)` multiplies row i by inverse;
+    // `add(j, i, factor)` adds factor times row i to row j.
+    // REQUIRES: Stepped().
+    template <typename Scale, typename Add>
+    void ReplaySteps(Scale&& scale, Add&& add) const {
+        const uint32_t count = DataMissing();
+        for (uint32_t i = 0; i < count; ++i) {
+            if (stepInverses_[i] != 1) scale(i, stepInverses_[i]);
+            const Element* factors = &stepFactors_[size_t{i} * count];
+            for (uint32_t j = 0; j < count; ++j)
+                if (j != i && factors[j] != 0) add(j, i, factors[j]);
+        }
+    }
 
     // REQUIRES: a successful Compute, row < OutputCount(), column < ColumnCount().
     Element Coefficient(uint32_t row, uint32_t column) const;
@@ -81,7 +115,13 @@ class BasicReedSolomonMatrix {
         uint16_t exponent;
     };
 
-    bool Eliminate(std::vector<Element>& right, BlockProgressSink* progress);
+    bool Build(bool stepped, BlockProgressSink* progress);
+    // Gauss–Jordan on the right matrix alone, recording per step the
+    // pivot's inverse and the factor of every other row.
+    bool EliminateRight(std::vector<Element>& right, std::vector<Element>& inverses,
+                        std::vector<Element>& factors, BlockProgressSink* progress) const;
+    // The recorded steps taken on the left matrix.
+    void ReplayOnLeft(const std::vector<Element>& inverses, const std::vector<Element>& factors);
     // row[0, count) ⊕= factor · source[0, count)
     void AddScaled(Element* row, const Element* source, Element factor, uint32_t count) const;
 
@@ -94,6 +134,11 @@ class BasicReedSolomonMatrix {
     uint32_t parPresent_ = 0;
     uint32_t parMissing_ = 0;
     std::vector<Element> left_;
+    // The unsolved form: per row its recovery exponent, and the steps.
+    bool stepped_ = false;
+    std::vector<uint16_t> rowExponents_;
+    std::vector<Element> stepInverses_;
+    std::vector<Element> stepFactors_;
 };
 
 struct Gf16Field {

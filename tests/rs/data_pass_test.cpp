@@ -165,6 +165,9 @@ class Rebuild {
         return test::ReadFile(target_->path) == all;
     }
 
+    // Leaves the matrix unsolved: the pass solves the sums of the blocks.
+    void UseSteps() { EXPECT_TRUE(matrix_.ComputeSteps(nullptr)); }
+
     DataPassJob& job() { return job_; }
     const std::string& targetPath() const { return target_->path; }
     const std::string& sourcesPath() const { return sources_->path; }
@@ -451,44 +454,85 @@ TEST(DataPass, CorruptedWordFailsOnlyItsOutput) {
 }
 
 // Small blocks and many outputs: the threads share the outputs rather than
-// the bytes of a chunk; every output is still rebuilt and checked on its own.
+// the bytes of a chunk; every output is still rebuilt and checked on its own,
+// also when the matrix is left unsolved and the pass solves the sums.
 TEST(DataPass, SmallBlocksShareTheOutputsBetweenThreads) {
     std::vector<uint32_t> missing;
     for (uint32_t i = 3; i < 200; i += 2) missing.push_back(i);  // 99 outputs of 2 KiB
-    for (uint32_t threads : {1u, 2u}) {
-        Rebuild rebuild(200, 2048, 1000, missing);
-        DamageMemory hooks;
-        hooks.damageOutput = 7;  // the rebuilt block 17
-        rebuild.job().hooks = &hooks;
-        rebuild.job().threads = threads;
-        RecordingReporter reporter;
-        bool cancelled = false;
-        EXPECT_TRUE(rebuild.Run(reporter, cancelled));
-        ASSERT_EQ(reporter.errors.size(), 1u) << threads;
-        EXPECT_EQ(reporter.errors[0].kind, kErrorSignatureMismatch);
-        for (uint32_t i : missing) {
-            if (i == 17) continue;
-            EXPECT_EQ(rebuild.TargetBlock(i), rebuild.SourceBlock(i)) << i << " threads " << threads;
+    for (bool unsolved : {false, true}) {
+        for (uint32_t threads : {1u, 2u}) {
+            Rebuild rebuild(200, 2048, 1000, missing);
+            if (unsolved) rebuild.UseSteps();
+            DamageMemory hooks;
+            hooks.damageOutput = 7;  // the rebuilt block 17
+            rebuild.job().hooks = &hooks;
+            rebuild.job().threads = threads;
+            RecordingReporter reporter;
+            bool cancelled = false;
+            EXPECT_TRUE(rebuild.Run(reporter, cancelled));
+            ASSERT_EQ(reporter.errors.size(), 1u) << threads;
+            EXPECT_EQ(reporter.errors[0].kind, kErrorSignatureMismatch);
+            for (uint32_t i : missing) {
+                if (i == 17) continue;
+                EXPECT_EQ(rebuild.TargetBlock(i), rebuild.SourceBlock(i))
+                    << i << " threads " << threads << " unsolved " << unsolved;
+            }
+            EXPECT_NE(rebuild.TargetBlock(17), rebuild.SourceBlock(17));
         }
-        EXPECT_NE(rebuild.TargetBlock(17), rebuild.SourceBlock(17));
+    }
+}
+
+// The unsolved matrix rebuilds the same blocks as the solved one: small
+// blocks shared between threads, a short last block, rows solved in several
+// chunks, and slices wide enough for each thread to take a byte range.
+TEST(DataPass, SolvingTheSumsRebuildsWhatTheSolvedMatrixRebuilds) {
+    std::vector<uint32_t> many;
+    for (uint32_t i = 3; i < 200; i += 2) many.push_back(i);
+    struct Case {
+        uint32_t count;
+        uint64_t slice, last;
+        std::vector<uint32_t> missing;
+        uint64_t memory;
+    };
+    const Case cases[] = {{200, 2048, 1000, many, uint64_t{1} << 32},
+                          {200, 2048, 2048, many, 3 * 99 * 700},  // chunks of 684 bytes
+                          {9, 20000, 20000, {0, 4, 8}, uint64_t{1} << 32},
+                          {5, 1026, 3, {1, 4}, uint64_t{1} << 32}};
+    for (const Case& c : cases) {
+        for (uint32_t threads : {1u, 2u}) {
+            Rebuild rebuild(c.count, c.slice, c.last, c.missing);
+            rebuild.UseSteps();
+            rebuild.job().threads = threads;
+            rebuild.job().physicalMemoryBytes = c.memory;
+            RecordingReporter reporter;
+            bool cancelled = false;
+            ASSERT_TRUE(rebuild.Run(reporter, cancelled));
+            EXPECT_TRUE(reporter.errors.empty()) << c.slice << " threads " << threads;
+            EXPECT_TRUE(rebuild.TargetIsComplete()) << c.slice << " threads " << threads;
+        }
     }
 }
 
 TEST(DataPass, FailedOutputIsSkippedInLaterChunks) {
     // Output 0 fails its check in the first chunk; the second chunk is still
-    // computed and written for the others.
-    Rebuild rebuild(8, 4000, 4000, {1, 5});
-    rebuild.job().physicalMemoryBytes = 3 * 2 * 2000;  // two chunks
-    DamageMemory hooks;
-    hooks.damageOutput = 0;
-    rebuild.job().hooks = &hooks;
-    RecordingReporter reporter;
-    bool cancelled = false;
-    EXPECT_TRUE(rebuild.Run(reporter, cancelled));
-    ASSERT_EQ(reporter.errors.size(), 1u);
-    EXPECT_EQ(reporter.Count(kActivityWritingData), 2);
-    EXPECT_EQ(rebuild.TargetBlock(5), rebuild.SourceBlock(5));
-    EXPECT_EQ(rebuild.TargetBlock(1), std::vector<uint8_t>(4000, 0));
+    // computed and written for the others. With the matrix left unsolved,
+    // every row takes part in solving the others, so the failed row must
+    // still be computed in the second chunk for block 5 to come out whole.
+    for (bool unsolved : {false, true}) {
+        Rebuild rebuild(8, 4000, 4000, {1, 5});
+        if (unsolved) rebuild.UseSteps();
+        rebuild.job().physicalMemoryBytes = 3 * 2 * 2000;  // two chunks
+        DamageMemory hooks;
+        hooks.damageOutput = 0;
+        rebuild.job().hooks = &hooks;
+        RecordingReporter reporter;
+        bool cancelled = false;
+        EXPECT_TRUE(rebuild.Run(reporter, cancelled));
+        ASSERT_EQ(reporter.errors.size(), 1u);
+        EXPECT_EQ(reporter.Count(kActivityWritingData), 2);
+        EXPECT_EQ(rebuild.TargetBlock(5), rebuild.SourceBlock(5)) << unsolved;
+        EXPECT_EQ(rebuild.TargetBlock(1), std::vector<uint8_t>(4000, 0));
+    }
 }
 
 TEST(DataPass, ReadFailureEndsThePassWithItsFile) {

@@ -115,6 +115,77 @@ TEST(ReedSolomonMatrix, SolvedRowsRebuildMissingElementsAndRecoveryElements) {
     }
 }
 
+// The unsolved form: summing the inputs with its rows and then taking the
+// recorded steps on the sums gives what the solved rows give.
+TEST(ReedSolomonMatrix, StepsOnTheSumsGiveTheSolvedRows) {
+    std::mt19937_64 rng(test::TestSeed() + 2);
+    for (int round = 0; round < 20; ++round) {
+        const uint32_t n = 2 + static_cast<uint32_t>(rng() % 80);
+        std::vector<bool> present(n, true);
+        const uint32_t missing = 1 + static_cast<uint32_t>(rng() % std::min<uint32_t>(n, 20));
+        for (uint32_t i = 0; i < missing;) {
+            const uint32_t k = static_cast<uint32_t>(rng() % n);
+            if (present[k]) present[k] = false, ++i;
+        }
+        ReedSolomonMatrix solved, stepped;
+        ASSERT_TRUE(solved.SetInput(present));
+        ASSERT_TRUE(stepped.SetInput(present));
+        // Recovery exponents with gaps, as a damaged set leaves them.
+        for (uint16_t e = 0, added = 0; added < missing; e += 1 + rng() % 3, ++added) {
+            ASSERT_TRUE(solved.AddOutput(true, e));
+            ASSERT_TRUE(stepped.AddOutput(true, e));
+        }
+        ASSERT_TRUE(solved.Compute(nullptr));
+        RecordingProgress progress;
+        ASSERT_TRUE(stepped.ComputeSteps(&progress));
+        ASSERT_TRUE(stepped.Stepped());
+        EXPECT_FALSE(solved.Stepped());
+        EXPECT_EQ(stepped.Row(0), nullptr);
+        // The same progress as solving: rows, one step per pivot, (1, 1).
+        EXPECT_EQ(progress.calls.size(), 2 * missing + 1);
+
+        std::vector<uint16_t> inputs(solved.ColumnCount());
+        for (auto& v : inputs) v = static_cast<uint16_t>(rng());
+        std::vector<uint16_t> sums(missing, 0);
+        for (uint32_t r = 0; r < missing; ++r)
+            for (uint32_t c = 0; c < inputs.size(); ++c)
+                sums[r] ^= Gf16Multiply(stepped.Coefficient(r, c), inputs[c]);
+        stepped.ReplaySteps(
+            [&](uint32_t i, uint16_t inverse) { sums[i] = Gf16Multiply(sums[i], inverse); },
+            [&](uint32_t j, uint32_t i, uint16_t f) { sums[j] ^= Gf16Multiply(f, sums[i]); });
+        for (uint32_t r = 0; r < missing; ++r) {
+            uint16_t expected = 0;
+            for (uint32_t c = 0; c < inputs.size(); ++c)
+                expected ^= Gf16Multiply(solved.Coefficient(r, c), inputs[c]);
+            ASSERT_EQ(sums[r], expected) << "round " << round << " row " << r;
+        }
+    }
+}
+
+TEST(ReedSolomonMatrix, UnsolvedFormOnlyForMissingInputs) {
+    // A missing recovery row cannot be produced by the unsolved form.
+    ReedSolomonMatrix withRecovery;
+    ASSERT_TRUE(withRecovery.SetInput(PresentExcept(6, {1})));
+    ASSERT_TRUE(withRecovery.AddOutput(true, 0));
+    ASSERT_TRUE(withRecovery.AddOutput(false, 1));
+    EXPECT_FALSE(withRecovery.ComputeSteps(nullptr));
+    EXPECT_TRUE(withRecovery.Compute(nullptr));
+    // Nothing missing: nothing to solve.
+    ReedSolomonMatrix creation;
+    ASSERT_TRUE(creation.SetInput(4));
+    ASSERT_TRUE(creation.AddOutput(false, 0));
+    EXPECT_FALSE(creation.ComputeSteps(nullptr));
+    // Too few recovery blocks.
+    ReedSolomonMatrix short_;
+    ASSERT_TRUE(short_.SetInput(PresentExcept(6, {1, 2})));
+    ASSERT_TRUE(short_.AddOutput(true, 0));
+    EXPECT_FALSE(short_.ComputeSteps(nullptr));
+    // The choice: blocks shorter than the matrix's rows of 2-byte elements.
+    EXPECT_TRUE(ReedSolomonMatrix::StepsCheaper(2048, 32768));
+    EXPECT_FALSE(ReedSolomonMatrix::StepsCheaper(768000, 1400));
+    EXPECT_FALSE(ReedSolomonMatrix::StepsCheaper(2000, 1000));
+}
+
 // A matrix large enough for the elimination to be shared among threads
 // still rebuilds every missing element.
 TEST(ReedSolomonMatrix, LargeEliminationRebuildsEveryMissingElement) {
