@@ -93,6 +93,7 @@ struct SliceRun {
         offsets[count] = offset;
         lengths[count] = parsed.length;
         hashes[count] = parsed.packetHash;
+        // A following header is read straight into its place.
         if (headers[count] != header) std::memcpy(headers[count], header, kPacketHeaderSize);
         ++count;
     }
@@ -279,6 +280,16 @@ bool Par2RecoverySet::ReadPackets(const SetFileRef& file, bool& cancelled) {
         return !set_.StopRequested();
     };
 
+    // Files a packet whose hash was checked, noting the group it went to.
+    auto fileChecked = [&](uint64_t at, const uint8_t* bytes, const PacketHeader& packet,
+                           const uint8_t* repeated) {
+        PacketGroup& group = GroupFor(packet.setId);
+        FilePacket(file, at, bytes, group, conflicting, repeated);
+        if (std::find(contributed.begin(), contributed.end(), &group) == contributed.end()) {
+            contributed.push_back(&group);
+        }
+    };
+
     while (size >= kPacketHeaderSize && position <= size - kPacketHeaderSize) {
         if (!file->read(position, header, kPacketHeaderSize)) break;
         if (set_.StopRequested()) {
@@ -323,14 +334,6 @@ bool Par2RecoverySet::ReadPackets(const SetFileRef& file, bool& cancelled) {
             file->flags.damaged = true;
             break;
         }
-        auto fileChecked = [&](uint64_t at, const uint8_t* bytes, const PacketHeader& packet,
-                               const uint8_t* repeated) {
-            PacketGroup& group = GroupFor(packet.setId);
-            FilePacket(file, at, bytes, group, conflicting, repeated);
-            if (std::find(contributed.begin(), contributed.end(), &group) == contributed.end()) {
-                contributed.push_back(&group);
-            }
-        };
         if (parsed.type() == PacketType::RecoverySlice) {
             // A run of recovery slices has its hashes checked side by side;
             // they are filed in order, and the first that fails ends the run
