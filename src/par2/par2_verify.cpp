@@ -18,6 +18,15 @@ namespace {
 
 constexpr size_t kWholeFileBuffer = 1048576;
 
+// The scanner reads data files in pieces of 256 KiB: every piece costs a read
+// and a hand-over to the thread that hashes the whole file, and on a file of
+// gigabytes smaller pieces cost more in those than in the hashing itself.
+BlockScanner::Options ScannerOptions() {
+    BlockScanner::Options options;
+    options.bufferSize = 256u << 10;
+    return options;
+}
+
 const Par2FileDescription* DescriptionOf(const SourceFileEntry& entry) {
     return static_cast<const Par2FileDescription*>(
         entry.Description(DescriptionSlot::Par2FileDescription).get());
@@ -149,7 +158,7 @@ void Par2RecoverySet::ScanBlocks(const SetFileRef& file, SourceFileEntry*& entry
     if (stopped) return;
 
     auto scanner = std::make_unique<BlockScanner>();
-    if (!scanner->Start(*file, window_)) {
+    if (!scanner->Start(*file, window_, ScannerOptions())) {
         set_.RecordError(ErrorKind::Read, scanner->error(), file->path);
         return;
     }
@@ -329,7 +338,7 @@ bool Par2RecoverySet::IntactAtItsPlace(const SetFileRef& file, SourceFileEntry& 
     }
 
     auto scanner = std::make_unique<BlockScanner>();
-    if (!scanner->Start(*file, window_)) return false;
+    if (!scanner->Start(*file, window_, ScannerOptions())) return false;
     uint32_t checked = 0;
     for (; node; node = node->nextInFile, ++checked) {
         const uint64_t offset = static_cast<uint64_t>(node->indexInFile) * blockSize;
