@@ -7,6 +7,7 @@
 #include "core/string_ids.h"
 #include "core/string_table.h"
 #include "create/creation_job_state.h"
+#include "create/file_hash_thread.h"
 #include "engine/verification_cache.h"
 #include "rs/data_pass.h"
 
@@ -59,16 +60,19 @@ bool CreationJob::State::Run() {
     if (!CreatePieces()) return false;
     if (!ComputeMatrix()) return false;
     if (!RunPasses()) return false;
-    if (!FinishPackets()) return false;
-    if (!WritePlacements()) return false;
-    for (Output& o : outputs) o.file->close();
     for (Source& s : sources) {
         s.file->close();
         for (auto& f : s.pieceFiles) f->close();
     }
     if (options.hooks != nullptr) options.hooks->BeforeVerification();
     if (!VerifyPieces()) return false;
+    // The read-back of the sources may finish their whole-file hashes: the
+    // packets that carry them are written after it.
     if (!ReverifySources()) return false;
+    if (!FinishPackets()) return false;
+    if (!WritePlacements()) return false;
+    for (Output& o : outputs) o.file->close();
+    if (options.hooks != nullptr) options.hooks->BeforeOutputCheck();
     if (!VerifyOutputs()) return false;
     if (!PutInPlace()) return false;
     Phase(kPhaseFinished, {}, 0, 0);
@@ -271,10 +275,7 @@ bool CreationJob::State::FinishPackets() {
         }
         src.ifsc->Finish();
         if (!params.extendExistingSet) {
-            if (src.fileMd5Used)
-                src.description->FinishWholeFileHash(src.fileMd5.Final());
-            else if (src.description->wholeFileHashPending())
-                src.description->FinishWholeFileHash();
+            if (src.fileMd5Used) src.description->FinishWholeFileHash(src.fileMd5.Final());
             src.description->Seal(setId);
         }
     }

@@ -45,8 +45,10 @@ class CreationJobTestHooks {
     virtual void BeforeSignatureCheck(uint32_t k, uint8_t* data, size_t length) {}
     // After block `block` of pass `pass` has been read and hashed.
     virtual void AfterBlock(uint32_t pass, uint32_t block) {}
-    // After all output is written and closed, before anything is verified.
+    // After the pass, before the sources and split pieces are read back.
     virtual void BeforeVerification() {}
+    // After every volume is written and closed, before they are checked.
+    virtual void BeforeOutputCheck() {}
 };
 
 struct CreationJobOptions {

@@ -24,6 +24,8 @@
 
 namespace vantrove {
 
+class FileHashThread;
+
 struct CreationJob::State {
     CreationParameters& params;
     CreationStatusSlot& status;
@@ -43,6 +45,9 @@ struct CreationJob::State {
         std::vector<DiskFileRef> pieceFiles;
         Md5Context fileMd5;  // whole-file hash fed a group at a time
         bool fileMd5Used = false;
+        // From this byte on the whole-file hash is fed by the read-back, from
+        // the very bytes it checks, instead of by the pass.
+        uint64_t tailFrom = UINT64_MAX;
     };
     struct Block {
         uint32_t source = 0;
@@ -137,7 +142,6 @@ struct CreationJob::State {
     bool ComputeMatrix();
     bool RunPasses();
     class Pass;
-    class FileHashThread;
     // Set while a pass runs when the whole-file MD5s have a thread of their own.
     std::unique_ptr<FileHashThread> fileHashThread;
     // What the read buffers of a pass may take to hold more blocks at once
@@ -150,6 +154,20 @@ struct CreationJob::State {
     // whole-file MD5 costs about as much as multiplying the data into a
     // hundred recovery blocks.
     static constexpr uint32_t kFileHashThreadMostOutputs = 48;
+    // The share of that file whose whole-file MD5 the pass feeds, in
+    // quarters; the rest is fed by the read-back, so that the hash runs on
+    // from the pass into the read-back without waiting in between. With
+    // the hash and the pass on a core each, the pass keeps pace with three
+    // quarters and the read-back of the whole file fits in the time the
+    // hash takes for the last quarter.
+    static constexpr uint64_t kPassFedQuarters = 3;
+    // The largest block for which the rest is fed by the read-back: it reads
+    // a few whole blocks at a time to check them side by side.
+    static constexpr uint64_t kTailBlockMost = uint64_t{8} << 20;
+    // The order in which the pass takes the blocks of source `src`: the
+    // blocks it feeds to the whole-file hash, in order, spread evenly among
+    // the others.
+    std::vector<uint64_t> PassOrder(const Source& src) const;
     void HashInputs(size_t first, const uint8_t* const* data, size_t count, uint64_t offset,
                     size_t length, WorkerTeam& team);
     // The final name of the output or piece written under `workPath`.
@@ -160,6 +178,7 @@ struct CreationJob::State {
     bool VerifyPieces();
     bool ReverifySources();
     struct ReadBackFile;
+    class TailCheck;
     bool ReadBack(CreationPhase phase, const std::vector<ReadBackFile>& files);
     bool VerifyOutputs();
     bool CheckWrittenFile(Output& output);

@@ -6,14 +6,10 @@
 // to a split piece are the pass's copies.
 
 #include <algorithm>
-#include <condition_variable>
-#include <cstring>
-#include <deque>
-#include <mutex>
-#include <thread>
 
 #include "core/crc32.h"
 #include "create/creation_job_state.h"
+#include "create/file_hash_thread.h"
 #include "rs/data_pass.h"
 
 namespace vantrove {
@@ -32,83 +28,6 @@ class MatrixProgress : public BlockProgressSink {
 };
 
 }  // namespace
-
-// Runs whole-file MD5s on a thread of its own, on copies of the data handed
-// to it, so that the pass goes on as soon as the bytes are copied. A file
-// that holds most of the data has its whole-file MD5 as one serial stream,
-// the longest chain of work in the pass: on its own thread it never waits
-// for the arithmetic, and the arithmetic waits for it only when every copy
-// buffer is full.
-class CreationJob::State::FileHashThread {
-  public:
-    FileHashThread() : thread_([this] { Loop(); }) {}
-    ~FileHashThread() { Finish(); }
-
-    // Appends `length` bytes at `data` to `context`.
-    void Feed(Md5Context* context, const uint8_t* data, size_t length) {
-        while (length > 0) {
-            const size_t n = std::min(length, kPieceBytes);
-            std::unique_lock lock(mutex_);
-            space_.wait(lock, [&] { return !free_.empty() || made_ < kPieces; });
-            std::vector<uint8_t> buffer;
-            if (!free_.empty()) {
-                buffer = std::move(free_.back());
-                free_.pop_back();
-            } else {
-                ++made_;
-            }
-            lock.unlock();
-            buffer.resize(kPieceBytes);
-            std::memcpy(buffer.data(), data, n);
-            lock.lock();
-            queue_.push_back({context, std::move(buffer), n});
-            work_.notify_one();
-            data += n;
-            length -= n;
-        }
-    }
-    // Waits until everything fed is hashed; the thread then ends.
-    void Finish() {
-        {
-            std::lock_guard lock(mutex_);
-            quit_ = true;
-        }
-        work_.notify_one();
-        if (thread_.joinable()) thread_.join();
-    }
-
-  private:
-    static constexpr size_t kPieceBytes = 1048576;
-    static constexpr size_t kPieces = 8;
-    struct Piece {
-        Md5Context* context;
-        std::vector<uint8_t> buffer;
-        size_t length;
-    };
-
-    void Loop() {
-        std::unique_lock lock(mutex_);
-        for (;;) {
-            work_.wait(lock, [&] { return quit_ || !queue_.empty(); });
-            if (queue_.empty()) return;
-            Piece piece = std::move(queue_.front());
-            queue_.pop_front();
-            lock.unlock();
-            piece.context->Update(piece.buffer.data(), piece.length);
-            lock.lock();
-            free_.push_back(std::move(piece.buffer));
-            space_.notify_one();
-        }
-    }
-
-    std::mutex mutex_;
-    std::condition_variable work_, space_;
-    std::deque<Piece> queue_;
-    std::vector<std::vector<uint8_t>> free_;
-    size_t made_ = 0;
-    bool quit_ = false;
-    std::thread thread_;
-};
 
 CreationJob::State::State(CreationParameters& p, CreationStatusSlot& s, const StopFlag& f,
                           CreationJobOptions o)
@@ -264,11 +183,14 @@ void CreationJob::State::HashInputs(size_t first, const uint8_t* const* data, si
     };
     const bool fileHashes = singlePass && !params.extendExistingSet;
     if (fileHashes && fileHashThread != nullptr) {
-        // In visit order, which is file order within each file.
+        // In visit order, which is file order within each file for the blocks
+    // the pass feeds.
         for (size_t g = 0; g < count; ++g) {
-            Source& src = sources[blocks[visit[first + g]].source];
+            const Block& block = blocks[visit[first + g]];
+            Source& src = sources[block.source];
             src.fileMd5Used = true;
-            fileHashThread->Feed(&src.fileMd5, data[g], withinFile(g));
+            if (block.offset < src.tailFrom)
+                fileHashThread->Feed(&src.fileMd5, data[g], withinFile(g));
         }
         team.Run([&](unsigned t) {
             if (t < blockThreads) hashBlocks(t, blockThreads);
@@ -330,14 +252,48 @@ void CreationJob::State::HashInputs(size_t first, const uint8_t* const* data, si
 // One shared pass: the source blocks in `visit` order are the inputs, the
 // split pieces their copy targets, and the data parts of the recovery
 // packets the outputs.
+std::vector<uint64_t> CreationJob::State::PassOrder(const Source& src) const {
+    std::vector<uint64_t> order;
+    order.reserve(src.blockCount);
+    if (src.tailFrom >= src.size) {
+        for (uint64_t b = 0; b < src.blockCount; ++b) order.push_back(b);
+        return order;
+    }
+    const uint64_t fed = src.tailFrom / blockSize;
+    uint64_t head = 0, tail = fed;
+    for (uint64_t k = 0; k < src.blockCount; ++k) {
+        const bool takeHead = head < fed && (tail == src.blockCount || head * src.blockCount <= k * fed);
+        order.push_back(takeHead ? head++ : tail++);
+    }
+    return order;
+}
+
 bool CreationJob::State::RunPasses() {
+    // One file holding most of the data makes its whole-file MD5 the longest
+    // chain of work: it gets a thread of its own, and the pass one fewer,
+    // unless the recovery blocks are so many that the arithmetic, not the
+    // hash, is what takes longest and wants every thread.
+    uint64_t total = 0;
+    Source* largest = nullptr;
+    for (Source& src : sources) {
+        total += src.size;
+        if (largest == nullptr || src.size > largest->size) largest = &src;
+    }
+    const bool hashThread = singlePass && !params.extendExistingSet && team->Size() > 1 &&
+                            2 * largest->size > total && R <= kFileHashThreadMostOutputs;
+    if (hashThread && blockSize <= kTailBlockMost && largest->blockCount >= 4)
+        largest->tailFrom = largest->blockCount * kPassFedQuarters / 4 * blockSize;
+
     // One block of each file in turn, so that the whole-file hashes of
     // several files can run side by side.
+    std::vector<std::vector<uint64_t>> orders;
+    for (uint32_t i : sorted) orders.push_back(PassOrder(sources[i]));
     visit.clear();
     visit.reserve(S);
     for (uint64_t round = 0; visit.size() < S; ++round)
-        for (uint32_t i : sorted)
-            if (round < sources[i].blockCount) visit.push_back(sources[i].firstBlock + round);
+        for (size_t k = 0; k < sorted.size(); ++k)
+            if (round < orders[k].size())
+                visit.push_back(sources[sorted[k]].firstBlock + orders[k][round]);
 
     DataPassJob job;
     RecoveryCode code;
@@ -371,17 +327,7 @@ bool CreationJob::State::RunPasses() {
     // take no more than kHashRingBytes.
     job.visitorBatch = static_cast<uint32_t>(
         std::clamp<uint64_t>(kHashRingBytes / std::max<uint64_t>(chunk, 1), 4, 16));
-    // One file holding most of the data makes its whole-file MD5 the longest
-    // chain of work: it gets a thread of its own, and the pass one fewer,
-    // unless the recovery blocks are so many that the arithmetic, not the
-    // hash, is what takes longest and wants every thread.
-    uint64_t total = 0, largest = 0;
-    for (const Source& src : sources) {
-        total += src.size;
-        largest = std::max(largest, src.size);
-    }
-    if (singlePass && !params.extendExistingSet && job.threads > 1 && 2 * largest > total &&
-        R <= kFileHashThreadMostOutputs) {
+    if (hashThread) {
         fileHashThread = std::make_unique<FileHashThread>();
         job.threads -= 1;
     }
@@ -392,7 +338,9 @@ bool CreationJob::State::RunPasses() {
     if (options.hooks != nullptr) job.hooks = &pass;
     bool cancelled = false;
     const bool ok = RunDataPass(job, pass, cancelled);
-    fileHashThread.reset();
+    // The hash thread goes on into the read-back where a file's rest is fed
+    // from there.
+    if (!ok || largest->tailFrom >= largest->size) fileHashThread.reset();
     if (!ok) return Fail(pass.failure(), pass.failedName());
     return true;
 }

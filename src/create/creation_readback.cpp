@@ -8,6 +8,7 @@
 #include "core/crc32.h"
 #include "core/path.h"
 #include "create/creation_job_state.h"
+#include "create/file_hash_thread.h"
 #include "par2/packet_header.h"
 
 namespace vantrove {
@@ -23,6 +24,12 @@ constexpr size_t kLanes = 16;
 constexpr uint64_t kReadBackMemory = uint64_t{16} << 20;
 // A stretch of a file taken by one stream at a time is at most this long.
 constexpr uint64_t kStretchBytes = uint64_t{8} << 20;
+// The rest of a file that feeds the whole-file hash is read this many bytes
+// at a time at most, in whole blocks checked side by side.
+constexpr uint64_t kTailGroupBytes = uint64_t{16} << 20;
+// Pieces of 1 MiB the whole-file hash may have queued in the read-back: the
+// time it takes to hash them covers a group's read and check.
+constexpr size_t kTailHashPieces = 32;
 
 }  // namespace
 
@@ -37,6 +44,10 @@ struct CreationJob::State::ReadBackFile {
     uint64_t size = 0;
     uint64_t firstBlock = 0;  // its first block in `blocks`
     const Md5Digest* whole = nullptr;
+    // From this byte on, the blocks read are fed in order to `tailHash` on
+    // the file hash thread once checked.
+    uint64_t tailFrom = UINT64_MAX;
+    Md5Context* tailHash = nullptr;
 };
 
 namespace {
@@ -64,6 +75,89 @@ struct Stream {
 
 }  // namespace
 
+// The rest of a file whose whole-file MD5 the pass left unfinished: read a
+// group of whole blocks at a time, each group checked block by block (the
+// blocks side by side) and then fed, byte for byte as checked, to the file
+// hash thread, which so finishes the whole-file MD5 from bytes that are
+// known to be those the pass hashed. Steps never wait for the hash thread
+// unless asked to, so that the thread reading back can check other files
+// meanwhile.
+class CreationJob::State::TailCheck {
+  public:
+    TailCheck(State& job, const ReadBackFile& file, std::atomic<uint64_t>& done)
+        : job_(job), file_(file), done_(done) {
+        groupBegin_ = groupEnd_ = fed_ = file.tailFrom;
+        const uint64_t bs = job.blockSize;
+        group_ = std::max<uint64_t>(1, kTailGroupBytes / bs) * bs;
+        opened_ = disk_.open(file.path) && disk_.size == file.size;
+        job.fileHashThread->SetPieces(kTailHashPieces);
+    }
+
+    bool Done() const { return failed_ || fed_ == file_.size; }
+    bool Failed() const { return failed_; }
+    // Feeds what was checked, as far as the hash thread has room (all of it
+    // with `wait`), and reads and checks the next group once the last is
+    // fed. False when a block fails.
+    bool Step(bool wait) {
+        if (!opened_) failed_ = true;
+        while (!Done()) {
+            if (fed_ == groupEnd_ && !ReadGroup()) failed_ = true;
+            if (failed_) break;
+            const size_t n = static_cast<size_t>(groupEnd_ - fed_);
+            const size_t taken = job_.fileHashThread->Feed(
+                file_.tailHash, buffer_.data() + (fed_ - groupBegin_), n, wait);
+            fed_ += taken;
+            if (taken < n) break;
+            if (!wait) break;
+        }
+        return !failed_;
+    }
+
+  private:
+    bool ReadGroup() {
+        const uint64_t bs = job_.blockSize;
+        groupBegin_ = groupEnd_;
+        groupEnd_ = std::min(file_.size, groupBegin_ + group_);
+        const auto length = static_cast<size_t>(groupEnd_ - groupBegin_);
+        if (buffer_.size() < length) buffer_.resize(length);
+        if (!disk_.read(groupBegin_, buffer_.data(), length)) return false;
+        done_.fetch_add(length);
+        const size_t count = static_cast<size_t>((length + bs - 1) / bs);
+        const uint64_t firstBlock = file_.firstBlock + groupBegin_ / bs;
+        std::vector<Md5Context> md5(count);
+        std::vector<Md5Context*> contexts;
+        std::vector<const uint8_t*> data;
+        for (size_t k = 0; k < count; ++k) {
+            const uint8_t* at = buffer_.data() + k * bs;
+            const uint64_t real = std::min<uint64_t>(bs, length - k * bs);
+            if (real == bs) {
+                contexts.push_back(&md5[k]);
+                data.push_back(at);
+            } else {
+                md5[k].Update(at, real);
+                md5[k].UpdateZeros(bs - real);
+            }
+            const uint32_t crc = Crc32UpdateZeros(Crc32Update(0, at, real), bs - real);
+            if (crc != job_.blocks[firstBlock + k].crc) return false;
+        }
+        Md5Context::UpdateMany(contexts.data(), data.data(), contexts.size(), bs);
+        for (size_t k = 0; k < count; ++k)
+            if (!(md5[k].Final() == job_.blocks[firstBlock + k].md5.Final())) return false;
+        return true;
+    }
+
+    State& job_;
+    const ReadBackFile& file_;
+    std::atomic<uint64_t>& done_;
+    DiskFile disk_;
+    std::vector<uint8_t> buffer_;
+    uint64_t group_ = 0;  // bytes read at a time, whole blocks
+    uint64_t groupBegin_ = 0, groupEnd_ = 0;  // what `buffer_` holds
+    uint64_t fed_ = 0;                       // fed to the hash up to here
+    bool opened_ = false;
+    bool failed_ = false;
+};
+
 // Reads `files` back. Every block is an independent stream: the blocks of
 // one file are read and hashed side by side like those of different files,
 // up to kLanes streams per thread on every thread of the team.
@@ -84,15 +178,19 @@ bool CreationJob::State::ReadBack(CreationPhase phase, const std::vector<ReadBac
         std::clamp<uint64_t>(total / (uint64_t{threads} * kLanes), blockSize, kStretchBytes);
     const uint64_t stretchBlocks = std::max<uint64_t>(1, stretchBytes / blockSize);
     std::vector<Stretch> stretches;
+    const ReadBackFile* tailFile = nullptr;
     for (uint32_t i = 0; i < files.size(); ++i) {
         const ReadBackFile& f = files[i];
         const uint64_t step = f.whole != nullptr ? f.size : stretchBlocks * blockSize;
+        // A rest that feeds the whole-file hash is read apart.
+        const uint64_t limit = std::min(f.size, f.tailFrom);
+        if (limit < f.size) tailFile = &f;
         uint64_t at = 0;
         do {
-            const uint64_t end = std::min(f.size, at + step);
+            const uint64_t end = std::min(limit, at + step);
             stretches.push_back({i, at, end});
             at = end;
-        } while (at < f.size);
+        } while (at < limit);
     }
     // Large blocks are read a piece at a time, small ones many to a read.
     const uint64_t bufferBytes =
@@ -112,7 +210,11 @@ bool CreationJob::State::ReadBack(CreationPhase phase, const std::vector<ReadBac
         while (stretch < was && !failed.compare_exchange_weak(was, stretch)) {
         }
     };
-    auto ended = [&] { return failed.load() != SIZE_MAX || Stopped(); };
+    std::unique_ptr<TailCheck> tail;
+    if (tailFile != nullptr) tail = std::make_unique<TailCheck>(*this, *tailFile, done);
+    auto ended = [&] {
+        return failed.load() != SIZE_MAX || (tail != nullptr && tail->Failed()) || Stopped();
+    };
 
     // Takes the next stretch into `s`; false when none is left or it cannot
     // be opened as the file it should be.
@@ -159,13 +261,17 @@ bool CreationJob::State::ReadBack(CreationPhase phase, const std::vector<ReadBac
         return ok;
     };
 
+    // With a rest to feed, the whole-file hash takes a core of its own, and
+    // one thread reads back everything, feeding it between rounds.
     team->Run([&](unsigned t) {
+        if (tail != nullptr && t > 0) return;
         std::vector<Stream> streams(lanes);
         std::vector<Md5Context*> contexts;
         std::vector<const uint8_t*> inputs;
         std::vector<Stream*> active;
         bool more = true;
         while (!ended()) {
+            if (tail != nullptr) tail->Step(false);
             // Every stream reads its next piece, taking a new stretch when
             // its own is done.
             active.clear();
@@ -247,9 +353,14 @@ bool CreationJob::State::ReadBack(CreationPhase phase, const std::vector<ReadBac
             }
             if (t == 0) status.SetProgress(done.load(), total);
         }
+        while (tail != nullptr && !tail->Done() && !ended()) {
+            tail->Step(true);
+            status.SetProgress(done.load(), total);
+        }
     });
     if (failed.load() != SIZE_MAX)
         return Fail(kFailDataVerify, files[stretches[failed.load()].file].failedName);
+    if (tail != nullptr && tail->Failed()) return Fail(kFailDataVerify, tailFile->failedName);
     if (Stopped()) return Fail(kFailDataVerify);
     return true;
 }
@@ -276,12 +387,22 @@ bool CreationJob::State::ReverifySources() {
     std::vector<Md5Digest> digests(sources.size());
     std::vector<ReadBackFile> files;
     for (uint32_t i : order) {
-        const Source& src = sources[i];
+        Source& src = sources[i];
+        // A whole-file MD5 taken apart from the pass is compared with the
+        // file as it is read back.
+        if (!src.fileMd5Used && !params.extendExistingSet &&
+            src.description->wholeFileHashPending())
+            src.description->FinishWholeFileHash();
         digests[i] = src.description->fileHash();
         files.push_back({src.path, src.path, src.name, src.size, src.firstBlock,
-                         src.fileMd5Used ? nullptr : &digests[i]});
+                         src.fileMd5Used ? nullptr : &digests[i], src.tailFrom,
+                         &src.fileMd5});
     }
-    return ReadBack(kPhaseReverifySource, files);
+    if (!ReadBack(kPhaseReverifySource, files)) return false;
+    // Every rest fed: the whole-file hashes are complete once the thread
+    // has hashed what it holds.
+    fileHashThread.reset();
+    return true;
 }
 
 bool CreationJob::State::CheckWrittenFile(Output& output) {

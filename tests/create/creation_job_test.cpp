@@ -284,13 +284,23 @@ TEST(CreationJob, SourceChangedDuringCreationGivesCode17AndBadNames) {
                                         "set.vol1+2.PAR2.bad"}));
 }
 
-// Changes one file written by the job, or a source, once everything is
-// written and before it is read back.
+// Changes one file written by the job, or a source, once it is written and
+// before it is read back: a source or split piece after the pass, a volume
+// once every volume is written.
 class ChangeBeforeReadBack : public CreationJobTestHooks {
   public:
     std::string path;
     std::function<void(std::vector<uint8_t>&)> change;
+    bool volume = false;
     void BeforeVerification() override {
+        if (!volume) Change();
+    }
+    void BeforeOutputCheck() override {
+        if (volume) Change();
+    }
+
+  private:
+    void Change() {
         std::vector<uint8_t> data = test::ReadFile(path);
         change(data);
         test::WriteFile(path, data);
@@ -299,9 +309,11 @@ class ChangeBeforeReadBack : public CreationJobTestHooks {
 
 // Runs the job with `change` made to the file at `path` before the read-back.
 JobResult RunChanged(CreationParameters& p, const std::string& path,
-                     std::function<void(std::vector<uint8_t>&)> change, uint32_t threads = 0) {
+                     std::function<void(std::vector<uint8_t>&)> change, uint32_t threads = 0,
+                     bool volume = false) {
     ChangeBeforeReadBack hooks;
     hooks.path = path;
+    hooks.volume = volume;
     hooks.change = std::move(change);
     CreationJobOptions options;
     options.threads = threads;
@@ -356,8 +368,9 @@ TEST(CreationJob, ReadBackCatchesADamagedVolumeOrPiece) {
     f.AddFile("a.bin", 50000);
     {
         CreationParameters p = Prepare(f, 1000, 6);
-        JobResult r = RunChanged(p, PartPathOf(f.dir.File("set.vol1+2.PAR2")),
-                                 [](std::vector<uint8_t>& d) { d[d.size() / 2] ^= 1; });
+        JobResult r = RunChanged(
+            p, PartPathOf(f.dir.File("set.vol1+2.PAR2")),
+            [](std::vector<uint8_t>& d) { d[d.size() / 2] ^= 1; }, 0, true);
         EXPECT_FALSE(r.ok);
         EXPECT_EQ(r.status.failureCode, kFailPar2Verify);
         EXPECT_EQ(r.status.fileName, f.dir.File("set.vol1+2.PAR2"));
