@@ -168,6 +168,12 @@ struct CreationJob::State {
     // blocks it feeds to the whole-file hash, in order, spread evenly among
     // the others.
     std::vector<uint64_t> PassOrder(const Source& src) const;
+    // Adds `length` bytes of each of `count` runs at `data` to the MD5 and
+    // CRC-32 at the same place in `contexts` and `crcs`.
+    static void HashSideBySide(Md5Context* const* contexts, uint32_t* const* crcs,
+                               const uint8_t* const* data, size_t count, size_t length);
+    // Bytes of all runs together that stay in the second-level cache.
+    static constexpr size_t kCachedPieceBytes = 524288;
     void HashInputs(size_t first, const uint8_t* const* data, size_t count, uint64_t offset,
                     size_t length, WorkerTeam& team);
     // The final name of the output or piece written under `workPath`.

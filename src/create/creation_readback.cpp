@@ -26,7 +26,7 @@ constexpr uint64_t kReadBackMemory = uint64_t{16} << 20;
 constexpr uint64_t kStretchBytes = uint64_t{8} << 20;
 // The rest of a file that feeds the whole-file hash is read this many bytes
 // at a time at most, in whole blocks checked side by side.
-constexpr uint64_t kTailGroupBytes = uint64_t{16} << 20;
+constexpr uint64_t kTailGroupBytes = uint64_t{32} << 20;
 // Pieces of 1 MiB the whole-file hash may have queued in the read-back: the
 // time it takes to hash them covers a group's read and check.
 constexpr size_t kTailHashPieces = 32;
@@ -124,25 +124,31 @@ class CreationJob::State::TailCheck {
         done_.fetch_add(length);
         const size_t count = static_cast<size_t>((length + bs - 1) / bs);
         const uint64_t firstBlock = file_.firstBlock + groupBegin_ / bs;
+        // Whole blocks side by side; a short last block of the file alone,
+        // padded with zeros to the block size as the pass took it.
+        const size_t whole = length / bs;
         std::vector<Md5Context> md5(count);
+        std::vector<uint32_t> crc(count, 0);
         std::vector<Md5Context*> contexts;
+        std::vector<uint32_t*> crcs;
         std::vector<const uint8_t*> data;
-        for (size_t k = 0; k < count; ++k) {
-            const uint8_t* at = buffer_.data() + k * bs;
-            const uint64_t real = std::min<uint64_t>(bs, length - k * bs);
-            if (real == bs) {
-                contexts.push_back(&md5[k]);
-                data.push_back(at);
-            } else {
-                md5[k].Update(at, real);
-                md5[k].UpdateZeros(bs - real);
-            }
-            const uint32_t crc = Crc32UpdateZeros(Crc32Update(0, at, real), bs - real);
-            if (crc != job_.blocks[firstBlock + k].crc) return false;
+        for (size_t k = 0; k < whole; ++k) {
+            contexts.push_back(&md5[k]);
+            crcs.push_back(&crc[k]);
+            data.push_back(buffer_.data() + k * bs);
         }
-        Md5Context::UpdateMany(contexts.data(), data.data(), contexts.size(), bs);
-        for (size_t k = 0; k < count; ++k)
-            if (!(md5[k].Final() == job_.blocks[firstBlock + k].md5.Final())) return false;
+        HashSideBySide(contexts.data(), crcs.data(), data.data(), whole, bs);
+        if (whole < count) {
+            const uint64_t real = length - whole * bs;
+            md5[whole].Update(buffer_.data() + whole * bs, real);
+            md5[whole].UpdateZeros(bs - real);
+            crc[whole] = Crc32UpdateZeros(Crc32Update(0, buffer_.data() + whole * bs, real),
+                                          bs - real);
+        }
+        for (size_t k = 0; k < count; ++k) {
+            const Block& expected = job_.blocks[firstBlock + k];
+            if (crc[k] != expected.crc || !(md5[k].Final() == expected.md5.Final())) return false;
+        }
         return true;
     }
 
