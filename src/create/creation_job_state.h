@@ -5,6 +5,7 @@
 // creation_readback.cpp (reading back what was written). Private to create/.
 
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -169,9 +170,11 @@ struct CreationJob::State {
     // the others.
     std::vector<uint64_t> PassOrder(const Source& src) const;
     // Adds `length` bytes of each of `count` runs at `data` to the MD5 and
-    // CRC-32 at the same place in `contexts` and `crcs`.
+    // CRC-32 at the same place in `contexts` and `crcs`, calling
+    // `afterPiece` (when given) after each piece.
     static void HashSideBySide(Md5Context* const* contexts, uint32_t* const* crcs,
-                               const uint8_t* const* data, size_t count, size_t length);
+                               const uint8_t* const* data, size_t count, size_t length,
+                               const std::function<void()>& afterPiece = {});
     // Bytes of all runs together that stay in the second-level cache.
     static constexpr size_t kCachedPieceBytes = 524288;
     void HashInputs(size_t first, const uint8_t* const* data, size_t count, uint64_t offset,

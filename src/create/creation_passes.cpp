@@ -6,6 +6,7 @@
 // to a split piece are the pass's copies.
 
 #include <algorithm>
+#include <functional>
 
 #include "core/crc32.h"
 #include "create/creation_job_state.h"
@@ -160,8 +161,8 @@ std::string CreationJob::State::FinalNameOf(const std::string& workPath) const {
 // side in pieces of a multiple of 64 bytes, as one call over the whole runs
 // would take them.
 void CreationJob::State::HashSideBySide(Md5Context* const* contexts, uint32_t* const* crcs,
-                                        const uint8_t* const* data, size_t count,
-                                        size_t length) {
+                                        const uint8_t* const* data, size_t count, size_t length,
+                                        const std::function<void()>& afterPiece) {
     const size_t piece = std::clamp<size_t>(kCachedPieceBytes / std::max<size_t>(count, 1) &
                                                 ~size_t{63},
                                             4096, 65536);
@@ -173,6 +174,7 @@ void CreationJob::State::HashSideBySide(Md5Context* const* contexts, uint32_t* c
             *crcs[k] = Crc32Update(*crcs[k], at[k], n);
             at[k] += n;
         }
+        if (afterPiece) afterPiece();
     }
 }
 
@@ -186,7 +188,7 @@ void CreationJob::State::HashInputs(size_t first, const uint8_t* const* data, si
     // Blocks of the batch in runs of at least sixteen per thread, so that
     // each thread keeps its vector lanes full.
     const size_t blockThreads = std::clamp<size_t>(count / 16, 1, team.Size());
-    auto hashBlocks = [&](size_t t, size_t threads) {
+    auto hashBlocks = [&](size_t t, size_t threads, const std::function<void()>& afterPiece) {
         const size_t begin = count * t / threads;
         const size_t end = count * (t + 1) / threads;
         std::vector<Md5Context*> contexts(end - begin);
@@ -196,7 +198,8 @@ void CreationJob::State::HashInputs(size_t first, const uint8_t* const* data, si
             contexts[g - begin] = &block.md5;
             crcs[g - begin] = &block.crc;
         }
-        HashSideBySide(contexts.data(), crcs.data(), data + begin, end - begin, length);
+        HashSideBySide(contexts.data(), crcs.data(), data + begin, end - begin, length,
+                       afterPiece);
     };
     // The part of input g's chunk that lies within its file.
     auto withinFile = [&](size_t g) {
@@ -206,17 +209,40 @@ void CreationJob::State::HashInputs(size_t first, const uint8_t* const* data, si
     const bool fileHashes = singlePass && !params.extendExistingSet;
     if (fileHashes && fileHashThread != nullptr) {
         // In visit order, which is file order within each file for the blocks
-    // the pass feeds.
+        // the pass feeds.
+        struct Feeding {
+            Md5Context* context;
+            const uint8_t* data;
+            size_t length;
+        };
+        std::vector<Feeding> feeds;
         for (size_t g = 0; g < count; ++g) {
             const Block& block = blocks[visit[first + g]];
             Source& src = sources[block.source];
             src.fileMd5Used = true;
             if (block.offset < src.tailFrom)
-                fileHashThread->Feed(&src.fileMd5, data[g], withinFile(g));
+                feeds.push_back({&src.fileMd5, data[g], static_cast<size_t>(withinFile(g))});
         }
-        team.Run([&](unsigned t) {
-            if (t < blockThreads) hashBlocks(t, blockThreads);
-        });
+        // Fed as far as there is room before and while the blocks are
+        // hashed, and the rest after: the hash thread is kept busy while
+        // this thread works, and this thread waits only for what is left.
+        size_t next = 0, done = 0;
+        auto feed = [&](bool wait) {
+            for (; next < feeds.size(); ++next, done = 0) {
+                const Feeding& f = feeds[next];
+                done += fileHashThread->Feed(f.context, f.data + done, f.length - done, wait);
+                if (done < f.length) return;
+            }
+        };
+        feed(false);
+        if (blockThreads == 1) {
+            hashBlocks(0, 1, [&] { feed(false); });
+        } else {
+            team.Run([&](unsigned t) {
+                if (t < blockThreads) hashBlocks(t, blockThreads, {});
+            });
+        }
+        feed(true);
         return;
     }
     // The batch holds a few consecutive blocks of each of several files, in
@@ -261,12 +287,12 @@ void CreationJob::State::HashInputs(size_t first, const uint8_t* const* data, si
         }
     };
     if (team.Size() == 1) {
-        hashBlocks(0, 1);
+        hashBlocks(0, 1, {});
         hashFiles();
         return;
     }
     team.Run([&](unsigned t) {
-        if (t == 0) hashBlocks(0, 1);
+        if (t == 0) hashBlocks(0, 1, {});
         if (t == 1) hashFiles();
     });
 }

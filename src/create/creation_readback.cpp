@@ -27,9 +27,6 @@ constexpr uint64_t kStretchBytes = uint64_t{8} << 20;
 // The rest of a file that feeds the whole-file hash is read this many bytes
 // at a time at most, in whole blocks checked side by side.
 constexpr uint64_t kTailGroupBytes = uint64_t{32} << 20;
-// Pieces of 1 MiB the whole-file hash may have queued in the read-back: the
-// time it takes to hash them covers a group's read and check.
-constexpr size_t kTailHashPieces = 32;
 
 }  // namespace
 
@@ -77,53 +74,59 @@ struct Stream {
 
 // The rest of a file whose whole-file MD5 the pass left unfinished: read a
 // group of whole blocks at a time, each group checked block by block (the
-// blocks side by side) and then fed, byte for byte as checked, to the file
-// hash thread, which so finishes the whole-file MD5 from bytes that are
-// known to be those the pass hashed. Steps never wait for the hash thread
-// unless asked to, so that the thread reading back can check other files
-// meanwhile.
+// blocks side by side) and then handed, in place, to the file hash thread,
+// which so finishes the whole-file MD5 from bytes known to be those the pass
+// hashed. Two groups take turns, one read and checked while the hash thread
+// works on the other. Steps never wait for the hash thread unless asked
+// to, so that the thread reading back can check other files meanwhile.
 class CreationJob::State::TailCheck {
   public:
     TailCheck(State& job, const ReadBackFile& file, std::atomic<uint64_t>& done)
-        : job_(job), file_(file), done_(done) {
-        groupBegin_ = groupEnd_ = fed_ = file.tailFrom;
-        const uint64_t bs = job.blockSize;
-        group_ = std::max<uint64_t>(1, kTailGroupBytes / bs) * bs;
+        : job_(job), file_(file), done_(done), groupEnd_(file.tailFrom) {
+        group_ = std::max<uint64_t>(1, kTailGroupBytes / job.blockSize) * job.blockSize;
         opened_ = disk_.open(file.path) && disk_.size == file.size;
-        job.fileHashThread->SetPieces(kTailHashPieces);
     }
 
-    bool Done() const { return failed_ || fed_ == file_.size; }
+    bool Done() const { return failed_ || groupEnd_ == file_.size; }
     bool Failed() const { return failed_; }
-    // Feeds what was checked, as far as the hash thread has room (all of it
-    // with `wait`), and reads and checks the next group once the last is
-    // fed. False when a block fails.
+    // Reads, checks and hands over the next group if its buffer is free
+    // (waiting for it with `wait`). False when a block fails.
     bool Step(bool wait) {
         if (!opened_) failed_ = true;
-        while (!Done()) {
-            if (fed_ == groupEnd_ && !ReadGroup()) failed_ = true;
-            if (failed_) break;
-            const size_t n = static_cast<size_t>(groupEnd_ - fed_);
-            const size_t taken = job_.fileHashThread->Feed(
-                file_.tailHash, buffer_.data() + (fed_ - groupBegin_), n, wait);
-            fed_ += taken;
-            if (taken < n) break;
-            if (!wait) break;
+        if (Done()) return !failed_;
+        Turn& turn = turns_[next_];
+        if (turn.ticket != 0) {
+            if (wait)
+                job_.fileHashThread->WaitHashed(turn.ticket);
+            else if (!job_.fileHashThread->Hashed(turn.ticket))
+                return true;
         }
-        return !failed_;
+        const uint64_t begin = groupEnd_;
+        groupEnd_ = std::min(file_.size, begin + group_);
+        const auto length = static_cast<size_t>(groupEnd_ - begin);
+        if (turn.buffer.size() < length) turn.buffer.resize(length);
+        if (!disk_.read(begin, turn.buffer.data(), length) || !Check(begin, turn.buffer.data(), length)) {
+            failed_ = true;
+            return false;
+        }
+        done_.fetch_add(length);
+        turn.ticket = job_.fileHashThread->FeedInPlace(file_.tailHash, turn.buffer.data(), length);
+        next_ ^= 1;
+        return true;
+    }
+    // Waits until the hash thread no longer reads the buffers.
+    ~TailCheck() {
+        for (const Turn& turn : turns_)
+            if (turn.ticket != 0) job_.fileHashThread->WaitHashed(turn.ticket);
     }
 
   private:
-    bool ReadGroup() {
+    // The `length` bytes at `data`, read from `begin` on, against the
+    // blocks recorded in the pass.
+    bool Check(uint64_t begin, const uint8_t* data, size_t length) const {
         const uint64_t bs = job_.blockSize;
-        groupBegin_ = groupEnd_;
-        groupEnd_ = std::min(file_.size, groupBegin_ + group_);
-        const auto length = static_cast<size_t>(groupEnd_ - groupBegin_);
-        if (buffer_.size() < length) buffer_.resize(length);
-        if (!disk_.read(groupBegin_, buffer_.data(), length)) return false;
-        done_.fetch_add(length);
         const size_t count = static_cast<size_t>((length + bs - 1) / bs);
-        const uint64_t firstBlock = file_.firstBlock + groupBegin_ / bs;
+        const uint64_t firstBlock = file_.firstBlock + begin / bs;
         // Whole blocks side by side; a short last block of the file alone,
         // padded with zeros to the block size as the pass took it.
         const size_t whole = length / bs;
@@ -131,19 +134,18 @@ class CreationJob::State::TailCheck {
         std::vector<uint32_t> crc(count, 0);
         std::vector<Md5Context*> contexts;
         std::vector<uint32_t*> crcs;
-        std::vector<const uint8_t*> data;
+        std::vector<const uint8_t*> starts;
         for (size_t k = 0; k < whole; ++k) {
             contexts.push_back(&md5[k]);
             crcs.push_back(&crc[k]);
-            data.push_back(buffer_.data() + k * bs);
+            starts.push_back(data + k * bs);
         }
-        HashSideBySide(contexts.data(), crcs.data(), data.data(), whole, bs);
+        HashSideBySide(contexts.data(), crcs.data(), starts.data(), whole, bs);
         if (whole < count) {
             const uint64_t real = length - whole * bs;
-            md5[whole].Update(buffer_.data() + whole * bs, real);
+            md5[whole].Update(data + whole * bs, real);
             md5[whole].UpdateZeros(bs - real);
-            crc[whole] = Crc32UpdateZeros(Crc32Update(0, buffer_.data() + whole * bs, real),
-                                          bs - real);
+            crc[whole] = Crc32UpdateZeros(Crc32Update(0, data + whole * bs, real), bs - real);
         }
         for (size_t k = 0; k < count; ++k) {
             const Block& expected = job_.blocks[firstBlock + k];
@@ -152,14 +154,18 @@ class CreationJob::State::TailCheck {
         return true;
     }
 
+    struct Turn {
+        std::vector<uint8_t> buffer;
+        uint64_t ticket = 0;  // of the hash of what it holds
+    };
     State& job_;
     const ReadBackFile& file_;
     std::atomic<uint64_t>& done_;
     DiskFile disk_;
-    std::vector<uint8_t> buffer_;
-    uint64_t group_ = 0;  // bytes read at a time, whole blocks
-    uint64_t groupBegin_ = 0, groupEnd_ = 0;  // what `buffer_` holds
-    uint64_t fed_ = 0;                       // fed to the hash up to here
+    Turn turns_[2];
+    size_t next_ = 0;
+    uint64_t group_ = 0;     // bytes read at a time, whole blocks
+    uint64_t groupEnd_ = 0;  // read and checked up to here
     bool opened_ = false;
     bool failed_ = false;
 };
