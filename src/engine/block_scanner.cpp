@@ -19,7 +19,8 @@ static_assert(std::endian::native == std::endian::little,
 // Ring sizing: two or three block sizes ahead of the window.
 constexpr uint64_t kThreeBlockLimit = 5000000;
 constexpr uint64_t kRingBlockLimit = 100000000;
-constexpr uint64_t kMinRingBuffers = 32;
+// The least read-ahead of the ring, whatever the block size.
+constexpr uint64_t kMinRingBytes = 1u << 20;
 // Read-ahead for block sizes above kRingBlockLimit, on top of one block size.
 constexpr uint64_t kLargeBlockReadAhead = 32u << 20;
 
@@ -182,7 +183,7 @@ bool BlockScanner::Start(DiskFile& file, const Crc32Window& window, const Option
     uint64_t count;
     if (blockSize_ <= kRingBlockLimit) {
         uint64_t k = blockSize_ <= kThreeBlockLimit ? 3 : 2;
-        count = std::max(kMinRingBuffers, (blockSize_ * k + bs - 1) / bs);
+        count = std::max((kMinRingBytes + bs - 1) / bs, (blockSize_ * k + bs - 1) / bs);
     } else {
         count = (blockSize_ + bs - 1) / bs + (kLargeBlockReadAhead + bs - 1) / bs;
     }
