@@ -361,6 +361,37 @@ TEST(CreationJob, ReadBackCatchesAChangeInAnySourceBlock) {
     }
 }
 
+// A file holding most of the data has its whole-file MD5 on a thread of its
+// own, fed by the pass for its first blocks and by the read-back for the
+// rest: a change in any block, on either side of where the feeding moves
+// and in the short last block, still fails the job with the file's name.
+TEST(CreationJob, ReadBackCatchesAChangeAnywhereInTheDominantFile) {
+    Fixture f;
+    f.AddFile("big.bin", 40 * 4096 + 1000);
+    f.AddFile("small.bin", 3000);
+    const std::string big = f.dir.File("big.bin");
+    const std::vector<uint8_t> original = test::ReadFile(big);
+    std::vector<size_t> places;
+    for (size_t block = 0; block <= 40; block += 3) places.push_back(block * 4096 + 17);
+    places.push_back(original.size() - 1);
+    for (size_t place : places) {
+        CreationParameters p = Prepare(f, 4096, 4);
+        JobResult r = RunChanged(p, big, [&](std::vector<uint8_t>& d) { d[place] ^= 0x20; }, 2);
+        EXPECT_FALSE(r.ok) << place;
+        EXPECT_EQ(r.status.failureCode, kFailDataVerify) << place;
+        EXPECT_EQ(r.status.fileName, big) << place;
+        test::WriteFile(big, original);
+        for (const auto& path : r.outputs) fs::remove(path + ".bad");
+    }
+    // Unchanged, the set is whole and Debian's par2 (where present) takes it.
+    CreationParameters p = Prepare(f, 4096, 4);
+    CreationJobOptions options;
+    options.threads = 2;
+    JobResult r = RunJob(p, options);
+    ASSERT_TRUE(r.ok) << r.status.failureCode;
+    if (HavePar2()) EXPECT_EQ(RunPar2("v -q " + f.dir.File("set.par2")), 0);
+}
+
 // A written volume or split piece that no longer reads back as written fails
 // the job: volumes are kept with ".bad" added.
 TEST(CreationJob, ReadBackCatchesADamagedVolumeOrPiece) {
