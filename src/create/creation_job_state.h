@@ -146,10 +146,12 @@ struct CreationJob::State {
     // Set while a pass runs when the whole-file MD5s have a thread of their own.
     std::unique_ptr<FileHashThread> fileHashThread;
     // What the read buffers of a pass may take to hold more blocks at once
-    // for their MD5s to run side by side: eight blocks of 4 MB fill the
-    // eight-lane MD5, and every block more in a batch saves a share of the
-    // trips through the recovery blocks in memory.
-    static constexpr uint64_t kHashRingBytes = uint64_t{32} << 20;
+    // for their MD5s to run side by side. Every block more in a batch also
+    // saves a share of the trips through the recovery blocks in memory,
+    // which with large blocks cost more than the arithmetic. Ten blocks of
+    // 4 MB, with thirteen recovery blocks and the whole-file hash's buffers,
+    // peak at about 100 MiB.
+    static constexpr uint64_t kHashRingBytes = uint64_t{40} << 20;
     // The most recovery blocks for which the whole-file MD5 of one file
     // still outlasts the arithmetic of the pass on the fastest kernels: a
     // whole-file MD5 costs about as much as multiplying the data into a
