@@ -163,9 +163,8 @@ std::string CreationJob::State::FinalNameOf(const std::string& workPath) const {
 void CreationJob::State::HashSideBySide(Md5Context* const* contexts, uint32_t* const* crcs,
                                         const uint8_t* const* data, size_t count, size_t length,
                                         const std::function<void()>& afterPiece) {
-    const size_t piece = std::clamp<size_t>(kCachedPieceBytes / std::max<size_t>(count, 1) &
-                                                ~size_t{63},
-                                            4096, 65536);
+    const size_t piece = std::clamp<size_t>(
+        kCachedPieceBytes / std::max<size_t>(count, 1) & ~size_t{63}, 4096, 65536);
     std::vector<const uint8_t*> at(data, data + count);
     for (size_t done = 0; done < length; done += piece) {
         const size_t n = std::min(piece, length - done);
@@ -198,8 +197,7 @@ void CreationJob::State::HashInputs(size_t first, const uint8_t* const* data, si
             contexts[g - begin] = &block.md5;
             crcs[g - begin] = &block.crc;
         }
-        HashSideBySide(contexts.data(), crcs.data(), data + begin, end - begin, length,
-                       afterPiece);
+        HashSideBySide(contexts.data(), crcs.data(), data + begin, end - begin, length, afterPiece);
     };
     // The part of input g's chunk that lies within its file.
     auto withinFile = [&](size_t g) {
@@ -297,9 +295,8 @@ void CreationJob::State::HashInputs(size_t first, const uint8_t* const* data, si
     });
 }
 
-// One shared pass: the source blocks in `visit` order are the inputs, the
-// split pieces their copy targets, and the data parts of the recovery
-// packets the outputs.
+// The blocks fed to the whole-file hash go first in each stretch of the
+// file's share of the pass, in proportion to the blocks that are not.
 std::vector<uint64_t> CreationJob::State::PassOrder(const Source& src) const {
     std::vector<uint64_t> order;
     order.reserve(src.blockCount);
@@ -310,12 +307,16 @@ std::vector<uint64_t> CreationJob::State::PassOrder(const Source& src) const {
     const uint64_t fed = src.tailFrom / blockSize;
     uint64_t head = 0, tail = fed;
     for (uint64_t k = 0; k < src.blockCount; ++k) {
-        const bool takeHead = head < fed && (tail == src.blockCount || head * src.blockCount <= k * fed);
+        const bool takeHead =
+            head < fed && (tail == src.blockCount || head * src.blockCount <= k * fed);
         order.push_back(takeHead ? head++ : tail++);
     }
     return order;
 }
 
+// One shared pass: the source blocks in `visit` order are the inputs, the
+// split pieces their copy targets, and the data parts of the recovery
+// packets the outputs.
 bool CreationJob::State::RunPasses() {
     // One file holding most of the data makes its whole-file MD5 the longest
     // chain of work: it gets a thread of its own, and the pass one fewer,

@@ -105,7 +105,8 @@ class CreationJob::State::TailCheck {
         groupEnd_ = std::min(file_.size, begin + group_);
         const auto length = static_cast<size_t>(groupEnd_ - begin);
         if (turn.buffer.size() < length) turn.buffer.resize(length);
-        if (!disk_.read(begin, turn.buffer.data(), length) || !Check(begin, turn.buffer.data(), length)) {
+        if (!disk_.read(begin, turn.buffer.data(), length) ||
+            !Check(begin, turn.buffer.data(), length)) {
             failed_ = true;
             return false;
         }
@@ -407,8 +408,7 @@ bool CreationJob::State::ReverifySources() {
             src.description->FinishWholeFileHash();
         digests[i] = src.description->fileHash();
         files.push_back({src.path, src.path, src.name, src.size, src.firstBlock,
-                         src.fileMd5Used ? nullptr : &digests[i], src.tailFrom,
-                         &src.fileMd5});
+                         src.fileMd5Used ? nullptr : &digests[i], src.tailFrom, &src.fileMd5});
     }
     if (!ReadBack(kPhaseReverifySource, files)) return false;
     // Every rest fed: the whole-file hashes are complete once the thread

@@ -376,7 +376,8 @@ TEST(CreationJob, ReadBackCatchesAChangeAnywhereInTheDominantFile) {
     places.push_back(original.size() - 1);
     for (size_t place : places) {
         CreationParameters p = Prepare(f, 4096, 4);
-        JobResult r = RunChanged(p, big, [&](std::vector<uint8_t>& d) { d[place] ^= 0x20; }, 2);
+        JobResult r = RunChanged(
+            p, big, [&](std::vector<uint8_t>& d) { d[place] ^= 0x20; }, 2);
         EXPECT_FALSE(r.ok) << place;
         EXPECT_EQ(r.status.failureCode, kFailDataVerify) << place;
         EXPECT_EQ(r.status.fileName, big) << place;
