@@ -45,6 +45,11 @@ class IntactCheck {
         unsigned threads = 2;
     };
 
+    // The buffer memory that a file of `size` bytes takes while it is
+    // checked: two pieces, so that one is read while the other is hashed,
+    // or its size when it fits in one.
+    static uint64_t BufferBytes(uint64_t size, const Options& options);
+
     // Returns false when `progress` asked to stop.
     static bool Run(std::vector<IntactCheckFile>& files, uint64_t blockSize,
                     const std::function<bool(uint64_t position)>& progress);
