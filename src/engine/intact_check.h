@@ -40,7 +40,7 @@ class IntactCheck {
   public:
     struct Options {
         // Bytes read of each file per round; a multiple of 16,384.
-        uint32_t pieceSize = 262144;
+        uint32_t pieceSize = 131072;
         // Threads, the calling one included.
         unsigned threads = 2;
     };

@@ -404,9 +404,10 @@ bool Par2RecoverySet::MayCheckAhead(const SetFile& file, SourceFileEntry& entry)
 // checkedAhead_ for each file's turn; a stop request leaves none.
 void Par2RecoverySet::CheckAhead(const SetFileRef& file, SourceFileEntry& entry, bool& stopped) {
     constexpr size_t kMostFiles = 32;
-    // The buffers of a batch stay within 4 MiB: eight streamed files, whose
-    // MD5s then fill the vector lanes of both threads. Files that fit in one
-    // piece (one buffer each) stay within 2 MiB, as many lanes again.
+    // The buffers of a batch stay within 4 MiB: sixteen files read in two
+    // pieces of 128 KiB, whose MD5s then fill eight vector lanes on each
+    // thread. Files that fit in one piece (one buffer each) stay within
+    // 2 MiB.
     constexpr uint64_t kMostBufferBytes = 4u << 20;
     constexpr uint64_t kMostOnePieceBytes = 2u << 20;
     const uint64_t size = file->size;
