@@ -148,10 +148,11 @@ struct CreationJob::State {
     // What the read buffers of a pass may take to hold more blocks at once
     // for their MD5s to run side by side. Every block more in a batch also
     // saves a share of the trips through the recovery blocks in memory,
-    // which with large blocks cost more than the arithmetic. Ten blocks of
-    // 4 MB, with thirteen recovery blocks and the whole-file hash's buffers,
-    // peak at about 100 MiB.
-    static constexpr uint64_t kHashRingBytes = uint64_t{40} << 20;
+    // which with large blocks cost more than the arithmetic; what memory is
+    // left goes to the whole-file hash's buffers, which let it run on while
+    // the pass works on a batch. Eight blocks of 4 MB, with thirteen
+    // recovery blocks and those buffers, peak at about 100 MiB.
+    static constexpr uint64_t kHashRingBytes = uint64_t{32} << 20;
     // The most recovery blocks for which the whole-file MD5 of one file
     // still outlasts the arithmetic of the pass on the fastest kernels: a
     // whole-file MD5 costs about as much as multiplying the data into a

@@ -82,7 +82,7 @@ class FileHashThread {
 
   private:
     static constexpr size_t kPieceBytes = 1048576;
-    static constexpr size_t kPieces = 8;
+    static constexpr size_t kPieces = 16;
     struct Piece {
         Md5Context* context;
         std::vector<uint8_t> buffer;
