@@ -369,7 +369,13 @@ bool Par2RecoverySet::IntactAtItsPlace(const SetFileRef& file, SourceFileEntry& 
 
 void Par2RecoverySet::ExpectDataFiles(const std::vector<SetFileRef>& files) {
     expectedFiles_ = files;
+    expectedRebuilt_ = false;
     checkedAhead_.clear();
+}
+
+void Par2RecoverySet::ExpectRebuiltFiles(const std::vector<SetFileRef>& files) {
+    ExpectDataFiles(files);
+    expectedRebuilt_ = true;
 }
 
 bool Par2RecoverySet::CrcsInPlace(SourceFileEntry& entry, std::vector<uint32_t>& crcs) const {
@@ -388,10 +394,14 @@ bool Par2RecoverySet::CrcsInPlace(SourceFileEntry& entry, std::vector<uint32_t>&
 }
 
 bool Par2RecoverySet::MayCheckAhead(const SetFile& file, SourceFileEntry& entry) const {
+    // A rebuilt file's entry loses its found blocks, and the file as its
+    // copy, just before the file's turn.
+    const bool whollyMissing =
+        expectedRebuilt_ ? !entry.completeCopy || entry.completeCopy.get() == &file
+                         : !entry.completeCopy && entry.MissingBlockCount() == entry.blockCount;
     return file.kind == FileKind::Target && !file.flags.formatFlag &&
-           entry.size >= set_.status().blockSize && entry.blockCount > 0 && !entry.completeCopy &&
-           entry.MissingBlockCount() == entry.blockCount && DescriptionOf(entry) &&
-           set_.TargetReadable(entry);
+           entry.size >= set_.status().blockSize && entry.blockCount > 0 && whollyMissing &&
+           DescriptionOf(entry) && set_.TargetReadable(entry);
 }
 
 // The check at its place of `file` and of the expected files after it that
