@@ -19,7 +19,8 @@ static_assert(std::endian::native == std::endian::little,
 // Ring sizing: two or three block sizes ahead of the window.
 constexpr uint64_t kThreeBlockLimit = 5000000;
 constexpr uint64_t kRingBlockLimit = 100000000;
-constexpr uint64_t kMinRingBuffers = 32;
+// The least read-ahead of the ring, whatever the block size.
+constexpr uint64_t kMinRingBytes = 1u << 20;
 // Read-ahead for block sizes above kRingBlockLimit, on top of one block size.
 constexpr uint64_t kLargeBlockReadAhead = 32u << 20;
 
@@ -157,6 +158,7 @@ bool BlockScanner::Start(DiskFile& file, const Crc32Window& window, const Option
     threaded_ = false;
     published_.store(0);
     digested_.store(0);
+    wakeAt_.store(UINT64_MAX);
     stop_.store(false);
 
     if (!file.isOpen()) return Fail(EBADF);
@@ -181,7 +183,7 @@ bool BlockScanner::Start(DiskFile& file, const Crc32Window& window, const Option
     uint64_t count;
     if (blockSize_ <= kRingBlockLimit) {
         uint64_t k = blockSize_ <= kThreeBlockLimit ? 3 : 2;
-        count = std::max(kMinRingBuffers, (blockSize_ * k + bs - 1) / bs);
+        count = std::max((kMinRingBytes + bs - 1) / bs, (blockSize_ * k + bs - 1) / bs);
     } else {
         count = (blockSize_ + bs - 1) / bs + (kLargeBlockReadAhead + bs - 1) / bs;
     }
@@ -261,7 +263,10 @@ bool BlockScanner::Ensure(uint64_t seqEnd) {
             // hashed yet: wait for it. Anything else would be a sizing error.
             uint64_t digested = threaded_ ? digested_.load(std::memory_order_acquire) : headSeq_;
             if (!threaded_ || digested >= headSeq_ || headSeq_ >= lastChunk_) return Fail(EINVAL);
-            digested_.wait(digested, std::memory_order_acquire);
+            // Wait for a quarter of the ring at once, so that the reads that
+            // follow go out together.
+            const uint64_t published = std::min(headSeq_, dataChunks_);
+            AwaitDigested(std::min(published, digested + std::max<uint64_t>(1, count_ / 4)));
             continue;
         }
         if (headSeq_ < dataChunks_) {
@@ -319,9 +324,21 @@ void BlockScanner::DigestLoop() {
         }
         if (stop_.load(std::memory_order_acquire)) return;
         HashChunk(seq);
-        digested_.store(seq + 1, std::memory_order_release);
-        digested_.notify_one();
+        digested_.store(seq + 1, std::memory_order_seq_cst);
+        if (seq + 1 >= wakeAt_.load(std::memory_order_seq_cst)) digested_.notify_one();
     }
+}
+
+void BlockScanner::AwaitDigested(uint64_t target) {
+    // The store of wakeAt_ and the digest thread's store of digested_ are
+    // both sequentially consistent: either that thread sees the target and
+    // wakes us, or we see its progress here and do not sleep.
+    wakeAt_.store(target, std::memory_order_seq_cst);
+    uint64_t done;
+    while ((done = digested_.load(std::memory_order_seq_cst)) < target) {
+        digested_.wait(done, std::memory_order_seq_cst);
+    }
+    wakeAt_.store(UINT64_MAX, std::memory_order_relaxed);
 }
 
 template <typename Sink>
@@ -460,10 +477,7 @@ bool BlockScanner::Finish(Md5Digest* fileMd5, Md5Digest* headMd5) {
     crcValid_ = false;
     if (!Ensure(dataChunks_)) return false;
     if (digestThread_.joinable()) {
-        uint64_t done;
-        while ((done = digested_.load(std::memory_order_acquire)) < dataChunks_) {
-            digested_.wait(done, std::memory_order_acquire);
-        }
+        AwaitDigested(dataChunks_);
         digestThread_.join();
     }
     if (fileMd5 != nullptr) *fileMd5 = fileMd5_.Final();

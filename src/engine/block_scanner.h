@@ -130,6 +130,8 @@ class BlockScanner {
     void Publish();
     void HashChunk(uint64_t seq);
     void DigestLoop();
+    // Waits until the digest thread has hashed the chunks before `target`.
+    void AwaitDigested(uint64_t target);
     bool FreshCrc();
     template <typename Sink>
     bool ForEachPiece(uint64_t begin, uint64_t length, Sink&& sink);
@@ -176,6 +178,9 @@ class BlockScanner {
     std::thread digestThread_;
     std::atomic<uint64_t> published_{0};
     std::atomic<uint64_t> digested_{0};
+    // The digest thread wakes a waiting scanner only once digested_ reaches
+    // this, not after every chunk: each wake-up costs the hashing thread.
+    std::atomic<uint64_t> wakeAt_{UINT64_MAX};
     std::atomic<bool> stop_{false};
 };
 

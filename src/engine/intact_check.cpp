@@ -27,7 +27,15 @@ struct Lane {
     uint32_t crc = 0;
     uint64_t block = 0;  // the block being checked
     uint64_t fill = 0;   // its bytes seen so far
+    uint64_t stride = 0;  // bytes of each of the two buffers
     bool active = false;
+};
+
+// The bytes of one lane that a round hashes.
+struct Stream {
+    Lane* lane;
+    const uint8_t* data;
+    uint64_t length;
 };
 
 class Group {
@@ -74,7 +82,9 @@ class Group {
         }
         lane.active = true;
         if (file.size == 0) return Finish(lane, true);
-        lane.memory.reset(new (std::nothrow) uint8_t[2 * static_cast<size_t>(pieceSize_)]);
+        // A file shorter than a piece needs no more than its size.
+        lane.stride = std::min<uint64_t>(pieceSize_, file.size);
+        lane.memory.reset(new (std::nothrow) uint8_t[2 * static_cast<size_t>(lane.stride)]);
         if (!lane.memory) return Finish(lane, false);
         for (uint64_t round = 0; round < 2; ++round) StartRead(lane, round);
     }
@@ -100,7 +110,7 @@ class Group {
         request.offset = round * pieceSize_;
         request.length = static_cast<uint32_t>(length);
         request.transferred = 0;
-        request.buffer = lane.memory.get() + (round % 2) * pieceSize_;
+        request.buffer = lane.memory.get() + (round % 2) * lane.stride;
         // A read that cannot start is seen failing when it is completed.
         lane.disk.beginRead(request);
     }
@@ -129,11 +139,7 @@ class Group {
 
     void Round(uint64_t round) {
         const uint64_t position = round * pieceSize_;
-        // The lanes with a whole piece this round hash side by side; the
-        // others (their last piece) one at a time.
-        many_.clear();
-        contexts_.clear();
-        data_.clear();
+        streams_.clear();
         for (auto& lanePtr : lanes_) {
             Lane& lane = *lanePtr;
             if (!lane.active) continue;
@@ -147,27 +153,29 @@ class Group {
                 Finish(lane, false);
                 continue;
             }
-            if (length == pieceSize_) {
-                many_.push_back(&lane);
-                contexts_.push_back(&lane.md5);
-                data_.push_back(request.buffer);
-            } else {
-                Update(lane, request.buffer, length, position);
-            }
+            streams_.push_back({&lane, request.buffer, length});
         }
-        if (!contexts_.empty()) {
-            uint64_t done = 0;
-            if (position < kHeadBytes) {
-                // The digest of the first 16 KiB is taken on the way.
-                done = kHeadBytes - position;
-                Md5Context::UpdateMany(contexts_.data(), data_.data(), contexts_.size(),
-                                       static_cast<size_t>(done));
-                for (Lane* lane : many_) lane->file->head = lane->md5.Final();
-                for (const uint8_t*& p : data_) p += done;
+        if (position < kHeadBytes) {
+            // The digest of the first 16 KiB is taken on the way, for the
+            // files that have that many bytes.
+            const uint64_t part = kHeadBytes - position;
+            contexts_.clear();
+            data_.clear();
+            for (const Stream& stream : streams_) {
+                if (stream.length < part) continue;
+                contexts_.push_back(&stream.lane->md5);
+                data_.push_back(stream.data);
             }
             Md5Context::UpdateMany(contexts_.data(), data_.data(), contexts_.size(),
-                                   static_cast<size_t>(pieceSize_ - done));
+                                   static_cast<size_t>(part));
+            for (Stream& stream : streams_) {
+                if (stream.length < part) continue;
+                stream.lane->file->head = stream.lane->md5.Final();
+                stream.data += part;
+                stream.length -= part;
+            }
         }
+        HashSideBySide();
         for (auto& lanePtr : lanes_) {
             Lane& lane = *lanePtr;
             if (!lane.active) continue;
@@ -179,22 +187,36 @@ class Group {
         }
     }
 
-    // A lane's last piece, shorter than a whole one.
-    void Update(Lane& lane, const uint8_t* data, uint64_t length, uint64_t position) {
-        if (position < kHeadBytes && position + length >= kHeadBytes) {
-            const uint64_t part = kHeadBytes - position;
-            lane.md5.Update(data, static_cast<size_t>(part));
-            lane.file->head = lane.md5.Final();
-            data += part;
-            length -= part;
+    // Hashes every stream of the round. The streams' lengths differ where
+    // files end: shortest first, all streams still going advance together
+    // to the next one's last whole 64-byte block, so that they stay on block
+    // boundaries and run side by side; each stream's last few bytes go alone.
+    void HashSideBySide() {
+        std::sort(streams_.begin(), streams_.end(),
+                  [](const Stream& a, const Stream& b) { return a.length < b.length; });
+        contexts_.clear();
+        data_.clear();
+        for (const Stream& stream : streams_) {
+            contexts_.push_back(&stream.lane->md5);
+            data_.push_back(stream.data);
         }
-        lane.md5.Update(data, static_cast<size_t>(length));
+        uint64_t done = 0;
+        for (size_t i = 0; i < streams_.size(); ++i) {
+            const uint64_t whole = streams_[i].length & ~uint64_t{63};
+            if (whole > done) {
+                Md5Context::UpdateMany(contexts_.data() + i, data_.data() + i,
+                                       contexts_.size() - i, static_cast<size_t>(whole - done));
+                for (size_t k = i; k < data_.size(); ++k) data_[k] += whole - done;
+                done = whole;
+            }
+            contexts_[i]->Update(data_[i], static_cast<size_t>(streams_[i].length - whole));
+        }
     }
 
     uint64_t blockSize_;
     uint64_t pieceSize_;
     std::vector<std::unique_ptr<Lane>> lanes_;
-    std::vector<Lane*> many_;
+    std::vector<Stream> streams_;
     std::vector<Md5Context*> contexts_;
     std::vector<const uint8_t*> data_;
 };

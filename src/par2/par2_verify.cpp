@@ -146,16 +146,16 @@ void Par2RecoverySet::ScanBlocks(const SetFileRef& file, SourceFileEntry*& entry
     const uint64_t blockSize = set_.status().blockSize;
     SourceFileEntry* expected = entryOut;
     set_.SetProgress(0, size);
-    if (size < blockSize) {
-        ScanSmallFile(file, entryOut, outcome, stopped);
-        return;
-    }
     if (expected && IntactAtItsPlace(file, *expected, stopped)) {
         entryOut = expected;
         outcome = DataFileOutcome::IntactCopy;
         return;
     }
     if (stopped) return;
+    if (size < blockSize) {
+        ScanSmallFile(file, entryOut, outcome, stopped);
+        return;
+    }
 
     auto scanner = std::make_unique<BlockScanner>();
     if (!scanner->Start(*file, window_, ScannerOptions())) {
@@ -336,6 +336,9 @@ bool Par2RecoverySet::IntactAtItsPlace(const SetFileRef& file, SourceFileEntry& 
             return true;
         }
     }
+    // A file shorter than a block is checked alone by the search for short
+    // blocks, which reads it once as this would.
+    if (size < blockSize) return false;
 
     auto scanner = std::make_unique<BlockScanner>();
     if (!scanner->Start(*file, window_, ScannerOptions())) return false;
@@ -399,9 +402,9 @@ bool Par2RecoverySet::MayCheckAhead(const SetFile& file, SourceFileEntry& entry)
     const bool whollyMissing =
         expectedRebuilt_ ? !entry.completeCopy || entry.completeCopy.get() == &file
                          : !entry.completeCopy && entry.MissingBlockCount() == entry.blockCount;
-    return file.kind == FileKind::Target && !file.flags.formatFlag &&
-           entry.size >= set_.status().blockSize && entry.blockCount > 0 && whollyMissing &&
-           DescriptionOf(entry) && set_.TargetReadable(entry);
+    return file.kind == FileKind::Target && !file.flags.formatFlag && entry.size > 0 &&
+           entry.blockCount > 0 && whollyMissing && DescriptionOf(entry) &&
+           set_.TargetReadable(entry);
 }
 
 // The check at its place of `file` and of the expected files after it that

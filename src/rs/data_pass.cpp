@@ -53,16 +53,6 @@ inline uint32_t ReduceLog(uint32_t x) {
     return f >= kGf16Order ? f - kGf16Order : f;
 }
 
-// The first `words` 64-bit words of a prepared table, where a kernel packs
-// them. The usual size is copied as a constant, without a call.
-inline void CopyPacked(uint64_t* to, const FactorTable& table, size_t words) {
-    constexpr size_t kUsualWords = 8;
-    if (words == kUsualWords)
-        std::memcpy(to, table.words, kUsualWords * sizeof(uint64_t));
-    else
-        std::memcpy(to, table.words, words * sizeof(uint64_t));
-}
-
 uint64_t RoundUp4(uint64_t v) {
     return (v + 3) & ~uint64_t{3};
 }
@@ -98,10 +88,10 @@ class DataPass {
     bool ProcessChunk(uint64_t offset, uint64_t length, uint64_t& position);
     bool MultiplyBatch(size_t first, size_t count, size_t length);
     bool MultiplyBatch8(size_t first, size_t count, size_t length);
-    template <typename Coefficient>
+    template <typename RowCoefficients>
     bool MultiplyOwnOutputs(unsigned k, const std::vector<uint32_t>& columns,
                             const std::vector<uint8_t*>& inputs, size_t length, size_t tileBytes,
-                            const Coefficient& coefficient);
+                            const RowCoefficients& rowCoefficients);
     void AddCodeSignatures(unsigned k, const std::vector<uint32_t>& columns,
                            const std::vector<uint16_t>& signatures);
     unsigned ThreadsFor(size_t length) const;
@@ -454,6 +444,18 @@ bool DataPass::MultiplyBatch(size_t first, size_t count, size_t length) {
         if (matrix != nullptr) return matrix->Coefficient(j, columns[b]);
         return antilog[ReduceLog(uint32_t{code->exponents[j]} * baseLogs[b])];
     };
+    // Output j's coefficients of the whole batch. In a creation they are one
+    // exponent times each base's log: a tight loop of look-ups.
+    auto rowCoefficients = [&](uint32_t j, uint16_t* factors) {
+        if (!stepped_ && matrix == nullptr) {
+            const uint32_t exponent = code->exponents[j];
+            const uint32_t* logs = baseLogs.data();
+            const uint16_t* powers = antilog;
+            for (size_t b = 0; b < count; ++b) factors[b] = powers[ReduceLog(exponent * logs[b])];
+            return;
+        }
+        for (size_t b = 0; b < count; ++b) factors[b] = coefficient(j, b);
+    };
     const MultiplyAccumulateKernel& kernel = ActiveMultiplyAccumulate();
     // The prepared tables of a group of outputs for the whole batch; many
     // outputs are taken a group at a time so the tables stay small.
@@ -477,7 +479,6 @@ bool DataPass::MultiplyBatch(size_t first, size_t count, size_t length) {
 
     // Each thread prepares a run of the tables of a group; all use all.
     auto prepareGroup = [&](unsigned k, uint32_t groupFirst, uint32_t groupEnd) {
-        FactorTable scratch;
         const size_t all = size_t{groupEnd - groupFirst} * count;
         const size_t tEnd = all * (k + 1) / team;
         size_t t = all * k / team;
@@ -488,8 +489,7 @@ bool DataPass::MultiplyBatch(size_t first, size_t count, size_t length) {
             if (words == 0) {
                 kernel.prepare(products, factor, tables_[t]);
             } else {
-                kernel.prepare(products, factor, scratch);
-                CopyPacked(&packed_[t * words], scratch, words);
+                kernel.preparePacked(factor, &packed_[t * words]);
             }
         }
     };
@@ -536,7 +536,7 @@ bool DataPass::MultiplyBatch(size_t first, size_t count, size_t length) {
     if (ownTables_) {
         team_->Run([&](unsigned k) {
             addSignatures(k);
-            if (!MultiplyOwnOutputs(k, columns, inputs, length, tileBytes, coefficient))
+            if (!MultiplyOwnOutputs(k, columns, inputs, length, tileBytes, rowCoefficients))
                 stopped.store(true, std::memory_order_relaxed);
         });
         return !stopped.load(std::memory_order_relaxed);
@@ -599,20 +599,17 @@ bool DataPass::MultiplyBatch(size_t first, size_t count, size_t length) {
 // few at a time: their packed tables for the batch are prepared into the
 // thread's own room, then used for every tile while they are in cache.
 // False when the stop flag ended it.
-template <typename Coefficient>
+template <typename RowCoefficients>
 bool DataPass::MultiplyOwnOutputs(unsigned k, const std::vector<uint32_t>& columns,
                                   const std::vector<uint8_t*>& inputs, size_t length,
-                                  size_t tileBytes, const Coefficient& coefficient) {
+                                  size_t tileBytes, const RowCoefficients& rowCoefficients) {
     const MultiplyAccumulateKernel& kernel = ActiveMultiplyAccumulate();
-    const ProductTables& products =
-        job_.matrix != nullptr ? *job_.matrix->Products() : *job_.code->products;
     const size_t words = kernel.packedWords;
     const size_t count = columns.size();
     const unsigned team = team_->Size();
     std::vector<uint64_t> own(kOutputsPerCall * count * words);
     std::vector<uint16_t> factors(count);
     std::vector<const uint8_t*> tileInputs(count);
-    FactorTable scratch;
     uint32_t j = k;
     while (j < m_) {
         const uint64_t* packed[kOutputsPerCall];
@@ -621,14 +618,11 @@ bool DataPass::MultiplyOwnOutputs(unsigned k, const std::vector<uint32_t>& colum
         const size_t n = NextOutputs(j, m_, team, chosen);
         for (size_t i = 0; i < n; ++i) {
             // The factors first, so that their look-ups overlap.
-            for (size_t b = 0; b < count; ++b) factors[b] = coefficient(chosen[i], b);
+            rowCoefficients(chosen[i], factors.data());
             uint64_t* to = &own[i * count * words];
             packed[i] = to;
             outputs[i] = area_ + chosen[i] * chunk_;
-            for (size_t b = 0; b < count; ++b, to += words) {
-                kernel.prepare(products, factors[b], scratch);
-                CopyPacked(to, scratch, words);
-            }
+            for (size_t b = 0; b < count; ++b, to += words) kernel.preparePacked(factors[b], to);
         }
         if (n == 0) break;
         for (size_t tile = 0; tile < length; tile += tileBytes) {

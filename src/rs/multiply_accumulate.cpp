@@ -90,7 +90,7 @@ void ApplyManyPlain(const FactorTable* const* tables, const uint8_t* const* inpu
 
 constexpr MultiplyAccumulateKernel kReference{
     "ref", PrepareReference, ApplyReference, nullptr, nullptr, ApplyManyPlain<ApplyReference>,
-    0,     nullptr};
+    0,     nullptr,          nullptr};
 constexpr MultiplyAccumulateKernel kSsse3{"ssse3",
                                           kernels::PrepareNibbles16,
                                           kernels::ApplySsse3,
@@ -98,6 +98,7 @@ constexpr MultiplyAccumulateKernel kSsse3{"ssse3",
                                           nullptr,
                                           ApplyManyPlain<kernels::ApplySsse3>,
                                           0,
+                                          nullptr,
                                           nullptr};
 constexpr MultiplyAccumulateKernel kAvx2{"avx2",
                                          kernels::PrepareNibbles16,
@@ -106,6 +107,7 @@ constexpr MultiplyAccumulateKernel kAvx2{"avx2",
                                          nullptr,
                                          ApplyManyPlain<kernels::ApplyAvx2>,
                                          0,
+                                         nullptr,
                                          nullptr};
 constexpr MultiplyAccumulateKernel kAvx2Tower{"avx2-tower",
                                               kernels::PrepareTowerNibbles16,
@@ -114,7 +116,8 @@ constexpr MultiplyAccumulateKernel kAvx2Tower{"avx2-tower",
                                               kernels::FromTowerAvx2,
                                               kernels::ApplyManyTowerAvx2,
                                               kernels::kTowerNibblesPackedWords,
-                                              kernels::ApplyManyPackedTowerAvx2};
+                                              kernels::ApplyManyPackedTowerAvx2,
+                                              kernels::PreparePackedTowerNibbles16};
 constexpr MultiplyAccumulateKernel kAvx512bw{"avx512bw",
                                              kernels::PrepareNibbles16,
                                              kernels::ApplyAvx512bw,
@@ -122,6 +125,7 @@ constexpr MultiplyAccumulateKernel kAvx512bw{"avx512bw",
                                              nullptr,
                                              ApplyManyPlain<kernels::ApplyAvx512bw>,
                                              0,
+                                             nullptr,
                                              nullptr};
 constexpr MultiplyAccumulateKernel kGfni{"gfni",
                                          kernels::PrepareMatrices16,
@@ -130,6 +134,7 @@ constexpr MultiplyAccumulateKernel kGfni{"gfni",
                                          kernels::FromPlanesGfni512,
                                          kernels::ApplyManyPlanesGfni512,
                                          0,
+                                         nullptr,
                                          nullptr};
 
 constexpr MultiplyAccumulateKernel kGfniTower{"gfni-tower",
@@ -139,7 +144,8 @@ constexpr MultiplyAccumulateKernel kGfniTower{"gfni-tower",
                                               kernels::FromTowerGfni512,
                                               kernels::ApplyManyTowerGfni512,
                                               kernels::kTowerPackedWords,
-                                              kernels::ApplyManyPackedTowerGfni512};
+                                              kernels::ApplyManyPackedTowerGfni512,
+                                              kernels::PreparePackedTower16};
 
 constexpr MultiplyAccumulate8Kernel kReference8{"ref", PrepareReference8, ApplyReference8};
 constexpr MultiplyAccumulate8Kernel kSsse3x8{"ssse3", kernels::PrepareNibbles8,
@@ -400,32 +406,42 @@ const TowerTables& Tower() {
     return *tower;
 }
 
-void PrepareTower16(const ProductTables&, uint16_t factor, FactorTable& table) {
+void PreparePackedTower16(uint16_t factor, uint64_t* words) {
     const TowerTables& t = Tower();
-    table.factor = factor;
-    uint64_t m[kTowerPackedWords];
     for (int k = 0; k < 4; ++k)
-        m[k] = t.plainOfLow[factor & 0xFF][k] ^ t.plainOfHigh[factor >> 8][k];
+        words[k] = t.plainOfLow[factor & 0xFF][k] ^ t.plainOfHigh[factor >> 8][k];
     const uint16_t c = t.coordinatesOfLow[factor & 0xFF] ^ t.coordinatesOfHigh[factor >> 8];
     const uint32_t f0 = c & 0xFF, f1 = c >> 8;
-    m[4] = t.times[f0];
-    m[5] = t.timesLambda[f1];
-    m[6] = t.times[f0 ^ f1];
-    m[7] = factor;
+    words[4] = t.times[f0];
+    words[5] = t.timesLambda[f1];
+    words[6] = t.times[f0 ^ f1];
+    words[7] = factor;
+}
+
+void PrepareTower16(const ProductTables&, uint16_t factor, FactorTable& table) {
+    table.factor = factor;
+    uint64_t m[kTowerPackedWords];
+    PreparePackedTower16(factor, m);
     std::memcpy(table.words, m, sizeof m);
 }
 
-// From precomputed rows only, as PrepareNibbles16.
-void PrepareTowerNibbles16(const ProductTables&, uint16_t factor, FactorTable& table) {
+void PreparePackedTowerNibbles16(uint16_t factor, uint64_t* words) {
     const TowerTables& t = Tower();
-    table.factor = factor;
-    auto* bytes = reinterpret_cast<uint8_t*>(table.words);
+    auto* bytes = reinterpret_cast<uint8_t*>(words);
     const uint16_t c = t.coordinatesOfLow[factor & 0xFF] ^ t.coordinatesOfHigh[factor >> 8];
     const uint32_t f0 = c & 0xFF, f1 = c >> 8;
     std::memcpy(bytes, t.timesNibbles[f0], 32);
     std::memcpy(bytes + 32, t.timesLambdaNibbles[f1], 32);
     std::memcpy(bytes + 64, t.timesNibbles[f0 ^ f1], 32);
-    PlainNibbles16(factor, bytes + kTowerPlainOffset);
+}
+
+// From precomputed rows only, as PrepareNibbles16.
+void PrepareTowerNibbles16(const ProductTables&, uint16_t factor, FactorTable& table) {
+    table.factor = factor;
+    uint64_t packed[kTowerNibblesPackedWords];
+    PreparePackedTowerNibbles16(factor, packed);
+    std::memcpy(table.words, packed, sizeof packed);
+    PlainNibbles16(factor, reinterpret_cast<uint8_t*>(table.words) + kTowerPlainOffset);
 }
 
 void PrepareMatrix8(uint8_t factor, Factor8Table& table) {

@@ -68,6 +68,10 @@ struct MultiplyAccumulateKernel {
     void (*applyManyPacked)(const uint64_t* const* packed, const uint8_t* const* inputs,
                             size_t count, uint8_t* const* outputs, size_t outputCount,
                             size_t length);
+    // Writes the first `packedWords` words of the table that `prepare` makes
+    // for `factor` straight to `words`, for callers that prepare millions of
+    // packed tables. Null when packedWords is 0.
+    void (*preparePacked)(uint16_t factor, uint64_t* words);
 };
 
 // Block size of the working layouts: offsets handed to toWorking,

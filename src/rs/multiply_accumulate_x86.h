@@ -69,6 +69,7 @@ const TowerTables& Tower();
 // 7: the factor. Nothing beyond them, so the table packs into 64 bytes.
 inline constexpr size_t kTowerPackedWords = 8;
 void PrepareTower16(const ProductTables& products, uint16_t factor, FactorTable& table);
+void PreparePackedTower16(uint16_t factor, uint64_t* words);
 
 // The table of the degree-two form with nibble look-ups instead of affine
 // transforms (the AVX2 kernel). Bytes 0–95: the nibble tables of f0·a0,
@@ -77,6 +78,7 @@ void PrepareTower16(const ProductTables& products, uint16_t factor, FactorTable&
 inline constexpr size_t kTowerNibblesPackedWords = 12;
 inline constexpr size_t kTowerPlainOffset = 128;
 void PrepareTowerNibbles16(const ProductTables& products, uint16_t factor, FactorTable& table);
+void PreparePackedTowerNibbles16(uint16_t factor, uint64_t* words);
 
 bool HasSsse3();
 bool HasAvx2();

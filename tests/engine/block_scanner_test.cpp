@@ -274,6 +274,14 @@ TEST(BlockScannerTest, RingHoldsTwoOrThreeBlocksAndOnlyOneAboveTheLimit) {
         EXPECT_EQ(f.scanner.WindowMd5(), md5.Final());
         ExpectFileDigests(f.scanner, f.data);
     }
+    // With larger buffers the least read-ahead stays 1 MiB, not 32 buffers.
+    for (const auto& [blockSize, bytes] : {std::pair<uint32_t, uint64_t>{4, 1u << 20},
+                                           {768000, 9u * 262144}}) {
+        Fixture f;
+        ASSERT_TRUE(f.Begin(data, blockSize, SmallBuffers(262144, true)));
+        EXPECT_EQ(f.scanner.ringBytes(), bytes) << blockSize;
+        ExpectFileDigests(f.scanner, f.data);
+    }
 }
 
 // Fails every read that touches bytes at or beyond `limit`.

@@ -96,6 +96,28 @@ TEST_F(IntactCheckTest, ManyFilesIntactAndDamagedAtOnce) {
     }
 }
 
+TEST_F(IntactCheckTest, ShortFilesOfEveryLengthAroundAHashBlockTogether) {
+    // Files that all end in their first piece, at lengths on both sides of
+    // 64-byte boundaries and of the first 16 KiB: they hash side by side up
+    // to where each ends, the last bytes of each alone.
+    int n = 0;
+    for (size_t base : {size_t{0}, size_t{16384}, size_t{100000}}) {
+        for (size_t extra : {1, 63, 64, 65, 127, 128, 129, 4095, 4096, 4097}) {
+            const Bytes original = test::RandomBytes(rng_, base + extra);
+            Add("f" + std::to_string(n++), original, original);
+        }
+    }
+    Bytes damaged = test::RandomBytes(rng_, 70000);
+    Bytes original = damaged;
+    damaged[69999] ^= 1;
+    Add("damaged", original, damaged);
+    for (unsigned threads : {1u, 2u}) {
+        SCOPED_TRACE(std::to_string(threads) + " threads");
+        ASSERT_TRUE(IntactCheck::Run(files_, kBlock, nullptr, {262144, threads}));
+        ExpectResults();
+    }
+}
+
 TEST_F(IntactCheckTest, EmptyMissingAndWrongCrcListsNeverMatch) {
     Add("empty", {}, {});
     const Bytes data = test::RandomBytes(rng_, 12000);

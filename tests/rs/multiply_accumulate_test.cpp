@@ -181,6 +181,7 @@ TEST(MultiplyAccumulate, PackedTablesServeSeveralOutputsAtOnce) {
     for (const MultiplyAccumulateKernel* kernel : AvailableMultiplyAccumulateKernels()) {
         if (kernel->applyManyPacked == nullptr) continue;
         SCOPED_TRACE(kernel->name);
+        ASSERT_NE(kernel->preparePacked, nullptr);
         const size_t words = kernel->packedWords;
         for (size_t length : {128, 384, 640, 1000, 1001, 4096, 4096 + 191}) {
             for (size_t outputs : {1, 2, 3, 4, 5, 7}) {
@@ -203,8 +204,13 @@ TEST(MultiplyAccumulate, PackedTablesServeSeveralOutputsAtOnce) {
                         FactorTable table;
                         reference.prepare(Products(), f, table);
                         reference.apply(table, inputs[b].data(), expected[j].data(), length);
+                        // The packed table made directly is the start of the whole one.
                         kernel->prepare(Products(), f, table);
-                        std::memcpy(&packed[j][b * words], table.words, words * sizeof(uint64_t));
+                        kernel->preparePacked(f, &packed[j][b * words]);
+                        ASSERT_EQ(std::memcmp(&packed[j][b * words], table.words,
+                                              words * sizeof(uint64_t)),
+                                  0)
+                            << kernel->name << " factor " << f;
                     }
                 }
                 std::vector<const uint64_t*> packedPointers;
