@@ -82,9 +82,10 @@ class Group {
         }
         lane.active = true;
         if (file.size == 0) return Finish(lane, true);
-        // A file shorter than a piece needs no more than its size.
+        // A file that fits in one piece needs one buffer of its size.
         lane.stride = std::min<uint64_t>(pieceSize_, file.size);
-        lane.memory.reset(new (std::nothrow) uint8_t[2 * static_cast<size_t>(lane.stride)]);
+        lane.memory.reset(new (std::nothrow) uint8_t[static_cast<size_t>(
+            file.size <= pieceSize_ ? file.size : 2 * pieceSize_)]);
         if (!lane.memory) return Finish(lane, false);
         for (uint64_t round = 0; round < 2; ++round) StartRead(lane, round);
     }
@@ -221,7 +222,18 @@ class Group {
     std::vector<const uint8_t*> data_;
 };
 
+// Whole multiples of the first 16 KiB, at least one.
+uint32_t PieceSizeOf(const IntactCheck::Options& options) {
+    return std::max<uint32_t>(static_cast<uint32_t>(kHeadBytes),
+                              options.pieceSize / kHeadBytes * static_cast<uint32_t>(kHeadBytes));
+}
+
 }  // namespace
+
+uint64_t IntactCheck::BufferBytes(uint64_t size, const Options& options) {
+    const uint64_t piece = PieceSizeOf(options);
+    return size <= piece ? size : 2 * piece;
+}
 
 bool IntactCheck::Run(std::vector<IntactCheckFile>& files, uint64_t blockSize,
                       const std::function<bool(uint64_t)>& progress) {
@@ -234,9 +246,7 @@ bool IntactCheck::Run(std::vector<IntactCheckFile>& files, uint64_t blockSize,
         file.finished = false;
         file.crcsMatch = false;
     }
-    const uint32_t pieceSize =
-        std::max<uint32_t>(static_cast<uint32_t>(kHeadBytes),
-                           options.pieceSize / kHeadBytes * static_cast<uint32_t>(kHeadBytes));
+    const uint32_t pieceSize = PieceSizeOf(options);
     // The files go to the groups by size, largest first, each to the group
     // with the fewest bytes so far; the first file stays with the caller.
     const unsigned threads = std::max(1u, options.threads);

@@ -40,10 +40,15 @@ class IntactCheck {
   public:
     struct Options {
         // Bytes read of each file per round; a multiple of 16,384.
-        uint32_t pieceSize = 262144;
+        uint32_t pieceSize = 131072;
         // Threads, the calling one included.
         unsigned threads = 2;
     };
+
+    // The buffer memory that a file of `size` bytes takes while it is
+    // checked: two pieces, so that one is read while the other is hashed,
+    // or its size when it fits in one.
+    static uint64_t BufferBytes(uint64_t size, const Options& options);
 
     // Returns false when `progress` asked to stop.
     static bool Run(std::vector<IntactCheckFile>& files, uint64_t blockSize,

@@ -414,7 +414,17 @@ bool Par2RecoverySet::MayCheckAhead(const SetFile& file, SourceFileEntry& entry)
 // checkedAhead_ for each file's turn; a stop request leaves none.
 void Par2RecoverySet::CheckAhead(const SetFileRef& file, SourceFileEntry& entry, bool& stopped) {
     constexpr size_t kMostFiles = 32;
+    // The buffers of a batch stay within 4 MiB: sixteen files read in two
+    // pieces of 128 KiB, whose MD5s then fill eight vector lanes on each
+    // thread. Files that fit in one piece (one buffer each) stay within
+    // 2 MiB.
+    constexpr uint64_t kMostBufferBytes = 4u << 20;
+    constexpr uint64_t kMostOnePieceBytes = 2u << 20;
     const uint64_t size = file->size;
+    const IntactCheck::Options options;
+    auto onePiece = [&](uint64_t bytes) { return bytes <= options.pieceSize ? bytes : 0; };
+    uint64_t bufferBytes = IntactCheck::BufferBytes(size, options);
+    uint64_t onePieceBytes = onePiece(size);
     std::vector<IntactCheckFile> batch(1);
     std::vector<std::pair<const SetFile*, SourceFileEntry*>> owners;
     if (!CrcsInPlace(entry, batch[0].blockCrcs)) return;
@@ -426,8 +436,16 @@ void Par2RecoverySet::CheckAhead(const SetFileRef& file, SourceFileEntry& entry,
         const SetFile& next = **at;
         SourceFileEntry* nextEntry = next.sourceFile;
         if (!nextEntry || checkedAhead_.count(&next) || !MayCheckAhead(next, *nextEntry)) continue;
+        const uint64_t more = IntactCheck::BufferBytes(nextEntry->size, options);
+        const uint64_t moreOnePiece = onePiece(nextEntry->size);
+        if (bufferBytes + more > kMostBufferBytes ||
+            onePieceBytes + moreOnePiece > kMostOnePieceBytes) {
+            break;
+        }
         IntactCheckFile checked;
         if (!CrcsInPlace(*nextEntry, checked.blockCrcs)) continue;
+        bufferBytes += more;
+        onePieceBytes += moreOnePiece;
         checked.path = next.path;
         checked.size = nextEntry->size;
         batch.push_back(std::move(checked));
@@ -436,11 +454,14 @@ void Par2RecoverySet::CheckAhead(const SetFileRef& file, SourceFileEntry& entry,
     // One file alone gains nothing here: the scanner hashes it on two
     // threads, the CRCs on one and the MD5 on the other.
     if (batch.size() == 1) return;
-    const bool finished = IntactCheck::Run(batch, set_.status().blockSize, [&](uint64_t position) {
-        set_.SetProgressPosition(std::min(position, size));
-        set_.NotifyStatus();
-        return !set_.StopRequested();
-    });
+    const bool finished = IntactCheck::Run(
+        batch, set_.status().blockSize,
+        [&](uint64_t position) {
+            set_.SetProgressPosition(std::min(position, size));
+            set_.NotifyStatus();
+            return !set_.StopRequested();
+        },
+        options);
     if (!finished) {
         stopped = true;
         return;
