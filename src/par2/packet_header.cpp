@@ -122,9 +122,8 @@ bool VerifyPacketHashes(DiskFile& file, const uint64_t* offsets, const uint64_t*
             pieces[i] = failed[i] || at >= hashed
                             ? 0
                             : static_cast<size_t>(std::min<uint64_t>(kPiece, hashed - at));
-            if (pieces[i] != 0 &&
-                !file.read(offsets[i] + kPacketHashedFrom + at, buffers.data() + i * kPiece,
-                           pieces[i])) {
+            if (pieces[i] != 0 && !file.read(offsets[i] + kPacketHashedFrom + at,
+                                             buffers.data() + i * kPiece, pieces[i])) {
                 failed[i] = true;
                 pieces[i] = 0;
             }

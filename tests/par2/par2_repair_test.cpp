@@ -410,9 +410,9 @@ TEST_F(Par2Repair, ReadOnlyFolderRefusesTheTargetAndChangesNothing) {
 // side where they allow it. One that is no longer what was written fails the
 // repair and goes; the others stay repaired, whichever file it is (first,
 // last, shorter than a block) and with one thread or two.
-class Par2RebuiltReadBack : public Par2Repair,
-                            public ::testing::WithParamInterface<std::tuple<const char*, uint32_t>> {
-};
+class Par2RebuiltReadBack
+    : public Par2Repair,
+      public ::testing::WithParamInterface<std::tuple<const char*, uint32_t>> {};
 
 TEST_P(Par2RebuiltReadBack, ADamagedRebuiltFileFailsAloneAndIsDiscarded) {
     const std::string damaged = std::get<0>(GetParam());
