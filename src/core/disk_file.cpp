@@ -227,6 +227,7 @@ bool DiskFile::OpenWith(const std::string& newPath, OpenMode mode) {
         // truncation to zero as a file being replaced and then writes all of
         // it out when it is closed, which would stall the closing thread for
         // the whole write-back of a freshly written file.
+        if (fstat(fd, &st) != 0) return abandon(errno);
         if (st.st_size != 0 && ftruncate(fd, 0) != 0) return abandon(errno);
     }
 
