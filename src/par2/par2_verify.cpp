@@ -414,17 +414,12 @@ bool Par2RecoverySet::MayCheckAhead(const SetFile& file, SourceFileEntry& entry)
 // checkedAhead_ for each file's turn; a stop request leaves none.
 void Par2RecoverySet::CheckAhead(const SetFileRef& file, SourceFileEntry& entry, bool& stopped) {
     constexpr size_t kMostFiles = 32;
-    // The buffers of a batch stay within 4 MiB: sixteen files read in two
-    // pieces of 128 KiB, whose MD5s then fill eight vector lanes on each
-    // thread. Files that fit in one piece (one buffer each) stay within
-    // 2 MiB.
-    constexpr uint64_t kMostBufferBytes = 4u << 20;
-    constexpr uint64_t kMostOnePieceBytes = 2u << 20;
+    // The buffers of a batch stay within 2 MiB: eight files read in two
+    // pieces of 128 KiB, or more files that fit in one piece each.
+    constexpr uint64_t kMostBufferBytes = 2u << 20;
     const uint64_t size = file->size;
     const IntactCheck::Options options;
-    auto onePiece = [&](uint64_t bytes) { return bytes <= options.pieceSize ? bytes : 0; };
     uint64_t bufferBytes = IntactCheck::BufferBytes(size, options);
-    uint64_t onePieceBytes = onePiece(size);
     std::vector<IntactCheckFile> batch(1);
     std::vector<std::pair<const SetFile*, SourceFileEntry*>> owners;
     if (!CrcsInPlace(entry, batch[0].blockCrcs)) return;
@@ -437,15 +432,10 @@ void Par2RecoverySet::CheckAhead(const SetFileRef& file, SourceFileEntry& entry,
         SourceFileEntry* nextEntry = next.sourceFile;
         if (!nextEntry || checkedAhead_.count(&next) || !MayCheckAhead(next, *nextEntry)) continue;
         const uint64_t more = IntactCheck::BufferBytes(nextEntry->size, options);
-        const uint64_t moreOnePiece = onePiece(nextEntry->size);
-        if (bufferBytes + more > kMostBufferBytes ||
-            onePieceBytes + moreOnePiece > kMostOnePieceBytes) {
-            break;
-        }
+        if (bufferBytes + more > kMostBufferBytes) break;
         IntactCheckFile checked;
         if (!CrcsInPlace(*nextEntry, checked.blockCrcs)) continue;
         bufferBytes += more;
-        onePieceBytes += moreOnePiece;
         checked.path = next.path;
         checked.size = nextEntry->size;
         batch.push_back(std::move(checked));
