@@ -223,7 +223,12 @@ bool DiskFile::OpenWith(const std::string& newPath, OpenMode mode) {
         // lock before truncating so that another creator's data survives.
         // File systems without locks are used without one.
         if (flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) return abandon(EBUSY);
-        if (ftruncate(fd, 0) != 0) return abandon(errno);
+        // A file that is empty already is not truncated: ext4 takes a
+        // truncation to zero as a file being replaced and then writes all of
+        // it out when it is closed, which would stall the closing thread for
+        // the whole write-back of a freshly written file.
+        if (fstat(fd, &st) != 0) return abandon(errno);
+        if (st.st_size != 0 && ftruncate(fd, 0) != 0) return abandon(errno);
     }
 
     fd_ = fd;

@@ -11,6 +11,7 @@
 #include "core/string_ids.h"
 #include "core/string_table.h"
 #include "engine/recovery_set.h"
+#include "engine/set_format.h"
 
 namespace vantrove {
 bool RecoverySet::RenameFiles() {
@@ -154,6 +155,12 @@ void RecoverySet::VerifyRebuiltFiles(std::vector<SourceFileEntry*>& list) {
         return a->firstBlock < b->firstBlock;
     });
     list.erase(std::unique(list.begin(), list.end()), list.end());
+    // The format may check several of the files at once.
+    std::vector<SetFileRef> rebuilt;
+    for (SourceFileEntry* entry : list) {
+        if (entry->targetFile) rebuilt.push_back(entry->targetFile);
+    }
+    const ExpectedDataFiles expected(*format_, rebuilt, true);
     for (SourceFileEntry* entry : list) {
         for (uint32_t i = 0; i < entry->foundBlocks.size(); ++i) ClearFoundBlock(*entry, i);
         SetFileRef target = entry->targetFile;

@@ -276,11 +276,7 @@ void RecoverySet::Scan() {
 
     // Files that changed. The format may read several data files ahead;
     // what it read is dropped once this loop is over, however it ends.
-    struct ExpectedFiles {
-        SetFormat& format;
-        ~ExpectedFiles() { format.ExpectDataFiles({}); }
-    } expectedFiles{*format_};
-    format_->ExpectDataFiles(changed);
+    const ExpectedDataFiles expected(*format_, changed, false);
     for (const SetFileRef& file : changed) {
         if (StopRequested()) return finish();
         if (file->kind == FileKind::Target || file->kind == FileKind::OtherData) {

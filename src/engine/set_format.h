@@ -67,6 +67,13 @@ class SetFormat {
     // order, so that a format may read several of them at once; an empty
     // list when that run of calls is over (whatever was read ahead goes).
     virtual void ExpectDataFiles(const std::vector<SetFileRef>& files) {}
+    // The same for files that a repair has just written: each one's entry
+    // forgets where its blocks were found (and the file as its intact copy)
+    // before its turn, so what the entries hold now says nothing about
+    // whether a file will be checked.
+    virtual void ExpectRebuiltFiles(const std::vector<SetFileRef>& files) {
+        ExpectDataFiles(files);
+    }
     // After a scan: recovers single blocks that straddle two found pieces.
     virtual void SearchGaps() {}
 
@@ -104,6 +111,26 @@ class SetFormat {
     virtual bool SameSetAs(const SetFormat& other) const = 0;
     // A fresh format of the same kind, bound to the empty `set`.
     virtual std::unique_ptr<SetFormat> NewFormatFor(RecoverySet& set) const = 0;
+};
+
+// Tells `format` which data files come next and, going out of scope, that
+// the run of them is over (whatever was read ahead goes, however it ends).
+class ExpectedDataFiles {
+  public:
+    ExpectedDataFiles(SetFormat& format, const std::vector<SetFileRef>& files, bool rebuilt)
+        : format_(format) {
+        if (rebuilt) {
+            format_.ExpectRebuiltFiles(files);
+        } else {
+            format_.ExpectDataFiles(files);
+        }
+    }
+    ~ExpectedDataFiles() { format_.ExpectDataFiles({}); }
+    ExpectedDataFiles(const ExpectedDataFiles&) = delete;
+    ExpectedDataFiles& operator=(const ExpectedDataFiles&) = delete;
+
+  private:
+    SetFormat& format_;
 };
 
 }  // namespace vantrove

@@ -113,28 +113,36 @@ bool VerifyPacketHashes(DiskFile& file, const uint64_t* offsets, const uint64_t*
     // Bytes 32 .. length-1 of each packet, read in step.
     uint64_t longest = 0;
     for (size_t i = 0; i < count; ++i) longest = std::max(longest, lengths[i] - kPacketHashedFrom);
+    std::vector<size_t> pieces(count);
     std::vector<Md5Context*> side;
     std::vector<const uint8_t*> data;
     for (uint64_t at = 0; at < longest; at += kPiece) {
-        side.clear();
-        data.clear();
         for (size_t i = 0; i < count; ++i) {
             const uint64_t hashed = lengths[i] - kPacketHashedFrom;
-            if (failed[i] || at >= hashed) continue;
-            const size_t piece = static_cast<size_t>(std::min<uint64_t>(kPiece, hashed - at));
-            uint8_t* buffer = buffers.data() + i * kPiece;
-            if (!file.read(offsets[i] + kPacketHashedFrom + at, buffer, piece)) {
+            pieces[i] = failed[i] || at >= hashed
+                            ? 0
+                            : static_cast<size_t>(std::min<uint64_t>(kPiece, hashed - at));
+            if (pieces[i] != 0 && !file.read(offsets[i] + kPacketHashedFrom + at,
+                                             buffers.data() + i * kPiece, pieces[i])) {
                 failed[i] = true;
-                continue;
-            }
-            if (piece == kPiece) {
-                side.push_back(&contexts[i]);
-                data.push_back(buffer);
-            } else {
-                contexts[i].Update(buffer, piece);
+                pieces[i] = 0;
             }
         }
-        Md5Context::UpdateMany(side.data(), data.data(), side.size(), kPiece);
+        // Packets whose pieces are of one length hash side by side: all of
+        // them in whole pieces, and the last pieces of slices of one size.
+        for (size_t first = 0; first < count; ++first) {
+            const size_t piece = pieces[first];
+            if (piece == 0) continue;
+            side.clear();
+            data.clear();
+            for (size_t i = first; i < count; ++i) {
+                if (pieces[i] != piece) continue;
+                side.push_back(&contexts[i]);
+                data.push_back(buffers.data() + i * kPiece);
+                pieces[i] = 0;
+            }
+            Md5Context::UpdateMany(side.data(), data.data(), side.size(), piece);
+        }
         if (progress && !progress(offsets[0] + std::min(longest, at + kPiece))) return false;
     }
     for (size_t i = 0; i < count; ++i) {

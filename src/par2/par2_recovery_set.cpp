@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <map>
 
 #include "core/crc32.h"
 #include "core/path.h"
@@ -81,22 +82,79 @@ Md5Digest RepeatedFileId(const uint8_t* repeated) {
     return id;
 }
 
-// Consecutive recovery slices of one volume, for the check side by side.
+// Recovery slices of one volume, for the check side by side.
 struct SliceRun {
     size_t count = 0;
     uint64_t offsets[kPacketsSideBySide];
     uint64_t lengths[kPacketsSideBySide];
     Md5Digest hashes[kPacketsSideBySide];
-    uint8_t headers[kPacketsSideBySide][kPacketHeaderSize];
 
-    void Add(uint64_t offset, const uint8_t* header, const PacketHeader& parsed) {
+    void Add(uint64_t offset, const PacketHeader& parsed) {
         offsets[count] = offset;
         lengths[count] = parsed.length;
         hashes[count] = parsed.packetHash;
-        // A following header is read straight into its place.
-        if (headers[count] != header) std::memcpy(headers[count], header, kPacketHeaderSize);
         ++count;
     }
+};
+
+// Volumes repeat the small packets between their recovery slices; a run of
+// slices steps over at most this many bytes of them.
+constexpr uint64_t kMostBytesBetweenSlices = 1048576;
+
+// The recovery slice at `offset` (its header parsed into `first`) and those
+// that follow it in `file`, over the other packets between them, up to
+// kPacketsSideBySide in all; the run ends at the first header that is not a
+// packet's.
+void GatherSlices(DiskFile& file, uint64_t offset, const PacketHeader& first, SliceRun& run) {
+    run.Add(offset, first);
+    const uint64_t size = file.size;
+    uint64_t next = offset + first.length;
+    uint64_t between = 0;
+    uint8_t header[kPacketHeaderSize];
+    while (run.count < kPacketsSideBySide && next <= size - kPacketHeaderSize) {
+        PacketHeader packet;
+        if (!file.read(next, header, kPacketHeaderSize) || !ParsePacketHeader(header, packet) ||
+            packet.length > size - next) {
+            break;
+        }
+        if (packet.type() == PacketType::RecoverySlice) {
+            run.Add(next, packet);
+        } else if ((between += packet.length) > kMostBytesBetweenSlices) {
+            break;
+        }
+        next += packet.length;
+    }
+}
+
+// Results of slices checked ahead of their turn, each taken once by the
+// slice whose header, at its offset, claims the same length and hash. A
+// read error is not kept: that slice is read again in its turn.
+class SlicesAhead {
+  public:
+    void Keep(const SliceRun& run, const PacketHashCheck* results) {
+        for (size_t i = 0; i < run.count; ++i) {
+            if (results[i] == PacketHashCheck::ReadError) continue;
+            results_[run.offsets[i]] = {run.lengths[i], run.hashes[i], results[i]};
+        }
+    }
+    bool Has(uint64_t offset) const { return results_.count(offset) != 0; }
+    bool Take(uint64_t offset, const PacketHeader& parsed, PacketHashCheck& result) {
+        auto it = results_.find(offset);
+        if (it == results_.end()) return false;
+        const bool same = it->second.length == parsed.length &&
+                          it->second.packetHash == parsed.packetHash;
+        if (same) result = it->second.result;
+        results_.erase(it);
+        return same;
+    }
+
+  private:
+    struct Checked {
+        uint64_t length;
+        Md5Digest packetHash;
+        PacketHashCheck result;
+    };
+    std::map<uint64_t, Checked> results_;
 };
 
 }  // namespace
@@ -271,6 +329,7 @@ bool Par2RecoverySet::ReadPackets(const SetFileRef& file, bool& cancelled) {
 
     std::vector<uint8_t> buffer(kReadBuffer);
     std::vector<PacketGroup*> contributed;
+    SlicesAhead slicesAhead;
     bool conflicting = false;
     const uint64_t size = file->size;
     uint64_t position = 0;
@@ -334,24 +393,13 @@ bool Par2RecoverySet::ReadPackets(const SetFileRef& file, bool& cancelled) {
             file->flags.damaged = true;
             break;
         }
-        if (parsed.type() == PacketType::RecoverySlice) {
-            // A run of recovery slices has its hashes checked side by side;
-            // they are filed in order, and the first that fails ends the run
-            // where a check of one packet at a time would have left off.
+        if (parsed.type() == PacketType::RecoverySlice && !slicesAhead.Has(position)) {
+            // This slice and the next ones of the volume have their hashes
+            // checked side by side. Each result waits for its slice's turn,
+            // so the packets are filed (and a slice that fails is stepped
+            // over) just as a check of one packet at a time would do it.
             SliceRun run;
-            run.Add(position, header, parsed);
-            uint64_t next = position + parsed.length;
-            while (run.count < kPacketsSideBySide && next <= size - kPacketHeaderSize) {
-                uint8_t* following = run.headers[run.count];
-                PacketHeader packet;
-                if (!file->read(next, following, kPacketHeaderSize) ||
-                    !ParsePacketHeader(following, packet) ||
-                    packet.type() != PacketType::RecoverySlice || packet.length > size - next) {
-                    break;
-                }
-                run.Add(next, following, packet);
-                next += packet.length;
-            }
+            GatherSlices(*file, position, parsed, run);
             if (run.count > 1) {
                 PacketHashCheck results[kPacketsSideBySide];
                 if (!VerifyPacketHashes(*file, run.offsets, run.lengths, run.hashes, run.count,
@@ -359,24 +407,16 @@ bool Par2RecoverySet::ReadPackets(const SetFileRef& file, bool& cancelled) {
                     cancelled = true;
                     break;
                 }
-                bool readError = false;
-                for (size_t i = 0; i < run.count; ++i) {
-                    if (results[i] != PacketHashCheck::Valid) {
-                        file->flags.damaged = true;
-                        readError = results[i] == PacketHashCheck::ReadError;
-                        position = run.offsets[i] + 1;
-                        break;
-                    }
-                    PacketHeader packet;
-                    ParsePacketHeader(run.headers[i], packet);
-                    fileChecked(run.offsets[i], run.headers[i], packet, nullptr);
-                    position = run.offsets[i] + run.lengths[i];
-                }
-                if (readError) break;
-                continue;
+                slicesAhead.Keep(run, results);
             }
         }
-        PacketHashCheck check = verified_.Check(*file, position, header, parsed, buffer, progress);
+        PacketHashCheck check;
+        const uint8_t* repeated = nullptr;  // a recovery slice is never a repeated copy
+        if (parsed.type() != PacketType::RecoverySlice ||
+            !slicesAhead.Take(position, parsed, check)) {
+            check = verified_.Check(*file, position, header, parsed, buffer, progress);
+            repeated = verified_.repeated();
+        }
         if (check == PacketHashCheck::Cancelled) {
             cancelled = true;
             break;
@@ -390,7 +430,7 @@ bool Par2RecoverySet::ReadPackets(const SetFileRef& file, bool& cancelled) {
             ++position;
             continue;
         }
-        fileChecked(position, header, parsed, verified_.repeated());
+        fileChecked(position, header, parsed, repeated);
         position += parsed.length;
     }
     file->close();

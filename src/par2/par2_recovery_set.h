@@ -55,6 +55,7 @@ class Par2RecoverySet final : public SetFormat {
     void VerifyDataFile(const SetFileRef& file, SourceFileEntry*& entryOut,
                         DataFileOutcome& outcome, bool checkOnly) override;
     void ExpectDataFiles(const std::vector<SetFileRef>& files) override;
+    void ExpectRebuiltFiles(const std::vector<SetFileRef>& files) override;
     // Writes single blocks that straddle two found pieces of a file to files
     // of their own (par2_repair.cpp).
     void SearchGaps() override;
@@ -127,7 +128,8 @@ class Par2RecoverySet final : public SetFormat {
     // block 0, each of the block size but the last; false otherwise.
     bool CrcsInPlace(SourceFileEntry& entry, std::vector<uint32_t>& crcs) const;
     // Whether the next data files expected may be checked at their places
-    // together with `file`: targets that are still wholly missing.
+    // together with `file`: targets that are still wholly missing (or that
+    // will be, rebuilt files whose found blocks go before their turn).
     bool MayCheckAhead(const SetFile& file, SourceFileEntry& entry) const;
     // Checks `file` at its place together with the expected files after it,
     // keeping the results in checkedAhead_.
@@ -155,6 +157,7 @@ class Par2RecoverySet final : public SetFormat {
         Md5Digest whole, head;
     };
     std::vector<SetFileRef> expectedFiles_;
+    bool expectedRebuilt_ = false;  // ExpectRebuiltFiles
     std::map<const SetFile*, CheckedAhead> checkedAhead_;
     mutable Md5Digest zeroMd5_;
     mutable bool zeroMd5Known_ = false;

@@ -372,7 +372,13 @@ bool Par2RecoverySet::IntactAtItsPlace(const SetFileRef& file, SourceFileEntry& 
 
 void Par2RecoverySet::ExpectDataFiles(const std::vector<SetFileRef>& files) {
     expectedFiles_ = files;
+    expectedRebuilt_ = false;
     checkedAhead_.clear();
+}
+
+void Par2RecoverySet::ExpectRebuiltFiles(const std::vector<SetFileRef>& files) {
+    ExpectDataFiles(files);
+    expectedRebuilt_ = true;
 }
 
 bool Par2RecoverySet::CrcsInPlace(SourceFileEntry& entry, std::vector<uint32_t>& crcs) const {
@@ -391,9 +397,13 @@ bool Par2RecoverySet::CrcsInPlace(SourceFileEntry& entry, std::vector<uint32_t>&
 }
 
 bool Par2RecoverySet::MayCheckAhead(const SetFile& file, SourceFileEntry& entry) const {
+    // A rebuilt file's entry loses its found blocks, and the file as its
+    // copy, just before the file's turn.
+    const bool whollyMissing =
+        expectedRebuilt_ ? !entry.completeCopy || entry.completeCopy.get() == &file
+                         : !entry.completeCopy && entry.MissingBlockCount() == entry.blockCount;
     return file.kind == FileKind::Target && !file.flags.formatFlag && entry.size > 0 &&
-           entry.blockCount > 0 && !entry.completeCopy &&
-           entry.MissingBlockCount() == entry.blockCount && DescriptionOf(entry) &&
+           entry.blockCount > 0 && whollyMissing && DescriptionOf(entry) &&
            set_.TargetReadable(entry);
 }
 
@@ -404,17 +414,12 @@ bool Par2RecoverySet::MayCheckAhead(const SetFile& file, SourceFileEntry& entry)
 // checkedAhead_ for each file's turn; a stop request leaves none.
 void Par2RecoverySet::CheckAhead(const SetFileRef& file, SourceFileEntry& entry, bool& stopped) {
     constexpr size_t kMostFiles = 32;
-    // The buffers of a batch stay within 4 MiB: sixteen files read in two
-    // pieces of 128 KiB, whose MD5s then fill eight vector lanes on each
-    // thread. Files that fit in one piece (one buffer each) stay within
-    // 2 MiB.
-    constexpr uint64_t kMostBufferBytes = 4u << 20;
-    constexpr uint64_t kMostOnePieceBytes = 2u << 20;
+    // The buffers of a batch stay within 2 MiB: eight files read in two
+    // pieces of 128 KiB, or more files that fit in one piece each.
+    constexpr uint64_t kMostBufferBytes = 2u << 20;
     const uint64_t size = file->size;
     const IntactCheck::Options options;
-    auto onePiece = [&](uint64_t bytes) { return bytes <= options.pieceSize ? bytes : 0; };
     uint64_t bufferBytes = IntactCheck::BufferBytes(size, options);
-    uint64_t onePieceBytes = onePiece(size);
     std::vector<IntactCheckFile> batch(1);
     std::vector<std::pair<const SetFile*, SourceFileEntry*>> owners;
     if (!CrcsInPlace(entry, batch[0].blockCrcs)) return;
@@ -427,15 +432,10 @@ void Par2RecoverySet::CheckAhead(const SetFileRef& file, SourceFileEntry& entry,
         SourceFileEntry* nextEntry = next.sourceFile;
         if (!nextEntry || checkedAhead_.count(&next) || !MayCheckAhead(next, *nextEntry)) continue;
         const uint64_t more = IntactCheck::BufferBytes(nextEntry->size, options);
-        const uint64_t moreOnePiece = onePiece(nextEntry->size);
-        if (bufferBytes + more > kMostBufferBytes ||
-            onePieceBytes + moreOnePiece > kMostOnePieceBytes) {
-            break;
-        }
+        if (bufferBytes + more > kMostBufferBytes) break;
         IntactCheckFile checked;
         if (!CrcsInPlace(*nextEntry, checked.blockCrcs)) continue;
         bufferBytes += more;
-        onePieceBytes += moreOnePiece;
         checked.path = next.path;
         checked.size = nextEntry->size;
         batch.push_back(std::move(checked));

@@ -33,8 +33,10 @@ constexpr size_t kMinBytesPerThread = 65536;
 // inputs is added to them.
 constexpr size_t kTileBytes = 4096;
 // Inputs a batch may hold at most, and the part of the output area (1/n)
-// that the ring may take beyond its usual size to hold them.
-constexpr uint64_t kBatchInputs = 32;
+// that the ring may take beyond its usual size to hold them. Every batch
+// reads and writes the whole output area once: 64 rather than 32 inputs
+// measured 5 % faster rebuilding 177 blocks of 768,000 bytes from 1400.
+constexpr uint64_t kBatchInputs = 64;
 constexpr uint64_t kBatchAreaShare = 3;
 // Bytes of the inputs of a tile that should stay close to the core: within
 // the first-level cache for small batches; larger ones take tiles of at

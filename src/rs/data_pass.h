@@ -8,7 +8,7 @@
 // of the physical memory; a larger slice is done in several chunks, each
 // rereading every input. A ring of about 10 MB (3 to 80 buffers of one chunk)
 // keeps reads in flight while the data are multiplied; with many outputs it
-// grows to hold batches of up to 32 inputs (DataPassBatchRingSize), since
+// grows to hold batches of up to 64 inputs (DataPassBatchRingSize), since
 // every batch walks the whole output area. Before any data is read the whole
 // working memory is tested with sixteen bit patterns.
 //

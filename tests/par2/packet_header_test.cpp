@@ -138,5 +138,41 @@ TEST_F(PacketHashTest, ReadFailureIsReported) {
     EXPECT_EQ(VerifyPacketHash(closed, 0, packet.data(), buffer), PacketHashCheck::ReadError);
 }
 
+// The check of several packets side by side agrees with the check of one at
+// a time, whatever their lengths: equal ones, around the 256 KiB pieces they
+// are read in, shorter than one MD5 block, and changed ones among them.
+TEST_F(PacketHashTest, SideBySideAgreesWithOneAtATime) {
+    const std::vector<size_t> bodies = {262144 - 64, 262144 - 32, 262144 - 28, 262144, 600000,
+                                        600000,      600000,      600000,      12,     40,
+                                        524288 - 32, 262144 - 32, 600000,      8,      600000};
+    std::vector<std::vector<uint8_t>> packets;
+    for (size_t i = 0; i < bodies.size(); ++i) {
+        packets.push_back(SamplePacket(bodies[i]));
+        if (i % 4 == 1) packets.back()[packets.back().size() - 1 - i] ^= 0x04;
+    }
+    test::WritePackets(dir.File("v.par2"), packets);
+    auto file = test::OpenForReading(dir.File("v.par2"));
+    uint64_t offsets[kPacketsSideBySide], lengths[kPacketsSideBySide];
+    Md5Digest hashes[kPacketsSideBySide];
+    PacketHashCheck expected[kPacketsSideBySide];
+    std::vector<uint8_t> buffer;
+    uint64_t at = 0;
+    for (size_t i = 0; i < packets.size(); ++i) {
+        PacketHeader header;
+        ASSERT_TRUE(ParsePacketHeader(packets[i].data(), header));
+        offsets[i] = at;
+        lengths[i] = header.length;
+        hashes[i] = header.packetHash;
+        expected[i] = VerifyPacketHash(*file, at, packets[i].data(), buffer);
+        EXPECT_EQ(expected[i], i % 4 == 1 ? PacketHashCheck::Mismatch : PacketHashCheck::Valid);
+        at += packets[i].size();
+    }
+    for (size_t count : {size_t{1}, size_t{2}, size_t{5}, packets.size()}) {
+        PacketHashCheck results[kPacketsSideBySide];
+        ASSERT_TRUE(VerifyPacketHashes(*file, offsets, lengths, hashes, count, results));
+        for (size_t i = 0; i < count; ++i) EXPECT_EQ(results[i], expected[i]) << count << " " << i;
+    }
+}
+
 }  // namespace
 }  // namespace vantrove

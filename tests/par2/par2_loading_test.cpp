@@ -12,6 +12,7 @@
 #include "par2/packet_format.h"
 #include "par2/packet_group.h"
 #include "par2/volume_name.h"
+#include "packet_test_support.h"
 #include "par2_set_builder.h"
 #include "par2_test_support.h"
 #include "support/test_env.h"
@@ -280,6 +281,56 @@ TEST_F(Par2Loading, LongRunsOfSlicesLoseOnlyTheirChangedSlices) {
     for (uint32_t e = 0; e <= 40; ++e) {
         EXPECT_EQ(group->slices.count(e), e < 40 && !bad.count(e) ? 1u : 0u) << e;
     }
+}
+
+// Volumes put other packets between their recovery slices; the slices are
+// still checked several at a time across them, and every packet is filed in
+// its order: a changed slice loses only itself, a changed copy of another
+// packet between them is stepped over, of two valid slices of one exponent
+// the first is kept, and neither a long packet nor bytes that are no packet
+// between two slices lose anything.
+TEST_F(Par2Loading, SlicesBetweenOtherPacketsAreCheckedInTheirOrder) {
+    Par2SetBuilder& b = TwoFileSet();
+    test::WriteVolume(folder_ + "set.par2", b.Critical());
+    const std::vector<Bytes> critical = b.Critical();
+    const std::set<uint32_t> bad = {0, 7, 15, 16, 33, 39};
+    std::vector<Bytes> parts;
+    uint64_t at = 0;
+    uint64_t firstOf20 = 0;
+    auto add = [&](const Bytes& part) {
+        parts.push_back(part);
+        at += part.size();
+    };
+    for (uint32_t e = 0; e < 40; ++e) {
+        Bytes between = critical[e % critical.size()];
+        if (e == 9) between[between.size() - 1] ^= 0x01;  // a changed copy
+        add(between);
+        if (e == 12) add(test::HandMadePacket(b.setId(), "PAR 2.0\0Unknown\0", Bytes(1100000, 7)));
+        if (e == 25) add(Bytes(100, 'x'));  // no packet at all
+        if (e == 20) {
+            // A valid slice of the same exponent with other data comes first.
+            Bytes other = b.Slice(20);
+            other[other.size() - 1] ^= 0x22;
+            test::FixPacketHash(other);
+            firstOf20 = at;
+            add(other);
+        }
+        Bytes slice = b.Slice(e);
+        if (bad.count(e)) slice[slice.size() - 1 - e] ^= 0x10;
+        add(slice);
+    }
+    test::WriteVolume(folder_ + "set.vol0+40.par2", parts);
+
+    auto set = test::OpenAndScan(folder_ + "set.par2", cache_);
+    const SetFile* volume = Known(*set, "set.vol0+40.par2");
+    ASSERT_NE(volume, nullptr);
+    EXPECT_TRUE(volume->flags.damaged);
+    EXPECT_EQ(set->status().recoveryBlocksAvailable, 40 - static_cast<int32_t>(bad.size()));
+    const PacketGroup* group = test::Par2Of(*set).chosenGroup();
+    ASSERT_NE(group, nullptr);
+    for (uint32_t e = 0; e < 40; ++e) EXPECT_EQ(group->slices.count(e), bad.count(e) ? 0u : 1u) << e;
+    ASSERT_EQ(group->slices.count(20), 1u);
+    EXPECT_EQ(group->slices.at(20)->data().offset, firstOf20 + b.Slice(20).size() - b.sliceSize());
 }
 
 TEST_F(Par2Loading, GarbageBeforeThePacketsIsSkippedWhereverTheMagicFalls) {

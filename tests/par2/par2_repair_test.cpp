@@ -3,12 +3,16 @@
 // data, blocks that straddle two pieces, the clean-up settings, and every
 // way a repair can fail (too few slices, a vanished volume, a write error,
 // a read-only folder, cancellation) leaving the user's files alone.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdlib>
+#include <map>
+#include <tuple>
 
 #include "par2_set_builder.h"
 #include "par2_test_support.h"
@@ -58,6 +62,35 @@ class WriteFails : public FileFaultInjector {
     int error_;
 };
 
+// Changes one byte of a file just before the first read of it: a rebuilt
+// file that is no longer what the repair wrote when it is read back.
+class DamagedBeforeFirstRead : public FileFaultInjector {
+  public:
+    DamagedBeforeFirstRead(std::string path, uint64_t offset)
+        : path_(std::move(path)), offset_(offset) {
+        SetFileFaultInjector(this);
+    }
+    ~DamagedBeforeFirstRead() override { SetFileFaultInjector(nullptr); }
+    int BeforeRead(const DiskFile& file, uint64_t, size_t) override {
+        if (file.path != path_ || done_.exchange(true)) return 0;
+        const int fd = open(path_.c_str(), O_RDWR);
+        uint8_t byte = 0;
+        if (fd >= 0 && pread(fd, &byte, 1, static_cast<off_t>(offset_)) == 1) {
+            byte ^= 0x5A;
+            damaged_ = pwrite(fd, &byte, 1, static_cast<off_t>(offset_)) == 1;
+        }
+        if (fd >= 0) close(fd);
+        return 0;
+    }
+    bool damaged() const { return damaged_; }
+
+  private:
+    std::string path_;
+    uint64_t offset_;
+    std::atomic<bool> done_{false};
+    std::atomic<bool> damaged_{false};
+};
+
 class Par2Repair : public ::testing::Test {
   protected:
     Par2Repair()
@@ -86,10 +119,11 @@ class Par2Repair : public ::testing::Test {
     }
 
     std::unique_ptr<RecoverySet> Open(SetObserver* observer = nullptr,
-                                      const StopFlag* stop = nullptr) {
+                                      const StopFlag* stop = nullptr, uint32_t threads = 0) {
         auto set = test::OpenAndScan(folder_ + "set.par2", cache_, observer, stop);
         RepairOptions options;
         options.useRecycleBin = false;
+        options.threads = threads;
         set->SetRepairOptions(options);
         return set;
     }
@@ -371,6 +405,63 @@ TEST_F(Par2Repair, ReadOnlyFolderRefusesTheTargetAndChangesNothing) {
     EXPECT_EQ(ReadFile(folder_ + "a.bin"), a_);
     EXPECT_EQ(ReadFile(folder_ + "b.bin"), b_);
 }
+
+// Every rebuilt file is read back once the rebuild is over, several side by
+// side where they allow it. One that is no longer what was written fails the
+// repair and goes; the others stay repaired, whichever file it is (first,
+// last, shorter than a block) and with one thread or two.
+class Par2RebuiltReadBack
+    : public Par2Repair,
+      public ::testing::WithParamInterface<std::tuple<const char*, uint32_t>> {};
+
+TEST_P(Par2RebuiltReadBack, ADamagedRebuiltFileFailsAloneAndIsDiscarded) {
+    const std::string damaged = std::get<0>(GetParam());
+    const uint32_t threads = std::get<1>(GetParam());
+    MakeSet({0, 1, 2, 3, 4, 5, 6, 7, 8, 9});
+    for (const char* name : {"a.bin", "b.bin", "c.txt"}) unlink((folder_ + name).c_str());
+    auto set = Open(nullptr, nullptr, threads);
+    ASSERT_EQ(set->status().state, RecoveryState::RepairPossible);
+    {
+        // The last byte: in the zero-padded last block of b.bin and c.txt.
+        const uint64_t offset = damaged == "a.bin" ? 3 * kSlice + 5
+                                : damaged == "b.bin" ? b_.size() - 1
+                                                     : c_.size() - 1;
+        DamagedBeforeFirstRead change(PartPathOf(folder_ + damaged), offset);
+        set->Repair();
+        ASSERT_TRUE(change.damaged());
+    }
+    EXPECT_EQ(set->status().errorKind, ErrorKind::VerifyFailed);
+    EXPECT_NE(set->status().state, RecoveryState::Repaired);
+    EXPECT_FALSE(FileExists(folder_ + damaged));
+    EXPECT_FALSE(FileExists(PartPathOf(folder_ + damaged)));
+    const std::map<std::string, const Bytes*> contents = {
+        {"a.bin", &a_}, {"b.bin", &b_}, {"c.txt", &c_}};
+    for (const SourceFileEntryRef& e : set->entries()) {
+        if (e->name == damaged) {
+            EXPECT_EQ(e->state, FileState::Missing);
+            continue;
+        }
+        EXPECT_EQ(e->state, FileState::Complete) << e->name;
+        EXPECT_TRUE(e->targetFile->flags.repaired) << e->name;
+        EXPECT_EQ(ReadFile(folder_ + e->name), *contents.at(e->name)) << e->name;
+    }
+
+    // A fresh look sees only that file missing, and a second repair ends it.
+    set->FinishActivity();
+    auto again = Open(nullptr, nullptr, threads);
+    ASSERT_EQ(again->status().state, RecoveryState::RepairPossible);
+    for (const SourceFileEntryRef& e : again->entries()) {
+        EXPECT_EQ(e->state, e->name == damaged ? FileState::Missing : FileState::Complete)
+            << e->name;
+    }
+    again->Repair();
+    EXPECT_EQ(again->status().errorKind, ErrorKind::None);
+    ExpectIntact();
+}
+
+INSTANTIATE_TEST_SUITE_P(FirstLastShort, Par2RebuiltReadBack,
+                         ::testing::Combine(::testing::Values("a.bin", "b.bin", "c.txt"),
+                                            ::testing::Values(1u, 2u)));
 
 }  // namespace
 }  // namespace vantrove

@@ -211,8 +211,10 @@ TEST(DataPassSizes, RingGrowsForBatchesWhenThereAreOutputs) {
     // Without outputs, or with few of them, the usual ring.
     EXPECT_EQ(DataPassBatchRingSize(1048576, 1000, 0), 9u);
     EXPECT_EQ(DataPassBatchRingSize(1048576, 1000, 20), 9u);
-    // 100 outputs: a third of their number, 33, capped at 32 inputs a batch.
-    EXPECT_EQ(DataPassBatchRingSize(1048576, 1000, 100), 32u);
+    // 100 outputs: a third of their number, 33; 300: 100, capped at 64
+    // inputs a batch.
+    EXPECT_EQ(DataPassBatchRingSize(1048576, 1000, 100), 33u);
+    EXPECT_EQ(DataPassBatchRingSize(1048576, 1000, 300), 64u);
     EXPECT_EQ(DataPassBatchRingSize(1048576, 1000, 60), 20u);
     // Never more buffers than inputs, never fewer than the usual ring.
     EXPECT_EQ(DataPassBatchRingSize(1048576, 12, 100), 12u);
