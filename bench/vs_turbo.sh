@@ -31,7 +31,9 @@
 # Each job prints the medians of wall, CPU (user+sys) and peak resident memory
 # of both tools and their ratios (ours / peer), together with the load average.
 # Every run starts from the same state: damaged files are made afresh and
-# created volumes removed before each run, outside the timed command.
+# created volumes removed before each run, outside the timed command, and
+# everything written so far is flushed to disk (sync), so that no run pays
+# for writing back what the run before it wrote.
 
 set -eu
 
@@ -99,8 +101,10 @@ compare() {
     i=0
     while [ "$i" -lt "$runs" ]; do
         sh -c "$prepare"
+        sync
         time_one "$work/ours.txt" sh -c "$ours"
         sh -c "$prepare"
+        sync
         time_one "$work/peer.txt" sh -c "$theirs"
         i=$((i + 1))
     done
