@@ -33,6 +33,13 @@ inline void StoreLe32(uint8_t* p, uint32_t v) {
 // operations on the chain through `b` (the word produced by the previous
 // step). In G the two terms have no bit in common, so their sum equals their
 // OR and the half that does not involve `b` can be added early.
+//
+// A step then costs 5, 4, 4 and 5 dependent operations in the four rounds,
+// 4.5 cycles a byte, and one stream cannot go faster than that chain. Kept
+// in vector registers, each function is one three-input logic operation
+// (AVX-512) and the chain 4 operations long, but the vector rotate and add
+// are slower to hand on their result: that form measured 6.4 cycles a byte
+// on an AMD Zen 4, this one 4.5.
 #define VT_MD5_F(b, c, d) ((d) ^ ((b) & ((c) ^ (d))))
 #define VT_MD5_H(b, c, d) ((b) ^ ((c) ^ (d)))
 #define VT_MD5_I(b, c, d) ((c) ^ ((b) | ~(d)))
