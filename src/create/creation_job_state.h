@@ -8,6 +8,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "core/disk_file.h"
@@ -145,13 +146,16 @@ struct CreationJob::State {
     class Pass;
     // Set while a pass runs when the whole-file MD5s have a thread of their own.
     std::unique_ptr<FileHashThread> fileHashThread;
+    // Input buffers of the pass that the file hash thread reads in place,
+    // with the ticket after which it no longer does.
+    std::unordered_map<const uint8_t*, uint64_t> heldInputs;
     // What the read buffers of a pass may take to hold more blocks at once
     // for their MD5s to run side by side. Every block more in a batch also
     // saves a share of the trips through the recovery blocks in memory,
-    // which with large blocks cost more than the arithmetic; what memory is
-    // left goes to the whole-file hash's buffers, which let it run on while
-    // the pass works on a batch. Eight blocks of 4 MB, with thirteen
-    // recovery blocks and those buffers, peak at about 100 MiB.
+    // which with large blocks cost more than the arithmetic. With a file
+    // hash thread the ring holds half a batch more, read while the thread
+    // still hashes the last batch in place. Eight blocks of 4 MB in a ring
+    // of twelve, with thirteen recovery blocks, peak at about 100 MiB.
     static constexpr uint64_t kHashRingBytes = uint64_t{32} << 20;
     // The most recovery blocks for which the whole-file MD5 of one file
     // still outlasts the arithmetic of the pass on the fastest kernels: a

@@ -104,6 +104,16 @@ class CreationJob::State::Pass final : public DataPassReporter,
     }
     // The outputs of a chunk stay in memory until the next chunk: once the
     // last is seen, the packet hashes of all of them run side by side.
+    bool Released(const uint8_t* data, bool wait) override {
+        auto it = job_.heldInputs.find(data);
+        if (it == job_.heldInputs.end()) return true;
+        if (wait)
+            job_.fileHashThread->WaitHashed(it->second);
+        else if (!job_.fileHashThread->Hashed(it->second))
+            return false;
+        job_.heldInputs.erase(it);
+        return true;
+    }
     void VisitOutput(uint32_t output, uint64_t, const uint8_t* data, size_t length) override {
         packets_.push_back(&job_.slices[output].packet);
         outputData_.push_back(data);
@@ -206,41 +216,27 @@ void CreationJob::State::HashInputs(size_t first, const uint8_t* const* data, si
     };
     const bool fileHashes = singlePass && !params.extendExistingSet;
     if (fileHashes && fileHashThread != nullptr) {
-        // In visit order, which is file order within each file for the blocks
-        // the pass feeds.
-        struct Feeding {
-            Md5Context* context;
-            const uint8_t* data;
-            size_t length;
-        };
-        std::vector<Feeding> feeds;
+        // The hash thread takes the blocks in place, in visit order, which is
+        // file order within each file for the blocks the pass feeds; the
+        // pass reads nothing new into their buffers until it has hashed them
+        // (Pass::Released).
         for (size_t g = 0; g < count; ++g) {
             const Block& block = blocks[visit[first + g]];
             Source& src = sources[block.source];
             src.fileMd5Used = true;
-            if (block.offset < src.tailFrom)
-                feeds.push_back({&src.fileMd5, data[g], static_cast<size_t>(withinFile(g))});
-        }
-        // Fed as far as there is room before and while the blocks are
-        // hashed, and the rest after: the hash thread is kept busy while
-        // this thread works, and this thread waits only for what is left.
-        size_t next = 0, done = 0;
-        auto feed = [&](bool wait) {
-            for (; next < feeds.size(); ++next, done = 0) {
-                const Feeding& f = feeds[next];
-                done += fileHashThread->Feed(f.context, f.data + done, f.length - done, wait);
-                if (done < f.length) return;
+            if (block.offset < src.tailFrom) {
+                const uint64_t ticket = fileHashThread->FeedInPlace(
+                    &src.fileMd5, data[g], static_cast<size_t>(withinFile(g)));
+                heldInputs[data[g]] = ticket;
             }
-        };
-        feed(false);
+        }
         if (blockThreads == 1) {
-            hashBlocks(0, 1, [&] { feed(false); });
+            hashBlocks(0, 1, {});
         } else {
             team.Run([&](unsigned t) {
                 if (t < blockThreads) hashBlocks(t, blockThreads, {});
             });
         }
-        feed(true);
         return;
     }
     // The batch holds a few consecutive blocks of each of several files, in
@@ -379,6 +375,7 @@ bool CreationJob::State::RunPasses() {
     if (hashThread) {
         fileHashThread = std::make_unique<FileHashThread>();
         job.threads -= 1;
+        job.visitorHolds = true;
     }
     // A creation fails with its first failed block.
     job.failedOutput = FailedOutput::EndPass;

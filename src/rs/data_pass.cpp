@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <condition_variable>
 #include <cstring>
+#include <deque>
 #include <functional>
 #include <mutex>
 #include <new>
@@ -123,6 +124,8 @@ class DataPass {
                       int& error);
     bool StopRequested() const;
     void Release();
+    // The visitor may still be reading inputs it was shown.
+    bool Holds() const { return job_.visitor != nullptr && job_.visitorHolds; }
 
     const DataPassJob& job_;
     DataPassReporter& reporter_;
@@ -168,6 +171,7 @@ void DataPass::Release() {
             slot.block->file->completeRead(slot.request);  // the buffer must not be in use
             slot.inFlight = false;
         }
+        if (Holds() && slot.buffer != nullptr) job_.visitor->Released(slot.buffer, true);
         ::operator delete[](slot.buffer, std::align_val_t{64}, std::nothrow);
         slot.buffer = nullptr;
     }
@@ -212,9 +216,11 @@ bool DataPass::Prepare() {
         if (m_ > 0 || copies || job_.visitor != nullptr) active_.push_back(c);
     }
     chunk_ = DataPassChunkSize(job_.sliceSize, m_, job_.physicalMemoryBytes);
-    const uint32_t r = std::max<uint32_t>(
-        DataPassBatchRingSize(chunk_, active_.size(), m_),
-        static_cast<uint32_t>(std::min<uint64_t>(job_.visitorBatch, active_.size())));
+    const uint64_t visitorRing =
+        Holds() ? uint64_t{job_.visitorBatch} + (job_.visitorBatch + 1) / 2 : job_.visitorBatch;
+    const uint32_t r =
+        std::max<uint32_t>(DataPassBatchRingSize(chunk_, active_.size(), m_),
+                           static_cast<uint32_t>(std::min<uint64_t>(visitorRing, active_.size())));
 
     ring_ = std::vector<RingSlot>(r);
     for (RingSlot& slot : ring_) {
@@ -251,7 +257,7 @@ bool DataPass::Prepare() {
         // at least for one output.
         const MultiplyAccumulateKernel& kernel = ActiveMultiplyAccumulate();
         const size_t words = kernel.applyManyPacked != nullptr ? kernel.packedWords : 0;
-        ownTables_ = words != 0 && m_ > 0 && job_.matrix8 == nullptr &&
+        ownTables_ = words != 0 && m_ > 0 && job_.matrix8 == nullptr && !Holds() &&
                      ThreadsFor(static_cast<size_t>(chunk_)) < team_->Size();
         const size_t tableBytes = words != 0 ? words * sizeof(uint64_t) : sizeof(FactorTable);
         const size_t group =
@@ -505,7 +511,8 @@ bool DataPass::MultiplyBatch(size_t first, size_t count, size_t length) {
             const size_t begin = bounds[k], end = bounds[k + 1];
             for (size_t b = 0; b < count; ++b) {
                 partial[k * count + b] = BlockSignature(inputs[b] + begin, end - begin);
-                if (kernel.toWorking) kernel.toWorking(inputs[b] + begin, end - begin);
+                if (kernel.toWorking && !Holds())
+                    kernel.toWorking(inputs[b] + begin, end - begin);
             }
         }
         if (!ownTables_) prepareGroup(k, 0, groupEndOf(0));
@@ -555,9 +562,28 @@ bool DataPass::MultiplyBatch(size_t first, size_t count, size_t length) {
             const uint32_t jFirst = byOutputs ? groupFirst + k : groupFirst;
             const uint32_t jStep = byOutputs ? team : 1;
             std::vector<const uint8_t*> tileInputs(count);
+            // Inputs a visitor may still be reading stay as read: each tile
+            // of them is put into the working layout in memory of this
+            // thread's own, where it stays in cache for every output.
+            const bool tilesToWorking = Holds() && kernel.toWorking != nullptr;
+            // Tiles a few cache lines apart and off the inputs' page offsets,
+            // so that loads and stores of the copies never seem to overlap.
+            const size_t ownStride = tileBytes + 320;
+            std::vector<uint8_t> scratch(tilesToWorking ? count * ownStride + 2048 + 64 : 0);
+            uint8_t* const ownTiles = reinterpret_cast<uint8_t*>(
+                ((reinterpret_cast<uintptr_t>(scratch.data()) + 63) & ~uintptr_t{63}) + 2048);
             for (size_t tile = begin; tile < end; tile += tileBytes) {
                 const size_t tileLength = std::min(tileBytes, end - tile);
-                for (size_t b = 0; b < count; ++b) tileInputs[b] = inputs[b] + tile;
+                for (size_t b = 0; b < count; ++b) {
+                    if (!tilesToWorking) {
+                        tileInputs[b] = inputs[b] + tile;
+                        continue;
+                    }
+                    uint8_t* own = ownTiles + b * ownStride;
+                    std::memcpy(own, inputs[b] + tile, tileLength);
+                    kernel.toWorking(own, tileLength);
+                    tileInputs[b] = own;
+                }
                 if (words != 0) {
                     // A few outputs per call, so they share the loads of
                     // the inputs.
@@ -812,8 +838,20 @@ bool DataPass::ProcessChunk(uint64_t offset, uint64_t chunkLength, uint64_t& pos
     reporter_.SetProgress(position, total);
 
     const size_t r = ring_.size();
-    for (size_t n = 0; n < std::min(r, active_.size()); ++n)
-        if (!IssueRead(ring_[n], job_.inputs[active_[n]], offset, length)) return false;
+    // Input n is read into ring_[n % r] once input n - r is done with there,
+    // by the arithmetic and by a visitor that holds it; the inputs before
+    // `need` are waited for.
+    std::deque<size_t> unread;
+    for (size_t n = 0; n < std::min(r, active_.size()); ++n) unread.push_back(n);
+    auto issueReads = [&](size_t need) {
+        for (; !unread.empty(); unread.pop_front()) {
+            const size_t n = unread.front();
+            RingSlot& slot = ring_[n % r];
+            if (Holds() && !job_.visitor->Released(slot.buffer, n < need)) break;
+            if (!IssueRead(slot, job_.inputs[active_[n]], offset, length)) return false;
+        }
+        return true;
+    };
 
     // Inputs are taken in batches: wait for each read in order and copy the
     // block to its target, multiply the batch in, then start the next reads
@@ -824,7 +862,9 @@ bool DataPass::ProcessChunk(uint64_t offset, uint64_t chunkLength, uint64_t& pos
     // go on while it is multiplied.
     size_t count = 0;
     for (size_t first = 0; first < active_.size(); first += count) {
-        const size_t ahead = std::min(r, active_.size() - first);
+        size_t ahead = std::min(r, active_.size() - first);
+        if (Holds()) ahead = std::min<size_t>(ahead, std::max<uint32_t>(job_.visitorBatch, 1));
+        if (!issueReads(first + ahead)) return false;
         count = ahead;
         for (size_t n = first; n < first + ahead; ++n) {
             if (ring_[n % r].waited) {
@@ -856,12 +896,11 @@ bool DataPass::ProcessChunk(uint64_t offset, uint64_t chunkLength, uint64_t& pos
             return false;
         }
         for (size_t n = first; n < first + count; ++n) {
-            if (n + r < active_.size() &&
-                !IssueRead(ring_[n % r], job_.inputs[active_[n + r]], offset, length))
-                return false;
+            if (n + r < active_.size()) unread.push_back(n + r);
             position += uint64_t{std::max<uint32_t>(m_, 1)} * length;
             reporter_.SetProgress(position, total);
         }
+        if (!issueReads(0)) return false;
         if (StopRequested()) {
             RecordCancel();
             return false;

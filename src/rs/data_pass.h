@@ -73,6 +73,11 @@ class DataPassVisitor {
     // order. The data stay as they are until the pass takes the next chunk.
     virtual void VisitOutput(uint32_t output, uint64_t offset, const uint8_t* data, size_t length) {
     }
+    // With DataPassJob::visitorHolds: whether the visitor is done with the
+    // input buffer at `data` it was shown, waiting until it is when `wait`
+    // is set. The pass reads nothing new into the buffer, and frees no
+    // buffer, before this has said true. Called on the calling thread.
+    virtual bool Released(const uint8_t* data, bool wait) { return true; }
 };
 
 // The recovery blocks of a creation: every input present, output j adds
@@ -123,6 +128,13 @@ struct DataPassJob {
     // Inputs the visitor would see together at least (when there are that
     // many): the ring holds at least this many buffers.
     uint32_t visitorBatch = 0;
+    // The visitor goes on reading inputs after VisitInputs returns, on a
+    // thread of its own, until it has Released them. The pass then never
+    // changes an input in place (the kernel's working layout is made a tile
+    // at a time in memory of its own), a batch is at most visitorBatch
+    // inputs, and the ring holds half a batch more, so that the next batch
+    // is read while the visitor finishes the last.
+    bool visitorHolds = false;
 };
 
 // Chunk size for `missing` outputs of `sliceSize` bytes within a third of

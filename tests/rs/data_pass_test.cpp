@@ -863,6 +863,79 @@ TEST(DataPassCreation, DamagedRecoveryBlockEndsThePass) {
     EXPECT_EQ(creation.outputVisits[0].first, 0u);
 }
 
+// A visitor that goes on reading what it was shown, like a hashing thread
+// that lags behind: it lets go of a buffer only on every third question
+// unless the pass waits for it, and checks that nothing it still holds has
+// changed.
+class HoldingCreation : public Creation {
+  public:
+    using Creation::Creation;
+
+    void VisitInputs(size_t first, const uint8_t* const* data, size_t count, uint64_t offset,
+                     size_t length, WorkerTeam& team) override {
+        CheckHeld();
+        Creation::VisitInputs(first, data, count, offset, length, team);
+        for (size_t i = 0; i < count; ++i) {
+            if (held_.count(data[i])) ++reusedWhileHeld;
+            held_[data[i]].assign(data[i], data[i] + length);
+        }
+        mostHeld = std::max(mostHeld, held_.size());
+    }
+    bool Released(const uint8_t* data, bool wait) override {
+        auto it = held_.find(data);
+        if (it == held_.end()) return true;
+        if (!std::equal(it->second.begin(), it->second.end(), data)) ++changedWhileHeld;
+        if (!wait && ++asked_ % 3 != 0) return false;
+        held_.erase(it);
+        return true;
+    }
+    void CheckHeld() {
+        for (const auto& [data, seen] : held_)
+            if (!std::equal(seen.begin(), seen.end(), data)) ++changedWhileHeld;
+    }
+    size_t Held() const { return held_.size(); }
+
+    int changedWhileHeld = 0;
+    int reusedWhileHeld = 0;
+    size_t mostHeld = 0;
+
+  private:
+    std::map<const uint8_t*, std::vector<uint8_t>> held_;
+    unsigned asked_ = 0;
+};
+
+TEST(DataPassCreation, InputsAVisitorHoldsStayAsReadUntilReleased) {
+    struct Case {
+        uint32_t count;
+        uint64_t slice, last;
+        uint32_t outputs, threads, batch;
+        uint64_t memory;  // 0: one chunk
+    };
+    // Lengths off the working layout's 128 bytes, one and several chunks,
+    // batches that do and do not divide the inputs, with and without the
+    // shared coefficient tables.
+    for (const Case& c : {Case{13, 20000, 777, 3, 1, 4, 0}, Case{13, 20000, 777, 3, 2, 4, 0},
+                          Case{10, 400004, 1234, 3, 2, 3, 3 * 3 * 140000},
+                          Case{40, 2050, 100, 20, 2, 8, 0}, Case{9, 65536, 65536, 0, 2, 4, 0}}) {
+        SCOPED_TRACE(testing::Message() << c.count << " inputs of " << c.slice << ", "
+                                        << c.threads << " threads, batch " << c.batch);
+        HoldingCreation creation(c.count, c.slice, c.last, c.outputs, c.threads);
+        creation.job().visitorHolds = true;
+        creation.job().visitorBatch = c.batch;
+        if (c.memory != 0) creation.job().physicalMemoryBytes = c.memory;
+        RecordingReporter reporter;
+        creation.RunAndCheck(reporter);
+        if (c.outputs > 0) {
+            EXPECT_TRUE(creation.RecoveryIsRight());
+        }
+        for (const auto& v : creation.visits) EXPECT_LE(v.count, c.batch);
+        EXPECT_EQ(creation.changedWhileHeld, 0);
+        EXPECT_EQ(creation.reusedWhileHeld, 0);
+        EXPECT_EQ(creation.Held(), 0u);  // every buffer let go before it was freed
+        EXPECT_GT(creation.mostHeld, size_t{c.batch});  // the next batch came while one was held
+    }
+}
+
 TEST(DataPassCreation, CodeAndMatrixTogetherAreRefused) {
     Creation creation(4, 4096, 4096, 2);
     ReedSolomonMatrix matrix;
