@@ -102,8 +102,8 @@ class CreationJob::State::Pass final : public DataPassReporter,
                 job_.options.hooks->AfterBlock(pass, static_cast<uint32_t>(job_.visit[p]));
         }
     }
-    // The outputs of a chunk stay in memory until the next chunk: once the
-    // last is seen, the packet hashes of all of them run side by side.
+    // An input buffer is free once the file hash thread has hashed what it
+    // was fed from it.
     bool Released(const uint8_t* data, bool wait) override {
         auto it = job_.heldInputs.find(data);
         if (it == job_.heldInputs.end()) return true;
@@ -114,6 +114,8 @@ class CreationJob::State::Pass final : public DataPassReporter,
         job_.heldInputs.erase(it);
         return true;
     }
+    // The outputs of a chunk stay in memory until the next chunk: once the
+    // last is seen, the packet hashes of all of them run side by side.
     void VisitOutput(uint32_t output, uint64_t, const uint8_t* data, size_t length) override {
         packets_.push_back(&job_.slices[output].packet);
         outputData_.push_back(data);
