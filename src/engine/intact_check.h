@@ -12,9 +12,19 @@
 // differs leaves the lockstep at once and is read no further; a file that
 // cannot be opened or read is reported as not matching.
 //
+// A file given with the MD5 of every block is checked by blocks instead:
+// each block's MD5 and CRC are compared, and together they stand in for the
+// hash of the whole file, which is not computed. Equal blocks at every place
+// make an equal file, and a block's 128-bit MD5 misses a change no more
+// often than the whole file's does; but unlike the one MD5 stream of a
+// whole file, the blocks can be hashed side by side. Such a file is read as
+// several streams, each a run of whole blocks, that take their places in
+// the lockstep as files do.
+//
 // Run drives everything from the calling thread, which also asks `progress`
-// (with the position its own files have reached) whether to go on; a false
-// answer ends the run with every file not yet finished left unfinished.
+// (with the bytes of the first file checked so far) whether to go on; a
+// false answer ends the run with every file not yet finished left
+// unfinished.
 
 #include <cstdint>
 #include <functional>
@@ -29,11 +39,16 @@ struct IntactCheckFile {
     std::string path;
     uint64_t size = 0;                // the size the file should have
     std::vector<uint32_t> blockCrcs;  // CRC-32 of each block, padded to the block size
+    // MD5 of each block, padded to the block size; empty to hash the whole
+    // file instead.
+    std::vector<Md5Digest> blockMd5s;
 
     // Results.
-    bool finished = false;   // read to its end (or stopped at a difference)
-    bool crcsMatch = false;  // finished, of the right size, every CRC as expected
-    Md5Digest whole, head;   // valid when crcsMatch
+    bool finished = false;     // read to its end (or stopped at a difference)
+    bool blocksMatch = false;  // finished, of the right size, every CRC (and
+                               // block MD5 when given) as expected
+    Md5Digest whole;           // valid when blocksMatch and no block MD5s were given
+    Md5Digest head;            // valid when blocksMatch
 };
 
 class IntactCheck {
@@ -43,6 +58,9 @@ class IntactCheck {
         uint32_t pieceSize = 131072;
         // Threads, the calling one included.
         unsigned threads = 2;
+        // The streams a file checked by blocks is read as, at most (one per
+        // block at most).
+        unsigned streamsPerFile = 16;
     };
 
     // The buffer memory that a file of `size` bytes takes while it is

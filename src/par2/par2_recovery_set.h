@@ -124,6 +124,7 @@ class Par2RecoverySet final : public SetFormat {
     void ScanBlocks(const SetFileRef& file, SourceFileEntry*& entryOut, DataFileOutcome& outcome,
                     bool& stopped);
     bool IntactAtItsPlace(const SetFileRef& file, SourceFileEntry& entry, bool& stopped);
+    bool IntactByBlocks(const SetFileRef& file, SourceFileEntry& entry, bool& stopped);
     // The CRCs of the entry's blocks when they lie one after another from
     // block 0, each of the block size but the last; false otherwise.
     bool CrcsInPlace(SourceFileEntry& entry, std::vector<uint32_t>& crcs) const;
@@ -153,7 +154,7 @@ class Par2RecoverySet final : public SetFormat {
     // check at their places found, taken once each.
     struct CheckedAhead {
         SourceFileEntry* entry = nullptr;
-        bool crcsMatch = false;
+        bool blocksMatch = false;
         Md5Digest whole, head;
     };
     std::vector<SetFileRef> expectedFiles_;

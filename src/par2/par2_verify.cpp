@@ -305,8 +305,9 @@ void Par2RecoverySet::ScanBlocks(const SetFileRef& file, SourceFileEntry*& entry
 // sliding search; so does a whole-file hash that differs. Either way nothing
 // is recorded here unless the file is intact. When further data files are
 // expected after this one, the same check runs for them together with this
-// one (CheckAhead) and each takes its result when its turn comes; a file
-// checked alone goes through the scanner.
+// one (CheckAhead) and each takes its result when its turn comes. A file of
+// several blocks checked alone is checked by blocks (IntactByBlocks), so
+// that both cores hash it; one of a single block goes through the scanner.
 bool Par2RecoverySet::IntactAtItsPlace(const SetFileRef& file, SourceFileEntry& entry,
                                        bool& stopped) {
     const uint64_t size = file->size;
@@ -324,7 +325,7 @@ bool Par2RecoverySet::IntactAtItsPlace(const SetFileRef& file, SourceFileEntry& 
         if (stopped) return false;
         auto checked = checkedAhead_.find(file.get());
         if (checked != checkedAhead_.end() && checked->second.entry == &entry) {
-            const bool intact = checked->second.crcsMatch &&
+            const bool intact = checked->second.blocksMatch &&
                                 checked->second.whole == description->fileHash() &&
                                 checked->second.head == description->hash16k();
             checkedAhead_.erase(checked);
@@ -339,6 +340,7 @@ bool Par2RecoverySet::IntactAtItsPlace(const SetFileRef& file, SourceFileEntry& 
     // A file shorter than a block is checked alone by the search for short
     // blocks, which reads it once as this would.
     if (size < blockSize) return false;
+    if (entry.blockCount >= 2) return IntactByBlocks(file, entry, stopped);
 
     auto scanner = std::make_unique<BlockScanner>();
     if (!scanner->Start(*file, window_, ScannerOptions())) return false;
@@ -363,6 +365,41 @@ bool Par2RecoverySet::IntactAtItsPlace(const SetFileRef& file, SourceFileEntry& 
         !(head == description->hash16k())) {
         return false;
     }
+    for (uint32_t i = 0; i < entry.blockCount; ++i) {
+        set_.LocateBlock(entry, i, file, static_cast<uint64_t>(i) * blockSize);
+    }
+    set_.SetProgress(size, size);
+    return true;
+}
+
+// The check at its place of one file, block by block: each block's CRC and
+// MD5 at its place, and the MD5 of the first 16 KiB. The block MD5s stand in
+// for the whole-file hash (equal blocks at every place make an equal file),
+// and unlike the whole-file hash they are computed side by side on both
+// cores, the file read as several runs of blocks at once.
+bool Par2RecoverySet::IntactByBlocks(const SetFileRef& file, SourceFileEntry& entry,
+                                     bool& stopped) {
+    const uint64_t size = file->size;
+    const uint64_t blockSize = set_.status().blockSize;
+    std::vector<IntactCheckFile> batch(1);
+    IntactCheckFile& checked = batch[0];
+    if (!CrcsInPlace(entry, checked.blockCrcs)) return false;
+    for (const BlockLookup::Node* node = lookup_.FirstBlockOf(&entry); node;
+         node = node->nextInFile) {
+        checked.blockMd5s.push_back(node->md5);
+    }
+    checked.path = file->path;
+    checked.size = size;
+    const bool finished = IntactCheck::Run(batch, blockSize, [&](uint64_t position) {
+        set_.SetProgressPosition(position);
+        set_.NotifyStatus();
+        return !set_.StopRequested();
+    });
+    if (!finished) {
+        stopped = true;
+        return false;
+    }
+    if (!checked.blocksMatch || !(checked.head == DescriptionOf(entry)->hash16k())) return false;
     for (uint32_t i = 0; i < entry.blockCount; ++i) {
         set_.LocateBlock(entry, i, file, static_cast<uint64_t>(i) * blockSize);
     }
@@ -458,7 +495,7 @@ void Par2RecoverySet::CheckAhead(const SetFileRef& file, SourceFileEntry& entry,
     }
     for (size_t i = 0; i < batch.size(); ++i) {
         if (!batch[i].finished) continue;
-        checkedAhead_[owners[i].first] = {owners[i].second, batch[i].crcsMatch, batch[i].whole,
+        checkedAhead_[owners[i].first] = {owners[i].second, batch[i].blocksMatch, batch[i].whole,
                                           batch[i].head};
     }
 }

@@ -28,17 +28,31 @@ std::vector<uint32_t> BlockCrcs(const Bytes& data, uint64_t blockSize) {
     return crcs;
 }
 
+// The block MD5s of `data`, each block padded to the block size.
+std::vector<Md5Digest> BlockMd5s(const Bytes& data, uint64_t blockSize) {
+    std::vector<Md5Digest> digests;
+    for (uint64_t at = 0; at < data.size(); at += blockSize) {
+        Bytes block(data.begin() + at, data.begin() + std::min<uint64_t>(data.size(), at + blockSize));
+        block.resize(blockSize, 0);
+        digests.push_back(Md5Of(block.data(), block.size()));
+    }
+    return digests;
+}
+
 class IntactCheckTest : public ::testing::Test {
   protected:
     IntactCheckTest() : rng_(test::TestSeed()) {}
 
-    // A file `name` holding `data`, expected to hold `original`.
-    void Add(const std::string& name, const Bytes& original, const Bytes& data) {
+    // A file `name` holding `data`, expected to hold `original`; checked by
+    // blocks when `byBlocks`.
+    void Add(const std::string& name, const Bytes& original, const Bytes& data,
+             bool byBlocks = false) {
         test::WriteFile(dir_.path() + "/" + name, data);
         IntactCheckFile file;
         file.path = dir_.path() + "/" + name;
         file.size = original.size();
         file.blockCrcs = BlockCrcs(original, kBlock);
+        if (byBlocks) file.blockMd5s = BlockMd5s(original, kBlock);
         files_.push_back(file);
         originals_.push_back(original);
         contents_.push_back(data);
@@ -51,12 +65,16 @@ class IntactCheckTest : public ::testing::Test {
             const Bytes& data = contents_[i];
             SCOPED_TRACE(file.path);
             EXPECT_TRUE(file.finished);
+            const bool byBlocks = !file.blockMd5s.empty();
             const bool same = data == originals_[i] ||
                               (data.size() == originals_[i].size() &&
-                               BlockCrcs(data, kBlock) == BlockCrcs(originals_[i], kBlock));
-            EXPECT_EQ(file.crcsMatch, same);
-            if (!file.crcsMatch) continue;
-            EXPECT_EQ(file.whole, Md5Of(data.data(), data.size()));
+                               BlockCrcs(data, kBlock) == BlockCrcs(originals_[i], kBlock) &&
+                               (!byBlocks || BlockMd5s(data, kBlock) == file.blockMd5s));
+            EXPECT_EQ(file.blocksMatch, same);
+            if (!file.blocksMatch) continue;
+            if (!byBlocks) {
+                EXPECT_EQ(file.whole, Md5Of(data.data(), data.size()));
+            }
             EXPECT_EQ(file.head, Md5Of(data.data(), std::min<size_t>(data.size(), 16384)));
         }
     }
@@ -127,14 +145,71 @@ TEST_F(IntactCheckTest, EmptyMissingAndWrongCrcListsNeverMatch) {
     files_.back().blockCrcs.pop_back();
     Add("good", data, data);
     ASSERT_TRUE(IntactCheck::Run(files_, kBlock, nullptr));
-    EXPECT_TRUE(files_[0].crcsMatch);
+    EXPECT_TRUE(files_[0].blocksMatch);
     EXPECT_EQ(files_[0].whole, Md5Of(nullptr, 0));
     EXPECT_EQ(files_[0].head, Md5Of(nullptr, 0));
     EXPECT_TRUE(files_[1].finished);
-    EXPECT_FALSE(files_[1].crcsMatch);
-    EXPECT_FALSE(files_[2].crcsMatch);
-    EXPECT_TRUE(files_[3].crcsMatch);
+    EXPECT_FALSE(files_[1].blocksMatch);
+    EXPECT_FALSE(files_[2].blocksMatch);
+    EXPECT_TRUE(files_[3].blocksMatch);
     EXPECT_EQ(files_[3].whole, Md5Of(data.data(), data.size()));
+}
+
+// Files checked by blocks, cut into runs of blocks that are read side by
+// side with each other and with whole files, in every way of cutting them:
+// one run, fewer runs than blocks, one run per block, more runs asked for
+// than there are blocks.
+TEST_F(IntactCheckTest, FilesByBlocksAmongWholeFiles) {
+    const size_t sizes[] = {5001, 10000, 10001, 16385, 49999, 131072, 250007, 400000};
+    int n = 0;
+    for (size_t size : sizes) {
+        const Bytes original = test::RandomBytes(rng_, size);
+        Add("intact" + std::to_string(n), original, original, true);
+        for (size_t at : {size_t{0}, size / 2, size - 1}) {
+            Bytes damaged = original;
+            damaged[at] ^= 0x08;
+            Add("damaged" + std::to_string(n) + "_" + std::to_string(at), original, damaged, true);
+        }
+        Add("short" + std::to_string(n), original, Bytes(original.begin(), original.end() - 1),
+            true);
+        Add("whole" + std::to_string(n), original, original);
+        ++n;
+    }
+    for (unsigned threads : {1u, 2u}) {
+        for (unsigned streams : {1u, 3u, 16u, 200u}) {
+            for (uint32_t piece : {16384u, 131072u}) {
+                SCOPED_TRACE(std::to_string(threads) + " threads, " + std::to_string(streams) +
+                             " streams, pieces of " + std::to_string(piece));
+                IntactCheck::Options options{piece, threads};
+                options.streamsPerFile = streams;
+                ASSERT_TRUE(IntactCheck::Run(files_, kBlock, nullptr, options));
+                ExpectResults();
+            }
+        }
+    }
+}
+
+// By blocks, the MD5 of every block counts, not only its CRC: a wrong
+// digest for the first, a middle or the last block fails the file, whichever
+// run the block falls in.
+TEST_F(IntactCheckTest, ByBlocksEveryBlockMd5IsCompared) {
+    const Bytes data = test::RandomBytes(rng_, 10 * kBlock + 123);
+    for (size_t block : {size_t{0}, size_t{5}, size_t{10}}) {
+        Add("wrong" + std::to_string(block), data, data, true);
+        files_.back().blockMd5s[block].bytes[3] ^= 1;
+    }
+    Add("right", data, data, true);
+    for (unsigned streams : {1u, 4u, 11u}) {
+        IntactCheck::Options options{16384, 2};
+        options.streamsPerFile = streams;
+        ASSERT_TRUE(IntactCheck::Run(files_, kBlock, nullptr, options));
+        for (size_t i = 0; i < 3; ++i) {
+            EXPECT_TRUE(files_[i].finished);
+            EXPECT_FALSE(files_[i].blocksMatch) << files_[i].path << ", " << streams << " streams";
+        }
+        EXPECT_TRUE(files_[3].blocksMatch) << streams << " streams";
+        EXPECT_EQ(files_[3].head, Md5Of(data.data(), 16384));
+    }
 }
 
 // A stop request ends the run: it is asked before every round with the
@@ -161,6 +236,20 @@ TEST_F(IntactCheckTest, StopsWhenProgressSaysSo) {
             for (const IntactCheckFile& file : files_) EXPECT_FALSE(file.finished) << file.path;
         }
     }
+    // A first file read as four runs of blocks advances four pieces a round.
+    files_[0].blockMd5s = BlockMd5s(contents_[0], kBlock);
+    std::vector<uint64_t> positions;
+    IntactCheck::Options options{16384, 1};
+    options.streamsPerFile = 4;
+    EXPECT_FALSE(IntactCheck::Run(
+        files_, kBlock,
+        [&](uint64_t position) {
+            positions.push_back(position);
+            return position < 65536;
+        },
+        options));
+    EXPECT_EQ(positions, (std::vector<uint64_t>{0, 65536}));
+    EXPECT_FALSE(files_[0].finished);
 }
 
 }  // namespace
