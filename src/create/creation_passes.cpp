@@ -378,6 +378,7 @@ bool CreationJob::State::RunPasses() {
         fileHashThread = std::make_unique<FileHashThread>();
         job.threads -= 1;
         job.visitorHolds = true;
+        job.memoryTestThreads = team->Size();
     }
     // A creation fails with its first failed block.
     job.failedOutput = FailedOutput::EndPass;

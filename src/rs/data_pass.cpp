@@ -291,7 +291,10 @@ bool DataPass::MemoryTest() {
         callbacks.afterPatternWritten = [this](uint8_t* area, size_t bytes) {
             job_.hooks->AfterPatternWritten(area, bytes);
         };
-    switch (TestWorkingMemory(areas, *team_, callbacks)) {
+    std::unique_ptr<WorkerTeam> wider;
+    if (job_.memoryTestThreads > team_->Size())
+        wider = std::make_unique<WorkerTeam>(job_.memoryTestThreads);
+    switch (TestWorkingMemory(areas, wider ? *wider : *team_, callbacks)) {
         case MemoryTestOutcome::Passed:
             return true;
         case MemoryTestOutcome::Differs:
@@ -580,8 +583,7 @@ bool DataPass::MultiplyBatch(size_t first, size_t count, size_t length) {
                         continue;
                     }
                     uint8_t* own = ownTiles + b * ownStride;
-                    std::memcpy(own, inputs[b] + tile, tileLength);
-                    kernel.toWorking(own, tileLength);
+                    kernel.copyToWorking(inputs[b] + tile, own, tileLength);
                     tileInputs[b] = own;
                 }
                 if (words != 0) {

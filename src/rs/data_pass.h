@@ -135,6 +135,10 @@ struct DataPassJob {
     // inputs, and the ring holds half a batch more, so that the next batch
     // is read while the visitor finishes the last.
     bool visitorHolds = false;
+    // Threads for the memory test when more than `threads`: threads of the
+    // caller's that wait for the pass's first inputs (a visitor's own
+    // thread) help with the test that comes before them.
+    uint32_t memoryTestThreads = 0;
 };
 
 // Chunk size for `missing` outputs of `sliceSize` bytes within a third of

@@ -90,7 +90,7 @@ void ApplyManyPlain(const FactorTable* const* tables, const uint8_t* const* inpu
 
 constexpr MultiplyAccumulateKernel kReference{
     "ref", PrepareReference, ApplyReference, nullptr, nullptr, ApplyManyPlain<ApplyReference>,
-    0,     nullptr,          nullptr};
+    0,     nullptr,          nullptr, nullptr};
 constexpr MultiplyAccumulateKernel kSsse3{"ssse3",
                                           kernels::PrepareNibbles16,
                                           kernels::ApplySsse3,
@@ -99,7 +99,7 @@ constexpr MultiplyAccumulateKernel kSsse3{"ssse3",
                                           ApplyManyPlain<kernels::ApplySsse3>,
                                           0,
                                           nullptr,
-                                          nullptr};
+                                          nullptr, nullptr};
 constexpr MultiplyAccumulateKernel kAvx2{"avx2",
                                          kernels::PrepareNibbles16,
                                          kernels::ApplyAvx2,
@@ -108,7 +108,7 @@ constexpr MultiplyAccumulateKernel kAvx2{"avx2",
                                          ApplyManyPlain<kernels::ApplyAvx2>,
                                          0,
                                          nullptr,
-                                         nullptr};
+                                         nullptr, nullptr};
 constexpr MultiplyAccumulateKernel kAvx2Tower{"avx2-tower",
                                               kernels::PrepareTowerNibbles16,
                                               kernels::ApplyTowerPlainAvx2,
@@ -117,7 +117,8 @@ constexpr MultiplyAccumulateKernel kAvx2Tower{"avx2-tower",
                                               kernels::ApplyManyTowerAvx2,
                                               kernels::kTowerNibblesPackedWords,
                                               kernels::ApplyManyPackedTowerAvx2,
-                                              kernels::PreparePackedTowerNibbles16};
+                                              kernels::PreparePackedTowerNibbles16,
+                                              kernels::CopyToTowerAvx2};
 constexpr MultiplyAccumulateKernel kAvx512bw{"avx512bw",
                                              kernels::PrepareNibbles16,
                                              kernels::ApplyAvx512bw,
@@ -126,7 +127,7 @@ constexpr MultiplyAccumulateKernel kAvx512bw{"avx512bw",
                                              ApplyManyPlain<kernels::ApplyAvx512bw>,
                                              0,
                                              nullptr,
-                                             nullptr};
+                                             nullptr, nullptr};
 constexpr MultiplyAccumulateKernel kGfni{"gfni",
                                          kernels::PrepareMatrices16,
                                          kernels::ApplyGfni512,
@@ -135,7 +136,8 @@ constexpr MultiplyAccumulateKernel kGfni{"gfni",
                                          kernels::ApplyManyPlanesGfni512,
                                          0,
                                          nullptr,
-                                         nullptr};
+                                         nullptr,
+                                         kernels::CopyToPlanesGfni512};
 
 constexpr MultiplyAccumulateKernel kGfniTower{"gfni-tower",
                                               kernels::PrepareTower16,
@@ -145,7 +147,8 @@ constexpr MultiplyAccumulateKernel kGfniTower{"gfni-tower",
                                               kernels::ApplyManyTowerGfni512,
                                               kernels::kTowerPackedWords,
                                               kernels::ApplyManyPackedTowerGfni512,
-                                              kernels::PreparePackedTower16};
+                                              kernels::PreparePackedTower16,
+                                              kernels::CopyToTowerGfni512};
 
 constexpr MultiplyAccumulate8Kernel kReference8{"ref", PrepareReference8, ApplyReference8};
 constexpr MultiplyAccumulate8Kernel kSsse3x8{"ssse3", kernels::PrepareNibbles8,

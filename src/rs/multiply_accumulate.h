@@ -72,6 +72,10 @@ struct MultiplyAccumulateKernel {
     // for `factor` straight to `words`, for callers that prepare millions of
     // packed tables. Null when packedWords is 0.
     void (*preparePacked)(uint16_t factor, uint64_t* words);
+    // toWorking from one place into another: to[0, length) becomes
+    // from[0, length) in the working layout (its rest copied as it is), and
+    // `from` is left as it was. Null when toWorking is.
+    void (*copyToWorking)(const uint8_t* from, uint8_t* to, size_t length);
 };
 
 // Block size of the working layouts: offsets handed to toWorking,

@@ -337,11 +337,15 @@ inline Block Transform(const uint8_t* t, const Block& x) {
 }  // namespace planes
 }  // namespace
 
-void ToTowerAvx2(uint8_t* data, size_t length) {
+void CopyToTowerAvx2(const uint8_t* from, uint8_t* to, size_t length) {
     const uint8_t* t = Tower().toTowerNibbles;
-    for (uint8_t* const end = data + (length & ~size_t{127}); data != end; data += 128)
-        planes::StoreBlock(data, planes::Transform(t, planes::Pack(data)));
+    const size_t whole = length & ~size_t{127};
+    for (size_t at = 0; at < whole; at += 128)
+        planes::StoreBlock(to + at, planes::Transform(t, planes::Pack(from + at)));
+    if (from != to) __builtin_memcpy(to + whole, from + whole, length - whole);
 }
+
+void ToTowerAvx2(uint8_t* data, size_t length) { CopyToTowerAvx2(data, data, length); }
 
 void FromTowerAvx2(uint8_t* data, size_t length) {
     const uint8_t* t = Tower().fromTowerNibbles;
@@ -621,16 +625,20 @@ void TailAccumulate(const __m512i* p, const __m512i* q, const long long* const* 
 
 }  // namespace
 
-void ToPlanesGfni512(uint8_t* data, size_t length) {
+void CopyToPlanesGfni512(const uint8_t* from, uint8_t* to, size_t length) {
     const __m512i low = _mm512_load_si512(kGfniIndex.lowPlane);
     const __m512i high = _mm512_load_si512(kGfniIndex.highPlane);
-    for (uint8_t* const end = data + (length & ~size_t{127}); data != end; data += 128) {
-        const __m512i a = _mm512_loadu_si512(data);
-        const __m512i b = _mm512_loadu_si512(data + 64);
-        _mm512_storeu_si512(data, _mm512_permutex2var_epi8(a, low, b));
-        _mm512_storeu_si512(data + 64, _mm512_permutex2var_epi8(a, high, b));
+    const size_t whole = length & ~size_t{127};
+    for (size_t at = 0; at < whole; at += 128) {
+        const __m512i a = _mm512_loadu_si512(from + at);
+        const __m512i b = _mm512_loadu_si512(from + at + 64);
+        _mm512_storeu_si512(to + at, _mm512_permutex2var_epi8(a, low, b));
+        _mm512_storeu_si512(to + at + 64, _mm512_permutex2var_epi8(a, high, b));
     }
+    if (from != to) __builtin_memcpy(to + whole, from + whole, length - whole);
 }
+
+void ToPlanesGfni512(uint8_t* data, size_t length) { CopyToPlanesGfni512(data, data, length); }
 
 void FromPlanesGfni512(uint8_t* data, size_t length) {
     const __m512i first = _mm512_load_si512(kGfniIndex.firstHalf);
@@ -729,7 +737,7 @@ void ApplyManyPlanesGfni512(const FactorTable* const* tables, const uint8_t* con
 
 // The same moves as the planes, with the change of basis on top: two
 // affine products per plane and coordinate half.
-void ToTowerGfni512(uint8_t* data, size_t length) {
+void CopyToTowerGfni512(const uint8_t* from, uint8_t* to, size_t length) {
     const TowerTables& t = Tower();
     const __m512i low = _mm512_load_si512(kGfniIndex.lowPlane);
     const __m512i high = _mm512_load_si512(kGfniIndex.highPlane);
@@ -737,17 +745,22 @@ void ToTowerGfni512(uint8_t* data, size_t length) {
     const __m512i m1 = _mm512_set1_epi64(static_cast<long long>(t.toTower[1]));
     const __m512i m2 = _mm512_set1_epi64(static_cast<long long>(t.toTower[2]));
     const __m512i m3 = _mm512_set1_epi64(static_cast<long long>(t.toTower[3]));
-    for (uint8_t* const end = data + (length & ~size_t{127}); data != end; data += 128) {
-        const __m512i a = _mm512_loadu_si512(data);
-        const __m512i b = _mm512_loadu_si512(data + 64);
+    const size_t whole = length & ~size_t{127};
+    for (size_t at = 0; at < whole; at += 128) {
+        const __m512i a = _mm512_loadu_si512(from + at);
+        const __m512i b = _mm512_loadu_si512(from + at + 64);
         const __m512i lo = _mm512_permutex2var_epi8(a, low, b);
         const __m512i hi = _mm512_permutex2var_epi8(a, high, b);
-        _mm512_storeu_si512(data, _mm512_xor_si512(_mm512_gf2p8affine_epi64_epi8(lo, m0, 0),
-                                                   _mm512_gf2p8affine_epi64_epi8(hi, m1, 0)));
-        _mm512_storeu_si512(data + 64, _mm512_xor_si512(_mm512_gf2p8affine_epi64_epi8(lo, m2, 0),
-                                                        _mm512_gf2p8affine_epi64_epi8(hi, m3, 0)));
+        _mm512_storeu_si512(to + at, _mm512_xor_si512(_mm512_gf2p8affine_epi64_epi8(lo, m0, 0),
+                                                      _mm512_gf2p8affine_epi64_epi8(hi, m1, 0)));
+        _mm512_storeu_si512(to + at + 64,
+                            _mm512_xor_si512(_mm512_gf2p8affine_epi64_epi8(lo, m2, 0),
+                                             _mm512_gf2p8affine_epi64_epi8(hi, m3, 0)));
     }
+    if (from != to) __builtin_memcpy(to + whole, from + whole, length - whole);
 }
+
+void ToTowerGfni512(uint8_t* data, size_t length) { CopyToTowerGfni512(data, data, length); }
 
 void FromTowerGfni512(uint8_t* data, size_t length) {
     const TowerTables& t = Tower();

@@ -91,6 +91,7 @@ void ApplyAvx2(const FactorTable& table, const uint8_t* in, uint8_t* out, size_t
 // a0 coordinates of its 64 elements, then their a1 coordinates, in the order
 // the lane-wise pack of AVX2 leaves them.
 void ToTowerAvx2(uint8_t* data, size_t length);
+void CopyToTowerAvx2(const uint8_t* from, uint8_t* to, size_t length);
 void FromTowerAvx2(uint8_t* data, size_t length);
 void ApplyTowerPlainAvx2(const FactorTable& table, const uint8_t* in, uint8_t* out, size_t length);
 void ApplyManyTowerAvx2(const FactorTable* const* tables, const uint8_t* const* inputs,
@@ -103,6 +104,7 @@ void ApplyGfni512(const FactorTable& table, const uint8_t* in, uint8_t* out, siz
 // Working layout of the affine kernel: in each 128-byte block the 64 low
 // bytes of its elements, then the 64 high bytes.
 void ToPlanesGfni512(uint8_t* data, size_t length);
+void CopyToPlanesGfni512(const uint8_t* from, uint8_t* to, size_t length);
 void FromPlanesGfni512(uint8_t* data, size_t length);
 void ApplyManyPlanesGfni512(const FactorTable* const* tables, const uint8_t* const* inputs,
                             size_t count, uint8_t* out, size_t length);
@@ -114,6 +116,7 @@ void ApplyManyPlanesGfni512(const FactorTable* const* tables, const uint8_t* con
 // Working layout of the degree-two kernel: in each 128-byte block the 64
 // a0 coordinates of its elements, then the 64 a1 coordinates.
 void ToTowerGfni512(uint8_t* data, size_t length);
+void CopyToTowerGfni512(const uint8_t* from, uint8_t* to, size_t length);
 void FromTowerGfni512(uint8_t* data, size_t length);
 void ApplyManyTowerGfni512(const FactorTable* const* tables, const uint8_t* const* inputs,
                            size_t count, uint8_t* out, size_t length);

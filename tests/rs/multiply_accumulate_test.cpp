@@ -124,6 +124,7 @@ TEST(MultiplyAccumulate, WorkingLayoutGivesThePlainResult) {
     for (const MultiplyAccumulateKernel* kernel : AvailableMultiplyAccumulateKernels()) {
         SCOPED_TRACE(kernel->name);
         ASSERT_EQ(kernel->toWorking == nullptr, kernel->fromWorking == nullptr);
+        ASSERT_EQ(kernel->toWorking == nullptr, kernel->copyToWorking == nullptr);
         for (size_t length : {0, 2, 126, 128, 130, 131, 256, 384, 1000, 1001, 4096 + 66}) {
             for (size_t count : {1, 2, 3, 9, 40}) {
                 std::vector<std::vector<uint8_t>> inputs;
@@ -142,9 +143,17 @@ TEST(MultiplyAccumulate, WorkingLayoutGivesThePlainResult) {
                 std::vector<const uint8_t*> inputPointers;
                 for (size_t b = 0; b < count; ++b) {
                     if (kernel->toWorking) {
+                        // Into other memory (odd offsets both sides) as in place.
                         const auto before = inputs[b];
+                        std::vector<uint8_t> from(length + 1), to(length + 2, 0xA5);
+                        std::copy(before.begin(), before.end(), from.begin() + 1);
+                        kernel->copyToWorking(from.data() + 1, to.data() + 1, length);
                         kernel->toWorking(inputs[b].data(), length);
                         if (length >= kWorkingBlockBytes) EXPECT_NE(inputs[b], before);
+                        EXPECT_TRUE(std::equal(before.begin(), before.end(), from.begin() + 1));
+                        EXPECT_TRUE(std::equal(inputs[b].begin(), inputs[b].end(), to.begin() + 1));
+                        EXPECT_EQ(to.front(), 0xA5);
+                        EXPECT_EQ(to.back(), 0xA5);
                     }
                     tablePointers.push_back(&tables[b]);
                     inputPointers.push_back(inputs[b].data());
