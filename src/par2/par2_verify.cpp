@@ -9,6 +9,7 @@
 
 #include "core/crc32.h"
 #include "core/md5.h"
+#include "core/page_residency.h"
 #include "engine/block_scanner.h"
 #include "engine/intact_check.h"
 #include "par2/par2_recovery_set.h"
@@ -17,6 +18,8 @@ namespace vantrove {
 namespace {
 
 constexpr size_t kWholeFileBuffer = 1048576;
+// A file this much in the page cache is read as several streams at once.
+constexpr double kMostlyResident = 0.75;
 
 // The scanner reads data files in pieces of 256 KiB: every piece costs a read
 // and a hand-over to the thread that hashes the whole file, and on a file of
@@ -306,8 +309,9 @@ void Par2RecoverySet::ScanBlocks(const SetFileRef& file, SourceFileEntry*& entry
 // is recorded here unless the file is intact. When further data files are
 // expected after this one, the same check runs for them together with this
 // one (CheckAhead) and each takes its result when its turn comes. A file of
-// several blocks checked alone is checked by blocks (IntactByBlocks), so
-// that both cores hash it; one of a single block goes through the scanner.
+// several blocks checked alone is checked by blocks (IntactByBlocks) when it
+// is mostly in memory, so that both cores hash it; any other goes through
+// the scanner.
 bool Par2RecoverySet::IntactAtItsPlace(const SetFileRef& file, SourceFileEntry& entry,
                                        bool& stopped) {
     const uint64_t size = file->size;
@@ -340,7 +344,10 @@ bool Par2RecoverySet::IntactAtItsPlace(const SetFileRef& file, SourceFileEntry& 
     // A file shorter than a block is checked alone by the search for short
     // blocks, which reads it once as this would.
     if (size < blockSize) return false;
-    if (entry.blockCount >= 2) return IntactByBlocks(file, entry, stopped);
+    // Several streams at once are for data in memory: on a rotating disk
+    // they would seek between each other, and one stream reads in order.
+    if (entry.blockCount >= 2 && ResidentShare(file->path) >= kMostlyResident)
+        return IntactByBlocks(file, entry, stopped);
 
     auto scanner = std::make_unique<BlockScanner>();
     if (!scanner->Start(*file, window_, ScannerOptions())) return false;
