@@ -716,6 +716,17 @@ std::string ClassicVolumeName(const std::string& path, uint64_t lastExponent, ui
     return FolderOfPath(path) + name.substr(0, vol) + tail;
 }
 
+// Whether `name` is that of a recovery volume: "<base>.vol<first>+<count>.par2".
+bool IsVolumeName(const std::string& name) {
+    const size_t vol = name.rfind(".vol");
+    unsigned first = 0, count = 0;
+    int end = 0;
+    return vol != std::string::npos &&
+           std::sscanf(name.c_str() + vol, ".vol%u+%u%n", &first, &count, &end) == 2 &&
+           EndsWithNoCase(name.substr(vol + static_cast<size_t>(end)), ".par2") &&
+           name.size() == vol + static_cast<size_t>(end) + 5;
+}
+
 int RunCreate(const Par2Arguments& a, StopFlag* stop) {
     Printer out{a.verbosity};
     std::string output = a.par2File;
@@ -830,6 +841,14 @@ int RunCreate(const Par2Arguments& a, StopFlag* stop) {
         return kPar2FileIoError;
     }
 
+    // The volumes take the classic tool's block counts (doubling, -n, -l);
+    // -u keeps the job's own nearly equal ones.
+    const std::vector<uint32_t> classic = ClassicVolumeCounts(
+        static_cast<uint32_t>(p.recoveryBlockCount), a.hasFileCount ? a.fileCount : 0, limit);
+    const uint64_t lastExponent = ClassicNamingExponent(
+        p.firstRecoveryBlock, static_cast<uint32_t>(p.recoveryBlockCount), limit);
+    if (!a.uniform && classic != p.volumeBlockCounts()) p.setVolumeBlockCounts(classic);
+
     CreationStatusSlot slot;
     CreationJob job(p, slot, *stop);
     bool ok = false;
@@ -843,35 +862,31 @@ int RunCreate(const Par2Arguments& a, StopFlag* stop) {
         std::fprintf(stderr, "%s\n", message.c_str());
         return stop && stop->load() != 0 ? kPar2InternalError : kPar2FileIoError;
     }
-    // Doubling volumes are laid out again in the classic tool's counts.
-    const std::vector<uint32_t> classic = ClassicVolumeCounts(
-        static_cast<uint32_t>(p.recoveryBlockCount), a.hasFileCount ? a.fileCount : 0, limit);
-    const uint64_t lastExponent = ClassicNamingExponent(
-        p.firstRecoveryBlock, static_cast<uint32_t>(p.recoveryBlockCount), limit);
-    if (!a.uniform && classic != p.volumeBlockCounts()) {
-        std::string index;
-        std::vector<std::string> volumes, written;
-        for (const std::string& path : job.outputPaths()) {
-            const bool volume = FileNameOfPath(path).find(".vol") != std::string::npos;
-            (volume ? volumes.emplace_back() : index) = path;
-        }
-        if (!RepackVolumes(index, volumes, folder + base, p.firstRecoveryBlock, classic,
-                           lastExponent, written, error)) {
-            std::fprintf(stderr, "%s\n", error.c_str());
-            return kPar2FileIoError;
-        }
-        if (out.At(0)) std::printf("Done\n");
-        return kPar2Success;
-    }
     // The volumes under the names the classic tool gives them.
     const std::vector<uint32_t> counts = p.volumeBlockCounts();
     const uint32_t largest = counts.empty() ? 0 : *std::max_element(counts.begin(), counts.end());
+    std::string index;
     for (const std::string& path : job.outputPaths()) {
         const std::string renamed = ClassicVolumeName(path, lastExponent, largest);
+        if (!IsVolumeName(FileNameOfPath(path))) index = path;
         if (renamed != path && std::rename(path.c_str(), renamed.c_str()) != 0) {
             std::fprintf(stderr, "Could not rename \"%s\".\n", path.c_str());
             return kPar2FileIoError;
         }
+    }
+    // Volumes asked for (-n) beyond those that the blocks fill hold the
+    // index packets alone, as the classic tool writes them.
+    uint64_t exponent = p.firstRecoveryBlock;
+    for (uint32_t count : counts) {
+        if (count == 0) {
+            const std::string path =
+                ClassicVolumePath(folder + base, exponent, 0, lastExponent, largest);
+            if (!WriteIndexVolume(index, path, error)) {
+                std::fprintf(stderr, "%s\n", error.c_str());
+                return kPar2FileIoError;
+            }
+        }
+        exponent += count;
     }
     if (out.At(0)) std::printf("Done\n");
     return kPar2Success;

@@ -1,7 +1,7 @@
 #pragma once
 // Volumes laid out as the classic `par2` command lays them out: the block
-// counts of its schemes, and the re-packing of a set's recovery slices into
-// volumes of those counts.
+// counts of its schemes, their names, and the volumes of no blocks that a
+// file count beyond the blocks asks for.
 
 #include <cstdint>
 #include <string>
@@ -39,15 +39,9 @@ uint64_t ClassicNamingExponent(uint64_t first, uint32_t total, uint64_t limit);
 std::string ClassicVolumePath(const std::string& folderAndBase, uint64_t first, uint32_t count,
                               uint64_t lastExponent, uint32_t largest);
 
-// Writes the recovery slices found in `volumes` again as volumes of `counts`
-// blocks from exponent `first` (named by ClassicVolumePath with
-// `lastExponent`), each followed
-// by the packets of the index file `indexPath`, and deletes the old volumes.
-// Returns the new paths; on failure (with `error`) removes what it wrote and
-// leaves the old volumes in place.
-bool RepackVolumes(const std::string& indexPath, const std::vector<std::string>& volumes,
-                   const std::string& folderAndBase, uint64_t first,
-                   const std::vector<uint32_t>& counts, uint64_t lastExponent,
-                   std::vector<std::string>& written, std::string& error);
+// Writes a recovery volume of no blocks at `path`: the packets of the index
+// file `indexPath` alone. The file is complete under its name or not there
+// at all; false with `error` on failure.
+bool WriteIndexVolume(const std::string& indexPath, const std::string& path, std::string& error);
 
 }  // namespace vantrove::cli

@@ -365,6 +365,7 @@ void CreationParameters::setRecoveryBlockCount(uint64_t r) {
 }
 
 void CreationParameters::setRecoveryFileCount(uint32_t n) {
+    volumeCounts_.clear();
     n = std::max<uint32_t>(n, 1);
     if (sizeScheme != kLimitedToLargest) {
         n = static_cast<uint32_t>(std::min<uint64_t>(n, recoveryBlockCount));
@@ -440,6 +441,7 @@ void CreationParameters::setSplitLimit(uint64_t bytes) {
 }
 
 void CreationParameters::recomputeFileCount() {
+    volumeCounts_.clear();
     uint64_t r = recoveryBlockCount;
     if (r == 0) {
         recoveryFileCount = 0;
@@ -457,7 +459,15 @@ void CreationParameters::recomputeFileCount() {
     RefreshCriticalCopyFactor();
 }
 
+void CreationParameters::setVolumeBlockCounts(std::vector<uint32_t> counts) {
+    volumeCounts_ = std::move(counts);
+    recoveryFileCount = static_cast<uint32_t>(
+        std::count_if(volumeCounts_.begin(), volumeCounts_.end(), [](uint32_t c) { return c > 0; }));
+    RefreshCriticalCopyFactor();
+}
+
 std::vector<uint32_t> CreationParameters::volumeBlockCounts() const {
+    if (!volumeCounts_.empty()) return volumeCounts_;
     const uint32_t r = static_cast<uint32_t>(recoveryBlockCount);
     const uint32_t count = recoveryFileCount;
     if (r == 0) return {};

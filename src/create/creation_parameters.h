@@ -134,6 +134,12 @@ class CreationParameters {
     void recomputeFileCount();
     // Blocks of each recovery volume in volume order; adds up to R.
     std::vector<uint32_t> volumeBlockCounts() const;
+    // Lays the recovery volumes out with these block counts, in order,
+    // instead of by the size scheme, for a caller that follows a layout of
+    // its own. They must add up to R (a creation fails otherwise); a volume
+    // of 0 blocks is not written. Any later change to the recovery blocks,
+    // the file count or the scheme goes back to the scheme's layout.
+    void setVolumeBlockCounts(std::vector<uint32_t> counts);
 
     // Derived figures.
     uint64_t recoveryDataSize() const;
@@ -193,6 +199,8 @@ class CreationParameters {
     MachineFigures machine;
 
   private:
+    std::vector<uint32_t> volumeCounts_;  // set by setVolumeBlockCounts
+
     void FileListChanged();
     void EndExtension();
     void ComputeNames();

@@ -433,6 +433,34 @@ class DamageMemory : public CreationJobTestHooks {
     }
 };
 
+// Volumes laid out with counts given by the caller: one file per count
+// that is not 0, in order, the exponents running on past an empty one;
+// counts that do not add up to the recovery blocks fail the creation, and a
+// later change of the recovery blocks goes back to the scheme's layout.
+TEST(CreationJob, VolumesTakeTheBlockCountsGiven) {
+    Fixture f;
+    f.AddFile("a.bin", 30000);
+    CreationParameters p = Prepare(f, 1000, 8);
+    p.setVolumeBlockCounts({3, 1, 0, 4});
+    EXPECT_EQ(p.volumeBlockCounts(), (std::vector<uint32_t>{3, 1, 0, 4}));
+    EXPECT_EQ(p.recoveryFileCount, 3u);
+    JobResult r = RunJob(p);
+    ASSERT_TRUE(r.ok) << r.status.failureCode;
+    std::vector<std::string> names;
+    for (const std::string& path : r.outputs)
+        names.push_back(std::filesystem::path(path).filename().string());
+    EXPECT_EQ(names, (std::vector<std::string>{"set.vol0+3.PAR2", "set.vol3+1.PAR2",
+                                                "set.vol4+4.PAR2", "set.par2"}));
+
+    Fixture g;
+    g.AddFile("a.bin", 30000);
+    CreationParameters q = Prepare(g, 1000, 8);
+    q.setVolumeBlockCounts({3, 4});
+    EXPECT_FALSE(RunJob(q).ok);
+    q.setRecoveryBlockCount(7);
+    EXPECT_EQ(q.volumeBlockCounts(), (std::vector<uint32_t>{1, 2, 4}));
+}
+
 TEST(CreationJob, MemoryAndSignatureFaultsAreCaught) {
     Fixture f;
     f.AddFile("a.bin", 30000);
