@@ -461,6 +461,50 @@ TEST(CreationJob, VolumesTakeTheBlockCountsGiven) {
     EXPECT_EQ(q.volumeBlockCounts(), (std::vector<uint32_t>{1, 2, 4}));
 }
 
+// Fails every write of a whole recovery block into the volume whose name
+// holds `volume`.
+class FailVolumeWrite : public FileFaultInjector {
+  public:
+    int BeforeWrite(const DiskFile& file, uint64_t, size_t length) override {
+        return file.path.find(volume) != std::string::npos && length == blockLength ? ENOSPC : 0;
+    }
+    std::string volume;
+    size_t blockLength = 0;
+};
+
+// A volume that cannot take its recovery data fails the creation with its
+// own name, on one thread and on two, and no file of the set is left under
+// its name.
+TEST(CreationJob, AVolumeThatCannotBeWrittenFailsTheCreationWithItsName) {
+    for (uint32_t threads : {1u, 2u}) {
+        for (const char* volume : {"+1.", "+4.", "+8."}) {
+            // No file holds most of the data, so the whole-file hashes take
+            // no thread of their own and the pass has both.
+            Fixture f;
+            for (const char* name : {"a.bin", "b.bin", "c.bin"}) f.AddFile(name, 20000);
+            CreationParameters p = Prepare(f, 1000, 15);  // volumes of 1, 2, 4 and 8 blocks
+            FailVolumeWrite injector;
+            injector.volume = volume;
+            injector.blockLength = 1000;
+            SetFileFaultInjector(&injector);
+            CreationJobOptions options;
+            options.threads = threads;
+            const JobResult r = RunJob(p, options);
+            SetFileFaultInjector(nullptr);
+            EXPECT_FALSE(r.ok);
+            EXPECT_EQ(r.status.failureCode, kFailWriteData) << volume;
+            EXPECT_NE(r.status.fileName.find(volume), std::string::npos) << r.status.fileName;
+            // What was written is kept aside under ".bad" names only.
+            for (const auto& entry : std::filesystem::directory_iterator(f.dir.path())) {
+                const std::string name = entry.path().filename().string();
+                if (name.rfind("set.", 0) == 0) {
+                    EXPECT_EQ(name.substr(name.size() - 4), ".bad") << name;
+                }
+            }
+        }
+    }
+}
+
 TEST(CreationJob, MemoryAndSignatureFaultsAreCaught) {
     Fixture f;
     f.AddFile("a.bin", 30000);
