@@ -461,12 +461,19 @@ void Par2RecoverySet::CheckAhead(const SetFileRef& file, SourceFileEntry& entry,
     // The buffers of a batch stay within 2 MiB: eight files read in two
     // pieces of 128 KiB, or more files that fit in one piece each.
     constexpr uint64_t kMostBufferBytes = 2u << 20;
+    // Files read in many pieces are read side by side only from memory: on
+    // a rotating disk, pieces of several files in turn would make it seek
+    // between them.
+    constexpr uint64_t kFewPieces = 1u << 20;
+    auto mayInterleave = [](const std::string& path, uint64_t bytes) {
+        return bytes <= kFewPieces || ResidentShare(path) >= kMostlyResident;
+    };
     const uint64_t size = file->size;
     const IntactCheck::Options options;
     uint64_t bufferBytes = IntactCheck::BufferBytes(size, options);
     std::vector<IntactCheckFile> batch(1);
     std::vector<std::pair<const SetFile*, SourceFileEntry*>> owners;
-    if (!CrcsInPlace(entry, batch[0].blockCrcs)) return;
+    if (!mayInterleave(file->path, size) || !CrcsInPlace(entry, batch[0].blockCrcs)) return;
     batch[0].path = file->path;
     batch[0].size = size;
     owners.emplace_back(file.get(), &entry);
@@ -478,15 +485,17 @@ void Par2RecoverySet::CheckAhead(const SetFileRef& file, SourceFileEntry& entry,
         const uint64_t more = IntactCheck::BufferBytes(nextEntry->size, options);
         if (bufferBytes + more > kMostBufferBytes) break;
         IntactCheckFile checked;
-        if (!CrcsInPlace(*nextEntry, checked.blockCrcs)) continue;
+        if (!mayInterleave(next.path, nextEntry->size) ||
+            !CrcsInPlace(*nextEntry, checked.blockCrcs)) {
+            continue;
+        }
         bufferBytes += more;
         checked.path = next.path;
         checked.size = nextEntry->size;
         batch.push_back(std::move(checked));
         owners.emplace_back(&next, nextEntry);
     }
-    // One file alone gains nothing here: the scanner hashes it on two
-    // threads, the CRCs on one and the MD5 on the other.
+    // One file alone is checked by IntactAtItsPlace itself.
     if (batch.size() == 1) return;
     const bool finished = IntactCheck::Run(
         batch, set_.status().blockSize,
