@@ -155,6 +155,7 @@ class Par2RecoverySet final : public SetFormat {
     struct CheckedAhead {
         SourceFileEntry* entry = nullptr;
         bool blocksMatch = false;
+        bool byBlocks = false;  // checked by its block MD5s; `whole` not taken
         Md5Digest whole, head;
     };
     std::vector<SetFileRef> expectedFiles_;
