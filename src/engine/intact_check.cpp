@@ -340,10 +340,6 @@ bool IntactCheck::Run(std::vector<IntactCheckFile>& files, uint64_t blockSize,
 
 bool IntactCheck::Run(std::vector<IntactCheckFile>& files, uint64_t blockSize,
                       const std::function<bool(uint64_t)>& progress, const Options& options) {
-    for (IntactCheckFile& file : files) {
-        file.finished = false;
-        file.blocksMatch = false;
-    }
     const uint32_t pieceSize = PieceSizeOf(options);
 
     // The lanes: a whole file each, or the runs of whole blocks that a file

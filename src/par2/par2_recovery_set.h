@@ -128,6 +128,8 @@ class Par2RecoverySet final : public SetFormat {
     // The CRCs of the entry's blocks when they lie one after another from
     // block 0, each of the block size but the last; false otherwise.
     bool CrcsInPlace(SourceFileEntry& entry, std::vector<uint32_t>& crcs) const;
+    // The MD5s of the entry's blocks, in the order CrcsInPlace checked.
+    std::vector<Md5Digest> BlockMd5sOf(SourceFileEntry& entry) const;
     // Whether the next data files expected may be checked at their places
     // together with `file`: targets that are still wholly missing (or that
     // will be, rebuilt files whose found blocks go before their turn).

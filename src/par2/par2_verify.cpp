@@ -394,10 +394,7 @@ bool Par2RecoverySet::IntactByBlocks(const SetFileRef& file, SourceFileEntry& en
     std::vector<IntactCheckFile> batch(1);
     IntactCheckFile& checked = batch[0];
     if (!CrcsInPlace(entry, checked.blockCrcs)) return false;
-    for (const BlockLookup::Node* node = lookup_.FirstBlockOf(&entry); node;
-         node = node->nextInFile) {
-        checked.blockMd5s.push_back(node->md5);
-    }
+    checked.blockMd5s = BlockMd5sOf(entry);
     checked.path = file->path;
     checked.size = size;
     const bool finished = IntactCheck::Run(batch, blockSize, [&](uint64_t position) {
@@ -443,6 +440,15 @@ bool Par2RecoverySet::CrcsInPlace(SourceFileEntry& entry, std::vector<uint32_t>&
     return crcs.size() == entry.blockCount && !crcs.empty();
 }
 
+std::vector<Md5Digest> Par2RecoverySet::BlockMd5sOf(SourceFileEntry& entry) const {
+    std::vector<Md5Digest> md5s;
+    for (const BlockLookup::Node* node = lookup_.FirstBlockOf(&entry); node;
+         node = node->nextInFile) {
+        md5s.push_back(node->md5);
+    }
+    return md5s;
+}
+
 bool Par2RecoverySet::MayCheckAhead(const SetFile& file, SourceFileEntry& entry) const {
     // A rebuilt file's entry loses its found blocks, and the file as its
     // copy, just before the file's turn.
@@ -461,8 +467,9 @@ bool Par2RecoverySet::MayCheckAhead(const SetFile& file, SourceFileEntry& entry)
 // checkedAhead_ for each file's turn; a stop request leaves none.
 void Par2RecoverySet::CheckAhead(const SetFileRef& file, SourceFileEntry& entry, bool& stopped) {
     constexpr size_t kMostFiles = 32;
-    // The buffers of a batch stay within 2 MiB: eight files read in two
-    // pieces of 128 KiB, or more files that fit in one piece each.
+    // The buffers of a batch of whole files stay within 2 MiB: eight files
+    // read in two pieces of 128 KiB, or more files that fit in one piece
+    // each (files checked by blocks below take up to 4 MiB).
     constexpr uint64_t kMostBufferBytes = 2u << 20;
     // Files read in many pieces are read side by side only from memory: on
     // a rotating disk, pieces of several files in turn would make it seek
@@ -508,11 +515,8 @@ void Par2RecoverySet::CheckAhead(const SetFileRef& file, SourceFileEntry& entry,
     if (2 * batch.size() <= kSideBySide) {
         run.streamsPerFile = static_cast<unsigned>(kSideBySide / batch.size());
         for (size_t i = 0; i < batch.size(); ++i) {
-            if (owners[i].second->blockCount < 2) continue;
-            for (const BlockLookup::Node* node = lookup_.FirstBlockOf(owners[i].second); node;
-                 node = node->nextInFile) {
-                batch[i].blockMd5s.push_back(node->md5);
-            }
+            SourceFileEntry& owner = *owners[i].second;
+            if (owner.blockCount >= 2) batch[i].blockMd5s = BlockMd5sOf(owner);
         }
     }
     const bool finished = IntactCheck::Run(
