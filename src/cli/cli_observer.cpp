@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "cli/terminal_name.h"
 #include "core/path.h"
 #include "core/table_lookup.h"
 
@@ -58,8 +59,14 @@ void CliObserver::StatusChanged(const RecoverySetStatus& status) {
     uint64_t permille = status.progressPosition >= status.progressTotal
                             ? 1000
                             : status.progressPosition * 1000 / status.progressTotal;
-    std::string name = FileNameOfPath(status.currentFile);
-    if (name.size() > 40) name = "..." + name.substr(name.size() - 37);
+    std::string name = TerminalName(FileNameOfPath(status.currentFile));
+    if (name.size() > 40) {
+        // The tail, cut where a character begins.
+        size_t from = name.size() - 37;
+        while (from < name.size() && (static_cast<unsigned char>(name[from]) & 0xC0) == 0x80)
+            ++from;
+        name = "..." + name.substr(from);
+    }
     std::fprintf(stderr, "\r\033[K%s %s %3u.%u %%", ActivityText(status.activity), name.c_str(),
                  static_cast<unsigned>(permille / 10), static_cast<unsigned>(permille % 10));
     std::fflush(stderr);

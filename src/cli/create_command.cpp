@@ -25,6 +25,7 @@
 #include "app/settings.h"
 #include "cli/english_texts.h"
 #include "cli/set_report.h"
+#include "cli/terminal_name.h"
 #include "cli/verify_command.h"
 #include "core/machine.h"
 #include "core/path.h"
@@ -114,8 +115,12 @@ std::string Speed(double mibPerSecond) {
 
 std::string ShownName(const std::string& name) {
     const size_t slash = name.rfind('/');
-    if (slash != std::string::npos) return name.substr(slash + 1);
-    return name.size() > 30 ? name.substr(name.size() - 30) : name;
+    if (slash != std::string::npos) return TerminalName(name.substr(slash + 1));
+    if (name.size() <= 30) return TerminalName(name);
+    // The tail, cut where a character begins.
+    size_t from = name.size() - 30;
+    while (from < name.size() && (static_cast<unsigned char>(name[from]) & 0xC0) == 0x80) ++from;
+    return TerminalName(name.substr(from));
 }
 
 // The progress of a creation as the progress dialog words it, with the
@@ -179,25 +184,25 @@ bool GatherSources(const std::vector<std::string>& arguments, std::vector<Creati
     for (const std::string& path : arguments) {
         struct stat st {};
         if (stat(path.c_str(), &st) != 0) {
-            error = "not a readable file: " + path;
+            error = "not a readable file: " + TerminalName(path);
             return false;
         }
         if (S_ISDIR(st.st_mode)) {
             const std::string folder = ResolvedFolder(path);
             if (folder.empty() || !AddFolderFiles(folder, found, error)) {
-                if (error.empty()) error = "cannot read the folder " + path;
+                if (error.empty()) error = "cannot read the folder " + TerminalName(path);
                 return false;
             }
             continue;
         }
         if (!S_ISREG(st.st_mode)) {
-            error = "not a readable file: " + path;
+            error = "not a readable file: " + TerminalName(path);
             return false;
         }
         const std::string folder = ResolvedFolder(FolderOfPath(path));
         const std::string name = FileNameOfPath(path);
         if (folder.empty()) {
-            error = "not a readable file: " + path;
+            error = "not a readable file: " + TerminalName(path);
             return false;
         }
         found.push_back({folder + name, static_cast<uint64_t>(st.st_size), {}});
@@ -216,7 +221,8 @@ bool StoreNamesBelow(const std::string& baseFolder, const std::string& baseName,
     for (CreationSourceFile& file : files) {
         if (file.path.size() <= baseFolder.size() ||
             file.path.compare(0, baseFolder.size(), baseFolder) != 0) {
-            error = "the file " + file.path + " lies outside the base folder " + baseFolder +
+            error = "the file " + TerminalName(file.path) + " lies outside the base folder " +
+                    TerminalName(baseFolder) +
                     " (choose another with -B)";
             return false;
         }
@@ -227,7 +233,7 @@ bool StoreNamesBelow(const std::string& baseFolder, const std::string& baseName,
             continue;
         }
         if (relative.find('\\') != std::string::npos) {
-            error = "the name " + relative +
+            error = "the name " + TerminalName(relative) +
                     " holds a backslash, which reads back as a folder separator";
             return false;
         }
@@ -236,7 +242,8 @@ bool StoreNamesBelow(const std::string& baseFolder, const std::string& baseName,
     }
     std::string clash, first, second;
     if (FindStoredNameClash(kept, clash, first, second)) {
-        error = "two files would be stored as " + clash + ": " + first + " and " + second;
+        error = "two files would be stored as " + TerminalName(clash) + ": " +
+                TerminalName(first) + " and " + TerminalName(second);
         return false;
     }
     if (kept.empty()) {
@@ -413,7 +420,7 @@ int RunCreateCommand(const std::vector<std::string>& args, StopFlag* stop) {
     CreateArguments parsed;
     std::string error;
     if (!ParseCreateArguments(args, parsed, error)) {
-        std::fprintf(stderr, "vantrove-cli create: %s\n", error.c_str());
+        std::fprintf(stderr, "vantrove-cli create: %s\n", TerminalName(error).c_str());
         CreateUsage(stderr);
         return kError;
     }
@@ -429,14 +436,14 @@ int RunCreateCommand(const std::vector<std::string>& args, StopFlag* stop) {
     if (!parsed.extend.empty()) {
         ExistingSetInfo info;
         if (!ReadSetForExtension(parsed.extend, info, error)) {
-            std::fprintf(stderr, "vantrove-cli create: %s\n", error.c_str());
+            std::fprintf(stderr, "vantrove-cli create: %s\n", TerminalName(error).c_str());
             return kError;
         }
         parameters.initFromExistingSet(info);
     } else {
         std::vector<CreationSourceFile> files;
         if (!GatherSources(parsed.files, files, error)) {
-            std::fprintf(stderr, "vantrove-cli create: %s\n", error.c_str());
+            std::fprintf(stderr, "vantrove-cli create: %s\n", TerminalName(error).c_str());
             return kError;
         }
         parameters.AddFiles(files);
@@ -450,7 +457,8 @@ int RunCreateCommand(const std::vector<std::string>& args, StopFlag* stop) {
         }
         const std::string folder = ResolvedFolder(FolderOfPath(output));
         if (folder.empty()) {
-            std::fprintf(stderr, "vantrove-cli create: no such folder for %s\n", output.c_str());
+            std::fprintf(stderr, "vantrove-cli create: no such folder for %s\n",
+                         TerminalName(output).c_str());
             return kError;
         }
         parameters.baseName = base;
@@ -462,11 +470,11 @@ int RunCreateCommand(const std::vector<std::string>& args, StopFlag* stop) {
             parsed.basePath.empty() ? folder : ResolvedFolder(parsed.basePath);
         if (baseFolder.empty()) {
             std::fprintf(stderr, "vantrove-cli create: no such base folder: %s\n",
-                         parsed.basePath.c_str());
+                         TerminalName(parsed.basePath).c_str());
             return kError;
         }
         if (!StoreNamesBelow(baseFolder, base, files, error)) {
-            std::fprintf(stderr, "vantrove-cli create: %s\n", error.c_str());
+            std::fprintf(stderr, "vantrove-cli create: %s\n", TerminalName(error).c_str());
             return kError;
         }
         parameters.ClearFiles();
@@ -490,9 +498,9 @@ int RunCreateCommand(const std::vector<std::string>& args, StopFlag* stop) {
             ExistingRecoveryFiles(parameters.destinationPath, parameters.baseName);
         if (!existing.empty()) {
             std::fprintf(stderr,
-                         "vantrove-cli create: %s%s already exists; choose another name or "
+                         "vantrove-cli create: %s already exists; choose another name or "
                          "give --force to replace the set\n",
-                         parameters.destinationPath.c_str(), existing.front().c_str());
+                         TerminalName(parameters.destinationPath + existing.front()).c_str());
             return kError;
         }
     }
@@ -530,7 +538,7 @@ int RunCreateCommand(const std::vector<std::string>& args, StopFlag* stop) {
     const CreationStatus st = slot.Snapshot();
     if (!ok) {
         std::string message = EnglishCreationFailure(st.failureCode);
-        if (!st.fileName.empty()) message += ": " + st.fileName;
+        if (!st.fileName.empty()) message += ": " + TerminalName(st.fileName);
         std::fprintf(stderr, "%s\n", message.c_str());
         return kError;
     }
@@ -540,7 +548,7 @@ int RunCreateCommand(const std::vector<std::string>& args, StopFlag* stop) {
     const std::string done = "Created successfully in " + Duration((elapsedMs + 999) / 1000) +
                              " @ " + Speed(JobSpeed(parameters.totalDataSize, elapsedMs));
     std::printf("%s\n", done.c_str());
-    for (const std::string& path : job.outputPaths()) std::printf("%s\n", path.c_str());
+    for (const std::string& path : job.outputPaths()) std::printf("%s\n", TerminalName(path).c_str());
     return 0;
 }
 

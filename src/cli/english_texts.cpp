@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "app/repair_error_message.h"
+#include "cli/terminal_name.h"
 #include "core/path.h"
 #include "core/table_lookup.h"
 #include "create/creation_status.h"
@@ -112,7 +113,7 @@ std::string EnglishRepairError(ErrorKind kind, uint32_t systemErrorCode,
     const int code = static_cast<int>(systemErrorCode);
     const std::string reason =
         code != 0 ? std::string(std::strerror(code)) : "error " + std::to_string(code);
-    return text + " \"" + FileNameOfPath(errorFile) + "\": " + reason;
+    return text + " \"" + TerminalName(FileNameOfPath(errorFile)) + "\": " + reason;
 }
 
 }  // namespace vantrove::cli

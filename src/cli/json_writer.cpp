@@ -2,39 +2,9 @@
 
 #include <cstdio>
 
+#include "cli/terminal_name.h"
+
 namespace vantrove::cli {
-namespace {
-
-// Length of the valid UTF-8 sequence at s[i], or 0.
-size_t Utf8Length(const std::string& s, size_t i) {
-    const unsigned char c = static_cast<unsigned char>(s[i]);
-    size_t n;
-    uint32_t min;
-    if (c < 0x80) return 1;
-    if ((c & 0xE0) == 0xC0) {
-        n = 2;
-        min = 0x80;
-    } else if ((c & 0xF0) == 0xE0) {
-        n = 3;
-        min = 0x800;
-    } else if ((c & 0xF8) == 0xF0) {
-        n = 4;
-        min = 0x10000;
-    } else {
-        return 0;
-    }
-    if (i + n > s.size()) return 0;
-    uint32_t cp = c & (0x7F >> n);
-    for (size_t k = 1; k < n; ++k) {
-        const unsigned char d = static_cast<unsigned char>(s[i + k]);
-        if ((d & 0xC0) != 0x80) return 0;
-        cp = (cp << 6) | (d & 0x3F);
-    }
-    if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return 0;
-    return n;
-}
-
-}  // namespace
 
 void JsonWriter::Separate() {
     if (afterKey_) {
@@ -108,14 +78,36 @@ JsonWriter& JsonWriter::Number(uint64_t value) {
     return *this;
 }
 
+JsonWriter& JsonWriter::Name(const std::string& key, const std::string& name) {
+    Key(key).String(name);
+    if (IsValidUtf8(name)) return *this;
+    static constexpr char kDigits[] = "0123456789abcdef";
+    std::string hex;
+    hex.reserve(name.size() * 2);
+    for (const char byte : name) {
+        hex += kDigits[static_cast<unsigned char>(byte) >> 4];
+        hex += kDigits[static_cast<unsigned char>(byte) & 15];
+    }
+    return Key(key + "Hex").String(hex);
+}
+
 void JsonWriter::Quoted(const std::string& value) {
     text_ += '"';
     for (size_t i = 0; i < value.size();) {
         const unsigned char c = static_cast<unsigned char>(value[i]);
-        size_t n = Utf8Length(value, i);
+        size_t n = Utf8SequenceLength(value, i);
         if (n == 0) {
             text_ += "\\ufffd";
             ++i;
+            continue;
+        }
+        // The C1 controls are escaped like the C0 ones, so that the report
+        // printed on a terminal never holds one raw.
+        if (n == 2 && c == 0xC2 && static_cast<unsigned char>(value[i + 1]) < 0xA0) {
+            char buffer[8];
+            std::snprintf(buffer, sizeof buffer, "\\u%04x", static_cast<unsigned char>(value[i + 1]));
+            text_ += buffer;
+            i += n;
             continue;
         }
         if (n > 1) {
@@ -140,7 +132,7 @@ void JsonWriter::Quoted(const std::string& value) {
                 text_ += "\\t";
                 break;
             default:
-                if (c < 0x20) {
+                if (c < 0x20 || c == 0x7F) {
                     char buffer[8];
                     std::snprintf(buffer, sizeof buffer, "\\u%04x", c);
                     text_ += buffer;

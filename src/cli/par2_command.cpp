@@ -26,6 +26,7 @@
 #include "cli/english_texts.h"
 #include "cli/par2_volumes.h"
 #include "cli/set_report.h"
+#include "cli/terminal_name.h"
 #include "core/machine.h"
 #include "core/path.h"
 #include "create/creation_job.h"
@@ -378,7 +379,7 @@ bool ResolveBasePath(const std::string& given, std::string& folder) {
     if (given.empty()) return true;
     folder = ResolvedFolder(given);
     if (!folder.empty()) return true;
-    std::fprintf(stderr, "Base path \"%s\" does not exist.\n", given.c_str());
+    std::fprintf(stderr, "Base path \"%s\" does not exist.\n", TerminalName(given).c_str());
     return false;
 }
 
@@ -446,7 +447,7 @@ void PrintTargets(const RecoverySet& set, const Par2ProgressObserver& observer,
         const SetFile* target = entry->targetFile.get();
         const bool present = target && target->result != VerifyResult::Missing;
         if (row == SourceRowKind::Complete || row == SourceRowKind::Repaired) {
-            std::printf("Target: \"%s\" - found.\n", entry->name.c_str());
+            std::printf("Target: \"%s\" - found.\n", TerminalName(entry->name).c_str());
             continue;
         }
         if (present) {
@@ -457,10 +458,10 @@ void PrintTargets(const RecoverySet& set, const Par2ProgressObserver& observer,
             if (row == SourceRowKind::Misnamed)
                 here = std::max(here, observer.MostFoundIn(entry->name, target->path));
             std::printf("Target: \"%s\" - damaged. Found %u of %u data blocks.\n",
-                        entry->name.c_str(), row == SourceRowKind::Misnamed ? here : found,
+                        TerminalName(entry->name).c_str(), row == SourceRowKind::Misnamed ? here : found,
                         entry->blockCount);
         } else {
-            std::printf("Target: \"%s\" - missing.\n", entry->name.c_str());
+            std::printf("Target: \"%s\" - missing.\n", TerminalName(entry->name).c_str());
         }
         if (row == SourceRowKind::Misnamed && entry->completeCopy) {
             const std::string& path = entry->completeCopy->path;
@@ -471,7 +472,8 @@ void PrintTargets(const RecoverySet& set, const Par2ProgressObserver& observer,
         }
     }
     for (const auto& [file, name] : matches)
-        std::printf("File: \"%s\" - is a match for \"%s\".\n", file.c_str(), name.c_str());
+        std::printf("File: \"%s\" - is a match for \"%s\".\n", TerminalName(file).c_str(),
+                    TerminalName(name).c_str());
 }
 
 // The summary lines; returns the verify exit code.
@@ -546,7 +548,7 @@ int RunVerifyOrRepair(const Par2Arguments& a, StopFlag* stop) {
     const std::string path = AbsolutePath(given);
     struct stat st {};
     if (stat(path.c_str(), &st) != 0) {
-        std::fprintf(stderr, "The recovery file does not exist: %s\n", given.c_str());
+        std::fprintf(stderr, "The recovery file does not exist: %s\n", TerminalName(given).c_str());
         return kPar2InvalidArguments;
     }
     if (!CheckSetFile(given, path)) return kPar2InvalidArguments;
@@ -562,7 +564,7 @@ int RunVerifyOrRepair(const Par2Arguments& a, StopFlag* stop) {
         std::fprintf(stderr,
                      "-B names another folder than the one of \"%s\"; only PAR2 sets can be "
                      "verified against another folder.\n",
-                     given.c_str());
+                     TerminalName(given).c_str());
         return kPar2InvalidArguments;
     }
     // With another base folder the set is anchored there, so that its files
@@ -608,7 +610,7 @@ int RunVerifyOrRepair(const Par2Arguments& a, StopFlag* stop) {
     if (out.At(1)) {
         for (const auto& [volumePath, file] : set->knownFiles()) {
             if (file->kind != FileKind::Volume || file->result == VerifyResult::Missing) continue;
-            std::printf("Loading \"%s\".\n", FileNameOfPath(file->path).c_str());
+            std::printf("Loading \"%s\".\n", TerminalName(FileNameOfPath(file->path)).c_str());
             if (out.At(2))
                 std::printf("Loaded %s\n", VolumeText(*file).c_str());
         }
@@ -644,7 +646,7 @@ int RunVerifyOrRepair(const Par2Arguments& a, StopFlag* stop) {
     if (out.At(0)) {
         for (const SourceFileEntry* entry : InNameOrder(*set))
             if (RowOf(*entry) == SourceRowKind::Repaired)
-                std::printf("Target: \"%s\" - found.\n", entry->name.c_str());
+                std::printf("Target: \"%s\" - found.\n", TerminalName(entry->name).c_str());
     }
     if (after.errorKind == ErrorKind::None && Whole(after.state)) {
         // Recovery files apart from the base folder are the command's to purge.
@@ -735,7 +737,8 @@ int RunCreate(const Par2Arguments& a, StopFlag* stop) {
     const std::string base = name.substr(0, name.size() - 5);
     const std::string folder = base.empty() ? std::string() : ResolvedFolder(FolderOfPath(output));
     if (folder.empty()) {
-        std::fprintf(stderr, "Could not create \"%s\": No such folder.\n", output.c_str());
+        std::fprintf(stderr, "Could not create \"%s\": No such folder.\n",
+                     TerminalName(output).c_str());
         return kPar2FileIoError;
     }
 
@@ -744,7 +747,7 @@ int RunCreate(const Par2Arguments& a, StopFlag* stop) {
     for (const std::string& file : a.files) {
         struct stat st {};
         if (stat(file.c_str(), &st) != 0) {
-            std::fprintf(stderr, "\"%s\" does not exist.\n", file.c_str());
+            std::fprintf(stderr, "\"%s\" does not exist.\n", TerminalName(file).c_str());
             return kPar2InvalidArguments;
         }
         if (S_ISDIR(st.st_mode)) {
@@ -756,13 +759,14 @@ int RunCreate(const Par2Arguments& a, StopFlag* stop) {
     std::string error;
     std::vector<CreationSourceFile> files;
     if (!named.empty() && !GatherSources(named, files, error)) {
-        std::fprintf(stderr, "%s\n", error.c_str());
+        std::fprintf(stderr, "%s\n", TerminalName(error).c_str());
         return kPar2InvalidArguments;
     }
     std::string baseFolder = folder;
     if (!ResolveBasePath(a.basePath, baseFolder)) return kPar2InvalidArguments;
     if (files.empty() || !StoreNamesBelow(baseFolder, base, files, error)) {
-        std::fprintf(stderr, "%s\n", files.empty() ? "You must specify a list of files when creating." : error.c_str());
+        std::fprintf(stderr, "%s\n", files.empty() ? "You must specify a list of files when creating."
+                                                  : TerminalName(error).c_str());
         return kPar2InvalidArguments;
     }
 
@@ -837,7 +841,8 @@ int RunCreate(const Par2Arguments& a, StopFlag* stop) {
     if (!LockSetFolder(lock, output, folder, true, stop)) return kPar2FileIoError;
     std::string existing;
     if (AnyRecoveryFile(folder, base, existing)) {
-        std::fprintf(stderr, "Could not create \"%s\": File already exists.\n", existing.c_str());
+        std::fprintf(stderr, "Could not create \"%s\": File already exists.\n",
+                     TerminalName(existing).c_str());
         return kPar2FileIoError;
     }
 
@@ -858,7 +863,7 @@ int RunCreate(const Par2Arguments& a, StopFlag* stop) {
     if (!ok) {
         const CreationStatus st = slot.Snapshot();
         std::string message = EnglishCreationFailure(st.failureCode);
-        if (!st.fileName.empty()) message += ": " + st.fileName;
+        if (!st.fileName.empty()) message += ": " + TerminalName(st.fileName);
         std::fprintf(stderr, "%s\n", message.c_str());
         return stop && stop->load() != 0 ? kPar2InternalError : kPar2FileIoError;
     }
@@ -870,7 +875,7 @@ int RunCreate(const Par2Arguments& a, StopFlag* stop) {
         const std::string renamed = ClassicVolumeName(path, lastExponent, largest);
         if (!IsVolumeName(FileNameOfPath(path))) index = path;
         if (renamed != path && std::rename(path.c_str(), renamed.c_str()) != 0) {
-            std::fprintf(stderr, "Could not rename \"%s\".\n", path.c_str());
+            std::fprintf(stderr, "Could not rename \"%s\".\n", TerminalName(path).c_str());
             return kPar2FileIoError;
         }
     }
@@ -882,7 +887,7 @@ int RunCreate(const Par2Arguments& a, StopFlag* stop) {
             const std::string path =
                 ClassicVolumePath(folder + base, exponent, 0, lastExponent, largest);
             if (!WriteIndexVolume(index, path, error)) {
-                std::fprintf(stderr, "%s\n", error.c_str());
+                std::fprintf(stderr, "%s\n", TerminalName(error).c_str());
                 return kPar2FileIoError;
             }
         }
@@ -899,7 +904,7 @@ int RunPar2Command(const std::string& programName, const std::vector<std::string
     Par2Arguments parsed;
     std::string error;
     if (!ParsePar2Arguments(Par2OperationOfProgram(programName), args, parsed, error)) {
-        std::fprintf(stderr, "%s\n", error.c_str());
+        std::fprintf(stderr, "%s\n", TerminalName(error).c_str());
         return kPar2InvalidArguments;
     }
     if (parsed.help) {

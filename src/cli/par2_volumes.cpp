@@ -11,6 +11,8 @@
 #include <cstring>
 #include <vector>
 
+#include "cli/terminal_name.h"
+
 namespace vantrove::cli {
 namespace {
 
@@ -116,14 +118,14 @@ bool WriteIndexVolume(const std::string& indexPath, const std::string& path, std
     struct stat indexStat {};
     if (index < 0 || ::fstat(index, &indexStat) != 0) {
         if (index >= 0) ::close(index);
-        error = "cannot read " + indexPath;
+        error = "cannot read " + TerminalName(indexPath);
         return false;
     }
     const std::string work = path + ".part";
     const int out = ::open(work.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
     if (out < 0) {
         ::close(index);
-        error = "cannot create " + path + ": " + std::strerror(errno);
+        error = "cannot create " + TerminalName(path) + ": " + std::strerror(errno);
         return false;
     }
     std::vector<uint8_t> buffer(1 << 20);
@@ -133,7 +135,7 @@ bool WriteIndexVolume(const std::string& indexPath, const std::string& path, std
     ::close(index);
     if (!ok || std::rename(work.c_str(), path.c_str()) != 0) {
         ::unlink(work.c_str());
-        error = "cannot write " + path;
+        error = "cannot write " + TerminalName(path);
         return false;
     }
     return true;

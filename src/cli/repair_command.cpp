@@ -10,6 +10,7 @@
 #include "cli/english_texts.h"
 #include "cli/flag_arguments.h"
 #include "cli/set_report.h"
+#include "cli/terminal_name.h"
 
 namespace vantrove::cli {
 namespace {
@@ -87,7 +88,7 @@ int RunRepair(const RepairCommandOptions& options, const StopFlag* stop) {
 
     std::vector<std::string> lines;
     for (const SourceFileEntry* entry : set->refusedTargets()) {
-        lines.push_back("Not restored: \"" + entry->name + "\": " + UnusableNameReason(*set, *entry));
+        lines.push_back("Not restored: \"" + TerminalName(entry->name) + "\": " + UnusableNameReason(*set, *entry));
     }
     if (!message.empty()) {
         lines.push_back("Repair failed: " + message);

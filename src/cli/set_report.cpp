@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "app/set_format.h"
+#include "cli/terminal_name.h"
 #include "core/stored_name.h"
 
 namespace vantrove::cli {
@@ -98,9 +99,9 @@ bool CheckSetFile(const std::string& given, const std::string& path) {
     int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
     if (fd < 0) {
         if (errno == ENXIO) {  // a FIFO or socket with nobody at the other end
-            std::fprintf(stderr, "vantrove-cli: %s: not a regular file\n", given.c_str());
+            std::fprintf(stderr, "vantrove-cli: %s: not a regular file\n", TerminalName(given).c_str());
         } else {
-            std::fprintf(stderr, "vantrove-cli: %s: %s\n", given.c_str(), std::strerror(errno));
+            std::fprintf(stderr, "vantrove-cli: %s: %s\n", TerminalName(given).c_str(), std::strerror(errno));
         }
         return false;
     }
@@ -109,20 +110,20 @@ bool CheckSetFile(const std::string& given, const std::string& path) {
     const int statError = errno;
     ::close(fd);
     if (!statted) {
-        std::fprintf(stderr, "vantrove-cli: %s: %s\n", given.c_str(), std::strerror(statError));
+        std::fprintf(stderr, "vantrove-cli: %s: %s\n", TerminalName(given).c_str(), std::strerror(statError));
         return false;
     }
     if (S_ISDIR(st.st_mode)) {
-        std::fprintf(stderr, "vantrove-cli: %s: is a folder\n", given.c_str());
+        std::fprintf(stderr, "vantrove-cli: %s: is a folder\n", TerminalName(given).c_str());
         return false;
     }
     if (!S_ISREG(st.st_mode)) {
-        std::fprintf(stderr, "vantrove-cli: %s: not a regular file\n", given.c_str());
+        std::fprintf(stderr, "vantrove-cli: %s: not a regular file\n", TerminalName(given).c_str());
         return false;
     }
     if (ChooseSetFormat(path) == FormatKind::None) {
         std::fprintf(stderr, "vantrove-cli: %s: not a recognised recovery file name\n",
-                     given.c_str());
+                     TerminalName(given).c_str());
         return false;
     }
     return true;
@@ -136,12 +137,12 @@ bool LockTaken(FolderLock::Outcome outcome, int error, const std::string& given)
             std::fprintf(stderr,
                          "vantrove-cli: %s: the set is busy: another repair or creation is "
                          "working in its folder (--wait waits for it)\n",
-                         given.c_str());
+                         TerminalName(given).c_str());
             return false;
         case FolderLock::Outcome::Failed:
             break;
     }
-    std::fprintf(stderr, "vantrove-cli: %s: %s\n", given.c_str(), std::strerror(error));
+    std::fprintf(stderr, "vantrove-cli: %s: %s\n", TerminalName(given).c_str(), std::strerror(error));
     return false;
 }
 
@@ -181,7 +182,7 @@ void PrintSetReport(const RecoverySet& set, bool asJson,
         json.Key("files").BeginArray();
         for (const SourceFileEntryRef& entry : set.entries()) {
             json.BeginObject();
-            json.Key("name").String(entry->name);
+            json.Name("name", entry->name);
             json.Key("size").Number(entry->size);
             json.Key("state").String(RowKindName(RowOf(*entry)));
             json.EndObject();
@@ -192,12 +193,12 @@ void PrintSetReport(const RecoverySet& set, bool asJson,
         std::printf("%s\n", json.text().c_str());
     } else {
         for (const SetFile* file : volumes) {
-            std::printf("recovery  %-40s %14llu  %s\n", FileNameOfPath(file->path).c_str(),
+            std::printf("recovery  %-40s %14llu  %s\n", TerminalName(FileNameOfPath(file->path)).c_str(),
                         static_cast<unsigned long long>(file->size), VolumeText(*file).c_str());
         }
         for (const SourceFileEntryRef& entry : set.entries()) {
             SourceRowKind row = RowOf(*entry);
-            std::printf("data      %-40s %14llu  %s\n", entry->name.c_str(),
+            std::printf("data      %-40s %14llu  %s\n", TerminalName(entry->name).c_str(),
                         static_cast<unsigned long long>(entry->size),
                         SourceText(*entry, row).c_str());
         }

@@ -6,6 +6,7 @@
 
 #include "cli/cli_observer.h"
 #include "cli/set_report.h"
+#include "cli/terminal_name.h"
 
 namespace vantrove::cli {
 namespace {
@@ -49,13 +50,13 @@ int RunVerify(const VerifyOptions& options, const StopFlag* stop) {
     for (const SourceFileEntryRef& entry : set->entries()) {
         if (!entry->unusableName || entry->state == FileState::Complete) continue;
         unrestorable = true;
-        lines.push_back("Cannot be restored: \"" + entry->name + "\": " +
+        lines.push_back("Cannot be restored: \"" + TerminalName(entry->name) + "\": " +
                         UnusableNameReason(*set, *entry));
     }
     // Work files of an interrupted repair or creation stay visible until
     // the next job in the folder removes them.
     for (const std::string& name : ListPartFiles(FolderOfPath(path)))
-        lines.push_back("leftover  " + name +
+        lines.push_back("leftover  " + TerminalName(name) +
                         "  (of an interrupted job; the next repair removes it)");
     PrintSetReport(*set, options.json, {}, lines);
     std::fflush(stdout);
