@@ -222,8 +222,7 @@ bool StoreNamesBelow(const std::string& baseFolder, const std::string& baseName,
         if (file.path.size() <= baseFolder.size() ||
             file.path.compare(0, baseFolder.size(), baseFolder) != 0) {
             error = "the file " + TerminalName(file.path) + " lies outside the base folder " +
-                    TerminalName(baseFolder) +
-                    " (choose another with -B)";
+                    TerminalName(baseFolder) + " (choose another with -B)";
             return false;
         }
         std::string relative = file.path.substr(baseFolder.size());
@@ -242,8 +241,8 @@ bool StoreNamesBelow(const std::string& baseFolder, const std::string& baseName,
     }
     std::string clash, first, second;
     if (FindStoredNameClash(kept, clash, first, second)) {
-        error = "two files would be stored as " + TerminalName(clash) + ": " +
-                TerminalName(first) + " and " + TerminalName(second);
+        error = "two files would be stored as " + TerminalName(clash) + ": " + TerminalName(first) +
+                " and " + TerminalName(second);
         return false;
     }
     if (kept.empty()) {
@@ -548,7 +547,8 @@ int RunCreateCommand(const std::vector<std::string>& args, StopFlag* stop) {
     const std::string done = "Created successfully in " + Duration((elapsedMs + 999) / 1000) +
                              " @ " + Speed(JobSpeed(parameters.totalDataSize, elapsedMs));
     std::printf("%s\n", done.c_str());
-    for (const std::string& path : job.outputPaths()) std::printf("%s\n", TerminalName(path).c_str());
+    for (const std::string& path : job.outputPaths())
+        std::printf("%s\n", TerminalName(path).c_str());
     return 0;
 }
 

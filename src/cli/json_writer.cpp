@@ -105,7 +105,8 @@ void JsonWriter::Quoted(const std::string& value) {
         // printed on a terminal never holds one raw.
         if (n == 2 && c == 0xC2 && static_cast<unsigned char>(value[i + 1]) < 0xA0) {
             char buffer[8];
-            std::snprintf(buffer, sizeof buffer, "\\u%04x", static_cast<unsigned char>(value[i + 1]));
+            std::snprintf(buffer, sizeof buffer, "\\u%04x",
+                          static_cast<unsigned char>(value[i + 1]));
             text_ += buffer;
             i += n;
             continue;

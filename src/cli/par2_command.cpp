@@ -458,8 +458,8 @@ void PrintTargets(const RecoverySet& set, const Par2ProgressObserver& observer,
             if (row == SourceRowKind::Misnamed)
                 here = std::max(here, observer.MostFoundIn(entry->name, target->path));
             std::printf("Target: \"%s\" - damaged. Found %u of %u data blocks.\n",
-                        TerminalName(entry->name).c_str(), row == SourceRowKind::Misnamed ? here : found,
-                        entry->blockCount);
+                        TerminalName(entry->name).c_str(),
+                        row == SourceRowKind::Misnamed ? here : found, entry->blockCount);
         } else {
             std::printf("Target: \"%s\" - missing.\n", TerminalName(entry->name).c_str());
         }
@@ -765,8 +765,9 @@ int RunCreate(const Par2Arguments& a, StopFlag* stop) {
     std::string baseFolder = folder;
     if (!ResolveBasePath(a.basePath, baseFolder)) return kPar2InvalidArguments;
     if (files.empty() || !StoreNamesBelow(baseFolder, base, files, error)) {
-        std::fprintf(stderr, "%s\n", files.empty() ? "You must specify a list of files when creating."
-                                                  : TerminalName(error).c_str());
+        std::fprintf(stderr, "%s\n",
+                     files.empty() ? "You must specify a list of files when creating."
+                                   : TerminalName(error).c_str());
         return kPar2InvalidArguments;
     }
 

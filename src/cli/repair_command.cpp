@@ -88,7 +88,8 @@ int RunRepair(const RepairCommandOptions& options, const StopFlag* stop) {
 
     std::vector<std::string> lines;
     for (const SourceFileEntry* entry : set->refusedTargets()) {
-        lines.push_back("Not restored: \"" + TerminalName(entry->name) + "\": " + UnusableNameReason(*set, *entry));
+        lines.push_back("Not restored: \"" + TerminalName(entry->name) +
+                        "\": " + UnusableNameReason(*set, *entry));
     }
     if (!message.empty()) {
         lines.push_back("Repair failed: " + message);

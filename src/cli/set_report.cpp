@@ -99,9 +99,11 @@ bool CheckSetFile(const std::string& given, const std::string& path) {
     int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
     if (fd < 0) {
         if (errno == ENXIO) {  // a FIFO or socket with nobody at the other end
-            std::fprintf(stderr, "vantrove-cli: %s: not a regular file\n", TerminalName(given).c_str());
+            std::fprintf(stderr, "vantrove-cli: %s: not a regular file\n",
+                         TerminalName(given).c_str());
         } else {
-            std::fprintf(stderr, "vantrove-cli: %s: %s\n", TerminalName(given).c_str(), std::strerror(errno));
+            std::fprintf(stderr, "vantrove-cli: %s: %s\n", TerminalName(given).c_str(),
+                         std::strerror(errno));
         }
         return false;
     }
@@ -110,7 +112,8 @@ bool CheckSetFile(const std::string& given, const std::string& path) {
     const int statError = errno;
     ::close(fd);
     if (!statted) {
-        std::fprintf(stderr, "vantrove-cli: %s: %s\n", TerminalName(given).c_str(), std::strerror(statError));
+        std::fprintf(stderr, "vantrove-cli: %s: %s\n", TerminalName(given).c_str(),
+                     std::strerror(statError));
         return false;
     }
     if (S_ISDIR(st.st_mode)) {
@@ -142,7 +145,8 @@ bool LockTaken(FolderLock::Outcome outcome, int error, const std::string& given)
         case FolderLock::Outcome::Failed:
             break;
     }
-    std::fprintf(stderr, "vantrove-cli: %s: %s\n", TerminalName(given).c_str(), std::strerror(error));
+    std::fprintf(stderr, "vantrove-cli: %s: %s\n", TerminalName(given).c_str(),
+                 std::strerror(error));
     return false;
 }
 
@@ -193,7 +197,8 @@ void PrintSetReport(const RecoverySet& set, bool asJson,
         std::printf("%s\n", json.text().c_str());
     } else {
         for (const SetFile* file : volumes) {
-            std::printf("recovery  %-40s %14llu  %s\n", TerminalName(FileNameOfPath(file->path)).c_str(),
+            std::printf("recovery  %-40s %14llu  %s\n",
+                        TerminalName(FileNameOfPath(file->path)).c_str(),
                         static_cast<unsigned long long>(file->size), VolumeText(*file).c_str());
         }
         for (const SourceFileEntryRef& entry : set.entries()) {

@@ -1,6 +1,7 @@
 #include "cli/terminal_name.h"
 
 #include <cstdint>
+#include <utility>
 
 namespace vantrove::cli {
 namespace {
@@ -16,15 +17,15 @@ bool IsControlAt(std::string_view text, size_t i, size_t length) {
 // One byte inside $'...': the named escapes the shell knows, else three
 // octal digits.
 void AppendEscapedByte(std::string& out, unsigned char c) {
-    switch (c) {
-        case '\a': out += "\\a"; return;
-        case '\b': out += "\\b"; return;
-        case '\t': out += "\\t"; return;
-        case '\n': out += "\\n"; return;
-        case '\v': out += "\\v"; return;
-        case '\f': out += "\\f"; return;
-        case '\r': out += "\\r"; return;
-        default: break;
+    static constexpr std::pair<char, char> kNamed[] = {
+        {'\a', 'a'}, {'\b', 'b'}, {'\t', 't'}, {'\n', 'n'}, {'\v', 'v'}, {'\f', 'f'}, {'\r', 'r'},
+    };
+    for (const auto& [byte, letter] : kNamed) {
+        if (c == static_cast<unsigned char>(byte)) {
+            out += '\\';
+            out += letter;
+            return;
+        }
     }
     out += '\\';
     out += static_cast<char>('0' + (c >> 6));

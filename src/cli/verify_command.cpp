@@ -50,8 +50,8 @@ int RunVerify(const VerifyOptions& options, const StopFlag* stop) {
     for (const SourceFileEntryRef& entry : set->entries()) {
         if (!entry->unusableName || entry->state == FileState::Complete) continue;
         unrestorable = true;
-        lines.push_back("Cannot be restored: \"" + TerminalName(entry->name) + "\": " +
-                        UnusableNameReason(*set, *entry));
+        lines.push_back("Cannot be restored: \"" + TerminalName(entry->name) +
+                        "\": " + UnusableNameReason(*set, *entry));
     }
     // Work files of an interrupted repair or creation stay visible until
     // the next job in the folder removes them.

@@ -2,12 +2,13 @@
 // are not UTF-8 is printed in the shell's escape quoting, the same text
 // `ls --quoting-style=shell-escape` gives, by every command and in every
 // form; `--json` keeps the exact bytes of a name that is not UTF-8.
+#include "cli/terminal_name.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
-#include "cli/terminal_name.h"
 #include "support/shell.h"
 #include "support/test_env.h"
 
@@ -43,7 +44,7 @@ const std::vector<NameCase>& Cases() {
         {"del\x7f", "'del'$'\\177'"},
         {"\x1b]0;title\a", "''$'\\033'']0;title'$'\\a'"},
         // C1 controls as UTF-8: CSI and NEL.
-        {"a\xc2\x9b" "31m", "'a'$'\\302\\233''31m'"},
+        {"a\xc2\x9b[31m", "'a'$'\\302\\233''[31m'"},
         {"x\xc2\x85y", "'x'$'\\302\\205''y'"},
         // Not UTF-8: a stray byte, a cut-off sequence, an overlong form.
         {"a\xff.txt", "'a'$'\\377''.txt'"},
@@ -96,9 +97,9 @@ class TerminalNameCli : public ::testing::Test {
         test::WriteFile(folder_ + kEscName, test::RandomBytes(rng, 40000));
         test::WriteFile(folder_ + kBadName, test::RandomBytes(rng, 30000));
         set_ = folder_ + "s\a.par2";
-        created_ = Cli("create -s 4096 -c 12 -o " + test::ShellQuote(set_) + " " +
-                       test::ShellQuote(folder_ + kEscName) + " " +
-                       test::ShellQuote(folder_ + kBadName));
+        created_ =
+            Cli("create -s 4096 -c 12 -o " + test::ShellQuote(set_) + " " +
+                test::ShellQuote(folder_ + kEscName) + " " + test::ShellQuote(folder_ + kBadName));
         ASSERT_EQ(created_.exitCode, 0) << created_.out;
     }
 
@@ -140,10 +141,11 @@ TEST_F(TerminalNameCli, NoCommandPrintsARawControlCharacter) {
     for (const auto& run : kRuns) {
         const Outcome outcome = Cli(run.args);
         EXPECT_FALSE(HoldsControl(outcome.out)) << run.args << "\n" << outcome.out;
-        EXPECT_NE(outcome.out.find(run.expected), std::string::npos)
-            << run.args << "\n" << outcome.out;
+        EXPECT_NE(outcome.out.find(run.expected), std::string::npos) << run.args << "\n"
+                                                                     << outcome.out;
         EXPECT_NE(outcome.out.find("'d'$'\\377\\302\\233''.bin'"), std::string::npos)
-            << run.args << "\n" << outcome.out;
+            << run.args << "\n"
+            << outcome.out;
     }
 }
 
