@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "cli/terminal_name.h"
+
 namespace vantrove::cli {
 
 bool ReadFlagsAndFile(const std::vector<std::string>& args, std::initializer_list<FlagOption> flags,
@@ -20,7 +22,7 @@ bool ReadFlagsAndFile(const std::vector<std::string>& args, std::initializer_lis
                 known = true;
             }
             if (known) continue;
-            std::fprintf(stderr, "vantrove-cli: unknown option '%s'\n", arg.c_str());
+            std::fprintf(stderr, "vantrove-cli: unknown option '%s'\n", TerminalName(arg).c_str());
             return false;
         }
         if (!path.empty()) {
