@@ -100,7 +100,9 @@ void Par2RecoverySet::CheckWholeFile(SetFile& file, SourceFileEntry*& entryOut,
 
     const size_t headLength = static_cast<size_t>(std::min<uint64_t>(size, 16384));
     std::vector<uint8_t> buffer(static_cast<size_t>(std::min<uint64_t>(size, kWholeFileBuffer)));
-    auto unreadable = [&file]() { file.readError = file.lastError() != 0 ? file.lastError() : EIO; };
+    auto unreadable = [&file]() {
+        file.readError = file.lastError() != 0 ? file.lastError() : EIO;
+    };
     if (!file.read(0, buffer.data(), headLength)) return unreadable();
     Md5Context md5;
     md5.Update(buffer.data(), headLength);
