@@ -17,6 +17,7 @@
 #include "par2_set_builder.h"
 #include "par2_test_support.h"
 #include "support/test_env.h"
+#include "support/unreadable_file.h"
 
 namespace vantrove {
 namespace {
@@ -89,48 +90,6 @@ class DamagedBeforeFirstRead : public FileFaultInjector {
     uint64_t offset_;
     std::atomic<bool> done_{false};
     std::atomic<bool> damaged_{false};
-};
-
-// Fails with EIO every read of one file that touches a byte range, as a
-// disk does with bad sectors, under whatever name the file has; notes any
-// attempt to change it.
-class UnreadableRange : public FileFaultInjector {
-  public:
-    UnreadableRange(const std::string& path, uint64_t begin, uint64_t end)
-        : inode_(InodeOf(path)), begin_(begin), end_(end) {
-        SetFileFaultInjector(this);
-    }
-    ~UnreadableRange() override { SetFileFaultInjector(nullptr); }
-    int BeforeOpen(const std::string& path, bool forWrite) override {
-        if (forWrite && IsIt(path)) written_ = true;
-        return 0;
-    }
-    int BeforeRead(const DiskFile& file, uint64_t offset, size_t length) override {
-        return offset < end_ && offset + length > begin_ && IsIt(file.path) ? EIO : 0;
-    }
-    int BeforeWrite(const DiskFile& file, uint64_t, size_t) override {
-        if (IsIt(file.path)) written_ = true;
-        return 0;
-    }
-    int BeforeSetSize(const DiskFile& file, uint64_t) override {
-        if (IsIt(file.path)) written_ = true;
-        return 0;
-    }
-    int BeforeRemove(const std::string& path) override {
-        if (IsIt(path)) written_ = true;
-        return 0;
-    }
-    bool IsIt(const std::string& path) const { return inode_ != 0 && InodeOf(path) == inode_; }
-    bool written() const { return written_; }
-
-  private:
-    static ino_t InodeOf(const std::string& path) {
-        struct stat st {};
-        return stat(path.c_str(), &st) == 0 ? st.st_ino : 0;
-    }
-    const ino_t inode_;
-    const uint64_t begin_, end_;
-    std::atomic<bool> written_{false};
 };
 
 class Par2Repair : public ::testing::Test {
@@ -405,7 +364,7 @@ TEST_F(Par2Repair, VolumeGoneBetweenScanAndRepairIsAnOpenError) {
 // stepped aside untouched while its intact copy is written under its name.
 TEST_F(Par2Repair, UnreadableBlocksOfAFileAreRebuiltAndTheFileIsNeverWritten) {
     MakeSet({0, 1, 2});
-    UnreadableRange disk(folder_ + "a.bin", 2 * kSlice + 10, 2 * kSlice + 20);
+    test::UnreadableFile disk(folder_ + "a.bin", 2 * kSlice + 10, 2 * kSlice + 20);
     auto set = Open();
     ASSERT_EQ(set->status().state, RecoveryState::RepairPossible);
     EXPECT_EQ(set->status().errorKind, ErrorKind::None);
