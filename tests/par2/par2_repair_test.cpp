@@ -38,11 +38,14 @@ class StopObserver : public SetObserver {
         activities.push_back(status.activity);
         if (stop && status.activity == stopAt) stop->store(1);
     }
-    void ReportSourceFileLine(SourceRowKind, FormatKind, const std::string&, uint64_t, uint32_t,
-                              const std::vector<SourcePlace>&) override {}
+    void ReportSourceFileLine(SourceRowKind, FormatKind, const std::string& name, uint64_t,
+                              uint32_t, const std::vector<SourcePlace>& places) override {
+        placesOf[name] = places;
+    }
     void ClearLists() override {}
 
     StopFlag* stop = nullptr;
+    std::map<std::string, std::vector<SourcePlace>> placesOf;
     Activity stopAt = Activity::Recovering;
     std::vector<Activity> activities;
     std::vector<std::string> removed;
@@ -365,7 +368,8 @@ TEST_F(Par2Repair, VolumeGoneBetweenScanAndRepairIsAnOpenError) {
 TEST_F(Par2Repair, UnreadableBlocksOfAFileAreRebuiltAndTheFileIsNeverWritten) {
     MakeSet({0, 1, 2});
     test::UnreadableFile disk(folder_ + "a.bin", 2 * kSlice + 10, 2 * kSlice + 20);
-    auto set = Open();
+    StopObserver observer;
+    auto set = Open(&observer);
     ASSERT_EQ(set->status().state, RecoveryState::RepairPossible);
     EXPECT_EQ(set->status().errorKind, ErrorKind::None);
     EXPECT_EQ(set->status().dataBlocksAvailable, 8);  // all but block 2 of a.bin
@@ -379,6 +383,10 @@ TEST_F(Par2Repair, UnreadableBlocksOfAFileAreRebuiltAndTheFileIsNeverWritten) {
     EXPECT_EQ(a.MissingBlockCount(), 1u);
     ASSERT_NE(a.targetFile, nullptr);
     EXPECT_EQ(a.targetFile->readError, EIO);
+    // The desktop's file list hears it with the file's row.
+    ASSERT_EQ(observer.placesOf["a.bin"].size(), 1u);
+    EXPECT_EQ(observer.placesOf["a.bin"][0].blockCount, 4u);
+    EXPECT_EQ(observer.placesOf["a.bin"][0].readError, EIO);
 
     RepairOptions keep;
     keep.deleteDamagedFiles = false;
