@@ -399,6 +399,37 @@ TEST_F(Par2Repair, UnreadableBlocksOfAFileAreRebuiltAndTheFileIsNeverWritten) {
     EXPECT_FALSE(disk.written());
 }
 
+// A rebuilt file that cannot be read back fails the repair as a read error
+// of that file, named as the user knows it, and goes.
+TEST_F(Par2Repair, ARebuiltFileThatCannotBeReadBackIsAReadErrorOfItsName) {
+    MakeSet({0, 1, 2});
+    unlink((folder_ + "b.bin").c_str());
+    auto set = Open();
+    ASSERT_EQ(set->status().state, RecoveryState::RepairPossible);
+    class ReadBackFails : public FileFaultInjector {
+      public:
+        explicit ReadBackFails(std::string path) : path_(std::move(path)) {
+            SetFileFaultInjector(this);
+        }
+        ~ReadBackFails() override { SetFileFaultInjector(nullptr); }
+        int BeforeRead(const DiskFile& file, uint64_t, size_t) override {
+            return file.path == path_ ? EIO : 0;
+        }
+
+      private:
+        std::string path_;
+    };
+    {
+        ReadBackFails fails(PartPathOf(folder_ + "b.bin"));
+        set->Repair();
+    }
+    EXPECT_EQ(set->status().errorKind, ErrorKind::Read);
+    EXPECT_EQ(set->status().systemErrorCode, static_cast<uint32_t>(EIO));
+    EXPECT_EQ(set->status().errorFile, folder_ + "b.bin");
+    EXPECT_FALSE(FileExists(folder_ + "b.bin"));
+    EXPECT_FALSE(FileExists(PartPathOf(folder_ + "b.bin")));
+}
+
 TEST_F(Par2Repair, SymbolicLinksAtTargetNamesAreNeverWrittenThrough) {
     MakeSet({0, 1, 2, 3, 4, 5});
     test::TempDir elsewhere;
