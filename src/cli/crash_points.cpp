@@ -3,9 +3,11 @@
 #ifdef VANTROVE_CRASH_POINTS
 
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -15,11 +17,43 @@
 namespace vantrove::cli {
 namespace {
 
+// The file of VANTROVE_FAIL_READS, known by its inode, and its bad bytes.
+struct BadRange {
+    ino_t inode = 0;
+    dev_t device = 0;
+    uint64_t begin = 0;
+    uint64_t end = 0;
+};
+
+// PATH:BEGIN:END; false when `text` is not of that form or PATH is no file.
+bool ParseBadRange(const char* text, BadRange& range) {
+    const std::string s = text;
+    const size_t second = s.rfind(':');
+    if (second == std::string::npos || second == 0) return false;
+    const size_t first = s.rfind(':', second - 1);
+    if (first == std::string::npos) return false;
+    struct stat st {};
+    if (stat(s.substr(0, first).c_str(), &st) != 0) return false;
+    range.inode = st.st_ino;
+    range.device = st.st_dev;
+    range.begin = std::strtoull(s.c_str() + first + 1, nullptr, 10);
+    range.end = std::strtoull(s.c_str() + second + 1, nullptr, 10);
+    return true;
+}
+
 class CrashPoints : public FileFaultInjector {
   public:
-    CrashPoints(uint64_t crashAt, const char* countFile)
-        : crashAt_(crashAt), countFile_(countFile ? countFile : "") {}
+    CrashPoints(uint64_t crashAt, const char* countFile, const BadRange& bad)
+        : crashAt_(crashAt), countFile_(countFile ? countFile : ""), bad_(bad) {}
 
+    int BeforeRead(const DiskFile& file, uint64_t offset, size_t length) override {
+        if (bad_.inode == 0 || offset >= bad_.end || offset + length <= bad_.begin) return 0;
+        struct stat st {};
+        return stat(file.path.c_str(), &st) == 0 && st.st_ino == bad_.inode &&
+                       st.st_dev == bad_.device
+                   ? EIO
+                   : 0;
+    }
     int BeforeOpen(const std::string&, bool) override { return Step(); }
     int BeforeWrite(const DiskFile&, uint64_t, size_t) override { return Step(); }
     int BeforeSetSize(const DiskFile&, uint64_t) override { return Step(); }
@@ -44,6 +78,7 @@ class CrashPoints : public FileFaultInjector {
     std::atomic<uint64_t> count_{0};
     const uint64_t crashAt_;
     const std::string countFile_;
+    const BadRange bad_;
 };
 
 CrashPoints* g_points = nullptr;
@@ -53,8 +88,11 @@ CrashPoints* g_points = nullptr;
 void InstallCrashPoints() {
     const char* at = std::getenv("VANTROVE_CRASH_AT");
     const char* countFile = std::getenv("VANTROVE_CRASH_COUNT");
-    if (at == nullptr && countFile == nullptr) return;
-    g_points = new CrashPoints(at ? std::strtoull(at, nullptr, 10) : 0, countFile);
+    const char* failReads = std::getenv("VANTROVE_FAIL_READS");
+    BadRange bad;
+    if (failReads != nullptr && !ParseBadRange(failReads, bad)) failReads = nullptr;
+    if (at == nullptr && countFile == nullptr && failReads == nullptr) return;
+    g_points = new CrashPoints(at ? std::strtoull(at, nullptr, 10) : 0, countFile, bad);
     SetFileFaultInjector(g_points);
     std::atexit([] { g_points->WriteCount(); });
 }

@@ -460,6 +460,10 @@ void PrintTargets(const RecoverySet& set, const Par2ProgressObserver& observer,
             std::printf("Target: \"%s\" - damaged. Found %u of %u data blocks.\n",
                         TerminalName(entry->name).c_str(),
                         row == SourceRowKind::Misnamed ? here : found, entry->blockCount);
+            if (target->readError != 0)
+                std::printf("\"%s\": some blocks could not be read (%s)\n",
+                            TerminalName(entry->name).c_str(),
+                            SystemErrorText(target->readError).c_str());
         } else {
             std::printf("Target: \"%s\" - missing.\n", TerminalName(entry->name).c_str());
         }

@@ -93,6 +93,23 @@ std::string StatusLine(const RecoverySetStatus& s) {
            (joinable == 1 ? " file." : " files.");
 }
 
+std::vector<std::string> UnreadableFileLines(const RecoverySet& set) {
+    std::vector<std::string> lines;
+    const std::string& folder = set.folder();
+    for (const auto& [path, file] : set.knownFiles()) {
+        if (file->readError == 0 ||
+            (file->kind != FileKind::Target && file->kind != FileKind::OtherData)) {
+            continue;
+        }
+        const std::string name = !folder.empty() && path.compare(0, folder.size(), folder) == 0
+                                     ? path.substr(folder.size())
+                                     : path;
+        lines.push_back("\"" + TerminalName(name) + "\": some blocks could not be read (" +
+                        SystemErrorText(file->readError) + ")");
+    }
+    return lines;
+}
+
 bool CheckSetFile(const std::string& given, const std::string& path) {
     // O_NONBLOCK: a FIFO or a device named as the set must be refused at
     // once, not wait for a writer.
@@ -189,6 +206,10 @@ void PrintSetReport(const RecoverySet& set, bool asJson,
             json.Name("name", entry->name);
             json.Key("size").Number(entry->size);
             json.Key("state").String(RowKindName(RowOf(*entry)));
+            // Only for a file that could not be read throughout: the error.
+            const SetFile* target = entry->targetFile.get();
+            if (target && target->readError != 0 && !entry->completeCopy)
+                json.Key("readError").String(SystemErrorText(target->readError));
             json.EndObject();
         }
         json.EndArray();
@@ -208,6 +229,7 @@ void PrintSetReport(const RecoverySet& set, bool asJson,
                         SourceText(*entry, row).c_str());
         }
         std::printf("%s\n", StatusLine(status).c_str());
+        for (const std::string& line : UnreadableFileLines(set)) std::printf("%s\n", line.c_str());
         for (const std::string& line : extraLines) std::printf("%s\n", line.c_str());
     }
 }

@@ -41,11 +41,16 @@ std::string UnusableNameReason(const RecoverySet& set, const SourceFileEntry& en
 SourceRowKind RowOf(const SourceFileEntry& entry);
 std::string VolumeText(const SetFile& file);
 std::string SourceText(const SourceFileEntry& entry, SourceRowKind row);
+// One line for each data file that could not be read throughout, by its
+// name in the set's folder: `"x.bin": some blocks could not be read (why)`.
+std::vector<std::string> UnreadableFileLines(const RecoverySet& set);
 // One sentence on what the set needs.
 std::string StatusLine(const RecoverySetStatus& status);
 
 // Prints the report on stdout: as JSON (with `extraJson` adding members to
-// the object) or as text (with `extraLines` after the status line).
+// the object; a data file that could not be read throughout has its error
+// as "readError") or as text (the UnreadableFileLines, then `extraLines`,
+// after the status line).
 void PrintSetReport(const RecoverySet& set, bool asJson,
                     const std::function<void(JsonWriter&)>& extraJson = {},
                     const std::vector<std::string>& extraLines = {});

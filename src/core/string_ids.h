@@ -216,6 +216,7 @@ constexpr int kStrRowMissingPercent = 617;
 constexpr int kStrRowMissingOfOneBlock = 618;
 constexpr int kStrRowMissingOfBlocks = 619;
 constexpr int kStrRowMissing = 620;
+constexpr int kStrRowPartlyUnreadable = 683;
 
 // Shell integration
 constexpr int kStrPar2FileTypeName = 621;

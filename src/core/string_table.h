@@ -1,5 +1,5 @@
 #pragma once
-// The program's string table: Italian texts with ids 500 to 682, compiled into the program
+// The program's string table: Italian texts with ids 500 to 683, compiled into the program
 // from resources/strings_it.inc (names for the ids: core/string_ids.h). The table is
 // constant data, checked when it is compiled (every id present once with a non-empty text),
 // so any thread may read it at any time.
@@ -11,7 +11,7 @@
 namespace vantrove {
 
 constexpr int kFirstStringId = 500;
-constexpr int kLastStringId = 682;
+constexpr int kLastStringId = 683;
 constexpr int kStringIdCount = kLastStringId - kFirstStringId + 1;
 
 // One line of the table as written in the resource file.

@@ -541,7 +541,8 @@ void RecoverySet::ReportSourceFile(SourceFileEntry& entry) {
             if (place.file && !slot(place.file.get()))
                 files.push_back({place.file.get(), place.blocks});
         }
-        for (const auto& [file, blocks] : files) places.push_back({file->path, blocks, file->size});
+        for (const auto& [file, blocks] : files)
+            places.push_back({file->path, blocks, file->size, SetFileOf(*file).readError});
         std::sort(places.begin(), places.end(),
                   [](const SourcePlace& a, const SourcePlace& b) { return a.path < b.path; });
     }

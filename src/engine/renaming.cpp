@@ -187,6 +187,9 @@ void RecoverySet::VerifyRebuiltFiles(std::vector<SourceFileEntry*>& list) {
         }
         if (intact) {
             target->flags.repaired = true;
+        } else if (status_.errorKind == ErrorKind::None && target && target->readError != 0) {
+            // What was written cannot be read back: a read error of that file.
+            RecordError(ErrorKind::Read, target->readError, FinalPathOfPart(target->path));
         } else if (status_.errorKind == ErrorKind::None) {
             RecordError(StopRequested() ? ErrorKind::Cancelled : ErrorKind::VerifyFailed, 0, {});
         }

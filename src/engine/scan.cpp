@@ -114,6 +114,7 @@ void RecoverySet::VerifyFile(SourceFileEntry* expected, const SetFileRef& file, 
 
     SourceFileEntry* found = expected;
     DataFileOutcome result = DataFileOutcome::NothingFound;
+    file->readError = 0;
     format_->VerifyDataFile(file, found, result, checkOnly);
     file->close();
 

@@ -4,6 +4,7 @@ namespace vantrove {
 
 void SetFile::PresenceChanged(Presence presence) {
     result = presence == Presence::Created ? VerifyResult::NotVerified : VerifyResult::Missing;
+    readError = 0;
 }
 
 }  // namespace vantrove

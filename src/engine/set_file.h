@@ -57,6 +57,11 @@ class SetFile : public DiskFile {
     uint32_t blocksTaken = 0;       // found blocks of the set that lie in this file
     uint32_t sourceBlockCount = 0;  // block count of the source file it is the target of
     SourceFileEntry* sourceFile = nullptr;  // the entry it is the target of; not owned
+    // The errno of a read that failed when the file was last verified, else
+    // 0. Such a file is damaged: the blocks that could be read count, the
+    // others are missing. Not kept in saved states, so that the file is read
+    // again (and the error seen again) by the next verification.
+    int readError = 0;
 
   protected:
     void PresenceChanged(Presence presence) override;

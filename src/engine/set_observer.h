@@ -32,6 +32,7 @@ struct SourcePlace {
     std::string path;
     uint32_t blockCount = 0;
     uint64_t size = 0;  // the file's size
+    int readError = 0;  // errno of a read of it that failed when it was verified, else 0
 };
 
 class SetObserver {

@@ -131,7 +131,10 @@ uint32_t PackDiskFileFlags(const SetFile& file) {
     if (file.flags.misnamed) bits |= kMisnamedBit;
     if (file.flags.damaged) bits |= kDamagedBit;
     if (file.flags.outOfVolumeList) bits |= kOutOfVolumeListBit;
-    bits |= (static_cast<uint32_t>(file.result) & 3u) << kResultShift;
+    // A file that could not be read throughout is saved as not verified:
+    // the next run reads it again rather than trust a partial look.
+    const VerifyResult result = file.readError != 0 ? VerifyResult::NotVerified : file.result;
+    bits |= (static_cast<uint32_t>(result) & 3u) << kResultShift;
     if (file.flags.repaired) bits |= kRepairedBit;
     if (file.flags.formatFlag) bits |= kFormatFlagBit;
     if (file.flags.unused) bits |= kUnusedBit;

@@ -3,6 +3,7 @@
 #include <strings.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <set>
 #include <vector>
 
@@ -134,12 +135,19 @@ void ChecksumSet::VerifyDataFile(const SetFileRef& file, SourceFileEntry*& entry
         return;
     }
     ChecksumOfFile hash;
-    if (HashWholeFile(*file, hash) != Hashing::Done) {
+    const Hashing hashing = HashWholeFile(*file, hash);
+    if (hashing == Hashing::Stopped) {
         // Not read to its end: not verified.
         file->result = VerifyResult::NotVerified;
         return;
     }
     file->result = VerifyResult::NotIntact;
+    if (hashing == Hashing::ReadFailed) {
+        // Data that cannot be read: a damaged file, with the reason kept.
+        file->readError = file->lastError() != 0 ? file->lastError() : EIO;
+        recordAgainstExpected();
+        return;
+    }
 
     if (file->size == 0) {
         // An empty file is the listed empty file of its own name and no

@@ -288,10 +288,13 @@ void Par1RecoverySet::VerifyDataFile(const SetFileRef& file, SourceFileEntry*& e
 
     const size_t headLength = static_cast<size_t>(std::min<uint64_t>(size, kPar1Hash16kLength));
     std::vector<uint8_t> buffer(static_cast<size_t>(std::min<uint64_t>(size, kHashBuffer)));
-    if (!file->read(0, buffer.data(), headLength)) {
-        file->result = VerifyResult::NotVerified;
-        return;
-    }
+    // Data that cannot be read make a damaged file, with the reason kept.
+    auto unreadable = [&]() {
+        file->readError = file->lastError() != 0 ? file->lastError() : EIO;
+        file->result = VerifyResult::NotIntact;
+        recordAgainstExpected();
+    };
+    if (!file->read(0, buffer.data(), headLength)) return unreadable();
     Md5Context md5;
     md5.Update(buffer.data(), headLength);
     const Md5Digest head = md5.Final();
@@ -313,10 +316,7 @@ void Par1RecoverySet::VerifyDataFile(const SetFileRef& file, SourceFileEntry*& e
     set_.ReportProgress(position);
     while (position < size) {
         const size_t length = static_cast<size_t>(std::min<uint64_t>(size - position, kHashBuffer));
-        if (!file->read(position, buffer.data(), length)) {
-            file->result = VerifyResult::NotVerified;
-            return;
-        }
+        if (!file->read(position, buffer.data(), length)) return unreadable();
         md5.Update(buffer.data(), length);
         position += length;
         set_.ReportProgress(position);

@@ -137,9 +137,14 @@ class Par2RecoverySet final : public SetFormat {
     // Checks `file` at its place together with the expected files after it,
     // keeping the results in checkedAhead_.
     void CheckAhead(const SetFileRef& file, SourceFileEntry& entry, bool& stopped);
+    // A file that could not be read throughout (`error` the errno): it is
+    // damaged, and the blocks of `entry` not located yet are looked for at
+    // their places, each read alone, so that those that can be read still
+    // count. Returns how many were located there.
+    uint32_t TakeReadableBlocks(const SetFileRef& file, SourceFileEntry* entry, int error);
     // Reads the next piece of `file` from `at` (up to the buffer's size and
     // the file's end) into `buffer`: its length, or 0 at the end or after a
-    // read error (recorded).
+    // read error (kept as the file's readError).
     size_t ReadNext(SetFile& file, uint64_t at, std::vector<uint8_t>& buffer);
     void ScanSmallFile(const SetFileRef& file, SourceFileEntry*& entryOut, DataFileOutcome& outcome,
                        bool& stopped);

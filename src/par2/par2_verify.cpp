@@ -100,7 +100,10 @@ void Par2RecoverySet::CheckWholeFile(SetFile& file, SourceFileEntry*& entryOut,
 
     const size_t headLength = static_cast<size_t>(std::min<uint64_t>(size, 16384));
     std::vector<uint8_t> buffer(static_cast<size_t>(std::min<uint64_t>(size, kWholeFileBuffer)));
-    if (!file.read(0, buffer.data(), headLength)) return;
+    auto unreadable = [&file]() {
+        file.readError = file.lastError() != 0 ? file.lastError() : EIO;
+    };
+    if (!file.read(0, buffer.data(), headLength)) return unreadable();
     Md5Context md5;
     md5.Update(buffer.data(), headLength);
     const Md5Digest head = md5.Final();
@@ -115,7 +118,7 @@ void Par2RecoverySet::CheckWholeFile(SetFile& file, SourceFileEntry*& entryOut,
     while (position < size) {
         const size_t chunk =
             static_cast<size_t>(std::min<uint64_t>(buffer.size(), size - position));
-        if (!file.read(position, buffer.data(), chunk)) return;
+        if (!file.read(position, buffer.data(), chunk)) return unreadable();
         md5.Update(buffer.data(), chunk);
         position += chunk;
         set_.ReportProgress(position);
@@ -269,10 +272,16 @@ void Par2RecoverySet::ScanBlocks(const SetFileRef& file, SourceFileEntry*& entry
             }
         }
     }
-    if (scanner->failed()) {
-        set_.RecordError(ErrorKind::Read, scanner->error(), file->path);
-        stopped = true;
-    }
+    // Data that cannot be read make a damaged file, not a failed scan: what
+    // was found before them stays found, and the blocks expected after them
+    // are taken where they can be read.
+    auto unreadable = [&](int error) {
+        scanner.reset();
+        matches += TakeReadableBlocks(file, entryOut, error);
+        stopped = set_.StopRequested();
+        outcome = matches == 0 ? DataFileOutcome::NothingFound : DataFileOutcome::BlocksFound;
+    };
+    if (scanner->failed() && !stopped) return unreadable(scanner->error());
     if (stopped) {
         outcome = matches == 0 ? DataFileOutcome::NothingFound : DataFileOutcome::BlocksFound;
         return;
@@ -280,12 +289,7 @@ void Par2RecoverySet::ScanBlocks(const SetFileRef& file, SourceFileEntry*& entry
     Md5Digest whole, head;
     bool hashed = scanner->Finish(&whole, &head);
     set_.SetProgress(size, size);
-    if (!hashed) {
-        set_.RecordError(ErrorKind::Read, scanner->error(), file->path);
-        stopped = true;
-        outcome = matches == 0 ? DataFileOutcome::NothingFound : DataFileOutcome::BlocksFound;
-        return;
-    }
+    if (!hashed) return unreadable(scanner->error());
     if (matches == 0) {
         outcome = DataFileOutcome::NothingFound;
         return;
@@ -576,7 +580,8 @@ void Par2RecoverySet::ScanSmallFile(const SetFileRef& file, SourceFileEntry*& en
     while (position < size) {
         const size_t chunk = ReadNext(*file, position, buffer);
         if (chunk == 0) {
-            stopped = true;
+            // Unreadable: its one block cannot be taken from it.
+            set_.SetProgress(size, size);
             return;
         }
         const uint64_t end = position + chunk;
@@ -658,7 +663,7 @@ void Par2RecoverySet::ScanSmallFile(const SetFileRef& file, SourceFileEntry*& en
         if (!node) {
             Md5Digest digest;
             if (!windowMd5(offset, digest)) {
-                stopped = true;
+                set_.SetProgress(size, size);
                 return;
             }
             node = lookup_.FindMd5(crcNode, digest);
@@ -717,10 +722,42 @@ size_t Par2RecoverySet::ReadNext(SetFile& file, uint64_t at, std::vector<uint8_t
     if (at >= file.size) return 0;
     const size_t chunk = static_cast<size_t>(std::min<uint64_t>(buffer.size(), file.size - at));
     if (!file.read(at, buffer.data(), chunk)) {
-        set_.RecordError(ErrorKind::Read, file.lastError(), file.path);
+        file.readError = file.lastError() != 0 ? file.lastError() : EIO;
         return 0;
     }
     return chunk;
+}
+
+uint32_t Par2RecoverySet::TakeReadableBlocks(const SetFileRef& file, SourceFileEntry* entry,
+                                             int error) {
+    file->readError = error != 0 ? error : EIO;
+    const uint64_t size = file->size;
+    const uint64_t blockSize = set_.status().blockSize;
+    uint32_t located = 0;
+    if (!entry || blockSize == 0) return 0;
+    std::vector<uint8_t> buffer;
+    for (BlockLookup::Node* node = lookup_.FirstBlockOf(entry); node; node = node->nextInFile) {
+        if (Located(node)) continue;
+        const uint64_t offset = static_cast<uint64_t>(node->indexInFile) * blockSize;
+        const uint64_t length = node->length();
+        if (offset > size || length > size - offset || length > blockSize) continue;
+        buffer.resize(static_cast<size_t>(length));
+        if (!file->read(offset, buffer.data(), buffer.size())) continue;
+        if (Crc32UpdateZeros(Crc32Update(0, buffer.data(), buffer.size()), blockSize - length) !=
+            node->crc) {
+            continue;
+        }
+        Md5Context md5;
+        md5.Update(buffer.data(), buffer.size());
+        md5.UpdateZeros(blockSize - length);
+        if (!(md5.Final() == node->md5)) continue;
+        set_.LocateBlock(*entry, node->indexInFile, file, offset);
+        ++located;
+        set_.SetProgressPosition(std::min(offset + length, size));
+        set_.NotifyStatus();
+        if (set_.StopRequested()) break;
+    }
+    return located;
 }
 
 }  // namespace vantrove

@@ -85,6 +85,7 @@ constexpr int kBlocksRole = Qt::UserRole + 3;
 constexpr int kDisplayCodeRole = Qt::UserRole + 4;
 constexpr int kBlockCountRole = Qt::UserRole + 5;
 constexpr int kSizeRole = Qt::UserRole + 6;
+constexpr int kReadErrorRole = Qt::UserRole + 7;
 
 enum Column { kNameColumn = 0, kSizeColumn = 1, kStatusColumn = 2 };
 
@@ -154,7 +155,8 @@ std::vector<SourcePlace> PlacesOf(const QTreeWidgetItem* row) {
         const QTreeWidgetItem* child = row->child(i);
         places.push_back({PathOf(child),
                           child->data(kNameColumn, kBlocksRole).toUInt(),
-                          child->data(kNameColumn, kSizeRole).toULongLong()});
+                          child->data(kNameColumn, kSizeRole).toULongLong(),
+                          child->data(kNameColumn, kReadErrorRole).toInt()});
     }
     return places;
 }
@@ -563,6 +565,7 @@ void VerifyDialog::ShowSourceFile(const LinePacket& packet) {
         child->setData(kNameColumn, kPathRole, Bytes(place.path));
         child->setData(kNameColumn, kBlocksRole, place.blockCount);
         child->setData(kNameColumn, kSizeRole, qulonglong(place.size));
+        child->setData(kNameColumn, kReadErrorRole, place.readError);
         SetItemText(child, kNameColumn, Q(place.path));
         SetItemText(child, kSizeColumn, Q(SizeText(place.size)));
         SetItemText(child, kStatusColumn, Q(PlaceRowStatus(listFormat_, place, packet.blockCount)));

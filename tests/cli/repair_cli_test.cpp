@@ -183,6 +183,46 @@ TEST_F(RepairCli, FailedRepairIsExitThreeWithTheFileAndTheSystemsText) {
     EXPECT_EQ(ReadFile(folder_ + "a.bin"), a_);
 }
 
+// Bytes of a.bin that the disk cannot read (the test build's
+// VANTROVE_FAIL_READS): a damaged file named with its error, whose other
+// blocks count, rebuilt beside the failing copy by both command forms.
+TEST_F(RepairCli, UnreadableBlocksAreNamedAndRebuiltBesideTheFailingFile) {
+    const std::string failing = "VANTROVE_FAIL_READS=" + Quote(folder_ + "a.bin") + ":" +
+                                std::to_string(2 * kBlock + 10) + ":" +
+                                std::to_string(2 * kBlock + 20) + " ";
+    const std::string cli = failing + VANTROVE_CLI_PATH + " ";
+    const std::string set = Quote(folder_ + "set.par2");
+    Outcome verify = Shell(cli + "verify " + set + " 2>&1");
+    EXPECT_EQ(verify.exitCode, 1) << verify.out;
+    EXPECT_NE(verify.out.find("damaged (18/19 blocks available)"), std::string::npos)
+        << verify.out;
+    EXPECT_NE(verify.out.find("\"a.bin\": some blocks could not be read (Input/output error)"),
+              std::string::npos)
+        << verify.out;
+    Outcome json = Shell(cli + "verify " + set + " --json");
+    EXPECT_EQ(json.exitCode, 1) << json.out;
+    EXPECT_NE(json.out.find("\"totalBlocks\":28,\"dataBlocksAvailable\":27,"), std::string::npos)
+        << json.out;
+    EXPECT_NE(json.out.find("{\"name\":\"a.bin\",\"size\":" + std::to_string(a_.size()) +
+                            ",\"state\":\"damaged\",\"readError\":\"Input/output error\"}"),
+              std::string::npos)
+        << json.out;
+
+    Outcome repair = Shell(cli + "repair " + set + " --keep-damaged 2>&1");
+    EXPECT_EQ(repair.exitCode, 0) << repair.out;
+    EXPECT_EQ(ReadFile(folder_ + "a.bin.1"), a_);  // the failing file, as it was
+    ExpectIntact();
+
+    // The classic form, with the failing file back under its name.
+    ASSERT_EQ(rename((folder_ + "a.bin.1").c_str(), (folder_ + "a.bin").c_str()), 0);
+    Outcome classic = Shell("cd " + Quote(folder_) + " && " + cli + "par2 r set.par2 2>&1");
+    EXPECT_EQ(classic.exitCode, 0) << classic.out;
+    EXPECT_NE(classic.out.find("\"a.bin\": some blocks could not be read"), std::string::npos)
+        << classic.out;
+    EXPECT_EQ(ReadFile(folder_ + "a.bin.1"), a_);
+    ExpectIntact();
+}
+
 TEST_F(RepairCli, SettingsDecideTheCleanUpAndTheOptionsOverrideThem) {
     auto volumes = [this] {
         return Shell("cd " + Quote(folder_) + " && ls set.vol*.par2 2>/dev/null | wc -l").out;

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <filesystem>
 #include <memory>
@@ -17,6 +18,7 @@
 #include "formats/md5_checksum_set.h"
 #include "formats/sfv_checksum_set.h"
 #include "support/test_env.h"
+#include "support/unreadable_file.h"
 
 namespace vantrove {
 namespace {
@@ -97,6 +99,25 @@ TEST_F(ChecksumSetTest, DamagedAndMissingFilesAreTold) {
     EXPECT_EQ(EntryNamed(*set, "a.txt")->state, FileState::Damaged);
     EXPECT_EQ(EntryNamed(*set, "b.txt")->state, FileState::Missing);
     EXPECT_EQ(set->status().state, RecoveryState::Incomplete);
+}
+
+TEST_F(ChecksumSetTest, AFileThatCannotBeReadIsDamagedWithItsError) {
+    const Bytes a = Text("alpha contents"), b = Text("second file, longer");
+    Put("a.txt", a);
+    Put("b.txt", b);
+    Put("list.sfv", "a.txt " + CrcHex(a) + "\nb.txt " + CrcHex(b) + "\n");
+    Put("list.md5", Md5Hex(a) + "  a.txt\n" + Md5Hex(b) + "  b.txt\n");
+    for (const char* list : {"list.sfv", "list.md5"}) {
+        SCOPED_TRACE(list);
+        test::UnreadableFile disk(PathOf("b.txt"), 3, 4);
+        auto set = OpenSet(std::string(list) == "list.sfv" ? Sfv() : Md5(), list);
+        EXPECT_EQ(EntryNamed(*set, "a.txt")->state, FileState::Complete);
+        const SourceFileEntry* entry = EntryNamed(*set, "b.txt");
+        EXPECT_EQ(entry->state, FileState::Damaged);
+        EXPECT_EQ(entry->targetFile->readError, EIO);
+        EXPECT_EQ(set->status().unverifiedFiles, 0);
+        EXPECT_EQ(set->status().state, RecoveryState::Incomplete);
+    }
 }
 
 TEST_F(ChecksumSetTest, ListWithoutEntriesNeedsMoreFiles) {

@@ -17,6 +17,7 @@
 #include "formats/par1_format.h"
 #include "par1_builder.h"
 #include "support/test_env.h"
+#include "support/unreadable_file.h"
 
 namespace vantrove {
 namespace {
@@ -207,6 +208,27 @@ TEST_F(Par1SetTest, VolumeUnderAnotherSetNameIsTriedWhileBlocksAreMissing) {
     set->Repair();
     EXPECT_EQ(set->status().state, RecoveryState::Repaired);
     EXPECT_EQ(ReadFile(PathOf("one.bin")), build.files[0].data);
+}
+
+TEST_F(Par1SetTest, AFileThatCannotBeReadIsDamagedAndRebuiltBesideIt) {
+    Par1Build build = ThreeFiles();
+    WriteData(build);
+    WriteVolume(build, 0, "x.par");
+    WriteVolume(build, 1, "x.p01");
+    test::UnreadableFile disk(PathOf("one.bin"), 30000, 30001);
+    auto set = OpenSet("x.par");
+    const SourceFileEntry* entry = EntryNamed(*set, "one.bin");
+    EXPECT_EQ(entry->state, FileState::Damaged);
+    EXPECT_EQ(entry->targetFile->readError, EIO);
+    ASSERT_EQ(set->status().state, RecoveryState::RepairPossible);
+    RepairOptions keep;
+    keep.deleteDamagedFiles = false;
+    set->SetRepairOptions(keep);
+    set->Repair();
+    EXPECT_EQ(set->status().state, RecoveryState::Repaired);
+    EXPECT_EQ(ReadFile(PathOf("one.bin")), build.files[0].data);
+    EXPECT_TRUE(disk.IsIt(PathOf("one.bin.1")));
+    EXPECT_FALSE(disk.written());
 }
 
 TEST_F(Par1SetTest, DifferentHeadIsNotHashedInFull) {

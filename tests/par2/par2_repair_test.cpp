@@ -17,6 +17,7 @@
 #include "par2_set_builder.h"
 #include "par2_test_support.h"
 #include "support/test_env.h"
+#include "support/unreadable_file.h"
 
 namespace vantrove {
 namespace {
@@ -37,11 +38,14 @@ class StopObserver : public SetObserver {
         activities.push_back(status.activity);
         if (stop && status.activity == stopAt) stop->store(1);
     }
-    void ReportSourceFileLine(SourceRowKind, FormatKind, const std::string&, uint64_t, uint32_t,
-                              const std::vector<SourcePlace>&) override {}
+    void ReportSourceFileLine(SourceRowKind, FormatKind, const std::string& name, uint64_t,
+                              uint32_t, const std::vector<SourcePlace>& places) override {
+        placesOf[name] = places;
+    }
     void ClearLists() override {}
 
     StopFlag* stop = nullptr;
+    std::map<std::string, std::vector<SourcePlace>> placesOf;
     Activity stopAt = Activity::Recovering;
     std::vector<Activity> activities;
     std::vector<std::string> removed;
@@ -356,6 +360,74 @@ TEST_F(Par2Repair, VolumeGoneBetweenScanAndRepairIsAnOpenError) {
     Bytes damaged = b_;
     damaged[1] ^= 0x5A;
     EXPECT_EQ(ReadFile(folder_ + "b.bin.1"), damaged);
+}
+
+// A data file of which a few bytes cannot be read is a damaged file: its
+// readable blocks count, the others are rebuilt, and the file itself is
+// stepped aside untouched while its intact copy is written under its name.
+TEST_F(Par2Repair, UnreadableBlocksOfAFileAreRebuiltAndTheFileIsNeverWritten) {
+    MakeSet({0, 1, 2});
+    test::UnreadableFile disk(folder_ + "a.bin", 2 * kSlice + 10, 2 * kSlice + 20);
+    StopObserver observer;
+    auto set = Open(&observer);
+    ASSERT_EQ(set->status().state, RecoveryState::RepairPossible);
+    EXPECT_EQ(set->status().errorKind, ErrorKind::None);
+    EXPECT_EQ(set->status().dataBlocksAvailable, 8);  // all but block 2 of a.bin
+    const auto named = [&set](const std::string& name) {
+        return std::find_if(set->entries().begin(), set->entries().end(),
+                            [&name](const SourceFileEntryRef& e) { return e->name == name; });
+    };
+    ASSERT_NE(named("a.bin"), set->entries().end());
+    const SourceFileEntry& a = **named("a.bin");
+    EXPECT_EQ(a.state, FileState::Damaged);
+    EXPECT_EQ(a.MissingBlockCount(), 1u);
+    ASSERT_NE(a.targetFile, nullptr);
+    EXPECT_EQ(a.targetFile->readError, EIO);
+    // The desktop's file list hears it with the file's row.
+    ASSERT_EQ(observer.placesOf["a.bin"].size(), 1u);
+    EXPECT_EQ(observer.placesOf["a.bin"][0].blockCount, 4u);
+    EXPECT_EQ(observer.placesOf["a.bin"][0].readError, EIO);
+
+    RepairOptions keep;
+    keep.deleteDamagedFiles = false;
+    set->SetRepairOptions(keep);
+    set->Repair();
+    EXPECT_EQ(set->status().errorKind, ErrorKind::None);
+    EXPECT_EQ(set->status().state, RecoveryState::Repaired);
+    ExpectIntact();
+    EXPECT_TRUE(disk.IsIt(folder_ + "a.bin.1"));  // kept as the damaged copy
+    EXPECT_FALSE(disk.written());
+}
+
+// A rebuilt file that cannot be read back fails the repair as a read error
+// of that file, named as the user knows it, and goes.
+TEST_F(Par2Repair, ARebuiltFileThatCannotBeReadBackIsAReadErrorOfItsName) {
+    MakeSet({0, 1, 2});
+    unlink((folder_ + "b.bin").c_str());
+    auto set = Open();
+    ASSERT_EQ(set->status().state, RecoveryState::RepairPossible);
+    class ReadBackFails : public FileFaultInjector {
+      public:
+        explicit ReadBackFails(std::string path) : path_(std::move(path)) {
+            SetFileFaultInjector(this);
+        }
+        ~ReadBackFails() override { SetFileFaultInjector(nullptr); }
+        int BeforeRead(const DiskFile& file, uint64_t, size_t) override {
+            return file.path == path_ ? EIO : 0;
+        }
+
+      private:
+        std::string path_;
+    };
+    {
+        ReadBackFails fails(PartPathOf(folder_ + "b.bin"));
+        set->Repair();
+    }
+    EXPECT_EQ(set->status().errorKind, ErrorKind::Read);
+    EXPECT_EQ(set->status().systemErrorCode, static_cast<uint32_t>(EIO));
+    EXPECT_EQ(set->status().errorFile, folder_ + "b.bin");
+    EXPECT_FALSE(FileExists(folder_ + "b.bin"));
+    EXPECT_FALSE(FileExists(PartPathOf(folder_ + "b.bin")));
 }
 
 TEST_F(Par2Repair, SymbolicLinksAtTargetNamesAreNeverWrittenThrough) {

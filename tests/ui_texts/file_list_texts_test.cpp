@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+
 #include "app/digit_grouping.h"
+#include "core/disk_file.h"
 
 namespace vantrove {
 namespace {
@@ -131,6 +134,12 @@ TEST(FileListTexts, PlaceRows) {
     EXPECT_EQ(PlaceRowStatus(FormatKind::Par1, place, 1), "100.0%");
     EXPECT_EQ(PlaceRowStatus(FormatKind::Par1, place, 0), "0.0%");
     EXPECT_EQ(PlaceRowStatus(FormatKind::Sfv, place, 1), "");
+    // A file of which some data could not be read says so, with the reason.
+    place.readError = EIO;
+    EXPECT_EQ(PlaceRowStatus(FormatKind::Par2, place, 3),
+              "2 blocchi - Illeggibile in parte: " + SystemErrorText(EIO));
+    EXPECT_EQ(PlaceRowStatus(FormatKind::Sfv, place, 1),
+              "Illeggibile in parte: " + SystemErrorText(EIO));
 }
 
 }  // namespace

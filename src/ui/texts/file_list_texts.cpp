@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "app/digit_grouping.h"
+#include "app/repair_error_message.h"
 #include "core/string_ids.h"
 #include "core/string_table.h"
 #include "ui/texts/text_format.h"
@@ -129,13 +130,17 @@ std::string SourceRowStatus(FormatKind format, SourceRowKind kind, uint32_t bloc
 }
 
 std::string PlaceRowStatus(FormatKind format, const SourcePlace& place, uint32_t sourceBlockCount) {
-    if (format == FormatKind::Par2)
-        return Counted(place.blockCount, kStrRowOneBlock, kStrRowBlocks);
-    if (format == FormatKind::Par1) {
+    std::string text;
+    if (format == FormatKind::Par2) {
+        text = Counted(place.blockCount, kStrRowOneBlock, kStrRowBlocks);
+    } else if (format == FormatKind::Par1) {
         uint64_t permille = Permille(place.blockCount, sourceBlockCount);
-        return FormatText("%d.%1d%%", {permille / 10, permille % 10});
+        text = FormatText("%d.%1d%%", {permille / 10, permille % 10});
     }
-    return {};
+    if (place.readError == 0) return text;
+    const std::string unreadable = FormatString(
+        kStrRowPartlyUnreadable, {SystemErrorMessage(static_cast<uint32_t>(place.readError))});
+    return text.empty() ? unreadable : text + " - " + unreadable;
 }
 
 }  // namespace vantrove

@@ -48,7 +48,8 @@ std::string SourceRowStatus(FormatKind format, SourceRowKind kind, uint32_t bloc
 
 // Status of a place row (a file holding blocks of a source file of
 // `sourceBlockCount` blocks): its blocks (PAR2) or the share of the source
-// file they make (PAR1); empty for checksum sets.
+// file they make (PAR1); empty for checksum sets. A file that could not be
+// read throughout adds "Illeggibile in parte: " and the system's reason.
 std::string PlaceRowStatus(FormatKind format, const SourcePlace& place, uint32_t sourceBlockCount);
 
 }  // namespace vantrove
