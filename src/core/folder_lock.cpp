@@ -42,9 +42,9 @@ bool OnlyLooksHoldIt(const std::string& folder) {
 
 // Tries for the exclusive lock without waiting for another job; a look
 // lets go at once, so the attempt is repeated while only looks hold it
-// (for a bounded time: looks that never end count as a job).
+// (for about five seconds at most: looks that never end count as a job).
 int LockUnlessAnotherJob(int fd, const std::string& folder) {
-    constexpr int kTries = 2000;
+    constexpr int kTries = 10000;
     for (int tries = 0;; ++tries) {
         if (flock(fd, LOCK_EX | LOCK_NB) == 0) return 0;
         const int error = errno;

@@ -1,6 +1,12 @@
 #include "core/folder_lock.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <thread>
 
 #include "support/test_env.h"
 
@@ -22,6 +28,30 @@ TEST(FolderLockTest, LookingSeesAJobAndLeavesTheFolderFree) {
     EXPECT_FALSE(FolderLock::JobWorksIn(folder));
     EXPECT_EQ(second.Acquire(folder, false), FolderLock::Outcome::Locked);
     EXPECT_FALSE(FolderLock::JobWorksIn(dir.path() + "/missing/"));
+}
+
+// A job that tries the folder while a verification looks at it (a shared
+// lock held for an instant) is not told Busy: it waits for the look to end.
+TEST(FolderLockTest, ALookNeverMakesAJobBusy) {
+    test::TempDir dir;
+    const std::string folder = dir.path() + "/";
+    for (int i = 0; i < 50; ++i) {
+        const int look = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        ASSERT_GE(look, 0);
+        ASSERT_EQ(flock(look, LOCK_SH), 0);
+        std::atomic<bool> started{false};
+        FolderLock job;
+        FolderLock::Outcome outcome = FolderLock::Outcome::Failed;
+        std::thread worker([&] {
+            started.store(true);
+            outcome = job.Acquire(folder, false);
+        });
+        while (!started.load()) std::this_thread::yield();
+        close(look);
+        worker.join();
+        EXPECT_EQ(outcome, FolderLock::Outcome::Locked) << i;
+        if (HasFailure()) break;
+    }
 }
 
 }  // namespace

@@ -293,6 +293,8 @@ TEST(LeftoverNote, SaysHowManyWorkFilesWaitWhileIdle) {
     s.otherJobWorking = true;
     EXPECT_EQ(LeftoverNote(s),
               "Serie occupata: un'altra riparazione o creazione sta lavorando nella sua cartella");
+    s.errorKind = ErrorKind::Busy;  // the error line says it already
+    EXPECT_EQ(LeftoverNote(s), "");
     s.activity = Activity::ScanningFile;
     EXPECT_EQ(LeftoverNote(s), "");
 }
