@@ -165,12 +165,10 @@ int OpenJournalForAppend(const std::string& folder, bool mayCreate, int& error) 
                 }
                 return fd;
             }
-            // A link is not ours; a closing line needs no new journal.
-            if (errno == ELOOP || (errno == ENOENT && !mayCreate)) break;
-            if (errno != ENOENT) {
-                error = errno;
-                return -1;
-            }
+            // Anything there that cannot be opened (a link, a folder, a file
+            // of another user's) is not ours; a closing line needs no new
+            // journal.
+            if (errno != ENOENT || !mayCreate) break;
             fd = OpenNoFollow(path, O_RDWR | O_APPEND | O_CREAT | O_EXCL, 0666);
             if (fd < 0 && errno == EEXIST) continue;  // appeared meanwhile: look again
             if (fd < 0) {
