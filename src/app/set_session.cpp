@@ -137,10 +137,14 @@ bool SetSession::Repair(const RepairOptions& options) {
 void SetSession::FinishActivity() {
     if (set_ == nullptr) return;
     // Under the lock the leftovers are gone already; without it they stay
-    // visible until the next job in the folder removes them.
-    set_->SetLeftoverFiles(locked_ || set_->folder().empty()
-                               ? 0
-                               : static_cast<int32_t>(ListPartFiles(set_->folder()).size()));
+    // visible until the next job in the folder removes them. While another
+    // job holds the folder, its work files are in use, not left over.
+    const bool unlocked = !locked_ && !set_->folder().empty();
+    const bool otherJob = unlocked && FolderLock::JobWorksIn(set_->folder());
+    set_->SetLeftoverFiles(unlocked && !otherJob
+                               ? static_cast<int32_t>(ListPartFiles(set_->folder()).size())
+                               : 0,
+                           otherJob);
     set_->FinishActivity();
 }
 

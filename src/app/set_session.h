@@ -85,7 +85,8 @@ class SetSession {
     // records the error).
     bool Repair(const RepairOptions& options);
     // End of a batch: counts the work files of interrupted jobs in the set's
-    // folder into the status and hands the status to the observer.
+    // folder into the status (or, while another job holds the folder, says
+    // so instead) and hands the status to the observer.
     void FinishActivity();
     // Saves the set's state when a set is loaded.
     void Save();

@@ -27,6 +27,7 @@
 #include "cli/par2_volumes.h"
 #include "cli/set_report.h"
 #include "cli/terminal_name.h"
+#include "core/disk_file.h"
 #include "core/machine.h"
 #include "core/path.h"
 #include "create/creation_job.h"
@@ -625,6 +626,9 @@ int RunVerifyOrRepair(const Par2Arguments& a, StopFlag* stop) {
     PrintTargets(*set, observer, out);
     const int verified = PrintSummary(*set, out);
     if (!repair) {
+        // The work files of a job working there now are no damage.
+        if (s.otherJobWorking && out.At(0))
+            std::printf("\nAnother repair or creation is working in this folder now.\n");
         std::fflush(stdout);
         return verified;
     }
@@ -879,7 +883,8 @@ int RunCreate(const Par2Arguments& a, StopFlag* stop) {
     for (const std::string& path : job.outputPaths()) {
         const std::string renamed = ClassicVolumeName(path, lastExponent, largest);
         if (!IsVolumeName(FileNameOfPath(path))) index = path;
-        if (renamed != path && std::rename(path.c_str(), renamed.c_str()) != 0) {
+        // Never over a file that is there already.
+        if (DiskFile moved(path); renamed != path && !moved.moveIntoPlace(renamed)) {
             std::fprintf(stderr, "Could not rename \"%s\".\n", TerminalName(path).c_str());
             return kPar2FileIoError;
         }

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "cli/terminal_name.h"
+#include "core/disk_file.h"
 
 namespace vantrove::cli {
 namespace {
@@ -133,7 +134,9 @@ bool WriteIndexVolume(const std::string& indexPath, const std::string& path, std
     ok = ::fsync(out) == 0 && ok;
     ok = ::close(out) == 0 && ok;
     ::close(index);
-    if (!ok || std::rename(work.c_str(), path.c_str()) != 0) {
+    // The work file is ours (made exclusively above); a file at `path` is
+    // never replaced.
+    if (DiskFile moved(work); !ok || !moved.moveIntoPlace(path)) {
         ::unlink(work.c_str());
         error = "cannot write " + TerminalName(path);
         return false;

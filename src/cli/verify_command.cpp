@@ -54,10 +54,15 @@ int RunVerify(const VerifyOptions& options, const StopFlag* stop) {
                         "\": " + UnusableNameReason(*set, *entry));
     }
     // Work files of an interrupted repair or creation stay visible until
-    // the next job in the folder removes them.
-    for (const std::string& name : ListPartFiles(FolderOfPath(path)))
-        lines.push_back("leftover  " + TerminalName(name) +
-                        "  (of an interrupted job; the next repair removes it)");
+    // the next job in the folder removes them; those of a job working there
+    // now are its own.
+    if (set->status().otherJobWorking) {
+        lines.push_back("busy  another repair or creation is working in this folder now");
+    } else {
+        for (const std::string& name : ListPartFiles(FolderOfPath(path)))
+            lines.push_back("leftover  " + TerminalName(name) +
+                            "  (of an interrupted job; the next repair removes it)");
+    }
     PrintSetReport(*set, options.json, {}, lines);
     std::fflush(stdout);
     if (stop && stop->load() != 0) return kError;

@@ -174,7 +174,8 @@ bool DiskFile::RefreshFromHandle() {
 bool DiskFile::OpenWith(const std::string& newPath, OpenMode mode) {
     if (isOpen()) close();
     if (!newPath.empty()) path = newPath;
-    if (mode == OpenMode::Create) {
+    const bool creating = mode == OpenMode::Create || mode == OpenMode::CreateNew;
+    if (creating) {
         size = 0;
         PresenceChanged(Presence::Created);
     }
@@ -198,6 +199,9 @@ bool DiskFile::OpenWith(const std::string& newPath, OpenMode mode) {
         case OpenMode::Create:
             flags |= O_RDWR | O_CREAT | O_NOFOLLOW;
             break;
+        case OpenMode::CreateNew:
+            flags |= O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW;
+            break;
     }
     int fd;
     do {
@@ -205,7 +209,7 @@ bool DiskFile::OpenWith(const std::string& newPath, OpenMode mode) {
     } while (fd < 0 && errno == EINTR);
     if (fd < 0) {
         int error = errno;
-        if (error == ENOENT && mode != OpenMode::Create) PresenceChanged(Presence::Missing);
+        if (error == ENOENT && !creating) PresenceChanged(Presence::Missing);
         return Fail(error);
     }
 
@@ -218,7 +222,7 @@ bool DiskFile::OpenWith(const std::string& newPath, OpenMode mode) {
     if (!S_ISREG(st.st_mode)) return abandon(S_ISDIR(st.st_mode) ? EISDIR : EINVAL);
     if (fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) return abandon(errno);
 
-    if (mode == OpenMode::Create) {
+    if (creating) {
         // Nobody else may be writing the file we create: take the exclusive
         // lock before truncating so that another creator's data survives.
         // File systems without locks are used without one.
@@ -234,12 +238,30 @@ bool DiskFile::OpenWith(const std::string& newPath, OpenMode mode) {
     fd_ = fd;
     readOnly_ = mode == OpenMode::Read;
     RefreshFromHandle();
-    if (mode == OpenMode::Create) size = 0;
+    if (creating) size = 0;
     return true;
 }
 
 bool DiskFile::create(const std::string& newPath) {
     return OpenWith(newPath, OpenMode::Create);
+}
+
+bool DiskFile::createWorkFile(const std::string& finalPath) {
+    if (int error = CheckPath(finalPath)) return Fail(error);
+    // The first choice, then names with a random token.
+    constexpr int kWorkNameTries = 16;
+    for (int tries = 0; tries < kWorkNameTries; ++tries) {
+        const std::string work =
+            tries == 0 ? PartPathOf(finalPath) : detail::TokenPartPathOf(finalPath);
+        struct stat st {};
+        if (lstat(work.c_str(), &st) == 0) continue;  // another's file: never truncated
+        path = work;
+        if (int error = detail::RecordWorkFile(work, finalPath)) return Fail(error);
+        if (OpenWith(work, OpenMode::CreateNew)) return true;
+        detail::WorkFileNotMade(work);
+        if (lastError_ != EEXIST) return false;  // else taken just now: another name
+    }
+    return Fail(EEXIST);
 }
 
 bool DiskFile::open(const std::string& newPath) {
@@ -339,9 +361,13 @@ bool DiskFile::remove() {
     }
     if (unlink(path.c_str()) != 0) {
         int error = errno;
-        if (error == ENOENT) PresenceChanged(Presence::Missing);
+        if (error == ENOENT) {
+            detail::WorkFileGone(path);
+            PresenceChanged(Presence::Missing);
+        }
         return Fail(error);
     }
+    detail::WorkFileGone(path);
     PresenceChanged(Presence::Missing);
     return true;
 }
@@ -359,6 +385,7 @@ bool DiskFile::rename(const std::string& newPath) {
         int error = injector ? injector->BeforeRename(path, target) : 0;
         if (error == 0) error = MoveNoReplace(path, target);
         if (error == 0) {
+            detail::WorkFileGone(path);
             path = std::move(target);
             return true;
         }
@@ -392,6 +419,7 @@ bool DiskFile::moveIntoPlace(const std::string& finalPath, bool replace) {
         }
     }
     if (error != 0) return Fail(error);
+    detail::WorkFileGone(path);
     path = finalPath;
     const int dir = ::open(ParentFolderOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dir >= 0) {
@@ -399,50 +427,6 @@ bool DiskFile::moveIntoPlace(const std::string& finalPath, bool replace) {
         ::close(dir);
     }
     return true;
-}
-
-namespace {
-constexpr char kPartSuffix[] = ".vantrove-part";
-constexpr size_t kPartSuffixLength = sizeof kPartSuffix - 1;
-}  // namespace
-
-std::string PartPathOf(const std::string& path) {
-    return FolderOfPath(path) + "." + FileNameOfPath(path) + kPartSuffix;
-}
-
-std::string FinalPathOfPart(const std::string& path) {
-    const std::string name = FileNameOfPath(path);
-    if (!IsPartFileName(name)) return path;
-    return FolderOfPath(path) + name.substr(1, name.size() - 1 - kPartSuffixLength);
-}
-
-bool IsPartFileName(const std::string& name) {
-    return name.size() > kPartSuffixLength + 1 && name[0] == '.' &&
-           name.find('/') == std::string::npos &&
-           name.compare(name.size() - kPartSuffixLength, kPartSuffixLength, kPartSuffix) == 0;
-}
-
-std::vector<std::string> ListPartFiles(const std::string& folder) {
-    std::vector<std::string> names;
-    ListFolder(folder.empty() ? "." : folder, names);
-    names.erase(std::remove_if(names.begin(), names.end(),
-                               [](const std::string& name) { return !IsPartFileName(name); }),
-                names.end());
-    return names;
-}
-
-std::vector<std::string> RemovePartFiles(const std::string& folder) {
-    std::vector<std::string> removed;
-    std::string prefix = folder;
-    if (!prefix.empty() && prefix.back() != '/') prefix += '/';
-    for (const std::string& name : ListPartFiles(folder)) {
-        struct stat st {};
-        // Only plain files: a link or anything else of that name is not ours.
-        if (lstat((prefix + name).c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
-        DiskFile file(prefix + name);
-        if (file.remove()) removed.push_back(name);
-    }
-    return removed;
 }
 
 }  // namespace vantrove

@@ -22,6 +22,7 @@
 
 #include "core/async_read_request.h"
 #include "core/file_time.h"
+#include "core/work_files.h"
 
 namespace vantrove {
 
@@ -44,6 +45,11 @@ class DiskFile {
     // (a second creator fails with EBUSY, before truncating anything), and a
     // symbolic link at the final component is refused (ELOOP).
     bool create(const std::string& newPath = {});
+    // Creates the work file of `finalPath` (see core/work_files.h) under its
+    // first free work name, journaled before it is made and made only where
+    // no file is (a file of another's is never truncated); `path` becomes
+    // the work name. On failure `path` names the work name tried last.
+    bool createWorkFile(const std::string& finalPath);
     // Opens an existing file for reading; reads size and times. A missing
     // file is reported through PresenceChanged(Missing). Only regular files open (a folder
     // fails with EISDIR, a FIFO or device with EINVAL).
@@ -110,7 +116,7 @@ class DiskFile {
   private:
     bool Fail(int error);
     bool RefreshFromHandle();
-    enum class OpenMode { Read, ReadWrite, Create };
+    enum class OpenMode { Read, ReadWrite, Create, CreateNew };
     bool OpenWith(const std::string& newPath, OpenMode mode);
     ReadStatus FailRead(AsyncReadRequest& request, int error);
     ReadStatus FinishAsyncRead(AsyncReadRequest& request);
@@ -134,19 +140,6 @@ class DiskFile {
 };
 
 using DiskFileRef = std::shared_ptr<DiskFile>;
-
-// A file being written is kept under a hidden work name in its own folder,
-// ".<name>.vantrove-part", until it is complete and verified. A work file
-// found later is the leftover of an interrupted job.
-std::string PartPathOf(const std::string& path);
-// The final path of a work file's path; any other path as it is.
-std::string FinalPathOfPart(const std::string& path);
-bool IsPartFileName(const std::string& name);
-// The work files in `folder` (names only, sorted).
-std::vector<std::string> ListPartFiles(const std::string& folder);
-// Deletes the work files in `folder`; only while no job of ours can be
-// writing there (under the folder's lock). Returns the names deleted.
-std::vector<std::string> RemovePartFiles(const std::string& folder);
 
 // Test seam: when installed, consulted before each operation of every
 // DiskFile; a non-zero return is taken as the errno of a failure of that

@@ -10,6 +10,11 @@ namespace vantrove {
 // so that two such jobs never work in one folder at once. The lock is an
 // advisory flock on the folder itself: it creates no file and goes away
 // with the process, however the process ends.
+//
+// Whoever only looks (a verification) asks JobWorksIn, which holds a shared
+// lock for an instant. A job that finds the lock taken tells such a look
+// from another job (which holds it exclusively) and tries again while only
+// looks are in the way, so that a look never makes a job report Busy.
 class FolderLock {
   public:
     enum class Outcome {
@@ -31,6 +36,11 @@ class FolderLock {
                     const std::function<bool()>& keepWaiting = {});
     void Release();
     int error() const { return error_; }
+
+    // Whether a job (of this process or another) holds the lock on
+    // `folder` now. Never disturbs the job; false where the folder cannot
+    // be opened or the file system has no locks.
+    static bool JobWorksIn(const std::string& folder);
 
   private:
     int fd_ = -1;

@@ -233,7 +233,7 @@ bool CreationJob::State::CreateOutputs() {
     for (Output& o : outputs) {
         o.file = std::make_shared<DiskFile>();
         // Written under a work name; the final name only once verified.
-        if (!o.file->create(PartPathOf(o.path))) return Fail(kFailCreateOutput, o.path);
+        if (!o.file->createWorkFile(o.path)) return Fail(kFailCreateOutput, o.path);
         o.created = true;
         if (!o.file->setSize(o.size)) return Fail(kFailSizeOutput, o.path);
     }
@@ -248,7 +248,7 @@ bool CreationJob::State::CreatePieces() {
         for (size_t k = 0; k < src.pieces.size(); ++k) {
             const SplitPiece& piece = src.pieces[k];
             auto file = std::make_shared<DiskFile>();
-            if (!file->create(PartPathOf(piece.path))) return Fail(kFailCreateOutput, piece.path);
+            if (!file->createWorkFile(piece.path)) return Fail(kFailCreateOutput, piece.path);
             src.pieceFiles.push_back(file);
             if (!file->setSize(piece.size)) return Fail(kFailSizeOutput, piece.path);
             for (uint64_t j = 0; j < piece.blockCount; ++j) {

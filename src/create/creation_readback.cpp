@@ -381,9 +381,11 @@ bool CreationJob::State::ReadBack(CreationPhase phase, const std::vector<ReadBac
 bool CreationJob::State::VerifyPieces() {
     std::vector<ReadBackFile> files;
     for (const Source& src : sources)
-        for (const SplitPiece& piece : src.pieces)
-            files.push_back({PartPathOf(piece.path), piece.path, piece.path, piece.size,
+        for (size_t k = 0; k < src.pieces.size(); ++k) {
+            const SplitPiece& piece = src.pieces[k];
+            files.push_back({src.pieceFiles[k]->path, piece.path, piece.path, piece.size,
                              src.firstBlock + piece.firstBlock, nullptr});
+        }
     std::sort(files.begin(), files.end(), [](const ReadBackFile& a, const ReadBackFile& b) {
         return a.failedName < b.failedName;
     });

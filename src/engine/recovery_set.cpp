@@ -615,8 +615,9 @@ void RecoverySet::SetRecoveryBlocksAvailable(int32_t count) {
     status_.recoveryBlocksAvailable = count;
 }
 
-void RecoverySet::SetLeftoverFiles(int32_t count) {
+void RecoverySet::SetLeftoverFiles(int32_t count, bool otherJobWorking) {
     status_.leftoverFiles = count;
+    status_.otherJobWorking = otherJobWorking;
 }
 
 void RecoverySet::SetSetState(RecoveryState state) {

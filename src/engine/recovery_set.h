@@ -264,8 +264,9 @@ class RecoverySet : public BlockProgressSink {
     void SetSetName(const std::string& name);
     void SetBlockSize(uint64_t blockSize);
     void SetRecoveryBlocksAvailable(int32_t count);
-    // Work files of an interrupted job lying in the set's folder.
-    void SetLeftoverFiles(int32_t count);
+    // Work files of an interrupted job lying in the set's folder, and
+    // whether another job is working there now (its work files are in use).
+    void SetLeftoverFiles(int32_t count, bool otherJobWorking = false);
     // Puts the set into `state` outright (a repair resumes the state it
     // began in); UpdateState recomputes it from the counters.
     void SetSetState(RecoveryState state);

@@ -96,6 +96,9 @@ struct RecoverySetStatus {
     // Work files of an interrupted job in the set's folder; the next repair
     // there removes them.
     int32_t leftoverFiles = 0;
+    // Another repair or creation holds the set's folder now: work files
+    // there are its own, not leftovers.
+    bool otherJobWorking = false;
 
     // The counter that belongs to `state`.
     int32_t& CounterFor(FileState state);

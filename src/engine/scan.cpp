@@ -13,6 +13,7 @@
 
 #include "core/path.h"
 #include "core/stored_name.h"
+#include "core/work_files.h"
 #include "engine/folder_listing.h"
 #include "engine/name_match.h"
 #include "engine/recovery_set.h"
@@ -27,10 +28,13 @@ void SetCheckOnlyFlag(SetFile& file, bool checkOnly) {
     file.flags.formatFlag = checkOnly;
 }
 
-// A work file of a job (see PartPathOf), or a state file: the text after the
-// last '.' is exactly one of the program's own state-file extensions.
+// A work file that a job of ours made, the folder's work journal (see
+// core/work_files.h), or a state file: the text after the last '.' is
+// exactly one of the program's own state-file extensions. A file merely
+// named like a work file is somebody else's and is scanned.
 bool IsOwnWorkFile(const std::string& path) {
-    if (IsPartFileName(FileNameOfPath(path))) return true;
+    if (IsPartFileName(FileNameOfPath(path))) return IsRecordedWorkFile(path);
+    if (IsWorkJournal(path)) return true;
     const size_t slash = path.rfind('/');
     size_t dot = path.rfind('.');
     if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return false;

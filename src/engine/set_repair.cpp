@@ -112,8 +112,9 @@ bool RecoverySet::PrepareTargets(std::vector<SourceFileEntry*>& list) {
                 RecordError(ErrorKind::Open, target->lastError(), target->path);
                 return false;
             }
-        } else if (const std::string finalPath = target->path; !target->create(
-                       finalPath == entry.targetPath ? PartPathOf(finalPath) : finalPath)) {
+        } else if (const std::string finalPath = target->path;
+                   !(finalPath == entry.targetPath ? target->createWorkFile(finalPath)
+                                                   : target->create(finalPath))) {
             // A missing file is rebuilt under a work name beside it and takes
             // its name only once verified (see VerifyRebuiltFiles).
             target->path = finalPath;

@@ -73,6 +73,31 @@ std::vector<uint64_t> CrashPoints(uint64_t total) {
     return points;
 }
 
+// The names in `folder` that look like work files.
+std::vector<std::string> WorkNames(const std::string& folder) {
+    std::vector<std::string> names;
+    for (const auto& e : fs::directory_iterator(folder))
+        if (IsPartFileName(e.path().filename().string())) names.push_back(e.path().filename());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// Every work file a killed job left is journaled as ours, so that the next
+// job may remove it.
+void ExpectLeftoversJournaled(const std::string& folder) {
+    const std::vector<std::string> left = WorkNames(folder);
+    if (left.empty()) return;
+    EXPECT_TRUE(fs::exists(folder + "/.vantrove-journal"));
+    EXPECT_EQ(ListPartFiles(folder), left);
+}
+
+// After a job that ran to its end, nothing of ours is left: no work file,
+// no journal.
+void ExpectNothingOfOursLeft(const std::string& folder) {
+    EXPECT_TRUE(WorkNames(folder).empty());
+    EXPECT_FALSE(fs::exists(folder + "/.vantrove-journal"));
+}
+
 bool PeerVerifies(const std::string& folder, const std::string& index) {
     return test::RunShell("cd " + Quote(folder) + " && par2 v -q -q " + Quote(index) +
                           " >/dev/null 2>&1")
@@ -118,8 +143,9 @@ TEST_F(CrashPoint, KilledRepairLeavesEveryFileAsItWasOrComplete) {
                      std::to_string(total));
         WriteFolder(folder_, before);
         RunCli(folder_, "repair --keep-damaged set.par2", point);
+        ExpectLeftoversJournaled(folder_);
         for (const auto& [name, data] : ReadFolder(folder_)) {
-            if (IsPartFileName(name)) continue;
+            if (IsPartFileName(name) || name == ".vantrove-journal") continue;
             const auto was = before.find(name);
             const auto full = whole_.find(name);
             const bool asItWas = was != before.end() && was->second == data;
@@ -138,7 +164,7 @@ TEST_F(CrashPoint, KilledRepairLeavesEveryFileAsItWasOrComplete) {
         EXPECT_EQ(code, 0);
         for (const auto& [name, data] : whole_)
             EXPECT_EQ(ReadFile(folder_ + "/" + name), data) << name;
-        EXPECT_TRUE(ListPartFiles(folder_).empty());
+        ExpectNothingOfOursLeft(folder_);
         EXPECT_TRUE(PeerVerifies(folder_, "set.par2"));
         if (HasFailure()) break;
     }
@@ -163,8 +189,9 @@ TEST_F(CrashPoint, KilledCreateLeavesNoUnfinishedRecoveryFile) {
                      std::to_string(total));
         WriteFolder(folder_, whole_);
         RunCli(folder_, arguments, point);
+        ExpectLeftoversJournaled(folder_);
         for (const auto& [name, data] : ReadFolder(folder_)) {
-            if (IsPartFileName(name)) continue;
+            if (IsPartFileName(name) || name == ".vantrove-journal") continue;
             const auto source = whole_.find(name);
             if (source != whole_.end()) {
                 EXPECT_EQ(data, source->second) << name;
@@ -180,7 +207,7 @@ TEST_F(CrashPoint, KilledCreateLeavesNoUnfinishedRecoveryFile) {
         int code = -1;
         ASSERT_GE(RunCli(folder_, "create --force" + arguments.substr(6), 0, &code), 0);
         EXPECT_EQ(code, 0);
-        EXPECT_TRUE(ListPartFiles(folder_).empty());
+        ExpectNothingOfOursLeft(folder_);
         EXPECT_TRUE(PeerVerifies(folder_, "set.par2"));
         for (const auto& [name, data] : whole_)
             EXPECT_EQ(ReadFile(folder_ + "/" + name), data) << name;

@@ -20,6 +20,7 @@
 #include "core/md5.h"
 #include "support/shell.h"
 #include "support/test_env.h"
+#include "support/work_leftover.h"
 
 namespace vantrove {
 namespace {
@@ -121,8 +122,9 @@ TEST_F(TreeCli, APeerTreeVerifiesAndIsRepairedInPlace) {
 
     // A work file left in a subfolder by an interrupted job goes with the
     // next repair.
-    const std::string leftover = PartPathOf(top_ + "docs/a/report one.pdf");
-    WriteFile(leftover, Bytes(100, 'w'));
+    const std::string leftover =
+        test::MakeLeftoverWorkFile(top_ + "docs/a/report one.pdf", std::string(100, 'w'));
+    ASSERT_FALSE(leftover.empty());
     EXPECT_EQ(Repair().exitCode, 0);
     EXPECT_FALSE(FileExists(leftover));
 

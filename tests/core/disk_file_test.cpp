@@ -9,6 +9,7 @@
 #include <fstream>
 #include <functional>
 
+#include "core/path.h"
 #include "support/test_env.h"
 
 namespace vantrove {
@@ -513,33 +514,73 @@ INSTANTIATE_TEST_SUITE_P(Ways, DiskFileRename, ::testing::Values(false, true),
 // ---------------------------------------------------------------------------
 // Work files
 
-TEST(WorkFileTest, NamesGoBothWaysAndOnlyOursCount) {
+TEST(WorkFileTest, NamesGoBothWaysOnlyForOurOwn) {
     EXPECT_EQ(PartPathOf("/d/a.bin"), "/d/.a.bin.vantrove-part");
     EXPECT_EQ(PartPathOf("a.bin"), ".a.bin.vantrove-part");
-    EXPECT_EQ(FinalPathOfPart("/d/.a.bin.vantrove-part"), "/d/a.bin");
-    EXPECT_EQ(FinalPathOfPart("/d/a.bin"), "/d/a.bin");
     EXPECT_TRUE(IsPartFileName(".x.vantrove-part"));
     for (const char* other : {"x.vantrove-part", ".vantrove-part", "..vantrove-part.1", "a"})
         EXPECT_FALSE(IsPartFileName(other)) << other;
+    // A file merely named like a work file keeps its name.
+    EXPECT_EQ(FinalPathOfPart("/d/.a.bin.vantrove-part"), "/d/.a.bin.vantrove-part");
+    TempDir dir;
+    DiskFile file;
+    ASSERT_TRUE(file.createWorkFile(dir.File("a.bin")));
+    EXPECT_EQ(file.path, PartPathOf(dir.File("a.bin")));
+    EXPECT_EQ(FinalPathOfPart(file.path), dir.File("a.bin"));
 }
 
-// Only plain files of that name are leftovers: a folder or a link named so
-// is not ours and stays.
-TEST(WorkFileTest, RemovingLeftoversTakesOnlyPlainWorkFiles) {
+// A work file is journaled before it is made and never made over another's
+// file: names taken by the user (and a journal name of theirs) stay as they
+// were, and only the work files of ours are listed and removed.
+TEST(WorkFileTest, OnlyJournaledWorkFilesAreOursToRemove) {
     TempDir dir;
-    WriteFile(dir.File(".a.vantrove-part"), "half");
-    WriteFile(dir.File("b.bin"), "user");
+    WriteFile(dir.File(".a.bin.vantrove-part"), "user a");
+    WriteFile(dir.File(".notes.vantrove-part"), "user notes");
+    WriteFile(dir.File(".vantrove-journal"), "user journal");
     WriteFile(dir.File("target"), "linked to");
     ASSERT_EQ(symlink(dir.File("target").c_str(), dir.File(".l.vantrove-part").c_str()), 0);
     ASSERT_EQ(mkdir(dir.File(".f.vantrove-part").c_str(), 0700), 0);
-    EXPECT_EQ(
-        ListPartFiles(dir.path()),
-        (std::vector<std::string>{".a.vantrove-part", ".f.vantrove-part", ".l.vantrove-part"}));
-    EXPECT_EQ(RemovePartFiles(dir.path()), std::vector<std::string>{".a.vantrove-part"});
-    EXPECT_FALSE(FileExists(dir.File(".a.vantrove-part")));
-    EXPECT_TRUE(FileExists(dir.File("b.bin")));
+
+    DiskFile a, b;
+    ASSERT_TRUE(a.createWorkFile(dir.File("a.bin")));
+    ASSERT_TRUE(b.createWorkFile(dir.File("b.bin")));
+    ASSERT_TRUE(a.write(0, "ours", 4));
+    a.close();
+    b.close();
+    EXPECT_NE(a.path, PartPathOf(dir.File("a.bin")));
+    EXPECT_TRUE(IsPartFileName(FileNameOfPath(a.path))) << a.path;
+    EXPECT_TRUE(IsRecordedWorkFile(a.path));
+    EXPECT_FALSE(IsRecordedWorkFile(dir.File(".notes.vantrove-part")));
+    EXPECT_TRUE(IsWorkJournal(dir.File(".vantrove-journal-2")));
+    EXPECT_FALSE(IsWorkJournal(dir.File(".vantrove-journal")));
+    const std::vector<std::string> ours{FileNameOfPath(a.path), ".b.bin.vantrove-part"};
+    EXPECT_EQ(ListPartFiles(dir.path()), ours);
+
+    EXPECT_EQ(RemovePartFiles(dir.path()), ours);
+    EXPECT_FALSE(FileExists(a.path));
+    EXPECT_FALSE(FileExists(dir.File(".vantrove-journal-2")));
+    EXPECT_EQ(ReadFile(dir.File(".a.bin.vantrove-part")), Bytes("user a"));
+    EXPECT_EQ(ReadFile(dir.File(".notes.vantrove-part")), Bytes("user notes"));
+    EXPECT_EQ(ReadFile(dir.File(".vantrove-journal")), Bytes("user journal"));
     EXPECT_TRUE(FileExists(dir.File("target")));
     EXPECT_TRUE(FileExists(dir.File(".f.vantrove-part")));
+    EXPECT_TRUE(ListPartFiles(dir.path()).empty());
+}
+
+// Once its work files are in place or deleted the journal goes; a name it
+// recorded then proves nothing, so a file made there later is not removed.
+TEST(WorkFileTest, JournalGoesWithItsLastWorkFile) {
+    TempDir dir;
+    DiskFile a, b;
+    ASSERT_TRUE(a.createWorkFile(dir.File("a.bin")));
+    ASSERT_TRUE(b.createWorkFile(dir.File("b.bin")));
+    ASSERT_TRUE(a.moveIntoPlace(dir.File("a.bin")));
+    EXPECT_TRUE(FileExists(dir.File(".vantrove-journal")));
+    ASSERT_TRUE(b.remove());
+    EXPECT_FALSE(FileExists(dir.File(".vantrove-journal")));
+    WriteFile(PartPathOf(dir.File("a.bin")), "made later");
+    EXPECT_TRUE(RemovePartFiles(dir.path()).empty());
+    EXPECT_EQ(ReadFile(PartPathOf(dir.File("a.bin"))), Bytes("made later"));
 }
 
 TEST(WorkFileTest, MoveIntoPlaceNeverReplacesUnlessAsked) {

@@ -42,6 +42,7 @@
 #include "support/qt_test_main.h"
 #include "support/shell.h"
 #include "support/test_env.h"
+#include "support/work_leftover.h"
 #include "ui/dialog_probes.h"
 #include "ui/dialog_switch.h"
 #include "ui/file_context_menu.h"
@@ -326,7 +327,7 @@ class VerifyDialogTest : public QObject {
         QVERIFY(set.Make(7));
         set.Damage();
         const std::vector<uint8_t> damaged = test::ReadFile(set.dir.File(set.names[1]));
-        test::WriteFile(set.dir.File(".alpha.bin.vantrove-part"), std::string("half"));
+        test::MakeLeftoverWorkFile(set.dir.File("alpha.bin"), "half");
         VerifyDialog dialog(*settings_, set.par2);
         dialog.show();
         QTRY_VERIFY_WITH_TIMEOUT(TitleStartsWith(&dialog, "Vantrove - Riparazione Necessaria - "),

@@ -289,6 +289,12 @@ TEST(LeftoverNote, SaysHowManyWorkFilesWaitWhileIdle) {
     EXPECT_EQ(LeftoverNote(s),
               "Nella cartella ci sono 3 file di lavoro di un'operazione interrotta: la prossima "
               "riparazione li rimuove");
+    // While another job works in the folder, its work files are no leftovers.
+    s.otherJobWorking = true;
+    EXPECT_EQ(LeftoverNote(s),
+              "Serie occupata: un'altra riparazione o creazione sta lavorando nella sua cartella");
+    s.errorKind = ErrorKind::Busy;  // the error line says it already
+    EXPECT_EQ(LeftoverNote(s), "");
     s.activity = Activity::ScanningFile;
     EXPECT_EQ(LeftoverNote(s), "");
 }

@@ -204,7 +204,12 @@ bool ErrorLineShown(const RecoverySetStatus& status) {
 }
 
 std::string LeftoverNote(const RecoverySetStatus& status) {
-    if (status.activity != Activity::Idle || status.leftoverFiles <= 0) return {};
+    if (status.activity != Activity::Idle) return {};
+    // The work files of a job working in the folder now are not left over
+    // (a repair that found the folder busy says so on its error line).
+    if (status.otherJobWorking)
+        return status.errorKind == ErrorKind::Busy ? std::string() : GetString(kStrErrorSetBusy);
+    if (status.leftoverFiles <= 0) return {};
     if (status.leftoverFiles == 1) return GetString(kStrLeftoverFilesOne);
     return FormatString(kStrLeftoverFiles, {status.leftoverFiles});
 }

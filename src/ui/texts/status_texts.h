@@ -74,8 +74,9 @@ bool ErrorLineShown(const RecoverySetStatus& status);
 std::string ErrorLineText(const RecoverySetStatus& status);
 
 // The note under the progress bar while work files of an interrupted job
-// lie in the set's folder (the next repair removes them); empty while there
-// are none or the set is busy.
+// lie in the set's folder (the next repair removes them), or while another
+// job is working in that folder; empty while there are none or the set is
+// busy.
 std::string LeftoverNote(const RecoverySetStatus& status);
 
 // How ampersands of the creator text are written: doubled for a control that
