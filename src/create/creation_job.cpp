@@ -293,22 +293,22 @@ bool CreationJob::State::WritePlacements() {
 }
 
 void CreationJob::State::Finish(bool failed) {
-    const bool stopped = Stopped();
     team.reset();
+    // A job that failed or was stopped removes every volume it wrote,
+    // under its work name or already in place: a partial set is of no use,
+    // and the disk may be full.
     for (Output& o : outputs) {
         if (!o.created) continue;
         o.file->close();
-        if (o.file->path == o.path) continue;  // in place
-        if (stopped || !(failed || o.damaged))
-            o.file->remove();
-        else
-            o.file->rename(o.path + ".bad");
+        if (o.file->path == o.path && !failed) continue;  // the finished set
+        o.file->remove();
     }
     for (Source& src : sources) {
         for (size_t k = 0; k < src.pieceFiles.size(); ++k) {
             DiskFile& piece = *src.pieceFiles[k];
             piece.close();
-            if (k >= src.pieces.size() || piece.path != src.pieces[k].path) piece.remove();
+            if (k >= src.pieces.size() || piece.path != src.pieces[k].path || failed)
+                piece.remove();
         }
         if (src.file) src.file->close();
     }
