@@ -27,6 +27,7 @@ bool RecoverySet::RenameFiles() {
     bool failed = false;
     refusedTargets_.clear();
     steppedAside_.clear();
+    unmovable_.clear();
 
     // 1. Damaged targets (and targets holding another file's intact copy)
     // step aside, so that the name is free for the intact file.
@@ -208,8 +209,7 @@ void RecoverySet::VerifyRebuiltFiles(std::vector<SourceFileEntry*>& list) {
             for (uint32_t i = 0; i < foundBefore.size(); ++i) {
                 const DataBlock& before = foundBefore[i];
                 if (!before.file || before.file == target || entry->foundBlocks[i].file) continue;
-                LocateBlock(*entry, i, SetFileOf(before.file),
-                            before.offset);
+                LocateBlock(*entry, i, SetFileOf(before.file), before.offset);
             }
         }
         if (target && target->result == VerifyResult::NotVerified) {
