@@ -39,7 +39,7 @@ TEST(EnglishTexts, FailuresAndPhases) {
               std::string("Cannot open \"a.bin\": ") + std::strerror(ENOENT));
     EXPECT_EQ(EnglishRepairError(ErrorKind::None, 0, ""), "");
     EXPECT_EQ(EnglishRepairError(ErrorKind::Cancelled, 0, ""),
-              "stopped: the repair was interrupted and its files put back as they were");
+              "stopped: the repair was interrupted; the files it did not finish are as they were");
     EXPECT_EQ(EnglishRepairError(ErrorKind::Busy, 0, "/d/"),
               "the set is busy: another repair or creation is working in its folder");
 }

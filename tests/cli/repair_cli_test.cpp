@@ -220,6 +220,13 @@ TEST_F(RepairCli, SigtermStopsWithCodeEightAndLeavesTheFilesAsTheyWere) {
                            Quote(folder_ + "set.par2") + " 2>&1");
     EXPECT_EQ(verify.exitCode, 8) << verify.out;
     EXPECT_NE(verify.out.find("stopped"), std::string::npos) << verify.out;
+    // The classic form keeps its own code for a stop.
+    const uint64_t classicScan = operations(folder_, "par2 v -q");
+    Outcome classic = Shell("cd " + Quote(folder_) + " && VANTROVE_SIGNAL_AT=" +
+                            std::to_string(classicScan + 1) + " " + VANTROVE_CLI_PATH +
+                            " par2 r -q set.par2 2>&1");
+    EXPECT_EQ(classic.exitCode, 7) << classic.out;
+    EXPECT_EQ(Shell("ls -A " + Quote(folder_)).out, before);
 
     EXPECT_EQ(Repair().exitCode, 0);
     ExpectIntact();
