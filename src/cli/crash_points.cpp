@@ -44,8 +44,10 @@ class CrashPoints : public FileFaultInjector {
         const uint64_t n = ++count_;
         if (crashAt_ != 0 && n == crashAt_) kill(getpid(), SIGKILL);
         // As if the user pressed Ctrl-C or the system shut down just now;
-        // the operation itself goes ahead.
-        if (signalAt_ != 0 && n == signalAt_) kill(getpid(), SIGTERM);
+        // the operation itself goes ahead. raise() runs the handler on this
+        // thread before it returns, so the stop is asked for at exactly
+        // this point.
+        if (signalAt_ != 0 && n == signalAt_) raise(SIGTERM);
         return n;
     }
     static int Pass(uint64_t) { return 0; }

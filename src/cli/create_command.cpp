@@ -78,7 +78,8 @@ void CreateUsage(std::FILE* out) {
                  "  --wait          wait while another job works in the output folder\n"
                  "  -t, --threads N use N threads\n"
                  "  -m, --memory MB hold at most about MB megabytes of recovery data\n"
-                 "exit codes: 0 success, 3 failure, 8 stopped (SIGINT or SIGTERM; nothing is left)\n");
+                 "exit codes: 0 success, 3 failure, 8 stopped (SIGINT or SIGTERM; "
+                 "nothing is left)\n");
 }
 
 namespace {

@@ -54,26 +54,30 @@ bool CreationJob::State::Run() {
     threads = std::clamp(threads, 1u, 64u);
     team = std::make_unique<WorkerTeam>(threads);
 
-    if (!HashSources()) return false;
-    if (!LayOut()) return false;
-    if (!CreateOutputs()) return false;
-    if (!CreatePieces()) return false;
-    if (!ComputeMatrix()) return false;
-    if (!RunPasses()) return false;
+    // A stop is also seen between the steps, so that one asked for after a
+    // step's last look ends the job before the next: nothing takes its
+    // final name once the stop was asked for.
+    auto go = [this](bool ok) { return ok && (!Stopped() || Fail(kFailDataVerify)); };
+    if (!go(HashSources())) return false;
+    if (!go(LayOut())) return false;
+    if (!go(CreateOutputs())) return false;
+    if (!go(CreatePieces())) return false;
+    if (!go(ComputeMatrix())) return false;
+    if (!go(RunPasses())) return false;
     for (Source& s : sources) {
         s.file->close();
         for (auto& f : s.pieceFiles) f->close();
     }
     if (options.hooks != nullptr) options.hooks->BeforeVerification();
-    if (!VerifyPieces()) return false;
+    if (!go(VerifyPieces())) return false;
     // The read-back of the sources may finish their whole-file hashes: the
     // packets that carry them are written after it.
-    if (!ReverifySources()) return false;
-    if (!FinishPackets()) return false;
-    if (!WritePlacements()) return false;
+    if (!go(ReverifySources())) return false;
+    if (!go(FinishPackets())) return false;
+    if (!go(WritePlacements())) return false;
     for (Output& o : outputs) o.file->close();
     if (options.hooks != nullptr) options.hooks->BeforeOutputCheck();
-    if (!VerifyOutputs()) return false;
+    if (!go(VerifyOutputs())) return false;
     if (!PutInPlace()) return false;
     Phase(kPhaseFinished, {}, 0, 0);
     return true;

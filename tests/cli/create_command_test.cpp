@@ -205,7 +205,8 @@ TEST(CreateCommand, AFullDiskOrAStopLeavesNoFileOfTheSet) {
     const std::string count = f.dir.path() + "/../operations";
     ASSERT_EQ(Sh(in + "VANTROVE_CRASH_COUNT='" + count + "' " + VANTROVE_CLI_PATH + create), 0);
     const std::vector<uint8_t> text = test::ReadFile(count);
-    const uint64_t total = std::strtoull(std::string(text.begin(), text.end()).c_str(), nullptr, 10);
+    const uint64_t total =
+        std::strtoull(std::string(text.begin(), text.end()).c_str(), nullptr, 10);
     ASSERT_GT(total, 8u);
     Sh(in + "rm -f set*");
     struct Case {
