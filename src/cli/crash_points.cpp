@@ -43,8 +43,13 @@ bool ParseBadRange(const char* text, BadRange& range) {
 
 class CrashPoints : public FileFaultInjector {
   public:
-    CrashPoints(uint64_t crashAt, const char* countFile, const BadRange& bad)
-        : crashAt_(crashAt), countFile_(countFile ? countFile : ""), bad_(bad) {}
+    CrashPoints(uint64_t crashAt, uint64_t signalAt, uint64_t fullAt, const char* countFile,
+                const BadRange& bad)
+        : crashAt_(crashAt),
+          signalAt_(signalAt),
+          fullAt_(fullAt),
+          countFile_(countFile ? countFile : ""),
+          bad_(bad) {}
 
     int BeforeRead(const DiskFile& file, uint64_t offset, size_t length) override {
         if (bad_.inode == 0 || offset >= bad_.end || offset + length <= bad_.begin) return 0;
@@ -54,11 +59,11 @@ class CrashPoints : public FileFaultInjector {
                    ? EIO
                    : 0;
     }
-    int BeforeOpen(const std::string&, bool) override { return Step(); }
-    int BeforeWrite(const DiskFile&, uint64_t, size_t) override { return Step(); }
-    int BeforeSetSize(const DiskFile&, uint64_t) override { return Step(); }
-    int BeforeRename(const std::string&, const std::string&) override { return Step(); }
-    int BeforeRemove(const std::string&) override { return Step(); }
+    int BeforeOpen(const std::string&, bool) override { return Pass(Step()); }
+    int BeforeWrite(const DiskFile&, uint64_t, size_t) override { return Full(Step()); }
+    int BeforeSetSize(const DiskFile&, uint64_t) override { return Full(Step()); }
+    int BeforeRename(const std::string&, const std::string&) override { return Pass(Step()); }
+    int BeforeRemove(const std::string&) override { return Pass(Step()); }
 
     void WriteCount() const {
         if (countFile_.empty()) return;
@@ -69,30 +74,50 @@ class CrashPoints : public FileFaultInjector {
     }
 
   private:
-    int Step() {
+    // The number of this operation.
+    uint64_t Step() {
         const uint64_t n = ++count_;
         if (crashAt_ != 0 && n == crashAt_) kill(getpid(), SIGKILL);
-        return 0;
+        // As if the user pressed Ctrl-C or the system shut down just now;
+        // the operation itself goes ahead. raise() runs the handler on this
+        // thread before it returns, so the stop is asked for at exactly
+        // this point.
+        if (signalAt_ != 0 && n == signalAt_) raise(SIGTERM);
+        return n;
     }
+    static int Pass(uint64_t) { return 0; }
+    // From operation fullAt_ on, the disk is full.
+    int Full(uint64_t n) const { return fullAt_ != 0 && n >= fullAt_ ? ENOSPC : 0; }
 
     std::atomic<uint64_t> count_{0};
     const uint64_t crashAt_;
+    const uint64_t signalAt_;
+    const uint64_t fullAt_;
     const std::string countFile_;
     const BadRange bad_;
 };
 
 CrashPoints* g_points = nullptr;
 
+uint64_t NumberFromEnvironment(const char* name) {
+    const char* value = std::getenv(name);
+    return value ? std::strtoull(value, nullptr, 10) : 0;
+}
+
 }  // namespace
 
 void InstallCrashPoints() {
-    const char* at = std::getenv("VANTROVE_CRASH_AT");
     const char* countFile = std::getenv("VANTROVE_CRASH_COUNT");
+    const uint64_t crashAt = NumberFromEnvironment("VANTROVE_CRASH_AT");
+    const uint64_t signalAt = NumberFromEnvironment("VANTROVE_SIGNAL_AT");
+    const uint64_t fullAt = NumberFromEnvironment("VANTROVE_FULL_AT");
     const char* failReads = std::getenv("VANTROVE_FAIL_READS");
     BadRange bad;
     if (failReads != nullptr && !ParseBadRange(failReads, bad)) failReads = nullptr;
-    if (at == nullptr && countFile == nullptr && failReads == nullptr) return;
-    g_points = new CrashPoints(at ? std::strtoull(at, nullptr, 10) : 0, countFile, bad);
+    if (crashAt == 0 && signalAt == 0 && fullAt == 0 && countFile == nullptr &&
+        failReads == nullptr)
+        return;
+    g_points = new CrashPoints(crashAt, signalAt, fullAt, countFile, bad);
     SetFileFaultInjector(g_points);
     std::atexit([] { g_points->WriteCount(); });
 }

@@ -79,7 +79,8 @@ void CreateUsage(std::FILE* out) {
                  "  --wait          wait while another job works in the output folder\n"
                  "  -t, --threads N use N threads\n"
                  "  -m, --memory MB hold at most about MB megabytes of recovery data\n"
-                 "exit codes: 0 success, 3 failure\n");
+                 "exit codes: 0 success, 3 failure, 8 stopped (SIGINT or SIGTERM; "
+                 "nothing is left)\n");
 }
 
 namespace {
@@ -536,6 +537,10 @@ int RunCreateCommand(const std::vector<std::string>& args, StopFlag* stop) {
     if (terminal) std::fprintf(stderr, "\r\033[K");
     const CreationStatus st = slot.Snapshot();
     if (!ok) {
+        if (stop->load() != 0) {
+            std::fprintf(stderr, "vantrove-cli create: stopped: nothing was written\n");
+            return kStopped;
+        }
         std::string message = EnglishCreationFailure(st.failureCode);
         if (!st.fileName.empty()) message += ": " + TerminalName(st.fileName);
         std::fprintf(stderr, "%s\n", message.c_str());

@@ -103,7 +103,8 @@ std::string EnglishRepairError(ErrorKind kind, uint32_t systemErrorCode,
         {ErrorKind::MemoryTest, "a memory error was found"},
         {ErrorKind::Signature, "computed data failed its checksum: probably a memory error"},
         {ErrorKind::VerifyFailed, "a rebuilt file failed its verification"},
-        {ErrorKind::Cancelled, "the repair was cancelled"},
+        {ErrorKind::Cancelled,
+         "stopped: the repair was interrupted; the files it did not finish are as they were"},
         {ErrorKind::Busy, "the set is busy: another repair or creation is working in its folder"},
     };
     if (kind == ErrorKind::None) return {};

@@ -8,7 +8,8 @@
 //   vantrove-cli COMMAND --help | --version
 //
 // Exit codes: 0 all data verified, 1 repair possible, 2 repair impossible,
-// 3 error (bad arguments, unreadable file, unrecognised name).
+// 3 error (bad arguments, unreadable file, unrecognised name), 8 stopped by
+// SIGINT or SIGTERM.
 
 #include <unistd.h>
 
@@ -53,7 +54,8 @@ constexpr char kVerifyUsage[] =
     "             from the verification cache\n"
     "  -t, --threads N   use N threads\n"
     "  -m, --memory MB   hold at most about MB megabytes of working data\n"
-    "exit codes: 0 all data verified, 1 repair possible, 2 repair impossible, 3 error\n";
+    "exit codes: 0 all data verified, 1 repair possible, 2 repair impossible, 3 error,\n"
+    "8 stopped (SIGINT or SIGTERM)\n";
 
 constexpr char kRepairUsage[] =
     "usage: vantrove-cli repair FILE [--json] [--cached] [--keep-damaged] "
@@ -69,7 +71,7 @@ constexpr char kRepairUsage[] =
     "  -t, --threads N    use N threads\n"
     "  -m, --memory MB    hold at most about MB megabytes of recovery data\n"
     "exit codes: 0 repaired or nothing to repair, 2 not enough data to repair,\n"
-    "3 error or failed repair\n";
+    "3 error or failed repair, 8 stopped (SIGINT or SIGTERM; files as they were)\n";
 
 void Usage(std::FILE* out) {
     std::fprintf(out,
@@ -86,7 +88,8 @@ void Usage(std::FILE* out) {
                  "verify exit codes: 0 all data verified, 1 repair possible, 2 repair impossible, "
                  "3 error\n"
                  "repair exit codes: 0 repaired or nothing to repair, 2 not enough data to "
-                 "repair, 3 error or failed repair\n");
+                 "repair, 3 error or failed repair\n"
+                 "every command exits with 8 when stopped by SIGINT or SIGTERM\n");
 }
 
 void PrintVersion() {

@@ -598,7 +598,11 @@ int RunVerifyOrRepair(const Par2Arguments& a, StopFlag* stop) {
         set->ScanFile(nullptr, AbsolutePath(extra), false);
     }
     if (!a.files.empty()) session.FinishActivity();
-    if (stop && stop->load() != 0) return kPar2InternalError;
+    if (stop && stop->load() != 0) {
+        std::fflush(stdout);
+        std::fprintf(stderr, "Stopped.\n");
+        return kPar2InternalError;
+    }
 
     const RecoverySetStatus& s = set->status();
     if (s.state == RecoveryState::NothingLoaded ||
@@ -668,7 +672,8 @@ int RunVerifyOrRepair(const Par2Arguments& a, StopFlag* stop) {
     const std::string reason =
         EnglishRepairError(after.errorKind, after.systemErrorCode, after.errorFile);
     if (!reason.empty()) std::fprintf(stderr, "%s\n", reason.c_str());
-    return kPar2RepairFailed;
+    // A stop keeps the classic code of an interrupted run.
+    return after.errorKind == ErrorKind::Cancelled ? kPar2InternalError : kPar2RepairFailed;
 }
 
 // ---- create
@@ -873,21 +878,30 @@ int RunCreate(const Par2Arguments& a, StopFlag* stop) {
         const CreationStatus st = slot.Snapshot();
         std::string message = EnglishCreationFailure(st.failureCode);
         if (!st.fileName.empty()) message += ": " + TerminalName(st.fileName);
+        if (stop && stop->load() != 0) message = "Stopped; nothing was written.";
         std::fprintf(stderr, "%s\n", message.c_str());
         return stop && stop->load() != 0 ? kPar2InternalError : kPar2FileIoError;
     }
     // The volumes under the names the classic tool gives them.
     const std::vector<uint32_t> counts = p.volumeBlockCounts();
     const uint32_t largest = counts.empty() ? 0 : *std::max_element(counts.begin(), counts.end());
+    // What the creation wrote, under the names it has now: a failure below
+    // removes it all, as the job itself does, so that no partial set is left.
+    std::vector<std::string> written = job.outputPaths();
+    auto removeWritten = [&written] {
+        for (const std::string& path : written) std::remove(path.c_str());
+    };
     std::string index;
-    for (const std::string& path : job.outputPaths()) {
+    for (std::string& path : written) {
         const std::string renamed = ClassicVolumeName(path, lastExponent, largest);
         if (!IsVolumeName(FileNameOfPath(path))) index = path;
         // Never over a file that is there already.
         if (DiskFile moved(path); renamed != path && !moved.moveIntoPlace(renamed)) {
             std::fprintf(stderr, "Could not rename \"%s\".\n", TerminalName(path).c_str());
+            removeWritten();
             return kPar2FileIoError;
         }
+        path = renamed;
     }
     // Volumes asked for (-n) beyond those that the blocks fill hold the
     // index packets alone, as the classic tool writes them.
@@ -898,8 +912,10 @@ int RunCreate(const Par2Arguments& a, StopFlag* stop) {
                 ClassicVolumePath(folder + base, exponent, 0, lastExponent, largest);
             if (!WriteIndexVolume(index, path, error)) {
                 std::fprintf(stderr, "%s\n", TerminalName(error).c_str());
+                removeWritten();
                 return kPar2FileIoError;
             }
+            written.push_back(path);
         }
         exponent += count;
     }

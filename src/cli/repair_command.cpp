@@ -75,10 +75,19 @@ int RunRepair(const RepairCommandOptions& options, const StopFlag* stop) {
     observer.EndProgress();
 
     const RecoverySetStatus& status = set->status();
-    const std::string message =
+    std::string message =
         EnglishRepairError(status.errorKind, status.systemErrorCode, status.errorFile);
+    // A stop is reported as one, whether it came before the repair or ended
+    // it; a repair that finished before the stop was seen stands.
+    const bool stopped = stoppedEarly || status.errorKind == ErrorKind::Cancelled ||
+                         (stop && stop->load() != 0 && !Whole(status.state));
+    if (stopped && status.errorKind != ErrorKind::Cancelled) {
+        message = "stopped: interrupted before the repair; nothing was changed";
+    }
     int code;
-    if (stoppedEarly || status.errorKind != ErrorKind::None) {
+    if (stopped) {
+        code = kRepairStopped;
+    } else if (status.errorKind != ErrorKind::None) {
         code = kRepairError;
     } else if (Whole(status.state)) {
         code = kRepairedOrIntact;
@@ -91,7 +100,9 @@ int RunRepair(const RepairCommandOptions& options, const StopFlag* stop) {
         lines.push_back("Not restored: \"" + TerminalName(entry->name) +
                         "\": " + UnusableNameReason(*set, *entry));
     }
-    if (!message.empty()) {
+    if (stopped) {
+        lines.push_back("Stopped: " + message);
+    } else if (!message.empty()) {
         lines.push_back("Repair failed: " + message);
     } else if (attempted && Whole(status.state)) {
         // The status line of a repaired set says so already.

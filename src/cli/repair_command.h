@@ -18,6 +18,7 @@ enum RepairExitCode : int {
     kRepairedOrIntact = 0,  // repaired, or nothing to repair
     kNotEnoughData = 2,     // the set cannot be (fully) repaired
     kRepairError = 3,       // bad arguments, unreadable file, or a failed repair
+    kRepairStopped = 8,     // stopped by SIGINT or SIGTERM; files as they were
 };
 
 struct RepairCommandOptions {

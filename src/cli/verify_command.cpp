@@ -65,7 +65,11 @@ int RunVerify(const VerifyOptions& options, const StopFlag* stop) {
     }
     PrintSetReport(*set, options.json, {}, lines);
     std::fflush(stdout);
-    if (stop && stop->load() != 0) return kError;
+    if (stop && stop->load() != 0) {
+        // The report shows only what was read before the stop.
+        std::fprintf(stderr, "vantrove-cli: stopped: the verification was interrupted\n");
+        return kStopped;
+    }
     const int code = ExitCodeFor(set->status().state);
     return unrestorable && code == kRepairPossible ? kRepairImpossible : code;
 }

@@ -14,6 +14,7 @@ enum ExitCode : int {
     kRepairPossible = 1,    // set state 3 or 4
     kRepairImpossible = 2,  // set state 1 or 2
     kError = 3,             // bad arguments, unreadable file, unknown name
+    kStopped = 8,           // stopped by SIGINT or SIGTERM (also for repair and create)
 };
 
 struct VerifyOptions {

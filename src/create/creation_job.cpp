@@ -54,26 +54,30 @@ bool CreationJob::State::Run() {
     threads = std::clamp(threads, 1u, 64u);
     team = std::make_unique<WorkerTeam>(threads);
 
-    if (!HashSources()) return false;
-    if (!LayOut()) return false;
-    if (!CreateOutputs()) return false;
-    if (!CreatePieces()) return false;
-    if (!ComputeMatrix()) return false;
-    if (!RunPasses()) return false;
+    // A stop is also seen between the steps, so that one asked for after a
+    // step's last look ends the job before the next: nothing takes its
+    // final name once the stop was asked for.
+    auto go = [this](bool ok) { return ok && (!Stopped() || Fail(kFailDataVerify)); };
+    if (!go(HashSources())) return false;
+    if (!go(LayOut())) return false;
+    if (!go(CreateOutputs())) return false;
+    if (!go(CreatePieces())) return false;
+    if (!go(ComputeMatrix())) return false;
+    if (!go(RunPasses())) return false;
     for (Source& s : sources) {
         s.file->close();
         for (auto& f : s.pieceFiles) f->close();
     }
     if (options.hooks != nullptr) options.hooks->BeforeVerification();
-    if (!VerifyPieces()) return false;
+    if (!go(VerifyPieces())) return false;
     // The read-back of the sources may finish their whole-file hashes: the
     // packets that carry them are written after it.
-    if (!ReverifySources()) return false;
-    if (!FinishPackets()) return false;
-    if (!WritePlacements()) return false;
+    if (!go(ReverifySources())) return false;
+    if (!go(FinishPackets())) return false;
+    if (!go(WritePlacements())) return false;
     for (Output& o : outputs) o.file->close();
     if (options.hooks != nullptr) options.hooks->BeforeOutputCheck();
-    if (!VerifyOutputs()) return false;
+    if (!go(VerifyOutputs())) return false;
     if (!PutInPlace()) return false;
     Phase(kPhaseFinished, {}, 0, 0);
     return true;
@@ -293,22 +297,22 @@ bool CreationJob::State::WritePlacements() {
 }
 
 void CreationJob::State::Finish(bool failed) {
-    const bool stopped = Stopped();
     team.reset();
+    // A job that failed or was stopped removes every volume it wrote,
+    // under its work name or already in place: a partial set is of no use,
+    // and the disk may be full.
     for (Output& o : outputs) {
         if (!o.created) continue;
         o.file->close();
-        if (o.file->path == o.path) continue;  // in place
-        if (stopped || !(failed || o.damaged))
-            o.file->remove();
-        else
-            o.file->rename(o.path + ".bad");
+        if (o.file->path == o.path && !failed) continue;  // the finished set
+        o.file->remove();
     }
     for (Source& src : sources) {
         for (size_t k = 0; k < src.pieceFiles.size(); ++k) {
             DiskFile& piece = *src.pieceFiles[k];
             piece.close();
-            if (k >= src.pieces.size() || piece.path != src.pieces[k].path) piece.remove();
+            if (k >= src.pieces.size() || piece.path != src.pieces[k].path || failed)
+                piece.remove();
         }
         if (src.file) src.file->close();
     }

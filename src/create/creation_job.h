@@ -9,8 +9,8 @@
 // physical memory (checking every result with the linear block signature),
 // writes the splits of large source files when asked, and finally reads
 // back the sources, the pieces and every file it wrote. A failure is a
-// CreationFailure in the status record; finish() then deletes (stopped) or
-// renames to ".bad" (failed) what was written.
+// CreationFailure in the status record; finish() then deletes every volume
+// written.
 //
 // Threads: run() and finish() are called once each, in that order, on the
 // job's worker thread. The only data shared with other threads are the
@@ -70,8 +70,8 @@ class CreationJob {
     // The whole job; true on success. A failure leaves kPhaseFailed with
     // its CreationFailure.
     bool run();
-    // Always called after run: closes everything, deletes what was written
-    // when the job was stopped, renames the outputs to ".bad" when it failed.
+    // Always called after run: closes everything and, when the job failed or
+    // was stopped, deletes every output it wrote.
     void finish(bool failed);
 
     // The output files in the order they were laid out (volumes, then the

@@ -78,7 +78,11 @@ class RecoverySet : public BlockProgressSink {
     // prepares the targets, has the format rebuild them, verifies them again
     // and, on success, deletes what the repair options allow among the
     // format's clean-up candidates (a failed or cancelled rebuild leaves no
-    // target behind); without recovery data, RepairByRenaming.
+    // target behind, and the damaged files it moved aside take their names
+    // again: RestoreSteppedAside); a target that cannot be written is
+    // reported and the others are still rebuilt; a stop is recorded as
+    // Cancelled, whatever step it ended. Without recovery data,
+    // RepairByRenaming.
     void Repair();
     // Writes the verification state through the format. False when nothing
     // was written.
@@ -175,8 +179,10 @@ class RecoverySet : public BlockProgressSink {
     // (RepairPossible: every entry that is not complete or misnamed;
     // PartlyJoinable: the joinable ones) opens its target for writing or creates it, sizes it and
     // maps its target blocks. Each entry is appended to `list` once its file exists, so
-    // DiscardTargets can undo a failure. Stops at the first failure
-    // (CreateTarget or Open recorded) and returns false.
+    // DiscardTargets can undo a failure. A target that cannot be created or
+    // opened (a read-only folder, a name too long) records its error (the
+    // first one only) and is left out, so the others are still rebuilt; false
+    // when sizing a target fails (the disk is full) or no target is left.
     bool PrepareTargets(std::vector<SourceFileEntry*>& list);
 
     // ---- Renaming, joining and cleanup (renaming.cpp).
@@ -185,8 +191,9 @@ class RecoverySet : public BlockProgressSink {
     // over the entries: damaged targets step aside to a free name, missing
     // targets that have an intact copy elsewhere are forgotten, intact copies
     // are renamed to their entry's name, and entries still without a target
-    // get a fresh (missing) one. False when a rename failed (Rename
-    // recorded; the other files are still processed).
+    // get a fresh (missing) one. False when a rename failed (the first
+    // Rename recorded; the other files are still processed, and a damaged
+    // file that could not step aside is not rebuilt).
     bool RenameFiles();
     // After a rebuild: verifies again every file of `list` (the entries the
     // repair wrote). One that is not intact records VerifyFailed unless an
@@ -216,6 +223,11 @@ class RecoverySet : public BlockProgressSink {
     // Makes every missing empty file that has no blocks (nothing to rebuild)
     // and verifies it. False when one could not be made (error recorded).
     bool CreateEmptyFiles();
+    // After a failed or stopped repair: every file that RenameFiles moved
+    // aside, whose entry is not whole now and whose own name is free again,
+    // goes back under that name and is its entry's target once more, so that
+    // the folder looks as it did before the repair.
+    void RestoreSteppedAside();
 
     // What a successful repair deletes (the user's settings; the worker or
     // the command line hands them over before a repair).
@@ -275,7 +287,7 @@ class RecoverySet : public BlockProgressSink {
     void MarkRepairedUnlessFailed(bool onlyIfAllVerified);
     void RecordError(ErrorKind kind, int systemError, const std::string& file);
     void ClearError();
-    bool StopRequested() const;
+    bool StopRequested() const override;
 
     // ---- Files.
 
@@ -368,6 +380,16 @@ class RecoverySet : public BlockProgressSink {
     // Entries whose names PrepareTargets or RenameFiles refused this repair;
     // VerifyRebuiltFilesOrDiscard reports them as a failure to create.
     std::vector<SourceFileEntry*> refusedTargets_;
+    // Files RenameFiles moved aside this repair, with the names they had.
+    struct SteppedAside {
+        SetFileRef file;
+        SourceFileEntry* entry;
+        std::string path;
+        bool misnamed;
+    };
+    std::vector<SteppedAside> steppedAside_;
+    // Damaged targets RenameFiles could not move aside: not rebuilt.
+    std::vector<SourceFileEntry*> unmovable_;
 };
 
 // A set of `kind` bound to a fresh `Format`; `Format` is constructed from

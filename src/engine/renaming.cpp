@@ -1,6 +1,7 @@
 // RecoverySet: renaming, discarding of rebuild targets and clean-up after a
 // repair. These steps need no arithmetic and serve every format.
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -25,6 +26,8 @@ bool RecoverySet::RenameFiles() {
     };
     bool failed = false;
     refusedTargets_.clear();
+    steppedAside_.clear();
+    unmovable_.clear();
 
     // 1. Damaged targets (and targets holding another file's intact copy)
     // step aside, so that the name is free for the intact file.
@@ -41,11 +44,18 @@ bool RecoverySet::RenameFiles() {
                             target->flags.misnamed;
         if (!wanted) continue;
         const std::string oldPath = target->path;
+        const bool misnamed = target->flags.misnamed;
         if (!target->rename()) {
-            RecordError(ErrorKind::Rename, target->lastError(), oldPath);
+            // Left as it is (a read-only folder): never written in place
+            // either, while the other files are still repaired.
+            if (status_.errorKind == ErrorKind::None) {
+                RecordError(ErrorKind::Rename, target->lastError(), oldPath);
+            }
+            unmovable_.push_back(&entry);
             failed = true;
             continue;
         }
+        steppedAside_.push_back({target, &entry, oldPath, misnamed});
         {
             // Still filed under the old path.
             auto it = knownFiles_.find(oldPath);
@@ -162,6 +172,10 @@ void RecoverySet::VerifyRebuiltFiles(std::vector<SourceFileEntry*>& list) {
     }
     const ExpectedDataFiles expected(*format_, rebuilt, true);
     for (SourceFileEntry* entry : list) {
+        // The blocks found elsewhere (in the damaged file moved aside) are
+        // found again should the rebuilt file fail.
+        const std::vector<DataBlock> foundBefore(entry->foundBlocks.begin(),
+                                                 entry->foundBlocks.end());
         for (uint32_t i = 0; i < entry->foundBlocks.size(); ++i) ClearFoundBlock(*entry, i);
         SetFileRef target = entry->targetFile;
         if (entry->completeCopy == target) entry->completeCopy.reset();
@@ -187,11 +201,19 @@ void RecoverySet::VerifyRebuiltFiles(std::vector<SourceFileEntry*>& list) {
         }
         if (intact) {
             target->flags.repaired = true;
-        } else if (status_.errorKind == ErrorKind::None && target && target->readError != 0) {
-            // What was written cannot be read back: a read error of that file.
-            RecordError(ErrorKind::Read, target->readError, FinalPathOfPart(target->path));
-        } else if (status_.errorKind == ErrorKind::None) {
-            RecordError(StopRequested() ? ErrorKind::Cancelled : ErrorKind::VerifyFailed, 0, {});
+        } else {
+            if (status_.errorKind == ErrorKind::None && target && target->readError != 0) {
+                // What was written cannot be read back: a read error of that file.
+                RecordError(ErrorKind::Read, target->readError, FinalPathOfPart(target->path));
+            } else if (status_.errorKind == ErrorKind::None) {
+                RecordError(StopRequested() ? ErrorKind::Cancelled : ErrorKind::VerifyFailed, 0,
+                            {});
+            }
+            for (uint32_t i = 0; i < foundBefore.size(); ++i) {
+                const DataBlock& before = foundBefore[i];
+                if (!before.file || before.file == target || entry->foundBlocks[i].file) continue;
+                LocateBlock(*entry, i, SetFileOf(before.file), before.offset);
+            }
         }
         if (target && target->result == VerifyResult::NotVerified) {
             // The file could not even be opened (or the stop flag was set):
@@ -316,7 +338,50 @@ void RecoverySet::RepairByRenaming() {
     if (RenameFiles() && CreateEmptyFiles() && !RecordRefusedTargets()) {
         MarkRepairedUnlessFailed(false);
     }
+    if (StopRequested() && status_.state != RecoveryState::Repaired) {
+        RecordError(ErrorKind::Cancelled, 0, {});
+    }
+    if (status_.errorKind != ErrorKind::None) RestoreSteppedAside();
     NotifyStatus();
+}
+
+void RecoverySet::RestoreSteppedAside() {
+    for (const SteppedAside& aside : steppedAside_) {
+        const SetFileRef& file = aside.file;
+        SourceFileEntry& entry = *aside.entry;
+        // Not when the entry is whole now, nor when the file has become
+        // another entry's copy or something holds the name.
+        if (entry.state == FileState::Complete ||
+            (entry.targetFile && entry.targetFile->flags.repaired)) {
+            continue;
+        }
+        if (file->kind != FileKind::OtherData || file->path == aside.path) continue;
+        if (entry.targetFile && entry.targetFile != file &&
+            entry.targetFile->result != VerifyResult::Missing) {
+            continue;
+        }
+        struct stat st;
+        if (lstat(aside.path.c_str(), &st) == 0 || errno != ENOENT) continue;
+        const std::string asidePath = file->path;
+        file->close();
+        if (!file->moveIntoPlace(aside.path)) continue;  // it stays aside, under its new name
+        {
+            auto it = knownFiles_.find(asidePath);
+            if (it != knownFiles_.end() && it->second == file) knownFiles_.erase(it);
+        }
+        if (entry.targetFile && entry.targetFile != file) RemoveKnownFile(*entry.targetFile);
+        file->kind = FileKind::Target;
+        file->sourceFile = &entry;
+        file->sourceBlockCount = entry.blockCount;
+        file->flags.misnamed = aside.misnamed;
+        entry.targetFile = file;
+        expectedNames_[entry.targetPath] = file;
+        knownFiles_[file->path] = file;
+        UpdateEntryState(entry);
+        entry.dirty = true;
+    }
+    steppedAside_.clear();
+    ReportChangedSourceFiles();
 }
 
 }  // namespace vantrove

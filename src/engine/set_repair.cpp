@@ -35,14 +35,29 @@ void RecoverySet::Repair() {
     const SubState subState = status().subState;
     const std::vector<SetFileRef> cleanUp = format_->CleanUpCandidates(state, subState);
 
-    if (!RenameFiles()) {
+    // Whatever ended the repair early, the files moved aside go back, and a
+    // stop is reported as one (a read or the matrix ended by the stop fails
+    // for that reason alone).
+    auto fail = [this]() {
+        if (StopRequested()) RecordError(ErrorKind::Cancelled, 0, {});
+        RestoreSteppedAside();
         NotifyStatus();
+    };
+    // A file that could not be renamed (its error recorded) leaves the
+    // others to be repaired.
+    RenameFiles();
+    if (StopRequested()) {
+        fail();
         return;
     }
     if (subState == SubState::RenameOnly) {
         UpdateState();
         RecordRefusedTargets();
         MarkRepairedUnlessFailed(true);
+        if (status().errorKind != ErrorKind::None) {
+            fail();
+            return;
+        }
         NotifyStatus();
         CleanUp(cleanUp);
         NotifyStatus();
@@ -58,17 +73,17 @@ void RecoverySet::Repair() {
     bool cancelled = false;
     const bool ok = PrepareTargets(targets) && format_->RebuildTargets(state, targets, cancelled);
     CloseTargets(targets);
-    if (!ok || cancelled) {
+    if (!ok || cancelled || StopRequested()) {
         if (cancelled && status().errorKind == ErrorKind::None) {
             RecordError(ErrorKind::Cancelled, 0, {});
         }
         DiscardTargets(targets);
-        NotifyStatus();
+        fail();
         return;
     }
 
     if (!VerifyRebuiltFilesOrDiscard(targets)) {
-        NotifyStatus();
+        fail();
         return;
     }
     CleanUp(cleanUp);
@@ -85,6 +100,7 @@ bool RecoverySet::PrepareTargets(std::vector<SourceFileEntry*>& list) {
         if (entry.state == FileState::Complete || entry.state == FileState::Misnamed) continue;
         if (!rebuildAll && !entry.joinable) continue;
         if (std::find(list.begin(), list.end(), &entry) != list.end()) continue;
+        if (std::find(unmovable_.begin(), unmovable_.end(), &entry) != unmovable_.end()) continue;
 
         SetFileRef target = entry.targetFile;
         int placeError = 0;
@@ -97,20 +113,24 @@ bool RecoverySet::PrepareTargets(std::vector<SourceFileEntry*>& list) {
             }
             continue;
         }
+        // A target that cannot be made is reported by name (the first one),
+        // and the other files are still rebuilt.
+        auto leaveOut = [this](ErrorKind kind, int error, const std::string& path) {
+            if (status_.errorKind == ErrorKind::None) RecordError(kind, error, path);
+        };
         struct stat st;
         bool exists = lstat(target->path.c_str(), &st) == 0;
         if (exists && (!S_ISREG(st.st_mode) || target->result == VerifyResult::Missing ||
                        target->result == VerifyResult::NotVerified)) {
             // Whatever lies there now is not the damaged copy the scan saw
             // (or is no plain file): never overwrite it.
-            RecordError(ErrorKind::CreateTarget, S_ISLNK(st.st_mode) ? ELOOP : EEXIST,
-                        target->path);
-            return false;
+            leaveOut(ErrorKind::CreateTarget, S_ISLNK(st.st_mode) ? ELOOP : EEXIST, target->path);
+            continue;
         }
         if (exists) {
             if (!target->openForWrite()) {
-                RecordError(ErrorKind::Open, target->lastError(), target->path);
-                return false;
+                leaveOut(ErrorKind::Open, target->lastError(), target->path);
+                continue;
             }
         } else if (const std::string finalPath = target->path;
                    !(finalPath == entry.targetPath ? target->createWorkFile(finalPath)
@@ -118,8 +138,8 @@ bool RecoverySet::PrepareTargets(std::vector<SourceFileEntry*>& list) {
             // A missing file is rebuilt under a work name beside it and takes
             // its name only once verified (see VerifyRebuiltFiles).
             target->path = finalPath;
-            RecordError(ErrorKind::CreateTarget, target->lastError(), target->path);
-            return false;
+            leaveOut(ErrorKind::CreateTarget, target->lastError(), target->path);
+            continue;
         }
         target->kind = FileKind::Target;
         list.push_back(&entry);
@@ -129,7 +149,8 @@ bool RecoverySet::PrepareTargets(std::vector<SourceFileEntry*>& list) {
         }
         MapBlocksToTarget(entry);
     }
-    return true;
+    // Nothing left to write when every target failed.
+    return !list.empty() || status_.errorKind == ErrorKind::None;
 }
 
 }  // namespace vantrove

@@ -3,7 +3,7 @@
 //
 // The set that runs a repair implements it; the matrix computation calls it on
 // the thread that runs the computation (the set's worker), with `done` out of
-// `total` steps as 32-bit counts.
+// `total` steps as 32-bit counts, and polls it for a request to stop.
 
 #include <cstdint>
 
@@ -13,6 +13,9 @@ class BlockProgressSink {
   public:
     virtual ~BlockProgressSink() = default;
     virtual void SetBlockProgress(uint32_t done, uint32_t total) = 0;
+    // Polled between the steps of a long computation: true ends it early
+    // (it then fails, as when it cannot be done).
+    virtual bool StopRequested() const { return false; }
 };
 
 }  // namespace vantrove

@@ -1,6 +1,7 @@
 #include "rs/reed_solomon_matrix.h"
 
 #include <algorithm>
+#include <atomic>
 #include <memory>
 #include <new>
 #include <thread>
@@ -78,6 +79,10 @@ void AddScaledWith(const Gf8Field::Tables&, uint8_t* row, const uint8_t* source,
 
 void Report(BlockProgressSink* progress, uint32_t done, uint32_t total) {
     if (progress != nullptr) progress->SetBlockProgress(done, total);
+}
+
+bool Stopped(const BlockProgressSink* progress) {
+    return progress != nullptr && progress->StopRequested();
 }
 
 }  // namespace
@@ -162,6 +167,12 @@ bool BasicReedSolomonMatrix<Field>::Build(bool stepped, BlockProgressSink* progr
     }
 
     const uint32_t total = outCount + dataMissing;
+    // A stop leaves no half-built matrix behind.
+    auto Abandon = [this] {
+        left_.clear();
+        rowExponents_.clear();
+        return false;
+    };
     size_t next = 0;  // position in outputs_
     auto nextRow = [&](bool present) -> const OutputRow& {
         while (outputs_[next].present != present) ++next;
@@ -171,6 +182,7 @@ bool BasicReedSolomonMatrix<Field>::Build(bool stepped, BlockProgressSink* progr
     // Rows that rebuild missing inputs, one per present recovery block used.
     for (uint32_t r = 0; r < dataMissing; ++r) {
         Report(progress, r, total);
+        if (Stopped(progress)) return Abandon();
         const uint16_t e = nextRow(true).exponent;
         rowExponents_.push_back(e);
         if (!stepped) {
@@ -185,6 +197,7 @@ bool BasicReedSolomonMatrix<Field>::Build(bool stepped, BlockProgressSink* progr
     next = 0;
     for (uint32_t r = 0; r < parMissing_; ++r) {
         Report(progress, dataMissing + r, total);
+        if (Stopped(progress)) return Abandon();
         const uint16_t e = nextRow(false).exponent;
         const uint32_t rowIndex = dataMissing + r;
         Element* row = &left_[size_t{rowIndex} * inCount];
@@ -207,11 +220,8 @@ bool BasicReedSolomonMatrix<Field>::Build(bool stepped, BlockProgressSink* progr
             stepInverses_ = std::move(inverses);
             stepFactors_ = std::move(factors);
             stepped_ = true;
-        } else if (solved) {
-            ReplayOnLeft(inverses, factors);
-        } else {
-            left_.clear();
-            return false;
+        } else if (!solved || !ReplayOnLeft(inverses, factors, progress)) {
+            return Abandon();
         }
     }
     Report(progress, 1, 1);
@@ -252,6 +262,7 @@ bool BasicReedSolomonMatrix<Field>::EliminateRight(std::vector<Element>& right,
     }
     for (uint32_t i = 0; i < dataMissing; ++i) {
         Report(progress, outCount + i, outCount + dataMissing);
+        if (Stopped(progress)) return false;
         Element* pivotRight = &right[size_t{i} * outCount];
         const Element p = pivotRight[i];
         if (p == 0) return false;
@@ -267,6 +278,8 @@ bool BasicReedSolomonMatrix<Field>::EliminateRight(std::vector<Element>& right,
         Element* stepFactors = &factors[size_t{i} * outCount];
         for (uint32_t j = 0; j < outCount; ++j) {
             if (j == i) continue;
+            // A step over a large matrix takes a while: ask now and then.
+            if ((j & 63) == 0 && Stopped(progress)) return false;
             Element* rowRight = &right[size_t{j} * outCount];
             const Element f = rowRight[i];
             stepFactors[j] = f;
@@ -278,8 +291,9 @@ bool BasicReedSolomonMatrix<Field>::EliminateRight(std::vector<Element>& right,
 }
 
 template <typename Field>
-void BasicReedSolomonMatrix<Field>::ReplayOnLeft(const std::vector<Element>& inverses,
-                                                 const std::vector<Element>& factors) {
+bool BasicReedSolomonMatrix<Field>::ReplayOnLeft(const std::vector<Element>& inverses,
+                                                 const std::vector<Element>& factors,
+                                                 const BlockProgressSink* progress) {
     const uint32_t dataMissing = DataMissing();
     const uint32_t outCount = OutputCount();
     const uint32_t inCount = ColumnCount();
@@ -297,12 +311,20 @@ void BasicReedSolomonMatrix<Field>::ReplayOnLeft(const std::vector<Element>& inv
             threads = team->Size();
         }
     }
+    // The helper threads poll the stop request too, once per pivot step;
+    // the first to see it ends every band.
+    std::atomic<bool> stopped{false};
     auto replay = [&](unsigned t) {
         std::vector<Element> band(static_cast<size_t>(width));
         for (uint32_t b = t; b < bands; b += threads) {
             const uint32_t first = static_cast<uint32_t>(b * width);
             const uint32_t count = static_cast<uint32_t>(std::min<uint64_t>(width, inCount - first));
             for (uint32_t i = 0; i < dataMissing; ++i) {
+                if (stopped.load(std::memory_order_relaxed)) return;
+                if (Stopped(progress)) {
+                    stopped.store(true, std::memory_order_relaxed);
+                    return;
+                }
                 Element* pivot = &left_[size_t{i} * inCount + first];
                 if (inverses[i] != 1) {
                     std::fill(band.begin(), band.begin() + count, Element{0});
@@ -321,6 +343,7 @@ void BasicReedSolomonMatrix<Field>::ReplayOnLeft(const std::vector<Element>& inv
         team->Run(replay);
     else
         replay(0);
+    return !stopped.load(std::memory_order_relaxed);
 }
 
 template <typename Field>

@@ -59,8 +59,9 @@ class BasicReedSolomonMatrix {
     // Appends an output row; false when the exponent is already listed.
     bool AddOutput(bool present, uint16_t exponent);
     // Builds (and for a repair solves) the matrix. False when there are not
-    // enough present recovery blocks, nothing to compute, a zero pivot, or no
-    // memory. `progress` may be null.
+    // enough present recovery blocks, nothing to compute, a zero pivot, no
+    // memory, or when `progress` asks to stop (polled once per row and per
+    // pivot step). `progress` may be null.
     bool Compute(BlockProgressSink* progress);
     // The unsolved form for a repair that produces only missing inputs (no
     // missing recovery rows): Coefficient gives row r's powers of the bases
@@ -120,8 +121,10 @@ class BasicReedSolomonMatrix {
     // pivot's inverse and the factor of every other row.
     bool EliminateRight(std::vector<Element>& right, std::vector<Element>& inverses,
                         std::vector<Element>& factors, BlockProgressSink* progress) const;
-    // The recorded steps taken on the left matrix.
-    void ReplayOnLeft(const std::vector<Element>& inverses, const std::vector<Element>& factors);
+    // The recorded steps taken on the left matrix; false when `progress`
+    // asked to stop.
+    bool ReplayOnLeft(const std::vector<Element>& inverses, const std::vector<Element>& factors,
+                      const BlockProgressSink* progress);
     // row[0, count) ⊕= factor · source[0, count)
     void AddScaled(Element* row, const Element* source, Element factor, uint32_t count) const;
 

@@ -192,6 +192,44 @@ TEST(CreateCommand, FailuresExitWith3) {
     EXPECT_TRUE(test::FileExists(f.dir.File("x.par2.bad")) == false);
 }
 
+// A disk that fills up (every write and resize failing from one file
+// operation on) or a SIGTERM, at several points of a creation in both
+// command forms, leaves nothing the creation wrote: the full disk exits
+// with the form's file error (3, 6), the stop with its stop code (8, 7).
+TEST(CreateCommand, AFullDiskOrAStopLeavesNoFileOfTheSet) {
+    CliFixture f;
+    f.AddFile("a.bin", 300000);
+    const std::string in = "cd '" + f.dir.path() + "' && ";
+    const std::string create = " create -s 8192 -r10 -o set a.bin";
+    const std::string classic = " par2 c -q -s8192 -r10 set.par2 a.bin";
+    const std::string count = f.dir.path() + "/../operations";
+    ASSERT_EQ(Sh(in + "VANTROVE_CRASH_COUNT='" + count + "' " + VANTROVE_CLI_PATH + create), 0);
+    const std::vector<uint8_t> text = test::ReadFile(count);
+    const uint64_t total =
+        std::strtoull(std::string(text.begin(), text.end()).c_str(), nullptr, 10);
+    ASSERT_GT(total, 8u);
+    Sh(in + "rm -f set*");
+    struct Case {
+        const char* hook;
+        const std::string& form;
+        int code;
+    };
+    for (const Case& c : {Case{"VANTROVE_FULL_AT", create, 3}, Case{"VANTROVE_FULL_AT", classic, 6},
+                          Case{"VANTROVE_SIGNAL_AT", create, 8},
+                          Case{"VANTROVE_SIGNAL_AT", classic, 7}}) {
+        for (uint64_t at : {total / 4, total / 2}) {
+            EXPECT_EQ(Sh(in + c.hook + "=" + std::to_string(at) + " " + VANTROVE_CLI_PATH + c.form),
+                      c.code)
+                << c.hook << c.form << " " << at;
+            std::vector<std::string> names;
+            for (const auto& e : fs::directory_iterator(f.dir.path()))
+                names.push_back(e.path().filename().string());
+            EXPECT_EQ(names, (std::vector<std::string>{"a.bin"})) << c.hook << c.form << " " << at;
+            Sh(in + "rm -f set* .set*");
+        }
+    }
+}
+
 // Two sets named "set" in one folder, and a recovery slice whose exponent was
 // damaged (its packet hash no longer matches): --extend adds to the set of
 // the file it is given, past the slices that are really there.

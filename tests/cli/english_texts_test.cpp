@@ -38,7 +38,8 @@ TEST(EnglishTexts, FailuresAndPhases) {
     EXPECT_EQ(EnglishRepairError(ErrorKind::Open, ENOENT, "/d/a.bin"),
               std::string("Cannot open \"a.bin\": ") + std::strerror(ENOENT));
     EXPECT_EQ(EnglishRepairError(ErrorKind::None, 0, ""), "");
-    EXPECT_EQ(EnglishRepairError(ErrorKind::Cancelled, 0, ""), "the repair was cancelled");
+    EXPECT_EQ(EnglishRepairError(ErrorKind::Cancelled, 0, ""),
+              "stopped: the repair was interrupted; the files it did not finish are as they were");
     EXPECT_EQ(EnglishRepairError(ErrorKind::Busy, 0, "/d/"),
               "the set is busy: another repair or creation is working in its folder");
 }

@@ -220,6 +220,54 @@ TEST_F(RepairCli, UnreadableBlocksAreNamedAndRebuiltBesideTheFailingFile) {
     EXPECT_NE(classic.out.find("\"a.bin\": some blocks could not be read"), std::string::npos)
         << classic.out;
     EXPECT_EQ(ReadFile(folder_ + "a.bin.1"), a_);
+}
+
+// SIGTERM (sent by the test build's hook just before a chosen file
+// operation) stops a repair: exit 8, a message that says so, and every name
+// as before (the damaged file back, no work file), whether it comes as the
+// repair begins or while it writes; a stopped verify exits with 8 too.
+TEST_F(RepairCli, SigtermStopsWithCodeEightAndLeavesTheFilesAsTheyWere) {
+    Bytes damaged = a_;
+    damaged[3 * kBlock] ^= 0x11;
+    Write("a.bin", damaged);
+    Remove("c.txt");
+    const std::string count = dir_.path() + "/../operations";
+    auto operations = [&](const std::string& folder, const std::string& command) {
+        Shell("cd " + Quote(folder) + " && VANTROVE_CRASH_COUNT=" + Quote(count) + " " +
+              VANTROVE_CLI_PATH + " " + command + " set.par2 >/dev/null 2>&1");
+        const Bytes text = ReadFile(count);
+        return std::strtoull(std::string(text.begin(), text.end()).c_str(), nullptr, 10);
+    };
+    // The operations of the scan alone, and of a whole repair (of a copy).
+    const uint64_t scan = operations(folder_, "verify");
+    test::TempDir copy;
+    Shell("cp -a " + Quote(folder_) + ". " + Quote(copy.path()));
+    const uint64_t whole = operations(copy.path(), "repair");
+    ASSERT_GT(whole, scan + 4);
+    const std::string before = Shell("ls -A " + Quote(folder_)).out;
+
+    for (uint64_t at : {uint64_t{1}, scan + 1, (scan + whole) / 2}) {
+        Outcome run = Shell("VANTROVE_SIGNAL_AT=" + std::to_string(at) + " " + VANTROVE_CLI_PATH +
+                            " repair " + Quote(folder_ + "set.par2") + " 2>&1");
+        EXPECT_EQ(run.exitCode, 8) << at << run.out;
+        EXPECT_NE(run.out.find("stopped"), std::string::npos) << run.out;
+        EXPECT_EQ(run.out.find("could not be read"), std::string::npos) << run.out;
+        EXPECT_EQ(Shell("ls -A " + Quote(folder_)).out, before) << at;
+        EXPECT_EQ(ReadFile(folder_ + "a.bin"), damaged) << at;
+    }
+    Outcome verify = Shell("VANTROVE_SIGNAL_AT=2 " + std::string(VANTROVE_CLI_PATH) + " verify " +
+                           Quote(folder_ + "set.par2") + " 2>&1");
+    EXPECT_EQ(verify.exitCode, 8) << verify.out;
+    EXPECT_NE(verify.out.find("stopped"), std::string::npos) << verify.out;
+    // The classic form keeps its own code for a stop.
+    const uint64_t classicScan = operations(folder_, "par2 v -q");
+    Outcome classic = Shell("cd " + Quote(folder_) + " && VANTROVE_SIGNAL_AT=" +
+                            std::to_string(classicScan + 1) + " " + VANTROVE_CLI_PATH +
+                            " par2 r -q set.par2 2>&1");
+    EXPECT_EQ(classic.exitCode, 7) << classic.out;
+    EXPECT_EQ(Shell("ls -A " + Quote(folder_)).out, before);
+
+    EXPECT_EQ(Repair().exitCode, 0);
     ExpectIntact();
 }
 

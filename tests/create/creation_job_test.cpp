@@ -269,7 +269,7 @@ class ChangeSource : public CreationJobTestHooks {
     std::string path_;
 };
 
-TEST(CreationJob, SourceChangedDuringCreationGivesCode17AndBadNames) {
+TEST(CreationJob, SourceChangedDuringCreationGivesCode17AndLeavesNothing) {
     Fixture f;
     f.AddFile("a.bin", 30000);
     CreationParameters p = Prepare(f, 1000, 3);
@@ -279,9 +279,7 @@ TEST(CreationJob, SourceChangedDuringCreationGivesCode17AndBadNames) {
     JobResult r = RunJob(p, options);
     EXPECT_FALSE(r.ok);
     EXPECT_EQ(r.status.failureCode, kFailDataVerify);
-    EXPECT_EQ(ListFolder(f.dir.path()),
-              (std::vector<std::string>{"a.bin", "set.par2.bad", "set.vol0+1.PAR2.bad",
-                                        "set.vol1+2.PAR2.bad"}));
+    EXPECT_EQ(ListFolder(f.dir.path()), (std::vector<std::string>{"a.bin"}));
 }
 
 // Changes one file written by the job, or a source, once it is written and
@@ -352,10 +350,7 @@ TEST(CreationJob, ReadBackCatchesAChangeInAnySourceBlock) {
                 EXPECT_EQ(r.status.failureCode, kFailDataVerify) << name << " " << threads;
                 EXPECT_EQ(r.status.fileName, f.dir.File(name)) << threads << " " << memory;
                 test::WriteFile(f.dir.File(name), original);
-                for (const auto& path : r.outputs) {
-                    fs::remove(path + ".bad");
-                    fs::remove(path);
-                }
+                for (const auto& path : r.outputs) EXPECT_FALSE(test::FileExists(path)) << path;
             }
         }
     }
@@ -382,7 +377,6 @@ TEST(CreationJob, ReadBackCatchesAChangeAnywhereInTheDominantFile) {
         EXPECT_EQ(r.status.failureCode, kFailDataVerify) << place;
         EXPECT_EQ(r.status.fileName, big) << place;
         test::WriteFile(big, original);
-        for (const auto& path : r.outputs) fs::remove(path + ".bad");
     }
     // Unchanged, the set is whole and Debian's par2 (where present) takes it.
     CreationParameters p = Prepare(f, 4096, 4);
@@ -394,7 +388,7 @@ TEST(CreationJob, ReadBackCatchesAChangeAnywhereInTheDominantFile) {
 }
 
 // A written volume or split piece that no longer reads back as written fails
-// the job: volumes are kept with ".bad" added.
+// the job, and no volume is left.
 TEST(CreationJob, ReadBackCatchesADamagedVolumeOrPiece) {
     Fixture f;
     f.AddFile("a.bin", 50000);
@@ -406,8 +400,7 @@ TEST(CreationJob, ReadBackCatchesADamagedVolumeOrPiece) {
         EXPECT_FALSE(r.ok);
         EXPECT_EQ(r.status.failureCode, kFailPar2Verify);
         EXPECT_EQ(r.status.fileName, f.dir.File("set.vol1+2.PAR2"));
-        EXPECT_TRUE(test::FileExists(f.dir.File("set.vol1+2.PAR2.bad")));
-        for (const auto& path : r.outputs) fs::remove(path + ".bad");
+        EXPECT_EQ(ListFolder(f.dir.path()), (std::vector<std::string>{"a.bin"}));
     }
     {
         CreationParameters p = Prepare(f, 1000, 6);
@@ -468,13 +461,17 @@ class FailVolumeWrite : public FileFaultInjector {
     int BeforeWrite(const DiskFile& file, uint64_t, size_t length) override {
         return file.path.find(volume) != std::string::npos && length == blockLength ? ENOSPC : 0;
     }
+    int BeforeSetSize(const DiskFile& file, uint64_t) override {
+        return onSize && file.path.find(volume) != std::string::npos ? ENOSPC : 0;
+    }
     std::string volume;
     size_t blockLength = 0;
+    bool onSize = false;
 };
 
-// A volume that cannot take its recovery data fails the creation with its
-// own name, on one thread and on two, and no file of the set is left under
-// its name.
+// A volume that cannot take its recovery data (the disk is full) fails the
+// creation with its own name, on one thread and on two, and no file the
+// creation wrote is left.
 TEST(CreationJob, AVolumeThatCannotBeWrittenFailsTheCreationWithItsName) {
     for (uint32_t threads : {1u, 2u}) {
         for (const char* volume : {"+1.", "+4.", "+8."}) {
@@ -494,15 +491,23 @@ TEST(CreationJob, AVolumeThatCannotBeWrittenFailsTheCreationWithItsName) {
             EXPECT_FALSE(r.ok);
             EXPECT_EQ(r.status.failureCode, kFailWriteData) << volume;
             EXPECT_NE(r.status.fileName.find(volume), std::string::npos) << r.status.fileName;
-            // What was written is kept aside under ".bad" names only.
-            for (const auto& entry : std::filesystem::directory_iterator(f.dir.path())) {
-                const std::string name = entry.path().filename().string();
-                if (name.rfind("set.", 0) == 0) {
-                    EXPECT_EQ(name.substr(name.size() - 4), ".bad") << name;
-                }
-            }
+            // Nothing that was written is left: the disk may be full.
+            EXPECT_EQ(ListFolder(f.dir.path()),
+                      (std::vector<std::string>{"a.bin", "b.bin", "c.bin"}));
         }
     }
+    // A volume that cannot even be sized fails the same way.
+    Fixture f;
+    f.AddFile("a.bin", 20000);
+    CreationParameters p = Prepare(f, 1000, 15);
+    FailVolumeWrite injector;
+    injector.volume = "+8.";
+    injector.onSize = true;
+    SetFileFaultInjector(&injector);
+    const JobResult r = RunJob(p);
+    SetFileFaultInjector(nullptr);
+    EXPECT_FALSE(r.ok);
+    EXPECT_EQ(ListFolder(f.dir.path()), (std::vector<std::string>{"a.bin"}));
 }
 
 TEST(CreationJob, MemoryAndSignatureFaultsAreCaught) {

@@ -682,14 +682,14 @@ TEST_F(PrepareTargetsTest, CreatesAndSizesEveryTargetToBeWritten) {
 TEST_F(PrepareTargetsTest, NeverOverwritesAFileThatAppearedAtATargetName) {
     test::WriteFile(dir.File("b"), std::string("user data"));
     std::vector<SourceFileEntry*> list;
-    EXPECT_FALSE(set.PrepareTargets(list));
+    EXPECT_TRUE(set.PrepareTargets(list));
     EXPECT_EQ(set.status().errorKind, ErrorKind::CreateTarget);
     EXPECT_EQ(set.status().errorFile, dir.File("b"));
     EXPECT_EQ(set.status().systemErrorCode, static_cast<uint32_t>(EEXIST));
     EXPECT_EQ(test::ReadFile(dir.File("b")).size(), 9u);
-    // a was created before the failure and is listed so it can be undone.
-    EXPECT_EQ(list, (std::vector<SourceFileEntry*>{a}));
-    a->targetFile->close();
+    // b is left out; the others are still prepared.
+    EXPECT_EQ(list, (std::vector<SourceFileEntry*>{a, c}));
+    for (auto* e : list) e->targetFile->close();
 }
 
 // Refuses the operations it is told to, on one path.
@@ -713,19 +713,19 @@ class RefuseOn : public FileFaultInjector {
     bool size_;
 };
 
-TEST_F(PrepareTargetsTest, ATargetThatCannotBeCreatedGivesKindTwoWithTheSystemCode) {
+TEST_F(PrepareTargetsTest, ATargetThatCannotBeCreatedGivesKindTwoAndTheOthersAreStillPrepared) {
     std::vector<SourceFileEntry*> list;
     {
         RefuseOn refuse(PartPathOf(dir.File("b")), true, false);
-        EXPECT_FALSE(set.PrepareTargets(list));
+        EXPECT_TRUE(set.PrepareTargets(list));
     }
     EXPECT_EQ(set.status().errorKind, ErrorKind::CreateTarget);
     EXPECT_EQ(set.status().systemErrorCode, static_cast<uint32_t>(EACCES));
     EXPECT_EQ(set.status().errorFile, dir.File("b"));
-    EXPECT_EQ(list, (std::vector<SourceFileEntry*>{a}));  // stopped at b
-    EXPECT_FALSE(test::FileExists(dir.File("c")));
-    EXPECT_FALSE(test::FileExists(PartPathOf(dir.File("c"))));
-    a->targetFile->close();
+    EXPECT_EQ(list, (std::vector<SourceFileEntry*>{a, c}));
+    EXPECT_FALSE(test::FileExists(PartPathOf(dir.File("b"))));
+    EXPECT_TRUE(test::FileExists(PartPathOf(dir.File("c"))));
+    for (auto* e : list) e->targetFile->close();
 }
 
 TEST_F(PrepareTargetsTest, ATargetThatCannotBeExtendedIsListedForUndoing) {
@@ -750,10 +750,11 @@ TEST_F(PrepareTargetsTest, ADamagedTargetIsOpenedInPlaceOrGivesKindThree) {
     std::vector<SourceFileEntry*> list;
     {
         RefuseOn refuse(dir.File("b"), true, false);
-        EXPECT_FALSE(set.PrepareTargets(list));
+        EXPECT_TRUE(set.PrepareTargets(list));
     }
     EXPECT_EQ(set.status().errorKind, ErrorKind::Open);
     EXPECT_EQ(set.status().errorFile, dir.File("b"));
+    EXPECT_EQ(list, (std::vector<SourceFileEntry*>{a, c}));
     for (auto* e : list) e->targetFile->close();
 
     // Undo what the failed attempt created, as the repair does.

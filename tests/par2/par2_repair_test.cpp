@@ -11,7 +11,9 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdlib>
+#include <filesystem>
 #include <map>
+#include <set>
 #include <tuple>
 
 #include "par2_set_builder.h"
@@ -93,6 +95,22 @@ class DamagedBeforeFirstRead : public FileFaultInjector {
     uint64_t offset_;
     std::atomic<bool> done_{false};
     std::atomic<bool> damaged_{false};
+};
+
+// Every write (or every sizing) of a work file fails as on a full disk.
+class DiskFull : public FileFaultInjector {
+  public:
+    explicit DiskFull(bool onSize) : onSize_(onSize) { SetFileFaultInjector(this); }
+    ~DiskFull() override { SetFileFaultInjector(nullptr); }
+    int BeforeWrite(const DiskFile& file, uint64_t, size_t) override {
+        return !onSize_ && IsPartFileName(FileNameOfPath(file.path)) ? ENOSPC : 0;
+    }
+    int BeforeSetSize(const DiskFile& file, uint64_t) override {
+        return onSize_ && IsPartFileName(FileNameOfPath(file.path)) ? ENOSPC : 0;
+    }
+
+  private:
+    bool onSize_;
 };
 
 class Par2Repair : public ::testing::Test {
@@ -299,24 +317,43 @@ TEST_F(Par2Repair, BothDeleteSettingsOffDeleteNothing) {
     EXPECT_TRUE(FileExists(folder_ + "b.bin.1"));
 }
 
-TEST_F(Par2Repair, CancellingDeletesThePartialTargetsAndNothingElse) {
+// The names in the set's folder, the cache's folder left out.
+std::set<std::string> Names(const std::string& folder) {
+    std::set<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+        const std::string name = entry.path().filename().string();
+        if (name != "cache") names.insert(name);
+    }
+    return names;
+}
+
+// A stop at any step of a repair (the renaming, the matrix, the rebuild, the
+// read-back) is reported as a stop, deletes the partial targets and puts the
+// damaged file back under its own name: the folder is as it was.
+class Par2RepairStop : public Par2Repair, public ::testing::WithParamInterface<Activity> {};
+
+TEST_P(Par2RepairStop, LeavesEveryNameAsItWas) {
     MakeSet({0, 1, 2, 3, 4});
     Flip("a.bin", 3 * kSlice);
     unlink((folder_ + "c.txt").c_str());
+    const Bytes damaged = ReadFile(folder_ + "a.bin");
+    const std::set<std::string> before = Names(folder_);
     StopFlag stop{0};
     StopObserver observer;
     auto set = Open(&observer, &stop);
     ASSERT_EQ(set->status().state, RecoveryState::RepairPossible);
     observer.stop = &stop;
+    observer.stopAt = GetParam();
     set->Repair();
     EXPECT_EQ(set->status().errorKind, ErrorKind::Cancelled);
-    EXPECT_FALSE(FileExists(folder_ + "a.bin"));
-    EXPECT_FALSE(FileExists(folder_ + "c.txt"));
-    EXPECT_TRUE(FileExists(folder_ + "a.bin.1"));  // the damaged original, untouched
+    EXPECT_EQ(ReadFile(folder_ + "a.bin"), damaged);
+    EXPECT_EQ(Names(folder_), before);
     EXPECT_EQ(ReadFile(folder_ + "b.bin"), b_);
-    for (uint32_t e = 0; e < 5; ++e) EXPECT_TRUE(FileExists(VolumePath(e)));
     for (const SourceFileEntryRef& e : set->entries()) {
-        if (e->name != "b.bin") EXPECT_EQ(e->state, FileState::Missing) << e->name;
+        const FileState expected = e->name == "a.bin"   ? FileState::Damaged
+                                   : e->name == "c.txt" ? FileState::Missing
+                                                        : FileState::Complete;
+        EXPECT_EQ(e->state, expected) << e->name;
     }
 
     // Once the stop flag is down again the repair finishes.
@@ -328,6 +365,34 @@ TEST_F(Par2Repair, CancellingDeletesThePartialTargetsAndNothingElse) {
     EXPECT_EQ(set->status().errorKind, ErrorKind::None);
     ExpectIntact();
 }
+
+INSTANTIATE_TEST_SUITE_P(EveryStep, Par2RepairStop,
+                         ::testing::Values(Activity::Renaming, Activity::ComputingMatrix,
+                                           Activity::Recovering, Activity::Reverifying));
+
+// A disk that fills up while the targets are sized or written fails the
+// repair with the write error, and the damaged file takes its name again.
+class Par2RepairDiskFull : public Par2Repair, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(Par2RepairDiskFull, PutsTheDamagedFileBackUnderItsName) {
+    MakeSet({0, 1, 2, 3});
+    Flip("a.bin", 2 * kSlice);
+    unlink((folder_ + "b.bin").c_str());
+    const Bytes damaged = ReadFile(folder_ + "a.bin");
+    const std::set<std::string> before = Names(folder_);
+    auto set = Open();
+    ASSERT_EQ(set->status().state, RecoveryState::RepairPossible);
+    {
+        DiskFull full(GetParam());
+        set->Repair();
+    }
+    EXPECT_NE(set->status().errorKind, ErrorKind::None);
+    EXPECT_EQ(set->status().systemErrorCode, static_cast<uint32_t>(ENOSPC));
+    EXPECT_EQ(ReadFile(folder_ + "a.bin"), damaged);
+    EXPECT_EQ(Names(folder_), before);
+}
+
+INSTANTIATE_TEST_SUITE_P(WriteOrSize, Par2RepairDiskFull, ::testing::Bool());
 
 TEST_F(Par2Repair, WriteErrorIsKindSevenWithTheFileAndNeverSuccess) {
     MakeSet({0, 1, 2});
@@ -356,10 +421,10 @@ TEST_F(Par2Repair, VolumeGoneBetweenScanAndRepairIsAnOpenError) {
     EXPECT_EQ(set->status().errorKind, ErrorKind::Open);
     EXPECT_EQ(set->status().systemErrorCode, static_cast<uint32_t>(ENOENT));
     EXPECT_EQ(set->status().errorFile, VolumePath(0));
-    EXPECT_FALSE(FileExists(folder_ + "b.bin"));
+    EXPECT_FALSE(FileExists(folder_ + "b.bin.1"));
     Bytes damaged = b_;
     damaged[1] ^= 0x5A;
-    EXPECT_EQ(ReadFile(folder_ + "b.bin.1"), damaged);
+    EXPECT_EQ(ReadFile(folder_ + "b.bin"), damaged);
 }
 
 // A data file of which a few bytes cannot be read is a damaged file: its

@@ -10,6 +10,7 @@
 
 #include <dirent.h>
 
+#include <filesystem>
 #include <set>
 
 #include "par2_set_builder.h"
@@ -235,6 +236,80 @@ TEST_F(Par2Tree, AnEmptyFileIsCompleteAndMadeAgainWhenDeleted) {
     test::WriteFile(folder_ + "sub/unrelated", Bytes{});
     auto again = Open();
     EXPECT_EQ(Named(*again, "sub/empty")->state, FileState::Missing);
+}
+
+// Refuses, as a read-only folder does, to create or rename anything in
+// `folder` (permission bits do not bind root, so the refusal is made here).
+class ReadOnlyFolder : public FileFaultInjector {
+  public:
+    explicit ReadOnlyFolder(std::string folder) : folder_(std::move(folder)) {
+        SetFileFaultInjector(this);
+    }
+    ~ReadOnlyFolder() override { SetFileFaultInjector(nullptr); }
+    int BeforeOpen(const std::string& path, bool forWrite) override {
+        return forWrite && Inside(path) ? EACCES : 0;
+    }
+    int BeforeRename(const std::string& from, const std::string& to) override {
+        return Inside(from) || Inside(to) ? EACCES : 0;
+    }
+
+  private:
+    bool Inside(const std::string& path) const { return path.rfind(folder_, 0) == 0; }
+    std::string folder_;
+};
+
+// A file that cannot be written (in a read-only subfolder, missing or
+// damaged; or whose work name is too long for the file system) is named
+// by the failed repair, and the other files are still rebuilt.
+TEST_F(Par2Tree, AnUnwritableTargetLeavesTheOthersRebuiltAndIsNamed) {
+    const std::string longName = std::string(245, 'n') + ".bin";
+    struct Case {
+        std::string name;
+        bool damaged;
+        ErrorKind kind;
+        int error;
+    };
+    for (const Case& c : {Case{"ro/locked.bin", false, ErrorKind::CreateTarget, EACCES},
+                          Case{"ro/locked.bin", true, ErrorKind::Rename, EACCES},
+                          Case{longName, false, ErrorKind::CreateTarget, ENAMETOOLONG}}) {
+        Par2SetBuilder builder(folder_, kSlice);
+        const Bytes a = Add(builder, "a.bin", 3 * kSlice);
+        const Bytes other = Add(builder, "sub/other.bin", 2 * kSlice + 10);
+        const Bytes hard = Add(builder, c.name, 2 * kSlice);
+        Write(builder, 12);
+        test::WriteFile(folder_ + "a.bin", Bytes(3 * kSlice, 'x'));  // damaged
+        ASSERT_EQ(unlink((folder_ + "sub/other.bin").c_str()), 0);
+        Bytes damaged = hard;
+        damaged[5] ^= 1;
+        if (c.damaged) {
+            test::WriteFile(folder_ + c.name, damaged);
+        } else {
+            ASSERT_EQ(unlink((folder_ + c.name).c_str()), 0);
+        }
+        auto set = Open();
+        ASSERT_EQ(set->status().state, RecoveryState::RepairPossible) << c.name;
+        {
+            ReadOnlyFolder readOnly(folder_ + "ro/");
+            chmod((folder_ + "ro").c_str(), 0555);
+            set->Repair();
+            chmod((folder_ + "ro").c_str(), 0755);
+        }
+        EXPECT_EQ(set->status().errorKind, c.kind) << c.name;
+        EXPECT_EQ(set->status().systemErrorCode, static_cast<uint32_t>(c.error)) << c.name;
+        EXPECT_EQ(set->status().errorFile, folder_ + c.name);
+        EXPECT_NE(set->status().state, RecoveryState::Repaired);
+        EXPECT_EQ(ReadFile(folder_ + "a.bin"), a) << c.name;
+        EXPECT_EQ(ReadFile(folder_ + "sub/other.bin"), other) << c.name;
+        if (c.damaged) {
+            EXPECT_EQ(ReadFile(folder_ + c.name), damaged);
+        } else {
+            EXPECT_FALSE(FileExists(folder_ + c.name));
+        }
+        EXPECT_EQ(Named(*set, c.name)->state, c.damaged ? FileState::Damaged : FileState::Missing);
+        set.reset();
+        std::filesystem::remove_all(folder_);
+        mkdir(folder_.c_str(), 0700);
+    }
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <random>
 #include <utility>
 #include <vector>
@@ -215,6 +216,64 @@ TEST(ReedSolomonMatrix, LargeEliminationRebuildsEveryMissingElement) {
         for (uint32_t c = 0; c < inputs.size(); ++c)
             sum ^= Gf16Multiply(matrix.Coefficient(r, c), inputs[c]);
         ASSERT_EQ(sum, value[matrix.MissingIndices()[r]]) << r;
+    }
+}
+
+// Asks to stop from its `stopAt`-th poll on (never when 0) and counts
+// what the computation does after that.
+class StoppingProgress : public BlockProgressSink {
+  public:
+    explicit StoppingProgress(uint64_t stopAt) : stopAt_(stopAt) {}
+    void SetBlockProgress(uint32_t, uint32_t) override {
+        if (stopped_) ++reportsAfterStop;
+    }
+    bool StopRequested() const override {
+        const uint64_t n = ++polls;
+        if (stopAt_ == 0 || n < stopAt_) return false;
+        if (stopped_) ++pollsAfterStop;
+        stopped_ = true;
+        return true;
+    }
+    mutable std::atomic<uint64_t> polls{0};
+    mutable std::atomic<uint64_t> pollsAfterStop{0};
+    uint64_t reportsAfterStop = 0;
+
+  private:
+    const uint64_t stopAt_;
+    mutable std::atomic<bool> stopped_{false};
+};
+
+// A stop asked for while the rows are built, during the elimination or
+// while the solved steps are taken on the wide matrix ends the computation
+// at once, solved or stepped: it fails without another step.
+TEST(ReedSolomonMatrix, AStopEndsTheSolveAtOnce) {
+    const uint32_t n = 3000, missing = 300;
+    std::vector<bool> present(n, true);
+    for (uint32_t k = 0; k < missing; ++k) present[k * 7] = false;
+    for (bool stepped : {false, true}) {
+        auto make = [&](ReedSolomonMatrix& matrix) {
+            ASSERT_TRUE(matrix.SetInput(present));
+            for (uint16_t e = 0; e < missing; ++e) ASSERT_TRUE(matrix.AddOutput(true, e));
+        };
+        auto compute = [&](ReedSolomonMatrix& matrix, BlockProgressSink& sink) {
+            return stepped ? matrix.ComputeSteps(&sink) : matrix.Compute(&sink);
+        };
+        ReedSolomonMatrix whole;
+        make(whole);
+        StoppingProgress never(0);
+        ASSERT_TRUE(compute(whole, never));
+        const uint64_t polls = never.polls;
+        ASSERT_GT(polls, uint64_t{2} * missing);
+        for (uint64_t stopAt : {uint64_t{1}, uint64_t{missing} + 10, polls - 1}) {
+            ReedSolomonMatrix matrix;
+            make(matrix);
+            StoppingProgress progress(stopAt);
+            EXPECT_FALSE(compute(matrix, progress)) << stepped << " " << stopAt;
+            // Helper threads may each look once more; no step is reported.
+            EXPECT_LE(progress.pollsAfterStop.load(), 64u) << stopAt;
+            EXPECT_EQ(progress.reportsAfterStop, 0u) << stopAt;
+            EXPECT_FALSE(matrix.Stepped());
+        }
     }
 }
 
