@@ -304,8 +304,8 @@ bool DiskFile::write(uint64_t offset, const void* buffer, size_t length) {
     DescriptorUse use(*this);
     if (use.fd() < 0) return false;
     size_t done = 0;
-    if (int error = TransferFully(pwrite, use.fd(), offset, static_cast<const uint8_t*>(buffer), length,
-                                  ENOSPC, &done))
+    if (int error = TransferFully(pwrite, use.fd(), offset, static_cast<const uint8_t*>(buffer),
+                                  length, ENOSPC, &done))
         return Fail(error);
     if (offset + length > size) size = offset + length;
     return true;

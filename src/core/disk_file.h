@@ -45,8 +45,9 @@ class DiskFile {
     DiskFile& operator=(const DiskFile&) = delete;
 
     // Creates or truncates the file for reading and writing; size 0
-    // (PresenceChanged(Created)). The file is held with an exclusive advisory lock while open
-    // (a second creator fails with EBUSY, before truncating anything), and a
+    // (PresenceChanged(Created)). The file is held with an exclusive advisory lock while it
+    // holds a descriptor, taken again when it reopens (a second creator fails
+    // with EBUSY, before truncating anything), and a
     // symbolic link at the final component is refused (ELOOP).
     bool create(const std::string& newPath = {});
     // Opens an existing file for reading; reads size and times. A missing

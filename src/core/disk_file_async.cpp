@@ -564,8 +564,8 @@ DiskFile::ReadStatus DiskFile::FinishAsyncRead(AsyncReadRequest& request) {
         DescriptorUse use(*this);
         if (use.fd() >= 0) {
             size_t got = 0;
-            op->error = detail::PreadFully(use.fd(), op->offset + op->done,
-                                           op->buffer + op->done, op->length - op->done, &got);
+            op->error = detail::PreadFully(use.fd(), op->offset + op->done, op->buffer + op->done,
+                                           op->length - op->done, &got);
             op->done += static_cast<uint32_t>(got);
         }
     }
@@ -590,7 +590,8 @@ DiskFile::ReadStatus DiskFile::completeRead(AsyncReadRequest& request) {
         DescriptorUse use(*this);
         if (use.fd() < 0) return ReadStatus::Failed;
         size_t got = 0;
-        int error = detail::PreadFully(use.fd(), request.offset, request.buffer, request.length, &got);
+        int error =
+            detail::PreadFully(use.fd(), request.offset, request.buffer, request.length, &got);
         request.transferred = static_cast<uint32_t>(got);
         if (error) return Fail(error), ReadStatus::Failed;
         return ReadStatus::Complete;

@@ -127,8 +127,7 @@ class DescriptorPool {
         DiskFile* file = tail_;
         while (count_ > keep && file) {
             DiskFile* newer = file->poolPrev_;
-            const bool idle = file != spare &&
-                              file->uses_.load(std::memory_order_acquire) == 0 &&
+            const bool idle = file != spare && file->uses_.load(std::memory_order_acquire) == 0 &&
                               (!file->channel_ || detail::ChannelIsUnshared(file->channel_));
             if (idle) {
                 taken.push_back({file->fd_, file->channel_});
