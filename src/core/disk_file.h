@@ -12,9 +12,9 @@
 // the process keeps a bounded number of them (see SetDiskFileDescriptorBudget),
 // takes back those of files that have been idle longest when more are needed,
 // and a file reopens its path at its next read or write (and fails, ESTALE,
-// when the path no longer leads to the same file). No operation throws: failures return false
-// (or 0) and leave lastError() describing them (an errno value, also stored in
-// errno). Paths may be as long as the system allows (PATH_MAX); longer ones
+// when the path no longer leads to the same file). No operation throws:
+// failures return false (or 0) and leave lastError() describing them (an
+// errno value, also stored in errno). Paths may be as long as the system allows (PATH_MAX); longer ones
 // fail with ENAMETOOLONG.
 
 #include <atomic>
