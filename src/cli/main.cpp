@@ -25,6 +25,7 @@
 #include "cli/par2_command.h"
 #include "cli/repair_command.h"
 #include "cli/verify_command.h"
+#include "core/disk_file.h"
 #include "core/machine.h"
 #include "core/string_table.h"
 
@@ -174,6 +175,7 @@ bool TakeMachineOptions(std::vector<std::string>& args) {
 
 int main(int argc, char** argv) {
     using namespace vantrove::cli;
+    vantrove::RaiseOpenFileLimit();
     // Under the name par2 (or par2create, ...), and as `vantrove-cli par2`,
     // the classic command line.
     const bool asPar2 = IsPar2ProgramName(argv[0]);

@@ -203,10 +203,7 @@ bool DiskFile::OpenWith(const std::string& newPath, OpenMode mode) {
             flags |= O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW;
             break;
     }
-    int fd;
-    do {
-        fd = ::open(path.c_str(), flags, 0666);
-    } while (fd < 0 && errno == EINTR);
+    const int fd = detail::OpenDescriptor(path, flags);
     if (fd < 0) {
         int error = errno;
         if (error == ENOENT && !creating) PresenceChanged(Presence::Missing);
@@ -236,9 +233,14 @@ bool DiskFile::OpenWith(const std::string& newPath, OpenMode mode) {
     }
 
     fd_ = fd;
+    open_ = true;
+    mode_ = mode;
+    device_ = static_cast<uint64_t>(st.st_dev);
+    inode_ = static_cast<uint64_t>(st.st_ino);
     readOnly_ = mode == OpenMode::Read;
     RefreshFromHandle();
     if (creating) size = 0;
+    EnterPool();
     return true;
 }
 
@@ -273,7 +275,7 @@ bool DiskFile::openForWrite(const std::string& newPath) {
 }
 
 bool DiskFile::CheckRead(uint64_t offset, size_t length) {
-    if (fd_ < 0) return Fail(EBADF);
+    if (!open_) return Fail(EBADF);
     if (offset > size || length > size - offset) return Fail(kErrorHandleEof);
     return true;
 }
@@ -283,11 +285,14 @@ bool DiskFile::read(uint64_t offset, void* buffer, size_t length) {
     if (FileFaultInjector* injector = detail::CurrentFaultInjector()) {
         if (int error = injector->BeforeRead(*this, offset, length)) return Fail(error);
     }
+    if (readOnly_ && length <= kSmallRead && offset >= aheadOffset_ &&
+        offset + length <= aheadOffset_ + aheadLength_) {
+        std::memcpy(buffer, ahead_.get() + (offset - aheadOffset_), length);
+        return true;
+    }
+    DescriptorUse use(*this);
+    if (use.fd() < 0) return false;
     if (readOnly_ && length <= kSmallRead) {
-        if (offset >= aheadOffset_ && offset + length <= aheadOffset_ + aheadLength_) {
-            std::memcpy(buffer, ahead_.get() + (offset - aheadOffset_), length);
-            return true;
-        }
         // The recorded size bounds the window; a file that shrank since
         // makes the window's read short, and the exact read below decides.
         const size_t want = static_cast<size_t>(std::min<uint64_t>(kReadAhead, size - offset));
@@ -298,7 +303,7 @@ bool DiskFile::read(uint64_t offset, void* buffer, size_t length) {
         aheadLength_ = 0;
         size_t got = 0;
         if (ahead_ && want >= length &&
-            detail::PreadFully(fd_, offset, ahead_.get(), want, &got) == 0) {
+            detail::PreadFully(use.fd(), offset, ahead_.get(), want, &got) == 0) {
             aheadOffset_ = offset;
             aheadLength_ = want;
             std::memcpy(buffer, ahead_.get(), length);
@@ -306,34 +311,39 @@ bool DiskFile::read(uint64_t offset, void* buffer, size_t length) {
         }
     }
     size_t done = 0;
-    if (int error = detail::PreadFully(fd_, offset, static_cast<uint8_t*>(buffer), length, &done))
+    if (int error =
+            detail::PreadFully(use.fd(), offset, static_cast<uint8_t*>(buffer), length, &done))
         return Fail(error);
     return true;
 }
 
 bool DiskFile::write(uint64_t offset, const void* buffer, size_t length) {
-    if (fd_ < 0) return Fail(EBADF);
+    if (!open_) return Fail(EBADF);
     if (offset > kMaxFileOffset || length > kMaxFileOffset - offset) return Fail(EFBIG);
     if (FileFaultInjector* injector = detail::CurrentFaultInjector()) {
         if (int error = injector->BeforeWrite(*this, offset, length)) return Fail(error);
     }
+    DescriptorUse use(*this);
+    if (use.fd() < 0) return false;
     size_t done = 0;
-    if (int error = TransferFully(pwrite, fd_, offset, static_cast<const uint8_t*>(buffer), length,
-                                  ENOSPC, &done))
+    if (int error = TransferFully(pwrite, use.fd(), offset, static_cast<const uint8_t*>(buffer),
+                                  length, ENOSPC, &done))
         return Fail(error);
     if (offset + length > size) size = offset + length;
     return true;
 }
 
 bool DiskFile::setSize(uint64_t newSize) {
-    if (fd_ < 0) return Fail(EBADF);
+    if (!open_) return Fail(EBADF);
     if (newSize > kMaxFileOffset) return Fail(EFBIG);
     if (FileFaultInjector* injector = detail::CurrentFaultInjector()) {
         if (int error = injector->BeforeSetSize(*this, newSize)) return Fail(error);
     }
+    DescriptorUse use(*this);
+    if (use.fd() < 0) return false;
     int rc;
     do {
-        rc = ftruncate(fd_, static_cast<off_t>(newSize));
+        rc = ftruncate(use.fd(), static_cast<off_t>(newSize));
     } while (rc != 0 && errno == EINTR);
     if (rc != 0) return Fail(errno);
     size = newSize;
@@ -344,11 +354,17 @@ void DiskFile::close() {
     ahead_.reset();
     aheadCapacity_ = aheadLength_ = 0;
     readOnly_ = false;
-    if (fd_ < 0) return;
+    if (!open_) return;
     // Closing must not disturb the error a caller is about to report.
     int savedErrno = errno;
-    RefreshFromHandle();
-    ReleaseDescriptor();
+    LeavePool();
+    if (fd_ >= 0) {
+        RefreshFromHandle();
+        ReleaseDescriptor();
+    } else {
+        RefreshFromPath();
+    }
+    open_ = false;
     errno = savedErrno;
 }
 
@@ -398,15 +414,17 @@ bool DiskFile::rename(const std::string& newPath) {
 bool DiskFile::moveIntoPlace(const std::string& finalPath, bool replace) {
     if (int error = CheckPath(path)) return Fail(error);
     if (int error = CheckPath(finalPath)) return Fail(error);
-    int fd = fd_;
-    if (fd < 0) {
-        do {
-            fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW);
-        } while (fd < 0 && errno == EINTR);
+    int synced;
+    if (open_) {
+        DescriptorUse use(*this);
+        if (use.fd() < 0) return false;
+        synced = fsync(use.fd()) == 0 ? 0 : errno;
+    } else {
+        const int fd = detail::OpenDescriptor(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW);
         if (fd < 0) return Fail(errno);
+        synced = fsync(fd) == 0 ? 0 : errno;
+        ::close(fd);
     }
-    const int synced = fsync(fd) == 0 ? 0 : errno;
-    if (fd != fd_) ::close(fd);
     // A file system that cannot flush (EINVAL) still takes the rename.
     if (synced != 0 && synced != EINVAL) return Fail(synced);
     FileFaultInjector* injector = detail::CurrentFaultInjector();

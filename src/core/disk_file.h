@@ -8,11 +8,16 @@
 // the file and hear of the file's creation and disappearance.
 //
 // A DiskFile is shared through DiskFileRef by every list that mentions it and
-// is used by one thread at a time. No operation throws: failures return false
-// (or 0) and leave lastError() describing them (an errno value, also stored in
-// errno). Paths may be as long as the system allows (PATH_MAX); longer ones
+// is used by one thread at a time. An open file need not hold a descriptor:
+// the process keeps a bounded number of them (see SetDiskFileDescriptorBudget),
+// takes back those of files that have been idle longest when more are needed,
+// and a file reopens its path at its next read or write (and fails, ESTALE,
+// when the path no longer leads to the same file). No operation throws:
+// failures return false (or 0) and leave lastError() describing them (an
+// errno value, also stored in errno). Paths may be as long as the system allows (PATH_MAX); longer ones
 // fail with ENAMETOOLONG.
 
+#include <atomic>
 #include <cerrno>
 #include <cstddef>
 #include <cstdint>
@@ -41,8 +46,9 @@ class DiskFile {
     DiskFile& operator=(const DiskFile&) = delete;
 
     // Creates or truncates the file for reading and writing; size 0
-    // (PresenceChanged(Created)). The file is held with an exclusive advisory lock while open
-    // (a second creator fails with EBUSY, before truncating anything), and a
+    // (PresenceChanged(Created)). The file is held with an exclusive advisory lock while it
+    // holds a descriptor, taken again when it reopens (a second creator fails
+    // with EBUSY, before truncating anything), and a
     // symbolic link at the final component is refused (ELOOP).
     bool create(const std::string& newPath = {});
     // Creates the work file of `finalPath` (see core/work_files.h) under its
@@ -97,7 +103,7 @@ class DiskFile {
     // the whole file. On failure nothing changes.
     bool moveIntoPlace(const std::string& finalPath, bool replace = false);
 
-    bool isOpen() const { return fd_ >= 0; }
+    bool isOpen() const { return open_; }
     int lastError() const { return lastError_; }
 
     std::string path;
@@ -123,7 +129,39 @@ class DiskFile {
     bool CheckRead(uint64_t offset, size_t length);
     void ReleaseDescriptor();
 
+    // The descriptor budget (disk_file_descriptors.cpp). A DescriptorUse
+    // holds the file's descriptor for one operation, reopening the file when
+    // its descriptor was taken back; while any is held the descriptor stays.
+    friend class DescriptorPool;
+    class DescriptorUse {
+      public:
+        explicit DescriptorUse(DiskFile& file);
+        ~DescriptorUse();
+        DescriptorUse(const DescriptorUse&) = delete;
+        DescriptorUse& operator=(const DescriptorUse&) = delete;
+        int fd() const { return fd_; }  // -1 when the file could not be reopened
+      private:
+        DiskFile& file_;
+        int fd_;
+    };
+    bool Reopen();
+    // Records the freshly opened descriptor fd_ in the budget.
+    void EnterPool();
+    // Takes the file out of the budget: fd_ (if any) is the caller's alone.
+    void LeavePool();
+    bool RefreshFromPath();
+
     int fd_ = -1;
+    bool open_ = false;
+    OpenMode mode_ = OpenMode::Read;
+    uint64_t device_ = 0;
+    uint64_t inode_ = 0;
+    // Place in the process-wide list of descriptors held, most recently used
+    // first; guarded by the pool's lock.
+    DiskFile* poolPrev_ = nullptr;
+    DiskFile* poolNext_ = nullptr;
+    bool pooled_ = false;
+    std::atomic<int> uses_{0};  // DescriptorUse objects alive
     int lastError_ = 0;
     // Small reads of a file opened for reading only are served from a window
     // read ahead in one call: packets and headers are read a few dozen bytes
@@ -160,6 +198,16 @@ class FileFaultInjector {
 };
 // Installs (or with nullptr removes) the process-wide injector.
 void SetFileFaultInjector(FileFaultInjector* injector);
+
+// How many descriptors open DiskFiles may hold together before those idle
+// longest are closed (to be reopened when next used). 0 restores the default:
+// a quarter of the soft RLIMIT_NOFILE at first use, between 16 and 8192.
+void SetDiskFileDescriptorBudget(size_t budget);
+// The descriptors open DiskFiles hold now (reads in flight may hold a few more).
+size_t DiskFileDescriptorsHeld();
+// Raises the soft limit on open files to the hard limit; called once at
+// program start. Jobs work within any limit, this only spares reopenings.
+void RaiseOpenFileLimit();
 
 // The system's text for an errno value ("Errore %d" style fallback is the
 // caller's).

@@ -465,6 +465,14 @@ AsyncReadRequest& AsyncReadRequest::operator=(AsyncReadRequest&& other) noexcept
 // ---------------------------------------------------------------------------
 // DiskFile
 
+bool detail::ChannelIsUnshared(AsyncFileChannel* channel) {
+    return channel->holders.load(std::memory_order_acquire) == 1;
+}
+
+void detail::ReleaseChannelShare(AsyncFileChannel* channel) {
+    ReleaseChannel(channel);
+}
+
 void DiskFile::ReleaseDescriptor() {
     if (channel_) {
         ReleaseChannel(channel_);
@@ -484,7 +492,7 @@ DiskFile::ReadStatus DiskFile::FailRead(AsyncReadRequest& request, int error) {
 DiskFile::ReadStatus DiskFile::beginRead(AsyncReadRequest& request) {
     if (request.state != 0) return Fail(EBUSY), ReadStatus::Failed;  // still owned by an earlier read
     request.transferred = 0;
-    if (fd_ < 0) return FailRead(request, EBADF);
+    if (!open_) return FailRead(request, EBADF);
     if (request.length != 0 && !request.buffer) return FailRead(request, EFAULT);
     if (FileFaultInjector* injector = detail::CurrentFaultInjector()) {
         if (int error = injector->BeforeRead(*this, request.offset, request.length))
@@ -509,6 +517,9 @@ DiskFile::ReadStatus DiskFile::beginRead(AsyncReadRequest& request) {
         return ReadStatus::Pending;
     }
 
+    // Held to the end: a read completing at once is finished below.
+    DescriptorUse use(*this);
+    if (use.fd() < 0) return FailRead(request, lastError_);
     if (!channel_) channel_ = new AsyncFileChannel(fd_);
     RetainChannel(channel_);
     op->channel = channel_;
@@ -549,11 +560,14 @@ DiskFile::ReadStatus DiskFile::beginRead(AsyncReadRequest& request) {
 DiskFile::ReadStatus DiskFile::FinishAsyncRead(AsyncReadRequest& request) {
     AsyncReadOperation* op = request.operation.get();
     if (op->mode == AsyncReadMode::Uring && op->error != 0 && op->error != kErrorHandleEof &&
-        fd_ >= 0) {
-        size_t got = 0;
-        op->error = detail::PreadFully(fd_, op->offset + op->done, op->buffer + op->done,
-                                       op->length - op->done, &got);
-        op->done += static_cast<uint32_t>(got);
+        open_) {
+        DescriptorUse use(*this);
+        if (use.fd() >= 0) {
+            size_t got = 0;
+            op->error = detail::PreadFully(use.fd(), op->offset + op->done, op->buffer + op->done,
+                                           op->length - op->done, &got);
+            op->done += static_cast<uint32_t>(got);
+        }
     }
     request.transferred = op->done;
     if (op->done == request.length && op->error == 0) return ReadStatus::Complete;
@@ -573,9 +587,11 @@ DiskFile::ReadStatus DiskFile::completeRead(AsyncReadRequest& request) {
     if (!op || op->mode == AsyncReadMode::Sync) {
         // Deferred read: done now. Like the other modes, the file's real end
         // decides, not the recorded size.
-        if (fd_ < 0) return Fail(EBADF), ReadStatus::Failed;
+        DescriptorUse use(*this);
+        if (use.fd() < 0) return ReadStatus::Failed;
         size_t got = 0;
-        int error = detail::PreadFully(fd_, request.offset, request.buffer, request.length, &got);
+        int error =
+            detail::PreadFully(use.fd(), request.offset, request.buffer, request.length, &got);
         request.transferred = static_cast<uint32_t>(got);
         if (error) return Fail(error), ReadStatus::Failed;
         return ReadStatus::Complete;
