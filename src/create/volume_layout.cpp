@@ -25,23 +25,67 @@ std::string VolumeFileName(const std::string& path, const std::string& base, uin
     return name;
 }
 
-uint64_t LayOutVolume(uint32_t count, uint64_t blockSize,
+uint64_t DoublingIndexBytes(uint32_t recoveryBlocks, uint64_t indexBytes, uint64_t creatorBytes) {
+    uint64_t bytes = 0;
+    for (uint32_t count : PowerOfTwoSizes(BitLength(recoveryBlocks), recoveryBlocks)) {
+        if (count > 0) bytes += BitLength(count) * indexBytes + creatorBytes;
+    }
+    return bytes;
+}
+
+std::vector<uint32_t> IndexCopies(const std::vector<uint32_t>& counts, uint64_t indexBytes,
+                                  uint64_t creatorBytes) {
+    uint64_t total = 0;
+    uint32_t most = 0;
+    for (uint32_t count : counts) {
+        total += count;
+        most = std::max(most, BitLength(count));
+    }
+    const uint64_t budget =
+        DoublingIndexBytes(static_cast<uint32_t>(std::min<uint64_t>(total, UINT32_MAX)),
+                           indexBytes, creatorBytes);
+    auto bytesUnder = [&](uint32_t ceiling) {
+        uint64_t bytes = 0;
+        for (uint32_t count : counts) {
+            if (count > 0) bytes += std::min(BitLength(count), ceiling) * indexBytes + creatorBytes;
+        }
+        return bytes;
+    };
+    uint32_t ceiling = most;
+    while (ceiling > 1 && bytesUnder(ceiling) > budget) --ceiling;
+    std::vector<uint32_t> copies;
+    copies.reserve(counts.size());
+    for (uint32_t count : counts) copies.push_back(count > 0 ? std::min(BitLength(count), ceiling) : 0);
+    return copies;
+}
+
+uint64_t LayOutVolume(uint32_t count, uint32_t copies, uint64_t blockSize,
                       const std::vector<uint64_t>& criticalSizes, uint64_t creatorSize,
                       std::vector<VolumeLayoutEntry>& entries) {
     const uint64_t L = criticalSizes.size();
-    const uint64_t b = BitLength(count);
+    const uint64_t b = copies;
     uint64_t accumulator = 0;
     uint64_t offset = 0;
     const uint64_t kNone = UINT64_MAX;
     uint64_t position = kNone;
+    // Packets placed one after another with nothing between them and
+    // following one another in the list make one run.
+    bool runOpen = false;
     auto placeCritical = [&] {
         if (position == kNone || position >= L) position = 0;
-        entries.push_back({VolumeLayoutEntry::kCritical, static_cast<uint32_t>(position), offset});
+        VolumeLayoutEntry* last = entries.empty() ? nullptr : &entries.back();
+        if (runOpen && last->index + last->count == position)
+            ++last->count;
+        else
+            entries.push_back({VolumeLayoutEntry::kCritical, static_cast<uint32_t>(position), 1,
+                               offset});
+        runOpen = true;
         offset += criticalSizes[position];
         ++position;
     };
     for (uint32_t slice = 0; slice < count; ++slice) {
-        entries.push_back({VolumeLayoutEntry::kSlice, slice, offset});
+        entries.push_back({VolumeLayoutEntry::kSlice, slice, 1, offset});
+        runOpen = false;
         offset += kRecoveryDataOffset + blockSize;
         accumulator += L * b;
         while (L > 0 && accumulator >= count) {
@@ -50,7 +94,7 @@ uint64_t LayOutVolume(uint32_t count, uint64_t blockSize,
         }
     }
     while (position != kNone && position < L) placeCritical();
-    entries.push_back({VolumeLayoutEntry::kCreator, 0, offset});
+    entries.push_back({VolumeLayoutEntry::kCreator, 0, 1, offset});
     return offset + creatorSize;
 }
 
