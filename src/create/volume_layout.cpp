@@ -63,37 +63,37 @@ uint64_t LayOutVolume(uint32_t count, uint32_t copies, uint64_t blockSize,
                       const std::vector<uint64_t>& criticalSizes, uint64_t creatorSize,
                       std::vector<VolumeLayoutEntry>& entries) {
     const uint64_t L = criticalSizes.size();
-    const uint64_t b = copies;
-    uint64_t accumulator = 0;
+    // starts[k]: bytes of the critical packets before packet k.
+    std::vector<uint64_t> starts(L + 1, 0);
+    for (uint64_t k = 0; k < L; ++k) starts[k + 1] = starts[k] + criticalSizes[k];
     uint64_t offset = 0;
-    const uint64_t kNone = UINT64_MAX;
-    uint64_t position = kNone;
-    // Packets placed one after another with nothing between them and
-    // following one another in the list make one run.
-    bool runOpen = false;
-    auto placeCritical = [&] {
-        if (position == kNone || position >= L) position = 0;
-        VolumeLayoutEntry* last = entries.empty() ? nullptr : &entries.back();
-        if (runOpen && last->index + last->count == position)
-            ++last->count;
-        else
-            entries.push_back({VolumeLayoutEntry::kCritical, static_cast<uint32_t>(position), 1,
-                               offset});
-        runOpen = true;
-        offset += criticalSizes[position];
-        ++position;
+    // The next packet of the current round; a round starts at packet 0.
+    uint64_t position = L;
+    // Places the next `n` packets, one run up to the end of the list and
+    // another from its start.
+    auto placeCritical = [&](uint64_t n) {
+        while (n > 0) {
+            if (position == L) position = 0;
+            const uint64_t take = std::min(n, L - position);
+            entries.push_back({VolumeLayoutEntry::kCritical, static_cast<uint32_t>(position),
+                               static_cast<uint32_t>(take), offset});
+            offset += starts[position + take] - starts[position];
+            position += take;
+            n -= take;
+        }
     };
+    // After each slice come as many packets as spread L × copies of them
+    // evenly over the slices.
+    uint64_t accumulator = 0;
     for (uint32_t slice = 0; slice < count; ++slice) {
         entries.push_back({VolumeLayoutEntry::kSlice, slice, 1, offset});
-        runOpen = false;
         offset += kRecoveryDataOffset + blockSize;
-        accumulator += L * b;
-        while (L > 0 && accumulator >= count) {
-            placeCritical();
-            accumulator -= count;
-        }
+        accumulator += L * copies;
+        placeCritical(accumulator / count);
+        accumulator %= count;
     }
-    while (position != kNone && position < L) placeCritical();
+    // A round begun is completed.
+    if (position < L) placeCritical(L - position);
     entries.push_back({VolumeLayoutEntry::kCreator, 0, 1, offset});
     return offset + creatorSize;
 }
