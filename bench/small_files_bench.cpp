@@ -154,9 +154,9 @@ void BM_CreateManySmallFilesPar2(benchmark::State& state) {
     Outcome o;
     for (auto _ : state) {
         o = RunChild(out, [&] {
-            std::vector<std::string> args{"par2", "c",        "-q",
-                                          "-q",   "-b32768",  "-r5",
-                                          "-B" + BenchDir() + "/data", out + "/set.par2"};
+            std::vector<std::string> args{
+                "par2",           "c", "-q", "-q", "-b32768", "-r5", "-B" + BenchDir() + "/data",
+                out + "/set.par2"};
             for (const auto& f : files) args.push_back(f.path);
             std::vector<char*> argv;
             for (auto& a : args) argv.push_back(a.data());

@@ -38,6 +38,17 @@ uint64_t BlockCount(const std::vector<uint64_t>& sizes, uint64_t blockSize) {
     return count;
 }
 
+// The names the file descriptions store, each padded to whole 32-bit words.
+uint64_t PaddedNameBytes(const std::vector<CreationSourceFile>& files) {
+    uint64_t bytes = 0;
+    for (const auto& f : files) {
+        const size_t length =
+            f.storedName.empty() ? FileNameOfPath(f.path).size() : f.storedName.size();
+        bytes += (length + 3) & ~uint64_t{3};
+    }
+    return bytes;
+}
+
 // The longest common prefix of a and b without regard to case.
 size_t CommonPrefix(const std::string& a, const std::string& b) {
     size_t n = std::min(a.size(), b.size());
@@ -169,7 +180,7 @@ void CreationParameters::SetStoredNames(const std::vector<CreationSourceFile>& n
     }
     // The stored names make the index longer: its copies are counted again
     // (the volume counts stay as shown).
-    ComputeBounds();
+    paddedNameBytes = PaddedNameBytes(files_);
     RefreshCriticalCopyFactor();
 }
 
@@ -266,15 +277,12 @@ void CreationParameters::ComputeBounds() {
     totalDataSize = 0;
     largestFileSize = 0;
     nonEmptyFileCount = 0;
-    paddedNameBytes = 0;
     for (const auto& f : files_) {
         totalDataSize += f.size;
         largestFileSize = std::max(largestFileSize, f.size);
         if (f.size > 0) ++nonEmptyFileCount;
-        const size_t nameLength =
-            f.storedName.empty() ? FileNameOfPath(f.path).size() : f.storedName.size();
-        paddedNameBytes += (nameLength + 3) & ~uint64_t{3};
     }
+    paddedNameBytes = PaddedNameBytes(files_);
     if (nonEmptyFileCount == 0) {
         minBlockSize = maxBlockSize = blockGranule;
         minSourceBlocks = maxSourceBlocks = 0;

@@ -41,9 +41,8 @@ std::vector<uint32_t> IndexCopies(const std::vector<uint32_t>& counts, uint64_t 
         total += count;
         most = std::max(most, BitLength(count));
     }
-    const uint64_t budget =
-        DoublingIndexBytes(static_cast<uint32_t>(std::min<uint64_t>(total, UINT32_MAX)),
-                           indexBytes, creatorBytes);
+    const uint64_t budget = DoublingIndexBytes(
+        static_cast<uint32_t>(std::min<uint64_t>(total, UINT32_MAX)), indexBytes, creatorBytes);
     auto bytesUnder = [&](uint32_t ceiling) {
         uint64_t bytes = 0;
         for (uint32_t count : counts) {
@@ -55,7 +54,8 @@ std::vector<uint32_t> IndexCopies(const std::vector<uint32_t>& counts, uint64_t 
     while (ceiling > 1 && bytesUnder(ceiling) > budget) --ceiling;
     std::vector<uint32_t> copies;
     copies.reserve(counts.size());
-    for (uint32_t count : counts) copies.push_back(count > 0 ? std::min(BitLength(count), ceiling) : 0);
+    for (uint32_t count : counts)
+        copies.push_back(count > 0 ? std::min(BitLength(count), ceiling) : 0);
     return copies;
 }
 

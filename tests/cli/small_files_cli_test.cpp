@@ -75,10 +75,10 @@ TEST(SmallFilesCli, EverySchemeWritesNoMoreThanPar2AndRepairs) {
         std::vector<uint8_t> damaged = contents["f1500"];
         damaged[0] ^= 0xFF;
         test::WriteFile(top + "/f1500", damaged);
-        EXPECT_EQ(test::RunShell(cli + " repair " + ShellQuote(top + "/set.par2") +
-                                 " >/dev/null 2>&1")
-                      .exitCode,
-                  0)
+        EXPECT_EQ(
+            test::RunShell(cli + " repair " + ShellQuote(top + "/set.par2") + " >/dev/null 2>&1")
+                .exitCode,
+            0)
             << scheme;
         for (const char* name : {"f1000", "f1500", "f1999"})
             EXPECT_EQ(test::ReadFile(top + "/" + name), contents[name]) << scheme << " " << name;
