@@ -184,6 +184,9 @@ bool CreationJob::State::LayOut() {
     std::vector<uint64_t> criticalSizes;
     for (const PacketBuffer* p : critical) criticalSizes.push_back(p->length());
     const std::vector<uint32_t> counts = params.volumeBlockCounts();
+    uint64_t indexBytes = 0;
+    for (uint64_t size : criticalSizes) indexBytes += size;
+    const std::vector<uint32_t> copies = IndexCopies(counts, indexBytes, creator.length());
     uint64_t placed = 0;
     uint32_t largest = 0;
     for (uint32_t c : counts) {
@@ -197,19 +200,21 @@ bool CreationJob::State::LayOut() {
     const int m = DecimalDigits(largest);
     uint32_t exponent = static_cast<uint32_t>(first);
     slices.reserve(R);
-    for (uint32_t count : counts) {
+    for (size_t v = 0; v < counts.size(); ++v) {
+        const uint32_t count = counts[v];
         if (count == 0) continue;
         Output out;
         out.path = VolumeFileName(params.destinationPath, params.baseName, exponent, count, n, m);
         const uint32_t index = static_cast<uint32_t>(outputs.size());
         std::vector<VolumeLayoutEntry> entries;
-        out.size = LayOutVolume(count, blockSize, criticalSizes, creator.length(), entries);
+        out.size =
+            LayOutVolume(count, copies[v], blockSize, criticalSizes, creator.length(), entries);
         for (const VolumeLayoutEntry& e : entries) {
             if (e.kind == VolumeLayoutEntry::kSlice) {
                 slices.push_back({index, e.offset, {}});
                 slices.back().packet.BuildHead(setId, exponent + e.index, blockSize);
             } else if (e.kind == VolumeLayoutEntry::kCritical) {
-                placements.push_back({index, e.offset, critical[e.index]});
+                placements.push_back({index, e.offset, nullptr, e.index, e.count});
             } else {
                 placements.push_back({index, e.offset, &creator});
             }
@@ -221,13 +226,9 @@ bool CreationJob::State::LayOut() {
         Output index;
         index.path = params.destinationPath + params.baseName + "." + GetString(kStrPar2Extension);
         const uint32_t i = static_cast<uint32_t>(outputs.size());
-        uint64_t offset = 0;
-        for (const PacketBuffer* p : critical) {
-            placements.push_back({i, offset, p});
-            offset += p->length();
-        }
-        placements.push_back({i, offset, &creator});
-        index.size = offset + creator.length();
+        placements.push_back({i, 0, nullptr, 0, static_cast<uint32_t>(critical.size())});
+        placements.push_back({i, indexBytes, &creator});
+        index.size = indexBytes + creator.length();
         outputs.push_back(std::move(index));
     }
     return true;
@@ -287,12 +288,26 @@ bool CreationJob::State::FinishPackets() {
 }
 
 bool CreationJob::State::WritePlacements() {
+    indexStarts.assign(1, 0);
+    for (const PacketBuffer* packet : critical) {
+        const auto& bytes = packet->bytes();
+        indexImage.insert(indexImage.end(), bytes.begin(), bytes.end());
+        indexStarts.push_back(indexImage.size());
+    }
     for (const Placement& p : placements) {
         Output& out = outputs[p.output];
-        const auto& bytes = p.packet->bytes();
-        if (!out.file->write(p.offset, bytes.data(), bytes.size()))
-            return Fail(kFailWriteCritical, out.path);
+        const uint8_t* data;
+        size_t length;
+        if (p.packet != nullptr) {
+            data = p.packet->bytes().data();
+            length = p.packet->bytes().size();
+        } else {
+            data = indexImage.data() + indexStarts[p.first];
+            length = indexStarts[p.first + p.count] - indexStarts[p.first];
+        }
+        if (!out.file->write(p.offset, data, length)) return Fail(kFailWriteCritical, out.path);
     }
+    indexImage = {};
     return true;
 }
 
@@ -317,6 +332,7 @@ void CreationJob::State::Finish(bool failed) {
         if (src.file) src.file->close();
     }
     placements.clear();
+    indexImage = {};
     slices.clear();
     blocks.clear();
 }

@@ -67,10 +67,14 @@ struct CreationJob::State {
         bool created = false;
         bool damaged = false;  // failed its check after writing
     };
+    // A packet, or (without one) a run of `count` critical packets from
+    // list position `first` on, and where it goes.
     struct Placement {
         uint32_t output;
         uint64_t offset;
         const PacketBuffer* packet;
+        uint32_t first = 0;
+        uint32_t count = 0;
     };
     struct Slice {
         uint32_t output;
@@ -90,6 +94,12 @@ struct CreationJob::State {
     std::vector<uint32_t> sorted;  // source indices by file id
     std::vector<Block> blocks;
     std::vector<const PacketBuffer*> critical;
+    // The critical packets, once final, one after another: every copy of a
+    // run is written from here, so that the volumes share one image of the
+    // index however many copies of it they carry. indexStarts[k] is where
+    // packet k begins (one more entry marks the end).
+    std::vector<uint8_t> indexImage;
+    std::vector<uint64_t> indexStarts;
     MainPacket ownMain;
     const MainPacket* main = nullptr;
     CreatorPacket creator;

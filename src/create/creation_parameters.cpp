@@ -10,6 +10,7 @@
 #include "core/path.h"
 #include "core/string_ids.h"
 #include "core/string_table.h"
+#include "create/volume_layout.h"
 #include "par2/file_description_packet.h"
 #include "par2/main_packet.h"
 
@@ -35,6 +36,17 @@ uint64_t BlockCount(const std::vector<uint64_t>& sizes, uint64_t blockSize) {
     uint64_t count = 0;
     for (uint64_t s : sizes) count += CeilDiv(s, blockSize);
     return count;
+}
+
+// The names the file descriptions store, each padded to whole 32-bit words.
+uint64_t PaddedNameBytes(const std::vector<CreationSourceFile>& files) {
+    uint64_t bytes = 0;
+    for (const auto& f : files) {
+        const size_t length =
+            f.storedName.empty() ? FileNameOfPath(f.path).size() : f.storedName.size();
+        bytes += (length + 3) & ~uint64_t{3};
+    }
+    return bytes;
 }
 
 // The longest common prefix of a and b without regard to case.
@@ -166,6 +178,10 @@ void CreationParameters::SetStoredNames(const std::vector<CreationSourceFile>& n
     for (size_t i = 0; i < files_.size() && i < named.size(); ++i) {
         if (files_[i].path == named[i].path) files_[i].storedName = named[i].storedName;
     }
+    // The stored names make the index longer: its copies are counted again
+    // (the volume counts stay as shown).
+    paddedNameBytes = PaddedNameBytes(files_);
+    RefreshCriticalCopyFactor();
 }
 
 void CreationParameters::RemoveFile(size_t index) {
@@ -261,13 +277,12 @@ void CreationParameters::ComputeBounds() {
     totalDataSize = 0;
     largestFileSize = 0;
     nonEmptyFileCount = 0;
-    paddedNameBytes = 0;
     for (const auto& f : files_) {
         totalDataSize += f.size;
         largestFileSize = std::max(largestFileSize, f.size);
         if (f.size > 0) ++nonEmptyFileCount;
-        paddedNameBytes += (FileNameOfPath(f.path).size() + 3) & ~uint64_t{3};
     }
+    paddedNameBytes = PaddedNameBytes(files_);
     if (nonEmptyFileCount == 0) {
         minBlockSize = maxBlockSize = blockGranule;
         minSourceBlocks = maxSourceBlocks = 0;
@@ -366,6 +381,7 @@ void CreationParameters::setRecoveryBlockCount(uint64_t r) {
 
 void CreationParameters::setRecoveryFileCount(uint32_t n) {
     volumeCounts_.clear();
+    fileCountChosen_ = sizeScheme != kLimitedToLargest;
     n = std::max<uint32_t>(n, 1);
     if (sizeScheme != kLimitedToLargest) {
         n = static_cast<uint32_t>(std::min<uint64_t>(n, recoveryBlockCount));
@@ -377,6 +393,7 @@ void CreationParameters::setRecoveryFileCount(uint32_t n) {
 
 void CreationParameters::setSizeScheme(uint32_t scheme) {
     sizeScheme = scheme;
+    fileCountChosen_ = false;
     recomputeFileCount();
 }
 
@@ -448,15 +465,37 @@ void CreationParameters::recomputeFileCount() {
     } else if (sizeScheme == kUniform) {
         if (recoveryFileCount == 0) recoveryFileCount = 10;
         recoveryFileCount = static_cast<uint32_t>(std::min<uint64_t>(recoveryFileCount, r));
+        // A count the user did not give falls until the volumes, with one
+        // copy of the index each, cost no more than the doubling layout's.
+        if (!fileCountChosen_)
+            recoveryFileCount = static_cast<uint32_t>(
+                std::clamp<uint64_t>(IndexedVolumeLimit(), 1, recoveryFileCount));
     } else if (sizeScheme == kLimitedToLargest) {
         uint64_t w = splitSourceFiles ? splitPieceBlocks() : LargestFileBlocks();
         w = std::max<uint64_t>(w, 1);
-        uint64_t f = r / w >= 1 ? r / w - 1 : 0;
-        recoveryFileCount = static_cast<uint32_t>(w * f == r ? f : f + BitLength(r - w * f));
+        auto volumesOf = [r](uint64_t blocks) {
+            uint64_t f = r / blocks >= 1 ? r / blocks - 1 : 0;
+            return blocks * f == r ? f : f + BitLength(r - blocks * f);
+        };
+        // With many small files the largest is small, and volumes of its
+        // size would each repeat an index larger than their blocks: the
+        // volumes grow until their index costs no more than the doubling
+        // layout's (at w = r they are that layout).
+        const uint64_t most = IndexedVolumeLimit();
+        while (w < r && volumesOf(w) > most) ++w;
+        limitedVolumeBlocks_ = w;
+        recoveryFileCount = static_cast<uint32_t>(volumesOf(w));
     } else {
         recoveryFileCount = BitLength(r);
     }
     RefreshCriticalCopyFactor();
+}
+
+uint64_t CreationParameters::IndexedVolumeLimit() const {
+    const uint64_t index = indexBytes();
+    const uint64_t creator = creatorPacketSize();
+    return DoublingIndexBytes(static_cast<uint32_t>(recoveryBlockCount), index, creator) /
+           (index + creator);
 }
 
 void CreationParameters::setVolumeBlockCounts(std::vector<uint32_t> counts) {
@@ -478,8 +517,7 @@ std::vector<uint32_t> CreationParameters::volumeBlockCounts() const {
         return sizes;
     }
     if (sizeScheme != kLimitedToLargest) return PowerOfTwoSizes(count, r);
-    uint64_t w = splitSourceFiles ? splitPieceBlocks() : LargestFileBlocks();
-    w = std::max<uint64_t>(w, 1);
+    const uint64_t w = limitedVolumeBlocks_;
     std::vector<uint32_t> sizes(count, 0);
     uint64_t rest = r;
     uint32_t front = count;
@@ -497,9 +535,13 @@ std::vector<uint32_t> CreationParameters::volumeBlockCounts() const {
     return sizes;
 }
 
+std::vector<uint32_t> CreationParameters::volumeIndexCopies() const {
+    return IndexCopies(volumeBlockCounts(), indexBytes(), creatorPacketSize());
+}
+
 void CreationParameters::RefreshCriticalCopyFactor() {
     uint32_t factor = 0;
-    for (uint32_t c : volumeBlockCounts()) factor += BitLength(c);
+    for (uint32_t c : volumeIndexCopies()) factor += c;
     criticalCopyFactor = factor;
 }
 
@@ -507,9 +549,13 @@ uint64_t CreationParameters::creatorPacketSize() const {
     return 64 + ((GetString(kStrCreatorText).size() + 3) & ~size_t{3});
 }
 
+uint64_t CreationParameters::indexBytes() const {
+    const uint64_t n = files_.size();
+    return 120 * n + paddedNameBytes + 20 * sourceBlockCount + 80 * n + 16 * n + 76;
+}
+
 uint64_t CreationParameters::recoveryDataSize() const {
-    uint64_t n = files_.size();
-    uint64_t c = 120 * n + paddedNameBytes + 20 * sourceBlockCount + 80 * n + 16 * n + 76;
+    const uint64_t c = indexBytes();
     return (uint64_t{criticalCopyFactor} + 1) * c +
            (uint64_t{recoveryFileCount} + 1) * creatorPacketSize() +
            recoveryBlockCount * (blockSize + 68);

@@ -134,6 +134,8 @@ class CreationParameters {
     void recomputeFileCount();
     // Blocks of each recovery volume in volume order; adds up to R.
     std::vector<uint32_t> volumeBlockCounts() const;
+    // Copies of the index each of those volumes carries (IndexCopies).
+    std::vector<uint32_t> volumeIndexCopies() const;
     // Lays the recovery volumes out with these block counts, in order,
     // instead of by the size scheme, for a caller that follows a layout of
     // its own. They must add up to R (a creation fails otherwise); a volume
@@ -147,6 +149,9 @@ class CreationParameters {
     void rebuildableFiles(uint32_t& minimum, uint32_t& maximum) const;
     uint64_t processingSeconds() const;
     uint64_t creatorPacketSize() const;
+    // Bytes of one copy of the set's index: the file description, IFSC and
+    // main packets.
+    uint64_t indexBytes() const;
 
     // Blocks per split piece (0 when splitting is off).
     uint64_t splitPieceBlocks() const;
@@ -200,6 +205,14 @@ class CreationParameters {
 
   private:
     std::vector<uint32_t> volumeCounts_;  // set by setVolumeBlockCounts
+    // The file count was given through setRecoveryFileCount since the last
+    // change of scheme: it is kept even when its copies of the index cost
+    // more than the doubling layout's.
+    bool fileCountChosen_ = false;
+    // Blocks of the full volumes of the limited scheme: those of the largest
+    // file (or split piece), or more when so many volumes would cost more
+    // index than the doubling layout.
+    uint64_t limitedVolumeBlocks_ = 1;
 
     void FileListChanged();
     void EndExtension();
@@ -213,6 +226,9 @@ class CreationParameters {
     uint64_t GranuleFromSettings() const;
     std::vector<uint64_t> NonEmptySizes() const;
     uint64_t LargestFileBlocks() const;
+    // The most volumes that, carrying one copy of the index each, cost no
+    // more index than the doubling layout of the recovery blocks.
+    uint64_t IndexedVolumeLimit() const;
 
     std::vector<CreationSourceFile> files_;
 };

@@ -118,40 +118,43 @@ TEST(CreationJob, VolumeNamesCarryTheirDigitWidths) {
 TEST(CreationJob, VolumeLayoutSpreadsTheCriticalPackets) {
     std::vector<uint64_t> critical{100, 200, 300, 400, 76};
     std::vector<VolumeLayoutEntry> entries;
-    uint64_t size = LayOutVolume(1, 1000, critical, 76, entries);
-    ASSERT_EQ(entries.size(), 7u);  // slice, five critical packets, creator
+    uint64_t size = LayOutVolume(1, 1, 1000, critical, 76, entries);
+    ASSERT_EQ(entries.size(), 3u);  // slice, one run of the five critical packets, creator
     EXPECT_EQ(entries[0].kind, VolumeLayoutEntry::kSlice);
-    for (int i = 1; i <= 5; ++i) {
-        EXPECT_EQ(entries[i].kind, VolumeLayoutEntry::kCritical);
-        EXPECT_EQ(entries[i].index, static_cast<uint32_t>(i - 1));
-    }
-    EXPECT_EQ(entries[6].kind, VolumeLayoutEntry::kCreator);
+    EXPECT_EQ(entries[1].kind, VolumeLayoutEntry::kCritical);
+    EXPECT_EQ(entries[1].index, 0u);
+    EXPECT_EQ(entries[1].count, 5u);
+    EXPECT_EQ(entries[2].kind, VolumeLayoutEntry::kCreator);
     EXPECT_EQ(size, 1068u + 1076 + 76);
 
+    auto criticalCount = [&] {
+        uint32_t n = 0;
+        for (const auto& e : entries) n += e.kind == VolumeLayoutEntry::kCritical ? e.count : 0;
+        return n;
+    };
     entries.clear();
-    LayOutVolume(8, 1000, critical, 76, entries);
-    int criticalCount = 0;
-    for (const auto& e : entries) criticalCount += e.kind == VolumeLayoutEntry::kCritical;
-    EXPECT_EQ(criticalCount, 20);
+    LayOutVolume(8, 4, 1000, critical, 76, entries);
+    EXPECT_EQ(criticalCount(), 20u);
     // After the first slice come two packets (A = 20 gives 2, leaving 4).
     EXPECT_EQ(entries[1].kind, VolumeLayoutEntry::kCritical);
-    EXPECT_EQ(entries[2].kind, VolumeLayoutEntry::kCritical);
-    EXPECT_EQ(entries[3].kind, VolumeLayoutEntry::kSlice);
-    // Offsets follow one another without gaps.
+    EXPECT_EQ(entries[1].count, 2u);
+    EXPECT_EQ(entries[2].kind, VolumeLayoutEntry::kSlice);
+    // Offsets follow one another without gaps, and a run never wraps.
     uint64_t offset = 0;
     for (const auto& e : entries) {
         EXPECT_EQ(e.offset, offset);
-        offset += e.kind == VolumeLayoutEntry::kSlice     ? 1068
-                  : e.kind == VolumeLayoutEntry::kCreator ? 76
-                                                          : critical[e.index];
+        if (e.kind == VolumeLayoutEntry::kCritical) {
+            ASSERT_LE(e.index + e.count, critical.size());
+            for (uint32_t k = 0; k < e.count; ++k) offset += critical[e.index + k];
+        } else {
+            offset += e.kind == VolumeLayoutEntry::kSlice ? 1068 : 76;
+        }
     }
-    // Three slices, L = 5, b = 2: A grows by 10 per slice; 3 + 3 + 4 = 10 packets
-    // and the round is completed after the last slice.
+    // Three slices, L = 5, two copies: A grows by 10 per slice; 3 + 3 + 4 =
+    // 10 packets and the round is completed after the last slice.
     entries.clear();
-    LayOutVolume(3, 1000, critical, 76, entries);
-    criticalCount = 0;
-    for (const auto& e : entries) criticalCount += e.kind == VolumeLayoutEntry::kCritical;
-    EXPECT_EQ(criticalCount, 10);
+    LayOutVolume(3, 2, 1000, critical, 76, entries);
+    EXPECT_EQ(criticalCount(), 10u);
 }
 
 TEST(CreationJob, EveryVolumeNameAndScheme) {
@@ -452,6 +455,28 @@ TEST(CreationJob, VolumesTakeTheBlockCountsGiven) {
     EXPECT_FALSE(RunJob(q).ok);
     q.setRecoveryBlockCount(7);
     EXPECT_EQ(q.volumeBlockCounts(), (std::vector<uint32_t>{1, 2, 4}));
+}
+
+// With many small files the index (a file description and block checksums
+// per file) outweighs the recovery blocks: whatever the scheme, the volumes
+// carry it no more often than the doubling layout does, whose k volumes
+// carry it at most 1 + 2 + … + k times.
+TEST(CreationJob, ManySmallFilesRepeatTheIndexNoMoreThanTheDoublingLayout) {
+    Fixture f;
+    std::uniform_int_distribution<size_t> size(1, 400);
+    for (int i = 0; i < 1000; ++i) f.AddFile("f" + std::to_string(i), size(f.rng));
+    for (uint32_t scheme : {kPowersOfTwo, kLimitedToLargest, kUniform}) {
+        CreationParameters p = Prepare(f, 512, 50, scheme);
+        JobResult r = RunJob(p);
+        ASSERT_TRUE(r.ok) << r.status.failureCode;
+        uint64_t total = 0;
+        for (const std::string& path : r.outputs) total += fs::file_size(path);
+        const uint64_t index = fs::file_size(f.dir.File("set.par2"));  // one copy and a creator
+        const uint64_t k = BitLength(50);
+        EXPECT_LE(total, 50 * (512 + 68) + index * (1 + k * (k + 1) / 2))
+            << scheme << ": " << r.outputs.size() << " files";
+        for (const std::string& path : r.outputs) fs::remove(path);
+    }
 }
 
 // Fails every write of a whole recovery block into the volume whose name

@@ -161,7 +161,9 @@ TEST(CreationParameters, SchemesSplitTheRecoveryBlocks) {
     p.setRecoveryBlockCount(1000);
     p.setRecoveryFileCount(500);
     EXPECT_EQ(p.recoveryFileCount, 500u);  // may reach R
-    EXPECT_EQ(p.criticalCopyFactor, 500u * 2);
+    // Every volume carries the index once: more than the doubling layout's
+    // 54 copies, the price of the count asked for.
+    EXPECT_EQ(p.criticalCopyFactor, 500u);
 }
 
 TEST(CreationParameters, LimitedToLargestUsesTheLargestFile) {
@@ -172,7 +174,11 @@ TEST(CreationParameters, LimitedToLargestUsesTheLargestFile) {
     p.setRecoveryBlockCount(100);
     EXPECT_EQ(p.recoveryFileCount, 8u);
     EXPECT_EQ(p.volumeBlockCounts(), (std::vector<uint32_t>{1, 2, 4, 5, 10, 18, 30, 30}));
-    EXPECT_EQ(p.criticalCopyFactor, 1u + 2 + 3 + 3 + 4 + 5 + 5 + 5);
+    // 1 + 2 + 3 + 3 + 4 + 5 + 5 + 5 copies of the index in eight volumes
+    // would cost more than the doubling layout's 25 in seven: no volume
+    // carries more than three.
+    EXPECT_EQ(p.volumeIndexCopies(), (std::vector<uint32_t>{1, 2, 3, 3, 3, 3, 3, 3}));
+    EXPECT_EQ(p.criticalCopyFactor, 21u);
     p.setRecoveryFileCount(3);  // ignored by this scheme
     EXPECT_EQ(p.recoveryFileCount, 8u);
     p.setRecoveryBlockCount(90);
