@@ -71,6 +71,8 @@ void RecoverySet::Repair() {
         NotifyStatus();
         return;
     }
+    // The blocks put together across pieces served the rebuild only.
+    RemoveMadeFiles();
     CleanUp(cleanUp);
     NotifyStatus();
 }
