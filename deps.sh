@@ -3,6 +3,7 @@
 set -euo pipefail
 packages=(g++ cmake ninja-build pkg-config qt6-base-dev qt6-translations-l10n libgtest-dev libgmock-dev
           libbenchmark-dev fonts-dejavu-core zlib1g-dev liburing-dev libssl-dev par2 cksfv parchive
+          duplicity python3-pexpect dar bup
           clang libclang-rt-14-dev lld)
 missing=()
 for p in "${packages[@]}"; do

@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -25,7 +26,26 @@ RecoverySet::RecoverySet(FormatKind formatKind, SetObserver* observer, const Sto
     status_.timeStamp = TickCountMs();
 }
 
-RecoverySet::~RecoverySet() = default;
+namespace {
+
+// Deletes `path` only while it is still the file of that identity.
+void DeleteIfSameFile(const std::string& path, uint64_t device, uint64_t inode) {
+    struct stat st {};
+    if (lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return;
+    if (static_cast<uint64_t>(st.st_dev) != device || static_cast<uint64_t>(st.st_ino) != inode)
+        return;
+    ::unlink(path.c_str());
+}
+
+}  // namespace
+
+RecoverySet::~RecoverySet() {
+    // The files the set wrote for itself never outlive it.
+    for (const MadeFile& made : madeFiles_) {
+        made.file->close();
+        DeleteIfSameFile(made.file->path, made.device, made.inode);
+    }
+}
 
 void RecoverySet::ReportProgress(uint64_t done) {
     status_.progressPosition = done;
@@ -666,6 +686,36 @@ SetFileRef RecoverySet::KnownOrNewVolume(const std::string& path) {
 void RecoverySet::RemoveKnownFile(const SetFile& file) {
     auto it = knownFiles_.find(file.path);
     if (it != knownFiles_.end() && it->second.get() == &file) knownFiles_.erase(it);
+}
+
+void RecoverySet::AddMadeFile(const SetFileRef& file) {
+    if (!file) return;
+    struct stat st {};
+    if (lstat(file->path.c_str(), &st) != 0) return;
+    AddKnownFile(file);
+    madeFiles_.push_back(
+        {file, static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)});
+}
+
+void RecoverySet::RemoveMadeFiles() {
+    std::vector<MadeFile> made;
+    made.swap(madeFiles_);
+    for (const MadeFile& m : made) {
+        SetFile& file = *m.file;
+        if (FindKnownFile(file.path) == m.file) {
+            ForgetDataFile(file);
+            RemoveKnownFile(file);
+            for (SourceFileEntry* entry : sortedEntries_) {
+                if (entry->RemovePlace(&file)) entry->dirty = true;
+            }
+        }
+        file.close();
+        DeleteIfSameFile(file.path, m.device, m.inode);
+        // No longer a file of the set: a clean-up that still lists it leaves it be.
+        file.kind = FileKind::None;
+        file.result = VerifyResult::Missing;
+    }
+    if (!made.empty()) ReportChangedSourceFiles();
 }
 
 void RecoverySet::RekeyKnownFile(const SetFileRef& file, const std::string& oldPath) {

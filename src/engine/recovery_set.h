@@ -304,6 +304,13 @@ class RecoverySet : public BlockProgressSink {
     void RekeyKnownFile(const SetFileRef& file, const std::string& oldPath);
     // The target recorded under `path`, or null.
     SetFileRef FindExpected(const std::string& path) const;
+    // Enters `file`, just written by the set for itself (a block that lies
+    // across two pieces of a split file, put together), as a known file. The
+    // set deletes it again after a repair and when the set goes.
+    void AddMadeFile(const SetFileRef& file);
+    // Forgets the files AddMadeFile entered (their blocks are lost) and
+    // deletes each that is still the file the set wrote.
+    void RemoveMadeFiles();
 
     // ---- Accessors.
 
@@ -390,6 +397,13 @@ class RecoverySet : public BlockProgressSink {
     std::vector<SteppedAside> steppedAside_;
     // Damaged targets RenameFiles could not move aside: not rebuilt.
     std::vector<SourceFileEntry*> unmovable_;
+    // The files AddMadeFile entered, with the identity of what was written.
+    struct MadeFile {
+        SetFileRef file;
+        uint64_t device = 0;
+        uint64_t inode = 0;
+    };
+    std::vector<MadeFile> madeFiles_;
 };
 
 // A set of `kind` bound to a fresh `Format`; `Format` is constructed from

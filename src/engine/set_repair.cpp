@@ -86,6 +86,8 @@ void RecoverySet::Repair() {
         fail();
         return;
     }
+    // The blocks put together across pieces served the rebuild only.
+    RemoveMadeFiles();
     CleanUp(cleanUp);
     NotifyStatus();
 }

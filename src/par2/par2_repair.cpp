@@ -233,7 +233,7 @@ void Par2RecoverySet::SearchGaps() {
             piece->result = VerifyResult::NotIntact;
             piece->flags.damaged = true;
             piece->sourceFile = &entry;
-            set_.AddKnownFile(piece);
+            set_.AddMadeFile(piece);
             set_.LocateBlock(entry, k, piece, 0);
             set_.UpdateEntryState(entry);
         }

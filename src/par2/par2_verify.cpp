@@ -204,6 +204,20 @@ void Par2RecoverySet::ScanBlocks(const SetFileRef& file, SourceFileEntry*& entry
         if (!node) return nullptr;
 
         auto fits = [&](const BlockLookup::Node* n) { return full || n->length() == real; };
+        // Among the blocks of this content, the one this place continues
+        // comes first: the block after the last one found here, or a file's
+        // first block at the start (the expected file's first). An intact
+        // file whose blocks repeat is so read in order even when its blocks
+        // were located in another file before.
+        const bool atStart = scanner->offset() == 0;
+        BlockLookup::Node* startBlock = nullptr;
+        for (BlockLookup::Node* n = node; n; n = n->nextSame) {
+            if (n->entry->completeCopy || !fits(n)) continue;
+            if (n == hint && LocationFile(n) != file.get()) return n;
+            if (atStart && n->indexInFile == 0 && (!startBlock || n->entry == expected))
+                startBlock = n;
+        }
+        if (startBlock) return startBlock;
         if (node->nextSame) {
             bool allLocated = true;
             for (BlockLookup::Node* n = node; n; n = n->nextSame) {

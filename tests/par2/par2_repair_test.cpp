@@ -284,6 +284,42 @@ TEST_F(Par2Repair, StraddlingBlockIsRecoveredAndTheFileJoinedWithoutRecoveryData
     EXPECT_FALSE(FileExists(folder_ + "movie.bin.001"));
 }
 
+TEST_F(Par2Repair, BoundaryBlockFileGoesWithTheSetAndAfterAJoinThatKeepsThePieces) {
+    // A file split at no block boundary: the block across the cut is put
+    // together in a file of its own, which is the set's, not the user's.
+    Par2SetBuilder big(folder_, kSlice);
+    Bytes data = test::RandomBytes(rng_, 3 * kSlice + 100);
+    big.AddFile("movie.bin", data);
+    big.Build();
+    test::WriteVolume(folder_ + "movie.par2", big.Critical());
+    const size_t cut = kSlice + kSlice / 2;
+    test::WriteFile(folder_ + "movie.bin.001", Bytes(data.begin(), data.begin() + cut));
+    test::WriteFile(folder_ + "movie.bin.002", Bytes(data.begin() + cut, data.end()));
+    unlink((folder_ + "movie.bin").c_str());
+    const std::string gap = folder_ + "movie.bin.#1024-2047#";
+
+    for (const bool repair : {false, true}) {
+        SCOPED_TRACE(repair ? "repaired" : "verified only");
+        auto set = test::OpenAndScan(folder_ + "movie.par2", cache_);
+        ASSERT_TRUE(FileExists(gap));
+        ASSERT_EQ(set->status().subState, SubState::CanJoin);
+        if (repair) {
+            RepairOptions keep;
+            keep.deleteDamagedFiles = false;
+            keep.deleteRecoveryFiles = false;
+            set->SetRepairOptions(keep);
+            set->Repair();
+            EXPECT_EQ(set->status().errorKind, ErrorKind::None);
+            EXPECT_EQ(ReadFile(folder_ + "movie.bin"), data);
+            EXPECT_TRUE(FileExists(folder_ + "movie.bin.001"));
+            EXPECT_FALSE(FileExists(gap));
+            EXPECT_FALSE(set->FindKnownFile(gap));
+        }
+        set.reset();
+        EXPECT_FALSE(FileExists(gap));
+    }
+}
+
 TEST_F(Par2Repair, BothDeleteSettingsOffDeleteNothing) {
     MakeSet({0, 1, 2, 3});
     Flip("a.bin", 5);
