@@ -899,12 +899,16 @@ int RunCreate(const Par2Arguments& a, StopFlag* stop) {
     p.setSplit(false);
     p.setGranuleRestriction(false);
     if (a.hasBlockSize) {
-        p.setBlockSize(a.blockSize);
-        if (p.sourceBlockCount > kMaxPar2Blocks) {
+        // A size that would cut the files into more blocks than a set holds
+        // is refused, not raised.
+        uint64_t blocks = 0;
+        for (const CreationSourceFile& file : files) blocks += (file.size + a.blockSize - 1) / a.blockSize;
+        if (blocks > kMaxPar2Blocks) {
             std::fprintf(stderr, "Block size is too small. It would require %llu blocks.\n",
-                         static_cast<unsigned long long>(p.sourceBlockCount));
+                         static_cast<unsigned long long>(blocks));
             return kPar2InvalidArguments;
         }
+        p.setBlockSize(a.blockSize);
     } else {
         p.setSourceBlockCount(a.hasBlockCount ? a.blockCount : kDefaultSourceBlocks);
     }
