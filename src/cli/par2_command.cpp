@@ -93,6 +93,10 @@ void PrintHelp() {
         "  -l       : Limit size of recovery files (don't use both -u and -l)\n"
         "  -n<n>    : Number of recovery files (don't use both -n and -l)\n"
         "  -R       : Recurse into subdirectories\n"
+        "  @<file>  : Take source file names from <file>, one a line (@ alone:\n"
+        "             from standard input)\n"
+        "Options: (verify or repair)\n"
+        "  -a<file> : Set the PAR2 file (every other name is a file to search)\n"
         "\n"
         "Example:\n"
         "   par2 repair *.par2\n");
@@ -292,7 +296,8 @@ bool ParsePar2Arguments(Par2Operation implied, const std::vector<std::string>& a
             error = "Block size must be a multiple of 4.";
             return false;
         }
-        if (parsed.hasBlockCount && (parsed.blockCount == 0 || parsed.blockCount > kMaxPar2Blocks)) {
+        if (parsed.hasBlockCount &&
+            (parsed.blockCount == 0 || parsed.blockCount > kMaxPar2Blocks)) {
             error = "Invalid block count option: -b" + std::to_string(parsed.blockCount);
             return false;
         }
@@ -902,7 +907,8 @@ int RunCreate(const Par2Arguments& a, StopFlag* stop) {
         // A size that would cut the files into more blocks than a set holds
         // is refused, not raised.
         uint64_t blocks = 0;
-        for (const CreationSourceFile& file : files) blocks += (file.size + a.blockSize - 1) / a.blockSize;
+        for (const CreationSourceFile& file : files)
+            blocks += (file.size + a.blockSize - 1) / a.blockSize;
         if (blocks > kMaxPar2Blocks) {
             std::fprintf(stderr, "Block size is too small. It would require %llu blocks.\n",
                          static_cast<unsigned long long>(blocks));

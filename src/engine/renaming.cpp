@@ -148,10 +148,10 @@ bool RecoverySet::RenameFiles() {
         if (!MayMove(repairOptions_, entries_, *copy)) {
             // A file nobody named stays where it is, as it is: its data goes
             // to the entry's name.
-            const int error = CopyFileData(
-                copy->path, entry.targetPath,
-                [](const void* set) { return static_cast<const RecoverySet*>(set)->StopRequested(); },
-                this);
+            const auto stopped = [](const void* set) {
+                return static_cast<const RecoverySet*>(set)->StopRequested();
+            };
+            const int error = CopyFileData(copy->path, entry.targetPath, stopped, this);
             if (error != 0) {
                 RecordError(error == ECANCELED ? ErrorKind::Cancelled : ErrorKind::CreateTarget,
                             error == ECANCELED ? 0 : error, entry.targetPath);

@@ -31,7 +31,7 @@ struct RepairOptions {
     bool moveOnlyNamedFiles = false;
     // With moveOnlyNamedFiles, the further files the driver was given
     // (absolute paths): these may be moved like the set's own.
-    std::vector<std::string> namedFiles;
+    std::vector<std::string> namedFiles{};
 };
 
 }  // namespace vantrove
