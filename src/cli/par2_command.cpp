@@ -380,8 +380,9 @@ bool ExpandPar2FileArguments(bool create, const std::vector<std::string>& given,
             continue;
         }
         // "*" and "?" in the name part are matched against the names in its
-        // folder, as a shell would, for callers that run no shell; a file
-        // that bears the very name is taken as it is.
+        // folder as a shell matches them (a leading '.' only by a '.'), for
+        // callers that run no shell; a file that bears the very name is
+        // taken as it is.
         const std::string pattern = FileNameOfPath(name);
         struct stat st {};
         if (!HasWildcard(pattern) || lstat(name.c_str(), &st) == 0) {
@@ -392,7 +393,7 @@ bool ExpandPar2FileArguments(bool create, const std::vector<std::string>& given,
         std::vector<std::string> entries;
         if (!ListFolder(folder.empty() ? std::string(".") : folder, entries)) continue;
         for (const std::string& entry : entries)
-            if (fnmatch(pattern.c_str(), entry.c_str(), 0) == 0) out.push_back(folder + entry);
+            if (fnmatch(pattern.c_str(), entry.c_str(), FNM_PERIOD) == 0) out.push_back(folder + entry);
     }
     return true;
 }

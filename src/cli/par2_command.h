@@ -62,8 +62,8 @@ bool ParsePar2Arguments(Par2Operation implied, const std::vector<std::string>& a
 // The file arguments as the command takes them: on create "@LIST" gives the
 // names in the file LIST, one a line, and "@" those on standard input; a
 // name part holding '*' or '?' gives the names in its folder that it
-// matches (in byte order; none when nothing matches). False with `error`
-// when a list cannot be read.
+// matches (in byte order, a leading '.' matched only by a '.'; none when
+// nothing matches). False with `error` when a list cannot be read.
 bool ExpandPar2FileArguments(bool create, const std::vector<std::string>& given,
                              std::vector<std::string>& out, std::string& error);
 
