@@ -1,6 +1,7 @@
 #include "cli/par2_command.h"
 
 #include <dirent.h>
+#include <fnmatch.h>
 #include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -37,6 +38,9 @@
 
 namespace vantrove::cli {
 namespace {
+
+// The most source blocks, and recovery blocks, a PAR 2.0 set holds.
+constexpr uint64_t kMaxPar2Blocks = 32768;
 
 // "5" or "12.5" in hundredths of a percent.
 bool ParsePercentValue(const std::string& text, uint32_t& hundredths) {
@@ -90,6 +94,10 @@ void PrintHelp() {
         "  -l       : Limit size of recovery files (don't use both -u and -l)\n"
         "  -n<n>    : Number of recovery files (don't use both -n and -l)\n"
         "  -R       : Recurse into subdirectories\n"
+        "  @<file>  : Take source file names from <file>, one a line (@ alone:\n"
+        "             from standard input)\n"
+        "Options: (verify or repair)\n"
+        "  -a<file> : Set the PAR2 file (every other name is a file to search)\n"
         "\n"
         "Example:\n"
         "   par2 repair *.par2\n");
@@ -200,7 +208,6 @@ bool ParsePar2Arguments(Par2Operation implied, const std::vector<std::string>& a
                         value = args[++i];
                     }
                     if (letter == 'a') {
-                        if (!create) return invalid();
                         parsed.archiveName = value;
                     } else {
                         parsed.basePath = value;
@@ -242,8 +249,17 @@ bool ParsePar2Arguments(Par2Operation implied, const std::vector<std::string>& a
                     break;
                 }
                 case 'm': ignored = true; if (!numeric(parsed.memoryMb, ignored)) return false; break;
-                case 't': ignored = true; if (!numeric(parsed.threads, ignored)) return false; break;
-                case 'T': ignored = true; if (!numeric(parsed.fileThreads, ignored)) return false; break;
+                case 't':
+                case 'T':
+                    // At least one thread; the classic tool names the option it refuses.
+                    if (!ParseNumber(rest, number) || number == 0) {
+                        error = std::string(letter == 't' ? "Invalid thread option: "
+                                                          : "Invalid file-thread option: ") +
+                                arg;
+                        return false;
+                    }
+                    (letter == 't' ? parsed.threads : parsed.fileThreads) = number;
+                    break;
                 case 'S':
                     if (create) return invalid();
                     ignored = true;
@@ -281,17 +297,19 @@ bool ParsePar2Arguments(Par2Operation implied, const std::vector<std::string>& a
             error = "Block size must be a multiple of 4.";
             return false;
         }
-        if (parsed.hasBlockCount && (parsed.blockCount == 0 || parsed.blockCount > 32768)) {
-            error = "Invalid block count.";
+        if (parsed.hasBlockCount &&
+            (parsed.blockCount == 0 || parsed.blockCount > kMaxPar2Blocks)) {
+            error = "Invalid block count option: -b" + std::to_string(parsed.blockCount);
             return false;
         }
-        if (parsed.hasRecoveryCount && parsed.recoveryCount > 32768) {
+        if (parsed.hasRecoveryCount && parsed.recoveryCount > kMaxPar2Blocks) {
             error = "Invalid recovery block count.";
             return false;
         }
     }
-    // With -a the set's name is given; every word is a source file.
-    if (create && !parsed.archiveName.empty()) {
+    // With -a the set's name is given; every word is a file (a source, or
+    // on verify and repair a further file to search).
+    if (!parsed.archiveName.empty()) {
         parsed.par2File = parsed.archiveName;
         parsed.files = std::move(names);
     } else {
@@ -301,10 +319,82 @@ bool ParsePar2Arguments(Par2Operation implied, const std::vector<std::string>& a
         }
         parsed.par2File = names.front();
         parsed.files.assign(names.begin() + 1, names.end());
+        // One name alone on create is the file to protect, and the set is
+        // named after it.
+        if (create && names.size() == 1 && names[0][0] != '@') parsed.files = names;
     }
     if (create && parsed.files.empty()) {
         error = "You must specify a list of files when creating.";
         return false;
+    }
+    return true;
+}
+
+namespace {
+
+// ---- the file arguments
+
+bool HasWildcard(const std::string& name) {
+    return name.find_first_of("*?") != std::string::npos;
+}
+
+// The names of a list read from `in`: one a line, a carriage return before
+// the line's end dropped, empty lines passed over.
+void AddListedNames(std::FILE* in, std::vector<std::string>& out) {
+    std::string line;
+    int c = 0;
+    const auto flush = [&] {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (!line.empty()) out.push_back(line);
+        line.clear();
+    };
+    while ((c = std::fgetc(in)) != EOF) {
+        if (c == '\n') {
+            flush();
+        } else {
+            line.push_back(static_cast<char>(c));
+        }
+    }
+    flush();
+}
+
+}  // namespace
+
+bool ExpandPar2FileArguments(bool create, const std::vector<std::string>& given,
+                             std::vector<std::string>& out, std::string& error) {
+    for (const std::string& name : given) {
+        // On create, "@LIST" reads names from a file and "@" from standard input.
+        if (create && !name.empty() && name[0] == '@') {
+            std::vector<std::string> listed;
+            if (name.size() == 1) {
+                AddListedNames(stdin, listed);
+            } else {
+                std::FILE* list = std::fopen(name.c_str() + 1, "rb");
+                if (list == nullptr) {
+                    error = "Could not open the list of files \"" + name.substr(1) + "\".";
+                    return false;
+                }
+                AddListedNames(list, listed);
+                std::fclose(list);
+            }
+            out.insert(out.end(), listed.begin(), listed.end());
+            continue;
+        }
+        // "*" and "?" in the name part are matched against the names in its
+        // folder as a shell matches them (a leading '.' only by a '.'), for
+        // callers that run no shell; a file that bears the very name is
+        // taken as it is.
+        const std::string pattern = FileNameOfPath(name);
+        struct stat st {};
+        if (!HasWildcard(pattern) || lstat(name.c_str(), &st) == 0) {
+            out.push_back(name);
+            continue;
+        }
+        const std::string folder = FolderOfPath(name);
+        std::vector<std::string> entries;
+        if (!ListFolder(folder.empty() ? std::string(".") : folder, entries)) continue;
+        for (const std::string& entry : entries)
+            if (fnmatch(pattern.c_str(), entry.c_str(), FNM_PERIOD) == 0) out.push_back(folder + entry);
     }
     return true;
 }
@@ -384,12 +474,13 @@ bool ResolveBasePath(const std::string& given, std::string& folder) {
     return false;
 }
 
-// The file a verify or repair is to open: as given, or the base name with
-// ".par2" added.
+// The file a verify or repair is to open: a name not ending in ".par2"
+// whose "<name>.par2" exists stands for that file (the set's base name, or
+// the data file a set was named after); any other name as given.
 std::string ResolveSetFile(const std::string& given) {
     struct stat st {};
-    if (stat(given.c_str(), &st) == 0) return given;
-    if (!EndsWithNoCase(given, ".par2") && stat((given + ".par2").c_str(), &st) == 0)
+    if (!EndsWithNoCase(given, ".par2") && stat((given + ".par2").c_str(), &st) == 0 &&
+        S_ISREG(st.st_mode))
         return given + ".par2";
     return given;
 }
@@ -592,10 +683,12 @@ int RunVerifyOrRepair(const Par2Arguments& a, StopFlag* stop) {
     session.FinishActivity();
     RecoverySet* set = session.set();
     // Files named after the PAR2 file are searched too, wherever they lie.
+    std::vector<std::string> scannedExtras;
     for (const std::string& extra : a.files) {
         struct stat es {};
         if (stat(extra.c_str(), &es) != 0 || !S_ISREG(es.st_mode)) continue;
-        set->ScanFile(nullptr, AbsolutePath(extra), false);
+        scannedExtras.push_back(AbsolutePath(extra));
+        set->ScanFile(nullptr, scannedExtras.back(), false);
     }
     if (!a.files.empty()) session.FinishActivity();
     if (stop && stop->load() != 0) {
@@ -650,6 +743,10 @@ int RunVerifyOrRepair(const Par2Arguments& a, StopFlag* stop) {
     options.deleteDamagedFiles = a.purge;
     options.deleteRecoveryFiles = a.purge;
     options.useRecycleBin = false;
+    // Only the set's files and those given here are ever renamed or
+    // removed; the data of any other file that holds a whole copy is copied.
+    options.moveOnlyNamedFiles = true;
+    options.namedFiles = scannedExtras;
     session.Repair(options);
     session.FinishActivity();
     session.Save();
@@ -696,21 +793,29 @@ bool AnyRecoveryFile(const std::string& folder, const std::string& base, std::st
     return any;
 }
 
-// Every regular file below `folder`, for -R.
-bool AddTree(const std::string& folder, std::vector<std::string>& out) {
+// Every regular file below `folder`, for -R. A link to a file is taken; a
+// link to a folder is followed only when that folder lies below `baseFolder`
+// (a resolved folder, with its '/'), and no folder is entered twice.
+void AddTree(const std::string& folder, const std::string& baseFolder,
+             std::set<std::string>& entered, std::vector<std::string>& out) {
+    const std::string resolved = ResolvedFolder(folder);
+    if (resolved.empty() || !entered.insert(resolved).second) return;
     std::vector<std::string> names;
-    if (!ListFolder(folder, names)) return false;
+    if (!ListFolder(folder, names)) return;
     for (const std::string& name : names) {
         const std::string path = folder + "/" + name;
         struct stat st {};
         if (lstat(path.c_str(), &st) != 0) continue;
+        const bool link = S_ISLNK(st.st_mode);
+        if (link && stat(path.c_str(), &st) != 0) continue;
         if (S_ISDIR(st.st_mode)) {
-            AddTree(path, out);
+            if (link && ResolvedFolder(path).compare(0, baseFolder.size(), baseFolder) != 0)
+                continue;
+            AddTree(path, baseFolder, entered, out);
         } else if (S_ISREG(st.st_mode)) {
             out.push_back(path);
         }
     }
-    return true;
 }
 
 // The name the classic tool gives a volume: a lower-case extension and the
@@ -755,7 +860,11 @@ int RunCreate(const Par2Arguments& a, StopFlag* stop) {
         return kPar2FileIoError;
     }
 
+    std::string baseFolder = folder;
+    if (!ResolveBasePath(a.basePath, baseFolder)) return kPar2InvalidArguments;
+
     // Folders only with -R; without it they are passed over, as the classic tool does.
+    std::set<std::string> entered;
     std::vector<std::string> named;
     for (const std::string& file : a.files) {
         struct stat st {};
@@ -764,7 +873,7 @@ int RunCreate(const Par2Arguments& a, StopFlag* stop) {
             return kPar2InvalidArguments;
         }
         if (S_ISDIR(st.st_mode)) {
-            if (a.recurse) AddTree(file, named);
+            if (a.recurse) AddTree(file, baseFolder, entered, named);
             continue;
         }
         named.push_back(file);
@@ -775,8 +884,19 @@ int RunCreate(const Par2Arguments& a, StopFlag* stop) {
         std::fprintf(stderr, "%s\n", TerminalName(error).c_str());
         return kPar2InvalidArguments;
     }
-    std::string baseFolder = folder;
-    if (!ResolveBasePath(a.basePath, baseFolder)) return kPar2InvalidArguments;
+    // A source outside the base folder cannot be named in the set: it is
+    // left out, and the rest protected.
+    std::vector<CreationSourceFile> inside;
+    for (CreationSourceFile& file : files) {
+        if (file.path.size() > baseFolder.size() &&
+            file.path.compare(0, baseFolder.size(), baseFolder) == 0) {
+            inside.push_back(std::move(file));
+        } else if (out.At(0)) {
+            std::printf("Ignoring out of basepath source file: %s\n",
+                        TerminalName(file.path).c_str());
+        }
+    }
+    files = std::move(inside);
     if (files.empty() || !StoreNamesBelow(baseFolder, base, files, error)) {
         std::fprintf(stderr, "%s\n",
                      files.empty() ? "You must specify a list of files when creating."
@@ -798,6 +918,16 @@ int RunCreate(const Par2Arguments& a, StopFlag* stop) {
     p.setSplit(false);
     p.setGranuleRestriction(false);
     if (a.hasBlockSize) {
+        // A size that would cut the files into more blocks than a set holds
+        // is refused, not raised.
+        uint64_t blocks = 0;
+        for (const CreationSourceFile& file : files)
+            blocks += (file.size + a.blockSize - 1) / a.blockSize;
+        if (blocks > kMaxPar2Blocks) {
+            std::fprintf(stderr, "Block size is too small. It would require %llu blocks.\n",
+                         static_cast<unsigned long long>(blocks));
+            return kPar2InvalidArguments;
+        }
         p.setBlockSize(a.blockSize);
     } else {
         p.setSourceBlockCount(a.hasBlockCount ? a.blockCount : kDefaultSourceBlocks);
@@ -941,6 +1071,13 @@ int RunPar2Command(const std::string& programName, const std::vector<std::string
         PrintVersion(parsed.version);
         return kPar2Success;
     }
+    std::vector<std::string> files;
+    if (!ExpandPar2FileArguments(parsed.operation == Par2Operation::Create, parsed.files, files,
+                                 error)) {
+        std::fprintf(stderr, "%s\n", TerminalName(error).c_str());
+        return kPar2InvalidArguments;
+    }
+    parsed.files = std::move(files);
     // -t and -m bound what the passes take; 0 leaves it to the machine.
     LimitMachineUse(static_cast<unsigned>(std::min<uint64_t>(parsed.threads, 1024)),
                     std::min<uint64_t>(parsed.memoryMb, uint64_t{1} << 40) << 20);

@@ -59,6 +59,14 @@ bool IsPar2ProgramName(const std::string& programName);
 bool ParsePar2Arguments(Par2Operation implied, const std::vector<std::string>& args,
                         Par2Arguments& parsed, std::string& error);
 
+// The file arguments as the command takes them: on create "@LIST" gives the
+// names in the file LIST, one a line, and "@" those on standard input; a
+// name part holding '*' or '?' gives the names in its folder that it
+// matches (in byte order, a leading '.' matched only by a '.'; none when
+// nothing matches). False with `error` when a list cannot be read.
+bool ExpandPar2FileArguments(bool create, const std::vector<std::string>& given,
+                             std::vector<std::string>& out, std::string& error);
+
 // The whole command; `programName` is argv[0] or "par2".
 int RunPar2Command(const std::string& programName, const std::vector<std::string>& args,
                    StopFlag* stop);

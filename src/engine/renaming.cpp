@@ -7,6 +7,9 @@
 #include <algorithm>
 #include <cerrno>
 #include <set>
+#include <vector>
+
+#include "core/disk_file.h"
 
 #include "core/file_trash.h"
 #include "core/string_ids.h"
@@ -15,6 +18,53 @@
 #include "engine/set_format.h"
 
 namespace vantrove {
+namespace {
+
+// Whether a repair under `options` may rename, move or delete `file`: any
+// file, unless only named ones may move; then a file at a name of the set,
+// or one the driver was given.
+bool MayMove(const RepairOptions& options, const std::vector<SourceFileEntryRef>& entries,
+             const SetFile& file) {
+    if (!options.moveOnlyNamedFiles) return true;
+    for (const SourceFileEntryRef& entry : entries)
+        if (entry->targetPath == file.path) return true;
+    return std::find(options.namedFiles.begin(), options.namedFiles.end(), file.path) !=
+           options.namedFiles.end();
+}
+
+// Copies the bytes of the file at `from` to a new file at `to`, written under
+// its work name and put in place once whole; never over an existing file.
+// 0, or the system's error code.
+int CopyFileData(const std::string& from, const std::string& to, bool (*stopped)(const void*),
+                 const void* context) {
+    DiskFile source(from);
+    if (!source.open()) return source.lastError();
+    DiskFile copy;
+    if (!copy.create(PartPathOf(to))) return copy.lastError();
+    std::vector<uint8_t> buffer(size_t{1} << 20);
+    int error = 0;
+    for (uint64_t offset = 0; offset < source.size && error == 0;) {
+        if (stopped(context)) {
+            error = ECANCELED;
+            break;
+        }
+        const size_t length =
+            static_cast<size_t>(std::min<uint64_t>(buffer.size(), source.size - offset));
+        if (!source.read(offset, buffer.data(), length)) {
+            error = source.lastError();
+        } else if (!copy.write(offset, buffer.data(), length)) {
+            error = copy.lastError();
+        }
+        offset += length;
+    }
+    if (error == 0 && !copy.moveIntoPlace(to)) error = copy.lastError();
+    if (error != 0) copy.remove();
+    copy.close();
+    return error;
+}
+
+}  // namespace
+
 bool RecoverySet::RenameFiles() {
     SetActivity(Activity::Renaming, GetString(kStrActivityRenamingFiles));
     const uint64_t count = entries_.size();
@@ -56,6 +106,8 @@ bool RecoverySet::RenameFiles() {
             continue;
         }
         steppedAside_.push_back({target, &entry, oldPath, misnamed});
+        // The file stepped aside is still one of the set's own.
+        if (repairOptions_.moveOnlyNamedFiles) repairOptions_.namedFiles.push_back(target->path);
         {
             // Still filed under the old path.
             auto it = knownFiles_.find(oldPath);
@@ -101,6 +153,41 @@ bool RecoverySet::RenameFiles() {
             // symbolic link or onto a recovery file is never used; the copy
             // stays where it is and the refusal is reported at the end.
             refusedTargets_.push_back(&entry);
+            continue;
+        }
+        if (!MayMove(repairOptions_, entries_, *copy)) {
+            // A file nobody named stays where it is, as it is: its data goes
+            // to the entry's name.
+            const auto stopped = [](const void* set) {
+                return static_cast<const RecoverySet*>(set)->StopRequested();
+            };
+            const int error = CopyFileData(copy->path, entry.targetPath, stopped, this);
+            if (error != 0) {
+                RecordError(error == ECANCELED ? ErrorKind::Cancelled : ErrorKind::CreateTarget,
+                            error == ECANCELED ? 0 : error, entry.targetPath);
+                failed = true;
+                continue;
+            }
+            auto target = std::make_shared<SetFile>(entry.targetPath);
+            target->kind = FileKind::Target;
+            target->sourceFile = &entry;
+            target->sourceBlockCount = entry.blockCount;
+            entry.targetFile = target;
+            expectedNames_[entry.targetPath] = target;
+            knownFiles_[target->path] = target;
+            // The entry's blocks are now to be found in the new file.
+            for (uint32_t i = 0; i < entry.foundBlocks.size(); ++i) ClearFoundBlock(entry, i);
+            entry.completeCopy.reset();
+            entry.dirty = true;
+            VerifyFile(&entry, target, false, true);
+            if (entry.completeCopy == target && target->result == VerifyResult::IntactCopy) {
+                target->flags.repaired = true;
+            } else {
+                RecordError(ErrorKind::VerifyFailed, 0, target->path);
+                failed = true;
+            }
+            UpdateEntryState(entry);
+            ReportSourceFile(entry);
             continue;
         }
         if (!copy->rename(entry.targetPath)) {
@@ -270,7 +357,7 @@ void RecoverySet::CleanUp(const std::vector<SetFileRef>& files) {
             for (const SourceFileEntryRef& entry : entries_) {
                 if (entry->completeCopy == file || entry->targetFile == file) needed = true;
             }
-            if (needed) continue;
+            if (needed || !MayMove(settings, entries_, *file)) continue;
             ForgetDataFile(*file);
         } else if (file->kind == FileKind::Volume) {
             if (!settings.deleteRecoveryFiles) continue;

@@ -8,6 +8,8 @@
 // store or the application object. Plain value.
 
 #include <cstdint>
+#include <string>
+#include <vector>
 
 namespace vantrove {
 
@@ -23,6 +25,13 @@ struct RepairOptions {
     uint64_t physicalMemoryBytes = 0;
     // Threads of the rebuild's multiply-accumulate; 0 takes one per core.
     uint32_t threads = 0;
+    // Files found under names that neither the set nor the driver gave are
+    // only read: an intact copy among them is copied to its file's name
+    // rather than moved there, and none of them is renamed or deleted.
+    bool moveOnlyNamedFiles = false;
+    // With moveOnlyNamedFiles, the further files the driver was given
+    // (absolute paths): these may be moved like the set's own.
+    std::vector<std::string> namedFiles{};
 };
 
 }  // namespace vantrove

@@ -73,6 +73,26 @@ TEST(Par2Arguments, AttachedValuesGroupedFlagsAndTheSetName) {
     EXPECT_EQ(version.version, 2);
 }
 
+TEST(Par2Arguments, OneNameOnCreateAndTheSetNamedWithAOnVerify) {
+    // {arguments, the set's name, the files}
+    const struct {
+        std::vector<std::string> args;
+        std::string par2File;
+        std::vector<std::string> files;
+    } cases[] = {
+        {{"c", "-r10", "-n1", "-q", "-q", "VOLUME"}, "VOLUME", {"VOLUME"}},
+        {{"create", "-qq", "-t1", "CANARY"}, "CANARY", {"CANARY"}},
+        {{"v", "-a", "s.par2", "x", "y"}, "s.par2", {"x", "y"}},
+        {{"r", "-as.par2"}, "s.par2", {}},
+    };
+    for (const auto& c : cases) {
+        Par2Arguments a;
+        ASSERT_TRUE(Parse(Par2Operation::None, c.args, a)) << c.args.back();
+        EXPECT_EQ(a.par2File, c.par2File);
+        EXPECT_EQ(a.files, c.files);
+    }
+}
+
 TEST(Par2Volumes, CountsOfTheClassicSchemes) {
     using V = std::vector<uint32_t>;
     EXPECT_EQ(cli::ClassicVolumeCounts(100, 0, 0), (V{1, 2, 4, 8, 16, 32, 37}));
@@ -127,7 +147,10 @@ TEST(Par2Arguments, RefusesWhatTheClassicToolRefuses) {
         {"c", "-l", "-n2", "s", "f"},         // limited and a file count
         {"c", "-u", "-l", "s", "f"},          // uniform and limited
         {"c", "-z", "s", "f"},                // unknown letter
-        {"c", "s"},                           // no files
+        {"c", "-a", "s"},                     // no files
+        {"c", "-t0", "s", "f"},               // no threads
+        {"v", "-T0", "s.par2"},               // no files hashed at a time
+        {"c", "-b40000", "s", "f"},           // more blocks than a set holds
         {"v", "-c3", "s.par2"},               // create's option on verify
         {"v"},                                // no set
     };
@@ -346,6 +369,94 @@ TEST_F(Par2Cli, ExtraFilesOnTheCommandLineAreSearched) {
     EXPECT_EQ(ours.exitCode, 0) << ours.text;
     EXPECT_EQ(ReadFile(ours_ + "b.dat"), b_);
     EXPECT_EQ(ReadFile(peer_ + "b.dat"), b_);
+    // A file given here may be moved, as the peer moves it.
+    EXPECT_EQ(test::FileExists(ours_ + "dl/download.tmp"),
+              test::FileExists(peer_ + "dl/download.tmp"));
+}
+
+TEST_F(Par2Cli, OneNameAndTheDataFileNameAsBackupToolsGiveThem) {
+    peer_ = MakeFolder("peer");
+    ours_ = MakeFolder("ours");
+    // The set named after its one file, as duplicity and dar create it.
+    for (const std::string& f : {peer_, ours_})
+        ASSERT_EQ(Par2(f == ours_, f, "c -r10 -n1 -q -q c.txt").exitCode, 0) << f;
+    const std::string names = "ls *.par2";
+    EXPECT_EQ(test::RunShell("cd " + ShellQuote(ours_) + " && " + names).out,
+              test::RunShell("cd " + ShellQuote(peer_) + " && " + names).out);
+    EXPECT_EQ(Par2(false, ours_, "v -q -q c.txt.par2").exitCode, 0);
+    // The data file's name stands for its set; -a names the set.
+    ExpectSame("v c.txt", 0);
+    ExpectSame("v -a c.txt.par2", 0);
+    BothDo("printf 'XX' | dd of=c.txt bs=1 seek=20 conv=notrunc 2>/dev/null");
+    ExpectSame("v c.txt", 1);
+    ExpectSame("r c.txt", 0);
+    EXPECT_EQ(ReadFile(ours_ + "c.txt"), c_);
+    // bup's probe; no threads at all is refused in the peer's words.
+    BothDo("printf 'bup' > CANARY");
+    ExpectSame("create -qq -t1 CANARY", 0);
+    for (const char* args : {"c -t0 s c.txt", "v -T0 c.txt", "c -q -s4 s a.bin"}) {
+        const Par2Run peer = Par2(false, peer_, args);
+        const Par2Run ours = Par2(true, ours_, args);
+        EXPECT_EQ(peer.exitCode, 3) << args;
+        EXPECT_EQ(ours.exitCode, 3) << args << ours.text;
+        if (args[3] == 't' || args[3] == 'T') {
+            EXPECT_EQ(ours.text, peer.text);
+        }
+    }
+    EXPECT_FALSE(test::FileExists(ours_ + "s.par2"));
+}
+
+TEST_F(Par2Cli, WildcardsAreMatchedWithoutAShell) {
+    TwoSets("-s4000 -c10");
+    // b.dat downloaded under another name into a folder of its own, damaged.
+    BothDo("mkdir dl && mv b.dat dl/b.tmp"
+           " && printf 'XXXX' | dd of=dl/b.tmp bs=1 seek=5000 conv=notrunc 2>/dev/null");
+    // As download tools call it from above: -B, the set, and patterns.
+    for (const char* name : {"peer", "ours"}) {
+        const std::string n = name;
+        const Par2Run run = Par2(n == "ours", dir_.path(),
+                                 "r -q -B " + n + " " + n + "/set.par2 '" + n + "/dl/?.tmp' '" +
+                                     n + "/dl/*.tmp'");
+        EXPECT_EQ(run.exitCode, 0) << run.text;
+        EXPECT_EQ(ReadFile(dir_.path() + "/" + n + "/b.dat"), b_) << n;
+    }
+}
+
+TEST_F(Par2Cli, SourcesFromListsAndOutsideTheBaseFolder) {
+    ours_ = MakeFolder("ours");
+    // One name a line, from a file and from standard input.
+    WriteFile(ours_ + "list", std::string("a.bin\r\n\nc.txt\n"));
+    ASSERT_EQ(Par2(true, ours_, "c -q -q -c4 l @list").exitCode, 0);
+    ASSERT_EQ(Par2(true, ours_, "c -q -q -c4 s b.dat @ < list").exitCode, 0);
+    const auto found = [](std::vector<std::string> names) {
+        std::vector<std::string> lines{"All files are correct, repair is not required."};
+        for (const std::string& name : names) lines.push_back("Target: \"" + name + "\" - found.");
+        return lines;
+    };
+    EXPECT_EQ(Par2(false, ours_, "v l.par2").lines, found({"a.bin", "c.txt"}));
+    EXPECT_EQ(Par2(false, ours_, "v s.par2").lines, found({"a.bin", "b.dat", "c.txt"}));
+
+    // A source outside the base folder is left out, said so, and the rest protected.
+    ASSERT_EQ(test::RunShell("cd " + ShellQuote(ours_) + " && mkdir in && mv a.bin in/").exitCode,
+              0);
+    const Par2Run run = Par2(true, ours_, "c -q -c4 -B in in/t in/a.bin b.dat");
+    EXPECT_EQ(run.exitCode, 0) << run.text;
+    EXPECT_NE(run.text.find("Ignoring out of basepath source file: "), std::string::npos);
+    EXPECT_NE(run.text.find("/b.dat\n"), std::string::npos) << run.text;
+    EXPECT_EQ(Par2(false, ours_ + "in", "v t.par2").lines, found({"a.bin"}));
+    // Nothing left is refused.
+    EXPECT_EQ(Par2(true, ours_, "c -q -c4 -B in in/u b.dat").exitCode, 3);
+}
+
+TEST_F(Par2Cli, AFileNobodyNamedIsCopiedNeverMoved) {
+    TwoSets("-s4000 -c4");
+    // The user's copy beside a deleted file, and one beside a damaged file.
+    BothDo("cp b.dat b.dat.orig && rm b.dat && cp a.bin a.bin.orig"
+           " && printf 'XXXXXXXX' | dd of=a.bin bs=1 seek=7000 conv=notrunc 2>/dev/null");
+    const Par2Run run = Par2(true, ours_, "r -q set.par2");
+    EXPECT_EQ(run.exitCode, 0) << run.text;
+    for (const char* name : {"a.bin", "a.bin.orig"}) EXPECT_EQ(ReadFile(ours_ + name), a_) << name;
+    for (const char* name : {"b.dat", "b.dat.orig"}) EXPECT_EQ(ReadFile(ours_ + name), b_) << name;
 }
 
 TEST_F(Par2Cli, ADamagedFileWithAnIntactCopyElsewhereCountsItsOwnBlocks) {
