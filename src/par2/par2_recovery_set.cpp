@@ -349,31 +349,55 @@ bool Par2RecoverySet::ReadPackets(const SetFileRef& file, bool& cancelled) {
         }
     };
 
+    // A packet that fails any check costs that packet only: the search for
+    // the next one starts at the byte after its first. (The magic cannot
+    // begin at any of the next three bytes, so this finds the same packet
+    // as a search from the next multiple of 4 would, and also one that
+    // lies off the 4-byte grid after bytes were lost or inserted.) Its
+    // length is never trusted to step over anything.
+    bool searching = false;
+    auto skipBadPacket = [&] {
+        file->flags.damaged = true;
+        ++position;
+        searching = true;
+    };
+
     while (size >= kPacketHeaderSize && position <= size - kPacketHeaderSize) {
-        if (!file->read(position, header, kPacketHeaderSize)) break;
         if (set_.StopRequested()) {
             cancelled = true;
             break;
         }
-        if (!HasPacketMagic(header)) {
-            // Search forward for the magic, chunk by chunk; consecutive
-            // chunks overlap so that a magic across their border is found.
-            file->flags.damaged = true;
+        if (!searching) {
+            if (!file->read(position, header, kPacketHeaderSize)) break;
+            if (!HasPacketMagic(header)) {
+                file->flags.damaged = true;
+                searching = true;
+            }
+        }
+        if (searching) {
+            // Search forward for the magic through the read buffer, chunk
+            // by chunk; consecutive chunks overlap so that a packet header
+            // across their border is found.
             bool found = false;
             while (!found && position <= size - kPacketHeaderSize) {
                 const size_t chunk =
                     static_cast<size_t>(std::min<uint64_t>(kReadBuffer, size - position));
                 if (!file->read(position, buffer.data(), chunk)) break;
-                for (size_t i = 0; i + kPacketHeaderSize <= chunk; ++i) {
-                    if (buffer[i] == 'P' && HasPacketMagic(buffer.data() + i)) {
+                const size_t last = chunk - kPacketHeaderSize;  // last offset with a whole header
+                for (size_t i = 0; i <= last;) {
+                    const void* p = std::memchr(buffer.data() + i, kPacketMagic[0], last + 1 - i);
+                    if (p == nullptr) break;
+                    i = static_cast<size_t>(static_cast<const uint8_t*>(p) - buffer.data());
+                    if (HasPacketMagic(buffer.data() + i)) {
                         std::memcpy(header, buffer.data() + i, kPacketHeaderSize);
                         position += i;
                         found = true;
                         break;
                     }
+                    ++i;
                 }
                 if (!found) {
-                    position += chunk - (kPacketHeaderSize - 1);
+                    position += last + 1;
                     if (!progress(position)) {
                         cancelled = true;
                         break;
@@ -381,17 +405,13 @@ bool Par2RecoverySet::ReadPackets(const SetFileRef& file, bool& cancelled) {
                 }
             }
             if (cancelled || !found) break;
+            searching = false;
         }
 
         PacketHeader parsed;
-        if (!ParsePacketHeader(header, parsed)) {
-            file->flags.damaged = true;
-            ++position;
+        if (!ParsePacketHeader(header, parsed) || parsed.length > size - position) {
+            skipBadPacket();
             continue;
-        }
-        if (parsed.length > size - position) {
-            file->flags.damaged = true;
-            break;
         }
         if (parsed.type() == PacketType::RecoverySlice && !slicesAhead.Has(position)) {
             // This slice and the next ones of the volume have their hashes
@@ -426,8 +446,7 @@ bool Par2RecoverySet::ReadPackets(const SetFileRef& file, bool& cancelled) {
             break;
         }
         if (check != PacketHashCheck::Valid) {
-            file->flags.damaged = true;
-            ++position;
+            skipBadPacket();
             continue;
         }
         fileChecked(position, header, parsed, repeated);
