@@ -358,6 +358,9 @@ bool Par2RecoverySet::ReadPackets(const SetFileRef& file, bool& cancelled) {
     // lies off the 4-byte grid after bytes were lost or inserted.) Its
     // length is never trusted to step over anything.
     bool searching = false;
+    std::vector<uint8_t> window;  // sized at the first search
+    uint64_t windowStart = 0;  // the bytes of the file that `window` holds
+    size_t windowLength = 0;
     auto skipBadPacket = [&] {
         file->flags.damaged = true;
         ++position;
@@ -377,29 +380,38 @@ bool Par2RecoverySet::ReadPackets(const SetFileRef& file, bool& cancelled) {
             }
         }
         if (searching) {
-            // Search forward for the magic through the read buffer, chunk
-            // by chunk; consecutive chunks overlap so that a packet header
+            // Search forward for the magic through a window of the file.
+            // The window is read again only when the search leaves it, so a
+            // run of damaged packets costs one read per window, not one per
+            // packet; consecutive windows overlap so that a packet header
             // across their border is found.
             bool found = false;
             while (!found && position <= size - kPacketHeaderSize) {
-                const size_t chunk =
-                    static_cast<size_t>(std::min<uint64_t>(kReadBuffer, size - position));
-                if (!file->read(position, buffer.data(), chunk)) break;
-                const size_t last = chunk - kPacketHeaderSize;  // last offset with a whole header
-                for (size_t i = 0; i <= last;) {
-                    const void* p = std::memchr(buffer.data() + i, kPacketMagic[0], last + 1 - i);
+                if (position < windowStart ||
+                    position + kPacketHeaderSize > windowStart + windowLength) {
+                    const size_t chunk =
+                        static_cast<size_t>(std::min<uint64_t>(kReadBuffer, size - position));
+                    windowLength = 0;
+                    if (window.empty()) window.resize(kReadBuffer);
+                    if (!file->read(position, window.data(), chunk)) break;
+                    windowStart = position;
+                    windowLength = chunk;
+                }
+                const size_t last = windowLength - kPacketHeaderSize;  // last whole header
+                for (size_t i = static_cast<size_t>(position - windowStart); i <= last;) {
+                    const void* p = std::memchr(window.data() + i, kPacketMagic[0], last + 1 - i);
                     if (p == nullptr) break;
-                    i = static_cast<size_t>(static_cast<const uint8_t*>(p) - buffer.data());
-                    if (HasPacketMagic(buffer.data() + i)) {
-                        std::memcpy(header, buffer.data() + i, kPacketHeaderSize);
-                        position += i;
+                    i = static_cast<size_t>(static_cast<const uint8_t*>(p) - window.data());
+                    if (HasPacketMagic(window.data() + i)) {
+                        std::memcpy(header, window.data() + i, kPacketHeaderSize);
+                        position = windowStart + i;
                         found = true;
                         break;
                     }
                     ++i;
                 }
                 if (!found) {
-                    position += last + 1;
+                    position = windowStart + last + 1;
                     if (!progress(position)) {
                         cancelled = true;
                         break;

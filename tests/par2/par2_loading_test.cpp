@@ -221,6 +221,27 @@ TEST_F(Par2Loading, DamagedPacketCostsOnlyItself) {
     }
 }
 
+// The search for the next packet after a damaged one reads the volume
+// through a window: a long run of damaged packets is read about once, not
+// once more for each of them.
+TEST_F(Par2Loading, RunOfDamagedPacketsIsReadAboutOnce) {
+    Par2SetBuilder& b = TwoFileSet();
+    std::vector<Bytes> parts = {test::Concat(b.Critical())};
+    for (int i = 0; i < 400; ++i) {
+        Bytes bad = b.creator();
+        bad[20] ^= 0x01;  // its packet hash
+        parts.push_back(bad);
+    }
+    parts.push_back(b.Slice(0));
+    test::WriteVolume(folder_ + "run.par2", parts);
+    const uint64_t size = test::Concat(parts).size();
+    test::AccessRecorder recorder;
+    auto set = OpenOnly("run.par2");
+    EXPECT_EQ(set->status().recoveryBlocksAvailable, 1);
+    EXPECT_TRUE(Known(*set, "run.par2")->flags.damaged);
+    EXPECT_LT(recorder.BytesRead("run.par2"), 4 * size);
+}
+
 // Copies of packets that every volume repeats are checked by their bytes:
 // a copy that keeps the packet hash of a checked packet but differs from it
 // in any byte is refused, wherever the byte lies, and the copy checked first
