@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstring>
 #include <set>
+#include <unordered_map>
 
 #include "core/folder_walk.h"
 #include "core/path.h"
@@ -336,11 +337,23 @@ bool RecoverySet::FinishLoading() {
             knownFiles_[e.targetFile->path] = e.targetFile;
             expectedNames_[e.targetFile->path] = e.targetFile;
         }
-        // The block counts of the places follow from where the blocks lie.
+        // The block counts of the places follow from where the blocks lie
+        // (looked up by file when there are many places, so that an entry
+        // of many blocks found in many files costs no more than linear time).
         for (FoundPlace& place : e.foundIn) place.blocks = 0;
+        std::unordered_map<const DiskFile*, FoundPlace*> places;
+        if (e.foundIn.size() > 8) {
+            for (FoundPlace& place : e.foundIn) places.emplace(place.file.get(), &place);
+        }
         for (const DataBlock& block : e.foundBlocks) {
             if (!block.file) continue;
-            if (FoundPlace* place = e.FindPlace(block.file.get())) ++place->blocks;
+            FoundPlace* place = nullptr;
+            if (places.empty()) {
+                place = e.FindPlace(block.file.get());
+            } else if (auto it = places.find(block.file.get()); it != places.end()) {
+                place = it->second;
+            }
+            if (place != nullptr) ++place->blocks;
         }
         e.state = FileState::Unverified;
         UpdateEntryState(e);
@@ -492,21 +505,28 @@ void RecoverySet::LocateBlock(SourceFileEntry& entry, uint32_t index, const SetF
 }
 
 void RecoverySet::ForgetDataFile(SetFile& file) {
-    for (SourceFileEntry* entry : sortedEntries_) {
+    // A data file's blocksTaken counts the found blocks that lie in it, so
+    // the entries are looked through only until that many are cleared, the
+    // file's own entry first: forgetting every file of a large set costs each
+    // file about its own blocks, not the whole set's. (A volume counts its
+    // recovery blocks there; for one, every entry is looked at.)
+    const bool counted = file.kind != FileKind::Volume;
+    if (counted && file.blocksTaken == 0) return;
+    auto forgetIn = [this, &file](SourceFileEntry& entry) {
         bool lost = false;
-        for (uint32_t i = 0; i < entry->foundBlocks.size(); ++i) {
-            if (entry->foundBlocks[i].file.get() == &file) {
-                ClearFoundBlock(*entry, i);
+        for (uint32_t i = 0; i < entry.foundBlocks.size(); ++i) {
+            if (entry.foundBlocks[i].file.get() == &file) {
+                ClearFoundBlock(entry, i);
                 lost = true;
             }
         }
-        if (!lost) continue;
-        entry->dirty = true;
-        if (entry->completeCopy) {
-            entry->completeCopy.reset();
+        if (!lost) return;
+        entry.dirty = true;
+        if (entry.completeCopy) {
+            entry.completeCopy.reset();
             FileState state = FileState::Missing;
-            if (entry->targetFile) {
-                switch (entry->targetFile->result) {
+            if (entry.targetFile) {
+                switch (entry.targetFile->result) {
                     case VerifyResult::NotVerified:
                         state = FileState::Unverified;
                         break;
@@ -518,8 +538,14 @@ void RecoverySet::ForgetDataFile(SetFile& file) {
                         break;
                 }
             }
-            SetEntryState(*entry, state);
+            SetEntryState(entry, state);
         }
+    };
+    SourceFileEntry* own = file.sourceFile;
+    if (own != nullptr) forgetIn(*own);
+    for (SourceFileEntry* entry : sortedEntries_) {
+        if (counted && file.blocksTaken == 0) break;
+        if (entry != own) forgetIn(*entry);
     }
 }
 
@@ -571,9 +597,15 @@ void RecoverySet::ReportSourceFile(SourceFileEntry& entry) {
 }
 
 void RecoverySet::ReportChangedSourceFiles() {
+    reportsPassed_ = 0;
     for (SourceFileEntry* entry : sortedEntries_) {
         if (entry->dirty) ReportSourceFile(*entry);
     }
+}
+
+void RecoverySet::ReportChangedSourceFilesInPass() {
+    if (++reportsPassed_ * 64 < sortedEntries_.size()) return;
+    ReportChangedSourceFiles();
 }
 
 void RecoverySet::ReportAll() {

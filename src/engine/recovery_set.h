@@ -255,6 +255,11 @@ class RecoverySet : public BlockProgressSink {
     void ReportSourceFile(SourceFileEntry& entry);
     // Reports the entries marked dirty and clears their marks.
     void ReportChangedSourceFiles();
+    // The same after one of many files of a pass: for a large set the
+    // entries are looked through only once every sortedEntries_.size() / 64
+    // calls, so that a pass over every file costs no more than linear time.
+    // The pass ends with ReportChangedSourceFiles.
+    void ReportChangedSourceFilesInPass();
     // Every volume file not kept out of the volume list, then every entry.
     void ReportAll();
     // Saves the state if something was loaded (the set has a base name).
@@ -374,6 +379,8 @@ class RecoverySet : public BlockProgressSink {
     std::string baseName_;                         // file name without folder
     std::vector<SourceFileEntryRef> entries_;      // set order
     std::vector<SourceFileEntry*> sortedEntries_;  // by name
+    size_t reportsPassed_ = 0;  // calls of ReportChangedSourceFilesInPass since its last report
+    bool inScanPass_ = false;   // ScanFile runs inside Scan: its report may wait
     std::vector<DataBlock> foundBlocks_;           // set-wide, in set order
     std::vector<DataBlock> targetBlocks_;          // set-wide, in set order
     FileMap knownFiles_;

@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <set>
+#include <unordered_map>
 
 #include "core/path.h"
 #include "core/stored_name.h"
@@ -159,7 +160,11 @@ void RecoverySet::ScanFile(SourceFileEntry* entry, const std::string& path, bool
     VerifyFile(entry, file, checkOnly, false);
 
     if (file->result != VerifyResult::Missing || file->kind == FileKind::Target) {
-        ReportChangedSourceFiles();
+        if (inScanPass_) {
+            ReportChangedSourceFilesInPass();
+        } else {
+            ReportChangedSourceFiles();
+        }
     } else {
         RemoveKnownFile(*file);
         if (file->sourceFile && file->sourceFile->RemovePlace(file.get())) {
@@ -239,11 +244,35 @@ void RecoverySet::Scan() {
     SetProgress(total, std::max<uint64_t>(total, 1));
     NotifyStatus();
 
+    // ScanFile's reports wait for the end of the pass (see
+    // ReportChangedSourceFilesInPass), which reports every change left.
+    struct PassGuard {
+        bool& flag;
+        explicit PassGuard(bool& f) : flag(f) { flag = true; }
+        ~PassGuard() { flag = false; }
+    } pass(inScanPass_);
     auto finish = [this]() {
         NotifyStatus();
         ReportChangedSourceFiles();
     };
     if (stopped) return finish();
+
+    // The entries that name each file as their complete copy or as one of
+    // their places, taken once for the whole pass: looking through every
+    // entry for each file gone or changed would cost the set's size for
+    // each. Only a file's own verification makes it an entry's complete
+    // copy or adds it to places, and that comes after its look-up here.
+    std::unordered_map<const DiskFile*, std::vector<SourceFileEntry*>> copiesOf, placesOf;
+    for (SourceFileEntry* entry : sortedEntries_) {
+        if (entry->completeCopy) copiesOf[entry->completeCopy.get()].push_back(entry);
+        for (const FoundPlace& place : entry->foundIn) {
+            if (place.file) placesOf[place.file.get()].push_back(entry);
+        }
+    }
+    auto entriesOf = [](const auto& index, const DiskFile* file) {
+        auto it = index.find(file);
+        return it == index.end() ? std::vector<SourceFileEntry*>{} : it->second;
+    };
 
     // Files that are gone.
     for (const SetFileRef& file : vanished) {
@@ -251,7 +280,7 @@ void RecoverySet::Scan() {
         if (file->kind == FileKind::OtherData || file->kind == FileKind::Volume) {
             if (file->kind == FileKind::OtherData) {
                 ForgetDataFile(*file);
-                for (const SourceFileEntryRef& entry : entries_) {
+                for (SourceFileEntry* entry : entriesOf(copiesOf, file.get())) {
                     if (entry->completeCopy == file) {
                         entry->completeCopy.reset();
                         entry->dirty = true;
@@ -263,7 +292,7 @@ void RecoverySet::Scan() {
                 if (observer()) observer()->RemoveVolumeFile(*file);
             }
             RemoveKnownFile(*file);
-            for (SourceFileEntry* entry : sortedEntries_) {
+            for (SourceFileEntry* entry : entriesOf(placesOf, file.get())) {
                 if (entry->RemovePlace(file.get())) entry->dirty = true;
             }
         } else if (file->kind == FileKind::Target && file->result != VerifyResult::Missing) {
@@ -286,7 +315,7 @@ void RecoverySet::Scan() {
         if (StopRequested()) return finish();
         if (file->kind == FileKind::Target || file->kind == FileKind::OtherData) {
             ForgetDataFile(*file);
-            for (SourceFileEntry* entry : sortedEntries_) {
+            for (SourceFileEntry* entry : entriesOf(copiesOf, file.get())) {
                 if (entry->completeCopy == file) {
                     entry->completeCopy.reset();
                     entry->dirty = true;
@@ -294,10 +323,10 @@ void RecoverySet::Scan() {
                 }
             }
             VerifyFile(file->sourceFile, file, CheckOnlyFlag(*file), false);
-            ReportChangedSourceFiles();
+            ReportChangedSourceFilesInPass();
             if (file->kind == FileKind::OtherData && file->result == VerifyResult::Missing) {
                 RemoveKnownFile(*file);
-                for (SourceFileEntry* entry : sortedEntries_) {
+                for (SourceFileEntry* entry : entriesOf(placesOf, file.get())) {
                     if (entry->RemovePlace(file.get())) entry->dirty = true;
                 }
             }
@@ -308,7 +337,7 @@ void RecoverySet::Scan() {
             if (!loaded) {
                 if (observer()) observer()->RemoveVolumeFile(*file);
                 RemoveKnownFile(*file);
-                for (SourceFileEntry* entry : sortedEntries_) {
+                for (SourceFileEntry* entry : entriesOf(placesOf, file.get())) {
                     if (entry->RemovePlace(file.get())) entry->dirty = true;
                 }
             }

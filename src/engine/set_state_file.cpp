@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <set>
+#include <unordered_set>
 
 #include "core/path.h"
 #include "core/stored_name.h"
@@ -111,10 +112,11 @@ bool ReadEntryRecord(StateReader& reader, SourceFileEntry& entry) {
     entry.targetPath = reader.baseFolder() + relative;
     uint32_t places = reader.ReadU32();
     if (reader.failed() || places > reader.remaining() / 4) return false;
+    std::unordered_set<const DiskFile*> listed;  // each file is a place once
     for (uint32_t i = 0; i < places; ++i) {
         SetFileRef file;
         if (!ReadDiskFileReference(reader, file)) return false;
-        if (!file || entry.FindPlace(file.get())) return false;
+        if (!file || !listed.insert(file.get()).second) return false;
         entry.foundIn.push_back({file, 0});
     }
     if (entry.targetFile) entry.blockCount = entry.targetFile->sourceBlockCount;
@@ -336,6 +338,20 @@ bool RecoverySet::LoadStateFile(const std::string& key, const char* tag, uint64_
             !own.count(SetFileOf(*block.file).sourceFile)) {
             return false;
         }
+    }
+    // A data file's count of the blocks found in it follows from the block
+    // records (ForgetDataFile relies on it); a volume's counts its recovery
+    // blocks and stays as saved.
+    for (const DataBlock& block : foundBlocks_) {
+        if (block.file && SetFileOf(*block.file).kind != FileKind::Volume)
+            SetFileOf(*block.file).blocksTaken = 0;
+    }
+    for (const auto& [path, file] : knownFiles_) {
+        if (file->kind != FileKind::Volume) file->blocksTaken = 0;
+    }
+    for (const DataBlock& block : foundBlocks_) {
+        if (block.file && SetFileOf(*block.file).kind != FileKind::Volume)
+            ++SetFileOf(*block.file).blocksTaken;
     }
     return FinishLoading();
 }

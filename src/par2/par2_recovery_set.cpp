@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <cstring>
 #include <map>
+#include <set>
+#include <unordered_set>
 
 #include "core/crc32.h"
 #include "core/path.h"
@@ -229,11 +231,12 @@ std::unique_ptr<SetFormat> Par2RecoverySet::NewFormatFor(RecoverySet& set) const
 // The packet reader
 
 PacketGroup& Par2RecoverySet::GroupFor(const Md5Digest& setId) {
-    for (const auto& group : groups_) {
-        if (group->setId == setId) return *group;
+    auto [it, added] = groupsById_.emplace(setId, nullptr);
+    if (added) {
+        groups_.push_back(std::make_unique<PacketGroup>(setId, nextGroupSequence_++));
+        it->second = groups_.back().get();
     }
-    groups_.push_back(std::make_unique<PacketGroup>(setId, nextGroupSequence_++));
-    return *groups_.back();
+    return *it->second;
 }
 
 std::vector<PacketGroup*> Par2RecoverySet::GroupsInOrder() const {
@@ -328,7 +331,8 @@ bool Par2RecoverySet::ReadPackets(const SetFileRef& file, bool& cancelled) {
     set_.NotifyStatus();
 
     std::vector<uint8_t> buffer(kReadBuffer);
-    std::vector<PacketGroup*> contributed;
+    std::vector<PacketGroup*> contributed;  // in the order of their first packets
+    std::unordered_set<const PacketGroup*> contributedSet;
     SlicesAhead slicesAhead;
     bool conflicting = false;
     const uint64_t size = file->size;
@@ -344,36 +348,70 @@ bool Par2RecoverySet::ReadPackets(const SetFileRef& file, bool& cancelled) {
                            const uint8_t* repeated) {
         PacketGroup& group = GroupFor(packet.setId);
         FilePacket(file, at, bytes, group, conflicting, repeated);
-        if (std::find(contributed.begin(), contributed.end(), &group) == contributed.end()) {
-            contributed.push_back(&group);
-        }
+        if (contributedSet.insert(&group).second) contributed.push_back(&group);
+    };
+
+    // A packet that fails any check costs that packet only: the search for
+    // the next one starts at the byte after its first. (The magic cannot
+    // begin at any of the next three bytes, so this finds the same packet
+    // as a search from the next multiple of 4 would, and also one that
+    // lies off the 4-byte grid after bytes were lost or inserted.) Its
+    // length is never trusted to step over anything.
+    bool searching = false;
+    std::vector<uint8_t> window;  // sized at the first search
+    uint64_t windowStart = 0;  // the bytes of the file that `window` holds
+    size_t windowLength = 0;
+    auto skipBadPacket = [&] {
+        file->flags.damaged = true;
+        ++position;
+        searching = true;
     };
 
     while (size >= kPacketHeaderSize && position <= size - kPacketHeaderSize) {
-        if (!file->read(position, header, kPacketHeaderSize)) break;
         if (set_.StopRequested()) {
             cancelled = true;
             break;
         }
-        if (!HasPacketMagic(header)) {
-            // Search forward for the magic, chunk by chunk; consecutive
-            // chunks overlap so that a magic across their border is found.
-            file->flags.damaged = true;
+        if (!searching) {
+            if (!file->read(position, header, kPacketHeaderSize)) break;
+            if (!HasPacketMagic(header)) {
+                file->flags.damaged = true;
+                searching = true;
+            }
+        }
+        if (searching) {
+            // Search forward for the magic through a window of the file.
+            // The window is read again only when the search leaves it, so a
+            // run of damaged packets costs one read per window, not one per
+            // packet; consecutive windows overlap so that a packet header
+            // across their border is found.
             bool found = false;
             while (!found && position <= size - kPacketHeaderSize) {
-                const size_t chunk =
-                    static_cast<size_t>(std::min<uint64_t>(kReadBuffer, size - position));
-                if (!file->read(position, buffer.data(), chunk)) break;
-                for (size_t i = 0; i + kPacketHeaderSize <= chunk; ++i) {
-                    if (buffer[i] == 'P' && HasPacketMagic(buffer.data() + i)) {
-                        std::memcpy(header, buffer.data() + i, kPacketHeaderSize);
-                        position += i;
+                if (position < windowStart ||
+                    position + kPacketHeaderSize > windowStart + windowLength) {
+                    const size_t chunk =
+                        static_cast<size_t>(std::min<uint64_t>(kReadBuffer, size - position));
+                    windowLength = 0;
+                    if (window.empty()) window.resize(kReadBuffer);
+                    if (!file->read(position, window.data(), chunk)) break;
+                    windowStart = position;
+                    windowLength = chunk;
+                }
+                const size_t last = windowLength - kPacketHeaderSize;  // last whole header
+                for (size_t i = static_cast<size_t>(position - windowStart); i <= last;) {
+                    const void* p = std::memchr(window.data() + i, kPacketMagic[0], last + 1 - i);
+                    if (p == nullptr) break;
+                    i = static_cast<size_t>(static_cast<const uint8_t*>(p) - window.data());
+                    if (HasPacketMagic(window.data() + i)) {
+                        std::memcpy(header, window.data() + i, kPacketHeaderSize);
+                        position = windowStart + i;
                         found = true;
                         break;
                     }
+                    ++i;
                 }
                 if (!found) {
-                    position += chunk - (kPacketHeaderSize - 1);
+                    position = windowStart + last + 1;
                     if (!progress(position)) {
                         cancelled = true;
                         break;
@@ -381,17 +419,13 @@ bool Par2RecoverySet::ReadPackets(const SetFileRef& file, bool& cancelled) {
                 }
             }
             if (cancelled || !found) break;
+            searching = false;
         }
 
         PacketHeader parsed;
-        if (!ParsePacketHeader(header, parsed)) {
-            file->flags.damaged = true;
-            ++position;
+        if (!ParsePacketHeader(header, parsed) || parsed.length > size - position) {
+            skipBadPacket();
             continue;
-        }
-        if (parsed.length > size - position) {
-            file->flags.damaged = true;
-            break;
         }
         if (parsed.type() == PacketType::RecoverySlice && !slicesAhead.Has(position)) {
             // This slice and the next ones of the volume have their hashes
@@ -426,8 +460,7 @@ bool Par2RecoverySet::ReadPackets(const SetFileRef& file, bool& cancelled) {
             break;
         }
         if (check != PacketHashCheck::Valid) {
-            file->flags.damaged = true;
-            ++position;
+            skipBadPacket();
             continue;
         }
         fileChecked(position, header, parsed, repeated);
@@ -532,28 +565,33 @@ bool Par2RecoverySet::ChooseGroup() {
 bool Par2RecoverySet::BuildSet() {
     const Par2MainPacket& main = *chosen_->main;
     std::vector<SourceFileEntryRef> entries;
-    std::vector<Md5Digest> usedIds;
-    for (uint32_t i = 0; i < main.recoverableFileCount(); ++i) usedIds.push_back(main.fileId(i));
-    std::vector<Md5Digest> seen;
+    // Ids as sets, so that a main packet of many files costs n log n.
+    std::set<Md5Digest, DigestLess> usedIds;
+    for (uint32_t i = 0; i < main.recoverableFileCount(); ++i) usedIds.insert(main.fileId(i));
+    std::set<Md5Digest, DigestLess> seen;
+    std::map<Md5Digest, Md5Digest, DigestLess> lastCopyOf;
     uint64_t totalBlocks = 0;
     for (uint32_t i = 0; i < main.recoverableFileCount(); ++i) {
         Md5Digest id = main.fileId(i);
         Par2FileRecord record = chosen_->files[id];
-        if (std::find(seen.begin(), seen.end(), id) != seen.end()) {
+        if (seen.count(id) != 0) {
             // A second mention of one id: a copy of the file under the next
             // unused id.
-            Md5Digest copyId = NextId(id);
-            while (std::find(usedIds.begin(), usedIds.end(), copyId) != usedIds.end() ||
-                   chosen_->files.count(copyId)) {
+            // Every id between one and its last copy is in use, so the next
+            // copy is looked for after the last one.
+            Md5Digest& lastCopy = lastCopyOf.try_emplace(id, id).first->second;
+            Md5Digest copyId = NextId(lastCopy);
+            while (usedIds.count(copyId) != 0 || chosen_->files.count(copyId)) {
                 copyId = NextId(copyId);
             }
-            usedIds.push_back(copyId);
+            lastCopy = copyId;
+            usedIds.insert(copyId);
             record.description = record.description->CopyWithId(copyId);
             record.checksums = record.checksums->CopyWithId(copyId);
             chosen_->files[copyId] = record;
             id = copyId;
         }
-        seen.push_back(id);
+        seen.insert(id);
         auto entry = std::make_shared<SourceFileEntry>();
         entry->Description(DescriptionSlot::Par2FileDescription) = record.description;
         entry->Description(DescriptionSlot::Par2BlockChecksums) = record.checksums;
@@ -569,11 +607,10 @@ bool Par2RecoverySet::BuildSet() {
     for (const Md5Digest& id : main.otherFileIds()) {
         auto it = chosen_->files.find(id);
         if (it == chosen_->files.end() || !it->second.description ||
-            it->second.description->fileLength() != 0 ||
-            std::find(seen.begin(), seen.end(), id) != seen.end()) {
+            it->second.description->fileLength() != 0 || seen.count(id) != 0) {
             continue;
         }
-        seen.push_back(id);
+        seen.insert(id);
         auto entry = std::make_shared<SourceFileEntry>();
         entry->Description(DescriptionSlot::Par2FileDescription) = it->second.description;
         entry->Description(DescriptionSlot::Par2BlockChecksums) = it->second.checksums;
@@ -776,6 +813,8 @@ bool Par2RecoverySet::LoadState(const std::string& setPath) {
     if (group->main->sliceSize() != set_.status().blockSize) return false;
     // The volumes read before keep their slices; the set is complete.
     groups_.clear();
+    groupsById_.clear();
+    groupsById_.emplace(group->setId, group.get());
     groups_.push_back(std::move(group));
     chosen_ = groups_.back().get();
     set_.SetSetName(set_.baseName());

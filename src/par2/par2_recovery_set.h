@@ -151,6 +151,8 @@ class Par2RecoverySet final : public SetFormat {
 
     RecoverySet& set_;
     std::vector<std::unique_ptr<PacketGroup>> groups_;
+    // The groups by set id: a volume may hold packets of any number of sets.
+    std::map<Md5Digest, PacketGroup*, DigestLess> groupsById_;
     PacketGroup* chosen_ = nullptr;
     uint64_t nextGroupSequence_ = 0;
     BlockLookup lookup_;

@@ -178,6 +178,70 @@ TEST_F(Par2Loading, ChangedByteInARecoverySliceSkipsOnlyThatPacket) {
     EXPECT_EQ(test::Par2Of(*set).chosenGroup()->slices.count(2), 1u);
 }
 
+// A packet whose header or hash is wrong costs that packet only, whatever
+// its length claims: the reader looks for the next packet right after the
+// bad one's start, never past the length it states.
+TEST_F(Par2Loading, DamagedPacketCostsOnlyItself) {
+    Par2SetBuilder& b = TwoFileSet();
+    test::WriteVolume(folder_ + "set.par2", b.Critical());
+    const Bytes critical = test::Concat(b.Critical());
+    // A packet of the set, 100000 bytes long, of which 500 remain.
+    Bytes cut = test::HandMadePacket(b.setId(), "PAR 2.0\0Unknown\0", Bytes(100000 - 64, 3));
+    cut.resize(500);
+    struct Case {
+        const char* what;
+        size_t byte;  // of slice 2; SIZE_MAX: the cut packet goes before it instead
+        uint8_t flip;
+        int expected;
+    };
+    const Case cases[] = {
+        {"length bit that runs past the end", 8 + 5, 0x01, 7},
+        {"length bit within the volume", 8 + 1, 0x08, 7},
+        {"length bit that makes it shorter", 8 + 0, 0x40, 7},
+        {"packet hash", 16 + 3, 0x20, 7},
+        {"packet cut short and followed by others", SIZE_MAX, 0, 8},
+    };
+    uint32_t n = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::vector<Bytes> parts = {critical};
+        for (uint32_t e = 0; e < 8; ++e) {
+            Bytes slice = b.Slice(e);
+            if (e == 2 && c.byte != SIZE_MAX) slice[c.byte] ^= c.flip;
+            if (e == 2 && c.byte == SIZE_MAX) parts.push_back(cut);
+            parts.push_back(slice);
+        }
+        const std::string name = "c" + std::to_string(n++) + ".par2";
+        test::WriteVolume(folder_ + name, parts);
+        auto set = OpenOnly(name);
+        ASSERT_NE(test::Par2Of(*set).chosenGroup(), nullptr);
+        EXPECT_TRUE(Known(*set, name)->flags.damaged);
+        EXPECT_EQ(set->status().recoveryBlocksAvailable, c.expected);
+        EXPECT_EQ(Known(*set, name)->blocksTaken, static_cast<uint32_t>(c.expected));
+    }
+}
+
+// The search for the next packet after a damaged one reads the volume
+// through a window: a long run of damaged packets is read about once, not
+// once more for each of them.
+TEST_F(Par2Loading, RunOfDamagedPacketsIsReadAboutOnce) {
+    Par2SetBuilder& b = TwoFileSet();
+    std::vector<Bytes> parts = {test::Concat(b.Critical())};
+    for (int i = 0; i < 400; ++i) {
+        Bytes bad = b.creator();
+        bad[20] ^= 0x01;  // its packet hash
+        parts.push_back(bad);
+    }
+    parts.push_back(b.Slice(0));
+    test::WriteVolume(folder_ + "run.par2", parts);
+    const uint64_t size = test::Concat(parts).size();
+    test::AccessRecorder recorder;
+    auto set = OpenOnly("run.par2");
+    EXPECT_EQ(set->status().recoveryBlocksAvailable, 1);
+    EXPECT_TRUE(Known(*set, "run.par2")->flags.damaged);
+    EXPECT_LT(recorder.BytesRead("run.par2"), 4 * size);
+}
+
 // Copies of packets that every volume repeats are checked by their bytes:
 // a copy that keeps the packet hash of a checked packet but differs from it
 // in any byte is refused, wherever the byte lies, and the copy checked first
