@@ -33,6 +33,8 @@
 #include "create/creation_job.h"
 #include "create/creation_status.h"
 #include "create/source_files.h"
+#include "par2/main_packet.h"
+#include "par2/par2_recovery_set.h"
 #include "par2/volume_name.h"
 
 namespace vantrove::cli {
@@ -436,19 +438,70 @@ std::vector<const SourceFileEntry*> InNameOrder(const RecoverySet& set) {
     return entries;
 }
 
-// The per-file lines: what is at each expected name, then the other files
-// that hold a whole copy.
+// The recovery files in the order they were read, each with the packets it
+// added. A set named without a folder is met a second time by the search of
+// its folder, which finds nothing new in it: the classic tool lists it again.
+void PrintLoading(const RecoverySet& set, const Par2ProgressObserver& observer,
+                  const std::string& named, bool namedAgain, const Printer& out) {
+    if (!out.At(0)) return;
+    const bool packets = set.formatKind() == FormatKind::Par2 && out.At(1);
+    const SetFile* again = nullptr;
+    auto print = [&](const SetFile& file, bool repeated) {
+        std::printf("Loading \"%s\".\n", TerminalName(FileNameOfPath(file.path)).c_str());
+        if (!packets) return;
+        if (repeated || file.packetsAdded == 0) {
+            std::printf("No new packets found\n");
+        } else if (file.blocksTaken == 0) {
+            std::printf("Loaded %u new packets\n", file.packetsAdded);
+        } else {
+            std::printf("Loaded %u new packets including %u recovery blocks\n", file.packetsAdded,
+                        std::min(file.blocksTaken, file.packetsAdded));
+        }
+    };
+    for (const CliObserver::VolumeLine& line : observer.volumes()) {
+        const SetFileRef file = set.FindKnownFile(line.path);
+        if (!file || file->kind != FileKind::Volume || file->result == VerifyResult::Missing)
+            continue;
+        print(*file, false);
+        if (namedAgain && file->path == named) again = file.get();
+    }
+    if (again != nullptr) print(*again, true);
+}
+
+// The lines before the files: what the set describes.
+void PrintSetFigures(const RecoverySet& set, const Printer& out) {
+    if (!out.At(1)) return;
+    const RecoverySetStatus& s = set.status();
+    // Files the set describes without recovery data; the engine leaves them be.
+    size_t others = 0;
+    if (const auto* par2 = set.FormatAs<Par2RecoverySet>()) {
+        if (const PacketGroup* group = par2->chosenGroup(); group && group->main)
+            others = group->main->otherFileIds().size();
+    }
+    std::printf("\nThere are %d recoverable files and %zu other files.\n", s.sourceFileCount,
+                others);
+    std::printf("The block size used was %llu bytes.\n",
+                static_cast<unsigned long long>(s.blockSize));
+    std::printf("There are a total of %lld data blocks.\n",
+                static_cast<long long>(s.totalDataBlocks));
+    std::printf("The total size of the data files is %llu bytes.\n",
+                static_cast<unsigned long long>(s.totalSourceSize));
+    std::printf("\nVerifying source files:\n\n");
+}
+
+// What is at each expected name.
 void PrintTargets(const RecoverySet& set, const Par2ProgressObserver& observer,
                   const Printer& out) {
     if (!out.At(0)) return;
-    std::vector<std::pair<std::string, std::string>> matches;
     for (const SourceFileEntry* entry : InNameOrder(set)) {
         const SourceRowKind row = RowOf(*entry);
         const uint32_t found = entry->blockCount - entry->MissingBlockCount();
         const SetFile* target = entry->targetFile.get();
         const bool present = target && target->result != VerifyResult::Missing;
+        const std::string name = TerminalName(entry->name);
+        if (present && out.At(1)) std::printf("Opening: \"%s\"\n", name.c_str());
         if (row == SourceRowKind::Complete || row == SourceRowKind::Repaired) {
-            std::printf("Target: \"%s\" - found.\n", TerminalName(entry->name).c_str());
+            std::printf("Target: \"%s\" - found.\n", name.c_str());
             continue;
         }
         if (present) {
@@ -458,27 +511,91 @@ void PrintTargets(const RecoverySet& set, const Par2ProgressObserver& observer,
                 if (place.file.get() == target) here = place.blocks;
             if (row == SourceRowKind::Misnamed)
                 here = std::max(here, observer.MostFoundIn(entry->name, target->path));
-            std::printf("Target: \"%s\" - damaged. Found %u of %u data blocks.\n",
-                        TerminalName(entry->name).c_str(),
+            std::printf("Target: \"%s\" - damaged. Found %u of %u data blocks.\n", name.c_str(),
                         row == SourceRowKind::Misnamed ? here : found, entry->blockCount);
             if (target->readError != 0)
-                std::printf("\"%s\": some blocks could not be read (%s)\n",
-                            TerminalName(entry->name).c_str(),
+                std::printf("\"%s\": some blocks could not be read (%s)\n", name.c_str(),
                             SystemErrorText(target->readError).c_str());
         } else {
-            std::printf("Target: \"%s\" - missing.\n", TerminalName(entry->name).c_str());
-        }
-        if (row == SourceRowKind::Misnamed && entry->completeCopy) {
-            const std::string& path = entry->completeCopy->path;
-            std::string shown = path.compare(0, set.folder().size(), set.folder()) == 0
-                                    ? path.substr(set.folder().size())
-                                    : path;
-            matches.emplace_back(shown, entry->name);
+            std::printf("Target: \"%s\" - missing.\n", name.c_str());
         }
     }
-    for (const auto& [file, name] : matches)
-        std::printf("File: \"%s\" - is a match for \"%s\".\n", TerminalName(file).c_str(),
-                    TerminalName(name).c_str());
+}
+
+// The line of a file searched for the blocks of the files that are not
+// whole: an intact copy of one, the blocks it holds of one or of several,
+// or nothing.
+std::string ExtraFileText(const RecoverySet& set, const Par2ProgressObserver& observer,
+                          const SetFile* file) {
+    if (file == nullptr) return "no data found.";
+    uint32_t total = 0;
+    const SourceFileEntry* only = nullptr;
+    bool several = false;
+    for (const SourceFileEntry* entry : InNameOrder(set)) {
+        const SourceRowKind row = RowOf(*entry);
+        if (row == SourceRowKind::Complete || row == SourceRowKind::Repaired) continue;
+        if (row == SourceRowKind::Misnamed && entry->completeCopy.get() == file)
+            return "is a match for \"" + TerminalName(entry->name) + "\".";
+        uint32_t here = observer.MostFoundIn(entry->name, file->path);
+        for (const FoundPlace& place : entry->foundIn)
+            if (place.file.get() == file) here = std::max(here, place.blocks);
+        if (here == 0) continue;
+        total += here;
+        several = several || only != nullptr;
+        only = entry;
+    }
+    if (total == 0) return "no data found.";
+    if (several)
+        return "found " + std::to_string(total) + " data blocks from several target files.";
+    return "found " + std::to_string(total) + " of " + std::to_string(only->blockCount) +
+           " data blocks from \"" + TerminalName(only->name) + "\".";
+}
+
+// The files searched beyond the expected names, while some file is not
+// whole: those named on the command line in their order, then the others in
+// which blocks were found, by path.
+void PrintExtraFiles(const RecoverySet& set, const Par2ProgressObserver& observer,
+                     const std::vector<std::string>& named, const Printer& out) {
+    if (!out.At(0) || Whole(set.status().state)) return;
+    if (out.At(1)) std::printf("\nScanning extra files:\n\n");
+    const std::string& folder = set.folder();
+    auto shown = [&folder](const std::string& path) {
+        return path.compare(0, folder.size(), folder) == 0 ? path.substr(folder.size()) : path;
+    };
+    auto print = [&](const std::string& path, const SetFile* file) {
+        if (out.At(1)) std::printf("Opening: \"%s\"\n", TerminalName(shown(path)).c_str());
+        std::printf("File: \"%s\" - %s\n", TerminalName(shown(path)).c_str(),
+                    ExtraFileText(set, observer, file).c_str());
+    };
+    std::set<std::string> done;
+    for (const std::string& given : named) {
+        struct stat st {};
+        if (stat(given.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
+        // The record under the path as given, or under its folder resolved.
+        std::string path = AbsolutePath(given);
+        SetFileRef file = set.FindKnownFile(path);
+        if (!file) {
+            const std::string resolved = ResolvedFolder(FolderOfPath(path));
+            if (!resolved.empty() && set.FindKnownFile(resolved + FileNameOfPath(path))) {
+                path = resolved + FileNameOfPath(path);
+                file = set.FindKnownFile(path);
+            }
+        }
+        // The set's own files are no extra files.
+        if (file && (file->kind == FileKind::Volume || file->kind == FileKind::Target)) continue;
+        if (!done.insert(path).second) continue;
+        print(path, file.get());
+    }
+    // Files nobody named that the search of the folder found blocks in.
+    for (const auto& [path, file] : set.knownFiles()) {
+        if (done.count(file->path) || file->result == VerifyResult::Missing) continue;
+        if (file->kind == FileKind::Volume) continue;
+        const std::string text = ExtraFileText(set, observer, file.get());
+        const bool match = text.rfind("is a match", 0) == 0;
+        if (file->kind == FileKind::Target ? !match : text == "no data found.") continue;
+        done.insert(file->path);
+        print(file->path, file.get());
+    }
 }
 
 // The summary lines; returns the verify exit code.
@@ -520,12 +637,17 @@ int PrintSummary(const RecoverySet& set, const Printer& out) {
     }
     if (Repairable(s.state)) {
         if (out.At(0)) std::printf("Repair is possible.\n");
-        if (out.At(1) && data < total) {
-            if (recovery > total - data)
+        if (out.At(1)) {
+            const int64_t needed = std::max<int64_t>(total - data, 0);
+            if (recovery > needed)
                 std::printf("You have an excess of %lld recovery blocks.\n",
-                            static_cast<long long>(recovery - (total - data)));
-            std::printf("%lld recovery blocks will be used to repair.\n",
-                        static_cast<long long>(total - data));
+                            static_cast<long long>(recovery - needed));
+            if (needed > 0) {
+                std::printf("%lld recovery blocks will be used to repair.\n",
+                            static_cast<long long>(needed));
+            } else {
+                std::printf("None of the recovery blocks will be used for the repair.\n");
+            }
         }
         return kPar2RepairPossible;
     }
@@ -616,18 +738,12 @@ int RunVerifyOrRepair(const Par2Arguments& a, StopFlag* stop) {
         std::fprintf(stderr, "Repair is not possible: the set's files are not all described.\n");
         return kPar2InsufficientCriticalData;
     }
-    if (out.At(1)) {
-        for (const auto& [volumePath, file] : set->knownFiles()) {
-            if (file->kind != FileKind::Volume || file->result == VerifyResult::Missing) continue;
-            std::printf("Loading \"%s\".\n", TerminalName(FileNameOfPath(file->path)).c_str());
-            if (out.At(2))
-                std::printf("Loaded %s\n", VolumeText(*file).c_str());
-        }
-        std::printf("\nThere are %d recoverable files.\n", s.sourceFileCount);
-        std::printf("There are a total of %lld data blocks.\n\n",
-                    static_cast<long long>(s.totalDataBlocks));
-    }
+    // The name given without a folder: the classic tool reads that file twice.
+    PrintLoading(*set, observer, path, a.par2File.find('/') == std::string::npos && !elsewhere,
+                 out);
+    PrintSetFigures(*set, out);
     PrintTargets(*set, observer, out);
+    PrintExtraFiles(*set, observer, a.files, out);
     const int verified = PrintSummary(*set, out);
     if (!repair) {
         // The work files of a job working there now are no damage.
@@ -650,15 +766,32 @@ int RunVerifyOrRepair(const Par2Arguments& a, StopFlag* stop) {
     options.deleteDamagedFiles = a.purge;
     options.deleteRecoveryFiles = a.purge;
     options.useRecycleBin = false;
+    const int64_t needed = static_cast<int64_t>(s.totalDataBlocks) - s.dataBlocksAvailable;
     session.Repair(options);
     session.FinishActivity();
     session.Save();
     const RecoverySetStatus& after = set->status();
-    if (out.At(1)) std::printf("\nVerifying repaired files:\n\n");
-    if (out.At(0)) {
-        for (const SourceFileEntry* entry : InNameOrder(*set))
-            if (RowOf(*entry) == SourceRowKind::Repaired)
-                std::printf("Target: \"%s\" - found.\n", TerminalName(entry->name).c_str());
+    if (out.At(0)) std::printf("\n");
+    if (out.At(1) && needed > 0)
+        std::printf("Computing Reed Solomon matrix.\nConstructing: done.\nSolving: done.\n");
+    // The files written anew; a file that was only renamed is none.
+    std::vector<const SourceFileEntry*> rebuilt;
+    uint64_t written = 0;
+    for (const SourceFileEntry* entry : InNameOrder(*set)) {
+        if (RowOf(*entry) != SourceRowKind::Repaired) continue;
+        rebuilt.push_back(entry);
+        written += entry->size;
+    }
+    if (!rebuilt.empty() && out.At(0)) {
+        std::printf("\n");
+        if (out.At(1))
+            std::printf("Wrote %llu bytes to disk\n", static_cast<unsigned long long>(written));
+        std::printf("\nVerifying repaired files:\n\n");
+        for (const SourceFileEntry* entry : rebuilt) {
+            const std::string name = TerminalName(entry->name);
+            if (out.At(1)) std::printf("Opening: \"%s\"\n", name.c_str());
+            std::printf("Target: \"%s\" - found.\n", name.c_str());
+        }
     }
     if (after.errorKind == ErrorKind::None && Whole(after.state)) {
         // Recovery files apart from the base folder are the command's to purge.
