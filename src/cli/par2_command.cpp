@@ -331,6 +331,23 @@ class Par2ProgressObserver : public CliObserver {
         }
     }
 
+    // A set found again in the saved state is read anew from its volumes,
+    // after the first volume was read for the set that was replaced: what
+    // a volume added is the most any of its readings added.
+    void ReportVolumeFile(const SetFile& file) override {
+        CliObserver::ReportVolumeFile(file);
+        const auto [known, added] = packetsAdded_.try_emplace(file.path, 0);
+        if (added) readOrder_.push_back(file.path);
+        known->second = std::max(known->second, file.packetsAdded);
+    }
+
+    // The volumes in the order they were first reported.
+    const std::vector<std::string>& readOrder() const { return readOrder_; }
+    uint32_t PacketsAddedBy(const std::string& path) const {
+        const auto found = packetsAdded_.find(path);
+        return found == packetsAdded_.end() ? 0 : found->second;
+    }
+
     // The most blocks of `name` ever seen in the file at `path`: a file's
     // blocks move to an intact copy found later, but its own line still
     // tells what it holds.
@@ -372,6 +389,8 @@ class Par2ProgressObserver : public CliObserver {
 
     bool show_;
     std::map<std::pair<std::string, std::string>, uint32_t> mostFound_;
+    std::map<std::string, uint32_t> packetsAdded_;
+    std::vector<std::string> readOrder_;
     const char* lastWord_ = nullptr;
     uint64_t lastPermille_ = 0;
 };
@@ -449,17 +468,18 @@ void PrintLoading(const RecoverySet& set, const Par2ProgressObserver& observer,
     auto print = [&](const SetFile& file, bool repeated) {
         std::printf("Loading \"%s\".\n", TerminalName(FileNameOfPath(file.path)).c_str());
         if (!packets) return;
-        if (repeated || file.packetsAdded == 0) {
+        const uint32_t added = repeated ? 0 : observer.PacketsAddedBy(file.path);
+        if (added == 0) {
             std::printf("No new packets found\n");
         } else if (file.blocksTaken == 0) {
-            std::printf("Loaded %u new packets\n", file.packetsAdded);
+            std::printf("Loaded %u new packets\n", added);
         } else {
-            std::printf("Loaded %u new packets including %u recovery blocks\n", file.packetsAdded,
-                        std::min(file.blocksTaken, file.packetsAdded));
+            std::printf("Loaded %u new packets including %u recovery blocks\n", added,
+                        std::min(file.blocksTaken, added));
         }
     };
-    for (const CliObserver::VolumeLine& line : observer.volumes()) {
-        const SetFileRef file = set.FindKnownFile(line.path);
+    for (const std::string& path : observer.readOrder()) {
+        const SetFileRef file = set.FindKnownFile(path);
         if (!file || file->kind != FileKind::Volume || file->result == VerifyResult::Missing)
             continue;
         print(*file, false);
@@ -495,7 +515,6 @@ void PrintTargets(const RecoverySet& set, const Par2ProgressObserver& observer,
     if (!out.At(0)) return;
     for (const SourceFileEntry* entry : InNameOrder(set)) {
         const SourceRowKind row = RowOf(*entry);
-        const uint32_t found = entry->blockCount - entry->MissingBlockCount();
         const SetFile* target = entry->targetFile.get();
         const bool present = target && target->result != VerifyResult::Missing;
         const std::string name = TerminalName(entry->name);
@@ -505,14 +524,13 @@ void PrintTargets(const RecoverySet& set, const Par2ProgressObserver& observer,
             continue;
         }
         if (present) {
-            // Blocks found here, not elsewhere.
-            uint32_t here = 0;
+            // The blocks the file itself holds, wherever else copies of
+            // them were found.
+            uint32_t here = observer.MostFoundIn(entry->name, target->path);
             for (const FoundPlace& place : entry->foundIn)
-                if (place.file.get() == target) here = place.blocks;
-            if (row == SourceRowKind::Misnamed)
-                here = std::max(here, observer.MostFoundIn(entry->name, target->path));
+                if (place.file.get() == target) here = std::max(here, place.blocks);
             std::printf("Target: \"%s\" - damaged. Found %u of %u data blocks.\n", name.c_str(),
-                        row == SourceRowKind::Misnamed ? here : found, entry->blockCount);
+                        here, entry->blockCount);
             if (target->readError != 0)
                 std::printf("\"%s\": some blocks could not be read (%s)\n", name.c_str(),
                             SystemErrorText(target->readError).c_str());
@@ -767,6 +785,14 @@ int RunVerifyOrRepair(const Par2Arguments& a, StopFlag* stop) {
     options.deleteRecoveryFiles = a.purge;
     options.useRecycleBin = false;
     const int64_t needed = static_cast<int64_t>(s.totalDataBlocks) - s.dataBlocksAvailable;
+    // The files the repair is to write: neither whole nor only misnamed.
+    std::set<std::string> toWrite;
+    for (const SourceFileEntry* entry : InNameOrder(*set)) {
+        const SourceRowKind row = RowOf(*entry);
+        if (row == SourceRowKind::Damaged || row == SourceRowKind::Missing ||
+            row == SourceRowKind::NotVerified)
+            toWrite.insert(entry->name);
+    }
     session.Repair(options);
     session.FinishActivity();
     session.Save();
@@ -778,7 +804,7 @@ int RunVerifyOrRepair(const Par2Arguments& a, StopFlag* stop) {
     std::vector<const SourceFileEntry*> rebuilt;
     uint64_t written = 0;
     for (const SourceFileEntry* entry : InNameOrder(*set)) {
-        if (RowOf(*entry) != SourceRowKind::Repaired) continue;
+        if (RowOf(*entry) != SourceRowKind::Repaired || !toWrite.count(entry->name)) continue;
         rebuilt.push_back(entry);
         written += entry->size;
     }
