@@ -745,8 +745,12 @@ int RunVerifyOrRepair(const Par2Arguments& a, StopFlag* stop) {
     }
 
     const RecoverySetStatus& s = set->status();
+    // The name given without a folder: the classic tool reads that file twice.
+    PrintLoading(*set, observer, path, a.par2File.find('/') == std::string::npos && !elsewhere,
+                 out);
     if (s.state == RecoveryState::NothingLoaded ||
         (s.state == RecoveryState::NeedMoreVolumes && s.totalDataBlocks == 0)) {
+        if (out.At(1)) std::printf("\n");
         std::fflush(stdout);
         std::fprintf(stderr, "Main packet not found.\n");
         return kPar2InsufficientCriticalData;
@@ -756,9 +760,6 @@ int RunVerifyOrRepair(const Par2Arguments& a, StopFlag* stop) {
         std::fprintf(stderr, "Repair is not possible: the set's files are not all described.\n");
         return kPar2InsufficientCriticalData;
     }
-    // The name given without a folder: the classic tool reads that file twice.
-    PrintLoading(*set, observer, path, a.par2File.find('/') == std::string::npos && !elsewhere,
-                 out);
     PrintSetFigures(*set, out);
     PrintTargets(*set, observer, out);
     PrintExtraFiles(*set, observer, a.files, out);

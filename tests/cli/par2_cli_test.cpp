@@ -403,13 +403,14 @@ TEST_F(Par2Cli, PrintedLinesAreThePeersAtEachQuietLevel) {
         int exitCode;
     };
     const Case cases[] = {
-        {"true", "v", "", 0},
-        {hole + " && rm c.txt", "v", "", 1},
-        {hole + " && rm c.txt", "r", "", 0},
+        {"true", "v", "set.par2", 0},
+        {hole + " && rm c.txt", "v", "set.par2", 1},
+        {hole + " && rm c.txt", "r", "set.par2", 0},
         // A misnamed file and a part of one, named after the set.
-        {"mv b.dat other.bin", "v", " other.bin", 1},
-        {"mv b.dat other.bin", "r", " other.bin", 0},
-        {"head -c 60000 b.dat > part.bin && rm b.dat", "r", " part.bin", 0},
+        {"mv b.dat other.bin", "v", "set.par2 other.bin", 1},
+        {"mv b.dat other.bin", "r", "set.par2 other.bin", 0},
+        {"head -c 60000 b.dat > part.bin && rm b.dat", "r", "set.par2 part.bin", 0},
+        {"head -c 1000 a.bin > bad.par2", "v", "bad.par2", 4},
     };
     int run = 0;
     for (const Case& c : cases) {
@@ -423,7 +424,7 @@ TEST_F(Par2Cli, PrintedLinesAreThePeersAtEachQuietLevel) {
                           0);
             BothDo(c.damage);
             // One file at a time, so that the peer's lines come in the order of the names.
-            const std::string args = c.command + " " + quiet + "-t1 -T1 set.par2" + c.files;
+            const std::string args = c.command + " " + quiet + "-t1 -T1 " + c.files;
             const Par2Run peer = Par2(false, peer_, args);
             const Par2Run ours = Par2(true, ours_, args);
             EXPECT_EQ(peer.exitCode, c.exitCode) << args << "\n" << peer.text;
