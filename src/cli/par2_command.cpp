@@ -341,6 +341,10 @@ class Par2ProgressObserver : public CliObserver {
         known->second = std::max(known->second, file.packetsAdded);
     }
 
+    const std::map<std::pair<std::string, std::string>, uint32_t>& mostFound() const {
+        return mostFound_;
+    }
+
     // The volumes in the order they were first reported.
     const std::vector<std::string>& readOrder() const { return readOrder_; }
     uint32_t PacketsAddedBy(const std::string& path) const {
@@ -540,34 +544,50 @@ void PrintTargets(const RecoverySet& set, const Par2ProgressObserver& observer,
     }
 }
 
-// The line of a file searched for the blocks of the files that are not
-// whole: an intact copy of one, the blocks it holds of one or of several,
-// or nothing.
-std::string ExtraFileText(const RecoverySet& set, const Par2ProgressObserver& observer,
-                          const SetFile* file) {
-    if (file == nullptr) return "no data found.";
-    uint32_t total = 0;
-    const SourceFileEntry* only = nullptr;
-    bool several = false;
-    for (const SourceFileEntry* entry : InNameOrder(set)) {
-        const SourceRowKind row = RowOf(*entry);
-        if (row == SourceRowKind::Complete || row == SourceRowKind::Repaired) continue;
-        if (row == SourceRowKind::Misnamed && entry->completeCopy.get() == file)
-            return "is a match for \"" + TerminalName(entry->name) + "\".";
-        uint32_t here = observer.MostFoundIn(entry->name, file->path);
-        for (const FoundPlace& place : entry->foundIn)
-            if (place.file.get() == file) here = std::max(here, place.blocks);
-        if (here == 0) continue;
-        total += here;
-        several = several || only != nullptr;
-        only = entry;
+// What the files hold of the set's files that are not whole, by path: the
+// entries they are an intact copy of, and the blocks they hold of each.
+struct HeldData {
+    std::map<std::string, const SourceFileEntry*> copyOf;
+    std::map<std::string, std::map<const SourceFileEntry*, uint32_t>> blocks;
+
+    HeldData(const RecoverySet& set, const Par2ProgressObserver& observer) {
+        std::map<std::string, const SourceFileEntry*> open;
+        for (const SourceFileEntry* entry : InNameOrder(set)) {
+            const SourceRowKind row = RowOf(*entry);
+            if (row == SourceRowKind::Complete || row == SourceRowKind::Repaired) continue;
+            open.emplace(entry->name, entry);
+            if (row == SourceRowKind::Misnamed && entry->completeCopy)
+                copyOf.emplace(entry->completeCopy->path, entry);
+            for (const FoundPlace& place : entry->foundIn) {
+                uint32_t& most = blocks[place.file->path][entry];
+                most = std::max(most, place.blocks);
+            }
+        }
+        for (const auto& [key, count] : observer.mostFound()) {
+            const auto entry = open.find(key.first);
+            if (entry == open.end() || count == 0) continue;
+            uint32_t& most = blocks[key.second][entry->second];
+            most = std::max(most, count);
+        }
     }
-    if (total == 0) return "no data found.";
-    if (several)
-        return "found " + std::to_string(total) + " data blocks from several target files.";
-    return "found " + std::to_string(total) + " of " + std::to_string(only->blockCount) +
-           " data blocks from \"" + TerminalName(only->name) + "\".";
-}
+
+    // The line of the file at `path`: an intact copy of one file, the
+    // blocks it holds of one or of several, or nothing.
+    std::string TextOf(const std::string& path) const {
+        if (const auto copy = copyOf.find(path); copy != copyOf.end())
+            return "is a match for \"" + TerminalName(copy->second->name) + "\".";
+        const auto held = blocks.find(path);
+        uint32_t total = 0;
+        if (held != blocks.end())
+            for (const auto& [entry, count] : held->second) total += count;
+        if (total == 0) return "no data found.";
+        if (held->second.size() > 1)
+            return "found " + std::to_string(total) + " data blocks from several target files.";
+        const SourceFileEntry* entry = held->second.begin()->first;
+        return "found " + std::to_string(total) + " of " + std::to_string(entry->blockCount) +
+               " data blocks from \"" + TerminalName(entry->name) + "\".";
+    }
+};
 
 // The files searched beyond the expected names, while some file is not
 // whole: those named on the command line in their order, then the others in
@@ -576,14 +596,13 @@ void PrintExtraFiles(const RecoverySet& set, const Par2ProgressObserver& observe
                      const std::vector<std::string>& named, const Printer& out) {
     if (!out.At(0) || Whole(set.status().state)) return;
     if (out.At(1)) std::printf("\nScanning extra files:\n\n");
+    const HeldData held(set, observer);
     const std::string& folder = set.folder();
-    auto shown = [&folder](const std::string& path) {
-        return path.compare(0, folder.size(), folder) == 0 ? path.substr(folder.size()) : path;
-    };
-    auto print = [&](const std::string& path, const SetFile* file) {
-        if (out.At(1)) std::printf("Opening: \"%s\"\n", TerminalName(shown(path)).c_str());
-        std::printf("File: \"%s\" - %s\n", TerminalName(shown(path)).c_str(),
-                    ExtraFileText(set, observer, file).c_str());
+    auto print = [&](const std::string& path) {
+        const std::string shown = TerminalName(
+            path.compare(0, folder.size(), folder) == 0 ? path.substr(folder.size()) : path);
+        if (out.At(1)) std::printf("Opening: \"%s\"\n", shown.c_str());
+        std::printf("File: \"%s\" - %s\n", shown.c_str(), held.TextOf(path).c_str());
     };
     std::set<std::string> done;
     for (const std::string& given : named) {
@@ -601,18 +620,21 @@ void PrintExtraFiles(const RecoverySet& set, const Par2ProgressObserver& observe
         }
         // The set's own files are no extra files.
         if (file && (file->kind == FileKind::Volume || file->kind == FileKind::Target)) continue;
-        if (!done.insert(path).second) continue;
-        print(path, file.get());
+        if (done.insert(path).second) print(path);
     }
-    // Files nobody named that the search of the folder found blocks in.
-    for (const auto& [path, file] : set.knownFiles()) {
-        if (done.count(file->path) || file->result == VerifyResult::Missing) continue;
-        if (file->kind == FileKind::Volume) continue;
-        const std::string text = ExtraFileText(set, observer, file.get());
-        const bool match = text.rfind("is a match", 0) == 0;
-        if (file->kind == FileKind::Target ? !match : text == "no data found.") continue;
-        done.insert(file->path);
-        print(file->path, file.get());
+    // Files nobody named in which the search of the folder found data: a
+    // target holding another file only when it is a whole copy of it.
+    std::set<std::string> found;
+    for (const auto& [path, entry] : held.copyOf) found.insert(path);
+    for (const auto& [path, entries] : held.blocks) found.insert(path);
+    for (const std::string& path : found) {
+        const SetFileRef file = set.FindKnownFile(path);
+        if (!file || done.count(path) || file->result == VerifyResult::Missing ||
+            file->kind == FileKind::Volume ||
+            (file->kind == FileKind::Target && !held.copyOf.count(path)))
+            continue;
+        const std::string text = held.TextOf(path);
+        if (text != "no data found.") print(path);
     }
 }
 
