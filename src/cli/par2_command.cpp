@@ -34,6 +34,8 @@
 #include "create/creation_job.h"
 #include "create/creation_status.h"
 #include "create/source_files.h"
+#include "par2/main_packet.h"
+#include "par2/par2_recovery_set.h"
 #include "par2/volume_name.h"
 
 namespace vantrove::cli {
@@ -419,6 +421,27 @@ class Par2ProgressObserver : public CliObserver {
         }
     }
 
+    // A set found again in the saved state is read anew from its volumes,
+    // after the first volume was read for the set that was replaced: what
+    // a volume added is the most any of its readings added.
+    void ReportVolumeFile(const SetFile& file) override {
+        CliObserver::ReportVolumeFile(file);
+        const auto [known, added] = packetsAdded_.try_emplace(file.path, 0);
+        if (added) readOrder_.push_back(file.path);
+        known->second = std::max(known->second, file.packetsAdded);
+    }
+
+    const std::map<std::pair<std::string, std::string>, uint32_t>& mostFound() const {
+        return mostFound_;
+    }
+
+    // The volumes in the order they were first reported.
+    const std::vector<std::string>& readOrder() const { return readOrder_; }
+    uint32_t PacketsAddedBy(const std::string& path) const {
+        const auto found = packetsAdded_.find(path);
+        return found == packetsAdded_.end() ? 0 : found->second;
+    }
+
     // The most blocks of `name` ever seen in the file at `path`: a file's
     // blocks move to an intact copy found later, but its own line still
     // tells what it holds.
@@ -460,6 +483,8 @@ class Par2ProgressObserver : public CliObserver {
 
     bool show_;
     std::map<std::pair<std::string, std::string>, uint32_t> mostFound_;
+    std::map<std::string, uint32_t> packetsAdded_;
+    std::vector<std::string> readOrder_;
     const char* lastWord_ = nullptr;
     uint64_t lastPermille_ = 0;
 };
@@ -527,49 +552,181 @@ std::vector<const SourceFileEntry*> InNameOrder(const RecoverySet& set) {
     return entries;
 }
 
-// The per-file lines: what is at each expected name, then the other files
-// that hold a whole copy.
+// The recovery files in the order they were read, each with the packets it
+// added. A set named without a folder is met a second time by the search of
+// its folder, which finds nothing new in it: the classic tool lists it again.
+void PrintLoading(const RecoverySet& set, const Par2ProgressObserver& observer,
+                  const std::string& named, bool namedAgain, const Printer& out) {
+    if (!out.At(0)) return;
+    const bool packets = set.formatKind() == FormatKind::Par2 && out.At(1);
+    const SetFile* again = nullptr;
+    auto print = [&](const SetFile& file, bool repeated) {
+        std::printf("Loading \"%s\".\n", TerminalName(FileNameOfPath(file.path)).c_str());
+        if (!packets) return;
+        const uint32_t added = repeated ? 0 : observer.PacketsAddedBy(file.path);
+        if (added == 0) {
+            std::printf("No new packets found\n");
+        } else if (file.blocksTaken == 0) {
+            std::printf("Loaded %u new packets\n", added);
+        } else {
+            std::printf("Loaded %u new packets including %u recovery blocks\n", added,
+                        std::min(file.blocksTaken, added));
+        }
+    };
+    for (const std::string& path : observer.readOrder()) {
+        const SetFileRef file = set.FindKnownFile(path);
+        if (!file || file->kind != FileKind::Volume || file->result == VerifyResult::Missing)
+            continue;
+        print(*file, false);
+        if (namedAgain && file->path == named) again = file.get();
+    }
+    if (again != nullptr) print(*again, true);
+}
+
+// The lines before the files: what the set describes.
+void PrintSetFigures(const RecoverySet& set, const Printer& out) {
+    if (!out.At(1)) return;
+    const RecoverySetStatus& s = set.status();
+    // Files the set describes without recovery data; the engine leaves them be.
+    size_t others = 0;
+    if (const auto* par2 = set.FormatAs<Par2RecoverySet>()) {
+        if (const PacketGroup* group = par2->chosenGroup(); group && group->main)
+            others = group->main->otherFileIds().size();
+    }
+    std::printf("\nThere are %d recoverable files and %zu other files.\n", s.sourceFileCount,
+                others);
+    std::printf("The block size used was %llu bytes.\n",
+                static_cast<unsigned long long>(s.blockSize));
+    std::printf("There are a total of %lld data blocks.\n",
+                static_cast<long long>(s.totalDataBlocks));
+    std::printf("The total size of the data files is %llu bytes.\n",
+                static_cast<unsigned long long>(s.totalSourceSize));
+    std::printf("\nVerifying source files:\n\n");
+}
+
+// What is at each expected name.
 void PrintTargets(const RecoverySet& set, const Par2ProgressObserver& observer,
                   const Printer& out) {
     if (!out.At(0)) return;
-    std::vector<std::pair<std::string, std::string>> matches;
     for (const SourceFileEntry* entry : InNameOrder(set)) {
         const SourceRowKind row = RowOf(*entry);
-        const uint32_t found = entry->blockCount - entry->MissingBlockCount();
         const SetFile* target = entry->targetFile.get();
         const bool present = target && target->result != VerifyResult::Missing;
+        const std::string name = TerminalName(entry->name);
+        if (present && out.At(1)) std::printf("Opening: \"%s\"\n", name.c_str());
         if (row == SourceRowKind::Complete || row == SourceRowKind::Repaired) {
-            std::printf("Target: \"%s\" - found.\n", TerminalName(entry->name).c_str());
+            std::printf("Target: \"%s\" - found.\n", name.c_str());
             continue;
         }
         if (present) {
-            // Blocks found here, not elsewhere.
-            uint32_t here = 0;
+            // The blocks the file itself holds, wherever else copies of
+            // them were found.
+            uint32_t here = observer.MostFoundIn(entry->name, target->path);
             for (const FoundPlace& place : entry->foundIn)
-                if (place.file.get() == target) here = place.blocks;
-            if (row == SourceRowKind::Misnamed)
-                here = std::max(here, observer.MostFoundIn(entry->name, target->path));
-            std::printf("Target: \"%s\" - damaged. Found %u of %u data blocks.\n",
-                        TerminalName(entry->name).c_str(),
-                        row == SourceRowKind::Misnamed ? here : found, entry->blockCount);
+                if (place.file.get() == target) here = std::max(here, place.blocks);
+            std::printf("Target: \"%s\" - damaged. Found %u of %u data blocks.\n", name.c_str(),
+                        here, entry->blockCount);
             if (target->readError != 0)
-                std::printf("\"%s\": some blocks could not be read (%s)\n",
-                            TerminalName(entry->name).c_str(),
+                std::printf("\"%s\": some blocks could not be read (%s)\n", name.c_str(),
                             SystemErrorText(target->readError).c_str());
         } else {
-            std::printf("Target: \"%s\" - missing.\n", TerminalName(entry->name).c_str());
-        }
-        if (row == SourceRowKind::Misnamed && entry->completeCopy) {
-            const std::string& path = entry->completeCopy->path;
-            std::string shown = path.compare(0, set.folder().size(), set.folder()) == 0
-                                    ? path.substr(set.folder().size())
-                                    : path;
-            matches.emplace_back(shown, entry->name);
+            std::printf("Target: \"%s\" - missing.\n", name.c_str());
         }
     }
-    for (const auto& [file, name] : matches)
-        std::printf("File: \"%s\" - is a match for \"%s\".\n", TerminalName(file).c_str(),
-                    TerminalName(name).c_str());
+}
+
+// What the files hold of the set's files that are not whole, by path: the
+// entries they are an intact copy of, and the blocks they hold of each.
+struct HeldData {
+    std::map<std::string, const SourceFileEntry*> copyOf;
+    std::map<std::string, std::map<const SourceFileEntry*, uint32_t>> blocks;
+
+    HeldData(const RecoverySet& set, const Par2ProgressObserver& observer) {
+        std::map<std::string, const SourceFileEntry*> open;
+        for (const SourceFileEntry* entry : InNameOrder(set)) {
+            const SourceRowKind row = RowOf(*entry);
+            if (row == SourceRowKind::Complete || row == SourceRowKind::Repaired) continue;
+            open.emplace(entry->name, entry);
+            if (row == SourceRowKind::Misnamed && entry->completeCopy)
+                copyOf.emplace(entry->completeCopy->path, entry);
+            for (const FoundPlace& place : entry->foundIn) {
+                uint32_t& most = blocks[place.file->path][entry];
+                most = std::max(most, place.blocks);
+            }
+        }
+        for (const auto& [key, count] : observer.mostFound()) {
+            const auto entry = open.find(key.first);
+            if (entry == open.end() || count == 0) continue;
+            uint32_t& most = blocks[key.second][entry->second];
+            most = std::max(most, count);
+        }
+    }
+
+    // The line of the file at `path`: an intact copy of one file, the
+    // blocks it holds of one or of several, or nothing.
+    std::string TextOf(const std::string& path) const {
+        if (const auto copy = copyOf.find(path); copy != copyOf.end())
+            return "is a match for \"" + TerminalName(copy->second->name) + "\".";
+        const auto held = blocks.find(path);
+        uint32_t total = 0;
+        if (held != blocks.end())
+            for (const auto& [entry, count] : held->second) total += count;
+        if (total == 0) return "no data found.";
+        if (held->second.size() > 1)
+            return "found " + std::to_string(total) + " data blocks from several target files.";
+        const SourceFileEntry* entry = held->second.begin()->first;
+        return "found " + std::to_string(total) + " of " + std::to_string(entry->blockCount) +
+               " data blocks from \"" + TerminalName(entry->name) + "\".";
+    }
+};
+
+// The files searched beyond the expected names, while some file is not
+// whole: those named on the command line in their order, then the others in
+// which blocks were found, by path.
+void PrintExtraFiles(const RecoverySet& set, const Par2ProgressObserver& observer,
+                     const std::vector<std::string>& named, const Printer& out) {
+    if (!out.At(0) || Whole(set.status().state)) return;
+    if (out.At(1)) std::printf("\nScanning extra files:\n\n");
+    const HeldData held(set, observer);
+    const std::string& folder = set.folder();
+    auto print = [&](const std::string& path) {
+        const std::string shown = TerminalName(
+            path.compare(0, folder.size(), folder) == 0 ? path.substr(folder.size()) : path);
+        if (out.At(1)) std::printf("Opening: \"%s\"\n", shown.c_str());
+        std::printf("File: \"%s\" - %s\n", shown.c_str(), held.TextOf(path).c_str());
+    };
+    std::set<std::string> done;
+    for (const std::string& given : named) {
+        struct stat st {};
+        if (stat(given.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
+        // The record under the path as given, or under its folder resolved.
+        std::string path = AbsolutePath(given);
+        SetFileRef file = set.FindKnownFile(path);
+        if (!file) {
+            const std::string resolved = ResolvedFolder(FolderOfPath(path));
+            if (!resolved.empty() && set.FindKnownFile(resolved + FileNameOfPath(path))) {
+                path = resolved + FileNameOfPath(path);
+                file = set.FindKnownFile(path);
+            }
+        }
+        // The set's own files are no extra files.
+        if (file && (file->kind == FileKind::Volume || file->kind == FileKind::Target)) continue;
+        if (done.insert(path).second) print(path);
+    }
+    // Files nobody named in which the search of the folder found data: a
+    // target holding another file only when it is a whole copy of it.
+    std::set<std::string> found;
+    for (const auto& [path, entry] : held.copyOf) found.insert(path);
+    for (const auto& [path, entries] : held.blocks) found.insert(path);
+    for (const std::string& path : found) {
+        const SetFileRef file = set.FindKnownFile(path);
+        if (!file || done.count(path) || file->result == VerifyResult::Missing ||
+            file->kind == FileKind::Volume ||
+            (file->kind == FileKind::Target && !held.copyOf.count(path)))
+            continue;
+        const std::string text = held.TextOf(path);
+        if (text != "no data found.") print(path);
+    }
 }
 
 // The summary lines; returns the verify exit code.
@@ -611,12 +768,17 @@ int PrintSummary(const RecoverySet& set, const Printer& out) {
     }
     if (Repairable(s.state)) {
         if (out.At(0)) std::printf("Repair is possible.\n");
-        if (out.At(1) && data < total) {
-            if (recovery > total - data)
+        if (out.At(1)) {
+            const int64_t needed = std::max<int64_t>(total - data, 0);
+            if (recovery > needed)
                 std::printf("You have an excess of %lld recovery blocks.\n",
-                            static_cast<long long>(recovery - (total - data)));
-            std::printf("%lld recovery blocks will be used to repair.\n",
-                        static_cast<long long>(total - data));
+                            static_cast<long long>(recovery - needed));
+            if (needed > 0) {
+                std::printf("%lld recovery blocks will be used to repair.\n",
+                            static_cast<long long>(needed));
+            } else {
+                std::printf("None of the recovery blocks will be used for the repair.\n");
+            }
         }
         return kPar2RepairPossible;
     }
@@ -698,8 +860,12 @@ int RunVerifyOrRepair(const Par2Arguments& a, StopFlag* stop) {
     }
 
     const RecoverySetStatus& s = set->status();
+    // The name given without a folder: the classic tool reads that file twice.
+    PrintLoading(*set, observer, path, a.par2File.find('/') == std::string::npos && !elsewhere,
+                 out);
     if (s.state == RecoveryState::NothingLoaded ||
         (s.state == RecoveryState::NeedMoreVolumes && s.totalDataBlocks == 0)) {
+        if (out.At(1)) std::printf("\n");
         std::fflush(stdout);
         std::fprintf(stderr, "Main packet not found.\n");
         return kPar2InsufficientCriticalData;
@@ -709,18 +875,9 @@ int RunVerifyOrRepair(const Par2Arguments& a, StopFlag* stop) {
         std::fprintf(stderr, "Repair is not possible: the set's files are not all described.\n");
         return kPar2InsufficientCriticalData;
     }
-    if (out.At(1)) {
-        for (const auto& [volumePath, file] : set->knownFiles()) {
-            if (file->kind != FileKind::Volume || file->result == VerifyResult::Missing) continue;
-            std::printf("Loading \"%s\".\n", TerminalName(FileNameOfPath(file->path)).c_str());
-            if (out.At(2))
-                std::printf("Loaded %s\n", VolumeText(*file).c_str());
-        }
-        std::printf("\nThere are %d recoverable files.\n", s.sourceFileCount);
-        std::printf("There are a total of %lld data blocks.\n\n",
-                    static_cast<long long>(s.totalDataBlocks));
-    }
+    PrintSetFigures(*set, out);
     PrintTargets(*set, observer, out);
+    PrintExtraFiles(*set, observer, a.files, out);
     const int verified = PrintSummary(*set, out);
     if (!repair) {
         // The work files of a job working there now are no damage.
@@ -747,15 +904,40 @@ int RunVerifyOrRepair(const Par2Arguments& a, StopFlag* stop) {
     // removed; the data of any other file that holds a whole copy is copied.
     options.moveOnlyNamedFiles = true;
     options.namedFiles = scannedExtras;
+    const int64_t needed = static_cast<int64_t>(s.totalDataBlocks) - s.dataBlocksAvailable;
+    // The files the repair is to write: neither whole nor only misnamed.
+    std::set<std::string> toWrite;
+    for (const SourceFileEntry* entry : InNameOrder(*set)) {
+        const SourceRowKind row = RowOf(*entry);
+        if (row == SourceRowKind::Damaged || row == SourceRowKind::Missing ||
+            row == SourceRowKind::NotVerified)
+            toWrite.insert(entry->name);
+    }
     session.Repair(options);
     session.FinishActivity();
     session.Save();
     const RecoverySetStatus& after = set->status();
-    if (out.At(1)) std::printf("\nVerifying repaired files:\n\n");
-    if (out.At(0)) {
-        for (const SourceFileEntry* entry : InNameOrder(*set))
-            if (RowOf(*entry) == SourceRowKind::Repaired)
-                std::printf("Target: \"%s\" - found.\n", TerminalName(entry->name).c_str());
+    if (out.At(0)) std::printf("\n");
+    if (out.At(1) && needed > 0)
+        std::printf("Computing Reed Solomon matrix.\nConstructing: done.\nSolving: done.\n");
+    // The files written anew; a file that was only renamed is none.
+    std::vector<const SourceFileEntry*> rebuilt;
+    uint64_t written = 0;
+    for (const SourceFileEntry* entry : InNameOrder(*set)) {
+        if (RowOf(*entry) != SourceRowKind::Repaired || !toWrite.count(entry->name)) continue;
+        rebuilt.push_back(entry);
+        written += entry->size;
+    }
+    if (!rebuilt.empty() && out.At(0)) {
+        std::printf("\n");
+        if (out.At(1))
+            std::printf("Wrote %llu bytes to disk\n", static_cast<unsigned long long>(written));
+        std::printf("\nVerifying repaired files:\n\n");
+        for (const SourceFileEntry* entry : rebuilt) {
+            const std::string name = TerminalName(entry->name);
+            if (out.At(1)) std::printf("Opening: \"%s\"\n", name.c_str());
+            std::printf("Target: \"%s\" - found.\n", name.c_str());
+        }
     }
     if (after.errorKind == ErrorKind::None && Whole(after.state)) {
         // Recovery files apart from the base folder are the command's to purge.

@@ -55,6 +55,9 @@ class SetFile : public DiskFile {
     VerifyResult result = VerifyResult::NotVerified;
     SetFileFlags flags;
     uint32_t blocksTaken = 0;       // found blocks of the set that lie in this file
+    // Packets of a volume that were first read from it by its last reading
+    // (recovery slices included); copies of packets read before count not.
+    uint32_t packetsAdded = 0;
     uint32_t sourceBlockCount = 0;  // block count of the source file it is the target of
     SourceFileEntry* sourceFile = nullptr;  // the entry it is the target of; not owned
     // The errno of a read that failed when the file was last verified, else

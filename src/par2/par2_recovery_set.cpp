@@ -279,19 +279,21 @@ void Par2RecoverySet::FilePacket(const SetFileRef& file, uint64_t offset, const 
             const std::string name = packet->name();
             if (KeepFirst(record.description, packet, group, conflicting)) {
                 record.name = StoredName(name);
+                ++file->packetsAdded;
             }
             return;
         }
         case PacketType::Ifsc: {
             auto packet = std::make_shared<Par2BlockChecksums>();
             if (!packet->Read(*file, offset, header)) return;
-            KeepFirst(group.files[packet->fileId()].checksums, packet, group, conflicting);
+            if (KeepFirst(group.files[packet->fileId()].checksums, packet, group, conflicting))
+                ++file->packetsAdded;
             return;
         }
         case PacketType::Main: {
             auto packet = std::make_shared<Par2MainPacket>();
             if (!packet->Read(*file, offset, header)) return;
-            KeepFirst(group.main, packet, group, conflicting);
+            if (KeepFirst(group.main, packet, group, conflicting)) ++file->packetsAdded;
             return;
         }
         case PacketType::Creator: {
@@ -299,7 +301,7 @@ void Par2RecoverySet::FilePacket(const SetFileRef& file, uint64_t offset, const 
             auto packet = std::make_shared<Par2CreatorPacket>();
             if (!packet->Read(*file, offset, header)) return;
             bool differs = false;
-            KeepFirst(group.creator, packet, group, differs);
+            if (KeepFirst(group.creator, packet, group, differs)) ++file->packetsAdded;
             return;
         }
         case PacketType::RecoverySlice: {
@@ -310,6 +312,7 @@ void Par2RecoverySet::FilePacket(const SetFileRef& file, uint64_t offset, const 
             group.slices.emplace(exponent, std::move(packet));
             ++group.packetCount;
             ++file->blocksTaken;
+            ++file->packetsAdded;
             if (exponent >= group.exponentEnd) group.exponentEnd = exponent + 1;
             if (&group == chosen_) UpdateRecoveryCount();
             return;
@@ -326,6 +329,7 @@ bool Par2RecoverySet::ReadPackets(const SetFileRef& file, bool& cancelled) {
         return false;
     }
     file->flags.damaged = false;
+    file->packetsAdded = 0;
     set_.SetActivity(Activity::LoadingVolume, file->path);
     set_.SetProgress(0, std::max<uint64_t>(file->size, 1));
     set_.NotifyStatus();

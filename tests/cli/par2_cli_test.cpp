@@ -475,6 +475,77 @@ TEST_F(Par2Cli, ADamagedFileWithAnIntactCopyElsewhereCountsItsOwnBlocks) {
     EXPECT_EQ(ReadFile(ours_ + "a.bin"), a_);
 }
 
+// The whole output, with only what must differ made alike: progress drawn
+// over with carriage returns, and the order in which the recovery files are
+// read, which each program takes from its folder's listing.
+std::vector<std::string> Shape(const std::string& text) {
+    std::vector<std::string> lines, loading;
+    const auto flush = [&] {
+        std::sort(loading.begin(), loading.end());
+        lines.insert(lines.end(), loading.begin(), loading.end());
+        loading.clear();
+    };
+    std::istringstream in(text);
+    std::string line;
+    while (std::getline(in, line, '\n')) {
+        const size_t cr = line.rfind('\r');
+        if (cr != std::string::npos) line = line.substr(cr + 1);
+        if (line.rfind("Loading \"", 0) == 0) {
+            loading.push_back(line);
+        } else if (!loading.empty() &&
+                   (line.rfind("Loaded ", 0) == 0 || line == "No new packets found")) {
+            loading.back() += " / " + line;
+        } else {
+            flush();
+            lines.push_back(line);
+        }
+    }
+    flush();
+    return lines;
+}
+
+TEST_F(Par2Cli, PrintedLinesAreThePeersAtEachQuietLevel) {
+    const std::string master = MakeFolder("master");
+    ASSERT_EQ(Par2(false, master, "c -q -q -s4000 -c20 set.par2 a.bin b.dat c.txt").exitCode, 0);
+    const std::string hole =
+        "printf 'XXXXXXXXXXXXXXXXXXXX' | dd of=a.bin bs=1 seek=9000 conv=notrunc 2>/dev/null";
+    struct Case {
+        std::string damage, command, files;
+        int exitCode;
+    };
+    const Case cases[] = {
+        {"true", "v", "set.par2", 0},
+        {hole + " && rm c.txt", "v", "set.par2", 1},
+        {hole + " && rm c.txt", "r", "set.par2", 0},
+        // A misnamed file and a part of one, named after the set.
+        {"mv b.dat other.bin", "v", "set.par2 other.bin", 1},
+        {"mv b.dat other.bin", "r", "set.par2 other.bin", 0},
+        {"head -c 60000 b.dat > part.bin && rm b.dat", "r", "set.par2 part.bin", 0},
+        {"head -c 1000 a.bin > bad.par2", "v", "bad.par2", 4},
+    };
+    int run = 0;
+    for (const Case& c : cases) {
+        for (const char* quiet : {"", "-q ", "-q -q "}) {
+            const std::string tag = std::to_string(run++);
+            peer_ = dir_.path() + "/peer" + tag + "/";
+            ours_ = dir_.path() + "/ours" + tag + "/";
+            for (const std::string& f : {peer_, ours_})
+                ASSERT_EQ(test::RunShell("cp -r " + ShellQuote(master) + " " + ShellQuote(f))
+                              .exitCode,
+                          0);
+            BothDo(c.damage);
+            // One file at a time, so that the peer's lines come in the order of the names.
+            const std::string args = c.command + " " + quiet + "-t1 -T1 " + c.files;
+            const Par2Run peer = Par2(false, peer_, args);
+            const Par2Run ours = Par2(true, ours_, args);
+            EXPECT_EQ(peer.exitCode, c.exitCode) << args << "\n" << peer.text;
+            EXPECT_EQ(ours.exitCode, peer.exitCode) << args << "\n" << ours.text;
+            EXPECT_EQ(Shape(ours.text), Shape(peer.text))
+                << args << "\npeer:\n" << peer.text << "\nours:\n" << ours.text;
+        }
+    }
+}
+
 // "Block size" and "total of N data blocks" as the peer reads them from a set.
 std::string SetShape(const Par2Run& run) {
     std::string shape;
