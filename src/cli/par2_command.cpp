@@ -536,9 +536,9 @@ bool Whole(RecoveryState state) {
     return state == RecoveryState::Repaired || state == RecoveryState::AllVerified;
 }
 
-bool Repairable(RecoveryState state) {
-    return state == RecoveryState::PartlyJoinable || state == RecoveryState::RepairPossible;
-}
+// Only a repair that makes the set whole is possible here: where the blocks
+// are too few, the classic tool renames nothing either, and says so.
+bool Repairable(RecoveryState state) { return state == RecoveryState::RepairPossible; }
 
 // The set's files in the order the classic tool lists them: by name,
 // byte by byte.

@@ -275,6 +275,16 @@ TEST_F(Par2Cli, VerifyAndRepairAsThePeerDoes) {
     ExpectSame("v set.par2", 2);
     ExpectSame("r set.par2", 2);
     ExpectSame("v -q set.par2", 2);
+
+    // Beyond it, with a file that could be renamed back: still not
+    // possible, and the renamed copy stays where it is.
+    BothDo("rm -f a.bin.1 && cp a.bin other.bin && rm a.bin");
+    ExpectSame("v set.par2 other.bin", 2);
+    ExpectSame("r set.par2 other.bin", 2);
+    for (const std::string& f : {peer_, ours_}) {
+        EXPECT_TRUE(test::FileExists(f + "other.bin")) << f;
+        EXPECT_FALSE(test::FileExists(f + "a.bin")) << f;
+    }
 }
 
 // The "Target:" lines of an output, in the order printed.
