@@ -1,56 +1,14 @@
 #include "cli/par2_volumes.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <climits>
 #include <cstdio>
-#include <cstring>
 #include <vector>
 
 #include "cli/terminal_name.h"
 #include "core/disk_file.h"
 
 namespace vantrove::cli {
-namespace {
-
-bool ReadAll(int fd, uint8_t* data, uint64_t length, uint64_t offset) {
-    while (length > 0) {
-        const ssize_t n = ::pread(fd, data, length, static_cast<off_t>(offset));
-        if (n <= 0) return false;
-        data += n;
-        length -= static_cast<uint64_t>(n);
-        offset += static_cast<uint64_t>(n);
-    }
-    return true;
-}
-
-bool WriteAll(int fd, const uint8_t* data, uint64_t length) {
-    while (length > 0) {
-        const ssize_t n = ::write(fd, data, length);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        data += n;
-        length -= static_cast<uint64_t>(n);
-    }
-    return true;
-}
-
-bool CopyRange(int from, uint64_t offset, uint64_t length, int to, std::vector<uint8_t>& buffer) {
-    while (length > 0) {
-        const uint64_t chunk = std::min<uint64_t>(length, buffer.size());
-        if (!ReadAll(from, buffer.data(), chunk, offset) || !WriteAll(to, buffer.data(), chunk))
-            return false;
-        offset += chunk;
-        length -= chunk;
-    }
-    return true;
-}
-
-}  // namespace
 
 int64_t ClassicBlocksForSize(uint64_t target, uint64_t blockSize, uint64_t sourceBlocks,
                              uint32_t files, uint64_t limit) {
@@ -115,29 +73,28 @@ std::string ClassicVolumePath(const std::string& folderAndBase, uint64_t first, 
 }
 
 bool WriteIndexVolume(const std::string& indexPath, const std::string& path, std::string& error) {
-    const int index = ::open(indexPath.c_str(), O_RDONLY | O_CLOEXEC);
-    struct stat indexStat {};
-    if (index < 0 || ::fstat(index, &indexStat) != 0) {
-        if (index >= 0) ::close(index);
+    DiskFile index(indexPath);
+    if (!index.open()) {
         error = "cannot read " + TerminalName(indexPath);
         return false;
     }
-    const std::string work = path + ".part";
-    const int out = ::open(work.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-    if (out < 0) {
-        ::close(index);
-        error = "cannot create " + TerminalName(path) + ": " + std::strerror(errno);
+    // Written as every file the program makes: under a journaled work name,
+    // made only where no file is, and moved into place, never over a file
+    // that is there already; a crash leaves only what the next job removes.
+    DiskFile out;
+    if (!out.createWorkFile(path)) {
+        error = "cannot create " + TerminalName(path) + ": " + SystemErrorText(out.lastError());
         return false;
     }
     std::vector<uint8_t> buffer(1 << 20);
-    bool ok = CopyRange(index, 0, static_cast<uint64_t>(indexStat.st_size), out, buffer);
-    ok = ::fsync(out) == 0 && ok;
-    ok = ::close(out) == 0 && ok;
-    ::close(index);
-    // The work file is ours (made exclusively above); a file at `path` is
-    // never replaced.
-    if (DiskFile moved(work); !ok || !moved.moveIntoPlace(path)) {
-        ::unlink(work.c_str());
+    bool ok = true;
+    for (uint64_t at = 0; ok && at < index.size; at += buffer.size()) {
+        const size_t length = static_cast<size_t>(std::min<uint64_t>(buffer.size(), index.size - at));
+        ok = index.read(at, buffer.data(), length) && out.write(at, buffer.data(), length);
+    }
+    index.close();
+    if (!ok || !out.moveIntoPlace(path)) {
+        out.remove();
         error = "cannot write " + TerminalName(path);
         return false;
     }

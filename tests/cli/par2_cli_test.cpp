@@ -588,6 +588,9 @@ TEST_F(Par2Cli, CreatedSetsHaveThePeersShapeAndVerifyThere) {
         EXPECT_EQ(test::RunShell("cd " + ShellQuote(ours_) + " && " + names).out,
                   test::RunShell("cd " + ShellQuote(peer_) + " && " + names).out)
             << options;
+        // No work file or journal is left behind.
+        EXPECT_EQ(test::RunShell("cd " + ShellQuote(ours_) + " && ls -A | grep '^\\.'").out, "")
+            << options;
         BothDo("rm -f *.par2");
     }
     // The peer repairs from the re-laid volumes.
